@@ -1,0 +1,112 @@
+#pragma once
+// The catalog connection: one SQLite database opened from a connection
+// string of the form  <provider clause>Data Source=<path>;  and prepared
+// statements on it. Values are always bound, never pasted into SQL text.
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace tessel {
+
+// A failing catalog operation; what() names the database file and SQLite's words.
+class CatalogError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class Statement {
+public:
+    Statement(sqlite3* db, std::string_view sql);
+    Statement(Statement&& other) noexcept;
+    Statement& operator=(Statement&&) = delete;
+    Statement(const Statement&) = delete;
+    ~Statement();
+
+    // Parameters are numbered from 1, as in SQLite.
+    Statement& bind(int index, std::int64_t value);
+    Statement& bind(int index, int value) { return bind(index, static_cast<std::int64_t>(value)); }
+    Statement& bind(int index, std::string_view text);
+    Statement& bind(int index, const char* text) { return bind(index, std::string_view(text)); }
+    Statement& bind(int index, const std::string& text) { return bind(index, std::string_view(text)); }
+    Statement& bind(int index, const std::optional<std::string>& text);
+    Statement& bind(int index, const std::optional<std::int64_t>& value);
+    Statement& bindNull(int index);
+
+    // Advances to the next row; false when there is none (or the statement
+    // returns no rows). Throws CatalogError on failure.
+    bool step();
+    // Runs a statement that returns no rows.
+    void run();
+    // Makes the statement ready to run again (bindings are kept).
+    void reset();
+
+    bool isNull(int column) const;
+    std::int64_t int64(int column) const;
+    int int32(int column) const { return static_cast<int>(int64(column)); }
+    std::string text(int column) const;                 // "" for NULL
+    std::optional<std::string> optText(int column) const;  // nullopt for NULL
+    std::optional<std::int64_t> optInt(int column) const;
+
+private:
+    sqlite3* db_;
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+class Connection {
+public:
+    // Opens the catalog named by a connection string. The provider clause
+    // may be empty or name SQLite; anything else is refused. The file must
+    // exist and be a database.
+    static std::unique_ptr<Connection> open(const std::string& connectionString);
+    // Opens a database file directly (template generation, tests).
+    static std::unique_ptr<Connection> openFile(const std::string& path, bool create = false);
+    ~Connection();
+
+    Statement prepare(std::string_view sql);
+    // A prepared statement kept for the life of the connection (hot paths).
+    Statement& cached(const std::string& sql);
+    void exec(std::string_view sql);
+    std::int64_t lastInsertId() const;
+    const std::string& path() const { return path_; }
+    sqlite3* handle() { return db_; }
+
+private:
+    Connection(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+    sqlite3* db_;
+    std::string path_;
+    std::map<std::string, std::unique_ptr<Statement>> cache_;
+};
+
+// A transaction: rolled back on destruction unless committed.
+class Transaction {
+public:
+    explicit Transaction(Connection& c);
+    ~Transaction();
+    void commit();
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
+
+private:
+    Connection& c_;
+    bool open_ = true;
+};
+
+// Provider clause + "Data Source=" + catalog path + ";", where the catalog
+// path is the data folder and "filebkp.mdb" joined with one separator.
+std::string BuildConnectionString(const std::string& providerClause, const std::string& dataFolder);
+
+// Doubles every single quote, so that O'Neil becomes O''Neil.
+std::string QuoteCriterion(std::string_view value);
+
+// Hands out the next run ("BKPNO") or directory ("DIRNO") number from the
+// AUTODEF counter row: adds the row when missing, writes value + 1 back
+// and returns it.
+int NextNumber(Connection& c, std::string_view column);
+
+}  // namespace tessel

@@ -1,0 +1,25 @@
+#pragma once
+// Conversion between UTF-8 (the text of the program) and code page 932
+// (Shift-JIS as Windows extends it), the code page of the text files the
+// program reads and writes.
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tessel {
+
+// UTF-8 to code page 932. Characters that code page 932 cannot hold make the
+// conversion fail (nullopt); nothing is replaced silently.
+std::optional<std::string> Utf8ToCp932(std::string_view utf8);
+
+// Like Utf8ToCp932, but characters that cannot be converted (and bytes that
+// are not UTF-8) become "?", for texts where a lossy result beats none.
+std::string Utf8ToCp932Lossy(std::string_view utf8);
+
+// Code page 932 to UTF-8; nullopt when the bytes are not valid code page 932.
+std::optional<std::string> Cp932ToUtf8(std::string_view cp932);
+
+// True when the bytes are well-formed UTF-8.
+bool IsValidUtf8(std::string_view bytes);
+
+}  // namespace tessel

@@ -1,0 +1,48 @@
+#include "platform/paths.h"
+
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+#include <stdexcept>
+
+namespace tessel {
+
+std::string JoinPath(std::string_view folder, std::string_view name) {
+    std::string out(folder);
+    if (out.empty() || out.back() != kSep) out += kSep;
+    out += name;
+    return out;
+}
+
+std::optional<std::string> FindNoCase(const std::string& folder, std::string_view name) {
+    std::string exact = JoinPath(folder, name);
+    if (PathExists(exact)) return exact;
+    std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(folder.c_str()), closedir);
+    if (!d) return std::nullopt;
+    std::string want(name);
+    while (dirent* e = readdir(d.get())) {
+        if (strcasecmp(e->d_name, want.c_str()) == 0) return JoinPath(folder, e->d_name);
+    }
+    return std::nullopt;
+}
+
+bool PathExists(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string CurrentDirectory() {
+    std::unique_ptr<char, void (*)(void*)> p(getcwd(nullptr, 0), free);
+    if (!p) throw std::runtime_error("カレントディレクトリーを取得できません");
+    return p.get();
+}
+
+}  // namespace tessel

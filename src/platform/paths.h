@@ -1,0 +1,24 @@
+#pragma once
+// Path helpers for the native separator "/".
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tessel {
+
+inline constexpr char kSep = '/';
+
+// folder + "/" + name, without a second "/" when folder already ends in one.
+std::string JoinPath(std::string_view folder, std::string_view name);
+
+// The entry of folder whose name equals name without regard to ASCII case,
+// as a full path; nullopt when there is none.
+std::optional<std::string> FindNoCase(const std::string& folder, std::string_view name);
+
+bool PathExists(const std::string& path);
+bool IsDirectory(const std::string& path);
+
+// The process's current directory.
+std::string CurrentDirectory();
+
+}  // namespace tessel

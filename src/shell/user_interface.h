@@ -1,0 +1,21 @@
+#pragma once
+// The only way engines talk to the user. The windows implement it with
+// message boxes and the status lines of their windows; tests record it.
+#include <string>
+
+namespace tessel {
+
+class UserInterface {
+public:
+    virtual ~UserInterface() = default;
+    // Modal message with an OK button. A line break inside the text is "\n".
+    virtual void showMessage(const std::string& text) = 0;
+    // Modal Yes/No question; true means Yes.
+    virtual bool askYesNo(const std::string& text) = 0;
+    // Writes the status line GODISP of the named window and repaints it.
+    virtual void setStatus(const std::string& window, const std::string& text) = 0;
+    // Hourglass cursor on (true) or back to normal (false).
+    virtual void setWaitCursor(bool on) = 0;
+};
+
+}  // namespace tessel

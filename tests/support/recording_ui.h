@@ -1,0 +1,35 @@
+#pragma once
+// A user interface for tests: records every message and status text and
+// answers questions from a script.
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/system_services.h"
+#include "shell/user_interface.h"
+
+namespace tessel::test {
+
+class RecordingUi : public UserInterface {
+public:
+    void showMessage(const std::string& text) override { messages.push_back(text); }
+    bool askYesNo(const std::string& text) override;
+    void setStatus(const std::string& window, const std::string& text) override;
+    void setWaitCursor(bool on) override { waitCursor = on; }
+
+    std::vector<std::string> messages;
+    std::vector<std::string> questions;
+    std::deque<bool> answers;  // answers given in order; No when empty
+    std::map<std::string, std::string> status;  // last text per window
+    std::vector<std::string> statusHistory;
+    bool waitCursor = false;
+};
+
+class FakeSystem : public SystemServices {
+public:
+    void powerOff() override { ++powerOffCalls; }
+    int powerOffCalls = 0;
+};
+
+}  // namespace tessel::test

@@ -1,0 +1,58 @@
+#include "support/temp_dir.h"
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace tessel::test {
+
+TempDir::TempDir() {
+    std::string templ = (std::filesystem::temp_directory_path() / "tessel-test-XXXXXX").string();
+    if (!mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = templ;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    // Make everything writable first: tests leave read-only files behind.
+    std::filesystem::remove_all(path_, ec);
+    if (ec) Shell("chmod -R u+rwx " + ShellQuote(path_) + " && rm -rf " + ShellQuote(path_));
+}
+
+TempDataFolder::TempDataFolder() {
+    for (const char* f : {"bkpDEF.mdb", "Bkpdef.def", "JETDB.VER"})
+        std::filesystem::copy_file(std::string(TESSEL_SHARE_BUILD_DIR) + "/" + f, path() + "/" + f);
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) throw std::runtime_error("cannot write " + path);
+    out << bytes;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+int Shell(const std::string& command) {
+    int rc = std::system(command.c_str());
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
+
+std::string ShellQuote(const std::string& s) {
+    std::string out = "'";
+    for (char c : s) {
+        if (c == '\'') out += "'\\''";
+        else out += c;
+    }
+    return out + "'";
+}
+
+}  // namespace tessel::test

@@ -1,0 +1,34 @@
+#pragma once
+// Temporary folders for tests, removed with everything in them at the end.
+#include <string>
+
+namespace tessel::test {
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// A data folder holding the installation files (catalog template,
+// settings template, provider file) as a fresh installation has them.
+class TempDataFolder : public TempDir {
+public:
+    TempDataFolder();
+};
+
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+// Runs a shell command; returns its exit status.
+int Shell(const std::string& command);
+// Single-quotes a text for the shell.
+std::string ShellQuote(const std::string& s);
+
+}  // namespace tessel::test
