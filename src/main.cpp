@@ -1,1 +1,11 @@
-int main() { return 0; }
+// Tesselバックアップ管理: the data folder is the current directory; the
+// program takes no arguments.
+#include <QApplication>
+
+#include "shell/application.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("tessel-backup");
+    return tessel::RunProgram(app);
+}

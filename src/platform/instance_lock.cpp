@@ -1,0 +1,46 @@
+#include "platform/instance_lock.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+namespace tessel {
+
+std::string DefaultInstanceLockPath() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && *runtime) return std::string(runtime) + "/tessel-backup.lock";
+    const char* tmp = std::getenv("TMPDIR");
+    return std::string(tmp && *tmp ? tmp : "/tmp") + "/tessel-backup-" + std::to_string(getuid()) + ".lock";
+}
+
+InstanceLock::InstanceLock(std::string lockPath) : path_(lockPath.empty() ? DefaultInstanceLockPath() : std::move(lockPath)) {}
+
+InstanceLock::~InstanceLock() {
+    if (fd_ >= 0) close(fd_);
+}
+
+bool InstanceLock::acquire() {
+    if (fd_ >= 0) return true;
+    int fd = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    // A lock file that cannot be made at all cannot tell of another copy.
+    if (fd < 0) return true;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return false;
+    }
+    fd_ = fd;
+    return true;
+}
+
+bool InstanceLock::anotherCopyRunning() {
+    if (fd_ >= 0) return false;
+    int fd = open(path_.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool held = flock(fd, LOCK_SH | LOCK_NB) != 0;
+    close(fd);
+    return held;
+}
+
+}  // namespace tessel

@@ -1,0 +1,148 @@
+#include "shell/MAINF.h"
+
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "platform/file_ops.h"
+#include "platform/paths.h"
+#include "shell/startup.h"
+#include "ui/app_context.h"
+
+namespace tessel {
+namespace {
+
+QPushButton* Button(QWidget* parent, const char* name, const char* text) {
+    auto* b = new QPushButton(QString::fromUtf8(text), parent);
+    b->setObjectName(name);
+    b->setMinimumHeight(34);
+    return b;
+}
+
+QGroupBox* Frame(QWidget* parent, const char* name, const char* caption, std::initializer_list<QPushButton*> buttons) {
+    auto* f = new QGroupBox(QString::fromUtf8(caption), parent);
+    f->setObjectName(name);
+    auto* l = new QVBoxLayout(f);
+    for (QPushButton* b : buttons) l->addWidget(b);
+    return f;
+}
+
+}  // namespace
+
+MAINF::MAINF(AppContext& context) : ctx_(context) {
+    setObjectName("MAINF");
+    setWindowTitle(QString::fromUtf8("メイン"));
+
+    auto* title = new QLabel(QString::fromUtf8("Ｔｅｓｓｅｌバックアップ管理システム"), this);
+    title->setObjectName("Label1");
+    QFont big = title->font();
+    big.setPointSizeF(big.pointSizeF() * 1.6);
+    big.setBold(true);
+    title->setFont(big);
+    auto* help = Button(this, "Command10", "ヘルプ");
+
+    auto* frame1 = Frame(this, "Frame1", "　　設定・バックアップ　　",
+                         {Button(this, "Command2", "対象ディレクトリーの指定"), Button(this, "Command3", "バックアップの実行")});
+    auto* frame2 = Frame(this, "Frame2", "　　変更・問合せ　   ",
+                         {Button(this, "Command1", "バックアップ別"), Button(this, "Command6", "ﾃﾞｨﾚｸﾄﾘｰ別"),
+                          Button(this, "Command9", "最新状況")});
+    auto* frame3 = Frame(this, "Frame3", "  ファイルの戻し処理   ",
+                         {Button(this, "Command7", "ファイルの復元"), Button(this, "Command8", "復元結果の表示")});
+    auto* frame4 = Frame(this, "Frame4", "　　その他　      　",
+                         {Button(this, "Command4", "ユーティリティ"), Button(this, "Command5", "終了")});
+
+    auto* hint = new QLabel(QString::fromUtf8("Ｆ１キーを押すとヘルプが表示されます"), this);
+    hint->setObjectName("Label2");
+    auto* version = new QLabel(this);
+    version->setObjectName("verdisp");
+    auto* user = new QLabel(this);
+    user->setObjectName("usernm");
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(title, 1);
+    top->addWidget(help, 0, Qt::AlignTop);
+    auto* frames = new QGridLayout;
+    frames->addWidget(frame1, 0, 0);
+    frames->addWidget(frame2, 0, 1, 2, 1);
+    frames->addWidget(frame3, 1, 0);
+    frames->addWidget(frame4, 2, 0, 1, 2);
+    auto* foot = new QHBoxLayout;
+    foot->addWidget(hint, 1, Qt::AlignBottom);
+    foot->addWidget(version, 0, Qt::AlignBottom);
+    foot->addSpacing(16);
+    foot->addWidget(user, 0, Qt::AlignBottom);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addLayout(frames);
+    layout->addLayout(foot);
+    resize(560, 440);
+
+    connect(help, &QPushButton::clicked, this, &MAINF::showHelp);
+    connect(findChild<QPushButton*>("Command5"), &QPushButton::clicked, this, &MAINF::exitProgram);
+}
+
+void MAINF::open() {
+    if (ctx_.lock.anotherCopyRunning()) {
+        ctx_.state.ui.showMessage(kAlreadyRunning);
+        ctx_.endProgram(1);
+        return;
+    }
+    findChild<QLabel*>("verdisp")->setText(QString::fromUtf8("バージョン\n    ") + QString::fromStdString(ctx_.state.versionText));
+    findChild<QLabel*>("usernm")->setText(QString::fromUtf8("ユーザ： ") + QString::fromStdString(GetLoginUserName()));
+    AppContext::present(*this);
+}
+
+template <class W>
+void MAINF::openWindow() {
+    W& w = ctx_.window<W>();
+    w.open();
+    hide();
+}
+
+void MAINF::showHelp() { OpenHelpFile(ctx_); }
+
+void MAINF::exitProgram() {
+    if (ctx_.state.icon == "YES") {
+        hide();
+        return;
+    }
+    ctx_.endProgram(0);
+}
+
+void MAINF::closeEvent(QCloseEvent* event) {
+    if (ctx_.state.icon == "YES") {
+        // The window is loaded anew when the icon brings it back.
+        setAttribute(Qt::WA_DeleteOnClose);
+        event->accept();
+        return;
+    }
+    event->ignore();
+    ctx_.endProgram(0);
+}
+
+void MAINF::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F1) {
+        showHelp();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void OpenHelpFile(AppContext& context) {
+    std::string path = JoinPath(context.state.dataFolder, "quillar.chm");
+    if (!PathExists(path)) {
+        context.state.ui.showMessage("ヘルプファイルが見つかりません: " + path);
+        return;
+    }
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path))))
+        context.state.ui.showMessage("ヘルプファイルを開けるプログラムがありません: " + path);
+}
+
+}  // namespace tessel

@@ -1,0 +1,57 @@
+#include "shell/application.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "platform/paths.h"
+#include "shell/MAINF.h"
+#include "shell/startup.h"
+#include "ui/app_context.h"
+#include "ui/qt_user_interface.h"
+
+namespace tessel {
+namespace {
+
+// Ends the process at once: no window's closing step runs. The catalog's
+// committed work is already on disk.
+[[noreturn]] void EndProcess(int status) {
+    std::fflush(nullptr);
+    _exit(status);
+}
+
+}  // namespace
+
+int RunProgram(QApplication& app) {
+    QtUserInterface ui;
+    RealSystemServices system;
+    SharedState state(ui, system);
+    InstanceLock lock;
+    AppContext context(state, lock, [](int status) { EndProcess(status); });
+    ui.attach(&context);
+
+    std::string folder;
+    try {
+        folder = CurrentDirectory();
+    } catch (const std::exception& e) {
+        ui.showMessage(e.what());
+        return 1;
+    }
+    switch (RunStartup(state, lock, folder)) {
+    case StartupOutcome::Ready:
+        break;
+    case StartupOutcome::NeedsUpgrade:
+        ui.showMessage("カタログ " + state.catalog->path() + " の版 \"" + state.catalogVersion +
+                       "\" はこのプログラムの版 \"" + state.versionText + "\" と異なるため、使用できません。");
+        return 1;
+    case StartupOutcome::SecondCopy:
+    case StartupOutcome::Failed:
+        return 1;
+    }
+
+    if (state.icon != "YES") context.window<MAINF>().open();
+    return app.exec();
+}
+
+}  // namespace tessel

@@ -1,0 +1,51 @@
+#pragma once
+// What every window is given: the shared state, the single-instance lock,
+// the way to end the program, and the registry that keeps each window once.
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <map>
+#include <typeindex>
+
+#include "platform/instance_lock.h"
+#include "shell/shared_state.h"
+
+namespace tessel {
+
+class AppContext {
+public:
+    AppContext(SharedState& s, InstanceLock& l, std::function<void(int)> end)
+        : state(s), lock(l), endProgram(std::move(end)) {}
+    ~AppContext();
+
+    SharedState& state;
+    InstanceLock& lock;
+    // Ends the process at once with the given status; no window's closing
+    // step runs.
+    std::function<void(int)> endProgram;
+
+    // The single instance of a window, created on first use (not shown).
+    // A window that was closed and deleted is created anew.
+    template <class W>
+    W& window() {
+        QPointer<QWidget>& slot = windows_[std::type_index(typeid(W))];
+        if (!slot) slot = new W(*this);
+        return *static_cast<W*>(slot.data());
+    }
+    template <class W>
+    W* existing() {
+        auto it = windows_.find(std::type_index(typeid(W)));
+        return it == windows_.end() ? nullptr : static_cast<W*>(it->second.data());
+    }
+    // A window that exists now, by its object name (e.g. "BKPGO").
+    QWidget* findWindow(const QString& objectName) const;
+
+    // Shows a window modeless and brings it to the front.
+    static void present(QWidget& w);
+
+private:
+    std::map<std::type_index, QPointer<QWidget>> windows_;
+};
+
+}  // namespace tessel

@@ -1,0 +1,59 @@
+#include "platform/file_ops.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "support/temp_dir.h"
+
+namespace tessel {
+namespace {
+
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+TEST(CopyFileReport, ReplacesTargetAndKeepsLastWriteTimeAndMode) {
+    TempDir d;
+    WriteFile(d / "src", "new contents");
+    WriteFile(d / "dst", "old contents that are longer");
+    struct timespec times[2] = {{1000000000, 0}, {1234567890, 500}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (d / "src").c_str(), times, 0), 0);
+    ASSERT_EQ(chmod((d / "src").c_str(), 0640), 0);
+
+    EXPECT_EQ(CopyFileReport(d / "src", d / "dst"), "成功");
+    EXPECT_EQ(ReadFile(d / "dst"), "new contents");
+    struct stat st {};
+    ASSERT_EQ(stat((d / "dst").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1234567890);
+    EXPECT_EQ(st.st_mtim.tv_nsec, 500);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    // No temporary file is left beside the target.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(d.path()), {}), 2);
+}
+
+TEST(CopyFileReport, FailuresGiveTheErrorNumber) {
+    TempDir d;
+    EXPECT_EQ(CopyFileReport(d / "missing", d / "x"), "Error:" + std::to_string(ENOENT));
+    WriteFile(d / "src", "a");
+    EXPECT_EQ(CopyFileReport(d / "src", d / "no-such-dir/x"), "Error:" + std::to_string(ENOENT));
+    // A directory is no file to copy.
+    std::filesystem::create_directory(d / "sub");
+    EXPECT_EQ(CopyFileReport(d / "sub", d / "y"), "Error:" + std::to_string(EINVAL));
+    EXPECT_FALSE(std::filesystem::exists(d / "y"));
+}
+
+TEST(DeleteFileReport, DeletesOrReportsTheErrorNumber) {
+    TempDir d;
+    WriteFile(d / "f", "a");
+    EXPECT_EQ(DeleteFileReport(d / "f"), "成功");
+    EXPECT_FALSE(std::filesystem::exists(d / "f"));
+    EXPECT_EQ(DeleteFileReport(d / "f"), "Error:" + std::to_string(ENOENT));
+}
+
+TEST(GetLoginUserName, NamesTheEffectiveUser) { EXPECT_FALSE(GetLoginUserName().empty()); }
+
+}  // namespace
+}  // namespace tessel

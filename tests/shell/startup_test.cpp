@@ -1,0 +1,163 @@
+#include "shell/startup.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+#include "support/recording_ui.h"
+#include "support/temp_dir.h"
+
+namespace tessel {
+namespace {
+
+using test::ReadFile;
+using test::TempDataFolder;
+using test::TempDir;
+using test::WriteFile;
+
+std::set<std::string> Listing(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) names.insert(e.path().filename().string());
+    return names;
+}
+
+struct Harness {
+    TempDataFolder folder;
+    TempDir runtime;
+    test::RecordingUi ui;
+    test::FakeSystem system;
+    SharedState state{ui, system};
+    InstanceLock lock{runtime / "tessel.lock"};
+
+    StartupOutcome start() { return RunStartup(state, lock, folder.path()); }
+};
+
+TEST(Startup, FreshFolderGetsCatalogAndSettingsFromTemplates) {
+    Harness h;
+    WriteFile(h.folder / "Bkpdef.def", "AUTO=NO\r\nICON=YES\r\n");
+    ASSERT_EQ(h.start(), StartupOutcome::Ready);
+    EXPECT_TRUE(h.ui.messages.empty());
+    EXPECT_EQ(h.state.dataFolder, h.folder.path());
+    EXPECT_EQ(h.state.providerClause, "Provider=SQLite;");
+    EXPECT_EQ(h.state.catalogVersion, "1.04");
+    EXPECT_EQ(ReadFile(h.folder / "Bkpdef.ini"), "AUTO=NO\r\nICON=YES\r\n");
+    EXPECT_EQ(h.state.catalog->path(), h.folder / "filebkp.mdb");
+    Statement kinds = h.state.db().prepare("SELECT KBN, ID, NAIYOU FROM KBNDEF ORDER BY KBN, ID");
+    std::vector<std::string> rows;
+    while (kinds.step()) rows.push_back(std::to_string(kinds.int64(0)) + kinds.text(1) + kinds.text(2));
+    EXPECT_EQ(rows, (std::vector<std::string>{"11通常", "19情報のみ", "20保存先", "21通常", "22初期BKP無し", "23初期一括BKP",
+                                              "29情報のみ"}));
+}
+
+TEST(Startup, ExistingFilesAreNotReplacedAndNamesIgnoreCase) {
+    Harness h;
+    // An existing settings file in upper case is the settings file.
+    WriteFile(h.folder / "BKPDEF.INI", "ICON=YES\n");
+    ASSERT_EQ(h.start(), StartupOutcome::Ready);
+    h.state.db().exec("INSERT INTO BKPNAME (BKPNO, BKPNAME, KBN) VALUES (7, 'kept', '1')");
+    h.state.catalog.reset();
+    EXPECT_FALSE(Listing(h.folder.path()).count("Bkpdef.ini"));
+    EXPECT_EQ(ReadFile(h.folder / "BKPDEF.INI"), "ICON=YES\n");
+
+    SharedState again(h.ui, h.system);
+    InstanceLock lock2(h.runtime / "tessel2.lock");
+    ASSERT_EQ(RunStartup(again, lock2, h.folder.path()), StartupOutcome::Ready);
+    Statement run = again.db().prepare("SELECT BKPNAME FROM BKPNAME WHERE BKPNO = 7");
+    ASSERT_TRUE(run.step());
+    EXPECT_EQ(run.text(0), "kept");
+}
+
+TEST(Startup, ProviderClauseAndConnectionString) {
+    EXPECT_EQ(ProviderClauseOf("Provider=SQLite;"), "Provider=SQLite;");
+    EXPECT_EQ(ProviderClauseOf("Provider=SQLite;Mode=Share"), "Provider=SQLite;");
+    EXPECT_EQ(ProviderClauseOf("Provider=SQLite"), "");
+    EXPECT_EQ(BuildConnectionString("Provider=SQLite;", "/"), "Provider=SQLite;Data Source=/filebkp.mdb;");
+    EXPECT_EQ(BuildConnectionString("", "/home/u/data"), "Data Source=/home/u/data/filebkp.mdb;");
+
+    // A provider line without ";" means an empty clause, which is SQLite too.
+    Harness h;
+    WriteFile(h.folder / "JETDB.VER", "Provider=SQLite\r\n");
+    ASSERT_EQ(h.start(), StartupOutcome::Ready);
+    EXPECT_EQ(h.state.providerClause, "");
+}
+
+TEST(Startup, CatalogVersionDecidesUpgrade) {
+    struct Case {
+        const char* sql;
+        StartupOutcome outcome;
+        const char* version;
+    } cases[] = {
+        {"DELETE FROM DBVERSION", StartupOutcome::NeedsUpgrade, ""},
+        {"DROP TABLE DBVERSION", StartupOutcome::NeedsUpgrade, ""},
+        {"UPDATE DBVERSION SET VNUM = 'V1.03'", StartupOutcome::NeedsUpgrade, "1.03"},
+        {"UPDATE DBVERSION SET VNUM = '1.04'", StartupOutcome::NeedsUpgrade, ""},
+        {"UPDATE DBVERSION SET VNUM = 'V1.04'", StartupOutcome::Ready, "1.04"},
+    };
+    for (const Case& c : cases) {
+        Harness h;
+        std::filesystem::copy_file(h.folder / "bkpDEF.mdb", h.folder / "filebkp.mdb");
+        Connection::openFile(h.folder / "filebkp.mdb")->exec(c.sql);
+        EXPECT_EQ(h.start(), c.outcome) << c.sql;
+        EXPECT_EQ(h.state.catalogVersion, c.version) << c.sql;
+        EXPECT_TRUE(h.ui.messages.empty());
+    }
+}
+
+TEST(Startup, SecondCopyIsRefusedAndFirstKeepsItsLock) {
+    Harness first;
+    ASSERT_EQ(first.start(), StartupOutcome::Ready);
+
+    test::RecordingUi ui2;
+    SharedState second(ui2, first.system);
+    InstanceLock lock2(first.runtime / "tessel.lock");
+    TempDataFolder other;
+    auto before = Listing(other.path());
+    EXPECT_EQ(RunStartup(second, lock2, other.path()), StartupOutcome::SecondCopy);
+    EXPECT_EQ(ui2.messages, std::vector<std::string>{"すでにTesselバックアップ管理は起動しています。"});
+    EXPECT_EQ(Listing(other.path()), before);
+    EXPECT_TRUE(lock2.anotherCopyRunning());
+    EXPECT_FALSE(first.lock.anotherCopyRunning());
+}
+
+TEST(Startup, BadInstallationFilesFailClearlyAndWriteNothing) {
+    struct Case {
+        const char* what;
+        std::function<void(const TempDir&)> spoil;
+        const char* expectedInMessage;
+    } cases[] = {
+        {"catalog template missing", [](const TempDir& d) { std::filesystem::remove(d / "bkpDEF.mdb"); }, "bkpDEF.mdb"},
+        {"settings template missing", [](const TempDir& d) { std::filesystem::remove(d / "Bkpdef.def"); }, "Bkpdef.def"},
+        {"provider file missing", [](const TempDir& d) { std::filesystem::remove(d / "JETDB.VER"); }, "JETDB.VER"},
+        {"provider file unreadable",
+         [](const TempDir& d) {
+             std::filesystem::remove(d / "JETDB.VER");
+             std::filesystem::create_directory(d / "JETDB.VER");
+         },
+         "JETDB.VER"},
+        {"unknown provider", [](const TempDir& d) { WriteFile(d / "JETDB.VER", "Provider=Microsoft.Jet.OLEDB.4.0;\r\n"); },
+         "Provider=Microsoft.Jet.OLEDB.4.0;"},
+        {"catalog not a database", [](const TempDir& d) { WriteFile(d / "filebkp.mdb", std::string(4096, 'x')); },
+         "filebkp.mdb"},
+    };
+    for (const Case& c : cases) {
+        Harness h;
+        c.spoil(h.folder);
+        auto before = Listing(h.folder.path());
+        EXPECT_EQ(h.start(), StartupOutcome::Failed) << c.what;
+        ASSERT_EQ(h.ui.messages.size(), 1u) << c.what;
+        EXPECT_NE(h.ui.messages[0].find(c.expectedInMessage), std::string::npos) << h.ui.messages[0];
+        EXPECT_EQ(Listing(h.folder.path()), before) << c.what;
+        EXPECT_FALSE(h.state.catalog) << c.what;
+    }
+}
+
+TEST(Startup, MissingTemplateDoesNotMatterWhenTargetExists) {
+    Harness h;
+    std::filesystem::rename(h.folder / "bkpDEF.mdb", h.folder / "filebkp.mdb");
+    std::filesystem::rename(h.folder / "Bkpdef.def", h.folder / "Bkpdef.ini");
+    EXPECT_EQ(h.start(), StartupOutcome::Ready);
+}
+
+}  // namespace
+}  // namespace tessel

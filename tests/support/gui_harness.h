@@ -1,0 +1,43 @@
+#pragma once
+// A complete program state for window tests: a temporary data folder with
+// an open catalog, a recording user interface, a private instance lock and
+// an end-of-program recorder in place of ending the process.
+#include <QDir>
+#include <QString>
+#include <QWidget>
+
+#include <optional>
+
+#include "catalog/connection.h"
+#include "support/recording_ui.h"
+#include "support/temp_dir.h"
+#include "ui/app_context.h"
+
+namespace tessel::test {
+
+struct GuiHarness {
+    GuiHarness() {
+        std::filesystem::copy_file(folder / "bkpDEF.mdb", folder / "filebkp.mdb");
+        state.dataFolder = folder.path();
+        state.catalog = Connection::openFile(folder / "filebkp.mdb");
+    }
+
+    TempDataFolder folder;
+    TempDir runtime;
+    RecordingUi ui;
+    FakeSystem system;
+    SharedState state{ui, system};
+    InstanceLock lock{runtime / "tessel.lock"};
+    std::optional<int> endedWith;
+    AppContext context{state, lock, [this](int status) { endedWith = status; }};
+
+    // Saves a picture of a window under the build tree's screenshots folder.
+    static QString screenshot(QWidget& w, const QString& name) {
+        QDir().mkpath(QString(TESSEL_BINARY_DIR) + "/screenshots");
+        QString path = QString(TESSEL_BINARY_DIR) + "/screenshots/" + name + ".png";
+        w.grab().save(path);
+        return path;
+    }
+};
+
+}  // namespace tessel::test
