@@ -1,0 +1,86 @@
+#include "platform/dir_listing.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <stdexcept>
+
+namespace tessel {
+namespace {
+
+enum class Kind { kRegular, kDirectory, kSystem, kGone };
+
+Kind KindOf(mode_t mode) {
+    if (S_ISREG(mode)) return Kind::kRegular;
+    if (S_ISDIR(mode)) return Kind::kDirectory;
+    return Kind::kSystem;
+}
+
+Kind KindOf(int dirFd, const dirent& e) {
+    switch (e.d_type) {
+        case DT_REG: return Kind::kRegular;
+        case DT_DIR: return Kind::kDirectory;
+        case DT_UNKNOWN: break;
+        default: return Kind::kSystem;
+    }
+    // Some file systems do not fill in d_type; ask for the entry itself.
+    struct stat st {};
+    if (fstatat(dirFd, e.d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) return Kind::kGone;
+    return KindOf(st.st_mode);
+}
+
+std::string_view LeafName(std::string_view path) {
+    while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
+    size_t slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+std::vector<DirectoryEntry> ListDirectory(const std::string& directory, int mask) {
+    if (mask != kListDirectoriesAndFiles && mask != kListFiles)
+        throw std::invalid_argument("unsupported listing mask " + std::to_string(mask));
+    std::vector<DirectoryEntry> out;
+    int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return out;
+    std::unique_ptr<DIR, int (*)(DIR*)> d(fdopendir(fd), closedir);
+    if (!d) {
+        close(fd);
+        return out;
+    }
+    while (const dirent* e = readdir(d.get())) {
+        std::string_view name(e->d_name);
+        if (name == "." || name == "..") continue;
+        bool hidden = name.front() == '.';
+        Kind kind = KindOf(dirfd(d.get()), *e);
+        bool take = false;
+        if (mask == kListDirectoriesAndFiles)
+            take = !hidden && (kind == Kind::kRegular || kind == Kind::kDirectory);
+        else
+            take = kind == Kind::kRegular;
+        if (take) out.push_back({std::string(name), kind == Kind::kDirectory});
+    }
+    std::sort(out.begin(), out.end(), [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+    return out;
+}
+
+std::uint32_t ReadAttributes(const std::string& path) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) return 0;
+    std::uint32_t bits = 0;
+    switch (KindOf(st.st_mode)) {
+        case Kind::kDirectory: bits |= kAttrDirectory; break;
+        case Kind::kSystem: bits |= kAttrSystem; break;
+        default: break;
+    }
+    std::string_view leaf = LeafName(path);
+    if (!leaf.empty() && leaf.front() == '.' && leaf != "." && leaf != "..") bits |= kAttrHidden;
+    if (!(st.st_mode & S_IWUSR)) bits |= kAttrReadOnly;
+    return bits == 0 ? kAttrNormal : bits;
+}
+
+}  // namespace tessel

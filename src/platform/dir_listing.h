@@ -1,0 +1,37 @@
+#pragma once
+// Directory listings and attribute bits in the terms the backup engine uses.
+// Hidden means the name begins with "."; a system entry is anything that is
+// neither a regular file nor a directory (symbolic links, FIFOs, sockets,
+// devices). Symbolic links are never followed.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tessel {
+
+// Listing masks.
+inline constexpr int kListDirectoriesAndFiles = 16;  // directories and regular files, not hidden, not system
+inline constexpr int kListFiles = 7;                 // regular files, hidden ones too; no directories, no system
+
+// Attribute bits.
+inline constexpr std::uint32_t kAttrReadOnly = 1;    // no write permission for the owner
+inline constexpr std::uint32_t kAttrHidden = 2;      // name begins with "."
+inline constexpr std::uint32_t kAttrSystem = 4;      // neither regular file nor directory
+inline constexpr std::uint32_t kAttrDirectory = 16;
+inline constexpr std::uint32_t kAttrNormal = 128;    // a regular file with none of the bits above
+
+struct DirectoryEntry {
+    std::string name;
+    bool directory = false;
+};
+
+// The entries of a directory that the mask admits, sorted by name (byte
+// order), without "." and "..". A directory that cannot be opened or read
+// gives an empty list.
+std::vector<DirectoryEntry> ListDirectory(const std::string& directory, int mask);
+
+// The attribute bits of a path (the entry itself, never a link's target);
+// 0 when the entry cannot be read.
+std::uint32_t ReadAttributes(const std::string& path);
+
+}  // namespace tessel

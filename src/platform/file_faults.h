@@ -1,0 +1,38 @@
+#pragma once
+// A seam for tests: lets a test make reading a file's directory entry or
+// opening it for reading fail, which a process running as root cannot
+// otherwise be refused. Production code never installs a hook.
+#include <functional>
+#include <string>
+
+namespace tessel {
+
+enum class FileAccess {
+    kReadEntry,    // reading times and size (ReadFileTimes)
+    kOpenForRead,  // opening the contents (CheckReadableFile)
+};
+
+// Returns an errno value to fail the access with, or 0 to let it proceed.
+using FileFaultHook = std::function<int(const std::string& path, FileAccess access)>;
+
+// Installs a hook for the life of the object and removes it afterwards.
+class ScopedFileFault {
+public:
+    explicit ScopedFileFault(FileFaultHook hook);
+    ~ScopedFileFault();
+    ScopedFileFault(const ScopedFileFault&) = delete;
+    ScopedFileFault& operator=(const ScopedFileFault&) = delete;
+
+private:
+    FileFaultHook previous_;
+};
+
+// The errno value the installed hook asks for; 0 when there is none.
+int InjectedFileFault(const std::string& path, FileAccess access);
+
+// 0 when path is a regular file that can be opened for reading, else an
+// errno value (EINVAL for anything that is not a regular file). Never
+// follows a symbolic link and never blocks on a FIFO.
+int CheckReadableFile(const std::string& path);
+
+}  // namespace tessel

@@ -1,0 +1,83 @@
+#include "platform/file_times.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <ctime>
+
+#include "platform/file_faults.h"
+
+namespace tessel {
+namespace {
+
+constexpr std::int64_t kTicksPerSecond = 10'000'000;
+// Seconds from 1601-01-01 to 1970-01-01.
+constexpr std::int64_t kEpochDelta = 11'644'473'600;
+
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+    std::int64_t q = a / b;
+    return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
+}
+
+// Days since 1970-01-01 to a civil date (proleptic Gregorian calendar).
+void CivilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
+    z += 719468;
+    const std::int64_t era = FloorDiv(z, 146097);
+    const auto doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    y = static_cast<std::int64_t>(yoe) + era * 400;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    d = doy - (153 * mp + 2) / 5 + 1;
+    m = mp < 10 ? mp + 3 : mp - 9;
+    if (m <= 2) ++y;
+}
+
+FileTime FromStatx(const struct statx_timestamp& t) {
+    return FileTime::FromTicks(LocalTicksFromUnix(t.tv_sec, t.tv_nsec));
+}
+
+}  // namespace
+
+std::int64_t LocalTicksFromUnix(std::int64_t seconds, std::int64_t nanoseconds) {
+    std::int64_t offset = 0;
+    std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm tm {};
+    if (localtime_r(&t, &tm)) offset = tm.tm_gmtoff;
+    return (seconds + kEpochDelta + offset) * kTicksPerSecond + nanoseconds / 100;
+}
+
+FileTimes ReadFileTimes(const std::string& path) {
+    FileTimes out;
+    if (InjectedFileFault(path, FileAccess::kReadEntry) != 0) return out;
+    struct statx sx {};
+    if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME,
+              &sx) != 0)
+        return out;
+    if (!(sx.stx_mask & STATX_MTIME)) return out;
+    out.lastWrite = FromStatx(sx.stx_mtime);
+    out.creation = (sx.stx_mask & STATX_BTIME) ? FromStatx(sx.stx_btime) : out.lastWrite;
+    out.size = static_cast<std::int32_t>(static_cast<std::uint32_t>(sx.stx_size));
+    out.status = 0;
+    return out;
+}
+
+FileTimeTexts FormatFileTime(FileTime localTime) {
+    static const char* const kWeekdays[] = {"日", "月", "火", "水", "木", "金", "土"};
+    std::int64_t seconds = FloorDiv(localTime.ticks(), kTicksPerSecond) - kEpochDelta;
+    std::int64_t days = FloorDiv(seconds, 86400);
+    std::int64_t secondOfDay = seconds - days * 86400;
+    std::int64_t year;
+    unsigned month, day;
+    CivilFromDays(days, year, month, day);
+    std::int64_t weekday = FloorDiv(days + 4, 7);  // 1970-01-01 was a Thursday
+    weekday = days + 4 - weekday * 7;
+    FileTimeTexts out;
+    out.date = std::to_string(year) + "年" + std::to_string(month) + "月" + std::to_string(day) + "日(" +
+               kWeekdays[weekday] + ")";
+    out.time = std::to_string(secondOfDay / 3600) + "時" + std::to_string(secondOfDay / 60 % 60) + "分" +
+               std::to_string(secondOfDay % 60) + "秒";
+    return out;
+}
+
+}  // namespace tessel

@@ -1,0 +1,46 @@
+#pragma once
+// Times and size of one file as the catalog records them: 100-nanosecond
+// ticks since 1601-01-01, shifted by the local zone offset in force at that
+// instant, split into two signed 32-bit halves (high first).
+#include <cstdint>
+#include <string>
+
+namespace tessel {
+
+struct FileTime {
+    std::int32_t high = 0;
+    std::int32_t low = 0;
+
+    std::int64_t ticks() const {
+        return static_cast<std::int64_t>((static_cast<std::uint64_t>(static_cast<std::uint32_t>(high)) << 32) |
+                                         static_cast<std::uint32_t>(low));
+    }
+    static FileTime FromTicks(std::int64_t ticks) {
+        auto u = static_cast<std::uint64_t>(ticks);
+        return {static_cast<std::int32_t>(static_cast<std::uint32_t>(u >> 32)),
+                static_cast<std::int32_t>(static_cast<std::uint32_t>(u))};
+    }
+};
+
+struct FileTimes {
+    FileTime creation;   // birth time where the file system keeps one, else last write
+    FileTime lastWrite;
+    std::int32_t size = 0;    // low 32 bits of the size
+    std::int16_t status = 9;  // 0 read; 9 the entry could not be read (other items unset)
+};
+
+// Reads the entry of path itself (a symbolic link is not followed).
+FileTimes ReadFileTimes(const std::string& path);
+
+// Local ticks for a moment given in seconds and nanoseconds since 1970 UTC.
+std::int64_t LocalTicksFromUnix(std::int64_t seconds, std::int64_t nanoseconds);
+
+struct FileTimeTexts {
+    std::string date;  // 2003年4月5日(土)
+    std::string time;  // 13時5分9秒
+};
+
+// Display texts of a local file time.
+FileTimeTexts FormatFileTime(FileTime localTime);
+
+}  // namespace tessel
