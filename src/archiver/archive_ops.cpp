@@ -1,0 +1,460 @@
+#include "archiver/archive_ops.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <unordered_map>
+
+#include "archiver/lzh/crc16.h"
+#include "archiver/unlha.h"
+
+namespace tessel::archive {
+namespace {
+
+using lzh::ArchiveIndex;
+using lzh::Member;
+
+struct Identity {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    std::int64_t mtimeNs = 0;
+    bool operator==(const Identity&) const = default;
+};
+
+Identity IdentityOf(const struct stat& st) {
+    return {st.st_dev, st.st_ino, st.st_size,
+            static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+struct CachedIndex {
+    Identity id;
+    ArchiveIndex index;
+    std::unordered_map<std::string, std::size_t> byPath;  // last member of each path
+};
+
+std::mutex gCacheMutex;
+std::map<std::string, CachedIndex> gCache;
+
+void Reindex(CachedIndex& c) {
+    c.byPath.clear();
+    for (std::size_t i = 0; i < c.index.members.size(); ++i) c.byPath[c.index.members[i].path] = i;
+}
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() { if (fd_ >= 0) ::close(fd_); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    int release() { int f = fd_; fd_ = -1; return f; }
+
+private:
+    int fd_;
+};
+
+bool WriteAllAt(int fd, std::uint64_t off, const void* data, std::size_t n) {
+    auto* p = static_cast<const char*>(data);
+    while (n > 0) {
+        ssize_t w = ::pwrite(fd, p, n, static_cast<off_t>(off));
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        n -= static_cast<std::size_t>(w);
+        off += static_cast<std::uint64_t>(w);
+    }
+    return true;
+}
+
+std::string ParentOf(const std::string& path) {
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+bool MakeDirs(const std::string& dir) {
+    if (dir.empty()) return true;
+    struct stat st;
+    if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    if (!MakeDirs(ParentOf(dir))) return false;
+    return ::mkdir(dir.c_str(), 0777) == 0 || errno == EEXIST;
+}
+
+// Reads the index of the open archive, from the cache when the file is
+// unchanged.
+std::int32_t IndexFor(const std::string& path, int fd, CachedIndex** out) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return kUnlhaNotArchive;
+    if (!S_ISREG(st.st_mode)) return kUnlhaNotArchive;
+    Identity id = IdentityOf(st);
+    auto it = gCache.find(path);
+    if (it == gCache.end() || !(it->second.id == id)) {
+        lzh::FileSource src(fd, static_cast<std::uint64_t>(st.st_size));
+        CachedIndex c;
+        c.id = id;
+        c.index = lzh::ScanArchive(src);
+        if (c.index.status != ArchiveIndex::Status::Ok) {
+            gCache.erase(path);
+            return kUnlhaNotArchive;
+        }
+        Reindex(c);
+        it = gCache.insert_or_assign(path, std::move(c)).first;
+    }
+    *out = &it->second;
+    return kUnlhaOk;
+}
+
+// Appends one member at `at` in the open archive and returns it in *added.
+// Order of writes: data first (after room for the header), then the end
+// mark, and the header last, so that until the header lands the byte at
+// `at` still reads as the end of the archive.
+std::int32_t AppendMember(int afd, std::uint64_t at, const FileToAdd& f, Member* added) {
+    Fd src(::open(f.source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (src.get() < 0) return kUnlhaCannotReadSource;
+    struct stat st;
+    if (::fstat(src.get(), &st) != 0 || !S_ISREG(st.st_mode)) return kUnlhaCannotReadSource;
+    if (f.memberPath.empty() || f.memberPath.size() > 16000) return kUnlhaRefusedPath;
+
+    lzh::MemberAttributes attr;
+    attr.path = f.memberPath;
+    attr.mtime = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+    attr.mode = st.st_mode & 07777;
+    const std::uint64_t statSize = static_cast<std::uint64_t>(st.st_size);
+    const bool wide = statSize >= 0xFFFF0000ull;
+    const std::size_t headerLen = lzh::BuildHeader(attr, "-lh5-", 0, 0, 0, wide).size();
+    const std::uint64_t dataAt = at + headerLen;
+
+    std::uint64_t written = 0;
+    bool writeFailed = false;
+    lzh::WriteFn sink = [&](const void* buf, std::size_t n) {
+        if (!WriteAllAt(afd, dataAt + written, buf, n)) { writeFailed = true; return false; }
+        written += n;
+        return true;
+    };
+    lzh::ReadFn source = [&](void* buf, std::size_t n) -> std::ptrdiff_t {
+        for (;;) {
+            ssize_t r = ::read(src.get(), buf, n);
+            if (r < 0 && errno == EINTR) continue;
+            return r;
+        }
+    };
+    std::string method = "-lh5-";
+    lzh::EncodeResult enc;
+    if (statSize > 0) enc = lzh::EncodeLh5(source, sink, statSize);
+    else enc.status = lzh::EncodeResult::Status::NotSmaller;
+    if (enc.status == lzh::EncodeResult::Status::ReadFailed) return kUnlhaCannotReadSource;
+    if (enc.status == lzh::EncodeResult::Status::WriteFailed || writeFailed) return kUnlhaCannotWrite;
+    if (enc.status == lzh::EncodeResult::Status::NotSmaller) {
+        // Store the bytes as they are.
+        method = "-lh0-";
+        if (::lseek(src.get(), 0, SEEK_SET) != 0) return kUnlhaCannotReadSource;
+        written = 0;
+        enc = {};
+        std::vector<char> buf(1 << 20);
+        for (;;) {
+            std::ptrdiff_t r = source(buf.data(), buf.size());
+            if (r < 0) return kUnlhaCannotReadSource;
+            if (r == 0) break;
+            enc.crc = lzh::Crc16Update(enc.crc, buf.data(), static_cast<std::size_t>(r));
+            enc.originalSize += static_cast<std::uint64_t>(r);
+            if (!sink(buf.data(), static_cast<std::size_t>(r))) return kUnlhaCannotWrite;
+        }
+        enc.compressedSize = written;
+    }
+    if (!wide && (enc.originalSize >= 0xFFFFFFFFull || enc.compressedSize >= 0xFFFFFFFFull))
+        return kUnlhaCannotReadSource;  // the file grew past 4 GiB while being read
+    const std::uint64_t end = dataAt + enc.compressedSize;
+    const std::uint8_t endMark = 0;
+    if (!WriteAllAt(afd, end, &endMark, 1) || ::ftruncate(afd, static_cast<off_t>(end + 1)) != 0) return kUnlhaCannotWrite;
+    auto header = lzh::BuildHeader(attr, method, enc.compressedSize, enc.originalSize, enc.crc, wide);
+    if (header.size() != headerLen || !WriteAllAt(afd, at, header.data(), header.size())) return kUnlhaCannotWrite;
+
+    Member m;
+    m.headerOffset = at;
+    m.dataOffset = dataAt;
+    m.compressedSize = enc.compressedSize;
+    m.originalSize = enc.originalSize;
+    m.method = method;
+    m.crc = enc.crc;
+    m.level = 2;
+    m.mtime = attr.mtime;
+    m.hasMode = true;
+    m.mode = attr.mode;
+    m.path = f.memberPath;
+    m.safePath = true;
+    *added = std::move(m);
+    return kUnlhaOk;
+}
+
+bool CopyRange(int from, int to, std::uint64_t off, std::uint64_t len, std::uint64_t toOff) {
+    std::vector<char> buf(1 << 20);
+    while (len > 0) {
+        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(len, buf.size()));
+        lzh::FileSource s(from, off + n);
+        if (!s.readAt(off, buf.data(), n) || !WriteAllAt(to, toOff, buf.data(), n)) return false;
+        off += n;
+        toOff += n;
+        len -= n;
+    }
+    return true;
+}
+
+// Rewrites the archive without the members whose paths are replaced, then
+// appends the new files; the copy takes the archive's name at the end.
+std::int32_t RewriteWith(const std::string& path, int afd, CachedIndex& c, const std::vector<FileToAdd>& files) {
+    std::vector<bool> drop(c.index.members.size(), false);
+    for (const auto& f : files)
+        for (std::size_t i = 0; i < c.index.members.size(); ++i)
+            if (c.index.members[i].path == f.memberPath) drop[i] = true;
+    std::string tmpl = path + ".tmp-XXXXXX";
+    std::vector<char> name(tmpl.begin(), tmpl.end());
+    name.push_back('\0');
+    Fd tfd(::mkstemp(name.data()));
+    if (tfd.get() < 0) return kUnlhaCannotWrite;
+    const std::string tmpPath(name.data());
+    auto fail = [&](std::int32_t code) { ::unlink(tmpPath.c_str()); return code; };
+    struct stat st;
+    if (::fstat(afd, &st) == 0) ::fchmod(tfd.get(), st.st_mode & 07777);
+
+    CachedIndex fresh;
+    std::uint64_t at = 0;
+    for (std::size_t i = 0; i < c.index.members.size(); ++i) {
+        if (drop[i]) continue;
+        Member m = c.index.members[i];
+        const std::uint64_t len = m.end() - m.headerOffset;
+        if (!CopyRange(afd, tfd.get(), m.headerOffset, len, at)) return fail(kUnlhaCannotWrite);
+        const std::uint64_t shift = m.headerOffset - at;
+        m.headerOffset -= shift;
+        m.dataOffset -= shift;
+        at += len;
+        fresh.index.members.push_back(std::move(m));
+    }
+    const std::uint8_t endMark = 0;
+    if (!WriteAllAt(tfd.get(), at, &endMark, 1)) return fail(kUnlhaCannotWrite);
+    for (const auto& f : files) {
+        Member m;
+        std::int32_t rc = AppendMember(tfd.get(), at, f, &m);
+        if (rc != kUnlhaOk) return fail(rc);
+        at = m.end();
+        fresh.index.members.push_back(std::move(m));
+    }
+    if (::fsync(tfd.get()) != 0 || ::rename(tmpPath.c_str(), path.c_str()) != 0) return fail(kUnlhaCannotWrite);
+    fresh.index.validEnd = at;
+    if (::fstat(tfd.get(), &st) == 0) fresh.id = IdentityOf(st);
+    Reindex(fresh);
+    gCache[path] = std::move(fresh);
+    return kUnlhaOk;
+}
+
+}  // namespace
+
+bool CleanPath(const std::string& in, std::string* out) {
+    std::string r;
+    bool absolute = !in.empty() && in[0] == '/';
+    std::size_t i = 0;
+    while (i <= in.size()) {
+        std::size_t j = in.find('/', i);
+        if (j == std::string::npos) j = in.size();
+        std::string comp = in.substr(i, j - i);
+        if (comp == "..") return false;
+        if (!comp.empty() && comp != ".") {
+            if (!r.empty() || absolute) r += '/';
+            r += comp;
+        }
+        i = j + 1;
+    }
+    if (r.empty() && absolute) r = "/";
+    *out = r;
+    return true;
+}
+
+std::int32_t AddFiles(const std::string& archivePath, const std::vector<FileToAdd>& files, std::string* report) {
+    std::lock_guard<std::mutex> lock(gCacheMutex);
+    struct stat before;
+    const bool created = ::stat(archivePath.c_str(), &before) != 0;
+    Fd afd(::open(archivePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    if (afd.get() < 0) return kUnlhaCannotWrite;
+    // Other processes adding to the same archive wait for this one.
+    if (::flock(afd.get(), LOCK_EX) != 0) return kUnlhaCannotWrite;
+    CachedIndex* c = nullptr;
+    std::int32_t rc = IndexFor(archivePath, afd.get(), &c);
+    if (rc != kUnlhaOk) return rc;
+
+    bool replaces = false;
+    for (const auto& f : files) replaces = replaces || c->byPath.count(f.memberPath) > 0;
+    for (std::size_t i = 0; i < files.size() && !replaces; ++i)
+        for (std::size_t k = 0; k < i; ++k)
+            if (files[k].memberPath == files[i].memberPath) replaces = true;
+    if (replaces) {
+        rc = RewriteWith(archivePath, afd.get(), *c, files);
+        if (report) *report = rc == kUnlhaOk ? std::to_string(files.size()) + " member(s) written" : "add failed";
+        return rc;
+    }
+
+    // Append in place, after cutting off what a crashed add may have left.
+    std::uint64_t at = c->index.validEnd;
+    if (c->index.damagedTail && ::ftruncate(afd.get(), static_cast<off_t>(at)) != 0) rc = kUnlhaCannotWrite;
+    if (c->index.damagedTail) c->index.damagedTail = false;
+    std::size_t added = 0;
+    for (const auto& f : files) {
+        if (rc != kUnlhaOk) break;
+        Member m;
+        rc = AppendMember(afd.get(), at, f, &m);
+        if (rc != kUnlhaOk) break;
+        at = m.end();
+        c->index.validEnd = at;
+        c->byPath[m.path] = c->index.members.size();
+        c->index.members.push_back(std::move(m));
+        ++added;
+    }
+    if (rc != kUnlhaOk) {
+        // Whatever a failed member wrote lies past the end mark; drop it.
+        const std::uint8_t endMark = 0;
+        if (WriteAllAt(afd.get(), at, &endMark, 1)) (void)::ftruncate(afd.get(), static_cast<off_t>(at + 1));
+    }
+    if (rc == kUnlhaOk && added == 0 && c->index.members.empty()) {
+        const std::uint8_t endMark = 0;  // an empty archive is just the end mark
+        if (!WriteAllAt(afd.get(), 0, &endMark, 1)) rc = kUnlhaCannotWrite;
+    }
+    if (created && added == 0 && rc != kUnlhaOk) {
+        // Do not leave an empty archive behind a failed first add.
+        ::unlink(archivePath.c_str());
+        gCache.erase(archivePath);
+        return rc;
+    }
+    struct stat st;
+    if (::fstat(afd.get(), &st) == 0) c->id = IdentityOf(st);
+    else gCache.erase(archivePath);
+    if (report) *report = std::to_string(added) + " member(s) added";
+    return rc;
+}
+
+std::optional<ArchiveIndex> LoadIndex(const std::string& archivePath, std::int32_t* code) {
+    std::lock_guard<std::mutex> lock(gCacheMutex);
+    Fd fd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        *code = errno == ENOENT ? kUnlhaArchiveMissing : kUnlhaNotArchive;
+        return std::nullopt;
+    }
+    CachedIndex* c = nullptr;
+    *code = IndexFor(archivePath, fd.get(), &c);
+    if (*code != kUnlhaOk) return std::nullopt;
+    return c->index;
+}
+
+std::int32_t FindMemberForFolder(const std::string& archivePath, const std::string& folder, const std::string& name,
+                                 Member* out) {
+    std::lock_guard<std::mutex> lock(gCacheMutex);
+    Fd fd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) return errno == ENOENT ? kUnlhaArchiveMissing : kUnlhaNotArchive;
+    CachedIndex* c = nullptr;
+    std::int32_t rc = IndexFor(archivePath, fd.get(), &c);
+    if (rc != kUnlhaOk) return rc;
+    auto it = c->byPath.find(folder.empty() ? name : folder + "/" + name);
+    if (it != c->byPath.end()) {
+        *out = c->index.members[it->second];
+        return kUnlhaOk;
+    }
+    const Member* found = nullptr;
+    for (const auto& m : c->index.members) {
+        if (m.isDirectory()) continue;
+        auto slash = m.path.rfind('/');
+        std::string base = slash == std::string::npos ? m.path : m.path.substr(slash + 1);
+        if (base != name) continue;
+        if (found) return kUnlhaAmbiguousMember;
+        found = &m;
+    }
+    if (!found) return c->index.damagedTail ? kUnlhaNotArchive : kUnlhaNoSuchMember;
+    *out = *found;
+    return kUnlhaOk;
+}
+
+std::int32_t ExtractMemberTo(const std::string& archivePath, const Member& m, const std::string& target) {
+    if (!m.safePath) return kUnlhaRefusedPath;
+    Fd afd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (afd.get() < 0) return errno == ENOENT ? kUnlhaArchiveMissing : kUnlhaNotArchive;
+    struct stat ast;
+    if (::fstat(afd.get(), &ast) != 0) return kUnlhaNotArchive;
+    const std::string dir = ParentOf(target);
+    if (!MakeDirs(dir)) return kUnlhaCannotWrite;
+    std::string tmpl = dir + "/.tessel-lzh-XXXXXX";
+    std::vector<char> name(tmpl.begin(), tmpl.end());
+    name.push_back('\0');
+    Fd out(::mkstemp(name.data()));
+    if (out.get() < 0) return kUnlhaCannotWrite;
+    const std::string tmpPath(name.data());
+
+    // Runs of zero bytes become holes, so large sparse files stay sparse.
+    std::uint64_t size = 0;
+    lzh::WriteFn sink = [&](const void* buf, std::size_t n) {
+        const auto* p = static_cast<const unsigned char*>(buf);
+        std::size_t i = 0;
+        while (i < n) {
+            std::size_t piece = std::min<std::size_t>(n - i, 65536);
+            bool zero = p[i] == 0 && std::memcmp(p + i, p + i + 1, piece - 1) == 0;
+            if (!zero && !WriteAllAt(out.get(), size, p + i, piece)) return false;
+            size += piece;
+            i += piece;
+        }
+        return true;
+    };
+    lzh::FileSource src(afd.get(), static_cast<std::uint64_t>(ast.st_size));
+    lzh::DataStatus st = lzh::ExtractMemberData(src, m, sink);
+    std::int32_t rc = kUnlhaOk;
+    switch (st) {
+    case lzh::DataStatus::Ok: break;
+    case lzh::DataStatus::Corrupt:
+    case lzh::DataStatus::CrcMismatch: rc = kUnlhaCrcMismatch; break;
+    case lzh::DataStatus::Unsupported: rc = kUnlhaUnsupportedMethod; break;
+    case lzh::DataStatus::ReadFailed: rc = kUnlhaNotArchive; break;
+    case lzh::DataStatus::WriteFailed: rc = kUnlhaCannotWrite; break;
+    }
+    if (rc == kUnlhaOk && ::ftruncate(out.get(), static_cast<off_t>(size)) != 0) rc = kUnlhaCannotWrite;
+    if (rc == kUnlhaOk) {
+        ::fchmod(out.get(), m.hasMode ? (m.mode & 0777) : 0644);
+        struct timespec times[2];
+        times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(m.mtime);
+        times[0].tv_nsec = times[1].tv_nsec = 0;
+        ::futimens(out.get(), times);
+        if (::close(out.release()) != 0) rc = kUnlhaCannotWrite;
+    }
+    if (rc == kUnlhaOk && ::rename(tmpPath.c_str(), target.c_str()) != 0) rc = kUnlhaCannotWrite;
+    if (rc != kUnlhaOk) ::unlink(tmpPath.c_str());
+    return rc;
+}
+
+std::int32_t ExtractMembers(const std::string& archivePath,
+                            const std::function<std::optional<std::string>(const Member&)>& place,
+                            std::string* report) {
+    std::int32_t rc = kUnlhaOk;
+    auto index = LoadIndex(archivePath, &rc);
+    if (!index) return rc;
+    std::size_t done = 0;
+    for (const auto& m : index->members) {
+        if (m.isDirectory()) continue;
+        std::int32_t r;
+        if (!m.safePath) {
+            r = kUnlhaRefusedPath;
+        } else {
+            auto target = place(m);
+            if (!target) continue;
+            r = ExtractMemberTo(archivePath, m, *target);
+        }
+        if (r == kUnlhaOk) ++done;
+        else if (rc == kUnlhaOk) rc = r;
+    }
+    if (rc == kUnlhaOk && index->damagedTail) rc = kUnlhaNotArchive;
+    if (report) *report = std::to_string(done) + " member(s) extracted";
+    return rc;
+}
+
+}  // namespace tessel::archive

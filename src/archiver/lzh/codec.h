@@ -1,0 +1,37 @@
+#pragma once
+// The compressed data formats of LHA members: -lh5- written; -lh5-, -lh6-
+// and -lh7- read (they differ only in dictionary size). Data flows through
+// callbacks so that members of any size stream without being held in memory.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+namespace tessel::lzh {
+
+// Fills buf with up to size bytes; returns the count, 0 at the end, -1 on error.
+using ReadFn = std::function<std::ptrdiff_t(void* buf, std::size_t size)>;
+// Takes size bytes; false stops the work (the caller's sink failed).
+using WriteFn = std::function<bool(const void* buf, std::size_t size)>;
+
+struct EncodeResult {
+    enum class Status { Ok, ReadFailed, WriteFailed, NotSmaller } status = Status::Ok;
+    std::uint64_t originalSize = 0;
+    std::uint64_t compressedSize = 0;
+    std::uint16_t crc = 0;  // CRC-16 of the original bytes read
+};
+
+// Compresses everything read from `read` as -lh5- into `write`. Gives up
+// with NotSmaller as soon as the output reaches `limit` bytes (the caller
+// then stores the member instead), so that incompressible data costs little.
+EncodeResult EncodeLh5(const ReadFn& read, const WriteFn& write, std::uint64_t limit);
+
+enum class DecodeStatus { Ok, Corrupt, ReadFailed, WriteFailed };
+
+// Decodes one member compressed with dictionary size 2^dictBits (13 for
+// -lh5-, 15 for -lh6-, 16 for -lh7-). `read` delivers the compressed bytes;
+// never more than compressedSize of them are consumed. Exactly originalSize
+// bytes go to `write`; *crc receives their CRC-16.
+DecodeStatus DecodeLh(int dictBits, const ReadFn& read, std::uint64_t compressedSize,
+                      std::uint64_t originalSize, const WriteFn& write, std::uint16_t* crc);
+
+}  // namespace tessel::lzh

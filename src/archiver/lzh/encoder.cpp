@@ -1,0 +1,344 @@
+// -lh5- compression: LZ77 over an 8 KiB window with a hash-chain matcher and
+// lazy evaluation, then static Huffman coding per block of tokens.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "archiver/lzh/codec.h"
+#include "archiver/lzh/crc16.h"
+#include "archiver/lzh/huffman.h"
+
+namespace tessel::lzh {
+namespace {
+
+constexpr int kDictBits = 13;
+constexpr std::int32_t kWindow = 1 << kDictBits;
+constexpr std::int32_t kWindowMask = kWindow - 1;
+constexpr int kMaxMatch = 256;
+constexpr int kMinMatch = 3;
+constexpr int kNC = 256 + kMaxMatch - kMinMatch + 1;  // literals and lengths
+constexpr int kNP = kDictBits + 1;                     // position classes
+constexpr int kNT = kMaxCodeBits + 3;                  // code-length symbols
+constexpr int kPBits = 4, kTBits = 5, kCBits = 9;
+constexpr int kHashBits = 15;
+constexpr std::int32_t kNil = -1;
+constexpr std::int32_t kBufSize = 1 << 18;
+constexpr std::int32_t kMinLookahead = kMaxMatch + kMinMatch + 1;
+constexpr int kBlockTokens = 1 << 14;
+
+// Matcher tuning, close to gzip's level 6.
+constexpr int kMaxChain = 128;
+constexpr int kGoodLength = 8;
+constexpr int kNiceLength = 128;
+constexpr int kMaxLazy = 16;
+constexpr std::int32_t kTooFar = 4096;  // 3-byte matches further away do not pay
+
+class BitWriter {
+public:
+    explicit BitWriter(const WriteFn& write, std::uint64_t limit) : write_(write), limit_(limit) { out_.reserve(1 << 17); }
+    void put(int n, std::uint32_t v) {
+        acc_ = (acc_ << n) | (v & ((1u << n) - 1));
+        bits_ += n;
+        while (bits_ >= 8) {
+            bits_ -= 8;
+            out_.push_back(static_cast<std::uint8_t>(acc_ >> bits_));
+        }
+    }
+    bool drain(bool final) {
+        if (final && bits_ > 0) {
+            out_.push_back(static_cast<std::uint8_t>(acc_ << (8 - bits_)));
+            bits_ = 0;
+        }
+        if (out_.size() >= (1 << 16) || final) {
+            total_ += out_.size();
+            if (total_ >= limit_) { exceeded_ = true; return false; }
+            if (!out_.empty() && !write_(out_.data(), out_.size())) { failed_ = true; return false; }
+            out_.clear();
+        }
+        return true;
+    }
+    std::uint64_t total() const { return total_; }
+    bool exceeded() const { return exceeded_; }
+    bool failed() const { return failed_; }
+
+private:
+    const WriteFn& write_;
+    std::uint64_t limit_;
+    std::vector<std::uint8_t> out_;
+    std::uint64_t acc_ = 0;
+    int bits_ = 0;
+    std::uint64_t total_ = 0;
+    bool exceeded_ = false, failed_ = false;
+};
+
+class Encoder {
+public:
+    Encoder(const ReadFn& read, BitWriter& out) : read_(read), out_(out) {
+        buf_.assign(kBufSize + 16, 0);
+        head_.assign(1 << kHashBits, kNil);
+        prev_.assign(kWindow, kNil);
+        codes_.reserve(kBlockTokens);
+        offsets_.reserve(kBlockTokens);
+    }
+
+    bool run() {
+        if (!fill()) return false;
+        std::int32_t matchLen = kMinMatch - 1, matchPos = 0;
+        bool pending = false;
+        while (end_ - pos_ > 0) {
+            if (end_ - pos_ < kMinLookahead && !eof_) {
+                if (!slideAndFill()) return false;
+            }
+            const std::int32_t lookahead = end_ - pos_;
+            std::int32_t candidate = kNil;
+            if (lookahead >= kMinMatch) candidate = insert(pos_);
+            std::int32_t prevLen = matchLen, prevPos = matchPos;
+            matchLen = kMinMatch - 1;
+            if (candidate != kNil && prevLen < kMaxLazy && pos_ - candidate < kWindow) {
+                matchLen = longestMatch(candidate, prevLen, lookahead, &matchPos);
+                if (matchLen == kMinMatch && pos_ - matchPos > kTooFar) matchLen = kMinMatch - 1;
+            }
+            if (prevLen >= kMinMatch && matchLen <= prevLen) {
+                // Distance (pos_-1) - prevPos, sent as distance - 1.
+                if (!emitMatch(prevLen, pos_ - 2 - prevPos)) return false;
+                // The match began at pos_-1; enter the strings it covers.
+                std::int32_t stop = pos_ - 1 + prevLen;
+                ++pos_;
+                while (pos_ < stop) {
+                    if (end_ - pos_ >= kMinMatch) insert(pos_);
+                    ++pos_;
+                }
+                pending = false;
+                matchLen = kMinMatch - 1;
+            } else if (pending) {
+                if (!emitLiteral(buf_[pos_ - 1])) return false;
+                ++pos_;
+            } else {
+                pending = true;
+                ++pos_;
+            }
+        }
+        if (pending && !emitLiteral(buf_[pos_ - 1])) return false;
+        if (!codes_.empty() && !flushBlock()) return false;
+        return true;
+    }
+
+    std::uint64_t originalSize() const { return total_; }
+    std::uint16_t crc() const { return crc_; }
+    bool readFailed() const { return readFailed_; }
+
+private:
+    std::uint32_t hashAt(std::int32_t p) const {
+        std::uint32_t v;
+        std::memcpy(&v, &buf_[p], 4);
+        return ((v & 0xFFFFFF) * 2654435761u) >> (32 - kHashBits);
+    }
+    std::int32_t insert(std::int32_t p) {
+        std::uint32_t h = hashAt(p);
+        std::int32_t old = head_[h];
+        prev_[p & kWindowMask] = old;
+        head_[h] = p;
+        return old;
+    }
+
+    std::int32_t longestMatch(std::int32_t cur, std::int32_t prevLen, std::int32_t lookahead, std::int32_t* matchPos) {
+        int chain = kMaxChain;
+        if (prevLen >= kGoodLength) chain >>= 2;
+        const std::int32_t limit = pos_ - kWindow;  // distances stay below the window size
+        const std::int32_t maxLen = std::min<std::int32_t>(kMaxMatch, lookahead);
+        const std::int32_t nice = std::min<std::int32_t>(kNiceLength, maxLen);
+        std::int32_t best = prevLen;
+        const std::uint8_t* s = &buf_[pos_];
+        while (cur > limit && cur < pos_) {
+            const std::uint8_t* m = &buf_[cur];
+            if (best < maxLen && m[best] == s[best] && m[0] == s[0] && m[1] == s[1]) {
+                std::int32_t l = 0;
+                while (l < maxLen) {
+                    std::uint64_t a, b;
+                    std::memcpy(&a, m + l, 8);
+                    std::memcpy(&b, s + l, 8);
+                    std::uint64_t x = a ^ b;
+                    if (x) { l += __builtin_ctzll(x) >> 3; break; }
+                    l += 8;
+                }
+                if (l > maxLen) l = maxLen;
+                if (l > best) {
+                    best = l;
+                    *matchPos = cur;
+                    if (l >= nice) break;
+                }
+            }
+            if (--chain == 0) break;
+            std::int32_t next = prev_[cur & kWindowMask];
+            if (next >= cur) break;
+            cur = next;
+        }
+        return best > prevLen ? best : kMinMatch - 1;
+    }
+
+    bool emitLiteral(std::uint8_t c) {
+        codes_.push_back(c);
+        offsets_.push_back(0);
+        return codes_.size() < kBlockTokens || flushBlock();
+    }
+    bool emitMatch(std::int32_t len, std::int32_t offset) {
+        codes_.push_back(static_cast<std::uint16_t>(256 + len - kMinMatch));
+        offsets_.push_back(static_cast<std::uint16_t>(offset));
+        return codes_.size() < kBlockTokens || flushBlock();
+    }
+
+    static int positionClass(std::uint32_t offset) { return offset ? 32 - __builtin_clz(offset) : 0; }
+
+    void writePtLengths(const std::uint8_t* len, int nn, int nbit, int special) {
+        int n = nn;
+        while (n > 0 && len[n - 1] == 0) --n;
+        out_.put(nbit, static_cast<std::uint32_t>(n));
+        int i = 0;
+        while (i < n) {
+            int k = len[i++];
+            if (k <= 6) out_.put(3, static_cast<std::uint32_t>(k));
+            else out_.put(k - 3, (1u << (k - 3)) - 2);
+            if (i == special) {
+                while (i < 6 && len[i] == 0) ++i;
+                out_.put(2, static_cast<std::uint32_t>((i - 3) & 3));
+            }
+        }
+    }
+
+    bool flushBlock() {
+        std::uint32_t cFreq[kNC] = {}, pFreq[kNP] = {}, tFreq[kNT] = {};
+        const std::size_t count = codes_.size();
+        for (std::size_t i = 0; i < count; ++i) {
+            ++cFreq[codes_[i]];
+            if (codes_[i] >= 256) ++pFreq[positionClass(offsets_[i])];
+        }
+        std::uint8_t cLen[kNC], pLen[kNP], tLen[kNT];
+        std::uint16_t cCode[kNC] = {}, pCode[kNP] = {}, tCode[kNT] = {};
+        int cSingle, pSingle, tSingle;
+        int cUsed = BuildLengths(cFreq, kNC, kMaxCodeBits, cLen, &cSingle);
+        int pUsed = BuildLengths(pFreq, kNP, kMaxCodeBits, pLen, &pSingle);
+        BuildCodes(cLen, kNC, cCode);
+        BuildCodes(pLen, kNP, pCode);
+
+        out_.put(16, static_cast<std::uint32_t>(count));
+        if (cUsed <= 1) {
+            out_.put(kTBits, 0);
+            out_.put(kTBits, 0);
+            out_.put(kCBits, 0);
+            out_.put(kCBits, static_cast<std::uint32_t>(cSingle));
+        } else {
+            int n = kNC;
+            while (n > 0 && cLen[n - 1] == 0) --n;
+            // Frequencies of the code-length symbols: 0 one zero, 1 a run of
+            // 3..18 zeros, 2 a run of 20..531 zeros, k+2 length k.
+            auto forEachRun = [&](auto&& emit) {
+                int i = 0;
+                while (i < n) {
+                    int k = cLen[i++];
+                    if (k == 0) {
+                        int run = 1;
+                        while (i < n && cLen[i] == 0) { ++i; ++run; }
+                        if (run <= 2) { for (int r = 0; r < run; ++r) emit(0, -1); }
+                        else if (run <= 18) emit(1, run - 3);
+                        else if (run == 19) { emit(0, -1); emit(1, 15); }
+                        else emit(2, run - 20);
+                    } else {
+                        emit(k + 2, -1);
+                    }
+                }
+            };
+            forEachRun([&](int sym, int) { ++tFreq[sym]; });
+            int tUsed = BuildLengths(tFreq, kNT, kMaxCodeBits, tLen, &tSingle);
+            BuildCodes(tLen, kNT, tCode);
+            if (tUsed <= 1) {
+                out_.put(kTBits, 0);
+                out_.put(kTBits, static_cast<std::uint32_t>(tSingle));
+            } else {
+                writePtLengths(tLen, kNT, kTBits, 3);
+            }
+            out_.put(kCBits, static_cast<std::uint32_t>(n));
+            forEachRun([&](int sym, int extra) {
+                if (tLen[sym]) out_.put(tLen[sym], tCode[sym]);
+                if (sym == 1) out_.put(4, static_cast<std::uint32_t>(extra));
+                else if (sym == 2) out_.put(kCBits, static_cast<std::uint32_t>(extra));
+            });
+        }
+        if (pUsed <= 1) {
+            out_.put(kPBits, 0);
+            out_.put(kPBits, static_cast<std::uint32_t>(pSingle));
+        } else {
+            writePtLengths(pLen, kNP, kPBits, -1);
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            std::uint16_t c = codes_[i];
+            if (cLen[c]) out_.put(cLen[c], cCode[c]);
+            if (c >= 256) {
+                std::uint32_t off = offsets_[i];
+                int pc = positionClass(off);
+                if (pLen[pc]) out_.put(pLen[pc], pCode[pc]);
+                if (pc > 1) out_.put(pc - 1, off);
+            }
+            if ((i & 1023) == 1023 && !out_.drain(false)) return false;
+        }
+        codes_.clear();
+        offsets_.clear();
+        return out_.drain(false);
+    }
+
+    bool fill() {
+        while (end_ < kBufSize && !eof_) {
+            std::ptrdiff_t got = read_(&buf_[end_], static_cast<std::size_t>(kBufSize - end_));
+            if (got < 0) { readFailed_ = true; return false; }
+            if (got == 0) { eof_ = true; break; }
+            crc_ = Crc16Update(crc_, &buf_[end_], static_cast<std::size_t>(got));
+            total_ += static_cast<std::uint64_t>(got);
+            end_ += static_cast<std::int32_t>(got);
+        }
+        std::memset(&buf_[end_], 0, 16);
+        return true;
+    }
+
+    bool slideAndFill() {
+        // A whole number of windows, so that prev_ (indexed by position modulo
+        // the window) stays in step.
+        std::int32_t shift = ((pos_ - kWindow) / kWindow) * kWindow;
+        if (shift > 0) {
+            std::memmove(&buf_[0], &buf_[shift], static_cast<std::size_t>(end_ - shift));
+            end_ -= shift;
+            pos_ -= shift;
+            for (auto& h : head_) h = h >= shift ? h - shift : kNil;
+            for (auto& p : prev_) p = p >= shift ? p - shift : kNil;
+        }
+        return fill();
+    }
+
+    const ReadFn& read_;
+    BitWriter& out_;
+    std::vector<std::uint8_t> buf_;
+    std::vector<std::int32_t> head_, prev_;
+    std::vector<std::uint16_t> codes_, offsets_;
+    std::int32_t pos_ = 0, end_ = 0;
+    bool eof_ = false, readFailed_ = false;
+    std::uint64_t total_ = 0;
+    std::uint16_t crc_ = 0;
+};
+
+}  // namespace
+
+EncodeResult EncodeLh5(const ReadFn& read, const WriteFn& write, std::uint64_t limit) {
+    EncodeResult result;
+    BitWriter out(write, limit);
+    Encoder enc(read, out);
+    bool ok = enc.run() && out.drain(true);
+    result.originalSize = enc.originalSize();
+    result.crc = enc.crc();
+    result.compressedSize = out.total();
+    if (!ok) {
+        if (enc.readFailed()) result.status = EncodeResult::Status::ReadFailed;
+        else if (out.exceeded()) result.status = EncodeResult::Status::NotSmaller;
+        else result.status = EncodeResult::Status::WriteFailed;
+    }
+    return result;
+}
+
+}  // namespace tessel::lzh

@@ -1,0 +1,127 @@
+#include "archiver/lzh/huffman.h"
+
+#include <algorithm>
+#include <queue>
+
+namespace tessel::lzh {
+
+int BuildLengths(const std::uint32_t* freq, int n, int maxBits, std::uint8_t* len, int* single) {
+    std::fill(len, len + n, 0);
+    std::vector<int> used;
+    for (int i = 0; i < n; ++i)
+        if (freq[i]) used.push_back(i);
+    *single = used.empty() ? 0 : used[0];
+    if (used.size() < 2) return static_cast<int>(used.size());
+
+    // Plain Huffman tree; depth of every leaf.
+    const int leaves = static_cast<int>(used.size());
+    std::vector<int> parent(2 * leaves, -1);
+    using Item = std::pair<std::uint64_t, int>;
+    std::priority_queue<Item, std::vector<Item>, std::greater<Item>> q;
+    for (int i = 0; i < leaves; ++i) q.push({freq[used[i]], i});
+    int next = leaves;
+    while (q.size() > 1) {
+        Item a = q.top(); q.pop();
+        Item b = q.top(); q.pop();
+        parent[a.second] = next;
+        parent[b.second] = next;
+        q.push({a.first + b.first, next});
+        ++next;
+    }
+    std::vector<int> depth(next, 0);
+    for (int i = next - 2; i >= 0; --i) depth[i] = depth[parent[i]] + 1;
+
+    // Lengths per depth, clamped to maxBits, then repaired so that the code
+    // stays complete (Kraft sum exactly 1).
+    std::vector<std::uint32_t> count(maxBits + 1, 0);
+    for (int i = 0; i < leaves; ++i) ++count[std::min(depth[i], maxBits)];
+    std::uint64_t kraft = 0;
+    for (int b = 1; b <= maxBits; ++b) kraft += static_cast<std::uint64_t>(count[b]) << (maxBits - b);
+    while (kraft > (1ull << maxBits)) {
+        --count[maxBits];
+        for (int b = maxBits - 1; b > 0; --b) {
+            if (count[b]) {
+                --count[b];
+                count[b + 1] += 2;
+                break;
+            }
+        }
+        --kraft;
+    }
+    // The most frequent symbols get the shortest codes.
+    std::vector<int> order(used);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return freq[a] > freq[b]; });
+    std::size_t k = 0;
+    for (int b = 1; b <= maxBits; ++b)
+        for (std::uint32_t c = 0; c < count[b]; ++c) len[order[k++]] = static_cast<std::uint8_t>(b);
+    return leaves;
+}
+
+void BuildCodes(const std::uint8_t* len, int n, std::uint16_t* code) {
+    std::uint32_t count[kMaxCodeBits + 1] = {};
+    for (int i = 0; i < n; ++i) ++count[len[i]];
+    count[0] = 0;
+    std::uint32_t next[kMaxCodeBits + 2] = {};
+    std::uint32_t c = 0;
+    for (int b = 1; b <= kMaxCodeBits; ++b) {
+        c = (c + count[b - 1]) << 1;
+        next[b] = c;
+    }
+    for (int i = 0; i < n; ++i)
+        if (len[i]) code[i] = static_cast<std::uint16_t>(next[len[i]]++);
+}
+
+void DecodeTable::buildSingle(int symbol) { single_ = symbol; }
+
+bool DecodeTable::build(const std::uint8_t* len, int n) {
+    single_ = -1;
+    std::fill(std::begin(count_), std::end(count_), 0u);
+    for (int i = 0; i < n; ++i) {
+        if (len[i] > kMaxCodeBits) return false;
+        if (len[i]) ++count_[len[i]];
+    }
+    std::uint64_t kraft = 0;
+    for (int b = 1; b <= kMaxCodeBits; ++b) kraft += static_cast<std::uint64_t>(count_[b]) << (kMaxCodeBits - b);
+    if (kraft > (1u << kMaxCodeBits)) return false;
+
+    std::uint32_t code = 0, off = 0;
+    for (int b = 1; b <= kMaxCodeBits; ++b) {
+        code = (code + count_[b - 1]) << 1;
+        if (b == 1) code = 0;
+        first_[b] = code;
+        offset_[b] = off;
+        off += count_[b];
+    }
+    sorted_.assign(off, 0);
+    std::uint32_t fill[kMaxCodeBits + 1] = {};
+    std::fill(std::begin(fast_), std::end(fast_), kInvalid);
+    for (int i = 0; i < n; ++i) {
+        int b = len[i];
+        if (!b) continue;
+        std::uint32_t c = first_[b] + fill[b];
+        sorted_[offset_[b] + fill[b]] = static_cast<std::uint16_t>(i);
+        ++fill[b];
+        if (b <= kFastBits) {
+            std::uint32_t start = c << (kFastBits - b);
+            std::uint32_t span = 1u << (kFastBits - b);
+            for (std::uint32_t k = 0; k < span; ++k) fast_[start + k] = (static_cast<std::uint32_t>(i) << 8) | static_cast<std::uint32_t>(b);
+        } else {
+            fast_[c >> (b - kFastBits)] = kLong;
+        }
+    }
+    return true;
+}
+
+int DecodeTable::decodeLong(std::uint32_t top16, int* bits) const {
+    for (int b = kFastBits + 1; b <= kMaxCodeBits; ++b) {
+        std::uint32_t c = top16 >> (16 - b);
+        if (c - first_[b] < count_[b]) {
+            *bits = b;
+            return sorted_[offset_[b] + c - first_[b]];
+        }
+    }
+    *bits = 0;
+    return -1;
+}
+
+}  // namespace tessel::lzh

@@ -1,0 +1,118 @@
+// tessel-lzh: l (list), t (test), x (extract into a folder), a (add files).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "archiver/archive_ops.h"
+#include "archiver/lzh/archive.h"
+#include "archiver/unlha.h"
+
+namespace {
+
+using tessel::lzh::Member;
+
+int Usage() {
+    std::fprintf(stderr,
+                 "usage: tessel-lzh l <archive>            list the members\n"
+                 "       tessel-lzh t <archive>            check every member's data\n"
+                 "       tessel-lzh x <archive> [folder]   extract below folder (default: .)\n"
+                 "       tessel-lzh a <archive> files...   add files (stored under the paths given)\n");
+    return 2;
+}
+
+int Fail(std::int32_t rc, const char* what) {
+    std::fprintf(stderr, "tessel-lzh: %s (code %X)\n", what, static_cast<unsigned>(rc));
+    return 1;
+}
+
+const char* Describe(std::int32_t rc) {
+    switch (rc) {
+    case tessel::kUnlhaArchiveMissing: return "archive not found";
+    case tessel::kUnlhaNotArchive: return "not an LZH archive, or damaged";
+    case tessel::kUnlhaCrcMismatch: return "member data damaged";
+    case tessel::kUnlhaCannotWrite: return "cannot write";
+    case tessel::kUnlhaRefusedPath: return "member path refused";
+    case tessel::kUnlhaCannotReadSource: return "cannot read a file to add";
+    case tessel::kUnlhaUnsupportedMethod: return "compression method not supported";
+    default: return "failed";
+    }
+}
+
+int List(const std::string& archive) {
+    std::int32_t rc = 0;
+    auto index = tessel::archive::LoadIndex(archive, &rc);
+    if (!index) return Fail(rc, Describe(rc));
+    std::printf("%-5s %14s %14s  %-19s  %s\n", "meth", "original", "packed", "modified (UTC)", "path");
+    for (const auto& m : index->members) {
+        char when[32];
+        std::time_t t = static_cast<std::time_t>(m.mtime);
+        std::tm tm{};
+        gmtime_r(&t, &tm);
+        std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
+        std::printf("%-5s %14llu %14llu  %s  %s%s\n", m.method.c_str(), static_cast<unsigned long long>(m.originalSize),
+                    static_cast<unsigned long long>(m.compressedSize), when, m.path.c_str(), m.safePath ? "" : "  (unsafe path)");
+    }
+    if (index->damagedTail) return Fail(tessel::kUnlhaNotArchive, "damaged data after the last member");
+    return 0;
+}
+
+int Test(const std::string& archive) {
+    std::int32_t rc = 0;
+    auto index = tessel::archive::LoadIndex(archive, &rc);
+    if (!index) return Fail(rc, Describe(rc));
+    int fd = ::open(archive.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0) return Fail(tessel::kUnlhaArchiveMissing, "cannot open archive");
+    tessel::lzh::FileSource src(fd, static_cast<std::uint64_t>(st.st_size));
+    int bad = 0;
+    for (const auto& m : index->members) {
+        if (m.isDirectory()) continue;
+        auto r = tessel::lzh::ExtractMemberData(src, m, [](const void*, std::size_t) { return true; });
+        bool ok = r == tessel::lzh::DataStatus::Ok;
+        std::printf("%s  %s\n", ok ? "ok    " : "FAILED", m.path.c_str());
+        bad += ok ? 0 : 1;
+    }
+    ::close(fd);
+    if (index->damagedTail) { std::printf("FAILED  damaged data after the last member\n"); ++bad; }
+    return bad ? 1 : 0;
+}
+
+int Extract(const std::string& archive, const std::string& folder) {
+    std::string base = folder;
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    std::string report;
+    std::int32_t rc = tessel::archive::ExtractMembers(
+        archive, [&](const Member& m) -> std::optional<std::string> { return base + "/" + m.path; }, &report);
+    std::printf("%s\n", report.c_str());
+    return rc ? Fail(rc, Describe(rc)) : 0;
+}
+
+int Add(const std::string& archive, const std::vector<std::string>& files) {
+    std::vector<tessel::archive::FileToAdd> list;
+    for (const auto& f : files) {
+        std::string clean;
+        if (!tessel::archive::CleanPath(f, &clean) || clean.empty() || clean == "/") return Fail(tessel::kUnlhaRefusedPath, f.c_str());
+        list.push_back({f, clean[0] == '/' ? clean.substr(1) : clean});
+    }
+    std::string report;
+    std::int32_t rc = tessel::archive::AddFiles(archive, list, &report);
+    std::printf("%s\n", report.c_str());
+    return rc ? Fail(rc, Describe(rc)) : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) return Usage();
+    const std::string cmd = argv[1], archive = argv[2];
+    if (cmd == "l" && argc == 3) return List(archive);
+    if (cmd == "t" && argc == 3) return Test(archive);
+    if (cmd == "x" && argc <= 4) return Extract(archive, argc == 4 ? argv[3] : ".");
+    if (cmd == "a" && argc >= 4) return Add(archive, std::vector<std::string>(argv + 3, argv + argc));
+    return Usage();
+}

@@ -1,0 +1,42 @@
+#pragma once
+// The archiver entry point: runs one command line on an LZH archive.
+#include <cstddef>
+#include <cstdint>
+
+namespace tessel {
+
+// Result codes of Unlha (0 is success).
+enum UnlhaResult : std::int32_t {
+    kUnlhaOk = 0,
+    kUnlhaArchiveMissing = 0x8101,   // the archive to read does not exist
+    kUnlhaNotArchive = 0x8102,       // not an LZH archive, or a damaged header
+    kUnlhaCrcMismatch = 0x8103,      // member data damaged (CRC-16 or coding)
+    kUnlhaCannotWrite = 0x8104,      // archive or extracted file cannot be written
+    kUnlhaBadCommand = 0x8105,       // command line not understood
+    kUnlhaRefusedPath = 0x8106,      // member path empty or with "." / ".."
+    kUnlhaCannotReadSource = 0x8107, // file to add missing, unreadable or not a regular file
+    kUnlhaNoSuchMember = 0x8108,     // no member matches the name asked for
+    kUnlhaAmbiguousMember = 0x8109,  // several members match and none is in the named folder
+    kUnlhaUnsupportedMethod = 0x810A,// member compressed with a method we cannot read
+};
+
+// Runs commandLine (NUL-terminated, path names in their native bytes) and
+// writes a short report, NUL-terminated and cut to outputSize, to output.
+// The owner only names the caller; nothing is shown.
+//
+// Command lines understood:
+//   u -nd1 <archive> "<file>"        add or replace one file, stored under its full path
+//   u -d1n <archive> "<dir>/*.*"     add every regular file below dir, sub-directories included
+//   u -n <archive> "<dir>/*.*"       add the regular files directly in dir
+//   e -r2x1a2ncy <archive> *.*       extract every member back to "/" + its stored path
+//   e -na1cy <archive> "<dir>/" *.*  extract into dir: members stored below dir go to their
+//                                    place below it, any other member into dir by its name
+//   e -a1cynx1 <archive> <dir>/ "<name>"  extract dir/name from the member stored as
+//                                    dir/name, else from the only member called name
+// The archive path is not quoted and ends in ".lzh".
+std::int32_t Unlha(const void* owner, const char* commandLine, char* output, std::size_t outputSize);
+
+// Forgets every cached member index (tests use it to force a fresh read).
+void UnlhaDropIndexCache();
+
+}  // namespace tessel
