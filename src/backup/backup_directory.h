@@ -1,5 +1,7 @@
 #pragma once
 // The backup engine: backs up one registered directory per call.
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "shell/shared_state.h"
@@ -15,5 +17,15 @@ namespace tessel {
 void BackupDirectory(SharedState& state, const std::string& source, const std::string& initialFlag,
                      const std::string& runKind, const std::string& destination, int runNumber, int dirNo,
                      const std::string& subdirFlag);
+
+// Runs the command line in state.archiverCommand; the second argument is
+// the owner code. RunArchiver in production.
+using ArchiverCall = std::function<std::int32_t(SharedState& state, const std::string& ownerCode)>;
+
+// The same engine with the archiver call supplied by the caller (tests, and
+// callers that wrap the archiver).
+void BackupDirectory(SharedState& state, const std::string& source, const std::string& initialFlag,
+                     const std::string& runKind, const std::string& destination, int runNumber, int dirNo,
+                     const std::string& subdirFlag, const ArchiverCall& archiver);
 
 }  // namespace tessel

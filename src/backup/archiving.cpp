@@ -1,0 +1,164 @@
+// Storing the versions a call recorded: each into the LZH archive of its
+// version folder, or as a plain copy when compression is off; for an
+// initial bulk backup the whole source directory into one archive.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "backup/backup_messages.h"
+#include "backup/backup_run.h"
+#include "platform/file_faults.h"
+#include "platform/file_ops.h"
+#include "platform/paths.h"
+
+namespace tessel::backup {
+namespace {
+
+struct VersionRow {
+    std::int64_t rowid = 0;
+    std::int64_t level = 0;
+    std::string dir;
+    std::string name;
+    std::string kbn1;
+};
+
+// The next rows this call added for this run and directory, in the order
+// they were added. Read in small batches so that a huge catalog is never
+// held in memory and rows can be written back between batches.
+std::vector<VersionRow> NextRows(BackupRun& run, std::int64_t after) {
+    Statement& q = run.db().cached(
+        "SELECT rowid, LVL, DIR, FILENM, KBN1 FROM FILEKANRI WHERE BKPNO = ?1 AND DIRNO = ?2 AND rowid > ?3 "
+        "ORDER BY rowid LIMIT 256");
+    q.bind(1, run.runNumber).bind(2, run.dirNo).bind(3, after);
+    std::vector<VersionRow> rows;
+    while (q.step()) rows.push_back({q.int64(0), q.int64(1), q.text(2), q.text(3), q.text(4)});
+    q.reset();
+    return rows;
+}
+
+std::string VersionFolder(const std::string& destination, std::int64_t level) {
+    return JoinPath(destination, "V" + FiveDigits(level));
+}
+
+void WriteBack(BackupRun& run, const VersionRow& row) {
+    run.db()
+        .cached("UPDATE FILEKANRI SET LVL = ?1, KBN1 = ?2 WHERE rowid = ?3")
+        .bind(1, row.level)
+        .bind(2, row.kbn1)
+        .bind(3, row.rowid)
+        .run();
+}
+
+// Archives or copies one version; returns "成功" or the failure text.
+std::string StoreOne(BackupRun& run, const std::string& sourceFile, const std::string& folder,
+                     const std::string& target) {
+    // Only a regular file that can be opened is handed on: a FIFO, device
+    // or link put in its place since the scan, or a file that vanished or
+    // cannot be read, fails here without blocking.
+    if (int err = CheckReadableFile(sourceFile)) return "Error:" + std::to_string(err);
+    if (run.state.compression != "0") {
+        run.state.archiverCommand = "u -nd1 " + JoinPath(folder, "bkpcmp.lzh") + " \"" + sourceFile + "\"";
+        std::int32_t rc = run.archiver(run.state, run.initialFlag);
+        if (rc == 0) return kSuccess;
+        run.message(kArchiverFailed);
+        return kArchiverResult + FiveDigits(rc);
+    }
+    return CopyFileReport(sourceFile, target);
+}
+
+void StoreEach(BackupRun& run) {
+    const bool plainCopies = run.state.compression == "0";
+    for (std::vector<VersionRow> rows = NextRows(run, run.rowidBefore); !rows.empty();
+         rows = NextRows(run, rows.back().rowid)) {
+        for (VersionRow& row : rows) {
+            run.step = "9";
+            if (row.kbn1 == "9") {
+                run.storedThrough = row.rowid;
+                continue;
+            }
+            bool changed = false;
+            std::string folder = VersionFolder(run.destination, row.level);
+            std::string target = JoinPath(folder, row.name);
+            if (plainCopies) {
+                // Files of the same name from different sub-directories must
+                // not overwrite each other: take the next free level.
+                while (PathExists(target)) {
+                    ++row.level;
+                    folder = VersionFolder(run.destination, row.level);
+                    target = JoinPath(folder, row.name);
+                    changed = true;
+                }
+            }
+            run.step = "10";
+            if (!IsDirectory(folder) && mkdir(folder.c_str(), 0777) != 0)
+                throw std::runtime_error("ディレクトリーを作成できません (" + folder + "): " + std::strerror(errno));
+            const std::string sourceFile =
+                !row.dir.empty() && row.dir.back() == kSep ? row.dir + row.name : row.dir + kSep + row.name;
+            run.progress(kCheckingPrefix + sourceFile + kBackingUpSuffix);
+
+            std::string result;
+            bool copyFailedUnexpectedly = false;
+            try {
+                result = StoreOne(run, sourceFile, folder, target);
+            } catch (const std::exception&) {
+                copyFailedUnexpectedly = true;
+            }
+
+            if (copyFailedUnexpectedly) {
+                row.kbn1 = "9";
+                changed = true;
+                run.message(kCopyUnknownError + sourceFile);
+            }
+            try {
+                if (!copyFailedUnexpectedly && result != kSuccess) {
+                    row.kbn1 = "9";
+                    changed = true;
+                    if (!run.silent()) run.message(kCopyFailed + sourceFile + "\n" + kCopyFailedCode + result);
+                }
+                run.step = "11";
+                if (changed) WriteBack(run, row);
+            } catch (const std::exception& e) {
+                run.message(kSkipped + run.step + "\n" + kSkippedFile + sourceFile);
+                run.message(e.what());
+                if (row.kbn1 == "9") {
+                    // The row must not go on claiming a copy it lacks.
+                    try {
+                        run.db().cached("UPDATE FILEKANRI SET KBN1 = '9' WHERE rowid = ?1").bind(1, row.rowid).run();
+                    } catch (const std::exception&) {
+                    }
+                }
+            }
+            run.storedThrough = row.rowid;
+        }
+    }
+}
+
+void StoreBulk(BackupRun& run) {
+    run.state.archiverCommand = std::string(run.subdirFlag == "01" ? "u -d1n " : "u -n ") +
+                                JoinPath(run.destination, "bkpcmp.lzh") + " \"" + JoinPath(run.source, "*.*") + "\"";
+    if (run.archiver(run.state, run.initialFlag) != 0) run.message(kBulkArchiverFailed);
+}
+
+}  // namespace
+
+void StoreVersions(BackupRun& run) {
+    run.step = "8";
+    if (run.runKind == "1") StoreEach(run);
+    else if (run.runKind == "3") StoreBulk(run);
+}
+
+void MarkUnstoredVersions(BackupRun& run) {
+    if (run.runKind != "1") return;
+    run.db()
+        .cached("UPDATE FILEKANRI SET KBN1 = '9' WHERE BKPNO = ?1 AND DIRNO = ?2 AND rowid > ?3 AND KBN1 IN ('0', '7')")
+        .bind(1, run.runNumber)
+        .bind(2, run.dirNo)
+        .bind(3, run.storedThrough)
+        .run();
+}
+
+}  // namespace tessel::backup

@@ -1,0 +1,98 @@
+#include "backup/backup_directory.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <stdexcept>
+
+#include "backup/backup_messages.h"
+#include "backup/backup_run.h"
+#include "platform/paths.h"
+
+namespace tessel {
+namespace backup {
+
+void BackupRun::progress(const std::string& text) {
+    if (silent()) return;
+    state.ui.setStatus(initialFlag == "1" ? "DIRSET" : "BKPGO", text);
+}
+
+std::string FiveDigits(std::int64_t value) {
+    std::string digits = std::to_string(value < 0 ? -value : value);
+    if (digits.size() < 5) digits.insert(0, 5 - digits.size(), '0');
+    return value < 0 ? "-" + digits : digits;
+}
+
+namespace {
+
+void ShowAbort(BackupRun& run, const std::string& description) {
+    run.message(kAborted + run.step);
+    run.message(description);
+}
+
+// The source must be a directory. The registered path itself may be a
+// symbolic link to one (the user chose it); nothing below it is followed.
+bool SourceExists(const std::string& source) { return IsDirectory(source); }
+
+}  // namespace
+}  // namespace backup
+
+void BackupDirectory(SharedState& state, const std::string& source, const std::string& initialFlag,
+                     const std::string& runKind, const std::string& destination, int runNumber, int dirNo,
+                     const std::string& subdirFlag, const ArchiverCall& archiver) {
+    using namespace backup;
+    BackupRun run{state, source, initialFlag, runKind, destination, runNumber, dirNo, subdirFlag, archiver};
+
+    run.step = "0";
+    if (!SourceExists(source)) {
+        run.message(kSourceMissing + source + ")");
+        return;
+    }
+    if ((runKind == "1" || runKind == "3") && !IsDirectory(destination)) {
+        run.message(kDestinationMissing + destination + ")");
+        if (mkdir(destination.c_str(), 0777) != 0) {
+            ShowAbort(run, "ディレクトリーを作成できません (" + destination + "): " + std::strerror(errno));
+            return;
+        }
+    }
+
+    // One transaction for the whole call. Rows reach the catalog file only
+    // at the commit, after the copies they describe have been written, so
+    // a process killed at any moment leaves no row that claims a missing
+    // copy. The commit is made on the abort path too: what was recorded
+    // before the error stays recorded.
+    std::optional<Transaction> transaction;
+    bool waitCursor = false;
+    try {
+        transaction.emplace(run.db());
+        Statement& last = run.db().cached("SELECT max(rowid) FROM FILEKANRI");
+        run.rowidBefore = last.step() ? last.int64(0) : 0;
+        last.reset();
+        run.storedThrough = run.rowidBefore;
+        run.db().cached("DELETE From SUBDIR").run();
+        run.step = "1";
+        state.ui.setWaitCursor(true);
+        waitCursor = true;
+
+        if (subdirFlag == "01") CollectSubdirectories(run);
+        FilePass(run);
+        StoreVersions(run);
+        transaction->commit();
+    } catch (const std::exception& e) {
+        ShowAbort(run, e.what());
+        if (transaction) {
+            try {
+                MarkUnstoredVersions(run);
+                transaction->commit();
+            } catch (const std::exception&) {
+                // Marking or committing failed: roll everything back rather
+                // than keep rows that claim copies which were never made.
+            }
+        }
+    }
+    if (waitCursor) state.ui.setWaitCursor(false);
+}
+
+}  // namespace tessel

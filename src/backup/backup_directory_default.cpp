@@ -1,0 +1,15 @@
+// BackupDirectory with the real archiver; kept apart so that programs which
+// supply their own archiver call do not need the archiver library.
+#include "archiver/run_archiver.h"
+#include "backup/backup_directory.h"
+
+namespace tessel {
+
+void BackupDirectory(SharedState& state, const std::string& source, const std::string& initialFlag,
+                     const std::string& runKind, const std::string& destination, int runNumber, int dirNo,
+                     const std::string& subdirFlag) {
+    static const ArchiverCall kArchiver = [](SharedState& s, const std::string& owner) { return RunArchiver(s, owner); };
+    BackupDirectory(state, source, initialFlag, runKind, destination, runNumber, dirNo, subdirFlag, kArchiver);
+}
+
+}  // namespace tessel

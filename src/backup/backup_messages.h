@@ -1,0 +1,37 @@
+#pragma once
+// Texts the backup engine shows, word for word.
+#include <string>
+
+namespace tessel::backup {
+
+// Status line of the window that started the engine.
+inline const std::string kCheckingPrefix = " ﾌｧｲﾙ　";
+inline const std::string kCheckingSuffix = " をﾁｪｯｸしています。";
+inline const std::string kBackingUpSuffix = " をﾊﾞｯｸｱｯﾌﾟしています。";
+
+// Start checks.
+inline const std::string kSourceMissing = "指定されたディレクトリーが見つかりません！ (";
+inline const std::string kDestinationMissing = "バックアップの指定されたディレクトリーが見つかりません！ (";
+
+// Unexpected errors: the whole call stops, or one version is skipped.
+inline const std::string kAborted = "予期しないエラーが発生した為、処理を中断します。!  step = ";
+inline const std::string kSkipped = "予期しないエラーが発生した為、処理をスキップします。!  step = ";
+inline const std::string kSkippedFile = " FILE = ";
+
+// One file.
+inline const std::string kNoEntry = " FILE 更新日付情報を取得できません。";
+inline const std::string kMaybeInUse = " ファイルが使用中かもしれません　FILE=";
+inline const std::string kOlderFile = "ファイルが古いようです！ FILE = ";
+inline const std::string kOlderDate = "日付 = ";
+inline const std::string kOlderFileVersion = "ﾌｧｲﾙﾊﾞｰｼﾞｮﾝ = ";
+inline const std::string kOlderProductVersion = "ﾌﾟﾛｸﾞﾗﾑﾊﾞｰｼﾞｮﾝ =";
+
+// Storing versions.
+inline const std::string kArchiverFailed = " error lzh u:追加･更新 function ";
+inline const std::string kBulkArchiverFailed = " error lzh U:追加･更新 一括 function ";
+inline const std::string kArchiverResult = "エラー　";
+inline const std::string kCopyFailed = "ファイルのコピーに失敗しました! FILE= ";
+inline const std::string kCopyFailedCode = "     RC  ";
+inline const std::string kCopyUnknownError = "ファイルのコピーで判別できないエラーが発生しました! FILE= ";
+
+}  // namespace tessel::backup

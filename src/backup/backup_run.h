@@ -1,0 +1,60 @@
+#pragma once
+// Working state of one BackupDirectory call, shared by its three stages:
+// the scan (directory_scan.cpp), change detection (change_detection.cpp)
+// and storing the versions (archiving.cpp).
+#include <cstdint>
+#include <string>
+
+#include "backup/backup_directory.h"
+#include "catalog/connection.h"
+#include "shell/shared_state.h"
+
+namespace tessel::backup {
+
+struct BackupRun {
+    SharedState& state;
+    const std::string& source;
+    const std::string& initialFlag;
+    const std::string& runKind;
+    const std::string& destination;
+    int runNumber;
+    int dirNo;
+    const std::string& subdirFlag;
+    const ArchiverCall& archiver;
+
+    // Where the engine has got to, shown by the unexpected-error messages.
+    std::string step = "0";
+    // False while FILEKANRI held no row at all when the file pass started
+    // and none has been added since: lookups are then skipped.
+    bool catalogHasRows = false;
+    // Every FILEKANRI row this call adds has a rowid above this one.
+    std::int64_t rowidBefore = 0;
+    // Rows of this call up to this rowid have been through storing.
+    std::int64_t storedThrough = 0;
+
+    Connection& db() { return state.db(); }
+    bool silent() const { return state.silent == "YES"; }
+    // The status line of the registration window (initial backup) or of
+    // the backup window, written unless the run is silent.
+    void progress(const std::string& text);
+    void message(const std::string& text) { state.ui.showMessage(text); }
+};
+
+// Collects the sub-directories into SUBDIR, breadth first.
+void CollectSubdirectories(BackupRun& run);
+// Looks at every file of the source directory and of the collected
+// sub-directories and records new versions.
+void FilePass(BackupRun& run);
+// Decides whether one file gets a new version, and records it.
+void ProcessFile(BackupRun& run, const std::string& directory, const std::string& name);
+// Stores the versions this call recorded (or the whole directory for an
+// initial bulk backup).
+void StoreVersions(BackupRun& run);
+// After an abort: rows of this call that claim a copy but never got one
+// are marked "9" (no usable copy).
+void MarkUnstoredVersions(BackupRun& run);
+
+// "00000" formatting: zero-padded to five digits, never cut.
+std::string FiveDigits(std::int64_t value);
+
+}  // namespace tessel::backup

@@ -1,0 +1,147 @@
+// One file of the file pass: read its entry and version, find its latest
+// recorded version, and record a new version when the file is new, changed,
+// or still without a usable copy.
+#include <optional>
+#include <string>
+
+#include "backup/backup_messages.h"
+#include "backup/backup_run.h"
+#include "platform/file_times.h"
+#include "platform/file_version.h"
+#include "platform/paths.h"
+
+namespace tessel::backup {
+namespace {
+
+// The columns of a file's latest version that the decision needs. Columns
+// left empty (the entry could not be read when it was recorded) are nullopt.
+struct Latest {
+    std::int64_t rowid = 0;
+    std::int64_t level = 0;
+    std::string kbn1;
+    std::optional<std::int64_t> fupdate, fuptime, fsize, fmver, flver, pmver, plver;
+    std::string fupdayd, fverno, pverno;
+};
+
+// The file's latest version: among the rows of this directory number and
+// name whose DIR, less one trailing "/", is the file's directory, the one
+// with the highest level (the earliest added among equal levels). The
+// lookup is one seek of the index on (DIRNO, FILENM, DIR, LVL).
+std::optional<Latest> FindLatest(Connection& db, int dirNo, const std::string& directory, const std::string& name) {
+    std::string key = directory;
+    if (!key.empty() && key.back() == kSep) key.pop_back();
+    Statement& q = db.cached(
+        "SELECT rowid, LVL, KBN1, FUPDATE, FUPTIME, FSIZE, FMVER, FLVER, PMVER, PLVER, FUPDAYD, FVERNO, PVERNO "
+        "FROM FILEKANRI WHERE DIRNO = ?1 AND FILENM = ?2 AND DIR IN (?3, ?4) ORDER BY LVL DESC, rowid LIMIT 1");
+    q.bind(1, dirNo).bind(2, name).bind(3, key + kSep).bind(4, key);
+    std::optional<Latest> out;
+    if (q.step()) {
+        Latest r;
+        r.rowid = q.int64(0);
+        r.level = q.int64(1);
+        r.kbn1 = q.text(2);
+        r.fupdate = q.optInt(3);
+        r.fuptime = q.optInt(4);
+        r.fsize = q.optInt(5);
+        r.fmver = q.optInt(6);
+        r.flver = q.optInt(7);
+        r.pmver = q.optInt(8);
+        r.plver = q.optInt(9);
+        r.fupdayd = q.text(10);
+        r.fverno = q.text(11);
+        r.pverno = q.text(12);
+        out = std::move(r);
+    }
+    q.reset();
+    return out;
+}
+
+// An empty recorded value is unknown, and unknown counts as different.
+bool Differs(const std::optional<std::int64_t>& recorded, std::int32_t now) { return !recorded || *recorded != now; }
+bool Greater(const std::optional<std::int64_t>& recorded, std::int32_t now) { return recorded && *recorded > now; }
+bool Equal(const std::optional<std::int64_t>& recorded, std::int32_t now) { return recorded && *recorded == now; }
+
+void Supersede(Connection& db, const Latest& r) {
+    db.cached("UPDATE FILEKANRI SET CHK1 = '0' WHERE rowid = ?1").bind(1, r.rowid).run();
+}
+
+}  // namespace
+
+void ProcessFile(BackupRun& run, const std::string& directory, const std::string& name) {
+    Connection& db = run.db();
+    std::string code = "0";
+    const std::string path = JoinPath(directory, name);
+
+    FileTimes times = ReadFileTimes(path);
+    FileVersion version;
+    if (times.status == 0) {
+        version = ReadFileVersion(path);
+    } else if (!run.silent()) {
+        run.message(kNoEntry + "\n" + kMaybeInUse + path);
+    }
+
+    std::optional<Latest> latest;
+    if (run.catalogHasRows) {
+        run.progress(kCheckingPrefix + path + kCheckingSuffix);
+        latest = FindLatest(db, run.dirNo, directory, name);
+    }
+    std::int64_t level = run.initialFlag == "1" ? 0 : 1;
+
+    run.step = "5";
+    if (latest) {
+        const Latest& r = *latest;
+        if (r.kbn1 == "8") return;  // excluded: never gets another version
+        if (times.status != 0) {
+            code = "9";
+        } else {
+            const FileTime& w = times.lastWrite;
+            bool changed = Differs(r.fupdate, w.high) || Differs(r.fuptime, w.low) || Differs(r.fsize, times.size) ||
+                           Differs(r.fmver, version.fileHigh) || Differs(r.flver, version.fileLow) ||
+                           Differs(r.pmver, version.productHigh) || Differs(r.plver, version.productLow);
+            if (!changed) {
+                // Unchanged, but its latest version has no copy of its own:
+                // a normal run records it again (not over a level-0 row).
+                bool noCopy = r.kbn1 == "2" || r.kbn1 == "9";
+                if (!(run.runKind == "1" && noCopy && r.level != 0)) return;
+            } else {
+                bool older = Greater(r.fupdate, w.high) || Greater(r.fmver, version.fileHigh) ||
+                             (Equal(r.fmver, version.fileHigh) && Greater(r.flver, version.fileLow)) ||
+                             Greater(r.pmver, version.productHigh) ||
+                             (Equal(r.pmver, version.productHigh) && Greater(r.plver, version.productLow));
+                if (older) {
+                    code = "7";
+                    if (!run.silent())
+                        run.message(kOlderFile + name + "\n" + kOlderDate + r.fupdayd + " - " +
+                                    FormatFileTime(w).date + "\n" + kOlderFileVersion + r.fverno + "-" +
+                                    version.fileText + "\n" + kOlderProductVersion + r.pverno + " - " +
+                                    version.productText);
+                }
+            }
+        }
+        level = r.level + 1;
+        Supersede(db, r);
+    }
+
+    run.step = "6";
+    Statement& add = db.cached(
+        "INSERT INTO FILEKANRI (BKPNO, DIRNO, LVL, DIR, FILENM, FCRDATE, FCRTIME, FCRDAYD, FCRTIMED, FUPDATE, FUPTIME, "
+        "FUPDAYD, FUPTIMED, FSIZE, FVERNO, FMVER, FLVER, PVERNO, PMVER, PLVER, KBN1, CHK1) "
+        "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, '1')");
+    add.bind(1, run.runNumber).bind(2, run.dirNo).bind(3, static_cast<std::int64_t>(level));
+    add.bind(4, !directory.empty() && directory.back() == kSep ? directory : directory + kSep).bind(5, name);
+    if (times.status == 0) {
+        FileTimeTexts created = FormatFileTime(times.creation);
+        FileTimeTexts written = FormatFileTime(times.lastWrite);
+        add.bind(6, times.creation.high).bind(7, times.creation.low).bind(8, created.date).bind(9, created.time);
+        add.bind(10, times.lastWrite.high).bind(11, times.lastWrite.low).bind(12, written.date).bind(13, written.time);
+        add.bind(14, times.size).bind(15, version.fileText).bind(16, version.fileHigh).bind(17, version.fileLow);
+        add.bind(18, version.productText).bind(19, version.productHigh).bind(20, version.productLow);
+    } else {
+        for (int i = 6; i <= 20; ++i) add.bindNull(i);
+    }
+    add.bind(21, run.runKind != "1" ? std::string("2") : code);
+    add.run();
+    run.catalogHasRows = true;
+}
+
+}  // namespace tessel::backup

@@ -1,0 +1,241 @@
+// Storing versions: archiver command lines, plain copies, failures.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <functional>
+
+#include "backup_fixture.h"
+
+namespace tessel::test {
+namespace {
+
+constexpr std::int64_t kBase = 1700000000;
+
+// Runs an action when the status line announces that a given file is
+// about to be stored: the moment between the scan and the copy.
+class MeddlingUi : public RecordingUi {
+public:
+    void setStatus(const std::string& window, const std::string& text) override {
+        RecordingUi::setStatus(window, text);
+        auto it = actions.find(text);
+        if (it != actions.end()) it->second();
+    }
+    std::map<std::string, std::function<void()>> actions;
+};
+
+std::string Storing(const std::string& path) { return " ﾌｧｲﾙ　" + path + " をﾊﾞｯｸｱｯﾌﾟしています。"; }
+
+TEST(Archive, OneArchiverCallPerVersionIntoItsLevelsFolder) {
+    BackupFixture f;
+    f.state.compression = "1";
+    MakeDirs(f.src("SUB"));
+    WriteFile(f.src("old.txt"), "o");
+    WriteFile(f.src("SUB/a b.txt"), "a");
+    f.run("1", "1", 0);
+    EXPECT_EQ(f.archiver.commands,
+              (std::vector<std::string>{"u -nd1 " + f.dst("V00000") + "/bkpcmp.lzh \"" + f.src("old.txt") + "\"",
+                                        "u -nd1 " + f.dst("V00000") + "/bkpcmp.lzh \"" + f.src("SUB/a b.txt") + "\""}));
+    EXPECT_EQ(f.archiver.owners, (std::vector<std::string>{"1", "1"}));
+    EXPECT_TRUE(IsDirectory(f.dst("V00000")));
+
+    // A changed file whose latest level is 3 goes to level 4; a new one to 1.
+    f.state.db().exec("UPDATE FILEKANRI SET LVL = 3 WHERE FILENM = 'old.txt'");
+    WriteFile(f.src("old.txt"), "changed");
+    WriteFile(f.src("new.txt"), "n");
+    f.archiver.commands.clear();
+    f.run("9", "1", 5);
+    EXPECT_EQ(f.archiver.commands,
+              (std::vector<std::string>{"u -nd1 " + f.dst("V00001") + "/bkpcmp.lzh \"" + f.src("new.txt") + "\"",
+                                        "u -nd1 " + f.dst("V00004") + "/bkpcmp.lzh \"" + f.src("old.txt") + "\""}));
+    EXPECT_EQ(f.archiver.owners.back(), "9");
+    EXPECT_EQ(f.rowsOf("old.txt").back().lvl, 4);
+    EXPECT_EQ(f.rowsOf("old.txt").back().kbn1, "0");
+}
+
+TEST(Archive, PlainCopiesTakeTheNextFreeLevelWhenTheNameIsTaken) {
+    BackupFixture f;
+    f.state.compression = "0";
+    MakeDirs(f.src("X"));
+    MakeDirs(f.src("Y"));
+    WriteFile(f.src("X/a.txt"), "from X");
+    WriteFile(f.src("Y/a.txt"), "from Y");
+    chmod(f.src("Y/a.txt").c_str(), 0640);
+    SetMtime(f.src("Y/a.txt"), kBase);
+    f.run("9", "1", 1);
+    EXPECT_EQ(ReadFile(f.dst("V00001/a.txt")), "from X");
+    EXPECT_EQ(ReadFile(f.dst("V00002/a.txt")), "from Y");
+    EXPECT_EQ(Mtime(f.dst("V00002/a.txt")), kBase);
+    EXPECT_EQ(f.rowsOf("a.txt", "X")[0].lvl, 1);
+    EXPECT_EQ(f.rowsOf("a.txt", "Y")[0].lvl, 2);
+    EXPECT_TRUE(f.archiver.commands.empty());
+    // The raised level is where the next version of Y/a.txt starts from.
+    WriteFile(f.src("Y/a.txt"), "Y again");
+    f.run("9", "1", 2);
+    EXPECT_EQ(f.rowsOf("a.txt", "Y").back().lvl, 3);
+    EXPECT_EQ(ReadFile(f.dst("V00003/a.txt")), "Y again");
+}
+
+TEST(Archive, ArchiverFailureMarksTheRowAndTheRunGoesOn) {
+    BackupFixture f;
+    f.state.compression = "1";
+    WriteFile(f.src("a.txt"), "a");
+    WriteFile(f.src("b.txt"), "b");
+    f.archiver.results = {5, 0};
+    f.run("9", "1", 1);
+    EXPECT_EQ(f.ui.messages, (std::vector<std::string>{" error lzh u:追加･更新 function ",
+                                                       "ファイルのコピーに失敗しました! FILE= " + f.src("a.txt") +
+                                                           "\n     RC  エラー　00005"}));
+    EXPECT_EQ(f.rowsOf("a.txt")[0].kbn1, "9");
+    EXPECT_EQ(f.rowsOf("b.txt")[0].kbn1, "0");
+    // Silent: the archiver's own complaint stays, the copy failure does not.
+    BackupFixture g;
+    g.state.compression = "1";
+    g.state.silent = "YES";
+    WriteFile(g.src("a.txt"), "a");
+    g.archiver.results = {-3};
+    g.run("9", "1", 1);
+    EXPECT_EQ(g.ui.messages, (std::vector<std::string>{" error lzh u:追加･更新 function "}));
+    EXPECT_EQ(g.rowsOf("a.txt")[0].kbn1, "9");
+}
+
+TEST(Archive, ArchiverThatThrowsIsAnUnknownCopyError) {
+    BackupFixture f;
+    f.state.compression = "1";
+    f.state.silent = "YES";
+    WriteFile(f.src("a.txt"), "a");
+    WriteFile(f.src("b.txt"), "b");
+    f.archiver.throwOnCall = 0;
+    f.run("9", "1", 1);
+    EXPECT_EQ(f.ui.messages,
+              (std::vector<std::string>{"ファイルのコピーで判別できないエラーが発生しました! FILE= " + f.src("a.txt")}));
+    EXPECT_EQ(f.rowsOf("a.txt")[0].kbn1, "9");
+    EXPECT_EQ(f.rowsOf("b.txt")[0].kbn1, "0");
+    EXPECT_EQ(f.archiver.commands.size(), 2u);
+}
+
+TEST(Archive, FilesThatVanishOrTurnSpecialOrUnreadableBeforeStoringGetCodeNine) {
+    for (std::string compression : {"0", "1"}) {
+        MeddlingUi ui;
+        BackupFixture f;
+        SharedState state(ui, f.system);
+        state.catalog = std::move(f.state.catalog);
+        state.compression = compression;
+        WriteFile(f.src("gone.txt"), "g");
+        WriteFile(f.src("pipe"), "p");
+        WriteFile(f.src("locked.txt"), "l");
+        WriteFile(f.src("fine.txt"), "f");
+        ui.actions[Storing(f.src("gone.txt"))] = [&] { unlink(f.src("gone.txt").c_str()); };
+        ui.actions[Storing(f.src("pipe"))] = [&] {
+            unlink(f.src("pipe").c_str());
+            mkfifo(f.src("pipe").c_str(), 0644);
+        };
+        ScopedFileFault fault([&](const std::string& path, FileAccess access) {
+            return access == FileAccess::kOpenForRead && path == f.src("locked.txt") ? EACCES : 0;
+        });
+        BackupDirectory(state, f.source, "9", "1", f.destination, 1, 1, "01", f.archiver.call());
+        f.state.catalog = std::move(state.catalog);
+        EXPECT_EQ(f.rowsOf("fine.txt")[0].kbn1, "0") << compression;
+        for (std::string n : {"gone.txt", "pipe", "locked.txt"}) EXPECT_EQ(f.rowsOf(n)[0].kbn1, "9") << n;
+        EXPECT_EQ(ui.messages,
+                  (std::vector<std::string>{
+                      "ファイルのコピーに失敗しました! FILE= " + f.src("fine.txt").substr(0, 0) + f.src("gone.txt") +
+                          "\n     RC  Error:" + std::to_string(ENOENT),
+                      "ファイルのコピーに失敗しました! FILE= " + f.src("locked.txt") + "\n     RC  Error:" +
+                          std::to_string(EACCES),
+                      "ファイルのコピーに失敗しました! FILE= " + f.src("pipe") + "\n     RC  Error:" +
+                          std::to_string(EINVAL)}))
+            << compression;
+        // Only the readable file reached the archiver.
+        EXPECT_EQ(f.archiver.commands.size(), compression == "1" ? 1u : 0u);
+        if (compression == "0") {
+            EXPECT_EQ(ReadFile(f.dst("V00001/fine.txt")), "f");
+        }
+    }
+}
+
+TEST(Archive, BulkKindArchivesTheWholeTreeOnceAndRecordsCodeTwo) {
+    for (std::string flag : {"01", "00"}) {
+        BackupFixture f;
+        f.state.compression = "1";
+        MakeDirs(f.src("A"));
+        WriteFile(f.src("a.txt"), "a");
+        WriteFile(f.src("A/b.txt"), "b");
+        f.run("1", "3", 0, flag);
+        std::string verb = flag == "01" ? "u -d1n " : "u -n ";
+        EXPECT_EQ(f.archiver.commands,
+                  (std::vector<std::string>{verb + f.dst("bkpcmp.lzh") + " \"" + f.source + "/*.*\""}));
+        EXPECT_EQ(f.archiver.owners, (std::vector<std::string>{"1"}));
+        for (const auto& r : f.rows()) EXPECT_EQ(r.kbn1, "2");
+        EXPECT_EQ(f.rows().size(), flag == "01" ? 2u : 1u);
+        EXPECT_FALSE(PathExists(f.dst("V00000")));
+        EXPECT_TRUE(f.ui.messages.empty());
+    }
+    BackupFixture f;
+    f.state.silent = "YES";
+    WriteFile(f.src("a.txt"), "a");
+    f.archiver.results = {1};
+    f.run("1", "3", 0);
+    EXPECT_EQ(f.ui.messages, (std::vector<std::string>{" error lzh U:追加･更新 一括 function "}));
+    EXPECT_EQ(f.rows()[0].kbn1, "2");
+}
+
+TEST(Archive, VersionFolderThatCannotBeMadeAbortsAtStepTenWithoutFalseClaims) {
+    BackupFixture f;
+    f.state.compression = "1";
+    WriteFile(f.src("a.txt"), "a");
+    WriteFile(f.src("b.txt"), "b");
+    f.run("9", "1", 1);  // both at level 1
+    WriteFile(f.src("b.txt"), "bb");
+    WriteFile(f.src("0new.txt"), "c");
+    WriteFile(f.dst("V00002"), "a file where the folder should be");
+    f.archiver.commands.clear();
+    f.run("9", "1", 2);
+    ASSERT_EQ(f.ui.messages.size(), 2u);
+    EXPECT_EQ(f.ui.messages[0], "予期しないエラーが発生した為、処理を中断します。!  step = 10");
+    EXPECT_NE(f.ui.messages[1].find(f.dst("V00002")), std::string::npos);
+    // 0new.txt (level 1) was stored before b.txt (level 2) hit the blocked folder.
+    EXPECT_EQ(f.archiver.commands.size(), 1u);
+    EXPECT_EQ(f.rowsOf("0new.txt")[0].kbn1, "0");
+    EXPECT_EQ(f.rowsOf("b.txt").back().kbn1, "9");
+    EXPECT_EQ(f.rowsOf("b.txt").back().chk1, "1");
+    EXPECT_EQ(f.rowsOf("b.txt").front().chk1, "0");
+    EXPECT_FALSE(f.inTransaction());
+}
+
+TEST(Archive, RowWriteFailureSkipsThatVersionOnly) {
+    BackupFixture f;
+    f.state.compression = "1";
+    WriteFile(f.src("a.txt"), "a");
+    WriteFile(f.src("b.txt"), "b");
+    f.state.db().exec(
+        "CREATE TRIGGER refuse BEFORE UPDATE OF LVL, KBN1 ON FILEKANRI WHEN NEW.FILENM = 'a.txt' "
+        "BEGIN SELECT RAISE(ABORT, 'write refused'); END");
+    f.archiver.results = {7, 7};
+    f.run("9", "1", 1);
+    ASSERT_EQ(f.ui.messages.size(), 6u);
+    EXPECT_EQ(f.ui.messages[2], "予期しないエラーが発生した為、処理をスキップします。!  step = 11\n FILE = " + f.src("a.txt"));
+    EXPECT_NE(f.ui.messages[3].find("write refused"), std::string::npos);
+    EXPECT_EQ(f.ui.messages[5], "ファイルのコピーに失敗しました! FILE= " + f.src("b.txt") + "\n     RC  エラー　00007");
+    EXPECT_EQ(f.rowsOf("b.txt")[0].kbn1, "9");
+}
+
+TEST(Archive, OnlyTheRowsOfThisCallAreStored) {
+    BackupFixture f;
+    f.state.compression = "0";
+    WriteFile(f.src("a.txt"), "first");
+    SetMtime(f.src("a.txt"), kBase);
+    f.run("9", "1", 1);
+    WriteFile(f.src("a.txt"), "second");
+    f.run("9", "1", 1);  // the same run number again
+    EXPECT_EQ(ReadFile(f.dst("V00001/a.txt")), "first");
+    EXPECT_EQ(ReadFile(f.dst("V00002/a.txt")), "second");
+    auto rows = f.rowsOf("a.txt");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].lvl, 1);
+    EXPECT_EQ(rows[1].lvl, 2);
+}
+
+}  // namespace
+}  // namespace tessel::test

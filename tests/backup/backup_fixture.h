@@ -1,0 +1,139 @@
+#pragma once
+// A data folder with its own catalog, a source tree and a destination, and
+// helpers to run the engine and read back what it recorded.
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "backup/backup_directory.h"
+#include "catalog/connection.h"
+#include "platform/file_faults.h"
+#include "platform/file_times.h"
+#include "platform/paths.h"
+#include "shell/shared_state.h"
+#include "support/recording_ui.h"
+#include "support/temp_dir.h"
+
+namespace tessel::test {
+
+struct VersionRecord {
+    std::int64_t bkpno = 0, dirno = 0, lvl = 0;
+    std::string dir, filenm, kbn1, chk1;
+    std::optional<std::int64_t> fupdate, fuptime, fsize, fmver;
+    std::optional<std::string> fupdayd, fuptimed, fcrdayd, fverno, pverno;
+};
+
+// Records every archiver command line and answers with scripted results.
+struct FakeArchiver {
+    std::vector<std::string> commands;
+    std::vector<std::string> owners;
+    std::vector<std::int32_t> results;  // by call; 0 when exhausted
+    int throwOnCall = -1;
+
+    ArchiverCall call() {
+        return [this](SharedState& s, const std::string& owner) -> std::int32_t {
+            size_t n = commands.size();
+            commands.push_back(s.archiverCommand);
+            owners.push_back(owner);
+            if (static_cast<int>(n) == throwOnCall) throw std::runtime_error("archiver library missing");
+            return n < results.size() ? results[n] : 0;
+        };
+    }
+};
+
+class BackupFixture {
+public:
+    BackupFixture() : state(ui, system) {
+        std::filesystem::copy_file(data / "bkpDEF.mdb", data / "filebkp.mdb");
+        state.dataFolder = data.path();
+        state.catalog = Connection::openFile(data / "filebkp.mdb");
+        source = data / "src";
+        destination = data / "dest";
+        mkdir(source.c_str(), 0755);
+        mkdir(destination.c_str(), 0755);
+    }
+
+    void run(const std::string& initialFlag, const std::string& runKind, int runNumber,
+             const std::string& subdirFlag = "01", int dirNo = 1) {
+        BackupDirectory(state, source, initialFlag, runKind, destination, runNumber, dirNo, subdirFlag,
+                        archiver.call());
+    }
+
+    std::vector<VersionRecord> rows() {
+        Statement q = state.db().prepare(
+            "SELECT BKPNO, DIRNO, LVL, DIR, FILENM, KBN1, CHK1, FUPDATE, FUPTIME, FSIZE, FMVER, FUPDAYD, FUPTIMED, "
+            "FCRDAYD, FVERNO, PVERNO FROM FILEKANRI ORDER BY rowid");
+        std::vector<VersionRecord> out;
+        while (q.step()) {
+            VersionRecord r;
+            r.bkpno = q.int64(0);
+            r.dirno = q.int64(1);
+            r.lvl = q.int64(2);
+            r.dir = q.text(3);
+            r.filenm = q.text(4);
+            r.kbn1 = q.text(5);
+            r.chk1 = q.text(6);
+            r.fupdate = q.optInt(7);
+            r.fuptime = q.optInt(8);
+            r.fsize = q.optInt(9);
+            r.fmver = q.optInt(10);
+            r.fupdayd = q.optText(11);
+            r.fuptimed = q.optText(12);
+            r.fcrdayd = q.optText(13);
+            r.fverno = q.optText(14);
+            r.pverno = q.optText(15);
+            out.push_back(std::move(r));
+        }
+        return out;
+    }
+
+    // The rows of one file (by name, and directory relative to the source).
+    std::vector<VersionRecord> rowsOf(const std::string& name, const std::string& relDir = "") {
+        std::string dir = relDir.empty() ? source + "/" : source + "/" + relDir + "/";
+        std::vector<VersionRecord> out;
+        for (auto& r : rows())
+            if (r.filenm == name && r.dir == dir) out.push_back(r);
+        return out;
+    }
+
+    std::vector<std::string> subdirRows() {
+        Statement q = state.db().prepare("SELECT CHK, FULLNAME, SUBDIR FROM SUBDIR ORDER BY rowid");
+        std::vector<std::string> out;
+        while (q.step()) out.push_back(q.text(0) + " " + q.text(1) + " " + q.text(2));
+        return out;
+    }
+
+    bool inTransaction() { return sqlite3_get_autocommit(state.db().handle()) == 0; }
+
+    std::string src(const std::string& rel) const { return source + "/" + rel; }
+    std::string dst(const std::string& rel) const { return destination + "/" + rel; }
+
+    TempDataFolder data;
+    RecordingUi ui;
+    FakeSystem system;
+    SharedState state;
+    FakeArchiver archiver;
+    std::string source, destination;
+};
+
+// Sets a file's last-write time (seconds since 1970 UTC).
+inline void SetMtime(const std::string& path, std::int64_t seconds) {
+    struct timespec t[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
+    utimensat(AT_FDCWD, path.c_str(), t, AT_SYMLINK_NOFOLLOW);
+}
+
+inline std::int64_t Mtime(const std::string& path) {
+    struct stat st {};
+    lstat(path.c_str(), &st);
+    return st.st_mtim.tv_sec;
+}
+
+inline void MakeDirs(const std::string& path) { std::filesystem::create_directories(path); }
+
+}  // namespace tessel::test

@@ -1,0 +1,148 @@
+// The walk over the source tree, the start checks and the progress texts.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "backup_fixture.h"
+
+namespace tessel::test {
+namespace {
+
+std::vector<std::string> Files(const std::vector<VersionRecord>& rows, const std::string& source) {
+    std::vector<std::string> out;
+    for (const auto& r : rows) out.push_back(r.dir.substr(source.size()) + r.filenm);
+    return out;
+}
+
+TEST(Scan, SubdirectoriesBreadthFirstAndFilesDirectoryByDirectory) {
+    BackupFixture f;
+    f.state.compression = "0";
+    MakeDirs(f.src("A/B"));
+    MakeDirs(f.src("C"));
+    WriteFile(f.src("root.txt"), "r");
+    WriteFile(f.src("A/a.txt"), "a");
+    WriteFile(f.src("A/B/b.txt"), "b");
+    WriteFile(f.src("C/c.txt"), "c");
+    f.run("9", "1", 1, "01");
+    EXPECT_EQ(f.subdirRows(), (std::vector<std::string>{"9 A A", "9 C C", "9 A/B B"}));
+    EXPECT_EQ(Files(f.rows(), f.source), (std::vector<std::string>{"/root.txt", "/A/a.txt", "/C/c.txt", "/A/B/b.txt"}));
+    EXPECT_TRUE(f.ui.messages.empty());
+    EXPECT_FALSE(f.inTransaction());
+    EXPECT_FALSE(f.ui.waitCursor);
+}
+
+TEST(Scan, WithoutTheSubdirectoryFlagOnlyTheTopLevelAndSubdirIsStillEmptied) {
+    BackupFixture f;
+    f.state.compression = "0";
+    MakeDirs(f.src("A"));
+    WriteFile(f.src("top.txt"), "t");
+    WriteFile(f.src("A/deep.txt"), "d");
+    f.state.db().exec("INSERT INTO SUBDIR (CHK, FULLNAME, SUBDIR) VALUES ('0', 'stale', 'stale')");
+    f.run("9", "1", 1, "1");  // "1" is not "01"
+    EXPECT_EQ(Files(f.rows(), f.source), (std::vector<std::string>{"/top.txt"}));
+    EXPECT_TRUE(f.subdirRows().empty());
+}
+
+TEST(Scan, HiddenFilesAreBackedUpButHiddenDirectoriesLinksAndSpecialFilesAreNot) {
+    BackupFixture f;
+    f.state.compression = "0";
+    MakeDirs(f.src(".git"));
+    MakeDirs(f.src("real"));
+    WriteFile(f.src(".profile"), "p");
+    WriteFile(f.src(".git/config"), "c");
+    WriteFile(f.src("real/r.txt"), "r");
+    ASSERT_EQ(mkfifo(f.src("pipe").c_str(), 0644), 0);  // must not hang the run
+    ASSERT_EQ(symlink("real", f.src("link-dir").c_str()), 0);
+    ASSERT_EQ(symlink("/etc/passwd", f.src("link-file").c_str()), 0);
+    f.run("9", "1", 1, "01");
+    EXPECT_EQ(Files(f.rows(), f.source), (std::vector<std::string>{"/.profile", "/real/r.txt"}));
+    EXPECT_EQ(ReadFile(f.dst("V00001/.profile")), "p");
+}
+
+TEST(Scan, MissingSourceGivesOneMessageAndNoCatalogChange) {
+    BackupFixture f;
+    f.source = f.data / "gone";
+    f.state.db().exec("INSERT INTO SUBDIR (CHK, FULLNAME, SUBDIR) VALUES ('9', 'kept', 'kept')");
+    f.run("9", "1", 1);
+    EXPECT_EQ(f.ui.messages, (std::vector<std::string>{"指定されたディレクトリーが見つかりません！ (" + f.source + ")"}));
+    EXPECT_EQ(f.subdirRows().size(), 1u);
+    EXPECT_TRUE(f.rows().empty());
+}
+
+TEST(Scan, MissingDestinationIsReportedAndCreatedOnlyForKindsThatStore) {
+    for (std::string kind : {"1", "3", "2", "9"}) {
+        BackupFixture f;
+        f.state.compression = "0";
+        f.destination = f.data / "newdest";
+        WriteFile(f.src("a.txt"), "a");
+        f.run("1", kind, 0);
+        bool stores = kind == "1" || kind == "3";
+        EXPECT_EQ(IsDirectory(f.destination), stores) << kind;
+        if (stores) {
+            ASSERT_FALSE(f.ui.messages.empty());
+            EXPECT_EQ(f.ui.messages[0], "バックアップの指定されたディレクトリーが見つかりません！ (" + f.destination + ")");
+        } else {
+            EXPECT_TRUE(f.ui.messages.empty()) << kind;
+        }
+        EXPECT_EQ(f.rows().size(), 1u);
+    }
+}
+
+TEST(Scan, DestinationThatCannotBeCreatedAbortsAtStepZero) {
+    BackupFixture f;
+    f.destination = f.data / "no/such/parent";
+    WriteFile(f.src("a.txt"), "a");
+    f.run("9", "1", 1);
+    ASSERT_EQ(f.ui.messages.size(), 3u);
+    EXPECT_EQ(f.ui.messages[1], "予期しないエラーが発生した為、処理を中断します。!  step = 0");
+    EXPECT_NE(f.ui.messages[2].find(f.destination), std::string::npos);
+    EXPECT_TRUE(f.rows().empty());
+}
+
+TEST(Scan, ProgressGoesToTheCallersWindowAndNotWhenSilent) {
+    BackupFixture f;
+    f.state.compression = "0";
+    WriteFile(f.src("a.txt"), "a");
+    f.run("1", "1", 0);
+    // Empty catalog: no lookup, so no checking text; one storing text.
+    EXPECT_EQ(f.ui.statusHistory, (std::vector<std::string>{" ﾌｧｲﾙ　" + f.src("a.txt") + " をﾊﾞｯｸｱｯﾌﾟしています。"}));
+    EXPECT_EQ(f.ui.status.count("DIRSET"), 1u);
+    WriteFile(f.src("b.txt"), "b");
+    f.ui.statusHistory.clear();
+    f.run("9", "1", 1);
+    EXPECT_EQ(f.ui.statusHistory,
+              (std::vector<std::string>{" ﾌｧｲﾙ　" + f.src("a.txt") + " をﾁｪｯｸしています。",
+                                        " ﾌｧｲﾙ　" + f.src("b.txt") + " をﾁｪｯｸしています。",
+                                        " ﾌｧｲﾙ　" + f.src("b.txt") + " をﾊﾞｯｸｱｯﾌﾟしています。"}));
+    EXPECT_EQ(f.ui.status.count("BKPGO"), 1u);
+    f.state.silent = "YES";
+    f.ui.statusHistory.clear();
+    WriteFile(f.src("c.txt"), "c");
+    f.run("9", "1", 2);
+    EXPECT_TRUE(f.ui.statusHistory.empty());
+    EXPECT_EQ(f.rowsOf("c.txt").size(), 1u);
+}
+
+TEST(Scan, CatalogFailureAbortsWithTheStepReachedAndKeepsEarlierRows) {
+    BackupFixture f;
+    f.state.compression = "0";
+    WriteFile(f.src("a.txt"), "a");
+    WriteFile(f.src("b.txt"), "b");
+    f.state.db().exec(
+        "CREATE TRIGGER refuse BEFORE INSERT ON FILEKANRI WHEN NEW.FILENM = 'b.txt' "
+        "BEGIN SELECT RAISE(ABORT, 'row refused'); END");
+    f.run("9", "1", 1);
+    ASSERT_EQ(f.ui.messages.size(), 2u);
+    EXPECT_EQ(f.ui.messages[0], "予期しないエラーが発生した為、処理を中断します。!  step = 6");
+    EXPECT_NE(f.ui.messages[1].find("row refused"), std::string::npos);
+    // a.txt was recorded but never stored: it stays, without claiming a copy.
+    auto rows = f.rows();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].filenm, "a.txt");
+    EXPECT_EQ(rows[0].kbn1, "9");
+    EXPECT_FALSE(f.inTransaction());
+    EXPECT_FALSE(f.ui.waitCursor);
+}
+
+}  // namespace
+}  // namespace tessel::test
