@@ -52,6 +52,7 @@ public:
     std::string text(int column) const;                 // "" for NULL
     std::optional<std::string> optText(int column) const;  // nullopt for NULL
     std::optional<std::int64_t> optInt(int column) const;
+    sqlite3_stmt* raw() { return stmt_; }
 
 private:
     sqlite3* db_;

@@ -13,6 +13,8 @@
 
 #include "platform/file_ops.h"
 #include "platform/paths.h"
+#include "backup/BKPGO.h"
+#include "shell/ICONM.h"
 #include "shell/startup.h"
 #include "ui/app_context.h"
 
@@ -86,6 +88,7 @@ MAINF::MAINF(AppContext& context) : ctx_(context) {
 
     connect(help, &QPushButton::clicked, this, &MAINF::showHelp);
     connect(findChild<QPushButton*>("Command5"), &QPushButton::clicked, this, &MAINF::exitProgram);
+    connect(findChild<QPushButton*>("Command3"), &QPushButton::clicked, this, &MAINF::openWindow<BKPGO>);
 }
 
 void MAINF::open() {
@@ -110,6 +113,7 @@ void MAINF::showHelp() { OpenHelpFile(ctx_); }
 
 void MAINF::exitProgram() {
     if (ctx_.state.icon == "YES") {
+        ctx_.window<ICONM>().open();
         hide();
         return;
     }
@@ -118,6 +122,7 @@ void MAINF::exitProgram() {
 
 void MAINF::closeEvent(QCloseEvent* event) {
     if (ctx_.state.icon == "YES") {
+        ctx_.window<ICONM>().open();
         // The window is loaded anew when the icon brings it back.
         setAttribute(Qt::WA_DeleteOnClose);
         event->accept();

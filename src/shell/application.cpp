@@ -5,8 +5,14 @@
 #include <cstdio>
 #include <iostream>
 
+#include <QEventLoop>
+#include <QTimer>
+
+#include "backup/automatic_backup.h"
 #include "platform/paths.h"
+#include "shell/ICONM.h"
 #include "shell/MAINF.h"
+#include "shell/settings.h"
 #include "shell/startup.h"
 #include "ui/app_context.h"
 #include "ui/qt_user_interface.h"
@@ -22,6 +28,29 @@ namespace {
 }
 
 }  // namespace
+
+void ProgramSettingsActions::automaticBackup() {
+    AutomaticBackup(ctx_.state, ctx_.backupEngine, ctx_.clock());
+}
+
+void ProgramSettingsActions::pauseBeforeShutDown() {
+    // The timer runs on the monotonic clock, so the pause ends after three
+    // seconds also across midnight or a change of the wall clock.
+    QEventLoop loop;
+    QTimer::singleShot(3000, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void ProgramSettingsActions::endProgram(int status) { ctx_.endProgram(status); }
+
+void ProgramSettingsActions::openIconWindow() { ctx_.window<ICONM>().open(); }
+
+bool StartWindows(AppContext& context) {
+    ProgramSettingsActions actions(context);
+    if (!ApplySettings(context.state, actions)) return false;
+    if (context.state.icon != "YES") context.window<MAINF>().open();
+    return true;
+}
 
 int RunProgram(QApplication& app) {
     QtUserInterface ui;
@@ -50,7 +79,7 @@ int RunProgram(QApplication& app) {
         return 1;
     }
 
-    if (state.icon != "YES") context.window<MAINF>().open();
+    if (!StartWindows(context)) return 1;
     return app.exec();
 }
 

@@ -2,7 +2,28 @@
 // The program from start to event loop, on the current directory.
 #include <QApplication>
 
+#include "shell/settings.h"
+
 namespace tessel {
+
+class AppContext;
+
+// Acting on the settings inside the running program.
+class ProgramSettingsActions : public SettingsActions {
+public:
+    explicit ProgramSettingsActions(AppContext& context) : ctx_(context) {}
+    void automaticBackup() override;
+    void pauseBeforeShutDown() override;
+    void endProgram(int status) override;
+    void openIconWindow() override;
+
+private:
+    AppContext& ctx_;
+};
+
+// Applies the settings and opens the first window: the main menu unless the
+// program lives as an icon. False when the program is to end.
+bool StartWindows(AppContext& context);
 
 // Runs start-up, the settings and the first window, then the event loop.
 // Returns the process's exit status.

@@ -8,6 +8,7 @@
 #include <map>
 #include <typeindex>
 
+#include "backup/backup_runs.h"
 #include "platform/instance_lock.h"
 #include "shell/shared_state.h"
 
@@ -24,6 +25,10 @@ public:
     // Ends the process at once with the given status; no window's closing
     // step runs.
     std::function<void(int)> endProgram;
+    // The backup engine the windows call, and the clock they read; tests
+    // replace both.
+    BackupEngine backupEngine = RealBackupEngine();
+    std::function<std::time_t()> clock = [] { return std::time(nullptr); };
 
     // The single instance of a window, created on first use (not shown).
     // A window that was closed and deleted is created anew.

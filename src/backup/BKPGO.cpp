@@ -1,0 +1,149 @@
+#include "backup/BKPGO.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTableView>
+
+#include "shell/MAINF.h"
+#include "ui/app_context.h"
+#include "ui/grid_layout.h"
+#include "ui/sql_grid_model.h"
+
+namespace tessel {
+namespace {
+
+const char* const kRunsQuery =
+    "SELECT BKPNAME.BKPNO, BKPNAME.BKPNAME, KBNDEF.NAIYOU, BKPNAME.DAY1, BKPNAME.TIME1, BKPNAME.KBN FROM BKPNAME "
+    "LEFT JOIN KBNDEF ON BKPNAME.KBN = KBNDEF.ID WHERE KBNDEF.KBN=1";
+
+QLabel* Label(QWidget* parent, const char* name, const char* text) {
+    auto* l = new QLabel(QString::fromUtf8(text), parent);
+    l->setObjectName(name);
+    return l;
+}
+
+QPushButton* Button(QWidget* parent, const char* name, const char* text) {
+    auto* b = new QPushButton(QString::fromUtf8(text), parent);
+    b->setObjectName(name);
+    return b;
+}
+
+}  // namespace
+
+BKPGO::BKPGO(AppContext& context) : ctx_(context) {
+    setObjectName("BKPGO");
+    setWindowTitle(QString::fromUtf8("バックアップ実行"));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    auto* heading = Label(this, "Label1", "バックアップの実行");
+    QFont big = heading->font();
+    big.setPointSizeF(big.pointSizeF() * 1.4);
+    big.setBold(true);
+    heading->setFont(big);
+    title_ = new QLineEdit(this);
+    title_->setObjectName("APPNM");
+    kinds_ = new QListWidget(this);
+    kinds_->setObjectName("KBNNM");
+    kinds_->addItems({QString::fromUtf8("通常"), QString::fromUtf8("情報のみ")});
+    kinds_->setCurrentRow(0);
+    kinds_->setMaximumHeight(kinds_->sizeHintForRow(0) * 2 + 8);
+    auto* runButton = Button(this, "Command1", "実行");
+    auto* backButton = Button(this, "Command2", "戻る");
+    auto* status = new QLineEdit(this);
+    status->setObjectName("GODISP");
+    status->setReadOnly(true);
+    grid_ = new QTableView(this);
+    grid_->setObjectName("DataGrid1");
+    grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    model_ = new SqlGridModel(ctx_.state.db(), this);
+    model_->setFormatter(3, FormatStoredDate);
+    grid_->setModel(model_);
+
+    auto* layout = new QGridLayout(this);
+    layout->addWidget(heading, 0, 0, 1, 3);
+    layout->addWidget(Label(this, "Label2", "タイトル"), 1, 0);
+    layout->addWidget(title_, 1, 1, 1, 2);
+    layout->addWidget(Label(this, "Label3", "バックアップ種類"), 2, 0, Qt::AlignTop);
+    layout->addWidget(kinds_, 2, 1);
+    auto* buttons = new QVBoxLayout;
+    buttons->addWidget(runButton);
+    buttons->addWidget(backButton);
+    layout->addLayout(buttons, 2, 2);
+    layout->addWidget(grid_, 3, 0, 1, 3);
+    layout->addWidget(status, 4, 0, 1, 3);
+    layout->setColumnStretch(1, 1);
+    resize(720, 480);
+
+    connect(kinds_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+        kind_ = item->text() == QString::fromUtf8("通常") ? "1" : "9";
+    });
+    connect(runButton, &QPushButton::clicked, this, &BKPGO::run);
+    connect(backButton, &QPushButton::clicked, this, &QWidget::close);
+}
+
+void BKPGO::open() {
+    model_->setQuery(kRunsQuery);
+    gridSet();
+    AppContext::present(*this);
+}
+
+void BKPGO::gridSet() {
+    model_->fetchAll();
+    ApplyGridLayout(*grid_, {{"番号", 0},
+                             {"タイトル", 4500},
+                             {"区分", 1200},
+                             {"バックアップ日", 1300, Qt::AlignHCenter},
+                             {"時間", 1300, Qt::AlignHCenter},
+                             {"区分DMY", 0}});
+}
+
+void BKPGO::run() {
+    SharedState& state = ctx_.state;
+    if (title_->text().isEmpty()) {
+        state.ui.showMessage("バックアップタイトルを入力してください");
+        return;
+    }
+    Connection& db = state.db();
+    int runNumber = AddBackupRun(db, title_->text().toStdString(), kind_.toStdString(), ctx_.clock());
+    model_->requery();
+    gridSet();
+    grid_->repaint();
+
+    struct Row {
+        std::int64_t rowid;
+        std::optional<std::int64_t> dirNo;
+        std::optional<std::string> dir, dest, kind, chk2, abkp;
+    };
+    std::vector<Row> rows;
+    Statement s = db.prepare("SELECT rowid, DIRNO, DIR, BKPDIR, KBN, BIKOU, CHK2, ABKP FROM BKPDIR ORDER BY DIRNO");
+    while (s.step()) rows.push_back({s.int64(0), s.optInt(1), s.optText(2), s.optText(3), s.optText(4), s.optText(6), s.optText(7)});
+
+    for (const Row& r : rows)
+        if (r.kind == "0") {
+            if (r.abkp) state.compression = *r.abkp;
+            break;
+        }
+    for (Row& r : rows) {
+        if (r.kind == "0") continue;
+        if (!r.chk2 || r.chk2->empty()) {
+            db.prepare("UPDATE BKPDIR SET CHK2 = '00' WHERE rowid = ?1").bind(1, r.rowid).run();
+            r.chk2 = "00";
+        }
+        if (!r.dir || r.dir->empty() || !r.dirNo) continue;
+        std::string runKind = r.kind != "9" && kind_ == "1" ? "1" : "9";
+        ctx_.backupEngine(state, BackupCall{*r.dir, "9", runKind, r.dest.value_or(""), runNumber,
+                                            static_cast<int>(*r.dirNo), *r.chk2});
+    }
+    state.ui.showMessage(" 処理を完了しました！　");
+}
+
+void BKPGO::closeEvent(QCloseEvent* event) {
+    ctx_.window<MAINF>().open();
+    event->accept();
+}
+
+}  // namespace tessel

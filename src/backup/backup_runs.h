@@ -1,0 +1,34 @@
+#pragma once
+// Backup runs: the BKPNAME rows that a titled or automatic run adds, and
+// the call of the backup engine for one registered directory.
+#include <ctime>
+#include <functional>
+#include <string>
+
+#include "catalog/connection.h"
+#include "shell/shared_state.h"
+
+namespace tessel {
+
+// Takes the next run number from AUTODEF and adds the run's BKPNAME row
+// with today's date and the current time. Returns the run number.
+int AddBackupRun(Connection& db, const std::string& title, const std::string& kind, std::time_t now);
+
+// The arguments of one backup engine call, in the engine's order.
+struct BackupCall {
+    std::string source;
+    std::string initialFlag;
+    std::string runKind;
+    std::string destination;
+    int runNumber = 0;
+    int dirNo = 0;
+    std::string subdirFlag;
+    bool operator==(const BackupCall&) const = default;
+};
+
+// Backs up one registered directory. The program passes the real engine;
+// tests may pass a recorder.
+using BackupEngine = std::function<void(SharedState&, const BackupCall&)>;
+BackupEngine RealBackupEngine();
+
+}  // namespace tessel

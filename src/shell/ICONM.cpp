@@ -1,0 +1,134 @@
+#include "shell/ICONM.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPainter>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <ctime>
+
+#include "backup/automatic_backup.h"
+#include "shell/MAINF.h"
+#include "shell/startup.h"
+#include "ui/app_context.h"
+
+namespace tessel {
+namespace {
+
+QIcon ProgramIcon() {
+    QPixmap pm(32, 32);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(QColor(0x1f, 0x5f, 0xa8));
+    p.setPen(Qt::NoPen);
+    p.drawRoundedRect(1, 1, 30, 30, 6, 6);
+    p.setPen(Qt::white);
+    QFont f = p.font();
+    f.setBold(true);
+    f.setPixelSize(22);
+    p.setFont(f);
+    p.drawText(pm.rect(), Qt::AlignCenter, "T");
+    return QIcon(pm);
+}
+
+TimeOfDay TimeOfDayAt(std::time_t t) {
+    std::tm local{};
+    localtime_r(&t, &local);
+    return local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+}
+
+}  // namespace
+
+ICONM::ICONM(AppContext& context) : ctx_(context) {
+    setObjectName("ICONM");
+    setWindowTitle("Form1");
+    auto* label = new QLabel(QString::fromUtf8("アイコン表示"), this);
+    label->setObjectName("Label1");
+    (new QVBoxLayout(this))->addWidget(label);
+    timer_ = new QTimer(this);
+    timer_->setObjectName("Timer1");
+    connect(timer_, &QTimer::timeout, this, &ICONM::tick);
+    tray_ = new QSystemTrayIcon(ProgramIcon(), this);
+    tray_->setToolTip(QString::fromUtf8(kIconTip));
+    setWindowIcon(tray_->icon());
+    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        switch (reason) {
+        case QSystemTrayIcon::Trigger:
+            handleMouse(kLeftDown);
+            break;
+        case QSystemTrayIcon::DoubleClick:
+            handleMouse(kLeftDoubleClick);
+            break;
+        case QSystemTrayIcon::Context:
+            handleMouse(kRightDown);
+            break;
+        default:
+            break;
+        }
+    });
+}
+
+ICONM::~ICONM() { tray_->hide(); }
+
+void ICONM::open() {
+    if (ctx_.lock.anotherCopyRunning()) {
+        ctx_.state.ui.showMessage(kAlreadyRunning);
+        ctx_.endProgram(1);
+        return;
+    }
+    timer_->start(20000);
+    hide();
+    if (!iconAdded_) {
+        // Where the desktop has no notification area the icon cannot show;
+        // the window and its timer run all the same.
+        tray_->show();
+        iconAdded_ = true;
+    }
+    hide();
+}
+
+void ICONM::handleMouse(int message) {
+    switch (message) {
+    case kLeftDown:
+        ctx_.window<MAINF>().open();
+        hide();
+        QApplication::beep();
+        break;
+    case kLeftDoubleClick:
+        show();
+        break;
+    case kRightDown:
+        ctx_.endProgram(0);
+        break;
+    default:
+        break;
+    }
+}
+
+void ICONM::tick() {
+    const SharedState& s = ctx_.state;
+    if (slots_.tick(TimeOfDayAt(ctx_.clock()), {s.time1, s.time2, s.time3})) RunTimedBackup();
+}
+
+void ICONM::RunTimedBackup() {
+    tray_->setToolTip(QString::fromUtf8(kIconTipBusy));
+    AutomaticBackup(ctx_.state, ctx_.backupEngine, ctx_.clock());
+    tray_->setToolTip(QString::fromUtf8(kIconTip));
+}
+
+QString ICONM::tip() const { return tray_->toolTip(); }
+
+void ICONM::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    hide();
+}
+
+void ICONM::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) hide();
+}
+
+}  // namespace tessel

@@ -1,0 +1,67 @@
+#pragma once
+// A grid's data: the rows of one catalog query, fetched a page at a time as
+// the grid shows them, so that a query over millions of rows opens at once.
+#include <QAbstractTableModel>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "catalog/connection.h"
+
+namespace tessel {
+
+class SqlGridModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    using Value = std::variant<std::int64_t, std::string>;
+    // Turns a stored value into the text a column shows.
+    using Formatter = std::function<QVariant(const QVariant&)>;
+
+    SqlGridModel(Connection& db, QObject* parent = nullptr);
+
+    // Runs a query with bound values; the rows are fetched as needed.
+    void setQuery(std::string sql, std::vector<Value> values = {});
+    // Runs the current query again (after the catalog changed).
+    void requery();
+    void setFormatter(int column, Formatter f);
+    // Caption and alignment a column shows (set by a grid layout).
+    void setColumnLook(int column, const QString& caption, Qt::Alignment alignment);
+
+    // The stored value of a cell of a row fetched so far.
+    QVariant value(int row, int column) const;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool canFetchMore(const QModelIndex& parent = {}) const override;
+    void fetchMore(const QModelIndex& parent = {}) override;
+
+    // Fetches every remaining row (small lists only).
+    void fetchAll();
+
+    static constexpr int kPage = 256;
+
+private:
+    Connection& db_;
+    std::string sql_;
+    std::vector<Value> values_;
+    std::unique_ptr<Statement> stmt_;
+    bool atEnd_ = true;
+    bool inReset_ = false;
+    std::vector<QString> columns_;
+    std::vector<std::vector<QVariant>> rows_;
+    std::vector<Formatter> formatters_;
+    std::vector<QString> captions_;
+    std::vector<Qt::Alignment> alignments_;
+};
+
+// "yyyy-mm-dd" as stored, shown as "yyyy/mm/dd".
+QVariant FormatStoredDate(const QVariant& v);
+
+}  // namespace tessel

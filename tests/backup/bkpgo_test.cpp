@@ -1,0 +1,129 @@
+#include "backup/BKPGO.h"
+
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+
+#include "shell/MAINF.h"
+#include "support/gui_harness.h"
+#include "ui/qt_user_interface.h"
+#include "ui/sql_grid_model.h"
+
+namespace tessel {
+namespace {
+
+struct RunHarness : test::GuiHarness {
+    RunHarness() {
+        state.db().exec(
+            "INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, BIKOU, ABKP, CHK1, CHK2) VALUES "
+            "(0, '/dest', NULL, '0', 'PREFIX', '0', NULL, NULL),"
+            "(1, '/data/a', '/dest/a', '1', NULL, '9', '1', NULL),"
+            "(2, '/data/info', '/dest/info', '9', NULL, '1', '1', '01'),"
+            "(3, '', '/dest/empty', '1', NULL, '1', '1', NULL)");
+        context.backupEngine = [this](SharedState& s, const BackupCall& c) {
+            calls.push_back(c);
+            compression = s.compression;
+            auto* model = qobject_cast<SqlGridModel*>(window().findChild<QTableView*>("DataGrid1")->model());
+            gridRowsDuringCall = model->rowCount();
+            lastTitle = model->value(model->rowCount() - 1, 1).toString();
+        };
+        window().open();
+    }
+    BKPGO& window() { return context.window<BKPGO>(); }
+    void run(const QString& title) {
+        auto* edit = window().findChild<QLineEdit*>("APPNM");
+        edit->clear();
+        // QTest types ASCII keys only; other text is entered as an input method would.
+        bool ascii = std::all_of(title.begin(), title.end(), [](QChar c) { return c.unicode() < 128; });
+        if (ascii)
+            QTest::keyClicks(edit, title);
+        else
+            edit->insert(title);
+        QTest::mouseClick(window().findChild<QPushButton*>("Command1"), Qt::LeftButton);
+    }
+    std::vector<BackupCall> calls;
+    std::string compression;
+    int gridRowsDuringCall = -1;
+    QString lastTitle;
+};
+
+TEST(BKPGO, EmptyTitleIsRefusedAndUsesNoNumber) {
+    RunHarness h;
+    h.run("");
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{"バックアップタイトルを入力してください"});
+    EXPECT_TRUE(h.calls.empty());
+    Statement s = h.state.db().prepare("SELECT BKPNO FROM AUTODEF");
+    ASSERT_TRUE(s.step());
+    EXPECT_EQ(s.int64(0), 0);
+}
+
+TEST(BKPGO, NormalRunBacksUpEveryDirectoryAndListsTheRunFirst) {
+    RunHarness h;
+    h.state.compression = "1";
+    h.run(QString::fromUtf8("週次 バックアップ"));
+    std::vector<BackupCall> expected = {
+        {"/data/a", "9", "1", "/dest/a", 1, 1, "00"},
+        {"/data/info", "9", "9", "/dest/info", 1, 2, "01"},
+    };
+    EXPECT_EQ(h.calls, expected);
+    EXPECT_EQ(h.compression, "0");
+    EXPECT_EQ(h.gridRowsDuringCall, 1);
+    EXPECT_EQ(h.lastTitle, QString::fromUtf8("週次 バックアップ"));
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{" 処理を完了しました！　"});
+    // Empty CHK2 is filled with "00", also on the row that is skipped.
+    Statement chk = h.state.db().prepare("SELECT group_concat(DIRNO || ':' || ifnull(CHK2, 'null')) FROM BKPDIR");
+    ASSERT_TRUE(chk.step());
+    EXPECT_EQ(chk.text(0), "0:null,1:00,2:01,3:00");
+
+    auto* grid = h.window().findChild<QTableView*>("DataGrid1");
+    auto* model = grid->model();
+    ASSERT_EQ(model->rowCount(), 1);
+    EXPECT_EQ(model->headerData(1, Qt::Horizontal).toString(), QString::fromUtf8("タイトル"));
+    EXPECT_EQ(model->data(model->index(0, 2)).toString(), QString::fromUtf8("通常"));
+    EXPECT_TRUE(model->data(model->index(0, 3)).toString().contains('/'));
+    EXPECT_TRUE(grid->isColumnHidden(0));
+    EXPECT_TRUE(grid->isColumnHidden(5));
+    EXPECT_FALSE(grid->isColumnHidden(1));
+    EXPECT_EQ(grid->editTriggers(), QAbstractItemView::NoEditTriggers);
+}
+
+TEST(BKPGO, InformationOnlyRunPassesKindNineEverywhere) {
+    RunHarness h;
+    auto* kinds = h.window().findChild<QListWidget*>("KBNNM");
+    QListWidgetItem* info = kinds->item(1);
+    QTest::mouseClick(kinds->viewport(), Qt::LeftButton, {}, kinds->visualItemRect(info).center());
+    EXPECT_EQ(h.window().runKind(), "9");
+    h.run("info");
+    ASSERT_EQ(h.calls.size(), 2u);
+    EXPECT_EQ(h.calls[0].runKind, "9");
+    EXPECT_EQ(h.calls[1].runKind, "9");
+    Statement s = h.state.db().prepare("SELECT KBN FROM BKPNAME WHERE BKPNO = 1");
+    ASSERT_TRUE(s.step());
+    EXPECT_EQ(s.text(0), "9");
+}
+
+TEST(BKPGO, StatusLineShowsTheEngineText) {
+    RunHarness h;
+    QtUserInterface qtUi;
+    qtUi.attach(&h.context);
+    qtUi.setStatus("BKPGO", " ﾌｧｲﾙ　/data/a/x.txt をﾁｪｯｸしています。");
+    EXPECT_EQ(h.window().findChild<QLineEdit*>("GODISP")->text(),
+              QString::fromUtf8(" ﾌｧｲﾙ　/data/a/x.txt をﾁｪｯｸしています。"));
+    EXPECT_TRUE(h.window().findChild<QLineEdit*>("GODISP")->isReadOnly());
+}
+
+TEST(BKPGO, BackReturnsToTheMainWindow) {
+    RunHarness h;
+    QTest::mouseClick(h.window().findChild<QPushButton*>("Command2"), Qt::LeftButton);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(h.context.existing<BKPGO>(), nullptr);
+    ASSERT_NE(h.context.existing<MAINF>(), nullptr);
+    EXPECT_TRUE(h.context.existing<MAINF>()->isVisible());
+}
+
+}  // namespace
+}  // namespace tessel

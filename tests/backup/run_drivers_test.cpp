@@ -1,0 +1,106 @@
+// The drivers that start backup runs: run records and the automatic backup.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "backup/automatic_backup.h"
+#include "support/recording_ui.h"
+#include "support/temp_dir.h"
+
+namespace tessel {
+namespace {
+
+struct Harness {
+    Harness() {
+        std::filesystem::copy_file(folder / "bkpDEF.mdb", folder / "filebkp.mdb");
+        state.catalog = Connection::openFile(folder / "filebkp.mdb");
+        engine = [this](SharedState& s, const BackupCall& c) {
+            calls.push_back(c);
+            silentDuringCall.push_back(s.silent);
+            compressionDuringCall.push_back(s.compression);
+        };
+    }
+    test::TempDataFolder folder;
+    test::RecordingUi ui;
+    test::FakeSystem system;
+    SharedState state{ui, system};
+    BackupEngine engine;
+    std::vector<BackupCall> calls;
+    std::vector<std::string> silentDuringCall, compressionDuringCall;
+
+    std::vector<std::string> runs() {
+        std::vector<std::string> out;
+        Statement s = state.db().prepare("SELECT BKPNO, BKPNAME, KBN FROM BKPNAME ORDER BY BKPNO");
+        while (s.step()) out.push_back(std::to_string(s.int64(0)) + " " + s.text(1) + " " + s.text(2));
+        return out;
+    }
+};
+
+TEST(AutomaticBackup, BacksUpEligibleDirectoriesSilentlyWithThePrefixCompression) {
+    Harness h;
+    h.state.db().exec(
+        "INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, BIKOU, ABKP, CHK1, CHK2) VALUES "
+        "(0, '/dest', NULL, '0', 'PREFIX', '0', NULL, NULL),"
+        "(1, '/data/a', '/dest/a', '1', NULL, '1', '1', '01'),"
+        "(2, '/data/info', '/dest/info', '9', NULL, '1', '1', '00'),"
+        "(3, '/data/manual', '/dest/manual', '1', NULL, '9', '1', '01'),"
+        "(4, NULL, '/dest/none', '1', NULL, '1', '0', '01'),"
+        "(5, '/data/nochk', '/dest/nochk', '3', NULL, '1', '1', NULL)");
+    h.state.compression = "1";
+    AutomaticBackup(h.state, h.engine, std::time(nullptr));
+
+    std::vector<BackupCall> expected = {
+        {"/data/a", "9", "1", "/dest/a", 1, 1, "01"},
+        {"/data/info", "9", "9", "/dest/info", 1, 2, "00"},
+        {"/data/nochk", "9", "1", "/dest/nochk", 1, 5, ""},
+    };
+    EXPECT_EQ(h.calls, expected);
+    EXPECT_EQ(h.silentDuringCall, std::vector<std::string>(3, "YES"));
+    EXPECT_EQ(h.compressionDuringCall, std::vector<std::string>(3, "0"));
+    EXPECT_EQ(h.state.silent, "NO");
+    EXPECT_EQ(h.runs(), std::vector<std::string>{"1 自動バックアップ 1"});
+    EXPECT_TRUE(h.ui.messages.empty());
+}
+
+TEST(AutomaticBackup, RunWithoutDirectoriesStillLeavesItsRecord) {
+    Harness h;
+    h.state.db().exec("DELETE FROM AUTODEF");
+    AutomaticBackup(h.state, h.engine, std::time(nullptr));
+    EXPECT_TRUE(h.calls.empty());
+    EXPECT_EQ(h.runs(), std::vector<std::string>{"1 自動バックアップ 1"});
+    Statement counter = h.state.db().prepare("SELECT count(*), max(BKPNO) FROM AUTODEF");
+    ASSERT_TRUE(counter.step());
+    EXPECT_EQ(counter.int64(0), 1);
+    EXPECT_EQ(counter.int64(1), 1);
+}
+
+TEST(AutomaticBackup, NumbersInterleaveWithManualRuns) {
+    Harness h;
+    std::time_t now = std::time(nullptr);
+    AutomaticBackup(h.state, h.engine, now);
+    EXPECT_EQ(AddBackupRun(h.state.db(), "手動", "9", now), 2);
+    AutomaticBackup(h.state, h.engine, now);
+    EXPECT_EQ(h.runs(), (std::vector<std::string>{"1 自動バックアップ 1", "2 手動 9", "3 自動バックアップ 1"}));
+}
+
+TEST(AddBackupRun, RecordsLocalDateAndTime) {
+    Harness h;
+    std::tm t{};
+    t.tm_year = 103;
+    t.tm_mon = 3;
+    t.tm_mday = 5;
+    t.tm_hour = 13;
+    t.tm_min = 5;
+    t.tm_sec = 9;
+    t.tm_isdst = -1;
+    int n = AddBackupRun(h.state.db(), "O'Neil's run", "1", std::mktime(&t));
+    Statement s = h.state.db().prepare("SELECT BKPNAME, DAY1, TIME1 FROM BKPNAME WHERE BKPNO = ?1");
+    s.bind(1, n);
+    ASSERT_TRUE(s.step());
+    EXPECT_EQ(s.text(0), "O'Neil's run");
+    EXPECT_EQ(s.text(1), "2003-04-05");
+    EXPECT_EQ(s.text(2), "13:05:09");
+}
+
+}  // namespace
+}  // namespace tessel

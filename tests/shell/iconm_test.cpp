@@ -1,0 +1,116 @@
+#include "shell/ICONM.h"
+
+#include <gtest/gtest.h>
+
+#include <QTimer>
+
+#include "shell/MAINF.h"
+#include "support/gui_harness.h"
+
+namespace tessel {
+namespace {
+
+struct IconHarness : test::GuiHarness {
+    IconHarness() {
+        state.icon = "YES";
+        context.backupEngine = [this](SharedState&, const BackupCall& c) {
+            calls.push_back(c);
+            tipDuringBackup = context.window<ICONM>().tip();
+        };
+        context.clock = [this] { return now; };
+        state.db().exec("INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, ABKP, CHK2) VALUES (1, '/src', '/dst', '1', '1', '01')");
+    }
+    std::vector<BackupCall> calls;
+    QString tipDuringBackup;
+    std::time_t now = 0;
+
+    void setClock(int h, int m) {
+        std::tm t{};
+        t.tm_year = 126;
+        t.tm_mon = 5;
+        t.tm_mday = 1;
+        t.tm_hour = h;
+        t.tm_min = m;
+        t.tm_isdst = -1;
+        now = std::mktime(&t);
+    }
+};
+
+TEST(ICONM, OpensInvisibleWithItsTimerAndTip) {
+    IconHarness h;
+    ICONM& icon = h.context.window<ICONM>();
+    icon.open();
+    EXPECT_FALSE(icon.isVisible());
+    EXPECT_EQ(icon.windowTitle(), "Form1");
+    EXPECT_TRUE(icon.timer().isActive());
+    EXPECT_EQ(icon.timer().interval(), 20000);
+    EXPECT_EQ(icon.tip(), QString::fromUtf8("Tesselﾊﾞｯｸｱｯﾌﾟ管理"));
+    icon.open();  // a second opening adds no second icon and keeps the timer
+    EXPECT_TRUE(icon.timer().isActive());
+}
+
+TEST(ICONM, TimedBackupChangesTheTipAroundAnAutomaticRun) {
+    IconHarness h;
+    ICONM& icon = h.context.window<ICONM>();
+    icon.open();
+    icon.RunTimedBackup();
+    EXPECT_EQ(h.tipDuringBackup, QString::fromUtf8("バックアップ実行中 "));
+    EXPECT_EQ(icon.tip(), QString::fromUtf8("Tesselﾊﾞｯｸｱｯﾌﾟ管理"));
+    ASSERT_EQ(h.calls.size(), 1u);
+    EXPECT_EQ(h.calls[0], (BackupCall{"/src", "9", "1", "/dst", 1, 1, "01"}));
+    Statement run = h.state.db().prepare("SELECT BKPNAME, KBN FROM BKPNAME WHERE BKPNO = 1");
+    ASSERT_TRUE(run.step());
+    EXPECT_EQ(run.text(0), "自動バックアップ");
+}
+
+TEST(ICONM, TicksStartOneBackupPerSetTimeAndDay) {
+    IconHarness h;
+    h.state.time1 = 9 * 3600;
+    ICONM& icon = h.context.window<ICONM>();
+    icon.open();
+    h.setClock(8, 59);
+    icon.tick();
+    EXPECT_TRUE(h.calls.empty());
+    h.setClock(9, 0);
+    icon.tick();
+    h.setClock(9, 1);
+    icon.tick();
+    EXPECT_EQ(h.calls.size(), 1u);
+    h.setClock(0, 1);  // the next day
+    icon.tick();
+    h.setClock(9, 0);
+    icon.tick();
+    EXPECT_EQ(h.calls.size(), 2u);
+}
+
+TEST(ICONM, MouseOnTheIcon) {
+    IconHarness h;
+    ICONM& icon = h.context.window<ICONM>();
+    icon.open();
+    icon.handleMouse(0x201);
+    ASSERT_NE(h.context.existing<MAINF>(), nullptr);
+    EXPECT_TRUE(h.context.existing<MAINF>()->isVisible());
+    EXPECT_FALSE(icon.isVisible());
+    EXPECT_TRUE(icon.timer().isActive());
+
+    icon.handleMouse(0x203);
+    EXPECT_TRUE(icon.isVisible());
+    icon.handleMouse(0x202);
+    EXPECT_FALSE(h.endedWith);
+    icon.handleMouse(0x204);
+    EXPECT_EQ(h.endedWith, 0);
+}
+
+TEST(ICONM, MainWindowExitInIconModeReturnsToTheIcon) {
+    IconHarness h;
+    MAINF& main = h.context.window<MAINF>();
+    main.open();
+    QMetaObject::invokeMethod(main.findChild<QWidget*>("Command5"), "click");
+    EXPECT_FALSE(h.endedWith);
+    EXPECT_FALSE(main.isVisible());
+    ASSERT_NE(h.context.existing<ICONM>(), nullptr);
+    EXPECT_TRUE(h.context.existing<ICONM>()->timer().isActive());
+}
+
+}  // namespace
+}  // namespace tessel
