@@ -1,0 +1,167 @@
+// A backup process killed at any moment leaves a catalog that opens and
+// whose rows never claim a copy that is not there.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <random>
+#include <set>
+
+#include "archive_members.h"
+#include "archiver/run_archiver.h"
+#include "backup_fixture.h"
+
+namespace tessel::test {
+namespace {
+
+constexpr int kFiles = 40;
+
+// Kills its own process at the n-th status text.
+class KillingUi : public RecordingUi {
+public:
+    void setStatus(const std::string&, const std::string&) override {
+        if (++count == killAt) raise(SIGKILL);
+    }
+    int count = 0;
+    int killAt = -1;
+};
+
+struct KillPoint {
+    int status = -1;        // at the n-th status text
+    int afterArchive = -1;  // right after the n-th archiver call returned
+    bool afterRun = false;  // after the last call returned (everything committed)
+};
+
+void MakeTree(BackupFixture& f) {
+    MakeDirs(f.src("d1/d2"));
+    for (int i = 0; i < kFiles; ++i) {
+        std::string dir = i % 3 == 0 ? "" : i % 3 == 1 ? "d1/" : "d1/d2/";
+        WriteFile(f.src(dir + "f" + std::to_string(i % 10) + ".txt"), std::string(100 + i * 37, 'a' + i % 26));
+    }
+}
+
+void ChangeSome(const BackupFixture& f, int round) {
+    for (int i = round % 5; i < kFiles; i += 5) {
+        std::string dir = i % 3 == 0 ? "" : i % 3 == 1 ? "d1/" : "d1/d2/";
+        WriteFile(f.src(dir + "f" + std::to_string(i % 10) + ".txt"), std::string(50 + round * 13 + i, 'z'));
+    }
+}
+
+// In a child process: runs `runs` backups from `firstRun` on, changing
+// some files before each; dies at the kill point.
+[[noreturn]] void Child(const BackupFixture& f, const std::string& compression, int firstRun, int runs, KillPoint kill) {
+    KillingUi ui;
+    ui.killAt = kill.status;
+    FakeSystem system;
+    SharedState state(ui, system);
+    state.catalog = Connection::openFile(f.data / "filebkp.mdb");
+    state.compression = compression;
+    int archiverCalls = 0;
+    ArchiverCall archiver = [&](SharedState& s, const std::string& owner) {
+        std::int32_t rc = RunArchiver(s, owner);
+        if (++archiverCalls == kill.afterArchive) raise(SIGKILL);
+        return rc;
+    };
+    for (int r = 0; r < runs; ++r) {
+        ChangeSome(f, firstRun + r);
+        BackupDirectory(state, f.source, firstRun + r == 0 ? "1" : "9", "1", f.destination, firstRun + r, 1, "01",
+                        archiver);
+    }
+    if (kill.afterRun) raise(SIGKILL);
+    _exit(0);
+}
+
+// Every row that claims a copy has it, with the recorded size; the catalog
+// opens and is sound; every file has exactly one latest row.
+void Verify(BackupFixture& f, const std::string& compression) {
+    f.state.catalog = Connection::openFile(f.data / "filebkp.mdb");
+    Statement check = f.state.db().prepare("PRAGMA integrity_check");
+    ASSERT_TRUE(check.step());
+    EXPECT_EQ(check.text(0), "ok");
+    std::map<std::string, std::map<std::string, std::uint64_t>> archives;
+    int claimed = 0;
+    for (const auto& r : f.rows()) {
+        if (r.kbn1 != "0" && r.kbn1 != "7") continue;
+        ++claimed;
+        char folder[16];
+        std::snprintf(folder, sizeof folder, "V%05lld", static_cast<long long>(r.lvl));
+        if (compression == "0") {
+            std::string copy = f.dst(std::string(folder) + "/" + r.filenm);
+            struct stat st {};
+            ASSERT_EQ(lstat(copy.c_str(), &st), 0) << copy;
+            EXPECT_EQ(st.st_size, r.fsize) << copy;
+        } else {
+            std::string archive = f.dst(std::string(folder) + "/bkpcmp.lzh");
+            if (!archives.count(archive)) archives[archive] = ListMembers(archive);
+            auto& members = archives[archive];
+            auto it = members.find(MemberPath(r.dir + r.filenm));
+            ASSERT_NE(it, members.end()) << archive << " lacks " << r.dir + r.filenm;
+            EXPECT_EQ(static_cast<std::int64_t>(it->second), r.fsize) << r.dir + r.filenm;
+        }
+    }
+    Statement latest = f.state.db().prepare(
+        "SELECT DIR, FILENM, sum(CHK1 = '1') FROM FILEKANRI GROUP BY DIR, FILENM HAVING sum(CHK1 = '1') <> 1");
+    EXPECT_FALSE(latest.step()) << "a file with " << latest.int64(2) << " latest rows: " << latest.text(1);
+    f.state.catalog.reset();
+    (void)claimed;
+}
+
+int RunChild(BackupFixture& f, const std::string& compression, int firstRun, int runs, KillPoint kill,
+             int killAfterMicros = -1) {
+    f.state.catalog.reset();  // the child opens its own connection
+    pid_t pid = fork();
+    if (pid == 0) Child(f, compression, firstRun, runs, kill);
+    if (killAfterMicros >= 0) {
+        usleep(static_cast<useconds_t>(killAfterMicros));
+        ::kill(pid, SIGKILL);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return status;
+}
+
+class Killed : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(Killed, AtChosenPoints) {
+    const std::string compression = GetParam();
+    std::vector<KillPoint> points;
+    for (int s : {1, 2, 9, 25, 41, 60}) points.push_back({s, -1, false});
+    if (compression == "1")
+        for (int a : {1, 5, 12}) points.push_back({-1, a, false});
+    points.push_back({-1, -1, true});
+    for (const KillPoint& p : points) {
+        SCOPED_TRACE("status " + std::to_string(p.status) + " archive " + std::to_string(p.afterArchive));
+        BackupFixture f;
+        MakeTree(f);
+        // One complete run first, so that later runs look files up.
+        int status = RunChild(f, compression, 0, 1, {});
+        ASSERT_TRUE(WIFEXITED(status));
+        status = RunChild(f, compression, 1, 2, p);
+        ASSERT_TRUE(WIFSIGNALED(status));
+        Verify(f, compression);
+        // A later run completes normally over whatever the killed one left.
+        status = RunChild(f, compression, 10, 1, {});
+        ASSERT_TRUE(WIFEXITED(status));
+        Verify(f, compression);
+    }
+}
+
+TEST_P(Killed, AtRandomMoments) {
+    const std::string compression = GetParam();
+    BackupFixture f;
+    MakeTree(f);
+    std::mt19937 rng(compression == "0" ? 11 : 12);
+    std::uniform_int_distribution<int> delay(0, 60000);
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        RunChild(f, compression, round * 20, 10, {}, delay(rng));
+        Verify(f, compression);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Compression, Killed, ::testing::Values("0", "1"),
+                         [](const auto& info) { return info.param == "0" ? "PlainCopies" : "Archives"; });
+
+}  // namespace
+}  // namespace tessel::test
