@@ -1,0 +1,39 @@
+#pragma once
+// The restore engine: brings one registered directory back to the state it
+// had at a chosen backup run, and reports every action.
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <string>
+
+#include "shell/shared_state.h"
+
+namespace tessel {
+
+// Restores directory dirNo to the state of run runNumber. For every file it
+// puts back the newest version recorded at or before that run, deletes the
+// files first recorded by a later run, and writes each action to the report
+// file RSTRLIST.TXT in the data folder, to the RSTRLIST table and, for the
+// progress lines, to the status line of FILEREV. reportMode "1" starts the
+// report afresh; any other value adds to it. With state.restoreTest set no
+// file is touched and every action is reported as done.
+void RestoreDirectory(SharedState& state, int dirNo, int runNumber, const std::string& reportMode);
+
+// What the engine calls outside itself; tests replace them.
+struct RestoreHooks {
+    // Runs state.archiverCommand with the given owner code (RunArchiver).
+    std::function<std::int32_t(SharedState& state, const std::string& ownerCode)> archiver;
+    // The time printed in the heading line.
+    std::function<std::time_t()> clock;
+};
+RestoreHooks DefaultRestoreHooks();
+
+void RestoreDirectory(SharedState& state, int dirNo, int runNumber, const std::string& reportMode,
+                      const RestoreHooks& hooks);
+
+// The heading's date "yyyy/mm/dd" and time "h:mm:ss a/p" (12-hour clock,
+// hour without leading zero) of a local time.
+std::string FormatReportDate(std::time_t t);
+std::string FormatReportTime(std::time_t t);
+
+}  // namespace tessel

@@ -1,0 +1,40 @@
+#pragma once
+// The texts of the restore engine: report lines and message boxes.
+#include <string>
+
+namespace tessel::restore_text {
+
+// Report lines.
+inline const std::string kHeading = "    リカバリーの実施    ";
+inline const std::string kHeadingTest = "  リカバリーの実施(TEST)  ";
+inline const std::string kTestNotice = "  テストの為、リカバリーは実際には行われません！ ";
+inline const std::string kUndefinedLine = " 指定されたディレクトリーの定義がありません！ ";
+inline const std::string kBulkLine = "  初期一括ファイルの戻しを実施しました。 ";
+inline const std::string kRestored = " ファイルの戻しを実行しました! ";
+inline const std::string kRestoreFailed = " ファイルの戻しに失敗しました! ";
+inline const std::string kRestoreSkipped = " ファイルの戻しをスキップしました! ";
+inline const std::string kFrom = " から ";
+inline const std::string kRc = "     RC  ";
+inline const std::string kFilePrefix = " ファイル ";
+inline const std::string kDeleted = " を削除しました! 　";
+inline const std::string kDeleteFailed = " の削除に失敗しました! ";
+inline const std::string kDeleteSkipped = " の削除をスキップしました! 　";
+
+// Message boxes.
+inline const std::string kUndefinedMessage = " 指定されたディレクトリーの定義がありません！";
+inline const std::string kNotBackedUpMessage = " 指定されたディレクトリーはバックアップ対象外です";
+inline const std::string kBulkArchiverFailed = " error lzh e:展開 一括 function ";
+inline const std::string kArchiverFailed = " error lzh e:展開 function ";
+inline const std::string kRestoreFailedMessage = "ファイルの戻しに失敗しました! FILE= ";
+inline const std::string kDeleteFailedMessage = " の削除に失敗しました！　";
+
+// Result texts.
+inline const std::string kArchiverResult = "エラー　";
+// A target that does not lie inside the registered directory being
+// restored (a catalog row naming another place, a sub-directory replaced by
+// a symbolic link, a bulk archive member stored elsewhere) is never written.
+inline const std::string kOutsideRefused = "登録ディレクトリーの外への書き込みを拒否しました";
+// The report file could not be opened; the lines still go to RSTRLIST.
+inline const std::string kReportFileFailed = "復元結果ファイルを書き込めません: ";
+
+}  // namespace tessel::restore_text

@@ -1,0 +1,378 @@
+// The restore engine on hand-made catalogs: which version comes back, what
+// is deleted, the report lines in their three places, the messages, the
+// archiver command lines and the refusals.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "platform/paths.h"
+#include "restore_fixture.h"
+
+namespace tessel::test {
+namespace {
+
+const std::string kStamp = "2004/03/09  1:05:09 p";
+const std::string kHead = "    リカバリーの実施    " + kStamp;
+
+struct UtcZone : ::testing::Environment {
+    void SetUp() override {
+        setenv("TZ", "UTC", 1);
+        tzset();
+    }
+};
+const auto* const kZone = ::testing::AddGlobalTestEnvironment(new UtcZone);
+
+TEST(ReportTime, TwelveHourClockWithoutLeadingZero) {
+    EXPECT_EQ(FormatReportDate(1078837509), "2004/03/09");
+    EXPECT_EQ(FormatReportTime(1078837509), "1:05:09 p");
+    EXPECT_EQ(FormatReportTime(1078790400), "12:00:00 a");      // midnight
+    EXPECT_EQ(FormatReportTime(1078790400 + 43200), "12:00:00 p");  // noon
+    EXPECT_EQ(FormatReportTime(1078790400 + 9 * 3600 + 7), "9:00:07 a");
+}
+
+// Levels 3 (run 12), 2 (run 8) and 1 (run 5) of one file in a normal
+// directory with plain copies.
+class ThreeLevels : public RestoreFixture, public ::testing::Test {
+protected:
+    void SetUp() override {
+        state.compression = "0";
+        addDirectory(1, "1");
+        addVersion(12, 3, "", "a.txt");
+        addVersion(8, 2, "", "a.txt");
+        addVersion(5, 1, "", "a.txt");
+        addCopy(1, "a.txt", "one");
+        addCopy(2, "a.txt", "two");
+        addCopy(3, "a.txt", "three");
+        WriteFile(src("a.txt"), "current");
+    }
+};
+
+TEST_F(ThreeLevels, Run10PutsBackLevel2AndReportsOnlyIt) {
+    restore(1, 10);
+    EXPECT_EQ(ReadFile(src("a.txt")), "two");
+    const std::string line = " ファイルの戻しを実行しました! " + versionFile(2, "a.txt") + " から " + src("a.txt");
+    EXPECT_EQ(rows(), (std::vector<std::string>{kHead, line}));
+    EXPECT_EQ(reportLines(), rows());
+    EXPECT_EQ(ui.status["FILEREV"], line);
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_FALSE(ui.waitCursor);
+    // The exact bytes: code page 932, CR LF.
+    EXPECT_EQ(ReadFile(data / "RSTRLIST.TXT"), *Utf8ToCp932(kHead) + "\r\n" + *Utf8ToCp932(line) + "\r\n");
+}
+
+TEST_F(ThreeLevels, Run3DeletesTheFileAndRun5PutsBackLevel1) {
+    restore(1, 3);
+    EXPECT_FALSE(PathExists(src("a.txt")));
+    const std::string deleted = " ファイル " + src("a.txt") + " を削除しました! 　/V00001";
+    EXPECT_EQ(rows(), (std::vector<std::string>{kHead, deleted}));
+    EXPECT_EQ(ui.status["FILEREV"], deleted);
+
+    restore(1, 5);
+    EXPECT_EQ(ReadFile(src("a.txt")), "one");
+    EXPECT_EQ(rows().size(), 2u) << "mode 1 starts the table afresh";
+    EXPECT_EQ(reportLines().size(), 2u) << "mode 1 starts the file afresh";
+}
+
+TEST_F(ThreeLevels, Mode2AddsToTheReport) {
+    restore(1, 10, "1");
+    restore(1, 5, "2");
+    auto r = rows();
+    ASSERT_EQ(r.size(), 4u);
+    EXPECT_EQ(r[2], kHead);
+    EXPECT_EQ(reportLines(), r);
+}
+
+TEST_F(ThreeLevels, TestModeTouchesNothingAndReportsSuccess) {
+    state.restoreTest = 1;
+    restore(1, 3);
+    restore(1, 10, "2");
+    EXPECT_EQ(ReadFile(src("a.txt")), "current");
+    const std::string head = "  リカバリーの実施(TEST)  " + kStamp;
+    const std::string notice = "  テストの為、リカバリーは実際には行われません！ ";
+    EXPECT_EQ(rows(), (std::vector<std::string>{
+                          head, notice, " ファイル " + src("a.txt") + " を削除しました! 　/V00001", head, notice,
+                          " ファイルの戻しを実行しました! " + versionFile(2, "a.txt") + " から " + src("a.txt")}));
+    EXPECT_EQ(reportLines(), rows());
+}
+
+TEST_F(ThreeLevels, TestModeDeletesNothingEvenWhenTheFileIsGone) {
+    state.restoreTest = 1;
+    std::filesystem::remove(src("a.txt"));
+    restore(1, 3);
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_FALSE(PathExists(src("a.txt")));
+}
+
+class Engine : public RestoreFixture, public ::testing::Test {
+protected:
+    void SetUp() override { state.compression = "0"; }
+};
+
+TEST_F(Engine, FirstVersionFromAnInitialBackupIsNeverDeleted) {
+    addDirectory(1, "1");
+    addVersion(7, 1, "", "a.txt");
+    addVersion(0, 0, "", "a.txt");
+    addCopy(0, "a.txt", "initial");
+    addCopy(1, "a.txt", "later");
+    WriteFile(src("a.txt"), "later");
+    restore(1, 3);
+    EXPECT_EQ(ReadFile(src("a.txt")), "initial");
+    // The file existed at run 3: no deletion line, only the restore.
+    EXPECT_EQ(rows(), (std::vector<std::string>{kHead, " ファイルの戻しを実行しました! " + versionFile(0, "a.txt") +
+                                                           " から " + src("a.txt")}));
+}
+
+TEST_F(Engine, FirstVersionWithoutUsableCopyLeadsToNoDeletion) {
+    addDirectory(1, "1");
+    addVersion(9, 1, "", "eight.txt", "8");
+    addVersion(9, 1, "", "nine.txt", "9");
+    WriteFile(src("eight.txt"), "8");
+    WriteFile(src("nine.txt"), "9");
+    restore(1, 3);
+    EXPECT_TRUE(PathExists(src("eight.txt")));
+    EXPECT_TRUE(PathExists(src("nine.txt")));
+    EXPECT_EQ(rows(), std::vector<std::string>{kHead});
+}
+
+TEST_F(Engine, FirstVersionAtARaisedLevelIsStillDeleted) {
+    // Plain copies: a second file of the same name took level 2 as its first.
+    addDirectory(1, "1");
+    addVersion(5, 2, "Y", "a.txt");
+    std::filesystem::create_directories(src("Y"));
+    WriteFile(src("Y/a.txt"), "y");
+    restore(1, 4);
+    EXPECT_FALSE(PathExists(src("Y/a.txt")));
+    EXPECT_EQ(rows().back(), " ファイル " + src("Y/a.txt") + " を削除しました! 　/V00002");
+}
+
+TEST_F(Engine, VersionWithoutCopyIsSkippedNotTakenFromAnotherFile) {
+    // Level 2 of X/a.txt failed to copy; V00002/a.txt is another file's copy.
+    addDirectory(1, "1");
+    addVersion(6, 2, "X", "a.txt", "9");
+    addVersion(5, 1, "X", "a.txt");
+    addCopy(1, "a.txt", "x1");
+    addCopy(2, "a.txt", "someone else");
+    std::filesystem::create_directories(src("X"));
+    WriteFile(src("X/a.txt"), "x2");
+    restore(1, 6);
+    EXPECT_EQ(ReadFile(src("X/a.txt")), "x2");
+    const std::string line = " ファイルの戻しをスキップしました! " + versionFile(2, "a.txt") + " から " + src("X/a.txt");
+    EXPECT_EQ(rows(), (std::vector<std::string>{kHead, line}));
+    EXPECT_EQ(ui.status["FILEREV"], line);
+}
+
+TEST_F(Engine, KindTwoSkipsDeletionsAndLevelZero) {
+    addDirectory(1, "2");
+    addVersion(0, 0, "", "old.txt", "2");
+    addVersion(9, 1, "", "new.txt");
+    addVersion(4, 1, "", "mid.txt");
+    addCopy(1, "mid.txt", "mid");
+    WriteFile(src("new.txt"), "new");
+    restore(1, 5);
+    EXPECT_TRUE(PathExists(src("new.txt")));
+    EXPECT_EQ(ReadFile(src("mid.txt")), "mid");
+    EXPECT_EQ(rows(), (std::vector<std::string>{
+                          kHead,
+                          " ファイルの戻しを実行しました! " + versionFile(1, "mid.txt") + " から " + src("mid.txt"),
+                          " ファイル " + src("new.txt") + " の削除をスキップしました! 　/V00001",
+                          " ファイルの戻しをスキップしました! " + versionFile(0, "old.txt") + " から " + src("old.txt")}));
+    EXPECT_EQ(ui.statusHistory.size(), 3u);
+}
+
+TEST_F(Engine, KindThreeExtractsTheBulkArchiveFirst) {
+    state.compression = "1";
+    addDirectory(1, "3", "01");
+    addVersion(0, 0, "", "bulk.txt", "2");
+    addVersion(9, 1, "", "new.txt");
+    addVersion(4, 1, "S", "b.txt");
+    restore(1, 5);
+    ASSERT_EQ(archiver.commands.size(), 2u);
+    EXPECT_EQ(archiver.commands[0], "e -r2x1a2ncy " + destination + "/bkpcmp.lzh *.*");
+    EXPECT_EQ(archiver.commands[1], "e -a1cynx1 " + destination + "/V00001/bkpcmp.lzh " + source + "/S/ \"b.txt\"");
+    EXPECT_EQ(archiver.owners, (std::vector<std::string>{"2", "2"}));
+    EXPECT_EQ(rows(), (std::vector<std::string>{
+                          kHead, "  初期一括ファイルの戻しを実施しました。 " + destination + "/bkpcmp.lzh rc= 成功",
+                          " ファイル " + src("new.txt") + " の削除をスキップしました! 　/V00001",
+                          " ファイルの戻しを実行しました! " + versionFile(1, "b.txt") + " から " + src("S/b.txt")}));
+}
+
+TEST_F(Engine, KindThreeDirectoryOnlyFormAndFailures) {
+    state.compression = "1";
+    addDirectory(1, "3", std::nullopt);
+    addVersion(4, 1, "", "b.txt");
+    archiver.results = {0x8101, 0x8108};
+    restore(1, 5);
+    ASSERT_EQ(archiver.commands.size(), 2u);
+    EXPECT_EQ(archiver.commands[0], "e -na1cy " + destination + "/bkpcmp.lzh \"" + source + "/\" *.*");
+    EXPECT_EQ(ui.messages, (std::vector<std::string>{
+                               " error lzh e:展開 一括 function ", " error lzh e:展開 function ",
+                               "ファイルの戻しに失敗しました! FILE= " + src("b.txt") + "\n     RC  エラー　33032"}));
+    EXPECT_EQ(rows(), (std::vector<std::string>{
+                          kHead, "  初期一括ファイルの戻しを実施しました。 " + destination + "/bkpcmp.lzh rc= エラー　33025",
+                          " ファイルの戻しに失敗しました! " + versionFile(1, "b.txt") + " から " + src("b.txt") +
+                              "     RC  エラー　33032"}));
+    EXPECT_TRUE(ui.statusHistory.empty()) << "failure lines do not go to the status line";
+}
+
+TEST_F(Engine, ReadOnlyTargetIsReplacedAndOnlyTheWriteBitIsAdded) {
+    addDirectory(1, "1");
+    addVersion(2, 1, "", "ro.txt");
+    addVersion(2, 1, "", "stays.txt");
+    addCopy(1, "ro.txt", "restored");
+    WriteFile(src("ro.txt"), "old");
+    WriteFile(src("stays.txt"), "old");
+    chmod(src("ro.txt").c_str(), 0444);
+    chmod(src("stays.txt").c_str(), 0454);  // its version copy is missing
+    restore(1, 2);
+    EXPECT_EQ(ReadFile(src("ro.txt")), "restored");
+    EXPECT_EQ(ReadFile(src("stays.txt")), "old");
+    EXPECT_EQ(Mode(src("stays.txt")), 0654u);
+    EXPECT_EQ(ui.messages, std::vector<std::string>{"ファイルの戻しに失敗しました! FILE= " + src("stays.txt") +
+                                                    "\n     RC  Error:2"});
+    EXPECT_EQ(rows().back(), " ファイルの戻しに失敗しました! " + versionFile(1, "stays.txt") + " から " +
+                                 src("stays.txt") + "     RC  Error:2");
+}
+
+TEST_F(Engine, DirectoryWithoutTrailingSlashGivesTheSameTarget) {
+    state.compression = "1";
+    addDirectory(1, "1");
+    addVersion(2, 1, "", "a.txt", "0", 1, source);  // no trailing "/"
+    restore(1, 2);
+    ASSERT_EQ(archiver.commands.size(), 1u);
+    EXPECT_EQ(archiver.commands[0], "e -a1cynx1 " + destination + "/V00001/bkpcmp.lzh " + source + "/ \"a.txt\"");
+    EXPECT_EQ(rows().back(),
+              " ファイルの戻しを実行しました! " + versionFile(1, "a.txt") + " から " + src("a.txt"));
+}
+
+TEST_F(Engine, UndefinedDirectoryStillStartsTheReportAfresh) {
+    addDirectory(1, "1");
+    addVersion(2, 1, "", "a.txt");
+    addCopy(1, "a.txt", "x");
+    restore(1, 2);
+    restore(7, 2);
+    EXPECT_EQ(ui.messages, std::vector<std::string>{" 指定されたディレクトリーの定義がありません！"});
+    EXPECT_EQ(rows(), std::vector<std::string>{kHead});
+    EXPECT_EQ(reportLines(), (std::vector<std::string>{kHead, " 指定されたディレクトリーの定義がありません！ 7"}));
+}
+
+TEST_F(Engine, InformationOnlyDirectoryShowsAMessageOnly) {
+    addDirectory(1, "9");
+    addVersion(2, 1, "", "a.txt");
+    WriteFile(src("a.txt"), "x");
+    restore(1, 1);
+    EXPECT_EQ(ui.messages, std::vector<std::string>{" 指定されたディレクトリーはバックアップ対象外です"});
+    EXPECT_EQ(rows(), std::vector<std::string>{kHead});
+    EXPECT_TRUE(PathExists(src("a.txt")));
+}
+
+TEST_F(Engine, DeletingAMissingFileFailsWithItsErrorNumber) {
+    addDirectory(1, "1");
+    addVersion(9, 1, "", "gone.txt");
+    restore(1, 2);
+    EXPECT_EQ(ui.messages, std::vector<std::string>{" ファイル " + src("gone.txt") + " の削除に失敗しました！　\n   Error:2"});
+    EXPECT_EQ(rows().back(), " ファイル " + src("gone.txt") + " の削除に失敗しました! Error:2");
+}
+
+TEST_F(Engine, AFailingFileDoesNotStopTheWalk) {
+    addDirectory(1, "1");
+    addVersion(2, 1, "", "a.txt");
+    addVersion(2, 1, "", "b.txt");
+    addVersion(2, 1, "", "c.txt");
+    addCopy(1, "a.txt", "a");
+    addCopy(1, "c.txt", "c");
+    restore(1, 2);
+    EXPECT_EQ(ReadFile(src("a.txt")), "a");
+    EXPECT_FALSE(PathExists(src("b.txt")));
+    EXPECT_EQ(ReadFile(src("c.txt")), "c");
+    EXPECT_EQ(rows().size(), 4u);
+}
+
+TEST_F(Engine, MissingDirectoriesAreMadeAgain) {
+    addDirectory(1, "1");
+    addVersion(2, 1, "A/B", "deep.txt");
+    addCopy(1, "deep.txt", "deep");
+    std::filesystem::remove_all(source);
+    restore(1, 2);
+    EXPECT_EQ(ReadFile(src("A/B/deep.txt")), "deep");
+}
+
+TEST_F(Engine, NothingIsWrittenOutsideTheRegisteredDirectory) {
+    addDirectory(1, "1");
+    TempDir elsewhere;
+    addVersion(2, 1, "", "escape.txt", "0", 1, elsewhere.path() + "/");
+    addVersion(2, 1, "", "dots.txt", "0", 1, source + "/../");
+    addVersion(2, 1, "L", "linked.txt");
+    addVersion(9, 1, "L", "victim.txt");
+    addCopy(1, "escape.txt", "bad");
+    addCopy(1, "dots.txt", "bad");
+    addCopy(1, "linked.txt", "bad");
+    // The sub-directory L has been replaced by a link to another place.
+    ASSERT_EQ(symlink(elsewhere.path().c_str(), src("L").c_str()), 0);
+    WriteFile(elsewhere / "victim.txt", "keep");
+    restore(1, 2);
+    EXPECT_FALSE(PathExists(elsewhere / "escape.txt"));
+    EXPECT_FALSE(PathExists(elsewhere / "linked.txt"));
+    EXPECT_FALSE(PathExists(data / "dots.txt"));
+    EXPECT_EQ(ReadFile(elsewhere / "victim.txt"), "keep");
+    const std::string refused = "登録ディレクトリーの外への書き込みを拒否しました";
+    auto r = rows();
+    ASSERT_EQ(r.size(), 5u);
+    for (std::size_t i = 1; i < r.size(); ++i) EXPECT_NE(r[i].find(refused), std::string::npos) << r[i];
+    EXPECT_EQ(ui.messages.size(), 4u);
+}
+
+TEST_F(Engine, BulkArchiveWithMembersElsewhereIsRefused) {
+    // A bulk archive made for another directory: its members would land there.
+    TempDir other;
+    WriteFile(other / "x.txt", "x");
+    state.archiverCommand = "u -d1n " + destination + "/bkpcmp.lzh \"" + other.path() + "/*.*\"";
+    ASSERT_EQ(DefaultRestoreHooks().archiver(state, "1"), 0);
+    std::filesystem::remove(other / "x.txt");
+    addDirectory(1, "3", "01");
+    hooks.archiver = DefaultRestoreHooks().archiver;
+    restore(1, 1);
+    EXPECT_FALSE(PathExists(other / "x.txt"));
+    EXPECT_EQ(ui.messages, std::vector<std::string>{" error lzh e:展開 一括 function "});
+    EXPECT_EQ(rows().back(), "  初期一括ファイルの戻しを実施しました。 " + destination +
+                                 "/bkpcmp.lzh rc= 登録ディレクトリーの外への書き込みを拒否しました");
+}
+
+TEST_F(Engine, NamesOutsideCodePage932KeepTheirTextInTheTable) {
+    addDirectory(1, "1");
+    const std::string name = "café😀.txt";  // é and the emoji are not in code page 932
+    addVersion(2, 1, "", name);
+    addCopy(1, name, "x");
+    restore(1, 2);
+    EXPECT_EQ(ReadFile(src(name)), "x");
+    const std::string line = " ファイルの戻しを実行しました! " + versionFile(1, name) + " から " + src(name);
+    EXPECT_EQ(rows().back(), line);
+    std::string lossy = line;
+    for (const std::string& c : {std::string("é"), std::string("😀")})
+        for (auto p = lossy.find(c); p != std::string::npos; p = lossy.find(c)) lossy.replace(p, c.size(), "?");
+    EXPECT_EQ(reportLines().back(), lossy);
+}
+
+TEST_F(Engine, StorageThatTheSwitchDoesNotNameIsUsedWhenItIsTheOnlyOne) {
+    addDirectory(1, "1");
+    addVersion(2, 1, "", "plain.txt");
+    addCopy(1, "plain.txt", "plain");
+    state.compression = "1";  // switched on after the plain copy was made
+    restore(1, 2);
+    EXPECT_TRUE(archiver.commands.empty());
+    EXPECT_EQ(ReadFile(src("plain.txt")), "plain");
+}
+
+TEST_F(Engine, TheWalkIsOneIndexedQuery) {
+    Statement plan = state.db().prepare(
+        "EXPLAIN QUERY PLAN SELECT BKPNO, LVL, DIR, FILENM, KBN1 FROM FILEKANRI WHERE DIRNO = ?1 "
+        "ORDER BY DIR, FILENM, LVL DESC");
+    std::string text;
+    while (plan.step()) text += plan.text(3) + "\n";
+    EXPECT_NE(text.find("FILEKANRI_BYDIR"), std::string::npos) << text;
+}
+
+}  // namespace
+}  // namespace tessel::test

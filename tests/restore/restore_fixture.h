@@ -1,0 +1,135 @@
+#pragma once
+// A data folder with its own catalog, a registered source directory and a
+// destination, with helpers to write catalog rows and version copies and to
+// read back what a restore reported.
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "catalog/connection.h"
+#include "platform/codepage.h"
+#include "restore/restore_directory.h"
+#include "shell/shared_state.h"
+#include "support/recording_ui.h"
+#include "support/temp_dir.h"
+
+namespace tessel::test {
+
+// Records archiver command lines and answers with scripted results.
+struct ScriptedArchiver {
+    std::vector<std::string> commands;
+    std::vector<std::string> owners;
+    std::vector<std::int32_t> results;  // by call; 0 when exhausted
+};
+
+class RestoreFixture {
+public:
+    RestoreFixture() : state(ui, system) {
+        std::filesystem::copy_file(data / "bkpDEF.mdb", data / "filebkp.mdb");
+        state.dataFolder = data.path();
+        state.catalog = Connection::openFile(data / "filebkp.mdb");
+        source = data / "src";
+        destination = data / "dest";
+        std::filesystem::create_directories(source);
+        std::filesystem::create_directories(destination);
+        hooks.archiver = [this](SharedState& s, const std::string& owner) -> std::int32_t {
+            std::size_t n = archiver.commands.size();
+            archiver.commands.push_back(s.archiverCommand);
+            archiver.owners.push_back(owner);
+            return n < archiver.results.size() ? archiver.results[n] : 0;
+        };
+        // 2004/03/09 13:05:09 in the test's zone (UTC).
+        hooks.clock = [] { return std::time_t{1078837509}; };
+    }
+
+    void addDirectory(int dirNo, const std::string& kind, const std::optional<std::string>& chk2 = "01",
+                      std::optional<std::string> dir = std::nullopt, std::optional<std::string> dest = std::nullopt) {
+        state.db()
+            .prepare("INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, BIKOU, ABKP, CHK1, CHK2) "
+                     "VALUES (?1, ?2, ?3, ?4, '', '1', '1', ?5)")
+            .bind(1, dirNo)
+            .bind(2, dir.value_or(source))
+            .bind(3, dest.value_or(destination))
+            .bind(4, kind)
+            .bind(5, chk2)
+            .run();
+    }
+
+    // A version row; dir is relative to the source ("" for the source itself).
+    void addVersion(int run, int lvl, const std::string& relDir, const std::string& name, const std::string& kbn1 = "0",
+                    int dirNo = 1, std::optional<std::string> absDir = std::nullopt) {
+        std::string dir = absDir ? *absDir : relDir.empty() ? source + "/" : source + "/" + relDir + "/";
+        state.db()
+            .prepare("INSERT INTO FILEKANRI (BKPNO, DIRNO, LVL, DIR, FILENM, KBN1, CHK1) VALUES (?1, ?2, ?3, ?4, ?5, ?6, '1')")
+            .bind(1, run)
+            .bind(2, dirNo)
+            .bind(3, lvl)
+            .bind(4, dir)
+            .bind(5, name)
+            .bind(6, kbn1)
+            .run();
+    }
+
+    // A plain copy of a version in its version folder.
+    void addCopy(int lvl, const std::string& name, const std::string& bytes) {
+        char folder[16];
+        std::snprintf(folder, sizeof folder, "V%05d", lvl);
+        std::filesystem::create_directories(destination + "/" + folder);
+        WriteFile(destination + "/" + folder + "/" + name, bytes);
+    }
+    std::string versionFile(int lvl, const std::string& name) const {
+        char folder[16];
+        std::snprintf(folder, sizeof folder, "V%05d", lvl);
+        return destination + "/" + folder + "/" + name;
+    }
+
+    void restore(int dirNo, int run, const std::string& mode = "1") { RestoreDirectory(state, dirNo, run, mode, hooks); }
+
+    std::vector<std::string> rows() {
+        Statement q = state.db().prepare("SELECT ID, TEXT FROM RSTRLIST ORDER BY ID");
+        std::vector<std::string> out;
+        while (q.step()) out.push_back(q.text(1));
+        return out;
+    }
+    // The report file's lines decoded from code page 932; fails the test
+    // when a line does not end in CR LF.
+    std::vector<std::string> reportLines() {
+        std::string bytes = ReadFile(data / "RSTRLIST.TXT");
+        std::vector<std::string> out;
+        std::size_t pos = 0;
+        while (pos < bytes.size()) {
+            std::size_t end = bytes.find("\r\n", pos);
+            if (end == std::string::npos) {
+                out.push_back("<no CR LF>" + bytes.substr(pos));
+                break;
+            }
+            auto text = Cp932ToUtf8(bytes.substr(pos, end - pos));
+            out.push_back(text ? *text : "<not cp932>");
+            pos = end + 2;
+        }
+        return out;
+    }
+
+    std::string src(const std::string& rel) const { return source + "/" + rel; }
+
+    TempDataFolder data;
+    RecordingUi ui;
+    FakeSystem system;
+    SharedState state;
+    ScriptedArchiver archiver;
+    RestoreHooks hooks;
+    std::string source, destination;
+};
+
+inline unsigned Mode(const std::string& path) {
+    struct stat st {};
+    ::lstat(path.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
+}  // namespace tessel::test
