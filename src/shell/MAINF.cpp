@@ -14,9 +14,14 @@
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "backup/BKPGO.h"
+#include "inquiry/BKPFIND1.h"
+#include "inquiry/BKPFIND2.h"
+#include "inquiry/BKPFIND3.h"
+#include "registration/DIRSET.h"
 #include "shell/ICONM.h"
 #include "shell/startup.h"
 #include "ui/app_context.h"
+#include "utility/UTILITY.h"
 
 namespace tessel {
 namespace {
@@ -89,6 +94,11 @@ MAINF::MAINF(AppContext& context) : ctx_(context) {
     connect(help, &QPushButton::clicked, this, &MAINF::showHelp);
     connect(findChild<QPushButton*>("Command5"), &QPushButton::clicked, this, &MAINF::exitProgram);
     connect(findChild<QPushButton*>("Command3"), &QPushButton::clicked, this, &MAINF::openWindow<BKPGO>);
+    connect(findChild<QPushButton*>("Command1"), &QPushButton::clicked, this, &MAINF::openWindow<BKPFIND1>);
+    connect(findChild<QPushButton*>("Command6"), &QPushButton::clicked, this, &MAINF::openWindow<BKPFIND2>);
+    connect(findChild<QPushButton*>("Command9"), &QPushButton::clicked, this, &MAINF::openWindow<BKPFIND3>);
+    connect(findChild<QPushButton*>("Command4"), &QPushButton::clicked, this, &MAINF::openWindow<UTILITY>);
+    connect(findChild<QPushButton*>("Command2"), &QPushButton::clicked, this, &MAINF::openWindow<DIRSET>);
 }
 
 void MAINF::open() {

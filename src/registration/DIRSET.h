@@ -1,0 +1,87 @@
+#pragma once
+// The directory registration window: registered directories, the
+// destination prefix and the compression switch, and the initial backup.
+#include <QWidget>
+
+#include <optional>
+
+class QComboBox;
+class QFileSystemModel;
+class QLineEdit;
+class QListWidget;
+class QRadioButton;
+class QTableView;
+class QTreeView;
+
+namespace tessel {
+
+class AppContext;
+class SqlGridModel;
+
+class DIRSET : public QWidget {
+    Q_OBJECT
+public:
+    explicit DIRSET(AppContext& context);
+
+    // Shows the window; the opening steps run only when it is loaded anew.
+    void open();
+
+    // The directory picker opened a directory (also called by the picker).
+    void directoryChanged(const QString& path);
+    // A click on a grid row.
+    void takeRow(int row);
+
+    const QString& kindCode() const { return kindCode_; }
+    const QString& compressFlag() const { return compressFlag_; }
+    const QString& entryText() const { return entryText_; }
+    bool prefixMode() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void load();
+    void SETGRID();
+    void requery();
+    void ODIRSET();
+    void setPrefixMode(bool on);
+
+    void registerDirectory();
+    void deleteRegistration();
+    void initialBackup();
+    void destinationChanged();
+    void prefixExit();
+    void sourceFocusIn();
+    void sourceFocusOut();
+    void compressionClicked();
+    void selectRowOf(std::int64_t dirNo);
+    std::optional<std::int64_t> currentDirNo() const;
+
+    AppContext& ctx_;
+    bool loaded_ = false;
+    bool inFocusMessage_ = false;
+    // The list stands past its last row after a search that found nothing.
+    bool listAtEnd_ = false;
+    QString entryText_;
+    QString kindCode_ = "1";
+    QString compressFlag_ = "0";
+
+    QLineEdit* prefix_;
+    QListWidget* compression_;
+    QRadioButton* dirsel1_;
+    QRadioButton* dirsel2_;
+    QComboBox* drives_;
+    QTreeView* dirs_;
+    QFileSystemModel* fsModel_;
+    QLineEdit* source_;
+    QLineEdit* dest_;
+    QListWidget* kinds_;
+    QListWidget* subdirs_;
+    QListWidget* autoBackup_;
+    QLineEdit* remark_;
+    QTableView* grid_;
+    SqlGridModel* model_;
+};
+
+}  // namespace tessel

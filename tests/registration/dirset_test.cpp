@@ -1,0 +1,318 @@
+#include "registration/DIRSET.h"
+
+#include <gtest/gtest.h>
+
+#include <QFocusEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+#include <QTest>
+
+#include <filesystem>
+
+#include "registration/registrations.h"
+#include "shell/MAINF.h"
+#include "support/gui_harness.h"
+
+namespace tessel {
+namespace {
+
+struct Harness : test::GuiHarness {
+    Harness() {
+        context.backupEngine = [this](SharedState& s, const BackupCall& c) {
+            calls.push_back(c);
+            compressionDuringCall.push_back(s.compression);
+        };
+    }
+    DIRSET& w() { return context.window<DIRSET>(); }
+    QLineEdit* field(const char* name) { return w().findChild<QLineEdit*>(name); }
+    QListWidget* list(const char* name) { return w().findChild<QListWidget*>(name); }
+    void click(const char* button) { QTest::mouseClick(w().findChild<QPushButton*>(button), Qt::LeftButton); }
+    void focusIn(QWidget* f) {
+        QFocusEvent e(QEvent::FocusIn);
+        QApplication::sendEvent(f, &e);
+    }
+    void focusOut(QWidget* f) {
+        QFocusEvent e(QEvent::FocusOut);
+        QApplication::sendEvent(f, &e);
+    }
+    // Types a text into a field as a user would: enter, type, leave.
+    void type(const char* name, const std::string& text) {
+        QLineEdit* f = field(name);
+        focusIn(f);
+        f->setText(QString::fromStdString(text));
+        focusOut(f);
+    }
+    void chooseItem(const char* listName, const char* text) {
+        QListWidget* l = list(listName);
+        QListWidgetItem* item = l->findItems(QString::fromUtf8(text), Qt::MatchExactly).first();
+        QTest::mouseClick(l->viewport(), Qt::LeftButton, {}, l->visualItemRect(item).center());
+    }
+    // Sets the prefix to a folder of the temporary data folder.
+    std::string setPrefix(const char* leaf = "backups") {
+        std::string prefix = folder / leaf;
+        std::filesystem::create_directories(prefix);
+        type("ODIRFIX", prefix);
+        return prefix + "/";
+    }
+    void registerSource(const std::string& source, const std::string& dest = "") {
+        type("IDIR", source);
+        if (!dest.empty()) field("ODIR")->setText(QString::fromStdString(dest));
+        click("Command1");
+    }
+    void clickRow(const std::string& dir) {
+        auto* grid = w().findChild<QTableView*>("DataGrid1");
+        for (int r = 0; r < grid->model()->rowCount(); ++r)
+            if (grid->model()->index(r, 1).data().toString().toStdString() == dir) {
+                QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->model()->index(r, 1)).center());
+                return;
+            }
+        ADD_FAILURE() << "no grid row " << dir;
+    }
+    std::vector<std::string> rows() {
+        std::vector<std::string> out;
+        Statement s = state.db().prepare(
+            "SELECT DIRNO, DIR, ifnull(BKPDIR,'-'), KBN, ifnull(BIKOU,'-'), ABKP, ifnull(CHK1,'-'), ifnull(CHK2,'-') FROM BKPDIR ORDER BY DIRNO");
+        while (s.step()) {
+            std::string r = std::to_string(s.int64(0));
+            for (int c = 1; c < 8; ++c) r += "|" + s.text(c);
+            out.push_back(r);
+        }
+        return out;
+    }
+    std::vector<BackupCall> calls;
+    std::vector<std::string> compressionDuringCall;
+};
+
+TEST(DIRSET, OpensWithoutPrefixInPrefixModeAndEmptyGrid) {
+    Harness h;
+    h.w().open();
+    EXPECT_EQ(h.w().windowTitle(), QString::fromUtf8("登録"));
+    EXPECT_TRUE(h.w().prefixMode());
+    EXPECT_TRUE(h.field("ODIRFIX")->text().isEmpty());
+    EXPECT_EQ(h.w().findChild<QTableView*>("DataGrid1")->model()->rowCount(), 0);
+    EXPECT_EQ(h.list("KBNNM")->currentItem()->text(), QString::fromUtf8("通常"));
+    EXPECT_EQ(h.list("AUTOF")->currentItem()->text(), QString::fromUtf8("対象"));
+    EXPECT_EQ(h.list("SUBDIR")->currentItem()->text(), QString::fromUtf8("対象外"));
+    EXPECT_EQ(h.list("COMPEXP")->currentItem()->text(), QString::fromUtf8("通常"));
+
+    // Entering the source field without a prefix is refused.
+    h.focusIn(h.field("IDIR"));
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{"  バックアップ先プレフィックスが指定されていません　"});
+    // Registering before any prefix exists gives the same message.
+    h.field("IDIR")->setText("/data");
+    h.field("ODIR")->setText("/dest");
+    h.click("Command1");
+    EXPECT_EQ(h.ui.messages.size(), 2u);
+    EXPECT_EQ(h.ui.messages[1], "  バックアップ先プレフィックスが指定されていません　");
+    EXPECT_TRUE(h.rows().empty());
+}
+
+TEST(DIRSET, PrefixGetsItsSeparatorAndCompressionChosenEarlier) {
+    Harness h;
+    h.w().open();
+    h.chooseItem("COMPEXP", "圧縮");
+    EXPECT_EQ(h.w().compressFlag(), "1");
+    EXPECT_TRUE(h.rows().empty());
+    std::string prefix = h.setPrefix();
+    EXPECT_EQ(h.field("ODIRFIX")->text().toStdString(), prefix);
+    EXPECT_EQ(h.rows(), std::vector<std::string>{"0|" + prefix + "|-|0|PREFIX|1|-|-"});
+    // Leaving the field unchanged writes nothing; a later choice updates the row.
+    h.type("ODIRFIX", prefix);
+    h.chooseItem("COMPEXP", "通常");
+    EXPECT_EQ(h.rows(), std::vector<std::string>{"0|" + prefix + "|-|0|PREFIX|0|-|-"});
+    // Changing the prefix empties BKPDIR of the prefix row.
+    std::string other = h.setPrefix("other");
+    EXPECT_EQ(h.rows(), std::vector<std::string>{"0|" + other + "||0|PREFIX|0|-|-"});
+    EXPECT_TRUE(h.ui.messages.empty());
+}
+
+TEST(DIRSET, MissingPrefixDirectoryIsCreatedOrTheFieldCleared) {
+    Harness h;
+    h.w().open();
+    std::string wanted = h.folder / "new/deeper/prefix";
+    h.ui.answers = {false};
+    h.type("ODIRFIX", wanted);
+    EXPECT_EQ(h.ui.questions, std::vector<std::string>{"指定されたディレクトリーが存在しません。作成しますか？"});
+    EXPECT_TRUE(h.field("ODIRFIX")->text().isEmpty());
+    EXPECT_FALSE(std::filesystem::exists(wanted));
+    EXPECT_TRUE(h.rows().empty());
+
+    h.ui.answers = {true};
+    h.type("ODIRFIX", wanted);
+    EXPECT_TRUE(std::filesystem::is_directory(wanted));
+    EXPECT_EQ(h.rows(), std::vector<std::string>{"0|" + wanted + "/|-|0|PREFIX|0|-|-"});
+
+    // A prefix that cannot be made is reported and nothing is stored.
+    test::WriteFile(h.folder / "afile", "x");
+    h.ui.answers = {true};
+    h.type("ODIRFIX", h.folder / "afile/sub");
+    ASSERT_EQ(h.ui.messages.size(), 1u);
+    EXPECT_NE(h.ui.messages[0].find("afile/sub/"), std::string::npos);
+    EXPECT_EQ(h.rows(), std::vector<std::string>{"0|" + wanted + "/|-|0|PREFIX|0|-|-"});
+}
+
+TEST(DIRSET, RegisterUpdateAndDestinationDerivation) {
+    Harness h;
+    h.w().open();
+    std::string prefix = h.setPrefix();
+    EXPECT_TRUE(h.w().prefixMode());
+
+    // Typing a source fills the empty destination from the prefix.
+    h.chooseItem("SUBDIR", "対象");
+    h.field("BIKOU")->setText(QString::fromUtf8("メール"));
+    h.registerSource("/srv/data/mail");
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{" バックアップ先ディレクトリーを作成します！"});
+    EXPECT_TRUE(std::filesystem::is_directory(prefix + "mail"));
+    EXPECT_TRUE(h.field("IDIR")->text().isEmpty());
+    EXPECT_TRUE(h.field("ODIR")->text().isEmpty());
+    EXPECT_TRUE(h.field("BIKOU")->text().isEmpty());
+
+    // The same source again updates its row; number and CHK1 stay.
+    h.state.db().exec("UPDATE BKPDIR SET CHK1 = '1' WHERE DIRNO = 1");
+    h.chooseItem("KBNNM", "情報のみ");
+    h.chooseItem("AUTOF", "対象外");
+    h.registerSource("/srv/data/mail", prefix + "mail");
+    // A source typed with a final "/" does not match its stored row.
+    h.chooseItem("KBNNM", "通常");
+    h.registerSource("/srv/data/mail/");
+    // The root gives the leaf ROOT; an apostrophe is an ordinary character.
+    h.registerSource("/");
+    h.registerSource("/srv/O'Neil's files");
+    EXPECT_EQ(h.rows(), (std::vector<std::string>{
+                            "0|" + prefix + "|-|0|PREFIX|0|-|-",
+                            "1|/srv/data/mail|" + prefix + "mail|9||9|1|01",
+                            "2|/srv/data/mail|" + prefix + "ROOT|1||9|0|01",
+                            "3|/|" + prefix + "ROOT|1||9|0|01",
+                            "4|/srv/O'Neil's files|" + prefix + "O'Neil's files|1||9|0|01",
+                        }));
+    EXPECT_TRUE(std::filesystem::is_directory(prefix + "O'Neil's files"));
+    EXPECT_FALSE(h.w().prefixMode());
+}
+
+TEST(DIRSET, PickerFillsSourceOrPrefix) {
+    Harness h;
+    h.w().open();
+    std::string pickedPrefix = h.folder / "picked";
+    std::filesystem::create_directories(pickedPrefix);
+    // Prefix mode: the picked directory is stored at once.
+    h.w().directoryChanged(QString::fromStdString(pickedPrefix));
+    EXPECT_EQ(h.rows(), std::vector<std::string>{"0|" + pickedPrefix + "/|-|0|PREFIX|0|-|-"});
+    EXPECT_TRUE(h.w().prefixMode());
+    // With a prefix set, asking for prefix mode leaves source mode on.
+    h.w().findChild<QRadioButton*>("dirsel1")->click();
+    EXPECT_FALSE(h.w().prefixMode());
+    // Source mode: picking always replaces the destination and clears the remark.
+    h.field("ODIR")->setText("/somewhere/else");
+    h.field("BIKOU")->setText("remark");
+    h.w().directoryChanged("/var/lib/things");
+    EXPECT_EQ(h.field("IDIR")->text(), "/var/lib/things");
+    EXPECT_EQ(h.field("ODIR")->text().toStdString(), pickedPrefix + "/things");
+    EXPECT_TRUE(h.field("BIKOU")->text().isEmpty());
+    // Typing a new source keeps a destination that is already filled.
+    h.type("IDIR", "/var/lib/other");
+    EXPECT_EQ(h.field("ODIR")->text().toStdString(), pickedPrefix + "/things");
+}
+
+TEST(DIRSET, EmptyFieldsAndDeleteRefusals) {
+    Harness h;
+    h.w().open();
+    std::string prefix = h.setPrefix();
+    h.click("Command1");
+    h.field("IDIR")->setText("/data");
+    h.click("Command1");
+    h.field("IDIR")->clear();
+    h.click("Command3");
+    EXPECT_EQ(h.ui.messages, (std::vector<std::string>{"バックアップ対象が指定されていません!", "バックアップ先が指定されていません!",
+                                                        " 取消対象のデータを一覧から選択してください!"}));
+    h.ui.messages.clear();
+
+    h.registerSource("/data/a");
+    h.registerSource("/data/b");
+    h.ui.messages.clear();
+    // The prefix row selected with its directory typed in.
+    h.clickRow(prefix);
+    h.field("IDIR")->setText(QString::fromStdString(prefix));
+    h.click("Command3");
+    // A source text that does not match the selected row.
+    h.clickRow("/data/a");
+    h.field("IDIR")->setText("/data/other");
+    h.click("Command3");
+    // A backed-up registration.
+    h.state.db().exec("UPDATE BKPDIR SET CHK1 = '1' WHERE DIR = '/data/b'");
+    h.clickRow("/data/b");
+    h.click("Command3");
+    EXPECT_EQ(h.ui.messages, (std::vector<std::string>{" プレフィックスは削除できません!", " すでに登録済のデータを選択してください！",
+                                                        " バックアップ先を変更すると復元が出来ない時があります！",
+                                                        "これはすでに初期バックアップ済の為削除できません！"}));
+    // Deleting a registration that was never backed up.
+    h.clickRow("/data/a");
+    h.click("Command3");
+    EXPECT_EQ(h.rows().size(), 2u);
+    EXPECT_EQ(h.rows()[1].substr(0, 9), "2|/data/b");
+}
+
+TEST(DIRSET, InitialBackupRunsOnceWithThePrefixCompression) {
+    Harness h;
+    h.w().open();
+    h.chooseItem("COMPEXP", "圧縮");
+    std::string prefix = h.setPrefix();
+    h.chooseItem("SUBDIR", "対象");
+    h.registerSource("/data/a");
+    h.chooseItem("KBNNM", "初期一括BKP");
+    h.chooseItem("SUBDIR", "対象外");
+    h.registerSource("/data/b");
+    h.ui.messages.clear();
+
+    h.click("Command2");
+    std::vector<BackupCall> expected = {
+        {"/data/a", "1", "1", prefix + "a", 0, 1, "01"},
+        {"/data/b", "1", "3", prefix + "b", 0, 2, "00"},
+    };
+    EXPECT_EQ(h.calls, expected);
+    EXPECT_EQ(h.compressionDuringCall, (std::vector<std::string>{"1", "1"}));
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{" 処理を完了しました！　"});
+    for (const std::string& r : h.rows())
+        if (r[0] != '0') EXPECT_NE(r.find("|1|0"), std::string::npos) << r;
+
+    h.click("Command2");
+    EXPECT_EQ(h.calls.size(), 2u);
+    EXPECT_EQ(h.ui.messages.size(), 2u);
+    EXPECT_EQ(h.ui.messages[1], " 処理を完了しました！　");
+
+    // Taking a backed-up row into the fields warns about its destination.
+    h.ui.messages.clear();
+    h.clickRow("/data/a");
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{" バックアップ先を変更すると復元が出来ない時があります！"});
+    EXPECT_EQ(h.list("SUBDIR")->currentItem()->text(), QString::fromUtf8("対象"));
+    EXPECT_EQ(h.w().kindCode(), "1");
+
+    test::GuiHarness::screenshot(h.w(), "DIRSET");
+}
+
+TEST(DIRSET, BackHidesAndKeepsStateCloseBoxDiscards) {
+    Harness h;
+    h.w().open();
+    h.setPrefix();
+    h.field("BIKOU")->setText("kept");
+    h.click("CLOSE");
+    EXPECT_FALSE(h.w().isVisible());
+    EXPECT_TRUE(h.context.existing<MAINF>()->isVisible());
+    h.w().open();
+    EXPECT_EQ(h.field("BIKOU")->text(), "kept");
+    h.w().close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(h.context.existing<DIRSET>(), nullptr);
+}
+
+TEST(DestinationFor, TakesTheLastComponentOrRoot) {
+    EXPECT_EQ(DestinationFor("/home/u/MAIL", "/backup/"), "/backup/MAIL");
+    EXPECT_EQ(DestinationFor("/", "/backup/"), "/backup/ROOT");
+    EXPECT_EQ(DestinationFor("/data/", "/backup/"), "/backup/ROOT");
+    EXPECT_EQ(DestinationFor("relative", "/backup/"), "/backup/ROOT");
+}
+
+}  // namespace
+}  // namespace tessel
