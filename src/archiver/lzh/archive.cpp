@@ -422,7 +422,7 @@ std::vector<std::uint8_t> BuildHeader(const MemberAttributes& attr, const std::s
     };
     std::vector<std::uint8_t> h;
     Put16(h, 0);  // total size, set below
-    h.insert(h.end(), method.begin(), method.begin() + 5);
+    for (std::size_t i = 0; i < 5; ++i) h.push_back(static_cast<std::uint8_t>(i < method.size() ? method[i] : ' '));
     Put32(h, static_cast<std::uint32_t>(compressedSize));
     Put32(h, static_cast<std::uint32_t>(originalSize));
     Put32(h, static_cast<std::uint32_t>(attr.mtime));

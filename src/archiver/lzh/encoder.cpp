@@ -2,6 +2,7 @@
 // lazy evaluation, then static Huffman coding per block of tokens.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "archiver/lzh/codec.h"
@@ -24,7 +25,8 @@ constexpr int kHashBits = 15;
 constexpr std::int32_t kNil = -1;
 constexpr std::int32_t kBufSize = 1 << 18;
 constexpr std::int32_t kMinLookahead = kMaxMatch + kMinMatch + 1;
-constexpr int kBlockTokens = 1 << 14;
+constexpr std::size_t kBlockTokens = 1 << 15;  // tokens gathered before planning blocks
+constexpr std::size_t kMinBlockTokens = 2048;
 
 // Matcher tuning, close to gzip's level 6.
 constexpr int kMaxChain = 128;
@@ -87,7 +89,7 @@ public:
         bool pending = false;
         while (end_ - pos_ > 0) {
             if (end_ - pos_ < kMinLookahead && !eof_) {
-                if (!slideAndFill()) return false;
+                if (!slideAndFill(&matchPos)) return false;
             }
             const std::int32_t lookahead = end_ - pos_;
             std::int32_t candidate = kNil;
@@ -189,100 +191,155 @@ private:
 
     static int positionClass(std::uint32_t offset) { return offset ? 32 - __builtin_clz(offset) : 0; }
 
-    void writePtLengths(const std::uint8_t* len, int nn, int nbit, int special) {
-        int n = nn;
-        while (n > 0 && len[n - 1] == 0) --n;
-        out_.put(nbit, static_cast<std::uint32_t>(n));
+    // Huffman codes of one block of tokens.
+    struct BlockCode {
+        std::uint32_t cFreq[kNC] = {}, pFreq[kNP] = {}, tFreq[kNT] = {};
+        std::uint8_t cLen[kNC], pLen[kNP], tLen[kNT];
+        std::uint16_t cCode[kNC] = {}, pCode[kNP] = {}, tCode[kNT] = {};
+        int cUsed = 0, pUsed = 0, tUsed = 0, cSingle = 0, pSingle = 0, tSingle = 0, n = 0;
+    };
+
+    // Counts bits instead of writing them (cost estimates).
+    struct BitCounter {
+        std::uint64_t bits = 0;
+        void put(int n, std::uint32_t) { bits += static_cast<std::uint64_t>(n); }
+    };
+
+    // Visits the code-length symbols of the literal/length table: 0 one
+    // zero, 1 a run of 3..18 zeros, 2 a run of 20..531 zeros, k+2 length k.
+    template <typename Emit>
+    static void ForEachLengthSymbol(const BlockCode& bc, Emit&& emit) {
         int i = 0;
-        while (i < n) {
-            int k = len[i++];
-            if (k <= 6) out_.put(3, static_cast<std::uint32_t>(k));
-            else out_.put(k - 3, (1u << (k - 3)) - 2);
-            if (i == special) {
-                while (i < 6 && len[i] == 0) ++i;
-                out_.put(2, static_cast<std::uint32_t>((i - 3) & 3));
+        while (i < bc.n) {
+            int k = bc.cLen[i++];
+            if (k == 0) {
+                int run = 1;
+                while (i < bc.n && bc.cLen[i] == 0) { ++i; ++run; }
+                if (run <= 2) { for (int r = 0; r < run; ++r) emit(0, -1); }
+                else if (run <= 18) emit(1, run - 3);
+                else if (run == 19) { emit(0, -1); emit(1, 15); }
+                else emit(2, run - 20);
+            } else {
+                emit(k + 2, -1);
             }
         }
     }
 
-    bool flushBlock() {
-        std::uint32_t cFreq[kNC] = {}, pFreq[kNP] = {}, tFreq[kNT] = {};
-        const std::size_t count = codes_.size();
-        for (std::size_t i = 0; i < count; ++i) {
-            ++cFreq[codes_[i]];
-            if (codes_[i] >= 256) ++pFreq[positionClass(offsets_[i])];
+    void prepare(std::size_t b, std::size_t e, BlockCode& bc) const {
+        for (std::size_t i = b; i < e; ++i) {
+            ++bc.cFreq[codes_[i]];
+            if (codes_[i] >= 256) ++bc.pFreq[positionClass(offsets_[i])];
         }
-        std::uint8_t cLen[kNC], pLen[kNP], tLen[kNT];
-        std::uint16_t cCode[kNC] = {}, pCode[kNP] = {}, tCode[kNT] = {};
-        int cSingle, pSingle, tSingle;
-        int cUsed = BuildLengths(cFreq, kNC, kMaxCodeBits, cLen, &cSingle);
-        int pUsed = BuildLengths(pFreq, kNP, kMaxCodeBits, pLen, &pSingle);
-        BuildCodes(cLen, kNC, cCode);
-        BuildCodes(pLen, kNP, pCode);
+        bc.cUsed = BuildLengths(bc.cFreq, kNC, kMaxCodeBits, bc.cLen, &bc.cSingle);
+        bc.pUsed = BuildLengths(bc.pFreq, kNP, kMaxCodeBits, bc.pLen, &bc.pSingle);
+        BuildCodes(bc.cLen, kNC, bc.cCode);
+        BuildCodes(bc.pLen, kNP, bc.pCode);
+        bc.n = kNC;
+        while (bc.n > 0 && bc.cLen[bc.n - 1] == 0) --bc.n;
+        ForEachLengthSymbol(bc, [&](int sym, int) { ++bc.tFreq[sym]; });
+        bc.tUsed = BuildLengths(bc.tFreq, kNT, kMaxCodeBits, bc.tLen, &bc.tSingle);
+        BuildCodes(bc.tLen, kNT, bc.tCode);
+    }
 
-        out_.put(16, static_cast<std::uint32_t>(count));
-        if (cUsed <= 1) {
-            out_.put(kTBits, 0);
-            out_.put(kTBits, 0);
-            out_.put(kCBits, 0);
-            out_.put(kCBits, static_cast<std::uint32_t>(cSingle));
-        } else {
-            int n = kNC;
-            while (n > 0 && cLen[n - 1] == 0) --n;
-            // Frequencies of the code-length symbols: 0 one zero, 1 a run of
-            // 3..18 zeros, 2 a run of 20..531 zeros, k+2 length k.
-            auto forEachRun = [&](auto&& emit) {
-                int i = 0;
-                while (i < n) {
-                    int k = cLen[i++];
-                    if (k == 0) {
-                        int run = 1;
-                        while (i < n && cLen[i] == 0) { ++i; ++run; }
-                        if (run <= 2) { for (int r = 0; r < run; ++r) emit(0, -1); }
-                        else if (run <= 18) emit(1, run - 3);
-                        else if (run == 19) { emit(0, -1); emit(1, 15); }
-                        else emit(2, run - 20);
-                    } else {
-                        emit(k + 2, -1);
-                    }
-                }
-            };
-            forEachRun([&](int sym, int) { ++tFreq[sym]; });
-            int tUsed = BuildLengths(tFreq, kNT, kMaxCodeBits, tLen, &tSingle);
-            BuildCodes(tLen, kNT, tCode);
-            if (tUsed <= 1) {
-                out_.put(kTBits, 0);
-                out_.put(kTBits, static_cast<std::uint32_t>(tSingle));
-            } else {
-                writePtLengths(tLen, kNT, kTBits, 3);
+    template <typename Out>
+    static void WritePtLengths(Out& out, const std::uint8_t* len, int nn, int nbit, int special) {
+        int n = nn;
+        while (n > 0 && len[n - 1] == 0) --n;
+        out.put(nbit, static_cast<std::uint32_t>(n));
+        int i = 0;
+        while (i < n) {
+            int k = len[i++];
+            if (k <= 6) out.put(3, static_cast<std::uint32_t>(k));
+            else out.put(k - 3, (1u << (k - 3)) - 2);
+            if (i == special) {
+                while (i < 6 && len[i] == 0) ++i;
+                out.put(2, static_cast<std::uint32_t>((i - 3) & 3));
             }
-            out_.put(kCBits, static_cast<std::uint32_t>(n));
-            forEachRun([&](int sym, int extra) {
-                if (tLen[sym]) out_.put(tLen[sym], tCode[sym]);
-                if (sym == 1) out_.put(4, static_cast<std::uint32_t>(extra));
-                else if (sym == 2) out_.put(kCBits, static_cast<std::uint32_t>(extra));
+        }
+    }
+
+    // Block size and the three tables.
+    template <typename Out>
+    static void WriteBlockHead(Out& out, std::size_t count, const BlockCode& bc) {
+        out.put(16, static_cast<std::uint32_t>(count));
+        if (bc.cUsed <= 1) {
+            out.put(kTBits, 0);
+            out.put(kTBits, 0);
+            out.put(kCBits, 0);
+            out.put(kCBits, static_cast<std::uint32_t>(bc.cSingle));
+        } else {
+            if (bc.tUsed <= 1) {
+                out.put(kTBits, 0);
+                out.put(kTBits, static_cast<std::uint32_t>(bc.tSingle));
+            } else {
+                WritePtLengths(out, bc.tLen, kNT, kTBits, 3);
+            }
+            out.put(kCBits, static_cast<std::uint32_t>(bc.n));
+            ForEachLengthSymbol(bc, [&](int sym, int extra) {
+                if (bc.tLen[sym]) out.put(bc.tLen[sym], bc.tCode[sym]);
+                if (sym == 1) out.put(4, static_cast<std::uint32_t>(extra));
+                else if (sym == 2) out.put(kCBits, static_cast<std::uint32_t>(extra));
             });
         }
-        if (pUsed <= 1) {
-            out_.put(kPBits, 0);
-            out_.put(kPBits, static_cast<std::uint32_t>(pSingle));
+        if (bc.pUsed <= 1) {
+            out.put(kPBits, 0);
+            out.put(kPBits, static_cast<std::uint32_t>(bc.pSingle));
         } else {
-            writePtLengths(pLen, kNP, kPBits, -1);
+            WritePtLengths(out, bc.pLen, kNP, kPBits, -1);
         }
-        for (std::size_t i = 0; i < count; ++i) {
+    }
+
+    std::uint64_t cost(std::size_t b, std::size_t e) const {
+        auto bc = std::make_unique<BlockCode>();
+        prepare(b, e, *bc);
+        BitCounter counter;
+        WriteBlockHead(counter, e - b, *bc);
+        std::uint64_t bits = counter.bits;
+        for (int c = 0; c < kNC; ++c) bits += static_cast<std::uint64_t>(bc->cFreq[c]) * bc->cLen[c];
+        for (int p = 0; p < kNP; ++p) bits += static_cast<std::uint64_t>(bc->pFreq[p]) * (bc->pLen[p] + (p > 1 ? p - 1 : 0));
+        return bits;
+    }
+
+    // Splits [b, e) in halves while that makes the coded size smaller, so
+    // that each block's codes fit the statistics of its part of the data.
+    void plan(std::size_t b, std::size_t e, std::vector<std::pair<std::size_t, std::size_t>>& blocks) const {
+        if (e - b >= 2 * kMinBlockTokens) {
+            std::size_t m = b + (e - b) / 2;
+            if (cost(b, m) + cost(m, e) < cost(b, e)) {
+                plan(b, m, blocks);
+                plan(m, e, blocks);
+                return;
+            }
+        }
+        blocks.emplace_back(b, e);
+    }
+
+    bool writeBlock(std::size_t b, std::size_t e) {
+        auto bc = std::make_unique<BlockCode>();
+        prepare(b, e, *bc);
+        WriteBlockHead(out_, e - b, *bc);
+        for (std::size_t i = b; i < e; ++i) {
             std::uint16_t c = codes_[i];
-            if (cLen[c]) out_.put(cLen[c], cCode[c]);
+            if (bc->cLen[c]) out_.put(bc->cLen[c], bc->cCode[c]);
             if (c >= 256) {
                 std::uint32_t off = offsets_[i];
                 int pc = positionClass(off);
-                if (pLen[pc]) out_.put(pLen[pc], pCode[pc]);
+                if (bc->pLen[pc]) out_.put(bc->pLen[pc], bc->pCode[pc]);
                 if (pc > 1) out_.put(pc - 1, off);
             }
             if ((i & 1023) == 1023 && !out_.drain(false)) return false;
         }
+        return out_.drain(false);
+    }
+
+    bool flushBlock() {
+        std::vector<std::pair<std::size_t, std::size_t>> blocks;
+        plan(0, codes_.size(), blocks);
+        for (auto [b, e] : blocks)
+            if (!writeBlock(b, e)) return false;
         codes_.clear();
         offsets_.clear();
-        return out_.drain(false);
+        return true;
     }
 
     bool fill() {
@@ -298,7 +355,9 @@ private:
         return true;
     }
 
-    bool slideAndFill() {
+    // Moves the data down; *matchPos (a pending match found before the
+    // move) moves with it.
+    bool slideAndFill(std::int32_t* matchPos) {
         // A whole number of windows, so that prev_ (indexed by position modulo
         // the window) stays in step.
         std::int32_t shift = ((pos_ - kWindow) / kWindow) * kWindow;
@@ -306,6 +365,7 @@ private:
             std::memmove(&buf_[0], &buf_[shift], static_cast<std::size_t>(end_ - shift));
             end_ -= shift;
             pos_ -= shift;
+            *matchPos -= shift;
             for (auto& h : head_) h = h >= shift ? h - shift : kNil;
             for (auto& p : prev_) p = p >= shift ? p - shift : kNil;
         }
