@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include "backup/automatic_backup.h"
+#include "catalog/catalog_upgrade.h"
 #include "platform/paths.h"
 #include "shell/ICONM.h"
 #include "shell/MAINF.h"
@@ -30,7 +31,7 @@ namespace {
 }  // namespace
 
 void ProgramSettingsActions::automaticBackup() {
-    AutomaticBackup(ctx_.state, ctx_.backupEngine, ctx_.clock());
+    ctx_.runEngine([this] { AutomaticBackup(ctx_.state, ctx_.backupEngine, ctx_.clock()); });
 }
 
 void ProgramSettingsActions::pauseBeforeShutDown() {
@@ -71,9 +72,10 @@ int RunProgram(QApplication& app) {
     case StartupOutcome::Ready:
         break;
     case StartupOutcome::NeedsUpgrade:
-        ui.showMessage("カタログ " + state.catalog->path() + " の版 \"" + state.catalogVersion +
-                       "\" はこのプログラムの版 \"" + state.versionText + "\" と異なるため、使用できません。");
-        return 1;
+        // The upgrade reopens state.catalog on the upgraded catalog; the
+        // program then goes on as after a current catalog.
+        if (!UpgradeCatalog(state)) return 1;
+        break;
     case StartupOutcome::SecondCopy:
     case StartupOutcome::Failed:
         return 1;

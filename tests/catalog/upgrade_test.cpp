@@ -1,0 +1,359 @@
+#include "catalog/catalog_upgrade.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "catalog/catalog_transfer.h"
+#include "catalog_fixture.h"
+#include "shell/startup.h"
+
+namespace tessel {
+namespace {
+
+using test::Blanks;
+using test::CatalogFolder;
+using test::Cell;
+using test::Insert;
+using test::kFilekanriColumns;
+using test::ReadFile;
+using test::Row;
+using test::Rows;
+using test::WriteFile;
+
+const Cell N = std::nullopt;
+
+// A catalog of an older version holding a few rows in every table.
+struct OldCatalog : CatalogFolder {
+    explicit OldCatalog(const std::string& version) {
+        db().exec("UPDATE AUTODEF SET BKPNO = 5, DIRNO = 2, BIKOU = 'メモ'");
+        const std::string bkpdir = "DIRNO,DIR,BKPDIR,KBN,BIKOU,ABKP,CHK1,CHK2";
+        Insert(db(), "BKPDIR", bkpdir, {"0", "/backup", N, "0", "PREFIX", "1", N, N});
+        Insert(db(), "BKPDIR", bkpdir, {"1", "/home/u/データ", "/backup/データ", "1", "", "1", "1", "01"});
+        Insert(db(), "BKPDIR", bkpdir, {"2", "/srv/x", "/backup/x", "3", "備考 ", "9", "0", "00"});
+        const std::string bkpname = "BKPNO,BKPNAME,KBN,DAY1,TIME1";
+        Insert(db(), "BKPNAME", bkpname, {"0", "初期", "1", "2003-04-05", "13:05:09"});
+        Insert(db(), "BKPNAME", bkpname, {"5", "自動バックアップ", "1", "2024-02-29", "23:59:59"});
+        Insert(db(), "BKPNAME", bkpname, {"3", "日付なし", "9", N, N});
+        const std::string fk = kFilekanriColumns + ",ano";
+        Insert(db(), "FILEKANRI", fk,
+               {"0", "1", "0", "/home/u/データ/", "a.txt", "-5", "7", "2003年4月5日(土)", "13時5分9秒", "-5", "7",
+                "2003年4月5日(土)", "13時5分9秒", "100", " ", "0", "0", " ", "0", "0", "0", N, "0", N, "10"});
+        Insert(db(), "FILEKANRI", fk,
+               {"5", "1", "1", "/home/u/データ/", "a.txt", "-5", "9", "2003年4月5日(土)", "13時5分9秒", "-4", "-2147483648",
+                "2024年2月29日(木)", "23時59分59秒", "2147483647", "1.2.3.4", "65537", "262148", "1.2.0.0", "65538", "0",
+                "7", N, "1", N, "20"});
+        Insert(db(), "FILEKANRI", fk,
+               {"5", "2", "1", "/srv/x/sub/", "O'Neil.txt", N, N, N, N, N, N, N, N, N, N, N, N, N, N, N, "9", "k", "1", "c",
+                N});
+        const std::string sub = "CHK,FULLNAME,SUBDIR";
+        Insert(db(), "SUBDIR", sub, {"9", "sub", "sub"});
+        Insert(db(), "SUBDIR", sub, {"0", "sub/深い", "深い"});
+        Insert(db(), "RSTRLIST", "TEXT", {"前回の復元"});
+        makeVersion(version);
+    }
+
+    // Everything the catalog holds, table by table, in the order rows were added.
+    std::vector<std::vector<Row>> contents() {
+        std::vector<std::vector<Row>> all;
+        for (const std::string& sql : std::vector<std::string>{"SELECT BKPNO,DIRNO,BIKOU FROM AUTODEF ORDER BY rowid",
+                                "SELECT DIRNO,DIR,BKPDIR,KBN,BIKOU,ABKP,CHK1,CHK2 FROM BKPDIR ORDER BY rowid",
+                                "SELECT BKPNO,BKPNAME,KBN,DAY1,TIME1 FROM BKPNAME ORDER BY rowid",
+                                std::string("SELECT ") + kFilekanriColumns + " FROM FILEKANRI ORDER BY rowid",
+                                "SELECT CHK,FULLNAME,SUBDIR FROM SUBDIR ORDER BY rowid",
+                                "SELECT KBN,ID,NAIYOU FROM KBNDEF ORDER BY KBN,ID",
+                                "SELECT TEXT FROM RSTRLIST"})
+            all.push_back(Rows(db(), sql));
+        return all;
+    }
+    std::vector<Row> ano() { return Rows(db(), "SELECT ano FROM FILEKANRI ORDER BY rowid"); }
+    std::vector<Row> versions() { return Rows(db(), "SELECT VNUM FROM DBVERSION"); }
+};
+
+const std::vector<Row> kTemplateCategories = {{"1", "1", "通常"},        {"1", "9", "情報のみ"},
+                                              {"2", "0", "保存先"},      {"2", "1", "通常"},
+                                              {"2", "2", "初期BKP無し"}, {"2", "3", "初期一括BKP"},
+                                              {"2", "9", "情報のみ"}};
+
+// What the upgraded catalog holds: every row as before, except that null or
+// empty texts are blanks of the field's width, null numbers 0, trailing
+// blanks gone, the AUTODEF remark at its full width, SUBDIR carried from
+// "1.03" on, and the restore report (not carried) empty.
+std::vector<std::vector<Row>> Upgraded(bool withSubdir) {
+    const std::string b50 = Blanks(50), b255 = Blanks(255);
+    return {
+        {{"5", "2", "メモ" + Blanks(46)}},
+        {{"0", "/backup", b255, "0", "PREFIX", "1", b50, b50},
+         {"1", "/home/u/データ", "/backup/データ", "1", b50, "1", "1", "01"},
+         {"2", "/srv/x", "/backup/x", "3", "備考", "9", "0", "00"}},
+        {{"0", "初期", "1", "2003-04-05", "13:05:09"},
+         {"5", "自動バックアップ", "1", "2024-02-29", "23:59:59"},
+         {"3", "日付なし", "9", N, N}},
+        {{"0", "1", "0", "/home/u/データ/", "a.txt", "-5", "7", "2003年4月5日(土)", "13時5分9秒", "-5", "7",
+          "2003年4月5日(土)", "13時5分9秒", "100", b50, "0", "0", b50, "0", "0", "0", b50, "0", b50},
+         {"5", "1", "1", "/home/u/データ/", "a.txt", "-5", "9", "2003年4月5日(土)", "13時5分9秒", "-4", "-2147483648",
+          "2024年2月29日(木)", "23時59分59秒", "2147483647", "1.2.3.4", "65537", "262148", "1.2.0.0", "65538", "0",
+          "7", b50, "1", b50},
+         {"5", "2", "1", "/srv/x/sub/", "O'Neil.txt", "0", "0", b50, b50, "0", "0", b50, b50, "0", b50, "0", "0", b50,
+          "0", "0", "9", "k", "1", "c"}},
+        withSubdir ? std::vector<Row>{{"9", "sub", "sub"}, {"0", "sub/深い", "深い"}} : std::vector<Row>{},
+        kTemplateCategories,
+        {},
+    };
+}
+
+void ExpectNoLeftovers(const CatalogFolder& c) {
+    for (const char* name : {"filebkp-upgrade.mdb", "filebkp-upgrade.mdb-wal", "filebkp-old.mdb", "AUTODEF.DAT",
+                             "BKPDIR.DAT", "BKPNAME.DAT", "FILEKANRI.DAT", "SUBDIR.DAT"})
+        EXPECT_FALSE(c.exists(name)) << name;
+}
+
+TEST(Upgrade, Version102GetsRunningNumbersAndNoSubdir) {
+    OldCatalog c("1.02");
+    ASSERT_TRUE(UpgradeCatalog(c.state));
+    EXPECT_EQ(c.ui.messages, (std::vector<std::string>{kUpgradeStarting, kUpgradeFinished}));
+    EXPECT_EQ(c.contents(), Upgraded(false));
+    EXPECT_EQ(c.ano(), (std::vector<Row>{{"1"}, {"2"}, {"3"}}));
+    EXPECT_EQ(c.versions(), (std::vector<Row>{{"V1.04"}}));
+    EXPECT_EQ(c.state.catalogVersion, "1.04");
+    EXPECT_EQ(c.state.catalog->path(), c.folder / "filebkp.mdb");
+    ExpectNoLeftovers(c);
+}
+
+TEST(Upgrade, Version103CarriesAnoAndSubdir) {
+    OldCatalog c("1.03");
+    ASSERT_TRUE(UpgradeCatalog(c.state));
+    EXPECT_EQ(c.ui.messages, (std::vector<std::string>{kUpgradeStarting, kUpgradeFinished}));
+    EXPECT_EQ(c.contents(), Upgraded(true));
+    EXPECT_EQ(c.ano(), (std::vector<Row>{{"10"}, {"20"}, {"0"}}));
+    EXPECT_EQ(c.versions(), (std::vector<Row>{{"V1.04"}}));
+    ExpectNoLeftovers(c);
+    // The upgraded catalog is what start-up then finds: current, no upgrade.
+    c.state.catalog.reset();
+    test::TempDir runtime;
+    InstanceLock lock{runtime / "tessel.lock"};
+    test::RecordingUi ui;
+    test::FakeSystem system;
+    SharedState again{ui, system};
+    EXPECT_EQ(RunStartup(again, lock, c.folder.path()), StartupOutcome::Ready);
+}
+
+TEST(Upgrade, CatalogWithoutVersionTableOrWithSeveralRecordsEndsWithOne) {
+    OldCatalog none("");
+    ASSERT_TRUE(UpgradeCatalog(none.state));
+    EXPECT_EQ(none.versions(), (std::vector<Row>{{"V1.04"}}));
+    EXPECT_EQ(none.ano(), (std::vector<Row>{{"1"}, {"2"}, {"3"}}));
+    EXPECT_EQ(none.contents(), Upgraded(false));
+
+    OldCatalog two("1.03");
+    two.db().exec("INSERT INTO DBVERSION (VNUM) VALUES ('V1.01')");
+    ASSERT_TRUE(UpgradeCatalog(two.state));
+    EXPECT_EQ(two.versions(), (std::vector<Row>{{"V1.04"}}));
+}
+
+TEST(Upgrade, CurrentOrNewerVersionOnlyRewritesTheVersionRecord) {
+    for (std::string version : {"1.05", "1.04 ", "2"}) {
+        OldCatalog c(version);
+        std::vector<std::vector<Row>> before = c.contents();
+        ASSERT_TRUE(UpgradeCatalog(c.state)) << version;
+        EXPECT_EQ(c.ui.messages, (std::vector<std::string>{kUpgradeStarting, kUpgradeFinished}));
+        EXPECT_EQ(c.contents(), before) << version;  // untouched: nulls are still nulls
+        EXPECT_EQ(c.versions(), (std::vector<Row>{{"V1.04"}}));
+        for (const auto& e : std::filesystem::directory_iterator(c.folder.path()))
+            EXPECT_NE(e.path().extension(), ".DAT") << e.path();
+    }
+}
+
+TEST(Upgrade, PlacedCategoryFileAddsAndRenamesCategories) {
+    OldCatalog c("1.03");
+    auto record = [](char group, const std::string& id, const std::string& cp932Name) {
+        std::string r(1, group);
+        r += std::string(3, '\0') + id + Blanks(50 - id.size()) + cp932Name + Blanks(50 - cp932Name.size());
+        return r;
+    };
+    // 1 "5" "テスト" is new; 2 "0" takes the name "サブ".
+    WriteFile(c.folder / "kbndef.dat", record(1, "5", "\x83\x65\x83\x58\x83\x67") + record(2, "0", "\x83\x54\x83\x75"));
+    ASSERT_TRUE(UpgradeCatalog(c.state));
+    std::vector<Row> categories = kTemplateCategories;
+    categories.insert(categories.begin() + 1, Row{"1", "5", "テスト"});
+    categories[3] = Row{"2", "0", "サブ"};
+    EXPECT_EQ(Rows(c.db(), "SELECT KBN,ID,NAIYOU FROM KBNDEF ORDER BY KBN,ID"), categories);
+    EXPECT_FALSE(c.exists("kbndef.dat"));
+}
+
+TEST(Upgrade, TemplateWithoutCounterRowStillKeepsTheCounters) {
+    OldCatalog c("1.03");
+    Connection::openFile(c.folder / "bkpDEF.mdb")->exec("DELETE FROM AUTODEF");
+    ASSERT_TRUE(UpgradeCatalog(c.state));
+    EXPECT_EQ(Rows(c.db(), "SELECT BKPNO,DIRNO,BIKOU FROM AUTODEF"), (std::vector<Row>{{"5", "2", "メモ" + Blanks(46)}}));
+}
+
+TEST(Upgrade, CatalogSpeltInOtherCaseEndsUnderItsUsualName) {
+    OldCatalog c("1.02");
+    c.state.catalog.reset();
+    std::filesystem::rename(c.folder / "filebkp.mdb", c.folder / "FILEBKP.MDB");
+    c.state.catalog = Connection::openFile(c.folder / "FILEBKP.MDB");
+    ASSERT_TRUE(UpgradeCatalog(c.state));
+    EXPECT_FALSE(c.exists("FILEBKP.MDB"));
+    EXPECT_EQ(c.state.catalog->path(), c.folder / "filebkp.mdb");
+    EXPECT_EQ(c.contents(), Upgraded(false));
+}
+
+// ---- failures: the old catalog stays in place, open and unchanged
+
+struct Damage {
+    const char* name;
+    void (*apply)(const std::string& folder);
+    const char* reason;  // the end of the failure message
+};
+
+std::string Bytes(const std::string& path) { return ReadFile(path); }
+
+const Damage kDamages[] = {
+    {"short FILEKANRI record",
+     [](const std::string& f) {
+         std::string b = Bytes(f + "/FILEKANRI.DAT");
+         WriteFile(f + "/FILEKANRI.DAT", b.substr(0, b.size() - 1));
+     },
+     "/FILEKANRI.DAT の長さ 3185 バイトがレコード長 1062 バイトの倍数ではありません"},
+    {"undecodable title",
+     [](const std::string& f) {
+         std::string b = Bytes(f + "/BKPNAME.DAT");
+         b[120 + 20] = '\xFF';
+         WriteFile(f + "/BKPNAME.DAT", b);
+     },
+     "/BKPNAME.DAT の 2 件目のレコード (BKPNAME): シフトJIS (コードページ 932) の文字として読めないバイトがあります"},
+    {"garbage date",
+     [](const std::string& f) {
+         std::string b = Bytes(f + "/BKPNAME.DAT");
+         b.replace(4, 8, std::string(8, '\xFF'));
+         WriteFile(f + "/BKPNAME.DAT", b);
+     },
+     "/BKPNAME.DAT の 1 件目のレコード (DAY1): 日付として読めない値です"},
+    {"duplicate directory number",
+     [](const std::string& f) {
+         std::string b = Bytes(f + "/BKPDIR.DAT");
+         WriteFile(f + "/BKPDIR.DAT", b + b.substr(764, 764));
+     },
+     "UNIQUE constraint failed: BKPDIR.DIRNO"},
+    {"garbage category file",
+     [](const std::string& f) { WriteFile(f + "/KBNDEF.DAT", std::string(100, '\x9F')); },
+     "/KBNDEF.DAT の長さ 100 バイトがレコード長 104 バイトの倍数ではありません"},
+    {"garbage sub-directory file",
+     [](const std::string& f) { WriteFile(f + "/SUBDIR.DAT", std::string(560, '\xFD')); },
+     "/SUBDIR.DAT の 1 件目のレコード (CHK): シフトJIS (コードページ 932) の文字として読めないバイトがあります"},
+};
+
+TEST(UpgradeFailure, DamagedTableFilesFailClearlyAndKeepTheOldCatalog) {
+    for (const Damage& d : kDamages) {
+        SCOPED_TRACE(d.name);
+        OldCatalog c("1.03");
+        std::vector<std::vector<Row>> before = c.contents();
+        std::vector<Row> anoBefore = c.ano();
+        std::string folder = c.folder.path();
+        EXPECT_FALSE(UpgradeCatalog(c.state, [&](std::string_view point) {
+            if (point == "exported") d.apply(folder);
+        }));
+        ASSERT_EQ(c.ui.messages.size(), 2u);
+        EXPECT_EQ(c.ui.messages[0], kUpgradeStarting);
+        const std::string& failure = c.ui.messages[1];
+        std::string head = kUpgradeFailed + "\n元のカタログ " + c.folder / "filebkp.mdb" + " はそのまま残っています。\n";
+        EXPECT_EQ(failure.substr(0, head.size()), head);
+        EXPECT_NE(failure.find(d.reason), std::string::npos) << failure;
+        ASSERT_TRUE(c.state.catalog);
+        EXPECT_EQ(c.state.catalog->path(), c.folder / "filebkp.mdb");
+        EXPECT_EQ(c.contents(), before);
+        EXPECT_EQ(c.ano(), anoBefore);
+        EXPECT_EQ(c.versions(), (std::vector<Row>{{"V1.03"}}));
+        EXPECT_FALSE(c.exists("filebkp-upgrade.mdb"));
+        EXPECT_FALSE(c.exists("filebkp-old.mdb"));
+
+        // Once the damage is gone the upgrade goes through.
+        std::filesystem::remove(c.folder / "KBNDEF.DAT");
+        c.ui.messages.clear();
+        ASSERT_TRUE(UpgradeCatalog(c.state));
+        EXPECT_EQ(c.contents(), Upgraded(true));
+    }
+}
+
+TEST(UpgradeFailure, TextThatShiftJisCannotHoldStopsTheExport) {
+    OldCatalog c("1.03");
+    c.db().exec("UPDATE FILEKANRI SET FILENM = 'café.txt' WHERE ano = 20");
+    std::vector<std::vector<Row>> before = c.contents();
+    EXPECT_FALSE(UpgradeCatalog(c.state));
+    ASSERT_EQ(c.ui.messages.size(), 2u);
+    EXPECT_NE(c.ui.messages[1].find("カタログの FILEKANRI の 2 行目の FILENM の値 \"café.txt\" にはシフトJIS"), std::string::npos)
+        << c.ui.messages[1];
+    EXPECT_EQ(c.contents(), before);
+    EXPECT_EQ(c.versions(), (std::vector<Row>{{"V1.03"}}));
+}
+
+TEST(UpgradeFailure, MissingTemplateKeepsTheOldCatalog) {
+    OldCatalog c("1.02");
+    std::vector<std::vector<Row>> before = c.contents();
+    std::filesystem::remove(c.folder / "bkpDEF.mdb");
+    EXPECT_FALSE(UpgradeCatalog(c.state));
+    EXPECT_NE(c.ui.messages.back().find("カタログのひな形が見つかりません"), std::string::npos);
+    EXPECT_EQ(c.contents(), before);
+}
+
+// ---- a kill at any point, then a new start, loses no row
+
+class KilledUpgrade : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(KilledUpgrade, NextStartFinishesOrRedoesIt) {
+    OldCatalog c("1.03");
+    c.state.catalog.reset();  // the child opens its own connection
+    const std::string folder = c.folder.path();
+    const std::string point = GetParam();
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        test::RecordingUi ui;
+        test::FakeSystem system;
+        SharedState s{ui, system};
+        s.dataFolder = folder;
+        s.providerClause = "Provider=SQLite;";
+        s.catalogVersion = "1.03";
+        s.catalog = Connection::open(BuildConnectionString(s.providerClause, folder));
+        UpgradeCatalog(s, [&](std::string_view p) {
+            if (p == point) raise(SIGKILL);
+        });
+        _exit(3);  // the point was never reached
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+
+    test::TempDir runtime;
+    InstanceLock lock{runtime / "tessel.lock"};
+    StartupOutcome outcome = RunStartup(c.state, lock, folder);
+    if (point == "replaced") {
+        EXPECT_EQ(outcome, StartupOutcome::Ready);  // the new catalog was already in place
+    } else {
+        ASSERT_EQ(outcome, StartupOutcome::NeedsUpgrade);
+        EXPECT_EQ(c.state.catalogVersion, "1.03");
+        ASSERT_TRUE(UpgradeCatalog(c.state));
+        ExpectNoLeftovers(c);
+    }
+    EXPECT_EQ(c.contents(), Upgraded(true));
+    EXPECT_EQ(c.ano(), (std::vector<Row>{{"10"}, {"20"}, {"0"}}));
+    EXPECT_EQ(c.versions(), (std::vector<Row>{{"V1.04"}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Points, KilledUpgrade,
+                         ::testing::Values("exported", "AUTODEF 1", "BKPDIR 2", "FILEKANRI 2", "SUBDIR 1", "built",
+                                           "kept", "replaced"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             for (char& ch : name)
+                                 if (ch == ' ') ch = '_';
+                             return name;
+                         });
+
+}  // namespace
+}  // namespace tessel
