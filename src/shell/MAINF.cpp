@@ -14,6 +14,8 @@
 #include "platform/file_ops.h"
 #include "platform/paths.h"
 #include "backup/BKPGO.h"
+#include "restore/FILEREV.h"
+#include "restore/RSTRLIST.h"
 #include "inquiry/BKPFIND1.h"
 #include "inquiry/BKPFIND2.h"
 #include "inquiry/BKPFIND3.h"
@@ -94,6 +96,8 @@ MAINF::MAINF(AppContext& context) : ctx_(context) {
     connect(help, &QPushButton::clicked, this, &MAINF::showHelp);
     connect(findChild<QPushButton*>("Command5"), &QPushButton::clicked, this, &MAINF::exitProgram);
     connect(findChild<QPushButton*>("Command3"), &QPushButton::clicked, this, &MAINF::openWindow<BKPGO>);
+    connect(findChild<QPushButton*>("Command7"), &QPushButton::clicked, this, &MAINF::openWindow<FILEREV>);
+    connect(findChild<QPushButton*>("Command8"), &QPushButton::clicked, this, &MAINF::openWindow<RSTRLIST>);
     connect(findChild<QPushButton*>("Command1"), &QPushButton::clicked, this, &MAINF::openWindow<BKPFIND1>);
     connect(findChild<QPushButton*>("Command6"), &QPushButton::clicked, this, &MAINF::openWindow<BKPFIND2>);
     connect(findChild<QPushButton*>("Command9"), &QPushButton::clicked, this, &MAINF::openWindow<BKPFIND3>);

@@ -1,0 +1,212 @@
+// The file restore window and the restore result list, driven offscreen by
+// object names, with the engine recorded or real.
+#include <gtest/gtest.h>
+
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+#include <QTest>
+
+#include <filesystem>
+
+#include "restore/FILEREV.h"
+#include "restore/RSTRLIST.h"
+#include "shell/MAINF.h"
+#include "support/gui_harness.h"
+#include "ui/sql_grid_model.h"
+
+namespace tessel {
+namespace {
+
+struct Call {
+    int dirNo, run;
+    std::string mode, compression;
+    std::int16_t test;
+    bool operator==(const Call&) const = default;
+};
+
+struct RestoreHarness : test::GuiHarness {
+    RestoreHarness() {
+        state.db().exec(
+            "INSERT INTO BKPNAME (BKPNO, BKPNAME, KBN, DAY1, TIME1) VALUES "
+            "(0, 'initial', '1', '2004-03-01', '09:00:00'),"
+            "(5, 'five', '1', '2004-03-05', '10:00:00'),"
+            "(6, 'info', '9', '2004-03-06', '10:00:00'),"
+            "(8, 'eight', '1', '2004-03-08', '11:30:00')");
+    }
+    void addDirectories() {
+        state.db().exec(
+            "INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, BIKOU, ABKP, CHK1, CHK2) VALUES "
+            "(3, '/data/c', '/dest/c', '1', NULL, '1', '1', '01'),"
+            "(0, '/dest', NULL, '0', 'PREFIX', '0', NULL, NULL),"
+            "(1, '/data/a', '/dest/a', '2', NULL, '9', '1', NULL),"
+            "(2, '/data/info', '/dest/info', '9', NULL, '1', '1', '01')");
+    }
+    FILEREV& window() { return context.window<FILEREV>(); }
+    QTableView* grid() { return window().findChild<QTableView*>("DataGrid2"); }
+    SqlGridModel* model() { return qobject_cast<SqlGridModel*>(grid()->model()); }
+    void record() {
+        window().restoreEngine = [this](SharedState& s, int dirNo, int run, const std::string& mode) {
+            calls.push_back({dirNo, run, mode, s.compression, s.restoreTest});
+        };
+    }
+    void clickRow(int row) {
+        QRect r = grid()->visualRect(model()->index(row, 1));
+        QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, r.center());
+    }
+    void click(const char* name) { QTest::mouseClick(window().findChild<QAbstractButton*>(name), Qt::LeftButton); }
+    std::vector<Call> calls;
+};
+
+TEST(FILEREV, OpensWithRestorableRunsRealModeAndNoChoice) {
+    RestoreHarness h;
+    h.state.restoreTest = 1;
+    h.window().open();
+    FILEREV& w = h.window();
+    EXPECT_EQ(w.windowTitle(), QString::fromUtf8("復元"));
+    EXPECT_EQ(w.findChild<QLabel*>("Label1")->text(), QString::fromUtf8("ファイルの復元処理"));
+    EXPECT_EQ(w.findChild<QGroupBox*>("Frame1")->title(), "Frame1");
+    EXPECT_EQ(w.findChild<QPushButton*>("Command2")->text(), QString::fromUtf8("復元の実行"));
+    EXPECT_EQ(w.findChild<QPushButton*>("Command1")->text(), QString::fromUtf8("戻る"));
+    EXPECT_TRUE(w.findChild<QRadioButton*>("FUKUGNBT")->isChecked());
+    EXPECT_FALSE(w.findChild<QRadioButton*>("TESTBT")->isChecked());
+    EXPECT_EQ(w.findChild<QRadioButton*>("TESTBT")->text(), QString::fromUtf8("テスト"));
+    EXPECT_EQ(h.state.restoreTest, 0);
+    EXPECT_EQ(w.findChild<QLineEdit*>("GODISP")->text(), " ");
+    EXPECT_TRUE(w.findChild<QLineEdit*>("GODISP")->isReadOnly());
+    EXPECT_EQ(w.chosen(), 0);
+
+    // Runs of kind "9" and run 0 are not offered.
+    ASSERT_EQ(h.model()->rowCount(), 2);
+    EXPECT_EQ(h.model()->value(0, 0).toInt(), 5);
+    EXPECT_EQ(h.model()->value(1, 0).toInt(), 8);
+    EXPECT_EQ(h.model()->index(1, 3).data().toString(), "2004/03/08");
+    EXPECT_EQ(h.model()->index(1, 4).data().toString(), "11:30:00");
+    EXPECT_TRUE(h.grid()->isColumnHidden(0));
+    EXPECT_TRUE(h.grid()->isColumnHidden(2));
+    EXPECT_FALSE(h.grid()->isColumnHidden(1));
+    EXPECT_EQ(h.model()->headerData(1, Qt::Horizontal).toString(), QString::fromUtf8("タイトル"));
+    EXPECT_EQ(h.model()->headerData(3, Qt::Horizontal).toString(), QString::fromUtf8("バックアップ日"));
+    EXPECT_EQ(h.model()->headerData(4, Qt::Horizontal).toString(), QString::fromUtf8("時間"));
+    EXPECT_EQ(h.grid()->horizontalHeader()->sectionResizeMode(1), QHeaderView::Fixed);
+    EXPECT_FALSE(h.model()->flags(h.model()->index(0, 1)) & Qt::ItemIsEditable);
+    test::GuiHarness::screenshot(w, "FILEREV");
+}
+
+TEST(FILEREV, WithoutAChosenRunNothingIsRestored) {
+    RestoreHarness h;
+    h.addDirectories();
+    h.record();
+    h.state.db().exec("INSERT INTO RSTRLIST (TEXT) VALUES ('earlier report')");
+    h.window().open();
+    h.click("Command2");
+    EXPECT_TRUE(h.calls.empty());
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{" 処理を完了しました！　"});
+    Statement s = h.state.db().prepare("SELECT TEXT FROM RSTRLIST");
+    ASSERT_TRUE(s.step());
+    EXPECT_EQ(s.text(0), "earlier report");
+}
+
+TEST(FILEREV, RestoresEveryQualifyingDirectoryWithTheCurrentRun) {
+    RestoreHarness h;
+    h.addDirectories();
+    h.record();
+    h.window().open();
+    h.clickRow(0);
+    EXPECT_EQ(h.window().chosen(), 1);
+    h.click("TESTBT");
+    EXPECT_EQ(h.state.restoreTest, 1);
+    // Moving with the keyboard changes the current run, not the choice.
+    h.grid()->setFocus();
+    QTest::keyClick(h.grid(), Qt::Key_Down);
+    h.click("Command2");
+    // In the directories' record-set order; kind "9" and the prefix row left out;
+    // compression taken from the prefix row.
+    EXPECT_EQ(h.calls, (std::vector<Call>{{3, 8, "1", "0", 1}, {1, 8, "2", "0", 1}}));
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{" 処理を完了しました！　"});
+
+    h.click("FUKUGNBT");
+    EXPECT_EQ(h.state.restoreTest, 0);
+}
+
+// The whole path: window, real engine, files, report table, result list.
+TEST(FILEREV, RealRestoreThenTheResultListShowsTheReport) {
+    RestoreHarness h;
+    test::TempDir tree;
+    const std::string source = tree / "src", dest = tree / "dest";
+    std::filesystem::create_directories(source);
+    std::filesystem::create_directories(dest + "/V00001");
+    std::filesystem::create_directories(dest + "/V00002");
+    test::WriteFile(dest + "/V00001/a.txt", "five");
+    test::WriteFile(dest + "/V00002/a.txt", "eight");
+    test::WriteFile(source + "/a.txt", "now");
+    test::WriteFile(source + "/new.txt", "new");
+    h.state.db()
+        .prepare("INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, ABKP, CHK1, CHK2) VALUES "
+                 "(0, '/', NULL, '0', '0', NULL, NULL), (1, ?1, ?2, '1', '1', '1', '01')")
+        .bind(1, source)
+        .bind(2, dest)
+        .run();
+    h.state.db()
+        .prepare("INSERT INTO FILEKANRI (BKPNO, DIRNO, LVL, DIR, FILENM, KBN1, CHK1) VALUES "
+                 "(5, 1, 1, ?1, 'a.txt', '0', '0'), (8, 1, 2, ?1, 'a.txt', '0', '1'), (8, 1, 1, ?1, 'new.txt', '0', '1')")
+        .bind(1, source + "/")
+        .run();
+    h.state.compression = "1";
+    h.window().open();
+    h.clickRow(0);  // run 5
+    h.click("Command2");
+    EXPECT_EQ(test::ReadFile(source + "/a.txt"), "five");
+    EXPECT_FALSE(std::filesystem::exists(source + "/new.txt"));
+    EXPECT_EQ(h.state.compression, "0");
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{" 処理を完了しました！　"});
+    EXPECT_EQ(h.ui.statusHistory.back(), " ファイル " + source + "/new.txt を削除しました! 　/V00001");
+    EXPECT_EQ(h.window().findChild<QLineEdit*>("GODISP")->text(), " ");
+
+    RSTRLIST& list = h.context.window<RSTRLIST>();
+    list.open();
+    EXPECT_EQ(list.windowTitle(), QString::fromUtf8("結果表示"));
+    EXPECT_EQ(list.findChild<QLabel*>("Label1")->text(), QString::fromUtf8("復元処理の結果表示"));
+    EXPECT_EQ(list.findChild<QLabel*>("Label2")->text(), QString::fromUtf8("復元結果は RSTRLIST.TXTに保存されています。"));
+    auto* grid = list.findChild<QTableView*>("DataGrid1");
+    auto* model = qobject_cast<SqlGridModel*>(grid->model());
+    ASSERT_EQ(model->rowCount(), 3);
+    EXPECT_TRUE(grid->isColumnHidden(0));
+    EXPECT_EQ(model->headerData(1, Qt::Horizontal).toString(), QString::fromUtf8("内容"));
+    EXPECT_TRUE(model->index(0, 1).data().toString().startsWith(QString::fromUtf8("    リカバリーの実施    ")));
+    EXPECT_EQ(model->index(1, 1).data().toString().toStdString(),
+              " ファイルの戻しを実行しました! " + dest + "/V00001/a.txt から " + source + "/a.txt");
+    EXPECT_EQ(model->index(2, 1).data().toString().toStdString(),
+              " ファイル " + source + "/new.txt を削除しました! 　/V00001");
+    test::GuiHarness::screenshot(list, "RSTRLIST");
+
+    // "戻る" closes the list and brings the main menu back.
+    QTest::mouseClick(list.findChild<QPushButton*>("Command1"), Qt::LeftButton);
+    EXPECT_TRUE(h.context.window<MAINF>().isVisible());
+}
+
+TEST(FILEREV, MainMenuOpensBothWindowsAndTheyReturnToIt) {
+    RestoreHarness h;
+    MAINF& menu = h.context.window<MAINF>();
+    menu.open();
+    QTest::mouseClick(menu.findChild<QPushButton*>("Command7"), Qt::LeftButton);
+    ASSERT_NE(h.context.existing<FILEREV>(), nullptr);
+    EXPECT_TRUE(h.context.existing<FILEREV>()->isVisible());
+    EXPECT_FALSE(menu.isVisible());
+    h.click("Command1");
+    EXPECT_TRUE(menu.isVisible());
+
+    QTest::mouseClick(menu.findChild<QPushButton*>("Command8"), Qt::LeftButton);
+    ASSERT_NE(h.context.existing<RSTRLIST>(), nullptr);
+    EXPECT_TRUE(h.context.existing<RSTRLIST>()->isVisible());
+    EXPECT_FALSE(menu.isVisible());
+    h.context.existing<RSTRLIST>()->close();
+    EXPECT_TRUE(menu.isVisible());
+}
+
+}  // namespace
+}  // namespace tessel
