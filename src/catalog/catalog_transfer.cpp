@@ -45,6 +45,16 @@ void SyncFolder(const std::string& folder) {
     close(fd);
 }
 
+void SyncFile(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0 || fsync(fd) != 0) {
+        std::string why = Errno();
+        if (fd >= 0) close(fd);
+        throw CatalogError(path + " を書き込めません: " + why);
+    }
+    close(fd);
+}
+
 // Keeps the old catalog under its second name: a second link to the same
 // file where the file system allows it (no copy of a large catalog), a copy
 // otherwise.
@@ -398,6 +408,12 @@ void ImportCatalog(SharedState& state, const std::string& version, const Exporte
         std::string rc = CopyFileReport(*source, building);
         if (rc != kSuccess) throw CatalogError("カタログ " + building + " を作成できません: " + rc);
         std::unique_ptr<Connection> db = Connection::openFile(building);
+        // Nobody else sees this file, and a failed or killed build is thrown
+        // away whole: it needs no journal and no syncing while it grows, only
+        // one sync of the finished file before it takes the catalog's place.
+        db->exec("PRAGMA journal_mode=OFF");
+        db->exec("PRAGMA synchronous=OFF");
+        db->exec("PRAGMA cache_size=-65536");
         Transaction t(*db);
         auto add = [&](const ImportPlan& plan) {
             if (auto path = ImportTable(*db, folder, plan, probe)) read.push_back(*path);
@@ -414,6 +430,8 @@ void ImportCatalog(SharedState& state, const std::string& version, const Exporte
         if (finish) finish(*db);
         t.commit();
         LeaveWalMode(*db);
+        db.reset();
+        SyncFile(building);
     } catch (...) {
         try {
             RemoveDatabaseFiles(building);
