@@ -127,7 +127,7 @@ std::string Lower(std::string_view s) {
 
 class TableFileWriter {
 public:
-    TableFileWriter(const std::string& folder, const TableLayout& layout) : layout_(layout) {
+    TableFileWriter(const std::string& folder, const TableLayout& layout) {
         // A leftover file of the same name, in whatever case, goes first.
         while (auto old = FindNoCase(folder, layout.fileName())) RemoveIfExists(*old);
         path_ = JoinPath(folder, layout.fileName());
@@ -149,7 +149,6 @@ public:
     }
 
 private:
-    const TableLayout& layout_;
     std::string path_;
     std::ofstream out_;
     std::string record_;
@@ -418,15 +417,15 @@ void ImportCatalog(SharedState& state, const std::string& version, const Exporte
         auto add = [&](const ImportPlan& plan) {
             if (auto path = ImportTable(*db, folder, plan, probe)) read.push_back(*path);
         };
-        add({&AutodefLayout(), true, true, true, false});
-        add({&BkpdirLayout()});
-        add({&BkpnameLayout()});
-        add({&FilekanriLayout(), VersionAbove(version, "1.02")});
-        add({&KbndefLayout(), true, false, false, true});
+        add({.layout = &AutodefLayout(), .overwrite = true, .keepBlanks = true});
+        add({.layout = &BkpdirLayout()});
+        add({.layout = &BkpnameLayout()});
+        add({.layout = &FilekanriLayout(), .withAno = VersionAbove(version, "1.02")});
+        add({.layout = &KbndefLayout(), .replaceName = true});
         // The catalog keeps one version record: the old catalog's, in place
         // of the template's.
         WriteVersionRecord(*db, exported.versionRecord);
-        if (!VersionBelow(version, "1.03")) add({&SubdirLayout()});
+        if (!VersionBelow(version, "1.03")) add({.layout = &SubdirLayout()});
         if (finish) finish(*db);
         t.commit();
         LeaveWalMode(*db);
