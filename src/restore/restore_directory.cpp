@@ -159,6 +159,7 @@ private:
     // row's directory is the registered one or below it without "." or
     // ".." steps, and the name is a plain name.
     bool lexicallyInside(const VersionRow& r) const {
+        if (root_.empty()) return false;  // a directory row without a path holds nothing
         if (r.name.empty() || r.name == "." || r.name == ".." || r.name.find(kSep) != std::string::npos) return false;
         const std::string dir = WithSlash(r.dir);
         if (dir.compare(0, rootPrefix_.size(), rootPrefix_) != 0) return false;
@@ -286,6 +287,7 @@ private:
         std::int32_t code = 0;
         auto index = archive::LoadIndex(archive, &code);
         if (!index) return true;  // the archiver reports what it cannot read
+        if (root_.empty()) return false;
         for (const lzh::Member& m : index->members) {
             if (!m.safePath) continue;  // never written by the archiver
             const std::string path = "/" + m.path;

@@ -324,6 +324,16 @@ TEST_F(Engine, NothingIsWrittenOutsideTheRegisteredDirectory) {
     EXPECT_EQ(ui.messages.size(), 4u);
 }
 
+TEST_F(Engine, ADirectoryRowWithoutPathRestoresNothing) {
+    addDirectory(1, "1", "01", std::string());
+    addVersion(2, 1, "", "a.txt");
+    addCopy(1, "a.txt", "x");
+    restore(1, 2);
+    EXPECT_FALSE(PathExists(src("a.txt")));
+    EXPECT_EQ(rows().back(), " ファイルの戻しに失敗しました! " + versionFile(1, "a.txt") + " から " + src("a.txt") +
+                                 "     RC  登録ディレクトリーの外への書き込みを拒否しました");
+}
+
 TEST_F(Engine, BulkArchiveWithMembersElsewhereIsRefused) {
     // A bulk archive made for another directory: its members would land there.
     TempDir other;
