@@ -43,7 +43,31 @@ void SqlGridModel::setColumnLook(int column, const QString& caption, Qt::Alignme
 
 Qt::ItemFlags SqlGridModel::flags(const QModelIndex& index) const {
     if (!index.isValid()) return Qt::NoItemFlags;
-    return Qt::ItemIsSelectable | Qt::ItemIsEnabled;
+    Qt::ItemFlags f = Qt::ItemIsSelectable | Qt::ItemIsEnabled;
+    if (index.column() == editableColumn_ && editHandler_) f |= Qt::ItemIsEditable;
+    return f;
+}
+
+void SqlGridModel::setEditableColumn(int column, EditHandler handler) {
+    editableColumn_ = column;
+    editHandler_ = std::move(handler);
+}
+
+bool SqlGridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (role != Qt::EditRole || !index.isValid() || index.column() != editableColumn_ || !editHandler_) return false;
+    int row = index.row();
+    if (row < 0 || row >= static_cast<int>(rows_.size())) return false;
+    if (!editHandler_(row, value)) return false;
+    // The handler may have shown a message; the row is still ours to update.
+    if (row >= static_cast<int>(rows_.size()) || index.column() >= static_cast<int>(rows_[row].size())) return false;
+    rows_[row][index.column()] = value;
+    emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
+    return true;
+}
+
+QVariant SqlGridModel::rowKey(int row) const {
+    if (!rowKey_ || row < 0 || row >= static_cast<int>(rows_.size()) || rows_[row].empty()) return {};
+    return rows_[row].back();
 }
 
 QVariant SqlGridModel::value(int row, int column) const {
@@ -55,7 +79,11 @@ QVariant SqlGridModel::value(int row, int column) const {
 
 int SqlGridModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : static_cast<int>(rows_.size()); }
 
-int SqlGridModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : static_cast<int>(columns_.size()); }
+int SqlGridModel::columnCount(const QModelIndex& parent) const {
+    if (parent.isValid()) return 0;
+    int n = static_cast<int>(columns_.size());
+    return rowKey_ && n > 0 ? n - 1 : n;
+}
 
 QVariant SqlGridModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) return {};
@@ -72,7 +100,7 @@ QVariant SqlGridModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant SqlGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 || section >= static_cast<int>(columns_.size()))
+    if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 || section >= columnCount())
         return QAbstractTableModel::headerData(section, orientation, role);
     if (static_cast<size_t>(section) < captions_.size() && !captions_[section].isNull()) return captions_[section];
     return columns_[section];

@@ -20,6 +20,9 @@ public:
     using Value = std::variant<std::int64_t, std::string>;
     // Turns a stored value into the text a column shows.
     using Formatter = std::function<QVariant(const QVariant&)>;
+    // Checks and stores a value the user entered in a row's cell; true when
+    // it was accepted and saved, false to keep the cell as it was.
+    using EditHandler = std::function<bool(int row, const QVariant& value)>;
 
     SqlGridModel(Connection& db, QObject* parent = nullptr);
 
@@ -34,11 +37,21 @@ public:
     // The stored value of a cell of a row fetched so far.
     QVariant value(int row, int column) const;
 
+    // With a row key, the query's last column (e.g. rowid) is kept with
+    // each row but not shown as a column. Set before setQuery.
+    void setRowKey(bool on) { rowKey_ = on; }
+    // The row key of a row fetched so far.
+    QVariant rowKey(int row) const;
+    // Lets the user edit one column; every entered value goes through the
+    // handler, and the cell shows it only when the handler accepted it.
+    void setEditableColumn(int column, EditHandler handler);
+
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
     bool canFetchMore(const QModelIndex& parent = {}) const override;
     void fetchMore(const QModelIndex& parent = {}) override;
 
@@ -59,6 +72,9 @@ private:
     std::vector<Formatter> formatters_;
     std::vector<QString> captions_;
     std::vector<Qt::Alignment> alignments_;
+    bool rowKey_ = false;
+    int editableColumn_ = -1;
+    EditHandler editHandler_;
 };
 
 // "yyyy-mm-dd" as stored, shown as "yyyy/mm/dd".

@@ -1,0 +1,53 @@
+#include "inquiry/BKPFIND3.h"
+
+#include <QHBoxLayout>
+#include <QListWidget>
+
+#include "inquiry/inquiry_queries.h"
+
+namespace tessel {
+
+BKPFIND3::BKPFIND3(AppContext& context)
+    : InquiryWindow(context, {"BKPFIND3",
+                              "最新ファイル状況問い合わせ",
+                              inquiry::kDirectoriesQuery,
+                              {{"番号", 0},
+                               {"ﾃﾞｨﾚｸﾄﾘｰ", 2700},
+                               {"ﾊﾞｯｸｱｯﾌﾟﾃﾞｨﾚｸﾄﾘｰ", 2800},
+                               {"区分", 1200},
+                               {"備考", 1800}},
+                              {{"BKPNO", 0, Qt::AlignRight},
+                               {"DIRNO", 0, Qt::AlignRight},
+                               {"LVL", 380, Qt::AlignRight},
+                               {"DIR", 2600},
+                               {"FILE", 1900},
+                               {"UPDATE", 1700},
+                               {"UPTIME", 1200},
+                               {"SIZE", 900, Qt::AlignRight},
+                               {"FILE LVL", 1050, Qt::AlignRight},
+                               {"PGM LVL", 1050, Qt::AlignRight},
+                               {"KBN", 420, Qt::AlignRight},
+                               {"CHK1", 0}}}) {
+    list_ = new QListWidget(this);
+    list_->setObjectName("KBNNM");
+    list_->setFixedWidth(list_->fontMetrics().horizontalAdvance(QString::fromUtf8("エラーのみ")) + 40);
+    upperRow()->addWidget(list_, 0, Qt::AlignTop);
+    // The mode changes here; the versions grid follows at the next click on
+    // a directory.
+    connect(list_, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (row < 0) return;
+        filterMode_ = list_->item(row)->text() == QString::fromUtf8("全部") ? "1" : "2";
+    });
+}
+
+void BKPFIND3::open() {
+    list_->clear();
+    list_->addItems({QString::fromUtf8("全部"), QString::fromUtf8("エラーのみ")});
+    list_->setCurrentRow(0);
+    filterMode_ = "1";
+    InquiryWindow::open();
+}
+
+std::string BKPFIND3::versionsQuery(bool filtered) const { return inquiry::LatestVersionsQuery(filtered, filterMode_); }
+
+}  // namespace tessel

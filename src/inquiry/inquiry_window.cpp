@@ -1,0 +1,123 @@
+#include "inquiry/inquiry_window.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "inquiry/version_code.h"
+#include "shell/MAINF.h"
+#include "ui/app_context.h"
+#include "ui/sql_grid_model.h"
+
+namespace tessel {
+
+void ClickGrid::mouseReleaseEvent(QMouseEvent* event) {
+    QTableView::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton) emit mouseClicked();
+}
+
+InquiryWindow::InquiryWindow(AppContext& context, Definition definition) : ctx_(context), def_(std::move(definition)) {
+    setObjectName(def_.windowName);
+    setWindowTitle(QString::fromUtf8("問合せ"));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    auto* title = new QLabel(QString::fromUtf8(def_.title), this);
+    title->setObjectName("Label1");
+    QFont big = title->font();
+    big.setPointSizeF(big.pointSizeF() * 1.4);
+    big.setBold(true);
+    title->setFont(big);
+    auto* back = new QPushButton(QString::fromUtf8("戻る"), this);
+    back->setObjectName("Command1");
+
+    upper_ = new ClickGrid(this);
+    upper_->setObjectName("DataGrid2");
+    upper_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    upper_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    upper_->setSelectionMode(QAbstractItemView::SingleSelection);
+    upperModel_ = new SqlGridModel(ctx_.state.db(), this);
+    if (def_.upperDateColumn >= 0) upperModel_->setFormatter(def_.upperDateColumn, FormatStoredDate);
+    upper_->setModel(upperModel_);
+
+    versions_ = new QTableView(this);
+    versions_->setObjectName("DataGrid1");
+    versions_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                               QAbstractItemView::AnyKeyPressed);
+    versionsModel_ = new SqlGridModel(ctx_.state.db(), this);
+    versionsModel_->setRowKey(true);
+    versionsModel_->setEditableColumn(kVersionCodeColumn,
+                                      [this](int row, const QVariant& value) { return editVersionCode(row, value); });
+    versions_->setModel(versionsModel_);
+    for (QTableView* grid : {static_cast<QTableView*>(upper_), versions_}) {
+        grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
+        grid->setAlternatingRowColors(true);
+        // Narrow columns keep their width in twips exactly.
+        grid->horizontalHeader()->setMinimumSectionSize(1);
+    }
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(title, 1);
+    top->addWidget(back, 0, Qt::AlignTop);
+    upperRow_ = new QHBoxLayout;
+    upperRow_->addWidget(upper_, 1);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addLayout(upperRow_, 2);
+    layout->addWidget(versions_, 3);
+    resize(820, 620);
+
+    connect(back, &QPushButton::clicked, this, &QWidget::close);
+    connect(upper_, &ClickGrid::mouseClicked, this, &InquiryWindow::upperClicked);
+}
+
+void InquiryWindow::open() {
+    versionsModel_->setQuery(versionsQuery(false));
+    setGrid();
+    upperModel_->setQuery(def_.upperQuery);
+    gridSet2();
+    // Both lists stand on their first row, as a freshly opened list does.
+    if (upperModel_->rowCount() > 0) upper_->setCurrentIndex(upperModel_->index(0, 1));
+    if (versionsModel_->rowCount() > 0) versions_->setCurrentIndex(versionsModel_->index(0, 2));
+    AppContext::present(*this);
+}
+
+void InquiryWindow::setGrid() {
+    ApplyGridLayout(*versions_, def_.versionsLayout);
+}
+
+void InquiryWindow::gridSet2() {
+    ApplyGridLayout(*upper_, def_.upperLayout);
+}
+
+void InquiryWindow::upperClicked() {
+    if (upperModel_->rowCount() == 0) return;
+    int row = upper_->currentIndex().isValid() ? upper_->currentIndex().row() : 0;
+    qlonglong key = upperModel_->value(row, 0).toLongLong();
+    versionsModel_->setQuery(versionsQuery(true), {static_cast<std::int64_t>(key)});
+    setGrid();
+    if (versionsModel_->rowCount() > 0) versions_->setCurrentIndex(versionsModel_->index(0, 2));
+    versions_->scrollToTop();
+}
+
+bool InquiryWindow::editVersionCode(int row, const QVariant& value) {
+    QVariant key = versionsModel_->rowKey(row);
+    if (!key.isValid()) return false;
+    std::optional<std::string> refusal =
+        ChangeVersionCode(ctx_.state.db(), key.toLongLong(), value.toString().toStdString());
+    if (refusal) {
+        ctx_.state.ui.showMessage(*refusal);
+        return false;
+    }
+    return true;
+}
+
+void InquiryWindow::closeEvent(QCloseEvent* event) {
+    ctx_.window<MAINF>().open();
+    event->accept();
+}
+
+}  // namespace tessel
