@@ -257,6 +257,17 @@ std::int32_t RewriteWith(const std::string& path, int afd, CachedIndex& c, const
 
 }  // namespace
 
+}  // namespace tessel::archive
+
+namespace tessel {
+void UnlhaDropIndexCache() {
+    std::lock_guard<std::mutex> lock(archive::gCacheMutex);
+    archive::gCache.clear();
+}
+}  // namespace tessel
+
+namespace tessel::archive {
+
 bool CleanPath(const std::string& in, std::string* out) {
     std::string r;
     bool absolute = !in.empty() && in[0] == '/';

@@ -291,6 +291,15 @@ ArchiveIndex ScanArchive(ByteSource& src) {
             continue;
         }
         index.validEnd = off;
+        if (r == 0 && off + 1 < src.size()) {
+            // Bytes after the end mark: what is left of an interrupted add,
+            // or a member whose first header byte was damaged to 0. Either
+            // way the archive does not end cleanly; zero padding is fine.
+            std::vector<std::uint8_t> rest(static_cast<std::size_t>(std::min<std::uint64_t>(src.size() - off - 1, 1 << 16)));
+            if (src.readAt(off + 1, rest.data(), rest.size()) &&
+                std::any_of(rest.begin(), rest.end(), [](std::uint8_t b) { return b != 0; }))
+                index.damagedTail = true;
+        }
         if (r < 0) {
             if (index.members.empty()) index.status = ArchiveIndex::Status::NotArchive;
             else index.damagedTail = true;

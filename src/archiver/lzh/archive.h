@@ -68,8 +68,8 @@ struct ArchiveIndex {
     // Offset just after the last good member: where an end mark is, or
     // where the archive stops making sense.
     std::uint64_t validEnd = 0;
-    // Something other than an end mark follows the last good member
-    // (a damaged or cut-off member).
+    // Something other than a clean end follows the last good member: a
+    // damaged or cut-off member, or data after the end mark.
     bool damagedTail = false;
 };
 

@@ -33,6 +33,7 @@ constexpr int kMaxChain = 128;
 constexpr int kGoodLength = 8;
 constexpr int kNiceLength = 128;
 constexpr int kMaxLazy = 16;
+constexpr std::int32_t kMaxInsertLength = 128;
 constexpr std::int32_t kTooFar = 4096;  // 3-byte matches further away do not pay
 
 class BitWriter {
@@ -104,8 +105,11 @@ public:
                 // Distance (pos_-1) - prevPos, sent as distance - 1.
                 if (!emitMatch(prevLen, pos_ - 2 - prevPos)) return false;
                 // The match began at pos_-1; enter the strings it covers.
+                // Long matches enter only their last strings: long runs
+                // then cost little, at almost no loss of compression.
                 std::int32_t stop = pos_ - 1 + prevLen;
                 ++pos_;
+                if (prevLen > kMaxInsertLength) pos_ = std::max(pos_, stop - 2);
                 while (pos_ < stop) {
                     if (end_ - pos_ >= kMinMatch) insert(pos_);
                     ++pos_;

@@ -1,0 +1,87 @@
+// Archives we write, read by independent programs; archives they write,
+// read by us.
+#include <gtest/gtest.h>
+
+#include "archiver_test_util.h"
+#include "platform/codepage.h"
+
+namespace tessel::test {
+namespace {
+
+bool Have(const char* tool) { return Shell(std::string("command -v ") + tool + " >/dev/null 2>&1") == 0; }
+
+class Interop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (auto tool : {"lhasa", "bsdtar", "7z", "jlha"})
+            if (!Have(tool)) GTEST_SKIP() << tool << " is not installed (scripts/install-deps.sh installs it)";
+        ASSERT_EQ(Shell("mkdir -p " + ShellQuote(src()) + "/日本語フォルダ " + ShellQuote(src()) + "/sub"), 0);
+        files_ = {
+            {"日本語フォルダ/ファイル名①.txt", "テスト内容\n"},
+            {"sub/mixed.bin", MixedBytes(3 << 20, 5)},  // several blocks and window slides
+            {"sub/noise.bin", std::string()},
+            {"empty", ""},
+            {".hidden", "dot"},
+        };
+        std::mt19937 rng(8);
+        for (int i = 0; i < 100000; ++i) files_[2].second += static_cast<char>(rng());
+        for (const auto& [name, body] : files_) WriteFile(src() + "/" + name, body);
+        arc_ = t_ / "ours.lzh";
+        ASSERT_EQ(RunUnlha("u -d1n " + arc_ + " " + Quote(src() + "/*.*")), 0);
+    }
+    std::string src() const { return t_ / "src"; }
+    // Where an extraction below `root` puts a file of the source tree.
+    std::string Below(const std::string& root, const std::string& name, bool cp932Names) const {
+        std::string full = src().substr(1) + "/" + name;
+        return root + "/" + (cp932Names ? *Utf8ToCp932(full) : full);
+    }
+    void ExpectTree(const std::string& root, bool cp932Names) {
+        for (const auto& [name, body] : files_) {
+            std::string path = Below(root, name, cp932Names);
+            ASSERT_TRUE(Exists(path)) << path;
+            EXPECT_TRUE(ReadFile(path) == body) << path;
+        }
+    }
+
+    TempDir t_;
+    std::string arc_;
+    std::vector<std::pair<std::string, std::string>> files_;
+};
+
+TEST_F(Interop, LhasaTestsAndExtractsOurArchive) {
+    EXPECT_EQ(Shell("lhasa t " + ShellQuote(arc_) + " >/dev/null 2>&1"), 0);
+    ASSERT_EQ(Shell("mkdir " + ShellQuote(t_ / "x") + " && cd " + ShellQuote(t_ / "x") + " && lhasa xq " + ShellQuote(arc_)), 0);
+    ExpectTree(t_ / "x", /*lhasa keeps the stored code-page-932 bytes*/ true);
+}
+
+TEST_F(Interop, BsdtarExtractsOurArchiveWithJapaneseNames) {
+    ASSERT_EQ(Shell("mkdir " + ShellQuote(t_ / "x") + " && cd " + ShellQuote(t_ / "x") +
+                    " && LC_ALL=C.UTF-8 bsdtar --options hdrcharset=CP932 -xf " + ShellQuote(arc_)),
+              0);
+    ExpectTree(t_ / "x", false);
+}
+
+TEST_F(Interop, SevenZipExtractsOurArchive) {
+    ASSERT_EQ(Shell("mkdir " + ShellQuote(t_ / "x") + " && cd " + ShellQuote(t_ / "x") + " && 7z x -y " + ShellQuote(arc_) +
+                    " >/dev/null"),
+              0);
+    ExpectTree(t_ / "x", /*7z keeps the stored bytes*/ true);
+}
+
+TEST_F(Interop, WeExtractWhatJlhaWritesAtEveryHeaderLevelAndMethod) {
+    for (const std::string mode : {"a0", "a1", "a2", "ao5", "ao6", "ao7"}) {
+        const std::string jarc = t_ / ("jlha-" + mode + ".lzh");
+        // jlha stores the paths it is given: relative ones, from the tree's parent.
+        ASSERT_EQ(Shell("cd " + ShellQuote(t_.path()) + " && jlha " + mode + " " + ShellQuote(jarc) +
+                        " src/sub/mixed.bin src/sub/noise.bin src/.hidden >/dev/null 2>&1"),
+                  0) << mode;
+        const std::string out = t_ / ("x-" + mode);
+        ASSERT_EQ(RunUnlha("e -na1cy " + jarc + " " + Quote(out + "/") + " *.*"), 0) << mode;
+        EXPECT_TRUE(ReadFile(out + "/mixed.bin") == files_[1].second) << mode;
+        EXPECT_TRUE(ReadFile(out + "/noise.bin") == files_[2].second) << mode;
+        EXPECT_EQ(ReadFile(out + "/.hidden"), "dot") << mode;
+    }
+}
+
+}  // namespace
+}  // namespace tessel::test

@@ -1,0 +1,345 @@
+// Unlha: the command lines of the backup and restore engines against real
+// archives, one contract point at a time.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <utime.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "archiver/archive_ops.h"
+#include "archiver/lzh/crc16.h"
+#include "archiver_test_util.h"
+#include "platform/codepage.h"
+
+namespace tessel::test {
+namespace {
+
+std::string Abs(const TempDir& t, const std::string& rel) { return t / rel; }
+std::string Stored(const std::string& absPath) { return absPath.substr(1); }
+
+void MakeDir(const std::string& p) { ASSERT_EQ(Shell("mkdir -p " + ShellQuote(p)), 0); }
+
+// A raw archive with one stored member of the given path (which our writer
+// would never produce), for the refusal tests.
+std::string ArchiveWithPath(const std::string& path, const std::string& data) {
+    lzh::MemberAttributes a;
+    a.path = path;
+    a.mtime = 1000000000;
+    auto h = lzh::BuildHeader(a, "-lh0-", data.size(), data.size(), lzh::Crc16Update(0, data.data(), data.size()), false);
+    return std::string(h.begin(), h.end()) + data + std::string(1, '\0');
+}
+
+TEST(UnlhaAdd, KeepsFullPathsSoSameNamesFromTwoFoldersAreTwoMembers) {
+    TempDir t;
+    MakeDir(t / "X");
+    MakeDir(t / "Y");
+    WriteFile(t / "X/a.txt", "from X");
+    WriteFile(t / "Y/a.txt", "from Y");
+    const std::string arc = t / "V00001/bkpcmp.lzh";
+    MakeDir(t / "V00001");
+    EXPECT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(t / "X/a.txt")), 0);
+    EXPECT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(t / "Y/a.txt")), 0);
+    EXPECT_EQ(MemberPaths(arc), (std::vector<std::string>{Stored(t / "X/a.txt"), Stored(t / "Y/a.txt")}));
+
+    // Each comes back into its own folder.
+    ::unlink((t / "X/a.txt").c_str());
+    ::unlink((t / "Y/a.txt").c_str());
+    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/Y/ \"a.txt\""), 0);
+    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/X/ \"a.txt\""), 0);
+    EXPECT_EQ(ReadFile(t / "X/a.txt"), "from X");
+    EXPECT_EQ(ReadFile(t / "Y/a.txt"), "from Y");
+}
+
+TEST(UnlhaAdd, ReplacesAMemberOfTheSamePathAndKeepsTheOthers) {
+    TempDir t;
+    WriteFile(t / "a.txt", "version 1");
+    WriteFile(t / "b.txt", "other");
+    const std::string arc = t / "bkpcmp.lzh";
+    ASSERT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(t / "a.txt")), 0);
+    ASSERT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(t / "b.txt")), 0);
+    WriteFile(t / "a.txt", "version 2, longer than before");
+    ASSERT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(t / "a.txt")), 0);
+    EXPECT_EQ(MemberPaths(arc), (std::vector<std::string>{Stored(t / "b.txt"), Stored(t / "a.txt")}));
+    WriteFile(t / "a.txt", "changed on disk");
+    WriteFile(t / "b.txt", "changed on disk");
+    ASSERT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/ \"a.txt\""), 0);
+    ASSERT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/ \"b.txt\""), 0);
+    EXPECT_EQ(ReadFile(t / "a.txt"), "version 2, longer than before");
+    EXPECT_EQ(ReadFile(t / "b.txt"), "other");
+    // No temporary file is left beside the archive.
+    EXPECT_EQ(Shell("ls " + ShellQuote(t.path()) + " | grep -q tmp"), 1);
+}
+
+TEST(UnlhaExtractOne, WritesIntoTheMembersFolderWithItsTimeAndPermissions) {
+    TempDir t;
+    MakeDir(t / "dir with blanks/sub");
+    const std::string file = t / "dir with blanks/sub/-leading dash \"quoted\" 日本語.txt";
+    const std::string body = MixedBytes(200000, 4);
+    WriteFile(file, body);
+    ::chmod(file.c_str(), 0640);
+    struct utimbuf times {1234567890, 1234567890};
+    ::utime(file.c_str(), &times);
+    MakeDir(t / "dest folder.lzh x");
+    const std::string arc = t / "dest folder.lzh x/bkpcmp.lzh";
+    ASSERT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(file)), 0);
+    ASSERT_EQ(Members(arc).at(0).method, "-lh5-");
+
+    WriteFile(file, "overwritten");
+    ::chmod(file.c_str(), 0444);  // a read-only target is replaced too
+    ASSERT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/dir with blanks/sub/ \"-leading dash \"quoted\" 日本語.txt\""), 0);
+    EXPECT_TRUE(ReadFile(file) == body);
+    struct stat st;
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mtime, 1234567890);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST(UnlhaExtractOne, FallsBackToTheOnlyMemberOfThatNameAndRefusesAmbiguity) {
+    TempDir t;
+    MakeDir(t / "old");
+    MakeDir(t / "X");
+    MakeDir(t / "Y");
+    WriteFile(t / "old/only.txt", "only one");
+    WriteFile(t / "X/twice.txt", "X");
+    WriteFile(t / "Y/twice.txt", "Y");
+    const std::string arc = t / "a.lzh";
+    for (auto f : {"old/only.txt", "X/twice.txt", "Y/twice.txt"}) ASSERT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(t / f)), 0);
+    MakeDir(t / "new");
+    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/new/ \"only.txt\""), 0);
+    EXPECT_EQ(ReadFile(t / "new/only.txt"), "only one");
+    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/new/ \"twice.txt\""), kUnlhaAmbiguousMember);
+    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/new/ \"missing.txt\""), kUnlhaNoSuchMember);
+    EXPECT_FALSE(Exists(t / "new/twice.txt"));
+}
+
+TEST(UnlhaExtractOne, ReplacesASymbolicLinkInsteadOfWritingThroughIt) {
+    TempDir t;
+    MakeDir(t / "src");
+    MakeDir(t / "outside");
+    WriteFile(t / "src/f.txt", "archived");
+    const std::string arc = t / "a.lzh";
+    ASSERT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(t / "src/f.txt")), 0);
+    WriteFile(t / "outside/victim", "untouched");
+    ::unlink((t / "src/f.txt").c_str());
+    ASSERT_EQ(::symlink((t / "outside/victim").c_str(), (t / "src/f.txt").c_str()), 0);
+    ASSERT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/src/ \"f.txt\""), 0);
+    EXPECT_EQ(ReadFile(t / "outside/victim"), "untouched");
+    struct stat st;
+    ASSERT_EQ(::lstat((t / "src/f.txt").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(ReadFile(t / "src/f.txt"), "archived");
+}
+
+TEST(UnlhaBulk, WithSubdirectoriesStoresEveryRegularFileAndPutsThemBack) {
+    TempDir t;
+    const std::string r = t / "DATA";
+    MakeDir(r + "/SUB/DEEP");
+    WriteFile(r + "/a.txt", "a");
+    WriteFile(r + "/.hidden", "dot file");
+    WriteFile(r + "/noext", "no extension");
+    WriteFile(r + "/SUB/b.txt", "b");
+    WriteFile(r + "/SUB/DEEP/c.bin", MixedBytes(70000, 2));
+    ASSERT_EQ(::symlink("/etc/passwd", (r + "/link").c_str()), 0);
+    ASSERT_EQ(::mkfifo((r + "/fifo").c_str(), 0600), 0);
+    MakeDir(t / "BK");
+    const std::string arc = t / "BK/bkpcmp.lzh";
+    ASSERT_EQ(RunUnlha("u -d1n " + arc + " " + Quote(r + "/*.*")), 0);
+    auto paths = MemberPaths(arc);
+    std::sort(paths.begin(), paths.end());
+    EXPECT_EQ(paths, (std::vector<std::string>{Stored(r + "/.hidden"), Stored(r + "/SUB/DEEP/c.bin"), Stored(r + "/SUB/b.txt"),
+                                               Stored(r + "/a.txt"), Stored(r + "/noext")}));
+
+    const std::string before = ReadFile(r + "/SUB/DEEP/c.bin");
+    ASSERT_EQ(Shell("rm -rf " + ShellQuote(r)), 0);
+    ASSERT_EQ(RunUnlha("e -r2x1a2ncy " + arc + " *.*"), 0);
+    EXPECT_EQ(ReadFile(r + "/a.txt"), "a");
+    EXPECT_EQ(ReadFile(r + "/.hidden"), "dot file");
+    EXPECT_EQ(ReadFile(r + "/SUB/b.txt"), "b");
+    EXPECT_TRUE(ReadFile(r + "/SUB/DEEP/c.bin") == before);
+}
+
+TEST(UnlhaBulk, DirectoryOnlyTakesTheFolderItselfAndExtractsIntoIt) {
+    TempDir t;
+    const std::string r = t / "DATA";
+    MakeDir(r + "/SUB");
+    WriteFile(r + "/a.txt", "a");
+    WriteFile(r + "/SUB/b.txt", "b");
+    const std::string arc = t / "bkpcmp.lzh";
+    ASSERT_EQ(RunUnlha("u -n " + arc + " " + Quote(r + "/*.*")), 0);
+    EXPECT_EQ(MemberPaths(arc), (std::vector<std::string>{Stored(r + "/a.txt")}));
+    WriteFile(r + "/a.txt", "changed");
+    ASSERT_EQ(RunUnlha("e -na1cy " + arc + " " + Quote(r + "/") + " *.*"), 0);
+    EXPECT_EQ(ReadFile(r + "/a.txt"), "a");
+    // An empty folder gives an empty archive that extracts to nothing.
+    MakeDir(t / "EMPTY");
+    ASSERT_EQ(RunUnlha("u -n " + (t / "e.lzh") + " " + Quote(t / "EMPTY/*.*")), 0);
+    EXPECT_EQ(RunUnlha("e -na1cy " + (t / "e.lzh") + " " + Quote(t / "EMPTY/") + " *.*"), 0);
+}
+
+TEST(UnlhaSafety, RefusesMemberPathsWithDotDotOrNothingAndWritesNothing) {
+    TempDir t;
+    MakeDir(t / "out/in");
+    for (const std::string& bad : {std::string("../escape.txt"), std::string("a/../../escape.txt"), std::string("./")}) {
+        WriteFile(t / "evil.lzh", ArchiveWithPath(t.path().substr(1) + "/out/in/" + bad, "payload"));
+        UnlhaDropIndexCache();
+        EXPECT_EQ(RunUnlha("e -r2x1a2ncy " + (t / "evil.lzh") + " *.*"), kUnlhaRefusedPath) << bad;
+        EXPECT_EQ(RunUnlha("e -na1cy " + (t / "evil.lzh") + " " + Quote(t / "out/in/") + " *.*"), kUnlhaRefusedPath) << bad;
+    }
+    EXPECT_FALSE(Exists(t / "out/escape.txt"));
+    EXPECT_FALSE(Exists(t / "escape.txt"));
+    EXPECT_EQ(Shell("test -z \"$(ls -A " + ShellQuote(t / "out/in") + ")\""), 0);
+    // A per-file name is a name, never a path.
+    WriteFile(t / "x.txt", "x");
+    ASSERT_EQ(RunUnlha("u -nd1 " + (t / "ok.lzh") + " " + Quote(t / "x.txt")), 0);
+    EXPECT_EQ(RunUnlha("e -a1cynx1 " + (t / "ok.lzh") + " " + t.path() + "/out/ \"..\""), kUnlhaRefusedPath);
+}
+
+TEST(UnlhaCommandLine, RejectsWhatItDoesNotUnderstandAndReportsMissingThings) {
+    TempDir t;
+    WriteFile(t / "f.txt", "f");
+    const std::string arc = t / "a.lzh";
+    EXPECT_EQ(RunUnlha(""), kUnlhaBadCommand);
+    EXPECT_EQ(RunUnlha("x -nd1 " + arc + " " + Quote(t / "f.txt")), kUnlhaBadCommand);
+    EXPECT_EQ(RunUnlha("u -nd1 " + arc + " " + t.path() + "/f.txt"), kUnlhaBadCommand);  // unquoted
+    EXPECT_EQ(RunUnlha("u -nd1 " + t.path() + "/a.zip " + Quote(t / "f.txt")), kUnlhaBadCommand);
+    EXPECT_EQ(RunUnlha("u -d1n " + arc + " " + Quote(t.path())), kUnlhaBadCommand);  // no *.*
+    EXPECT_EQ(RunUnlha("e -r2x1a2ncy " + arc + " *.*"), kUnlhaArchiveMissing);
+    EXPECT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(t / "missing.txt")), kUnlhaCannotReadSource);
+    EXPECT_FALSE(Exists(arc));  // a failed first add leaves no archive
+    ASSERT_EQ(::symlink((t / "f.txt").c_str(), (t / "link.txt").c_str()), 0);
+    EXPECT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(t / "link.txt")), kUnlhaCannotReadSource);
+    WriteFile(t / "text.lzh", "this is not an archive at all, just text");
+    EXPECT_EQ(RunUnlha("u -nd1 " + (t / "text.lzh") + " " + Quote(t / "f.txt")), kUnlhaNotArchive);
+    EXPECT_EQ(ReadFile(t / "text.lzh"), "this is not an archive at all, just text");
+
+    // The report is cut to the buffer and always terminated.
+    char small[6];
+    std::memset(small, 'X', sizeof small);
+    EXPECT_EQ(Unlha(nullptr, "nonsense", small, sizeof small), kUnlhaBadCommand);
+    EXPECT_EQ(std::strlen(small), 5u);
+}
+
+TEST(UnlhaNames, NamesOutsideCodePage932AndNonUtf8BytesRoundTrip) {
+    TempDir t;
+    const std::vector<std::string> names = {"日本語ﾃｽﾄ①.txt", "emoji 😀 and Ελληνικά", "raw \xff\xfe bytes", "back\\slash"};
+    MakeDir(t / "d 😀");
+    for (const auto& n : names) WriteFile(t / ("d 😀/" + n), "content of " + n);
+    const std::string arc = t / "n.lzh";
+    for (const auto& n : names) ASSERT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(t / ("d 😀/" + n))), 0) << n;
+    auto paths = MemberPaths(arc);
+    ASSERT_EQ(paths.size(), names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) EXPECT_EQ(paths[i], Stored(t / ("d 😀/" + names[i])));
+    ASSERT_EQ(Shell("rm -rf " + ShellQuote(t / "d 😀")), 0);
+    ASSERT_EQ(RunUnlha("e -r2x1a2ncy " + arc + " *.*"), 0);
+    for (const auto& n : names) EXPECT_EQ(ReadFile(t / ("d 😀/" + n)), "content of " + n);
+}
+
+TEST(UnlhaCache, NoticesWhenTheArchiveIsReplacedBehindItsBack) {
+    TempDir t;
+    WriteFile(t / "f.txt", "first");
+    const std::string arc = t / "a.lzh";
+    ASSERT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(t / "f.txt")), 0);
+    ASSERT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/ \"f.txt\""), 0);  // index now cached
+    // Another archive (built elsewhere) takes the archive's name.
+    TempDir other;
+    WriteFile(other / "g.txt", "second");
+    ASSERT_EQ(RunUnlha("u -nd1 " + (other / "a.lzh") + " " + Quote(other / "g.txt")), 0);
+    ASSERT_EQ(::rename((other / "a.lzh").c_str(), arc.c_str()), 0);
+    MakeDir(t / "o");
+    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/o/ \"g.txt\""), 0);
+    EXPECT_EQ(ReadFile(t / "o/g.txt"), "second");
+    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/o/ \"f.txt\""), kUnlhaNoSuchMember);
+}
+
+// Adds in a child process that is killed part-way; every earlier member
+// must stay extractable and the next add must leave a sound archive.
+TEST(UnlhaCrash, KillDuringAddLeavesEarlierMembersAndTheNextAddRepairs) {
+    TempDir t;
+    WriteFile(t / "big.bin", MixedBytes(24 << 20, 21));
+    for (int delayMs : {0, 3, 15, 40, 90, 200}) {
+        const std::string arc = t / ("k" + std::to_string(delayMs) + ".lzh");
+        for (int i = 0; i < 3; ++i) {
+            WriteFile(t / ("e" + std::to_string(i)), "earlier " + std::to_string(i));
+            ASSERT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(t / ("e" + std::to_string(i)))), 0);
+        }
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            RunUnlha("u -nd1 " + arc + " " + Quote(t / "big.bin"));
+            ::_exit(0);
+        }
+        ::usleep(static_cast<useconds_t>(delayMs) * 1000);
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        UnlhaDropIndexCache();
+        MakeDir(t / "o");
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/o/ \"e" + std::to_string(i) + "\""), 0) << delayMs;
+            EXPECT_EQ(ReadFile(t / ("o/e" + std::to_string(i))), "earlier " + std::to_string(i));
+        }
+        WriteFile(t / "after", "after the crash");
+        ASSERT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(t / "after")), 0) << delayMs;
+        auto paths = MemberPaths(arc);
+        EXPECT_EQ(paths.back(), Stored(t / "after"));
+        EXPECT_GE(paths.size(), 4u);
+        EXPECT_EQ(Shell("lhasa t " + ShellQuote(arc) + " >/dev/null 2>&1"), 0) << delayMs;
+    }
+}
+
+TEST(UnlhaCorrupt, DamagedArchivesGiveErrorCodesNotCrashes) {
+    TempDir t;
+    MakeDir(t / "s");
+    WriteFile(t / "s/one.txt", MixedBytes(40000, 1));
+    WriteFile(t / "s/two.bin", MixedBytes(30000, 2));
+    const std::string arc = t / "good.lzh";
+    ASSERT_EQ(RunUnlha("u -d1n " + arc + " " + Quote(t / "s/*.*")), 0);
+    const std::string good = ReadFile(arc);
+    const auto members = Members(arc);
+    ASSERT_EQ(members.size(), 2u);
+    MakeDir(t / "o");
+    auto tryExtract = [&](const std::string& bytes) {
+        WriteFile(t / "bad.lzh", bytes);
+        return RunUnlha("e -na1cy " + (t / "bad.lzh") + " " + Quote(t / "o/") + " *.*");
+    };
+    // Cut anywhere inside the members.
+    for (std::size_t cut = 1; cut + 1 < good.size(); cut += 997) EXPECT_NE(tryExtract(good.substr(0, cut)), 0) << cut;
+    // Flipped bits in headers and data.
+    std::mt19937 rng(3);
+    int detected = 0;
+    for (int i = 0; i < 200; ++i) {
+        std::string bad = good;
+        std::size_t at = i < 100 ? rng() % 60 : rng() % (good.size() - 1);
+        bad[at] ^= static_cast<char>(1 << (rng() % 8));
+        // Some bits carry nothing (padding, table entries of unused
+        // symbols); damage there may pass, but never with wrong content.
+        if (tryExtract(bad) == 0) {
+            EXPECT_TRUE(ReadFile(t / "o/one.txt") == ReadFile(t / "s/one.txt")) << at;
+            EXPECT_TRUE(ReadFile(t / "o/two.bin") == ReadFile(t / "s/two.bin")) << at;
+        } else {
+            ++detected;
+        }
+    }
+    EXPECT_GT(detected, 180);
+    // A wrong CRC in an otherwise sound header.
+    std::string wrongCrc = ArchiveWithPath(t.path().substr(1) + "/o/w.txt", "payload");
+    wrongCrc[21] ^= 1;  // file CRC field
+    // (the header CRC then no longer matches either: patch it back)
+    {
+        std::string h = wrongCrc.substr(0, static_cast<unsigned char>(wrongCrc[0]) | (static_cast<unsigned char>(wrongCrc[1]) << 8));
+        h[27] = h[28] = 0;
+        std::uint16_t c = lzh::Crc16Update(0, h.data(), h.size());
+        wrongCrc[27] = static_cast<char>(c & 0xFF);
+        wrongCrc[28] = static_cast<char>(c >> 8);
+    }
+    EXPECT_EQ(tryExtract(wrongCrc), kUnlhaCrcMismatch);
+    EXPECT_FALSE(Exists(t / "o/w.txt"));
+    // Absurd sizes: a member claiming more data than the file has.
+    std::string huge = good;
+    huge[7] = huge[8] = huge[9] = huge[10] = '\x7f';
+    EXPECT_EQ(tryExtract(huge), kUnlhaNotArchive);
+}
+
+}  // namespace
+}  // namespace tessel::test
