@@ -43,7 +43,7 @@ void BackupDirectory(SharedState& state, const std::string& source, const std::s
                      const std::string& runKind, const std::string& destination, int runNumber, int dirNo,
                      const std::string& subdirFlag, const ArchiverCall& archiver) {
     using namespace backup;
-    BackupRun run{state, source, initialFlag, runKind, destination, runNumber, dirNo, subdirFlag, archiver};
+    BackupRun run{state, source, initialFlag, runKind, destination, runNumber, dirNo, subdirFlag, archiver, "0"};
 
     run.step = "0";
     if (!SourceExists(source)) {

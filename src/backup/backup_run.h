@@ -3,6 +3,7 @@
 // the scan (directory_scan.cpp), change detection (change_detection.cpp)
 // and storing the versions (archiving.cpp).
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "backup/backup_directory.h"
@@ -27,6 +28,9 @@ struct BackupRun {
     // False while FILEKANRI held no row at all when the file pass started
     // and none has been added since: lookups are then skipped.
     bool catalogHasRows = false;
+    // The directory last asked whether rows without the trailing "/" exist.
+    std::optional<std::string> bareCheckedFor{};
+    bool bareRows = false;
     // Every FILEKANRI row this call adds has a rowid above this one.
     std::int64_t rowidBefore = 0;
     // Rows of this call up to this rowid have been through storing.

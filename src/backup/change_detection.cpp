@@ -23,37 +23,63 @@ struct Latest {
     std::string fupdayd, fverno, pverno;
 };
 
+Latest ReadLatest(const Statement& q) {
+    Latest r;
+    r.rowid = q.int64(0);
+    r.level = q.int64(1);
+    r.kbn1 = q.text(2);
+    r.fupdate = q.optInt(3);
+    r.fuptime = q.optInt(4);
+    r.fsize = q.optInt(5);
+    r.fmver = q.optInt(6);
+    r.flver = q.optInt(7);
+    r.pmver = q.optInt(8);
+    r.plver = q.optInt(9);
+    r.fupdayd = q.text(10);
+    r.fverno = q.text(11);
+    r.pverno = q.text(12);
+    return r;
+}
+
+// Whether rows of this directory number record the directory without the
+// trailing "/" (this engine never writes them so, but they are matched
+// all the same). Asked once per directory, not once per file.
+bool HasBareRows(BackupRun& run, const std::string& bare) {
+    if (run.bareCheckedFor && *run.bareCheckedFor == bare) return run.bareRows;
+    Statement& q = run.db().cached("SELECT 1 FROM FILEKANRI WHERE DIRNO = ?1 AND DIR = ?2 LIMIT 1");
+    q.bind(1, run.dirNo).bind(2, bare);
+    run.bareRows = q.step();
+    q.reset();
+    run.bareCheckedFor = bare;
+    return run.bareRows;
+}
+
 // The file's latest version: among the rows of this directory number and
 // name whose DIR, less one trailing "/", is the file's directory, the one
-// with the highest level (the earliest added among equal levels). The
-// lookup is one seek of the index on (DIRNO, FILENM, DIR, LVL).
-std::optional<Latest> FindLatest(Connection& db, int dirNo, const std::string& directory, const std::string& name) {
-    std::string key = directory;
-    if (!key.empty() && key.back() == kSep) key.pop_back();
-    Statement& q = db.cached(
-        "SELECT rowid, LVL, KBN1, FUPDATE, FUPTIME, FSIZE, FMVER, FLVER, PMVER, PLVER, FUPDAYD, FVERNO, PVERNO "
-        "FROM FILEKANRI WHERE DIRNO = ?1 AND FILENM = ?2 AND DIR IN (?3, ?4) ORDER BY LVL DESC, rowid LIMIT 1");
-    q.bind(1, dirNo).bind(2, name).bind(3, key + kSep).bind(4, key);
-    std::optional<Latest> out;
-    if (q.step()) {
-        Latest r;
-        r.rowid = q.int64(0);
-        r.level = q.int64(1);
-        r.kbn1 = q.text(2);
-        r.fupdate = q.optInt(3);
-        r.fuptime = q.optInt(4);
-        r.fsize = q.optInt(5);
-        r.fmver = q.optInt(6);
-        r.flver = q.optInt(7);
-        r.pmver = q.optInt(8);
-        r.plver = q.optInt(9);
-        r.fupdayd = q.text(10);
-        r.fverno = q.text(11);
-        r.pverno = q.text(12);
-        out = std::move(r);
+// with the highest level (the last added among equal levels). DIR is
+// either the directory with its trailing "/" (as this engine writes it) or
+// without; each form is one seek of an index ending in LVL, read backwards,
+// so no row is sorted and FILEKANRI is never scanned.
+std::optional<Latest> FindLatest(BackupRun& run, const std::string& directory, const std::string& name) {
+    Connection& db = run.db();
+    const int dirNo = run.dirNo;
+    std::string bare = directory;
+    if (!bare.empty() && bare.back() == kSep) bare.pop_back();
+    std::optional<Latest> best;
+    const bool bareRows = HasBareRows(run, bare);
+    for (const std::string& dir : {bare + kSep, bare}) {
+        if (dir == bare && !bareRows) break;
+        Statement& q = db.cached(
+            "SELECT rowid, LVL, KBN1, FUPDATE, FUPTIME, FSIZE, FMVER, FLVER, PMVER, PLVER, FUPDAYD, FVERNO, PVERNO "
+            "FROM FILEKANRI WHERE DIRNO = ?1 AND FILENM = ?2 AND DIR = ?3 ORDER BY LVL DESC, rowid DESC LIMIT 1");
+        q.bind(1, dirNo).bind(2, name).bind(3, dir);
+        if (q.step()) {
+            Latest r = ReadLatest(q);
+            if (!best || r.level > best->level || (r.level == best->level && r.rowid > best->rowid)) best = std::move(r);
+        }
+        q.reset();
     }
-    q.reset();
-    return out;
+    return best;
 }
 
 // An empty recorded value is unknown, and unknown counts as different.
@@ -72,18 +98,16 @@ void ProcessFile(BackupRun& run, const std::string& directory, const std::string
     std::string code = "0";
     const std::string path = JoinPath(directory, name);
 
-    FileTimes times = ReadFileTimes(path);
     FileVersion version;
-    if (times.status == 0) {
-        version = ReadFileVersion(path);
-    } else if (!run.silent()) {
+    FileTimes times = ReadFileInfo(path, version);  // the version only when the status is 0
+    if (times.status != 0 && !run.silent()) {
         run.message(kNoEntry + "\n" + kMaybeInUse + path);
     }
 
     std::optional<Latest> latest;
     if (run.catalogHasRows) {
         run.progress(kCheckingPrefix + path + kCheckingSuffix);
-        latest = FindLatest(db, run.dirNo, directory, name);
+        latest = FindLatest(run, directory, name);
     }
     std::int64_t level = run.initialFlag == "1" ? 0 : 1;
 

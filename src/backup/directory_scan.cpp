@@ -42,6 +42,9 @@ void CollectSubdirectories(BackupRun& run) {
         for (const DirectoryEntry& e : entries) {
             run.step = "1-1";
             if (e.name == "." || e.name == "..") continue;
+            // Only what the listing saw as a directory can have the
+            // directory bit; its attributes are read again to be sure.
+            if (!e.directory) continue;
             std::string full = JoinPath(Below(run.source, current), e.name);
             if (!(ReadAttributes(full) & kAttrDirectory)) continue;
             db.cached("INSERT INTO SUBDIR (CHK, FULLNAME, SUBDIR) VALUES ('0', ?1, ?2)")

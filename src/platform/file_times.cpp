@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <ctime>
 
 #include "platform/file_faults.h"
+#include "platform/file_version.h"
 
 namespace tessel {
 namespace {
@@ -33,10 +35,6 @@ void CivilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
     if (m <= 2) ++y;
 }
 
-FileTime FromStatx(const struct statx_timestamp& t) {
-    return FileTime::FromTicks(LocalTicksFromUnix(t.tv_sec, t.tv_nsec));
-}
-
 }  // namespace
 
 std::int64_t LocalTicksFromUnix(std::int64_t seconds, std::int64_t nanoseconds) {
@@ -47,19 +45,54 @@ std::int64_t LocalTicksFromUnix(std::int64_t seconds, std::int64_t nanoseconds) 
     return (seconds + kEpochDelta + offset) * kTicksPerSecond + nanoseconds / 100;
 }
 
-FileTimes ReadFileTimes(const std::string& path) {
+namespace {
+
+FileTime FromStatx(const struct statx_timestamp& t) {
+    return FileTime::FromTicks(LocalTicksFromUnix(t.tv_sec, t.tv_nsec));
+}
+
+constexpr unsigned kStatxMask = STATX_BASIC_STATS | STATX_BTIME;
+
+FileTimes FromStatx(const struct statx& sx) {
     FileTimes out;
-    if (InjectedFileFault(path, FileAccess::kReadEntry) != 0) return out;
-    struct statx sx {};
-    if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME,
-              &sx) != 0)
-        return out;
     if (!(sx.stx_mask & STATX_MTIME)) return out;
     out.lastWrite = FromStatx(sx.stx_mtime);
     out.creation = (sx.stx_mask & STATX_BTIME) ? FromStatx(sx.stx_btime) : out.lastWrite;
     out.size = static_cast<std::int32_t>(static_cast<std::uint32_t>(sx.stx_size));
     out.status = 0;
     return out;
+}
+
+}  // namespace
+
+FileTimes ReadFileTimes(const std::string& path) {
+    if (InjectedFileFault(path, FileAccess::kReadEntry) != 0) return FileTimes{};
+    struct statx sx {};
+    if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT, kStatxMask, &sx) != 0)
+        return FileTimes{};
+    return FromStatx(sx);
+}
+
+FileTimes ReadFileInfo(const std::string& path, FileVersion& version) {
+    version = FileVersion{};
+    if (InjectedFileFault(path, FileAccess::kReadEntry) != 0) return FileTimes{};
+    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        // No read permission, for instance: the entry itself can still be read.
+        struct statx sx {};
+        if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT, kStatxMask, &sx) != 0 ||
+            !S_ISREG(sx.stx_mode))
+            return FileTimes{};
+        return FromStatx(sx);
+    }
+    struct statx sx {};
+    FileTimes times;
+    if (statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, kStatxMask, &sx) == 0 && S_ISREG(sx.stx_mode)) {
+        times = FromStatx(sx);
+        if (times.status == 0) version = ReadFileVersion(fd, sx.stx_size);
+    }
+    close(fd);
+    return times;
 }
 
 FileTimeTexts FormatFileTime(FileTime localTime) {

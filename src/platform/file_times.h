@@ -35,6 +35,15 @@ FileTimes ReadFileTimes(const std::string& path);
 // Local ticks for a moment given in seconds and nanoseconds since 1970 UTC.
 std::int64_t LocalTicksFromUnix(std::int64_t seconds, std::int64_t nanoseconds);
 
+struct FileVersion;
+
+// Times, size and version of one regular file with a single path lookup:
+// the file is opened (never following a link, never waiting on a FIFO) and
+// both are read from the open file. When it cannot be opened, the times
+// come from the path and the version is blank. The version is read only
+// when the status is 0; anything but a regular file gives status 9.
+FileTimes ReadFileInfo(const std::string& path, FileVersion& version);
+
 struct FileTimeTexts {
     std::string date;  // 2003年4月5日(土)
     std::string time;  // 13時5分9秒

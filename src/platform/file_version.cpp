@@ -240,6 +240,11 @@ std::string VersionText(std::int32_t high, std::int32_t low) {
 
 FileVersion ParseFileVersion(std::string_view image) { return Parse(MemorySource(image)); }
 
+FileVersion ReadFileVersion(int fd, std::uint64_t size) {
+    if (size < 64) return FileVersion{};
+    return Parse(FileSource(fd, size));
+}
+
 FileVersion ReadFileVersion(const std::string& path) {
     int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) return FileVersion{};

@@ -21,6 +21,9 @@ struct FileVersion {
 // followed; FIFOs and devices are not opened for reading.
 FileVersion ReadFileVersion(const std::string& path);
 
+// The version of a file already open for reading (fd stays open).
+FileVersion ReadFileVersion(int fd, std::uint64_t size);
+
 // The same for a file image held in memory.
 FileVersion ParseFileVersion(std::string_view image);
 

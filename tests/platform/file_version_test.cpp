@@ -1,4 +1,5 @@
 #include "platform/file_version.h"
+#include "platform/file_times.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -129,6 +130,25 @@ TEST_F(PeFiles, TruncatedAndCorruptedImagesNeverCrash) {
     for (size_t i = 0; i + 4 <= loop.size(); i += 4)
         if (static_cast<unsigned char>(loop[i + 3]) == 0x80) loop[i] = loop[i + 1] = loop[i + 2] = 0;
     ParseFileVersion(loop);
+}
+
+TEST_F(PeFiles, ReadFileInfoGivesTimesAndVersionFromOneOpenAndRefusesSpecialFiles) {
+    FileVersion v;
+    FileTimes t = ReadFileInfo(versioned, v);
+    ASSERT_EQ(t.status, 0);
+    EXPECT_EQ(t.lastWrite.ticks(), ReadFileTimes(versioned).lastWrite.ticks());
+    EXPECT_EQ(t.size, static_cast<std::int32_t>(ReadFile(versioned).size()));
+    EXPECT_EQ(v.fileText, "1.2.3.4");
+    EXPECT_EQ(v.productText, "65535.0.40000.7");
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0644), 0);
+    ASSERT_EQ(symlink(versioned.c_str(), (dir / "link").c_str()), 0);
+    for (std::string special : {"fifo", "link", "missing"}) {
+        FileVersion none;
+        EXPECT_EQ(ReadFileInfo(dir / special, none).status, 9) << special;
+        ExpectNone(none);
+    }
+    FileVersion d;
+    EXPECT_EQ(ReadFileInfo(dir.path(), d).status, 9);
 }
 
 TEST(ParseFileVersion, RandomBytesGiveBlank) {
