@@ -107,38 +107,14 @@ void BKPGO::run() {
         state.ui.showMessage("バックアップタイトルを入力してください");
         return;
     }
-    Connection& db = state.db();
-    int runNumber = AddBackupRun(db, title_->text().toStdString(), kind_.toStdString(), ctx_.clock());
-    model_->requery();
-    gridSet();
-    grid_->repaint();
-
-    struct Row {
-        std::int64_t rowid;
-        std::optional<std::int64_t> dirNo;
-        std::optional<std::string> dir, dest, kind, chk2, abkp;
-    };
-    std::vector<Row> rows;
-    Statement s = db.prepare("SELECT rowid, DIRNO, DIR, BKPDIR, KBN, BIKOU, CHK2, ABKP FROM BKPDIR ORDER BY DIRNO");
-    while (s.step()) rows.push_back({s.int64(0), s.optInt(1), s.optText(2), s.optText(3), s.optText(4), s.optText(6), s.optText(7)});
-
-    for (const Row& r : rows)
-        if (r.kind == "0") {
-            if (r.abkp) state.compression = *r.abkp;
-            break;
-        }
-    for (Row& r : rows) {
-        if (r.kind == "0") continue;
-        if (!r.chk2 || r.chk2->empty()) {
-            db.prepare("UPDATE BKPDIR SET CHK2 = '00' WHERE rowid = ?1").bind(1, r.rowid).run();
-            r.chk2 = "00";
-        }
-        if (!r.dir || r.dir->empty() || !r.dirNo) continue;
-        std::string runKind = r.kind != "9" && kind_ == "1" ? "1" : "9";
-        ctx_.backupEngine(state, BackupCall{*r.dir, "9", runKind, r.dest.value_or(""), runNumber,
-                                            static_cast<int>(*r.dirNo), *r.chk2});
-    }
-    state.ui.showMessage(" 処理を完了しました！　");
+    bool ran = ctx_.runEngine([&] {
+        RunTitledBackup(state, ctx_.backupEngine, title_->text().toStdString(), kind_.toStdString(), ctx_.clock(), [this](int) {
+            model_->requery();
+            gridSet();
+            grid_->repaint();
+        });
+    });
+    if (ran) state.ui.showMessage(" 処理を完了しました！　");
 }
 
 void BKPGO::closeEvent(QCloseEvent* event) {

@@ -1,6 +1,8 @@
 #include "backup/backup_runs.h"
 
 #include <cstdio>
+#include <optional>
+#include <vector>
 
 #include "backup/backup_directory.h"
 
@@ -23,6 +25,41 @@ int AddBackupRun(Connection& db, const std::string& title, const std::string& ki
         .run();
     t.commit();
     return number;
+}
+
+int RunTitledBackup(SharedState& state, const BackupEngine& engine, const std::string& title, const std::string& kindCode,
+                    std::time_t now, const std::function<void(int)>& onRunAdded) {
+    Connection& db = state.db();
+    int runNumber = AddBackupRun(db, title, kindCode, now);
+    if (onRunAdded) onRunAdded(runNumber);
+
+    // The directory list is read first: the engine writes to the catalog
+    // while the directories are walked.
+    struct Row {
+        std::int64_t rowid;
+        std::optional<std::int64_t> dirNo;
+        std::optional<std::string> dir, dest, kind, chk2, abkp;
+    };
+    std::vector<Row> rows;
+    Statement s = db.prepare("SELECT rowid, DIRNO, DIR, BKPDIR, KBN, BIKOU, CHK2, ABKP FROM BKPDIR ORDER BY DIRNO");
+    while (s.step()) rows.push_back({s.int64(0), s.optInt(1), s.optText(2), s.optText(3), s.optText(4), s.optText(6), s.optText(7)});
+
+    for (const Row& r : rows)
+        if (r.kind == "0") {
+            if (r.abkp) state.compression = *r.abkp;
+            break;
+        }
+    for (Row& r : rows) {
+        if (r.kind == "0") continue;
+        if (!r.chk2 || r.chk2->empty()) {
+            db.prepare("UPDATE BKPDIR SET CHK2 = '00' WHERE rowid = ?1").bind(1, r.rowid).run();
+            r.chk2 = "00";
+        }
+        if (!r.dir || r.dir->empty() || !r.dirNo) continue;
+        std::string runKind = r.kind != "9" && kindCode == "1" ? "1" : "9";
+        engine(state, BackupCall{*r.dir, "9", runKind, r.dest.value_or(""), runNumber, static_cast<int>(*r.dirNo), *r.chk2});
+    }
+    return runNumber;
 }
 
 BackupEngine RealBackupEngine() {

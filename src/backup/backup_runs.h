@@ -31,4 +31,14 @@ struct BackupCall {
 using BackupEngine = std::function<void(SharedState&, const BackupCall&)>;
 BackupEngine RealBackupEngine();
 
+// A titled run over every registered directory, as the backup run window
+// starts it: the run's record comes first (onRunAdded is called then, so the
+// run can be shown before any directory is processed), the prefix row's
+// compression flag is copied, an empty CHK2 is filled with "00", and the
+// engine is called for every directory that has a source, in DIRNO order;
+// directories of kind "9" and runs of kind "9" are information only.
+// Returns the run number.
+int RunTitledBackup(SharedState& state, const BackupEngine& engine, const std::string& title, const std::string& kindCode,
+                    std::time_t now, const std::function<void(int)>& onRunAdded = {});
+
 }  // namespace tessel

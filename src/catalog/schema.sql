@@ -66,8 +66,8 @@ CREATE TABLE FILEKANRI (
 CREATE INDEX FILEKANRI_BYFILE ON FILEKANRI (DIRNO, FILENM, DIR, LVL);
 -- A directory's versions file by file (restore, inquiry by directory).
 CREATE INDEX FILEKANRI_BYDIR ON FILEKANRI (DIRNO, DIR, FILENM, LVL);
--- The versions one run recorded for one directory (archiving, inquiry by run).
-CREATE INDEX FILEKANRI_BYRUN ON FILEKANRI (BKPNO, DIRNO);
+-- The versions one run recorded for one directory, file by file (archiving, inquiry by run).
+CREATE INDEX FILEKANRI_BYRUN ON FILEKANRI (BKPNO, DIRNO, FILENM, LVL);
 
 CREATE TABLE SUBDIR (
     CHK      TEXT,

@@ -421,7 +421,7 @@ void DIRSET::deleteRegistration() {
 }
 
 void DIRSET::initialBackup() {
-    RunInitialBackups(ctx_.state, ctx_.backupEngine);
+    if (!ctx_.runEngine([this] { RunInitialBackups(ctx_.state, ctx_.backupEngine); })) return;
     requery();
     ctx_.state.ui.showMessage(" 処理を完了しました！　");
 }

@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "backup/automatic_backup.h"
+#include "platform/engine_lock.h"
 #include "shell/MAINF.h"
 #include "shell/startup.h"
 #include "ui/app_context.h"
@@ -110,12 +111,16 @@ void ICONM::handleMouse(int message) {
 
 void ICONM::tick() {
     const SharedState& s = ctx_.state;
+    // While another engine runs (a message box of a manual backup lets the
+    // timer through, and the companion may be busy) the slots wait: a set
+    // time that passes meanwhile is served by the first tick after it.
+    if (EngineBusy(s.dataFolder)) return;
     if (slots_.tick(TimeOfDayAt(ctx_.clock()), {s.time1, s.time2, s.time3})) RunTimedBackup();
 }
 
 void ICONM::RunTimedBackup() {
     tray_->setToolTip(QString::fromUtf8(kIconTipBusy));
-    AutomaticBackup(ctx_.state, ctx_.backupEngine, ctx_.clock());
+    ctx_.runEngine([this] { AutomaticBackup(ctx_.state, ctx_.backupEngine, ctx_.clock()); });
     tray_->setToolTip(QString::fromUtf8(kIconTip));
 }
 

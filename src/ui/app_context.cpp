@@ -1,9 +1,21 @@
 #include "ui/app_context.h"
 
+#include "platform/engine_lock.h"
+
 namespace tessel {
 
 AppContext::~AppContext() {
     for (auto& [type, w] : windows_) delete w.data();
+}
+
+bool AppContext::runEngine(const std::function<void()>& work) {
+    EngineLock lock(state.dataFolder);
+    if (!lock.tryLock()) {
+        state.ui.showMessage(kEngineBusy + "\n" + state.dataFolder);
+        return false;
+    }
+    work();
+    return true;
 }
 
 QWidget* AppContext::findWindow(const QString& objectName) const {

@@ -43,6 +43,11 @@ public:
         auto it = windows_.find(std::type_index(typeid(W)));
         return it == windows_.end() ? nullptr : static_cast<W*>(it->second.data());
     }
+    // Runs a backup, restore or upgrade while holding the data folder's
+    // engine lock. When another engine holds it, says so and returns false
+    // without running the work.
+    bool runEngine(const std::function<void()>& work);
+
     // A window that exists now, by its object name (e.g. "BKPGO").
     QWidget* findWindow(const QString& objectName) const;
 

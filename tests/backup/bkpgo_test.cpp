@@ -8,6 +8,7 @@
 #include <QTableView>
 #include <QTest>
 
+#include "platform/engine_lock.h"
 #include "shell/MAINF.h"
 #include "support/gui_harness.h"
 #include "ui/qt_user_interface.h"
@@ -104,6 +105,16 @@ TEST(BKPGO, InformationOnlyRunPassesKindNineEverywhere) {
     Statement s = h.state.db().prepare("SELECT KBN FROM BKPNAME WHERE BKPNO = 1");
     ASSERT_TRUE(s.step());
     EXPECT_EQ(s.text(0), "9");
+}
+
+TEST(BKPGO, RefusesWhileAnotherEngineRuns) {
+    RunHarness h;
+    EngineLock other(h.state.dataFolder);
+    ASSERT_TRUE(other.tryLock());
+    h.run("blocked");
+    EXPECT_TRUE(h.calls.empty());
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{"別のバックアップ・復元・カタログ更新が実行中のため、開始できません。\n" +
+                                                      h.state.dataFolder});
 }
 
 TEST(BKPGO, StatusLineShowsTheEngineText) {

@@ -1,0 +1,64 @@
+// The program run as a batch job: a data folder whose settings ask for a
+// start-up backup backs up and ends by itself, without a display.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "catalog/connection.h"
+#include "support/temp_dir.h"
+
+namespace tessel {
+namespace {
+
+using test::ShellQuote;
+
+TEST(Batch, StartUpBackupRunsAndEndsWithoutADisplay) {
+    test::TempDataFolder data;
+    test::TempDir tree;
+    std::filesystem::create_directories(tree / "src/sub dir");
+    std::filesystem::create_directories(tree / "dest");
+    test::WriteFile(tree / "src/a.txt", "hello");
+    test::WriteFile(tree / "src/sub dir/O'Neil 日本.txt", std::string(50000, 'x'));
+    test::WriteFile(data / "BKPDEF.INI", "INITBKP=YES\r\n");
+    std::filesystem::copy_file(data / "bkpDEF.mdb", data / "filebkp.mdb");
+    {
+        auto db = Connection::openFile(data / "filebkp.mdb");
+        db->prepare("INSERT INTO BKPDIR (DIRNO, DIR, KBN, BIKOU, ABKP) VALUES (0, ?1, '0', 'PREFIX', '1')")
+            .bind(1, tree / "dest/")
+            .run();
+        db->prepare("INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, ABKP, CHK1, CHK2) VALUES (1, ?1, ?2, '1', '1', '1', '01')")
+            .bind(1, tree / "src")
+            .bind(2, tree / "dest/src")
+            .run();
+    }
+    std::string command = "cd " + ShellQuote(data.path()) + " && env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=" +
+                          ShellQuote(tree.path()) + " timeout 60 " + ShellQuote(std::string(TESSEL_BINARY_DIR) + "/tessel-backup") +
+                          " 2>" + ShellQuote(tree / "stderr.txt");
+    ASSERT_EQ(test::Shell(command), 0) << test::ReadFile(tree / "stderr.txt");
+
+    std::string archive = tree / "dest/src/V00001/bkpcmp.lzh";
+    SCOPED_TRACE(test::ReadFile(tree / "stderr.txt"));
+    ASSERT_TRUE(std::filesystem::exists(archive));
+    EXPECT_EQ(test::Shell("lhasa t " + ShellQuote(archive) + " >/dev/null 2>&1"), 0);
+    auto db = Connection::openFile(data / "filebkp.mdb");
+    Statement rows = db->prepare("SELECT count(*) FROM FILEKANRI WHERE BKPNO = 1 AND KBN1 = '0' AND LVL = 1");
+    ASSERT_TRUE(rows.step());
+    EXPECT_EQ(rows.int64(0), 2);
+    Statement run = db->prepare("SELECT BKPNAME FROM BKPNAME WHERE BKPNO = 1");
+    ASSERT_TRUE(run.step());
+    EXPECT_EQ(run.text(0), "自動バックアップ");
+}
+
+TEST(Batch, BadSettingsEndTheProgramWithAnError) {
+    test::TempDataFolder data;
+    test::TempDir runtime;
+    test::WriteFile(data / "Bkpdef.ini", "TIME1=25:00\n");
+    std::string command = "cd " + ShellQuote(data.path()) + " && QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=" + ShellQuote(runtime.path()) +
+                          " timeout 60 " + ShellQuote(std::string(TESSEL_BINARY_DIR) + "/tessel-backup") + " 2>" +
+                          ShellQuote(runtime / "stderr.txt");
+    EXPECT_EQ(test::Shell(command), 1);
+    EXPECT_NE(test::ReadFile(runtime / "stderr.txt").find("BKPDEF.INI上の時間指定が間違っています。"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tessel
