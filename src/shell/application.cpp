@@ -74,7 +74,10 @@ int RunProgram(QApplication& app) {
     case StartupOutcome::NeedsUpgrade:
         // The upgrade reopens state.catalog on the upgraded catalog; the
         // program then goes on as after a current catalog.
-        if (!UpgradeCatalog(state)) return 1;
+        {
+            bool upgraded = false;
+            if (!context.runEngine([&] { upgraded = UpgradeCatalog(state); }) || !upgraded) return 1;
+        }
         break;
     case StartupOutcome::SecondCopy:
     case StartupOutcome::Failed:

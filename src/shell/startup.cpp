@@ -59,15 +59,18 @@ std::string ProviderClauseOf(const std::string& firstLine) {
 }
 
 StartupOutcome RunStartup(SharedState& state, InstanceLock& lock, const std::string& dataFolder) {
-    auto fail = [&](const std::string& message) {
-        state.ui.showMessage(message);
-        return StartupOutcome::Failed;
-    };
-
     if (!lock.acquire()) {
         state.ui.showMessage(kAlreadyRunning);
         return StartupOutcome::SecondCopy;
     }
+    return OpenDataFolder(state, dataFolder);
+}
+
+StartupOutcome OpenDataFolder(SharedState& state, const std::string& dataFolder) {
+    auto fail = [&](const std::string& message) {
+        state.ui.showMessage(message);
+        return StartupOutcome::Failed;
+    };
     state.dataFolder = dataFolder;
 
     // Everything is checked before anything is written, so that a bad data

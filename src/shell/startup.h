@@ -22,6 +22,10 @@ enum class StartupOutcome {
 // failure nothing has been written to the data folder.
 StartupOutcome RunStartup(SharedState& state, InstanceLock& lock, const std::string& dataFolder);
 
+// The same steps without the single-instance test, for tools that work on a
+// data folder beside the running program.
+StartupOutcome OpenDataFolder(SharedState& state, const std::string& dataFolder);
+
 // The first line of JETDB.VER up to and including its first ";", or empty
 // when the line holds no ";".
 std::string ProviderClauseOf(const std::string& firstLine);

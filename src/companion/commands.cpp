@@ -1,0 +1,366 @@
+#include "companion/commands.h"
+
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "backup/automatic_backup.h"
+#include "backup/backup_runs.h"
+#include "companion/table_output.h"
+#include "platform/engine_lock.h"
+#include "platform/paths.h"
+#include "registration/registrations.h"
+#include "restore/restore_directory.h"
+#include "restore/restore_run.h"
+
+namespace tessel {
+namespace {
+
+const char* const kNoPrefix = "  バックアップ先プレフィックスが指定されていません　";
+const char* const kDone = " 処理を完了しました！　";
+
+// A command's arguments: positional words, flags and flags with a value.
+struct Args {
+    std::vector<std::string> words;
+    std::map<std::string, std::string> values;
+    std::set<std::string> flags;
+
+    bool has(const std::string& f) const { return flags.count(f) > 0; }
+    std::optional<std::string> value(const std::string& f) const {
+        auto it = values.find(f);
+        if (it == values.end()) return std::nullopt;
+        return it->second;
+    }
+};
+
+Args Parse(const std::vector<std::string>& raw, const std::set<std::string>& valueFlags, const std::set<std::string>& flags,
+           size_t minWords, size_t maxWords) {
+    Args a;
+    bool onlyWords = false;
+    for (size_t i = 0; i < raw.size(); ++i) {
+        const std::string& w = raw[i];
+        if (!onlyWords && w == "--") {
+            onlyWords = true;
+        } else if (!onlyWords && w.rfind("--", 0) == 0) {
+            if (valueFlags.count(w)) {
+                if (i + 1 >= raw.size()) throw UsageError{w + " には値が必要です"};
+                a.values[w] = raw[++i];
+            } else if (flags.count(w)) {
+                a.flags.insert(w);
+            } else {
+                throw UsageError{"不明なオプションです: " + w};
+            }
+        } else {
+            a.words.push_back(w);
+        }
+    }
+    if (a.words.size() < minWords) throw UsageError{"引数が足りません"};
+    if (a.words.size() > maxWords) throw UsageError{"余分な引数があります: " + a.words[maxWords]};
+    return a;
+}
+
+int Number(const std::string& text, const std::string& flag) {
+    try {
+        size_t used = 0;
+        long v = std::stol(text, &used);
+        if (used == text.size() && v >= 0 && v <= 2147483647) return static_cast<int>(v);
+    } catch (...) {
+    }
+    throw UsageError{flag + " には 0 以上の整数を指定してください: " + text};
+}
+
+std::optional<std::string> Opt(Statement& s, int c) { return s.optText(c); }
+std::optional<std::string> OptNum(Statement& s, int c) {
+    if (s.isNull(c)) return std::nullopt;
+    return std::to_string(s.int64(c));
+}
+
+// Streams a query's rows into a table; numeric marks the integer columns.
+void Table(Statement& s, const CompanionOptions& o, const std::vector<std::string>& columns, const std::vector<bool>& numeric) {
+    TableOutput out(stdout, o.json, columns);
+    out.numeric(numeric);
+    while (s.step()) {
+        std::vector<std::optional<std::string>> cells;
+        for (size_t c = 0; c < columns.size(); ++c)
+            cells.push_back(numeric[c] ? OptNum(s, static_cast<int>(c)) : Opt(s, static_cast<int>(c)));
+        out.row(cells);
+    }
+}
+
+// Runs an engine while holding the data folder's engine lock, waiting for
+// it as the options say.
+bool WithEngineLock(SharedState& state, const CompanionOptions& o, const std::function<void()>& work) {
+    EngineLock lock(state.dataFolder);
+    if (!lock.lockWithin(o.waitSeconds)) {
+        state.ui.showMessage(kEngineBusy + "\n" + state.dataFolder);
+        return false;
+    }
+    work();
+    return true;
+}
+
+// True when a run recorded a version that has no usable copy.
+bool RunHasFailures(Connection& db, int runNumber) {
+    Statement s = db.prepare("SELECT 1 FROM FILEKANRI WHERE BKPNO = ?1 AND KBN1 = '9' LIMIT 1");
+    s.bind(1, runNumber);
+    return s.step();
+}
+
+void PrintResult(const CompanionOptions& o, const std::string& key, int value, bool ok) {
+    if (o.json)
+        std::printf("{\"%s\": %d, \"ok\": %s}\n", key.c_str(), value, ok ? "true" : "false");
+    else
+        std::printf("%s\t%d\n", key.c_str(), value);
+}
+
+const char* const kVersionColumns =
+    "SELECT BKPNO, DIRNO, LVL, DIR, FILENM, FUPDAYD, FUPTIMED, FSIZE, FVERNO, PVERNO, KBN1, CHK1 FROM FILEKANRI ";
+
+int Dirs(SharedState& state, const CompanionOptions& o, const Args&) {
+    Statement s = state.db().prepare(
+        "SELECT DIRNO, DIR, BKPDIR, BKPDIR.KBN, NAIYOU, BIKOU, ABKP, CHK1, CHK2 FROM BKPDIR "
+        "LEFT JOIN KBNDEF ON KBNDEF.KBN = 2 AND KBNDEF.ID = BKPDIR.KBN WHERE DIRNO <> 0 ORDER BY DIRNO");
+    Table(s, o, {"dirno", "source", "destination", "kind", "kind_name", "remark", "auto", "initial", "subdirs"},
+          {true, false, false, false, false, false, false, false, false});
+    return kOk;
+}
+
+int Runs(SharedState& state, const CompanionOptions& o, const Args&) {
+    Statement s = state.db().prepare(
+        "SELECT BKPNO, BKPNAME, BKPNAME.KBN, NAIYOU, DAY1, TIME1 FROM BKPNAME "
+        "LEFT JOIN KBNDEF ON KBNDEF.KBN = 1 AND KBNDEF.ID = BKPNAME.KBN ORDER BY BKPNO");
+    Table(s, o, {"run", "title", "kind", "kind_name", "date", "time"}, {true, false, false, false, false, false});
+    return kOk;
+}
+
+int Versions(SharedState& state, const CompanionOptions& o, const Args& a) {
+    int selectors = (a.value("--run") ? 1 : 0) + (a.value("--dir") ? 1 : 0) + (a.has("--latest") ? 1 : 0);
+    if (selectors > 1) throw UsageError{"--run, --dir, --latest はどれか一つだけ指定できます"};
+    if (a.has("--errors") && !a.has("--latest")) throw UsageError{"--errors は --latest と共に指定します"};
+    std::optional<Statement> s;
+    Connection& db = state.db();
+    if (auto run = a.value("--run")) {
+        s.emplace(db.prepare(std::string(kVersionColumns) + "WHERE BKPNO = ?1 ORDER BY BKPNO, DIRNO, FILENM, LVL"));
+        s->bind(1, Number(*run, "--run"));
+    } else if (auto dir = a.value("--dir")) {
+        s.emplace(db.prepare(std::string(kVersionColumns) + "WHERE DIRNO = ?1 ORDER BY DIRNO, FILENM, LVL"));
+        s->bind(1, Number(*dir, "--dir"));
+    } else if (a.has("--latest")) {
+        s.emplace(db.prepare(std::string(kVersionColumns) + "WHERE CHK1 <> '0'" + (a.has("--errors") ? " AND KBN1 >= '8'" : "") +
+                             " ORDER BY DIRNO, FILENM, LVL"));
+    } else {
+        s.emplace(db.prepare(std::string(kVersionColumns) + "ORDER BY BKPNO, DIRNO, FILENM, LVL"));
+    }
+    Table(*s, o, {"run", "dirno", "level", "directory", "name", "date", "time", "size", "file_version", "product_version", "state", "latest"},
+          {true, true, true, false, false, false, false, true, false, false, false, false});
+    return kOk;
+}
+
+int Backup(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const Args& a) {
+    std::string title = a.value("--title").value_or("");
+    if (title.empty()) {
+        state.ui.showMessage("バックアップタイトルを入力してください");
+        return kFailed;
+    }
+    int before = ui.messageCount();
+    int run = 0;
+    if (!WithEngineLock(state, o, [&] {
+            run = RunTitledBackup(state, RealBackupEngine(), title, a.has("--info") ? "9" : "1", std::time(nullptr));
+        }))
+        return kFailed;
+    ui.endProgress();
+    bool ok = ui.messageCount() == before && !RunHasFailures(state.db(), run);
+    PrintResult(o, "run", run, ok);
+    return ok ? kOk : kFailed;
+}
+
+int Auto(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const Args&) {
+    int before = ui.messageCount();
+    if (!WithEngineLock(state, o, [&] { AutomaticBackup(state, RealBackupEngine(), std::time(nullptr)); })) return kFailed;
+    ui.endProgress();
+    Statement last = state.db().prepare("SELECT max(BKPNO) FROM BKPNAME");
+    int run = last.step() ? last.int32(0) : 0;
+    bool ok = ui.messageCount() == before && !RunHasFailures(state.db(), run);
+    PrintResult(o, "run", run, ok);
+    return ok ? kOk : kFailed;
+}
+
+int Restore(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const Args& a) {
+    auto runText = a.value("--run");
+    if (!runText) throw UsageError{"restore には --run N が必要です"};
+    int run = Number(*runText, "--run");
+    if (!RestorableRun(state.db(), run)) {
+        state.ui.showMessage("復元できるバックアップ番号ではありません: " + std::to_string(run));
+        return kFailed;
+    }
+    state.restoreTest = a.has("--test") ? 1 : 0;
+    int before = ui.messageCount();
+    if (!WithEngineLock(state, o, [&] {
+            RestoreAllDirectories(state, run, [](SharedState& s, int dirNo, int runNumber, const std::string& mode) {
+                RestoreDirectory(s, dirNo, runNumber, mode);
+            });
+        }))
+        return kFailed;
+    ui.endProgress();
+    bool ok = ui.messageCount() == before;
+    PrintResult(o, "run", run, ok);
+    return ok ? kOk : kFailed;
+}
+
+int Report(SharedState& state, const CompanionOptions& o, const Args&) {
+    Statement s = state.db().prepare("SELECT ID, TEXT FROM RSTRLIST ORDER BY ID");
+    if (o.json) {
+        Table(s, o, {"id", "text"}, {true, false});
+    } else {
+        while (s.step()) std::printf("%s\n", s.text(1).c_str());
+    }
+    return kOk;
+}
+
+int Prefix(SharedState& state, const CompanionOptions& o, const Args& a) {
+    Connection& db = state.db();
+    std::optional<Registration> row = FindRegistrationByNumber(db, 0);
+    if (a.words.empty()) {
+        if (a.has("--compress") || a.has("--plain")) throw UsageError{"圧縮指定にはプレフィックスを指定します"};
+        TableOutput out(stdout, o.json, {"prefix", "compression"});
+        if (row) out.row({row->dir, row->abkp});
+        return kOk;
+    }
+    if (a.has("--compress") && a.has("--plain")) throw UsageError{"--compress と --plain は同時に指定できません"};
+    std::string prefix = a.words[0];
+    if (prefix.empty()) throw UsageError{"プレフィックスが空です"};
+    if (prefix.back() != kSep) prefix += kSep;
+    std::string flag = a.has("--compress") ? "1" : a.has("--plain") ? "0" : row && row->abkp ? *row->abkp : "0";
+    if (!IsDirectory(prefix)) {
+        if (!state.ui.askYesNo("指定されたディレクトリーが存在しません。作成しますか？")) return kFailed;
+        std::string error = CreateDirectories(prefix);
+        if (!error.empty()) {
+            state.ui.showMessage("ディレクトリー " + prefix + " を作成できません: " + error);
+            return kFailed;
+        }
+    }
+    SavePrefix(db, prefix, flag);
+    TableOutput out(stdout, o.json, {"prefix", "compression"});
+    out.row({prefix, flag});
+    return kOk;
+}
+
+std::string KindCode(const std::string& name) {
+    if (name == "normal") return "1";
+    if (name == "no-initial") return "2";
+    if (name == "bulk") return "3";
+    if (name == "info") return "9";
+    throw UsageError{"--kind は normal, no-initial, bulk, info のいずれかです: " + name};
+}
+
+int Register(SharedState& state, const CompanionOptions& o, const Args& a) {
+    Connection& db = state.db();
+    std::string source = a.words[0];
+    std::string kind = KindCode(a.value("--kind").value_or("normal"));
+    if (RegistrationListEmpty(db)) {
+        state.ui.showMessage(kNoPrefix);
+        return kFailed;
+    }
+    if (source.empty()) {
+        state.ui.showMessage("バックアップ対象が指定されていません!");
+        return kFailed;
+    }
+    std::optional<Registration> prefix = FindRegistrationByNumber(db, 0);
+    std::string dest = a.value("--dest").value_or(prefix && prefix->dir ? DestinationFor(source, *prefix->dir) : "");
+    if (dest.empty()) {
+        state.ui.showMessage("バックアップ先が指定されていません!");
+        return kFailed;
+    }
+    std::optional<Registration> existing = FindRegistrationByDir(db, source);
+    if (!existing && source.size() > 1 && source.back() == kSep) existing = FindRegistrationByDir(db, source.substr(0, source.size() - 1));
+    if (existing && existing->chk1 == "1" && existing->dest != dest)
+        state.ui.showMessage(" バックアップ先を変更すると復元が出来ない時があります！");
+    RegistrationFields f{source, dest, kind, a.value("--remark").value_or(""), a.has("--no-auto") ? "9" : "1",
+                         a.has("--subdirs") ? "01" : "00"};
+    std::int64_t dirNo = SaveRegistration(db, existing, f);
+    if (!IsDirectory(dest)) {
+        state.ui.showMessage(" バックアップ先ディレクトリーを作成します！");
+        std::string error = CreateDirectories(dest);
+        if (!error.empty()) {
+            state.ui.showMessage("バックアップ先ディレクトリー " + dest + " を作成できません: " + error);
+            return kFailed;
+        }
+    }
+    PrintResult(o, "dirno", static_cast<int>(dirNo), true);
+    return kOk;
+}
+
+int Unregister(SharedState& state, const CompanionOptions& o, const Args& a) {
+    Connection& db = state.db();
+    std::string source = a.words[0];
+    std::optional<Registration> row = FindRegistrationByDir(db, source);
+    if (!row && source.size() > 1 && source.back() == kSep) row = FindRegistrationByDir(db, source.substr(0, source.size() - 1));
+    if (!row) {
+        std::optional<Registration> prefix = FindRegistrationByNumber(db, 0);
+        if (prefix && prefix->dir == source) {
+            state.ui.showMessage(" プレフィックスは削除できません!");
+            return kFailed;
+        }
+        state.ui.showMessage(" すでに登録済のデータを選択してください！");
+        return kFailed;
+    }
+    if (row->chk1 == "1") {
+        state.ui.showMessage("これはすでに初期バックアップ済の為削除できません！");
+        return kFailed;
+    }
+    DeleteRegistration(db, row->dirNo);
+    PrintResult(o, "dirno", static_cast<int>(row->dirNo), true);
+    return kOk;
+}
+
+int Initial(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const Args&) {
+    int before = ui.messageCount();
+    std::vector<std::int64_t> started;
+    if (!WithEngineLock(state, o, [&] {
+            RunInitialBackups(state, [&](SharedState& s, const BackupCall& c) {
+                started.push_back(c.dirNo);
+                RealBackupEngine()(s, c);
+            });
+        }))
+        return kFailed;
+    ui.endProgress();
+    bool ok = ui.messageCount() == before;
+    for (std::int64_t dirNo : started) {
+        Statement failed = state.db().prepare("SELECT 1 FROM FILEKANRI WHERE BKPNO = 0 AND DIRNO = ?1 AND KBN1 = '9' LIMIT 1");
+        failed.bind(1, dirNo);
+        if (failed.step()) ok = false;
+    }
+    if (o.json) {
+        std::printf("{\"directories\": [");
+        for (size_t i = 0; i < started.size(); ++i) std::printf("%s%lld", i ? ", " : "", static_cast<long long>(started[i]));
+        std::printf("], \"ok\": %s}\n", ok ? "true" : "false");
+    } else {
+        for (std::int64_t d : started) std::printf("dirno\t%lld\n", static_cast<long long>(d));
+    }
+    std::fprintf(stderr, "%s\n", kDone);
+    return ok ? kOk : kFailed;
+}
+
+}  // namespace
+
+int RunCommand(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const std::string& command,
+               const std::vector<std::string>& raw) {
+    const std::set<std::string> none;
+    if (command == "dirs") return Dirs(state, o, Parse(raw, none, none, 0, 0));
+    if (command == "runs") return Runs(state, o, Parse(raw, none, none, 0, 0));
+    if (command == "versions") return Versions(state, o, Parse(raw, {"--run", "--dir"}, {"--latest", "--errors"}, 0, 0));
+    if (command == "backup") return Backup(state, ui, o, Parse(raw, {"--title"}, {"--info"}, 0, 0));
+    if (command == "auto") return Auto(state, ui, o, Parse(raw, none, none, 0, 0));
+    if (command == "restore") return Restore(state, ui, o, Parse(raw, {"--run"}, {"--test"}, 0, 0));
+    if (command == "report") return Report(state, o, Parse(raw, none, none, 0, 0));
+    if (command == "prefix") return Prefix(state, o, Parse(raw, none, {"--compress", "--plain"}, 0, 1));
+    if (command == "register")
+        return Register(state, o, Parse(raw, {"--dest", "--kind", "--remark"}, {"--subdirs", "--no-auto"}, 1, 1));
+    if (command == "unregister") return Unregister(state, o, Parse(raw, none, none, 1, 1));
+    if (command == "initial") return Initial(state, ui, o, Parse(raw, none, none, 0, 0));
+    throw UsageError{"不明なコマンドです: " + command};
+}
+
+}  // namespace tessel

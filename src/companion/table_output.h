@@ -1,0 +1,33 @@
+#pragma once
+// Rows written as tab-separated text (one header line, then one line per
+// row) or as a JSON array of objects.
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tessel {
+
+class TableOutput {
+public:
+    TableOutput(std::FILE* out, bool json, std::vector<std::string> columns);
+    ~TableOutput();
+    // One row; nullopt is an empty cell (null in JSON). Numbers given as
+    // text are written as JSON numbers when the column is numeric.
+    void row(const std::vector<std::optional<std::string>>& cells);
+    void numeric(std::vector<bool> numericColumns) { numeric_ = std::move(numericColumns); }
+
+private:
+    std::FILE* out_;
+    bool json_;
+    std::vector<std::string> columns_;
+    std::vector<bool> numeric_;
+    bool first_ = true;
+};
+
+// A JSON string literal; bytes that are not UTF-8 become U+FFFD.
+std::string JsonString(const std::string& s);
+// A tab-separated cell: tab, line breaks and backslash are escaped.
+std::string TsvCell(const std::string& s);
+
+}  // namespace tessel

@@ -1,0 +1,38 @@
+#include "restore/restore_run.h"
+
+#include <optional>
+#include <vector>
+
+namespace tessel {
+
+int RestoreAllDirectories(SharedState& state, int runNumber, const RestoreEngine& engine) {
+    struct Row {
+        std::optional<std::int64_t> dirNo;
+        std::optional<std::string> kind, abkp;
+    };
+    std::vector<Row> rows;
+    Statement q = state.db().prepare("SELECT DIRNO, DIR,BKPDIR, KBN, BIKOU,ABKP FROM BKPDIR ORDER BY DIRNO");
+    while (q.step()) rows.push_back({q.optInt(0), q.optText(3), q.optText(5)});
+    for (const Row& r : rows)
+        if (r.kind == "0") {
+            if (r.abkp) state.compression = *r.abkp;
+            break;
+        }
+    std::string mode = "1";
+    int count = 0;
+    for (const Row& r : rows) {
+        if (r.kind == "9" || r.kind == "0" || !r.dirNo || *r.dirNo == 0) continue;
+        engine(state, static_cast<int>(*r.dirNo), runNumber, mode);
+        mode = "2";
+        ++count;
+    }
+    return count;
+}
+
+bool RestorableRun(Connection& db, int runNumber) {
+    Statement s = db.prepare("SELECT 1 FROM BKPNAME WHERE BKPNO = ?1 AND KBN <> '9' AND BKPNO <> 0");
+    s.bind(1, runNumber);
+    return s.step();
+}
+
+}  // namespace tessel

@@ -1,0 +1,23 @@
+#pragma once
+// A restore of every registered directory to the state of one run, as the
+// file restore window starts it.
+#include <functional>
+#include <string>
+
+#include "shell/shared_state.h"
+
+namespace tessel {
+
+using RestoreEngine = std::function<void(SharedState&, int dirNo, int runNumber, const std::string& reportMode)>;
+
+// Copies the prefix row's compression flag, then restores every directory
+// except the prefix row and directories of kind "9", the first with report
+// mode "1" (a fresh report) and the others with "2". Returns how many
+// directories were restored.
+int RestoreAllDirectories(SharedState& state, int runNumber, const RestoreEngine& engine);
+
+// The run can be restored from: it exists, is not information only and is
+// not the initial backups' run 0.
+bool RestorableRun(Connection& db, int runNumber);
+
+}  // namespace tessel
