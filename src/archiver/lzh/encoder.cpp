@@ -26,15 +26,15 @@ constexpr std::int32_t kNil = -1;
 constexpr std::int32_t kBufSize = 1 << 18;
 constexpr std::int32_t kMinLookahead = kMaxMatch + kMinMatch + 1;
 constexpr std::size_t kBlockTokens = 1 << 15;  // tokens gathered before planning blocks
-constexpr std::size_t kMinBlockTokens = 2048;
+constexpr std::size_t kMinBlockTokens = 1024;
 
-// Matcher tuning, close to gzip's level 6.
-constexpr int kMaxChain = 128;
+// Matcher tuning: deeper than gzip -6, to make up for the smaller window.
+constexpr int kMaxChain = 256;
 constexpr int kGoodLength = 8;
-constexpr int kNiceLength = 128;
-constexpr int kMaxLazy = 16;
-constexpr std::int32_t kMaxInsertLength = 128;
-constexpr std::int32_t kTooFar = 4096;  // 3-byte matches further away do not pay
+constexpr int kNiceLength = 256;
+constexpr int kMaxLazy = 32;
+constexpr std::int32_t kMaxInsertLength = 256;
+constexpr std::int32_t kTooFar = 1024;
 
 class BitWriter {
 public:
