@@ -9,6 +9,7 @@ packages=(
   fonts-noto-cjk
   lhasa libarchive-tools p7zip-full jlha-utils binutils-mingw-w64-x86-64
   rsync xvfb xauth dpkg-dev file
+  clang libclang-rt-14-dev
 )
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
