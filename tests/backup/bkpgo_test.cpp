@@ -90,6 +90,7 @@ TEST(BKPGO, NormalRunBacksUpEveryDirectoryAndListsTheRunFirst) {
     EXPECT_TRUE(grid->isColumnHidden(5));
     EXPECT_FALSE(grid->isColumnHidden(1));
     EXPECT_EQ(grid->editTriggers(), QAbstractItemView::NoEditTriggers);
+    test::GuiHarness::screenshot(h.window(), "BKPGO");
 }
 
 TEST(BKPGO, InformationOnlyRunPassesKindNineEverywhere) {

@@ -34,6 +34,7 @@ TEST(UTILITY, MenuLeadsToTheVersionWindowAndEveryWayBackReturns) {
     EXPECT_EQ(utility->findChild<QLabel*>("Label1")->text().toStdString(), "ユーティリティ");
     EXPECT_EQ(utility->findChild<QPushButton*>("Command3")->text().toStdString(), "バージョン情報");
     EXPECT_EQ(utility->findChild<QPushButton*>("Command2")->text().toStdString(), "戻る");
+    test::GuiHarness::screenshot(*utility, "UTILITY");
 
     // Version window: the utility menu hides, and comes back by "OK" or the frame.
     for (bool byFrame : {false, true}) {
