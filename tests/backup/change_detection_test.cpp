@@ -197,6 +197,26 @@ TEST_F(Versions, UnreadableEntryIsReportedAndRecordedWithoutColumns) {
     EXPECT_TRUE(f.ui.messages.empty());
 }
 
+TEST_F(Versions, RowsWhoseDirectoryLacksTheTrailingSeparatorAreFoundToo) {
+    write("a.txt", "a", kBase);
+    write("b.txt", "b", kBase);
+    f.run("1", "1", 0);
+    // A row recorded elsewhere without the final "/", at a higher level.
+    f.state.db().prepare("UPDATE FILEKANRI SET DIR = ?1, LVL = 5 WHERE FILENM = 'a.txt'").bind(1, f.source).run();
+    write("a.txt", "changed", kBase + 100);
+    f.run("9", "1", 1);
+    auto rows = f.rows();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[2].filenm, "a.txt");
+    EXPECT_EQ(rows[2].lvl, 6);
+    EXPECT_EQ(rows[2].dir, f.source + "/");
+    EXPECT_EQ(rows[0].chk1, "0");
+    // A source registered with a final "/" is the same directory.
+    f.source += "/";
+    f.run("9", "1", 2);
+    EXPECT_EQ(f.rows().size(), 3u);
+}
+
 TEST_F(Versions, AwkwardNamesAreStoredAndFoundAgain) {
     const std::vector<std::string> names = {
         "O'Neil's file.txt", "two  blanks .txt", "-rf", "--help", "日本語のファイル.txt",
