@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "restore/restore_directory.h"
+#include "restore/restore_run.h"
 #include "shell/MAINF.h"
 #include "ui/app_context.h"
 #include "ui/grid_layout.h"
@@ -22,7 +23,6 @@ namespace {
 const char* const kRunsQuery =
     "SELECT BKPNAME.BKPNO, BKPNAME.BKPNAME,BKPNAME.KBN,BKPNAME.DAY1, BKPNAME.TIME1 FROM BKPNAME "
     "WHERE (KBN <> '9' AND BKPNO <> 0)";
-const char* const kDirectoriesQuery = "SELECT DIRNO, DIR,BKPDIR, KBN, BIKOU,ABKP FROM BKPDIR ";
 
 QPushButton* Button(QWidget* parent, const char* name, const char* text) {
     auto* b = new QPushButton(QString::fromUtf8(text), parent);
@@ -101,9 +101,6 @@ void FILEREV::open() {
     findChild<QLineEdit*>("GODISP")->setText(" ");
     chosen_ = 0;
 
-    directories_.clear();
-    Statement q = ctx_.state.db().prepare(kDirectoriesQuery);
-    while (q.step()) directories_.push_back({q.optInt(0), q.optText(3), q.optText(5)});
     model_->setQuery(kRunsQuery);
     gridSet2();
     if (model_->rowCount() > 0) grid_->setCurrentIndex(model_->index(0, 1));
@@ -120,20 +117,10 @@ void FILEREV::gridSet2() {
 
 void FILEREV::runRestore() {
     SharedState& state = ctx_.state;
-    std::string mode = "1";
     if (chosen_ == 1) {
-        for (const DirectoryRow& d : directories_)
-            if (d.kind == "0") {
-                if (d.abkp) state.compression = *d.abkp;
-                break;
-            }
         const QModelIndex current = grid_->currentIndex();
         const int runNumber = current.isValid() ? model_->value(current.row(), 0).toInt() : 0;
-        for (const DirectoryRow& d : directories_) {
-            if (d.kind == "9" || !d.dirNo || *d.dirNo == 0) continue;
-            restoreEngine(state, static_cast<int>(*d.dirNo), runNumber, mode);
-            mode = "2";
-        }
+        if (!ctx_.runEngine([&] { RestoreAllDirectories(state, runNumber, restoreEngine); })) return;
     }
     state.ui.showMessage(" 処理を完了しました！　");
     findChild<QLineEdit*>("GODISP")->setText(" ");

@@ -35,16 +35,11 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    struct DirectoryRow {
-        std::optional<std::int64_t> dirNo;
-        std::optional<std::string> kind, abkp;
-    };
     void gridSet2();
     void runRestore();
 
     AppContext& ctx_;
     std::int16_t chosen_ = 0;
-    std::vector<DirectoryRow> directories_;
     QTableView* grid_;
     SqlGridModel* model_;
     QRadioButton* real_;

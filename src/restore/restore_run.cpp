@@ -11,7 +11,8 @@ int RestoreAllDirectories(SharedState& state, int runNumber, const RestoreEngine
         std::optional<std::string> kind, abkp;
     };
     std::vector<Row> rows;
-    Statement q = state.db().prepare("SELECT DIRNO, DIR,BKPDIR, KBN, BIKOU,ABKP FROM BKPDIR ORDER BY DIRNO");
+    // In the order the rows were added, as the restore window lists them.
+    Statement q = state.db().prepare("SELECT DIRNO, DIR,BKPDIR, KBN, BIKOU,ABKP FROM BKPDIR ORDER BY rowid");
     while (q.step()) rows.push_back({q.optInt(0), q.optText(3), q.optText(5)});
     for (const Row& r : rows)
         if (r.kind == "0") {
