@@ -11,6 +11,7 @@
 
 #include "backup/backup_messages.h"
 #include "backup/backup_run.h"
+#include "backup/catalog_queries.h"
 #include "platform/file_faults.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
@@ -27,12 +28,12 @@ struct VersionRow {
 };
 
 // The next rows this call added for this run and directory, in the order
-// they were added. Read in small batches so that a huge catalog is never
-// held in memory and rows can be written back between batches.
+// they were added. Every row above the call's starting rowid is one of
+// them (the call holds the write transaction), so the rows are walked by
+// rowid. Read in small batches so that a huge catalog is never held in
+// memory and rows can be written back between batches.
 std::vector<VersionRow> NextRows(BackupRun& run, std::int64_t after) {
-    Statement& q = run.db().cached(
-        "SELECT rowid, LVL, DIR, FILENM, KBN1 FROM FILEKANRI WHERE BKPNO = ?1 AND DIRNO = ?2 AND rowid > ?3 "
-        "ORDER BY rowid LIMIT 256");
+    Statement& q = run.db().cached(kNextRowsSql);
     q.bind(1, run.runNumber).bind(2, run.dirNo).bind(3, after);
     std::vector<VersionRow> rows;
     while (q.step()) rows.push_back({q.int64(0), q.int64(1), q.text(2), q.text(3), q.text(4)});
@@ -46,7 +47,7 @@ std::string VersionFolder(const std::string& destination, std::int64_t level) {
 
 void WriteBack(BackupRun& run, const VersionRow& row) {
     run.db()
-        .cached("UPDATE FILEKANRI SET LVL = ?1, KBN1 = ?2 WHERE rowid = ?3")
+        .cached(kWriteBackSql)
         .bind(1, row.level)
         .bind(2, row.kbn1)
         .bind(3, row.rowid)
@@ -127,7 +128,7 @@ void StoreEach(BackupRun& run) {
                 if (row.kbn1 == "9") {
                     // The row must not go on claiming a copy it lacks.
                     try {
-                        run.db().cached("UPDATE FILEKANRI SET KBN1 = '9' WHERE rowid = ?1").bind(1, row.rowid).run();
+                        run.db().cached(kMarkFailedSql).bind(1, row.rowid).run();
                     } catch (const std::exception&) {
                     }
                 }
@@ -154,7 +155,7 @@ void StoreVersions(BackupRun& run) {
 void MarkUnstoredVersions(BackupRun& run) {
     if (run.runKind != "1") return;
     run.db()
-        .cached("UPDATE FILEKANRI SET KBN1 = '9' WHERE BKPNO = ?1 AND DIRNO = ?2 AND rowid > ?3 AND KBN1 IN ('0', '7')")
+        .cached(kMarkUnstoredSql)
         .bind(1, run.runNumber)
         .bind(2, run.dirNo)
         .bind(3, run.storedThrough)

@@ -6,6 +6,7 @@
 
 #include "backup/backup_messages.h"
 #include "backup/backup_run.h"
+#include "backup/catalog_queries.h"
 #include "platform/file_times.h"
 #include "platform/file_version.h"
 #include "platform/paths.h"
@@ -46,7 +47,7 @@ Latest ReadLatest(const Statement& q) {
 // all the same). Asked once per directory, not once per file.
 bool HasBareRows(BackupRun& run, const std::string& bare) {
     if (run.bareCheckedFor && *run.bareCheckedFor == bare) return run.bareRows;
-    Statement& q = run.db().cached("SELECT 1 FROM FILEKANRI WHERE DIRNO = ?1 AND DIR = ?2 LIMIT 1");
+    Statement& q = run.db().cached(kBareRowsSql);
     q.bind(1, run.dirNo).bind(2, bare);
     run.bareRows = q.step();
     q.reset();
@@ -69,9 +70,7 @@ std::optional<Latest> FindLatest(BackupRun& run, const std::string& directory, c
     const bool bareRows = HasBareRows(run, bare);
     for (const std::string& dir : {bare + kSep, bare}) {
         if (dir == bare && !bareRows) break;
-        Statement& q = db.cached(
-            "SELECT rowid, LVL, KBN1, FUPDATE, FUPTIME, FSIZE, FMVER, FLVER, PMVER, PLVER, FUPDAYD, FVERNO, PVERNO "
-            "FROM FILEKANRI WHERE DIRNO = ?1 AND FILENM = ?2 AND DIR = ?3 ORDER BY LVL DESC, rowid DESC LIMIT 1");
+        Statement& q = db.cached(kLatestVersionSql);
         q.bind(1, dirNo).bind(2, name).bind(3, dir);
         if (q.step()) {
             Latest r = ReadLatest(q);
@@ -88,7 +87,7 @@ bool Greater(const std::optional<std::int64_t>& recorded, std::int32_t now) { re
 bool Equal(const std::optional<std::int64_t>& recorded, std::int32_t now) { return recorded && *recorded == now; }
 
 void Supersede(Connection& db, const Latest& r) {
-    db.cached("UPDATE FILEKANRI SET CHK1 = '0' WHERE rowid = ?1").bind(1, r.rowid).run();
+    db.cached(kSupersedeSql).bind(1, r.rowid).run();
 }
 
 }  // namespace
