@@ -10,6 +10,7 @@
 
 #include "shell/MAINF.h"
 #include "ui/app_context.h"
+#include "ui/controls.h"
 #include "ui/grid_layout.h"
 #include "ui/sql_grid_model.h"
 
@@ -20,18 +21,6 @@ const char* const kRunsQuery =
     "SELECT BKPNAME.BKPNO, BKPNAME.BKPNAME, KBNDEF.NAIYOU, BKPNAME.DAY1, BKPNAME.TIME1, BKPNAME.KBN FROM BKPNAME "
     "LEFT JOIN KBNDEF ON BKPNAME.KBN = KBNDEF.ID WHERE KBNDEF.KBN=1";
 
-QLabel* Label(QWidget* parent, const char* name, const char* text) {
-    auto* l = new QLabel(QString::fromUtf8(text), parent);
-    l->setObjectName(name);
-    return l;
-}
-
-QPushButton* Button(QWidget* parent, const char* name, const char* text) {
-    auto* b = new QPushButton(QString::fromUtf8(text), parent);
-    b->setObjectName(name);
-    return b;
-}
-
 }  // namespace
 
 BKPGO::BKPGO(AppContext& context) : ctx_(context) {
@@ -39,20 +28,15 @@ BKPGO::BKPGO(AppContext& context) : ctx_(context) {
     setWindowTitle(QString::fromUtf8("バックアップ実行"));
     setAttribute(Qt::WA_DeleteOnClose);
 
-    auto* heading = Label(this, "Label1", "バックアップの実行");
-    QFont big = heading->font();
-    big.setPointSizeF(big.pointSizeF() * 1.4);
-    big.setBold(true);
-    heading->setFont(big);
-    title_ = new QLineEdit(this);
-    title_->setObjectName("APPNM");
+    auto* heading = TitleLabel(this, "バックアップの実行");
+    title_ = NamedField(this, "APPNM");
     kinds_ = new QListWidget(this);
     kinds_->setObjectName("KBNNM");
     kinds_->addItems({QString::fromUtf8("通常"), QString::fromUtf8("情報のみ")});
     kinds_->setCurrentRow(0);
     kinds_->setMaximumHeight(kinds_->sizeHintForRow(0) * 2 + 8);
-    auto* runButton = Button(this, "Command1", "実行");
-    auto* backButton = Button(this, "Command2", "戻る");
+    auto* runButton = NamedButton(this, "Command1", "実行");
+    auto* backButton = NamedButton(this, "Command2", "戻る");
     auto* status = new QLineEdit(this);
     status->setObjectName("GODISP");
     status->setReadOnly(true);
@@ -65,9 +49,9 @@ BKPGO::BKPGO(AppContext& context) : ctx_(context) {
 
     auto* layout = new QGridLayout(this);
     layout->addWidget(heading, 0, 0, 1, 3);
-    layout->addWidget(Label(this, "Label2", "タイトル"), 1, 0);
+    layout->addWidget(NamedLabel(this, "Label2", "タイトル"), 1, 0);
     layout->addWidget(title_, 1, 1, 1, 2);
-    layout->addWidget(Label(this, "Label3", "バックアップ種類"), 2, 0, Qt::AlignTop);
+    layout->addWidget(NamedLabel(this, "Label3", "バックアップ種類"), 2, 0, Qt::AlignTop);
     layout->addWidget(kinds_, 2, 1);
     auto* buttons = new QVBoxLayout;
     buttons->addWidget(runButton);

@@ -11,6 +11,7 @@
 #include "inquiry/version_code.h"
 #include "shell/MAINF.h"
 #include "ui/app_context.h"
+#include "ui/controls.h"
 #include "ui/sql_grid_model.h"
 
 namespace tessel {
@@ -25,14 +26,8 @@ InquiryWindow::InquiryWindow(AppContext& context, Definition definition) : ctx_(
     setWindowTitle(QString::fromUtf8("問合せ"));
     setAttribute(Qt::WA_DeleteOnClose);
 
-    auto* title = new QLabel(QString::fromUtf8(def_.title), this);
-    title->setObjectName("Label1");
-    QFont big = title->font();
-    big.setPointSizeF(big.pointSizeF() * 1.4);
-    big.setBold(true);
-    title->setFont(big);
-    auto* back = new QPushButton(QString::fromUtf8("戻る"), this);
-    back->setObjectName("Command1");
+    auto* title = TitleLabel(this, def_.title);
+    auto* back = NamedButton(this, "Command1", "戻る");
 
     upper_ = new ClickGrid(this);
     upper_->setObjectName("DataGrid2");

@@ -23,6 +23,7 @@
 #include "registration/registrations.h"
 #include "shell/MAINF.h"
 #include "ui/app_context.h"
+#include "ui/controls.h"
 #include "ui/grid_layout.h"
 #include "ui/sql_grid_model.h"
 
@@ -30,33 +31,6 @@ namespace tessel {
 namespace {
 
 const char* const kNoPrefix = "  バックアップ先プレフィックスが指定されていません　";
-
-QLabel* Label(QWidget* parent, const char* name, const char* text) {
-    auto* l = new QLabel(QString::fromUtf8(text), parent);
-    l->setObjectName(name);
-    return l;
-}
-
-QPushButton* Button(QWidget* parent, const char* name, const char* text) {
-    auto* b = new QPushButton(QString::fromUtf8(text), parent);
-    b->setObjectName(name);
-    return b;
-}
-
-// A list box tall enough for its rows.
-QListWidget* List(QWidget* parent, const char* name, int rows, std::initializer_list<const char*> items = {}) {
-    auto* l = new QListWidget(parent);
-    l->setObjectName(name);
-    for (const char* item : items) l->addItem(QString::fromUtf8(item));
-    l->setFixedHeight((l->fontMetrics().height() + 4) * rows + 2 * l->frameWidth() + 2);
-    return l;
-}
-
-QLineEdit* Field(QWidget* parent, const char* name) {
-    auto* f = new QLineEdit(parent);
-    f->setObjectName(name);
-    return f;
-}
 
 void Select(QListWidget* list, const char* text) {
     auto found = list->findItems(QString::fromUtf8(text), Qt::MatchExactly);
@@ -79,20 +53,20 @@ DIRSET::DIRSET(AppContext& context) : ctx_(context) {
     setObjectName("DIRSET");
     setWindowTitle(QString::fromUtf8("登録"));
 
-    auto* title = Label(this, "Label1", "バックアップディレクトリー登録");
+    auto* title = NamedLabel(this, "Label1", "バックアップディレクトリー登録");
     QFont serif("Noto Serif CJK JP");
     serif.setStyleHint(QFont::Serif);
     serif.setPointSizeF(title->font().pointSizeF() * 1.6);
     title->setFont(serif);
-    auto* closeButton = Button(this, "CLOSE", "戻る");
-    compression_ = List(this, "COMPEXP", 2, {"通常", "圧縮"});
-    prefix_ = Field(this, "ODIRFIX");
+    auto* closeButton = NamedButton(this, "CLOSE", "戻る");
+    compression_ = NamedList(this, "COMPEXP", 2, {"通常", "圧縮"});
+    prefix_ = NamedField(this, "ODIRFIX");
 
     auto* frame3 = new QGroupBox(this);
     frame3->setObjectName("Frame3");
-    auto* registerButton = Button(frame3, "Command1", "登録");
-    auto* initialButton = Button(frame3, "Command2", "初期バックアップ");
-    auto* deleteButton = Button(frame3, "Command3", "取消");
+    auto* registerButton = NamedButton(frame3, "Command1", "登録");
+    auto* initialButton = NamedButton(frame3, "Command2", "初期バックアップ");
+    auto* deleteButton = NamedButton(frame3, "Command3", "取消");
     auto* buttons = new QHBoxLayout(frame3);
     buttons->addWidget(registerButton);
     buttons->addWidget(initialButton);
@@ -123,24 +97,24 @@ DIRSET::DIRSET(AppContext& context) : ctx_(context) {
 
     auto* frame1 = new QGroupBox(this);
     frame1->setObjectName("Frame1");
-    source_ = Field(frame1, "IDIR");
-    dest_ = Field(frame1, "ODIR");
-    kinds_ = List(frame1, "KBNNM", 4);
-    subdirs_ = List(frame1, "SUBDIR", 2);
-    autoBackup_ = List(frame1, "AUTOF", 2);
-    remark_ = Field(frame1, "BIKOU");
+    source_ = NamedField(frame1, "IDIR");
+    dest_ = NamedField(frame1, "ODIR");
+    kinds_ = NamedList(frame1, "KBNNM", 4);
+    subdirs_ = NamedList(frame1, "SUBDIR", 2);
+    autoBackup_ = NamedList(frame1, "AUTOF", 2);
+    remark_ = NamedField(frame1, "BIKOU");
     auto* fields = new QGridLayout(frame1);
-    fields->addWidget(Label(frame1, "Label2", "バックアップ対象"), 0, 0);
+    fields->addWidget(NamedLabel(frame1, "Label2", "バックアップ対象"), 0, 0);
     fields->addWidget(source_, 0, 1, 1, 5);
-    fields->addWidget(Label(frame1, "Label3", "バックアップ先"), 1, 0);
+    fields->addWidget(NamedLabel(frame1, "Label3", "バックアップ先"), 1, 0);
     fields->addWidget(dest_, 1, 1, 1, 5);
-    fields->addWidget(Label(frame1, "Label4", "区分"), 2, 0, Qt::AlignTop);
+    fields->addWidget(NamedLabel(frame1, "Label4", "区分"), 2, 0, Qt::AlignTop);
     fields->addWidget(kinds_, 2, 1);
-    fields->addWidget(Label(frame1, "Label8", "サブディレクトリー"), 2, 2, Qt::AlignTop);
+    fields->addWidget(NamedLabel(frame1, "Label8", "サブディレクトリー"), 2, 2, Qt::AlignTop);
     fields->addWidget(subdirs_, 2, 3);
-    fields->addWidget(Label(frame1, "Label7", "自動ﾊﾞｯｸｱｯﾌﾟ"), 2, 4, Qt::AlignTop);
+    fields->addWidget(NamedLabel(frame1, "Label7", "自動ﾊﾞｯｸｱｯﾌﾟ"), 2, 4, Qt::AlignTop);
     fields->addWidget(autoBackup_, 2, 5);
-    fields->addWidget(Label(frame1, "Label5", "備考"), 3, 0);
+    fields->addWidget(NamedLabel(frame1, "Label5", "備考"), 3, 0);
     fields->addWidget(remark_, 3, 1, 1, 5);
 
     grid_ = new QTableView(this);
@@ -150,16 +124,16 @@ DIRSET::DIRSET(AppContext& context) : ctx_(context) {
     grid_->setSelectionMode(QAbstractItemView::SingleSelection);
     model_ = new SqlGridModel(ctx_.state.db(), this);
     grid_->setModel(model_);
-    auto* status = Field(this, "GODISP");
+    auto* status = NamedField(this, "GODISP");
     status->setReadOnly(true);
 
     auto* top = new QHBoxLayout;
     top->addWidget(title, 1);
     top->addWidget(closeButton);
     auto* settings = new QGridLayout;
-    settings->addWidget(Label(this, "Label9", "圧縮指定"), 0, 0, Qt::AlignTop);
+    settings->addWidget(NamedLabel(this, "Label9", "圧縮指定"), 0, 0, Qt::AlignTop);
     settings->addWidget(compression_, 0, 1);
-    settings->addWidget(Label(this, "Label6", "バックアップ先プレフィックス"), 0, 2, Qt::AlignTop);
+    settings->addWidget(NamedLabel(this, "Label6", "バックアップ先プレフィックス"), 0, 2, Qt::AlignTop);
     settings->addWidget(prefix_, 0, 3, Qt::AlignTop);
     prefix_->setMinimumWidth(320);
     settings->addWidget(frame3, 0, 4, Qt::AlignTop);

@@ -14,6 +14,7 @@
 #include "restore/restore_run.h"
 #include "shell/MAINF.h"
 #include "ui/app_context.h"
+#include "ui/controls.h"
 #include "ui/grid_layout.h"
 #include "ui/sql_grid_model.h"
 
@@ -23,12 +24,6 @@ namespace {
 const char* const kRunsQuery =
     "SELECT BKPNAME.BKPNO, BKPNAME.BKPNAME,BKPNAME.KBN,BKPNAME.DAY1, BKPNAME.TIME1 FROM BKPNAME "
     "WHERE (KBN <> '9' AND BKPNO <> 0)";
-
-QPushButton* Button(QWidget* parent, const char* name, const char* text) {
-    auto* b = new QPushButton(QString::fromUtf8(text), parent);
-    b->setObjectName(name);
-    return b;
-}
 
 }  // namespace
 
@@ -40,14 +35,9 @@ FILEREV::FILEREV(AppContext& context) : ctx_(context) {
         RestoreDirectory(s, dirNo, runNumber, mode);
     };
 
-    auto* title = new QLabel(QString::fromUtf8("ファイルの復元処理"), this);
-    title->setObjectName("Label1");
-    QFont big = title->font();
-    big.setPointSizeF(big.pointSizeF() * 1.4);
-    big.setBold(true);
-    title->setFont(big);
-    auto* back = Button(this, "Command1", "戻る");
-    auto* run = Button(this, "Command2", "復元の実行");
+    auto* title = TitleLabel(this, "ファイルの復元処理");
+    auto* back = NamedButton(this, "Command1", "戻る");
+    auto* run = NamedButton(this, "Command2", "復元の実行");
 
     grid_ = new QTableView(this);
     grid_->setObjectName("DataGrid2");

@@ -8,6 +8,7 @@
 
 #include "shell/MAINF.h"
 #include "ui/app_context.h"
+#include "ui/controls.h"
 #include "ui/grid_layout.h"
 #include "ui/sql_grid_model.h"
 
@@ -18,14 +19,8 @@ RSTRLIST::RSTRLIST(AppContext& context) : ctx_(context) {
     setWindowTitle(QString::fromUtf8("結果表示"));
     setAttribute(Qt::WA_DeleteOnClose);
 
-    auto* title = new QLabel(QString::fromUtf8("復元処理の結果表示"), this);
-    title->setObjectName("Label1");
-    QFont big = title->font();
-    big.setPointSizeF(big.pointSizeF() * 1.4);
-    big.setBold(true);
-    title->setFont(big);
-    auto* back = new QPushButton(QString::fromUtf8("戻る"), this);
-    back->setObjectName("Command1");
+    auto* title = TitleLabel(this, "復元処理の結果表示");
+    auto* back = NamedButton(this, "Command1", "戻る");
     grid_ = new QTableView(this);
     grid_->setObjectName("DataGrid1");
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);

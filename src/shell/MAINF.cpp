@@ -23,17 +23,11 @@
 #include "shell/ICONM.h"
 #include "shell/startup.h"
 #include "ui/app_context.h"
+#include "ui/controls.h"
 #include "utility/UTILITY.h"
 
 namespace tessel {
 namespace {
-
-QPushButton* Button(QWidget* parent, const char* name, const char* text) {
-    auto* b = new QPushButton(QString::fromUtf8(text), parent);
-    b->setObjectName(name);
-    b->setMinimumHeight(34);
-    return b;
-}
 
 QGroupBox* Frame(QWidget* parent, const char* name, const char* caption, std::initializer_list<QPushButton*> buttons) {
     auto* f = new QGroupBox(QString::fromUtf8(caption), parent);
@@ -55,17 +49,17 @@ MAINF::MAINF(AppContext& context) : ctx_(context) {
     big.setPointSizeF(big.pointSizeF() * 1.6);
     big.setBold(true);
     title->setFont(big);
-    auto* help = Button(this, "Command10", "ヘルプ");
+    auto* help = NamedButton(this, "Command10", "ヘルプ");
 
     auto* frame1 = Frame(this, "Frame1", "　　設定・バックアップ　　",
-                         {Button(this, "Command2", "対象ディレクトリーの指定"), Button(this, "Command3", "バックアップの実行")});
+                         {NamedButton(this, "Command2", "対象ディレクトリーの指定"), NamedButton(this, "Command3", "バックアップの実行")});
     auto* frame2 = Frame(this, "Frame2", "　　変更・問合せ　   ",
-                         {Button(this, "Command1", "バックアップ別"), Button(this, "Command6", "ﾃﾞｨﾚｸﾄﾘｰ別"),
-                          Button(this, "Command9", "最新状況")});
+                         {NamedButton(this, "Command1", "バックアップ別"), NamedButton(this, "Command6", "ﾃﾞｨﾚｸﾄﾘｰ別"),
+                          NamedButton(this, "Command9", "最新状況")});
     auto* frame3 = Frame(this, "Frame3", "  ファイルの戻し処理   ",
-                         {Button(this, "Command7", "ファイルの復元"), Button(this, "Command8", "復元結果の表示")});
+                         {NamedButton(this, "Command7", "ファイルの復元"), NamedButton(this, "Command8", "復元結果の表示")});
     auto* frame4 = Frame(this, "Frame4", "　　その他　      　",
-                         {Button(this, "Command4", "ユーティリティ"), Button(this, "Command5", "終了")});
+                         {NamedButton(this, "Command4", "ユーティリティ"), NamedButton(this, "Command5", "終了")});
 
     auto* hint = new QLabel(QString::fromUtf8("Ｆ１キーを押すとヘルプが表示されます"), this);
     hint->setObjectName("Label2");
