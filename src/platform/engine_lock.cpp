@@ -7,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/file_lock.h"
 #include "platform/paths.h"
 
 namespace tessel {
@@ -17,16 +18,9 @@ EngineLock::~EngineLock() { unlock(); }
 
 bool EngineLock::tryLock() {
     if (fd_ >= 0) return true;
-    int fd = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     // A data folder where no lock file can be made is read-only; whatever
     // runs there fails on its own writes with its own message.
-    if (fd < 0) return true;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        close(fd);
-        return false;
-    }
-    fd_ = fd;
-    return true;
+    return TryLockFile(path_, 0644, fd_) != FileLockResult::Busy;
 }
 
 bool EngineLock::lockWithin(double seconds) {

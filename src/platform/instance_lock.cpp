@@ -1,5 +1,7 @@
 #include "platform/instance_lock.h"
 
+#include "platform/file_lock.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -23,15 +25,8 @@ InstanceLock::~InstanceLock() {
 
 bool InstanceLock::acquire() {
     if (fd_ >= 0) return true;
-    int fd = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     // A lock file that cannot be made at all cannot tell of another copy.
-    if (fd < 0) return true;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        close(fd);
-        return false;
-    }
-    fd_ = fd;
-    return true;
+    return TryLockFile(path_, 0600, fd_) != FileLockResult::Busy;
 }
 
 bool InstanceLock::anotherCopyRunning() {
