@@ -86,6 +86,15 @@ bool Differs(const std::optional<std::int64_t>& recorded, std::int32_t now) { re
 bool Greater(const std::optional<std::int64_t>& recorded, std::int32_t now) { return recorded && *recorded > now; }
 bool Equal(const std::optional<std::int64_t>& recorded, std::int32_t now) { return recorded && *recorded == now; }
 
+// The file's entry matches its latest version exactly, and that version
+// had no version resource.
+bool UnchangedWithoutVersion(const std::optional<Latest>& latest, const FileTimes& t) {
+    if (!latest) return false;
+    const Latest& r = *latest;
+    return Equal(r.fupdate, t.lastWrite.high) && Equal(r.fuptime, t.lastWrite.low) && Equal(r.fsize, t.size) &&
+           Equal(r.fmver, 0) && Equal(r.flver, 0) && Equal(r.pmver, 0) && Equal(r.plver, 0);
+}
+
 void Supersede(Connection& db, const Latest& r) {
     db.cached(kSupersedeSql).bind(1, r.rowid).run();
 }
@@ -97,16 +106,33 @@ void ProcessFile(BackupRun& run, const std::string& directory, const std::string
     std::string code = "0";
     const std::string path = JoinPath(directory, name);
 
-    FileVersion version;
-    FileTimes times = ReadFileInfo(path, version);  // the version only when the status is 0
-    if (times.status != 0 && !run.silent()) {
-        run.message(kNoEntry + "\n" + kMaybeInUse + path);
-    }
-
     std::optional<Latest> latest;
-    if (run.catalogHasRows) {
+    auto lookUp = [&] {
+        if (!run.catalogHasRows) return;
         run.progress(kCheckingPrefix + path + kCheckingSuffix);
         latest = FindLatest(run, directory, name);
+    };
+    auto reportUnreadable = [&](const FileTimes& t) {
+        if (t.status != 0 && !run.silent()) run.message(kNoEntry + "\n" + kMaybeInUse + path);
+    };
+
+    // The entry is read first without opening the file. Reading the version
+    // means opening and reading it, which costs more than the whole check of
+    // an unchanged file; it is left out when the file's last-write time and
+    // size are those of its latest version and that version carried no
+    // version resource (the file cannot have gained one without being
+    // written).
+    FileVersion version;
+    FileTimes times = ReadFileTimes(path);
+    if (times.status == 0) {
+        lookUp();
+        if (!UnchangedWithoutVersion(latest, times)) {
+            times = ReadFileInfo(path, version);  // the version only when the status is 0
+            reportUnreadable(times);
+        }
+    } else {
+        reportUnreadable(times);
+        lookUp();
     }
     std::int64_t level = run.initialFlag == "1" ? 0 : 1;
 

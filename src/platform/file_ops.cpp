@@ -48,7 +48,9 @@ int CopyBytes(int in, int out) {
 }  // namespace
 
 std::string CopyFileReport(const std::string& source, const std::string& target) {
-    int in = open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    // Non-blocking open: a FIFO put in the file's place must not hang the copy;
+    // it is refused below as not a regular file.
+    int in = open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (in < 0) return ErrorText(errno);
     struct stat st {};
     if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -78,6 +78,22 @@ TEST_F(Versions, UnchangedFilesAreLeftAndChangedOnesGetTheNextLevel) {
     EXPECT_TRUE(f.ui.messages.empty());
 }
 
+TEST_F(Versions, RecordedVersionNumbersAreStillComparedWhenTimeAndSizeMatch) {
+    write("plain.bin", "no resource", kBase);
+    write("was-pe.bin", "no resource", kBase);
+    f.run("9", "1", 1);
+    // The latest version of one file says it carried a version resource: the
+    // file must be read again, and its missing resource is a change.
+    f.state.db().exec("UPDATE FILEKANRI SET FMVER = 65536, FVERNO = '1.0.0.0' WHERE FILENM = 'was-pe.bin'");
+    f.run("9", "1", 2);
+    EXPECT_EQ(f.rowsOf("plain.bin").size(), 1u);
+    auto rows = f.rowsOf("was-pe.bin");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].fmver, 0);
+    EXPECT_EQ(rows[1].fverno, " ");
+    EXPECT_EQ(rows[1].kbn1, "7");  // the recorded version was higher
+}
+
 TEST_F(Versions, GoingBackInTimeWarnsOnlyPastOneHighHalfStep) {
     write("small.txt", "s", kBase);
     write("big.txt", "b", kBase);

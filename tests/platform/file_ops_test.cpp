@@ -43,6 +43,10 @@ TEST(CopyFileReport, FailuresGiveTheErrorNumber) {
     std::filesystem::create_directory(d / "sub");
     EXPECT_EQ(CopyFileReport(d / "sub", d / "y"), "Error:" + std::to_string(EINVAL));
     EXPECT_FALSE(std::filesystem::exists(d / "y"));
+    // A FIFO is refused at once instead of blocking the copy.
+    ASSERT_EQ(mkfifo((d / "fifo").c_str(), 0600), 0);
+    EXPECT_EQ(CopyFileReport(d / "fifo", d / "z"), "Error:" + std::to_string(EINVAL));
+    EXPECT_FALSE(std::filesystem::exists(d / "z"));
 }
 
 TEST(DeleteFileReport, DeletesOrReportsTheErrorNumber) {
