@@ -167,6 +167,18 @@ bool Collect(const std::string& dir, bool recurse, const struct stat& skip, std:
     return true;
 }
 
+// The folder a command names, cleaned and made absolute; false when it is
+// empty or holds a refused component.
+bool AbsoluteFolderOf(const std::string& arg, std::string& dir) {
+    if (!archive::CleanPath(arg, &dir) || dir.empty()) return false;
+    if (dir[0] != '/') {
+        auto abs = MemberPathOf(dir);
+        if (!abs) return false;
+        dir = "/" + *abs;
+    }
+    return true;
+}
+
 std::int32_t Run(const Command& cmd, std::string* report) {
     switch (cmd.op) {
     case Op::AddOne: {
@@ -179,12 +191,7 @@ std::int32_t Run(const Command& cmd, std::string* report) {
     case Op::AddTree:
     case Op::AddFlat: {
         std::string dir;
-        if (!archive::CleanPath(cmd.arg, &dir) || dir.empty()) return kUnlhaRefusedPath;
-        if (dir[0] != '/') {
-            auto abs = MemberPathOf(dir);
-            if (!abs) return kUnlhaRefusedPath;
-            dir = "/" + *abs;
-        }
+        if (!AbsoluteFolderOf(cmd.arg, dir)) return kUnlhaRefusedPath;
         if (!IsDirectory(dir)) return kUnlhaCannotReadSource;
         struct stat self {};
         ::stat(cmd.archive.c_str(), &self);
@@ -199,12 +206,7 @@ std::int32_t Run(const Command& cmd, std::string* report) {
             cmd.archive, [](const lzh::Member& m) -> std::optional<std::string> { return "/" + m.path; }, report);
     case Op::ExtractFolder: {
         std::string dir;
-        if (!archive::CleanPath(cmd.arg, &dir) || dir.empty()) return kUnlhaRefusedPath;
-        if (dir[0] != '/') {
-            auto abs = MemberPathOf(dir);
-            if (!abs) return kUnlhaRefusedPath;
-            dir = "/" + *abs;
-        }
+        if (!AbsoluteFolderOf(cmd.arg, dir)) return kUnlhaRefusedPath;
         const std::string rel = dir == "/" ? "" : dir.substr(1) + "/";
         return archive::ExtractMembers(
             cmd.archive,
@@ -220,12 +222,7 @@ std::int32_t Run(const Command& cmd, std::string* report) {
         if (cmd.name.empty() || cmd.name == "." || cmd.name == ".." || cmd.name.find('/') != std::string::npos)
             return kUnlhaRefusedPath;
         std::string dir;
-        if (!archive::CleanPath(cmd.arg, &dir) || dir.empty()) return kUnlhaRefusedPath;
-        if (dir[0] != '/') {
-            auto abs = MemberPathOf(dir);
-            if (!abs) return kUnlhaRefusedPath;
-            dir = "/" + *abs;
-        }
+        if (!AbsoluteFolderOf(cmd.arg, dir)) return kUnlhaRefusedPath;
         lzh::Member m;
         std::int32_t rc = archive::FindMemberForFolder(cmd.archive, dir == "/" ? "" : dir.substr(1), cmd.name, &m);
         if (rc != kUnlhaOk) return rc;
