@@ -50,9 +50,7 @@ struct FakeArchiver {
 class BackupFixture {
 public:
     BackupFixture() : state(ui, system) {
-        std::filesystem::copy_file(data / "bkpDEF.mdb", data / "filebkp.mdb");
-        state.dataFolder = data.path();
-        state.catalog = Connection::openFile(data / "filebkp.mdb");
+        OpenFreshCatalog(data, state);
         source = data / "src";
         destination = data / "dest";
         mkdir(source.c_str(), 0755);

@@ -12,8 +12,7 @@ namespace {
 
 struct Harness {
     Harness() {
-        std::filesystem::copy_file(folder / "bkpDEF.mdb", folder / "filebkp.mdb");
-        state.catalog = Connection::openFile(folder / "filebkp.mdb");
+        test::OpenFreshCatalog(folder, state);
         engine = [this](SharedState& s, const BackupCall& c) {
             calls.push_back(c);
             silentDuringCall.push_back(s.silent);

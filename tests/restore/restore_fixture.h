@@ -30,9 +30,7 @@ struct ScriptedArchiver {
 class RestoreFixture {
 public:
     RestoreFixture() : state(ui, system) {
-        std::filesystem::copy_file(data / "bkpDEF.mdb", data / "filebkp.mdb");
-        state.dataFolder = data.path();
-        state.catalog = Connection::openFile(data / "filebkp.mdb");
+        test::OpenFreshCatalog(data, state);
         source = data / "src";
         destination = data / "dest";
         std::filesystem::create_directories(source);

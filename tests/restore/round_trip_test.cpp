@@ -71,9 +71,7 @@ Tree ReadTree(const std::string& root) {
 class History {
 public:
     explicit History(std::uint64_t seed) : rng_(seed), state_(ui_, system_) {
-        fs::copy_file(data_ / "bkpDEF.mdb", data_ / "filebkp.mdb");
-        state_.dataFolder = data_.path();
-        state_.catalog = Connection::openFile(data_ / "filebkp.mdb");
+        test::OpenFreshCatalog(data_, state_);
         source_ = data_ / "src";
         dest_ = data_ / "dest";
         fs::create_directories(source_);

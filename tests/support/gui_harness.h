@@ -17,9 +17,7 @@ namespace tessel::test {
 
 struct GuiHarness {
     GuiHarness() {
-        std::filesystem::copy_file(folder / "bkpDEF.mdb", folder / "filebkp.mdb");
-        state.dataFolder = folder.path();
-        state.catalog = Connection::openFile(folder / "filebkp.mdb");
+        OpenFreshCatalog(folder, state);
     }
 
     TempDataFolder folder;

@@ -27,6 +27,12 @@ TempDataFolder::TempDataFolder() {
         std::filesystem::copy_file(std::string(TESSEL_SHARE_BUILD_DIR) + "/" + f, path() + "/" + f);
 }
 
+void OpenFreshCatalog(const TempDataFolder& folder, SharedState& state) {
+    std::filesystem::copy_file(folder / "bkpDEF.mdb", folder / "filebkp.mdb");
+    state.dataFolder = folder.path();
+    state.catalog = Connection::openFile(folder / "filebkp.mdb");
+}
+
 void WriteFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) throw std::runtime_error("cannot write " + path);

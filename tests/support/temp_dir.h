@@ -2,6 +2,8 @@
 // Temporary folders for tests, removed with everything in them at the end.
 #include <string>
 
+#include "shell/shared_state.h"
+
 namespace tessel::test {
 
 class TempDir {
@@ -23,6 +25,10 @@ class TempDataFolder : public TempDir {
 public:
     TempDataFolder();
 };
+
+// Makes the catalog filebkp.mdb of a data folder from its template and
+// opens it as the program does: state's data folder and connection are set.
+void OpenFreshCatalog(const TempDataFolder& folder, SharedState& state);
 
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
