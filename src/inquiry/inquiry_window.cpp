@@ -16,11 +16,6 @@
 
 namespace tessel {
 
-void ClickGrid::mouseReleaseEvent(QMouseEvent* event) {
-    QTableView::mouseReleaseEvent(event);
-    if (event->button() == Qt::LeftButton) emit mouseClicked();
-}
-
 InquiryWindow::InquiryWindow(AppContext& context, Definition definition) : ctx_(context), def_(std::move(definition)) {
     setObjectName(def_.windowName);
     setWindowTitle(QString::fromUtf8("問合せ"));
@@ -29,7 +24,7 @@ InquiryWindow::InquiryWindow(AppContext& context, Definition definition) : ctx_(
     auto* title = TitleLabel(this, def_.title);
     auto* back = NamedButton(this, "Command1", "戻る");
 
-    upper_ = new ClickGrid(this);
+    upper_ = new QTableView(this);
     upper_->setObjectName("DataGrid2");
     upper_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     upper_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -66,16 +61,26 @@ InquiryWindow::InquiryWindow(AppContext& context, Definition definition) : ctx_(
     resize(820, 620);
 
     connect(back, &QPushButton::clicked, this, &QWidget::close);
-    connect(upper_, &ClickGrid::mouseClicked, this, &InquiryWindow::upperClicked);
+    // The current row moves before a message box or anything else can
+    // swallow the rest of a click, and on every other way it moves too.
+    connect(upper_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &InquiryWindow::showVersionsOfCurrentRow);
+    // A click on the current row applies what changed since (the filter
+    // list of the latest-state window); otherwise it changes nothing.
+    connect(upper_, &QTableView::clicked, this, &InquiryWindow::showVersionsOfCurrentRow);
+    connect(upper_->verticalHeader(), &QHeaderView::sectionClicked, this, &InquiryWindow::showVersionsOfCurrentRow);
 }
 
 void InquiryWindow::open() {
     versionsModel_->setQuery(versionsQuery(false));
+    shownQuery_.clear();
     setGrid();
+    // A fresh upper list has no current row, so nothing is highlighted
+    // while every version is shown; the first row that becomes current
+    // narrows the versions grid.
     upperModel_->setQuery(def_.upperQuery);
+    upper_->selectionModel()->clear();
     gridSet2();
-    // Both lists stand on their first row, as a freshly opened list does.
-    if (upperModel_->rowCount() > 0) upper_->setCurrentIndex(upperModel_->index(0, 1));
     if (versionsModel_->rowCount() > 0) versions_->setCurrentIndex(versionsModel_->index(0, 2));
     AppContext::present(*this);
 }
@@ -88,11 +93,15 @@ void InquiryWindow::gridSet2() {
     ApplyGridLayout(*upper_, def_.upperLayout);
 }
 
-void InquiryWindow::upperClicked() {
-    if (upperModel_->rowCount() == 0) return;
-    int row = upper_->currentIndex().isValid() ? upper_->currentIndex().row() : 0;
-    qlonglong key = upperModel_->value(row, 0).toLongLong();
-    versionsModel_->setQuery(versionsQuery(true), {static_cast<std::int64_t>(key)});
+void InquiryWindow::showVersionsOfCurrentRow() {
+    const QModelIndex current = upper_->currentIndex();
+    if (!current.isValid() || current.row() >= upperModel_->rowCount()) return;
+    const qlonglong key = upperModel_->value(current.row(), 0).toLongLong();
+    const std::string query = versionsQuery(true);
+    if (query == shownQuery_ && key == shownKey_) return;
+    shownQuery_ = query;
+    shownKey_ = key;
+    versionsModel_->setQuery(query, {static_cast<std::int64_t>(key)});
     setGrid();
     if (versionsModel_->rowCount() > 0) versions_->setCurrentIndex(versionsModel_->index(0, 2));
     versions_->scrollToTop();

@@ -1,8 +1,10 @@
 #pragma once
 // What the three inquiry windows share: a title, "戻る", an upper grid
-// (runs or directories) and a lower versions grid narrowed by a click on the
-// upper grid. Each window supplies its queries, its grid layouts and the
-// WHERE clause a click adds.
+// (runs or directories) and a lower versions grid that always shows the
+// versions of the upper grid's current row, however that row became
+// current (mouse on a cell or on the row number, keyboard, program). Each
+// window supplies its queries, its grid layouts and the WHERE clause of the
+// narrowed versions query.
 #include <QTableView>
 #include <QWidget>
 
@@ -19,19 +21,6 @@ namespace tessel {
 
 class AppContext;
 class SqlGridModel;
-
-// A grid that reports each mouse click after it has made the clicked row
-// current (moving with the keyboard reports nothing).
-class ClickGrid : public QTableView {
-    Q_OBJECT
-public:
-    using QTableView::QTableView;
-signals:
-    void mouseClicked();
-
-protected:
-    void mouseReleaseEvent(QMouseEvent* event) override;
-};
 
 class InquiryWindow : public QWidget {
     Q_OBJECT
@@ -55,6 +44,9 @@ protected:
 
     // The versions query, unfiltered or narrowed to the key bound as ?1.
     virtual std::string versionsQuery(bool filtered) const = 0;
+    // Shows the versions of the upper grid's current row, when the row or
+    // the narrowed query differs from what the versions grid shows now.
+    void showVersionsOfCurrentRow();
     // Called once the window's controls exist; windows add their own here.
     QHBoxLayout* upperRow() const { return upperRow_; }
 
@@ -63,16 +55,19 @@ protected:
 private:
     void setGrid();
     void gridSet2();
-    void upperClicked();
     bool editVersionCode(int row, const QVariant& value);
 
     AppContext& ctx_;
     Definition def_;
-    ClickGrid* upper_;
+    QTableView* upper_;
     QTableView* versions_;
     SqlGridModel* upperModel_;
     SqlGridModel* versionsModel_;
     QHBoxLayout* upperRow_;
+    // What the versions grid shows: the narrowed query and its key; an
+    // empty query while it shows every version.
+    std::string shownQuery_;
+    qlonglong shownKey_ = 0;
 };
 
 }  // namespace tessel

@@ -1,15 +1,58 @@
 #include "inquiry/version_code.h"
 
+#include <sys/stat.h>
+
+#include "archiver/archive_ops.h"
+#include "backup/backup_run.h"
+#include "platform/file_times.h"
+#include "platform/paths.h"
+
 namespace tessel {
 namespace {
 
-bool HasNoCopy(const std::optional<std::string>& code) { return code == "2" || code == "9"; }
 bool ClaimsCopy(const std::string& code) { return code == "0" || code == "7"; }
+
+// The archive at `archive` holds a file member stored under `member`.
+bool ArchiveHolds(const std::string& archive, const std::string& member) {
+    struct stat st {};
+    if (::stat(archive.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    std::int32_t code = 0;
+    std::optional<lzh::ArchiveIndex> index = archive::LoadIndex(archive, &code);
+    if (!index) return false;
+    for (const lzh::Member& m : index->members)
+        if (m.path == member && !m.isDirectory()) return true;
+    return false;
+}
 
 }  // namespace
 
 bool IsVersionCode(const std::string& code) {
     return code == "0" || code == "2" || code == "7" || code == "8" || code == "9";
+}
+
+bool VersionCopyExists(Connection& db, std::int64_t rowid) {
+    Statement q = db.prepare(
+        "SELECT BKPDIR.BKPDIR, FILEKANRI.LVL, FILEKANRI.DIR, FILEKANRI.FILENM, FILEKANRI.FUPDATE, FILEKANRI.FUPTIME, "
+        "FILEKANRI.FSIZE FROM FILEKANRI JOIN BKPDIR ON BKPDIR.DIRNO = FILEKANRI.DIRNO WHERE FILEKANRI.rowid = ?1");
+    q.bind(1, rowid);
+    if (!q.step()) return false;
+    std::optional<std::string> dest = q.optText(0), dir = q.optText(2), name = q.optText(3);
+    if (!dest || dest->empty() || !dir || !name || name->empty()) return false;
+    const std::int64_t level = q.int64(1);
+    const FileTime recorded{static_cast<std::int32_t>(q.int64(4)), static_cast<std::int32_t>(q.int64(5))};
+    const auto size = static_cast<std::int32_t>(q.int64(6));
+    q.reset();
+
+    std::string member;
+    if (!archive::CleanPath("/" + *dir + "/" + *name, &member) || member.size() < 2) return false;
+    member.erase(0, 1);
+    const std::string folder = JoinPath(*dest, "V" + backup::FiveDigits(level));
+    if (ArchiveHolds(JoinPath(folder, "bkpcmp.lzh"), member)) return true;
+    if (level == 0 && ArchiveHolds(JoinPath(*dest, "bkpcmp.lzh"), member)) return true;
+    FileTimes copy = ReadFileTimes(JoinPath(folder, *name));
+    struct stat st {};
+    return copy.status == 0 && ::lstat(JoinPath(folder, *name).c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           copy.lastWrite.ticks() == recorded.ticks() && copy.size == size;
 }
 
 std::optional<std::string> ChangeVersionCode(Connection& db, std::int64_t rowid, const std::string& entered) {
@@ -22,7 +65,7 @@ std::optional<std::string> ChangeVersionCode(Connection& db, std::int64_t rowid,
     std::optional<std::string> current = read.optText(0);
     read.reset();
     if (current == entered) return std::nullopt;
-    if (HasNoCopy(current) && ClaimsCopy(entered))
+    if (ClaimsCopy(entered) && !VersionCopyExists(db, rowid))
         return "この版にはバックアップの写しがないため、KBN を " + entered + " にはできません。\n"
                "（使える区分は 2, 8, 9 です）";
     db.prepare("UPDATE FILEKANRI SET KBN1 = ?1 WHERE rowid = ?2").bind(1, entered).bind(2, rowid).run();

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 
+#include "archiver/archive_ops.h"
 #include "backup/backup_directory.h"
 #include "inquiry/BKPFIND1.h"
 #include "inquiry/BKPFIND2.h"
@@ -67,6 +68,10 @@ void ExpectOnlyVersionCodeEditable(QWidget& w) {
 
 const Qt::Alignment R = Qt::AlignRight, C = Qt::AlignHCenter, D = {};
 
+std::string kNoCopy(const std::string& code) {
+    return "この版にはバックアップの写しがないため、KBN を " + code + " にはできません。\n（使える区分は 2, 8, 9 です）";
+}
+
 TEST(BKPFIND1, ListsRunsWithNamedKindsAndNarrowsVersionsByClickedRun) {
     test::InquiryHarness h;
     h.fillCatalog();
@@ -81,7 +86,10 @@ TEST(BKPFIND1, ListsRunsWithNamedKindsAndNarrowsVersionsByClickedRun) {
     EXPECT_EQ(Rows(Grid(w, "DataGrid2"), {0, 1, 2, 3, 4, 5}),
               (Strings{"1|週次バックアップ|通常|2024/01/05|10:00:00|1", "2|情報取得|情報のみ|2024/01/06|11:30:00|9",
                        "4|空の実行|通常|2024/01/08|13:00:00|1"}));
-    // Before a click: every version, by run, directory, name and level.
+    // Before a run is current nothing is highlighted and every version is
+    // listed, by run, directory, name and level.
+    EXPECT_FALSE(Grid(w, "DataGrid2")->currentIndex().isValid());
+    EXPECT_TRUE(Grid(w, "DataGrid2")->selectionModel()->selectedRows().isEmpty());
     EXPECT_EQ(Versions(w), (Strings{"0|1|0|/data/a/|a.txt|8", "0|1|0|/data/a/|b.txt|0", "0|1|0|/data/a/sub/|e.txt|0",
                                     "0|2|0|/data/b/|c.txt|2", "1|1|1|/data/a/sub/|b.txt|7", "1|1|2|/data/a/|b.txt|0",
                                     "1|2|1|/data/b/|c.txt|9", "2|2|1|/data/b/|d.txt|10", "3|3|1|/data/x/|x.txt|0"}));
@@ -104,16 +112,35 @@ TEST(BKPFIND1, ListsRunsWithNamedKindsAndNarrowsVersionsByClickedRun) {
     ExpectLayout(Grid(w, "DataGrid1"), versionsLayout);
     test::GuiHarness::screenshot(w, "BKPFIND1");
 
-    // Moving with the keyboard does not narrow the list again.
-    QTest::keyClick(Grid(w, "DataGrid2"), Qt::Key_Down);
-    EXPECT_EQ(Grid(w, "DataGrid2")->currentIndex().row(), 1);
-    EXPECT_EQ(Versions(w).size(), 3u);
-    ClickRow(Grid(w, "DataGrid2"), 1);
-    EXPECT_EQ(Versions(w), (Strings{"2|2|1|/data/b/|d.txt|10"}));
+    // However the current run changes, the versions follow it: arrow keys,
+    // the row number, the program.
+    QTableView* runs = Grid(w, "DataGrid2");
+    const Strings run2 = {"2|2|1|/data/b/|d.txt|10"};
+    QTest::keyClick(runs, Qt::Key_Down);
+    EXPECT_EQ(runs->currentIndex().row(), 1);
+    EXPECT_EQ(Versions(w), run2);
     // A run that recorded nothing empties the list.
-    ClickRow(Grid(w, "DataGrid2"), 2);
+    QHeaderView* numbers = runs->verticalHeader();
+    QTest::mouseClick(numbers->viewport(), Qt::LeftButton, {},
+                      QPoint(numbers->width() / 2, numbers->sectionViewportPosition(2) + numbers->sectionSize(2) / 2));
+    EXPECT_EQ(runs->currentIndex().row(), 2);
     EXPECT_TRUE(Versions(w).empty());
+    QTest::keyClick(runs, Qt::Key_Up);
+    EXPECT_EQ(Versions(w), run2);
+    runs->setCurrentIndex(runs->model()->index(0, 1));
+    EXPECT_EQ(Versions(w).size(), 3u);
     EXPECT_TRUE(h.ui.messages.empty());
+
+    // A refused edit shows its message; the next click still moves the
+    // run and its versions together.
+    test::EditCell(Grid(w, "DataGrid1"), 0, 10, "5");
+    EXPECT_EQ(h.ui.messages.size(), 1u);
+    ClickRow(runs, 1);
+    EXPECT_EQ(Versions(w), run2);
+    // Opened again, the window shows every version and no current run.
+    w.open();
+    EXPECT_FALSE(runs->currentIndex().isValid());
+    EXPECT_EQ(Versions(w).size(), 9u);
 }
 
 TEST(BKPFIND1, EmptyCatalogShowsNothingAndClicksChangeNothing) {
@@ -253,43 +280,67 @@ TEST(InquiryWindows, VersionCodeEditsAreCheckedAndSavedToTheirOwnRow) {
         EXPECT_EQ(versions->model()->data(versions->model()->index(5, 10)).toString().toStdString(), "0");
     }
 
-    // A version without a usable copy cannot be made to claim one.
+    // A version whose copy is not in its destination cannot be made to
+    // claim one, not even in two steps.
     h.ui.messages.clear();
     EditCell(versions, 6, 10, "0");  // c.txt level 1, "9"
-    ASSERT_EQ(h.ui.messages.size(), 1u);
-    EXPECT_EQ(h.kbn1Of("/data/b/", "c.txt", 1), "9");
-    // ... but it can be excluded, and the mark taken off again.
-    h.ui.messages.clear();
-    EditCell(versions, 0, 10, "0");  // a.txt, "8"
     EditCell(versions, 6, 10, "8");
-    EXPECT_TRUE(h.ui.messages.empty());
-    EXPECT_EQ(h.kbn1Of("/data/a/", "a.txt", 0), "0");
+    EditCell(versions, 6, 10, "7");
+    EditCell(versions, 0, 10, "0");  // a.txt, "8"
+    EXPECT_EQ(h.ui.messages, (Strings{kNoCopy("0"), kNoCopy("7"), kNoCopy("0")}));
     EXPECT_EQ(h.kbn1Of("/data/b/", "c.txt", 1), "8");
+    EXPECT_EQ(h.kbn1Of("/data/a/", "a.txt", 0), "8");
+    EXPECT_EQ(versions->model()->data(versions->model()->index(6, 10)).toString().toStdString(), "8");
     // Nothing else was written.
     Statement count = h.state.db().prepare("SELECT count(*), sum(KBN1 = '8') FROM FILEKANRI");
     ASSERT_TRUE(count.step());
     EXPECT_EQ(count.int64(0), 9);
-    EXPECT_EQ(count.int64(1), 2);
+    EXPECT_EQ(count.int64(1), 3);
 }
 
-TEST(InquiryWindows, ChangeVersionCodeRules) {
+TEST(InquiryWindows, CodesClaimingACopyNeedTheCopyInTheDestination) {
     test::InquiryHarness h;
     h.fillCatalog();
     Connection& db = h.state.db();
+    // Directory 2 stores into a real destination: level 1's archive holds
+    // c.txt of /data/b/; a plain d.txt lies beside it, a copy of another
+    // file of that name (other time and size).
+    const std::string dest = h.folder / "dest-b";
+    std::filesystem::create_directories(dest + "/V00001");
+    test::WriteFile(h.folder / "c.txt", "c");
+    std::string report;
+    ASSERT_EQ(archive::AddFiles(dest + "/V00001/bkpcmp.lzh", {{h.folder / "c.txt", "data/b/c.txt"}}, &report), 0);
+    test::WriteFile(dest + "/V00001/d.txt", "another d.txt");
+    db.prepare("UPDATE BKPDIR SET BKPDIR = ?1 WHERE DIRNO = 2").bind(1, dest).run();
     auto rowid = [&](const char* name, int lvl) {
         Statement s = db.prepare("SELECT rowid FROM FILEKANRI WHERE FILENM = ?1 AND LVL = ?2");
         s.bind(1, name).bind(2, lvl);
         return s.step() ? s.int64(0) : -1;
     };
-    EXPECT_FALSE(ChangeVersionCode(db, rowid("x.txt", 1), "9"));
-    EXPECT_EQ(h.kbn1Of("/data/x/", "x.txt", 1), "9");
-    EXPECT_TRUE(ChangeVersionCode(db, rowid("x.txt", 1), "7"));  // "9" claims no copy
-    EXPECT_FALSE(ChangeVersionCode(db, rowid("x.txt", 1), "2"));
-    EXPECT_TRUE(ChangeVersionCode(db, rowid("x.txt", 1), "0"));  // "2" neither
-    EXPECT_FALSE(ChangeVersionCode(db, rowid("d.txt", 1), "7"));  // "10" is no code of ours, nothing to protect
-    EXPECT_EQ(h.kbn1Of("/data/b/", "d.txt", 1), "7");
+    struct Step {
+        const char* name;
+        int lvl;
+        const char* entered;
+        bool refused;
+        const char* stored;
+    };
+    for (Step c : {Step{"c.txt", 1, "8", false, "8"},  // "9" at first; the archive holds its copy
+                   Step{"c.txt", 1, "0", false, "0"},
+                   Step{"c.txt", 1, "7", false, "7"},
+                   Step{"d.txt", 1, "7", true, "10"},  // the plain d.txt is not this version's
+                   Step{"d.txt", 1, "2", false, "2"},
+                   Step{"x.txt", 1, "9", false, "9"},  // destination /dest/x holds nothing
+                   Step{"x.txt", 1, "8", false, "8"},
+                   Step{"x.txt", 1, "0", true, "8"},
+                   Step{"x.txt", 1, "1", true, "8"}}) {
+        SCOPED_TRACE(std::string(c.name) + " -> " + c.entered);
+        EXPECT_EQ(ChangeVersionCode(db, rowid(c.name, c.lvl), c.entered).has_value(), c.refused);
+        Statement s = db.prepare("SELECT KBN1 FROM FILEKANRI WHERE rowid = ?1");
+        s.bind(1, rowid(c.name, c.lvl));
+        ASSERT_TRUE(s.step());
+        EXPECT_EQ(s.text(0), c.stored);
+    }
     EXPECT_TRUE(ChangeVersionCode(db, 999999, "8"));  // the row is gone
-    EXPECT_TRUE(ChangeVersionCode(db, rowid("d.txt", 1), "1"));
 }
 
 void SetMtime(const std::string& path, std::int64_t seconds) {
@@ -329,6 +380,7 @@ TEST(InquiryWindows, ExcludedMarkIsHonouredByTheNextBackupRun) {
     BackupDirectory(h.state, src, "9", "1", dest, 2, 1, "01");
 
     // a.txt got no new version; b.txt did, with its copy.
+    w.open();
     ClickRow(Grid(w, "DataGrid2"), 0);
     EXPECT_EQ(Versions(w), (Strings{"1|1|1|" + src + "/|a.txt|8", "2|1|2|" + src + "/|b.txt|0"}));
     EXPECT_EQ(test::ReadFile(dest + "/V00002/b.txt"), "two!");
@@ -338,6 +390,15 @@ TEST(InquiryWindows, ExcludedMarkIsHonouredByTheNextBackupRun) {
     list->setCurrentRow(1);
     ClickRow(Grid(w, "DataGrid2"), 0);
     EXPECT_EQ(Versions(w), (Strings{"1|1|1|" + src + "/|a.txt|8"}));
+    // Its plain copy of run 1 is still there: the mark can come off again,
+    // and once the copy is gone it cannot be claimed.
+    EditCell(Grid(w, "DataGrid1"), 0, 10, "0");
+    EXPECT_EQ(h.kbn1Of(src + "/", "a.txt", 1), "0");
+    std::filesystem::remove(dest + "/V00001/a.txt");
+    EditCell(Grid(w, "DataGrid1"), 0, 10, "8");
+    EditCell(Grid(w, "DataGrid1"), 0, 10, "7");
+    EXPECT_EQ(h.kbn1Of(src + "/", "a.txt", 1), "8");
+    EXPECT_EQ(h.ui.messages, Strings{kNoCopy("7")});
 }
 
 TEST(InquiryWindows, QueriesAreServedInOrderByTheFileIndexes) {
