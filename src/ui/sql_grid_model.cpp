@@ -1,5 +1,9 @@
 #include "ui/sql_grid_model.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+
 namespace tessel {
 
 SqlGridModel::SqlGridModel(Connection& db, QObject* parent) : QAbstractTableModel(parent), db_(db) {}
@@ -12,18 +16,80 @@ void SqlGridModel::setQuery(std::string sql, std::vector<Value> values) {
 
 void SqlGridModel::requery() {
     beginResetModel();
-    rows_.clear();
-    stmt_ = std::make_unique<Statement>(db_.prepare(sql_));
-    for (size_t i = 0; i < values_.size(); ++i)
-        std::visit([&](const auto& v) { stmt_->bind(static_cast<int>(i + 1), v); }, values_[i]);
+    pages_.clear();
+    reader_.reset();
+    readerRow_ = -1;
     columns_.clear();
-    sqlite3_stmt* raw = stmt_->raw();
-    for (int c = 0; c < sqlite3_column_count(raw); ++c) columns_.push_back(QString::fromUtf8(sqlite3_column_name(raw, c)));
-    atEnd_ = false;
-    inReset_ = true;
-    fetchMore();
-    inReset_ = false;
+    count_ = 0;
+    {
+        Statement shape = db_.prepare(sql_);
+        sqlite3_stmt* raw = shape.raw();
+        for (int c = 0; c < sqlite3_column_count(raw); ++c)
+            columns_.push_back(QString::fromUtf8(sqlite3_column_name(raw, c)));
+        Statement count = db_.prepare("SELECT count(*) FROM (" + sql_ + ")");
+        for (size_t i = 0; i < values_.size(); ++i)
+            std::visit([&](const auto& v) { count.bind(static_cast<int>(i + 1), v); }, values_[i]);
+        if (count.step()) count_ = static_cast<int>(std::min<std::int64_t>(count.int64(0), INT_MAX));
+    }
     endResetModel();
+}
+
+void SqlGridModel::seek(int row) const {
+    const int offsetParam = static_cast<int>(values_.size()) + 1;
+    reader_ = std::make_unique<Statement>(db_.prepare(sql_ + " LIMIT -1 OFFSET ?" + std::to_string(offsetParam)));
+    for (size_t i = 0; i < values_.size(); ++i)
+        std::visit([&](const auto& v) { reader_->bind(static_cast<int>(i + 1), v); }, values_[i]);
+    reader_->bind(offsetParam, static_cast<std::int64_t>(row));
+    readerRow_ = row;
+}
+
+const std::vector<SqlGridModel::Row>& SqlGridModel::page(int number) const {
+    auto found = pages_.find(number);
+    if (found != pages_.end()) return found->second;
+    const int first = number * kPage;
+    const int size = std::min(kPage, count_ - first);
+    std::vector<Row> rows;
+    rows.reserve(size);
+    try {
+        if (!reader_ || readerRow_ != first) seek(first);
+        while (static_cast<int>(rows.size()) < size && reader_->step()) {
+            sqlite3_stmt* s = reader_->raw();
+            const int n = sqlite3_column_count(s);
+            Row row(n);
+            for (int c = 0; c < n; ++c) {
+                switch (sqlite3_column_type(s, c)) {
+                case SQLITE_NULL:
+                    break;
+                case SQLITE_INTEGER:
+                    row[c] = static_cast<qlonglong>(sqlite3_column_int64(s, c));
+                    break;
+                default:
+                    row[c] = QString::fromStdString(reader_->text(c));
+                }
+            }
+            rows.push_back(std::move(row));
+        }
+        readerRow_ = first + static_cast<int>(rows.size());
+    } catch (const CatalogError&) {
+        // Shown as empty rows; the next page starts the reader anew.
+        reader_.reset();
+    }
+    // Rows removed since they were counted show empty.
+    rows.resize(std::max(size, 0), Row(columns_.size()));
+    if (pages_.size() >= kMaxPages) {
+        // Drop the page farthest from this one.
+        auto farthest = pages_.begin();
+        if (std::abs(std::prev(pages_.end())->first - number) > std::abs(farthest->first - number))
+            farthest = std::prev(pages_.end());
+        pages_.erase(farthest);
+    }
+    return pages_.emplace(number, std::move(rows)).first->second;
+}
+
+SqlGridModel::Row* SqlGridModel::rowAt(int row) const {
+    if (row < 0 || row >= count_) return nullptr;
+    auto& rows = const_cast<std::vector<Row>&>(page(row / kPage));
+    return &rows[row % kPage];
 }
 
 void SqlGridModel::setFormatter(int column, Formatter f) {
@@ -56,28 +122,29 @@ void SqlGridModel::setEditableColumn(int column, EditHandler handler) {
 bool SqlGridModel::setData(const QModelIndex& index, const QVariant& value, int role) {
     if (role != Qt::EditRole || !index.isValid() || index.column() != editableColumn_ || !editHandler_) return false;
     int row = index.row();
-    if (row < 0 || row >= static_cast<int>(rows_.size())) return false;
+    if (row < 0 || row >= count_) return false;
     if (!editHandler_(row, value)) return false;
     // The handler may have shown a message; the row is still ours to update.
-    if (row >= static_cast<int>(rows_.size()) || index.column() >= static_cast<int>(rows_[row].size())) return false;
-    rows_[row][index.column()] = value;
+    Row* r = rowAt(row);
+    if (!r || index.column() >= static_cast<int>(r->size())) return false;
+    (*r)[index.column()] = value;
     emit dataChanged(index, index, {Qt::DisplayRole, Qt::EditRole});
     return true;
 }
 
 QVariant SqlGridModel::rowKey(int row) const {
-    if (!rowKey_ || row < 0 || row >= static_cast<int>(rows_.size()) || rows_[row].empty()) return {};
-    return rows_[row].back();
+    const Row* r = rowKey_ ? rowAt(row) : nullptr;
+    if (!r || r->empty()) return {};
+    return r->back();
 }
 
 QVariant SqlGridModel::value(int row, int column) const {
-    if (row < 0 || row >= static_cast<int>(rows_.size())) return {};
-    const auto& r = rows_[row];
-    if (column < 0 || column >= static_cast<int>(r.size())) return {};
-    return r[column];
+    const Row* r = rowAt(row);
+    if (!r || column < 0 || column >= static_cast<int>(r->size())) return {};
+    return (*r)[column];
 }
 
-int SqlGridModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : static_cast<int>(rows_.size()); }
+int SqlGridModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : count_; }
 
 int SqlGridModel::columnCount(const QModelIndex& parent) const {
     if (parent.isValid()) return 0;
@@ -92,9 +159,11 @@ QVariant SqlGridModel::data(const QModelIndex& index, int role) const {
             return QVariant::fromValue(alignments_[index.column()] | Qt::AlignVCenter);
         return {};
     }
-    if (role != Qt::DisplayRole && role != Qt::EditRole) return {};
+    if (role != Qt::DisplayRole && role != Qt::EditRole && role != Qt::ToolTipRole) return {};
     QVariant v = value(index.row(), index.column());
-    if (role == Qt::DisplayRole && static_cast<size_t>(index.column()) < formatters_.size() && formatters_[index.column()])
+    if (role == Qt::EditRole) return v;
+    // The tooltip shows the whole text of a cell too narrow for it.
+    if (static_cast<size_t>(index.column()) < formatters_.size() && formatters_[index.column()])
         return formatters_[index.column()](v);
     return v;
 }
@@ -106,42 +175,8 @@ QVariant SqlGridModel::headerData(int section, Qt::Orientation orientation, int 
     return columns_[section];
 }
 
-bool SqlGridModel::canFetchMore(const QModelIndex& parent) const { return !parent.isValid() && !atEnd_; }
-
-void SqlGridModel::fetchMore(const QModelIndex& parent) {
-    if (parent.isValid() || atEnd_ || !stmt_) return;
-    std::vector<std::vector<QVariant>> page;
-    while (static_cast<int>(page.size()) < kPage) {
-        if (!stmt_->step()) {
-            atEnd_ = true;
-            break;
-        }
-        sqlite3_stmt* s = stmt_->raw();
-        int n = sqlite3_column_count(s);
-        std::vector<QVariant> row(n);
-        for (int c = 0; c < n; ++c) {
-            switch (sqlite3_column_type(s, c)) {
-            case SQLITE_NULL:
-                break;
-            case SQLITE_INTEGER:
-                row[c] = static_cast<qlonglong>(sqlite3_column_int64(s, c));
-                break;
-            default:
-                row[c] = QString::fromStdString(stmt_->text(c));
-            }
-        }
-        page.push_back(std::move(row));
-    }
-    if (atEnd_) stmt_->reset();
-    if (page.empty()) return;
-    int first = static_cast<int>(rows_.size());
-    if (!inReset_) beginInsertRows({}, first, first + static_cast<int>(page.size()) - 1);
-    for (auto& r : page) rows_.push_back(std::move(r));
-    if (!inReset_) endInsertRows();
-}
-
 void SqlGridModel::fetchAll() {
-    while (canFetchMore()) fetchMore();
+    for (int p = 0; p * kPage < count_; ++p) page(p);
 }
 
 QVariant FormatStoredDate(const QVariant& v) {

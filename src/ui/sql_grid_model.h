@@ -1,9 +1,13 @@
 #pragma once
-// A grid's data: the rows of one catalog query, fetched a page at a time as
-// the grid shows them, so that a query over millions of rows opens at once.
+// A grid's data: the rows of one catalog query. The rows are counted when
+// the query runs, so the scroll bar and Ctrl+End reach the last row at
+// once; their values are read a page at a time when a row is shown, and
+// only a bounded number of pages is kept, so that a query over millions of
+// rows opens at once and never fills the memory.
 #include <QAbstractTableModel>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,7 +30,8 @@ public:
 
     SqlGridModel(Connection& db, QObject* parent = nullptr);
 
-    // Runs a query with bound values; the rows are fetched as needed.
+    // Runs a query with bound values; the rows are read as needed. The query
+    // must not end in a LIMIT clause of its own.
     void setQuery(std::string sql, std::vector<Value> values = {});
     // Runs the current query again (after the catalog changed).
     void requery();
@@ -34,13 +39,13 @@ public:
     // Caption and alignment a column shows (set by a grid layout).
     void setColumnLook(int column, const QString& caption, Qt::Alignment alignment);
 
-    // The stored value of a cell of a row fetched so far.
+    // The stored value of a cell.
     QVariant value(int row, int column) const;
 
     // With a row key, the query's last column (e.g. rowid) is kept with
     // each row but not shown as a column. Set before setQuery.
     void setRowKey(bool on) { rowKey_ = on; }
-    // The row key of a row fetched so far.
+    // The row key of a row.
     QVariant rowKey(int row) const;
     // Lets the user edit one column; every entered value goes through the
     // handler, and the cell shows it only when the handler accepted it.
@@ -52,23 +57,33 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
-    bool canFetchMore(const QModelIndex& parent = {}) const override;
-    void fetchMore(const QModelIndex& parent = {}) override;
 
-    // Fetches every remaining row (small lists only).
+    // Reads every row now (small lists only).
     void fetchAll();
 
     static constexpr int kPage = 256;
+    // Pages kept in memory at most.
+    static constexpr std::size_t kMaxPages = 64;
 
 private:
+    using Row = std::vector<QVariant>;
+    // The row, reading its page when it is not in memory; null outside the
+    // counted rows.
+    Row* rowAt(int row) const;
+    const std::vector<Row>& page(int number) const;
+    // Positions the reader at the given row.
+    void seek(int row) const;
+
     Connection& db_;
     std::string sql_;
     std::vector<Value> values_;
-    std::unique_ptr<Statement> stmt_;
-    bool atEnd_ = true;
-    bool inReset_ = false;
+    int count_ = 0;
     std::vector<QString> columns_;
-    std::vector<std::vector<QVariant>> rows_;
+    mutable std::map<int, std::vector<Row>> pages_;
+    // Reads the rows in order from readerRow_ on; a jump starts it anew at
+    // the wanted row.
+    mutable std::unique_ptr<Statement> reader_;
+    mutable int readerRow_ = -1;
     std::vector<Formatter> formatters_;
     std::vector<QString> captions_;
     std::vector<Qt::Alignment> alignments_;

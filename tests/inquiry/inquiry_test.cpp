@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
+#include <QScrollBar>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -157,6 +158,35 @@ TEST(BKPFIND1, EmptyCatalogShowsNothingAndClicksChangeNothing) {
     QTest::mouseClick(Grid(w, "DataGrid2")->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
     EXPECT_TRUE(Versions(w).empty());
     EXPECT_TRUE(h.ui.messages.empty());
+}
+
+TEST(InquiryWindows, CtrlEndAndTheScrollBarReachTheLastOfManyRows) {
+    test::InquiryHarness h;
+    h.fillCatalog();
+    // 3000 more versions of run 3: far more than one page.
+    h.state.db().exec(
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+        "INSERT INTO FILEKANRI (BKPNO, DIRNO, LVL, DIR, FILENM, KBN1, CHK1) "
+        "SELECT 3, 3, 1, '/data/x/', printf('f%05d.txt', i), '0', '1' FROM n");
+    BKPFIND1& w = h.context.window<BKPFIND1>();
+    w.open();
+    QTableView* versions = Grid(w, "DataGrid1");
+    QAbstractItemModel* m = versions->model();
+    EXPECT_EQ(m->rowCount(), 3009);
+    versions->setFocus();
+    QTest::keyClick(versions, Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(versions->currentIndex().row(), 3008);
+    EXPECT_EQ(m->data(versions->currentIndex().siblingAtColumn(4)).toString().toStdString(), "x.txt");
+    EXPECT_EQ(m->data(m->index(3007, 4)).toString().toStdString(), "f03000.txt");
+    EXPECT_TRUE(versions->visualRect(versions->currentIndex()).intersects(versions->viewport()->rect()));
+    // The scroll bar's end is the last row too; the first rows read again.
+    versions->verticalScrollBar()->setValue(versions->verticalScrollBar()->maximum());
+    EXPECT_EQ(versions->rowAt(versions->viewport()->height() - 2), 3008);
+    QTest::keyClick(versions, Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_EQ(m->data(m->index(versions->currentIndex().row(), 4)).toString().toStdString(), "a.txt");
+    // The run's versions narrow to a count of their own.
+    ClickRow(Grid(w, "DataGrid2"), 2);  // run 4: nothing
+    EXPECT_EQ(m->rowCount(), 0);
 }
 
 TEST(BKPFIND2, ListsRegisteredDirectoriesWithoutThePrefixRow) {
