@@ -10,6 +10,8 @@ class MAINF : public QWidget {
     Q_OBJECT
 public:
     explicit MAINF(AppContext& context);
+    // F1 opens the help through this window's own key handling.
+    static constexpr bool kOwnHelpKey = true;
 
     // Shows the window, repeating the single-instance test and filling the
     // version and user labels.

@@ -1,8 +1,12 @@
 #include "ui/app_context.h"
 
 #include "platform/engine_lock.h"
+#include "ui/window_keys.h"
 
 namespace tessel {
+
+AppContext::AppContext(SharedState& s, InstanceLock& l, std::function<void(int)> end)
+    : state(s), lock(l), endProgram(std::move(end)) {}
 
 AppContext::~AppContext() {
     for (auto& [type, w] : windows_) delete w.data();
@@ -16,6 +20,18 @@ bool AppContext::runEngine(const std::function<void()>& work) {
     }
     work();
     return true;
+}
+
+std::vector<QWidget*> AppContext::windows() const {
+    std::vector<QWidget*> out;
+    for (const auto& [type, w] : windows_)
+        if (w) out.push_back(w.data());
+    return out;
+}
+
+void AppContext::installWindowKeys(QWidget& window, bool help) {
+    if (!keys_) keys_ = std::make_unique<WindowKeys>(*this);
+    keys_->install(window, help);
 }
 
 QWidget* AppContext::findWindow(const QString& objectName) const {

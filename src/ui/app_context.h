@@ -6,7 +6,9 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <typeindex>
+#include <vector>
 
 #include "backup/backup_runs.h"
 #include "platform/instance_lock.h"
@@ -14,10 +16,21 @@
 
 namespace tessel {
 
+class WindowKeys;
+
+// A window class that handles F1 itself says so with
+// `static constexpr bool kOwnHelpKey = true;`.
+template <class W>
+constexpr bool OwnsHelpKey() {
+    if constexpr (requires { W::kOwnHelpKey; })
+        return W::kOwnHelpKey;
+    else
+        return false;
+}
+
 class AppContext {
 public:
-    AppContext(SharedState& s, InstanceLock& l, std::function<void(int)> end)
-        : state(s), lock(l), endProgram(std::move(end)) {}
+    AppContext(SharedState& s, InstanceLock& l, std::function<void(int)> end);
     ~AppContext();
 
     SharedState& state;
@@ -29,13 +42,20 @@ public:
     // replace both.
     BackupEngine backupEngine = RealBackupEngine();
     std::function<std::time_t()> clock = [] { return std::time(nullptr); };
+    // Opens the help for a window (F1 in every window but those that handle
+    // F1 themselves); nothing happens on F1 while it is empty.
+    std::function<void(QWidget& window)> openHelp;
 
-    // The single instance of a window, created on first use (not shown).
+    // The single instance of a window, created on first use (not shown),
+    // with the keys and placement every window shares (ui/window_keys.h).
     // A window that was closed and deleted is created anew.
     template <class W>
     W& window() {
         QPointer<QWidget>& slot = windows_[std::type_index(typeid(W))];
-        if (!slot) slot = new W(*this);
+        if (!slot) {
+            slot = new W(*this);
+            installWindowKeys(*slot, !OwnsHelpKey<W>());
+        }
         return *static_cast<W*>(slot.data());
     }
     template <class W>
@@ -50,12 +70,17 @@ public:
 
     // A window that exists now, by its object name (e.g. "BKPGO").
     QWidget* findWindow(const QString& objectName) const;
+    // Every window that exists now.
+    std::vector<QWidget*> windows() const;
 
     // Shows a window modeless and brings it to the front.
     static void present(QWidget& w);
 
 private:
+    void installWindowKeys(QWidget& window, bool help);
+
     std::map<std::type_index, QPointer<QWidget>> windows_;
+    std::unique_ptr<WindowKeys> keys_;
 };
 
 }  // namespace tessel

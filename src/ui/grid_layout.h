@@ -18,7 +18,12 @@ struct GridColumn {
 int TwipsToPixels(int twips, const QWidget& widget);
 
 // Lays out the columns of a grid whose model is an SqlGridModel, in the
-// order of the query's select list.
+// order of the query's select list. A shown column is as wide as its twips
+// say, wider when its caption or the widest of the first rows' texts needs
+// more at the grid's font, so no caption and no such text is cut.
 void ApplyGridLayout(QTableView& view, const std::vector<GridColumn>& columns);
+
+// Rows whose texts a layout measures.
+inline constexpr int kMeasuredRows = 256;
 
 }  // namespace tessel

@@ -1,9 +1,11 @@
 #include "ui/qt_user_interface.h"
 
 #include <QApplication>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QSpacerItem>
 
 #include <iostream>
 
@@ -18,7 +20,25 @@ namespace {
 // returns.
 constexpr qint64 kRepaintIntervalMs = 33;
 
+// Room the frame takes beside the title: the window icon and the buttons
+// (close, maximise, minimise) of a usual title bar, at the font's size.
+int TitleBarExtra(const QFontMetrics& fm) { return 8 * fm.height(); }
+
 }  // namespace
+
+void FitTitle(QMessageBox& box) {
+    QFont titleFont = QApplication::font("QMdiSubWindowTitleBar");
+    titleFont.setBold(true);
+    const QFontMetrics fm(titleFont);
+    const int wanted = fm.horizontalAdvance(box.windowTitle()) + TitleBarExtra(fm);
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (!grid) {
+        box.setMinimumWidth(wanted);
+        return;
+    }
+    grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                  grid->columnCount());
+}
 
 QtUserInterface::QtUserInterface() : headless_(QGuiApplication::platformName() == "offscreen") { sinceRepaint_.start(); }
 
@@ -29,6 +49,7 @@ void QtUserInterface::showMessage(const std::string& text) {
     }
     QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kProgramTitle), QString::fromUtf8(text), QMessageBox::Ok,
                     QApplication::activeWindow());
+    FitTitle(box);
     box.exec();
 }
 
@@ -39,6 +60,7 @@ bool QtUserInterface::askYesNo(const std::string& text) {
     }
     QMessageBox box(QMessageBox::Question, QString::fromUtf8(kProgramTitle), QString::fromUtf8(text),
                     QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
+    FitTitle(box);
     return box.exec() == QMessageBox::Yes;
 }
 

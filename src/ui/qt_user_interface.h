@@ -5,6 +5,8 @@
 // messages go to standard error and questions take the safe answer, No.
 #include <QElapsedTimer>
 
+class QMessageBox;
+
 #include "shell/user_interface.h"
 
 namespace tessel {
@@ -12,6 +14,10 @@ namespace tessel {
 class AppContext;
 
 inline const char* const kProgramTitle = "Tesselバックアップ管理";
+
+// Makes a message box wide enough that the window frame can show its whole
+// title beside the frame's buttons, however short the message is.
+void FitTitle(QMessageBox& box);
 
 class QtUserInterface : public UserInterface {
 public:

@@ -37,16 +37,29 @@ struct Column {
     Qt::Alignment alignment;
 };
 
-// Checks a grid's captions, hidden columns, pixel widths and alignments.
+// Checks a grid's captions, hidden columns, widths and alignments. A shown
+// column is at least as wide as its twips say, and wide enough for its
+// whole caption and every text of its rows at the grid's font; a cell's
+// tooltip is its whole text.
 void ExpectLayout(QTableView* grid, const std::vector<Column>& expected) {
     QAbstractItemModel* m = grid->model();
     ASSERT_EQ(m->columnCount(), static_cast<int>(expected.size()));
     EXPECT_EQ(grid->horizontalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
+    const QFontMetrics fm(grid->font());
     for (int c = 0; c < static_cast<int>(expected.size()); ++c) {
         SCOPED_TRACE(expected[c].caption);
         EXPECT_EQ(m->headerData(c, Qt::Horizontal).toString().toStdString(), expected[c].caption);
         EXPECT_EQ(grid->isColumnHidden(c), expected[c].widthTwips == 0);
-        if (expected[c].widthTwips > 0) EXPECT_EQ(grid->columnWidth(c), TwipsToPixels(expected[c].widthTwips, *grid));
+        if (expected[c].widthTwips > 0) {
+            const int width = grid->columnWidth(c);
+            EXPECT_GE(width, TwipsToPixels(expected[c].widthTwips, *grid));
+            EXPECT_GE(width, grid->horizontalHeader()->sectionSizeHint(c));
+            for (int r = 0; r < m->rowCount(); ++r) {
+                const QString text = m->data(m->index(r, c)).toString();
+                EXPECT_GT(width, fm.horizontalAdvance(text)) << text.toStdString();
+                EXPECT_EQ(m->data(m->index(r, c), Qt::ToolTipRole).toString(), text);
+            }
+        }
         if (m->rowCount() > 0) {
             auto align = Qt::Alignment(m->data(m->index(0, c), Qt::TextAlignmentRole).toInt());
             EXPECT_EQ(align & Qt::AlignHorizontal_Mask, expected[c].alignment);
@@ -206,22 +219,27 @@ TEST(BKPFIND2, ListsRegisteredDirectoriesWithoutThePrefixRow) {
                                     "1|2|1|/data/b/|c.txt|9", "2|2|1|/data/b/|d.txt|10", "3|3|1|/data/x/|x.txt|0"}));
     ExpectLayout(Grid(w, "DataGrid2"),
                  {{"番号", 0, D}, {"ﾃﾞｨﾚｸﾄﾘｰ", 2700, D}, {"ﾊﾞｯｸｱｯﾌﾟﾃﾞｨﾚｸﾄﾘｰ", 2500, D}, {"区分", 1600, D}, {"備考", 1600, D}});
-    ExpectLayout(Grid(w, "DataGrid1"), {{"BKPNO", 400, R},
-                                        {"DIRNO", 0, R},
-                                        {"LVL", 400, R},
-                                        {"DIR", 0, D},
-                                        {"FILE", 3900, D},
-                                        {"UPDATE", 1600, D},
-                                        {"UPTIME", 1250, D},
-                                        {"SIZE", 800, R},
-                                        {"FILE LVL", 1000, R},
-                                        {"PGM LVL", 1000, R},
-                                        {"KBN", 450, R}});
+    const std::vector<Column> versionsLayout = {{"BKPNO", 400, R},      {"DIRNO", 0, R},    {"LVL", 400, R},
+                                                {"DIR", 0, D},          {"FILE", 3900, D},  {"UPDATE", 1600, D},
+                                                {"UPTIME", 1250, D},    {"SIZE", 800, R},   {"FILE LVL", 1000, R},
+                                                {"PGM LVL", 1000, R},   {"KBN", 450, R}};
+    ExpectLayout(Grid(w, "DataGrid1"), versionsLayout);
     ExpectOnlyVersionCodeEditable(w);
 
     ClickRow(Grid(w, "DataGrid2"), 1);
     EXPECT_EQ(Versions(w), (Strings{"0|2|0|/data/b/|c.txt|2", "1|2|1|/data/b/|c.txt|9", "2|2|1|/data/b/|d.txt|10"}));
     test::GuiHarness::screenshot(w, "BKPFIND2");
+    // At a larger font the columns still show whole captions and texts:
+    // the 400-twip "BKPNO" and the dates and times grow, the file names
+    // keep their 3900 twips.
+    QFont large = w.font();
+    large.setPointSizeF(16);
+    w.setFont(large);
+    w.open();
+    ExpectLayout(Grid(w, "DataGrid1"), versionsLayout);
+    EXPECT_EQ(Grid(w, "DataGrid1")->columnWidth(4), TwipsToPixels(3900, w));
+    EXPECT_GT(Grid(w, "DataGrid1")->columnWidth(0), TwipsToPixels(400, w));
+    EXPECT_GT(Grid(w, "DataGrid1")->columnWidth(5), TwipsToPixels(1600, w));
     // Registered but never backed up: nothing to show.
     ClickRow(Grid(w, "DataGrid2"), 2);
     EXPECT_TRUE(Versions(w).empty());

@@ -1,0 +1,184 @@
+// Every window reached from the main menu, driven offscreen by real clicks
+// and keys: the way there and back, where each window appears, Tab, Enter,
+// Esc and F1.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QGridLayout>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QTableView>
+#include <QTest>
+
+#include "shell/MAINF.h"
+#include "support/gui_harness.h"
+#include "ui/app_context.h"
+#include "ui/qt_user_interface.h"
+
+namespace tessel {
+namespace {
+
+void Click(QWidget& w, const char* button) { QTest::mouseClick(w.findChild<QPushButton*>(button), Qt::LeftButton); }
+void Flush() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+// Where a window opened from `from` is expected: centred on it, kept on
+// the screen.
+QPoint CentredOn(const QWidget& from, const QWidget& w) {
+    QRect r = w.frameGeometry();
+    r.moveCenter(from.frameGeometry().center());
+    const QRect screen = from.screen()->availableGeometry();
+    r.moveRight(std::min(r.right(), screen.right()));
+    r.moveBottom(std::min(r.bottom(), screen.bottom()));
+    r.moveLeft(std::max(r.left(), screen.left()));
+    r.moveTop(std::max(r.top(), screen.top()));
+    return r.topLeft();
+}
+
+enum class Way { Button, Escape, Enter, Frame };
+
+// Leaves a window by one of its ways back.
+void GoBack(QWidget& w, const char* backButton, Way way) {
+    switch (way) {
+    case Way::Button:
+        Click(w, backButton);
+        break;
+    case Way::Escape:
+        QTest::keyClick(w.focusWidget() ? w.focusWidget() : &w, Qt::Key_Escape);
+        break;
+    case Way::Enter: {
+        auto* back = w.findChild<QPushButton*>(backButton);
+        back->setFocus();
+        QTest::keyClick(back, Qt::Key_Return);
+        break;
+    }
+    case Way::Frame:
+        w.close();
+        break;
+    }
+    Flush();
+}
+
+TEST(Windows, MenuOpensEveryWindowCentredOnItAndEveryWayBackReturnsToIt) {
+    test::GuiHarness h;
+    std::vector<std::string> helpFor;
+    h.context.openHelp = [&](QWidget& w) { helpFor.push_back(w.objectName().toStdString()); };
+    MAINF& menu = h.context.window<MAINF>();
+    menu.move(37, 41);
+    menu.open();
+    const QPoint home = menu.pos();
+    struct Case {
+        const char* button;
+        const char* window;
+        const char* back;
+        bool kept;  // only hidden by its way back
+    };
+    const Case cases[] = {{"Command2", "DIRSET", "CLOSE", true},      {"Command3", "BKPGO", "Command2", false},
+                          {"Command1", "BKPFIND1", "Command1", false}, {"Command6", "BKPFIND2", "Command1", false},
+                          {"Command9", "BKPFIND3", "Command1", false}, {"Command7", "FILEREV", "Command1", false},
+                          {"Command8", "RSTRLIST", "Command1", false}, {"Command4", "UTILITY", "Command2", false}};
+    for (const Case& c : cases) {
+        for (Way way : {Way::Button, Way::Escape, Way::Enter, Way::Frame}) {
+            SCOPED_TRACE(std::string(c.window) + " way " + std::to_string(static_cast<int>(way)));
+            Click(menu, c.button);
+            QWidget* w = h.context.findWindow(c.window);
+            ASSERT_NE(w, nullptr);
+            EXPECT_TRUE(w->isVisible());
+            EXPECT_FALSE(menu.isVisible());
+            EXPECT_EQ(w->pos(), CentredOn(menu, *w));
+            // F1 asks for the help of this window.
+            helpFor.clear();
+            QTest::keyClick(w->focusWidget() ? w->focusWidget() : w, Qt::Key_F1);
+            EXPECT_EQ(helpFor, std::vector<std::string>{c.window});
+            // Moving the window does not move the menu's place.
+            w->move(w->pos() + QPoint(15, 9));
+            GoBack(*w, c.back, way);
+            EXPECT_TRUE(menu.isVisible());
+            EXPECT_EQ(menu.pos(), home);
+            QWidget* left = h.context.findWindow(c.window);
+            if (c.kept && way != Way::Frame) {
+                ASSERT_NE(left, nullptr);
+                EXPECT_FALSE(left->isVisible());
+            } else {
+                EXPECT_EQ(left, nullptr);
+            }
+        }
+    }
+
+    // The version window opens from the utility menu, centred on it, and
+    // every way back returns there.
+    Click(menu, "Command4");
+    QWidget* utility = h.context.findWindow("UTILITY");
+    ASSERT_NE(utility, nullptr);
+    utility->move(utility->pos() + QPoint(-20, 12));
+    const QPoint utilityHome = utility->pos();
+    for (Way way : {Way::Button, Way::Escape, Way::Enter, Way::Frame}) {
+        Click(*utility, "Command3");
+        QWidget* about = h.context.findWindow("frmAbout");
+        ASSERT_NE(about, nullptr);
+        EXPECT_TRUE(about->isVisible());
+        EXPECT_FALSE(utility->isVisible());
+        EXPECT_EQ(about->pos(), CentredOn(*utility, *about));
+        GoBack(*about, "cmdOK", way);
+        EXPECT_EQ(h.context.findWindow("frmAbout"), nullptr);
+        EXPECT_TRUE(utility->isVisible());
+        EXPECT_EQ(utility->pos(), utilityHome);
+    }
+    GoBack(*utility, "Command2", Way::Escape);
+    EXPECT_TRUE(menu.isVisible());
+    EXPECT_EQ(menu.pos(), home);
+
+    // The main menu keeps its own F1 and no Esc: it neither ends the
+    // program nor asks the hook.
+    helpFor.clear();
+    QTest::keyClick(&menu, Qt::Key_Escape);
+    QTest::keyClick(&menu, Qt::Key_F1);
+    EXPECT_TRUE(helpFor.empty());
+    EXPECT_TRUE(menu.isVisible());
+    EXPECT_FALSE(h.endedWith.has_value());
+    ASSERT_EQ(h.ui.messages.size(), 1u);
+    EXPECT_NE(h.ui.messages[0].find("ヘルプ"), std::string::npos);
+}
+
+TEST(Windows, TabLeavesGridsArrowsMoveWithinThem) {
+    test::GuiHarness h;
+    h.state.db().exec("INSERT INTO BKPNAME (BKPNO, BKPNAME, KBN, DAY1, TIME1) VALUES "
+                      "(1, 'a', '1', '2024-01-05', '10:00:00'), (2, 'b', '1', '2024-01-06', '10:00:00')");
+    MAINF& menu = h.context.window<MAINF>();
+    menu.open();
+    Click(menu, "Command1");
+    QWidget* w = h.context.findWindow("BKPFIND1");
+    ASSERT_NE(w, nullptr);
+    QApplication::setActiveWindow(w);
+    auto* runs = w->findChild<QTableView*>("DataGrid2");
+    auto* versions = w->findChild<QTableView*>("DataGrid1");
+    auto* back = w->findChild<QPushButton*>("Command1");
+    runs->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), runs);
+    QTest::keyClick(runs, Qt::Key_Down);
+    EXPECT_EQ(QApplication::focusWidget(), runs);
+    EXPECT_EQ(runs->currentIndex().row(), 1);
+    QTest::keyClick(runs, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), versions);
+    QTest::keyClick(versions, Qt::Key_Tab);
+    EXPECT_NE(QApplication::focusWidget(), versions);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::focusWidget(), versions);
+    QTest::keyClick(versions, Qt::Key_Backtab, Qt::ShiftModifier);
+    QTest::keyClick(runs, Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::focusWidget(), back);
+}
+
+TEST(Windows, MessageBoxesAreWideEnoughForTheirWholeTitle) {
+    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kProgramTitle), "OK?", QMessageBox::Ok);
+    QFont titleFont = QApplication::font("QMdiSubWindowTitleBar");
+    titleFont.setBold(true);
+    const int title = QFontMetrics(titleFont).horizontalAdvance(box.windowTitle());
+    EXPECT_LT(box.sizeHint().width(), title);
+    FitTitle(box);
+    box.layout()->activate();
+    EXPECT_GT(box.sizeHint().width(), title + 2 * QFontMetrics(titleFont).height());
+}
+
+}  // namespace
+}  // namespace tessel
