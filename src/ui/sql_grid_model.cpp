@@ -1,10 +1,27 @@
 #include "ui/sql_grid_model.h"
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdlib>
 
 namespace tessel {
+namespace {
+
+// The query that counts a query's rows. A trailing ORDER BY is left out:
+// it does not change the count, and without it SQLite counts from an index
+// instead of reading every row in order.
+std::string CountSql(const std::string& sql) {
+    std::string lower = sql;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+    std::string body = sql;
+    const std::size_t order = lower.rfind("order by");
+    if (order != std::string::npos && lower.find_first_of("()'\"", order) == std::string::npos)
+        body = sql.substr(0, order);
+    return "SELECT count(*) FROM (" + body + ")";
+}
+
+}  // namespace
 
 SqlGridModel::SqlGridModel(Connection& db, QObject* parent) : QAbstractTableModel(parent), db_(db) {}
 
@@ -26,7 +43,7 @@ void SqlGridModel::requery() {
         sqlite3_stmt* raw = shape.raw();
         for (int c = 0; c < sqlite3_column_count(raw); ++c)
             columns_.push_back(QString::fromUtf8(sqlite3_column_name(raw, c)));
-        Statement count = db_.prepare("SELECT count(*) FROM (" + sql_ + ")");
+        Statement count = db_.prepare(CountSql(sql_));
         for (size_t i = 0; i < values_.size(); ++i)
             std::visit([&](const auto& v) { count.bind(static_cast<int>(i + 1), v); }, values_[i]);
         if (count.step()) count_ = static_cast<int>(std::min<std::int64_t>(count.int64(0), INT_MAX));

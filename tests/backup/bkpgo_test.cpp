@@ -9,7 +9,6 @@
 #include <QTest>
 
 #include "platform/engine_lock.h"
-#include "shell/MAINF.h"
 #include "support/gui_harness.h"
 #include "ui/qt_user_interface.h"
 #include "ui/sql_grid_model.h"
@@ -126,15 +125,6 @@ TEST(BKPGO, StatusLineShowsTheEngineText) {
     EXPECT_EQ(h.window().findChild<QLineEdit*>("GODISP")->text(),
               QString::fromUtf8(" ﾌｧｲﾙ　/data/a/x.txt をﾁｪｯｸしています。"));
     EXPECT_TRUE(h.window().findChild<QLineEdit*>("GODISP")->isReadOnly());
-}
-
-TEST(BKPGO, BackReturnsToTheMainWindow) {
-    RunHarness h;
-    QTest::mouseClick(h.window().findChild<QPushButton*>("Command2"), Qt::LeftButton);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(h.context.existing<BKPGO>(), nullptr);
-    ASSERT_NE(h.context.existing<MAINF>(), nullptr);
-    EXPECT_TRUE(h.context.existing<MAINF>()->isVisible());
 }
 
 }  // namespace

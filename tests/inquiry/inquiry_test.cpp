@@ -18,7 +18,6 @@
 #include "inquiry/inquiry_queries.h"
 #include "inquiry/version_code.h"
 #include "inquiry_fixture.h"
-#include "shell/MAINF.h"
 #include "ui/grid_layout.h"
 
 namespace tessel {
@@ -470,36 +469,6 @@ TEST(InquiryWindows, QueriesAreServedInOrderByTheFileIndexes) {
         EXPECT_NE(text.find(std::string("USING INDEX ") + c.index), std::string::npos) << text;
         // Only the rows of one index key are sorted, never the whole result.
         EXPECT_EQ(text.find("TEMP B-TREE FOR ORDER BY"), std::string::npos) << text;
-    }
-}
-
-TEST(InquiryWindows, MainMenuOpensEachWindowAndEveryWayBackShowsIt) {
-    test::InquiryHarness h;
-    h.fillCatalog();
-    MAINF& menu = h.context.window<MAINF>();
-    menu.open();
-    struct Case {
-        const char* button;
-        const char* window;
-        bool byFrame;
-    };
-    for (Case c : {Case{"Command1", "BKPFIND1", false}, Case{"Command6", "BKPFIND2", true},
-                   Case{"Command9", "BKPFIND3", false}, Case{"Command1", "BKPFIND1", true}}) {
-        SCOPED_TRACE(c.window);
-        QTest::mouseClick(menu.findChild<QPushButton*>(c.button), Qt::LeftButton);
-        QWidget* w = h.context.findWindow(c.window);
-        ASSERT_NE(w, nullptr);
-        EXPECT_TRUE(w->isVisible());
-        EXPECT_FALSE(menu.isVisible());
-        // Opened anew each time: before a click every version is listed.
-        EXPECT_FALSE(Versions(*w).empty());
-        if (c.byFrame)
-            w->close();
-        else
-            QTest::mouseClick(w->findChild<QPushButton*>("Command1"), Qt::LeftButton);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        EXPECT_EQ(h.context.findWindow(c.window), nullptr);
-        EXPECT_TRUE(menu.isVisible());
     }
 }
 

@@ -189,24 +189,5 @@ TEST(FILEREV, RealRestoreThenTheResultListShowsTheReport) {
     EXPECT_TRUE(h.context.window<MAINF>().isVisible());
 }
 
-TEST(FILEREV, MainMenuOpensBothWindowsAndTheyReturnToIt) {
-    RestoreHarness h;
-    MAINF& menu = h.context.window<MAINF>();
-    menu.open();
-    QTest::mouseClick(menu.findChild<QPushButton*>("Command7"), Qt::LeftButton);
-    ASSERT_NE(h.context.existing<FILEREV>(), nullptr);
-    EXPECT_TRUE(h.context.existing<FILEREV>()->isVisible());
-    EXPECT_FALSE(menu.isVisible());
-    h.click("Command1");
-    EXPECT_TRUE(menu.isVisible());
-
-    QTest::mouseClick(menu.findChild<QPushButton*>("Command8"), Qt::LeftButton);
-    ASSERT_NE(h.context.existing<RSTRLIST>(), nullptr);
-    EXPECT_TRUE(h.context.existing<RSTRLIST>()->isVisible());
-    EXPECT_FALSE(menu.isVisible());
-    h.context.existing<RSTRLIST>()->close();
-    EXPECT_TRUE(menu.isVisible());
-}
-
 }  // namespace
 }  // namespace tessel
