@@ -1,7 +1,6 @@
 #include "ui/grid_layout.h"
 
 #include <QHeaderView>
-#include <QStyle>
 
 #include <algorithm>
 
@@ -15,15 +14,9 @@ namespace {
 int NeededWidth(QTableView& view, int column) {
     int needed = view.horizontalHeader()->sectionSizeHint(column);
     QAbstractItemModel* model = view.model();
-    const QFontMetrics fm(view.font());
-    // The delegate leaves a focus-frame margin (plus one pixel) either side,
-    // and the grid line takes one more.
-    const int margins = 2 * (view.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &view) + 1) + 1;
     const int rows = std::min(model->rowCount(), kMeasuredRows);
-    for (int r = 0; r < rows; ++r) {
-        const QString text = model->data(model->index(r, column)).toString();
-        if (!text.isEmpty()) needed = std::max(needed, fm.horizontalAdvance(text) + margins);
-    }
+    // The delegate's own measure, margins included, and the grid line.
+    for (int r = 0; r < rows; ++r) needed = std::max(needed, view.sizeHintForIndex(model->index(r, column)).width() + 1);
     return needed;
 }
 

@@ -55,6 +55,7 @@ void ExpectLayout(QTableView* grid, const std::vector<Column>& expected) {
             EXPECT_GE(width, grid->horizontalHeader()->sectionSizeHint(c));
             for (int r = 0; r < m->rowCount(); ++r) {
                 const QString text = m->data(m->index(r, c)).toString();
+                EXPECT_GT(width, grid->sizeHintForIndex(m->index(r, c)).width()) << text.toStdString();
                 EXPECT_GT(width, fm.horizontalAdvance(text)) << text.toStdString();
                 EXPECT_EQ(m->data(m->index(r, c), Qt::ToolTipRole).toString(), text);
             }
