@@ -59,6 +59,8 @@ int RunProgram(QApplication& app) {
     SharedState state(ui, system);
     InstanceLock lock;
     AppContext context(state, lock, [](int status) { EndProcess(status); });
+    // F1 in every window opens the help the main menu's "ヘルプ" opens.
+    context.openHelp = [&context](QWidget&) { OpenHelpFile(context); };
     ui.attach(&context);
 
     std::string folder;
