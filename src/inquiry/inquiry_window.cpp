@@ -4,7 +4,6 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QVBoxLayout>
 
