@@ -43,7 +43,8 @@ TimeOfDay TimeOfDayAt(std::time_t t) {
 
 }  // namespace
 
-ICONM::ICONM(AppContext& context) : ctx_(context) {
+ICONM::ICONM(AppContext& context)
+    : notificationAreaAvailable([] { return QSystemTrayIcon::isSystemTrayAvailable(); }), ctx_(context) {
     setObjectName("ICONM");
     setWindowTitle("Form1");
     auto* label = new QLabel(QString::fromUtf8("アイコン表示"), this);
@@ -74,21 +75,21 @@ ICONM::ICONM(AppContext& context) : ctx_(context) {
 
 ICONM::~ICONM() { tray_->hide(); }
 
-void ICONM::open() {
+bool ICONM::open() {
     if (ctx_.lock.anotherCopyRunning()) {
         ctx_.state.ui.showMessage(kAlreadyRunning);
         ctx_.endProgram(1);
-        return;
+        return true;
     }
     timer_->start(20000);
     hide();
+    if (!notificationAreaAvailable()) return false;
     if (!iconAdded_) {
-        // Where the desktop has no notification area the icon cannot show;
-        // the window and its timer run all the same.
         tray_->show();
         iconAdded_ = true;
     }
     hide();
+    return true;
 }
 
 void ICONM::handleMouse(int message) {

@@ -119,9 +119,11 @@ void MAINF::openWindow() {
 
 void MAINF::showHelp() { OpenHelpFile(ctx_); }
 
+// In icon mode the program goes on in the notification area. Where the
+// desktop has none, nothing could bring the window back: the program ends
+// as it does outside icon mode.
 void MAINF::exitProgram() {
-    if (ctx_.state.icon == "YES") {
-        ctx_.window<ICONM>().open();
+    if (ctx_.state.icon == "YES" && ctx_.window<ICONM>().open()) {
         hide();
         return;
     }
@@ -129,11 +131,8 @@ void MAINF::exitProgram() {
 }
 
 void MAINF::closeEvent(QCloseEvent* event) {
-    if (ctx_.state.icon == "YES") {
-        ctx_.window<ICONM>().open();
-        // The window is loaded anew when the icon brings it back.
-        setAttribute(Qt::WA_DeleteOnClose);
-        event->accept();
+    if (ctx_.state.icon == "YES" && ctx_.window<ICONM>().open()) {
+        event->accept();  // hides the window; the icon brings it back
         return;
     }
     event->ignore();

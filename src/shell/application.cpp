@@ -44,7 +44,18 @@ void ProgramSettingsActions::pauseBeforeShutDown() {
 
 void ProgramSettingsActions::endProgram(int status) { ctx_.endProgram(status); }
 
-void ProgramSettingsActions::openIconWindow() { ctx_.window<ICONM>().open(); }
+void ProgramSettingsActions::openIconWindow() {
+    if (ctx_.window<ICONM>().open()) return;
+    ctx_.state.ui.showMessage(kNoNotificationArea);
+    ctx_.window<MAINF>().open();
+}
+
+void PrepareApplication() {
+    QApplication::setApplicationName("tessel-backup");
+    // The program ends only by its own exits: in icon mode it lives on with
+    // every window hidden, its timer running.
+    QApplication::setQuitOnLastWindowClosed(false);
+}
 
 bool StartWindows(AppContext& context) {
     ProgramSettingsActions actions(context);

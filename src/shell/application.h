@@ -21,6 +21,10 @@ private:
     AppContext& ctx_;
 };
 
+// Application-wide settings made once before any window: the program's
+// name and icon, and that closing the last visible window does not end it.
+void PrepareApplication();
+
 // Applies the settings and opens the first window: the main menu unless the
 // program lives as an icon. False when the program is to end.
 bool StartWindows(AppContext& context);

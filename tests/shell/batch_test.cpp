@@ -60,5 +60,17 @@ TEST(Batch, BadSettingsEndTheProgramWithAnError) {
     EXPECT_NE(test::ReadFile(runtime / "stderr.txt").find("BKPDEF.INI上の時間指定が間違っています。"), std::string::npos);
 }
 
+TEST(Batch, IconModeWithoutANotificationAreaSaysSoAndKeepsAWindow) {
+    test::TempDataFolder data;
+    test::TempDir runtime;
+    test::WriteFile(data / "Bkpdef.ini", "ICON=YES\n");
+    // The program lives on until its own exit; the test ends it after 3 s.
+    std::string command = "cd " + ShellQuote(data.path()) + " && QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=" + ShellQuote(runtime.path()) +
+                          " timeout 3 " + ShellQuote(std::string(TESSEL_BINARY_DIR) + "/tessel-backup") + " 2>" +
+                          ShellQuote(runtime / "stderr.txt");
+    EXPECT_EQ(test::Shell(command), 124);
+    EXPECT_TRUE(test::ReadFile(runtime / "stderr.txt").starts_with("Tesselバックアップ管理:  通知領域が見つからないため、メイン画面を表示します。\n"));
+}
+
 }  // namespace
 }  // namespace tessel

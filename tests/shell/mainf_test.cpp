@@ -68,21 +68,6 @@ TEST(MAINF, ExitAndCloseBoxEndTheProgramOutsideIconMode) {
     EXPECT_EQ(*h.endedWith, 0);
 }
 
-TEST(MAINF, IconModeExitHidesAndKeepsRunning) {
-    test::GuiHarness h;
-    h.state.icon = "YES";
-    MAINF& w = h.context.window<MAINF>();
-    w.open();
-    QTest::mouseClick(w.findChild<QPushButton*>("Command5"), Qt::LeftButton);
-    EXPECT_FALSE(h.endedWith);
-    EXPECT_FALSE(w.isVisible());
-    // The close box in icon mode unloads the window; the next use loads it anew.
-    h.context.window<MAINF>().open();
-    h.context.window<MAINF>().close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_FALSE(h.endedWith);
-    EXPECT_EQ(h.context.existing<MAINF>(), nullptr);
-}
 
 TEST(MAINF, HelpWithoutHelpFileSaysSo) {
     test::GuiHarness h;
