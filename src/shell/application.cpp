@@ -10,9 +10,11 @@
 
 #include "backup/automatic_backup.h"
 #include "catalog/catalog_upgrade.h"
+#include "platform/engine_lock.h"
 #include "platform/paths.h"
 #include "shell/ICONM.h"
 #include "shell/MAINF.h"
+#include "shell/engine_wait.h"
 #include "shell/settings.h"
 #include "shell/startup.h"
 #include "ui/app_context.h"
@@ -30,8 +32,21 @@ namespace {
 
 }  // namespace
 
-void ProgramSettingsActions::automaticBackup() {
-    ctx_.runEngine([this] { AutomaticBackup(ctx_.state, ctx_.backupEngine, ctx_.clock()); });
+bool ProgramSettingsActions::automaticBackup() {
+    SharedState& state = ctx_.state;
+    EngineLock lock(state.dataFolder);
+    if (!lock.tryLock() && !WaitForEngine(lock, engineWaitSeconds_, state.dataFolder)) {
+        state.ui.showMessage(kStartupBackupNotRun + "\n" + kEngineBusy + "\n" + state.dataFolder);
+        return false;
+    }
+    try {
+        AutomaticBackup(state, ctx_.backupEngine, ctx_.clock());
+    } catch (const std::exception& e) {
+        state.silent = "NO";
+        state.ui.showMessage(kStartupBackupNotRun + "\n" + e.what());
+        return false;
+    }
+    return true;
 }
 
 void ProgramSettingsActions::pauseBeforeShutDown() {

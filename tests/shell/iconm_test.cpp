@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include "platform/engine_lock.h"
 #include "shell/MAINF.h"
 #include "shell/application.h"
 #include "support/gui_harness.h"
@@ -136,6 +137,28 @@ TEST(ICONM, WithoutANotificationAreaTheMainWindowShowsInstead) {
     // With no icon to return to, the exit ends the program instead of hiding it.
     h.context.existing<MAINF>()->findChild<QPushButton*>("Command5")->click();
     EXPECT_EQ(h.endedWith, 0);
+}
+
+TEST(StartUpBackup, WaitsForARunningEngineThenRunsOrSaysItCouldNot) {
+    IconHarness h;
+    EngineLock other(h.folder.path());
+    ASSERT_TRUE(other.tryLock());
+    QTimer::singleShot(500, qApp, [&] { other.unlock(); });
+    ProgramSettingsActions patient(h.context, 20);
+    EXPECT_TRUE(patient.automaticBackup());
+    EXPECT_EQ(h.calls.size(), 1u);
+    EXPECT_TRUE(h.ui.messages.empty());
+
+    ASSERT_TRUE(other.tryLock());
+    ProgramSettingsActions impatient(h.context, 0.3);
+    EXPECT_FALSE(impatient.automaticBackup());
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{"起動時の自動バックアップを実行できませんでした。\n"
+                                                      "別のバックアップ・復元・カタログ更新が実行中のため、開始できません。\n" +
+                                                      h.folder.path()});
+    EXPECT_EQ(h.calls.size(), 1u);
+    Statement runs = h.state.db().prepare("SELECT count(*) FROM BKPNAME");
+    ASSERT_TRUE(runs.step());
+    EXPECT_EQ(runs.int64(0), 1);
 }
 
 TEST(ICONM, MainWindowExitInIconModeReturnsToTheIcon) {
