@@ -18,6 +18,7 @@
 #include "shell/settings.h"
 #include "shell/startup.h"
 #include "ui/app_context.h"
+#include "ui/program_icon.h"
 #include "ui/qt_user_interface.h"
 
 namespace tessel {
@@ -67,6 +68,7 @@ void ProgramSettingsActions::openIconWindow() {
 
 void PrepareApplication() {
     QApplication::setApplicationName("tessel-backup");
+    QApplication::setWindowIcon(ProgramIcon());
     // The program ends only by its own exits: in icon mode it lives on with
     // every window hidden, its timer running.
     QApplication::setQuitOnLastWindowClosed(false);

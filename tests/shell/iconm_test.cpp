@@ -10,6 +10,7 @@
 #include "shell/MAINF.h"
 #include "shell/application.h"
 #include "support/gui_harness.h"
+#include "ui/program_icon.h"
 
 namespace tessel {
 namespace {
@@ -124,6 +125,11 @@ TEST(ICONM, IconModeLivesOnWhenTheMainWindowIsClosed) {
     EXPECT_TRUE(h.context.existing<ICONM>()->timer().isActive());
     h.context.window<ICONM>().handleMouse(kLeftDown);
     EXPECT_TRUE(main.isVisible());
+    // Every window and the tray show the program's icon.
+    const QImage icon = ProgramIcon().pixmap(32, 32).toImage();
+    EXPECT_FALSE(icon.isNull());
+    EXPECT_EQ(main.windowIcon().pixmap(32, 32).toImage(), icon);
+    EXPECT_EQ(h.context.window<ICONM>().windowIcon().pixmap(32, 32).toImage(), icon);
 }
 
 TEST(ICONM, WithoutANotificationAreaTheMainWindowShowsInstead) {
