@@ -18,6 +18,7 @@
 #include "shell/settings.h"
 #include "shell/startup.h"
 #include "ui/app_context.h"
+#include "ui/help.h"
 #include "ui/program_icon.h"
 #include "ui/qt_user_interface.h"
 
@@ -112,6 +113,8 @@ int RunProgram(QApplication& app) {
         return 1;
     }
 
+    // F1 opens the manual in every window.
+    std::unique_ptr<QObject> helpKey = InstallHelpKey(context);
     if (!StartWindows(context)) return 1;
     return app.exec();
 }

@@ -11,6 +11,7 @@
 #include "backup/backup_runs.h"
 #include "platform/instance_lock.h"
 #include "shell/shared_state.h"
+#include "ui/help.h"
 
 namespace tessel {
 
@@ -29,6 +30,10 @@ public:
     // replace both.
     BackupEngine backupEngine = RealBackupEngine();
     std::function<std::time_t()> clock = [] { return std::time(nullptr); };
+    // The manual, and how the desktop's browser is asked to open it; tests
+    // replace both.
+    std::string helpFile = InstalledHelpFile();
+    std::function<bool(const QUrl&)> openInBrowser = OpenInDesktop;
 
     // The single instance of a window, created on first use (not shown).
     // A window that was closed and deleted is created anew.

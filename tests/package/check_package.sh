@@ -10,7 +10,7 @@ deb=$(ls "$out"/tessel-backup_*.deb)
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
 missing=0
 for f in ./usr/bin/tessel-backup ./usr/bin/tessel-backupctl ./usr/bin/tessel-lzh ./usr/bin/tessel-backup-start \
-         ./usr/share/tessel-backup/bkpDEF.mdb ./usr/share/tessel-backup/Bkpdef.def ./usr/share/tessel-backup/JETDB.VER \
+         ./usr/share/tessel-backup/bkpDEF.mdb ./usr/share/tessel-backup/Bkpdef.def ./usr/share/tessel-backup/JETDB.VER ./usr/share/tessel-backup/help/index.html \
          ./usr/share/applications/tessel-backup.desktop ./usr/share/icons/hicolor/scalable/apps/tessel-backup.svg \
          ./usr/share/tessel-backup/systemd/tessel-backup-auto.timer; do
   if ! grep -qxF "$f" <<<"$contents"; then echo "missing from the package: $f"; missing=1; fi
