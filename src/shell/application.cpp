@@ -70,6 +70,8 @@ void ProgramSettingsActions::openIconWindow() {
 void PrepareApplication() {
     QApplication::setApplicationName("tessel-backup");
     QApplication::setWindowIcon(ProgramIcon());
+    // Lets the desktop match the windows to the menu entry and its icon.
+    QGuiApplication::setDesktopFileName("tessel-backup");
     // The program ends only by its own exits: in icon mode it lives on with
     // every window hidden, its timer running.
     QApplication::setQuitOnLastWindowClosed(false);
