@@ -213,8 +213,11 @@ std::unique_ptr<Connection> Connection::openChecked(const std::string& path, boo
         sqlite3_finalize(mode);
     }
     if (rc != SQLITE_OK && rc != SQLITE_DONE) throw failWith(rc, "の記録方式を切り替えられません");
-    // SQLite answers with the mode it kept when it could not switch.
-    if (result != "wal") throw CatalogError(LockedMessage(path));
+    // SQLite answers with the mode it kept when it could not switch (a file
+    // system without the shared memory that write-ahead logging needs).
+    if (result != "wal")
+        throw CatalogError("カタログ " + path + " の記録方式を WAL に切り替えられません（" + result +
+                           " のままです）。カタログを置いたファイルシステムを確認してください。");
     rc = sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) throw failWith(rc, "の設定を変更できません");
     sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
