@@ -6,6 +6,6 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    QApplication::setApplicationName("tessel-backup");
+    tessel::PrepareApplication();
     return tessel::RunProgram(app);
 }

@@ -14,6 +14,13 @@ void SetVersionRecord(Connection& db, const std::string& version) {
 }  // namespace
 
 bool UpgradeCatalog(SharedState& state, const UpgradeProbe& probe) {
+    // Only a catalog is ever moved into a new one: the move replaces the
+    // file, and a database of another program would lose its contents.
+    if (std::optional<std::string> missing = MissingCatalogTable(state.db())) {
+        state.ui.showMessage(kUpgradeFailed + "\nファイル " + state.db().path() + " はこのプログラムのカタログではありません（" +
+                             *missing + " がありません）。ファイルには手を加えていません。");
+        return false;
+    }
     state.ui.showMessage(kUpgradeStarting);
     const std::string oldVersion = state.catalogVersion;
     try {

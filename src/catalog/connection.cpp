@@ -1,9 +1,14 @@
 #include "catalog/connection.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <vector>
 
 #include "platform/paths.h"
 
@@ -20,6 +25,32 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
     for (size_t i = 0; i < prefix.size(); ++i)
         if (std::tolower(static_cast<unsigned char>(s[i])) != std::tolower(static_cast<unsigned char>(prefix[i]))) return false;
     return true;
+}
+
+std::string ParentFolder(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// Whether this process may make files in the folder (root included: a
+// read-only file system refuses root as well).
+bool FolderWritable(const std::string& folder) {
+    return faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+std::string LockedMessage(const std::string& path) {
+    return "カタログ " + path + " は他のプログラムが使用中のため開けません。しばらくしてからやり直してください。";
+}
+
+std::string ReadOnlyCatalogMessage(const std::string& path) {
+    return "カタログ " + path + " は読み取り専用のため使用できません。ファイルを書き込みできるようにしてください。";
+}
+
+std::string ReadOnlyFolderMessage(const std::string& folder, const std::string& path) {
+    return "データフォルダー " + folder + " に書き込めないため、カタログ " + path +
+           " を使用できません。フォルダーを書き込みできるようにしてください。";
 }
 
 }  // namespace
@@ -92,7 +123,7 @@ std::optional<std::int64_t> Statement::optInt(int c) const {
     return int64(c);
 }
 
-std::unique_ptr<Connection> Connection::open(const std::string& cs) {
+std::unique_ptr<Connection> Connection::open(const std::string& cs, int busyTimeoutMs) {
     static const std::string kSource = "Data Source=";
     size_t at = cs.find(kSource);
     if (at == std::string::npos) throw CatalogError("接続文字列に Data Source= がありません: " + cs);
@@ -101,12 +132,23 @@ std::unique_ptr<Connection> Connection::open(const std::string& cs) {
         throw CatalogError("JETDB.VER のプロバイダーは使用できません: " + provider);
     std::string path = cs.substr(at + kSource.size());
     if (!path.empty() && path.back() == ';') path.pop_back();
-    return openFile(path, false);
+    return openChecked(path, false, true, busyTimeoutMs);
 }
 
-std::unique_ptr<Connection> Connection::openFile(const std::string& path, bool create) {
+std::unique_ptr<Connection> Connection::openFile(const std::string& path, bool create, int busyTimeoutMs) {
+    return openChecked(path, create, false, busyTimeoutMs);
+}
+
+std::unique_ptr<Connection> Connection::openChecked(const std::string& path, bool create, bool catalogOnly,
+                                                    int busyTimeoutMs) {
     struct stat st {};
-    if (!create && stat(path.c_str(), &st) != 0) throw CatalogError("カタログ " + path + " が見つかりません");
+    if (!create) {
+        if (stat(path.c_str(), &st) != 0) {
+            if (errno == ENOENT) throw CatalogError("カタログ " + path + " が見つかりません");
+            throw CatalogError("カタログ " + path + " を開けません: " + std::strerror(errno));
+        }
+        if (!S_ISREG(st.st_mode)) throw CatalogError("カタログ " + path + " はデータベースではありません（通常のファイルではありません）");
+    }
     sqlite3* db = nullptr;
     int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
     if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
@@ -115,17 +157,70 @@ std::unique_ptr<Connection> Connection::openFile(const std::string& path, bool c
         throw CatalogError("カタログ " + path + " を開けません: " + msg);
     }
     std::unique_ptr<Connection> c(new Connection(db, path));
-    sqlite3_busy_timeout(db, 10000);
-    try {
-        // Reading the schema proves the file is a database at all.
-        c->exec("SELECT count(*) FROM sqlite_master");
-        // Write-ahead logging: a killed process never leaves a damaged
-        // catalog, and readers do not block the writer.
-        c->exec("PRAGMA journal_mode=WAL");
-        c->exec("PRAGMA synchronous=NORMAL");
-    } catch (const CatalogError& e) {
-        throw CatalogError("カタログ " + path + " はデータベースではありません: " + e.what());
+    // Until the file has proved to be what is asked for, closing the
+    // connection must not write to it (SQLite checkpoints a write-ahead log
+    // into the database file on close).
+    sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+    sqlite3_busy_timeout(db, busyTimeoutMs);
+
+    const std::string folder = ParentFolder(path);
+    // Each way the opening can fail has its own message: the remedy differs
+    // (a catalog that is locked or read-only is a good catalog).
+    auto failWith = [&](int rc, const std::string& doing) -> CatalogError {
+        switch (rc & 0xff) {
+        case SQLITE_NOTADB:
+        case SQLITE_CORRUPT:
+            return CatalogError("カタログ " + path + " はデータベースではありません: " + sqlite3_errmsg(db));
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return CatalogError(LockedMessage(path));
+        case SQLITE_READONLY:
+            if (!FolderWritable(folder)) return CatalogError(ReadOnlyFolderMessage(folder, path));
+            return CatalogError(ReadOnlyCatalogMessage(path));
+        case SQLITE_CANTOPEN:
+            if (!FolderWritable(folder)) return CatalogError(ReadOnlyFolderMessage(folder, path));
+            [[fallthrough]];
+        default:
+            return CatalogError("カタログ " + path + " " + doing + ": " + sqlite3_errmsg(db));
+        }
+    };
+
+    // Reading the schema proves the file is a database at all; it writes nothing.
+    int rc = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) throw failWith(rc, "を読めません");
+    if (catalogOnly) {
+        if (std::optional<std::string> missing = MissingCatalogTable(*c))
+            throw CatalogError("ファイル " + path + " はこのプログラムのカタログではありません（" + *missing +
+                               " がありません）。ファイルには手を加えていません。");
     }
+    // The write-ahead log and its index are files beside the catalog. (A
+    // catalog in write-ahead mode also reads as read-only in such a folder.)
+    if (!FolderWritable(folder)) throw CatalogError(ReadOnlyFolderMessage(folder, path));
+    if (sqlite3_db_readonly(db, "main") == 1) throw CatalogError(ReadOnlyCatalogMessage(path));
+
+    // Write-ahead logging: a killed process never leaves a damaged
+    // catalog, and readers do not block the writer.
+    sqlite3_stmt* mode = nullptr;
+    rc = sqlite3_prepare_v2(db, "PRAGMA journal_mode=WAL", -1, &mode, nullptr);
+    std::string result;
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_step(mode);
+        if (rc == SQLITE_ROW) {
+            const unsigned char* t = sqlite3_column_text(mode, 0);
+            result = t ? reinterpret_cast<const char*>(t) : "";
+            rc = SQLITE_OK;
+        }
+        sqlite3_finalize(mode);
+    }
+    if (rc != SQLITE_OK && rc != SQLITE_DONE) throw failWith(rc, "の記録方式を切り替えられません");
+    // SQLite answers with the mode it kept when it could not switch (a file
+    // system without the shared memory that write-ahead logging needs).
+    if (result != "wal")
+        throw CatalogError("カタログ " + path + " の記録方式を WAL に切り替えられません（" + result +
+                           " のままです）。カタログを置いたファイルシステムを確認してください。");
+    rc = sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) throw failWith(rc, "の設定を変更できません");
+    sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 0, nullptr);
     return c;
 }
 
@@ -169,6 +264,34 @@ Transaction::~Transaction() {
 void Transaction::commit() {
     c_.exec("COMMIT");
     open_ = false;
+}
+
+std::optional<std::string> MissingCatalogTable(Connection& db) {
+    struct Table {
+        const char* name;
+        std::vector<const char*> columns;
+    };
+    static const Table kTables[] = {
+        {"AUTODEF", {"BKPNO", "DIRNO"}},
+        {"BKPDIR", {"DIRNO", "DIR", "BKPDIR"}},
+        {"BKPNAME", {"BKPNO", "BKPNAME"}},
+        {"FILEKANRI", {"BKPNO", "DIRNO", "LVL", "DIR", "FILENM"}},
+    };
+    Statement table = db.prepare("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
+    Statement column = db.prepare("SELECT 1 FROM pragma_table_info(?1) WHERE name = ?2 COLLATE NOCASE");
+    for (const auto& [name, columns] : kTables) {
+        table.reset();
+        table.bind(1, name);
+        if (!table.step()) return "表 " + std::string(name);
+        table.reset();
+        for (const char* col : columns) {
+            column.reset();
+            column.bind(1, name).bind(2, col);
+            if (!column.step()) return "表 " + std::string(name) + " の列 " + col;
+        }
+        column.reset();
+    }
+    return std::nullopt;
 }
 
 std::string BuildConnectionString(const std::string& providerClause, const std::string& dataFolder) {

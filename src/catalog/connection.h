@@ -59,14 +59,20 @@ private:
     sqlite3_stmt* stmt_ = nullptr;
 };
 
+// How long a statement waits for another connection's lock before it fails.
+inline constexpr int kBusyTimeoutMs = 10000;
+
 class Connection {
 public:
     // Opens the catalog named by a connection string. The provider clause
     // may be empty or name SQLite; anything else is refused. The file must
-    // exist and be a database.
-    static std::unique_ptr<Connection> open(const std::string& connectionString);
+    // be a catalog: a database holding the catalog's tables. Any other file
+    // (not a database, a database without those tables, an empty file) is
+    // refused with a message naming it and is left exactly as it was.
+    static std::unique_ptr<Connection> open(const std::string& connectionString, int busyTimeoutMs = kBusyTimeoutMs);
     // Opens a database file directly (template generation, tests).
-    static std::unique_ptr<Connection> openFile(const std::string& path, bool create = false);
+    static std::unique_ptr<Connection> openFile(const std::string& path, bool create = false,
+                                                int busyTimeoutMs = kBusyTimeoutMs);
     ~Connection();
 
     Statement prepare(std::string_view sql);
@@ -79,6 +85,8 @@ public:
 
 private:
     Connection(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+    static std::unique_ptr<Connection> openChecked(const std::string& path, bool create, bool catalogOnly,
+                                                   int busyTimeoutMs);
     sqlite3* db_;
     std::string path_;
     std::map<std::string, std::unique_ptr<Statement>> cache_;
@@ -97,6 +105,12 @@ private:
     Connection& c_;
     bool open_ = true;
 };
+
+// The first of the catalog's tables (AUTODEF, BKPDIR, BKPNAME, FILEKANRI,
+// each with its key columns) that the database lacks, as "TABLE" or
+// "TABLE.COLUMN"; nullopt when it has them all. Catalogs of every version
+// hold these; a database without them is not a catalog.
+std::optional<std::string> MissingCatalogTable(Connection& db);
 
 // Provider clause + "Data Source=" + catalog path + ";", where the catalog
 // path is the data folder and "filebkp.mdb" joined with one separator.

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QLabel>
-#include <QPainter>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -14,26 +13,10 @@
 #include "shell/MAINF.h"
 #include "shell/startup.h"
 #include "ui/app_context.h"
+#include "ui/program_icon.h"
 
 namespace tessel {
 namespace {
-
-QIcon ProgramIcon() {
-    QPixmap pm(32, 32);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setBrush(QColor(0x1f, 0x5f, 0xa8));
-    p.setPen(Qt::NoPen);
-    p.drawRoundedRect(1, 1, 30, 30, 6, 6);
-    p.setPen(Qt::white);
-    QFont f = p.font();
-    f.setBold(true);
-    f.setPixelSize(22);
-    p.setFont(f);
-    p.drawText(pm.rect(), Qt::AlignCenter, "T");
-    return QIcon(pm);
-}
 
 TimeOfDay TimeOfDayAt(std::time_t t) {
     std::tm local{};
@@ -43,7 +26,8 @@ TimeOfDay TimeOfDayAt(std::time_t t) {
 
 }  // namespace
 
-ICONM::ICONM(AppContext& context) : ctx_(context) {
+ICONM::ICONM(AppContext& context)
+    : notificationAreaAvailable([] { return QSystemTrayIcon::isSystemTrayAvailable(); }), ctx_(context) {
     setObjectName("ICONM");
     setWindowTitle("Form1");
     auto* label = new QLabel(QString::fromUtf8("アイコン表示"), this);
@@ -74,21 +58,21 @@ ICONM::ICONM(AppContext& context) : ctx_(context) {
 
 ICONM::~ICONM() { tray_->hide(); }
 
-void ICONM::open() {
+bool ICONM::open() {
     if (ctx_.lock.anotherCopyRunning()) {
         ctx_.state.ui.showMessage(kAlreadyRunning);
         ctx_.endProgram(1);
-        return;
+        return true;
     }
     timer_->start(20000);
     hide();
+    if (!notificationAreaAvailable()) return false;
     if (!iconAdded_) {
-        // Where the desktop has no notification area the icon cannot show;
-        // the window and its timer run all the same.
         tray_->show();
         iconAdded_ = true;
     }
     hide();
+    return true;
 }
 
 void ICONM::handleMouse(int message) {

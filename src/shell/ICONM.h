@@ -4,6 +4,9 @@
 // three times of day. The window itself stays invisible.
 #include <QWidget>
 
+#include <functional>
+#include <string>
+
 #include "shell/backup_timer.h"
 
 class QSystemTrayIcon;
@@ -15,6 +18,7 @@ class AppContext;
 
 inline const char* const kIconTip = "Tesselﾊﾞｯｸｱｯﾌﾟ管理";
 inline const char* const kIconTipBusy = "バックアップ実行中 ";
+inline const std::string kNoNotificationArea = " 通知領域が見つからないため、メイン画面を表示します。";
 
 // The mouse messages the icon reacts to.
 enum IconMouse { kLeftDown = 0x201, kLeftDoubleClick = 0x203, kRightDown = 0x204 };
@@ -26,14 +30,20 @@ public:
     ~ICONM() override;
 
     // Repeats the single-instance test, starts the timer and adds the icon
-    // (once, however often the window is opened).
-    void open();
+    // (once, however often the window is opened). Returns false when the
+    // desktop has no notification area: the timer runs, but no icon can
+    // show, so the caller keeps a window on the screen instead of leaving an
+    // invisible program. (True when the program has been ended because
+    // another copy runs.)
+    bool open();
     void handleMouse(int message);
     // One timer tick at the current time of day.
     void tick();
     void RunTimedBackup();
 
     QString tip() const;
+    // Whether the desktop shows status icons now; tests replace it.
+    std::function<bool()> notificationAreaAvailable;
     QTimer& timer() { return *timer_; }
     const BackupTimerSlots& timerSlots() const { return slots_; }
 

@@ -1,14 +1,11 @@
 #include "shell/MAINF.h"
 
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include "platform/file_ops.h"
@@ -24,6 +21,7 @@
 #include "shell/startup.h"
 #include "ui/app_context.h"
 #include "ui/controls.h"
+#include "ui/help.h"
 #include "utility/UTILITY.h"
 
 namespace tessel {
@@ -87,7 +85,8 @@ MAINF::MAINF(AppContext& context) : ctx_(context) {
     layout->addLayout(foot);
     resize(560, 440);
 
-    connect(help, &QPushButton::clicked, this, &MAINF::showHelp);
+    // F1 opens the manual in every window, this one included (InstallHelpKey).
+    connect(help, &QPushButton::clicked, this, [this] { OpenHelp(this, ctx_); });
     connect(findChild<QPushButton*>("Command5"), &QPushButton::clicked, this, &MAINF::exitProgram);
     connect(findChild<QPushButton*>("Command3"), &QPushButton::clicked, this, &MAINF::openWindow<BKPGO>);
     connect(findChild<QPushButton*>("Command7"), &QPushButton::clicked, this, &MAINF::openWindow<FILEREV>);
@@ -117,11 +116,11 @@ void MAINF::openWindow() {
     hide();
 }
 
-void MAINF::showHelp() { OpenHelpFile(ctx_); }
-
+// In icon mode the program goes on in the notification area. Where the
+// desktop has none, nothing could bring the window back: the program ends
+// as it does outside icon mode.
 void MAINF::exitProgram() {
-    if (ctx_.state.icon == "YES") {
-        ctx_.window<ICONM>().open();
+    if (ctx_.state.icon == "YES" && ctx_.window<ICONM>().open()) {
         hide();
         return;
     }
@@ -129,33 +128,12 @@ void MAINF::exitProgram() {
 }
 
 void MAINF::closeEvent(QCloseEvent* event) {
-    if (ctx_.state.icon == "YES") {
-        ctx_.window<ICONM>().open();
-        // The window is loaded anew when the icon brings it back.
-        setAttribute(Qt::WA_DeleteOnClose);
-        event->accept();
+    if (ctx_.state.icon == "YES" && ctx_.window<ICONM>().open()) {
+        event->accept();  // hides the window; the icon brings it back
         return;
     }
     event->ignore();
     ctx_.endProgram(0);
-}
-
-void MAINF::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_F1) {
-        showHelp();
-        return;
-    }
-    QWidget::keyPressEvent(event);
-}
-
-void OpenHelpFile(AppContext& context) {
-    std::string path = JoinPath(context.state.dataFolder, "quillar.chm");
-    if (!PathExists(path)) {
-        context.state.ui.showMessage("ヘルプファイルが見つかりません: " + path);
-        return;
-    }
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path))))
-        context.state.ui.showMessage("ヘルプファイルを開けるプログラムがありません: " + path);
 }
 
 }  // namespace tessel

@@ -10,8 +10,6 @@ class MAINF : public QWidget {
     Q_OBJECT
 public:
     explicit MAINF(AppContext& context);
-    // F1 opens the help through this window's own key handling.
-    static constexpr bool kOwnHelpKey = true;
 
     // Shows the window, repeating the single-instance test and filling the
     // version and user labels.
@@ -19,10 +17,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void showHelp();
     void exitProgram();
     // Shows window W and hides this one.
     template <class W>
@@ -30,9 +26,5 @@ private:
 
     AppContext& ctx_;
 };
-
-// Opens the help file quillar.chm of the data folder with the desktop's
-// viewer; tells the user clearly when that cannot be done.
-void OpenHelpFile(AppContext& context);
 
 }  // namespace tessel

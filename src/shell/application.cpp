@@ -10,12 +10,16 @@
 
 #include "backup/automatic_backup.h"
 #include "catalog/catalog_upgrade.h"
+#include "platform/engine_lock.h"
 #include "platform/paths.h"
 #include "shell/ICONM.h"
 #include "shell/MAINF.h"
+#include "shell/engine_wait.h"
 #include "shell/settings.h"
 #include "shell/startup.h"
 #include "ui/app_context.h"
+#include "ui/help.h"
+#include "ui/program_icon.h"
 #include "ui/qt_user_interface.h"
 
 namespace tessel {
@@ -30,8 +34,21 @@ namespace {
 
 }  // namespace
 
-void ProgramSettingsActions::automaticBackup() {
-    ctx_.runEngine([this] { AutomaticBackup(ctx_.state, ctx_.backupEngine, ctx_.clock()); });
+bool ProgramSettingsActions::automaticBackup() {
+    SharedState& state = ctx_.state;
+    EngineLock lock(state.dataFolder);
+    if (!lock.tryLock() && !WaitForEngine(lock, engineWaitSeconds_, state.dataFolder)) {
+        state.ui.showMessage(kStartupBackupNotRun + "\n" + kEngineBusy + "\n" + state.dataFolder);
+        return false;
+    }
+    try {
+        AutomaticBackup(state, ctx_.backupEngine, ctx_.clock());
+    } catch (const std::exception& e) {
+        state.silent = "NO";
+        state.ui.showMessage(kStartupBackupNotRun + "\n" + e.what());
+        return false;
+    }
+    return true;
 }
 
 void ProgramSettingsActions::pauseBeforeShutDown() {
@@ -44,7 +61,21 @@ void ProgramSettingsActions::pauseBeforeShutDown() {
 
 void ProgramSettingsActions::endProgram(int status) { ctx_.endProgram(status); }
 
-void ProgramSettingsActions::openIconWindow() { ctx_.window<ICONM>().open(); }
+void ProgramSettingsActions::openIconWindow() {
+    if (ctx_.window<ICONM>().open()) return;
+    ctx_.state.ui.showMessage(kNoNotificationArea);
+    ctx_.window<MAINF>().open();
+}
+
+void PrepareApplication() {
+    QApplication::setApplicationName("tessel-backup");
+    QApplication::setWindowIcon(ProgramIcon());
+    // Lets the desktop match the windows to the menu entry and its icon.
+    QGuiApplication::setDesktopFileName("tessel-backup");
+    // The program ends only by its own exits: in icon mode it lives on with
+    // every window hidden, its timer running.
+    QApplication::setQuitOnLastWindowClosed(false);
+}
 
 bool StartWindows(AppContext& context) {
     ProgramSettingsActions actions(context);
@@ -59,8 +90,6 @@ int RunProgram(QApplication& app) {
     SharedState state(ui, system);
     InstanceLock lock;
     AppContext context(state, lock, [](int status) { EndProcess(status); });
-    // F1 in every window opens the help the main menu's "ヘルプ" opens.
-    context.openHelp = [&context](QWidget&) { OpenHelpFile(context); };
     ui.attach(&context);
 
     std::string folder;
@@ -86,6 +115,8 @@ int RunProgram(QApplication& app) {
         return 1;
     }
 
+    // F1 opens the manual in every window.
+    std::unique_ptr<QObject> helpKey = InstallHelpKey(context);
     if (!StartWindows(context)) return 1;
     return app.exec();
 }

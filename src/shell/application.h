@@ -2,24 +2,40 @@
 // The program from start to event loop, on the current directory.
 #include <QApplication>
 
+#include <string>
+
 #include "shell/settings.h"
 
 namespace tessel {
 
 class AppContext;
 
+// How long the start-up backup waits for another backup, restore or
+// catalog upgrade on the data folder to end.
+inline constexpr double kStartupEngineWaitSeconds = 600;
+
+inline const std::string kStartupBackupNotRun = "起動時の自動バックアップを実行できませんでした。";
+
 // Acting on the settings inside the running program.
 class ProgramSettingsActions : public SettingsActions {
 public:
-    explicit ProgramSettingsActions(AppContext& context) : ctx_(context) {}
-    void automaticBackup() override;
+    explicit ProgramSettingsActions(AppContext& context, double engineWaitSeconds = kStartupEngineWaitSeconds)
+        : ctx_(context), engineWaitSeconds_(engineWaitSeconds) {}
+    // Waits for an engine running on the data folder (showing that it
+    // waits), then runs the automatic backup; says why when it cannot.
+    bool automaticBackup() override;
     void pauseBeforeShutDown() override;
     void endProgram(int status) override;
     void openIconWindow() override;
 
 private:
     AppContext& ctx_;
+    double engineWaitSeconds_;
 };
+
+// Application-wide settings made once before any window: the program's
+// name and icon, and that closing the last visible window does not end it.
+void PrepareApplication();
 
 // Applies the settings and opens the first window: the main menu unless the
 // program lives as an icon. False when the program is to end.

@@ -103,7 +103,11 @@ bool ApplySettings(SharedState& state, SettingsActions& actions) {
     }
 
     if (state.autoFlag == "YES") {
-        actions.automaticBackup();
+        const bool ran = actions.automaticBackup();
+        if (!ran && (state.termBkp == "YES" || state.initBkp == "YES")) {
+            actions.endProgram(1);
+            return false;
+        }
         if (state.termBkp == "YES") {
             actions.pauseBeforeShutDown();
             ShutDownWindows(state);

@@ -27,7 +27,9 @@ SettingsRead ReadSettings(SharedState& state);
 class SettingsActions {
 public:
     virtual ~SettingsActions() = default;
-    virtual void automaticBackup() = 0;
+    // Runs the automatic backup. False when it could not run (it has said
+    // why); nothing may then act as if it had.
+    virtual bool automaticBackup() = 0;
     // Waits 3 seconds while the window system goes on.
     virtual void pauseBeforeShutDown() = 0;
     // Ends the process with the given status; does not return in the program.
@@ -37,7 +39,10 @@ public:
 
 // Reads the settings and acts on them. Returns false when the program is to
 // end (bad settings or a start-up backup that ends it); the actions have
-// then been told so through endProgram.
+// then been told so through endProgram. A start-up backup that was to end
+// the program or power the machine off and could not run ends the program
+// with status 1 and never powers off; one that was not to end it leaves the
+// program going on to its windows.
 bool ApplySettings(SharedState& state, SettingsActions& actions);
 
 // Asks the machine to power off (the shut-down after a start-up backup).

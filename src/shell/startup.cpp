@@ -68,6 +68,7 @@ StartupOutcome RunStartup(SharedState& state, InstanceLock& lock, const std::str
 
 StartupOutcome OpenDataFolder(SharedState& state, const std::string& dataFolder) {
     auto fail = [&](const std::string& message) {
+        state.catalog.reset();
         state.ui.showMessage(message);
         return StartupOutcome::Failed;
     };
@@ -96,9 +97,14 @@ StartupOutcome OpenDataFolder(SharedState& state, const std::string& dataFolder)
     if (!KnownProvider(provider))
         return fail(std::string(kProviderFile) + " のプロバイダーは使用できません: " + provider + " (" + providerPath + ")");
     std::string catalogPath = catalog ? *catalog : JoinPath(dataFolder, kCatalog);
+    // The connection string names the catalog under its canonical name; a
+    // catalog file spelt in other case is opened under its own name. An
+    // existing catalog is opened before anything is written: a file that is
+    // not a usable catalog stops start-up here.
+    std::string cs = catalog ? provider + "Data Source=" + *catalog + ";" : BuildConnectionString(provider, dataFolder);
     if (catalog) {
         try {
-            Connection::openFile(*catalog);
+            state.catalog = Connection::open(cs);
         } catch (const CatalogError& e) {
             return fail(e.what());
         }
@@ -116,15 +122,11 @@ StartupOutcome OpenDataFolder(SharedState& state, const std::string& dataFolder)
     state.providerClause = provider;
 
     try {
-        // The connection string names the catalog under its canonical name;
-        // a catalog file spelt in other case is opened under its own name.
-        std::string cs = catalog ? provider + "Data Source=" + *catalog + ";" : BuildConnectionString(provider, dataFolder);
-        state.catalog = Connection::open(cs);
+        if (!state.catalog) state.catalog = Connection::open(cs);
         std::optional<std::string> vnum = ReadVersionRecord(state.db());
         if (vnum && !vnum->empty() && (*vnum)[0] == 'V') state.catalogVersion = vnum->substr(1);
         if (!vnum || state.catalogVersion != state.versionText) return StartupOutcome::NeedsUpgrade;
     } catch (const CatalogError& e) {
-        state.catalog.reset();
         return fail(e.what());
     }
     return StartupOutcome::Ready;

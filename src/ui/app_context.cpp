@@ -29,9 +29,9 @@ std::vector<QWidget*> AppContext::windows() const {
     return out;
 }
 
-void AppContext::installWindowKeys(QWidget& window, bool help) {
+void AppContext::installWindowKeys(QWidget& window) {
     if (!keys_) keys_ = std::make_unique<WindowKeys>(*this);
-    keys_->install(window, help);
+    keys_->install(window);
 }
 
 QWidget* AppContext::findWindow(const QString& objectName) const {

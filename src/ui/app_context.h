@@ -13,20 +13,11 @@
 #include "backup/backup_runs.h"
 #include "platform/instance_lock.h"
 #include "shell/shared_state.h"
+#include "ui/help.h"
 
 namespace tessel {
 
 class WindowKeys;
-
-// A window class that handles F1 itself says so with
-// `static constexpr bool kOwnHelpKey = true;`.
-template <class W>
-constexpr bool OwnsHelpKey() {
-    if constexpr (requires { W::kOwnHelpKey; })
-        return W::kOwnHelpKey;
-    else
-        return false;
-}
 
 class AppContext {
 public:
@@ -42,9 +33,10 @@ public:
     // replace both.
     BackupEngine backupEngine = RealBackupEngine();
     std::function<std::time_t()> clock = [] { return std::time(nullptr); };
-    // Opens the help for a window (F1 in every window but those that handle
-    // F1 themselves); nothing happens on F1 while it is empty.
-    std::function<void(QWidget& window)> openHelp;
+    // The manual, and how the desktop's browser is asked to open it; tests
+    // replace both.
+    std::string helpFile = InstalledHelpFile();
+    std::function<bool(const QUrl&)> openInBrowser = OpenInDesktop;
 
     // The single instance of a window, created on first use (not shown),
     // with the keys and placement every window shares (ui/window_keys.h).
@@ -54,7 +46,7 @@ public:
         QPointer<QWidget>& slot = windows_[std::type_index(typeid(W))];
         if (!slot) {
             slot = new W(*this);
-            installWindowKeys(*slot, !OwnsHelpKey<W>());
+            installWindowKeys(*slot);
         }
         return *static_cast<W*>(slot.data());
     }
@@ -77,7 +69,7 @@ public:
     static void present(QWidget& w);
 
 private:
-    void installWindowKeys(QWidget& window, bool help);
+    void installWindowKeys(QWidget& window);
 
     std::map<std::type_index, QPointer<QWidget>> windows_;
     std::unique_ptr<WindowKeys> keys_;

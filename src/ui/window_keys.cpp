@@ -13,8 +13,6 @@
 namespace tessel {
 namespace {
 
-const char* const kHelpProperty = "tesselHelpKey";
-
 // The button that takes the window back: "戻る", else its default button.
 QPushButton* BackButton(QWidget& window) {
     QPushButton* fallback = nullptr;
@@ -28,9 +26,8 @@ QPushButton* BackButton(QWidget& window) {
 
 }  // namespace
 
-void WindowKeys::install(QWidget& window, bool help) {
+void WindowKeys::install(QWidget& window) {
     for (QAbstractItemView* view : window.findChildren<QAbstractItemView*>()) view->setTabKeyNavigation(false);
-    window.setProperty(kHelpProperty, help);
     window.installEventFilter(this);
 }
 
@@ -74,10 +71,6 @@ bool WindowKeys::key(QWidget& window, int key, Qt::KeyboardModifiers modifiers) 
         back->click();
         return true;
     }
-    case Qt::Key_F1:
-        if (!window.property(kHelpProperty).toBool() || !ctx_.openHelp) return false;
-        ctx_.openHelp(window);
-        return true;
     default:
         return false;
     }

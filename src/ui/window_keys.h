@@ -6,8 +6,7 @@
 // keys but never Tab); Enter or Return presses the focused button; Esc is
 // the window's way back, its "戻る" button, or its default button (the
 // version window's "OK"); a window with neither (the main menu) ignores
-// Esc. F1 opens the help through AppContext::openHelp, unless the window
-// handles F1 itself.
+// Esc. F1 is the application's own (ui/help.h).
 //
 // Placement: a window opened from another one appears centred where that
 // one is; a window coming back when the one it opened closes (the main
@@ -30,7 +29,7 @@ public:
     explicit WindowKeys(AppContext& context) : ctx_(context) {}
 
     // Installs the keys and placement on a window whose controls exist.
-    void install(QWidget& window, bool help);
+    void install(QWidget& window);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

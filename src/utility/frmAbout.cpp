@@ -8,10 +8,10 @@
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
-#include <QStyle>
 #include <QVBoxLayout>
 
 #include "ui/app_context.h"
+#include "ui/program_icon.h"
 #include "utility/UTILITY.h"
 #include "utility/system_info.h"
 
@@ -34,9 +34,7 @@ frmAbout::frmAbout(AppContext& context) : ctx_(context) {
 
     auto* icon = new QLabel(this);
     icon->setObjectName("picIcon");
-    QIcon programIcon = QApplication::windowIcon();
-    if (programIcon.isNull()) programIcon = style()->standardIcon(QStyle::SP_DriveHDIcon);
-    icon->setPixmap(programIcon.pixmap(32, 32));
+    icon->setPixmap(ProgramIcon().pixmap(32, 32));
     auto* title = new QLabel(QString::fromUtf8("Tesselバックアップ管理"), this);
     title->setObjectName("lblTitle");
     QFont big = title->font();

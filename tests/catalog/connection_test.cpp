@@ -1,6 +1,13 @@
 #include "catalog/connection.h"
 
 #include <gtest/gtest.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
 
 #include "support/temp_dir.h"
 
@@ -72,6 +79,129 @@ TEST(NextNumber, CountsFromTheRowAndAddsItWhenMissing) {
     EXPECT_EQ(rows.int64(0), 1);
     EXPECT_EQ(rows.int64(1), 1);
     EXPECT_EQ(rows.int64(2), 1);
+}
+
+// Opens a catalog the way start-up does and returns the message of the
+// refusal, "" when it opened. Root writes to read-only files and folders, so
+// under root the opening runs in a child that has dropped to user nobody.
+std::string OpeningMessage(const std::string& path, bool unprivileged = false) {
+    auto attempt = [&]() -> std::string {
+        try {
+            Connection::open("Provider=SQLite;Data Source=" + path + ";", 200);
+            return "";
+        } catch (const CatalogError& e) {
+            return e.what();
+        }
+    };
+    if (!unprivileged || geteuid() != 0) return attempt();
+    int out[2];
+    if (pipe(out) != 0) return "pipe failed";
+    pid_t child = fork();
+    if (child == 0) {
+        close(out[0]);
+        const uid_t nobody = 65534;
+        if (setgroups(0, nullptr) != 0 || setresgid(nobody, nobody, nobody) != 0 || setresuid(nobody, nobody, nobody) != 0)
+            _exit(3);
+        std::string message = attempt();
+        (void)!write(out[1], message.data(), message.size());
+        _exit(0);
+    }
+    close(out[1]);
+    std::string message;
+    char buf[512];
+    for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) message.append(buf, static_cast<size_t>(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "child failed";
+    return message;
+}
+
+TEST(Connection, EachUnusableCatalogHasItsOwnMessageAndIsLeftAsItWas) {
+    struct Case {
+        const char* what;
+        std::function<void(const test::TempDir&, const std::string& catalog)> make;
+        std::string expected;  // with @ for the catalog path and # for its folder
+        bool unprivileged = false;
+    };
+    auto fromTemplate = [](const test::TempDir& d, const std::string& catalog) {
+        std::filesystem::copy_file(d / "bkpDEF.mdb", catalog);
+    };
+    // Changes a database as another program would, leaving its journal mode.
+    auto exec = [](const std::string& path, const char* sql) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+        sqlite3_close(db);
+    };
+    auto foreign = [&](const test::TempDir&, const std::string& catalog) {
+        exec(catalog, "CREATE TABLE notes (id INTEGER, body TEXT); INSERT INTO notes VALUES (1, 'keep me')");
+    };
+    const std::string notCatalog = "ファイル @ はこのプログラムのカタログではありません（表 AUTODEF がありません）。ファイルには手を加えていません。";
+    const std::string readOnlyFolder = "データフォルダー # に書き込めないため、カタログ @ を使用できません。フォルダーを書き込みできるようにしてください。";
+    Case cases[] = {
+        {"not a database", [](const test::TempDir&, const std::string& c) { test::WriteFile(c, std::string(4096, 'x')); },
+         "カタログ @ はデータベースではありません: file is not a database"},
+        {"empty file", [](const test::TempDir&, const std::string& c) { test::WriteFile(c, ""); }, notCatalog},
+        {"another program's database", foreign, notCatalog},
+        {"catalog without its versions table",
+         [&](const test::TempDir& d, const std::string& c) {
+             fromTemplate(d, c);
+             exec(c, "DROP TABLE FILEKANRI");
+         },
+         "ファイル @ はこのプログラムのカタログではありません（表 FILEKANRI がありません）。ファイルには手を加えていません。"},
+        {"locked by another program",
+         [&](const test::TempDir& d, const std::string& c) {
+             fromTemplate(d, c);
+             test::WriteFile(d / "hold", "");
+         },
+         "カタログ @ は他のプログラムが使用中のため開けません。しばらくしてからやり直してください。"},
+        {"read-only catalog",
+         [&](const test::TempDir& d, const std::string& c) {
+             fromTemplate(d, c);
+             chmod(c.c_str(), 0444);
+             chmod(d.path().c_str(), 0777);
+         },
+         "カタログ @ は読み取り専用のため使用できません。ファイルを書き込みできるようにしてください。", true},
+        {"read-only data folder",
+         [&](const test::TempDir& d, const std::string& c) {
+             fromTemplate(d, c);
+             chmod(c.c_str(), 0666);
+             chmod(d.path().c_str(), 0555);
+         },
+         readOnlyFolder, true},
+        {"read-only data folder, catalog in write-ahead mode",
+         [&](const test::TempDir& d, const std::string& c) {
+             fromTemplate(d, c);
+             Connection::openFile(c);  // switches it to write-ahead logging
+             chmod(c.c_str(), 0666);
+             chmod(d.path().c_str(), 0555);
+         },
+         readOnlyFolder, true},
+    };
+    for (const Case& c : cases) {
+        test::TempDataFolder folder;
+        chmod(folder.path().c_str(), 0755);  // user nobody reaches the catalog
+        const std::string catalog = folder / "filebkp.mdb";
+        c.make(folder, catalog);
+        sqlite3* holder = nullptr;
+        if (std::filesystem::exists(folder / "hold")) {
+            ASSERT_EQ(sqlite3_open(catalog.c_str(), &holder), SQLITE_OK);
+            ASSERT_EQ(sqlite3_exec(holder, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; DELETE FROM KBNDEF WHERE 0", nullptr,
+                                   nullptr, nullptr),
+                      SQLITE_OK);
+        }
+        const std::string before = test::ReadFile(catalog);
+        std::string expected = c.expected;
+        for (size_t at; (at = expected.find('@')) != std::string::npos;) expected.replace(at, 1, catalog);
+        for (size_t at; (at = expected.find('#')) != std::string::npos;) expected.replace(at, 1, folder.path());
+        EXPECT_EQ(OpeningMessage(catalog, c.unprivileged), expected) << c.what;
+        EXPECT_EQ(test::ReadFile(catalog), before) << c.what;
+        // Nothing is made beside a file in rollback-journal mode either.
+        if (!std::string(c.what).ends_with("write-ahead mode")) EXPECT_FALSE(std::filesystem::exists(catalog + "-wal")) << c.what;
+        if (holder) sqlite3_close(holder);
+        chmod(folder.path().c_str(), 0755);
+    }
 }
 
 TEST(Connection, RefusesUnknownProviderAndMissingFile) {

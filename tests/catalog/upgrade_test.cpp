@@ -301,6 +301,19 @@ TEST(UpgradeFailure, MissingTemplateKeepsTheOldCatalog) {
     EXPECT_EQ(c.contents(), before);
 }
 
+TEST(UpgradeFailure, ADatabaseWithoutTheCatalogsTablesIsNeverReplaced) {
+    OldCatalog c("");
+    c.db().exec("DROP TABLE BKPNAME");
+    EXPECT_FALSE(UpgradeCatalog(c.state));
+    EXPECT_EQ(c.ui.messages, std::vector<std::string>{"バージョンアップに失敗しました。\nファイル " + (c.folder / "filebkp.mdb") +
+                                                      " はこのプログラムのカタログではありません（表 BKPNAME がありません）。"
+                                                      "ファイルには手を加えていません。"});
+    EXPECT_FALSE(c.exists("AUTODEF.DAT"));
+    Statement rows = c.db().prepare("SELECT count(*) FROM FILEKANRI");
+    ASSERT_TRUE(rows.step());
+    EXPECT_GT(rows.int64(0), 0);
+}
+
 // ---- a kill at any point, then a new start, loses no row
 
 class KilledUpgrade : public ::testing::TestWithParam<const char*> {};

@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QPushButton>
 #include <QTimer>
 
+#include "platform/engine_lock.h"
 #include "shell/MAINF.h"
+#include "shell/application.h"
 #include "support/gui_harness.h"
+#include "ui/program_icon.h"
 
 namespace tessel {
 namespace {
@@ -19,6 +24,8 @@ struct IconHarness : test::GuiHarness {
         };
         context.clock = [this] { return now; };
         state.db().exec("INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, ABKP, CHK2) VALUES (1, '/src', '/dst', '1', '1', '01')");
+        // The offscreen platform has no notification area; a desktop has one.
+        context.window<ICONM>().notificationAreaAvailable = [] { return true; };
     }
     std::vector<BackupCall> calls;
     QString tipDuringBackup;
@@ -99,6 +106,65 @@ TEST(ICONM, MouseOnTheIcon) {
     EXPECT_FALSE(h.endedWith);
     icon.handleMouse(0x204);
     EXPECT_EQ(h.endedWith, 0);
+}
+
+TEST(ICONM, IconModeLivesOnWhenTheMainWindowIsClosed) {
+    IconHarness h;
+    PrepareApplication();
+    h.context.window<ICONM>().open();
+    MAINF& main = h.context.window<MAINF>();
+    main.open();
+    // The close box, inside the running event loop: the program goes on
+    // until its own exit (the loop is ended here by the test's own timer).
+    QTimer::singleShot(0, &main, [&] { main.close(); });
+    QTimer::singleShot(200, qApp, [] { qApp->exit(7); });
+    EXPECT_EQ(qApp->exec(), 7);
+    EXPECT_FALSE(h.endedWith);
+    EXPECT_FALSE(main.isVisible());
+    EXPECT_EQ(h.context.existing<MAINF>(), &main);
+    EXPECT_TRUE(h.context.existing<ICONM>()->timer().isActive());
+    h.context.window<ICONM>().handleMouse(kLeftDown);
+    EXPECT_TRUE(main.isVisible());
+    // Every window and the tray show the program's icon.
+    const QImage icon = ProgramIcon().pixmap(32, 32).toImage();
+    EXPECT_FALSE(icon.isNull());
+    EXPECT_EQ(main.windowIcon().pixmap(32, 32).toImage(), icon);
+    EXPECT_EQ(h.context.window<ICONM>().windowIcon().pixmap(32, 32).toImage(), icon);
+}
+
+TEST(ICONM, WithoutANotificationAreaTheMainWindowShowsInstead) {
+    test::GuiHarness h;
+    test::WriteFile(h.folder / "Bkpdef.ini", "ICON=YES\nTIME1=09:00\n");
+    ASSERT_TRUE(StartWindows(h.context));
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{" 通知領域が見つからないため、メイン画面を表示します。"});
+    ASSERT_NE(h.context.existing<MAINF>(), nullptr);
+    EXPECT_TRUE(h.context.existing<MAINF>()->isVisible());
+    EXPECT_TRUE(h.context.existing<ICONM>()->timer().isActive());  // timed backups still run
+    // With no icon to return to, the exit ends the program instead of hiding it.
+    h.context.existing<MAINF>()->findChild<QPushButton*>("Command5")->click();
+    EXPECT_EQ(h.endedWith, 0);
+}
+
+TEST(StartUpBackup, WaitsForARunningEngineThenRunsOrSaysItCouldNot) {
+    IconHarness h;
+    EngineLock other(h.folder.path());
+    ASSERT_TRUE(other.tryLock());
+    QTimer::singleShot(500, qApp, [&] { other.unlock(); });
+    ProgramSettingsActions patient(h.context, 20);
+    EXPECT_TRUE(patient.automaticBackup());
+    EXPECT_EQ(h.calls.size(), 1u);
+    EXPECT_TRUE(h.ui.messages.empty());
+
+    ASSERT_TRUE(other.tryLock());
+    ProgramSettingsActions impatient(h.context, 0.3);
+    EXPECT_FALSE(impatient.automaticBackup());
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{"起動時の自動バックアップを実行できませんでした。\n"
+                                                      "別のバックアップ・復元・カタログ更新が実行中のため、開始できません。\n" +
+                                                      h.folder.path()});
+    EXPECT_EQ(h.calls.size(), 1u);
+    Statement runs = h.state.db().prepare("SELECT count(*) FROM BKPNAME");
+    ASSERT_TRUE(runs.step());
+    EXPECT_EQ(runs.int64(0), 1);
 }
 
 TEST(ICONM, MainWindowExitInIconModeReturnsToTheIcon) {

@@ -7,8 +7,20 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <filesystem>
+
+#include "backup/BKPGO.h"
+#include "inquiry/BKPFIND1.h"
+#include "inquiry/BKPFIND2.h"
+#include "inquiry/BKPFIND3.h"
 #include "platform/file_ops.h"
+#include "registration/DIRSET.h"
+#include "restore/FILEREV.h"
+#include "restore/RSTRLIST.h"
 #include "support/gui_harness.h"
+#include "ui/help.h"
+#include "utility/UTILITY.h"
+#include "utility/frmAbout.h"
 
 namespace tessel {
 namespace {
@@ -68,31 +80,70 @@ TEST(MAINF, ExitAndCloseBoxEndTheProgramOutsideIconMode) {
     EXPECT_EQ(*h.endedWith, 0);
 }
 
-TEST(MAINF, IconModeExitHidesAndKeepsRunning) {
-    test::GuiHarness h;
-    h.state.icon = "YES";
-    MAINF& w = h.context.window<MAINF>();
-    w.open();
-    QTest::mouseClick(w.findChild<QPushButton*>("Command5"), Qt::LeftButton);
-    EXPECT_FALSE(h.endedWith);
-    EXPECT_FALSE(w.isVisible());
-    // The close box in icon mode unloads the window; the next use loads it anew.
-    h.context.window<MAINF>().open();
-    h.context.window<MAINF>().close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_FALSE(h.endedWith);
-    EXPECT_EQ(h.context.existing<MAINF>(), nullptr);
-}
 
-TEST(MAINF, HelpWithoutHelpFileSaysSo) {
-    test::GuiHarness h;
-    MAINF& w = h.context.window<MAINF>();
+template <class W>
+void PressF1In(test::GuiHarness& h, const char* name) {
+    W& w = h.context.window<W>();
     w.open();
     QTest::keyClick(&w, Qt::Key_F1);
+    ASSERT_FALSE(h.browserAsked.empty()) << name;
+    QUrl expected = QUrl::fromLocalFile(QString::fromStdString(h.context.helpFile));
+    expected.setFragment(name);
+    EXPECT_EQ(h.browserAsked.back(), expected) << name;
+    // The manual has that window's section.
+    EXPECT_NE(test::ReadFile(h.context.helpFile).find(std::string("id=\"") + name + "\""), std::string::npos) << name;
+}
+
+TEST(Help, F1InEveryWindowAndTheHelpButtonOpenTheManualAtTheWindowsSection) {
+    test::GuiHarness h;
+    const std::string manual = test::ReadFile(h.context.helpFile);
+    for (const char* topic : {"AUTO=", "INITBKP=", "TERMBKP=", "ICON=", "TIME1=", "tessel-backupctl", "filebkp.mdb", "BKPDEF.INI",
+                              ".tessel-engine.lock", "RSTRLIST.TXT", "--wait"})
+        EXPECT_NE(manual.find(topic), std::string::npos) << topic;
+    PressF1In<MAINF>(h, "MAINF");
+    PressF1In<DIRSET>(h, "DIRSET");
+    PressF1In<BKPGO>(h, "BKPGO");
+    PressF1In<FILEREV>(h, "FILEREV");
+    PressF1In<RSTRLIST>(h, "RSTRLIST");
+    PressF1In<BKPFIND1>(h, "BKPFIND1");
+    PressF1In<BKPFIND2>(h, "BKPFIND2");
+    PressF1In<BKPFIND3>(h, "BKPFIND3");
+    PressF1In<UTILITY>(h, "UTILITY");
+    PressF1In<frmAbout>(h, "frmAbout");
+    EXPECT_EQ(h.browserAsked.size(), 10u);
+
+    MAINF& w = h.context.window<MAINF>();
+    w.open();
     QTest::mouseClick(w.findChild<QPushButton*>("Command10"), Qt::LeftButton);
-    std::string expected = "ヘルプファイルが見つかりません: " + (h.folder / "quillar.chm");
-    EXPECT_EQ(h.ui.messages, (std::vector<std::string>{expected, expected}));
+    EXPECT_EQ(h.browserAsked.back().fragment(), "MAINF");
     EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(h.ui.messages.empty());
+}
+
+TEST(Help, AMissingManualOrNoBrowserIsReportedWithTheFilesPath) {
+    test::GuiHarness h;
+    MAINF& w = h.context.window<MAINF>();
+    w.open();
+    h.browserOpens = false;
+    QTest::keyClick(&w, Qt::Key_F1);
+    h.context.helpFile = h.folder / "help/index.html";
+    QTest::mouseClick(w.findChild<QPushButton*>("Command10"), Qt::LeftButton);
+    EXPECT_EQ(h.ui.messages,
+              (std::vector<std::string>{
+                  "ヘルプファイルを開けませんでした。ブラウザーで次のファイルを開いてください: " + std::string(TESSEL_SHARE_BUILD_DIR) +
+                      "/help/index.html",
+                  "ヘルプファイルが見つかりません: " + (h.folder / "help/index.html")}));
+    EXPECT_EQ(h.browserAsked.size(), 1u);
+}
+
+TEST(Help, TheManualIsFoundBesideTheInstalledOrTheBuiltProgram) {
+    EXPECT_EQ(HelpFileBeside(TESSEL_BINARY_DIR), std::string(TESSEL_SHARE_BUILD_DIR) + "/help/index.html");
+    test::TempDir prefix;
+    std::filesystem::create_directories(prefix / "bin");
+    EXPECT_EQ(HelpFileBeside(prefix / "bin"), prefix / "share/tessel-backup/help/index.html");  // said when missing
+    std::filesystem::create_directories(prefix / "share/tessel-backup/help");
+    test::WriteFile(prefix / "share/tessel-backup/help/index.html", "<html></html>");
+    EXPECT_EQ(HelpFileBeside(prefix / "bin"), prefix / "share/tessel-backup/help/index.html");
 }
 
 TEST(MAINF, OpeningBesideAnotherCopyEndsTheProgram) {

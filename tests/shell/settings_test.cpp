@@ -16,7 +16,11 @@ struct Events : SystemServices {
 struct RecordingActions : SettingsActions {
     explicit RecordingActions(Events& e) : events(e) {}
     Events& events;
-    void automaticBackup() override { events.list.push_back("backup"); }
+    bool automaticBackup() override {
+        events.list.push_back("backup");
+        return backupRuns;
+    }
+    bool backupRuns = true;
     void pauseBeforeShutDown() override { events.list.push_back("pause"); }
     void endProgram(int status) override { events.list.push_back("end " + std::to_string(status)); }
     void openIconWindow() override { events.list.push_back("icon"); }
@@ -50,6 +54,24 @@ TEST(ApplySettings, StartUpBackupEndsTheProgramWithoutWindows) {
     EXPECT_FALSE(h.apply());
     EXPECT_EQ(h.events.list, (std::vector<std::string>{"backup", "end 0"}));
     EXPECT_EQ(h.state.autoFlag, "YES");
+}
+
+TEST(ApplySettings, StartUpBackupThatCannotRunNeverActsAsIfItHad) {
+    struct Case {
+        const char* settings;
+        bool goesOn;
+        std::vector<std::string> events;
+    } cases[] = {
+        {"INITBKP=YES\n", false, {"backup", "end 1"}},
+        {"TERMBKP=YES\n", false, {"backup", "end 1"}},  // no pause, no power-off
+        {"AUTO=YES\nICON=YES\n", true, {"backup", "icon"}},
+    };
+    for (const Case& c : cases) {
+        Harness h(c.settings);
+        h.actions.backupRuns = false;
+        EXPECT_EQ(h.apply(), c.goesOn) << c.settings;
+        EXPECT_EQ(h.events.list, c.events) << c.settings;
+    }
 }
 
 TEST(ApplySettings, LaterAutoLineTakesBackTheStartUpBackup) {

@@ -138,13 +138,26 @@ TEST(Startup, BadInstallationFilesFailClearlyAndWriteNothing) {
         {"unknown provider", [](const TempDir& d) { WriteFile(d / "JETDB.VER", "Provider=Microsoft.Jet.OLEDB.4.0;\r\n"); },
          "Provider=Microsoft.Jet.OLEDB.4.0;"},
         {"catalog not a database", [](const TempDir& d) { WriteFile(d / "filebkp.mdb", std::string(4096, 'x')); },
-         "filebkp.mdb"},
+         "filebkp.mdb はデータベースではありません"},
+        // Such a file would otherwise go to the upgrade, which replaces it.
+        {"catalog is another program's database",
+         [](const TempDir& d) {
+             sqlite3* db = nullptr;
+             sqlite3_open((d / "filebkp.mdb").c_str(), &db);
+             sqlite3_exec(db, "CREATE TABLE notes (body TEXT); INSERT INTO notes VALUES ('keep me')", nullptr, nullptr, nullptr);
+             sqlite3_close(db);
+         },
+         "filebkp.mdb はこのプログラムのカタログではありません（表 AUTODEF がありません）"},
+        {"catalog is an empty file", [](const TempDir& d) { WriteFile(d / "filebkp.mdb", ""); },
+         "filebkp.mdb はこのプログラムのカタログではありません"},
     };
     for (const Case& c : cases) {
         Harness h;
         c.spoil(h.folder);
         auto before = Listing(h.folder.path());
+        std::string catalogBefore = std::filesystem::exists(h.folder / "filebkp.mdb") ? ReadFile(h.folder / "filebkp.mdb") : "";
         EXPECT_EQ(h.start(), StartupOutcome::Failed) << c.what;
+        if (before.count("filebkp.mdb")) EXPECT_EQ(ReadFile(h.folder / "filebkp.mdb"), catalogBefore) << c.what;
         ASSERT_EQ(h.ui.messages.size(), 1u) << c.what;
         EXPECT_NE(h.ui.messages[0].find(c.expectedInMessage), std::string::npos) << h.ui.messages[0];
         EXPECT_EQ(Listing(h.folder.path()), before) << c.what;

@@ -6,18 +6,27 @@
 #include <QString>
 #include <QWidget>
 
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include "catalog/connection.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
 #include "ui/app_context.h"
+#include "ui/help.h"
 
 namespace tessel::test {
 
 struct GuiHarness {
     GuiHarness() {
         OpenFreshCatalog(folder, state);
+        // The manual of the build tree; the browser is never really started.
+        context.helpFile = std::string(TESSEL_SHARE_BUILD_DIR) + "/help/index.html";
+        context.openInBrowser = [this](const QUrl& url) {
+            browserAsked.push_back(url);
+            return browserOpens;
+        };
     }
 
     TempDataFolder folder;
@@ -28,6 +37,10 @@ struct GuiHarness {
     InstanceLock lock{runtime / "tessel.lock"};
     std::optional<int> endedWith;
     AppContext context{state, lock, [this](int status) { endedWith = status; }};
+    std::vector<QUrl> browserAsked;
+    bool browserOpens = true;
+    // F1 in every window, as in the program.
+    std::unique_ptr<QObject> helpKey = InstallHelpKey(context);
 
     // Saves a picture of a window under the build tree's screenshots folder.
     static QString screenshot(QWidget& w, const QString& name) {

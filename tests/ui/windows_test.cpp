@@ -1,6 +1,6 @@
 // Every window reached from the main menu, driven offscreen by real clicks
-// and keys: the way there and back, where each window appears, Tab, Enter,
-// Esc and F1.
+// and keys: the way there and back, where each window appears, Tab, Enter
+// and Esc.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -61,8 +61,6 @@ void GoBack(QWidget& w, const char* backButton, Way way) {
 
 TEST(Windows, MenuOpensEveryWindowCentredOnItAndEveryWayBackReturnsToIt) {
     test::GuiHarness h;
-    std::vector<std::string> helpFor;
-    h.context.openHelp = [&](QWidget& w) { helpFor.push_back(w.objectName().toStdString()); };
     MAINF& menu = h.context.window<MAINF>();
     menu.move(37, 41);
     menu.open();
@@ -93,10 +91,6 @@ TEST(Windows, MenuOpensEveryWindowCentredOnItAndEveryWayBackReturnsToIt) {
             EXPECT_TRUE(w->isVisible());
             EXPECT_FALSE(menu.isVisible());
             EXPECT_EQ(w->pos(), CentredOn(menu, *w));
-            // F1 asks for the help of this window.
-            helpFor.clear();
-            QTest::keyClick(w->focusWidget() ? w->focusWidget() : w, Qt::Key_F1);
-            EXPECT_EQ(helpFor, std::vector<std::string>{c.window});
             // Moving the window does not move the menu's place.
             w->move(w->pos() + QPoint(15, 9));
             GoBack(*w, c.back, way);
@@ -135,16 +129,10 @@ TEST(Windows, MenuOpensEveryWindowCentredOnItAndEveryWayBackReturnsToIt) {
     EXPECT_TRUE(menu.isVisible());
     EXPECT_EQ(menu.pos(), home);
 
-    // The main menu keeps its own F1 and no Esc: it neither ends the
-    // program nor asks the hook.
-    helpFor.clear();
+    // The main menu has no Esc: it does not end the program.
     QTest::keyClick(&menu, Qt::Key_Escape);
-    QTest::keyClick(&menu, Qt::Key_F1);
-    EXPECT_TRUE(helpFor.empty());
     EXPECT_TRUE(menu.isVisible());
     EXPECT_FALSE(h.endedWith.has_value());
-    ASSERT_EQ(h.ui.messages.size(), 1u);
-    EXPECT_NE(h.ui.messages[0].find("ヘルプ"), std::string::npos);
 }
 
 TEST(Windows, TabLeavesGridsArrowsMoveWithinThem) {

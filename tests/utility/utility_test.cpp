@@ -12,6 +12,7 @@
 
 #include "shell/MAINF.h"
 #include "support/gui_harness.h"
+#include "ui/program_icon.h"
 #include "utility/UTILITY.h"
 #include "utility/frmAbout.h"
 
@@ -41,7 +42,9 @@ TEST(UTILITY, MenuAndVersionWindowShowTheirCaptions) {
     EXPECT_EQ(about->findChild<QLabel*>("lblVersion")->text().toStdString(), "ﾊﾞｰｼﾞｮﾝ 1.04");
     EXPECT_EQ(about->findChild<QPushButton*>("cmdSysInfo")->text().toStdString(), "ｼｽﾃﾑ情報(&S)...");
     EXPECT_EQ(about->findChild<QPushButton*>("cmdOK")->text().toStdString(), "OK");
-    EXPECT_FALSE(about->findChild<QLabel*>("picIcon")->pixmap().isNull());
+    // The program's own icon (the SVG rendered), not a stock picture.
+    EXPECT_FALSE(ProgramIcon().pixmap(32, 32).isNull());
+    EXPECT_EQ(about->findChild<QLabel*>("picIcon")->pixmap().toImage(), ProgramIcon().pixmap(32, 32).toImage());
     test::GuiHarness::screenshot(*about, "frmAbout");
 }
 
