@@ -4,6 +4,9 @@
 #include <cerrno>
 
 #include "backup_fixture.h"
+#include "platform/file_version.h"
+#include "support/awkward_names.h"
+#include "support/pe_image.h"
 
 namespace tessel::test {
 namespace {
@@ -76,22 +79,6 @@ TEST_F(Versions, UnchangedFilesAreLeftAndChangedOnesGetTheNextLevel) {
     }
     EXPECT_EQ(f.rowsOf("same.txt").size(), 1u);
     EXPECT_TRUE(f.ui.messages.empty());
-}
-
-TEST_F(Versions, RecordedVersionNumbersAreStillComparedWhenTimeAndSizeMatch) {
-    write("plain.bin", "no resource", kBase);
-    write("was-pe.bin", "no resource", kBase);
-    f.run("9", "1", 1);
-    // The latest version of one file says it carried a version resource: the
-    // file must be read again, and its missing resource is a change.
-    f.state.db().exec("UPDATE FILEKANRI SET FMVER = 65536, FVERNO = '1.0.0.0' WHERE FILENM = 'was-pe.bin'");
-    f.run("9", "1", 2);
-    EXPECT_EQ(f.rowsOf("plain.bin").size(), 1u);
-    auto rows = f.rowsOf("was-pe.bin");
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[1].fmver, 0);
-    EXPECT_EQ(rows[1].fverno, " ");
-    EXPECT_EQ(rows[1].kbn1, "7");  // the recorded version was higher
 }
 
 TEST_F(Versions, GoingBackInTimeWarnsOnlyPastOneHighHalfStep) {
@@ -234,25 +221,79 @@ TEST_F(Versions, RowsWhoseDirectoryLacksTheTrailingSeparatorAreFoundToo) {
 }
 
 TEST_F(Versions, AwkwardNamesAreStoredAndFoundAgain) {
-    const std::vector<std::string> names = {
-        "O'Neil's file.txt", "two  blanks .txt", "-rf", "--help", "日本語のファイル.txt",
-        "丂☃😀.txt",  // characters code page 932 cannot hold
-        std::string("latin1-caf\xe9-\xff.bin"), "a\"quoted\".txt", "back\\slash", "tab\tname"};
-    MakeDirs(f.src("dir with 'quote' and 日本"));
-    for (const auto& n : names) {
+    MakeDirs(f.src(kAwkwardDir));
+    for (const auto& n : kAwkwardNames) {
         write(n, "content of " + n, kBase);
-        write("dir with 'quote' and 日本/" + n, "deep " + n, kBase);
+        write(kAwkwardDir + "/" + n, "deep " + n, kBase);
     }
     f.run("9", "1", 1);
-    ASSERT_EQ(f.rows().size(), names.size() * 2);
-    for (const auto& n : names) {
+    ASSERT_EQ(f.rows().size(), kAwkwardNames.size() * 2);
+    for (const auto& n : kAwkwardNames) {
         EXPECT_EQ(ReadFile(f.dst("V00001/" + n)), "content of " + n) << n;
         // The second file of the same name went one level up.
         EXPECT_EQ(ReadFile(f.dst("V00002/" + n)), "deep " + n) << n;
     }
     EXPECT_TRUE(f.ui.messages.empty());
     f.run("9", "1", 2);
-    EXPECT_EQ(f.rows().size(), names.size() * 2) << "every name was found again";
+    EXPECT_EQ(f.rows().size(), kAwkwardNames.size() * 2) << "every name was found again";
+}
+
+// Same size and last-write time throughout: only the numbers of the version
+// resource tell the versions of a real PE file apart.
+TEST_F(Versions, PeFileVersionNumbersAloneMakeANewVersionOrAnOlderOne) {
+    if (!HaveMingw()) GTEST_SKIP() << "mingw-w64 binutils are not installed";
+    TempDir build;
+    const std::string image = ReadFile(BuildPe(build, "app", kVersionedRc));
+    const std::uint32_t p = 0xFFFF0000u, q = (40000u << 16) | 7u;
+    struct Step {
+        const char* what;
+        std::uint32_t fileHigh, fileLow, productHigh, productLow;
+        std::string kbn1;  // empty: no new version
+    };
+    const Step steps[] = {
+        {"first", 0x00010002, 0x00030004, p, q, "0"},
+        {"unchanged", 0x00010002, 0x00030004, p, q, ""},
+        {"file low number up", 0x00010002, 0x00030005, p, q, "0"},
+        {"product low number up", 0x00010002, 0x00030005, p, q + 1, "0"},
+        {"unchanged again", 0x00010002, 0x00030005, p, q + 1, ""},
+        {"file low number down", 0x00010002, 0x00030004, p, q + 1, "7"},
+        {"file high number up, low down", 0x00010003, 0, p, q + 1, "0"},
+        {"product low number down", 0x00010003, 0, p, q, "7"},
+        {"product high number up, low down", 0x00010003, 0, p + 1, 0, "0"},
+        {"product high number down", 0x00010003, 0, p, 0x7FFFFFFF, "7"},
+        {"file high number down", 0x00010002, 0x7FFFFFFF, p, 0x7FFFFFFF, "7"},
+    };
+    std::size_t versions = 0;
+    for (int i = 0; i < static_cast<int>(std::size(steps)); ++i) {
+        const Step& s = steps[i];
+        const std::string bytes = WithVersion(image, s.fileHigh, s.fileLow, s.productHigh, s.productLow);
+        write("app.exe", bytes, kBase);
+        f.ui.messages.clear();
+        f.run("9", "1", i + 1);
+        auto rows = f.rowsOf("app.exe");
+        versions += s.kbn1.empty() ? 0 : 1;
+        ASSERT_EQ(rows.size(), versions) << s.what;
+        if (s.kbn1.empty()) continue;
+        const VersionRecord& r = rows.back();
+        const std::string fileText = VersionText(s.fileHigh, s.fileLow), productText = VersionText(s.productHigh, s.productLow);
+        EXPECT_EQ(r.kbn1, s.kbn1) << s.what;
+        EXPECT_EQ(r.fverno, fileText) << s.what;
+        EXPECT_EQ(r.pverno, productText) << s.what;
+        EXPECT_EQ(r.fmver, static_cast<std::int32_t>(s.fileHigh)) << s.what;
+        char folder[16];
+        std::snprintf(folder, sizeof folder, "V%05lld/", static_cast<long long>(r.lvl));
+        EXPECT_EQ(ReadFile(f.dst(folder + std::string("app.exe"))), bytes) << s.what;
+        if (s.kbn1 != "7") {
+            EXPECT_TRUE(f.ui.messages.empty()) << s.what;
+            continue;
+        }
+        const VersionRecord& before = rows[rows.size() - 2];
+        const std::string date = *before.fupdayd;
+        EXPECT_EQ(f.ui.messages, std::vector<std::string>{"ファイルが古いようです！ FILE = app.exe\n日付 = " + date + " - " + date +
+                                                          "\nﾌｧｲﾙﾊﾞｰｼﾞｮﾝ = " + *before.fverno + "-" + fileText +
+                                                          "\nﾌﾟﾛｸﾞﾗﾑﾊﾞｰｼﾞｮﾝ =" + *before.pverno + " - " + productText})
+            << s.what;
+    }
 }
 
 }  // namespace
