@@ -86,18 +86,5 @@ TEST(RealArchive, BulkBackupHoldsTheWholeTreeInOneArchive) {
     for (const auto& r : f.rows()) EXPECT_EQ(r.kbn1, "2");
 }
 
-TEST(RealArchive, ArchiverFailureIsReportedByBothAndTheRowMarked) {
-    BackupFixture f;
-    f.state.compression = "1";
-    WriteFile(f.src("a.txt"), "a");
-    MakeDirs(f.dst("V00001/bkpcmp.lzh"));  // a folder where the archive should be
-    RunReal(f, "9", "1", 1);
-    ASSERT_EQ(f.ui.messages.size(), 3u);
-    EXPECT_EQ(f.ui.messages[0].rfind("UNLHA32.DLL error return rc = ", 0), 0u);
-    EXPECT_EQ(f.ui.messages[1], " error lzh u:追加･更新 function ");
-    EXPECT_EQ(f.ui.messages[2].rfind("ファイルのコピーに失敗しました! FILE= " + f.src("a.txt") + "\n     RC  エラー　", 0), 0u);
-    EXPECT_EQ(f.rows()[0].kbn1, "9");
-}
-
 }  // namespace
 }  // namespace tessel::test
