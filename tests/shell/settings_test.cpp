@@ -62,16 +62,19 @@ TEST(ReadSettings, TimeSyntaxOfTheFile) {
 }
 
 TEST(ApplySettings, ReadsInFileOrderAndActsOnTheResult) {
-    const std::string defaults = "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO silent=NO times=0,0,0";
+    const std::string badTime = " BKPDEF.INI上の時間指定が間違っています。\n YY:MM:DDの形式に修正してください! ";
     struct Case {
         std::string file;
         bool goesOn;
         Strings events;
         std::string flags;
+        std::string message = "";
+        const char* name = "Bkpdef.ini";
     };
     const Case cases[] = {
         // A start-up backup ends the program without any window.
-        {"INITBKP=YES\r\n", false, {"backup", "end 0"}, "AUTO=YES INITBKP=YES TERMBKP=NO ICON=NO silent=YES times=0,0,0"},
+        {"INITBKP=YES\r\n", false, {"backup", "end 0"}, "AUTO=YES INITBKP=YES TERMBKP=NO ICON=NO silent=YES times=0,0,0", "",
+         "BKPDEF.INI"},
         // A later AUTO line takes the start-up backup back.
         {"INITBKP=YES\nAUTO=NO\n", true, {}, "AUTO=NO INITBKP=YES TERMBKP=NO ICON=NO silent=NO times=0,0,0"},
         // Shut-down comes after the backup and the pause and wins over the end.
@@ -86,30 +89,25 @@ TEST(ApplySettings, ReadsInFileOrderAndActsOnTheResult) {
          "AUTO=YES INITBKP=NO TERMBKP=NO ICON=YES silent=YES times=0,0,0"},
         // An empty time takes the pending text; 00:00 is no time.
         {"TIME1=12:30\r\nTIME2=\r\nTIME3=00:00\r\n", true, {}, "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO silent=NO times=45000,45000,0"},
-        {"", true, {}, defaults},
+        {"", true, {}, "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO silent=NO times=0,0,0"},
+        // A bad time ends the program before anything read is acted on.
+        {"AUTO=YES\nTIME1=25:00\n", false, {"end 1"}, "AUTO=YES INITBKP=NO TERMBKP=NO ICON=NO silent=YES times=0,0,0", badTime},
+        {"AUTO=YES\nTIME2=\n", false, {"end 1"}, "AUTO=YES INITBKP=NO TERMBKP=NO ICON=NO silent=YES times=0,0,0", badTime},
+        {"TIME1=12:00\nTIME3=noon\nICON=YES\n", false, {"end 1"},
+         "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO silent=YES times=43200,0,0", badTime, "BKPDEF.INI"},
     };
     for (const Case& c : cases) {
-        Harness h(c.file);
+        Harness h(c.file, c.name);
         EXPECT_EQ(h.apply(), c.goesOn) << c.file;
         EXPECT_EQ(h.events.list, c.events) << c.file;
         EXPECT_EQ(h.flags(), c.flags) << c.file;
-        EXPECT_TRUE(h.ui.messages.empty()) << c.file;
+        EXPECT_EQ(h.ui.messages, c.message.empty() ? Strings{} : Strings{c.message}) << c.file;
     }
-}
-
-TEST(ApplySettings, BadTimeOrMissingFileShowsTheMessageAndEndsBeforeActing) {
-    const std::string badTime = " BKPDEF.INI上の時間指定が間違っています。\n YY:MM:DDの形式に修正してください! ";
-    for (const char* text : {"AUTO=YES\nTIME1=25:00\n", "AUTO=YES\nTIME2=\n", "TIME1=12:00\nTIME3=noon\nICON=YES\n"}) {
-        Harness h(text, "BKPDEF.INI");
-        EXPECT_FALSE(h.apply()) << text;
-        EXPECT_EQ(h.ui.messages, Strings{badTime});
-        EXPECT_EQ(h.events.list, Strings{"end 1"}) << text;
-    }
-    Harness h("");
-    std::remove((h.folder / "Bkpdef.ini").c_str());
-    EXPECT_FALSE(h.apply());
-    EXPECT_EQ(h.ui.messages, Strings{"設定ファイルを読めません: " + (h.folder / "BKPDEF.INI")});
-    EXPECT_EQ(h.events.list, Strings{"end 1"});
+    Harness missing("");
+    std::remove((missing.folder / "Bkpdef.ini").c_str());
+    EXPECT_FALSE(missing.apply());
+    EXPECT_EQ(missing.ui.messages, Strings{"設定ファイルを読めません: " + (missing.folder / "BKPDEF.INI")});
+    EXPECT_EQ(missing.events.list, Strings{"end 1"});
 }
 
 }  // namespace
