@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <tuple>
 
+#include "backup/catalog_queries.h"
 #include "backup_fixture.h"
 #include "platform/file_version.h"
 #include "support/awkward_names.h"
@@ -251,6 +252,21 @@ TEST_F(Versions, PeFileVersionNumbersAloneMakeANewVersionOrAnOlderOne) {
                                                           "\nﾌｧｲﾙﾊﾞｰｼﾞｮﾝ = " + *before.fverno + "-" + fileText +
                                                           "\nﾌﾟﾛｸﾞﾗﾑﾊﾞｰｼﾞｮﾝ =" + *before.pverno + " - " + productText})
             << s.what;
+    }
+}
+
+// The engine's per-file statements stay index seeks on the catalog schema
+// as shipped: a change of the indexes must not turn them into scans or sorts.
+TEST(QueryPlans, PerFileStatementsNeitherScanNorSortFilekanri) {
+    BackupFixture f;
+    for (const char* sql : {backup::kLatestVersionSql, backup::kBareRowsSql, backup::kSupersedeSql, backup::kNextRowsSql,
+                            backup::kWriteBackSql, backup::kMarkFailedSql, backup::kMarkUnstoredSql}) {
+        Statement plan = f.state.db().prepare(std::string("EXPLAIN QUERY PLAN ") + sql);
+        std::string details;
+        while (plan.step()) details += plan.text(3) + "\n";
+        EXPECT_TRUE(details.find("SEARCH") != std::string::npos && details.find("SCAN") == std::string::npos &&
+                    details.find("TEMP B-TREE") == std::string::npos)
+            << sql << "\n" << details;
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 
 #include "support/temp_dir.h"
 
@@ -17,25 +18,16 @@ using test::TempDir;
 using test::WriteFile;
 
 // Sets TZ for the life of the object.
-class ZoneGuard {
-public:
-    explicit ZoneGuard(const char* zone) {
-        if (const char* old = std::getenv("TZ")) {
-            old_ = old;
-            had_ = true;
-        }
+struct ZoneGuard {
+    explicit ZoneGuard(const char* zone) : old(std::getenv("TZ") ? std::optional<std::string>(std::getenv("TZ")) : std::nullopt) {
         setenv("TZ", zone, 1);
         tzset();
     }
     ~ZoneGuard() {
-        if (had_) setenv("TZ", old_.c_str(), 1);
-        else unsetenv("TZ");
+        old ? setenv("TZ", old->c_str(), 1) : unsetenv("TZ");
         tzset();
     }
-
-private:
-    std::string old_;
-    bool had_ = false;
+    std::optional<std::string> old;
 };
 
 void SetModified(const std::string& path, std::int64_t unixSeconds, long nanoseconds = 0) {
