@@ -80,14 +80,19 @@ void ChangeSome(const BackupFixture& f, int round) {
 
 // Every row that claims a copy ("0", and "7" for a file older than its
 // last version) has it, with the recorded size; the catalog opens and is
-// sound; every file has exactly one latest row. Returns the "7" rows.
-int Verify(BackupFixture& f, const std::string& compression) {
+// sound; every file has exactly one latest row, and after a complete run it
+// describes the file as it is now. Returns the "7" rows.
+int Verify(BackupFixture& f, const std::string& compression, bool complete = false) {
     f.state.catalog = Connection::openFile(f.data / "filebkp.mdb");
     Statement check = f.state.db().prepare("PRAGMA integrity_check");
     EXPECT_TRUE(check.step() && check.text(0) == "ok");
     std::map<std::string, std::map<std::string, std::uint64_t>> archives;
     int older = 0;
     for (const auto& r : f.rows()) {
+        if (complete && r.chk1 == "1") {
+            FileTimes now = ReadFileTimes(r.dir + r.filenm);
+            EXPECT_TRUE(r.fupdate == now.lastWrite.high && r.fuptime == now.lastWrite.low && r.fsize == now.size) << r.filenm;
+        }
         if (r.kbn1 != "0" && r.kbn1 != "7") continue;
         older += r.kbn1 == "7";
         char folder[16];
@@ -141,16 +146,13 @@ TEST_P(Killed, AtChosenPoints) {
         BackupFixture f;
         MakeTree(f);
         // One complete run first, so that later runs look files up.
-        int status = RunChild(f, compression, 0, 1, {});
-        ASSERT_TRUE(WIFEXITED(status));
-        status = RunChild(f, compression, 1, 2, p);
-        ASSERT_TRUE(WIFSIGNALED(status));
+        ASSERT_TRUE(WIFEXITED(RunChild(f, compression, 0, 1, {})));
+        ASSERT_TRUE(WIFSIGNALED(RunChild(f, compression, 1, 2, p)));
         int older = Verify(f, compression);
         if (p.afterRun || p.afterArchive == 12) EXPECT_GT(older, 0) << "older files were recorded before the kill";
         // A later run completes normally over whatever the killed one left.
-        status = RunChild(f, compression, 10, 1, {});
-        ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_GT(Verify(f, compression), 0) << "the runs record older files too";
+        ASSERT_TRUE(WIFEXITED(RunChild(f, compression, 10, 1, {})));
+        EXPECT_GT(Verify(f, compression, true), 0) << "the runs record older files too";
     }
 }
 
@@ -170,7 +172,7 @@ TEST_P(Killed, AtRandomMoments) {
         Verify(f, compression);
     }
     ASSERT_TRUE(WIFEXITED(RunChild(f, compression, 200, 1, {})));
-    EXPECT_GT(Verify(f, compression), 0) << "the runs record older files too";
+    EXPECT_GT(Verify(f, compression, true), 0) << "the runs record older files too";
 }
 
 INSTANTIATE_TEST_SUITE_P(Compression, Killed, ::testing::Values("0", "1"),
