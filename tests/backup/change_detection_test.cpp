@@ -28,7 +28,8 @@ protected:
     // The rows of one file, oldest first, as "level code latest" triples.
     std::string history(const std::string& name, const std::string& relDir = "") {
         std::string out;
-        for (const auto& r : f.rowsOf(name, relDir)) out += (out.empty() ? "" : ", ") + std::to_string(r.lvl) + " " + r.kbn1 + " " + r.chk1;
+        for (const auto& r : f.rowsOf(name, relDir))
+            out += (out.empty() ? "" : ", ") + std::to_string(r.lvl) + " " + r.kbn1 + " " + r.chk1;
         return out;
     }
     BackupFixture f;
