@@ -34,23 +34,24 @@ struct KillPoint {
     bool afterRun = false;  // after the last call returned (everything committed)
 };
 
+// File i of the tree: ten names in three directories, some files twice.
+std::string TreeFile(const BackupFixture& f, int i) {
+    return f.src((i % 3 == 0 ? "" : i % 3 == 1 ? "d1/" : "d1/d2/") + ("f" + std::to_string(i % 10) + ".txt"));
+}
+
 void MakeTree(BackupFixture& f) {
     MakeDirs(f.src("d1/d2"));
-    for (int i = 0; i < kFiles; ++i) {
-        std::string dir = i % 3 == 0 ? "" : i % 3 == 1 ? "d1/" : "d1/d2/";
-        WriteFile(f.src(dir + "f" + std::to_string(i % 10) + ".txt"), std::string(100 + i * 37, 'a' + i % 26));
-    }
+    for (int i = 0; i < kFiles; ++i) WriteFile(TreeFile(f, i), std::string(100 + i * 37, 'a' + i % 26));
 }
 
 // Changes the contents of every fifth file; half of those instead go back
 // in time, further each round, so that they are recorded as older ("7").
 void ChangeSome(const BackupFixture& f, int round) {
     for (int i = round % 5; i < kFiles; i += 5) {
-        std::string path = f.src((i % 3 == 0 ? "" : i % 3 == 1 ? "d1/" : "d1/d2/") + ("f" + std::to_string(i % 10) + ".txt"));
         if ((i / 5 + round) % 2 == 0)
-            SetMtime(path, 1600000000 - round * 864000);
+            SetMtime(TreeFile(f, i), 1600000000 - round * 864000);
         else
-            WriteFile(path, std::string(50 + round * 13 + i, 'z'));
+            WriteFile(TreeFile(f, i), std::string(50 + round * 13 + i, 'z'));
     }
 }
 
