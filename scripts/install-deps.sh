@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk
   lhasa libarchive-tools p7zip-full jlha-utils binutils-mingw-w64-x86-64
-  rsync xvfb xauth dpkg-dev file
+  rsync xvfb xauth dpkg-dev file python3
   clang libclang-rt-14-dev
 )
 SUDO=""

@@ -68,26 +68,10 @@ public:
             "SELECT BKPNO, DIRNO, LVL, DIR, FILENM, KBN1, CHK1, FUPDATE, FUPTIME, FSIZE, FMVER, FUPDAYD, FUPTIMED, "
             "FCRDAYD, FVERNO, PVERNO FROM FILEKANRI ORDER BY rowid");
         std::vector<VersionRecord> out;
-        while (q.step()) {
-            VersionRecord r;
-            r.bkpno = q.int64(0);
-            r.dirno = q.int64(1);
-            r.lvl = q.int64(2);
-            r.dir = q.text(3);
-            r.filenm = q.text(4);
-            r.kbn1 = q.text(5);
-            r.chk1 = q.text(6);
-            r.fupdate = q.optInt(7);
-            r.fuptime = q.optInt(8);
-            r.fsize = q.optInt(9);
-            r.fmver = q.optInt(10);
-            r.fupdayd = q.optText(11);
-            r.fuptimed = q.optText(12);
-            r.fcrdayd = q.optText(13);
-            r.fverno = q.optText(14);
-            r.pverno = q.optText(15);
-            out.push_back(std::move(r));
-        }
+        while (q.step())
+            out.push_back({q.int64(0), q.int64(1), q.int64(2), q.text(3), q.text(4), q.text(5), q.text(6), q.optInt(7),
+                           q.optInt(8), q.optInt(9), q.optInt(10), q.optText(11), q.optText(12), q.optText(13), q.optText(14),
+                           q.optText(15)});
         return out;
     }
 

@@ -2,8 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <tuple>
 
+#include "backup/catalog_queries.h"
 #include "backup_fixture.h"
+#include "platform/file_version.h"
+#include "support/awkward_names.h"
+#include "support/pe_image.h"
 
 namespace tessel::test {
 namespace {
@@ -20,78 +25,44 @@ protected:
     void setKbn1(const std::string& name, const std::string& code) {
         f.state.db().prepare("UPDATE FILEKANRI SET KBN1 = ?1 WHERE FILENM = ?2 AND CHK1 = '1'").bind(1, code).bind(2, name).run();
     }
+    // The rows of one file, oldest first, as "level code latest" triples.
+    std::string history(const std::string& name, const std::string& relDir = "") {
+        std::string out;
+        for (const auto& r : f.rowsOf(name, relDir))
+            out += (out.empty() ? "" : ", ") + std::to_string(r.lvl) + " " + r.kbn1 + " " + r.chk1;
+        return out;
+    }
     BackupFixture f;
 };
 
-TEST_F(Versions, FirstBackupRecordsEveryFileAtLevelZeroOrOneWithItsColumns) {
+TEST_F(Versions, FirstBackupRecordsEveryFileWithItsColumnsAndOnlyChangesAfterwards) {
     write("a.txt", "hello", kBase);
-    f.run("1", "1", 0);
-    auto rows = f.rows();
-    ASSERT_EQ(rows.size(), 1u);
-    const VersionRecord& r = rows[0];
-    EXPECT_EQ(r.bkpno, 0);
-    EXPECT_EQ(r.dirno, 1);
-    EXPECT_EQ(r.lvl, 0);
-    EXPECT_EQ(r.dir, f.source + "/");
-    EXPECT_EQ(r.kbn1, "0");
-    EXPECT_EQ(r.chk1, "1");
-    EXPECT_EQ(r.fsize, 5);
-    FileTimes t = ReadFileTimes(f.src("a.txt"));
-    EXPECT_EQ(r.fupdate, t.lastWrite.high);
-    EXPECT_EQ(r.fuptime, t.lastWrite.low);
-    EXPECT_EQ(r.fupdayd, FormatFileTime(t.lastWrite).date);
-    EXPECT_EQ(r.fuptimed, FormatFileTime(t.lastWrite).time);
-    EXPECT_EQ(r.fcrdayd, FormatFileTime(t.creation).date);
-    EXPECT_EQ(r.fverno, " ");
-    EXPECT_EQ(r.fmver, 0);
-
-    BackupFixture g;
-    g.state.compression = "0";
-    WriteFile(g.src("b.txt"), "b");
-    g.run("9", "1", 7);
-    ASSERT_EQ(g.rows().size(), 1u);
-    EXPECT_EQ(g.rows()[0].lvl, 1);
-    EXPECT_EQ(g.rows()[0].bkpno, 7);
-}
-
-TEST_F(Versions, UnchangedFilesAreLeftAndChangedOnesGetTheNextLevel) {
-    write("same.txt", "same", kBase);
     write("touched.txt", "t", kBase);
     write("grown.txt", "g", kBase);
     f.run("1", "1", 0);
+    const VersionRecord r = f.rowsOf("a.txt").at(0);
+    FileTimes t = ReadFileTimes(f.src("a.txt"));
+    EXPECT_EQ(std::make_tuple(r.bkpno, r.dirno, r.lvl, r.dir, r.kbn1, r.chk1, r.fsize),
+              std::make_tuple(0, 1, 0, f.source + "/", "0", "1", 5));
+    EXPECT_EQ(std::make_tuple(r.fupdate, r.fuptime, r.fupdayd, r.fuptimed, r.fcrdayd, r.fverno, r.fmver),
+              std::make_tuple(t.lastWrite.high, t.lastWrite.low, FormatFileTime(t.lastWrite).date,
+                              FormatFileTime(t.lastWrite).time, FormatFileTime(t.creation).date, " ", 0));
     f.run("9", "1", 1);
     EXPECT_EQ(f.rows().size(), 3u) << "nothing changed, nothing recorded";
 
     SetMtime(f.src("touched.txt"), kBase + 1);  // same content, new time
     write("grown.txt", "gg", kBase);            // new size, same time
     f.run("9", "1", 2);
-    for (std::string name : {"touched.txt", "grown.txt"}) {
-        auto rows = f.rowsOf(name);
-        ASSERT_EQ(rows.size(), 2u) << name;
-        EXPECT_EQ(rows[0].chk1, "0");
-        EXPECT_EQ(rows[1].chk1, "1");
-        EXPECT_EQ(rows[1].lvl, 1);
-        EXPECT_EQ(rows[1].bkpno, 2);
-        EXPECT_EQ(rows[1].kbn1, "0");
-    }
-    EXPECT_EQ(f.rowsOf("same.txt").size(), 1u);
+    EXPECT_EQ(history("touched.txt"), "0 0 0, 1 0 1");
+    EXPECT_EQ(history("grown.txt"), "0 0 0, 1 0 1");
+    EXPECT_EQ(history("a.txt"), "0 0 1");
+    EXPECT_EQ(f.rowsOf("grown.txt").back().bkpno, 2);
     EXPECT_TRUE(f.ui.messages.empty());
-}
 
-TEST_F(Versions, RecordedVersionNumbersAreStillComparedWhenTimeAndSizeMatch) {
-    write("plain.bin", "no resource", kBase);
-    write("was-pe.bin", "no resource", kBase);
-    f.run("9", "1", 1);
-    // The latest version of one file says it carried a version resource: the
-    // file must be read again, and its missing resource is a change.
-    f.state.db().exec("UPDATE FILEKANRI SET FMVER = 65536, FVERNO = '1.0.0.0' WHERE FILENM = 'was-pe.bin'");
-    f.run("9", "1", 2);
-    EXPECT_EQ(f.rowsOf("plain.bin").size(), 1u);
-    auto rows = f.rowsOf("was-pe.bin");
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(rows[1].fmver, 0);
-    EXPECT_EQ(rows[1].fverno, " ");
-    EXPECT_EQ(rows[1].kbn1, "7");  // the recorded version was higher
+    // Without an initial backup a new file starts at level 1.
+    write("b.txt", "b", kBase);
+    f.run("9", "1", 7);
+    EXPECT_EQ(history("b.txt"), "1 0 1");
 }
 
 TEST_F(Versions, GoingBackInTimeWarnsOnlyPastOneHighHalfStep) {
@@ -102,9 +73,8 @@ TEST_F(Versions, GoingBackInTimeWarnsOnlyPastOneHighHalfStep) {
     SetMtime(f.src("small.txt"), kBase - 60);        // one minute back
     SetMtime(f.src("big.txt"), kBase - 86400 * 30);  // a month back
     f.run("9", "1", 2);
-    EXPECT_EQ(f.rowsOf("small.txt").back().kbn1, "0");
-    EXPECT_EQ(f.rowsOf("big.txt").back().kbn1, "7");
-    EXPECT_EQ(f.rowsOf("big.txt").back().lvl, 2);
+    EXPECT_EQ(history("small.txt"), "1 0 0, 2 0 1");
+    EXPECT_EQ(history("big.txt"), "1 0 0, 2 7 1");
     std::string nowDate = FormatFileTime(ReadFileTimes(f.src("big.txt")).lastWrite).date;
     ASSERT_EQ(f.ui.messages.size(), 1u);
     EXPECT_EQ(f.ui.messages[0], "ファイルが古いようです！ FILE = big.txt\n日付 = " + recordedDate + " - " + nowDate +
@@ -129,19 +99,13 @@ TEST_F(Versions, SameNameInDifferentDirectoriesAreSeparateFiles) {
     f.run("1", "1", 0);
     write("X/a.txt", "x2", kBase + 5);
     f.run("9", "1", 1);
-    EXPECT_EQ(f.rowsOf("a.txt", "X").size(), 2u);
-    EXPECT_EQ(f.rowsOf("a.txt", "X").back().lvl, 1);
-    EXPECT_EQ(f.rowsOf("a.txt", "Y").size(), 1u);
-    EXPECT_EQ(f.rowsOf("a.txt", "Y").back().chk1, "1");
+    EXPECT_EQ(history("a.txt", "X"), "0 0 0, 1 0 1");
+    EXPECT_EQ(history("a.txt", "Y"), "0 0 1");
 }
 
 TEST_F(Versions, RowsWithoutACopyAreRecordedAgainExceptAtLevelZeroAndExcludedFilesNever) {
-    write("failed.txt", "f", kBase);
-    write("failed0.txt", "f", kBase);
-    write("nobackup.txt", "n", kBase);
-    write("excluded.txt", "e", kBase);
+    for (std::string name : {"failed.txt", "failed0.txt", "nobackup.txt", "excluded.txt"}) write(name, "f", kBase);
     f.run("1", "1", 0);
-    f.run("9", "1", 1);  // nothing changed
     write("failed.txt", "F", kBase + 10);
     f.run("9", "1", 2);  // failed.txt gets level 1
     setKbn1("failed.txt", "9");
@@ -150,17 +114,13 @@ TEST_F(Versions, RowsWithoutACopyAreRecordedAgainExceptAtLevelZeroAndExcludedFil
     setKbn1("excluded.txt", "8");
     f.run("9", "9", 3);  // information-only runs never re-record
     EXPECT_EQ(f.rows().size(), 5u);
-    f.run("9", "1", 4);
-    EXPECT_EQ(f.rowsOf("failed.txt").size(), 3u);
-    EXPECT_EQ(f.rowsOf("failed.txt").back().lvl, 2);
-    EXPECT_EQ(f.rowsOf("failed.txt").back().kbn1, "0");
-    EXPECT_EQ(ReadFile(f.dst("V00002/failed.txt")), "F");
-    EXPECT_EQ(f.rowsOf("failed0.txt").size(), 1u);
-    EXPECT_EQ(f.rowsOf("nobackup.txt").size(), 1u);
     write("excluded.txt", "changed", kBase + 99);
-    f.run("9", "1", 5);
-    EXPECT_EQ(f.rowsOf("excluded.txt").size(), 1u);
-    EXPECT_EQ(f.rowsOf("excluded.txt")[0].chk1, "1");
+    f.run("9", "1", 4);
+    EXPECT_EQ(history("failed.txt"), "0 0 0, 1 9 0, 2 0 1");
+    EXPECT_EQ(ReadFile(f.dst("V00002/failed.txt")), "F");
+    EXPECT_EQ(history("failed0.txt"), "0 9 1");
+    EXPECT_EQ(history("nobackup.txt"), "0 2 1");
+    EXPECT_EQ(history("excluded.txt"), "0 8 1");
 }
 
 TEST_F(Versions, InformationAndNoBackupKindsRecordCodeTwoAndStoreNothing) {
@@ -191,19 +151,10 @@ TEST_F(Versions, UnreadableEntryIsReportedAndRecordedWithoutColumns) {
               (std::vector<std::string>{
                   " FILE 更新日付情報を取得できません。\n ファイルが使用中かもしれません　FILE=" + f.src("known.txt"),
                   " FILE 更新日付情報を取得できません。\n ファイルが使用中かもしれません　FILE=" + f.src("new.txt")}));
-    auto known = f.rowsOf("known.txt");
-    ASSERT_EQ(known.size(), 2u);
-    EXPECT_EQ(known[1].kbn1, "9");
-    EXPECT_EQ(known[1].lvl, 1);
-    EXPECT_FALSE(known[1].fupdate.has_value());
-    EXPECT_FALSE(known[1].fsize.has_value());
-    EXPECT_FALSE(known[1].fverno.has_value());
-    EXPECT_EQ(known[0].chk1, "0");
-    // A new file is recorded with code "0" and stored: its contents can be read.
-    auto fresh = f.rowsOf("new.txt");
-    ASSERT_EQ(fresh.size(), 1u);
-    EXPECT_EQ(fresh[0].kbn1, "0");
-    EXPECT_FALSE(fresh[0].fupdate.has_value());
+    EXPECT_EQ(history("known.txt"), "0 0 0, 1 9 1");
+    EXPECT_EQ(history("new.txt"), "1 0 1");  // a new file is stored: its contents can be read
+    for (const auto& r : {f.rowsOf("known.txt").back(), f.rowsOf("new.txt").back()})
+        EXPECT_FALSE(r.fupdate || r.fsize || r.fverno) << r.filenm;
     EXPECT_EQ(ReadFile(f.dst("V00001/new.txt")), "n");
     // Next time the entry reads again: the empty columns count as a change.
     f.ui.messages.clear();
@@ -221,12 +172,8 @@ TEST_F(Versions, RowsWhoseDirectoryLacksTheTrailingSeparatorAreFoundToo) {
     f.state.db().prepare("UPDATE FILEKANRI SET DIR = ?1, LVL = 5 WHERE FILENM = 'a.txt'").bind(1, f.source).run();
     write("a.txt", "changed", kBase + 100);
     f.run("9", "1", 1);
-    auto rows = f.rows();
-    ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[2].filenm, "a.txt");
-    EXPECT_EQ(rows[2].lvl, 6);
-    EXPECT_EQ(rows[2].dir, f.source + "/");
-    EXPECT_EQ(rows[0].chk1, "0");
+    EXPECT_EQ(history("a.txt"), "6 0 1");
+    EXPECT_EQ(f.rows().at(0).chk1, "0");
     // A source registered with a final "/" is the same directory.
     f.source += "/";
     f.run("9", "1", 2);
@@ -234,25 +181,94 @@ TEST_F(Versions, RowsWhoseDirectoryLacksTheTrailingSeparatorAreFoundToo) {
 }
 
 TEST_F(Versions, AwkwardNamesAreStoredAndFoundAgain) {
-    const std::vector<std::string> names = {
-        "O'Neil's file.txt", "two  blanks .txt", "-rf", "--help", "日本語のファイル.txt",
-        "丂☃😀.txt",  // characters code page 932 cannot hold
-        std::string("latin1-caf\xe9-\xff.bin"), "a\"quoted\".txt", "back\\slash", "tab\tname"};
-    MakeDirs(f.src("dir with 'quote' and 日本"));
-    for (const auto& n : names) {
+    MakeDirs(f.src(kAwkwardDir));
+    for (const auto& n : kAwkwardNames) {
         write(n, "content of " + n, kBase);
-        write("dir with 'quote' and 日本/" + n, "deep " + n, kBase);
+        write(kAwkwardDir + "/" + n, "deep " + n, kBase);
     }
     f.run("9", "1", 1);
-    ASSERT_EQ(f.rows().size(), names.size() * 2);
-    for (const auto& n : names) {
+    ASSERT_EQ(f.rows().size(), kAwkwardNames.size() * 2);
+    for (const auto& n : kAwkwardNames) {
         EXPECT_EQ(ReadFile(f.dst("V00001/" + n)), "content of " + n) << n;
         // The second file of the same name went one level up.
         EXPECT_EQ(ReadFile(f.dst("V00002/" + n)), "deep " + n) << n;
     }
     EXPECT_TRUE(f.ui.messages.empty());
     f.run("9", "1", 2);
-    EXPECT_EQ(f.rows().size(), names.size() * 2) << "every name was found again";
+    EXPECT_EQ(f.rows().size(), kAwkwardNames.size() * 2) << "every name was found again";
+}
+
+// Same size and last-write time throughout: only the numbers of the version
+// resource tell the versions of a real PE file apart.
+TEST_F(Versions, PeFileVersionNumbersAloneMakeANewVersionOrAnOlderOne) {
+    if (!HaveMingw()) GTEST_SKIP() << "mingw-w64 binutils are not installed";
+    TempDir build;
+    const std::string image = ReadFile(BuildPe(build, "app", kVersionedRc));
+    const std::uint32_t p = 0xFFFF0000u, q = (40000u << 16) | 7u;
+    struct Step {
+        const char* what;
+        std::uint32_t fileHigh, fileLow, productHigh, productLow;
+        std::string kbn1;  // empty: no new version
+    };
+    const Step steps[] = {
+        {"first", 0x00010002, 0x00030004, p, q, "0"},
+        {"unchanged", 0x00010002, 0x00030004, p, q, ""},
+        {"file low number up", 0x00010002, 0x00030005, p, q, "0"},
+        {"product low number up", 0x00010002, 0x00030005, p, q + 1, "0"},
+        {"unchanged again", 0x00010002, 0x00030005, p, q + 1, ""},
+        {"file low number down", 0x00010002, 0x00030004, p, q + 1, "7"},
+        {"file high number up, low down", 0x00010003, 0, p, q + 1, "0"},
+        {"product low number down", 0x00010003, 0, p, q, "7"},
+        {"product high number up, low down", 0x00010003, 0, p + 1, 0, "0"},
+        {"product high number down", 0x00010003, 0, p, 0x7FFFFFFF, "7"},
+        {"file high number down", 0x00010002, 0x7FFFFFFF, p, 0x7FFFFFFF, "7"},
+    };
+    std::size_t versions = 0;
+    for (int i = 0; i < static_cast<int>(std::size(steps)); ++i) {
+        const Step& s = steps[i];
+        const std::string bytes = WithVersion(image, s.fileHigh, s.fileLow, s.productHigh, s.productLow);
+        write("app.exe", bytes, kBase);
+        f.ui.messages.clear();
+        f.run("9", "1", i + 1);
+        auto rows = f.rowsOf("app.exe");
+        versions += s.kbn1.empty() ? 0 : 1;
+        ASSERT_EQ(rows.size(), versions) << s.what;
+        if (s.kbn1.empty()) continue;
+        const VersionRecord& r = rows.back();
+        const std::string fileText = VersionText(s.fileHigh, s.fileLow), productText = VersionText(s.productHigh, s.productLow);
+        EXPECT_EQ(r.kbn1, s.kbn1) << s.what;
+        EXPECT_EQ(r.fverno, fileText) << s.what;
+        EXPECT_EQ(r.pverno, productText) << s.what;
+        EXPECT_EQ(r.fmver, static_cast<std::int32_t>(s.fileHigh)) << s.what;
+        char folder[16];
+        std::snprintf(folder, sizeof folder, "V%05lld/", static_cast<long long>(r.lvl));
+        EXPECT_EQ(ReadFile(f.dst(folder + std::string("app.exe"))), bytes) << s.what;
+        if (s.kbn1 != "7") {
+            EXPECT_TRUE(f.ui.messages.empty()) << s.what;
+            continue;
+        }
+        const VersionRecord& before = rows[rows.size() - 2];
+        const std::string date = *before.fupdayd;
+        EXPECT_EQ(f.ui.messages, std::vector<std::string>{"ファイルが古いようです！ FILE = app.exe\n日付 = " + date + " - " + date +
+                                                          "\nﾌｧｲﾙﾊﾞｰｼﾞｮﾝ = " + *before.fverno + "-" + fileText +
+                                                          "\nﾌﾟﾛｸﾞﾗﾑﾊﾞｰｼﾞｮﾝ =" + *before.pverno + " - " + productText})
+            << s.what;
+    }
+}
+
+// The engine's per-file statements stay index seeks on the catalog schema
+// as shipped: a change of the indexes must not turn them into scans or sorts.
+TEST(QueryPlans, PerFileStatementsNeitherScanNorSortFilekanri) {
+    BackupFixture f;
+    for (const char* sql : {backup::kLatestVersionSql, backup::kBareRowsSql, backup::kSupersedeSql, backup::kNextRowsSql,
+                            backup::kWriteBackSql, backup::kMarkFailedSql, backup::kMarkUnstoredSql}) {
+        Statement plan = f.state.db().prepare(std::string("EXPLAIN QUERY PLAN ") + sql);
+        std::string details;
+        while (plan.step()) details += plan.text(3) + "\n";
+        EXPECT_TRUE(details.find("SEARCH") != std::string::npos && details.find("SCAN") == std::string::npos &&
+                    details.find("TEMP B-TREE") == std::string::npos)
+            << sql << "\n" << details;
+    }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <random>
 #include <set>
 
@@ -33,18 +34,24 @@ struct KillPoint {
     bool afterRun = false;  // after the last call returned (everything committed)
 };
 
-void MakeTree(BackupFixture& f) {
-    MakeDirs(f.src("d1/d2"));
-    for (int i = 0; i < kFiles; ++i) {
-        std::string dir = i % 3 == 0 ? "" : i % 3 == 1 ? "d1/" : "d1/d2/";
-        WriteFile(f.src(dir + "f" + std::to_string(i % 10) + ".txt"), std::string(100 + i * 37, 'a' + i % 26));
-    }
+// File i of the tree: ten names in three directories, some files twice.
+std::string TreeFile(const BackupFixture& f, int i) {
+    return f.src((i % 3 == 0 ? "" : i % 3 == 1 ? "d1/" : "d1/d2/") + ("f" + std::to_string(i % 10) + ".txt"));
 }
 
+void MakeTree(BackupFixture& f) {
+    MakeDirs(f.src("d1/d2"));
+    for (int i = 0; i < kFiles; ++i) WriteFile(TreeFile(f, i), std::string(100 + i * 37, 'a' + i % 26));
+}
+
+// Changes the contents of every fifth file; half of those instead go back
+// in time, further each round, so that they are recorded as older ("7").
 void ChangeSome(const BackupFixture& f, int round) {
     for (int i = round % 5; i < kFiles; i += 5) {
-        std::string dir = i % 3 == 0 ? "" : i % 3 == 1 ? "d1/" : "d1/d2/";
-        WriteFile(f.src(dir + "f" + std::to_string(i % 10) + ".txt"), std::string(50 + round * 13 + i, 'z'));
+        if ((i / 5 + round) % 2 == 0)
+            SetMtime(TreeFile(f, i), 1600000000 - round * 864000);
+        else
+            WriteFile(TreeFile(f, i), std::string(50 + round * 13 + i, 'z'));
     }
 }
 
@@ -72,39 +79,44 @@ void ChangeSome(const BackupFixture& f, int round) {
     _exit(0);
 }
 
-// Every row that claims a copy has it, with the recorded size; the catalog
-// opens and is sound; every file has exactly one latest row.
-void Verify(BackupFixture& f, const std::string& compression) {
+// Every row that claims a copy ("0", and "7" for a file older than its
+// last version) has it, with the recorded size; the catalog opens and is
+// sound; every file has exactly one latest row, and after a complete run it
+// describes the file as it is now. Returns the "7" rows.
+int Verify(BackupFixture& f, const std::string& compression, bool complete = false) {
     f.state.catalog = Connection::openFile(f.data / "filebkp.mdb");
     Statement check = f.state.db().prepare("PRAGMA integrity_check");
-    ASSERT_TRUE(check.step());
-    EXPECT_EQ(check.text(0), "ok");
+    EXPECT_TRUE(check.step() && check.text(0) == "ok");
     std::map<std::string, std::map<std::string, std::uint64_t>> archives;
-    int claimed = 0;
+    int older = 0;
     for (const auto& r : f.rows()) {
+        if (complete && r.chk1 == "1") {
+            FileTimes now = ReadFileTimes(r.dir + r.filenm);
+            EXPECT_TRUE(r.fupdate == now.lastWrite.high && r.fuptime == now.lastWrite.low && r.fsize == now.size) << r.filenm;
+        }
         if (r.kbn1 != "0" && r.kbn1 != "7") continue;
-        ++claimed;
+        older += r.kbn1 == "7";
         char folder[16];
         std::snprintf(folder, sizeof folder, "V%05lld", static_cast<long long>(r.lvl));
         if (compression == "0") {
             std::string copy = f.dst(std::string(folder) + "/" + r.filenm);
             struct stat st {};
-            ASSERT_EQ(lstat(copy.c_str(), &st), 0) << copy;
+            EXPECT_EQ(lstat(copy.c_str(), &st), 0) << "code " << r.kbn1 << " row without its copy " << copy;
             EXPECT_EQ(st.st_size, r.fsize) << copy;
         } else {
             std::string archive = f.dst(std::string(folder) + "/bkpcmp.lzh");
             if (!archives.count(archive)) archives[archive] = ListMembers(archive);
             auto& members = archives[archive];
             auto it = members.find(MemberPath(r.dir + r.filenm));
-            ASSERT_NE(it, members.end()) << archive << " lacks " << r.dir + r.filenm;
-            EXPECT_EQ(static_cast<std::int64_t>(it->second), r.fsize) << r.dir + r.filenm;
+            EXPECT_NE(it, members.end()) << "code " << r.kbn1 << " row: " << archive << " lacks " << r.dir + r.filenm;
+            if (it != members.end()) EXPECT_EQ(static_cast<std::int64_t>(it->second), r.fsize) << r.dir + r.filenm;
         }
     }
     Statement latest = f.state.db().prepare(
         "SELECT DIR, FILENM, sum(CHK1 = '1') FROM FILEKANRI GROUP BY DIR, FILENM HAVING sum(CHK1 = '1') <> 1");
     EXPECT_FALSE(latest.step()) << "a file with " << latest.int64(2) << " latest rows: " << latest.text(1);
     f.state.catalog.reset();
-    (void)claimed;
+    return older;
 }
 
 int RunChild(BackupFixture& f, const std::string& compression, int firstRun, int runs, KillPoint kill,
@@ -135,15 +147,13 @@ TEST_P(Killed, AtChosenPoints) {
         BackupFixture f;
         MakeTree(f);
         // One complete run first, so that later runs look files up.
-        int status = RunChild(f, compression, 0, 1, {});
-        ASSERT_TRUE(WIFEXITED(status));
-        status = RunChild(f, compression, 1, 2, p);
-        ASSERT_TRUE(WIFSIGNALED(status));
-        Verify(f, compression);
+        ASSERT_TRUE(WIFEXITED(RunChild(f, compression, 0, 1, {})));
+        ASSERT_TRUE(WIFSIGNALED(RunChild(f, compression, 1, 2, p)));
+        int older = Verify(f, compression);
+        if (p.afterRun || p.afterArchive == 12) EXPECT_GT(older, 0) << "older files were recorded before the kill";
         // A later run completes normally over whatever the killed one left.
-        status = RunChild(f, compression, 10, 1, {});
-        ASSERT_TRUE(WIFEXITED(status));
-        Verify(f, compression);
+        ASSERT_TRUE(WIFEXITED(RunChild(f, compression, 10, 1, {})));
+        EXPECT_GT(Verify(f, compression, true), 0) << "the runs record older files too";
     }
 }
 
@@ -151,13 +161,19 @@ TEST_P(Killed, AtRandomMoments) {
     const std::string compression = GetParam();
     BackupFixture f;
     MakeTree(f);
+    // A complete first run, timed, so that the kills fall inside the runs.
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WIFEXITED(RunChild(f, compression, 0, 1, {})));
+    auto micros = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count();
     std::mt19937 rng(compression == "0" ? 11 : 12);
-    std::uniform_int_distribution<int> delay(0, 60000);
+    std::uniform_int_distribution<int> delay(0, static_cast<int>(micros) * 3);
     for (int round = 0; round < 8; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        RunChild(f, compression, round * 20, 10, {}, delay(rng));
+        RunChild(f, compression, 1 + round * 20, 10, {}, delay(rng));
         Verify(f, compression);
     }
+    ASSERT_TRUE(WIFEXITED(RunChild(f, compression, 200, 1, {})));
+    EXPECT_GT(Verify(f, compression, true), 0) << "the runs record older files too";
 }
 
 INSTANTIATE_TEST_SUITE_P(Compression, Killed, ::testing::Values("0", "1"),

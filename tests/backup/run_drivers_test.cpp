@@ -27,10 +27,11 @@ struct Harness {
     std::vector<BackupCall> calls;
     std::vector<std::string> silentDuringCall, compressionDuringCall;
 
-    std::vector<std::string> runs() {
+    std::vector<std::string> runs(bool withTimes = true) {
         std::vector<std::string> out;
-        Statement s = state.db().prepare("SELECT BKPNO, BKPNAME, KBN FROM BKPNAME ORDER BY BKPNO");
-        while (s.step()) out.push_back(std::to_string(s.int64(0)) + " " + s.text(1) + " " + s.text(2));
+        Statement s = state.db().prepare("SELECT BKPNO, BKPNAME, KBN, DAY1, TIME1 FROM BKPNAME ORDER BY BKPNO");
+        while (s.step())
+            out.push_back(std::to_string(s.int64(0)) + " " + s.text(1) + " " + s.text(2) + (withTimes ? " " + s.text(3) + " " + s.text(4) : ""));
         return out;
     }
 };
@@ -57,7 +58,7 @@ TEST(AutomaticBackup, BacksUpEligibleDirectoriesSilentlyWithThePrefixCompression
     EXPECT_EQ(h.silentDuringCall, std::vector<std::string>(3, "YES"));
     EXPECT_EQ(h.compressionDuringCall, std::vector<std::string>(3, "0"));
     EXPECT_EQ(h.state.silent, "NO");
-    EXPECT_EQ(h.runs(), std::vector<std::string>{"1 自動バックアップ 1"});
+    EXPECT_EQ(h.runs(false), std::vector<std::string>{"1 自動バックアップ 1"});
     EXPECT_TRUE(h.ui.messages.empty());
 }
 
@@ -66,23 +67,14 @@ TEST(AutomaticBackup, RunWithoutDirectoriesStillLeavesItsRecord) {
     h.state.db().exec("DELETE FROM AUTODEF");
     AutomaticBackup(h.state, h.engine, std::time(nullptr));
     EXPECT_TRUE(h.calls.empty());
-    EXPECT_EQ(h.runs(), std::vector<std::string>{"1 自動バックアップ 1"});
+    EXPECT_EQ(h.runs(false), std::vector<std::string>{"1 自動バックアップ 1"});
     Statement counter = h.state.db().prepare("SELECT count(*), max(BKPNO) FROM AUTODEF");
     ASSERT_TRUE(counter.step());
     EXPECT_EQ(counter.int64(0), 1);
     EXPECT_EQ(counter.int64(1), 1);
 }
 
-TEST(AutomaticBackup, NumbersInterleaveWithManualRuns) {
-    Harness h;
-    std::time_t now = std::time(nullptr);
-    AutomaticBackup(h.state, h.engine, now);
-    EXPECT_EQ(AddBackupRun(h.state.db(), "手動", "9", now), 2);
-    AutomaticBackup(h.state, h.engine, now);
-    EXPECT_EQ(h.runs(), (std::vector<std::string>{"1 自動バックアップ 1", "2 手動 9", "3 自動バックアップ 1"}));
-}
-
-TEST(AddBackupRun, RecordsLocalDateAndTime) {
+TEST(AddBackupRun, NumbersInterleaveWithAutomaticRunsAndRecordLocalDateAndTime) {
     Harness h;
     std::tm t{};
     t.tm_year = 103;
@@ -92,13 +84,12 @@ TEST(AddBackupRun, RecordsLocalDateAndTime) {
     t.tm_min = 5;
     t.tm_sec = 9;
     t.tm_isdst = -1;
-    int n = AddBackupRun(h.state.db(), "O'Neil's run", "1", std::mktime(&t));
-    Statement s = h.state.db().prepare("SELECT BKPNAME, DAY1, TIME1 FROM BKPNAME WHERE BKPNO = ?1");
-    s.bind(1, n);
-    ASSERT_TRUE(s.step());
-    EXPECT_EQ(s.text(0), "O'Neil's run");
-    EXPECT_EQ(s.text(1), "2003-04-05");
-    EXPECT_EQ(s.text(2), "13:05:09");
+    const std::time_t at = std::mktime(&t);
+    AutomaticBackup(h.state, h.engine, at);
+    EXPECT_EQ(AddBackupRun(h.state.db(), "手動", "9", at), 2);
+    AutomaticBackup(h.state, h.engine, at);
+    EXPECT_EQ(h.runs(), (std::vector<std::string>{"1 自動バックアップ 1 2003-04-05 13:05:09", "2 手動 9 2003-04-05 13:05:09",
+                                                  "3 自動バックアップ 1 2003-04-05 13:05:09"}));
 }
 
 }  // namespace

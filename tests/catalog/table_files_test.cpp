@@ -42,13 +42,19 @@ TEST(TrimTrailing, DropsTrailingBlanksAndNulsButNeverEmptiesABlankField) {
     EXPECT_EQ(TrimTrailing("通常   "), "通常");
 }
 
-TEST(FitText, CutsAtTheWidthAndDropsAHalfCharacter) {
+TEST(FitText, CutsAtTheWidthAndDropsAHalfCharacterOfEveryLeadByteRange) {
     EXPECT_EQ(FitText("ab", 4), "ab  ");
     EXPECT_EQ(FitText("abcdef", 4), "abcd");
-    EXPECT_EQ(FitText("a" + Hex("82a0"), 3), "a" + Hex("82a0"));    // fits exactly
-    EXPECT_EQ(FitText("ab" + Hex("82a0"), 3), "ab ");                // lead byte alone would remain: dropped
-    EXPECT_EQ(FitText(Hex("82a082a0"), 3), Hex("82a0") + " ");
-    EXPECT_EQ(FitText("a" + Hex("b6"), 2), "a" + Hex("b6"));         // half-width kana is one byte
+    EXPECT_EQ(FitText("a" + Hex("b6"), 2), "a" + Hex("b6"));  // half-width kana is one byte
+    // Both ends of both lead-byte ranges; trail bytes that are "\" or a
+    // lead-byte value themselves must not start a character.
+    for (std::string c : {"8140", "835c", "9f40", "9ffc", "e040", "eaa4", "fa5c", "fc4b", "fcfc"}) {
+        const std::string ch = Hex(c);
+        EXPECT_EQ(FitText("a" + ch, 3), "a" + ch) << c;                // fits exactly
+        EXPECT_EQ(FitText("ab" + ch, 3), "ab ") << c;                  // the lead byte alone would remain: dropped
+        EXPECT_EQ(FitText(ch + ch + ch, 5), ch + ch + " ") << c;       // the cut finds the character starts
+        EXPECT_EQ(FitText(ch + "x" + ch, 4), ch + "x ") << c;
+    }
 }
 
 TEST(AutomationDates, ConvertBothWaysWithTheSameEpochAsOle) {
@@ -143,15 +149,6 @@ TEST(ExportRecords, OldCatalogGetsRunningNumbersAndNoSubdirFile) {
     EXPECT_EQ(file.substr(0, 1062), FilekanriRecord("01000000"));
     EXPECT_EQ(file.substr(1062 + 1058), Hex("02000000"));
     EXPECT_FALSE(c.exists("SUBDIR.DAT"));
-}
-
-TEST(ExportRecords, RecordCountsAndSizesOfEveryLayout) {
-    EXPECT_EQ(AutodefLayout().recordSize(), 58u);
-    EXPECT_EQ(BkpdirLayout().recordSize(), 764u);
-    EXPECT_EQ(BkpnameLayout().recordSize(), 120u);
-    EXPECT_EQ(FilekanriLayout().recordSize(), 1062u);
-    EXPECT_EQ(KbndefLayout().recordSize(), 104u);
-    EXPECT_EQ(SubdirLayout().recordSize(), 560u);
 }
 
 TEST(ExportRecords, NullDateTravelsAsTheNoDateMarker) {

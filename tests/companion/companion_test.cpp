@@ -1,9 +1,13 @@
 // The command-line companion end to end, through its executable.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <set>
 
+#include "catalog/connection.h"
 #include "platform/engine_lock.h"
+#include "support/awkward_names.h"
 #include "support/temp_dir.h"
 
 namespace tessel {
@@ -159,6 +163,59 @@ TEST(Companion, WaitsForAnotherEngineAndThenRefuses) {
     r = c.run("--wait 5 auto");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "run\t1\n");
+}
+
+// Names with quotes, tabs, line breaks, backslashes and bytes that are not
+// UTF-8 survive both outputs: the JSON parses with a strict parser and gives
+// the names back (invalid bytes as U+FFFD), every TSV row stays one line of
+// twelve cells. --latest --errors keeps the latest versions coded 8 or above.
+TEST(Companion, VersionsAsJsonAndTsvKeepEveryNameAndLatestErrorsFilters) {
+    Companion c;
+    fs::create_directories(c.src());
+    std::vector<std::string> names = test::kAwkwardNames;
+    for (const char* extra : {"new\nline.txt", "cr\rname", "\x01" "control", "a.txt", "b.txt", "c.txt"})
+        names.push_back(extra);
+    for (const auto& n : names) WriteFile(c.src(n), "1");
+    ASSERT_EQ(c.run("--yes prefix " + ShellQuote(c.tree / "dest") + " --plain").status, 0);
+    ASSERT_EQ(c.run("register " + ShellQuote(c.src())).status, 0);
+    ASSERT_EQ(c.run("backup --title one").status, 0);
+    WriteFile(c.src("a.txt"), "22");
+    ASSERT_EQ(c.run("backup --title two").status, 0);
+    {
+        auto db = Connection::openFile(c.data / "filebkp.mdb");
+        db->exec("UPDATE FILEKANRI SET KBN1 = '9' WHERE FILENM IN ('a.txt', 'b.txt') AND CHK1 = '0' OR FILENM = 'b.txt'");
+        db->exec("UPDATE FILEKANRI SET KBN1 = '8' WHERE FILENM = 'c.txt'");
+    }
+    // name|level|state of every row, as a strict JSON parser reads them.
+    auto parsed = [&](const std::string& args) {
+        Result r = c.run("--json versions " + args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::string cmd = "python3 -c 'import json,sys; rows = json.load(open(sys.argv[1], encoding=\"utf-8\")); "
+                          "open(sys.argv[2], \"w\", encoding=\"utf-8\", newline=\"\").write(\"\".join("
+                          "\"%s|%d|%s\\0\" % (r[\"name\"], r[\"level\"], r[\"state\"]) for r in rows))' " +
+                          ShellQuote(c.tree / "out.txt") + " " + ShellQuote(c.tree / "parsed.txt");
+        EXPECT_EQ(test::Shell(cmd), 0) << r.out;
+        std::multiset<std::string> rows;
+        std::string text = ReadFile(c.tree / "parsed.txt");
+        for (size_t at = 0, end; (end = text.find('\0', at)) != std::string::npos; at = end + 1) rows.insert(text.substr(at, end - at));
+        return rows;
+    };
+    std::multiset<std::string> expected;
+    for (std::string n : names) {
+        if (n.find("caf\xe9") != std::string::npos) n = "latin1-caf\uFFFD-\uFFFD.bin";
+        expected.insert(n + (n == "a.txt" ? "|2|0" : n == "b.txt" ? "|1|9" : n == "c.txt" ? "|1|8" : "|1|0"));
+    }
+    EXPECT_EQ(parsed("--latest"), expected);
+    EXPECT_EQ(parsed("--latest --errors"), (std::multiset<std::string>{"b.txt|1|9", "c.txt|1|8"}));
+
+    Result r = c.run("versions");
+    ASSERT_EQ(r.status, 0) << r.err;
+    size_t lines = 0;
+    for (size_t at = 0, end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1, ++lines)
+        EXPECT_EQ(std::count(r.out.begin() + at, r.out.begin() + end, '\t'), 11) << r.out.substr(at, end - at);
+    EXPECT_EQ(lines, 1 + names.size() + 1);  // the heading, every file, a.txt twice
+    for (std::string cell : {"\tnew\\nline.txt\t", "\tcr\\rname\t", "\ttab\\tname\t", "\tback\\\\slash\t", "\ta\"quoted\".txt\t"})
+        EXPECT_NE(r.out.find(cell), std::string::npos) << cell;
 }
 
 }  // namespace

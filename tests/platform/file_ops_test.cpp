@@ -57,7 +57,9 @@ TEST(DeleteFileReport, DeletesOrReportsTheErrorNumber) {
     EXPECT_EQ(DeleteFileReport(d / "f"), "Error:" + std::to_string(ENOENT));
 }
 
-TEST(GetLoginUserName, NamesTheEffectiveUser) { EXPECT_FALSE(GetLoginUserName().empty()); }
+TEST(GetLoginUserName, NamesTheEffectiveUserAsIdDoes) {
+    EXPECT_EQ(test::Shell("test \"$(id -un)\" = " + test::ShellQuote(GetLoginUserName())), 0) << GetLoginUserName();
+}
 
 }  // namespace
 }  // namespace tessel

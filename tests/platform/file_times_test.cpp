@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 
 #include "support/temp_dir.h"
 
@@ -17,25 +18,16 @@ using test::TempDir;
 using test::WriteFile;
 
 // Sets TZ for the life of the object.
-class ZoneGuard {
-public:
-    explicit ZoneGuard(const char* zone) {
-        if (const char* old = std::getenv("TZ")) {
-            old_ = old;
-            had_ = true;
-        }
+struct ZoneGuard {
+    explicit ZoneGuard(const char* zone) : old(std::getenv("TZ") ? std::optional<std::string>(std::getenv("TZ")) : std::nullopt) {
         setenv("TZ", zone, 1);
         tzset();
     }
     ~ZoneGuard() {
-        if (had_) setenv("TZ", old_.c_str(), 1);
-        else unsetenv("TZ");
+        old ? setenv("TZ", old->c_str(), 1) : unsetenv("TZ");
         tzset();
     }
-
-private:
-    std::string old_;
-    bool had_ = false;
+    std::optional<std::string> old;
 };
 
 void SetModified(const std::string& path, std::int64_t unixSeconds, long nanoseconds = 0) {
@@ -46,35 +38,34 @@ void SetModified(const std::string& path, std::int64_t unixSeconds, long nanosec
 
 constexpr std::int64_t kTicks1970 = 116444736000000000;
 
-TEST(ReadFileTimes, LastWriteIsLocalTicksSplitIntoSignedHalves) {
-    ZoneGuard tz("Asia/Tokyo");
+TEST(ReadFileTimes, LastWriteIsLocalTicksAtTheZoneOffsetOfTheFilesOwnTimeSplitIntoSignedHalves) {
+    struct Case {
+        const char* zone;
+        std::int64_t unixSeconds;
+        long nanoseconds;
+        int offset;
+        const char* date;
+        const char* time;
+    };
+    const Case cases[] = {
+        {"Asia/Tokyo", 1049515509, 123456789, 9 * 3600, "2003年4月5日(土)", "13時5分9秒"},  // low half has its top bit set
+        {"Europe/Berlin", 1705320000, 0, 3600, "2024年1月15日(月)", "13時0分0秒"},         // CET
+        {"Europe/Berlin", 1721044800, 0, 7200, "2024年7月15日(月)", "14時0分0秒"},         // CEST
+    };
     TempDir dir;
     WriteFile(dir / "f", "hello");
-    // 2003-04-05 04:05:09 UTC = 13:05:09 in Tokyo.
-    SetModified(dir / "f", 1049515509, 123456789);
-    FileTimes t = ReadFileTimes(dir / "f");
-    ASSERT_EQ(t.status, 0);
-    std::int64_t expect = kTicks1970 + (1049515509LL + 9 * 3600) * 10000000 + 1234567;
-    EXPECT_EQ(t.lastWrite.ticks(), expect);
-    EXPECT_EQ(t.lastWrite.high, static_cast<std::int32_t>(expect >> 32));
-    EXPECT_EQ(t.lastWrite.low, static_cast<std::int32_t>(static_cast<std::uint32_t>(expect)));
-    EXPECT_LT(t.lastWrite.low, 0) << "this instant has the top bit of the low half set";
-    EXPECT_EQ(t.size, 5);
-    FileTimeTexts texts = FormatFileTime(t.lastWrite);
-    EXPECT_EQ(texts.date, "2003年4月5日(土)");
-    EXPECT_EQ(texts.time, "13時5分9秒");
-}
-
-TEST(ReadFileTimes, UsesTheZoneOffsetInForceAtTheFilesOwnTime) {
-    ZoneGuard tz("Europe/Berlin");
-    TempDir dir;
-    WriteFile(dir / "winter", "");
-    WriteFile(dir / "summer", "");
-    SetModified(dir / "winter", 1705320000);  // 2024-01-15 12:00 UTC, CET (+1)
-    SetModified(dir / "summer", 1721044800);  // 2024-07-15 12:00 UTC, CEST (+2)
-    EXPECT_EQ(ReadFileTimes(dir / "winter").lastWrite.ticks(), kTicks1970 + (1705320000LL + 3600) * 10000000);
-    EXPECT_EQ(ReadFileTimes(dir / "summer").lastWrite.ticks(), kTicks1970 + (1721044800LL + 7200) * 10000000);
-    EXPECT_EQ(FormatFileTime(ReadFileTimes(dir / "summer").lastWrite).time, "14時0分0秒");
+    for (const Case& c : cases) {
+        ZoneGuard tz(c.zone);
+        SetModified(dir / "f", c.unixSeconds, c.nanoseconds);
+        FileTimes t = ReadFileTimes(dir / "f");
+        ASSERT_EQ(t.status, 0);
+        std::int64_t expect = kTicks1970 + (c.unixSeconds + c.offset) * 10000000 + c.nanoseconds / 100;
+        EXPECT_EQ(t.lastWrite.high, static_cast<std::int32_t>(expect >> 32)) << c.date;
+        EXPECT_EQ(t.lastWrite.low, static_cast<std::int32_t>(static_cast<std::uint32_t>(expect))) << c.date;
+        EXPECT_EQ(t.size, 5);
+        EXPECT_EQ(FormatFileTime(t.lastWrite).date, c.date);
+        EXPECT_EQ(FormatFileTime(t.lastWrite).time, c.time);
+    }
 }
 
 TEST(ReadFileTimes, SizeKeepsTheLow32BitsAndFailuresGiveStatusNine) {

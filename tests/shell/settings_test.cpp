@@ -8,8 +8,10 @@
 namespace tessel {
 namespace {
 
+using Strings = std::vector<std::string>;
+
 struct Events : SystemServices {
-    std::vector<std::string> list;
+    Strings list;
     void powerOff() override { list.push_back("powerOff"); }
 };
 
@@ -35,25 +37,32 @@ struct Harness {
 
     explicit Harness(const std::string& settings, const char* name = "Bkpdef.ini") {
         state.dataFolder = folder.path();
+        state.silent = "YES";  // left over from an earlier run; only an off AUTO clears it
         test::WriteFile(folder / name, settings);
     }
     bool apply() { return ApplySettings(state, actions); }
+    // The flags and times as one line, for comparing whole states.
+    std::string flags() const {
+        return "AUTO=" + state.autoFlag + " INITBKP=" + state.initBkp + " TERMBKP=" + state.termBkp + " ICON=" + state.icon +
+               " silent=" + state.silent + " times=" + std::to_string(state.time1) + "," + std::to_string(state.time2) + "," +
+               std::to_string(state.time3);
+    }
 };
 
-TEST(ParseTimeOfDay, AcceptsClockTimesOnly) {
-    EXPECT_EQ(ParseTimeOfDay("12:30"), 12 * 3600 + 30 * 60);
-    EXPECT_EQ(ParseTimeOfDay("9:05:07"), 9 * 3600 + 5 * 60 + 7);
-    EXPECT_EQ(ParseTimeOfDay("00:00"), 0);
-    EXPECT_EQ(ParseTimeOfDay("23:59:59"), 86399);
-    for (const char* bad : {"", "25:00", "24:00", "12:60", "12:30:60", "12", "ab:cd", "12:30pm", " 12:30", "1:2:3:4", "123:00"})
-        EXPECT_FALSE(ParseTimeOfDay(bad)) << bad;
-}
-
-TEST(ApplySettings, StartUpBackupEndsTheProgramWithoutWindows) {
-    Harness h("INITBKP=YES\r\n", "BKPDEF.INI");
-    EXPECT_FALSE(h.apply());
-    EXPECT_EQ(h.events.list, (std::vector<std::string>{"backup", "end 0"}));
-    EXPECT_EQ(h.state.autoFlag, "YES");
+TEST(ReadSettings, TimeSyntaxOfTheFile) {
+    auto read = [](const std::string& value) -> std::optional<TimeOfDay> {
+        Harness h("TIME1=" + value + "\n");
+        if (ReadSettings(h.state) != SettingsRead::Ok) return std::nullopt;
+        return h.state.time1;
+    };
+    // "12:30\r": edited on Windows, the CR before the line end is no part of the value.
+    const std::pair<std::string, TimeOfDay> good[] = {{"12:30", 45000}, {"12:30\r", 45000}, {"9:05:07", 32707},
+                                                      {"1:2", 3720},    {"00:00", 0},        {"23:59:59", 86399}};
+    for (const auto& [value, seconds] : good) EXPECT_EQ(read(value), seconds) << value;
+    // "": no earlier time line to take the text from.
+    for (std::string value : {"12:", "12::30", "12:005", "12:30:", "24:00", "25:00", "12:60", "12:30:60", "12", "ab:cd",
+                              "12:30pm", " 12:30", "12:30 ", "-1:30", "1:2:3:4", "123:00", "12:30\r\r", ""})
+        EXPECT_EQ(read(value), std::nullopt) << value;
 }
 
 TEST(ApplySettings, StartUpBackupThatCannotRunNeverActsAsIfItHad) {
@@ -74,65 +83,53 @@ TEST(ApplySettings, StartUpBackupThatCannotRunNeverActsAsIfItHad) {
     }
 }
 
-TEST(ApplySettings, LaterAutoLineTakesBackTheStartUpBackup) {
-    Harness h("INITBKP=YES\nAUTO=NO\n");
-    EXPECT_TRUE(h.apply());
-    EXPECT_TRUE(h.events.list.empty());
-    EXPECT_EQ(h.state.initBkp, "YES");
-    EXPECT_EQ(h.state.silent, "NO");
-}
-
-TEST(ApplySettings, ShutDownComesAfterBackupAndPauseAndWinsOverEnd) {
-    Harness h("TERMBKP=YES\nINITBKP=YES\n");
-    EXPECT_FALSE(h.apply());
-    EXPECT_EQ(h.events.list, (std::vector<std::string>{"backup", "pause", "powerOff", "end 0"}));
-}
-
-TEST(ApplySettings, FlagsCountOnlyForExactYes) {
-    Harness h("ICON=yes\nAUTO=YES \nTERMBKP=NO\n");
-    EXPECT_TRUE(h.apply());
-    EXPECT_TRUE(h.events.list.empty());
-    EXPECT_EQ(h.state.icon, "NO");
-    EXPECT_EQ(h.state.autoFlag, "YES ");
-
-    Harness icon("ICON=YES\r\nAUTO=YES\r\n");
-    EXPECT_TRUE(icon.apply());
-    EXPECT_EQ(icon.events.list, (std::vector<std::string>{"backup", "icon"}));
-    EXPECT_EQ(icon.state.icon, "YES");
-}
-
-TEST(ApplySettings, EmptyValuesKeepEarlierOnesAndLastLineWins) {
-    Harness h("AUTO=YES\nAUTO=\nICON=NO\nICON=YES\nICON=\nXAUTO=NO\n auto=NO\n");
-    EXPECT_TRUE(h.apply());
-    EXPECT_EQ(h.state.autoFlag, "YES");
-    EXPECT_EQ(h.state.icon, "YES");
-}
-
-TEST(ApplySettings, TimesCarryThePendingTextAndZeroMeansUnset) {
-    Harness h("TIME1=12:30\r\nTIME2=\r\nTIME3=00:00\r\n");
-    EXPECT_TRUE(h.apply());
-    EXPECT_EQ(h.state.time1, 12 * 3600 + 30 * 60);
-    EXPECT_EQ(h.state.time2, 12 * 3600 + 30 * 60);
-    EXPECT_EQ(h.state.time3, 0);
-}
-
-TEST(ApplySettings, BadTimeShowsTheMessageAndEndsBeforeActing) {
-    for (const char* text : {"AUTO=YES\nTIME1=25:00\n", "AUTO=YES\nTIME2=\n", "TIME1=12:00\nTIME3=noon\nICON=YES\n"}) {
-        Harness h(text);
-        EXPECT_FALSE(h.apply()) << text;
-        EXPECT_EQ(h.ui.messages,
-                  std::vector<std::string>{" BKPDEF.INI上の時間指定が間違っています。\n YY:MM:DDの形式に修正してください! "});
-        EXPECT_EQ(h.events.list, std::vector<std::string>{"end 1"}) << text;
+TEST(ApplySettings, ReadsInFileOrderAndActsOnTheResult) {
+    const std::string badTime = " BKPDEF.INI上の時間指定が間違っています。\n YY:MM:DDの形式に修正してください! ";
+    struct Case {
+        std::string file;
+        bool goesOn;
+        Strings events;
+        std::string flags;
+        std::string message = "";
+        const char* name = "Bkpdef.ini";
+    };
+    const Case cases[] = {
+        // A start-up backup ends the program without any window.
+        {"INITBKP=YES\r\n", false, {"backup", "end 0"}, "AUTO=YES INITBKP=YES TERMBKP=NO ICON=NO silent=YES times=0,0,0", "",
+         "BKPDEF.INI"},
+        // A later AUTO line takes the start-up backup back.
+        {"INITBKP=YES\nAUTO=NO\n", true, {}, "AUTO=NO INITBKP=YES TERMBKP=NO ICON=NO silent=NO times=0,0,0"},
+        // Shut-down comes after the backup and the pause and wins over the end.
+        {"TERMBKP=YES\nINITBKP=YES\n", false, {"backup", "pause", "powerOff", "end 0"},
+         "AUTO=YES INITBKP=YES TERMBKP=YES ICON=NO silent=YES times=0,0,0"},
+        // Only the exact text YES is on; any other ICON value is stored as NO.
+        {"ICON=yes\nAUTO=YES \nTERMBKP=NO\n", true, {}, "AUTO=YES  INITBKP=NO TERMBKP=NO ICON=NO silent=NO times=0,0,0"},
+        {"ICON=YES\r\nAUTO=YES\r\n", true, {"backup", "icon"}, "AUTO=YES INITBKP=NO TERMBKP=NO ICON=YES silent=YES times=0,0,0"},
+        // Empty values keep the earlier ones, the last line wins, keys are
+        // exact and at the line start.
+        {"AUTO=YES\nAUTO=\nICON=NO\nICON=YES\nICON=\nXAUTO=NO\n auto=NO\nAuto=NO\n", true, {"backup", "icon"},
+         "AUTO=YES INITBKP=NO TERMBKP=NO ICON=YES silent=YES times=0,0,0"},
+        // An empty time takes the pending text; 00:00 is no time.
+        {"TIME1=12:30\r\nTIME2=\r\nTIME3=00:00\r\n", true, {}, "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO silent=NO times=45000,45000,0"},
+        {"", true, {}, "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO silent=NO times=0,0,0"},
+        // A bad time ends the program before anything read is acted on.
+        {"AUTO=YES\nTIME1=25:00\n", false, {"end 1"}, "AUTO=YES INITBKP=NO TERMBKP=NO ICON=NO silent=YES times=0,0,0", badTime},
+        {"AUTO=YES\nTIME2=\n", false, {"end 1"}, "AUTO=YES INITBKP=NO TERMBKP=NO ICON=NO silent=YES times=0,0,0", badTime},
+        {"TIME1=12:00\nTIME3=noon\nICON=YES\n", false, {"end 1"},
+         "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO silent=YES times=43200,0,0", badTime, "BKPDEF.INI"},
+    };
+    for (const Case& c : cases) {
+        Harness h(c.file, c.name);
+        EXPECT_EQ(h.apply(), c.goesOn) << c.file;
+        EXPECT_EQ(h.events.list, c.events) << c.file;
+        EXPECT_EQ(h.flags(), c.flags) << c.file;
+        EXPECT_EQ(h.ui.messages, c.message.empty() ? Strings{} : Strings{c.message}) << c.file;
     }
-}
-
-TEST(ApplySettings, MissingFileIsAClearErrorNotASilentStart) {
-    Harness h("");
-    std::remove((h.folder / "Bkpdef.ini").c_str());
-    EXPECT_FALSE(h.apply());
-    ASSERT_EQ(h.ui.messages.size(), 1u);
-    EXPECT_NE(h.ui.messages[0].find("BKPDEF.INI"), std::string::npos);
-    EXPECT_EQ(h.events.list, std::vector<std::string>{"end 1"});
+    Harness missing("");
+    std::remove((missing.folder / "Bkpdef.ini").c_str());
+    EXPECT_FALSE(missing.apply());
+    EXPECT_EQ(missing.ui.messages, Strings{"設定ファイルを読めません: " + (missing.folder / "BKPDEF.INI")});
+    EXPECT_EQ(missing.events.list, Strings{"end 1"});
 }
 
 }  // namespace
