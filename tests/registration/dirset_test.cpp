@@ -177,18 +177,20 @@ TEST(DIRSET, RegisterUpdateAndDestinationDerivation) {
     h.chooseItem("KBNNM", "情報のみ");
     h.chooseItem("AUTOF", "対象外");
     h.registerSource("/srv/data/mail", prefix + "mail");
-    // A source typed with a final "/" does not match its stored row.
+    // A source typed with a final "/" is the same source: its row is updated.
     h.chooseItem("KBNNM", "通常");
     h.registerSource("/srv/data/mail/");
-    // The root gives the leaf ROOT; an apostrophe is an ordinary character.
+    // The root holds the prefix and is refused; an apostrophe is an ordinary character.
+    h.ui.messages.clear();
     h.registerSource("/");
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{" バックアップ対象 / はバックアップ先プレフィックス " + prefix +
+                                                      " と重なっているため登録できません！"});
+    h.field("ODIR")->clear();
     h.registerSource("/srv/O'Neil's files");
     EXPECT_EQ(h.rows(), (std::vector<std::string>{
                             "0|" + prefix + "|-|0|PREFIX|0|-|-",
-                            "1|/srv/data/mail|" + prefix + "mail|9||9|1|01",
-                            "2|/srv/data/mail|" + prefix + "ROOT|1||9|0|01",
-                            "3|/|" + prefix + "ROOT|1||9|0|01",
-                            "4|/srv/O'Neil's files|" + prefix + "O'Neil's files|1||9|0|01",
+                            "1|/srv/data/mail|" + prefix + "mail|1||9|1|01",
+                            "2|/srv/O'Neil's files|" + prefix + "O'Neil's files|1||9|0|01",
                         }));
     EXPECT_TRUE(std::filesystem::is_directory(prefix + "O'Neil's files"));
     EXPECT_FALSE(h.w().prefixMode());
