@@ -165,10 +165,10 @@ int Unreadable(const std::string& path) {
 
 // Regular files of dir (hidden ones included; links and special files
 // never), sorted by name; with recurse set, those of its sub-directories
-// too. What cannot be read, and what must not be a member, is left out
-// with a line in `skipped`; the rest is still collected.
+// too. What cannot be read is left out with a line in `skipped`, what must
+// not be a member with a line in `leftOut`; the rest is still collected.
 void Collect(const std::string& dir, bool recurse, const struct stat* self, std::vector<std::string>& out,
-             std::vector<std::string>& skipped) {
+             std::vector<std::string>& skipped, std::vector<std::string>& leftOut) {
     DIR* d = ::opendir(dir.c_str());
     if (!d) {
         skipped.push_back("skipped folder " + dir + ": " + std::strerror(errno));
@@ -197,7 +197,7 @@ void Collect(const std::string& dir, bool recurse, const struct stat* self, std:
         }
         if (S_ISREG(st.st_mode)) {
             if (std::string why = NotAMember(p, st, self); !why.empty()) {
-                skipped.push_back("skipped " + p + ": " + why);
+                leftOut.push_back("skipped " + p + ": " + why);
                 continue;
             }
             if (int err = Unreadable(p)) {
@@ -209,7 +209,7 @@ void Collect(const std::string& dir, bool recurse, const struct stat* self, std:
             subdirs.push_back(p);
         }
     }
-    for (const auto& s : subdirs) Collect(s, recurse, self, out, skipped);
+    for (const auto& s : subdirs) Collect(s, recurse, self, out, skipped, leftOut);
 }
 
 // The report of an add: its own, then every skipped file, one a line.
@@ -252,13 +252,15 @@ std::int32_t Run(const Command& cmd, std::string* report) {
         if (!IsDirectory(dir)) return kUnlhaCannotReadSource;
         struct stat self {};
         const bool archiveExists = ::stat(cmd.archive.c_str(), &self) == 0;
-        std::vector<std::string> paths, skipped;
-        Collect(dir, cmd.op == Op::AddTree, archiveExists ? &self : nullptr, paths, skipped);
+        std::vector<std::string> paths, skipped, leftOut;
+        Collect(dir, cmd.op == Op::AddTree, archiveExists ? &self : nullptr, paths, skipped, leftOut);
         std::vector<archive::FileToAdd> files;
         for (const auto& p : paths) files.push_back({p, p.substr(1)});
-        // Every readable file goes in; what was left out makes the add fail
-        // after the others were written.
+        // Every readable file goes in; what could not be read makes the add
+        // fail after the others were written. The archive itself and files
+        // being written are never members, and leaving them out is no failure.
         std::int32_t rc = archive::AddFiles(cmd.archive, files, report);
+        AddSkipped(report, leftOut);
         AddSkipped(report, skipped);
         return rc == kUnlhaOk && !skipped.empty() ? kUnlhaCannotReadSource : rc;
     }

@@ -258,22 +258,7 @@ TEST(Companion, UnreadableFoldersAndFilesAreNeverSkippedInSilence) {
     WriteFile(c.src("open/z.txt"), "z");
     WriteFile(c.src("locked/hidden.txt"), "h");
     // A folder whose path is longer than the system allows.
-    std::string deep = c.src("open");
-    int depth = 0;
-    for (; deep.size() <= 4200; ++depth) deep += "/" + std::string(200, 'd');
-    {
-        int fd = open(c.src("open").c_str(), O_RDONLY | O_DIRECTORY);
-        for (int i = 0; i < depth; ++i) {
-            ASSERT_EQ(mkdirat(fd, std::string(200, 'd').c_str(), 0755), 0);
-            int next = openat(fd, std::string(200, 'd').c_str(), O_RDONLY | O_DIRECTORY);
-            close(fd);
-            fd = next;
-        }
-        int file = openat(fd, "far.txt", O_WRONLY | O_CREAT, 0644);
-        ASSERT_GE(file, 0);
-        close(file);
-        close(fd);
-    }
+    const std::string deep = test::MakeTooLongFolder(c.src("open"), "far.txt");
     const bool asUser = geteuid() == 0;
     ASSERT_EQ(test::Shell("chown -R 65534:65534 " + ShellQuote(c.tree.path()) + " " + ShellQuote(c.data.path())), 0);
     ASSERT_EQ(chmod(c.tree.path().c_str(), 0755), 0);
@@ -285,7 +270,6 @@ TEST(Companion, UnreadableFoldersAndFilesAreNeverSkippedInSilence) {
     ASSERT_EQ(c.run("register " + ShellQuote(c.src()) + " --subdirs --kind bulk", "", asUser).status, 0);
     Result r = c.run("initial", "", asUser);
     EXPECT_EQ(r.status, 1);
-    const std::string farFolder = deep.substr(0, deep.rfind('/', 4095));
     for (const std::string& line :
          {"ディレクトリーを読み取れないため、その中のファイルはバックアップされません！ (" + c.src("locked") + ")\nPermission denied",
           std::string(" error lzh U:追加･更新 一括 function "),
