@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "archiver/archive_ops.h"
-#include "platform/temp_names.h"
+#include "platform/program_files.h"
 
 namespace tessel {
 namespace {
@@ -206,7 +206,11 @@ void Collect(const std::string& dir, bool recurse, const struct stat* self, std:
             }
             out.push_back(p);
         } else if (S_ISDIR(st.st_mode) && recurse) {
-            subdirs.push_back(p);
+            // A version folder holds copies, not data to back up.
+            if (IsVersionFolderName(n) && ::lstat((p + "/" + std::string(kArchiveName)).c_str(), &st) == 0)
+                leftOut.push_back("skipped folder " + p + ": a version folder");
+            else
+                subdirs.push_back(p);
         }
     }
     for (const auto& s : subdirs) Collect(s, recurse, self, out, skipped, leftOut);

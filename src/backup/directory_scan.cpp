@@ -3,7 +3,6 @@
 // breadth first and each sub-directory is visited once.
 #include <sys/stat.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -14,7 +13,7 @@
 #include "platform/dir_listing.h"
 #include "platform/paths.h"
 #include "platform/real_location.h"
-#include "platform/temp_names.h"
+#include "platform/program_files.h"
 
 namespace tessel::backup {
 namespace {
@@ -42,10 +41,7 @@ std::string Below(const std::string& source, const std::string& relative) {
 // A version folder: "V" and five digits, holding an archive. Also one left
 // behind by a destination that is no longer registered is never entered.
 bool IsVersionFolder(const std::string& path, const std::string& name) {
-    if (name.size() != 6 || name[0] != 'V') return false;
-    for (size_t i = 1; i < name.size(); ++i)
-        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return false;
-    return PathExists(JoinPath(path, kArchiveName));
+    return IsVersionFolderName(name) && PathExists(JoinPath(path, kArchiveName));
 }
 
 // Whether a sub-directory found by the listing goes into SUBDIR. A folder

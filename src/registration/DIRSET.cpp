@@ -284,7 +284,7 @@ void DIRSET::ODIRSET() {
     setPrefixMode(false);
     // A destination another registration already uses is never given out:
     // the user is asked for another one.
-    if (!source.empty() && DestinationTaken(ctx_.state.db(), dest, source)) {
+    if (!source.empty() && !prefix_->text().isEmpty() && DestinationTaken(ctx_.state.db(), dest, source)) {
         dest_->clear();
         ctx_.state.ui.showMessage(DestinationTakenMessage(dest));
         return;

@@ -165,13 +165,16 @@ TEST(UnlhaAdd, NeverTakesTheArchiveItselfOrAFileBeingWritten) {
     TempDir t;
     const std::string r = t / "DATA";
     MakeDir(r + "/BK/V00001");
+    MakeDir(r + "/old/V00007");
+    WriteFile(r + "/old/V00007/bkpcmp.lzh", "a version folder of a former destination");
     WriteFile(r + "/a.txt", "a");
     WriteFile(r + "/.tessel-tmp-Ab3dE9", "a safe write in progress");
     WriteFile(r + "/BK/.tessel-lzh-x1y2z3", "an extraction in progress");
     WriteFile(r + "/BK/bkpcmp.lzh.tmp-Q1w2E3", "an archive being rewritten");
     const std::string arc = r + "/BK/bkpcmp.lzh";
     // The bulk archive lies inside the folder it takes in: twice, and it
-    // holds the same single member, the same size.
+    // holds the same single member, the same size. Version folders are
+    // left out too.
     ASSERT_EQ(RunUnlha("u -d1n " + arc + " " + Quote(r + "/*.*")), 0);
     const auto size = std::filesystem::file_size(arc);
     ASSERT_EQ(RunUnlha("u -d1n " + arc + " " + Quote(r + "/*.*")), 0);
