@@ -16,6 +16,7 @@ inline const std::string kDestinationMissing = "バックアップの指定さ�
 // What the scan and the bulk backup could not read, and what never belongs
 // to a backup. Followed by the path, ")" and the system's reason.
 inline const std::string kFolderUnreadable = "ディレクトリーを読み取れないため、その中のファイルはバックアップされません！ (";
+inline const std::string kPathTooLong = "パスが長すぎるため、ファイルをバックアップできません！ (";
 inline const std::string kBulkFileSkipped = "ファイルを一括バックアップに入れられませんでした！ (";
 inline const std::string kSourceInsideDestination = "バックアップ対象がバックアップ先の中にあるため、バックアップしません！ (";
 

@@ -1,6 +1,10 @@
 // One file of the file pass: read its entry and version, find its latest
 // recorded version, and record a new version when the file is new, changed,
 // or still without a usable copy.
+#include <limits.h>
+
+#include <cerrno>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -113,7 +117,13 @@ void ProcessFile(BackupRun& run, const std::string& directory, const std::string
         latest = FindLatest(run, directory, name);
     };
     auto reportUnreadable = [&](const FileTimes& t) {
-        if (t.status != 0 && !run.silent()) run.message(kNoEntry + "\n" + kMaybeInUse + path);
+        if (t.status == 0) return;
+        if (path.size() >= PATH_MAX) {
+            run.failure(kPathTooLong + path + ")\n" + std::strerror(ENAMETOOLONG));  // also in silent runs
+            return;
+        }
+        ++run.state.backupFailures;
+        if (!run.silent()) run.message(kNoEntry + "\n" + kMaybeInUse + path);
     };
 
     // The entry is read first without opening the file. Reading the version
