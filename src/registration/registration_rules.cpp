@@ -45,7 +45,8 @@ std::string RegistrationConflict(Connection& db, const std::string& source, cons
         return " バックアップ対象 " + source + " はバックアップ先プレフィックス " + *prefix + " と重なっているため登録できません！";
     if (Overlaps(s, d))
         return " バックアップ対象 " + source + " とバックアップ先 " + dest + " が重なっているため登録できません！";
-    for (const Stored& other : OtherRegistrations(db, source)) {
+    const std::vector<Stored> others = OtherRegistrations(db, source);
+    for (const Stored& other : others) {
         if (other.dest.empty()) continue;
         const RealLocation od = LocateReally(other.dest);
         if (Overlaps(s, od))
@@ -53,11 +54,9 @@ std::string RegistrationConflict(Connection& db, const std::string& source, cons
         if (Overlaps(d, od))
             return " バックアップ先 " + dest + " は登録済のバックアップ先 " + other.dest + " と重なっているため登録できません！";
     }
-    for (const Stored& other : OtherRegistrations(db, source)) {
-        if (other.dir.empty()) continue;
-        if (Overlaps(d, LocateReally(other.dir)))
+    for (const Stored& other : others)
+        if (!other.dir.empty() && Overlaps(d, LocateReally(other.dir)))
             return " バックアップ先 " + dest + " は登録済のバックアップ対象 " + other.dir + " と重なっているため登録できません！";
-    }
     return {};
 }
 
