@@ -1,10 +1,12 @@
 #include "archiver/unlha.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "archiver/archive_ops.h"
+#include "platform/program_files.h"
 
 namespace tessel {
 namespace {
@@ -138,13 +141,47 @@ std::optional<std::string> MemberPathOf(const std::string& file) {
     return clean.substr(1);
 }
 
+std::string LeafOf(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Why a file must not become a member of the archive whose identity is
+// `self`: it is the archive itself (any name of it), or a temporary file of
+// a write in progress. Empty when it may.
+std::string NotAMember(const std::string& path, const struct stat& st, const struct stat* self) {
+    if (self && st.st_dev == self->st_dev && st.st_ino == self->st_ino) return "the archive itself";
+    if (IsProgramTempName(LeafOf(path))) return "a file being written";
+    return {};
+}
+
+// 0 when a regular file can be opened for reading; else the errno value.
+int Unreadable(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return errno;
+    ::close(fd);
+    return 0;
+}
+
 // Regular files of dir (hidden ones included; links and special files
-// never), sorted by name; with recurse set, those of its sub-directories too.
-bool Collect(const std::string& dir, bool recurse, const struct stat& skip, std::vector<std::string>& out) {
+// never), sorted by name; with recurse set, those of its sub-directories
+// too. What cannot be read is left out with a line in `skipped`, what must
+// not be a member with a line in `leftOut`; the rest is still collected.
+void Collect(const std::string& dir, bool recurse, const struct stat* self, std::vector<std::string>& out,
+             std::vector<std::string>& skipped, std::vector<std::string>& leftOut) {
     DIR* d = ::opendir(dir.c_str());
-    if (!d) return false;
+    if (!d) {
+        skipped.push_back("skipped folder " + dir + ": " + std::strerror(errno));
+        return;
+    }
     std::vector<std::string> names;
-    while (dirent* e = ::readdir(d)) {
+    for (;;) {
+        errno = 0;
+        dirent* e = ::readdir(d);
+        if (!e) {
+            if (errno != 0) skipped.push_back("skipped rest of folder " + dir + ": " + std::strerror(errno));
+            break;
+        }
         std::string n = e->d_name;
         if (n != "." && n != "..") names.push_back(n);
     }
@@ -154,17 +191,35 @@ bool Collect(const std::string& dir, bool recurse, const struct stat& skip, std:
     for (const auto& n : names) {
         std::string p = dir == "/" ? "/" + n : dir + "/" + n;
         struct stat st;
-        if (::lstat(p.c_str(), &st) != 0) continue;
+        if (::lstat(p.c_str(), &st) != 0) {
+            if (errno != ENOENT) skipped.push_back("skipped " + p + ": " + std::strerror(errno));
+            continue;
+        }
         if (S_ISREG(st.st_mode)) {
-            if (st.st_dev == skip.st_dev && st.st_ino == skip.st_ino) continue;  // the archive itself
+            if (std::string why = NotAMember(p, st, self); !why.empty()) {
+                leftOut.push_back("skipped " + p + ": " + why);
+                continue;
+            }
+            if (int err = Unreadable(p)) {
+                skipped.push_back("skipped " + p + ": " + std::strerror(err));
+                continue;
+            }
             out.push_back(p);
         } else if (S_ISDIR(st.st_mode) && recurse) {
-            subdirs.push_back(p);
+            // A version folder holds copies, not data to back up.
+            if (IsVersionFolderName(n) && ::lstat((p + "/" + std::string(kArchiveName)).c_str(), &st) == 0)
+                leftOut.push_back("skipped folder " + p + ": a version folder");
+            else
+                subdirs.push_back(p);
         }
     }
-    for (const auto& s : subdirs)
-        if (!Collect(s, recurse, skip, out)) return false;
-    return true;
+    for (const auto& s : subdirs) Collect(s, recurse, self, out, skipped, leftOut);
+}
+
+// The report of an add: its own, then every skipped file, one a line.
+void AddSkipped(std::string* report, const std::vector<std::string>& skipped) {
+    if (!report) return;
+    for (const auto& line : skipped) *report += "\n" + line;
 }
 
 // The folder a command names, cleaned and made absolute; false when it is
@@ -186,6 +241,12 @@ std::int32_t Run(const Command& cmd, std::string* report) {
         if (!member) return kUnlhaRefusedPath;
         struct stat st;
         if (::lstat(cmd.arg.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return kUnlhaCannotReadSource;
+        struct stat self {};
+        const bool archiveExists = ::stat(cmd.archive.c_str(), &self) == 0;
+        if (std::string why = NotAMember(cmd.arg, st, archiveExists ? &self : nullptr); !why.empty()) {
+            if (report) *report = "0 member(s) added\nskipped " + cmd.arg + ": " + why;
+            return kUnlhaRefusedPath;
+        }
         return archive::AddFiles(cmd.archive, {{cmd.arg, *member}}, report);
     }
     case Op::AddTree:
@@ -194,12 +255,18 @@ std::int32_t Run(const Command& cmd, std::string* report) {
         if (!AbsoluteFolderOf(cmd.arg, dir)) return kUnlhaRefusedPath;
         if (!IsDirectory(dir)) return kUnlhaCannotReadSource;
         struct stat self {};
-        ::stat(cmd.archive.c_str(), &self);
-        std::vector<std::string> paths;
-        if (!Collect(dir, cmd.op == Op::AddTree, self, paths)) return kUnlhaCannotReadSource;
+        const bool archiveExists = ::stat(cmd.archive.c_str(), &self) == 0;
+        std::vector<std::string> paths, skipped, leftOut;
+        Collect(dir, cmd.op == Op::AddTree, archiveExists ? &self : nullptr, paths, skipped, leftOut);
         std::vector<archive::FileToAdd> files;
         for (const auto& p : paths) files.push_back({p, p.substr(1)});
-        return archive::AddFiles(cmd.archive, files, report);
+        // Every readable file goes in; what could not be read makes the add
+        // fail after the others were written. The archive itself and files
+        // being written are never members, and leaving them out is no failure.
+        std::int32_t rc = archive::AddFiles(cmd.archive, files, report);
+        AddSkipped(report, leftOut);
+        AddSkipped(report, skipped);
+        return rc == kUnlhaOk && !skipped.empty() ? kUnlhaCannotReadSource : rc;
     }
     case Op::ExtractAll:
         return archive::ExtractMembers(

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTableView>
 
+#include "backup/backup_messages.h"
 #include "shell/MAINF.h"
 #include "ui/app_context.h"
 #include "ui/controls.h"
@@ -91,6 +92,7 @@ void BKPGO::run() {
         state.ui.showMessage("バックアップタイトルを入力してください");
         return;
     }
+    const std::int64_t failuresBefore = state.backupFailures;
     bool ran = ctx_.runEngine([&] {
         RunTitledBackup(state, ctx_.backupEngine, title_->text().toStdString(), kind_.toStdString(), ctx_.clock(), [this](int) {
             model_->requery();
@@ -98,7 +100,11 @@ void BKPGO::run() {
             grid_->repaint();
         });
     });
-    if (ran) state.ui.showMessage(" 処理を完了しました！　");
+    if (!ran) return;
+    if (state.backupFailures == failuresBefore)
+        state.ui.showMessage(" 処理を完了しました！　");
+    else
+        state.ui.showMessage(" 処理を完了しました！　\n" + backup::kRunHadFailures);
 }
 
 void BKPGO::closeEvent(QCloseEvent* event) {

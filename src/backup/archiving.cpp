@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include <unordered_set>
+
+#include "archiver/archive_ops.h"
 #include "backup/backup_messages.h"
 #include "backup/backup_run.h"
 #include "backup/catalog_queries.h"
@@ -57,17 +60,18 @@ void WriteBack(BackupRun& run, const VersionRow& row) {
 // Archives or copies one version; returns "成功" or the failure text.
 std::string StoreOne(BackupRun& run, const std::string& sourceFile, const std::string& folder,
                      const std::string& target) {
-    // Only a regular file that can be opened is handed on: a FIFO, device
-    // or link put in its place since the scan, or a file that vanished or
-    // cannot be read, fails here without blocking.
-    if (int err = CheckReadableFile(sourceFile)) return "Error:" + std::to_string(err);
+    // In compressed mode the archiver itself refuses what it cannot read (a
+    // file gone or unreadable, a FIFO, device or link put in its place since
+    // the scan), without blocking, and its failure is reported as such.
     if (run.state.compression != "0") {
         run.state.archiverCommand = "u -nd1 " + JoinPath(folder, "bkpcmp.lzh") + " \"" + sourceFile + "\"";
         std::int32_t rc = run.archiver(run.state, run.initialFlag);
         if (rc == 0) return kSuccess;
-        run.message(kArchiverFailed);
+        run.failure(kArchiverFailed);
         return kArchiverResult + FiveDigits(rc);
     }
+    // Only a regular file that can be opened is copied.
+    if (int err = CheckReadableFile(sourceFile)) return "Error:" + std::to_string(err);
     return CopyFileReport(sourceFile, target);
 }
 
@@ -112,18 +116,19 @@ void StoreEach(BackupRun& run) {
             if (copyFailedUnexpectedly) {
                 row.kbn1 = "9";
                 changed = true;
-                run.message(kCopyUnknownError + sourceFile);
+                run.failure(kCopyUnknownError + sourceFile);
             }
             try {
                 if (!copyFailedUnexpectedly && result != kSuccess) {
                     row.kbn1 = "9";
                     changed = true;
+                    if (result.rfind(kArchiverResult, 0) != 0) ++run.state.backupFailures;
                     if (!run.silent()) run.message(kCopyFailed + sourceFile + "\n" + kCopyFailedCode + result);
                 }
                 run.step = "11";
                 if (changed) WriteBack(run, row);
             } catch (const std::exception& e) {
-                run.message(kSkipped + run.step + "\n" + kSkippedFile + sourceFile);
+                run.failure(kSkipped + run.step + "\n" + kSkippedFile + sourceFile);
                 run.message(e.what());
                 if (row.kbn1 == "9") {
                     // The row must not go on claiming a copy it lacks.
@@ -138,10 +143,35 @@ void StoreEach(BackupRun& run) {
     }
 }
 
+// After a bulk archive that did not take everything: only the files that
+// are really in it keep their "2" row; every other row of this call is
+// marked "9" (no copy), so the next normal run stores the file, and each is
+// reported with the system's reason.
+void MarkFilesMissingFromBulk(BackupRun& run, const std::string& archive) {
+    std::unordered_set<std::string> members;
+    std::int32_t code = 0;
+    if (auto index = archive::LoadIndex(archive, &code))
+        for (const auto& m : index->members) members.insert(m.path);
+    for (std::vector<VersionRow> rows = NextRows(run, run.rowidBefore); !rows.empty();
+         rows = NextRows(run, rows.back().rowid)) {
+        for (VersionRow& row : rows) {
+            const std::string path = JoinPath(row.dir, row.name);
+            if (row.kbn1 != "2" || members.count(path.substr(1))) continue;
+            row.kbn1 = "9";
+            WriteBack(run, row);
+            int err = CheckReadableFile(path);
+            run.failure(kBulkFileSkipped + path + ")" + (err ? std::string("\n") + std::strerror(err) : std::string()));
+        }
+    }
+}
+
 void StoreBulk(BackupRun& run) {
-    run.state.archiverCommand = std::string(run.subdirFlag == "01" ? "u -d1n " : "u -n ") +
-                                JoinPath(run.destination, "bkpcmp.lzh") + " \"" + JoinPath(run.source, "*.*") + "\"";
-    if (run.archiver(run.state, run.initialFlag) != 0) run.message(kBulkArchiverFailed);
+    const std::string archive = JoinPath(run.destination, "bkpcmp.lzh");
+    run.state.archiverCommand = std::string(run.subdirFlag == "01" ? "u -d1n " : "u -n ") + archive + " \"" +
+                                JoinPath(run.source, "*.*") + "\"";
+    if (run.archiver(run.state, run.initialFlag) == 0) return;
+    run.failure(kBulkArchiverFailed);
+    MarkFilesMissingFromBulk(run, archive);
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ std::string FiveDigits(std::int64_t value) {
 namespace {
 
 void ShowAbort(BackupRun& run, const std::string& description) {
-    run.message(kAborted + run.step);
+    run.failure(kAborted + run.step);
     run.message(description);
 }
 
@@ -47,7 +47,7 @@ void BackupDirectory(SharedState& state, const std::string& source, const std::s
 
     run.step = "0";
     if (!SourceExists(source)) {
-        run.message(kSourceMissing + source + ")");
+        run.failure(kSourceMissing + source + ")");
         return;
     }
     if ((runKind == "1" || runKind == "3") && !IsDirectory(destination)) {
@@ -67,6 +67,12 @@ void BackupDirectory(SharedState& state, const std::string& source, const std::s
     bool waitCursor = false;
     try {
         transaction.emplace(run.db());
+        if (std::optional<std::string> inside = LoadExcludedFolders(run)) {
+            // A backup of a folder that holds its own copies would take
+            // them in again with every run.
+            run.failure(kSourceInsideDestination + source + " → " + *inside + ")");
+            return;
+        }
         Statement& last = run.db().cached("SELECT max(rowid) FROM FILEKANRI");
         run.rowidBefore = last.step() ? last.int64(0) : 0;
         last.reset();

@@ -13,6 +13,16 @@ inline const std::string kBackingUpSuffix = " をﾊﾞｯｸｱｯﾌﾟして�
 inline const std::string kSourceMissing = "指定されたディレクトリーが見つかりません！ (";
 inline const std::string kDestinationMissing = "バックアップの指定されたディレクトリーが見つかりません！ (";
 
+// What the scan and the bulk backup could not read, and what never belongs
+// to a backup. Followed by the path, ")" and the system's reason.
+inline const std::string kFolderUnreadable = "ディレクトリーを読み取れないため、その中のファイルはバックアップされません！ (";
+inline const std::string kPathTooLong = "パスが長すぎるため、ファイルをバックアップできません！ (";
+inline const std::string kBulkFileSkipped = "ファイルを一括バックアップに入れられませんでした！ (";
+inline const std::string kSourceInsideDestination = "バックアップ対象がバックアップ先の中にあるため、バックアップしません！ (";
+
+// The completion of a run in which something could not be backed up.
+inline const std::string kRunHadFailures = "バックアップできなかったディレクトリーまたはファイルがあります。表示されたメッセージを確認してください！";
+
 // Unexpected errors: the whole call stops, or one version is skipped.
 inline const std::string kAborted = "予期しないエラーが発生した為、処理を中断します。!  step = ";
 inline const std::string kSkipped = "予期しないエラーが発生した為、処理をスキップします。!  step = ";

@@ -3,8 +3,12 @@
 // the scan (directory_scan.cpp), change detection (change_detection.cpp)
 // and storing the versions (archiving.cpp).
 #include <cstdint>
+#include <sys/types.h>
+
 #include <optional>
+#include <set>
 #include <string>
+#include <utility>
 
 #include "backup/backup_directory.h"
 #include "catalog/connection.h"
@@ -31,6 +35,9 @@ struct BackupRun {
     // The directory last asked whether rows without the trailing "/" exist.
     std::optional<std::string> bareCheckedFor{};
     bool bareRows = false;
+    // Device and inode of the folders the scan never enters: the prefix and
+    // every registered destination.
+    std::set<std::pair<dev_t, ino_t>> excluded{};
     // Every FILEKANRI row this call adds has a rowid above this one.
     std::int64_t rowidBefore = 0;
     // Rows of this call up to this rowid have been through storing.
@@ -42,7 +49,17 @@ struct BackupRun {
     // the backup window, written unless the run is silent.
     void progress(const std::string& text);
     void message(const std::string& text) { state.ui.showMessage(text); }
+    // A message that also makes the run count as failed.
+    void failure(const std::string& text) {
+        ++state.backupFailures;
+        message(text);
+    }
 };
+
+// The folders of the prefix and of every registered destination (and of
+// this call's destination), which the scan never enters. When the source
+// itself is or lies inside one of them, the text of the one it lies in.
+std::optional<std::string> LoadExcludedFolders(BackupRun& run);
 
 // Collects the sub-directories into SUBDIR, breadth first.
 void CollectSubdirectories(BackupRun& run);

@@ -1,6 +1,10 @@
 // One file of the file pass: read its entry and version, find its latest
 // recorded version, and record a new version when the file is new, changed,
 // or still without a usable copy.
+#include <limits.h>
+
+#include <cerrno>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -113,7 +117,13 @@ void ProcessFile(BackupRun& run, const std::string& directory, const std::string
         latest = FindLatest(run, directory, name);
     };
     auto reportUnreadable = [&](const FileTimes& t) {
-        if (t.status != 0 && !run.silent()) run.message(kNoEntry + "\n" + kMaybeInUse + path);
+        if (t.status == 0) return;
+        if (path.size() >= PATH_MAX) {
+            run.failure(kPathTooLong + path + ")\n" + std::strerror(ENAMETOOLONG));  // also in silent runs
+            return;
+        }
+        ++run.state.backupFailures;
+        if (!run.silent()) run.message(kNoEntry + "\n" + kMaybeInUse + path);
     };
 
     // The entry is read first without opening the file. Reading the version
@@ -148,10 +158,13 @@ void ProcessFile(BackupRun& run, const std::string& directory, const std::string
                            Differs(r.fmver, version.fileHigh) || Differs(r.flver, version.fileLow) ||
                            Differs(r.pmver, version.productHigh) || Differs(r.plver, version.productLow);
             if (!changed) {
-                // Unchanged, but its latest version has no copy of its own:
-                // a normal run records it again (not over a level-0 row).
-                bool noCopy = r.kbn1 == "2" || r.kbn1 == "9";
-                if (!(run.runKind == "1" && noCopy && r.level != 0)) return;
+                // Unchanged, but its latest version has no copy: a normal
+                // run records it again. A level-0 "2" row is covered by the
+                // bulk archive or was registered without a first copy; a
+                // "9" row at any level, a failed first copy included, is not
+                // covered by anything.
+                bool noCopy = r.kbn1 == "9" || (r.kbn1 == "2" && r.level != 0);
+                if (!(run.runKind == "1" && noCopy)) return;
             } else {
                 bool older = Greater(r.fupdate, w.high) || Greater(r.fmver, version.fileHigh) ||
                              (Equal(r.fmver, version.fileHigh) && Greater(r.flver, version.fileLow)) ||

@@ -1,12 +1,19 @@
 // The walk over the registered directory: SUBDIR serves as a first-in
 // first-out list of the sub-directories still to visit, so the walk is
 // breadth first and each sub-directory is visited once.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "backup/backup_messages.h"
 #include "backup/backup_run.h"
 #include "platform/dir_listing.h"
 #include "platform/paths.h"
+#include "platform/real_location.h"
+#include "platform/program_files.h"
 
 namespace tessel::backup {
 namespace {
@@ -31,7 +38,43 @@ std::string Below(const std::string& source, const std::string& relative) {
     return relative.empty() ? source : JoinPath(source, relative);
 }
 
+// A version folder: "V" and five digits, holding an archive. Also one left
+// behind by a destination that is no longer registered is never entered.
+bool IsVersionFolder(const std::string& path, const std::string& name) {
+    return IsVersionFolderName(name) && PathExists(JoinPath(path, kArchiveName));
+}
+
+// Whether a sub-directory found by the listing goes into SUBDIR. A folder
+// whose entry cannot be read (its path too long, say) is taken all the
+// same, so that the file pass reports why it cannot be listed.
+bool TakeSubdirectory(BackupRun& run, const std::string& full, const std::string& name) {
+    struct stat st {};
+    if (lstat(full.c_str(), &st) != 0) return errno != ENOENT;
+    if (!(ReadAttributes(full) & kAttrDirectory)) return false;
+    if (run.excluded.count({st.st_dev, st.st_ino})) return false;
+    return !IsVersionFolder(full, name);
+}
+
 }  // namespace
+
+std::optional<std::string> LoadExcludedFolders(BackupRun& run) {
+    std::vector<std::string> folders{run.destination};
+    Statement& q = run.db().cached(
+        "SELECT CASE WHEN DIRNO = 0 THEN DIR ELSE BKPDIR END FROM BKPDIR WHERE DIRNO = 0 OR KBN = '0' OR BKPDIR <> ''");
+    while (q.step())
+        if (!q.isNull(0) && !q.text(0).empty()) folders.push_back(q.text(0));
+    q.reset();
+    const RealLocation source = LocateReally(run.source);
+    std::optional<std::string> sourceInside;
+    for (const std::string& folder : folders) {
+        if (folder.empty() || folder[0] != kSep) continue;  // a relative text names no fixed place
+        const RealLocation place = LocateReally(folder);
+        if (!place.exists) continue;
+        run.excluded.insert(place.chain.front());
+        if (!sourceInside && IsSameOrInside(source, place)) sourceInside = folder;
+    }
+    return sourceInside;
+}
 
 void CollectSubdirectories(BackupRun& run) {
     Connection& db = run.db();
@@ -43,10 +86,11 @@ void CollectSubdirectories(BackupRun& run) {
             run.step = "1-1";
             if (e.name == "." || e.name == "..") continue;
             // Only what the listing saw as a directory can have the
-            // directory bit; its attributes are read again to be sure.
+            // directory bit; its attributes are read again to be sure. The
+            // prefix, destinations and version folders are never entered.
             if (!e.directory) continue;
             std::string full = JoinPath(Below(run.source, current), e.name);
-            if (!(ReadAttributes(full) & kAttrDirectory)) continue;
+            if (!TakeSubdirectory(run, full, e.name)) continue;
             db.cached("INSERT INTO SUBDIR (CHK, FULLNAME, SUBDIR) VALUES ('0', ?1, ?2)")
                 .bind(1, current.empty() ? e.name : current + kSep + e.name)
                 .bind(2, e.name)
@@ -73,12 +117,17 @@ void FilePass(BackupRun& run) {
 
     std::string current;
     std::int64_t lastPicked = 0;
-    std::vector<DirectoryEntry> entries = ListDirectory(run.source, kListFiles);
+    int error = 0;
+    std::vector<DirectoryEntry> entries = ListDirectory(run.source, kListFiles, &error);
     for (;;) {
         const std::string directory = Below(run.source, current);
+        // A folder that cannot be listed is never passed over in silence:
+        // its files would have no copy.
+        if (error != 0) run.failure(kFolderUnreadable + directory + ")\n" + std::strerror(error));
         for (const DirectoryEntry& e : entries) {
             run.step = "4";
             if (e.name == "." || e.name == "..") continue;
+            if (IsProgramTempName(e.name)) continue;  // a write of this program in progress
             ProcessFile(run, directory, e.name);
         }
         run.step = "7";
@@ -88,7 +137,7 @@ void FilePass(BackupRun& run) {
                         lastPicked, row))
             return;
         current = row.fullName;
-        entries = ListDirectory(Below(run.source, current), kListFiles);
+        entries = ListDirectory(Below(run.source, current), kListFiles, &error);
         db.cached("UPDATE SUBDIR SET CHK = '9' WHERE rowid = ?1").bind(1, row.rowid).run();
         lastPicked = row.rowid;
     }

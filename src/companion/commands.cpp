@@ -11,6 +11,7 @@
 #include "companion/table_output.h"
 #include "platform/engine_lock.h"
 #include "platform/paths.h"
+#include "registration/registration_rules.h"
 #include "registration/registrations.h"
 #include "restore/restore_directory.h"
 #include "restore/restore_run.h"
@@ -165,24 +166,26 @@ int Backup(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const A
         return kFailed;
     }
     int before = ui.messageCount();
+    const std::int64_t failuresBefore = state.backupFailures;
     int run = 0;
     if (!WithEngineLock(state, o, [&] {
             run = RunTitledBackup(state, RealBackupEngine(), title, a.has("--info") ? "9" : "1", std::time(nullptr));
         }))
         return kFailed;
     ui.endProgress();
-    bool ok = ui.messageCount() == before && !RunHasFailures(state.db(), run);
+    bool ok = ui.messageCount() == before && state.backupFailures == failuresBefore && !RunHasFailures(state.db(), run);
     PrintResult(o, "run", run, ok);
     return ok ? kOk : kFailed;
 }
 
 int Auto(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const Args&) {
     int before = ui.messageCount();
+    const std::int64_t failuresBefore = state.backupFailures;
     if (!WithEngineLock(state, o, [&] { AutomaticBackup(state, RealBackupEngine(), std::time(nullptr)); })) return kFailed;
     ui.endProgress();
     Statement last = state.db().prepare("SELECT max(BKPNO) FROM BKPNAME");
     int run = last.step() ? last.int32(0) : 0;
-    bool ok = ui.messageCount() == before && !RunHasFailures(state.db(), run);
+    bool ok = ui.messageCount() == before && state.backupFailures == failuresBefore && !RunHasFailures(state.db(), run);
     PrintResult(o, "run", run, ok);
     return ok ? kOk : kFailed;
 }
@@ -229,9 +232,12 @@ int Prefix(SharedState& state, const CompanionOptions& o, const Args& a) {
         return kOk;
     }
     if (a.has("--compress") && a.has("--plain")) throw UsageError{"--compress と --plain は同時に指定できません"};
-    std::string prefix = a.words[0];
-    if (prefix.empty()) throw UsageError{"プレフィックスが空です"};
-    if (prefix.back() != kSep) prefix += kSep;
+    if (a.words[0].empty()) throw UsageError{"プレフィックスが空です"};
+    const std::string prefix = StoredPrefix(a.words[0], CurrentDirectory());
+    if (std::string conflict = PrefixConflict(db, prefix); !conflict.empty()) {
+        state.ui.showMessage(conflict);
+        return kFailed;
+    }
     std::string flag = a.has("--compress") ? "1" : a.has("--plain") ? "0" : row && row->abkp ? *row->abkp : "0";
     if (!IsDirectory(prefix)) {
         if (!state.ui.askYesNo("指定されたディレクトリーが存在しません。作成しますか？")) return kFailed;
@@ -257,24 +263,37 @@ std::string KindCode(const std::string& name) {
 
 int Register(SharedState& state, const CompanionOptions& o, const Args& a) {
     Connection& db = state.db();
-    std::string source = a.words[0];
     std::string kind = KindCode(a.value("--kind").value_or("normal"));
     if (RegistrationListEmpty(db)) {
         state.ui.showMessage(kNoPrefix);
         return kFailed;
     }
-    if (source.empty()) {
+    if (a.words[0].empty()) {
         state.ui.showMessage("バックアップ対象が指定されていません!");
         return kFailed;
     }
-    std::optional<Registration> prefix = FindRegistrationByNumber(db, 0);
-    std::string dest = a.value("--dest").value_or(prefix && prefix->dir ? DestinationFor(source, *prefix->dir) : "");
+    const std::string cwd = CurrentDirectory();
+    const std::string source = StoredDirectory(a.words[0], cwd);
+    std::string dest, derived;
+    if (auto typed = a.value("--dest")) {
+        if (!typed->empty()) dest = StoredDirectory(*typed, cwd);
+    } else if (std::optional<Registration> prefix = FindRegistrationByNumber(db, 0); prefix && prefix->dir) {
+        // A derived destination is never shared: the next free name is
+        // taken, and the user is told.
+        derived = DestinationFor(source, *prefix->dir);
+        dest = FreeDestination(db, derived, source);
+    }
     if (dest.empty()) {
         state.ui.showMessage("バックアップ先が指定されていません!");
         return kFailed;
     }
+    if (std::string conflict = RegistrationConflict(db, source, dest); !conflict.empty()) {
+        state.ui.showMessage(conflict);
+        return kFailed;
+    }
+    if (!derived.empty() && dest != derived)
+        state.ui.showMessage(" バックアップ先 " + derived + " はすでに他の登録で使われているため、" + dest + " にします。");
     std::optional<Registration> existing = FindRegistrationByDir(db, source);
-    if (!existing && source.size() > 1 && source.back() == kSep) existing = FindRegistrationByDir(db, source.substr(0, source.size() - 1));
     if (existing && existing->chk1 == "1" && existing->dest != dest)
         state.ui.showMessage(" バックアップ先を変更すると復元が出来ない時があります！");
     RegistrationFields f{source, dest, kind, a.value("--remark").value_or(""), a.has("--no-auto") ? "9" : "1",
@@ -294,12 +313,13 @@ int Register(SharedState& state, const CompanionOptions& o, const Args& a) {
 
 int Unregister(SharedState& state, const CompanionOptions& o, const Args& a) {
     Connection& db = state.db();
-    std::string source = a.words[0];
-    std::optional<Registration> row = FindRegistrationByDir(db, source);
-    if (!row && source.size() > 1 && source.back() == kSep) row = FindRegistrationByDir(db, source.substr(0, source.size() - 1));
+    const std::string& typed = a.words[0];
+    const std::string source = typed.empty() ? typed : StoredDirectory(typed, CurrentDirectory());
+    std::optional<Registration> row = FindRegistrationByDir(db, typed);
+    if (!row && !source.empty()) row = FindRegistrationByDir(db, source);
     if (!row) {
         std::optional<Registration> prefix = FindRegistrationByNumber(db, 0);
-        if (prefix && prefix->dir == source) {
+        if (prefix && prefix->dir && (*prefix->dir == typed || StoredDirectory(*prefix->dir, "/") == source)) {
             state.ui.showMessage(" プレフィックスは削除できません!");
             return kFailed;
         }
@@ -317,6 +337,7 @@ int Unregister(SharedState& state, const CompanionOptions& o, const Args& a) {
 
 int Initial(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const Args&) {
     int before = ui.messageCount();
+    const std::int64_t failuresBefore = state.backupFailures;
     std::vector<std::int64_t> started;
     if (!WithEngineLock(state, o, [&] {
             RunInitialBackups(state, [&](SharedState& s, const BackupCall& c) {
@@ -326,7 +347,7 @@ int Initial(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const 
         }))
         return kFailed;
     ui.endProgress();
-    bool ok = ui.messageCount() == before;
+    bool ok = ui.messageCount() == before && state.backupFailures == failuresBefore;
     for (std::int64_t dirNo : started) {
         Statement failed = state.db().prepare("SELECT 1 FROM FILEKANRI WHERE BKPNO = 0 AND DIRNO = ?1 AND KBN1 = '9' LIMIT 1");
         failed.bind(1, dirNo);

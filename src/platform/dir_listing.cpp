@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 #include <stdexcept>
 
@@ -41,18 +42,31 @@ std::string_view LeafName(std::string_view path) {
 
 }  // namespace
 
-std::vector<DirectoryEntry> ListDirectory(const std::string& directory, int mask) {
+std::vector<DirectoryEntry> ListDirectory(const std::string& directory, int mask, int* error) {
     if (mask != kListDirectoriesAndFiles && mask != kListFiles)
         throw std::invalid_argument("unsupported listing mask " + std::to_string(mask));
+    int ignored = 0;
+    int& err = error ? *error : ignored;
+    err = 0;
     std::vector<DirectoryEntry> out;
     int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return out;
+    if (fd < 0) {
+        err = errno;
+        return out;
+    }
     std::unique_ptr<DIR, int (*)(DIR*)> d(fdopendir(fd), closedir);
     if (!d) {
+        err = errno;
         close(fd);
         return out;
     }
-    while (const dirent* e = readdir(d.get())) {
+    for (;;) {
+        errno = 0;
+        const dirent* e = readdir(d.get());
+        if (!e) {
+            err = errno;
+            break;
+        }
         std::string_view name(e->d_name);
         if (name == "." || name == "..") continue;
         bool hidden = name.front() == '.';

@@ -27,8 +27,9 @@ struct DirectoryEntry {
 
 // The entries of a directory that the mask admits, sorted by name (byte
 // order), without "." and "..". A directory that cannot be opened or read
-// gives an empty list.
-std::vector<DirectoryEntry> ListDirectory(const std::string& directory, int mask);
+// gives an empty list (or what was read before the failure), and the
+// errno value in *error when error is given (0 when the listing is whole).
+std::vector<DirectoryEntry> ListDirectory(const std::string& directory, int mask, int* error = nullptr);
 
 // The attribute bits of a path (the entry itself, never a link's target);
 // 0 when the entry cannot be read.

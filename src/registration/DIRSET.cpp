@@ -20,6 +20,7 @@
 #include <set>
 
 #include "platform/paths.h"
+#include "registration/registration_rules.h"
 #include "registration/registrations.h"
 #include "shell/MAINF.h"
 #include "ui/app_context.h"
@@ -277,8 +278,18 @@ void DIRSET::directoryChanged(const QString& path) {
 }
 
 void DIRSET::ODIRSET() {
-    dest_->setText(QString::fromStdString(DestinationFor(S(source_->text()), S(prefix_->text()))));
+    std::string source = S(source_->text());
+    if (!source.empty()) source = StoredDirectory(source, CurrentDirectory());
+    std::string dest = DestinationFor(source, S(prefix_->text()));
     setPrefixMode(false);
+    // A destination another registration already uses is never given out:
+    // the user is asked for another one.
+    if (!source.empty() && !prefix_->text().isEmpty() && DestinationTaken(ctx_.state.db(), dest, source)) {
+        dest_->clear();
+        ctx_.state.ui.showMessage(DestinationTakenMessage(dest));
+        return;
+    }
+    dest_->setText(QString::fromStdString(dest));
 }
 
 void DIRSET::sourceFocusIn() {
@@ -301,11 +312,17 @@ void DIRSET::sourceFocusOut() {
 void DIRSET::prefixExit() {
     QString text = prefix_->text();
     if (text.isEmpty() || text == entryText_) return;
-    if (!text.endsWith(QChar(kSep))) {
-        text += QChar(kSep);
-        prefix_->setText(text);
-    }
+    text = QString::fromStdString(StoredPrefix(S(text), CurrentDirectory()));
+    prefix_->setText(text);
     SharedState& state = ctx_.state;
+    if (std::string conflict = PrefixConflict(state.db(), S(text)); !conflict.empty()) {
+        state.ui.showMessage(conflict);
+        // Nothing is stored; the field shows the prefix in force again.
+        std::optional<Registration> stored = FindRegistrationByNumber(state.db(), 0);
+        prefix_->setText(stored ? Q(stored->dir) : QString());
+        entryText_ = prefix_->text();
+        return;
+    }
     if (!IsDirectory(S(text))) {
         if (!state.ui.askYesNo("指定されたディレクトリーが存在しません。作成しますか？")) {
             prefix_->clear();
@@ -349,9 +366,16 @@ void DIRSET::registerDirectory() {
         state.ui.showMessage("バックアップ先が指定されていません!");
         return;
     }
-    std::optional<Registration> existing = FindRegistrationByDir(db, S(source_->text()));
-    RegistrationFields f{S(source_->text()),
-                         S(dest_->text()),
+    const std::string cwd = CurrentDirectory();
+    const std::string source = StoredDirectory(S(source_->text()), cwd);
+    const std::string dest = StoredDirectory(S(dest_->text()), cwd);
+    if (std::string conflict = RegistrationConflict(db, source, dest); !conflict.empty()) {
+        state.ui.showMessage(conflict);
+        return;
+    }
+    std::optional<Registration> existing = FindRegistrationByDir(db, source);
+    RegistrationFields f{source,
+                         dest,
                          S(kindCode_),
                          S(remark_->text()),
                          autoBackup_->currentItem() && autoBackup_->currentItem()->text() == QString::fromUtf8("対象") ? "1" : "9",
@@ -402,7 +426,9 @@ void DIRSET::initialBackup() {
 
 void DIRSET::destinationChanged() {
     if (listAtEnd_) return;
-    std::optional<Registration> row = FindRegistrationByDir(ctx_.state.db(), S(source_->text()));
+    std::string source = S(source_->text());
+    if (!source.empty()) source = StoredDirectory(source, CurrentDirectory());
+    std::optional<Registration> row = FindRegistrationByDir(ctx_.state.db(), source);
     if (!row) {
         listAtEnd_ = true;
         return;

@@ -1,5 +1,7 @@
 #include "registration/registrations.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -127,6 +129,11 @@ void RunInitialBackups(SharedState& state, const BackupEngine& engine) {
         db.prepare("UPDATE BKPDIR SET CHK1 = '1' WHERE DIRNO = ?1").bind(1, r.dirNo).run();
         engine(state, BackupCall{r.dir.value_or(""), "1", r.kind.value_or(""), r.dest.value_or(""), 0,
                                  static_cast<int>(r.dirNo), r.chk2.value_or("")});
+        // A bulk initial backup counts as done only once its archive exists;
+        // otherwise it can be started again.
+        struct stat st {};
+        if (r.kind == "3" && !(stat(JoinPath(r.dest.value_or(""), "bkpcmp.lzh").c_str(), &st) == 0 && S_ISREG(st.st_mode)))
+            db.prepare("UPDATE BKPDIR SET CHK1 = '0' WHERE DIRNO = ?1").bind(1, r.dirNo).run();
     }
 }
 

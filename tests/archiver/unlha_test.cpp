@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "archiver/archive_ops.h"
 #include "archiver/lzh/crc16.h"
@@ -158,6 +159,37 @@ TEST(UnlhaBulk, WithSubdirectoriesStoresEveryRegularFileAndPutsThemBack) {
     EXPECT_EQ(ReadFile(r + "/.hidden"), "dot file");
     EXPECT_EQ(ReadFile(r + "/SUB/b.txt"), "b");
     EXPECT_TRUE(ReadFile(r + "/SUB/DEEP/c.bin") == before);
+}
+
+TEST(UnlhaAdd, NeverTakesTheArchiveItselfOrAFileBeingWritten) {
+    TempDir t;
+    const std::string r = t / "DATA";
+    MakeDir(r + "/BK/V00001");
+    MakeDir(r + "/old/V00007");
+    WriteFile(r + "/old/V00007/bkpcmp.lzh", "a version folder of a former destination");
+    WriteFile(r + "/a.txt", "a");
+    WriteFile(r + "/.tessel-tmp-Ab3dE9", "a safe write in progress");
+    WriteFile(r + "/BK/.tessel-lzh-x1y2z3", "an extraction in progress");
+    WriteFile(r + "/BK/bkpcmp.lzh.tmp-Q1w2E3", "an archive being rewritten");
+    const std::string arc = r + "/BK/bkpcmp.lzh";
+    // The bulk archive lies inside the folder it takes in: twice, and it
+    // holds the same single member, the same size. Version folders are
+    // left out too.
+    ASSERT_EQ(RunUnlha("u -d1n " + arc + " " + Quote(r + "/*.*")), 0);
+    const auto size = std::filesystem::file_size(arc);
+    ASSERT_EQ(RunUnlha("u -d1n " + arc + " " + Quote(r + "/*.*")), 0);
+    EXPECT_EQ(MemberPaths(arc), std::vector<std::string>{Stored(r + "/a.txt")});
+    EXPECT_EQ(std::filesystem::file_size(arc), size);
+    // One version archive asked to take itself, under its own name or a
+    // hard link's, or a temporary file: refused, the archive unchanged.
+    const std::string version = r + "/BK/V00001/bkpcmp.lzh";
+    ASSERT_EQ(RunUnlha("u -nd1 " + version + " " + Quote(r + "/a.txt")), 0);
+    ASSERT_EQ(::link(version.c_str(), (r + "/hard.lzh").c_str()), 0);
+    const auto versionSize = std::filesystem::file_size(version);
+    for (const std::string& self : {version, r + "/hard.lzh", r + "/.tessel-tmp-Ab3dE9"})
+        EXPECT_EQ(RunUnlha("u -nd1 " + version + " " + Quote(self)), kUnlhaRefusedPath) << self;
+    EXPECT_EQ(std::filesystem::file_size(version), versionSize);
+    EXPECT_EQ(MemberPaths(version), std::vector<std::string>{Stored(r + "/a.txt")});
 }
 
 TEST(UnlhaBulk, DirectoryOnlyTakesTheFolderItselfAndExtractsIntoIt) {

@@ -8,8 +8,12 @@
 #include <QTableView>
 #include <QTest>
 
+#include <filesystem>
+
+#include "backup/backup_runs.h"
 #include "platform/engine_lock.h"
 #include "support/gui_harness.h"
+#include "support/temp_dir.h"
 #include "ui/qt_user_interface.h"
 #include "ui/sql_grid_model.h"
 
@@ -105,6 +109,31 @@ TEST(BKPGO, InformationOnlyRunPassesKindNineEverywhere) {
     Statement s = h.state.db().prepare("SELECT KBN FROM BKPNAME WHERE BKPNO = 1");
     ASSERT_TRUE(s.step());
     EXPECT_EQ(s.text(0), "9");
+}
+
+TEST(BKPGO, ARunThatCouldNotReadAFolderSaysSoInItsCompletion) {
+    RunHarness h;
+    test::TempDir tree;
+    const std::string source = tree / "src";
+    std::filesystem::create_directories(source);
+    test::WriteFile(source + "/a.txt", "a");
+    const std::string deep = test::MakeTooLongFolder(source, "far.txt");
+    h.state.db().exec("DELETE FROM BKPDIR WHERE DIRNO > 1");
+    Statement set = h.state.db().prepare("UPDATE BKPDIR SET DIR = ?1, BKPDIR = ?2, CHK2 = '01' WHERE DIRNO = 1");
+    set.bind(1, source).bind(2, tree / "dest").run();
+    std::filesystem::create_directories(tree / "dest");
+    h.context.backupEngine = RealBackupEngine();
+    h.run("deep");
+    ASSERT_EQ(h.ui.messages.size(), 2u);
+    const std::string unreadable = deep.substr(0, deep.rfind('/'));
+    EXPECT_EQ(h.ui.messages[0].rfind("ディレクトリーを読み取れないため、その中のファイルはバックアップされません！ (" + source + "/ddd", 0), 0u)
+        << h.ui.messages[0];
+    EXPECT_NE(h.ui.messages[0].find(")\nFile name too long"), std::string::npos);
+    EXPECT_EQ(h.ui.messages[1], " 処理を完了しました！　\nバックアップできなかったディレクトリーまたはファイルがあります。表示されたメッセージを確認してください！");
+    Statement rows = h.state.db().prepare("SELECT FILENM, KBN1 FROM FILEKANRI");
+    ASSERT_TRUE(rows.step());
+    EXPECT_EQ(rows.text(0) + rows.text(1), "a.txt0");
+    EXPECT_FALSE(rows.step());
 }
 
 TEST(BKPGO, RefusesWhileAnotherEngineRuns) {

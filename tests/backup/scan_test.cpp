@@ -1,7 +1,11 @@
 // The walk over the source tree, the start checks and the progress texts.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
 
 #include "backup_fixture.h"
 
@@ -121,6 +125,40 @@ TEST(Scan, ProgressGoesToTheCallersWindowAndNotWhenSilent) {
     f.run("9", "1", 2);
     EXPECT_TRUE(f.ui.statusHistory.empty());
     EXPECT_EQ(f.rowsOf("c.txt").size(), 1u);
+}
+
+TEST(Scan, FoldersAndFilesBeyondThePathLimitAreReportedEvenWhenSilent) {
+    BackupFixture f;
+    f.state.compression = "1";
+    f.state.silent = "YES";
+    WriteFile(f.src("a.txt"), "a");
+    const std::string deep = MakeTooLongFolder(f.source, "far.txt");
+    // In the last folder that can still be listed, a file whose own path is
+    // too long.
+    std::string listable = deep;
+    while (listable.size() >= PATH_MAX - 1) listable.resize(listable.rfind('/'));
+    const std::string name(std::min<size_t>(255, PATH_MAX - listable.size()), 'f');
+    int fd = open(f.source.c_str(), O_RDONLY | O_DIRECTORY);
+    for (size_t at = f.source.size() + 1; at < listable.size(); at += 201) {
+        int next = openat(fd, listable.substr(at, 200).c_str(), O_RDONLY | O_DIRECTORY);
+        close(fd);
+        fd = next;
+    }
+    int file = openat(fd, name.c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(file, 0);
+    close(file);
+    close(fd);
+
+    f.run("9", "1", 1, "01");
+    const std::string unlistable = listable + "/" + std::string(200, 'd');
+    EXPECT_EQ(f.ui.messages, (std::vector<std::string>{
+                                 "パスが長すぎるため、ファイルをバックアップできません！ (" + listable + "/" + name + ")\nFile name too long",
+                                 "ディレクトリーを読み取れないため、その中のファイルはバックアップされません！ (" + unlistable +
+                                     ")\nFile name too long"}));
+    EXPECT_EQ(f.state.backupFailures, 2);
+    EXPECT_EQ(f.rowsOf("a.txt")[0].kbn1, "0");
+    EXPECT_EQ(f.rows().back().filenm, name);
+    EXPECT_FALSE(f.rows().back().fsize.has_value());
 }
 
 TEST(Scan, CatalogFailureAbortsWithTheStepReachedAndKeepsEarlierRows) {

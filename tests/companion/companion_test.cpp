@@ -1,6 +1,10 @@
 // The command-line companion end to end, through its executable.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <set>
@@ -27,8 +31,12 @@ struct Companion {
     test::TempDataFolder data;
     test::TempDir tree;
 
-    Result run(const std::string& args) {
-        std::string cmd = ShellQuote(std::string(TESSEL_BINARY_DIR) + "/tessel-backupctl") + " --data " + ShellQuote(data.path()) +
+    // Runs the companion; from the folder cwd when given, and as the
+    // unprivileged user when asUser is set.
+    Result run(const std::string& args, const std::string& cwd = "", bool asUser = false) {
+        std::string cmd = (cwd.empty() ? "" : "cd " + ShellQuote(cwd) + " && ") +
+                          (asUser ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "") +
+                          ShellQuote(std::string(TESSEL_BINARY_DIR) + "/tessel-backupctl") + " --data " + ShellQuote(data.path()) +
                           " " + args + " >" + ShellQuote(tree / "out.txt") + " 2>" + ShellQuote(tree / "err.txt") + " </dev/null";
         int status = test::Shell(cmd);
         return {status, ReadFile(tree / "out.txt"), ReadFile(tree / "err.txt")};
@@ -130,6 +138,191 @@ TEST(Companion, RegistrationRulesAndRefusals) {
     r = c.run("initial");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
+}
+
+TEST(Companion, RegistrationsNeverOverlapAndAreStoredNormalised) {
+    Companion c;
+    const std::string t = c.tree.path();
+    for (const char* d : {"bk/inner", "x/docs", "y/docs", "z/docs3", "v"}) fs::create_directories(c.tree / d);
+    fs::create_symlink("bk", c.tree / "alias");
+    ASSERT_EQ(c.run("--yes prefix bk/./", t).status, 0);
+    EXPECT_EQ(c.run("prefix").out, "prefix\tcompression\n" + t + "/bk/\t0\n");
+
+    // A source holding the prefix, or inside it (also through a link).
+    Result r = c.run("register " + ShellQuote(t));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, " バックアップ対象 " + t + " はバックアップ先プレフィックス " + t + "/bk/ と重なっているため登録できません！\n");
+    r = c.run("register alias/inner", t);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("はバックアップ先プレフィックス"), std::string::npos) << r.err;
+
+    // A trailing "/", a relative text, "." and "..": stored as the window
+    // stores them. Two sources of one leaf name get distinct destinations.
+    ASSERT_EQ(c.run("register " + ShellQuote(t + "/x/docs/")).status, 0);
+    r = c.run("register y/docs", t);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, " バックアップ先 " + t + "/bk/docs はすでに他の登録で使われているため、" + t + "/bk/docs_2 にします。\n" +
+                         " バックアップ先ディレクトリーを作成します！\n");
+    ASSERT_EQ(c.run("register ./z/../z/docs3 --dest bk//docs_3/", t).status, 0);
+    EXPECT_EQ(c.run("dirs").out, "dirno\tsource\tdestination\tkind\tkind_name\tremark\tauto\tinitial\tsubdirs\n"
+                                 "1\t" + t + "/x/docs\t" + t + "/bk/docs\t1\t通常\t\t1\t0\t00\n"
+                                 "2\t" + t + "/y/docs\t" + t + "/bk/docs_2\t1\t通常\t\t1\t0\t00\n"
+                                 "3\t" + t + "/z/docs3\t" + t + "/bk/docs_3\t1\t通常\t\t1\t0\t00\n");
+    // Registering x/docs again updates its row, whichever way it is typed.
+    ASSERT_EQ(c.run("register x/docs/. --remark again", t).status, 0);
+    EXPECT_NE(c.run("dirs").out.find("1\t" + t + "/x/docs\t" + t + "/bk/docs\t1\t通常\tagain"), std::string::npos);
+
+    // Destinations that meet another destination or a source; a source that
+    // is its own destination; a prefix inside a source. Nothing is stored.
+    for (const auto& [args, text] : std::vector<std::pair<std::string, std::string>>{
+             {"register v --dest bk/docs/sub",
+              " バックアップ先 " + t + "/bk/docs/sub は登録済のバックアップ先 " + t + "/bk/docs と重なっているため登録できません！"},
+             {"register v --dest x/docs/copies",
+              " バックアップ先 " + t + "/x/docs/copies は登録済のバックアップ対象 " + t + "/x/docs と重なっているため登録できません！"},
+             {"register v --dest v", " バックアップ対象 " + t + "/v とバックアップ先 " + t + "/v が重なっているため登録できません！"},
+             {"register bk/docs_2",
+              " バックアップ対象 " + t + "/bk/docs_2 はバックアップ先プレフィックス " + t + "/bk/ と重なっているため登録できません！"},
+             {"--yes prefix x/docs/bk",
+              " バックアップ先プレフィックス " + t + "/x/docs/bk/ は登録済のバックアップ対象 " + t + "/x/docs と重なっているため指定できません！"}}) {
+        r = c.run(args, t);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_EQ(r.err, text + "\n") << args;
+    }
+    EXPECT_EQ(c.run("prefix").out, "prefix\tcompression\n" + t + "/bk/\t0\n");
+    EXPECT_EQ(c.run("--json dirs").out.find(t + "/v\""), std::string::npos);
+    EXPECT_FALSE(fs::exists(c.tree / "x/docs/bk"));
+    ASSERT_EQ(c.run("unregister x/docs/", t).status, 0);
+}
+
+// An old catalog whose prefix and destination lie inside the source: the
+// backups never take in their own archives, temporary files or version
+// folders, and a restore leaves them alone.
+TEST(Companion, OverlappingOldCatalogBacksUpWithoutGrowth) {
+    Companion c;
+    fs::create_directories(c.src("sub"));
+    fs::create_directories(c.src("old/V00003"));
+    fs::create_directories(c.src("bk/src"));
+    WriteFile(c.src("a.txt"), "first");
+    WriteFile(c.src("sub/b.txt"), "bee");
+    WriteFile(c.src("old/V00003/bkpcmp.lzh"), "an archive of a former destination");
+    WriteFile(c.src(".tessel-tmp-x1Y2z3"), "a safe write in progress");
+    WriteFile(c.src("sub/.tessel-lzh-Ab12Cd"), "an extraction in progress");
+    ASSERT_EQ(c.run("--yes prefix " + ShellQuote(c.tree / "bk") + " --compress").status, 0);
+    ASSERT_EQ(c.run("register " + ShellQuote(c.src()) + " --subdirs").status, 0);
+    ASSERT_EQ(test::Shell("sqlite3 " + ShellQuote(c.data / "filebkp.mdb") + " \"UPDATE BKPDIR SET DIR = '" + c.src("bk/") +
+                          "' WHERE DIRNO = 0; UPDATE BKPDIR SET BKPDIR = '" + c.src("bk/src") + "' WHERE DIRNO = 1\""),
+              0);
+    Result r = c.run("backup --title one");
+    ASSERT_EQ(r.status, 0) << r.err;
+    WriteFile(c.src("a.txt"), "second");
+    r = c.run("backup --title two");
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = c.run("backup --title three");
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = c.run("versions");
+    EXPECT_EQ(r.out, "run\tdirno\tlevel\tdirectory\tname\tdate\ttime\tsize\tfile_version\tproduct_version\tstate\tlatest\n" +
+                         r.out.substr(r.out.find('\n') + 1));
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 4) << r.out;  // a.txt twice, b.txt once
+    EXPECT_EQ(r.out.find("bkpcmp"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find(".tessel-"), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(c.src("bk/src/V00003")));
+    const auto firstArchive = fs::file_size(c.src("bk/src/V00001/bkpcmp.lzh"));
+    EXPECT_LT(firstArchive, 400u);
+    EXPECT_LT(fs::file_size(c.src("bk/src/V00002/bkpcmp.lzh")), 300u);
+
+    r = c.run("restore --run 1");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFile(c.src("a.txt")), "first");
+    EXPECT_EQ(fs::file_size(c.src("bk/src/V00001/bkpcmp.lzh")), firstArchive);
+    EXPECT_TRUE(fs::exists(c.src("bk/src/V00002/bkpcmp.lzh")));
+    EXPECT_EQ(ReadFile(c.src("old/V00003/bkpcmp.lzh")), "an archive of a former destination");
+
+    // A source inside its own destination is never backed up.
+    ASSERT_EQ(test::Shell("sqlite3 " + ShellQuote(c.data / "filebkp.mdb") + " \"UPDATE BKPDIR SET BKPDIR = '" + c.tree.path() +
+                          "' WHERE DIRNO = 1\""),
+              0);
+    r = c.run("backup --title four");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "バックアップ対象がバックアップ先の中にあるため、バックアップしません！ (" + c.src() + " → " + c.tree.path() + ")\n");
+}
+
+// As an unprivileged user: folders and files it cannot read are reported,
+// the run fails, a bulk backup keeps everything else, and the next run
+// stores what was skipped once it can be read.
+TEST(Companion, UnreadableFoldersAndFilesAreNeverSkippedInSilence) {
+    if (geteuid() != 0 && geteuid() != 65534) GTEST_SKIP() << "needs root to act as user 65534, or to be that user";
+    if (geteuid() == 0 && test::Shell("setpriv --reuid=65534 --regid=65534 --clear-groups true") != 0)
+        GTEST_SKIP() << "setpriv cannot switch to user 65534 here";
+    Companion c;
+    fs::create_directories(c.src("locked"));
+    fs::create_directories(c.src("open"));
+    WriteFile(c.src("a.txt"), "a");
+    WriteFile(c.src("secret.txt"), "s");
+    WriteFile(c.src("open/z.txt"), "z");
+    WriteFile(c.src("locked/hidden.txt"), "h");
+    // A folder whose path is longer than the system allows.
+    const std::string deep = test::MakeTooLongFolder(c.src("open"), "far.txt");
+    const bool asUser = geteuid() == 0;
+    ASSERT_EQ(test::Shell("chown -R 65534:65534 " + ShellQuote(c.tree.path()) + " " + ShellQuote(c.data.path())), 0);
+    ASSERT_EQ(chmod(c.tree.path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(c.data.path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(c.src("locked").c_str(), 0), 0);
+    ASSERT_EQ(chmod(c.src("secret.txt").c_str(), 0), 0);
+
+    ASSERT_EQ(c.run("--yes prefix " + ShellQuote(c.tree / "bk") + " --compress", "", asUser).status, 0);
+    ASSERT_EQ(c.run("register " + ShellQuote(c.src()) + " --subdirs --kind bulk", "", asUser).status, 0);
+    Result r = c.run("initial", "", asUser);
+    EXPECT_EQ(r.status, 1);
+    for (const std::string& line :
+         {"ディレクトリーを読み取れないため、その中のファイルはバックアップされません！ (" + c.src("locked") + ")\nPermission denied",
+          std::string(" error lzh U:追加･更新 一括 function "),
+          "ファイルを一括バックアップに入れられませんでした！ (" + c.src("secret.txt") + ")\nPermission denied"})
+        EXPECT_NE(r.err.find(line), std::string::npos) << line << "\n---\n" << r.err;
+    EXPECT_NE(r.err.find(")\nFile name too long"), std::string::npos) << r.err;
+    // The readable files are in the bulk archive and keep "2"; the others "9".
+    const std::string archive = c.tree / "bk/src/bkpcmp.lzh";
+    std::string listing;
+    {
+        FILE* p = popen((std::string(TESSEL_BINARY_DIR) + "/tessel-lzh l " + ShellQuote(archive)).c_str(), "r");
+        char buf[4096];
+        while (size_t n = fread(buf, 1, sizeof buf, p)) listing.append(buf, n);
+        pclose(p);
+    }
+    EXPECT_NE(listing.find(c.src("a.txt").substr(1)), std::string::npos) << listing;
+    EXPECT_NE(listing.find(c.src("open/z.txt").substr(1)), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("secret.txt"), std::string::npos) << listing;
+    EXPECT_EQ(listing.find("hidden.txt"), std::string::npos) << listing;
+    r = c.run("versions", "", asUser);
+    auto stateOf = [&](const std::string& name) {
+        size_t at = r.out.find("\t" + name + "\t");
+        if (at == std::string::npos) return std::string("none");
+        std::string line = r.out.substr(at, r.out.find('\n', at) - at);
+        return line.substr(line.size() - 3);
+    };
+    EXPECT_EQ(stateOf("a.txt"), "2\t1");
+    EXPECT_EQ(stateOf("z.txt"), "2\t1");
+    EXPECT_EQ(stateOf("secret.txt"), "9\t1");
+    EXPECT_EQ(stateOf("hidden.txt"), "none");
+    EXPECT_NE(c.run("dirs", "", asUser).out.find("\t1\t01\n"), std::string::npos);  // the archive was written: done
+
+    // A normal run still reports the folders; once they can be read, the
+    // next run stores the skipped file and succeeds.
+    r = c.run("backup --title still-locked", "", asUser);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(c.src("locked")), std::string::npos) << r.err;
+    // The unreadable file fails in the archiver, with its own messages.
+    EXPECT_NE(r.err.find("UNLHA32.DLL error return rc = 8107\n error lzh u:追加･更新 function \nファイルのコピーに失敗しました! FILE= " +
+                         c.src("secret.txt") + "\n     RC  エラー　33031\n"),
+              std::string::npos)
+        << r.err;
+    ASSERT_EQ(chmod(c.src("locked").c_str(), 0755), 0);
+    ASSERT_EQ(chmod(c.src("secret.txt").c_str(), 0644), 0);
+    ASSERT_EQ(test::Shell("rm -rf " + ShellQuote(c.src("open/" + std::string(200, 'd')))), 0);
+    r = c.run("backup --title readable", "", asUser);
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = c.run("versions --run 2", "", asUser);
+    EXPECT_NE(r.out.find("2\t1\t2\t" + c.src() + "/\tsecret.txt\t"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("2\t1\t1\t" + c.src("locked") + "/\thidden.txt\t"), std::string::npos) << r.out;
 }
 
 TEST(Companion, BadArgumentsGiveUsageAndStatusTwo) {

@@ -24,6 +24,7 @@ struct Harness : test::GuiHarness {
         context.backupEngine = [this](SharedState& s, const BackupCall& c) {
             calls.push_back(c);
             compressionDuringCall.push_back(s.compression);
+            if (c.runKind == "3" && writeBulkArchive) test::WriteFile(c.destination + "/bkpcmp.lzh", "archive");
         };
     }
     DIRSET& w() { return context.window<DIRSET>(); }
@@ -84,6 +85,7 @@ struct Harness : test::GuiHarness {
     }
     std::vector<BackupCall> calls;
     std::vector<std::string> compressionDuringCall;
+    bool writeBulkArchive = true;
 };
 
 TEST(DIRSET, OpensWithoutPrefixInPrefixModeAndEmptyGrid) {
@@ -175,18 +177,20 @@ TEST(DIRSET, RegisterUpdateAndDestinationDerivation) {
     h.chooseItem("KBNNM", "情報のみ");
     h.chooseItem("AUTOF", "対象外");
     h.registerSource("/srv/data/mail", prefix + "mail");
-    // A source typed with a final "/" does not match its stored row.
+    // A source typed with a final "/" is the same source: its row is updated.
     h.chooseItem("KBNNM", "通常");
     h.registerSource("/srv/data/mail/");
-    // The root gives the leaf ROOT; an apostrophe is an ordinary character.
+    // The root holds the prefix and is refused; an apostrophe is an ordinary character.
+    h.ui.messages.clear();
     h.registerSource("/");
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{" バックアップ対象 / はバックアップ先プレフィックス " + prefix +
+                                                      " と重なっているため登録できません！"});
+    h.field("ODIR")->clear();
     h.registerSource("/srv/O'Neil's files");
     EXPECT_EQ(h.rows(), (std::vector<std::string>{
                             "0|" + prefix + "|-|0|PREFIX|0|-|-",
-                            "1|/srv/data/mail|" + prefix + "mail|9||9|1|01",
-                            "2|/srv/data/mail|" + prefix + "ROOT|1||9|0|01",
-                            "3|/|" + prefix + "ROOT|1||9|0|01",
-                            "4|/srv/O'Neil's files|" + prefix + "O'Neil's files|1||9|0|01",
+                            "1|/srv/data/mail|" + prefix + "mail|1||9|1|01",
+                            "2|/srv/O'Neil's files|" + prefix + "O'Neil's files|1||9|0|01",
                         }));
     EXPECT_TRUE(std::filesystem::is_directory(prefix + "O'Neil's files"));
     EXPECT_FALSE(h.w().prefixMode());
@@ -266,6 +270,8 @@ TEST(DIRSET, InitialBackupRunsOnceWithThePrefixCompression) {
     h.registerSource("/data/b");
     h.ui.messages.clear();
 
+    // A bulk backup that wrote no archive is not done: the next press runs it again.
+    h.writeBulkArchive = false;
     h.click("Command2");
     std::vector<BackupCall> expected = {
         {"/data/a", "1", "1", prefix + "a", 0, 1, "01"},
@@ -274,13 +280,17 @@ TEST(DIRSET, InitialBackupRunsOnceWithThePrefixCompression) {
     EXPECT_EQ(h.calls, expected);
     EXPECT_EQ(h.compressionDuringCall, (std::vector<std::string>{"1", "1"}));
     EXPECT_EQ(h.ui.messages, std::vector<std::string>{" 処理を完了しました！　"});
+    EXPECT_EQ(h.rows()[2], "2|/data/b|" + prefix + "b|3||1|0|00");
+    h.writeBulkArchive = true;
+    h.click("Command2");
+    EXPECT_EQ(h.calls.size(), 3u);
     for (const std::string& r : h.rows())
         if (r[0] != '0') EXPECT_NE(r.find("|1|0"), std::string::npos) << r;
 
     h.click("Command2");
-    EXPECT_EQ(h.calls.size(), 2u);
-    EXPECT_EQ(h.ui.messages.size(), 2u);
-    EXPECT_EQ(h.ui.messages[1], " 処理を完了しました！　");
+    EXPECT_EQ(h.calls.size(), 3u);
+    EXPECT_EQ(h.ui.messages.size(), 3u);
+    EXPECT_EQ(h.ui.messages[2], " 処理を完了しました！　");
 
     // Taking a backed-up row into the fields warns about its destination.
     h.ui.messages.clear();
@@ -290,6 +300,59 @@ TEST(DIRSET, InitialBackupRunsOnceWithThePrefixCompression) {
     EXPECT_EQ(h.w().kindCode(), "1");
 
     test::GuiHarness::screenshot(h.w(), "DIRSET");
+}
+
+TEST(DIRSET, RegistrationsNeverOverlapAndDerivedDestinationsAreNeverShared) {
+    Harness h;
+    h.w().open();
+    const std::string f = h.folder.path();
+    for (const char* d : {"x/docs", "y/docs", "v"}) std::filesystem::create_directories(h.folder / d);
+    std::string prefix = h.setPrefix();
+    const auto before = h.rows();
+
+    // The source holds the prefix: refused, nothing stored.
+    h.registerSource(f, f + "/elsewhere");
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{" バックアップ対象 " + f + " はバックアップ先プレフィックス " + prefix +
+                                                      " と重なっているため登録できません！"});
+    EXPECT_EQ(h.rows(), before);
+    EXPECT_FALSE(std::filesystem::exists(h.folder / "elsewhere"));
+
+    // Typed with a trailing "/" and "." parts, stored normalised.
+    h.field("ODIR")->clear();
+    h.ui.messages.clear();
+    h.registerSource(f + "/x/./docs/");
+    ASSERT_EQ(h.rows().size(), 2u);
+    EXPECT_EQ(h.rows()[1], "1|" + f + "/x/docs|" + prefix + "docs|1||1|0|00");
+
+    // The same leaf elsewhere: the derived destination is taken, the window
+    // asks for another one and gives none out.
+    h.type("IDIR", f + "/y/docs");
+    EXPECT_EQ(h.ui.messages.back(), " バックアップ先 " + prefix + "docs はすでに他の登録で使われています。別のバックアップ先を指定してください！");
+    EXPECT_TRUE(h.field("ODIR")->text().isEmpty());
+    h.click("Command1");
+    EXPECT_EQ(h.ui.messages.back(), "バックアップ先が指定されていません!");
+    h.field("ODIR")->setText(QString::fromStdString(prefix + "docs/inner"));
+    h.click("Command1");
+    EXPECT_EQ(h.ui.messages.back(), " バックアップ先 " + prefix + "docs/inner は登録済のバックアップ先 " + prefix +
+                                        "docs と重なっているため登録できません！");
+    h.field("ODIR")->setText(QString::fromStdString(prefix + "docs_y"));
+    h.click("Command1");
+    ASSERT_EQ(h.rows().size(), 3u);
+    EXPECT_EQ(h.rows()[2], "2|" + f + "/y/docs|" + prefix + "docs_y|1||1|0|00");
+
+    // Registering x/docs again, typed differently, updates its row.
+    h.registerSource(f + "/x/docs/", prefix + "docs");
+    EXPECT_EQ(h.rows().size(), 3u);
+
+    // A prefix inside a registered source is refused; the field shows the
+    // prefix in force again.
+    h.ui.messages.clear();
+    h.type("ODIRFIX", f + "/x/docs/bk");
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{" バックアップ先プレフィックス " + f + "/x/docs/bk/ は登録済のバックアップ対象 " +
+                                                      f + "/x/docs と重なっているため指定できません！"});
+    EXPECT_EQ(h.field("ODIRFIX")->text().toStdString(), prefix);
+    EXPECT_EQ(h.rows()[0], "0|" + prefix + "|-|0|PREFIX|0|-|-");
+    EXPECT_FALSE(std::filesystem::exists(h.folder / "x/docs/bk"));
 }
 
 TEST(DIRSET, BackHidesAndKeepsStateCloseBoxDiscards) {

@@ -1,6 +1,10 @@
 #include "support/temp_dir.h"
 
+#include <fcntl.h>
+#include <limits.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -45,6 +49,24 @@ std::string ReadFile(const std::string& path) {
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+std::string MakeTooLongFolder(const std::string& root, const std::string& name) {
+    const std::string leaf(200, 'd');
+    std::string path = root;
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    while (fd >= 0 && path.size() <= PATH_MAX + 100) {
+        if (::mkdirat(fd, leaf.c_str(), 0755) != 0) break;
+        int next = ::openat(fd, leaf.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = next;
+        path += "/" + leaf;
+    }
+    int file = fd >= 0 ? ::openat(fd, name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644) : -1;
+    if (file < 0 || ::write(file, "x", 1) != 1) throw std::runtime_error("cannot make a too long path below " + root);
+    ::close(file);
+    ::close(fd);
+    return path;
 }
 
 int Shell(const std::string& command) {

@@ -32,6 +32,10 @@ void OpenFreshCatalog(const TempDataFolder& folder, SharedState& state);
 
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
+// Makes folders of 200-character names below root, one in another, until
+// the path is longer than the system allows (PATH_MAX), with the file
+// `name` holding "x" in the deepest one. Returns the deepest folder's path.
+std::string MakeTooLongFolder(const std::string& root, const std::string& name);
 // Runs a shell command; returns its exit status.
 int Shell(const std::string& command);
 // Single-quotes a text for the shell.
