@@ -26,8 +26,9 @@ struct DirectoryEntry {
 };
 
 // The entries of a directory that the mask admits, sorted by name (byte
-// order), without "." and "..". A directory that cannot be opened or read
-// gives an empty list.
+// order), without "." and "..". The program's own temporary files are
+// never listed, and stale ones are removed on the way. A directory that
+// cannot be opened or read gives an empty list.
 std::vector<DirectoryEntry> ListDirectory(const std::string& directory, int mask);
 
 // The attribute bits of a path (the entry itself, never a link's target);

@@ -96,7 +96,7 @@ TEST(UnlhaExtractOne, WritesIntoTheMembersFolderWithItsTimeAndPermissions) {
     EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
-TEST(UnlhaExtractOne, FallsBackToTheOnlyMemberOfThatNameAndRefusesAmbiguity) {
+TEST(UnlhaExtractOne, TakesOnlyTheMemberStoredUnderThatVeryPath) {
     TempDir t;
     MakeDir(t / "old");
     MakeDir(t / "X");
@@ -107,11 +107,13 @@ TEST(UnlhaExtractOne, FallsBackToTheOnlyMemberOfThatNameAndRefusesAmbiguity) {
     const std::string arc = t / "a.lzh";
     for (auto f : {"old/only.txt", "X/twice.txt", "Y/twice.txt"}) ASSERT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(t / f)), 0);
     MakeDir(t / "new");
-    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/new/ \"only.txt\""), 0);
-    EXPECT_EQ(ReadFile(t / "new/only.txt"), "only one");
-    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/new/ \"twice.txt\""), kUnlhaAmbiguousMember);
-    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/new/ \"missing.txt\""), kUnlhaNoSuchMember);
-    EXPECT_FALSE(Exists(t / "new/twice.txt"));
+    // A member of that name in another folder is never taken.
+    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/new/ \"only.txt\""), kUnlhaNoSuchMember);
+    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/new/ \"twice.txt\""), kUnlhaNoSuchMember);
+    EXPECT_EQ(Shell("ls -A " + ShellQuote(t / "new") + " | grep -q ."), 1) << "nothing written";
+    WriteFile(t / "Y/twice.txt", "changed");
+    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/Y/ \"twice.txt\""), 0);
+    EXPECT_EQ(ReadFile(t / "Y/twice.txt"), "Y");
 }
 
 TEST(UnlhaExtractOne, ReplacesASymbolicLinkInsteadOfWritingThroughIt) {
@@ -247,10 +249,10 @@ TEST(UnlhaCache, NoticesWhenTheArchiveIsReplacedBehindItsBack) {
     WriteFile(other / "g.txt", "second");
     ASSERT_EQ(RunUnlha("u -nd1 " + (other / "a.lzh") + " " + Quote(other / "g.txt")), 0);
     ASSERT_EQ(::rename((other / "a.lzh").c_str(), arc.c_str()), 0);
-    MakeDir(t / "o");
-    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/o/ \"g.txt\""), 0);
-    EXPECT_EQ(ReadFile(t / "o/g.txt"), "second");
-    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/o/ \"f.txt\""), kUnlhaNoSuchMember);
+    ::unlink((other / "g.txt").c_str());
+    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + other.path() + "/ \"g.txt\""), 0);
+    EXPECT_EQ(ReadFile(other / "g.txt"), "second");
+    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/ \"f.txt\""), kUnlhaNoSuchMember);
 }
 
 // Adds in a child process that is killed part-way; every earlier member
@@ -274,10 +276,10 @@ TEST(UnlhaCrash, KillDuringAddLeavesEarlierMembersAndTheNextAddRepairs) {
         ::kill(child, SIGKILL);
         ::waitpid(child, nullptr, 0);
         UnlhaDropIndexCache();
-        MakeDir(t / "o");
         for (int i = 0; i < 3; ++i) {
-            EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/o/ \"e" + std::to_string(i) + "\""), 0) << delayMs;
-            EXPECT_EQ(ReadFile(t / ("o/e" + std::to_string(i))), "earlier " + std::to_string(i));
+            ::unlink((t / ("e" + std::to_string(i))).c_str());
+            EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/ \"e" + std::to_string(i) + "\""), 0) << delayMs;
+            EXPECT_EQ(ReadFile(t / ("e" + std::to_string(i))), "earlier " + std::to_string(i));
         }
         WriteFile(t / "after", "after the crash");
         ASSERT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(t / "after")), 0) << delayMs;

@@ -268,12 +268,20 @@ TEST_F(Engine, InformationOnlyDirectoryShowsAMessageOnly) {
     EXPECT_TRUE(PathExists(src("a.txt")));
 }
 
-TEST_F(Engine, DeletingAMissingFileFailsWithItsErrorNumber) {
+TEST_F(Engine, ALaterFileThatIsAlreadyGoneIsASkippedDeletion) {
     addDirectory(1, "1");
     addVersion(9, 1, "", "gone.txt");
+    addVersion(9, 1, "never made", "gone too.txt");
+    addVersion(9, 1, "", "here.txt");
+    WriteFile(src("here.txt"), "x");
     restore(1, 2);
-    EXPECT_EQ(ui.messages, std::vector<std::string>{" ファイル " + src("gone.txt") + " の削除に失敗しました！　\n   Error:2"});
-    EXPECT_EQ(rows().back(), " ファイル " + src("gone.txt") + " の削除に失敗しました! Error:2");
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_FALSE(PathExists(src("here.txt")));
+    EXPECT_FALSE(PathExists(src("never made"))) << "no folder is made to delete from";
+    EXPECT_EQ(rows(), (std::vector<std::string>{kHead, " ファイル " + src("gone.txt") + " の削除をスキップしました! 　/V00001",
+                                                " ファイル " + src("here.txt") + " を削除しました! 　/V00001",
+                                                " ファイル " + src("never made/gone too.txt") +
+                                                    " の削除をスキップしました! 　/V00001"}));
 }
 
 TEST_F(Engine, AFailingFileDoesNotStopTheWalk) {
@@ -334,20 +342,42 @@ TEST_F(Engine, ADirectoryRowWithoutPathRestoresNothing) {
                                  "     RC  登録ディレクトリーの外への書き込みを拒否しました");
 }
 
-TEST_F(Engine, BulkArchiveWithMembersElsewhereIsRefused) {
-    // A bulk archive made for another directory: its members would land there.
+TEST_F(Engine, BulkArchiveMembersElsewhereOrBehindALinkAreSkippedAndTheOthersRestored) {
+    // One destination shared with another directory (an old catalog): the
+    // bulk archive holds both directories' files.
     TempDir other;
-    WriteFile(other / "x.txt", "x");
-    state.archiverCommand = "u -d1n " + destination + "/bkpcmp.lzh \"" + other.path() + "/*.*\"";
-    ASSERT_EQ(DefaultRestoreHooks().archiver(state, "1"), 0);
-    std::filesystem::remove(other / "x.txt");
+    std::filesystem::create_directories(other / "o");
+    std::filesystem::create_directories(src("S"));
+    std::filesystem::create_directories(src("L"));
+    WriteFile(other / "o/x.txt", "x");
+    WriteFile(src("a.txt"), "a");
+    WriteFile(src("S/b.txt"), "b");
+    WriteFile(src("L/c.txt"), "c");
+    for (const std::string& dir : {other.path(), source}) {
+        state.archiverCommand = "u -d1n " + destination + "/bkpcmp.lzh \"" + dir + "/*.*\"";
+        ASSERT_EQ(DefaultRestoreHooks().archiver(state, "1"), 0);
+    }
+    std::filesystem::remove_all(other / "o");
+    std::filesystem::remove(src("a.txt"));
+    std::filesystem::remove(src("S/b.txt"));
+    // The sub-directory L has been replaced by a link to another place.
+    std::filesystem::remove_all(src("L"));
+    ASSERT_EQ(symlink(other.path().c_str(), src("L").c_str()), 0);
     addDirectory(1, "3", "01");
     hooks.archiver = DefaultRestoreHooks().archiver;
     restore(1, 1);
-    EXPECT_FALSE(PathExists(other / "x.txt"));
-    EXPECT_EQ(ui.messages, std::vector<std::string>{" error lzh e:展開 一括 function "});
-    EXPECT_EQ(rows().back(), "  初期一括ファイルの戻しを実施しました。 " + destination +
-                                 "/bkpcmp.lzh rc= 登録ディレクトリーの外への書き込みを拒否しました");
+    EXPECT_EQ(ReadFile(src("a.txt")), "a");
+    EXPECT_EQ(ReadFile(src("S/b.txt")), "b");
+    EXPECT_FALSE(PathExists(other / "o/x.txt"));
+    EXPECT_FALSE(PathExists(other / "c.txt"));
+    EXPECT_TRUE(ui.messages.empty());
+    const std::string archive = destination + "/bkpcmp.lzh";
+    const std::string refused = "     RC  登録ディレクトリーの外への書き込みを拒否しました";
+    EXPECT_EQ(rows(), (std::vector<std::string>{
+                          kHead, " ファイルの戻しをスキップしました! " + archive + " から " + other.path() + "/o/x.txt" + refused,
+                          " ファイルの戻しをスキップしました! " + archive + " から " + src("L/c.txt") + refused,
+                          "  初期一括ファイルの戻しを実施しました。 " + archive + " rc= 成功"}));
+    EXPECT_EQ(reportLines(), rows());
 }
 
 TEST_F(Engine, NamesOutsideCodePage932KeepTheirTextInTheTable) {
