@@ -156,13 +156,8 @@ public:
         std::string res = kSuccess;
         if (!test_) {
             const bool withSubdirs = d_.chk2 && *d_.chk2 == "01";
-            std::int32_t rc = 0;
-            if (withSubdirs) {
-                rc = bulkWithSubdirectories(archive);
-            } else {
-                state_.archiverCommand = "e -na1cy " + archive + " \"" + d_.dir + "/\" *.*";
-                rc = hooks_.archiver(state_, "2");
-            }
+            const std::int32_t rc = bulkChecked(archive, withSubdirs ? "e -r2x1a2ncy " + archive + " *.*"
+                                                                     : "e -na1cy " + archive + " \"" + d_.dir + "/\" *.*");
             if (rc != 0) {
                 state_.ui.showMessage(kBulkArchiverFailed);
                 res = kArchiverResult + FiveDigits(rc);
@@ -405,14 +400,14 @@ private:
         }
     }
 
-    // The bulk archive of a directory with its sub-directories: every
-    // member must land inside the registered directory, in a folder reached
-    // without a link. Members stored elsewhere (a destination shared with
-    // another directory) or behind a link are passed over with a report
-    // line. When none is, the whole archive is extracted in one call;
-    // otherwise the others one by one. Returns the archiver's result.
-    std::int32_t bulkWithSubdirectories(const std::string& archive) {
-        const std::string command = "e -r2x1a2ncy " + archive + " *.*";
+    // The bulk archive: every member must land inside the registered
+    // directory, in a folder reached without a link. Members stored
+    // elsewhere (a destination shared with another directory) are skipped
+    // with a report line; members behind a link fail like any file that
+    // cannot be put back. When no member is passed over, the whole archive
+    // is extracted with `command` in one call; otherwise the others one by
+    // one. Returns the archiver's result.
+    std::int32_t bulkChecked(const std::string& archive, const std::string& command) {
         std::int32_t code = 0;
         auto index = archive::LoadIndex(archive, &code);
         if (!index || root_.empty()) {
@@ -428,20 +423,21 @@ private:
             const std::string path = "/" + m.path;
             const std::size_t slash = path.rfind(kSep);
             const std::string folder = path.substr(0, slash + 1), name = path.substr(slash + 1);
-            std::string res;
             if (!insideRoot(folder)) {
-                res = kOutsideRefused;
-            } else {
-                int dirFd = -1;
-                const int err = writer_.openFolder(folder.substr(rootPrefix_.size()), &dirFd);
-                if (err) res = FolderResult(err);
-            }
-            if (res.empty()) {
-                inside.emplace_back(folder, name);
-            } else {
+                // Another directory's file (a destination shared by two).
                 passedOver = true;
-                report_.line(kRestoreSkipped + archive + kFrom + path + kRc + res);
+                report_.line(kRestoreSkipped + archive + kFrom + path + kRc + kOutsideRefused);
+                continue;
             }
+            int dirFd = -1;
+            if (const int err = writer_.openFolder(folder.substr(rootPrefix_.size()), &dirFd)) {
+                passedOver = true;
+                const std::string res = FolderResult(err);
+                state_.ui.showMessage(kRestoreFailedMessage + path + "\n" + kRc + res);
+                report_.line(kRestoreFailed + archive + kFrom + path + kRc + res);
+                continue;
+            }
+            inside.emplace_back(folder, name);
         }
         if (!passedOver) {
             state_.archiverCommand = command;

@@ -198,6 +198,48 @@ TEST(UnlhaSafety, RefusesMemberPathsWithDotDotOrNothingAndWritesNothing) {
     EXPECT_EQ(RunUnlha("e -a1cynx1 " + (t / "ok.lzh") + " " + t.path() + "/out/ \"..\""), kUnlhaRefusedPath);
 }
 
+TEST(UnlhaSafety, NothingIsWrittenThroughALinkAndNoArchiveIsMadeThroughOne) {
+    TempDir t, outside;
+    MakeDir(t / "src/L");
+    WriteFile(t / "src/L/x.txt", "x");
+    WriteFile(t / "src/a.txt", "a");
+    const std::string arc = t / "a.lzh";
+    ASSERT_EQ(RunUnlha("u -d1n " + arc + " " + Quote(t / "src/*.*")), 0);
+    auto outsideEmpty = [&] { return Shell("test -z \"$(ls -A " + ShellQuote(outside.path()) + ")\"") == 0; };
+
+    // tessel-lzh x: a link inside the target folder stands in a member's way.
+    const std::string out = t / "out";
+    const std::string below = out + t.path() + "/src";
+    MakeDir(below);
+    ASSERT_EQ(::symlink(outside.path().c_str(), (below + "/L").c_str()), 0);
+    EXPECT_NE(Shell(std::string(TESSEL_BINARY_DIR) + "/tessel-lzh x " + ShellQuote(arc) + " " + ShellQuote(out) +
+                    " >/dev/null 2>&1"),
+              0);
+    EXPECT_TRUE(outsideEmpty());
+    EXPECT_EQ(ReadFile(below + "/a.txt"), "a");
+
+    // The directory-only form: the sub-directory replaced by a link.
+    ::unlink((t / "src/L/x.txt").c_str());
+    ::rmdir((t / "src/L").c_str());
+    ::unlink((t / "src/a.txt").c_str());
+    ASSERT_EQ(::symlink(outside.path().c_str(), (t / "src/L").c_str()), 0);
+    EXPECT_EQ(RunUnlha("e -na1cy " + arc + " " + Quote(t / "src/") + " *.*"), kUnlhaRefusedPath);
+    EXPECT_TRUE(outsideEmpty());
+    EXPECT_EQ(ReadFile(t / "src/a.txt"), "a");
+
+    // A link, dangling or not, at the archive's name is refused: the
+    // archive is never made or written at the link's target.
+    MakeDir(t / "V00000");
+    ASSERT_EQ(::symlink((outside / "made.lzh").c_str(), (t / "V00000/bkpcmp.lzh").c_str()), 0);
+    EXPECT_EQ(RunUnlha("u -nd1 " + (t / "V00000/bkpcmp.lzh") + " " + Quote(t / "src/a.txt")), kUnlhaCannotWrite);
+    EXPECT_TRUE(outsideEmpty());
+    ASSERT_EQ(RunUnlha("u -nd1 " + (outside / "real.lzh") + " " + Quote(t / "src/a.txt")), 0);
+    const std::string before = ReadFile(outside / "real.lzh");
+    ASSERT_EQ(::symlink((outside / "real.lzh").c_str(), (t / "V00000/linked.lzh").c_str()), 0);
+    EXPECT_EQ(RunUnlha("u -nd1 " + (t / "V00000/linked.lzh") + " " + Quote(t / "src/a.txt")), kUnlhaCannotWrite);
+    EXPECT_EQ(ReadFile(outside / "real.lzh"), before);
+}
+
 TEST(UnlhaCommandLine, RejectsWhatItDoesNotUnderstandAndReportsMissingThings) {
     TempDir t;
     WriteFile(t / "f.txt", "f");

@@ -370,12 +370,12 @@ TEST_F(Engine, BulkArchiveMembersElsewhereOrBehindALinkAreSkippedAndTheOthersRes
     EXPECT_EQ(ReadFile(src("S/b.txt")), "b");
     EXPECT_FALSE(PathExists(other / "o/x.txt"));
     EXPECT_FALSE(PathExists(other / "c.txt"));
-    EXPECT_TRUE(ui.messages.empty());
-    const std::string archive = destination + "/bkpcmp.lzh";
     const std::string refused = "     RC  登録ディレクトリーの外への書き込みを拒否しました";
+    EXPECT_EQ(ui.messages, std::vector<std::string>{"ファイルの戻しに失敗しました! FILE= " + src("L/c.txt") + "\n" + refused});
+    const std::string archive = destination + "/bkpcmp.lzh";
     EXPECT_EQ(rows(), (std::vector<std::string>{
                           kHead, " ファイルの戻しをスキップしました! " + archive + " から " + other.path() + "/o/x.txt" + refused,
-                          " ファイルの戻しをスキップしました! " + archive + " から " + src("L/c.txt") + refused,
+                          " ファイルの戻しに失敗しました! " + archive + " から " + src("L/c.txt") + refused,
                           "  初期一括ファイルの戻しを実施しました。 " + archive + " rc= 成功"}));
     EXPECT_EQ(reportLines(), rows());
 }
