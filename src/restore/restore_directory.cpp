@@ -97,9 +97,13 @@ public:
     }
 
 private:
+    // The first line (the heading) is shown at once; later ones in batches.
     void maybeFlush() {
         const auto now = std::chrono::steady_clock::now();
-        if (pending_.size() >= 256 || now - lastFlush_ >= std::chrono::milliseconds(200)) flush(true);
+        if (!flushedOnce_ || pending_.size() >= 256 || now - lastFlush_ >= std::chrono::milliseconds(200)) {
+            flushedOnce_ = true;
+            flush(true);
+        }
     }
     // Code page 932 cannot hold every character of a Linux file name: the
     // file gets "?" in their place, the RSTRLIST row keeps the exact text.
@@ -123,6 +127,7 @@ private:
     std::optional<Transaction> tx_;
     std::vector<std::string> pending_;
     std::chrono::steady_clock::time_point lastFlush_;
+    bool flushedOnce_ = false;
     std::FILE* file_ = nullptr;
 };
 

@@ -2,13 +2,18 @@
 // is deleted, the report lines in their three places, the messages, the
 // archiver command lines and the refusals.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 
+#include "backup/backup_directory.h"
 #include "platform/paths.h"
+#include "platform/safe_write.h"
 #include "restore_fixture.h"
 
 namespace tessel::test {
@@ -395,14 +400,135 @@ TEST_F(Engine, NamesOutsideCodePage932KeepTheirTextInTheTable) {
     EXPECT_EQ(reportLines().back(), lossy);
 }
 
-TEST_F(Engine, StorageThatTheSwitchDoesNotNameIsUsedWhenItIsTheOnlyOne) {
+TEST_F(Engine, EachVersionComesFromItsOwnCopyWhateverTheSwitchSaysNow) {
+    // X/a.txt stored by one run, Y/a.txt (same name, same level) by the
+    // next with the compression switched; each must come back from its own
+    // copy with its recorded time, under either switch setting.
     addDirectory(1, "1");
-    addVersion(2, 1, "", "plain.txt");
-    addCopy(1, "plain.txt", "plain");
-    state.compression = "1";  // switched on after the plain copy was made
+    hooks.archiver = DefaultRestoreHooks().archiver;
+    std::filesystem::create_directories(src("X"));
+    std::filesystem::create_directories(src("Y"));
+    const struct timespec tx = {1500000000, 123456700}, ty = {1500000100, 987654300};
+    auto put = [&](const std::string& rel, const std::string& bytes, const struct timespec& t) {
+        WriteFile(src(rel), bytes);
+        const struct timespec times[2] = {t, t};
+        ASSERT_EQ(utimensat(AT_FDCWD, src(rel).c_str(), times, 0), 0);
+    };
+    auto mtime = [&](const std::string& rel) {
+        struct stat st {};
+        ::stat(src(rel).c_str(), &st);
+        return std::pair<long, long>(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    };
+    for (const std::string first : {"0", "1"}) {
+        SCOPED_TRACE("first run with compression " + first);
+        std::filesystem::remove_all(destination);
+        std::filesystem::create_directories(destination);
+        state.db().exec("DELETE FROM FILEKANRI");
+        std::filesystem::remove(src("Y/a.txt"));
+        put("X/a.txt", "from X", tx);
+        state.compression = first;
+        BackupDirectory(state, source, "9", "1", destination, 1, 1, "01");
+        put("Y/a.txt", "from Y", ty);
+        state.compression = first == "0" ? "1" : "0";
+        BackupDirectory(state, source, "9", "1", destination, 2, 1, "01");
+        ASSERT_TRUE(PathExists(versionFile(1, "a.txt")));
+        ASSERT_TRUE(PathExists(destination + "/V00001/bkpcmp.lzh"));
+        for (const std::string now : {"0", "1"}) {
+            state.compression = now;
+            put("X/a.txt", "changed", {1, 0});
+            std::filesystem::remove(src("Y/a.txt"));
+            restore(1, 2);
+            EXPECT_EQ(ReadFile(src("X/a.txt")), "from X");
+            EXPECT_EQ(ReadFile(src("Y/a.txt")), "from Y");
+            EXPECT_EQ(mtime("X/a.txt"), std::make_pair(long(tx.tv_sec), long(tx.tv_nsec)));
+            EXPECT_EQ(mtime("Y/a.txt"), std::make_pair(long(ty.tv_sec), long(ty.tv_nsec)));
+        }
+        // A version whose own copy is gone fails; it never takes another's.
+        // Without X's archive nobody can tell whose the plain copy is.
+        const bool xPlain = first == "0";
+        if (xPlain) std::filesystem::remove(versionFile(1, "a.txt"));
+        else std::filesystem::rename(destination + "/V00001/bkpcmp.lzh", destination + "/elsewhere.lzh");
+        put("X/a.txt", "changed", {1, 0});
+        put("Y/a.txt", "changed", {1, 0});
+        restore(1, 2);
+        EXPECT_EQ(ReadFile(src("X/a.txt")), "changed");
+        EXPECT_EQ(ReadFile(src("Y/a.txt")), xPlain ? "from Y" : "changed");
+        EXPECT_EQ(rows()[1], " ファイルの戻しに失敗しました! " + versionFile(1, "a.txt") + " から " + src("X/a.txt") +
+                                 "     RC  " + (xPlain ? "エラー　33032" : "Error:2"));
+    }
+}
+
+// Kills its own process at the n-th status text.
+class KillingUi : public RecordingUi {
+public:
+    void setStatus(const std::string&, const std::string&) override {
+        if (++count == killAt) raise(SIGKILL);
+    }
+    int count = 0;
+    int killAt = -1;
+};
+
+std::vector<std::string> TempFilesBelow(const std::string& root) {
+    std::vector<std::string> out;
+    for (auto& e : std::filesystem::recursive_directory_iterator(root))
+        if (IsTempFileName(e.path().filename().string())) out.push_back(e.path());
+    return out;
+}
+
+TEST_F(Engine, AKilledRestoreLeavesReportAndListAgreeingAndNoTemporaryFileOutlivesTheNextRun) {
+    addDirectory(1, "1");
+    const std::string body(256 * 1024, 'b');
+    for (int i = 0; i < 120; ++i) {
+        const std::string dir = "d" + std::to_string(i % 4);
+        const std::string name = "f" + std::to_string(i) + ".bin";
+        addVersion(2, i / 4 + 1, dir, name);
+        addCopy(i / 4 + 1, name, body + std::to_string(i));
+    }
+    restore(1, 2);  // the previous restore's report
+    ASSERT_EQ(rows().size(), 121u);
+    hooks.archiver = DefaultRestoreHooks().archiver;
+    // kill at the n-th status line, or after some microseconds
+    const std::vector<std::pair<int, int>> kills = {{1, -1}, {60, -1}, {-1, 3000}, {-1, 20000}, {-1, 80000}};
+    for (const auto& [atStatus, afterMicros] : kills) {
+        SCOPED_TRACE("status " + std::to_string(atStatus) + ", micros " + std::to_string(afterMicros));
+        for (int i = 0; i < 120; i += 7) std::filesystem::remove(src("d" + std::to_string(i % 4) + "/f" + std::to_string(i) + ".bin"));
+        state.catalog.reset();  // the child opens its own connection
+        const pid_t pid = fork();
+        if (pid == 0) {
+            KillingUi killing;
+            killing.killAt = atStatus;
+            FakeSystem sys;
+            SharedState child(killing, sys);
+            child.dataFolder = data.path();
+            child.catalog = Connection::openFile(data / "filebkp.mdb");
+            RestoreDirectory(child, 1, 2, "1", hooks);
+            _exit(0);
+        }
+        if (afterMicros >= 0) {
+            usleep(static_cast<useconds_t>(afterMicros));
+            ::kill(pid, SIGKILL);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        state.catalog = Connection::openFile(data / "filebkp.mdb");
+        const auto r = rows();
+        EXPECT_EQ(reportLines(), r);
+        if (!r.empty()) EXPECT_EQ(r[0], kHead);
+    }
+    // Stale temporary files: whatever the kills left, and some planted, of
+    // this version's form and of older ones.
+    WriteFile(src("d1/.tessel-tmp-stale001"), "half");
+    WriteFile(src("d2/f9.bin.tessel-tmp-4242"), "half");
     restore(1, 2);
-    EXPECT_TRUE(archiver.commands.empty());
-    EXPECT_EQ(ReadFile(src("plain.txt")), "plain");
+    EXPECT_EQ(TempFilesBelow(source), std::vector<std::string>{});
+    EXPECT_EQ(ReadFile(src("d3/f7.bin")), body + "7");
+    // The next backup neither records nor keeps them either.
+    WriteFile(src("d0/.tessel-tmp-stale002"), "half");
+    BackupDirectory(state, source, "9", "1", destination, 3, 1, "01");
+    Statement q = state.db().prepare("SELECT count(*) FROM FILEKANRI WHERE FILENM LIKE '%tessel-%'");
+    ASSERT_TRUE(q.step());
+    EXPECT_EQ(q.int64(0), 0);
+    EXPECT_EQ(TempFilesBelow(source), std::vector<std::string>{});
 }
 
 TEST_F(Engine, TheWalkIsOneIndexedQuery) {
