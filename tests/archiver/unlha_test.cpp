@@ -1,6 +1,7 @@
 // Unlha: the command lines of the backup and restore engines against real
 // archives, one contract point at a time.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <utime.h>
@@ -94,6 +95,22 @@ TEST(UnlhaExtractOne, WritesIntoTheMembersFolderWithItsTimeAndPermissions) {
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mtime, 1234567890);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST(UnlhaAdd, TimesOutsideWhatTheHeaderHoldsAreClampedNotWrapped) {
+    TempDir t;
+    const std::string arc = t / "a.lzh";
+    for (const auto& [name, seconds] : {std::pair<std::string, time_t>{"1960.txt", -315619200},
+                                        std::pair<std::string, time_t>{"2128.txt", 5000000000}}) {
+        WriteFile(t / name, name);
+        const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (t / name).c_str(), times, 0), 0);
+        ASSERT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(t / name)), 0);
+    }
+    const auto members = Members(arc);
+    ASSERT_EQ(members.size(), 2u);
+    EXPECT_EQ(members[0].mtime, 0);
+    EXPECT_EQ(members[1].mtime, 0xFFFFFFFFLL);
 }
 
 TEST(UnlhaExtractOne, TakesOnlyTheMemberStoredUnderThatVeryPath) {
