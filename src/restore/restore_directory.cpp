@@ -28,6 +28,7 @@
 #include "platform/safe_write.h"
 #include "platform/paths.h"
 #include "restore/restore_messages.h"
+#include "restore/version_storage.h"
 
 namespace tessel {
 
@@ -147,9 +148,6 @@ struct VersionRow {
     std::optional<std::int64_t> fupdate, fuptime, fsize;  // as recorded (unset when the entry was unreadable)
 };
 
-// Where a version's own copy is.
-enum class Storage { kArchive, kPlain, kMissing };
-
 class Restorer {
 public:
     Restorer(SharedState& state, const RestoreHooks& hooks, Report& report, const Directory& d, int runNumber)
@@ -215,14 +213,6 @@ private:
         const std::string dir = WithSlash(r.dir);
         return dir.size() > rootPrefix_.size() ? dir.substr(rootPrefix_.size(), dir.size() - rootPrefix_.size() - 1) : "";
     }
-    // The archive member's folder: the row's directory without the leading
-    // and trailing "/".
-    static std::string memberFolder(const VersionRow& r) {
-        std::string dir = WithSlash(r.dir);
-        dir.pop_back();
-        return dir.empty() ? dir : dir.substr(1);
-    }
-
     // The target lies inside the registered directory by its text: the
     // row's directory is the registered one or below it without "." or
     // ".." steps, and the name is a plain name.
@@ -246,46 +236,6 @@ private:
     // The result text of a folder that could not be opened below the root.
     static std::string FolderResult(int err) {
         return err == ELOOP ? kOutsideRefused : "Error:" + std::to_string(err);
-    }
-
-    // The version's own copy. An archive member is found by its full
-    // stored path. A plain copy V<level>/<name> is this version's only when
-    // no other version of that level and name in the same destination
-    // lacks its archive member (plain copies never share a name within a
-    // level folder, so the one without a member is the plain one). When
-    // neither is there, the compression switch names the copy that is
-    // missing.
-    Storage storageOf(const VersionRow& r) {
-        const std::string archive = versionArchive(r);
-        lzh::Member m;
-        const std::int32_t found = archive::FindMemberForFolder(archive, memberFolder(r), r.name, &m);
-        if (found == 0) return Storage::kArchive;
-        const bool archiveThere = found != kUnlhaArchiveMissing;
-        struct stat st {};
-        if (::lstat(versionFile(r).c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            return plainCopyIsOwn(r, archive) ? Storage::kPlain : Storage::kMissing;
-        if (archiveThere) return Storage::kArchive;
-        return state_.compression == "0" ? Storage::kPlain : Storage::kArchive;
-    }
-
-    bool plainCopyIsOwn(const VersionRow& r, const std::string& archive) {
-        Statement& q = state_.db().cached(
-            "SELECT F.DIR FROM FILEKANRI AS F WHERE F.DIRNO IN (SELECT DIRNO FROM BKPDIR WHERE BKPDIR = ?1) "
-            "AND F.FILENM = ?2 AND F.LVL = ?3 AND F.DIR <> ?4 AND F.DIR <> ?5 "
-            "AND (F.KBN1 IS NULL OR F.KBN1 NOT IN ('2', '8', '9'))");
-        std::string bare = WithSlash(r.dir);
-        bare.pop_back();
-        q.bind(1, d_.dest).bind(2, r.name).bind(3, r.lvl).bind(4, WithSlash(r.dir)).bind(5, bare);
-        bool own = true;
-        while (own && q.step()) {
-            VersionRow other;
-            other.dir = q.text(0);
-            other.name = r.name;
-            lzh::Member m;
-            if (archive::FindMemberForFolder(archive, memberFolder(other), r.name, &m) != 0) own = false;
-        }
-        q.reset();
-        return own;
     }
 
     // The recorded last-write time, when the row has one.
@@ -333,7 +283,7 @@ private:
 
         FileStamp stamp;
         stamp.mtime = RecordedTime(r);
-        switch (storageOf(r)) {
+        switch (StorageOf(state_.db(), VersionCopy{d_.dest, r.lvl, r.dir, r.name}, state_.compression)) {
         case Storage::kMissing:
             return "Error:" + std::to_string(ENOENT);
         case Storage::kPlain:
