@@ -375,7 +375,8 @@ std::int32_t FindMemberForFolder(const std::string& archivePath, const std::stri
     return kUnlhaOk;
 }
 
-std::int32_t ExtractMemberTo(const std::string& archivePath, const Member& m, WriteRoot& root, const std::string& rel) {
+std::int32_t ExtractMemberTo(const std::string& archivePath, const Member& m, WriteRoot& root, const std::string& rel,
+                             const ExtractOptions& options) {
     if (!m.safePath) return kUnlhaRefusedPath;
     Fd afd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
     if (afd.get() < 0) return errno == ENOENT ? kUnlhaArchiveMissing : kUnlhaNotArchive;
@@ -412,9 +413,10 @@ std::int32_t ExtractMemberTo(const std::string& archivePath, const Member& m, Wr
     };
     FileStamp stamp;
     stamp.mode = m.hasMode ? (m.mode & 0777) : 0644;
-    stamp.mtime = timespec{static_cast<time_t>(m.mtime), 0};
-    const int err = WriteFileBelow(root, rel, fill, stamp);
+    stamp.mtime = options.mtime ? *options.mtime : timespec{static_cast<time_t>(m.mtime), 0};
+    const int err = WriteFileBelow(root, rel, fill, stamp, options.replace);
     if (rc != kUnlhaOk) return rc;
+    if (err == EEXIST && !options.replace) return kUnlhaTargetExists;
     if (err == ELOOP || err == EINVAL) return kUnlhaRefusedPath;
     return err ? kUnlhaCannotWrite : kUnlhaOk;
 }

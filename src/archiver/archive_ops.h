@@ -44,8 +44,15 @@ std::int32_t FindMemberForFolder(const std::string& archivePath, const std::stri
 // never through a link: kUnlhaRefusedPath then), renamed over the target
 // only when the data and CRC are good; a link at the target is replaced,
 // not followed. Restores the modification time and permission bits.
+// With mtime set the file gets that time instead of the member's whole
+// seconds; without replace an existing target is kept (kUnlhaTargetExists).
+struct ExtractOptions {
+    std::optional<struct timespec> mtime;
+    bool replace = true;
+};
+inline constexpr std::int32_t kUnlhaTargetExists = 0x810B;
 std::int32_t ExtractMemberTo(const std::string& archivePath, const lzh::Member& m, WriteRoot& root,
-                             const std::string& rel);
+                             const std::string& rel, const ExtractOptions& options = {});
 
 // Where one member goes: the file rel below the folder root.
 struct Placement {

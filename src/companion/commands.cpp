@@ -13,7 +13,9 @@
 #include "platform/paths.h"
 #include "registration/registrations.h"
 #include "restore/restore_directory.h"
+#include "restore/restore_messages.h"
 #include "restore/restore_run.h"
+#include "restore/restore_to.h"
 
 namespace tessel {
 namespace {
@@ -187,14 +189,62 @@ int Auto(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const Arg
     return ok ? kOk : kFailed;
 }
 
+// restore --run N --to DIR [PATH...]: the state at run N of the given files
+// or folders (all registered directories when none is given) below DIR,
+// each at DIR + its absolute source path. Exit status 1 when any failed.
+int RestoreTo(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const Args& a, int run) {
+    RestoreToOptions options;
+    options.target = *a.value("--to");
+    options.overwrite = a.has("--overwrite");
+    if (options.target.empty()) throw UsageError{"--to には復元先のフォルダーを指定してください"};
+    if (options.target[0] != kSep) options.target = JoinPath(CurrentDirectory(), options.target);
+    for (const std::string& p : a.words)
+        if (p.empty() || p[0] != kSep) throw UsageError{"復元するファイルやフォルダーは絶対パスで指定してください: " + p};
+    RestoreToSummary summary;
+    if (!WithEngineLock(state, o, [&] {
+            summary = RestoreRunTo(state, run, a.words, options,
+                                   [&](RestoreToOutcome outcome, const std::string& source, const std::string& target,
+                                       const std::string& detail) {
+                                       switch (outcome) {
+                                       case RestoreToOutcome::kRestored:
+                                           state.ui.setStatus("FILEREV", restore_text::kRestored + source + restore_text::kFrom + target);
+                                           break;
+                                       case RestoreToOutcome::kExists:
+                                           std::fprintf(stderr, "既にあるファイルは置き換えません (--overwrite で置き換えます): %s\n",
+                                                        target.c_str());
+                                           break;
+                                       case RestoreToOutcome::kNoCopy:
+                                           std::fprintf(stderr, "この版にはコピーがありません: %s\n", source.c_str());
+                                           break;
+                                       case RestoreToOutcome::kFailed:
+                                           state.ui.showMessage(restore_text::kRestoreFailedMessage + target + "\n" +
+                                                                restore_text::kRc + detail);
+                                           break;
+                                       }
+                                   });
+        }))
+        return kFailed;
+    ui.endProgress();
+    if (o.json)
+        std::printf("{\"run\": %d, \"restored\": %d, \"skipped\": %d, \"failed\": %d, \"ok\": %s}\n", run,
+                    summary.restored, summary.skipped, summary.failed, summary.failed == 0 ? "true" : "false");
+    else
+        std::printf("restored\t%d\nskipped\t%d\nfailed\t%d\n", summary.restored, summary.skipped, summary.failed);
+    return summary.failed == 0 ? kOk : kFailed;
+}
+
 int Restore(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const Args& a) {
     auto runText = a.value("--run");
     if (!runText) throw UsageError{"restore には --run N が必要です"};
     int run = Number(*runText, "--run");
+    const bool to = a.value("--to").has_value();
+    if (!to && (a.has("--overwrite") || !a.words.empty())) throw UsageError{"ファイルを選んで復元するには --to DIR を指定します"};
+    if (to && a.has("--test")) throw UsageError{"--test と --to は同時に指定できません"};
     if (!RestorableRun(state.db(), run)) {
         state.ui.showMessage("復元できるバックアップ番号ではありません: " + std::to_string(run));
         return kFailed;
     }
+    if (to) return RestoreTo(state, ui, o, a, run);
     state.restoreTest = a.has("--test") ? 1 : 0;
     int before = ui.messageCount();
     if (!WithEngineLock(state, o, [&] {
@@ -353,7 +403,8 @@ int RunCommand(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, con
     if (command == "versions") return Versions(state, o, Parse(raw, {"--run", "--dir"}, {"--latest", "--errors"}, 0, 0));
     if (command == "backup") return Backup(state, ui, o, Parse(raw, {"--title"}, {"--info"}, 0, 0));
     if (command == "auto") return Auto(state, ui, o, Parse(raw, none, none, 0, 0));
-    if (command == "restore") return Restore(state, ui, o, Parse(raw, {"--run"}, {"--test"}, 0, 0));
+    if (command == "restore")
+        return Restore(state, ui, o, Parse(raw, {"--run", "--to"}, {"--test", "--overwrite"}, 0, 100000));
     if (command == "report") return Report(state, o, Parse(raw, none, none, 0, 0));
     if (command == "prefix") return Prefix(state, o, Parse(raw, none, {"--compress", "--plain"}, 0, 1));
     if (command == "register")

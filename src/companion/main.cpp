@@ -26,6 +26,8 @@ const char* const kUsageText =
     "  backup --title T [--info]     登録ディレクトリーすべてのバックアップ\n"
     "  auto                          自動バックアップ\n"
     "  restore --run N [--test]      バックアップ N の状態への復元\n"
+    "  restore --run N --to DIR [--overwrite] [PATH...]\n"
+    "                                バックアップ N の状態のファイルを DIR の下へ復元 (元の場所は変えない)\n"
     "  report                        最後の復元の結果\n"
     "  prefix [DIR [--compress|--plain]]\n"
     "                                バックアップ先プレフィックスと圧縮指定\n"

@@ -65,14 +65,14 @@ int OpenSource(const std::string& source, SourceLinks links, struct stat* st) {
 }
 
 std::string CopyInto(const std::string& source, SourceLinks links, WriteRoot& root, std::string_view rel,
-                     const FileStamp& stamp) {
+                     const FileStamp& stamp, bool replace) {
     struct stat st {};
     int in = OpenSource(source, links, &st);
     if (in < 0) return ErrorText(-in);
     FileStamp s = stamp;
     if (!s.mode) s.mode = st.st_mode & 07777;
     if (!s.mtime) s.mtime = st.st_mtim;
-    int err = WriteFileBelow(root, rel, [&](int out) { return CopyBytes(in, out); }, s);
+    int err = WriteFileBelow(root, rel, [&](int out) { return CopyBytes(in, out); }, s, replace);
     close(in);
     return err ? ErrorText(err) : kSuccess;
 }
@@ -88,11 +88,12 @@ std::string CopyFileReport(const std::string& source, const std::string& target,
     if (stat(folder.c_str(), &dst) != 0) return ErrorText(errno);
     if (!S_ISDIR(dst.st_mode)) return ErrorText(ENOTDIR);
     WriteRoot root(folder, false);
-    return CopyInto(source, links, root, leaf, {});
+    return CopyInto(source, links, root, leaf, {}, true);
 }
 
-std::string CopyFileReport(const std::string& source, WriteRoot& root, std::string_view rel, const FileStamp& stamp) {
-    return CopyInto(source, SourceLinks::kRefuse, root, rel, stamp);
+std::string CopyFileReport(const std::string& source, WriteRoot& root, std::string_view rel, const FileStamp& stamp,
+                           bool replace) {
+    return CopyInto(source, SourceLinks::kRefuse, root, rel, stamp, replace);
 }
 
 std::string DeleteFileReport(const std::string& path) {

@@ -24,8 +24,9 @@ std::string CopyFileReport(const std::string& source, const std::string& target,
 
 // The same into the file `rel` below root, never through a link below the
 // root (ELOOP then). A stamp item that is set replaces the source's.
+// Without replace an existing target is kept ("Error:" + EEXIST).
 std::string CopyFileReport(const std::string& source, WriteRoot& root, std::string_view rel,
-                           const FileStamp& stamp = {});
+                           const FileStamp& stamp = {}, bool replace = true);
 
 // Deletes a file. Returns "成功", or "Error:" followed by the errno number.
 std::string DeleteFileReport(const std::string& path);

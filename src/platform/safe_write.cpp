@@ -206,7 +206,7 @@ int TempFile::create(int dirFd) {
     return EEXIST;
 }
 
-int TempFile::commit(const std::string& target, const FileStamp& stamp) {
+int TempFile::commit(const std::string& target, const FileStamp& stamp, bool replace) {
     if (fd_ < 0) return EBADF;
     int err = 0;
     if (stamp.mode && ::fchmod(fd_, *stamp.mode & 07777) != 0) err = errno;
@@ -216,7 +216,8 @@ int TempFile::commit(const std::string& target, const FileStamp& stamp) {
     }
     if (::close(fd_) != 0 && !err) err = errno;
     fd_ = -1;
-    if (!err && ::renameat(dirFd_, name_.c_str(), dirFd_, target.c_str()) != 0) err = errno;
+    if (!err && ::renameat2(dirFd_, name_.c_str(), dirFd_, target.c_str(), replace ? 0 : RENAME_NOREPLACE) != 0)
+        err = errno;
     if (err) {
         ::unlinkat(dirFd_, name_.c_str(), 0);
     }
@@ -234,7 +235,7 @@ void TempFile::discard() {
 }
 
 int WriteFileBelow(WriteRoot& root, std::string_view rel, const std::function<int(int fd)>& fill,
-                   const FileStamp& stamp) {
+                   const FileStamp& stamp, bool replace) {
     std::string_view folder, leaf = rel;
     if (const auto slash = rel.rfind('/'); slash != std::string_view::npos) {
         folder = rel.substr(0, slash);
@@ -246,7 +247,7 @@ int WriteFileBelow(WriteRoot& root, std::string_view rel, const std::function<in
     TempFile tmp;
     if (int err = tmp.create(dirFd)) return err;
     if (int err = fill(tmp.fd())) return err;  // the destructor removes the temporary file
-    return tmp.commit(std::string(leaf), stamp);
+    return tmp.commit(std::string(leaf), stamp, replace);
 }
 
 void SyncFileSystemOf(const std::string& path) {

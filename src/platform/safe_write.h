@@ -93,9 +93,10 @@ public:
     const std::string& name() const { return name_; }
 
     // Applies the stamp, closes the file and renames it to `target` in its
-    // folder, replacing whatever entry (a link too) has that name. 0 or an
-    // errno value; on failure the temporary file is gone.
-    int commit(const std::string& target, const FileStamp& stamp);
+    // folder, replacing whatever entry (a link too) has that name; without
+    // replace an existing entry gives EEXIST. 0 or an errno value; on
+    // failure the temporary file is gone.
+    int commit(const std::string& target, const FileStamp& stamp, bool replace = true);
 
     void discard();
 
@@ -109,7 +110,7 @@ private:
 // temporary file and returns 0 or an errno value. Returns 0 or an errno
 // value as openFolder and TempFile do.
 int WriteFileBelow(WriteRoot& root, std::string_view rel, const std::function<int(int fd)>& fill,
-                   const FileStamp& stamp);
+                   const FileStamp& stamp, bool replace = true);
 
 // Flushes the file system that holds path (once, at the end of a run).
 void SyncFileSystemOf(const std::string& path);

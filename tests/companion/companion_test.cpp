@@ -89,6 +89,35 @@ TEST(Companion, BackUpChangeAndRestoreAnEarlierRun) {
     EXPECT_EQ(Snapshot(c.src()), firstState);
     r = c.run("report");
     EXPECT_NE(r.out.find(" ファイル " + c.src("new.txt") + " を削除しました! 　/V00001"), std::string::npos) << r.out;
+
+    // Run 2's state into another folder, the sources untouched: one file,
+    // then everything; what is there already stays unless --overwrite.
+    const std::string to = c.tree / "restored";
+    r = c.run("restore --run 2 --to " + ShellQuote(to) + " " + ShellQuote(c.src("a.txt")));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "restored\t1\nskipped\t0\nfailed\t0\n");
+    EXPECT_EQ(ReadFile(to + c.src("a.txt")), "second version");
+    WriteFile(to + c.src("a.txt"), "edited");
+    r = c.run("--json restore --run 2 --to " + ShellQuote(to));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "{\"run\": 2, \"restored\": 3, \"skipped\": 1, \"failed\": 0, \"ok\": true}\n");
+    EXPECT_EQ(ReadFile(to + c.src("a.txt")), "edited");
+    r = c.run("restore --run 2 --overwrite --to " + ShellQuote(to) + " " + ShellQuote(c.src()));
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto second = Snapshot(to + c.src());
+    EXPECT_EQ(second.size(), 4u);
+    EXPECT_EQ(second["a.txt"], "second version");
+    EXPECT_EQ(second["new.txt"], "new");
+    EXPECT_EQ(Snapshot(c.src()), firstState);
+    // A folder in the way that is a link fails the run.
+    fs::remove_all(to);
+    fs::create_directories(to);
+    fs::create_directory_symlink(c.tree / "dest", to + "/" + c.src().substr(1, c.src().find('/', 1) - 1));
+    r = c.run("restore --run 2 --to " + ShellQuote(to) + " " + ShellQuote(c.src("a.txt")));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ファイルの戻しに失敗しました! FILE= " + to + c.src("a.txt") +
+                         "\n     RC  登録ディレクトリーの外への書き込みを拒否しました\n");
+    EXPECT_EQ(c.run("restore --run 2 " + ShellQuote(c.src("a.txt"))).status, 2) << "paths need --to";
 }
 
 TEST(Companion, RegistrationRulesAndRefusals) {

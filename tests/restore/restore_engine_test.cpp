@@ -14,6 +14,7 @@
 #include "backup/backup_directory.h"
 #include "platform/paths.h"
 #include "platform/safe_write.h"
+#include "restore/restore_to.h"
 #include "restore_fixture.h"
 
 namespace tessel::test {
@@ -529,6 +530,92 @@ TEST_F(Engine, AKilledRestoreLeavesReportAndListAgreeingAndNoTemporaryFileOutliv
     ASSERT_TRUE(q.step());
     EXPECT_EQ(q.int64(0), 0);
     EXPECT_EQ(TempFilesBelow(source), std::vector<std::string>{});
+}
+
+TEST_F(Engine, RestoreToAFolderPutsChosenVersionsBelowItAndTouchesNothingElse) {
+    addDirectory(1, "1");
+    std::filesystem::create_directories(src("S/T"));
+    auto put = [&](const std::string& rel, const std::string& bytes, time_t sec, long nsec) {
+        WriteFile(src(rel), bytes);
+        const struct timespec times[2] = {{sec, nsec}, {sec, nsec}};
+        ASSERT_EQ(utimensat(AT_FDCWD, src(rel).c_str(), times, 0), 0);
+    };
+    auto mtime = [](const std::string& path) {
+        struct stat st {};
+        ::stat(path.c_str(), &st);
+        return std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+    };
+    put("a.txt", "a1", 1500000001, 100);
+    put("S/b.txt", "b1", 1500000002, 200);
+    put("S/T/c.txt", "c1", 1500000003, 300);
+    state.compression = "0";
+    BackupDirectory(state, source, "9", "1", destination, 1, 1, "01");
+    put("a.txt", "a2", 1500000011, 1100);
+    put("S/b.txt", "b2", 1500000012, 1200);
+    state.compression = "1";
+    BackupDirectory(state, source, "9", "1", destination, 2, 1, "01");
+    put("S/d.txt", "d3", 1500000023, 2300);
+    BackupDirectory(state, source, "9", "1", destination, 3, 1, "01");
+    put("a.txt", "now", 1600000000, 0);
+    std::filesystem::remove(src("S/b.txt"));
+    const auto sourceBefore = std::vector<std::string>{ReadFile(src("a.txt")), ReadFile(src("S/T/c.txt"))};
+
+    std::vector<std::string> log;
+    auto progress = [&](RestoreToOutcome o, const std::string& from, const std::string& to, const std::string& detail) {
+        static const char* const kNames[] = {"restored", "exists", "no copy", "failed"};
+        log.push_back(std::string(kNames[static_cast<int>(o)]) + " " + from + " -> " + to + (detail.empty() ? "" : " " + detail));
+    };
+    TempDir target;
+    const std::string t = target.path();
+    // A folder at run 1 (plain copies), and one file at run 2 (archive).
+    RestoreToSummary sum = RestoreRunTo(state, 1, {src("S") + "/"}, {t, false}, progress);
+    EXPECT_EQ(sum.restored, 2);
+    EXPECT_EQ(ReadFile(t + src("S/b.txt")), "b1");
+    EXPECT_EQ(ReadFile(t + src("S/T/c.txt")), "c1");
+    EXPECT_EQ(mtime(t + src("S/b.txt")), "1500000002.200");
+    EXPECT_FALSE(PathExists(t + src("a.txt")));
+    EXPECT_FALSE(PathExists(t + src("S/d.txt"))) << "recorded after run 1";
+    sum = RestoreRunTo(state, 2, {src("a.txt")}, {t, false}, progress);
+    EXPECT_EQ(sum.restored, 1);
+    EXPECT_EQ(ReadFile(t + src("a.txt")), "a2");
+    EXPECT_EQ(mtime(t + src("a.txt")), "1500000011.1100");
+
+    // Everything at run 3: what is there already stays unless asked.
+    WriteFile(t + src("S/b.txt"), "mine");
+    sum = RestoreRunTo(state, 3, {}, {t, false}, progress);
+    EXPECT_EQ(sum.restored, 1);
+    EXPECT_EQ(sum.skipped, 3);
+    EXPECT_EQ(ReadFile(t + src("S/b.txt")), "mine");
+    EXPECT_EQ(ReadFile(t + src("a.txt")), "a2");
+    sum = RestoreRunTo(state, 3, {}, {t, true}, progress);
+    EXPECT_EQ(sum.restored, 4);
+    EXPECT_EQ(sum.failed, 0);
+    EXPECT_EQ(ReadFile(t + src("S/b.txt")), "b2");
+    EXPECT_EQ(ReadFile(t + src("S/d.txt")), "d3");
+    EXPECT_EQ(mtime(t + src("S/d.txt")), "1500000023.2300");
+
+    // One chosen version row, exactly as recorded.
+    Statement q = state.db().prepare("SELECT rowid FROM FILEKANRI WHERE FILENM = 'a.txt' AND BKPNO = 1");
+    ASSERT_TRUE(q.step());
+    TempDir other;
+    sum = RestoreVersionsTo(state, {q.int64(0)}, {other.path(), false}, progress);
+    EXPECT_EQ(sum.restored, 1);
+    EXPECT_EQ(ReadFile(other.path() + src("a.txt")), "a1");
+
+    // A link below the target folder is never written through.
+    TempDir linked, outside;
+    const std::string first = source.substr(1, source.find('/', 1) - 1);
+    ASSERT_EQ(symlink(outside.path().c_str(), (linked.path() + "/" + first).c_str()), 0);
+    sum = RestoreRunTo(state, 3, {}, {linked.path(), false}, progress);
+    EXPECT_EQ(sum.failed, 4);
+    EXPECT_EQ(log.back(), "failed " + src("S/T/c.txt") + " -> " + linked.path() + src("S/T/c.txt") +
+                              " 登録ディレクトリーの外への書き込みを拒否しました");
+    EXPECT_TRUE(std::filesystem::is_empty(outside.path()));
+
+    // The sources and the catalog's restore report are untouched.
+    EXPECT_EQ((std::vector<std::string>{ReadFile(src("a.txt")), ReadFile(src("S/T/c.txt"))}), sourceBefore);
+    EXPECT_FALSE(PathExists(src("S/b.txt")));
+    EXPECT_TRUE(rows().empty());
 }
 
 TEST_F(Engine, TheWalkIsOneIndexedQuery) {
