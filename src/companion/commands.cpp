@@ -10,6 +10,7 @@
 #include "backup/backup_runs.h"
 #include "companion/table_output.h"
 #include "platform/engine_lock.h"
+#include "platform/file_times.h"
 #include "platform/paths.h"
 #include "registration/registrations.h"
 #include "restore/restore_directory.h"
@@ -118,7 +119,27 @@ void PrintResult(const CompanionOptions& o, const std::string& key, int value, b
 }
 
 const char* const kVersionColumns =
-    "SELECT BKPNO, DIRNO, LVL, DIR, FILENM, FUPDAYD, FUPTIMED, FSIZE, FVERNO, PVERNO, KBN1, CHK1 FROM FILEKANRI ";
+    "SELECT BKPNO, DIRNO, LVL, DIR, FILENM, FUPDAYD, FUPTIMED, FSIZE, FVERNO, PVERNO, KBN1, CHK1, FUPDATE, FUPTIME "
+    "FROM FILEKANRI ";
+
+// The recorded last-write time as ISO 8601 local time with its offset and
+// the 100-ns fraction the catalog holds, e.g. 2024-05-01T09:30:00.1234567+09:00.
+std::optional<std::string> IsoLastWrite(Statement& s, int high, int low) {
+    if (s.isNull(high) || s.isNull(low)) return std::nullopt;
+    const std::int64_t ticks = FileTime{s.int32(high), s.int32(low)}.ticks();
+    const UnixTime u = UnixFromLocalTicks(ticks);
+    const std::int64_t local = ticks / 10000000 - 11644473600LL;
+    const std::int64_t offset = local - u.seconds;
+    std::time_t t = static_cast<std::time_t>(local);
+    std::tm tm {};
+    if (!gmtime_r(&t, &tm)) return std::nullopt;
+    char buf[64];
+    const long long minutes = (offset < 0 ? -offset : offset) / 60;
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%07lld%c%02lld:%02lld", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                  static_cast<long long>(ticks % 10000000), offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    return std::string(buf);
+}
 
 int Dirs(SharedState& state, const CompanionOptions& o, const Args&) {
     Statement s = state.db().prepare(
@@ -155,8 +176,22 @@ int Versions(SharedState& state, const CompanionOptions& o, const Args& a) {
     } else {
         s.emplace(db.prepare(std::string(kVersionColumns) + "ORDER BY BKPNO, DIRNO, FILENM, LVL"));
     }
-    Table(*s, o, {"run", "dirno", "level", "directory", "name", "date", "time", "size", "file_version", "product_version", "state", "latest"},
-          {true, true, true, false, false, false, false, true, false, false, false, false});
+    // JSON also carries the last-write time as ISO 8601 beside the display texts.
+    std::vector<std::string> columns = {"run",  "dirno",        "level",           "directory", "name",   "date",
+                                        "time", "size",         "file_version",    "product_version", "state", "latest"};
+    std::vector<bool> numeric = {true, true, true, false, false, false, false, true, false, false, false, false};
+    if (o.json) {
+        columns.push_back("modified");
+        numeric.push_back(false);
+    }
+    TableOutput out(stdout, o.json, columns);
+    out.numeric(numeric);
+    while (s->step()) {
+        std::vector<std::optional<std::string>> cells;
+        for (int c = 0; c < 12; ++c) cells.push_back(numeric[c] ? OptNum(*s, c) : Opt(*s, c));
+        if (o.json) cells.push_back(IsoLastWrite(*s, 12, 13));
+        out.row(cells);
+    }
     return kOk;
 }
 

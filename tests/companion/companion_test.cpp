@@ -1,6 +1,12 @@
 // The command-line companion end to end, through its executable.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 
 #include "platform/engine_lock.h"
@@ -56,9 +62,22 @@ TEST(Companion, BackUpChangeAndRestoreAnEarlierRun) {
     EXPECT_EQ(r.out, "dirno\tsource\tdestination\tkind\tkind_name\tremark\tauto\tinitial\tsubdirs\n1\t" + c.src() + "\t" +
                          (c.tree / "dest/src") + "\t1\t通常\tメモ\t1\t0\t01\n");
 
+    const struct timespec when[2] = {{1500000000, 123456700}, {1500000000, 123456700}};
+    ASSERT_EQ(utimensat(AT_FDCWD, c.src("a.txt").c_str(), when, 0), 0);
     r = c.run("backup --title first");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "run\t1\n");
+    // JSON gives the last-write time as ISO 8601 local time, to the 100 ns.
+    r = c.run("--json versions --run 1");
+    std::tm tm {};
+    const std::time_t sec = 1500000000;
+    localtime_r(&sec, &tm);
+    char iso[64];
+    const long off = tm.tm_gmtoff;
+    std::snprintf(iso, sizeof iso, "%04d-%02d-%02dT%02d:%02d:%02d.1234567%c%02ld:%02ld", tm.tm_year + 1900, tm.tm_mon + 1,
+                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, off < 0 ? '-' : '+', std::labs(off) / 3600, std::labs(off) / 60 % 60);
+    EXPECT_NE(r.out.find("\"name\": \"a.txt\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(std::string("\"modified\": \"") + iso + "\""), std::string::npos) << r.out;
     auto firstState = Snapshot(c.src());
 
     WriteFile(c.src("a.txt"), "second version");
