@@ -17,6 +17,7 @@
 #include "restore/restore_messages.h"
 #include "restore/restore_run.h"
 #include "restore/restore_to.h"
+#include "restore/verify.h"
 
 namespace tessel {
 namespace {
@@ -294,6 +295,30 @@ int Restore(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const 
     return ok ? kOk : kFailed;
 }
 
+// verify [--dir N] [--run N] [--mark]: one line per version without a
+// usable copy (and per unreadable bulk archive); exit status 1 if any.
+int Verify(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const Args& a) {
+    VerifyOptions options;
+    if (auto dir = a.value("--dir")) options.dirNo = Number(*dir, "--dir");
+    if (auto run = a.value("--run")) options.runNumber = Number(*run, "--run");
+    options.mark = a.has("--mark");
+    VerifySummary summary;
+    std::optional<TableOutput> out;
+    if (!WithEngineLock(state, o, [&] {
+            out.emplace(stdout, o.json, std::vector<std::string>{"run", "level", "directory", "name", "problem"});
+            out->numeric({true, true, false, false, false});
+            summary = VerifyBackups(state, options, [&](const VerifyProblem& p) {
+                out->row({std::to_string(p.run), std::to_string(p.level), p.directory, p.name, p.what});
+            });
+            out.reset();
+        }))
+        return kFailed;
+    ui.endProgress();
+    if (options.mark && summary.marked > 0)
+        std::fprintf(stderr, "次のバックアップで保存し直すファイル: %d\n", summary.marked);
+    return summary.problems == 0 ? kOk : kFailed;
+}
+
 int Report(SharedState& state, const CompanionOptions& o, const Args&) {
     Statement s = state.db().prepare("SELECT ID, TEXT FROM RSTRLIST ORDER BY ID");
     if (o.json) {
@@ -441,6 +466,7 @@ int RunCommand(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, con
     if (command == "restore")
         return Restore(state, ui, o, Parse(raw, {"--run", "--to"}, {"--test", "--overwrite"}, 0, 100000));
     if (command == "report") return Report(state, o, Parse(raw, none, none, 0, 0));
+    if (command == "verify") return Verify(state, ui, o, Parse(raw, {"--dir", "--run"}, {"--mark"}, 0, 0));
     if (command == "prefix") return Prefix(state, o, Parse(raw, none, {"--compress", "--plain"}, 0, 1));
     if (command == "register")
         return Register(state, o, Parse(raw, {"--dest", "--kind", "--remark"}, {"--subdirs", "--no-auto"}, 1, 1));

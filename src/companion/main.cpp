@@ -28,6 +28,8 @@ const char* const kUsageText =
     "  restore --run N [--test]      バックアップ N の状態への復元\n"
     "  restore --run N --to DIR [--overwrite] [PATH...]\n"
     "                                バックアップ N の状態のファイルを DIR の下へ復元 (元の場所は変えない)\n"
+    "  verify [--dir N] [--run N] [--mark]\n"
+    "                                コピーが揃って読めるかを確かめる (--mark: 次のバックアップで保存し直す)\n"
     "  report                        最後の復元の結果\n"
     "  prefix [DIR [--compress|--plain]]\n"
     "                                バックアップ先プレフィックスと圧縮指定\n"

@@ -38,6 +38,8 @@ struct Companion {
     std::string src(const std::string& rel = "") const { return tree / ("src" + (rel.empty() ? "" : "/" + rel)); }
 };
 
+std::string JsonQuoted(const std::string& s) { return "\"" + s + "\""; }
+
 // Every regular file below a folder with its bytes.
 std::map<std::string, std::string> Snapshot(const std::string& root) {
     std::map<std::string, std::string> files;
@@ -137,6 +139,16 @@ TEST(Companion, BackUpChangeAndRestoreAnEarlierRun) {
     EXPECT_EQ(r.err, "ファイルの戻しに失敗しました! FILE= " + to + c.src("a.txt") +
                          "\n     RC  登録ディレクトリーの外への書き込みを拒否しました\n");
     EXPECT_EQ(c.run("restore --run 2 " + ShellQuote(c.src("a.txt"))).status, 2) << "paths need --to";
+
+    // verify: sound backups pass; a lost version folder is one line per version.
+    r = c.run("verify");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "run\tlevel\tdirectory\tname\tproblem\n");
+    fs::remove_all(c.tree / "dest/src/V00002");
+    r = c.run("--json verify --run 2");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "[\n  {\"run\": 2, \"level\": 2, \"directory\": " + JsonQuoted(c.src() + "/") +
+                         ", \"name\": \"a.txt\", \"problem\": \"版のフォルダーがありません\"}\n]\n");
 }
 
 TEST(Companion, RegistrationRulesAndRefusals) {

@@ -14,7 +14,9 @@
 #include "backup/backup_directory.h"
 #include "platform/paths.h"
 #include "platform/safe_write.h"
+#include "archiver/archive_ops.h"
 #include "restore/restore_to.h"
+#include "restore/verify.h"
 #include "restore_fixture.h"
 
 namespace tessel::test {
@@ -616,6 +618,87 @@ TEST_F(Engine, RestoreToAFolderPutsChosenVersionsBelowItAndTouchesNothingElse) {
     EXPECT_EQ((std::vector<std::string>{ReadFile(src("a.txt")), ReadFile(src("S/T/c.txt"))}), sourceBefore);
     EXPECT_FALSE(PathExists(src("S/b.txt")));
     EXPECT_TRUE(rows().empty());
+}
+
+TEST_F(Engine, VerifyFindsDamagedAndLostCopiesAndMarkHasTheNextBackupStoreThemAgain) {
+    addDirectory(1, "1");
+    std::filesystem::create_directories(src("S"));
+    WriteFile(src("a.txt"), std::string(5000, 'a'));
+    WriteFile(src("S/b.txt"), std::string(6000, 'b'));
+    WriteFile(src("c.txt"), "c is for catalog, " + std::string(7000, 'c'));
+    state.compression = "1";
+    BackupDirectory(state, source, "9", "1", destination, 1, 1, "01");
+    WriteFile(src("a.txt"), "a2");
+    WriteFile(src("S/b.txt"), "b2");
+    state.compression = "0";
+    BackupDirectory(state, source, "9", "1", destination, 2, 1, "01");
+
+    std::vector<std::string> found;
+    auto verify = [&](VerifyOptions options) {
+        found.clear();
+        return VerifyBackups(state, options, [&](const VerifyProblem& p) {
+            found.push_back(std::to_string(p.run) + " " + std::to_string(p.level) + " " + p.directory + p.name + ": " + p.what);
+        });
+    };
+    VerifySummary sum = verify({});
+    EXPECT_EQ(sum.checked, 5);
+    EXPECT_EQ(found, std::vector<std::string>{});
+
+    // A damaged member and a missing plain copy.
+    std::int32_t code = 0;
+    const std::string archive = destination + "/V00001/bkpcmp.lzh";
+    auto index = archive::LoadIndex(archive, &code);
+    ASSERT_TRUE(index);
+    const auto c = std::find_if(index->members.begin(), index->members.end(),
+                                [](const lzh::Member& m) { return m.path.size() > 5 && m.path.ends_with("/c.txt"); });
+    ASSERT_NE(c, index->members.end());
+    {
+        const int fd = ::open(archive.c_str(), O_WRONLY);
+        const std::string junk(8, '\x5a');
+        ASSERT_EQ(::pwrite(fd, junk.data(), junk.size(), static_cast<off_t>(c->dataOffset + c->compressedSize / 2)), 8);
+        ::close(fd);
+    }
+    std::filesystem::remove(versionFile(2, "b.txt"));
+    sum = verify({});
+    EXPECT_EQ(found, (std::vector<std::string>{"1 1 " + src("c.txt") + ": データが壊れています (CRC が合いません)",
+                                               "2 2 " + src("S/b.txt") + ": コピーがありません"}));
+    EXPECT_EQ(sum.problems, 2);
+    verify(VerifyOptions{std::nullopt, 2, false});
+    EXPECT_EQ(found.size(), 1u) << "only run 2's versions";
+
+    // A lost version folder, then --mark and a backup that stores the
+    // files whose latest version has no usable copy again.
+    std::filesystem::remove_all(destination + "/V00001");
+    sum = verify(VerifyOptions{std::nullopt, std::nullopt, true});
+    EXPECT_EQ(sum.problems, 4);
+    EXPECT_EQ(found[0], "1 1 " + src("a.txt") + ": 版のフォルダーがありません");
+    EXPECT_EQ(sum.marked, 2);  // b.txt (level 2) and c.txt (level 1) are latest
+    BackupDirectory(state, source, "9", "1", destination, 3, 1, "01");
+    Statement q = state.db().prepare("SELECT FILENM, LVL FROM FILEKANRI WHERE BKPNO = 3 ORDER BY FILENM");
+    std::vector<std::string> stored;
+    while (q.step()) stored.push_back(q.text(0) + " " + std::to_string(q.int64(1)));
+    EXPECT_EQ(stored, (std::vector<std::string>{"b.txt 3", "c.txt 2"}));
+    verify(VerifyOptions{std::nullopt, 3, false});
+    EXPECT_EQ(found, std::vector<std::string>{});
+
+    // The archive of an initial bulk backup must read through.
+    TempDir bulkSource, bulkDest;
+    WriteFile(bulkSource / "x.txt", std::string(9000, 'x'));
+    addDirectory(2, "3", "01", bulkSource.path(), bulkDest.path());
+    state.compression = "1";
+    BackupDirectory(state, bulkSource.path(), "1", "3", bulkDest.path(), 0, 2, "01");
+    EXPECT_EQ(verify(VerifyOptions{2, std::nullopt, false}).problems, 0);
+    index = archive::LoadIndex(bulkDest / "bkpcmp.lzh", &code);
+    ASSERT_TRUE(index && index->members.size() == 1);
+    {
+        const int fd = ::open((bulkDest / "bkpcmp.lzh").c_str(), O_WRONLY);
+        const std::string junk(8, '\x5a');
+        const auto& m = index->members[0];
+        ASSERT_EQ(::pwrite(fd, junk.data(), junk.size(), static_cast<off_t>(m.dataOffset + m.compressedSize / 2)), 8);
+        ::close(fd);
+    }
+    verify(VerifyOptions{2, std::nullopt, false});
+    EXPECT_EQ(found, std::vector<std::string>{"0 0 " + bulkSource.path() + "/x.txt: データが壊れています (CRC が合いません)"});
 }
 
 TEST_F(Engine, TheWalkIsOneIndexedQuery) {
