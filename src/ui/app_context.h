@@ -29,6 +29,9 @@ public:
     // replace both.
     BackupEngine backupEngine = RealBackupEngine();
     std::function<std::time_t()> clock = [] { return std::time(nullptr); };
+    // Asks for a folder (restoring chosen versions); empty when cancelled.
+    // Unset: the desktop's folder dialog. Tests answer it themselves.
+    std::function<QString(QWidget* parent)> chooseFolder;
 
     // The single instance of a window, created on first use (not shown).
     // A window that was closed and deleted is created anew.
