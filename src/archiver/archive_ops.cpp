@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
 
@@ -79,14 +80,6 @@ std::string ParentOf(const std::string& path) {
     if (slash == std::string::npos) return ".";
     if (slash == 0) return "/";
     return path.substr(0, slash);
-}
-
-bool MakeDirs(const std::string& dir) {
-    if (dir.empty()) return true;
-    struct stat st;
-    if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-    if (!MakeDirs(ParentOf(dir))) return false;
-    return ::mkdir(dir.c_str(), 0777) == 0 || errno == EEXIST;
 }
 
 // Reads the index of the open archive, from the cache when the file is
@@ -215,13 +208,14 @@ std::int32_t RewriteWith(const std::string& path, int afd, CachedIndex& c, const
     for (const auto& f : files)
         for (std::size_t i = 0; i < c.index.members.size(); ++i)
             if (c.index.members[i].path == f.memberPath) drop[i] = true;
-    std::string tmpl = path + ".tmp-XXXXXX";
-    std::vector<char> name(tmpl.begin(), tmpl.end());
-    name.push_back('\0');
-    Fd tfd(::mkstemp(name.data()));
+    // The copy is the safe write's temporary file in the archive's folder.
+    Fd dirFd(::open(ParentOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dirFd.get() < 0) return kUnlhaCannotWrite;
+    TempFile tmp;
+    if (tmp.create(dirFd.get()) != 0) return kUnlhaCannotWrite;
+    Fd tfd(::dup(tmp.fd()));
     if (tfd.get() < 0) return kUnlhaCannotWrite;
-    const std::string tmpPath(name.data());
-    auto fail = [&](std::int32_t code) { ::unlink(tmpPath.c_str()); return code; };
+    auto fail = [&](std::int32_t code) { tmp.discard(); return code; };
     struct stat st;
     if (::fstat(afd, &st) == 0) ::fchmod(tfd.get(), st.st_mode & 07777);
 
@@ -247,7 +241,9 @@ std::int32_t RewriteWith(const std::string& path, int afd, CachedIndex& c, const
         at = m.end();
         fresh.index.members.push_back(std::move(m));
     }
-    if (::fsync(tfd.get()) != 0 || ::rename(tmpPath.c_str(), path.c_str()) != 0) return fail(kUnlhaCannotWrite);
+    if (::fsync(tfd.get()) != 0) return fail(kUnlhaCannotWrite);
+    const auto slash = path.rfind('/');
+    if (tmp.commit(slash == std::string::npos ? path : path.substr(slash + 1), {}) != 0) return kUnlhaCannotWrite;
     fresh.index.validEnd = at;
     if (::fstat(tfd.get(), &st) == 0) fresh.id = IdentityOf(st);
     Reindex(fresh);
@@ -290,9 +286,11 @@ bool CleanPath(const std::string& in, std::string* out) {
 
 std::int32_t AddFiles(const std::string& archivePath, const std::vector<FileToAdd>& files, std::string* report) {
     std::lock_guard<std::mutex> lock(gCacheMutex);
+    // Never through a link: a link at the archive's name (a dangling one
+    // too) is refused rather than written through or created at its target.
     struct stat before;
-    const bool created = ::stat(archivePath.c_str(), &before) != 0;
-    Fd afd(::open(archivePath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
+    const bool created = ::lstat(archivePath.c_str(), &before) != 0;
+    Fd afd(::open(archivePath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (afd.get() < 0) return kUnlhaCannotWrite;
     // Other processes adding to the same archive wait for this one.
     if (::flock(afd.get(), LOCK_EX) != 0) return kUnlhaCannotWrite;
@@ -371,84 +369,65 @@ std::int32_t FindMemberForFolder(const std::string& archivePath, const std::stri
     std::int32_t rc = IndexFor(archivePath, fd.get(), &c);
     if (rc != kUnlhaOk) return rc;
     auto it = c->byPath.find(folder.empty() ? name : folder + "/" + name);
-    if (it != c->byPath.end()) {
-        *out = c->index.members[it->second];
-        return kUnlhaOk;
-    }
-    const Member* found = nullptr;
-    for (const auto& m : c->index.members) {
-        if (m.isDirectory()) continue;
-        auto slash = m.path.rfind('/');
-        std::string base = slash == std::string::npos ? m.path : m.path.substr(slash + 1);
-        if (base != name) continue;
-        if (found) return kUnlhaAmbiguousMember;
-        found = &m;
-    }
-    if (!found) return c->index.damagedTail ? kUnlhaNotArchive : kUnlhaNoSuchMember;
-    *out = *found;
+    if (it == c->byPath.end() || c->index.members[it->second].isDirectory())
+        return c->index.damagedTail ? kUnlhaNotArchive : kUnlhaNoSuchMember;
+    *out = c->index.members[it->second];
     return kUnlhaOk;
 }
 
-std::int32_t ExtractMemberTo(const std::string& archivePath, const Member& m, const std::string& target) {
+std::int32_t ExtractMemberTo(const std::string& archivePath, const Member& m, WriteRoot& root, const std::string& rel,
+                             const ExtractOptions& options) {
     if (!m.safePath) return kUnlhaRefusedPath;
     Fd afd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
     if (afd.get() < 0) return errno == ENOENT ? kUnlhaArchiveMissing : kUnlhaNotArchive;
     struct stat ast;
     if (::fstat(afd.get(), &ast) != 0) return kUnlhaNotArchive;
-    const std::string dir = ParentOf(target);
-    if (!MakeDirs(dir)) return kUnlhaCannotWrite;
-    std::string tmpl = dir + "/.tessel-lzh-XXXXXX";
-    std::vector<char> name(tmpl.begin(), tmpl.end());
-    name.push_back('\0');
-    Fd out(::mkstemp(name.data()));
-    if (out.get() < 0) return kUnlhaCannotWrite;
-    const std::string tmpPath(name.data());
 
-    // Runs of zero bytes become holes, so large sparse files stay sparse.
-    std::uint64_t size = 0;
-    lzh::WriteFn sink = [&](const void* buf, std::size_t n) {
-        const auto* p = static_cast<const unsigned char*>(buf);
-        std::size_t i = 0;
-        while (i < n) {
-            std::size_t piece = std::min<std::size_t>(n - i, 65536);
-            bool zero = p[i] == 0 && std::memcmp(p + i, p + i + 1, piece - 1) == 0;
-            if (!zero && !WriteAllAt(out.get(), size, p + i, piece)) return false;
-            size += piece;
-            i += piece;
-        }
-        return true;
-    };
-    lzh::FileSource src(afd.get(), static_cast<std::uint64_t>(ast.st_size));
-    lzh::DataStatus st = lzh::ExtractMemberData(src, m, sink);
     std::int32_t rc = kUnlhaOk;
-    switch (st) {
-    case lzh::DataStatus::Ok: break;
-    case lzh::DataStatus::Corrupt:
-    case lzh::DataStatus::CrcMismatch: rc = kUnlhaCrcMismatch; break;
-    case lzh::DataStatus::Unsupported: rc = kUnlhaUnsupportedMethod; break;
-    case lzh::DataStatus::ReadFailed: rc = kUnlhaNotArchive; break;
-    case lzh::DataStatus::WriteFailed: rc = kUnlhaCannotWrite; break;
-    }
-    if (rc == kUnlhaOk && ::ftruncate(out.get(), static_cast<off_t>(size)) != 0) rc = kUnlhaCannotWrite;
-    if (rc == kUnlhaOk) {
-        ::fchmod(out.get(), m.hasMode ? (m.mode & 0777) : 0644);
-        struct timespec times[2];
-        times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(m.mtime);
-        times[0].tv_nsec = times[1].tv_nsec = 0;
-        ::futimens(out.get(), times);
-        if (::close(out.release()) != 0) rc = kUnlhaCannotWrite;
-    }
-    if (rc == kUnlhaOk && ::rename(tmpPath.c_str(), target.c_str()) != 0) rc = kUnlhaCannotWrite;
-    if (rc != kUnlhaOk) ::unlink(tmpPath.c_str());
-    return rc;
+    auto fill = [&](int out) -> int {
+        // Runs of zero bytes become holes, so large sparse files stay sparse.
+        std::uint64_t size = 0;
+        lzh::WriteFn sink = [&](const void* buf, std::size_t n) {
+            const auto* p = static_cast<const unsigned char*>(buf);
+            std::size_t i = 0;
+            while (i < n) {
+                std::size_t piece = std::min<std::size_t>(n - i, 65536);
+                bool zero = p[i] == 0 && std::memcmp(p + i, p + i + 1, piece - 1) == 0;
+                if (!zero && !WriteAllAt(out, size, p + i, piece)) return false;
+                size += piece;
+                i += piece;
+            }
+            return true;
+        };
+        lzh::FileSource src(afd.get(), static_cast<std::uint64_t>(ast.st_size));
+        switch (lzh::ExtractMemberData(src, m, sink)) {
+        case lzh::DataStatus::Ok: break;
+        case lzh::DataStatus::Corrupt:
+        case lzh::DataStatus::CrcMismatch: rc = kUnlhaCrcMismatch; break;
+        case lzh::DataStatus::Unsupported: rc = kUnlhaUnsupportedMethod; break;
+        case lzh::DataStatus::ReadFailed: rc = kUnlhaNotArchive; break;
+        case lzh::DataStatus::WriteFailed: rc = kUnlhaCannotWrite; break;
+        }
+        if (rc == kUnlhaOk && ::ftruncate(out, static_cast<off_t>(size)) != 0) rc = kUnlhaCannotWrite;
+        return rc == kUnlhaOk ? 0 : EIO;
+    };
+    FileStamp stamp;
+    stamp.mode = m.hasMode ? (m.mode & 0777) : 0644;
+    stamp.mtime = options.mtime ? *options.mtime : timespec{static_cast<time_t>(m.mtime), 0};
+    const int err = WriteFileBelow(root, rel, fill, stamp, options.replace);
+    if (rc != kUnlhaOk) return rc;
+    if (err == EEXIST && !options.replace) return kUnlhaTargetExists;
+    if (err == ELOOP || err == EINVAL) return kUnlhaRefusedPath;
+    return err ? kUnlhaCannotWrite : kUnlhaOk;
 }
 
 std::int32_t ExtractMembers(const std::string& archivePath,
-                            const std::function<std::optional<std::string>(const Member&)>& place,
+                            const std::function<std::optional<Placement>(const Member&)>& place,
                             std::string* report) {
     std::int32_t rc = kUnlhaOk;
     auto index = LoadIndex(archivePath, &rc);
     if (!index) return rc;
+    std::map<std::string, std::unique_ptr<WriteRoot>> roots;
     std::size_t done = 0;
     for (const auto& m : index->members) {
         if (m.isDirectory()) continue;
@@ -458,7 +437,9 @@ std::int32_t ExtractMembers(const std::string& archivePath,
         } else {
             auto target = place(m);
             if (!target) continue;
-            r = ExtractMemberTo(archivePath, m, *target);
+            auto& root = roots[target->root];
+            if (!root) root = std::make_unique<WriteRoot>(target->root);
+            r = ExtractMemberTo(archivePath, m, *root, target->rel);
         }
         if (r == kUnlhaOk) ++done;
         else if (rc == kUnlhaOk) rc = r;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "archiver/lzh/archive.h"
+#include "platform/safe_write.h"
 
 namespace tessel::archive {
 
@@ -31,24 +32,39 @@ std::int32_t AddFiles(const std::string& archivePath, const std::vector<FileToAd
 // nullopt with *code set when the archive cannot be opened or read.
 std::optional<lzh::ArchiveIndex> LoadIndex(const std::string& archivePath, std::int32_t* code);
 
-// The member to extract as <folder>/<name>: the one stored under exactly
-// that path (folder relative, without the leading "/"), else the only member
-// called name anywhere. Looks the name up in the cached index, so extracting
-// many single members does not read the archive again each time.
+// The member stored under exactly <folder>/<name> (folder relative, without
+// the leading "/"); a member of that name in another folder is never taken.
+// Looks the path up in the cached index, so extracting many single members
+// does not read the archive again each time.
 std::int32_t FindMemberForFolder(const std::string& archivePath, const std::string& folder, const std::string& name,
                                  lzh::Member* out);
 
-// Writes one member's data to target: into a temporary file in the target's
-// folder (created when missing), renamed over the target only when the data
-// and CRC are good; the target's own symbolic link, if any, is replaced, not
-// followed. Restores the modification time and permission bits.
-std::int32_t ExtractMemberTo(const std::string& archivePath, const lzh::Member& m, const std::string& target);
+// Writes one member's data to the file `rel` below root through the safe
+// write: into a temporary file in the target's folder (made when missing,
+// never through a link: kUnlhaRefusedPath then), renamed over the target
+// only when the data and CRC are good; a link at the target is replaced,
+// not followed. Restores the modification time and permission bits.
+// With mtime set the file gets that time instead of the member's whole
+// seconds; without replace an existing target is kept (kUnlhaTargetExists).
+struct ExtractOptions {
+    std::optional<struct timespec> mtime;
+    bool replace = true;
+};
+inline constexpr std::int32_t kUnlhaTargetExists = 0x810B;
+std::int32_t ExtractMemberTo(const std::string& archivePath, const lzh::Member& m, WriteRoot& root,
+                             const std::string& rel, const ExtractOptions& options = {});
 
-// Extracts members; `place` gives each member's target path, or nullopt to
-// skip it. Unsafe member paths are refused without writing. Returns the
-// first failure's code, after trying every member.
+// Where one member goes: the file rel below the folder root.
+struct Placement {
+    std::string root;
+    std::string rel;
+};
+
+// Extracts members; `place` gives each member's place, or nullopt to skip
+// it. Unsafe member paths are refused without writing. Returns the first
+// failure's code, after trying every member.
 std::int32_t ExtractMembers(const std::string& archivePath,
-                            const std::function<std::optional<std::string>(const lzh::Member&)>& place,
+                            const std::function<std::optional<Placement>(const lzh::Member&)>& place,
                             std::string* report);
 
 // Lexical clean-up of a path: repeated "/" and "." components dropped.

@@ -269,19 +269,27 @@ std::int32_t Run(const Command& cmd, std::string* report) {
         return rc == kUnlhaOk && !skipped.empty() ? kUnlhaCannotReadSource : rc;
     }
     case Op::ExtractAll:
+        // Each member goes back to the folder it came from, taken as it is
+        // (the caller has checked it); nothing below that folder is
+        // followed.
         return archive::ExtractMembers(
-            cmd.archive, [](const lzh::Member& m) -> std::optional<std::string> { return "/" + m.path; }, report);
+            cmd.archive,
+            [](const lzh::Member& m) -> std::optional<archive::Placement> {
+                const auto slash = m.path.rfind('/');
+                if (slash == std::string::npos) return archive::Placement{"/", m.path};
+                return archive::Placement{"/" + m.path.substr(0, slash), m.path.substr(slash + 1)};
+            },
+            report);
     case Op::ExtractFolder: {
         std::string dir;
         if (!AbsoluteFolderOf(cmd.arg, dir)) return kUnlhaRefusedPath;
         const std::string rel = dir == "/" ? "" : dir.substr(1) + "/";
         return archive::ExtractMembers(
             cmd.archive,
-            [&](const lzh::Member& m) -> std::optional<std::string> {
-                if (m.path.compare(0, rel.size(), rel) == 0) return "/" + m.path;
+            [&](const lzh::Member& m) -> std::optional<archive::Placement> {
+                if (m.path.compare(0, rel.size(), rel) == 0) return archive::Placement{dir, m.path.substr(rel.size())};
                 auto slash = m.path.rfind('/');
-                std::string base = slash == std::string::npos ? m.path : m.path.substr(slash + 1);
-                return dir == "/" ? "/" + base : dir + "/" + base;
+                return archive::Placement{dir, slash == std::string::npos ? m.path : m.path.substr(slash + 1)};
             },
             report);
     }
@@ -293,7 +301,9 @@ std::int32_t Run(const Command& cmd, std::string* report) {
         lzh::Member m;
         std::int32_t rc = archive::FindMemberForFolder(cmd.archive, dir == "/" ? "" : dir.substr(1), cmd.name, &m);
         if (rc != kUnlhaOk) return rc;
-        rc = archive::ExtractMemberTo(cmd.archive, m, dir == "/" ? "/" + cmd.name : dir + "/" + cmd.name);
+        // One member per call: the caller sweeps the folder once per run.
+        WriteRoot root(dir, false);
+        rc = archive::ExtractMemberTo(cmd.archive, m, root, cmd.name);
         if (report) *report = rc == kUnlhaOk ? "1 member(s) extracted" : "extraction failed";
         return rc;
     }

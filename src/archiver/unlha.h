@@ -29,10 +29,11 @@ enum UnlhaResult : std::int32_t {
 //   u -d1n <archive> "<dir>/*.*"     add every regular file below dir, sub-directories included
 //   u -n <archive> "<dir>/*.*"       add the regular files directly in dir
 //   e -r2x1a2ncy <archive> *.*       extract every member back to "/" + its stored path
+//                                    (its folder taken as it is, made when missing)
 //   e -na1cy <archive> "<dir>/" *.*  extract into dir: members stored below dir go to their
 //                                    place below it, any other member into dir by its name
 //   e -a1cynx1 <archive> <dir>/ "<name>"  extract dir/name from the member stored as
-//                                    dir/name, else from the only member called name
+//                                    dir/name and from no other
 // The archive path is not quoted and ends in ".lzh".
 std::int32_t Unlha(const void* owner, const char* commandLine, char* output, std::size_t outputSize);
 

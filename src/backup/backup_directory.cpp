@@ -10,6 +10,7 @@
 #include "backup/backup_messages.h"
 #include "backup/backup_run.h"
 #include "platform/paths.h"
+#include "platform/safe_write.h"
 
 namespace tessel {
 namespace backup {
@@ -85,6 +86,8 @@ void BackupDirectory(SharedState& state, const std::string& source, const std::s
         if (subdirFlag == "01") CollectSubdirectories(run);
         FilePass(run);
         StoreVersions(run);
+        // The copies reach the disk once, before the rows that claim them.
+        if (runKind == "1" || runKind == "3") SyncFileSystemOf(destination);
         transaction->commit();
     } catch (const std::exception& e) {
         ShowAbort(run, e.what());

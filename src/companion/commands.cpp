@@ -10,11 +10,15 @@
 #include "backup/backup_runs.h"
 #include "companion/table_output.h"
 #include "platform/engine_lock.h"
+#include "platform/file_times.h"
 #include "platform/paths.h"
 #include "registration/registration_rules.h"
 #include "registration/registrations.h"
 #include "restore/restore_directory.h"
+#include "restore/restore_messages.h"
 #include "restore/restore_run.h"
+#include "restore/restore_to.h"
+#include "restore/verify.h"
 
 namespace tessel {
 namespace {
@@ -117,7 +121,27 @@ void PrintResult(const CompanionOptions& o, const std::string& key, int value, b
 }
 
 const char* const kVersionColumns =
-    "SELECT BKPNO, DIRNO, LVL, DIR, FILENM, FUPDAYD, FUPTIMED, FSIZE, FVERNO, PVERNO, KBN1, CHK1 FROM FILEKANRI ";
+    "SELECT BKPNO, DIRNO, LVL, DIR, FILENM, FUPDAYD, FUPTIMED, FSIZE, FVERNO, PVERNO, KBN1, CHK1, FUPDATE, FUPTIME "
+    "FROM FILEKANRI ";
+
+// The recorded last-write time as ISO 8601 local time with its offset and
+// the 100-ns fraction the catalog holds, e.g. 2024-05-01T09:30:00.1234567+09:00.
+std::optional<std::string> IsoLastWrite(Statement& s, int high, int low) {
+    if (s.isNull(high) || s.isNull(low)) return std::nullopt;
+    const std::int64_t ticks = FileTime{s.int32(high), s.int32(low)}.ticks();
+    const UnixTime u = UnixFromLocalTicks(ticks);
+    const std::int64_t local = ticks / 10000000 - 11644473600LL;
+    const std::int64_t offset = local - u.seconds;
+    std::time_t t = static_cast<std::time_t>(local);
+    std::tm tm {};
+    if (!gmtime_r(&t, &tm)) return std::nullopt;
+    char buf[64];
+    const long long minutes = (offset < 0 ? -offset : offset) / 60;
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%07lld%c%02lld:%02lld", tm.tm_year + 1900,
+                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                  static_cast<long long>(ticks % 10000000), offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    return std::string(buf);
+}
 
 int Dirs(SharedState& state, const CompanionOptions& o, const Args&) {
     Statement s = state.db().prepare(
@@ -154,8 +178,22 @@ int Versions(SharedState& state, const CompanionOptions& o, const Args& a) {
     } else {
         s.emplace(db.prepare(std::string(kVersionColumns) + "ORDER BY BKPNO, DIRNO, FILENM, LVL"));
     }
-    Table(*s, o, {"run", "dirno", "level", "directory", "name", "date", "time", "size", "file_version", "product_version", "state", "latest"},
-          {true, true, true, false, false, false, false, true, false, false, false, false});
+    // JSON also carries the last-write time as ISO 8601 beside the display texts.
+    std::vector<std::string> columns = {"run",  "dirno",        "level",           "directory", "name",   "date",
+                                        "time", "size",         "file_version",    "product_version", "state", "latest"};
+    std::vector<bool> numeric = {true, true, true, false, false, false, false, true, false, false, false, false};
+    if (o.json) {
+        columns.push_back("modified");
+        numeric.push_back(false);
+    }
+    TableOutput out(stdout, o.json, columns);
+    out.numeric(numeric);
+    while (s->step()) {
+        std::vector<std::optional<std::string>> cells;
+        for (int c = 0; c < 12; ++c) cells.push_back(numeric[c] ? OptNum(*s, c) : Opt(*s, c));
+        if (o.json) cells.push_back(IsoLastWrite(*s, 12, 13));
+        out.row(cells);
+    }
     return kOk;
 }
 
@@ -190,14 +228,62 @@ int Auto(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const Arg
     return ok ? kOk : kFailed;
 }
 
+// restore --run N --to DIR [PATH...]: the state at run N of the given files
+// or folders (all registered directories when none is given) below DIR,
+// each at DIR + its absolute source path. Exit status 1 when any failed.
+int RestoreTo(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const Args& a, int run) {
+    RestoreToOptions options;
+    options.target = *a.value("--to");
+    options.overwrite = a.has("--overwrite");
+    if (options.target.empty()) throw UsageError{"--to には復元先のフォルダーを指定してください"};
+    if (options.target[0] != kSep) options.target = JoinPath(CurrentDirectory(), options.target);
+    for (const std::string& p : a.words)
+        if (p.empty() || p[0] != kSep) throw UsageError{"復元するファイルやフォルダーは絶対パスで指定してください: " + p};
+    RestoreToSummary summary;
+    if (!WithEngineLock(state, o, [&] {
+            summary = RestoreRunTo(state, run, a.words, options,
+                                   [&](RestoreToOutcome outcome, const std::string& source, const std::string& target,
+                                       const std::string& detail) {
+                                       switch (outcome) {
+                                       case RestoreToOutcome::kRestored:
+                                           state.ui.setStatus("FILEREV", restore_text::kRestored + source + restore_text::kFrom + target);
+                                           break;
+                                       case RestoreToOutcome::kExists:
+                                           std::fprintf(stderr, "既にあるファイルは置き換えません (--overwrite で置き換えます): %s\n",
+                                                        target.c_str());
+                                           break;
+                                       case RestoreToOutcome::kNoCopy:
+                                           std::fprintf(stderr, "この版にはコピーがありません: %s\n", source.c_str());
+                                           break;
+                                       case RestoreToOutcome::kFailed:
+                                           state.ui.showMessage(restore_text::kRestoreFailedMessage + target + "\n" +
+                                                                restore_text::kRc + detail);
+                                           break;
+                                       }
+                                   });
+        }))
+        return kFailed;
+    ui.endProgress();
+    if (o.json)
+        std::printf("{\"run\": %d, \"restored\": %d, \"skipped\": %d, \"failed\": %d, \"ok\": %s}\n", run,
+                    summary.restored, summary.skipped, summary.failed, summary.failed == 0 ? "true" : "false");
+    else
+        std::printf("restored\t%d\nskipped\t%d\nfailed\t%d\n", summary.restored, summary.skipped, summary.failed);
+    return summary.failed == 0 ? kOk : kFailed;
+}
+
 int Restore(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const Args& a) {
     auto runText = a.value("--run");
     if (!runText) throw UsageError{"restore には --run N が必要です"};
     int run = Number(*runText, "--run");
+    const bool to = a.value("--to").has_value();
+    if (!to && (a.has("--overwrite") || !a.words.empty())) throw UsageError{"ファイルを選んで復元するには --to DIR を指定します"};
+    if (to && a.has("--test")) throw UsageError{"--test と --to は同時に指定できません"};
     if (!RestorableRun(state.db(), run)) {
         state.ui.showMessage("復元できるバックアップ番号ではありません: " + std::to_string(run));
         return kFailed;
     }
+    if (to) return RestoreTo(state, ui, o, a, run);
     state.restoreTest = a.has("--test") ? 1 : 0;
     int before = ui.messageCount();
     if (!WithEngineLock(state, o, [&] {
@@ -210,6 +296,30 @@ int Restore(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const 
     bool ok = ui.messageCount() == before;
     PrintResult(o, "run", run, ok);
     return ok ? kOk : kFailed;
+}
+
+// verify [--dir N] [--run N] [--mark]: one line per version without a
+// usable copy (and per unreadable bulk archive); exit status 1 if any.
+int Verify(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const Args& a) {
+    VerifyOptions options;
+    if (auto dir = a.value("--dir")) options.dirNo = Number(*dir, "--dir");
+    if (auto run = a.value("--run")) options.runNumber = Number(*run, "--run");
+    options.mark = a.has("--mark");
+    VerifySummary summary;
+    std::optional<TableOutput> out;
+    if (!WithEngineLock(state, o, [&] {
+            out.emplace(stdout, o.json, std::vector<std::string>{"run", "level", "directory", "name", "problem"});
+            out->numeric({true, true, false, false, false});
+            summary = VerifyBackups(state, options, [&](const VerifyProblem& p) {
+                out->row({std::to_string(p.run), std::to_string(p.level), p.directory, p.name, p.what});
+            });
+            out.reset();
+        }))
+        return kFailed;
+    ui.endProgress();
+    if (options.mark && summary.marked > 0)
+        std::fprintf(stderr, "次のバックアップで保存し直すファイル: %d\n", summary.marked);
+    return summary.problems == 0 ? kOk : kFailed;
 }
 
 int Report(SharedState& state, const CompanionOptions& o, const Args&) {
@@ -374,8 +484,10 @@ int RunCommand(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, con
     if (command == "versions") return Versions(state, o, Parse(raw, {"--run", "--dir"}, {"--latest", "--errors"}, 0, 0));
     if (command == "backup") return Backup(state, ui, o, Parse(raw, {"--title"}, {"--info"}, 0, 0));
     if (command == "auto") return Auto(state, ui, o, Parse(raw, none, none, 0, 0));
-    if (command == "restore") return Restore(state, ui, o, Parse(raw, {"--run"}, {"--test"}, 0, 0));
+    if (command == "restore")
+        return Restore(state, ui, o, Parse(raw, {"--run", "--to"}, {"--test", "--overwrite"}, 0, 100000));
     if (command == "report") return Report(state, o, Parse(raw, none, none, 0, 0));
+    if (command == "verify") return Verify(state, ui, o, Parse(raw, {"--dir", "--run"}, {"--mark"}, 0, 0));
     if (command == "prefix") return Prefix(state, o, Parse(raw, none, {"--compress", "--plain"}, 0, 1));
     if (command == "register")
         return Register(state, o, Parse(raw, {"--dest", "--kind", "--remark"}, {"--subdirs", "--no-auto"}, 1, 1));

@@ -1,13 +1,18 @@
 #include "inquiry/inquiry_window.h"
 
 #include <QCloseEvent>
+#include <QFileDialog>
+#include <QMenu>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <set>
+
 #include "inquiry/version_code.h"
+#include "restore/restore_to.h"
 #include "shell/MAINF.h"
 #include "ui/app_context.h"
 #include "ui/controls.h"
@@ -41,6 +46,9 @@ InquiryWindow::InquiryWindow(AppContext& context, Definition definition) : ctx_(
     versionsModel_->setEditableColumn(kVersionCodeColumn,
                                       [this](int row, const QVariant& value) { return editVersionCode(row, value); });
     versions_->setModel(versionsModel_);
+    versions_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    versions_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(versions_, &QWidget::customContextMenuRequested, this, &InquiryWindow::versionsMenu);
     for (QTableView* grid : {static_cast<QTableView*>(upper_), versions_}) {
         grid->verticalHeader()->setDefaultSectionSize(grid->fontMetrics().height() + 6);
         grid->setAlternatingRowColors(true);
@@ -116,6 +124,47 @@ bool InquiryWindow::editVersionCode(int row, const QVariant& value) {
         return false;
     }
     return true;
+}
+
+void InquiryWindow::versionsMenu(const QPoint& pos) {
+    QMenu menu(this);
+    menu.setObjectName("versionsMenu");
+    QAction* restore = menu.addAction(QString::fromUtf8("選択した版を復元..."));
+    restore->setEnabled(versionsModel_->rowCount() > 0);
+    if (menu.exec(versions_->viewport()->mapToGlobal(pos)) == restore) restoreSelectedVersions();
+}
+
+void InquiryWindow::restoreSelectedVersions() {
+    std::set<int> rows;
+    for (const QModelIndex& i : versions_->selectionModel()->selectedIndexes()) rows.insert(i.row());
+    if (rows.empty() && versions_->currentIndex().isValid()) rows.insert(versions_->currentIndex().row());
+    std::vector<std::int64_t> keys;
+    for (int row : rows)
+        if (QVariant key = versionsModel_->rowKey(row); key.isValid()) keys.push_back(key.toLongLong());
+    if (keys.empty()) return;
+    const QString folder = ctx_.chooseFolder
+                               ? ctx_.chooseFolder(this)
+                               : QFileDialog::getExistingDirectory(this, QString::fromUtf8("復元先のフォルダー"));
+    if (folder.isEmpty()) return;
+    RestoreToOptions options;
+    options.target = folder.toStdString();
+    RestoreToSummary summary;
+    std::string firstFailure;
+    if (!ctx_.runEngine([&] {
+            ctx_.state.ui.setWaitCursor(true);
+            summary = RestoreVersionsTo(ctx_.state, keys, options,
+                                        [&](RestoreToOutcome outcome, const std::string&, const std::string& target,
+                                            const std::string& detail) {
+                                            if (outcome == RestoreToOutcome::kFailed && firstFailure.empty())
+                                                firstFailure = target + "\n     RC  " + detail;
+                                        });
+            ctx_.state.ui.setWaitCursor(false);
+        }))
+        return;
+    std::string text = "選択した版を " + options.target + " へ復元しました。\n復元 " + std::to_string(summary.restored) +
+                       " 件、スキップ " + std::to_string(summary.skipped) + " 件、失敗 " + std::to_string(summary.failed) + " 件";
+    if (!firstFailure.empty()) text += "\n" + std::string("ファイルの戻しに失敗しました! FILE= ") + firstFailure;
+    ctx_.state.ui.showMessage(text);
 }
 
 void InquiryWindow::closeEvent(QCloseEvent* event) {

@@ -31,6 +31,11 @@ public:
     // The column of KBN1 in every versions query.
     static constexpr int kVersionCodeColumn = 10;
 
+    // Restores the versions selected in the lower grid into a folder the
+    // user chooses (each below it at its full source path) and shows the
+    // summary. The lower grid's context menu offers it.
+    void restoreSelectedVersions();
+
 protected:
     struct Definition {
         const char* windowName;
@@ -56,6 +61,7 @@ private:
     void setGrid();
     void gridSet2();
     bool editVersionCode(int row, const QVariant& value);
+    void versionsMenu(const QPoint& pos);
 
     AppContext& ctx_;
     Definition def_;

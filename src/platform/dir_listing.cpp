@@ -10,6 +10,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "platform/safe_write.h"
+
 namespace tessel {
 namespace {
 
@@ -71,6 +73,12 @@ std::vector<DirectoryEntry> ListDirectory(const std::string& directory, int mask
         if (name == "." || name == "..") continue;
         bool hidden = name.front() == '.';
         Kind kind = KindOf(dirfd(d.get()), *e);
+        // The program's own temporary files are never listed; a stale one
+        // (no running process holds it) is removed as it is met.
+        if (kind == Kind::kRegular && IsTempFileName(name)) {
+            RemoveStaleTempFile(dirfd(d.get()), e->d_name);
+            continue;
+        }
         bool take = false;
         if (mask == kListDirectoriesAndFiles)
             take = !hidden && (kind == Kind::kRegular || kind == Kind::kDirectory);

@@ -47,39 +47,53 @@ int CopyBytes(int in, int out) {
 
 }  // namespace
 
-std::string CopyFileReport(const std::string& source, const std::string& target) {
-    // Non-blocking open: a FIFO put in the file's place must not hang the copy;
-    // it is refused below as not a regular file.
-    int in = open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (in < 0) return ErrorText(errno);
+namespace {
+
+// Opens the source of a copy: a regular file, never waiting on a FIFO put
+// in its place. Returns the descriptor or -errno.
+int OpenSource(const std::string& source, SourceLinks links, struct stat* st) {
+    int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    if (links == SourceLinks::kRefuse) flags |= O_NOFOLLOW;
+    int in = open(source.c_str(), flags);
+    if (in < 0) return -errno;
+    if (fstat(in, st) != 0 || !S_ISREG(st->st_mode)) {
+        int err = S_ISREG(st->st_mode) ? errno : EINVAL;
+        close(in);
+        return -err;
+    }
+    return in;
+}
+
+std::string CopyInto(const std::string& source, SourceLinks links, WriteRoot& root, std::string_view rel,
+                     const FileStamp& stamp, bool replace) {
     struct stat st {};
-    if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-        int err = S_ISREG(st.st_mode) ? errno : EINVAL;
-        close(in);
-        return ErrorText(err);
-    }
-    std::string tmp = target + ".tessel-tmp-" + std::to_string(getpid());
-    int out = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (out < 0) {
-        int err = errno;
-        close(in);
-        return ErrorText(err);
-    }
-    int err = CopyBytes(in, out);
+    int in = OpenSource(source, links, &st);
+    if (in < 0) return ErrorText(-in);
+    FileStamp s = stamp;
+    if (!s.mode) s.mode = st.st_mode & 07777;
+    if (!s.mtime) s.mtime = st.st_mtim;
+    int err = WriteFileBelow(root, rel, [&](int out) { return CopyBytes(in, out); }, s, replace);
     close(in);
-    if (err == 0 && fchmod(out, st.st_mode & 07777) != 0) err = errno;
-    if (err == 0) {
-        struct timespec times[2] = {st.st_atim, st.st_mtim};
-        if (futimens(out, times) != 0) err = errno;
-    }
-    if (err == 0 && fdatasync(out) != 0) err = errno;
-    if (close(out) != 0 && err == 0) err = errno;
-    if (err == 0 && rename(tmp.c_str(), target.c_str()) != 0) err = errno;
-    if (err != 0) {
-        unlink(tmp.c_str());
-        return ErrorText(err);
-    }
-    return kSuccess;
+    return err ? ErrorText(err) : kSuccess;
+}
+
+}  // namespace
+
+std::string CopyFileReport(const std::string& source, const std::string& target, SourceLinks links) {
+    const auto slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
+    const std::string leaf = slash == std::string::npos ? target : target.substr(slash + 1);
+    // The target's folder must exist already: it is not made here.
+    struct stat dst {};
+    if (stat(folder.c_str(), &dst) != 0) return ErrorText(errno);
+    if (!S_ISDIR(dst.st_mode)) return ErrorText(ENOTDIR);
+    WriteRoot root(folder, false);
+    return CopyInto(source, links, root, leaf, {}, true);
+}
+
+std::string CopyFileReport(const std::string& source, WriteRoot& root, std::string_view rel, const FileStamp& stamp,
+                           bool replace) {
+    return CopyInto(source, SourceLinks::kRefuse, root, rel, stamp, replace);
 }
 
 std::string DeleteFileReport(const std::string& path) {

@@ -45,6 +45,27 @@ std::int64_t LocalTicksFromUnix(std::int64_t seconds, std::int64_t nanoseconds) 
     return (seconds + kEpochDelta + offset) * kTicksPerSecond + nanoseconds / 100;
 }
 
+UnixTime UnixFromLocalTicks(std::int64_t ticks) {
+    const std::int64_t localSeconds = FloorDiv(ticks, kTicksPerSecond) - kEpochDelta;
+    const std::int64_t nanoseconds = (ticks - FloorDiv(ticks, kTicksPerSecond) * kTicksPerSecond) * 100;
+    auto offsetAt = [](std::int64_t seconds) -> std::int64_t {
+        std::time_t t = static_cast<std::time_t>(seconds);
+        std::tm tm {};
+        return localtime_r(&t, &tm) ? tm.tm_gmtoff : 0;
+    };
+    // The offsets in force a day either side cover every switch.
+    std::int64_t best = localSeconds - offsetAt(localSeconds);
+    bool found = false;
+    for (std::int64_t probe : {localSeconds - 86400, localSeconds, localSeconds + 86400}) {
+        const std::int64_t candidate = localSeconds - offsetAt(probe - offsetAt(probe));
+        if (LocalTicksFromUnix(candidate, nanoseconds) == ticks && (!found || candidate < best)) {
+            best = candidate;
+            found = true;
+        }
+    }
+    return {best, nanoseconds};
+}
+
 namespace {
 
 FileTime FromStatx(const struct statx_timestamp& t) {

@@ -35,6 +35,15 @@ FileTimes ReadFileTimes(const std::string& path);
 // Local ticks for a moment given in seconds and nanoseconds since 1970 UTC.
 std::int64_t LocalTicksFromUnix(std::int64_t seconds, std::int64_t nanoseconds);
 
+// The moment (seconds and nanoseconds since 1970 UTC) whose local ticks are
+// the given ones, so that LocalTicksFromUnix gives them back exactly. In
+// the hour a daylight-saving switch repeats, the earlier moment.
+struct UnixTime {
+    std::int64_t seconds = 0;
+    std::int64_t nanoseconds = 0;
+};
+UnixTime UnixFromLocalTicks(std::int64_t ticks);
+
 struct FileVersion;
 
 // Times, size and version of one regular file with a single path lookup:

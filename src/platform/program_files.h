@@ -5,21 +5,17 @@
 #include <cctype>
 #include <string_view>
 
+#include "platform/safe_write.h"
+
 namespace tessel {
 
-// Temporary files of the safe-write helper.
-inline constexpr std::string_view kSafeWriteTempPrefix = ".tessel-tmp-";
-// Temporary files of a member being extracted.
-inline constexpr std::string_view kExtractTempPrefix = ".tessel-lzh-";
-// The copy of an archive being rewritten ("bkpcmp.lzh" + ".tmp-XXXXXX").
-inline constexpr std::string_view kArchiveRewriteTempPrefix = "bkpcmp.lzh.tmp-";
 // The archive every version folder and bulk backup holds.
 inline constexpr std::string_view kArchiveName = "bkpcmp.lzh";
 
-// True for a file name (no folder) of one of the temporary files above.
+// True for a file name (no folder) of one of the program's temporary files,
+// including the archive rewrites of earlier versions ("bkpcmp.lzh.tmp-XXXXXX").
 inline bool IsProgramTempName(std::string_view name) {
-    return name.starts_with(kSafeWriteTempPrefix) || name.starts_with(kExtractTempPrefix) ||
-           name.starts_with(kArchiveRewriteTempPrefix);
+    return IsTempFileName(name) || name.starts_with("bkpcmp.lzh.tmp-");
 }
 
 // True for the name of a version folder: "V" and five digits. Callers also

@@ -7,21 +7,28 @@
 // line of FILEREV).
 #include "restore/restore_directory.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "archiver/archive_ops.h"
 #include "archiver/run_archiver.h"
+#include "archiver/unlha.h"
 #include "catalog/connection.h"
 #include "platform/codepage.h"
 #include "platform/file_ops.h"
+#include "platform/file_times.h"
+#include "platform/safe_write.h"
 #include "platform/paths.h"
 #include "restore/restore_messages.h"
+#include "restore/version_storage.h"
 
 namespace tessel {
 
@@ -45,39 +52,83 @@ std::string WithSlash(const std::string& dir) {
     return !dir.empty() && dir.back() == kSep ? dir : dir + kSep;
 }
 
-// The three destinations of a report line.
+// The three destinations of a report line. The table rows are committed in
+// small batches, and each batch's lines reach the report file right after
+// its commit, so that a restore stopped at any moment leaves the file and
+// the table showing the same lines.
 class Report {
 public:
     Report(SharedState& state, const std::string& reportMode)
-        : state_(state), insert_(state.db().prepare("INSERT INTO RSTRLIST (TEXT) VALUES (?1)")) {
+        : state_(state), db_(state.db()), insert_(state.db().prepare("INSERT INTO RSTRLIST (TEXT) VALUES (?1)")) {
         const std::string path = JoinPath(state.dataFolder, "RSTRLIST.TXT");
+        if (reportMode == "1") {
+            Transaction clear(db_);
+            db_.exec("DELETE FROM RSTRLIST");
+            clear.commit();
+        }
         file_ = std::fopen(path.c_str(), reportMode == "1" ? "wb" : "ab");
         if (!file_) state.ui.showMessage(kReportFileFailed + path);
+        tx_.emplace(db_);
+        lastFlush_ = std::chrono::steady_clock::now();
     }
-    ~Report() { close(); }
+    ~Report() {
+        try {
+            close();
+        } catch (...) {
+        }
+    }
+    // Commits what is pending and closes the file.
     void close() {
+        if (tx_) flush(false);
         if (file_) std::fclose(file_);
         file_ = nullptr;
     }
 
-    // Code page 932 cannot hold every character of a Linux file name: the
-    // file gets "?" in their place, the RSTRLIST row keeps the exact text.
+    // A line for the file only.
     void toFile(const std::string& line) {
-        if (!file_) return;
-        const std::string bytes = Utf8ToCp932Lossy(line);
-        std::fwrite(bytes.data(), 1, bytes.size(), file_);
-        std::fwrite("\r\n", 1, 2, file_);
+        pending_.push_back(line);
+        maybeFlush();
     }
     void line(const std::string& text, bool status = false) {
-        toFile(text);
         insert_.reset();
         insert_.bind(1, text).run();
+        pending_.push_back(text);
+        maybeFlush();
         if (status) state_.ui.setStatus(kWindow, text);
     }
 
 private:
+    // The first line (the heading) is shown at once; later ones in batches.
+    void maybeFlush() {
+        const auto now = std::chrono::steady_clock::now();
+        if (!flushedOnce_ || pending_.size() >= 256 || now - lastFlush_ >= std::chrono::milliseconds(200)) {
+            flushedOnce_ = true;
+            flush(true);
+        }
+    }
+    // Code page 932 cannot hold every character of a Linux file name: the
+    // file gets "?" in their place, the RSTRLIST row keeps the exact text.
+    void flush(bool reopen) {
+        tx_->commit();
+        tx_.reset();
+        if (file_ && !pending_.empty()) {
+            std::string bytes;
+            for (const std::string& l : pending_) bytes += Utf8ToCp932Lossy(l) + "\r\n";
+            std::fwrite(bytes.data(), 1, bytes.size(), file_);
+            std::fflush(file_);
+        }
+        pending_.clear();
+        lastFlush_ = std::chrono::steady_clock::now();
+        if (reopen) tx_.emplace(db_);
+    }
+
     SharedState& state_;
+    Connection& db_;
     Statement insert_;
+    std::optional<Transaction> tx_;
+    std::vector<std::string> pending_;
+    std::chrono::steady_clock::time_point lastFlush_;
+    bool flushedOnce_ = false;
     std::FILE* file_ = nullptr;
 };
 
@@ -94,34 +145,25 @@ struct VersionRow {
     std::string dir;
     std::string name;
     std::string kbn1;
+    std::optional<std::int64_t> fupdate, fuptime, fsize;  // as recorded (unset when the entry was unreadable)
 };
 
 class Restorer {
 public:
     Restorer(SharedState& state, const RestoreHooks& hooks, Report& report, const Directory& d, int runNumber)
-        : state_(state), hooks_(hooks), report_(report), d_(d), run_(runNumber),
-          test_(state.restoreTest != 0) {
-        root_ = d.dir;
-        while (root_.size() > 1 && root_.back() == kSep) root_.pop_back();
-        rootPrefix_ = root_ == "/" ? "/" : root_ + kSep;
-    }
+        : state_(state), hooks_(hooks), report_(report), d_(d), run_(runNumber), test_(state.restoreTest != 0),
+          root_(TrimmedRoot(d.dir)), rootPrefix_(root_ == "/" ? "/" : root_ + kSep), writer_(root_) {}
 
     void bulk() {
         const std::string archive = d_.dest + "/bkpcmp.lzh";
         std::string res = kSuccess;
         if (!test_) {
             const bool withSubdirs = d_.chk2 && *d_.chk2 == "01";
-            if (withSubdirs && !bulkMembersInside(archive)) {
+            const std::int32_t rc = bulkChecked(archive, withSubdirs ? "e -r2x1a2ncy " + archive + " *.*"
+                                                                     : "e -na1cy " + archive + " \"" + d_.dir + "/\" *.*");
+            if (rc != 0) {
                 state_.ui.showMessage(kBulkArchiverFailed);
-                res = kOutsideRefused;
-            } else {
-                state_.archiverCommand = withSubdirs ? "e -r2x1a2ncy " + archive + " *.*"
-                                                     : "e -na1cy " + archive + " \"" + d_.dir + "/\" *.*";
-                const std::int32_t rc = hooks_.archiver(state_, "2");
-                if (rc != 0) {
-                    state_.ui.showMessage(kBulkArchiverFailed);
-                    res = kArchiverResult + FiveDigits(rc);
-                }
+                res = kArchiverResult + FiveDigits(rc);
             }
         }
         report_.line(kBulkLine + archive + " " + "rc= " + res);
@@ -146,23 +188,41 @@ public:
                 restore(r);
             } else if (d_.kind != "3") {
                 report_.line(kRestoreSkipped + versionFile(r) + kFrom + target(r), true);
+            } else if (!test_) {
+                bulkTime(r);
             }
         }
     }
 
+    // Everything written reaches the disk once, at the end.
+    void finish() {
+        if (wrote_) writer_.sync();
+    }
+
 private:
+    static std::string TrimmedRoot(std::string root) {
+        while (root.size() > 1 && root.back() == kSep) root.pop_back();
+        return root;
+    }
     std::string versionFolder(const VersionRow& r) const { return JoinPath(d_.dest, "V" + FiveDigits(r.lvl)); }
     std::string versionFile(const VersionRow& r) const { return versionFolder(r) + kSep + r.name; }
+    std::string versionArchive(const VersionRow& r) const { return versionFolder(r) + "/bkpcmp.lzh"; }
     static std::string target(const VersionRow& r) { return WithSlash(r.dir) + r.name; }
-
+    // The row's directory below the registered one ("" for itself).
+    std::string relativeDir(const VersionRow& r) const {
+        const std::string dir = WithSlash(r.dir);
+        return dir.size() > rootPrefix_.size() ? dir.substr(rootPrefix_.size(), dir.size() - rootPrefix_.size() - 1) : "";
+    }
     // The target lies inside the registered directory by its text: the
     // row's directory is the registered one or below it without "." or
     // ".." steps, and the name is a plain name.
     bool lexicallyInside(const VersionRow& r) const {
         if (root_.empty()) return false;  // a directory row without a path holds nothing
         if (r.name.empty() || r.name == "." || r.name == ".." || r.name.find(kSep) != std::string::npos) return false;
-        const std::string dir = WithSlash(r.dir);
-        if (dir.compare(0, rootPrefix_.size(), rootPrefix_) != 0) return false;
+        return insideRoot(WithSlash(r.dir));
+    }
+    bool insideRoot(const std::string& dir) const {
+        if (root_.empty() || dir.compare(0, rootPrefix_.size(), rootPrefix_) != 0) return false;
         std::size_t pos = rootPrefix_.size();
         while (pos < dir.size()) {
             const std::size_t next = dir.find(kSep, pos);
@@ -173,42 +233,17 @@ private:
         return true;
     }
 
-    // Every directory between the registered directory and the target's
-    // directory must be a real directory, not a symbolic link that would
-    // lead elsewhere; missing ones are made when `create` is set. Returns
-    // "" when the way is clear, else the result text of the refusal.
-    std::string clearWay(const std::string& rowDir, bool create) {
-        const std::string dir = WithSlash(rowDir);
-        if (dir == checkedDir_) return "";
-        struct stat st {};
-        if (::stat(root_.c_str(), &st) != 0) {
-            if (!create) return "Error:" + std::to_string(errno);
-            std::string partial;
-            for (std::size_t pos = 1; pos <= root_.size(); ++pos) {
-                if (pos == root_.size() || root_[pos] == kSep) {
-                    partial = root_.substr(0, pos);
-                    if (::mkdir(partial.c_str(), 0777) != 0 && errno != EEXIST) return "Error:" + std::to_string(errno);
-                }
-            }
-        } else if (!S_ISDIR(st.st_mode)) {
-            return "Error:" + std::to_string(ENOTDIR);
-        }
-        std::size_t pos = rootPrefix_.size();
-        while (pos < dir.size()) {
-            const std::size_t next = dir.find(kSep, pos);
-            const std::string path = dir.substr(0, next);
-            if (::lstat(path.c_str(), &st) != 0) {
-                if (errno != ENOENT || !create) return "Error:" + std::to_string(errno);
-                if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) return "Error:" + std::to_string(errno);
-            } else if (S_ISLNK(st.st_mode)) {
-                return kOutsideRefused;
-            } else if (!S_ISDIR(st.st_mode)) {
-                return "Error:" + std::to_string(ENOTDIR);
-            }
-            pos = next + 1;
-        }
-        checkedDir_ = dir;
-        return "";
+    // The result text of a folder that could not be opened below the root.
+    static std::string FolderResult(int err) {
+        return err == ELOOP ? kOutsideRefused : "Error:" + std::to_string(err);
+    }
+
+    // The recorded last-write time, when the row has one.
+    static std::optional<struct timespec> RecordedTime(const VersionRow& r) {
+        if (!r.fupdate || !r.fuptime) return std::nullopt;
+        const FileTime t{static_cast<std::int32_t>(*r.fupdate), static_cast<std::int32_t>(*r.fuptime)};
+        const UnixTime u = UnixFromLocalTicks(t.ticks());
+        return timespec{static_cast<time_t>(u.seconds), static_cast<long>(u.nanoseconds)};
     }
 
     void restore(const VersionRow& r) {
@@ -225,8 +260,9 @@ private:
         if (!lexicallyInside(r)) {
             res = kOutsideRefused;
         } else if (!test_) {
-            res = clearWay(r.dir, true);
-            if (res.empty()) res = put(r, from, to);
+            int dirFd = -1;
+            const int err = writer_.openFolder(relativeDir(r), &dirFd);
+            res = err ? FolderResult(err) : put(r, dirFd, from);
         }
         if (res != kSuccess) {
             state_.ui.showMessage(kRestoreFailedMessage + to + "\n" + kRc + res);
@@ -236,27 +272,58 @@ private:
         }
     }
 
-    std::string put(const VersionRow& r, const std::string& from, const std::string& to) {
+    std::string put(const VersionRow& r, int dirFd, const std::string& from) {
+        wrote_ = true;
         // A read-only target is made writable (only that bit changes) so
         // that it can be replaced.
         struct stat st {};
-        if (::lstat(to.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0)
-            ::chmod(to.c_str(), (st.st_mode & 07777) | S_IWUSR);
+        if (::fstatat(dirFd, r.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+            (st.st_mode & S_IWUSR) == 0)
+            ::fchmodat(dirFd, r.name.c_str(), (st.st_mode & 07777) | S_IWUSR, 0);
 
-        const std::string archive = versionFolder(r) + "/bkpcmp.lzh";
-        bool plain = state_.compression == "0";
-        // The compression switch may have changed since this version was
-        // stored: when the storage the switch names is missing and the
-        // other one is there, take the other one.
-        if (plain && !PathExists(from) && PathExists(archive)) plain = false;
-        else if (!plain && !PathExists(archive) && PathExists(from)) plain = true;
-        if (plain) return CopyFileReport(from, to);
-
-        state_.archiverCommand = "e -a1cynx1 " + archive + " " + WithSlash(r.dir) + " \"" + r.name + "\"";
+        FileStamp stamp;
+        stamp.mtime = RecordedTime(r);
+        switch (StorageOf(state_.db(), VersionCopy{d_.dest, r.lvl, r.dir, r.name}, state_.compression)) {
+        case Storage::kMissing:
+            return "Error:" + std::to_string(ENOENT);
+        case Storage::kPlain:
+            return CopyFileReport(from, writer_, relativeDir(r).empty() ? r.name : relativeDir(r) + kSep + r.name,
+                                  stamp);
+        case Storage::kArchive:
+            break;
+        }
+        state_.archiverCommand = "e -a1cynx1 " + versionArchive(r) + " " + WithSlash(r.dir) + " \"" + r.name + "\"";
         const std::int32_t rc = hooks_.archiver(state_, "2");
-        if (rc == 0) return kSuccess;
-        state_.ui.showMessage(kArchiverFailed);
-        return kArchiverResult + FiveDigits(rc);
+        if (rc != 0) {
+            state_.ui.showMessage(kArchiverFailed);
+            return kArchiverResult + FiveDigits(rc);
+        }
+        // The archive keeps whole seconds: the recorded time is put back.
+        return stamp.mtime ? setTime(dirFd, r.name, *stamp.mtime) : kSuccess;
+    }
+
+    // Sets the last-write time of the file name in the open folder (never
+    // through a link). A name that holds no regular file is left alone.
+    static std::string setTime(int dirFd, const std::string& name, const struct timespec& t) {
+        struct stat st {};
+        if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) return kSuccess;
+        const struct timespec times[2] = {t, t};
+        if (::utimensat(dirFd, name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) return "Error:" + std::to_string(errno);
+        return kSuccess;
+    }
+
+    // A level-0 version the bulk archive has put back gets its recorded
+    // time, when the file there still has its recorded size.
+    void bulkTime(const VersionRow& r) {
+        const auto t = RecordedTime(r);
+        if (!t || !r.fsize || !lexicallyInside(r)) return;
+        int dirFd = -1;
+        if (writer_.openFolder(relativeDir(r), &dirFd, false) != 0) return;
+        struct stat st {};
+        if (::fstatat(dirFd, r.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+            static_cast<std::int32_t>(static_cast<std::uint32_t>(st.st_size)) != *r.fsize)
+            return;
+        setTime(dirFd, r.name, *t);
     }
 
     void remove(const VersionRow& r) {
@@ -270,8 +337,15 @@ private:
         if (!lexicallyInside(r)) {
             res = kOutsideRefused;
         } else if (!test_) {
-            res = clearWay(r.dir, false);
-            if (res.empty()) res = DeleteFileReport(to);
+            int dirFd = -1;
+            int err = writer_.openFolder(relativeDir(r), &dirFd, false);
+            if (!err && ::unlinkat(dirFd, r.name.c_str(), 0) != 0) err = errno;
+            if (err == ENOENT) {
+                // Already gone: nothing to delete.
+                report_.line(kFilePrefix + to + kDeleteSkipped + tail, true);
+                return;
+            }
+            if (err) res = FolderResult(err);
         }
         if (res != kSuccess) {
             state_.ui.showMessage(kFilePrefix + to + kDeleteFailedMessage + "\n" + "   " + res);
@@ -281,20 +355,56 @@ private:
         }
     }
 
-    // Every member of a bulk archive extracted with its stored path must
-    // land inside the registered directory.
-    bool bulkMembersInside(const std::string& archive) const {
+    // The bulk archive: every member must land inside the registered
+    // directory, in a folder reached without a link. Members stored
+    // elsewhere (a destination shared with another directory) are skipped
+    // with a report line; members behind a link fail like any file that
+    // cannot be put back. When no member is passed over, the whole archive
+    // is extracted with `command` in one call; otherwise the others one by
+    // one. Returns the archiver's result.
+    std::int32_t bulkChecked(const std::string& archive, const std::string& command) {
         std::int32_t code = 0;
         auto index = archive::LoadIndex(archive, &code);
-        if (!index) return true;  // the archiver reports what it cannot read
-        if (root_.empty()) return false;
-        for (const lzh::Member& m : index->members) {
-            if (!m.safePath) continue;  // never written by the archiver
-            const std::string path = "/" + m.path;
-            if (path.compare(0, rootPrefix_.size(), rootPrefix_) != 0 || path.size() == rootPrefix_.size())
-                return false;
+        if (!index || root_.empty()) {
+            if (root_.empty()) return kUnlhaRefusedPath;
+            state_.archiverCommand = command;  // the archiver reports what it cannot read
+            return hooks_.archiver(state_, "2");
         }
-        return true;
+        wrote_ = true;
+        std::vector<std::pair<std::string, std::string>> inside;  // folder with "/", name
+        bool passedOver = false;
+        for (const lzh::Member& m : index->members) {
+            if (m.isDirectory() || !m.safePath) continue;  // the archiver refuses unsafe paths
+            const std::string path = "/" + m.path;
+            const std::size_t slash = path.rfind(kSep);
+            const std::string folder = path.substr(0, slash + 1), name = path.substr(slash + 1);
+            if (!insideRoot(folder)) {
+                // Another directory's file (a destination shared by two).
+                passedOver = true;
+                report_.line(kRestoreSkipped + archive + kFrom + path + kRc + kOutsideRefused);
+                continue;
+            }
+            int dirFd = -1;
+            if (const int err = writer_.openFolder(folder.substr(rootPrefix_.size()), &dirFd)) {
+                passedOver = true;
+                const std::string res = FolderResult(err);
+                state_.ui.showMessage(kRestoreFailedMessage + path + "\n" + kRc + res);
+                report_.line(kRestoreFailed + archive + kFrom + path + kRc + res);
+                continue;
+            }
+            inside.emplace_back(folder, name);
+        }
+        if (!passedOver) {
+            state_.archiverCommand = command;
+            return hooks_.archiver(state_, "2");
+        }
+        std::int32_t first = 0;
+        for (const auto& [folder, name] : inside) {
+            state_.archiverCommand = "e -a1cynx1 " + archive + " " + folder + " \"" + name + "\"";
+            const std::int32_t rc = hooks_.archiver(state_, "2");
+            if (rc != 0 && first == 0) first = rc;
+        }
+        return first;
     }
 
     SharedState& state_;
@@ -303,15 +413,13 @@ private:
     const Directory& d_;
     const std::int64_t run_;
     const bool test_;
-    std::string root_, rootPrefix_;
-    std::string checkedDir_;
+    const std::string root_, rootPrefix_;
+    WriteRoot writer_;
+    bool wrote_ = false;
 };
 
-void Restore(SharedState& state, int dirNo, int runNumber, const std::string& reportMode, const RestoreHooks& hooks,
-             Report& report) {
+void Restore(SharedState& state, int dirNo, int runNumber, const RestoreHooks& hooks, Report& report) {
     Connection& db = state.db();
-    if (reportMode == "1") db.exec("DELETE FROM RSTRLIST");
-
     const std::time_t now = hooks.clock();
     const bool test = state.restoreTest != 0;
     report.line((test ? kHeadingTest : kHeading) + FormatReportDate(now) + "  " + FormatReportTime(now));
@@ -336,11 +444,13 @@ void Restore(SharedState& state, int dirNo, int runNumber, const std::string& re
     // One ordered walk over the directory's versions (FILEKANRI_BYDIR),
     // row by row; only the rows of the current file are held.
     Statement walk = db.prepare(
-        "SELECT BKPNO, LVL, DIR, FILENM, KBN1 FROM FILEKANRI WHERE DIRNO = ?1 ORDER BY DIR, FILENM, LVL DESC");
+        "SELECT BKPNO, LVL, DIR, FILENM, KBN1, FUPDATE, FUPTIME, FSIZE FROM FILEKANRI WHERE DIRNO = ?1 "
+        "ORDER BY DIR, FILENM, LVL DESC");
     walk.bind(1, dirNo);
     std::vector<VersionRow> rows;
     while (walk.step()) {
-        VersionRow r{walk.int64(0), walk.int64(1), walk.text(2), walk.text(3), walk.text(4)};
+        VersionRow r{walk.int64(0), walk.int64(1), walk.text(2),     walk.text(3),
+                     walk.text(4),  walk.optInt(5), walk.optInt(6), walk.optInt(7)};
         if (!rows.empty() && (rows.back().dir != r.dir || rows.back().name != r.name)) {
             restorer.file(rows);
             rows.clear();
@@ -348,6 +458,7 @@ void Restore(SharedState& state, int dirNo, int runNumber, const std::string& re
         rows.push_back(std::move(r));
     }
     if (!rows.empty()) restorer.file(rows);
+    restorer.finish();
 }
 
 }  // namespace
@@ -380,24 +491,16 @@ void RestoreDirectory(SharedState& state, int dirNo, int runNumber, const std::s
 
 void RestoreDirectory(SharedState& state, int dirNo, int runNumber, const std::string& reportMode,
                       const RestoreHooks& hooks) {
-    Report report(state, reportMode);
     state.ui.setWaitCursor(true);
-    // The report rows of one call are one transaction; rows already written
-    // stay when a catalog error ends the call.
-    Transaction tx(state.db());
     try {
-        Restore(state, dirNo, runNumber, reportMode, hooks, report);
-    } catch (...) {
-        try {
-            tx.commit();
-        } catch (...) {
-        }
+        // Report lines already written stay when a catalog error ends the call.
+        Report report(state, reportMode);
+        Restore(state, dirNo, runNumber, hooks, report);
         report.close();
+    } catch (...) {
         state.ui.setWaitCursor(false);
         throw;
     }
-    tx.commit();
-    report.close();
     state.ui.setWaitCursor(false);
 }
 

@@ -11,12 +11,17 @@
 namespace tessel {
 
 // Restores directory dirNo to the state of run runNumber. For every file it
-// puts back the newest version recorded at or before that run, deletes the
-// files first recorded by a later run, and writes each action to the report
-// file RSTRLIST.TXT in the data folder, to the RSTRLIST table and, for the
-// progress lines, to the status line of FILEREV. reportMode "1" starts the
-// report afresh; any other value adds to it. With state.restoreTest set no
-// file is touched and every action is reported as done.
+// puts back the newest version recorded at or before that run, from that
+// version's own copy (archive member or plain copy, however the compression
+// was set when it was stored) and with the last-write time the catalog
+// recorded; it deletes the files first recorded by a later run (one already
+// gone is a skipped deletion). Nothing is written outside the registered
+// directory or through a link below it. Each action goes to the report file
+// RSTRLIST.TXT in the data folder, to the RSTRLIST table (the two always
+// hold the same lines, also after a kill) and, for the progress lines, to
+// the status line of FILEREV. reportMode "1" starts the report afresh; any
+// other value adds to it. With state.restoreTest set no file is touched and
+// every action is reported as done.
 void RestoreDirectory(SharedState& state, int dirNo, int runNumber, const std::string& reportMode);
 
 // What the engine calls outside itself; tests replace them.

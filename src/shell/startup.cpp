@@ -111,12 +111,12 @@ StartupOutcome OpenDataFolder(SharedState& state, const std::string& dataFolder)
     }
 
     if (!catalog) {
-        std::string rc = CopyFileReport(*catalogTemplate, catalogPath);
+        std::string rc = CopyFileReport(*catalogTemplate, catalogPath, SourceLinks::kFollow);
         if (rc != kSuccess) return fail("カタログ " + catalogPath + " を作成できません: " + rc);
     }
     if (!settings) {
         std::string target = JoinPath(dataFolder, kSettings);
-        std::string rc = CopyFileReport(*settingsTemplate, target);
+        std::string rc = CopyFileReport(*settingsTemplate, target, SourceLinks::kFollow);
         if (rc != kSuccess) return fail("設定ファイル " + target + " を作成できません: " + rc);
     }
     state.providerClause = provider;

@@ -37,6 +37,9 @@ public:
     // replace both.
     std::string helpFile = InstalledHelpFile();
     std::function<bool(const QUrl&)> openInBrowser = OpenInDesktop;
+    // Asks for a folder (restoring chosen versions); empty when cancelled.
+    // Unset: the desktop's folder dialog. Tests answer it themselves.
+    std::function<QString(QWidget* parent)> chooseFolder;
 
     // The single instance of a window, created on first use (not shown),
     // with the keys and placement every window shares (ui/window_keys.h).

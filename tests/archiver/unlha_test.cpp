@@ -1,6 +1,7 @@
 // Unlha: the command lines of the backup and restore engines against real
 // archives, one contract point at a time.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <utime.h>
@@ -97,7 +98,23 @@ TEST(UnlhaExtractOne, WritesIntoTheMembersFolderWithItsTimeAndPermissions) {
     EXPECT_EQ(st.st_mode & 0777, 0640u);
 }
 
-TEST(UnlhaExtractOne, FallsBackToTheOnlyMemberOfThatNameAndRefusesAmbiguity) {
+TEST(UnlhaAdd, TimesOutsideWhatTheHeaderHoldsAreClampedNotWrapped) {
+    TempDir t;
+    const std::string arc = t / "a.lzh";
+    for (const auto& [name, seconds] : {std::pair<std::string, time_t>{"1960.txt", -315619200},
+                                        std::pair<std::string, time_t>{"2128.txt", 5000000000}}) {
+        WriteFile(t / name, name);
+        const struct timespec times[2] = {{seconds, 0}, {seconds, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, (t / name).c_str(), times, 0), 0);
+        ASSERT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(t / name)), 0);
+    }
+    const auto members = Members(arc);
+    ASSERT_EQ(members.size(), 2u);
+    EXPECT_EQ(members[0].mtime, 0);
+    EXPECT_EQ(members[1].mtime, 0xFFFFFFFFLL);
+}
+
+TEST(UnlhaExtractOne, TakesOnlyTheMemberStoredUnderThatVeryPath) {
     TempDir t;
     MakeDir(t / "old");
     MakeDir(t / "X");
@@ -108,11 +125,13 @@ TEST(UnlhaExtractOne, FallsBackToTheOnlyMemberOfThatNameAndRefusesAmbiguity) {
     const std::string arc = t / "a.lzh";
     for (auto f : {"old/only.txt", "X/twice.txt", "Y/twice.txt"}) ASSERT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(t / f)), 0);
     MakeDir(t / "new");
-    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/new/ \"only.txt\""), 0);
-    EXPECT_EQ(ReadFile(t / "new/only.txt"), "only one");
-    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/new/ \"twice.txt\""), kUnlhaAmbiguousMember);
-    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/new/ \"missing.txt\""), kUnlhaNoSuchMember);
-    EXPECT_FALSE(Exists(t / "new/twice.txt"));
+    // A member of that name in another folder is never taken.
+    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/new/ \"only.txt\""), kUnlhaNoSuchMember);
+    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/new/ \"twice.txt\""), kUnlhaNoSuchMember);
+    EXPECT_EQ(Shell("ls -A " + ShellQuote(t / "new") + " | grep -q ."), 1) << "nothing written";
+    WriteFile(t / "Y/twice.txt", "changed");
+    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/Y/ \"twice.txt\""), 0);
+    EXPECT_EQ(ReadFile(t / "Y/twice.txt"), "Y");
 }
 
 TEST(UnlhaExtractOne, ReplacesASymbolicLinkInsteadOfWritingThroughIt) {
@@ -228,6 +247,48 @@ TEST(UnlhaSafety, RefusesMemberPathsWithDotDotOrNothingAndWritesNothing) {
     EXPECT_EQ(RunUnlha("e -a1cynx1 " + (t / "ok.lzh") + " " + t.path() + "/out/ \"..\""), kUnlhaRefusedPath);
 }
 
+TEST(UnlhaSafety, NothingIsWrittenThroughALinkAndNoArchiveIsMadeThroughOne) {
+    TempDir t, outside;
+    MakeDir(t / "src/L");
+    WriteFile(t / "src/L/x.txt", "x");
+    WriteFile(t / "src/a.txt", "a");
+    const std::string arc = t / "a.lzh";
+    ASSERT_EQ(RunUnlha("u -d1n " + arc + " " + Quote(t / "src/*.*")), 0);
+    auto outsideEmpty = [&] { return Shell("test -z \"$(ls -A " + ShellQuote(outside.path()) + ")\"") == 0; };
+
+    // tessel-lzh x: a link inside the target folder stands in a member's way.
+    const std::string out = t / "out";
+    const std::string below = out + t.path() + "/src";
+    MakeDir(below);
+    ASSERT_EQ(::symlink(outside.path().c_str(), (below + "/L").c_str()), 0);
+    EXPECT_NE(Shell(std::string(TESSEL_BINARY_DIR) + "/tessel-lzh x " + ShellQuote(arc) + " " + ShellQuote(out) +
+                    " >/dev/null 2>&1"),
+              0);
+    EXPECT_TRUE(outsideEmpty());
+    EXPECT_EQ(ReadFile(below + "/a.txt"), "a");
+
+    // The directory-only form: the sub-directory replaced by a link.
+    ::unlink((t / "src/L/x.txt").c_str());
+    ::rmdir((t / "src/L").c_str());
+    ::unlink((t / "src/a.txt").c_str());
+    ASSERT_EQ(::symlink(outside.path().c_str(), (t / "src/L").c_str()), 0);
+    EXPECT_EQ(RunUnlha("e -na1cy " + arc + " " + Quote(t / "src/") + " *.*"), kUnlhaRefusedPath);
+    EXPECT_TRUE(outsideEmpty());
+    EXPECT_EQ(ReadFile(t / "src/a.txt"), "a");
+
+    // A link, dangling or not, at the archive's name is refused: the
+    // archive is never made or written at the link's target.
+    MakeDir(t / "V00000");
+    ASSERT_EQ(::symlink((outside / "made.lzh").c_str(), (t / "V00000/bkpcmp.lzh").c_str()), 0);
+    EXPECT_EQ(RunUnlha("u -nd1 " + (t / "V00000/bkpcmp.lzh") + " " + Quote(t / "src/a.txt")), kUnlhaCannotWrite);
+    EXPECT_TRUE(outsideEmpty());
+    ASSERT_EQ(RunUnlha("u -nd1 " + (outside / "real.lzh") + " " + Quote(t / "src/a.txt")), 0);
+    const std::string before = ReadFile(outside / "real.lzh");
+    ASSERT_EQ(::symlink((outside / "real.lzh").c_str(), (t / "V00000/linked.lzh").c_str()), 0);
+    EXPECT_EQ(RunUnlha("u -nd1 " + (t / "V00000/linked.lzh") + " " + Quote(t / "src/a.txt")), kUnlhaCannotWrite);
+    EXPECT_EQ(ReadFile(outside / "real.lzh"), before);
+}
+
 TEST(UnlhaCommandLine, RejectsWhatItDoesNotUnderstandAndReportsMissingThings) {
     TempDir t;
     WriteFile(t / "f.txt", "f");
@@ -279,10 +340,10 @@ TEST(UnlhaCache, NoticesWhenTheArchiveIsReplacedBehindItsBack) {
     WriteFile(other / "g.txt", "second");
     ASSERT_EQ(RunUnlha("u -nd1 " + (other / "a.lzh") + " " + Quote(other / "g.txt")), 0);
     ASSERT_EQ(::rename((other / "a.lzh").c_str(), arc.c_str()), 0);
-    MakeDir(t / "o");
-    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/o/ \"g.txt\""), 0);
-    EXPECT_EQ(ReadFile(t / "o/g.txt"), "second");
-    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/o/ \"f.txt\""), kUnlhaNoSuchMember);
+    ::unlink((other / "g.txt").c_str());
+    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + other.path() + "/ \"g.txt\""), 0);
+    EXPECT_EQ(ReadFile(other / "g.txt"), "second");
+    EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/ \"f.txt\""), kUnlhaNoSuchMember);
 }
 
 // Adds in a child process that is killed part-way; every earlier member
@@ -306,10 +367,10 @@ TEST(UnlhaCrash, KillDuringAddLeavesEarlierMembersAndTheNextAddRepairs) {
         ::kill(child, SIGKILL);
         ::waitpid(child, nullptr, 0);
         UnlhaDropIndexCache();
-        MakeDir(t / "o");
         for (int i = 0; i < 3; ++i) {
-            EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/o/ \"e" + std::to_string(i) + "\""), 0) << delayMs;
-            EXPECT_EQ(ReadFile(t / ("o/e" + std::to_string(i))), "earlier " + std::to_string(i));
+            ::unlink((t / ("e" + std::to_string(i))).c_str());
+            EXPECT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/ \"e" + std::to_string(i) + "\""), 0) << delayMs;
+            EXPECT_EQ(ReadFile(t / ("e" + std::to_string(i))), "earlier " + std::to_string(i));
         }
         WriteFile(t / "after", "after the crash");
         ASSERT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(t / "after")), 0) << delayMs;

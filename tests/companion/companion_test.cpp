@@ -4,6 +4,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 
 #include <algorithm>
 #include <filesystem>
@@ -44,6 +47,8 @@ struct Companion {
     std::string src(const std::string& rel = "") const { return tree / ("src" + (rel.empty() ? "" : "/" + rel)); }
 };
 
+std::string JsonQuoted(const std::string& s) { return "\"" + s + "\""; }
+
 // Every regular file below a folder with its bytes.
 std::map<std::string, std::string> Snapshot(const std::string& root) {
     std::map<std::string, std::string> files;
@@ -68,9 +73,22 @@ TEST(Companion, BackUpChangeAndRestoreAnEarlierRun) {
     EXPECT_EQ(r.out, "dirno\tsource\tdestination\tkind\tkind_name\tremark\tauto\tinitial\tsubdirs\n1\t" + c.src() + "\t" +
                          (c.tree / "dest/src") + "\t1\t通常\tメモ\t1\t0\t01\n");
 
+    const struct timespec when[2] = {{1500000000, 123456700}, {1500000000, 123456700}};
+    ASSERT_EQ(utimensat(AT_FDCWD, c.src("a.txt").c_str(), when, 0), 0);
     r = c.run("backup --title first");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "run\t1\n");
+    // JSON gives the last-write time as ISO 8601 local time, to the 100 ns.
+    r = c.run("--json versions --run 1");
+    std::tm tm {};
+    const std::time_t sec = 1500000000;
+    localtime_r(&sec, &tm);
+    char iso[64];
+    const long off = tm.tm_gmtoff;
+    std::snprintf(iso, sizeof iso, "%04d-%02d-%02dT%02d:%02d:%02d.1234567%c%02ld:%02ld", tm.tm_year + 1900, tm.tm_mon + 1,
+                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, off < 0 ? '-' : '+', std::labs(off) / 3600, std::labs(off) / 60 % 60);
+    EXPECT_NE(r.out.find("\"name\": \"a.txt\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(std::string("\"modified\": \"") + iso + "\""), std::string::npos) << r.out;
     auto firstState = Snapshot(c.src());
 
     WriteFile(c.src("a.txt"), "second version");
@@ -101,6 +119,45 @@ TEST(Companion, BackUpChangeAndRestoreAnEarlierRun) {
     EXPECT_EQ(Snapshot(c.src()), firstState);
     r = c.run("report");
     EXPECT_NE(r.out.find(" ファイル " + c.src("new.txt") + " を削除しました! 　/V00001"), std::string::npos) << r.out;
+
+    // Run 2's state into another folder, the sources untouched: one file,
+    // then everything; what is there already stays unless --overwrite.
+    const std::string to = c.tree / "restored";
+    r = c.run("restore --run 2 --to " + ShellQuote(to) + " " + ShellQuote(c.src("a.txt")));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "restored\t1\nskipped\t0\nfailed\t0\n");
+    EXPECT_EQ(ReadFile(to + c.src("a.txt")), "second version");
+    WriteFile(to + c.src("a.txt"), "edited");
+    r = c.run("--json restore --run 2 --to " + ShellQuote(to));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "{\"run\": 2, \"restored\": 3, \"skipped\": 1, \"failed\": 0, \"ok\": true}\n");
+    EXPECT_EQ(ReadFile(to + c.src("a.txt")), "edited");
+    r = c.run("restore --run 2 --overwrite --to " + ShellQuote(to) + " " + ShellQuote(c.src()));
+    ASSERT_EQ(r.status, 0) << r.err;
+    auto second = Snapshot(to + c.src());
+    EXPECT_EQ(second.size(), 4u);
+    EXPECT_EQ(second["a.txt"], "second version");
+    EXPECT_EQ(second["new.txt"], "new");
+    EXPECT_EQ(Snapshot(c.src()), firstState);
+    // A folder in the way that is a link fails the run.
+    fs::remove_all(to);
+    fs::create_directories(to);
+    fs::create_directory_symlink(c.tree / "dest", to + "/" + c.src().substr(1, c.src().find('/', 1) - 1));
+    r = c.run("restore --run 2 --to " + ShellQuote(to) + " " + ShellQuote(c.src("a.txt")));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "ファイルの戻しに失敗しました! FILE= " + to + c.src("a.txt") +
+                         "\n     RC  登録ディレクトリーの外への書き込みを拒否しました\n");
+    EXPECT_EQ(c.run("restore --run 2 " + ShellQuote(c.src("a.txt"))).status, 2) << "paths need --to";
+
+    // verify: sound backups pass; a lost version folder is one line per version.
+    r = c.run("verify");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "run\tlevel\tdirectory\tname\tproblem\n");
+    fs::remove_all(c.tree / "dest/src/V00002");
+    r = c.run("--json verify --run 2");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "[\n  {\"run\": 2, \"level\": 2, \"directory\": " + JsonQuoted(c.src() + "/") +
+                         ", \"name\": \"a.txt\", \"problem\": \"版のフォルダーがありません\"}\n]\n");
 }
 
 TEST(Companion, RegistrationRulesAndRefusals) {

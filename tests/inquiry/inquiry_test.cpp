@@ -4,6 +4,8 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QScrollBar>
+#include <QMenu>
+#include <QTimer>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -447,6 +449,53 @@ TEST(InquiryWindows, ExcludedMarkIsHonouredByTheNextBackupRun) {
     EditCell(Grid(w, "DataGrid1"), 0, 10, "7");
     EXPECT_EQ(h.kbn1Of(src + "/", "a.txt", 1), "8");
     EXPECT_EQ(h.ui.messages, Strings{kNoCopy("7")});
+}
+
+TEST(InquiryWindows, ContextMenuRestoresTheSelectedVersionsIntoAChosenFolder) {
+    test::InquiryHarness h;
+    std::string src = h.folder / "src", dest = h.folder / "dest";
+    std::filesystem::create_directories(src);
+    test::WriteFile(src + "/a.txt", "a1");
+    test::WriteFile(src + "/b.txt", "b1");
+    SetMtime(src + "/a.txt", 1700000000);
+    h.state.db().prepare("INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, ABKP, CHK1, CHK2) VALUES (1, ?1, ?2, '1', '1', '1', '01')")
+        .bind(1, src).bind(2, dest).run();
+    h.state.db().exec("INSERT INTO BKPNAME VALUES (1, 'first', '1', '2024-01-01', '09:00:00')");
+    h.state.compression = "1";
+    std::filesystem::create_directories(dest);
+    BackupDirectory(h.state, src, "9", "1", dest, 1, 1, "01");
+    test::WriteFile(src + "/a.txt", "changed");
+
+    test::TempDir target;
+    h.context.chooseFolder = [&](QWidget*) { return QString::fromStdString(target.path()); };
+    for (QWidget* w : std::vector<QWidget*>{&h.context.window<BKPFIND1>(), &h.context.window<BKPFIND2>(),
+                                            &h.context.window<BKPFIND3>()}) {
+        std::filesystem::remove_all(target.path() + src);
+        static_cast<InquiryWindow*>(w)->open();
+        ClickRow(Grid(*w, "DataGrid2"), 0);
+        QTableView* versions = Grid(*w, "DataGrid1");
+        ASSERT_EQ(versions->model()->rowCount(), 2) << w->objectName().toStdString();
+        versions->selectAll();
+        h.ui.messages.clear();
+        // The menu is answered as soon as it shows.
+        QTimer::singleShot(0, [w] {
+            auto* menu = w->findChild<QMenu*>("versionsMenu");
+            ASSERT_TRUE(menu);
+            ASSERT_EQ(menu->actions().size(), 1);
+            EXPECT_EQ(menu->actions()[0]->text(), QString::fromUtf8("選択した版を復元..."));
+            menu->setActiveAction(menu->actions()[0]);
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+        emit versions->customContextMenuRequested(QPoint(5, 5));
+        EXPECT_EQ(test::ReadFile(target.path() + src + "/a.txt"), "a1");
+        EXPECT_EQ(test::ReadFile(target.path() + src + "/b.txt"), "b1");
+        struct stat st {};
+        ::stat((target.path() + src + "/a.txt").c_str(), &st);
+        EXPECT_EQ(st.st_mtime, 1700000000);
+        EXPECT_EQ(h.ui.messages, (Strings{"選択した版を " + target.path() + " へ復元しました。\n復元 2 件、スキップ 0 件、失敗 0 件"}));
+        EXPECT_EQ(test::ReadFile(src + "/a.txt"), "changed") << "the source is untouched";
+        w->close();
+    }
 }
 
 TEST(InquiryWindows, QueriesAreServedInOrderByTheFileIndexes) {

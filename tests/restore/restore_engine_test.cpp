@@ -2,13 +2,21 @@
 // is deleted, the report lines in their three places, the messages, the
 // archiver command lines and the refusals.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 
+#include "backup/backup_directory.h"
 #include "platform/paths.h"
+#include "platform/safe_write.h"
+#include "archiver/archive_ops.h"
+#include "restore/restore_to.h"
+#include "restore/verify.h"
 #include "restore_fixture.h"
 
 namespace tessel::test {
@@ -268,12 +276,20 @@ TEST_F(Engine, InformationOnlyDirectoryShowsAMessageOnly) {
     EXPECT_TRUE(PathExists(src("a.txt")));
 }
 
-TEST_F(Engine, DeletingAMissingFileFailsWithItsErrorNumber) {
+TEST_F(Engine, ALaterFileThatIsAlreadyGoneIsASkippedDeletion) {
     addDirectory(1, "1");
     addVersion(9, 1, "", "gone.txt");
+    addVersion(9, 1, "never made", "gone too.txt");
+    addVersion(9, 1, "", "here.txt");
+    WriteFile(src("here.txt"), "x");
     restore(1, 2);
-    EXPECT_EQ(ui.messages, std::vector<std::string>{" ファイル " + src("gone.txt") + " の削除に失敗しました！　\n   Error:2"});
-    EXPECT_EQ(rows().back(), " ファイル " + src("gone.txt") + " の削除に失敗しました! Error:2");
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_FALSE(PathExists(src("here.txt")));
+    EXPECT_FALSE(PathExists(src("never made"))) << "no folder is made to delete from";
+    EXPECT_EQ(rows(), (std::vector<std::string>{kHead, " ファイル " + src("gone.txt") + " の削除をスキップしました! 　/V00001",
+                                                " ファイル " + src("here.txt") + " を削除しました! 　/V00001",
+                                                " ファイル " + src("never made/gone too.txt") +
+                                                    " の削除をスキップしました! 　/V00001"}));
 }
 
 TEST_F(Engine, AFailingFileDoesNotStopTheWalk) {
@@ -334,20 +350,42 @@ TEST_F(Engine, ADirectoryRowWithoutPathRestoresNothing) {
                                  "     RC  登録ディレクトリーの外への書き込みを拒否しました");
 }
 
-TEST_F(Engine, BulkArchiveWithMembersElsewhereIsRefused) {
-    // A bulk archive made for another directory: its members would land there.
+TEST_F(Engine, BulkArchiveMembersElsewhereOrBehindALinkAreSkippedAndTheOthersRestored) {
+    // One destination shared with another directory (an old catalog): the
+    // bulk archive holds both directories' files.
     TempDir other;
-    WriteFile(other / "x.txt", "x");
-    state.archiverCommand = "u -d1n " + destination + "/bkpcmp.lzh \"" + other.path() + "/*.*\"";
-    ASSERT_EQ(DefaultRestoreHooks().archiver(state, "1"), 0);
-    std::filesystem::remove(other / "x.txt");
+    std::filesystem::create_directories(other / "o");
+    std::filesystem::create_directories(src("S"));
+    std::filesystem::create_directories(src("L"));
+    WriteFile(other / "o/x.txt", "x");
+    WriteFile(src("a.txt"), "a");
+    WriteFile(src("S/b.txt"), "b");
+    WriteFile(src("L/c.txt"), "c");
+    for (const std::string& dir : {other.path(), source}) {
+        state.archiverCommand = "u -d1n " + destination + "/bkpcmp.lzh \"" + dir + "/*.*\"";
+        ASSERT_EQ(DefaultRestoreHooks().archiver(state, "1"), 0);
+    }
+    std::filesystem::remove_all(other / "o");
+    std::filesystem::remove(src("a.txt"));
+    std::filesystem::remove(src("S/b.txt"));
+    // The sub-directory L has been replaced by a link to another place.
+    std::filesystem::remove_all(src("L"));
+    ASSERT_EQ(symlink(other.path().c_str(), src("L").c_str()), 0);
     addDirectory(1, "3", "01");
     hooks.archiver = DefaultRestoreHooks().archiver;
     restore(1, 1);
-    EXPECT_FALSE(PathExists(other / "x.txt"));
-    EXPECT_EQ(ui.messages, std::vector<std::string>{" error lzh e:展開 一括 function "});
-    EXPECT_EQ(rows().back(), "  初期一括ファイルの戻しを実施しました。 " + destination +
-                                 "/bkpcmp.lzh rc= 登録ディレクトリーの外への書き込みを拒否しました");
+    EXPECT_EQ(ReadFile(src("a.txt")), "a");
+    EXPECT_EQ(ReadFile(src("S/b.txt")), "b");
+    EXPECT_FALSE(PathExists(other / "o/x.txt"));
+    EXPECT_FALSE(PathExists(other / "c.txt"));
+    const std::string refused = "     RC  登録ディレクトリーの外への書き込みを拒否しました";
+    EXPECT_EQ(ui.messages, std::vector<std::string>{"ファイルの戻しに失敗しました! FILE= " + src("L/c.txt") + "\n" + refused});
+    const std::string archive = destination + "/bkpcmp.lzh";
+    EXPECT_EQ(rows(), (std::vector<std::string>{
+                          kHead, " ファイルの戻しをスキップしました! " + archive + " から " + other.path() + "/o/x.txt" + refused,
+                          " ファイルの戻しに失敗しました! " + archive + " から " + src("L/c.txt") + refused,
+                          "  初期一括ファイルの戻しを実施しました。 " + archive + " rc= 成功"}));
+    EXPECT_EQ(reportLines(), rows());
 }
 
 TEST_F(Engine, NamesOutsideCodePage932KeepTheirTextInTheTable) {
@@ -365,14 +403,302 @@ TEST_F(Engine, NamesOutsideCodePage932KeepTheirTextInTheTable) {
     EXPECT_EQ(reportLines().back(), lossy);
 }
 
-TEST_F(Engine, StorageThatTheSwitchDoesNotNameIsUsedWhenItIsTheOnlyOne) {
+TEST_F(Engine, EachVersionComesFromItsOwnCopyWhateverTheSwitchSaysNow) {
+    // X/a.txt stored by one run, Y/a.txt (same name, same level) by the
+    // next with the compression switched; each must come back from its own
+    // copy with its recorded time, under either switch setting.
     addDirectory(1, "1");
-    addVersion(2, 1, "", "plain.txt");
-    addCopy(1, "plain.txt", "plain");
-    state.compression = "1";  // switched on after the plain copy was made
+    hooks.archiver = DefaultRestoreHooks().archiver;
+    std::filesystem::create_directories(src("X"));
+    std::filesystem::create_directories(src("Y"));
+    const struct timespec tx = {1500000000, 123456700}, ty = {1500000100, 987654300};
+    auto put = [&](const std::string& rel, const std::string& bytes, const struct timespec& t) {
+        WriteFile(src(rel), bytes);
+        const struct timespec times[2] = {t, t};
+        ASSERT_EQ(utimensat(AT_FDCWD, src(rel).c_str(), times, 0), 0);
+    };
+    auto mtime = [&](const std::string& rel) {
+        struct stat st {};
+        ::stat(src(rel).c_str(), &st);
+        return std::pair<long, long>(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    };
+    for (const std::string first : {"0", "1"}) {
+        SCOPED_TRACE("first run with compression " + first);
+        std::filesystem::remove_all(destination);
+        std::filesystem::create_directories(destination);
+        state.db().exec("DELETE FROM FILEKANRI");
+        std::filesystem::remove(src("Y/a.txt"));
+        put("X/a.txt", "from X", tx);
+        state.compression = first;
+        BackupDirectory(state, source, "9", "1", destination, 1, 1, "01");
+        put("Y/a.txt", "from Y", ty);
+        state.compression = first == "0" ? "1" : "0";
+        BackupDirectory(state, source, "9", "1", destination, 2, 1, "01");
+        ASSERT_TRUE(PathExists(versionFile(1, "a.txt")));
+        ASSERT_TRUE(PathExists(destination + "/V00001/bkpcmp.lzh"));
+        for (const std::string now : {"0", "1"}) {
+            state.compression = now;
+            put("X/a.txt", "changed", {1, 0});
+            std::filesystem::remove(src("Y/a.txt"));
+            restore(1, 2);
+            EXPECT_EQ(ReadFile(src("X/a.txt")), "from X");
+            EXPECT_EQ(ReadFile(src("Y/a.txt")), "from Y");
+            EXPECT_EQ(mtime("X/a.txt"), std::make_pair(long(tx.tv_sec), long(tx.tv_nsec)));
+            EXPECT_EQ(mtime("Y/a.txt"), std::make_pair(long(ty.tv_sec), long(ty.tv_nsec)));
+        }
+        // A version whose own copy is gone fails; it never takes another's.
+        // Without X's archive nobody can tell whose the plain copy is.
+        const bool xPlain = first == "0";
+        if (xPlain) std::filesystem::remove(versionFile(1, "a.txt"));
+        else std::filesystem::rename(destination + "/V00001/bkpcmp.lzh", destination + "/elsewhere.lzh");
+        put("X/a.txt", "changed", {1, 0});
+        put("Y/a.txt", "changed", {1, 0});
+        restore(1, 2);
+        EXPECT_EQ(ReadFile(src("X/a.txt")), "changed");
+        EXPECT_EQ(ReadFile(src("Y/a.txt")), xPlain ? "from Y" : "changed");
+        EXPECT_EQ(rows()[1], " ファイルの戻しに失敗しました! " + versionFile(1, "a.txt") + " から " + src("X/a.txt") +
+                                 "     RC  " + (xPlain ? "エラー　33032" : "Error:2"));
+    }
+}
+
+// Kills its own process at the n-th status text.
+class KillingUi : public RecordingUi {
+public:
+    void setStatus(const std::string&, const std::string&) override {
+        if (++count == killAt) raise(SIGKILL);
+    }
+    int count = 0;
+    int killAt = -1;
+};
+
+std::vector<std::string> TempFilesBelow(const std::string& root) {
+    std::vector<std::string> out;
+    for (auto& e : std::filesystem::recursive_directory_iterator(root))
+        if (IsTempFileName(e.path().filename().string())) out.push_back(e.path());
+    return out;
+}
+
+TEST_F(Engine, AKilledRestoreLeavesReportAndListAgreeingAndNoTemporaryFileOutlivesTheNextRun) {
+    addDirectory(1, "1");
+    const std::string body(256 * 1024, 'b');
+    for (int i = 0; i < 120; ++i) {
+        const std::string dir = "d" + std::to_string(i % 4);
+        const std::string name = "f" + std::to_string(i) + ".bin";
+        addVersion(2, i / 4 + 1, dir, name);
+        addCopy(i / 4 + 1, name, body + std::to_string(i));
+    }
+    restore(1, 2);  // the previous restore's report
+    ASSERT_EQ(rows().size(), 121u);
+    hooks.archiver = DefaultRestoreHooks().archiver;
+    // kill at the n-th status line, or after some microseconds
+    const std::vector<std::pair<int, int>> kills = {{1, -1}, {60, -1}, {-1, 3000}, {-1, 20000}, {-1, 80000}};
+    for (const auto& [atStatus, afterMicros] : kills) {
+        SCOPED_TRACE("status " + std::to_string(atStatus) + ", micros " + std::to_string(afterMicros));
+        for (int i = 0; i < 120; i += 7) std::filesystem::remove(src("d" + std::to_string(i % 4) + "/f" + std::to_string(i) + ".bin"));
+        state.catalog.reset();  // the child opens its own connection
+        const pid_t pid = fork();
+        if (pid == 0) {
+            KillingUi killing;
+            killing.killAt = atStatus;
+            FakeSystem sys;
+            SharedState child(killing, sys);
+            child.dataFolder = data.path();
+            child.catalog = Connection::openFile(data / "filebkp.mdb");
+            RestoreDirectory(child, 1, 2, "1", hooks);
+            _exit(0);
+        }
+        if (afterMicros >= 0) {
+            usleep(static_cast<useconds_t>(afterMicros));
+            ::kill(pid, SIGKILL);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        state.catalog = Connection::openFile(data / "filebkp.mdb");
+        const auto r = rows();
+        EXPECT_EQ(reportLines(), r);
+        if (!r.empty()) EXPECT_EQ(r[0], kHead);
+    }
+    // Stale temporary files: whatever the kills left, and some planted, of
+    // this version's form and of older ones.
+    WriteFile(src("d1/.tessel-tmp-stale001"), "half");
+    WriteFile(src("d2/f9.bin.tessel-tmp-4242"), "half");
     restore(1, 2);
-    EXPECT_TRUE(archiver.commands.empty());
-    EXPECT_EQ(ReadFile(src("plain.txt")), "plain");
+    EXPECT_EQ(TempFilesBelow(source), std::vector<std::string>{});
+    EXPECT_EQ(ReadFile(src("d3/f7.bin")), body + "7");
+    // The next backup neither records nor keeps them either.
+    WriteFile(src("d0/.tessel-tmp-stale002"), "half");
+    BackupDirectory(state, source, "9", "1", destination, 3, 1, "01");
+    Statement q = state.db().prepare("SELECT count(*) FROM FILEKANRI WHERE FILENM LIKE '%tessel-%'");
+    ASSERT_TRUE(q.step());
+    EXPECT_EQ(q.int64(0), 0);
+    EXPECT_EQ(TempFilesBelow(source), std::vector<std::string>{});
+}
+
+TEST_F(Engine, RestoreToAFolderPutsChosenVersionsBelowItAndTouchesNothingElse) {
+    addDirectory(1, "1");
+    std::filesystem::create_directories(src("S/T"));
+    auto put = [&](const std::string& rel, const std::string& bytes, time_t sec, long nsec) {
+        WriteFile(src(rel), bytes);
+        const struct timespec times[2] = {{sec, nsec}, {sec, nsec}};
+        ASSERT_EQ(utimensat(AT_FDCWD, src(rel).c_str(), times, 0), 0);
+    };
+    auto mtime = [](const std::string& path) {
+        struct stat st {};
+        ::stat(path.c_str(), &st);
+        return std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+    };
+    put("a.txt", "a1", 1500000001, 100);
+    put("S/b.txt", "b1", 1500000002, 200);
+    put("S/T/c.txt", "c1", 1500000003, 300);
+    state.compression = "0";
+    BackupDirectory(state, source, "9", "1", destination, 1, 1, "01");
+    put("a.txt", "a2", 1500000011, 1100);
+    put("S/b.txt", "b2", 1500000012, 1200);
+    state.compression = "1";
+    BackupDirectory(state, source, "9", "1", destination, 2, 1, "01");
+    put("S/d.txt", "d3", 1500000023, 2300);
+    BackupDirectory(state, source, "9", "1", destination, 3, 1, "01");
+    put("a.txt", "now", 1600000000, 0);
+    std::filesystem::remove(src("S/b.txt"));
+    const auto sourceBefore = std::vector<std::string>{ReadFile(src("a.txt")), ReadFile(src("S/T/c.txt"))};
+
+    std::vector<std::string> log;
+    auto progress = [&](RestoreToOutcome o, const std::string& from, const std::string& to, const std::string& detail) {
+        static const char* const kNames[] = {"restored", "exists", "no copy", "failed"};
+        log.push_back(std::string(kNames[static_cast<int>(o)]) + " " + from + " -> " + to + (detail.empty() ? "" : " " + detail));
+    };
+    TempDir target;
+    const std::string t = target.path();
+    // A folder at run 1 (plain copies), and one file at run 2 (archive).
+    RestoreToSummary sum = RestoreRunTo(state, 1, {src("S") + "/"}, {t, false}, progress);
+    EXPECT_EQ(sum.restored, 2);
+    EXPECT_EQ(ReadFile(t + src("S/b.txt")), "b1");
+    EXPECT_EQ(ReadFile(t + src("S/T/c.txt")), "c1");
+    EXPECT_EQ(mtime(t + src("S/b.txt")), "1500000002.200");
+    EXPECT_FALSE(PathExists(t + src("a.txt")));
+    EXPECT_FALSE(PathExists(t + src("S/d.txt"))) << "recorded after run 1";
+    sum = RestoreRunTo(state, 2, {src("a.txt")}, {t, false}, progress);
+    EXPECT_EQ(sum.restored, 1);
+    EXPECT_EQ(ReadFile(t + src("a.txt")), "a2");
+    EXPECT_EQ(mtime(t + src("a.txt")), "1500000011.1100");
+
+    // Everything at run 3: what is there already stays unless asked.
+    WriteFile(t + src("S/b.txt"), "mine");
+    sum = RestoreRunTo(state, 3, {}, {t, false}, progress);
+    EXPECT_EQ(sum.restored, 1);
+    EXPECT_EQ(sum.skipped, 3);
+    EXPECT_EQ(ReadFile(t + src("S/b.txt")), "mine");
+    EXPECT_EQ(ReadFile(t + src("a.txt")), "a2");
+    sum = RestoreRunTo(state, 3, {}, {t, true}, progress);
+    EXPECT_EQ(sum.restored, 4);
+    EXPECT_EQ(sum.failed, 0);
+    EXPECT_EQ(ReadFile(t + src("S/b.txt")), "b2");
+    EXPECT_EQ(ReadFile(t + src("S/d.txt")), "d3");
+    EXPECT_EQ(mtime(t + src("S/d.txt")), "1500000023.2300");
+
+    // One chosen version row, exactly as recorded.
+    Statement q = state.db().prepare("SELECT rowid FROM FILEKANRI WHERE FILENM = 'a.txt' AND BKPNO = 1");
+    ASSERT_TRUE(q.step());
+    TempDir other;
+    sum = RestoreVersionsTo(state, {q.int64(0)}, {other.path(), false}, progress);
+    EXPECT_EQ(sum.restored, 1);
+    EXPECT_EQ(ReadFile(other.path() + src("a.txt")), "a1");
+
+    // A link below the target folder is never written through.
+    TempDir linked, outside;
+    const std::string first = source.substr(1, source.find('/', 1) - 1);
+    ASSERT_EQ(symlink(outside.path().c_str(), (linked.path() + "/" + first).c_str()), 0);
+    sum = RestoreRunTo(state, 3, {}, {linked.path(), false}, progress);
+    EXPECT_EQ(sum.failed, 4);
+    EXPECT_EQ(log.back(), "failed " + src("S/T/c.txt") + " -> " + linked.path() + src("S/T/c.txt") +
+                              " 登録ディレクトリーの外への書き込みを拒否しました");
+    EXPECT_TRUE(std::filesystem::is_empty(outside.path()));
+
+    // The sources and the catalog's restore report are untouched.
+    EXPECT_EQ((std::vector<std::string>{ReadFile(src("a.txt")), ReadFile(src("S/T/c.txt"))}), sourceBefore);
+    EXPECT_FALSE(PathExists(src("S/b.txt")));
+    EXPECT_TRUE(rows().empty());
+}
+
+TEST_F(Engine, VerifyFindsDamagedAndLostCopiesAndMarkHasTheNextBackupStoreThemAgain) {
+    addDirectory(1, "1");
+    std::filesystem::create_directories(src("S"));
+    WriteFile(src("a.txt"), std::string(5000, 'a'));
+    WriteFile(src("S/b.txt"), std::string(6000, 'b'));
+    WriteFile(src("c.txt"), "c is for catalog, " + std::string(7000, 'c'));
+    state.compression = "1";
+    BackupDirectory(state, source, "9", "1", destination, 1, 1, "01");
+    WriteFile(src("a.txt"), "a2");
+    WriteFile(src("S/b.txt"), "b2");
+    state.compression = "0";
+    BackupDirectory(state, source, "9", "1", destination, 2, 1, "01");
+
+    std::vector<std::string> found;
+    auto verify = [&](VerifyOptions options) {
+        found.clear();
+        return VerifyBackups(state, options, [&](const VerifyProblem& p) {
+            found.push_back(std::to_string(p.run) + " " + std::to_string(p.level) + " " + p.directory + p.name + ": " + p.what);
+        });
+    };
+    VerifySummary sum = verify({});
+    EXPECT_EQ(sum.checked, 5);
+    EXPECT_EQ(found, std::vector<std::string>{});
+
+    // A damaged member and a missing plain copy.
+    std::int32_t code = 0;
+    const std::string archive = destination + "/V00001/bkpcmp.lzh";
+    auto index = archive::LoadIndex(archive, &code);
+    ASSERT_TRUE(index);
+    const auto c = std::find_if(index->members.begin(), index->members.end(),
+                                [](const lzh::Member& m) { return m.path.size() > 5 && m.path.ends_with("/c.txt"); });
+    ASSERT_NE(c, index->members.end());
+    {
+        const int fd = ::open(archive.c_str(), O_WRONLY);
+        const std::string junk(8, '\x5a');
+        ASSERT_EQ(::pwrite(fd, junk.data(), junk.size(), static_cast<off_t>(c->dataOffset + c->compressedSize / 2)), 8);
+        ::close(fd);
+    }
+    std::filesystem::remove(versionFile(2, "b.txt"));
+    sum = verify({});
+    EXPECT_EQ(found, (std::vector<std::string>{"1 1 " + src("c.txt") + ": データが壊れています (CRC が合いません)",
+                                               "2 2 " + src("S/b.txt") + ": コピーがありません"}));
+    EXPECT_EQ(sum.problems, 2);
+    verify(VerifyOptions{std::nullopt, 2, false});
+    EXPECT_EQ(found.size(), 1u) << "only run 2's versions";
+
+    // A lost version folder, then --mark and a backup that stores the
+    // files whose latest version has no usable copy again.
+    std::filesystem::remove_all(destination + "/V00001");
+    sum = verify(VerifyOptions{std::nullopt, std::nullopt, true});
+    EXPECT_EQ(sum.problems, 4);
+    EXPECT_EQ(found[0], "1 1 " + src("a.txt") + ": 版のフォルダーがありません");
+    EXPECT_EQ(sum.marked, 2);  // b.txt (level 2) and c.txt (level 1) are latest
+    BackupDirectory(state, source, "9", "1", destination, 3, 1, "01");
+    Statement q = state.db().prepare("SELECT FILENM, LVL FROM FILEKANRI WHERE BKPNO = 3 ORDER BY FILENM");
+    std::vector<std::string> stored;
+    while (q.step()) stored.push_back(q.text(0) + " " + std::to_string(q.int64(1)));
+    EXPECT_EQ(stored, (std::vector<std::string>{"b.txt 3", "c.txt 2"}));
+    verify(VerifyOptions{std::nullopt, 3, false});
+    EXPECT_EQ(found, std::vector<std::string>{});
+
+    // The archive of an initial bulk backup must read through.
+    TempDir bulkSource, bulkDest;
+    WriteFile(bulkSource / "x.txt", std::string(9000, 'x'));
+    addDirectory(2, "3", "01", bulkSource.path(), bulkDest.path());
+    state.compression = "1";
+    BackupDirectory(state, bulkSource.path(), "1", "3", bulkDest.path(), 0, 2, "01");
+    EXPECT_EQ(verify(VerifyOptions{2, std::nullopt, false}).problems, 0);
+    index = archive::LoadIndex(bulkDest / "bkpcmp.lzh", &code);
+    ASSERT_TRUE(index && index->members.size() == 1);
+    {
+        const int fd = ::open((bulkDest / "bkpcmp.lzh").c_str(), O_WRONLY);
+        const std::string junk(8, '\x5a');
+        const auto& m = index->members[0];
+        ASSERT_EQ(::pwrite(fd, junk.data(), junk.size(), static_cast<off_t>(m.dataOffset + m.compressedSize / 2)), 8);
+        ::close(fd);
+    }
+    verify(VerifyOptions{2, std::nullopt, false});
+    EXPECT_EQ(found, std::vector<std::string>{"0 0 " + bulkSource.path() + "/x.txt: データが壊れています (CRC が合いません)"});
 }
 
 TEST_F(Engine, TheWalkIsOneIndexedQuery) {

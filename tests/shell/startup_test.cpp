@@ -50,6 +50,22 @@ TEST(Startup, FreshFolderGetsCatalogAndSettingsFromTemplates) {
                                               "29情報のみ"}));
 }
 
+TEST(Startup, InstallationFilesMayBeLinksToTheInstalledOnes) {
+    // The data folder holds links to the installed files (ln -s .../* .).
+    TempDataFolder installed;
+    Harness h;
+    for (const std::string& name : Listing(h.folder.path())) {
+        std::filesystem::remove(h.folder / name);
+        std::filesystem::create_symlink(installed / name, h.folder / name);
+    }
+    const std::string templateBytes = ReadFile(installed / "bkpDEF.mdb");
+    ASSERT_EQ(h.start(), StartupOutcome::Ready);
+    EXPECT_TRUE(h.ui.messages.empty());
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(h.folder / "filebkp.mdb")));
+    EXPECT_EQ(ReadFile(installed / "bkpDEF.mdb"), templateBytes);
+    EXPECT_FALSE(Listing(installed.path()).count("filebkp.mdb"));
+}
+
 TEST(Startup, ExistingFilesAreNotReplacedAndNamesIgnoreCase) {
     Harness h;
     // An existing settings file in upper case is the settings file.

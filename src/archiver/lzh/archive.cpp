@@ -434,7 +434,9 @@ std::vector<std::uint8_t> BuildHeader(const MemberAttributes& attr, const std::s
     for (std::size_t i = 0; i < 5; ++i) h.push_back(static_cast<std::uint8_t>(i < method.size() ? method[i] : ' '));
     Put32(h, static_cast<std::uint32_t>(compressedSize));
     Put32(h, static_cast<std::uint32_t>(originalSize));
-    Put32(h, static_cast<std::uint32_t>(attr.mtime));
+    // The header holds unsigned seconds since 1970: earlier and later times
+    // are clamped to its ends, never wrapped to another date.
+    Put32(h, static_cast<std::uint32_t>(std::clamp<std::int64_t>(attr.mtime, 0, 0xFFFFFFFFLL)));
     h.push_back(0x20);
     h.push_back(2);
     Put16(h, crc);

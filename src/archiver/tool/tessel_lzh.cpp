@@ -85,9 +85,12 @@ int Test(const std::string& archive) {
 int Extract(const std::string& archive, const std::string& folder) {
     std::string base = folder;
     while (base.size() > 1 && base.back() == '/') base.pop_back();
+    // Every member lands below the folder, never through a link in it.
     std::string report;
     std::int32_t rc = tessel::archive::ExtractMembers(
-        archive, [&](const Member& m) -> std::optional<std::string> { return base + "/" + m.path; }, &report);
+        archive, [&](const Member& m) -> std::optional<tessel::archive::Placement> { return tessel::archive::Placement{base, m.path}; },
+        &report);
+    tessel::SyncFileSystemOf(base);
     std::printf("%s\n", report.c_str());
     return rc ? Fail(rc, Describe(rc)) : 0;
 }

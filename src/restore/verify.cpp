@@ -1,0 +1,223 @@
+#include "restore/verify.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <unordered_map>
+#include <vector>
+
+#include "archiver/archive_ops.h"
+#include "archiver/unlha.h"
+#include "platform/paths.h"
+#include "restore/version_storage.h"
+
+namespace tessel {
+namespace {
+
+const char* const kNoArchive = "アーカイブがありません";
+const char* const kUnreadableArchive = "アーカイブを読めません";
+const char* const kNotInArchive = "アーカイブにこの版がありません";
+const char* const kNoCopy = "コピーがありません";
+const char* const kNoFolder = "版のフォルダーがありません";
+const char* const kDamaged = "データが壊れています (CRC が合いません)";
+
+std::string SizeDiffers(std::int64_t recorded, std::uint64_t actual) {
+    return "大きさが記録と違います (記録 " + std::to_string(recorded) + "、コピー " + std::to_string(actual) + ")";
+}
+
+struct Version {
+    std::int64_t rowid = 0, run = 0, level = 0;
+    std::string dir, name;
+    std::optional<std::int64_t> size;
+    bool latest = false;
+};
+
+std::string MemberPathOf(const std::string& dir, const std::string& name) {
+    const std::string folder = MemberFolderOf(dir);
+    return folder.empty() ? name : folder + "/" + name;
+}
+
+// The recorded size holds the low 32 bits of the real one.
+bool SizeMatches(const std::optional<std::int64_t>& recorded, std::uint64_t actual) {
+    return !recorded || *recorded == static_cast<std::int32_t>(static_cast<std::uint32_t>(actual));
+}
+
+class Verifier {
+public:
+    Verifier(SharedState& state, const VerifyOptions& options, const std::function<void(const VerifyProblem&)>& report)
+        : state_(state), options_(options), report_(report) {}
+
+    void directory(std::int64_t dirNo, const std::string& destination, const std::string& kind) {
+        if (kind == "3" && (!options_.runNumber || *options_.runNumber == 0)) bulk(dirNo, destination);
+        std::string sql =
+            "SELECT rowid, BKPNO, LVL, DIR, FILENM, FSIZE, CHK1 FROM FILEKANRI WHERE DIRNO = ?1 "
+            "AND (KBN1 IS NULL OR KBN1 NOT IN ('2', '8', '9'))";
+        if (options_.runNumber) sql += " AND BKPNO = ?2";
+        sql += " ORDER BY LVL, DIR, FILENM";
+        Statement q = state_.db().prepare(sql);
+        q.bind(1, dirNo);
+        if (options_.runNumber) q.bind(2, *options_.runNumber);
+        std::vector<Version> level;
+        while (q.step()) {
+            Version v{q.int64(0), q.int64(1), q.int64(2), q.text(3), q.text(4), q.optInt(5), q.text(6) == "1"};
+            if (!level.empty() && level.back().level != v.level) {
+                oneLevel(destination, level);
+                level.clear();
+            }
+            level.push_back(std::move(v));
+        }
+        if (!level.empty()) oneLevel(destination, level);
+    }
+
+    // Marks the latest versions found without a usable copy.
+    void mark() {
+        if (!options_.mark || unusable_.empty()) return;
+        Transaction tx(state_.db());
+        // A level-0 version is stored again only when it looks changed: its
+        // size is forgotten (it has no usable copy to describe anyway).
+        Statement& u = state_.db().cached(
+            "UPDATE FILEKANRI SET KBN1 = '9', FSIZE = CASE WHEN LVL = 0 THEN NULL ELSE FSIZE END WHERE rowid = ?1");
+        for (std::int64_t rowid : unusable_) {
+            u.bind(1, rowid).run();
+            u.reset();
+            ++summary.marked;
+        }
+        tx.commit();
+    }
+
+    VerifySummary summary;
+
+private:
+    void problem(const Version& v, const std::string& what) {
+        ++summary.problems;
+        if (v.latest) unusable_.push_back(v.rowid);
+        report_({v.run, v.level, v.dir, v.name, what});
+    }
+
+    // The versions of one level folder: archive members by their full path,
+    // decoded in the order they lie in the archive; the others as plain copies.
+    void oneLevel(const std::string& destination, const std::vector<Version>& versions) {
+        const VersionCopy any{destination, versions.front().level, "", ""};
+        const std::string archive = LevelArchiveOf(any);
+        std::int32_t code = 0;
+        auto index = archive::LoadIndex(archive, &code);
+        std::unordered_map<std::string, std::size_t> byPath;
+        if (index)
+            for (std::size_t i = 0; i < index->members.size(); ++i)
+                if (!index->members[i].isDirectory()) byPath[index->members[i].path] = i;
+        std::vector<std::pair<std::size_t, const Version*>> decode;
+        for (const Version& v : versions) {
+            ++summary.checked;
+            auto it = byPath.find(MemberPathOf(v.dir, v.name));
+            if (it != byPath.end()) {
+                const lzh::Member& m = index->members[it->second];
+                if (!SizeMatches(v.size, m.originalSize)) problem(v, SizeDiffers(*v.size, m.originalSize));
+                else decode.emplace_back(it->second, &v);
+                continue;
+            }
+            const VersionCopy copy{destination, v.level, v.dir, v.name};
+            switch (StorageOf(state_.db(), copy, index ? "1" : "0")) {
+            case Storage::kPlain: {
+                struct stat st {};
+                if (::lstat(PlainCopyOf(copy).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+                    problem(v, IsDirectory(VersionFolderOf(copy)) ? kNoCopy : kNoFolder);
+                else if (!SizeMatches(v.size, static_cast<std::uint64_t>(st.st_size)))
+                    problem(v, SizeDiffers(*v.size, static_cast<std::uint64_t>(st.st_size)));
+                break;
+            }
+            case Storage::kMissing: problem(v, kNoCopy); break;
+            case Storage::kArchive:
+                problem(v, index ? kNotInArchive : code == kUnlhaArchiveMissing ? kNoArchive : kUnreadableArchive);
+                break;
+            }
+        }
+        if (decode.empty()) return;
+        std::sort(decode.begin(), decode.end());
+        const int fd = ::open(archive.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat st {};
+        if (fd < 0 || ::fstat(fd, &st) != 0) {
+            if (fd >= 0) ::close(fd);
+            for (const auto& [i, v] : decode) problem(*v, kUnreadableArchive);
+            return;
+        }
+        lzh::FileSource src(fd, static_cast<std::uint64_t>(st.st_size));
+        for (const auto& [i, v] : decode)
+            if (lzh::ExtractMemberData(src, index->members[i], [](const void*, std::size_t) { return true; }) !=
+                lzh::DataStatus::Ok)
+                problem(*v, kDamaged);
+        ::close(fd);
+    }
+
+    // The bulk archive of an initial bulk backup: every member must decode.
+    void bulk(std::int64_t dirNo, const std::string& destination) {
+        const std::string archive = JoinPath(destination, "bkpcmp.lzh");
+        std::int32_t code = 0;
+        auto latestOf = [&](const std::string& dir, const std::string& name) {
+            Version v{0, 0, 0, dir, name, std::nullopt, false};
+            Statement& q = state_.db().cached(
+                "SELECT rowid FROM FILEKANRI WHERE DIRNO = ?1 AND DIR = ?2 AND FILENM = ?3 AND LVL = 0 AND CHK1 = '1'");
+            q.bind(1, dirNo).bind(2, dir).bind(3, name);
+            if (q.step()) {
+                v.rowid = q.int64(0);
+                v.latest = true;
+            }
+            q.reset();
+            return v;
+        };
+        auto index = archive::LoadIndex(archive, &code);
+        ++summary.checked;
+        if (!index) {
+            problem(Version{0, 0, 0, destination + "/", "bkpcmp.lzh", std::nullopt, false},
+                    code == kUnlhaArchiveMissing ? kNoArchive : kUnreadableArchive);
+            return;
+        }
+        const int fd = ::open(archive.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat st {};
+        if (fd < 0 || ::fstat(fd, &st) != 0) {
+            if (fd >= 0) ::close(fd);
+            return problem(Version{0, 0, 0, destination + "/", "bkpcmp.lzh", std::nullopt, false}, kUnreadableArchive);
+        }
+        lzh::FileSource src(fd, static_cast<std::uint64_t>(st.st_size));
+        for (const lzh::Member& m : index->members) {
+            if (m.isDirectory()) continue;
+            ++summary.checked;
+            if (lzh::ExtractMemberData(src, m, [](const void*, std::size_t) { return true; }) == lzh::DataStatus::Ok)
+                continue;
+            const auto slash = m.path.rfind('/');
+            problem(latestOf("/" + m.path.substr(0, slash == std::string::npos ? 0 : slash + 1),
+                             m.path.substr(slash == std::string::npos ? 0 : slash + 1)),
+                    kDamaged);
+        }
+        if (index->damagedTail)
+            problem(Version{0, 0, 0, destination + "/", "bkpcmp.lzh", std::nullopt, false}, kUnreadableArchive);
+        ::close(fd);
+    }
+
+    SharedState& state_;
+    const VerifyOptions& options_;
+    const std::function<void(const VerifyProblem&)>& report_;
+    std::vector<std::int64_t> unusable_;
+};
+
+}  // namespace
+
+VerifySummary VerifyBackups(SharedState& state, const VerifyOptions& options,
+                            const std::function<void(const VerifyProblem&)>& report) {
+    Verifier verifier(state, options, report);
+    struct Dir {
+        std::int64_t no;
+        std::string destination, kind;
+    };
+    std::vector<Dir> dirs;
+    Statement d = state.db().prepare(
+        "SELECT DIRNO, BKPDIR, KBN FROM BKPDIR WHERE DIRNO <> 0 AND KBN <> '9' AND BKPDIR IS NOT NULL ORDER BY DIRNO");
+    while (d.step())
+        if (!options.dirNo || d.int64(0) == *options.dirNo) dirs.push_back({d.int64(0), d.text(1), d.text(2)});
+    for (const Dir& dir : dirs) verifier.directory(dir.no, dir.destination, dir.kind);
+    verifier.mark();
+    return verifier.summary;
+}
+
+}  // namespace tessel

@@ -1,0 +1,157 @@
+// The safe write: folders walked without following links, temporary files
+// with one prefix that never outlive their writer, stale ones swept.
+#include "platform/safe_write.h"
+
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "platform/dir_listing.h"
+#include "platform/file_ops.h"
+#include "support/temp_dir.h"
+
+namespace tessel {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+int Write(WriteRoot& root, const std::string& rel, const std::string& bytes, FileStamp stamp = {}) {
+    return WriteFileBelow(root, rel,
+                          [&](int fd) { return ::write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size()) ? 0 : EIO; },
+                          stamp);
+}
+
+std::vector<std::string> Names(const std::string& dir) {
+    std::vector<std::string> out;
+    for (auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename());
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+TEST(SafeWrite, WritesBelowTheRootAndNeverThroughALink) {
+    TempDir d, outside;
+    WriteRoot root(d / "root/made");  // the root and its parents are made
+    FileStamp stamp;
+    stamp.mode = 0640;
+    stamp.mtime = timespec{1234567890, 123456700};
+    const std::string longName(255, 'n');
+    EXPECT_EQ(Write(root, "a/b/" + longName, "deep", stamp), 0);
+    EXPECT_EQ(ReadFile(d / ("root/made/a/b/" + longName)), "deep");
+    struct stat st {};
+    ASSERT_EQ(::stat((d / ("root/made/a/b/" + longName)).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1234567890);
+    EXPECT_EQ(st.st_mtim.tv_nsec, 123456700);
+
+    // A link at the target is replaced; its target stays as it was.
+    WriteFile(outside / "victim", "keep");
+    ASSERT_EQ(::symlink((outside / "victim").c_str(), (d / "root/made/a/t").c_str()), 0);
+    EXPECT_EQ(Write(root, "a/t", "new"), 0);
+    ASSERT_EQ(::lstat((d / "root/made/a/t").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(ReadFile(outside / "victim"), "keep");
+
+    // A link in the way below the root is refused: nothing is written or
+    // made through it, and a dangling one is not made real.
+    ASSERT_EQ(::symlink(outside.path().c_str(), (d / "root/made/L").c_str()), 0);
+    ASSERT_EQ(::symlink((outside / "gone").c_str(), (d / "root/made/D").c_str()), 0);
+    WriteRoot fresh(d / "root/made");
+    EXPECT_EQ(Write(fresh, "L/x", "bad"), ELOOP);
+    EXPECT_EQ(Write(fresh, "L/new/x", "bad"), ELOOP);
+    EXPECT_EQ(Write(fresh, "D/x", "bad"), ELOOP);
+    EXPECT_EQ(Write(fresh, "a/../x", "bad"), EINVAL);
+    EXPECT_EQ(Names(outside.path()), std::vector<std::string>{"victim"});
+    WriteFile(d / "root/made/file", "");
+    EXPECT_EQ(Write(fresh, "file/x", "bad"), ENOTDIR);
+
+    // A failing writer leaves neither a target nor a temporary file.
+    EXPECT_EQ(WriteFileBelow(fresh, "a/failed", [](int) { return ENOSPC; }, {}), ENOSPC);
+    EXPECT_EQ(Names(d / "root/made/a"), (std::vector<std::string>{"b", "t"}));
+    // The root itself may be reached through a link (the user named it).
+    ASSERT_EQ(::symlink((d / "root/made").c_str(), (d / "alias").c_str()), 0);
+    WriteRoot alias(d / "alias");
+    EXPECT_EQ(Write(alias, "a/via", "ok"), 0);
+    EXPECT_EQ(ReadFile(d / "root/made/a/via"), "ok");
+}
+
+TEST(SafeWrite, TemporaryFilesCarryThePrefixAndStaleOnesAreSweptButNotLiveOnes) {
+    TempDir d;
+    EXPECT_TRUE(IsTempFileName(std::string(kTempPrefix) + "abcd1234"));
+    EXPECT_TRUE(IsTempFileName("report.txt.tessel-tmp-4711"));  // older forms
+    EXPECT_TRUE(IsTempFileName(".tessel-lzh-a1B2c3"));
+    EXPECT_FALSE(IsTempFileName("notes.tessel-tmp-draft"));
+    EXPECT_FALSE(IsTempFileName("tessel-tmp-1"));
+
+    int dirFd = ::open(d.path().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(dirFd, 0);
+    TempFile live;
+    ASSERT_EQ(live.create(dirFd), 0);
+    EXPECT_EQ(live.name().rfind(kTempPrefix, 0), 0u);
+    EXPECT_LE(live.name().size(), 20u);
+    // A writer killed mid-way leaves its temporary file behind.
+    pid_t child = fork();
+    if (child == 0) {
+        TempFile t;
+        if (t.create(dirFd) != 0) _exit(1);
+        (void)!::write(t.fd(), "half", 4);
+        raise(SIGKILL);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    WriteFile(d / "old.tessel-tmp-99999", "left by an older version");
+    WriteFile(d / "user.txt", "mine");
+    ASSERT_EQ(Names(d.path()).size(), 4u);
+
+    // The listing never shows them and removes the stale ones as it goes.
+    const auto listed = ListDirectory(d.path(), kListFiles);
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].name, "user.txt");
+    EXPECT_EQ(Names(d.path()), (std::vector<std::string>{live.name(), "user.txt"}));
+
+    // The next safe write into the folder sweeps too; the live file stays
+    // until its writer commits it.
+    WriteFile(d / (std::string(kTempPrefix) + "stale123"), "stale");
+    WriteRoot root(d.path());
+    EXPECT_EQ(Write(root, "out.txt", "x"), 0);
+    EXPECT_EQ(Names(d.path()), (std::vector<std::string>{live.name(), "out.txt", "user.txt"}));
+    EXPECT_EQ(live.commit("committed", {}), 0);
+    EXPECT_EQ(Names(d.path()), (std::vector<std::string>{"committed", "out.txt", "user.txt"}));
+    ::close(dirFd);
+}
+
+TEST(CopyFileReport, NeverWritesThroughALinkAndFollowsOnlyInstallationSources) {
+    TempDir d, outside;
+    WriteFile(d / "src", "contents");
+    WriteFile(outside / "victim", "keep");
+    // A link planted where the copy goes, or at an old-style temporary name.
+    ASSERT_EQ(::symlink((outside / "victim").c_str(), (d / "dst").c_str()), 0);
+    ASSERT_EQ(::symlink((outside / "victim").c_str(), (d / ("dst.tessel-tmp-" + std::to_string(getpid()))).c_str()), 0);
+    EXPECT_EQ(CopyFileReport(d / "src", d / "dst"), "成功");
+    EXPECT_EQ(ReadFile(outside / "victim"), "keep");
+    struct stat st {};
+    ASSERT_EQ(::lstat((d / "dst").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    // A name of 255 bytes is copied like any other.
+    const std::string longName(255, 'x');
+    EXPECT_EQ(CopyFileReport(d / "src", d / longName), "成功");
+    EXPECT_EQ(ReadFile(d / longName), "contents");
+
+    // A source that is a link: refused for the files a backup copies,
+    // followed for installation files.
+    ASSERT_EQ(::symlink((d / "src").c_str(), (d / "template").c_str()), 0);
+    EXPECT_EQ(CopyFileReport(d / "template", d / "a"), "Error:" + std::to_string(ELOOP));
+    EXPECT_EQ(CopyFileReport(d / "template", d / "b", SourceLinks::kFollow), "成功");
+    EXPECT_EQ(ReadFile(d / "b"), "contents");
+}
+
+}  // namespace
+}  // namespace tessel
