@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "archiver/add_pipeline.h"
 #include "archiver/archive_ops.h"
 
 namespace tessel {
@@ -199,7 +200,9 @@ std::int32_t Run(const Command& cmd, std::string* report) {
         if (!Collect(dir, cmd.op == Op::AddTree, self, paths)) return kUnlhaCannotReadSource;
         std::vector<archive::FileToAdd> files;
         for (const auto& p : paths) files.push_back({p, p.substr(1)});
-        return archive::AddFiles(cmd.archive, files, report);
+        archive::AddOptions options;
+        options.jobs = archive::DefaultJobs();
+        return archive::AddFiles(cmd.archive, files, report, options);
     }
     case Op::ExtractAll:
         return archive::ExtractMembers(
