@@ -37,8 +37,10 @@ summary() { (cd "$TREE" && find . -type f -printf '%P %s %m\n' | LC_ALL=C sort &
 summary > "$WORK/original.sum"
 check() { summary | cmp -s - "$WORK/original.sum" || { echo "$1: restored tree differs from the original" >&2; exit 1; }; }
 
-# measure NAME COMMAND...: wall seconds and peak RSS (MB) of one run, after
-# a sync so that write-back left by an earlier step is not charged to it.
+# measure NAME COMMAND...: wall seconds, CPU seconds (user + system) and
+# peak RSS (MB) of one run, after a sync so that write-back left by an
+# earlier step is not charged to it. On a machine shared with other work the
+# CPU seconds are the steadier figure.
 measure() {
   local name=$1; shift
   sync
@@ -46,11 +48,14 @@ measure() {
     echo "$name failed:" >&2; cat "$WORK/$name.err" >&2; exit 1; }
   S[$name]=$(awk -F': ' '/Elapsed/ {n=split($2,p,":"); s=0; for(i=1;i<=n;i++) s=s*60+p[i]; print s}' "$WORK/$name.time")
   M[$name]=$(awk -F': ' '/Maximum resident/ {printf "%.1f", $2/1024}' "$WORK/$name.time")
-  printf '%-24s %8.2f s  peak %7s MB\n' "$name" "${S[$name]}" "${M[$name]}"
+  C[$name]=$(awk -F': ' '/User time/ {u=$2} /System time/ {s=$2} END {printf "%.2f", u + s}' "$WORK/$name.time")
+  printf '%-24s %8.2f s  cpu %8.2f s  peak %7s MB\n' "$name" "${S[$name]}" "${C[$name]}" "${M[$name]}"
 }
-declare -A S M
+declare -A S C M
 size() { du -sb "$1" | cut -f1; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else printf "-" }'; }
+# both NAME PEER: the wall and the CPU ratio of two measured steps.
+both() { echo "$(ratio "${S[$1]}" "${S[$2]}") wall, $(ratio "${C[$1]}" "${C[$2]}") cpu"; }
 
 echo "== peers"
 measure tar-czf tar -czf "$WORK/tree.tar.gz" -C "$WORK" tree
@@ -87,14 +92,15 @@ for jobs in 1 "$CORES"; do
   # The archiver alone: the whole tree in one add call (the bulk form).
   measure "bulk-add-$jobs" sh -c "find '$TREE' -type f | sort | xargs '$LZH' a --jobs $jobs '$WORK/bulk.lzh'"
   Z_BULK=$(size "$WORK/bulk.lzh")
-  echo "   first backup / restic backup   $(ratio "${S[first-$jobs]}" "${S[restic-backup]}")  (target <= 1.5)"
-  echo "   first backup / tar -czf        $(ratio "${S[first-$jobs]}" "${S[tar-czf]}")  (target <= 0.5)"
-  echo "   first backup / tar | pigz      $(ratio "${S[first-$jobs]}" "${S[tar-pigz]}")"
-  echo "   bulk add / tar -czf            $(ratio "${S[bulk-add-$jobs]}" "${S[tar-czf]}")"
-  echo "   nothing changed / rsync -n     $(ratio "${S[unchanged-$jobs]}" "${S[rsync-dry-run]}")  (target <= 1.0)"
-  echo "   nothing changed / restic       $(ratio "${S[unchanged-$jobs]}" "${S[restic-unchanged]}")"
-  echo "   restore / restic restore       $(ratio "${S[restore-$jobs]}" "${S[restic-restore]}")  (target <= 1.2)"
-  echo "   restore / tar -xzf             $(ratio "${S[restore-$jobs]}" "${S[tar-xzf]}")"
+  echo "   first backup / restic backup   $(both "first-$jobs" restic-backup)  (target <= 1.5)"
+  echo "   first backup / tar -czf        $(both "first-$jobs" tar-czf)  (target <= 0.5)"
+  echo "   first backup / tar | pigz      $(both "first-$jobs" tar-pigz)"
+  echo "   bulk add / tar -czf            $(both "bulk-add-$jobs" tar-czf)"
+  echo "   bulk add / restic backup       $(both "bulk-add-$jobs" restic-backup)"
+  echo "   nothing changed / rsync -n     $(both "unchanged-$jobs" rsync-dry-run)  (target <= 1.0)"
+  echo "   nothing changed / restic       $(both "unchanged-$jobs" restic-unchanged)"
+  echo "   restore / restic restore       $(both "restore-$jobs" restic-restore)  (target <= 1.2)"
+  echo "   restore / tar -xzf             $(both "restore-$jobs" tar-xzf)"
   echo "   stored / .tar.gz               $(ratio "$Z_OURS" "$Z_TGZ")  (target <= 1.0); bulk archive $(ratio "$Z_BULK" "$Z_TGZ"); restic $(ratio "$Z_RESTIC" "$Z_TGZ")"
   echo "   peak RSS MB: first ${M[first-$jobs]}, unchanged ${M[unchanged-$jobs]}, restore ${M[restore-$jobs]}, bulk ${M[bulk-add-$jobs]}  (target <= 200)"
 done
