@@ -44,7 +44,7 @@ public:
                 // Empty and tiny files queue almost no bytes: the number of
                 // files taken ahead of the writer is bounded too.
                 std::unique_lock<std::mutex> lock(mu_);
-                cv_.wait(lock, [&] { return stop_ || next_ >= files_.size() || next_ < current_ + ahead_; });
+                workerCv_.wait(lock, [&] { return stop_ || next_ >= files_.size() || next_ < current_ + ahead_; });
                 if (stop_ || next_ >= files_.size()) return;
                 i = next_++;
                 jobs_[i] = std::make_unique<Job>();
@@ -63,14 +63,15 @@ public:
                 it->second->done = true;
                 it->second->result = result;
             }
-            cv_.notify_all();
+            if (i == current_) writerCv_.notify_one();
         }
     }
 
     void stop() {
         std::lock_guard<std::mutex> lock(mu_);
         stop_ = true;
-        cv_.notify_all();
+        writerCv_.notify_all();
+        workerCv_.notify_all();
     }
 
     // The calling thread's part: replays each job into its output in order.
@@ -85,16 +86,18 @@ public:
                 bool done;
                 {
                     std::unique_lock<std::mutex> lock(mu_);
-                    cv_.wait(lock, [&] {
+                    writerCv_.wait(lock, [&] {
                         auto it = jobs_.find(i);
                         return it != jobs_.end() && (!it->second->events.empty() || it->second->done);
                     });
                     Job& job = *jobs_[i];
                     events.swap(job.events);
-                    for (const auto& e : events) queued_ -= e.bytes.size();
+                    std::size_t freed = 0;
+                    for (const auto& e : events) freed += e.bytes.size();
+                    queued_ -= freed;
                     done = job.done;
                     if (done) result = job.result;
-                    cv_.notify_all();
+                    if (freed > 0) workerCv_.notify_all();
                 }
                 for (const auto& e : events) {
                     if (failed) break;
@@ -111,7 +114,7 @@ public:
                 jobs_.erase(i);
                 current_ = i + 1;
                 if (failed) stop_ = true;
-                cv_.notify_all();
+                workerCv_.notify_all();
             }
             if (failed) {
                 result = {};
@@ -165,11 +168,11 @@ private:
         std::unique_lock<std::mutex> lock(mu_);
         const std::size_t n = e.bytes.size();
         // The file being written never waits, so the queue always drains.
-        cv_.wait(lock, [&] { return stop_ || job == current_ || queued_ + n <= budget_; });
+        workerCv_.wait(lock, [&] { return stop_ || job == current_ || queued_ + n <= budget_; });
         if (stop_) return false;
         queued_ += n;
         jobs_.at(job)->events.push_back(std::move(e));
-        cv_.notify_all();
+        if (job == current_) writerCv_.notify_one();
         return true;
     }
 
@@ -177,7 +180,10 @@ private:
     const std::string& method_;
     const std::size_t budget_, ahead_;
     std::mutex mu_;
-    std::condition_variable cv_;
+    // The writer waits for output of the file it writes; workers wait for
+    // room in the queue or in the files taken ahead. Each is woken only
+    // when that may have changed.
+    std::condition_variable writerCv_, workerCv_;
     std::map<std::size_t, std::unique_ptr<Job>> jobs_;  // taken and not yet written
     std::size_t next_ = 0;     // the next file a worker takes
     std::size_t current_ = 0;  // the file being written
