@@ -28,6 +28,7 @@ struct Event {
 
 struct Job {
     std::deque<Event> events;
+    std::size_t queued = 0;  // bytes in events
     bool done = false;
     EncodedMember result;
 };
@@ -95,6 +96,7 @@ public:
                     std::size_t freed = 0;
                     for (const auto& e : events) freed += e.bytes.size();
                     queued_ -= freed;
+                    job.queued = 0;
                     done = job.done;
                     if (done) result = job.result;
                     if (freed > 0) workerCv_.notify_all();
@@ -166,12 +168,19 @@ private:
 
     bool push(std::size_t job, Event&& e) {
         std::unique_lock<std::mutex> lock(mu_);
+        if (stop_) return false;  // the writer may have dropped the job already
         const std::size_t n = e.bytes.size();
-        // The file being written never waits, so the queue always drains.
-        workerCv_.wait(lock, [&] { return stop_ || job == current_ || queued_ + n <= budget_; });
+        Job& j = *jobs_.at(job);
+        // Files ahead of the writer share the budget; the file being
+        // written has its own share, which the writer drains, so a slow
+        // archive disk holds every worker back and nothing waits forever.
+        workerCv_.wait(lock, [&] {
+            return stop_ || (job == current_ ? j.queued < kQueuePerWorker : queued_ + n <= budget_);
+        });
         if (stop_) return false;
         queued_ += n;
-        jobs_.at(job)->events.push_back(std::move(e));
+        j.queued += n;
+        j.events.push_back(std::move(e));
         if (job == current_) writerCv_.notify_one();
         return true;
     }
