@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# LZH archiver benchmark: our -lh5- against gzip -6 and jlha (-lh5-) on one
+# LZH archiver benchmark: our -lh7- (the default) against gzip -6 and jlha (-lh5-) on one
 # mixed corpus of at least 100 MB (/usr/include plus /usr/bin files), our
 # extraction against lhasa's on the same archive, and one Unlha call per
 # member for 5,000 / 10,000 / 20,000 small members.

@@ -1,6 +1,7 @@
 // Driver of the restore benchmark (bench/restore_bench.sh):
 //   restore_bench make    <root> [dirs] [files-per-dir]   generate the tree
 //   restore_bench backup  <data> <root> <dest> <0|1>      register root, back it up as run 1
+//   restore_bench again   <data> <root> <dest>             back it up once more (a new run)
 //   restore_bench restore <data> <run>                    restore directory 1 to that run
 // The tree: dirs folders of files-per-dir files (default 1,000 x 100), sizes
 // 0 to 64 KiB, half of them text, half random bytes, the same every time.
@@ -83,6 +84,20 @@ std::unique_ptr<SharedState> Open(QuietUi& ui, NoSystem& system, const std::stri
     return state;
 }
 
+// One more backup run of directory 1 on a data folder Backup prepared.
+int Again(const std::string& data, const std::string& root, const std::string& dest) {
+    QuietUi ui;
+    NoSystem system;
+    auto state = Open(ui, system, data);
+    state->silent = "YES";
+    Statement prefix = state->db().prepare("SELECT ABKP FROM BKPDIR WHERE DIRNO = 0");
+    if (prefix.step()) state->compression = prefix.text(0);
+    const int run = AddBackupRun(state->db(), "bench", "1", std::time(nullptr));
+    BackupDirectory(*state, root, "9", "1", dest, run, 1, "01");
+    std::printf("backup run %d, %ld messages\n", run, ui.messages);
+    return ui.messages == 0 ? 0 : 1;
+}
+
 int Backup(const std::string& data, const std::string& root, const std::string& dest, const std::string& compression) {
     std::filesystem::create_directories(data);
     std::filesystem::create_directories(dest);
@@ -99,11 +114,7 @@ int Backup(const std::string& data, const std::string& root, const std::string& 
         .bind(2, compression)
         .bind(3, root)
         .run();
-    state->compression = compression;
-    const int run = AddBackupRun(state->db(), "bench", "1", std::time(nullptr));
-    BackupDirectory(*state, root, "9", "1", dest, run, 1, "01");
-    std::printf("backup run %d, %ld messages\n", run, ui.messages);
-    return ui.messages == 0 ? 0 : 1;
+    return Again(data, root, dest);
 }
 
 int Restore(const std::string& data, int run) {
@@ -129,7 +140,10 @@ int main(int argc, char** argv) {
     if (cmd == "make" && argc >= 3)
         return Make(argv[2], argc > 3 ? std::atoi(argv[3]) : 1000, argc > 4 ? std::atoi(argv[4]) : 100);
     if (cmd == "backup" && argc == 6) return Backup(argv[2], argv[3], argv[4], argv[5]);
+    if (cmd == "again" && argc == 5) return Again(argv[2], argv[3], argv[4]);
     if (cmd == "restore" && argc == 4) return Restore(argv[2], std::atoi(argv[3]));
-    std::fprintf(stderr, "usage: restore_bench make ROOT [DIRS FILES] | backup DATA ROOT DEST 0|1 | restore DATA RUN\n");
+    std::fprintf(stderr,
+                 "usage: restore_bench make ROOT [DIRS FILES] | backup DATA ROOT DEST 0|1 | again DATA ROOT DEST | "
+                 "restore DATA RUN\n");
     return 2;
 }

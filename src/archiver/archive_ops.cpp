@@ -13,7 +13,7 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "archiver/lzh/crc16.h"
+#include "archiver/add_pipeline.h"
 #include "archiver/unlha.h"
 
 namespace tessel::archive {
@@ -106,86 +106,86 @@ std::int32_t IndexFor(const std::string& path, int fd, CachedIndex** out) {
     return kUnlhaOk;
 }
 
-// Appends one member at `at` in the open archive and returns it in *added.
-// Order of writes: data first (after room for the header), then the end
-// mark, and the header last, so that until the header lands the byte at
-// `at` still reads as the end of the archive.
-std::int32_t AppendMember(int afd, std::uint64_t at, const FileToAdd& f, Member* added) {
-    Fd src(::open(f.source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (src.get() < 0) return kUnlhaCannotReadSource;
-    struct stat st;
-    if (::fstat(src.get(), &st) != 0 || !S_ISREG(st.st_mode)) return kUnlhaCannotReadSource;
-    if (f.memberPath.empty() || f.memberPath.size() > 16000) return kUnlhaRefusedPath;
+// Writes one member into the open archive at `at`. Order of writes: data
+// first (after room for the header), then the end mark, and the header
+// last, so that until the header lands the byte at `at` still reads as the
+// end of the archive.
+class ArchiveAppender : public MemberOutput {
+public:
+    ArchiveAppender(int afd, std::uint64_t at) : afd_(afd), at_(at) {}
 
-    lzh::MemberAttributes attr;
-    attr.path = f.memberPath;
-    attr.mtime = static_cast<std::int64_t>(st.st_mtim.tv_sec);
-    attr.mode = st.st_mode & 07777;
-    const std::uint64_t statSize = static_cast<std::uint64_t>(st.st_size);
-    const bool wide = statSize >= 0xFFFF0000ull;
-    const std::size_t headerLen = lzh::BuildHeader(attr, "-lh5-", 0, 0, 0, wide).size();
-    const std::uint64_t dataAt = at + headerLen;
-
-    std::uint64_t written = 0;
-    bool writeFailed = false;
-    lzh::WriteFn sink = [&](const void* buf, std::size_t n) {
-        if (!WriteAllAt(afd, dataAt + written, buf, n)) { writeFailed = true; return false; }
-        written += n;
+    bool begin(const lzh::MemberAttributes& attr, bool wide) override {
+        attr_ = attr;
+        wide_ = wide;
+        headerLen_ = lzh::BuildHeader(attr, "-lh0-", 0, 0, 0, wide).size();
         return true;
-    };
-    lzh::ReadFn source = [&](void* buf, std::size_t n) -> std::ptrdiff_t {
-        for (;;) {
-            ssize_t r = ::read(src.get(), buf, n);
-            if (r < 0 && errno == EINTR) continue;
-            return r;
-        }
-    };
-    std::string method = "-lh5-";
-    lzh::EncodeResult enc;
-    if (statSize > 0) enc = lzh::EncodeLh5(source, sink, statSize);
-    else enc.status = lzh::EncodeResult::Status::NotSmaller;
-    if (enc.status == lzh::EncodeResult::Status::ReadFailed) return kUnlhaCannotReadSource;
-    if (enc.status == lzh::EncodeResult::Status::WriteFailed || writeFailed) return kUnlhaCannotWrite;
-    if (enc.status == lzh::EncodeResult::Status::NotSmaller) {
-        // Store the bytes as they are.
-        method = "-lh0-";
-        if (::lseek(src.get(), 0, SEEK_SET) != 0) return kUnlhaCannotReadSource;
-        written = 0;
-        enc = {};
-        std::vector<char> buf(1 << 20);
-        for (;;) {
-            std::ptrdiff_t r = source(buf.data(), buf.size());
-            if (r < 0) return kUnlhaCannotReadSource;
-            if (r == 0) break;
-            enc.crc = lzh::Crc16Update(enc.crc, buf.data(), static_cast<std::size_t>(r));
-            enc.originalSize += static_cast<std::uint64_t>(r);
-            if (!sink(buf.data(), static_cast<std::size_t>(r))) return kUnlhaCannotWrite;
-        }
-        enc.compressedSize = written;
     }
-    if (!wide && (enc.originalSize >= 0xFFFFFFFFull || enc.compressedSize >= 0xFFFFFFFFull))
-        return kUnlhaCannotReadSource;  // the file grew past 4 GiB while being read
-    const std::uint64_t end = dataAt + enc.compressedSize;
-    const std::uint8_t endMark = 0;
-    if (!WriteAllAt(afd, end, &endMark, 1) || ::ftruncate(afd, static_cast<off_t>(end + 1)) != 0) return kUnlhaCannotWrite;
-    auto header = lzh::BuildHeader(attr, method, enc.compressedSize, enc.originalSize, enc.crc, wide);
-    if (header.size() != headerLen || !WriteAllAt(afd, at, header.data(), header.size())) return kUnlhaCannotWrite;
+    bool data(const void* buf, std::size_t n) override {
+        if (!WriteAllAt(afd_, at_ + headerLen_ + written_, buf, n)) return false;
+        written_ += n;
+        return true;
+    }
+    void restart() override { written_ = 0; }
 
-    Member m;
-    m.headerOffset = at;
-    m.dataOffset = dataAt;
-    m.compressedSize = enc.compressedSize;
-    m.originalSize = enc.originalSize;
-    m.method = method;
-    m.crc = enc.crc;
-    m.level = 2;
-    m.mtime = attr.mtime;
-    m.hasMode = true;
-    m.mode = attr.mode;
-    m.path = f.memberPath;
-    m.safePath = true;
-    *added = std::move(m);
-    return kUnlhaOk;
+    // After the data: the end mark and the header; the member in *added.
+    std::int32_t finish(const EncodedMember& enc, Member* added) {
+        if (enc.rc != kUnlhaOk) return enc.rc;
+        if (written_ != enc.compressedSize) return kUnlhaCannotWrite;
+        const std::uint64_t dataAt = at_ + headerLen_;
+        const std::uint64_t end = dataAt + enc.compressedSize;
+        const std::uint8_t endMark = 0;
+        if (!WriteAllAt(afd_, end, &endMark, 1) || ::ftruncate(afd_, static_cast<off_t>(end + 1)) != 0)
+            return kUnlhaCannotWrite;
+        auto header = lzh::BuildHeader(attr_, enc.method, enc.compressedSize, enc.originalSize, enc.crc, wide_);
+        if (header.size() != headerLen_ || !WriteAllAt(afd_, at_, header.data(), header.size())) return kUnlhaCannotWrite;
+        Member m;
+        m.headerOffset = at_;
+        m.dataOffset = dataAt;
+        m.compressedSize = enc.compressedSize;
+        m.originalSize = enc.originalSize;
+        m.method = enc.method;
+        m.crc = enc.crc;
+        m.level = 2;
+        m.mtime = attr_.mtime;
+        m.hasMode = true;
+        m.mode = attr_.mode;
+        m.path = attr_.path;
+        m.safePath = true;
+        *added = std::move(m);
+        return kUnlhaOk;
+    }
+
+private:
+    int afd_;
+    std::uint64_t at_;
+    lzh::MemberAttributes attr_;
+    bool wide_ = false;
+    std::size_t headerLen_ = 0;
+    std::uint64_t written_ = 0;
+};
+
+// Appends the files in order from `at` on, each member passed to
+// `appended` as it lands; stops at the first failure and returns its code.
+// Files are read and compressed on options.jobs threads; the archive's
+// bytes are the same for any number of them.
+std::int32_t AppendAll(int afd, std::uint64_t at, const std::vector<FileToAdd>& files, const AddOptions& options,
+                       const std::function<void(Member&&)>& appended) {
+    std::int32_t rc = kUnlhaOk;
+    std::optional<ArchiveAppender> out;
+    EncodeInOrder(
+        files, options.method, options.jobs,
+        [&](std::size_t) -> MemberOutput& { return out.emplace(afd, at); },
+        [&](std::size_t, const EncodedMember& enc) {
+            // A per-file decision to skip a file, with a report line, belongs
+            // in EncodeMember, before anything is read.
+            Member m;
+            rc = out->finish(enc, &m);
+            if (rc != kUnlhaOk) return false;
+            at = m.end();
+            appended(std::move(m));
+            return true;
+        });
+    return rc;
 }
 
 bool CopyRange(int from, int to, std::uint64_t off, std::uint64_t len, std::uint64_t toOff) {
@@ -203,7 +203,8 @@ bool CopyRange(int from, int to, std::uint64_t off, std::uint64_t len, std::uint
 
 // Rewrites the archive without the members whose paths are replaced, then
 // appends the new files; the copy takes the archive's name at the end.
-std::int32_t RewriteWith(const std::string& path, int afd, CachedIndex& c, const std::vector<FileToAdd>& files) {
+std::int32_t RewriteWith(const std::string& path, int afd, CachedIndex& c, const std::vector<FileToAdd>& files,
+                         const AddOptions& options) {
     std::vector<bool> drop(c.index.members.size(), false);
     for (const auto& f : files)
         for (std::size_t i = 0; i < c.index.members.size(); ++i)
@@ -234,13 +235,11 @@ std::int32_t RewriteWith(const std::string& path, int afd, CachedIndex& c, const
     }
     const std::uint8_t endMark = 0;
     if (!WriteAllAt(tfd.get(), at, &endMark, 1)) return fail(kUnlhaCannotWrite);
-    for (const auto& f : files) {
-        Member m;
-        std::int32_t rc = AppendMember(tfd.get(), at, f, &m);
-        if (rc != kUnlhaOk) return fail(rc);
+    std::int32_t rc = AppendAll(tfd.get(), at, files, options, [&](Member&& m) {
         at = m.end();
         fresh.index.members.push_back(std::move(m));
-    }
+    });
+    if (rc != kUnlhaOk) return fail(rc);
     if (::fsync(tfd.get()) != 0) return fail(kUnlhaCannotWrite);
     const auto slash = path.rfind('/');
     if (tmp.commit(slash == std::string::npos ? path : path.substr(slash + 1), {}) != 0) return kUnlhaCannotWrite;
@@ -284,7 +283,9 @@ bool CleanPath(const std::string& in, std::string* out) {
     return true;
 }
 
-std::int32_t AddFiles(const std::string& archivePath, const std::vector<FileToAdd>& files, std::string* report) {
+std::int32_t AddFiles(const std::string& archivePath, const std::vector<FileToAdd>& files, std::string* report,
+                      const AddOptions& options) {
+    if (!IsWritableMethod(options.method)) return kUnlhaBadCommand;
     std::lock_guard<std::mutex> lock(gCacheMutex);
     // Never through a link: a link at the archive's name (a dangling one
     // too) is refused rather than written through or created at its target.
@@ -304,7 +305,7 @@ std::int32_t AddFiles(const std::string& archivePath, const std::vector<FileToAd
         for (std::size_t k = 0; k < i; ++k)
             if (files[k].memberPath == files[i].memberPath) replaces = true;
     if (replaces) {
-        rc = RewriteWith(archivePath, afd.get(), *c, files);
+        rc = RewriteWith(archivePath, afd.get(), *c, files, options);
         if (report) *report = rc == kUnlhaOk ? std::to_string(files.size()) + " member(s) written" : "add failed";
         return rc;
     }
@@ -314,17 +315,14 @@ std::int32_t AddFiles(const std::string& archivePath, const std::vector<FileToAd
     if (c->index.damagedTail && ::ftruncate(afd.get(), static_cast<off_t>(at)) != 0) rc = kUnlhaCannotWrite;
     if (c->index.damagedTail) c->index.damagedTail = false;
     std::size_t added = 0;
-    for (const auto& f : files) {
-        if (rc != kUnlhaOk) break;
-        Member m;
-        rc = AppendMember(afd.get(), at, f, &m);
-        if (rc != kUnlhaOk) break;
-        at = m.end();
-        c->index.validEnd = at;
-        c->byPath[m.path] = c->index.members.size();
-        c->index.members.push_back(std::move(m));
-        ++added;
-    }
+    if (rc == kUnlhaOk)
+        rc = AppendAll(afd.get(), at, files, options, [&](Member&& m) {
+            at = m.end();
+            c->index.validEnd = at;
+            c->byPath[m.path] = c->index.members.size();
+            c->index.members.push_back(std::move(m));
+            ++added;
+        });
     if (rc != kUnlhaOk) {
         // Whatever a failed member wrote lies past the end mark; drop it.
         const std::uint8_t endMark = 0;

@@ -9,13 +9,17 @@
 #include <vector>
 
 #include "archiver/lzh/archive.h"
+#include "archiver/member_encoder.h"
 #include "platform/safe_write.h"
 
 namespace tessel::archive {
 
-struct FileToAdd {
-    std::string source;      // path of the file to read
-    std::string memberPath;  // relative "/"-separated path to store
+struct AddOptions {
+    // "-lh7-" or "-lh5-"; a file that does not shrink is stored as -lh0-.
+    std::string method = "-lh7-";
+    // Threads that read and compress files; 1 does everything on the
+    // calling thread. The archive's bytes are the same for any number.
+    unsigned jobs = 1;
 };
 
 // Adds the files; a member whose path is already stored is replaced. New
@@ -25,7 +29,8 @@ struct FileToAdd {
 // the archive is rewritten to a temporary file beside it (members copied as
 // they are) that then takes its name, so a crash keeps the old archive.
 // Returns an Unlha result code.
-std::int32_t AddFiles(const std::string& archivePath, const std::vector<FileToAdd>& files, std::string* report);
+std::int32_t AddFiles(const std::string& archivePath, const std::vector<FileToAdd>& files, std::string* report,
+                      const AddOptions& options = {});
 
 // The member index of an archive, cached between calls and read again when
 // the archive file changes (device, inode, size or modification time).

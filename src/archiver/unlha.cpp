@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "archiver/add_pipeline.h"
 #include "archiver/archive_ops.h"
 #include "platform/program_files.h"
 
@@ -263,7 +264,9 @@ std::int32_t Run(const Command& cmd, std::string* report) {
         // Every readable file goes in; what could not be read makes the add
         // fail after the others were written. The archive itself and files
         // being written are never members, and leaving them out is no failure.
-        std::int32_t rc = archive::AddFiles(cmd.archive, files, report);
+        archive::AddOptions options;
+        options.jobs = archive::DefaultJobs();
+        std::int32_t rc = archive::AddFiles(cmd.archive, files, report, options);
         AddSkipped(report, leftOut);
         AddSkipped(report, skipped);
         return rc == kUnlhaOk && !skipped.empty() ? kUnlhaCannotReadSource : rc;

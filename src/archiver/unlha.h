@@ -34,7 +34,10 @@ enum UnlhaResult : std::int32_t {
 //                                    place below it, any other member into dir by its name
 //   e -a1cynx1 <archive> <dir>/ "<name>"  extract dir/name from the member stored as
 //                                    dir/name and from no other
-// The archive path is not quoted and ends in ".lzh".
+// The archive path is not quoted and ends in ".lzh". New members are written
+// with -lh7- (-lh0- for what does not shrink); the files of a bulk add are
+// compressed on as many threads as DefaultJobs() says (TESSEL_JOBS, else one
+// per core), with the same archive bytes as on one.
 std::int32_t Unlha(const void* owner, const char* commandLine, char* output, std::size_t outputSize);
 
 // Forgets every cached member index (tests use it to force a fresh read).

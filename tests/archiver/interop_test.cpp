@@ -22,12 +22,21 @@ protected:
             {"sub/noise.bin", std::string()},
             {"empty", ""},
             {".hidden", "dot"},
+            {"sub/far.txt", std::string()},  // repeats 30 KB back: only the 64 KB window finds them
         };
         std::mt19937 rng(8);
         for (int i = 0; i < 100000; ++i) files_[2].second += static_cast<char>(rng());
+        const std::string part = MixedBytes(30000, 9);
+        files_[5].second = part + part + part;
         for (const auto& [name, body] : files_) WriteFile(src() + "/" + name, body);
         arc_ = t_ / "ours.lzh";
         ASSERT_EQ(RunUnlha("u -d1n " + arc_ + " " + Quote(src() + "/*.*")), 0);
+        // The method each reader must handle: -lh7- for what shrinks, -lh0- for the rest.
+        for (const auto& m : Members(arc_)) {
+            const bool shrinks = m.path.find("mixed.bin") != std::string::npos || m.path.find("far.txt") != std::string::npos;
+            ASSERT_EQ(m.method, shrinks ? "-lh7-" : "-lh0-") << m.path;
+            if (m.path.find("far.txt") != std::string::npos) ASSERT_LT(m.compressedSize, 40000u);
+        }
     }
     std::string src() const { return t_ / "src"; }
     // Where an extraction below `root` puts a file of the source tree.
@@ -66,6 +75,19 @@ TEST_F(Interop, SevenZipExtractsOurArchive) {
                     " >/dev/null"),
               0);
     ExpectTree(t_ / "x", /*7z keeps the stored bytes*/ true);
+}
+
+TEST_F(Interop, JlhaExtractsOurArchive) {
+    // jlha shows code page 932 names in another character set: the files
+    // with plain names are compared.
+    ASSERT_EQ(Shell("mkdir " + ShellQuote(t_ / "x") + " && cd " + ShellQuote(t_ / "x") + " && jlha x " + ShellQuote(arc_) +
+                    " >/dev/null 2>&1"),
+              0);
+    for (const auto& [name, body] : files_) {
+        if (name.find("日本語") != std::string::npos) continue;
+        const std::string path = Below(t_ / "x", name, false);
+        EXPECT_TRUE(Exists(path) && ReadFile(path) == body) << path;
+    }
 }
 
 TEST_F(Interop, WeExtractWhatJlhaWritesAtEveryHeaderLevelAndMethod) {

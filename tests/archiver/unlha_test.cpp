@@ -86,7 +86,7 @@ TEST(UnlhaExtractOne, WritesIntoTheMembersFolderWithItsTimeAndPermissions) {
     MakeDir(t / "dest folder.lzh x");
     const std::string arc = t / "dest folder.lzh x/bkpcmp.lzh";
     ASSERT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(file)), 0);
-    ASSERT_EQ(Members(arc).at(0).method, "-lh5-");
+    ASSERT_EQ(Members(arc).at(0).method, "-lh7-");
 
     WriteFile(file, "overwritten");
     ::chmod(file.c_str(), 0444);  // a read-only target is replaced too
@@ -209,6 +209,84 @@ TEST(UnlhaAdd, NeverTakesTheArchiveItselfOrAFileBeingWritten) {
         EXPECT_EQ(RunUnlha("u -nd1 " + version + " " + Quote(self)), kUnlhaRefusedPath) << self;
     EXPECT_EQ(std::filesystem::file_size(version), versionSize);
     EXPECT_EQ(MemberPaths(version), std::vector<std::string>{Stored(r + "/a.txt")});
+}
+
+std::string Noise(std::size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string out;
+    for (std::size_t i = 0; i < n; ++i) out += static_cast<char>(rng());
+    return out;
+}
+
+// Many files on several workers: the same archive bytes as on one, in the
+// same order, after an append, a replacing rewrite and a failed add alike;
+// -lh5- stays selectable.
+TEST(UnlhaBulk, WorkersWriteTheSameArchiveAsOne) {
+    TempDir t;
+    std::vector<archive::FileToAdd> files;
+    for (int i = 0; i < 40; ++i) {
+        const std::string p = t / ("src/f" + std::to_string(i));
+        std::string body = i % 4 == 0 ? MixedBytes(static_cast<std::size_t>(i) * 17000, i)  // several queue chunks
+                         : i % 4 == 1 ? Noise(static_cast<std::size_t>(i) * 3000, i)        // stored at once
+                         : i % 4 == 2 ? std::string()
+                                      : MixedBytes(900, i);
+        if (i == 7) body = MixedBytes(8000, 1) + Noise(8 << 20, 2);  // stored after data went out
+        if (i == 0) MakeDir(t / "src");
+        WriteFile(p, body);
+        files.push_back({p, Stored(p)});
+    }
+    const std::string one = t / "one.lzh", many = t / "many.lzh";
+    auto add = [&](const std::string& arc, const std::vector<archive::FileToAdd>& list, unsigned jobs) {
+        archive::AddOptions o;
+        o.jobs = jobs;
+        return archive::AddFiles(arc, list, nullptr, o);
+    };
+    ASSERT_EQ(add(one, files, 1), 0);
+    ASSERT_EQ(add(many, files, 3), 0);
+    EXPECT_TRUE(ReadFile(one) == ReadFile(many));
+    auto members = Members(many);
+    ASSERT_EQ(members.size(), files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        EXPECT_EQ(members[i].path, files[i].memberPath);
+        const bool shrinks = (i % 4 == 0 || i % 4 == 3) && i != 0 && i != 7;
+        EXPECT_EQ(members[i].method, shrinks ? "-lh7-" : "-lh0-") << i;
+    }
+
+    // Replacing some (a rewrite), then a failing add: the file missing in
+    // the middle stops both at the same member, with the same code.
+    WriteFile(files[4].source, "changed");
+    std::vector<archive::FileToAdd> again = {files[4], files[5], files[6]};
+    ASSERT_EQ(add(one, again, 1), 0);
+    ASSERT_EQ(add(many, again, 3), 0);
+    EXPECT_TRUE(ReadFile(one) == ReadFile(many));
+    std::vector<archive::FileToAdd> broken;
+    for (int i = 0; i < 6; ++i) broken.push_back({t / ("src/g" + std::to_string(i)), Stored(t / ("src/g" + std::to_string(i)))});
+    for (int i : {0, 1, 2, 4, 5}) WriteFile(broken[i].source, MixedBytes(60000, i));
+    EXPECT_EQ(add(one, broken, 1), kUnlhaCannotReadSource);
+    EXPECT_EQ(add(many, broken, 3), kUnlhaCannotReadSource);
+    EXPECT_TRUE(ReadFile(one) == ReadFile(many));
+    EXPECT_EQ(Members(many).size(), files.size() + 3);
+    EXPECT_EQ(Shell("lhasa t " + ShellQuote(many) + " >/dev/null 2>&1"), 0);
+
+    // The cached index knows every member where it landed.
+    WriteFile(files[4].source, "overwritten");
+    WriteFile(files[8].source, "overwritten");
+    ASSERT_EQ(RunUnlha("e -a1cynx1 " + many + " " + t.path() + "/src/ \"f4\""), 0);
+    ASSERT_EQ(RunUnlha("e -a1cynx1 " + many + " " + t.path() + "/src/ \"f8\""), 0);
+    ASSERT_EQ(RunUnlha("e -a1cynx1 " + many + " " + t.path() + "/src/ \"g1\""), 0);
+    EXPECT_EQ(ReadFile(files[4].source), "changed");
+    EXPECT_TRUE(ReadFile(files[8].source) == MixedBytes(8 * 17000, 8));
+
+    archive::AddOptions lh5;
+    lh5.method = "-lh5-";
+    lh5.jobs = 2;
+    const std::string old = t / "lh5.lzh";
+    ASSERT_EQ(archive::AddFiles(old, files, nullptr, lh5), 0);
+    for (const auto& m : Members(old)) EXPECT_TRUE(m.method == "-lh5-" || m.method == "-lh0-") << m.method;
+    MakeDir(t / "x");
+    ASSERT_EQ(RunUnlha("e -na1cy " + old + " " + Quote(t / "x/") + " *.*"), 0);
+    for (const auto& f : files)
+        EXPECT_TRUE(ReadFile(t / ("x/" + f.source.substr(f.source.rfind('/') + 1))) == ReadFile(f.source)) << f.source;
 }
 
 TEST(UnlhaBulk, DirectoryOnlyTakesTheFolderItselfAndExtractsIntoIt) {

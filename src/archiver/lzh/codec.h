@@ -1,6 +1,6 @@
 #pragma once
-// The compressed data formats of LHA members: -lh5- written; -lh5-, -lh6-
-// and -lh7- read (they differ only in dictionary size). Data flows through
+// The compressed data formats of LHA members: -lh5- and -lh7- written;
+// -lh5-, -lh6- and -lh7- read (they differ only in dictionary size). Data flows through
 // callbacks so that members of any size stream without being held in memory.
 #include <cstddef>
 #include <cstdint>
@@ -20,10 +20,15 @@ struct EncodeResult {
     std::uint16_t crc = 0;  // CRC-16 of the original bytes read
 };
 
-// Compresses everything read from `read` as -lh5- into `write`. Gives up
-// with NotSmaller as soon as the output reaches `limit` bytes (the caller
-// then stores the member instead), so that incompressible data costs little.
-EncodeResult EncodeLh5(const ReadFn& read, const WriteFn& write, std::uint64_t limit);
+// Compresses everything read from `read` into `write` with dictionary size
+// 2^dictBits: 13 for -lh5-, 16 for -lh7- (any other value fails at once).
+// Gives up with NotSmaller, before writing the block that would get there,
+// as soon as the output could no longer end below `limit` bytes, or when the
+// first few thousand tokens do not shrink (a cheap test that spares the work
+// on data already compressed); the caller then stores the member instead.
+// The output depends on the input bytes alone (not on how `read` splits
+// them), so the same file always gives the same member.
+EncodeResult EncodeLh(int dictBits, const ReadFn& read, const WriteFn& write, std::uint64_t limit);
 
 enum class DecodeStatus { Ok, Corrupt, ReadFailed, WriteFailed };
 

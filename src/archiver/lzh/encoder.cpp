@@ -1,5 +1,7 @@
-// -lh5- compression: LZ77 over an 8 KiB window with a hash-chain matcher and
-// lazy evaluation, then static Huffman coding per block of tokens.
+// -lh5- and -lh7- compression: LZ77 over an 8 KiB or 64 KiB window with a
+// hash-chain matcher and lazy evaluation, then static Huffman coding per
+// block of tokens. The two methods differ only in the window and in the
+// position table (14 classes in 4 bits, or 17 in 5 bits).
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -12,27 +14,31 @@
 namespace tessel::lzh {
 namespace {
 
-constexpr int kDictBits = 13;
-constexpr std::int32_t kWindow = 1 << kDictBits;
-constexpr std::int32_t kWindowMask = kWindow - 1;
+constexpr int kMaxDictBits = 16;
 constexpr int kMaxMatch = 256;
 constexpr int kMinMatch = 3;
 constexpr int kNC = 256 + kMaxMatch - kMinMatch + 1;  // literals and lengths
-constexpr int kNP = kDictBits + 1;                     // position classes
+constexpr int kMaxNP = kMaxDictBits + 1;               // position classes, at most
 constexpr int kNT = kMaxCodeBits + 3;                  // code-length symbols
-constexpr int kPBits = 4, kTBits = 5, kCBits = 9;
-constexpr int kHashBits = 15;
+constexpr int kTBits = 5, kCBits = 9;
+constexpr int kHashBits = 16;
 constexpr std::int32_t kNil = -1;
-constexpr std::int32_t kBufSize = 1 << 18;
+constexpr std::int32_t kBufSize = 1 << 19;
 constexpr std::int32_t kMinLookahead = kMaxMatch + kMinMatch + 1;
 constexpr std::size_t kBlockTokens = 1 << 15;  // tokens gathered before planning blocks
 constexpr std::size_t kMinBlockTokens = 1024;
 
-// Matcher tuning: deeper than gzip -6, to make up for the smaller window.
-constexpr int kMaxChain = 256;
-constexpr int kGoodLength = 8;
-constexpr int kNiceLength = 256;
-constexpr int kMaxLazy = 32;
+// Matcher tuning, per window: the small window searches deeper to make up
+// for its size; the large one about as deep as gzip -6.
+struct Tuning {
+    int maxChain, goodLength, niceLength, maxLazy;
+};
+constexpr Tuning kSmallWindowTuning{256, 8, 256, 32};
+constexpr Tuning kLargeWindowTuning{32, 8, 64, 8};
+// Data whose first kProbeTokens tokens code to more than this share of
+// their bytes (in 1/1024) is taken as incompressible and stored instead.
+constexpr std::size_t kProbeTokens = 4096;
+constexpr std::uint64_t kIncompressibleShare = 1000;
 constexpr std::int32_t kMaxInsertLength = 256;
 constexpr std::int32_t kTooFar = 1024;
 
@@ -61,6 +67,9 @@ public:
         return true;
     }
     std::uint64_t total() const { return total_; }
+    std::uint64_t limit() const { return limit_; }
+    // Bits produced so far, written or not.
+    std::uint64_t bits() const { return (total_ + out_.size()) * 8 + static_cast<std::uint64_t>(bits_); }
     bool exceeded() const { return exceeded_; }
     bool failed() const { return failed_; }
 
@@ -76,10 +85,12 @@ private:
 
 class Encoder {
 public:
-    Encoder(const ReadFn& read, BitWriter& out) : read_(read), out_(out) {
+    Encoder(int dictBits, const ReadFn& read, BitWriter& out)
+        : window_(1 << dictBits), windowMask_(window_ - 1), np_(dictBits + 1), pbits_(dictBits <= 13 ? 4 : 5),
+          tune_(dictBits <= 13 ? kSmallWindowTuning : kLargeWindowTuning), read_(read), out_(out) {
         buf_.assign(kBufSize + 16, 0);
         head_.assign(1 << kHashBits, kNil);
-        prev_.assign(kWindow, kNil);
+        prev_.assign(static_cast<std::size_t>(window_), kNil);
         codes_.reserve(kBlockTokens);
         offsets_.reserve(kBlockTokens);
     }
@@ -97,7 +108,7 @@ public:
             if (lookahead >= kMinMatch) candidate = insert(pos_);
             std::int32_t prevLen = matchLen, prevPos = matchPos;
             matchLen = kMinMatch - 1;
-            if (candidate != kNil && prevLen < kMaxLazy && pos_ - candidate < kWindow) {
+            if (candidate != kNil && prevLen < tune_.maxLazy && pos_ - candidate < window_) {
                 matchLen = longestMatch(candidate, prevLen, lookahead, &matchPos);
                 if (matchLen == kMinMatch && pos_ - matchPos > kTooFar) matchLen = kMinMatch - 1;
             }
@@ -130,6 +141,7 @@ public:
     }
 
     std::uint64_t originalSize() const { return total_; }
+    bool incompressible() const { return incompressible_; }
     std::uint16_t crc() const { return crc_; }
     bool readFailed() const { return readFailed_; }
 
@@ -142,17 +154,17 @@ private:
     std::int32_t insert(std::int32_t p) {
         std::uint32_t h = hashAt(p);
         std::int32_t old = head_[h];
-        prev_[p & kWindowMask] = old;
+        prev_[p & windowMask_] = old;
         head_[h] = p;
         return old;
     }
 
     std::int32_t longestMatch(std::int32_t cur, std::int32_t prevLen, std::int32_t lookahead, std::int32_t* matchPos) {
-        int chain = kMaxChain;
-        if (prevLen >= kGoodLength) chain >>= 2;
-        const std::int32_t limit = pos_ - kWindow;  // distances stay below the window size
+        int chain = tune_.maxChain;
+        if (prevLen >= tune_.goodLength) chain >>= 2;
+        const std::int32_t limit = pos_ - window_;  // distances stay below the window size
         const std::int32_t maxLen = std::min<std::int32_t>(kMaxMatch, lookahead);
-        const std::int32_t nice = std::min<std::int32_t>(kNiceLength, maxLen);
+        const std::int32_t nice = std::min<std::int32_t>(tune_.niceLength, maxLen);
         std::int32_t best = prevLen;
         const std::uint8_t* s = &buf_[pos_];
         while (cur > limit && cur < pos_) {
@@ -175,7 +187,7 @@ private:
                 }
             }
             if (--chain == 0) break;
-            std::int32_t next = prev_[cur & kWindowMask];
+            std::int32_t next = prev_[cur & windowMask_];
             if (next >= cur) break;
             cur = next;
         }
@@ -183,13 +195,19 @@ private:
     }
 
     bool emitLiteral(std::uint8_t c) {
+        ++tokenBytes_;
         codes_.push_back(c);
         offsets_.push_back(0);
-        return codes_.size() < kBlockTokens || flushBlock();
+        return afterToken();
     }
     bool emitMatch(std::int32_t len, std::int32_t offset) {
+        tokenBytes_ += static_cast<std::uint64_t>(len);
         codes_.push_back(static_cast<std::uint16_t>(256 + len - kMinMatch));
         offsets_.push_back(static_cast<std::uint16_t>(offset));
+        return afterToken();
+    }
+    bool afterToken() {
+        if (!probed_ && codes_.size() == kProbeTokens && !probe()) return false;
         return codes_.size() < kBlockTokens || flushBlock();
     }
 
@@ -197,9 +215,9 @@ private:
 
     // Huffman codes of one block of tokens.
     struct BlockCode {
-        std::uint32_t cFreq[kNC] = {}, pFreq[kNP] = {}, tFreq[kNT] = {};
-        std::uint8_t cLen[kNC], pLen[kNP], tLen[kNT];
-        std::uint16_t cCode[kNC] = {}, pCode[kNP] = {}, tCode[kNT] = {};
+        std::uint32_t cFreq[kNC] = {}, pFreq[kMaxNP] = {}, tFreq[kNT] = {};
+        std::uint8_t cLen[kNC], pLen[kMaxNP], tLen[kNT];
+        std::uint16_t cCode[kNC] = {}, pCode[kMaxNP] = {}, tCode[kNT] = {};
         int cUsed = 0, pUsed = 0, tUsed = 0, cSingle = 0, pSingle = 0, tSingle = 0, n = 0;
     };
 
@@ -235,9 +253,9 @@ private:
             if (codes_[i] >= 256) ++bc.pFreq[positionClass(offsets_[i])];
         }
         bc.cUsed = BuildLengths(bc.cFreq, kNC, kMaxCodeBits, bc.cLen, &bc.cSingle);
-        bc.pUsed = BuildLengths(bc.pFreq, kNP, kMaxCodeBits, bc.pLen, &bc.pSingle);
+        bc.pUsed = BuildLengths(bc.pFreq, np_, kMaxCodeBits, bc.pLen, &bc.pSingle);
         BuildCodes(bc.cLen, kNC, bc.cCode);
-        BuildCodes(bc.pLen, kNP, bc.pCode);
+        BuildCodes(bc.pLen, np_, bc.pCode);
         bc.n = kNC;
         while (bc.n > 0 && bc.cLen[bc.n - 1] == 0) --bc.n;
         ForEachLengthSymbol(bc, [&](int sym, int) { ++bc.tFreq[sym]; });
@@ -264,7 +282,7 @@ private:
 
     // Block size and the three tables.
     template <typename Out>
-    static void WriteBlockHead(Out& out, std::size_t count, const BlockCode& bc) {
+    void writeBlockHead(Out& out, std::size_t count, const BlockCode& bc) const {
         out.put(16, static_cast<std::uint32_t>(count));
         if (bc.cUsed <= 1) {
             out.put(kTBits, 0);
@@ -286,10 +304,10 @@ private:
             });
         }
         if (bc.pUsed <= 1) {
-            out.put(kPBits, 0);
-            out.put(kPBits, static_cast<std::uint32_t>(bc.pSingle));
+            out.put(pbits_, 0);
+            out.put(pbits_, static_cast<std::uint32_t>(bc.pSingle));
         } else {
-            WritePtLengths(out, bc.pLen, kNP, kPBits, -1);
+            WritePtLengths(out, bc.pLen, np_, pbits_, -1);
         }
     }
 
@@ -297,10 +315,10 @@ private:
         auto bc = std::make_unique<BlockCode>();
         prepare(b, e, *bc);
         BitCounter counter;
-        WriteBlockHead(counter, e - b, *bc);
+        writeBlockHead(counter, e - b, *bc);
         std::uint64_t bits = counter.bits;
         for (int c = 0; c < kNC; ++c) bits += static_cast<std::uint64_t>(bc->cFreq[c]) * bc->cLen[c];
-        for (int p = 0; p < kNP; ++p) bits += static_cast<std::uint64_t>(bc->pFreq[p]) * (bc->pLen[p] + (p > 1 ? p - 1 : 0));
+        for (int p = 0; p < np_; ++p) bits += static_cast<std::uint64_t>(bc->pFreq[p]) * (bc->pLen[p] + (p > 1 ? p - 1 : 0));
         return bits;
     }
 
@@ -321,7 +339,7 @@ private:
     bool writeBlock(std::size_t b, std::size_t e) {
         auto bc = std::make_unique<BlockCode>();
         prepare(b, e, *bc);
-        WriteBlockHead(out_, e - b, *bc);
+        writeBlockHead(out_, e - b, *bc);
         for (std::size_t i = b; i < e; ++i) {
             std::uint16_t c = codes_[i];
             if (bc->cLen[c]) out_.put(bc->cLen[c], bc->cCode[c]);
@@ -336,14 +354,30 @@ private:
         return out_.drain(false);
     }
 
+    // Codes the tokens gathered so far, or gives up without writing them
+    // when the output could no longer end smaller than the limit.
     bool flushBlock() {
         std::vector<std::pair<std::size_t, std::size_t>> blocks;
         plan(0, codes_.size(), blocks);
+        std::uint64_t bits = out_.bits();
+        for (auto [b, e] : blocks) bits += cost(b, e);
+        if (bits / 8 >= out_.limit()) {
+            incompressible_ = true;
+            return false;
+        }
         for (auto [b, e] : blocks)
             if (!writeBlock(b, e)) return false;
         codes_.clear();
         offsets_.clear();
         return true;
+    }
+
+    // The cheap test on the first tokens of the input: when they do not
+    // shrink, the rest is taken to be no better and is not worked on.
+    bool probe() {
+        probed_ = true;
+        if (cost(0, codes_.size()) / 8 * 1024 > tokenBytes_ * kIncompressibleShare) incompressible_ = true;
+        return !incompressible_;
     }
 
     bool fill() {
@@ -364,7 +398,7 @@ private:
     bool slideAndFill(std::int32_t* matchPos) {
         // A whole number of windows, so that prev_ (indexed by position modulo
         // the window) stays in step.
-        std::int32_t shift = ((pos_ - kWindow) / kWindow) * kWindow;
+        std::int32_t shift = ((pos_ - window_) / window_) * window_;
         if (shift > 0) {
             std::memmove(&buf_[0], &buf_[shift], static_cast<std::size_t>(end_ - shift));
             end_ -= shift;
@@ -376,30 +410,38 @@ private:
         return fill();
     }
 
+    const std::int32_t window_, windowMask_;
+    const int np_, pbits_;
+    const Tuning tune_;
     const ReadFn& read_;
     BitWriter& out_;
     std::vector<std::uint8_t> buf_;
     std::vector<std::int32_t> head_, prev_;
     std::vector<std::uint16_t> codes_, offsets_;
     std::int32_t pos_ = 0, end_ = 0;
-    bool eof_ = false, readFailed_ = false;
+    bool eof_ = false, readFailed_ = false, probed_ = false, incompressible_ = false;
+    std::uint64_t tokenBytes_ = 0;  // input bytes the tokens so far cover
     std::uint64_t total_ = 0;
     std::uint16_t crc_ = 0;
 };
 
 }  // namespace
 
-EncodeResult EncodeLh5(const ReadFn& read, const WriteFn& write, std::uint64_t limit) {
+EncodeResult EncodeLh(int dictBits, const ReadFn& read, const WriteFn& write, std::uint64_t limit) {
     EncodeResult result;
+    if (dictBits != 13 && dictBits != 16) {
+        result.status = EncodeResult::Status::WriteFailed;
+        return result;
+    }
     BitWriter out(write, limit);
-    Encoder enc(read, out);
-    bool ok = enc.run() && out.drain(true);
-    result.originalSize = enc.originalSize();
-    result.crc = enc.crc();
+    auto enc = std::make_unique<Encoder>(dictBits, read, out);
+    bool ok = enc->run() && out.drain(true);
+    result.originalSize = enc->originalSize();
+    result.crc = enc->crc();
     result.compressedSize = out.total();
     if (!ok) {
-        if (enc.readFailed()) result.status = EncodeResult::Status::ReadFailed;
-        else if (out.exceeded()) result.status = EncodeResult::Status::NotSmaller;
+        if (enc->readFailed()) result.status = EncodeResult::Status::ReadFailed;
+        else if (out.exceeded() || enc->incompressible()) result.status = EncodeResult::Status::NotSmaller;
         else result.status = EncodeResult::Status::WriteFailed;
     }
     return result;

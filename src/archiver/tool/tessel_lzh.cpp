@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <string>
 #include <vector>
 
+#include "archiver/add_pipeline.h"
 #include "archiver/archive_ops.h"
 #include "archiver/lzh/archive.h"
 #include "archiver/unlha.h"
@@ -21,7 +23,10 @@ int Usage() {
                  "usage: tessel-lzh l <archive>            list the members\n"
                  "       tessel-lzh t <archive>            check every member's data\n"
                  "       tessel-lzh x <archive> [folder]   extract below folder (default: .)\n"
-                 "       tessel-lzh a <archive> files...   add files (stored under the paths given)\n");
+                 "       tessel-lzh a [--method lh7|lh5] [--jobs N] <archive> files...\n"
+                 "                                         add files (stored under the paths given) with\n"
+                 "                                         -lh7- (default) or -lh5-, on N threads (default:\n"
+                 "                                         TESSEL_JOBS, else one per core)\n");
     return 2;
 }
 
@@ -95,7 +100,8 @@ int Extract(const std::string& archive, const std::string& folder) {
     return rc ? Fail(rc, Describe(rc)) : 0;
 }
 
-int Add(const std::string& archive, const std::vector<std::string>& files) {
+int Add(const std::string& archive, const std::vector<std::string>& files,
+        const tessel::archive::AddOptions& options) {
     std::vector<tessel::archive::FileToAdd> list;
     for (const auto& f : files) {
         std::string clean;
@@ -103,19 +109,46 @@ int Add(const std::string& archive, const std::vector<std::string>& files) {
         list.push_back({f, clean[0] == '/' ? clean.substr(1) : clean});
     }
     std::string report;
-    std::int32_t rc = tessel::archive::AddFiles(archive, list, &report);
+    std::int32_t rc = tessel::archive::AddFiles(archive, list, &report, options);
     std::printf("%s\n", report.c_str());
     return rc ? Fail(rc, Describe(rc)) : 0;
+}
+
+// The options of "a": --method and --jobs, before the archive.
+bool AddOptionsFrom(std::vector<std::string>& args, tessel::archive::AddOptions& options) {
+    options.jobs = tessel::archive::DefaultJobs();
+    while (!args.empty() && args[0].compare(0, 2, "--") == 0) {
+        if (args.size() < 2) return false;
+        const std::string value = args[1];
+        if (args[0] == "--method" && (value == "lh5" || value == "lh7")) {
+            options.method = "-" + value + "-";
+        } else if (args[0] == "--jobs") {
+            char* end = nullptr;
+            long n = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || n < 1 || n > 256) return false;
+            options.jobs = static_cast<unsigned>(n);
+        } else {
+            return false;
+        }
+        args.erase(args.begin(), args.begin() + 2);
+    }
+    return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) return Usage();
-    const std::string cmd = argv[1], archive = argv[2];
-    if (cmd == "l" && argc == 3) return List(archive);
-    if (cmd == "t" && argc == 3) return Test(archive);
-    if (cmd == "x" && argc <= 4) return Extract(archive, argc == 4 ? argv[3] : ".");
-    if (cmd == "a" && argc >= 4) return Add(archive, std::vector<std::string>(argv + 3, argv + argc));
+    const std::string cmd = argv[1];
+    std::vector<std::string> args(argv + 2, argv + argc);
+    if (cmd == "a") {
+        tessel::archive::AddOptions options;
+        if (!AddOptionsFrom(args, options) || args.size() < 2) return Usage();
+        return Add(args[0], std::vector<std::string>(args.begin() + 1, args.end()), options);
+    }
+    const std::string archive = args[0];
+    if (cmd == "l" && args.size() == 1) return List(archive);
+    if (cmd == "t" && args.size() == 1) return Test(archive);
+    if (cmd == "x" && args.size() <= 2) return Extract(archive, args.size() == 2 ? args[1] : ".");
     return Usage();
 }

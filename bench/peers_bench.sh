@@ -1,0 +1,107 @@
+#!/bin/bash
+# Backup, nothing-changed run, restore and stored size against what a Linux
+# user would pick instead: restic (init, backup, restore latest --target),
+# tar -czf, tar with pigz, rsync -a --dry-run. Our figures come with 1 job
+# and with every core (TESSEL_JOBS), each as a ratio to its peer.
+# The tree: DIRS folders of FILES files (default 1,000 x 100), 0 to 64 KiB,
+# half text, half random bytes (restore_bench make).
+#   bench/peers_bench.sh [build folder] [work folder]
+# Build the targets restore_bench and tessel-lzh first (TESSEL_BUILD_BENCH=ON).
+# The machine should be otherwise idle.
+set -euo pipefail
+
+BUILD=$(cd "${1:-build}" && pwd)
+WORK=${2:-/tmp/tessel-peers-bench}
+DIRS=${DIRS:-1000}
+FILES=${FILES:-100}
+DRIVER=$BUILD/bench/restore_bench
+LZH=$BUILD/tessel-lzh
+CORES=$(nproc)
+for t in "$DRIVER" "$LZH"; do [ -x "$t" ] || { echo "missing $t: build restore_bench and tessel-lzh" >&2; exit 2; }; done
+
+# The peers, installed when missing.
+need=()
+for p in restic pigz rsync; do command -v "$p" >/dev/null || need+=("$p"); done
+if [ "${#need[@]}" -gt 0 ]; then
+  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"
+fi
+
+rm -rf "$WORK"
+mkdir -p "$WORK"
+WORK=$(cd "$WORK" && pwd)
+TREE=$WORK/tree
+"$DRIVER" make "$TREE" "$DIRS" "$FILES" >/dev/null
+echo "tree: $DIRS folders x $FILES files, $(du -sh "$TREE" | cut -f1), $CORES cores"
+summary() { (cd "$TREE" && find . -type f -printf '%P %s %m\n' | LC_ALL=C sort && find . -type f -print0 | LC_ALL=C sort -z | xargs -0 cat | sha256sum); }
+summary > "$WORK/original.sum"
+check() { summary | cmp -s - "$WORK/original.sum" || { echo "$1: restored tree differs from the original" >&2; exit 1; }; }
+
+# measure NAME COMMAND...: wall seconds, CPU seconds (user + system) and
+# peak RSS (MB) of one run, after a sync so that write-back left by an
+# earlier step is not charged to it. On a machine shared with other work the
+# CPU seconds are the steadier figure.
+measure() {
+  local name=$1; shift
+  sync
+  /usr/bin/time -v -o "$WORK/$name.time" "$@" > "$WORK/$name.out" 2> "$WORK/$name.err" || {
+    echo "$name failed:" >&2; cat "$WORK/$name.err" >&2; exit 1; }
+  S[$name]=$(awk -F': ' '/Elapsed/ {n=split($2,p,":"); s=0; for(i=1;i<=n;i++) s=s*60+p[i]; print s}' "$WORK/$name.time")
+  M[$name]=$(awk -F': ' '/Maximum resident/ {printf "%.1f", $2/1024}' "$WORK/$name.time")
+  C[$name]=$(awk -F': ' '/User time/ {u=$2} /System time/ {s=$2} END {printf "%.2f", u + s}' "$WORK/$name.time")
+  printf '%-24s %8.2f s  cpu %8.2f s  peak %7s MB\n' "$name" "${S[$name]}" "${C[$name]}" "${M[$name]}"
+}
+declare -A S C M
+size() { du -sb "$1" | cut -f1; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else printf "-" }'; }
+# both NAME PEER: the wall and the CPU ratio of two measured steps.
+both() { echo "$(ratio "${S[$1]}" "${S[$2]}") wall, $(ratio "${C[$1]}" "${C[$2]}") cpu"; }
+
+echo "== peers"
+measure tar-czf tar -czf "$WORK/tree.tar.gz" -C "$WORK" tree
+measure tar-pigz sh -c "tar -cf - -C '$WORK' tree | pigz > '$WORK/tree.pigz.tar.gz'"
+export RESTIC_REPOSITORY=$WORK/restic RESTIC_PASSWORD=bench RESTIC_CACHE_DIR=$WORK/restic-cache
+restic init -q
+measure restic-backup restic backup -q "$TREE"
+measure restic-unchanged restic backup -q "$TREE"
+cp -a "$TREE" "$WORK/copy"
+measure rsync-dry-run rsync -a --dry-run "$TREE/" "$WORK/copy/"
+rm -rf "$WORK/copy"
+mv "$TREE" "$WORK/kept"
+measure restic-restore restic restore latest -q --target /
+check restic
+rm -rf "$TREE"
+measure tar-xzf tar -xzf "$WORK/tree.tar.gz" -C "$WORK"
+check tar
+rm -rf "$TREE"
+mv "$WORK/kept" "$TREE"
+Z_TGZ=$(size "$WORK/tree.tar.gz"); Z_RESTIC=$(size "$WORK/restic")
+
+for jobs in 1 "$CORES"; do
+  echo "== ours, TESSEL_JOBS=$jobs"
+  export TESSEL_JOBS=$jobs
+  rm -rf "$WORK/data" "$WORK/dest" "$WORK/bulk.lzh"
+  measure "first-$jobs" "$DRIVER" backup "$WORK/data" "$TREE" "$WORK/dest" 1
+  measure "unchanged-$jobs" "$DRIVER" again "$WORK/data" "$TREE" "$WORK/dest"
+  mv "$TREE" "$WORK/kept"
+  measure "restore-$jobs" "$DRIVER" restore "$WORK/data" 1
+  check "restore-$jobs"
+  rm -rf "$TREE"
+  mv "$WORK/kept" "$TREE"
+  Z_OURS=$(size "$WORK/dest")
+  # The archiver alone: the whole tree in one add call (the bulk form).
+  measure "bulk-add-$jobs" sh -c "find '$TREE' -type f | sort | xargs '$LZH' a --jobs $jobs '$WORK/bulk.lzh'"
+  Z_BULK=$(size "$WORK/bulk.lzh")
+  echo "   first backup / restic backup   $(both "first-$jobs" restic-backup)  (target <= 1.5)"
+  echo "   first backup / tar -czf        $(both "first-$jobs" tar-czf)  (target <= 0.5)"
+  echo "   first backup / tar | pigz      $(both "first-$jobs" tar-pigz)"
+  echo "   bulk add / tar -czf            $(both "bulk-add-$jobs" tar-czf)"
+  echo "   bulk add / restic backup       $(both "bulk-add-$jobs" restic-backup)"
+  echo "   nothing changed / rsync -n     $(both "unchanged-$jobs" rsync-dry-run)  (target <= 1.0)"
+  echo "   nothing changed / restic       $(both "unchanged-$jobs" restic-unchanged)"
+  echo "   restore / restic restore       $(both "restore-$jobs" restic-restore)  (target <= 1.2)"
+  echo "   restore / tar -xzf             $(both "restore-$jobs" tar-xzf)"
+  echo "   stored / .tar.gz               $(ratio "$Z_OURS" "$Z_TGZ")  (target <= 1.0); bulk archive $(ratio "$Z_BULK" "$Z_TGZ"); restic $(ratio "$Z_RESTIC" "$Z_TGZ")"
+  echo "   peak RSS MB: first ${M[first-$jobs]}, unchanged ${M[unchanged-$jobs]}, restore ${M[restore-$jobs]}, bulk ${M[bulk-add-$jobs]}  (target <= 200)"
+done
+echo "sizes: tar.gz $Z_TGZ, restic repository $Z_RESTIC, version archives $Z_OURS, one bulk archive $Z_BULK bytes"

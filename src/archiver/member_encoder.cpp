@@ -1,0 +1,99 @@
+#include "archiver/member_encoder.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "archiver/lzh/codec.h"
+#include "archiver/lzh/crc16.h"
+#include "archiver/unlha.h"
+
+namespace tessel::archive {
+namespace {
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() { if (fd_ >= 0) ::close(fd_); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+EncodedMember Failed(std::int32_t rc) {
+    EncodedMember r;
+    r.rc = rc;
+    return r;
+}
+
+}  // namespace
+
+bool IsWritableMethod(const std::string& method) { return method == "-lh5-" || method == "-lh7-"; }
+
+EncodedMember EncodeMember(const FileToAdd& f, const std::string& method, MemberOutput& out) {
+    if (!IsWritableMethod(method)) return Failed(kUnlhaBadCommand);
+    Fd src(::open(f.source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (src.get() < 0) return Failed(kUnlhaCannotReadSource);
+    struct stat st;
+    if (::fstat(src.get(), &st) != 0 || !S_ISREG(st.st_mode)) return Failed(kUnlhaCannotReadSource);
+    if (f.memberPath.empty() || f.memberPath.size() > 16000) return Failed(kUnlhaRefusedPath);
+
+    lzh::MemberAttributes attr;
+    attr.path = f.memberPath;
+    attr.mtime = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+    attr.mode = st.st_mode & 07777;
+    const std::uint64_t statSize = static_cast<std::uint64_t>(st.st_size);
+    const bool wide = statSize >= 0xFFFF0000ull;
+    if (!out.begin(attr, wide)) return Failed(kUnlhaCannotWrite);
+
+    bool writeFailed = false;
+    lzh::WriteFn sink = [&](const void* buf, std::size_t n) {
+        if (!out.data(buf, n)) { writeFailed = true; return false; }
+        return true;
+    };
+    lzh::ReadFn source = [&](void* buf, std::size_t n) -> std::ptrdiff_t {
+        for (;;) {
+            ssize_t r = ::read(src.get(), buf, n);
+            if (r < 0 && errno == EINTR) continue;
+            return r;
+        }
+    };
+    EncodedMember result;
+    result.method = method;
+    lzh::EncodeResult enc;
+    if (statSize > 0) enc = lzh::EncodeLh(method == "-lh5-" ? 13 : 16, source, sink, statSize);
+    else enc.status = lzh::EncodeResult::Status::NotSmaller;
+    if (enc.status == lzh::EncodeResult::Status::ReadFailed) return Failed(kUnlhaCannotReadSource);
+    if (enc.status == lzh::EncodeResult::Status::WriteFailed || writeFailed) return Failed(kUnlhaCannotWrite);
+    if (enc.status == lzh::EncodeResult::Status::NotSmaller) {
+        // Store the bytes as they are.
+        result.method = "-lh0-";
+        out.restart();
+        if (::lseek(src.get(), 0, SEEK_SET) != 0) return Failed(kUnlhaCannotReadSource);
+        enc = {};
+        std::vector<char> buf(1 << 18);
+        for (;;) {
+            std::ptrdiff_t r = source(buf.data(), buf.size());
+            if (r < 0) return Failed(kUnlhaCannotReadSource);
+            if (r == 0) break;
+            enc.crc = lzh::Crc16Update(enc.crc, buf.data(), static_cast<std::size_t>(r));
+            enc.originalSize += static_cast<std::uint64_t>(r);
+            if (!out.data(buf.data(), static_cast<std::size_t>(r))) return Failed(kUnlhaCannotWrite);
+        }
+        enc.compressedSize = enc.originalSize;
+    }
+    if (!wide && (enc.originalSize >= 0xFFFFFFFFull || enc.compressedSize >= 0xFFFFFFFFull))
+        return Failed(kUnlhaCannotReadSource);  // the file grew past 4 GiB while being read
+    result.compressedSize = enc.compressedSize;
+    result.originalSize = enc.originalSize;
+    result.crc = enc.crc;
+    return result;
+}
+
+}  // namespace tessel::archive
