@@ -65,24 +65,6 @@ TEST(ReadSettings, TimeSyntaxOfTheFile) {
         EXPECT_EQ(read(value), std::nullopt) << value;
 }
 
-TEST(ApplySettings, StartUpBackupThatCannotRunNeverActsAsIfItHad) {
-    struct Case {
-        const char* settings;
-        bool goesOn;
-        std::vector<std::string> events;
-    } cases[] = {
-        {"INITBKP=YES\n", false, {"backup", "end 1"}},
-        {"TERMBKP=YES\n", false, {"backup", "end 1"}},  // no pause, no power-off
-        {"AUTO=YES\nICON=YES\n", true, {"backup", "icon"}},
-    };
-    for (const Case& c : cases) {
-        Harness h(c.settings);
-        h.actions.backupRuns = false;
-        EXPECT_EQ(h.apply(), c.goesOn) << c.settings;
-        EXPECT_EQ(h.events.list, c.events) << c.settings;
-    }
-}
-
 TEST(ApplySettings, ReadsInFileOrderAndActsOnTheResult) {
     const std::string badTime = " BKPDEF.INI上の時間指定が間違っています。\n YY:MM:DDの形式に修正してください! ";
     struct Case {
@@ -92,6 +74,7 @@ TEST(ApplySettings, ReadsInFileOrderAndActsOnTheResult) {
         std::string flags;
         std::string message = "";
         const char* name = "Bkpdef.ini";
+        bool backupRuns = true;
     };
     const Case cases[] = {
         // A start-up backup ends the program without any window.
@@ -112,6 +95,14 @@ TEST(ApplySettings, ReadsInFileOrderAndActsOnTheResult) {
         // An empty time takes the pending text; 00:00 is no time.
         {"TIME1=12:30\r\nTIME2=\r\nTIME3=00:00\r\n", true, {}, "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO silent=NO times=45000,45000,0"},
         {"", true, {}, "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO silent=NO times=0,0,0"},
+        // A start-up backup that cannot run never acts as if it had: no
+        // pause, no power-off, the end with an error; icon mode goes on.
+        {"INITBKP=YES\n", false, {"backup", "end 1"}, "AUTO=YES INITBKP=YES TERMBKP=NO ICON=NO silent=YES times=0,0,0", "",
+         "Bkpdef.ini", false},
+        {"TERMBKP=YES\n", false, {"backup", "end 1"}, "AUTO=YES INITBKP=NO TERMBKP=YES ICON=NO silent=YES times=0,0,0", "",
+         "Bkpdef.ini", false},
+        {"AUTO=YES\nICON=YES\n", true, {"backup", "icon"}, "AUTO=YES INITBKP=NO TERMBKP=NO ICON=YES silent=YES times=0,0,0", "",
+         "Bkpdef.ini", false},
         // A bad time ends the program before anything read is acted on.
         {"AUTO=YES\nTIME1=25:00\n", false, {"end 1"}, "AUTO=YES INITBKP=NO TERMBKP=NO ICON=NO silent=YES times=0,0,0", badTime},
         {"AUTO=YES\nTIME2=\n", false, {"end 1"}, "AUTO=YES INITBKP=NO TERMBKP=NO ICON=NO silent=YES times=0,0,0", badTime},
@@ -120,6 +111,7 @@ TEST(ApplySettings, ReadsInFileOrderAndActsOnTheResult) {
     };
     for (const Case& c : cases) {
         Harness h(c.file, c.name);
+        h.actions.backupRuns = c.backupRuns;
         EXPECT_EQ(h.apply(), c.goesOn) << c.file;
         EXPECT_EQ(h.events.list, c.events) << c.file;
         EXPECT_EQ(h.flags(), c.flags) << c.file;
