@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <functional>
 
 #include "support/temp_dir.h"
 
@@ -76,85 +75,61 @@ std::string OpeningMessage(const std::string& path, bool unprivileged = false) {
 TEST(Connection, EachUnusableCatalogHasItsOwnMessageAndIsLeftAsItWas) {
     struct Case {
         const char* what;
-        std::function<void(const test::TempDir&, const std::string& catalog)> make;
+        // "x…": that text; "CREATE…": another program's database; else the
+        // template with these statements run on it as another program would.
+        std::string content;
+        mode_t catalogMode, folderMode;
+        bool writeAhead, heldByAnother;
         std::string expected;  // with @ for the catalog path and # for its folder
-        bool unprivileged = false;
-    };
-    auto fromTemplate = [](const test::TempDir& d, const std::string& catalog) {
-        std::filesystem::copy_file(d / "bkpDEF.mdb", catalog);
-    };
-    // Changes a database as another program would, leaving its journal mode.
-    auto exec = [](const std::string& path, const char* sql) {
-        sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-        EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
-        sqlite3_close(db);
-    };
-    auto foreign = [&](const test::TempDir&, const std::string& catalog) {
-        exec(catalog, "CREATE TABLE notes (id INTEGER, body TEXT); INSERT INTO notes VALUES (1, 'keep me')");
     };
     const std::string notCatalog = "ファイル @ はこのプログラムのカタログではありません（表 AUTODEF がありません）。ファイルには手を加えていません。";
     const std::string readOnlyFolder = "データフォルダー # に書き込めないため、カタログ @ を使用できません。フォルダーを書き込みできるようにしてください。";
-    Case cases[] = {
-        {"not a database", [](const test::TempDir&, const std::string& c) { test::WriteFile(c, std::string(4096, 'x')); },
+    const Case cases[] = {
+        {"not a database", "x" + std::string(4096, 'x'), 0644, 0755, false, false,
          "カタログ @ はデータベースではありません: file is not a database"},
-        {"empty file", [](const test::TempDir&, const std::string& c) { test::WriteFile(c, ""); }, notCatalog},
-        {"another program's database", foreign, notCatalog},
-        {"catalog without its versions table",
-         [&](const test::TempDir& d, const std::string& c) {
-             fromTemplate(d, c);
-             exec(c, "DROP TABLE FILEKANRI");
-         },
+        {"empty file", "x", 0644, 0755, false, false, notCatalog},
+        {"another program's database", "CREATE TABLE notes (id INTEGER, body TEXT); INSERT INTO notes VALUES (1, 'keep me')",
+         0644, 0755, false, false, notCatalog},
+        {"catalog without its versions table", "DROP TABLE FILEKANRI", 0644, 0755, false, false,
          "ファイル @ はこのプログラムのカタログではありません（表 FILEKANRI がありません）。ファイルには手を加えていません。"},
-        {"locked by another program",
-         [&](const test::TempDir& d, const std::string& c) {
-             fromTemplate(d, c);
-             test::WriteFile(d / "hold", "");
-         },
+        {"locked by another program", "", 0644, 0755, false, true,
          "カタログ @ は他のプログラムが使用中のため開けません。しばらくしてからやり直してください。"},
-        {"read-only catalog",
-         [&](const test::TempDir& d, const std::string& c) {
-             fromTemplate(d, c);
-             chmod(c.c_str(), 0444);
-             chmod(d.path().c_str(), 0777);
-         },
-         "カタログ @ は読み取り専用のため使用できません。ファイルを書き込みできるようにしてください。", true},
-        {"read-only data folder",
-         [&](const test::TempDir& d, const std::string& c) {
-             fromTemplate(d, c);
-             chmod(c.c_str(), 0666);
-             chmod(d.path().c_str(), 0555);
-         },
-         readOnlyFolder, true},
-        {"read-only data folder, catalog in write-ahead mode",
-         [&](const test::TempDir& d, const std::string& c) {
-             fromTemplate(d, c);
-             Connection::openFile(c);  // switches it to write-ahead logging
-             chmod(c.c_str(), 0666);
-             chmod(d.path().c_str(), 0555);
-         },
-         readOnlyFolder, true},
+        {"read-only catalog", "", 0444, 0777, false, false,
+         "カタログ @ は読み取り専用のため使用できません。ファイルを書き込みできるようにしてください。"},
+        {"read-only data folder", "", 0666, 0555, false, false, readOnlyFolder},
+        {"read-only data folder, catalog in write-ahead mode", "", 0666, 0555, true, false, readOnlyFolder},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         test::TempDataFolder folder;
-        chmod(folder.path().c_str(), 0755);  // user nobody reaches the catalog
         const std::string catalog = folder / "filebkp.mdb";
-        c.make(folder, catalog);
+        if (c.content.starts_with("x")) {
+            test::WriteFile(catalog, c.content.substr(1));
+        } else {
+            if (!c.content.starts_with("CREATE")) std::filesystem::copy_file(folder / "bkpDEF.mdb", catalog);
+            sqlite3* db = nullptr;
+            ASSERT_EQ(sqlite3_open(catalog.c_str(), &db), SQLITE_OK);
+            EXPECT_EQ(sqlite3_exec(db, c.content.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+            sqlite3_close(db);
+        }
+        if (c.writeAhead) Connection::openFile(catalog);  // switches it to write-ahead logging
         sqlite3* holder = nullptr;
-        if (std::filesystem::exists(folder / "hold")) {
+        if (c.heldByAnother) {
             ASSERT_EQ(sqlite3_open(catalog.c_str(), &holder), SQLITE_OK);
             ASSERT_EQ(sqlite3_exec(holder, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; DELETE FROM KBNDEF WHERE 0", nullptr,
                                    nullptr, nullptr),
                       SQLITE_OK);
         }
+        chmod(catalog.c_str(), c.catalogMode);
+        chmod(folder.path().c_str(), c.folderMode);  // user nobody reaches the catalog
         const std::string before = test::ReadFile(catalog);
         std::string expected = c.expected;
         for (size_t at; (at = expected.find('@')) != std::string::npos;) expected.replace(at, 1, catalog);
         for (size_t at; (at = expected.find('#')) != std::string::npos;) expected.replace(at, 1, folder.path());
-        EXPECT_EQ(OpeningMessage(catalog, c.unprivileged), expected) << c.what;
-        EXPECT_EQ(test::ReadFile(catalog), before) << c.what;
+        EXPECT_EQ(OpeningMessage(catalog, c.folderMode != 0755), expected);
+        EXPECT_EQ(test::ReadFile(catalog), before);
         // Nothing is made beside a file in rollback-journal mode either.
-        if (!std::string(c.what).ends_with("write-ahead mode")) EXPECT_FALSE(std::filesystem::exists(catalog + "-wal")) << c.what;
+        EXPECT_TRUE(c.writeAhead || !std::filesystem::exists(catalog + "-wal"));
         if (holder) sqlite3_close(holder);
         chmod(folder.path().c_str(), 0755);
     }
