@@ -100,13 +100,13 @@ struct OneRowEach : CatalogFolder {
     }
 };
 
-std::string FilekanriRecord(const std::string& ano) {
+std::string FilekanriRecord() {
     return Hex("07000000") + Hex("01000000") + Hex("02000000") + std::string(255, 'd') +
            std::string(254, 'x') + " " + Hex("eb32a4f8") + Hex("80c3c901") +
            Field(Hex("32303033944e348c8e3593fa28937929"), 50) + Field(Hex("31338e9e3595aa399562"), 50) +
            Hex("00000000") + Hex("01000000") + Blanks(50) + Blanks(50) + Hex("ffffff7f") + Blanks(50) +
            Hex("ffffffff") + Hex("00000000") + Field("1.0.0.1", 50) + Hex("00000100") + Hex("00000000") +
-           Field("0", 50) + Blanks(50) + Field("1", 50) + Blanks(50) + Hex(ano);
+           Field("0", 50) + Blanks(50) + Field("1", 50) + Blanks(50) + Hex("2a000000");
 }
 
 TEST(ExportRecords, OneRowOfEachTableByteForByte) {
@@ -126,7 +126,7 @@ TEST(ExportRecords, OneRowOfEachTableByteForByte) {
     ASSERT_EQ(bkpname.size(), 120u);
     EXPECT_EQ(ReadFile(c.folder / "BKPNAME.DAT"), bkpname);
 
-    std::string filekanri = FilekanriRecord("2a000000");
+    std::string filekanri = FilekanriRecord();
     ASSERT_EQ(filekanri.size(), 1062u);
     EXPECT_EQ(ReadFile(c.folder / "FILEKANRI.DAT"), filekanri);
 
@@ -135,19 +135,6 @@ TEST(ExportRecords, OneRowOfEachTableByteForByte) {
     EXPECT_EQ(ReadFile(c.folder / "SUBDIR.DAT"), subdir);
 
     EXPECT_FALSE(c.exists("KBNDEF.DAT"));  // the category names are never exported
-}
-
-TEST(ExportRecords, OldCatalogGetsRunningNumbersAndNoSubdirFile) {
-    OneRowEach c;
-    Insert(c.db(), "FILEKANRI", "BKPNO,DIRNO,LVL,FILENM,ano", {"8", "1", "3", "b.txt", "77"});
-    c.makeVersion("1.02");
-    ExportedCatalog kept = ExportCatalog(c.state, "1.02");
-    EXPECT_EQ(kept.versionRecord, "V1.02");
-    std::string file = ReadFile(c.folder / "FILEKANRI.DAT");
-    ASSERT_EQ(file.size(), 2 * 1062u);
-    EXPECT_EQ(file.substr(0, 1062), FilekanriRecord("01000000"));
-    EXPECT_EQ(file.substr(1062 + 1058), Hex("02000000"));
-    EXPECT_FALSE(c.exists("SUBDIR.DAT"));
 }
 
 TEST(ExportRecords, NullDateTravelsAsTheNoDateMarker) {

@@ -387,10 +387,6 @@ TEST(InquiryWindows, ExcludedMarkIsHonouredByTheNextBackupRun) {
     EXPECT_EQ(Versions(w), (Strings{"1|1|1|" + src + "/|a.txt|8", "2|1|2|" + src + "/|b.txt|0"}));
     EXPECT_EQ(test::ReadFile(dest + "/V00002/b.txt"), "two!");
     EXPECT_FALSE(std::filesystem::exists(dest + "/V00002/a.txt"));
-    // The errors-only view lists the excluded file.
-    w.findChild<QListWidget*>("KBNNM")->setCurrentRow(1);
-    ClickRow(Grid(w, "DataGrid2"), 0);
-    EXPECT_EQ(Versions(w), (Strings{"1|1|1|" + src + "/|a.txt|8"}));
     // Its plain copy of run 1 is still there: the mark can come off again,
     // and once the copy is gone it cannot be claimed.
     EditCell(Grid(w, "DataGrid1"), 0, 10, "0");
