@@ -39,9 +39,11 @@ struct Batch {
     std::string err;
 };
 
-TEST(Batch, StartUpBackupRunsAndEndsWithoutADisplay) {
-    Batch b("INITBKP=YES\r\n");
+TEST(Batch, PowerOffBackupWaitsForARunningEngineBacksUpWithoutADisplayAndPowersOff) {
+    Batch b("TERMBKP=YES\r\n");
     std::filesystem::create_directories(b.tree / "src/sub dir");
+    std::filesystem::create_directories(b.tree / "dest");
+    std::filesystem::create_directories(b.tree / "bin");
     test::WriteFile(b.tree / "src/a.txt", "hello");
     test::WriteFile(b.tree / "src/sub dir/O'Neil 日本.txt", std::string(50000, 'x'));
     std::filesystem::copy_file(b.data / "bkpDEF.mdb", b.data / "filebkp.mdb");
@@ -50,21 +52,6 @@ TEST(Batch, StartUpBackupRunsAndEndsWithoutADisplay) {
                   "(0, ?1, NULL, '0', 'PREFIX', '1', NULL, NULL), (1, ?2, ?3, '1', NULL, '1', '1', '01')")
         .bind(1, b.tree / "dest/").bind(2, b.tree / "src").bind(3, b.tree / "dest/src")
         .run();
-    std::filesystem::create_directories(b.tree / "dest");
-    ASSERT_EQ(b.run("env -u DISPLAY -u WAYLAND_DISPLAY"), 0) << b.err;
-
-    const std::string archive = b.tree / "dest/src/V00001/bkpcmp.lzh";
-    EXPECT_EQ(test::Shell("lhasa t " + ShellQuote(archive) + " >/dev/null 2>&1"), 0) << b.err;
-    Statement rows = Connection::openFile(b.data / "filebkp.mdb")
-                         ->prepare("SELECT count(*) FROM FILEKANRI WHERE BKPNO = 1 AND KBN1 = '0' AND LVL = 1");
-    ASSERT_TRUE(rows.step());
-    EXPECT_EQ(rows.int64(0), 2);
-    EXPECT_EQ(b.runName(), "自動バックアップ");
-}
-
-TEST(Batch, PowerOffBackupWaitsForARunningEngineFirst) {
-    Batch b("TERMBKP=YES\n");
-    std::filesystem::create_directories(b.tree / "bin");
     test::WriteFile(b.tree / "bin/systemctl", "#!/bin/sh\necho \"$@\" >> \"$(dirname \"$0\")/asked\"\n");
     std::filesystem::permissions(b.tree / "bin/systemctl", std::filesystem::perms::owner_all);
     // Another engine (as the companion's timer would) holds the data folder for 2 s.
@@ -74,13 +61,20 @@ TEST(Batch, PowerOffBackupWaitsForARunningEngineFirst) {
         std::this_thread::sleep_for(std::chrono::seconds(2));
         other.unlock();
     });
-    const int status = b.run("PATH=" + ShellQuote(b.tree / "bin") + ":\"$PATH\"");
+    const int status = b.run("env -u DISPLAY -u WAYLAND_DISPLAY PATH=" + ShellQuote(b.tree / "bin") + ":\"$PATH\"");
     release.join();
-    EXPECT_EQ(status, 0) << b.err;
+    ASSERT_EQ(status, 0) << b.err;
     EXPECT_NE(b.err.find("別のバックアップ・復元・カタログ更新が終わるのを待っています（残り 10 分 00 秒）。\n" + b.data.path()),
               std::string::npos)
         << b.err;
     EXPECT_EQ(test::ReadFile(b.tree / "bin/asked"), "poweroff\n");
+
+    const std::string archive = b.tree / "dest/src/V00001/bkpcmp.lzh";
+    EXPECT_EQ(test::Shell("lhasa t " + ShellQuote(archive) + " >/dev/null 2>&1"), 0) << b.err;
+    Statement rows = Connection::openFile(b.data / "filebkp.mdb")
+                         ->prepare("SELECT count(*) FROM FILEKANRI WHERE BKPNO = 1 AND KBN1 = '0' AND LVL = 1");
+    ASSERT_TRUE(rows.step());
+    EXPECT_EQ(rows.int64(0), 2);
     EXPECT_EQ(b.runName(), "自動バックアップ");
 }
 

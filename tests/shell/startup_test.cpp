@@ -33,16 +33,30 @@ struct Harness {
     StartupOutcome start() { return RunStartup(state, lock, folder.path()); }
 };
 
-TEST(Startup, FreshFolderGetsCatalogAndSettingsFromTemplates) {
+TEST(Startup, FreshFolderGetsCatalogAndSettingsFromTemplatesAndASecondCopyIsRefused) {
     Harness h;
     WriteFile(h.folder / "Bkpdef.def", "AUTO=NO\r\nICON=YES\r\n");
+    // A provider line without ";" means an empty clause, which is SQLite too.
+    WriteFile(h.folder / "JETDB.VER", "Provider=SQLite\r\n");
     ASSERT_EQ(h.start(), StartupOutcome::Ready);
     EXPECT_TRUE(h.ui.messages.empty());
     EXPECT_EQ(h.state.dataFolder, h.folder.path());
-    EXPECT_EQ(h.state.providerClause, "Provider=SQLite;");
+    EXPECT_EQ(h.state.providerClause, "");
     EXPECT_EQ(h.state.catalogVersion, "1.04");
     EXPECT_EQ(ReadFile(h.folder / "Bkpdef.ini"), "AUTO=NO\r\nICON=YES\r\n");
     EXPECT_EQ(h.state.catalog->path(), h.folder / "filebkp.mdb");
+
+    // A second copy says so, touches nothing and leaves the first its lock.
+    test::RecordingUi ui2;
+    SharedState second(ui2, h.system);
+    InstanceLock lock2(h.runtime / "tessel.lock");
+    TempDataFolder other;
+    auto before = Listing(other.path());
+    EXPECT_EQ(RunStartup(second, lock2, other.path()), StartupOutcome::SecondCopy);
+    EXPECT_EQ(ui2.messages, std::vector<std::string>{"すでにTesselバックアップ管理は起動しています。"});
+    EXPECT_EQ(Listing(other.path()), before);
+    EXPECT_TRUE(lock2.anotherCopyRunning());
+    EXPECT_FALSE(h.lock.anotherCopyRunning());
 }
 
 TEST(Startup, ExistingFilesAreNotReplacedAndNamesIgnoreCase) {
@@ -72,12 +86,6 @@ TEST(Startup, ProviderClauseAndConnectionString) {
     EXPECT_EQ(ProviderClauseOf("Provider=SQLite"), "");
     EXPECT_EQ(BuildConnectionString("Provider=SQLite;", "/"), "Provider=SQLite;Data Source=/filebkp.mdb;");
     EXPECT_EQ(BuildConnectionString("", "/home/u/data"), "Data Source=/home/u/data/filebkp.mdb;");
-
-    // A provider line without ";" means an empty clause, which is SQLite too.
-    Harness h;
-    WriteFile(h.folder / "JETDB.VER", "Provider=SQLite\r\n");
-    ASSERT_EQ(h.start(), StartupOutcome::Ready);
-    EXPECT_EQ(h.state.providerClause, "");
 }
 
 TEST(Startup, CatalogVersionDecidesUpgrade) {
@@ -100,22 +108,6 @@ TEST(Startup, CatalogVersionDecidesUpgrade) {
         EXPECT_EQ(h.state.catalogVersion, c.version) << c.sql;
         EXPECT_TRUE(h.ui.messages.empty());
     }
-}
-
-TEST(Startup, SecondCopyIsRefusedAndFirstKeepsItsLock) {
-    Harness first;
-    ASSERT_EQ(first.start(), StartupOutcome::Ready);
-
-    test::RecordingUi ui2;
-    SharedState second(ui2, first.system);
-    InstanceLock lock2(first.runtime / "tessel.lock");
-    TempDataFolder other;
-    auto before = Listing(other.path());
-    EXPECT_EQ(RunStartup(second, lock2, other.path()), StartupOutcome::SecondCopy);
-    EXPECT_EQ(ui2.messages, std::vector<std::string>{"すでにTesselバックアップ管理は起動しています。"});
-    EXPECT_EQ(Listing(other.path()), before);
-    EXPECT_TRUE(lock2.anotherCopyRunning());
-    EXPECT_FALSE(first.lock.anotherCopyRunning());
 }
 
 TEST(Startup, BadInstallationFilesFailClearlyAndWriteNothing) {
