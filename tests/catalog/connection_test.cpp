@@ -13,29 +13,6 @@
 namespace tessel {
 namespace {
 
-struct Catalog {
-    test::TempDataFolder folder;
-    std::unique_ptr<Connection> db = Connection::openFile(folder / "bkpDEF.mdb");
-};
-
-TEST(QuoteCriterion, DoublesSingleQuotesOnly) {
-    EXPECT_EQ(QuoteCriterion("O'Neil"), "O''Neil");
-    EXPECT_EQ(QuoteCriterion("a''b\"c"), "a''''b\"c");
-}
-
-TEST(NextNumber, CountsFromTheRowAndAddsItWhenMissing) {
-    Catalog c;
-    EXPECT_EQ(NextNumber(*c.db, "BKPNO"), 1);
-    EXPECT_EQ(NextNumber(*c.db, "BKPNO"), 2);
-    EXPECT_EQ(NextNumber(*c.db, "DIRNO"), 1);
-    c.db->exec("DELETE FROM AUTODEF");
-    EXPECT_EQ(NextNumber(*c.db, "DIRNO"), 1);
-    EXPECT_EQ(NextNumber(*c.db, "BKPNO"), 1);
-    Statement rows = c.db->prepare("SELECT count(*) || ',' || BKPNO || ',' || DIRNO FROM AUTODEF");
-    ASSERT_TRUE(rows.step());
-    EXPECT_EQ(rows.text(0), "1,1,1");
-}
-
 // Opens a catalog the way start-up does and returns the message of the
 // refusal, "" when it opened. Root writes to read-only files and folders, so
 // under root the opening runs in a child that has dropped to user nobody.
@@ -135,21 +112,32 @@ TEST(Connection, EachUnusableCatalogHasItsOwnMessageAndIsLeftAsItWas) {
     }
 }
 
-TEST(Connection, RefusesUnknownProviderAndMissingFileAndRollsBackUncommittedWork) {
-    Catalog c;
-    EXPECT_THROW(Connection::open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + (c.folder / "bkpDEF.mdb") + ";"),
+TEST(Connection, RefusesUnknownProviderAndMissingFileNumbersRunsAndRollsBackUncommittedWork) {
+    test::TempDataFolder folder;
+    std::unique_ptr<Connection> db = Connection::openFile(folder / "bkpDEF.mdb");
+    EXPECT_THROW(Connection::open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + (folder / "bkpDEF.mdb") + ";"),
                  CatalogError);
-    EXPECT_THROW(Connection::open("Data Source=" + (c.folder / "none.mdb") + ";"), CatalogError);
-    EXPECT_FALSE(std::filesystem::exists(c.folder / "none.mdb"));
-    EXPECT_NO_THROW(Connection::open("provider=sqlite;Data Source=" + (c.folder / "bkpDEF.mdb") + ";"));
+    EXPECT_THROW(Connection::open("Data Source=" + (folder / "none.mdb") + ";"), CatalogError);
+    EXPECT_FALSE(std::filesystem::exists(folder / "none.mdb"));
+    EXPECT_NO_THROW(Connection::open("provider=sqlite;Data Source=" + (folder / "bkpDEF.mdb") + ";"));
     for (bool commit : {false, true}) {
-        Transaction t(*c.db);
-        c.db->prepare("INSERT INTO BKPNAME (BKPNO) VALUES (?1)").bind(1, commit ? 6 : 5).run();
+        Transaction t(*db);
+        db->prepare("INSERT INTO BKPNAME (BKPNO) VALUES (?1)").bind(1, commit ? 6 : 5).run();
         if (commit) t.commit();
     }
-    Statement s = c.db->prepare("SELECT group_concat(BKPNO) FROM BKPNAME");
+    Statement s = db->prepare("SELECT group_concat(BKPNO) FROM BKPNAME");
     ASSERT_TRUE(s.step());
     EXPECT_EQ(s.text(0), "6");
+    // Run and directory numbers count from the AUTODEF row, which is added when missing.
+    EXPECT_EQ(NextNumber(*db, "BKPNO"), 1);
+    EXPECT_EQ(NextNumber(*db, "BKPNO"), 2);
+    EXPECT_EQ(NextNumber(*db, "DIRNO"), 1);
+    db->exec("DELETE FROM AUTODEF");
+    EXPECT_EQ(NextNumber(*db, "DIRNO"), 1);
+    EXPECT_EQ(NextNumber(*db, "BKPNO"), 1);
+    Statement rows = db->prepare("SELECT count(*) || ',' || BKPNO || ',' || DIRNO FROM AUTODEF");
+    ASSERT_TRUE(rows.step());
+    EXPECT_EQ(rows.text(0), "1,1,1");
 }
 
 }  // namespace
