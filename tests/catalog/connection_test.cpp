@@ -7,79 +7,11 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <functional>
 
 #include "support/temp_dir.h"
 
 namespace tessel {
 namespace {
-
-struct Catalog {
-    test::TempDataFolder folder;
-    std::unique_ptr<Connection> db = Connection::openFile(folder / "bkpDEF.mdb");
-};
-
-TEST(QuoteCriterion, DoublesSingleQuotesOnly) {
-    EXPECT_EQ(QuoteCriterion("O'Neil"), "O''Neil");
-    EXPECT_EQ(QuoteCriterion("a''b\"c"), "a''''b\"c");
-    EXPECT_EQ(QuoteCriterion(""), "");
-}
-
-TEST(Catalog, TemplateHoldsTablesIndexesAndVersion) {
-    Catalog c;
-    for (const char* table : {"BKPDIR", "BKPNAME", "AUTODEF", "KBNDEF", "FILEKANRI", "SUBDIR", "RSTRLIST", "DBVERSION"}) {
-        Statement s = c.db->prepare("SELECT 1 FROM sqlite_master WHERE type='table' AND name=?1");
-        s.bind(1, table);
-        EXPECT_TRUE(s.step()) << table;
-    }
-    Statement idx = c.db->prepare("SELECT count(*) FROM sqlite_master WHERE type='index' AND tbl_name='FILEKANRI'");
-    ASSERT_TRUE(idx.step());
-    EXPECT_EQ(idx.int64(0), 3);
-    Statement v = c.db->prepare("SELECT VNUM FROM DBVERSION");
-    ASSERT_TRUE(v.step());
-    EXPECT_EQ(v.text(0), "V1.04");
-    EXPECT_FALSE(v.step());
-}
-
-TEST(Catalog, UniqueNumbersAndAssignedReportIds) {
-    Catalog c;
-    c.db->exec("INSERT INTO BKPDIR (DIRNO, DIR) VALUES (1, 'a')");
-    EXPECT_THROW(c.db->exec("INSERT INTO BKPDIR (DIRNO, DIR) VALUES (1, 'b')"), CatalogError);
-    c.db->exec("INSERT INTO BKPNAME (BKPNO) VALUES (1)");
-    EXPECT_THROW(c.db->exec("INSERT INTO BKPNAME (BKPNO) VALUES (1)"), CatalogError);
-    c.db->prepare("INSERT INTO RSTRLIST (TEXT) VALUES (?1)").bind(1, "one").run();
-    c.db->prepare("INSERT INTO RSTRLIST (TEXT) VALUES (?1)").bind(1, "two").run();
-    Statement ids = c.db->prepare("SELECT ID FROM RSTRLIST ORDER BY ID");
-    ASSERT_TRUE(ids.step());
-    std::int64_t first = ids.int64(0);
-    ASSERT_TRUE(ids.step());
-    EXPECT_EQ(ids.int64(0), first + 1);
-}
-
-TEST(Catalog, NamesWithQuotesAreBoundNotPasted) {
-    Catalog c;
-    std::string name = "O'Neil'); DROP TABLE FILEKANRI; --";
-    c.db->prepare("INSERT INTO FILEKANRI (DIRNO, FILENM) VALUES (1, ?1)").bind(1, name).run();
-    Statement s = c.db->prepare("SELECT FILENM FROM FILEKANRI WHERE FILENM = ?1");
-    s.bind(1, name);
-    ASSERT_TRUE(s.step());
-    EXPECT_EQ(s.text(0), name);
-}
-
-TEST(NextNumber, CountsFromTheRowAndAddsItWhenMissing) {
-    Catalog c;
-    EXPECT_EQ(NextNumber(*c.db, "BKPNO"), 1);
-    EXPECT_EQ(NextNumber(*c.db, "BKPNO"), 2);
-    EXPECT_EQ(NextNumber(*c.db, "DIRNO"), 1);
-    c.db->exec("DELETE FROM AUTODEF");
-    EXPECT_EQ(NextNumber(*c.db, "DIRNO"), 1);
-    EXPECT_EQ(NextNumber(*c.db, "BKPNO"), 1);
-    Statement rows = c.db->prepare("SELECT count(*), BKPNO, DIRNO FROM AUTODEF");
-    ASSERT_TRUE(rows.step());
-    EXPECT_EQ(rows.int64(0), 1);
-    EXPECT_EQ(rows.int64(1), 1);
-    EXPECT_EQ(rows.int64(2), 1);
-}
 
 // Opens a catalog the way start-up does and returns the message of the
 // refusal, "" when it opened. Root writes to read-only files and folders, so
@@ -120,112 +52,92 @@ std::string OpeningMessage(const std::string& path, bool unprivileged = false) {
 TEST(Connection, EachUnusableCatalogHasItsOwnMessageAndIsLeftAsItWas) {
     struct Case {
         const char* what;
-        std::function<void(const test::TempDir&, const std::string& catalog)> make;
+        // "x…": that text; "CREATE…": another program's database; else the
+        // template with these statements run on it as another program would.
+        std::string content;
+        mode_t catalogMode, folderMode;
+        bool writeAhead, heldByAnother;
         std::string expected;  // with @ for the catalog path and # for its folder
-        bool unprivileged = false;
-    };
-    auto fromTemplate = [](const test::TempDir& d, const std::string& catalog) {
-        std::filesystem::copy_file(d / "bkpDEF.mdb", catalog);
-    };
-    // Changes a database as another program would, leaving its journal mode.
-    auto exec = [](const std::string& path, const char* sql) {
-        sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
-        EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
-        sqlite3_close(db);
-    };
-    auto foreign = [&](const test::TempDir&, const std::string& catalog) {
-        exec(catalog, "CREATE TABLE notes (id INTEGER, body TEXT); INSERT INTO notes VALUES (1, 'keep me')");
     };
     const std::string notCatalog = "ファイル @ はこのプログラムのカタログではありません（表 AUTODEF がありません）。ファイルには手を加えていません。";
     const std::string readOnlyFolder = "データフォルダー # に書き込めないため、カタログ @ を使用できません。フォルダーを書き込みできるようにしてください。";
-    Case cases[] = {
-        {"not a database", [](const test::TempDir&, const std::string& c) { test::WriteFile(c, std::string(4096, 'x')); },
+    const Case cases[] = {
+        {"not a database", "x" + std::string(4096, 'x'), 0644, 0755, false, false,
          "カタログ @ はデータベースではありません: file is not a database"},
-        {"empty file", [](const test::TempDir&, const std::string& c) { test::WriteFile(c, ""); }, notCatalog},
-        {"another program's database", foreign, notCatalog},
-        {"catalog without its versions table",
-         [&](const test::TempDir& d, const std::string& c) {
-             fromTemplate(d, c);
-             exec(c, "DROP TABLE FILEKANRI");
-         },
+        {"empty file", "x", 0644, 0755, false, false, notCatalog},
+        {"another program's database", "CREATE TABLE notes (id INTEGER, body TEXT); INSERT INTO notes VALUES (1, 'keep me')",
+         0644, 0755, false, false, notCatalog},
+        {"catalog without its versions table", "DROP TABLE FILEKANRI", 0644, 0755, false, false,
          "ファイル @ はこのプログラムのカタログではありません（表 FILEKANRI がありません）。ファイルには手を加えていません。"},
-        {"locked by another program",
-         [&](const test::TempDir& d, const std::string& c) {
-             fromTemplate(d, c);
-             test::WriteFile(d / "hold", "");
-         },
+        {"locked by another program", "", 0644, 0755, false, true,
          "カタログ @ は他のプログラムが使用中のため開けません。しばらくしてからやり直してください。"},
-        {"read-only catalog",
-         [&](const test::TempDir& d, const std::string& c) {
-             fromTemplate(d, c);
-             chmod(c.c_str(), 0444);
-             chmod(d.path().c_str(), 0777);
-         },
-         "カタログ @ は読み取り専用のため使用できません。ファイルを書き込みできるようにしてください。", true},
-        {"read-only data folder",
-         [&](const test::TempDir& d, const std::string& c) {
-             fromTemplate(d, c);
-             chmod(c.c_str(), 0666);
-             chmod(d.path().c_str(), 0555);
-         },
-         readOnlyFolder, true},
-        {"read-only data folder, catalog in write-ahead mode",
-         [&](const test::TempDir& d, const std::string& c) {
-             fromTemplate(d, c);
-             Connection::openFile(c);  // switches it to write-ahead logging
-             chmod(c.c_str(), 0666);
-             chmod(d.path().c_str(), 0555);
-         },
-         readOnlyFolder, true},
+        {"read-only catalog", "", 0444, 0777, false, false,
+         "カタログ @ は読み取り専用のため使用できません。ファイルを書き込みできるようにしてください。"},
+        {"read-only data folder", "", 0666, 0555, false, false, readOnlyFolder},
+        {"read-only data folder, catalog in write-ahead mode", "", 0666, 0555, true, false, readOnlyFolder},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         test::TempDataFolder folder;
-        chmod(folder.path().c_str(), 0755);  // user nobody reaches the catalog
         const std::string catalog = folder / "filebkp.mdb";
-        c.make(folder, catalog);
+        if (c.content.starts_with("x")) {
+            test::WriteFile(catalog, c.content.substr(1));
+        } else {
+            if (!c.content.starts_with("CREATE")) std::filesystem::copy_file(folder / "bkpDEF.mdb", catalog);
+            sqlite3* db = nullptr;
+            ASSERT_EQ(sqlite3_open(catalog.c_str(), &db), SQLITE_OK);
+            EXPECT_EQ(sqlite3_exec(db, c.content.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+            sqlite3_close(db);
+        }
+        if (c.writeAhead) Connection::openFile(catalog);  // switches it to write-ahead logging
         sqlite3* holder = nullptr;
-        if (std::filesystem::exists(folder / "hold")) {
+        if (c.heldByAnother) {
             ASSERT_EQ(sqlite3_open(catalog.c_str(), &holder), SQLITE_OK);
             ASSERT_EQ(sqlite3_exec(holder, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; DELETE FROM KBNDEF WHERE 0", nullptr,
                                    nullptr, nullptr),
                       SQLITE_OK);
         }
+        chmod(catalog.c_str(), c.catalogMode);
+        chmod(folder.path().c_str(), c.folderMode);  // user nobody reaches the catalog
         const std::string before = test::ReadFile(catalog);
         std::string expected = c.expected;
         for (size_t at; (at = expected.find('@')) != std::string::npos;) expected.replace(at, 1, catalog);
         for (size_t at; (at = expected.find('#')) != std::string::npos;) expected.replace(at, 1, folder.path());
-        EXPECT_EQ(OpeningMessage(catalog, c.unprivileged), expected) << c.what;
-        EXPECT_EQ(test::ReadFile(catalog), before) << c.what;
+        EXPECT_EQ(OpeningMessage(catalog, c.folderMode != 0755), expected);
+        EXPECT_EQ(test::ReadFile(catalog), before);
         // Nothing is made beside a file in rollback-journal mode either.
-        if (!std::string(c.what).ends_with("write-ahead mode")) EXPECT_FALSE(std::filesystem::exists(catalog + "-wal")) << c.what;
+        EXPECT_TRUE(c.writeAhead || !std::filesystem::exists(catalog + "-wal"));
         if (holder) sqlite3_close(holder);
         chmod(folder.path().c_str(), 0755);
     }
 }
 
-TEST(Connection, RefusesUnknownProviderAndMissingFile) {
-    Catalog c;
-    EXPECT_THROW(Connection::open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + (c.folder / "bkpDEF.mdb") + ";"),
+TEST(Connection, RefusesUnknownProviderAndMissingFileNumbersRunsAndRollsBackUncommittedWork) {
+    test::TempDataFolder folder;
+    std::unique_ptr<Connection> db = Connection::openFile(folder / "bkpDEF.mdb");
+    EXPECT_THROW(Connection::open("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + (folder / "bkpDEF.mdb") + ";"),
                  CatalogError);
-    EXPECT_THROW(Connection::open("Data Source=" + (c.folder / "none.mdb") + ";"), CatalogError);
-    EXPECT_NO_THROW(Connection::open("provider=sqlite;Data Source=" + (c.folder / "bkpDEF.mdb") + ";"));
-}
-
-TEST(Transaction, RollsBackUnlessCommitted) {
-    Catalog c;
-    {
-        Transaction t(*c.db);
-        c.db->exec("INSERT INTO BKPNAME (BKPNO) VALUES (5)");
+    EXPECT_THROW(Connection::open("Data Source=" + (folder / "none.mdb") + ";"), CatalogError);
+    EXPECT_FALSE(std::filesystem::exists(folder / "none.mdb"));
+    EXPECT_NO_THROW(Connection::open("provider=sqlite;Data Source=" + (folder / "bkpDEF.mdb") + ";"));
+    for (bool commit : {false, true}) {
+        Transaction t(*db);
+        db->prepare("INSERT INTO BKPNAME (BKPNO) VALUES (?1)").bind(1, commit ? 6 : 5).run();
+        if (commit) t.commit();
     }
-    {
-        Transaction t(*c.db);
-        c.db->exec("INSERT INTO BKPNAME (BKPNO) VALUES (6)");
-        t.commit();
-    }
-    Statement s = c.db->prepare("SELECT group_concat(BKPNO) FROM BKPNAME");
+    Statement s = db->prepare("SELECT group_concat(BKPNO) FROM BKPNAME");
     ASSERT_TRUE(s.step());
     EXPECT_EQ(s.text(0), "6");
+    // Run and directory numbers count from the AUTODEF row, which is added when missing.
+    EXPECT_EQ(NextNumber(*db, "BKPNO"), 1);
+    EXPECT_EQ(NextNumber(*db, "BKPNO"), 2);
+    EXPECT_EQ(NextNumber(*db, "DIRNO"), 1);
+    db->exec("DELETE FROM AUTODEF");
+    EXPECT_EQ(NextNumber(*db, "DIRNO"), 1);
+    EXPECT_EQ(NextNumber(*db, "BKPNO"), 1);
+    Statement rows = db->prepare("SELECT count(*) || ',' || BKPNO || ',' || DIRNO FROM AUTODEF");
+    ASSERT_TRUE(rows.step());
+    EXPECT_EQ(rows.text(0), "1,1,1");
 }
 
 }  // namespace

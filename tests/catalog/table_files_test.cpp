@@ -58,17 +58,16 @@ TEST(FitText, CutsAtTheWidthAndDropsAHalfCharacterOfEveryLeadByteRange) {
 }
 
 TEST(AutomationDates, ConvertBothWaysWithTheSameEpochAsOle) {
-    EXPECT_EQ(DayToAutomation("1899-12-30"), 0.0);
-    EXPECT_EQ(DayToAutomation("1900-01-01"), 2.0);
-    EXPECT_EQ(DayToAutomation("2003-04-05"), 37716.0);
-    EXPECT_EQ(DayToAutomation("2024-02-29"), 45351.0);
+    for (const auto& [day, number] : {std::pair<std::string, double>{"1899-12-30", 0}, {"1900-01-01", 2}, {"2003-04-05", 37716},
+                                      {"2024-02-29", 45351}}) {
+        EXPECT_EQ(DayToAutomation(day), number);
+        EXPECT_EQ(AutomationToDay(number), day);
+    }
     EXPECT_EQ(TimeToAutomation("12:00:00"), 0.5);
-    EXPECT_EQ(TimeToAutomation("00:00:00"), 0.0);
     for (const char* bad : {"2023-02-29", "2003-4-5", "2003-04-05 ", "", "2003/04/05", "0099-12-31"})
         EXPECT_FALSE(DayToAutomation(bad)) << bad;
     for (const char* bad : {"24:00:00", "1:02:03", "12:60:00", "", "12:00"}) EXPECT_FALSE(TimeToAutomation(bad)) << bad;
 
-    EXPECT_EQ(AutomationToDay(37716.0), "2003-04-05");
     EXPECT_EQ(AutomationToDay(45351.75), "2024-02-29");
     EXPECT_EQ(AutomationToTime(45351.75), "18:00:00");
     // Before 1899-12-30 the whole part is the day and the fraction the time.
@@ -83,15 +82,17 @@ TEST(AutomationDates, ConvertBothWaysWithTheSameEpochAsOle) {
     EXPECT_FALSE(AutomationToTime(-1e9));
 }
 
-// The 1.03 catalog with one row in each table, values chosen to exercise
-// Japanese text, a value of exactly 255 bytes, longer values, a double-byte
-// character at the cut, null texts and numbers, and negative numbers.
+// The 1.03 catalog with one row in each table (two runs), values chosen to
+// exercise Japanese text, a value of exactly 255 bytes, longer values, a
+// double-byte character at the cut, null texts, numbers and dates, and
+// negative numbers.
 struct OneRowEach : CatalogFolder {
     OneRowEach() {
         db().exec("UPDATE AUTODEF SET BKPNO = 12, DIRNO = 3, BIKOU = '通常'");
         Insert(db(), "BKPDIR", "DIRNO,DIR,BKPDIR,KBN,BIKOU,ABKP,CHK1,CHK2",
                {"1", "/home/データ", "/" + Repeat("あ", 127), "1", std::nullopt, "1", "1", "01"});
         Insert(db(), "BKPNAME", "BKPNO,BKPNAME,KBN,DAY1,TIME1", {"7", "バックアップ１", "1", "2003-04-05", "13:05:09"});
+        Insert(db(), "BKPNAME", "BKPNO,BKPNAME,KBN,DAY1,TIME1", {"8", "x", "1", std::nullopt, "08:00:00"});
         Insert(db(), "FILEKANRI", kFilekanriColumns + ",ano",
                {"7", "1", "2", std::string(300, 'd'), std::string(254, 'x') + "あ", "-123456789", "30000000",
                 "2003年4月5日(土)", "13時5分9秒", std::nullopt, "1", std::nullopt, "", "2147483647", " ", "-1", "0",
@@ -100,15 +101,6 @@ struct OneRowEach : CatalogFolder {
         makeVersion("1.03");
     }
 };
-
-std::string FilekanriRecord(const std::string& ano) {
-    return Hex("07000000") + Hex("01000000") + Hex("02000000") + std::string(255, 'd') +
-           std::string(254, 'x') + " " + Hex("eb32a4f8") + Hex("80c3c901") +
-           Field(Hex("32303033944e348c8e3593fa28937929"), 50) + Field(Hex("31338e9e3595aa399562"), 50) +
-           Hex("00000000") + Hex("01000000") + Blanks(50) + Blanks(50) + Hex("ffffff7f") + Blanks(50) +
-           Hex("ffffffff") + Hex("00000000") + Field("1.0.0.1", 50) + Hex("00000100") + Hex("00000000") +
-           Field("0", 50) + Blanks(50) + Field("1", 50) + Blanks(50) + Hex(ano);
-}
 
 TEST(ExportRecords, OneRowOfEachTableByteForByte) {
     OneRowEach c;
@@ -122,12 +114,19 @@ TEST(ExportRecords, OneRowOfEachTableByteForByte) {
     ASSERT_EQ(bkpdir.size(), 764u);
     EXPECT_EQ(ReadFile(c.folder / "BKPDIR.DAT"), bkpdir);
 
+    // A null date travels as the no-date marker (a NaN).
     std::string bkpname = Hex("07000000") + Hex("00000000806ae240") + Hex("5d6e7f90a172e13f") +
-                          Field(Hex("836f8362834e8341836283768250"), 50) + Field("1", 50);
-    ASSERT_EQ(bkpname.size(), 120u);
+                          Field(Hex("836f8362834e8341836283768250"), 50) + Field("1", 50) + Hex("08000000") +
+                          Hex("000000000000f87f") + Hex("555555555555d53f") + Field("x", 50) + Field("1", 50);
+    ASSERT_EQ(bkpname.size(), 240u);
     EXPECT_EQ(ReadFile(c.folder / "BKPNAME.DAT"), bkpname);
 
-    std::string filekanri = FilekanriRecord("2a000000");
+    std::string filekanri = Hex("07000000") + Hex("01000000") + Hex("02000000") + std::string(255, 'd') +
+                            std::string(254, 'x') + " " + Hex("eb32a4f8") + Hex("80c3c901") +
+                            Field(Hex("32303033944e348c8e3593fa28937929"), 50) + Field(Hex("31338e9e3595aa399562"), 50) +
+                            Hex("00000000") + Hex("01000000") + Blanks(50) + Blanks(50) + Hex("ffffff7f") + Blanks(50) +
+                            Hex("ffffffff") + Hex("00000000") + Field("1.0.0.1", 50) + Hex("00000100") + Hex("00000000") +
+                            Field("0", 50) + Blanks(50) + Field("1", 50) + Blanks(50) + Hex("2a000000");
     ASSERT_EQ(filekanri.size(), 1062u);
     EXPECT_EQ(ReadFile(c.folder / "FILEKANRI.DAT"), filekanri);
 
@@ -136,28 +135,6 @@ TEST(ExportRecords, OneRowOfEachTableByteForByte) {
     EXPECT_EQ(ReadFile(c.folder / "SUBDIR.DAT"), subdir);
 
     EXPECT_FALSE(c.exists("KBNDEF.DAT"));  // the category names are never exported
-}
-
-TEST(ExportRecords, OldCatalogGetsRunningNumbersAndNoSubdirFile) {
-    OneRowEach c;
-    Insert(c.db(), "FILEKANRI", "BKPNO,DIRNO,LVL,FILENM,ano", {"8", "1", "3", "b.txt", "77"});
-    c.makeVersion("1.02");
-    ExportedCatalog kept = ExportCatalog(c.state, "1.02");
-    EXPECT_EQ(kept.versionRecord, "V1.02");
-    std::string file = ReadFile(c.folder / "FILEKANRI.DAT");
-    ASSERT_EQ(file.size(), 2 * 1062u);
-    EXPECT_EQ(file.substr(0, 1062), FilekanriRecord("01000000"));
-    EXPECT_EQ(file.substr(1062 + 1058), Hex("02000000"));
-    EXPECT_FALSE(c.exists("SUBDIR.DAT"));
-}
-
-TEST(ExportRecords, NullDateTravelsAsTheNoDateMarker) {
-    CatalogFolder c;
-    Insert(c.db(), "BKPNAME", "BKPNO,BKPNAME,KBN,DAY1,TIME1", {"1", "x", "1", std::nullopt, "08:00:00"});
-    ExportCatalog(c.state, "1.04");
-    std::string rec = ReadFile(c.folder / "BKPNAME.DAT");
-    EXPECT_EQ(rec.substr(4, 8), Hex("000000000000f87f"));
-    EXPECT_EQ(GetDouble(rec, 12), 1.0 / 3.0);
 }
 
 }  // namespace

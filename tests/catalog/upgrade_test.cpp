@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "catalog/catalog_transfer.h"
 #include "catalog_fixture.h"
@@ -112,47 +113,37 @@ void ExpectNoLeftovers(const CatalogFolder& c) {
         EXPECT_FALSE(c.exists(name)) << name;
 }
 
-TEST(Upgrade, Version102GetsRunningNumbersAndNoSubdir) {
-    OldCatalog c("1.02");
-    ASSERT_TRUE(UpgradeCatalog(c.state));
-    EXPECT_EQ(c.ui.messages, (std::vector<std::string>{kUpgradeStarting, kUpgradeFinished}));
-    EXPECT_EQ(c.contents(), Upgraded(false));
-    EXPECT_EQ(c.ano(), (std::vector<Row>{{"1"}, {"2"}, {"3"}}));
-    EXPECT_EQ(c.versions(), (std::vector<Row>{{"V1.04"}}));
-    EXPECT_EQ(c.state.catalogVersion, "1.04");
-    EXPECT_EQ(c.state.catalog->path(), c.folder / "filebkp.mdb");
-    ExpectNoLeftovers(c);
-}
-
-TEST(Upgrade, Version103CarriesAnoAndSubdir) {
-    OldCatalog c("1.03");
-    ASSERT_TRUE(UpgradeCatalog(c.state));
-    EXPECT_EQ(c.ui.messages, (std::vector<std::string>{kUpgradeStarting, kUpgradeFinished}));
-    EXPECT_EQ(c.contents(), Upgraded(true));
-    EXPECT_EQ(c.ano(), (std::vector<Row>{{"10"}, {"20"}, {"0"}}));
-    EXPECT_EQ(c.versions(), (std::vector<Row>{{"V1.04"}}));
-    ExpectNoLeftovers(c);
-    // The upgraded catalog is what start-up then finds: current, no upgrade.
-    c.state.catalog.reset();
-    test::TempDir runtime;
-    InstanceLock lock{runtime / "tessel.lock"};
-    test::RecordingUi ui;
-    test::FakeSystem system;
-    SharedState again{ui, system};
-    EXPECT_EQ(RunStartup(again, lock, c.folder.path()), StartupOutcome::Ready);
-}
-
-TEST(Upgrade, CatalogWithoutVersionTableOrWithSeveralRecordsEndsWithOne) {
-    OldCatalog none("");
-    ASSERT_TRUE(UpgradeCatalog(none.state));
-    EXPECT_EQ(none.versions(), (std::vector<Row>{{"V1.04"}}));
-    EXPECT_EQ(none.ano(), (std::vector<Row>{{"1"}, {"2"}, {"3"}}));
-    EXPECT_EQ(none.contents(), Upgraded(false));
-
-    OldCatalog two("1.03");
-    two.db().exec("INSERT INTO DBVERSION (VNUM) VALUES ('V1.01')");
-    ASSERT_TRUE(UpgradeCatalog(two.state));
-    EXPECT_EQ(two.versions(), (std::vector<Row>{{"V1.04"}}));
+TEST(Upgrade, OlderCatalogsKeepEveryRowAndStartUpThenFindsThemCurrent) {
+    const std::vector<Row> running = {{"1"}, {"2"}, {"3"}};
+    struct Case {
+        std::string version;  // "" has no version table
+        bool withSubdir;
+        std::vector<Row> ano;
+    };
+    for (const Case& k : {Case{"1.02", false, running}, Case{"", false, running}, Case{"1.03", true, {{"10"}, {"20"}, {"0"}}}}) {
+        SCOPED_TRACE(k.version);
+        OldCatalog c(k.version);
+        if (k.version == "1.02") {  // a catalog spelt in other case ends under its usual name
+            c.state.catalog.reset();
+            std::filesystem::rename(c.folder / "filebkp.mdb", c.folder / "FILEBKP.MDB");
+            c.state.catalog = Connection::openFile(c.folder / "FILEBKP.MDB");
+        }
+        if (k.version == "1.03") c.db().exec("INSERT INTO DBVERSION (VNUM) VALUES ('V1.01')");  // several records end as one
+        ASSERT_TRUE(UpgradeCatalog(c.state));
+        EXPECT_EQ(c.ui.messages, (std::vector<std::string>{kUpgradeStarting, kUpgradeFinished}));
+        EXPECT_EQ(c.contents(), Upgraded(k.withSubdir));
+        EXPECT_EQ(c.ano(), k.ano);
+        EXPECT_EQ(c.versions(), (std::vector<Row>{{"V1.04"}}));
+        EXPECT_EQ(c.state.catalogVersion, "1.04");
+        EXPECT_EQ(c.state.catalog->path(), c.folder / "filebkp.mdb");
+        EXPECT_FALSE(c.exists("FILEBKP.MDB"));
+        ExpectNoLeftovers(c);
+        c.state.catalog.reset();
+        test::TempDir runtime;
+        InstanceLock lock{runtime / "tessel.lock"};
+        SharedState again{c.ui, c.system};
+        EXPECT_EQ(RunStartup(again, lock, c.folder.path()), StartupOutcome::Ready);
+    }
 }
 
 TEST(Upgrade, CurrentOrNewerVersionOnlyRewritesTheVersionRecord) {
@@ -168,39 +159,21 @@ TEST(Upgrade, CurrentOrNewerVersionOnlyRewritesTheVersionRecord) {
     }
 }
 
-TEST(Upgrade, PlacedCategoryFileAddsAndRenamesCategories) {
+TEST(Upgrade, PlacedCategoryFileAddsAndRenamesCategoriesAndTheCountersSurviveATemplateWithoutThem) {
     OldCatalog c("1.03");
+    Connection::openFile(c.folder / "bkpDEF.mdb")->exec("DELETE FROM AUTODEF");
     auto record = [](char group, const std::string& id, const std::string& cp932Name) {
-        std::string r(1, group);
-        r += std::string(3, '\0') + id + Blanks(50 - id.size()) + cp932Name + Blanks(50 - cp932Name.size());
-        return r;
+        return std::string(1, group) + std::string(3, '\0') + id + Blanks(50 - id.size()) + cp932Name + Blanks(50 - cp932Name.size());
     };
     // 1 "5" "テスト" is new; 2 "0" takes the name "サブ".
     WriteFile(c.folder / "kbndef.dat", record(1, "5", "\x83\x65\x83\x58\x83\x67") + record(2, "0", "\x83\x54\x83\x75"));
     ASSERT_TRUE(UpgradeCatalog(c.state));
-    std::vector<Row> categories = kTemplateCategories;
+    std::vector<std::vector<Row>> expected = Upgraded(true);
+    std::vector<Row>& categories = expected[5];
     categories.insert(categories.begin() + 1, Row{"1", "5", "テスト"});
     categories[3] = Row{"2", "0", "サブ"};
-    EXPECT_EQ(Rows(c.db(), "SELECT KBN,ID,NAIYOU FROM KBNDEF ORDER BY KBN,ID"), categories);
+    EXPECT_EQ(c.contents(), expected);
     EXPECT_FALSE(c.exists("kbndef.dat"));
-}
-
-TEST(Upgrade, TemplateWithoutCounterRowStillKeepsTheCounters) {
-    OldCatalog c("1.03");
-    Connection::openFile(c.folder / "bkpDEF.mdb")->exec("DELETE FROM AUTODEF");
-    ASSERT_TRUE(UpgradeCatalog(c.state));
-    EXPECT_EQ(Rows(c.db(), "SELECT BKPNO,DIRNO,BIKOU FROM AUTODEF"), (std::vector<Row>{{"5", "2", "メモ" + Blanks(46)}}));
-}
-
-TEST(Upgrade, CatalogSpeltInOtherCaseEndsUnderItsUsualName) {
-    OldCatalog c("1.02");
-    c.state.catalog.reset();
-    std::filesystem::rename(c.folder / "filebkp.mdb", c.folder / "FILEBKP.MDB");
-    c.state.catalog = Connection::openFile(c.folder / "FILEBKP.MDB");
-    ASSERT_TRUE(UpgradeCatalog(c.state));
-    EXPECT_FALSE(c.exists("FILEBKP.MDB"));
-    EXPECT_EQ(c.state.catalog->path(), c.folder / "filebkp.mdb");
-    EXPECT_EQ(c.contents(), Upgraded(false));
 }
 
 // ---- failures: the old catalog stays in place, open and unchanged
@@ -254,9 +227,8 @@ TEST(UpgradeFailure, DamagedTableFilesFailClearlyAndKeepTheOldCatalog) {
         OldCatalog c("1.03");
         std::vector<std::vector<Row>> before = c.contents();
         std::vector<Row> anoBefore = c.ano();
-        std::string folder = c.folder.path();
         EXPECT_FALSE(UpgradeCatalog(c.state, [&](std::string_view point) {
-            if (point == "exported") d.apply(folder);
+            if (point == "exported") d.apply(c.folder.path());
         }));
         ASSERT_EQ(c.ui.messages.size(), 2u);
         EXPECT_EQ(c.ui.messages[0], kUpgradeStarting);
@@ -280,25 +252,22 @@ TEST(UpgradeFailure, DamagedTableFilesFailClearlyAndKeepTheOldCatalog) {
     }
 }
 
-TEST(UpgradeFailure, TextThatShiftJisCannotHoldStopsTheExport) {
-    OldCatalog c("1.03");
-    c.db().exec("UPDATE FILEKANRI SET FILENM = 'café.txt' WHERE ano = 20");
-    std::vector<std::vector<Row>> before = c.contents();
-    EXPECT_FALSE(UpgradeCatalog(c.state));
-    ASSERT_EQ(c.ui.messages.size(), 2u);
-    EXPECT_NE(c.ui.messages[1].find("カタログの FILEKANRI の 2 行目の FILENM の値 \"café.txt\" にはシフトJIS"), std::string::npos)
-        << c.ui.messages[1];
-    EXPECT_EQ(c.contents(), before);
-    EXPECT_EQ(c.versions(), (std::vector<Row>{{"V1.03"}}));
-}
-
-TEST(UpgradeFailure, MissingTemplateKeepsTheOldCatalog) {
-    OldCatalog c("1.02");
-    std::vector<std::vector<Row>> before = c.contents();
-    std::filesystem::remove(c.folder / "bkpDEF.mdb");
-    EXPECT_FALSE(UpgradeCatalog(c.state));
-    EXPECT_NE(c.ui.messages.back().find("カタログのひな形が見つかりません"), std::string::npos);
-    EXPECT_EQ(c.contents(), before);
+TEST(UpgradeFailure, TextShiftJisCannotHoldOrAMissingTemplateKeepsTheOldCatalog) {
+    const std::pair<std::function<void(OldCatalog&)>, std::string> cases[] = {
+        {[](OldCatalog& c) { c.db().exec("UPDATE FILEKANRI SET FILENM = 'café.txt' WHERE ano = 20"); },
+         "カタログの FILEKANRI の 2 行目の FILENM の値 \"café.txt\" にはシフトJIS"},
+        {[](OldCatalog& c) { std::filesystem::remove(c.folder / "bkpDEF.mdb"); }, "カタログのひな形が見つかりません"},
+    };
+    for (const auto& [spoil, reason] : cases) {
+        OldCatalog c("1.03");
+        spoil(c);
+        std::vector<std::vector<Row>> before = c.contents();
+        EXPECT_FALSE(UpgradeCatalog(c.state));
+        ASSERT_EQ(c.ui.messages.size(), 2u);
+        EXPECT_NE(c.ui.messages[1].find(reason), std::string::npos) << c.ui.messages[1];
+        EXPECT_EQ(c.contents(), before);
+        EXPECT_EQ(c.versions(), (std::vector<Row>{{"V1.03"}}));
+    }
 }
 
 TEST(UpgradeFailure, ADatabaseWithoutTheCatalogsTablesIsNeverReplaced) {
@@ -316,57 +285,45 @@ TEST(UpgradeFailure, ADatabaseWithoutTheCatalogsTablesIsNeverReplaced) {
 
 // ---- a kill at any point, then a new start, loses no row
 
-class KilledUpgrade : public ::testing::TestWithParam<const char*> {};
+TEST(KilledUpgrade, NextStartFinishesOrRedoesItAtEveryPoint) {
+    for (const std::string point : {"exported", "AUTODEF 1", "BKPDIR 2", "FILEKANRI 2", "SUBDIR 1", "built", "kept", "replaced"}) {
+        SCOPED_TRACE(point);
+        OldCatalog c("1.03");
+        c.state.catalog.reset();  // the child opens its own connection
+        const std::string folder = c.folder.path();
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            SharedState s{c.ui, c.system};
+            s.dataFolder = folder;
+            s.providerClause = "Provider=SQLite;";
+            s.catalogVersion = "1.03";
+            s.catalog = Connection::open(BuildConnectionString(s.providerClause, folder));
+            UpgradeCatalog(s, [&](std::string_view p) {
+                if (p == point) raise(SIGKILL);
+            });
+            _exit(3);  // the point was never reached
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
 
-TEST_P(KilledUpgrade, NextStartFinishesOrRedoesIt) {
-    OldCatalog c("1.03");
-    c.state.catalog.reset();  // the child opens its own connection
-    const std::string folder = c.folder.path();
-    const std::string point = GetParam();
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        test::RecordingUi ui;
-        test::FakeSystem system;
-        SharedState s{ui, system};
-        s.dataFolder = folder;
-        s.providerClause = "Provider=SQLite;";
-        s.catalogVersion = "1.03";
-        s.catalog = Connection::open(BuildConnectionString(s.providerClause, folder));
-        UpgradeCatalog(s, [&](std::string_view p) {
-            if (p == point) raise(SIGKILL);
-        });
-        _exit(3);  // the point was never reached
+        test::TempDir runtime;
+        InstanceLock lock{runtime / "tessel.lock"};
+        StartupOutcome outcome = RunStartup(c.state, lock, folder);
+        if (point == "replaced") {
+            EXPECT_EQ(outcome, StartupOutcome::Ready);  // the new catalog was already in place
+        } else {
+            ASSERT_EQ(outcome, StartupOutcome::NeedsUpgrade);
+            EXPECT_EQ(c.state.catalogVersion, "1.03");
+            ASSERT_TRUE(UpgradeCatalog(c.state));
+            ExpectNoLeftovers(c);
+        }
+        EXPECT_EQ(c.contents(), Upgraded(true));
+        EXPECT_EQ(c.ano(), (std::vector<Row>{{"10"}, {"20"}, {"0"}}));
+        EXPECT_EQ(c.versions(), (std::vector<Row>{{"V1.04"}}));
     }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
-
-    test::TempDir runtime;
-    InstanceLock lock{runtime / "tessel.lock"};
-    StartupOutcome outcome = RunStartup(c.state, lock, folder);
-    if (point == "replaced") {
-        EXPECT_EQ(outcome, StartupOutcome::Ready);  // the new catalog was already in place
-    } else {
-        ASSERT_EQ(outcome, StartupOutcome::NeedsUpgrade);
-        EXPECT_EQ(c.state.catalogVersion, "1.03");
-        ASSERT_TRUE(UpgradeCatalog(c.state));
-        ExpectNoLeftovers(c);
-    }
-    EXPECT_EQ(c.contents(), Upgraded(true));
-    EXPECT_EQ(c.ano(), (std::vector<Row>{{"10"}, {"20"}, {"0"}}));
-    EXPECT_EQ(c.versions(), (std::vector<Row>{{"V1.04"}}));
 }
-
-INSTANTIATE_TEST_SUITE_P(Points, KilledUpgrade,
-                         ::testing::Values("exported", "AUTODEF 1", "BKPDIR 2", "FILEKANRI 2", "SUBDIR 1", "built",
-                                           "kept", "replaced"),
-                         [](const auto& info) {
-                             std::string name = info.param;
-                             for (char& ch : name)
-                                 if (ch == ' ') ch = '_';
-                             return name;
-                         });
 
 }  // namespace
 }  // namespace tessel

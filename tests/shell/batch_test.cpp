@@ -1,6 +1,9 @@
 // The program run as a batch job: a data folder whose settings ask for a
-// start-up backup backs up and ends by itself, without a display.
+// start-up backup backs up and ends by itself, without a display; engines
+// in separate processes take turns on a data folder.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -15,95 +18,105 @@ namespace {
 
 using test::ShellQuote;
 
-TEST(Batch, StartUpBackupRunsAndEndsWithoutADisplay) {
+// A data folder with the given settings and a private runtime folder.
+struct Batch {
     test::TempDataFolder data;
     test::TempDir tree;
-    std::filesystem::create_directories(tree / "src/sub dir");
-    std::filesystem::create_directories(tree / "dest");
-    test::WriteFile(tree / "src/a.txt", "hello");
-    test::WriteFile(tree / "src/sub dir/O'Neil 日本.txt", std::string(50000, 'x'));
-    test::WriteFile(data / "BKPDEF.INI", "INITBKP=YES\r\n");
-    std::filesystem::copy_file(data / "bkpDEF.mdb", data / "filebkp.mdb");
-    {
-        auto db = Connection::openFile(data / "filebkp.mdb");
-        db->prepare("INSERT INTO BKPDIR (DIRNO, DIR, KBN, BIKOU, ABKP) VALUES (0, ?1, '0', 'PREFIX', '1')")
-            .bind(1, tree / "dest/")
-            .run();
-        db->prepare("INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, ABKP, CHK1, CHK2) VALUES (1, ?1, ?2, '1', '1', '1', '01')")
-            .bind(1, tree / "src")
-            .bind(2, tree / "dest/src")
-            .run();
+    explicit Batch(const std::string& settings) { test::WriteFile(data / "BKPDEF.INI", settings); }
+
+    // Runs the program in the data folder; its error output lands in `err`.
+    int run(const std::string& env = "", int seconds = 60) {
+        int status = test::Shell("cd " + ShellQuote(data.path()) + " && " + env + " QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=" +
+                                 ShellQuote(tree.path()) + " timeout " + std::to_string(seconds) + " " +
+                                 ShellQuote(std::string(TESSEL_BINARY_DIR) + "/tessel-backup") + " 2>" + ShellQuote(tree / "err"));
+        err = test::ReadFile(tree / "err");
+        return status;
     }
-    std::string command = "cd " + ShellQuote(data.path()) + " && env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=" +
-                          ShellQuote(tree.path()) + " timeout 60 " + ShellQuote(std::string(TESSEL_BINARY_DIR) + "/tessel-backup") +
-                          " 2>" + ShellQuote(tree / "stderr.txt");
-    ASSERT_EQ(test::Shell(command), 0) << test::ReadFile(tree / "stderr.txt");
+    std::string runName() {
+        Statement run = Connection::openFile(data / "filebkp.mdb")->prepare("SELECT BKPNAME FROM BKPNAME WHERE BKPNO = 1");
+        return run.step() ? run.text(0) : "(none)";
+    }
+    std::string err;
+};
 
-    std::string archive = tree / "dest/src/V00001/bkpcmp.lzh";
-    SCOPED_TRACE(test::ReadFile(tree / "stderr.txt"));
-    ASSERT_TRUE(std::filesystem::exists(archive));
-    EXPECT_EQ(test::Shell("lhasa t " + ShellQuote(archive) + " >/dev/null 2>&1"), 0);
-    auto db = Connection::openFile(data / "filebkp.mdb");
-    Statement rows = db->prepare("SELECT count(*) FROM FILEKANRI WHERE BKPNO = 1 AND KBN1 = '0' AND LVL = 1");
-    ASSERT_TRUE(rows.step());
-    EXPECT_EQ(rows.int64(0), 2);
-    Statement run = db->prepare("SELECT BKPNAME FROM BKPNAME WHERE BKPNO = 1");
-    ASSERT_TRUE(run.step());
-    EXPECT_EQ(run.text(0), "自動バックアップ");
-}
-
-TEST(Batch, PowerOffBackupWaitsForARunningEngineFirst) {
-    test::TempDataFolder data;
-    test::TempDir tree;
-    std::filesystem::create_directories(tree / "bin");
-    test::WriteFile(tree / "bin/systemctl", "#!/bin/sh\necho \"$@\" >> \"$(dirname \"$0\")/asked\"\n");
-    std::filesystem::permissions(tree / "bin/systemctl", std::filesystem::perms::owner_all);
-    test::WriteFile(data / "BKPDEF.INI", "TERMBKP=YES\n");
+TEST(Batch, PowerOffBackupWaitsForARunningEngineBacksUpWithoutADisplayAndPowersOff) {
+    Batch b("TERMBKP=YES\r\n");
+    std::filesystem::create_directories(b.tree / "src/sub dir");
+    std::filesystem::create_directories(b.tree / "dest");
+    std::filesystem::create_directories(b.tree / "bin");
+    test::WriteFile(b.tree / "src/a.txt", "hello");
+    test::WriteFile(b.tree / "src/sub dir/O'Neil 日本.txt", std::string(50000, 'x'));
+    std::filesystem::copy_file(b.data / "bkpDEF.mdb", b.data / "filebkp.mdb");
+    Connection::openFile(b.data / "filebkp.mdb")
+        ->prepare("INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, BIKOU, ABKP, CHK1, CHK2) VALUES "
+                  "(0, ?1, NULL, '0', 'PREFIX', '1', NULL, NULL), (1, ?2, ?3, '1', NULL, '1', '1', '01')")
+        .bind(1, b.tree / "dest/").bind(2, b.tree / "src").bind(3, b.tree / "dest/src")
+        .run();
+    test::WriteFile(b.tree / "bin/systemctl", "#!/bin/sh\necho \"$@\" >> \"$(dirname \"$0\")/asked\"\n");
+    std::filesystem::permissions(b.tree / "bin/systemctl", std::filesystem::perms::owner_all);
     // Another engine (as the companion's timer would) holds the data folder for 2 s.
-    EngineLock other(data.path());
+    EngineLock other(b.data.path());
     ASSERT_TRUE(other.tryLock());
     std::thread release([&] {
         std::this_thread::sleep_for(std::chrono::seconds(2));
         other.unlock();
     });
-    std::string command = "cd " + ShellQuote(data.path()) + " && PATH=" + ShellQuote(tree / "bin") + ":\"$PATH\" QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=" +
-                          ShellQuote(tree.path()) + " timeout 60 " + ShellQuote(std::string(TESSEL_BINARY_DIR) + "/tessel-backup") +
-                          " 2>" + ShellQuote(tree / "stderr.txt");
-    int status = test::Shell(command);
+    const int status = b.run("env -u DISPLAY -u WAYLAND_DISPLAY PATH=" + ShellQuote(b.tree / "bin") + ":\"$PATH\"");
     release.join();
-    std::string err = test::ReadFile(tree / "stderr.txt");
-    EXPECT_EQ(status, 0) << err;
-    EXPECT_NE(err.find("別のバックアップ・復元・カタログ更新が終わるのを待っています（残り 10 分 00 秒）。\n" + data.path()),
+    ASSERT_EQ(status, 0) << b.err;
+    EXPECT_NE(b.err.find("別のバックアップ・復元・カタログ更新が終わるのを待っています（残り 10 分 00 秒）。\n" + b.data.path()),
               std::string::npos)
-        << err;
-    EXPECT_EQ(test::ReadFile(tree / "bin/asked"), "poweroff\n");
-    auto db = Connection::openFile(data / "filebkp.mdb");
-    Statement run = db->prepare("SELECT BKPNAME FROM BKPNAME WHERE BKPNO = 1");
-    ASSERT_TRUE(run.step());
-    EXPECT_EQ(run.text(0), "自動バックアップ");
+        << b.err;
+    EXPECT_EQ(test::ReadFile(b.tree / "bin/asked"), "poweroff\n");
+
+    const std::string archive = b.tree / "dest/src/V00001/bkpcmp.lzh";
+    EXPECT_EQ(test::Shell("lhasa t " + ShellQuote(archive) + " >/dev/null 2>&1"), 0) << b.err;
+    Statement rows = Connection::openFile(b.data / "filebkp.mdb")
+                         ->prepare("SELECT count(*) FROM FILEKANRI WHERE BKPNO = 1 AND KBN1 = '0' AND LVL = 1");
+    ASSERT_TRUE(rows.step());
+    EXPECT_EQ(rows.int64(0), 2);
+    EXPECT_EQ(b.runName(), "自動バックアップ");
 }
 
-TEST(Batch, BadSettingsEndTheProgramWithAnError) {
-    test::TempDataFolder data;
-    test::TempDir runtime;
-    test::WriteFile(data / "Bkpdef.ini", "TIME1=25:00\n");
-    std::string command = "cd " + ShellQuote(data.path()) + " && QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=" + ShellQuote(runtime.path()) +
-                          " timeout 60 " + ShellQuote(std::string(TESSEL_BINARY_DIR) + "/tessel-backup") + " 2>" +
-                          ShellQuote(runtime / "stderr.txt");
-    EXPECT_EQ(test::Shell(command), 1);
-    EXPECT_NE(test::ReadFile(runtime / "stderr.txt").find("BKPDEF.INI上の時間指定が間違っています。"), std::string::npos);
-}
-
-TEST(Batch, IconModeWithoutANotificationAreaSaysSoAndKeepsAWindow) {
-    test::TempDataFolder data;
-    test::TempDir runtime;
-    test::WriteFile(data / "Bkpdef.ini", "ICON=YES\n");
+TEST(Batch, BadSettingsEndWithAnErrorAndIconModeWithoutATrayLivesOn) {
+    Batch bad("TIME1=25:00\n");
+    EXPECT_EQ(bad.run(), 1);
+    EXPECT_NE(bad.err.find("BKPDEF.INI上の時間指定が間違っています。"), std::string::npos) << bad.err;
     // The program lives on until its own exit; the test ends it after 3 s.
-    std::string command = "cd " + ShellQuote(data.path()) + " && QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=" + ShellQuote(runtime.path()) +
-                          " timeout 3 " + ShellQuote(std::string(TESSEL_BINARY_DIR) + "/tessel-backup") + " 2>" +
-                          ShellQuote(runtime / "stderr.txt");
-    EXPECT_EQ(test::Shell(command), 124);
-    EXPECT_TRUE(test::ReadFile(runtime / "stderr.txt").starts_with("Tesselバックアップ管理:  通知領域が見つからないため、メイン画面を表示します。\n"));
+    Batch icon("ICON=YES\n");
+    EXPECT_EQ(icon.run("", 3), 124);
+    EXPECT_TRUE(icon.err.starts_with("Tesselバックアップ管理:  通知領域が見つからないため、メイン画面を表示します。\n")) << icon.err;
+}
+
+TEST(EngineLock, OneHolderAtATimeAcrossProcesses) {
+    test::TempDir data;
+    // The other process holds the lock until told to let go.
+    int held[2], release[2];
+    ASSERT_EQ(pipe(held), 0);
+    ASSERT_EQ(pipe(release), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        EngineLock lock(data.path());
+        bool ok = lock.tryLock();
+        (void)!write(held[1], "x", 1);
+        char c;
+        (void)!read(release[0], &c, 1);
+        _exit(ok ? 0 : 1);
+    }
+    char c;
+    ASSERT_EQ(read(held[0], &c, 1), 1);
+    EngineLock mine(data.path());
+    EXPECT_FALSE(mine.tryLock());
+    EXPECT_TRUE(EngineBusy(data.path()));
+    EXPECT_FALSE(mine.lockWithin(0.2));  // waiting gives up after its time
+    EXPECT_FALSE(mine.held());
+    ASSERT_EQ(write(release[1], "x", 1), 1);
+    EXPECT_TRUE(mine.lockWithin(5.0));
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    mine.unlock();
+    EXPECT_FALSE(EngineBusy(data.path()));
 }
 
 }  // namespace

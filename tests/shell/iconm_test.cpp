@@ -31,7 +31,7 @@ struct IconHarness : test::GuiHarness {
     QString tipDuringBackup;
     std::time_t now = 0;
 
-    void setClock(int h, int m) {
+    void tickAt(int h, int m) {
         std::tm t{};
         t.tm_year = 126;
         t.tm_mon = 5;
@@ -40,96 +40,73 @@ struct IconHarness : test::GuiHarness {
         t.tm_min = m;
         t.tm_isdst = -1;
         now = std::mktime(&t);
+        context.window<ICONM>().tick();
     }
 };
 
-TEST(ICONM, OpensInvisibleWithItsTimerAndTip) {
-    IconHarness h;
-    ICONM& icon = h.context.window<ICONM>();
-    icon.open();
-    EXPECT_FALSE(icon.isVisible());
-    EXPECT_EQ(icon.windowTitle(), "Form1");
-    EXPECT_TRUE(icon.timer().isActive());
-    EXPECT_EQ(icon.timer().interval(), 20000);
-    EXPECT_EQ(icon.tip(), QString::fromUtf8("Tesselﾊﾞｯｸｱｯﾌﾟ管理"));
-    icon.open();  // a second opening adds no second icon and keeps the timer
-    EXPECT_TRUE(icon.timer().isActive());
-}
-
-TEST(ICONM, TimedBackupChangesTheTipAroundAnAutomaticRun) {
-    IconHarness h;
-    ICONM& icon = h.context.window<ICONM>();
-    icon.open();
-    icon.RunTimedBackup();
-    EXPECT_EQ(h.tipDuringBackup, QString::fromUtf8("バックアップ実行中 "));
-    EXPECT_EQ(icon.tip(), QString::fromUtf8("Tesselﾊﾞｯｸｱｯﾌﾟ管理"));
-    ASSERT_EQ(h.calls.size(), 1u);
-    EXPECT_EQ(h.calls[0], (BackupCall{"/src", "9", "1", "/dst", 1, 1, "01"}));
-    Statement run = h.state.db().prepare("SELECT BKPNAME, KBN FROM BKPNAME WHERE BKPNO = 1");
-    ASSERT_TRUE(run.step());
-    EXPECT_EQ(run.text(0), "自動バックアップ");
-}
-
-TEST(ICONM, TicksStartOneBackupPerSetTimeAndDay) {
+TEST(ICONM, TicksStartOneAutomaticBackupPerSetTimeAndDayWithItsTip) {
     IconHarness h;
     h.state.time1 = 9 * 3600;
     ICONM& icon = h.context.window<ICONM>();
     icon.open();
-    h.setClock(8, 59);
-    icon.tick();
+    icon.open();  // a second opening adds no second icon and keeps the timer
+    EXPECT_FALSE(icon.isVisible());
+    EXPECT_TRUE(icon.timer().isActive());
+    h.tickAt(8, 59);
     EXPECT_TRUE(h.calls.empty());
-    h.setClock(9, 0);
-    icon.tick();
-    h.setClock(9, 1);
-    icon.tick();
-    EXPECT_EQ(h.calls.size(), 1u);
-    h.setClock(0, 1);  // the next day
-    icon.tick();
-    h.setClock(9, 0);
-    icon.tick();
+    h.tickAt(9, 0);
+    h.tickAt(9, 1);
+    ASSERT_EQ(h.calls.size(), 1u);
+    EXPECT_EQ(h.calls[0], (BackupCall{"/src", "9", "1", "/dst", 1, 1, "01"}));
+    EXPECT_EQ(h.tipDuringBackup, QString::fromUtf8("バックアップ実行中 "));
+    EXPECT_EQ(icon.tip(), QString::fromUtf8("Tesselﾊﾞｯｸｱｯﾌﾟ管理"));
+    Statement run = h.state.db().prepare("SELECT BKPNAME FROM BKPNAME WHERE BKPNO = 1");
+    ASSERT_TRUE(run.step());
+    EXPECT_EQ(run.text(0), "自動バックアップ");
+    h.tickAt(0, 1);  // the next day
+    h.tickAt(9, 0);
     EXPECT_EQ(h.calls.size(), 2u);
 }
 
-TEST(ICONM, MouseOnTheIcon) {
-    IconHarness h;
-    ICONM& icon = h.context.window<ICONM>();
-    icon.open();
-    icon.handleMouse(0x201);
-    ASSERT_NE(h.context.existing<MAINF>(), nullptr);
-    EXPECT_TRUE(h.context.existing<MAINF>()->isVisible());
-    EXPECT_FALSE(icon.isVisible());
-    EXPECT_TRUE(icon.timer().isActive());
-
-    icon.handleMouse(0x203);
-    EXPECT_TRUE(icon.isVisible());
-    icon.handleMouse(0x202);
-    EXPECT_FALSE(h.endedWith);
-    icon.handleMouse(0x204);
-    EXPECT_EQ(h.endedWith, 0);
-}
-
-TEST(ICONM, IconModeLivesOnWhenTheMainWindowIsClosed) {
+TEST(ICONM, IconModeLivesOnThroughTheMainWindowsExitAndCloseBox) {
     IconHarness h;
     PrepareApplication();
-    h.context.window<ICONM>().open();
-    MAINF& main = h.context.window<MAINF>();
-    main.open();
+    ICONM& icon = h.context.window<ICONM>();
+    icon.open();
+    // A left click on the icon shows the main window; the exit button
+    // returns to the icon.
+    icon.handleMouse(kLeftDown);
+    MAINF* main = h.context.existing<MAINF>();
+    ASSERT_NE(main, nullptr);
+    EXPECT_TRUE(main->isVisible());
+    EXPECT_FALSE(icon.isVisible());
+    QMetaObject::invokeMethod(main->findChild<QWidget*>("Command5"), "click");
+    EXPECT_FALSE(main->isVisible());
+    icon.handleMouse(kLeftDown);
     // The close box, inside the running event loop: the program goes on
     // until its own exit (the loop is ended here by the test's own timer).
-    QTimer::singleShot(0, &main, [&] { main.close(); });
+    QTimer::singleShot(0, main, [&] { main->close(); });
     QTimer::singleShot(200, qApp, [] { qApp->exit(7); });
     EXPECT_EQ(qApp->exec(), 7);
     EXPECT_FALSE(h.endedWith);
-    EXPECT_FALSE(main.isVisible());
-    EXPECT_EQ(h.context.existing<MAINF>(), &main);
-    EXPECT_TRUE(h.context.existing<ICONM>()->timer().isActive());
-    h.context.window<ICONM>().handleMouse(kLeftDown);
-    EXPECT_TRUE(main.isVisible());
+    EXPECT_FALSE(main->isVisible());
+    EXPECT_EQ(h.context.existing<MAINF>(), main);
+    EXPECT_TRUE(icon.timer().isActive());
+    icon.handleMouse(kLeftDown);
+    EXPECT_TRUE(main->isVisible());
     // Every window and the tray show the program's icon.
-    const QImage icon = ProgramIcon().pixmap(32, 32).toImage();
-    EXPECT_FALSE(icon.isNull());
-    EXPECT_EQ(main.windowIcon().pixmap(32, 32).toImage(), icon);
-    EXPECT_EQ(h.context.window<ICONM>().windowIcon().pixmap(32, 32).toImage(), icon);
+    const QImage image = ProgramIcon().pixmap(32, 32).toImage();
+    EXPECT_FALSE(image.isNull());
+    EXPECT_EQ(main->windowIcon().pixmap(32, 32).toImage(), image);
+    EXPECT_EQ(icon.windowIcon().pixmap(32, 32).toImage(), image);
+
+    // A double click shows the form, other buttons do nothing, a right click ends.
+    icon.handleMouse(kLeftDoubleClick);
+    EXPECT_TRUE(icon.isVisible());
+    icon.handleMouse(0x202);
+    EXPECT_FALSE(h.endedWith);
+    icon.handleMouse(kRightDown);
+    EXPECT_EQ(h.endedWith, 0);
 }
 
 TEST(ICONM, WithoutANotificationAreaTheMainWindowShowsInstead) {
@@ -165,17 +142,6 @@ TEST(StartUpBackup, WaitsForARunningEngineThenRunsOrSaysItCouldNot) {
     Statement runs = h.state.db().prepare("SELECT count(*) FROM BKPNAME");
     ASSERT_TRUE(runs.step());
     EXPECT_EQ(runs.int64(0), 1);
-}
-
-TEST(ICONM, MainWindowExitInIconModeReturnsToTheIcon) {
-    IconHarness h;
-    MAINF& main = h.context.window<MAINF>();
-    main.open();
-    QMetaObject::invokeMethod(main.findChild<QWidget*>("Command5"), "click");
-    EXPECT_FALSE(h.endedWith);
-    EXPECT_FALSE(main.isVisible());
-    ASSERT_NE(h.context.existing<ICONM>(), nullptr);
-    EXPECT_TRUE(h.context.existing<ICONM>()->timer().isActive());
 }
 
 }  // namespace

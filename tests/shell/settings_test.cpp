@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "shell/backup_timer.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
 
@@ -65,24 +66,6 @@ TEST(ReadSettings, TimeSyntaxOfTheFile) {
         EXPECT_EQ(read(value), std::nullopt) << value;
 }
 
-TEST(ApplySettings, StartUpBackupThatCannotRunNeverActsAsIfItHad) {
-    struct Case {
-        const char* settings;
-        bool goesOn;
-        std::vector<std::string> events;
-    } cases[] = {
-        {"INITBKP=YES\n", false, {"backup", "end 1"}},
-        {"TERMBKP=YES\n", false, {"backup", "end 1"}},  // no pause, no power-off
-        {"AUTO=YES\nICON=YES\n", true, {"backup", "icon"}},
-    };
-    for (const Case& c : cases) {
-        Harness h(c.settings);
-        h.actions.backupRuns = false;
-        EXPECT_EQ(h.apply(), c.goesOn) << c.settings;
-        EXPECT_EQ(h.events.list, c.events) << c.settings;
-    }
-}
-
 TEST(ApplySettings, ReadsInFileOrderAndActsOnTheResult) {
     const std::string badTime = " BKPDEF.INI上の時間指定が間違っています。\n YY:MM:DDの形式に修正してください! ";
     struct Case {
@@ -92,6 +75,7 @@ TEST(ApplySettings, ReadsInFileOrderAndActsOnTheResult) {
         std::string flags;
         std::string message = "";
         const char* name = "Bkpdef.ini";
+        bool backupRuns = true;
     };
     const Case cases[] = {
         // A start-up backup ends the program without any window.
@@ -112,6 +96,14 @@ TEST(ApplySettings, ReadsInFileOrderAndActsOnTheResult) {
         // An empty time takes the pending text; 00:00 is no time.
         {"TIME1=12:30\r\nTIME2=\r\nTIME3=00:00\r\n", true, {}, "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO silent=NO times=45000,45000,0"},
         {"", true, {}, "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO silent=NO times=0,0,0"},
+        // A start-up backup that cannot run never acts as if it had: no
+        // pause, no power-off, the end with an error; icon mode goes on.
+        {"INITBKP=YES\n", false, {"backup", "end 1"}, "AUTO=YES INITBKP=YES TERMBKP=NO ICON=NO silent=YES times=0,0,0", "",
+         "Bkpdef.ini", false},
+        {"TERMBKP=YES\n", false, {"backup", "end 1"}, "AUTO=YES INITBKP=NO TERMBKP=YES ICON=NO silent=YES times=0,0,0", "",
+         "Bkpdef.ini", false},
+        {"AUTO=YES\nICON=YES\n", true, {"backup", "icon"}, "AUTO=YES INITBKP=NO TERMBKP=NO ICON=YES silent=YES times=0,0,0", "",
+         "Bkpdef.ini", false},
         // A bad time ends the program before anything read is acted on.
         {"AUTO=YES\nTIME1=25:00\n", false, {"end 1"}, "AUTO=YES INITBKP=NO TERMBKP=NO ICON=NO silent=YES times=0,0,0", badTime},
         {"AUTO=YES\nTIME2=\n", false, {"end 1"}, "AUTO=YES INITBKP=NO TERMBKP=NO ICON=NO silent=YES times=0,0,0", badTime},
@@ -120,6 +112,7 @@ TEST(ApplySettings, ReadsInFileOrderAndActsOnTheResult) {
     };
     for (const Case& c : cases) {
         Harness h(c.file, c.name);
+        h.actions.backupRuns = c.backupRuns;
         EXPECT_EQ(h.apply(), c.goesOn) << c.file;
         EXPECT_EQ(h.events.list, c.events) << c.file;
         EXPECT_EQ(h.flags(), c.flags) << c.file;
@@ -130,6 +123,50 @@ TEST(ApplySettings, ReadsInFileOrderAndActsOnTheResult) {
     EXPECT_FALSE(missing.apply());
     EXPECT_EQ(missing.ui.messages, Strings{"設定ファイルを読めません: " + (missing.folder / "BKPDEF.INI")});
     EXPECT_EQ(missing.events.list, Strings{"end 1"});
+}
+
+constexpr TimeOfDay At(int h, int m) { return h * 3600 + m * 60; }
+using Starts = std::vector<TimeOfDay>;
+
+// Drives 20-second ticks from a start time over two days and returns the
+// times of day at which a backup started, per day.
+std::array<Starts, 2> Drive(TimeOfDay start, const std::array<TimeOfDay, 3>& times) {
+    BackupTimerSlots slots;
+    std::array<Starts, 2> starts;
+    TimeOfDay now = start + 20;
+    for (Starts& day : starts) {
+        for (; now < 86400; now += 20)
+            if (slots.tick(now, times)) day.push_back(now);
+        now -= 86400;
+    }
+    return starts;
+}
+
+TEST(BackupTimer, EachSetTimeStartsOneBackupADayAndOneTickAtMostOne) {
+    struct Case {
+        const char* what;
+        TimeOfDay start;
+        std::array<TimeOfDay, 3> times;
+        Starts firstDay, secondDay;
+    };
+    const Case cases[] = {
+        {"one time", At(8, 0), {At(9, 0), 0, 0}, {At(9, 0)}, {At(9, 0)}},
+        {"started after it: the first tick", At(10, 0), {At(9, 0), 0, 0}, {At(10, 0) + 20}, {At(9, 0)}},
+        {"two times", At(0, 1), {At(9, 0), At(13, 0), 0}, {At(9, 0), At(13, 0)}, {At(9, 0), At(13, 0)}},
+        {"three times", At(0, 1), {At(9, 0), At(13, 0), At(22, 30)}, {At(9, 0), At(13, 0), At(22, 30)},
+         {At(9, 0), At(13, 0), At(22, 30)}},
+        {"equal times", At(11, 0), {At(12, 0), At(12, 0), 0}, {At(12, 0)}, {At(12, 0)}},
+        // After both times: one backup at the first tick, slot 2 is marked
+        // done without one of its own.
+        {"started after two", At(18, 0), {At(9, 0), At(13, 0), 0}, {At(18, 0) + 20}, {At(9, 0), At(13, 0)}},
+        {"only slot 3 set", At(0, 1), {0, 0, At(23, 59)}, {At(23, 59)}, {At(23, 59)}},
+        {"no time", At(0, 1), {0, 0, 0}, {}, {}},
+    };
+    for (const Case& c : cases) {
+        auto starts = Drive(c.start, c.times);
+        EXPECT_EQ(starts[0], c.firstDay) << c.what;
+        EXPECT_EQ(starts[1], c.secondDay) << c.what;
+    }
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Every window reached from the main menu, driven offscreen by real clicks
 // and keys: the way there and back, where each window appears, Tab, Enter
-// and Esc.
+// and Esc; message boxes that show their whole title.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -59,7 +59,7 @@ void GoBack(QWidget& w, const char* backButton, Way way) {
     Flush();
 }
 
-TEST(Windows, MenuOpensEveryWindowCentredOnItAndEveryWayBackReturnsToIt) {
+TEST(Windows, MenuOpensEveryWindowCentredOnItEveryWayBackReturnsAndTabLeavesGrids) {
     test::GuiHarness h;
     MAINF& menu = h.context.window<MAINF>();
     menu.move(37, 41);
@@ -133,14 +133,10 @@ TEST(Windows, MenuOpensEveryWindowCentredOnItAndEveryWayBackReturnsToIt) {
     QTest::keyClick(&menu, Qt::Key_Escape);
     EXPECT_TRUE(menu.isVisible());
     EXPECT_FALSE(h.endedWith.has_value());
-}
 
-TEST(Windows, TabLeavesGridsArrowsMoveWithinThem) {
-    test::GuiHarness h;
+    // Tab leaves a grid, arrows move within it.
     h.state.db().exec("INSERT INTO BKPNAME (BKPNO, BKPNAME, KBN, DAY1, TIME1) VALUES "
                       "(1, 'a', '1', '2024-01-05', '10:00:00'), (2, 'b', '1', '2024-01-06', '10:00:00')");
-    MAINF& menu = h.context.window<MAINF>();
-    menu.open();
     Click(menu, "Command1");
     QWidget* w = h.context.findWindow("BKPFIND1");
     ASSERT_NE(w, nullptr);
