@@ -55,16 +55,6 @@ struct RunHarness : test::GuiHarness {
     QString lastTitle;
 };
 
-TEST(BKPGO, EmptyTitleIsRefusedAndUsesNoNumber) {
-    RunHarness h;
-    h.run("");
-    EXPECT_EQ(h.ui.messages, std::vector<std::string>{"バックアップタイトルを入力してください"});
-    EXPECT_TRUE(h.calls.empty());
-    Statement s = h.state.db().prepare("SELECT BKPNO FROM AUTODEF");
-    ASSERT_TRUE(s.step());
-    EXPECT_EQ(s.int64(0), 0);
-}
-
 TEST(BKPGO, NormalRunBacksUpEveryDirectoryAndListsTheRunFirst) {
     RunHarness h;
     h.state.compression = "1";
@@ -94,6 +84,29 @@ TEST(BKPGO, NormalRunBacksUpEveryDirectoryAndListsTheRunFirst) {
     EXPECT_FALSE(grid->isColumnHidden(1));
     EXPECT_EQ(grid->editTriggers(), QAbstractItemView::NoEditTriggers);
     test::GuiHarness::screenshot(h.window(), "BKPGO");
+}
+
+// An empty title, or another engine at work, starts nothing and uses no
+// run number; the status line shows the engine's text.
+TEST(BKPGO, RefusalsAndTheStatusLine) {
+    RunHarness h;
+    h.run("");
+    EngineLock other(h.state.dataFolder);
+    ASSERT_TRUE(other.tryLock());
+    h.run("blocked");
+    EXPECT_TRUE(h.calls.empty());
+    EXPECT_EQ(h.ui.messages, (std::vector<std::string>{"バックアップタイトルを入力してください",
+                                                       "別のバックアップ・復元・カタログ更新が実行中のため、開始できません。\n" +
+                                                           h.state.dataFolder}));
+    Statement s = h.state.db().prepare("SELECT BKPNO FROM AUTODEF");
+    ASSERT_TRUE(s.step());
+    EXPECT_EQ(s.int64(0), 0);
+
+    QtUserInterface qtUi;
+    qtUi.attach(&h.context);
+    qtUi.setStatus("BKPGO", " ﾌｧｲﾙ　/data/a/x.txt をﾁｪｯｸしています。");
+    EXPECT_EQ(h.window().findChild<QLineEdit*>("GODISP")->text(), QString::fromUtf8(" ﾌｧｲﾙ　/data/a/x.txt をﾁｪｯｸしています。"));
+    EXPECT_TRUE(h.window().findChild<QLineEdit*>("GODISP")->isReadOnly());
 }
 
 TEST(BKPGO, InformationOnlyRunPassesKindNineEverywhere) {
@@ -134,26 +147,6 @@ TEST(BKPGO, ARunThatCouldNotReadAFolderSaysSoInItsCompletion) {
     ASSERT_TRUE(rows.step());
     EXPECT_EQ(rows.text(0) + rows.text(1), "a.txt0");
     EXPECT_FALSE(rows.step());
-}
-
-TEST(BKPGO, RefusesWhileAnotherEngineRuns) {
-    RunHarness h;
-    EngineLock other(h.state.dataFolder);
-    ASSERT_TRUE(other.tryLock());
-    h.run("blocked");
-    EXPECT_TRUE(h.calls.empty());
-    EXPECT_EQ(h.ui.messages, std::vector<std::string>{"別のバックアップ・復元・カタログ更新が実行中のため、開始できません。\n" +
-                                                      h.state.dataFolder});
-}
-
-TEST(BKPGO, StatusLineShowsTheEngineText) {
-    RunHarness h;
-    QtUserInterface qtUi;
-    qtUi.attach(&h.context);
-    qtUi.setStatus("BKPGO", " ﾌｧｲﾙ　/data/a/x.txt をﾁｪｯｸしています。");
-    EXPECT_EQ(h.window().findChild<QLineEdit*>("GODISP")->text(),
-              QString::fromUtf8(" ﾌｧｲﾙ　/data/a/x.txt をﾁｪｯｸしています。"));
-    EXPECT_TRUE(h.window().findChild<QLineEdit*>("GODISP")->isReadOnly());
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include "backup/catalog_queries.h"
 #include "backup_fixture.h"
 #include "platform/file_version.h"
-#include "support/awkward_names.h"
 #include "support/pe_image.h"
 
 namespace tessel::test {
@@ -90,19 +89,6 @@ TEST_F(Versions, GoingBackInTimeWarnsOnlyPastOneHighHalfStep) {
     EXPECT_TRUE(f.ui.messages.empty());
 }
 
-TEST_F(Versions, SameNameInDifferentDirectoriesAreSeparateFiles) {
-    f.state.compression = "1";  // archives: levels are never raised while storing
-    MakeDirs(f.src("X"));
-    MakeDirs(f.src("Y"));
-    write("X/a.txt", "x", kBase);
-    write("Y/a.txt", "y", kBase);
-    f.run("1", "1", 0);
-    write("X/a.txt", "x2", kBase + 5);
-    f.run("9", "1", 1);
-    EXPECT_EQ(history("a.txt", "X"), "0 0 0, 1 0 1");
-    EXPECT_EQ(history("a.txt", "Y"), "0 0 1");
-}
-
 TEST_F(Versions, RowsWithoutACopyAreRecordedAgainAndExcludedFilesNever) {
     for (std::string name : {"failed.txt", "failed0.txt", "nobackup.txt", "excluded.txt"}) write(name, "f", kBase);
     f.run("1", "1", 0);
@@ -123,20 +109,6 @@ TEST_F(Versions, RowsWithoutACopyAreRecordedAgainAndExcludedFilesNever) {
     EXPECT_EQ(ReadFile(f.dst("V00001/failed0.txt")), "f");
     EXPECT_EQ(history("nobackup.txt"), "0 2 1");
     EXPECT_EQ(history("excluded.txt"), "0 8 1");
-}
-
-TEST_F(Versions, InformationAndNoBackupKindsRecordCodeTwoAndStoreNothing) {
-    for (std::string kind : {"2", "9"}) {
-        BackupFixture g;
-        g.state.compression = "1";
-        WriteFile(g.src("a.txt"), "a");
-        g.run(kind == "2" ? "1" : "9", kind, kind == "2" ? 0 : 1);
-        ASSERT_EQ(g.rows().size(), 1u);
-        EXPECT_EQ(g.rows()[0].kbn1, "2");
-        EXPECT_TRUE(g.archiver.commands.empty());
-        EXPECT_FALSE(PathExists(g.dst("V00000")));
-        EXPECT_FALSE(PathExists(g.dst("V00001")));
-    }
 }
 
 TEST_F(Versions, UnreadableEntryIsReportedAndRecordedWithoutColumns) {
@@ -180,24 +152,6 @@ TEST_F(Versions, RowsWhoseDirectoryLacksTheTrailingSeparatorAreFoundToo) {
     f.source += "/";
     f.run("9", "1", 2);
     EXPECT_EQ(f.rows().size(), 3u);
-}
-
-TEST_F(Versions, AwkwardNamesAreStoredAndFoundAgain) {
-    MakeDirs(f.src(kAwkwardDir));
-    for (const auto& n : kAwkwardNames) {
-        write(n, "content of " + n, kBase);
-        write(kAwkwardDir + "/" + n, "deep " + n, kBase);
-    }
-    f.run("9", "1", 1);
-    ASSERT_EQ(f.rows().size(), kAwkwardNames.size() * 2);
-    for (const auto& n : kAwkwardNames) {
-        EXPECT_EQ(ReadFile(f.dst("V00001/" + n)), "content of " + n) << n;
-        // The second file of the same name went one level up.
-        EXPECT_EQ(ReadFile(f.dst("V00002/" + n)), "deep " + n) << n;
-    }
-    EXPECT_TRUE(f.ui.messages.empty());
-    f.run("9", "1", 2);
-    EXPECT_EQ(f.rows().size(), kAwkwardNames.size() * 2) << "every name was found again";
 }
 
 // Same size and last-write time throughout: only the numbers of the version

@@ -9,7 +9,7 @@
 #include <random>
 #include <set>
 
-#include "archive_members.h"
+#include "support/archive_members.h"
 #include "archiver/run_archiver.h"
 #include "backup_fixture.h"
 

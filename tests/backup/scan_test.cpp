@@ -18,52 +18,42 @@ std::vector<std::string> Files(const std::vector<VersionRecord>& rows, const std
     return out;
 }
 
-TEST(Scan, SubdirectoriesBreadthFirstAndFilesDirectoryByDirectory) {
+// Subfolders breadth first, files folder by folder; hidden files are taken,
+// hidden folders, links and special files are not; without the subfolder
+// flag only the top level, and SUBDIR is emptied all the same.
+TEST(Scan, WalkOrderAndWhatIsTaken) {
     BackupFixture f;
     f.state.compression = "0";
-    MakeDirs(f.src("A/B"));
-    MakeDirs(f.src("C"));
-    WriteFile(f.src("root.txt"), "r");
-    WriteFile(f.src("A/a.txt"), "a");
-    WriteFile(f.src("A/B/b.txt"), "b");
-    WriteFile(f.src("C/c.txt"), "c");
-    f.run("9", "1", 1, "01");
-    EXPECT_EQ(f.subdirRows(), (std::vector<std::string>{"9 A A", "9 C C", "9 A/B B"}));
-    EXPECT_EQ(Files(f.rows(), f.source), (std::vector<std::string>{"/root.txt", "/A/a.txt", "/C/c.txt", "/A/B/b.txt"}));
-    EXPECT_TRUE(f.ui.messages.empty());
-    EXPECT_FALSE(f.inTransaction());
-    EXPECT_FALSE(f.ui.waitCursor);
-}
-
-TEST(Scan, WithoutTheSubdirectoryFlagOnlyTheTopLevelAndSubdirIsStillEmptied) {
-    BackupFixture f;
-    f.state.compression = "0";
-    MakeDirs(f.src("A"));
-    WriteFile(f.src("top.txt"), "t");
-    WriteFile(f.src("A/deep.txt"), "d");
-    f.state.db().exec("INSERT INTO SUBDIR (CHK, FULLNAME, SUBDIR) VALUES ('0', 'stale', 'stale')");
-    f.run("9", "1", 1, "1");  // "1" is not "01"
-    EXPECT_EQ(Files(f.rows(), f.source), (std::vector<std::string>{"/top.txt"}));
-    EXPECT_TRUE(f.subdirRows().empty());
-}
-
-TEST(Scan, HiddenFilesAreBackedUpButHiddenDirectoriesLinksAndSpecialFilesAreNot) {
-    BackupFixture f;
-    f.state.compression = "0";
-    MakeDirs(f.src(".git"));
-    MakeDirs(f.src("real"));
-    WriteFile(f.src(".profile"), "p");
-    WriteFile(f.src(".git/config"), "c");
-    WriteFile(f.src("real/r.txt"), "r");
+    for (const char* d : {"A/B", "C", ".git", "real"}) MakeDirs(f.src(d));
+    for (const char* n : {"root.txt", "A/a.txt", "A/B/b.txt", "C/c.txt", ".profile", ".git/config", "real/r.txt"})
+        WriteFile(f.src(n), n);
     ASSERT_EQ(mkfifo(f.src("pipe").c_str(), 0644), 0);  // must not hang the run
     ASSERT_EQ(symlink("real", f.src("link-dir").c_str()), 0);
     ASSERT_EQ(symlink("/etc/passwd", f.src("link-file").c_str()), 0);
     f.run("9", "1", 1, "01");
-    EXPECT_EQ(Files(f.rows(), f.source), (std::vector<std::string>{"/.profile", "/real/r.txt"}));
-    EXPECT_EQ(ReadFile(f.dst("V00001/.profile")), "p");
+    EXPECT_EQ(f.subdirRows(), (std::vector<std::string>{"9 A A", "9 C C", "9 real real", "9 A/B B"}));
+    EXPECT_EQ(Files(f.rows(), f.source), (std::vector<std::string>{"/.profile", "/root.txt", "/A/a.txt", "/C/c.txt", "/real/r.txt", "/A/B/b.txt"}));
+    EXPECT_EQ(ReadFile(f.dst("V00001/.profile")), ".profile");
+    EXPECT_TRUE(f.ui.messages.empty());
+    EXPECT_FALSE(f.inTransaction());
+    EXPECT_FALSE(f.ui.waitCursor);
+
+    BackupFixture g;
+    g.state.compression = "0";
+    MakeDirs(g.src("A"));
+    WriteFile(g.src("top.txt"), "t");
+    WriteFile(g.src("A/deep.txt"), "d");
+    g.state.db().exec("INSERT INTO SUBDIR (CHK, FULLNAME, SUBDIR) VALUES ('0', 'stale', 'stale')");
+    g.run("9", "1", 1, "1");  // "1" is not "01"
+    EXPECT_EQ(Files(g.rows(), g.source), (std::vector<std::string>{"/top.txt"}));
+    EXPECT_TRUE(g.subdirRows().empty());
 }
 
-TEST(Scan, MissingSourceGivesOneMessageAndNoCatalogChange) {
+// A missing source: one message, nothing changed. A missing destination is
+// reported and made by the kinds that store; one that cannot be made stops
+// the run at step 0. Information-only and no-backup kinds record "2" and
+// store nothing.
+TEST(Scan, MissingSourceAndDestination) {
     BackupFixture f;
     f.source = f.data / "gone";
     f.state.db().exec("INSERT INTO SUBDIR (CHK, FULLNAME, SUBDIR) VALUES ('9', 'kept', 'kept')");
@@ -71,36 +61,32 @@ TEST(Scan, MissingSourceGivesOneMessageAndNoCatalogChange) {
     EXPECT_EQ(f.ui.messages, (std::vector<std::string>{"指定されたディレクトリーが見つかりません！ (" + f.source + ")"}));
     EXPECT_EQ(f.subdirRows().size(), 1u);
     EXPECT_TRUE(f.rows().empty());
-}
 
-TEST(Scan, MissingDestinationIsReportedAndCreatedOnlyForKindsThatStore) {
     for (std::string kind : {"1", "3", "2", "9"}) {
-        BackupFixture f;
-        f.state.compression = "0";
-        f.destination = f.data / "newdest";
-        WriteFile(f.src("a.txt"), "a");
-        f.run("1", kind, 0);
+        BackupFixture g;
+        g.state.compression = "1";
+        g.destination = g.data / "newdest";
+        WriteFile(g.src("a.txt"), "a");
+        g.run(kind == "9" ? "9" : "1", kind, kind == "9" ? 1 : 0);
         bool stores = kind == "1" || kind == "3";
-        EXPECT_EQ(IsDirectory(f.destination), stores) << kind;
-        if (stores) {
-            ASSERT_FALSE(f.ui.messages.empty());
-            EXPECT_EQ(f.ui.messages[0], "バックアップの指定されたディレクトリーが見つかりません！ (" + f.destination + ")");
-        } else {
-            EXPECT_TRUE(f.ui.messages.empty()) << kind;
-        }
-        EXPECT_EQ(f.rows().size(), 1u);
+        EXPECT_EQ(IsDirectory(g.destination), stores) << kind;
+        EXPECT_EQ(g.ui.messages, stores ? std::vector<std::string>{"バックアップの指定されたディレクトリーが見つかりません！ (" +
+                                                                   g.destination + ")"}
+                                        : std::vector<std::string>{})
+            << kind;
+        ASSERT_EQ(g.rows().size(), 1u);
+        EXPECT_EQ(g.rows()[0].kbn1, kind == "1" ? "0" : "2") << kind;
+        EXPECT_EQ(g.archiver.commands.size(), stores ? 1u : 0u) << kind;
     }
-}
 
-TEST(Scan, DestinationThatCannotBeCreatedAbortsAtStepZero) {
-    BackupFixture f;
-    f.destination = f.data / "no/such/parent";
-    WriteFile(f.src("a.txt"), "a");
-    f.run("9", "1", 1);
-    ASSERT_EQ(f.ui.messages.size(), 3u);
-    EXPECT_EQ(f.ui.messages[1], "予期しないエラーが発生した為、処理を中断します。!  step = 0");
-    EXPECT_NE(f.ui.messages[2].find(f.destination), std::string::npos);
-    EXPECT_TRUE(f.rows().empty());
+    BackupFixture h;
+    h.destination = h.data / "no/such/parent";
+    WriteFile(h.src("a.txt"), "a");
+    h.run("9", "1", 1);
+    ASSERT_EQ(h.ui.messages.size(), 3u);
+    EXPECT_EQ(h.ui.messages[1], "予期しないエラーが発生した為、処理を中断します。!  step = 0");
+    EXPECT_NE(h.ui.messages[2].find(h.destination), std::string::npos);
+    EXPECT_TRUE(h.rows().empty());
 }
 
 TEST(Scan, ProgressGoesToTheCallersWindowAndNotWhenSilent) {
@@ -176,8 +162,7 @@ TEST(Scan, CatalogFailureAbortsWithTheStepReachedAndKeepsEarlierRows) {
     // a.txt was recorded but never stored: it stays, without claiming a copy.
     auto rows = f.rows();
     ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].filenm, "a.txt");
-    EXPECT_EQ(rows[0].kbn1, "9");
+    EXPECT_EQ(rows[0].filenm + rows[0].kbn1, "a.txt9");
     EXPECT_FALSE(f.inTransaction());
     EXPECT_FALSE(f.ui.waitCursor);
 }
