@@ -86,38 +86,20 @@ TEST(Archive, PlainCopiesTakeTheNextFreeLevelWhenTheNameIsTaken) {
 }
 
 // A failing or throwing archiver marks the row "9" and the run goes on.
+// Silent: the archiver's own complaint stays, the copy failure does not, an
+// unknown error is always shown.
 TEST(Archive, ArchiverFailureMarksTheRowAndTheRunGoesOn) {
     BackupFixture f;
     f.state.compression = "1";
-    WriteFile(f.src("a.txt"), "a");
-    WriteFile(f.src("b.txt"), "b");
-    f.archiver.results = {5, 0};
+    f.state.silent = "YES";
+    for (const char* n : {"a.txt", "b.txt", "c.txt"}) WriteFile(f.src(n), n);
+    f.archiver.results = {-3};
+    f.archiver.throwOnCall = 1;
     f.run("9", "1", 1);
     EXPECT_EQ(f.ui.messages, (std::vector<std::string>{" error lzh u:追加･更新 function ",
-                                                       "ファイルのコピーに失敗しました! FILE= " + f.src("a.txt") +
-                                                           "\n     RC  エラー　00005"}));
-    EXPECT_EQ(f.rowsOf("a.txt")[0].kbn1 + f.rowsOf("b.txt")[0].kbn1, "90");
-    // Silent: the archiver's own complaint stays, the copy failure does not.
-    BackupFixture g;
-    g.state.compression = "1";
-    g.state.silent = "YES";
-    WriteFile(g.src("a.txt"), "a");
-    g.archiver.results = {-3};
-    g.run("9", "1", 1);
-    EXPECT_EQ(g.ui.messages, (std::vector<std::string>{" error lzh u:追加･更新 function "}));
-    EXPECT_EQ(g.rowsOf("a.txt")[0].kbn1, "9");
-
-    BackupFixture h;
-    h.state.compression = "1";
-    h.state.silent = "YES";
-    WriteFile(h.src("a.txt"), "a");
-    WriteFile(h.src("b.txt"), "b");
-    h.archiver.throwOnCall = 0;
-    h.run("9", "1", 1);
-    EXPECT_EQ(h.ui.messages,
-              (std::vector<std::string>{"ファイルのコピーで判別できないエラーが発生しました! FILE= " + h.src("a.txt")}));
-    EXPECT_EQ(h.rowsOf("a.txt")[0].kbn1 + h.rowsOf("b.txt")[0].kbn1, "90");
-    EXPECT_EQ(h.archiver.commands.size(), 2u);
+                                                       "ファイルのコピーで判別できないエラーが発生しました! FILE= " + f.src("b.txt")}));
+    EXPECT_EQ(f.rowsOf("a.txt")[0].kbn1 + f.rowsOf("b.txt")[0].kbn1 + f.rowsOf("c.txt")[0].kbn1, "990");
+    EXPECT_EQ(f.archiver.commands.size(), 3u);
 }
 
 TEST(Archive, FilesThatVanishOrTurnSpecialOrUnreadableBeforeStoringGetCodeNine) {
@@ -218,6 +200,8 @@ TEST(Archive, VersionFolderThatCannotBeMadeAbortsAtStepTenWithoutFalseClaims) {
     EXPECT_FALSE(f.inTransaction());
 }
 
+// A row that cannot be written skips that version only; the next file's
+// archiver failure is reported with its result.
 TEST(Archive, RowWriteFailureSkipsThatVersionOnly) {
     BackupFixture f;
     f.state.compression = "1";
@@ -231,6 +215,7 @@ TEST(Archive, RowWriteFailureSkipsThatVersionOnly) {
     ASSERT_EQ(f.ui.messages.size(), 6u);
     EXPECT_EQ(f.ui.messages[2], "予期しないエラーが発生した為、処理をスキップします。!  step = 11\n FILE = " + f.src("a.txt"));
     EXPECT_NE(f.ui.messages[3].find("write refused"), std::string::npos);
+    EXPECT_EQ(f.ui.messages[4], " error lzh u:追加･更新 function ");
     EXPECT_EQ(f.ui.messages[5], "ファイルのコピーに失敗しました! FILE= " + f.src("b.txt") + "\n     RC  エラー　00007");
     EXPECT_EQ(f.rowsOf("b.txt")[0].kbn1, "9");
 }
