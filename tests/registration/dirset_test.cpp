@@ -91,8 +91,6 @@ TEST(DIRSET, PrefixComesFirstAndIsStoredWithItsCompression) {
     Harness h;
     h.w().open();
     EXPECT_TRUE(h.w().prefixMode());
-    EXPECT_EQ(h.list("KBNNM")->currentItem()->text(), QString::fromUtf8("通常"));
-    EXPECT_EQ(h.list("SUBDIR")->currentItem()->text(), QString::fromUtf8("対象外"));
     h.focus(h.field("IDIR"), QEvent::FocusIn);
     h.field("IDIR")->setText("/data");
     h.field("ODIR")->setText("/dest");
@@ -128,11 +126,19 @@ TEST(DIRSET, PrefixComesFirstAndIsStoredWithItsCompression) {
     EXPECT_EQ(h.rows(), std::vector<std::string>{"0|" + other + "||0|PREFIX|0|-|-"});
 }
 
-TEST(DIRSET, RegisterUpdateAndDestinationDerivation) {
+TEST(DIRSET, RegisterUpdateDeleteAndTheirRefusals) {
     Harness h;
     h.w().open();
     std::string prefix = h.setPrefix();
     EXPECT_TRUE(h.w().prefixMode());
+    h.click("Command1");
+    h.field("IDIR")->setText("/data");
+    h.click("Command1");
+    h.field("IDIR")->clear();
+    h.click("Command3");
+    EXPECT_EQ(h.ui.messages, (std::vector<std::string>{"バックアップ対象が指定されていません!", "バックアップ先が指定されていません!",
+                                                        " 取消対象のデータを一覧から選択してください!"}));
+    h.ui.messages.clear();
 
     // Typing a source fills the empty destination from the prefix.
     h.chooseItem("SUBDIR", "対象");
@@ -161,9 +167,28 @@ TEST(DIRSET, RegisterUpdateAndDestinationDerivation) {
                         }));
     EXPECT_TRUE(std::filesystem::is_directory(prefix + "O'Neil's files"));
     EXPECT_FALSE(h.w().prefixMode());
+
+    // Deleting: the prefix row, a row whose source text was changed, and a
+    // backed-up row are refused; a row never backed up goes.
+    h.ui.messages.clear();
+    h.clickRow(prefix);
+    h.field("IDIR")->setText(QString::fromStdString(prefix));
+    h.click("Command3");
+    h.clickRow("/srv/O'Neil's files");
+    h.field("IDIR")->setText("/data/other");
+    h.click("Command3");
+    h.clickRow("/srv/data/mail");
+    h.click("Command3");
+    EXPECT_EQ(h.ui.messages, (std::vector<std::string>{" プレフィックスは削除できません!", " すでに登録済のデータを選択してください！",
+                                                        " バックアップ先を変更すると復元が出来ない時があります！",
+                                                        "これはすでに初期バックアップ済の為削除できません！"}));
+    h.clickRow("/srv/O'Neil's files");
+    h.click("Command3");
+    EXPECT_EQ(h.rows().size(), 2u);
+    EXPECT_EQ(h.rows()[1].substr(0, 16), "1|/srv/data/mail");
 }
 
-TEST(DIRSET, PickerFillsSourceOrPrefix) {
+TEST(DIRSET, PickerFillsSourceOrPrefixAndBackKeepsTheFields) {
     Harness h;
     h.w().open();
     std::string pickedPrefix = h.folder / "picked";
@@ -185,44 +210,16 @@ TEST(DIRSET, PickerFillsSourceOrPrefix) {
     // Typing a new source keeps a destination that is already filled.
     h.type("IDIR", "/var/lib/other");
     EXPECT_EQ(h.field("ODIR")->text().toStdString(), pickedPrefix + "/things");
-}
 
-TEST(DIRSET, EmptyFieldsAndDeleteRefusals) {
-    Harness h;
+    // Back hides the window and keeps what was typed; the close box discards it.
+    h.click("CLOSE");
+    EXPECT_FALSE(h.w().isVisible());
+    EXPECT_TRUE(h.context.existing<MAINF>()->isVisible());
     h.w().open();
-    std::string prefix = h.setPrefix();
-    h.click("Command1");
-    h.field("IDIR")->setText("/data");
-    h.click("Command1");
-    h.field("IDIR")->clear();
-    h.click("Command3");
-    EXPECT_EQ(h.ui.messages, (std::vector<std::string>{"バックアップ対象が指定されていません!", "バックアップ先が指定されていません!",
-                                                        " 取消対象のデータを一覧から選択してください!"}));
-    h.ui.messages.clear();
-
-    h.registerSource("/data/a");
-    h.registerSource("/data/b");
-    h.ui.messages.clear();
-    // The prefix row selected with its directory typed in.
-    h.clickRow(prefix);
-    h.field("IDIR")->setText(QString::fromStdString(prefix));
-    h.click("Command3");
-    // A source text that does not match the selected row.
-    h.clickRow("/data/a");
-    h.field("IDIR")->setText("/data/other");
-    h.click("Command3");
-    // A backed-up registration.
-    h.state.db().exec("UPDATE BKPDIR SET CHK1 = '1' WHERE DIR = '/data/b'");
-    h.clickRow("/data/b");
-    h.click("Command3");
-    EXPECT_EQ(h.ui.messages, (std::vector<std::string>{" プレフィックスは削除できません!", " すでに登録済のデータを選択してください！",
-                                                        " バックアップ先を変更すると復元が出来ない時があります！",
-                                                        "これはすでに初期バックアップ済の為削除できません！"}));
-    // Deleting a registration that was never backed up.
-    h.clickRow("/data/a");
-    h.click("Command3");
-    EXPECT_EQ(h.rows().size(), 2u);
-    EXPECT_EQ(h.rows()[1].substr(0, 9), "2|/data/b");
+    EXPECT_EQ(h.field("IDIR")->text(), "/var/lib/other");
+    h.w().close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(h.context.existing<DIRSET>(), nullptr);
 }
 
 TEST(DIRSET, InitialBackupRunsOnceWithThePrefixCompression) {
@@ -314,21 +311,6 @@ TEST(DIRSET, RegistrationsNeverOverlapAndDerivedDestinationsAreNeverShared) {
     EXPECT_EQ(h.field("ODIRFIX")->text().toStdString(), prefix);
     EXPECT_EQ(h.rows()[0], "0|" + prefix + "|-|0|PREFIX|0|-|-");
     EXPECT_FALSE(std::filesystem::exists(h.folder / "x/docs/bk"));
-}
-
-TEST(DIRSET, BackHidesAndKeepsStateCloseBoxDiscards) {
-    Harness h;
-    h.w().open();
-    h.setPrefix();
-    h.field("BIKOU")->setText("kept");
-    h.click("CLOSE");
-    EXPECT_FALSE(h.w().isVisible());
-    EXPECT_TRUE(h.context.existing<MAINF>()->isVisible());
-    h.w().open();
-    EXPECT_EQ(h.field("BIKOU")->text(), "kept");
-    h.w().close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(h.context.existing<DIRSET>(), nullptr);
 }
 
 TEST(DestinationFor, TakesTheLastComponentOrRoot) {
