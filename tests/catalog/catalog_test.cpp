@@ -217,24 +217,19 @@ TEST(AutomationDates, ConvertBothWaysWithTheSameEpochAsOle) {
 // exercise Japanese text, a value of exactly 255 bytes, longer values, a
 // double-byte character at the cut, null texts, numbers and dates, and
 // negative numbers.
-struct OneRowEach : CatalogFolder {
-    OneRowEach() {
-        db().exec("UPDATE AUTODEF SET BKPNO = 12, DIRNO = 3, BIKOU = '通常'");
-        Insert(db(), "BKPDIR", "DIRNO,DIR,BKPDIR,KBN,BIKOU,ABKP,CHK1,CHK2",
-               {"1", "/home/データ", "/" + Repeat("あ", 127), "1", std::nullopt, "1", "1", "01"});
-        Insert(db(), "BKPNAME", "BKPNO,BKPNAME,KBN,DAY1,TIME1", {"7", "バックアップ１", "1", "2003-04-05", "13:05:09"});
-        Insert(db(), "BKPNAME", "BKPNO,BKPNAME,KBN,DAY1,TIME1", {"8", "x", "1", std::nullopt, "08:00:00"});
-        Insert(db(), "FILEKANRI", kFilekanriColumns + ",ano",
-               {"7", "1", "2", std::string(300, 'd'), std::string(254, 'x') + "あ", "-123456789", "30000000",
-                "2003年4月5日(土)", "13時5分9秒", std::nullopt, "1", std::nullopt, "", "2147483647", " ", "-1", "0",
-                "1.0.0.1", "65536", std::nullopt, "0", std::nullopt, "1", std::nullopt, "42"});
-        Insert(db(), "SUBDIR", "CHK,FULLNAME,SUBDIR", {"0", "A/サブ", "サブ"});
-        makeVersion("1.03");
-    }
-};
-
 TEST(ExportRecords, OneRowOfEachTableByteForByte) {
-    OneRowEach c;
+    CatalogFolder c;
+    c.db().exec("UPDATE AUTODEF SET BKPNO = 12, DIRNO = 3, BIKOU = '通常'");
+    Insert(c.db(), "BKPDIR", "DIRNO,DIR,BKPDIR,KBN,BIKOU,ABKP,CHK1,CHK2",
+           {"1", "/home/データ", "/" + Repeat("あ", 127), "1", std::nullopt, "1", "1", "01"});
+    Insert(c.db(), "BKPNAME", "BKPNO,BKPNAME,KBN,DAY1,TIME1", {"7", "バックアップ１", "1", "2003-04-05", "13:05:09"});
+    Insert(c.db(), "BKPNAME", "BKPNO,BKPNAME,KBN,DAY1,TIME1", {"8", "x", "1", std::nullopt, "08:00:00"});
+    Insert(c.db(), "FILEKANRI", kFilekanriColumns + ",ano",
+           {"7", "1", "2", std::string(300, 'd'), std::string(254, 'x') + "あ", "-123456789", "30000000",
+            "2003年4月5日(土)", "13時5分9秒", std::nullopt, "1", std::nullopt, "", "2147483647", " ", "-1", "0", "1.0.0.1",
+            "65536", std::nullopt, "0", std::nullopt, "1", std::nullopt, "42"});
+    Insert(c.db(), "SUBDIR", "CHK,FULLNAME,SUBDIR", {"0", "A/サブ", "サブ"});
+    c.makeVersion("1.03");
     ExportedCatalog kept = ExportCatalog(c.state, "1.03");
     EXPECT_EQ(kept.versionRecord, "V1.03");
 

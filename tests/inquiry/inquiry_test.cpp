@@ -288,7 +288,7 @@ TEST(BKPFIND3, ShowsLatestVersionsAndErrorsOnlyFromTheNextClick) {
     EXPECT_EQ(Versions(w), (Strings{"1|2|1|/data/b/|c.txt|9", "2|2|1|/data/b/|d.txt|10"}));
 }
 
-TEST(InquiryWindows, VersionCodeEditsAreCheckedAndSavedToTheirOwnRow) {
+TEST(InquiryWindows, VersionCodeEditsAreCheckedSavedToTheirOwnRowAndNeedTheCopyForCodesClaimingOne) {
     InquiryHarness h;
     BKPFIND1& w = h.context.window<BKPFIND1>();
     w.open();
@@ -324,10 +324,7 @@ TEST(InquiryWindows, VersionCodeEditsAreCheckedAndSavedToTheirOwnRow) {
     ASSERT_TRUE(count.step());
     EXPECT_EQ(count.int64(0), 9);
     EXPECT_EQ(count.int64(1), 3);  // nothing else was written
-}
 
-TEST(InquiryWindows, CodesClaimingACopyNeedTheCopyInTheDestination) {
-    InquiryHarness h;
     Connection& db = h.state.db();
     // Directory 2 stores into a real destination: level 1's archive holds
     // c.txt of /data/b/; a plain d.txt lies beside it, a copy of another
@@ -345,8 +342,8 @@ TEST(InquiryWindows, CodesClaimingACopyNeedTheCopyInTheDestination) {
         bool refused;
         const char* stored;
     };
-    for (Step c : {Step{"c.txt", "8", false, "8"},  // "9" at first; the archive holds its copy
-                   Step{"c.txt", "0", false, "0"}, Step{"c.txt", "7", false, "7"},
+    for (Step c : {Step{"c.txt", "0", false, "0"},  // refused above; now the archive holds its copy
+                   Step{"c.txt", "7", false, "7"}, Step{"c.txt", "8", false, "8"},
                    Step{"d.txt", "7", true, "10"},  // the plain d.txt is not this version's
                    Step{"d.txt", "2", false, "2"},
                    Step{"x.txt", "9", false, "9"},  // destination /dest/x holds nothing

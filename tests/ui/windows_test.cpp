@@ -1,6 +1,6 @@
 // Every window reached from the main menu, driven offscreen by real clicks
-// and keys: the way there and back, where each window appears, Tab, Enter
-// and Esc; message boxes that show their whole title; the version window.
+// and keys: the way there and back, where each window appears, Tab, Enter,
+// Esc and F1; message boxes that show their whole title; the version window.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -45,6 +45,17 @@ QPoint CentredOn(const QWidget& from, const QWidget& w) {
     return r.topLeft();
 }
 
+// F1 opens the manual at the window's own section, which the manual has.
+void ExpectF1OpensItsSection(test::GuiHarness& h, QWidget& w) {
+    const std::string name = w.objectName().toStdString();
+    QTest::keyClick(&w, Qt::Key_F1);
+    ASSERT_FALSE(h.browserAsked.empty()) << name;
+    QUrl expected = QUrl::fromLocalFile(QString::fromStdString(h.context.helpFile));
+    expected.setFragment(w.objectName());
+    EXPECT_EQ(h.browserAsked.back(), expected) << name;
+    EXPECT_NE(test::ReadFile(h.context.helpFile).find("id=\"" + name + "\""), std::string::npos) << name;
+}
+
 enum class Way { Button, Escape, Enter, Frame };
 
 // Leaves a window by one of its ways back.
@@ -75,6 +86,7 @@ TEST(Windows, MenuOpensEveryWindowCentredOnItEveryWayBackReturnsAndTabLeavesGrid
     menu.move(37, 41);
     menu.open();
     const QPoint home = menu.pos();
+    ExpectF1OpensItsSection(h, menu);
     struct Case {
         const char* button;
         const char* window;
@@ -101,6 +113,7 @@ TEST(Windows, MenuOpensEveryWindowCentredOnItEveryWayBackReturnsAndTabLeavesGrid
             EXPECT_TRUE(w->isVisible());
             EXPECT_FALSE(menu.isVisible());
             EXPECT_EQ(w->pos(), CentredOn(menu, *w));
+            if (way == Way::Button) ExpectF1OpensItsSection(h, *w);
             // Moving the window does not move the menu's place.
             w->move(w->pos() + QPoint(15, 9));
             GoBack(*w, c.back, way);
@@ -130,6 +143,7 @@ TEST(Windows, MenuOpensEveryWindowCentredOnItEveryWayBackReturnsAndTabLeavesGrid
         EXPECT_TRUE(about->isVisible());
         EXPECT_FALSE(utility->isVisible());
         EXPECT_EQ(about->pos(), CentredOn(*utility, *about));
+        if (way == Way::Button) ExpectF1OpensItsSection(h, *about);
         GoBack(*about, "cmdOK", way);
         EXPECT_EQ(h.context.findWindow("frmAbout"), nullptr);
         EXPECT_TRUE(utility->isVisible());
