@@ -1,7 +1,4 @@
-// The inquiry windows, driven offscreen on a catalog with registered
-// directories (the prefix row and a kind without a name among them), runs
-// (one of a kind without a name, one without versions) and file versions
-// inserted out of order.
+// The inquiry windows, driven offscreen on a catalog filled out of order.
 #include <gtest/gtest.h>
 
 #include <QHeaderView>
@@ -210,6 +207,16 @@ TEST(InquiryWindows, CtrlEndAndTheScrollBarReachTheLastOfManyRows) {
     EXPECT_EQ(m->data(m->index(versions->currentIndex().row(), 4)).toString().toStdString(), "a.txt");
     ClickRow(Grid(w, "DataGrid2"), 2);  // run 4: nothing
     EXPECT_EQ(m->rowCount(), 0);
+    // Each query reads an index in order: no sort of the whole result.
+    using namespace inquiry;
+    for (const std::string& sql : {RunVersionsQuery(false), RunVersionsQuery(true), DirectoryVersionsQuery(false),
+                                   DirectoryVersionsQuery(true), LatestVersionsQuery(false), LatestVersionsQuery(true, "2")}) {
+        Statement plan = h.state.db().prepare("EXPLAIN QUERY PLAN " + sql);
+        std::string text;
+        while (plan.step()) text += plan.text(3) + "\n";
+        EXPECT_NE(text.find("USING INDEX FILEKANRI_BY"), std::string::npos) << text;
+        EXPECT_EQ(text.find("TEMP B-TREE FOR ORDER BY"), std::string::npos) << text;
+    }
 }
 
 TEST(BKPFIND2, ListsRegisteredDirectoriesWithoutThePrefixRowAndFitsALargerFont) {
@@ -281,7 +288,7 @@ TEST(BKPFIND3, ShowsLatestVersionsAndErrorsOnlyFromTheNextClick) {
     EXPECT_EQ(Versions(w), (Strings{"1|2|1|/data/b/|c.txt|9", "2|2|1|/data/b/|d.txt|10"}));
 }
 
-TEST(InquiryWindows, VersionCodeEditsAreCheckedAndSavedToTheirOwnRow) {
+TEST(InquiryWindows, VersionCodeEditsAreCheckedSavedToTheirOwnRowAndNeedTheCopyForCodesClaimingOne) {
     InquiryHarness h;
     BKPFIND1& w = h.context.window<BKPFIND1>();
     w.open();
@@ -317,10 +324,7 @@ TEST(InquiryWindows, VersionCodeEditsAreCheckedAndSavedToTheirOwnRow) {
     ASSERT_TRUE(count.step());
     EXPECT_EQ(count.int64(0), 9);
     EXPECT_EQ(count.int64(1), 3);  // nothing else was written
-}
 
-TEST(InquiryWindows, CodesClaimingACopyNeedTheCopyInTheDestination) {
-    InquiryHarness h;
     Connection& db = h.state.db();
     // Directory 2 stores into a real destination: level 1's archive holds
     // c.txt of /data/b/; a plain d.txt lies beside it, a copy of another
@@ -338,8 +342,8 @@ TEST(InquiryWindows, CodesClaimingACopyNeedTheCopyInTheDestination) {
         bool refused;
         const char* stored;
     };
-    for (Step c : {Step{"c.txt", "8", false, "8"},  // "9" at first; the archive holds its copy
-                   Step{"c.txt", "0", false, "0"}, Step{"c.txt", "7", false, "7"},
+    for (Step c : {Step{"c.txt", "0", false, "0"},  // refused above; now the archive holds its copy
+                   Step{"c.txt", "7", false, "7"}, Step{"c.txt", "8", false, "8"},
                    Step{"d.txt", "7", true, "10"},  // the plain d.txt is not this version's
                    Step{"d.txt", "2", false, "2"},
                    Step{"x.txt", "9", false, "9"},  // destination /dest/x holds nothing
@@ -353,72 +357,43 @@ TEST(InquiryWindows, CodesClaimingACopyNeedTheCopyInTheDestination) {
     EXPECT_TRUE(ChangeVersionCode(db, 999999, "8"));  // the row is gone
 }
 
-TEST(InquiryWindows, ExcludedMarkIsHonouredByTheNextBackupRun) {
-    InquiryHarness h(false);
-    const std::string src = h.folder / "src", dest = h.folder / "dest";
-    std::filesystem::create_directories(src);
-    std::filesystem::create_directories(dest);
-    auto write = [&](const std::string& text, std::int64_t mtime) {
-        for (const char* name : {"/a.txt", "/b.txt"}) {
-            test::WriteFile(src + name, text);
-            struct timespec t[2] = {{static_cast<time_t>(mtime), 0}, {static_cast<time_t>(mtime), 0}};
-            utimensat(AT_FDCWD, (src + name).c_str(), t, 0);
-        }
-    };
-    write("one", 1700000000);
-    h.state.db().prepare("INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, ABKP, CHK1, CHK2) VALUES (1, ?1, ?2, '1', '1', '1', '01')")
-        .bind(1, src).bind(2, dest).run();
-    h.state.db().exec("INSERT INTO BKPNAME VALUES (1, 'first', '1', '2024-01-01', '09:00:00'), "
-                      "(2, 'second', '1', '2024-01-02', '09:00:00')");
-    h.state.compression = "0";
-    BackupDirectory(h.state, src, "9", "1", dest, 1, 1, "01");
-
-    BKPFIND3& w = h.context.window<BKPFIND3>();
-    w.open();
-    ClickRow(Grid(w, "DataGrid2"), 0);
-    ASSERT_EQ(Versions(w), (Strings{"1|1|1|" + src + "/|a.txt|0", "1|1|1|" + src + "/|b.txt|0"}));
-    h.ui.messages.clear();
-    EditCell(Grid(w, "DataGrid1"), 0, 10, "8");
-    EXPECT_EQ(h.kbn1Of(src + "/", "a.txt", 1), "8");
-    write("two!", 1700086400);
-    BackupDirectory(h.state, src, "9", "1", dest, 2, 1, "01");
-
-    // a.txt got no new version; b.txt did, with its copy.
-    w.open();
-    ClickRow(Grid(w, "DataGrid2"), 0);
-    EXPECT_EQ(Versions(w), (Strings{"1|1|1|" + src + "/|a.txt|8", "2|1|2|" + src + "/|b.txt|0"}));
-    EXPECT_EQ(test::ReadFile(dest + "/V00002/b.txt"), "two!");
-    EXPECT_FALSE(std::filesystem::exists(dest + "/V00002/a.txt"));
-    // Its plain copy of run 1 is still there: the mark can come off again,
-    // and once the copy is gone it cannot be claimed.
-    EditCell(Grid(w, "DataGrid1"), 0, 10, "0");
-    EXPECT_EQ(h.kbn1Of(src + "/", "a.txt", 1), "0");
-    std::filesystem::remove(dest + "/V00001/a.txt");
-    EditCell(Grid(w, "DataGrid1"), 0, 10, "8");
-    EditCell(Grid(w, "DataGrid1"), 0, 10, "7");
-    EXPECT_EQ(h.kbn1Of(src + "/", "a.txt", 1), "8");
-    EXPECT_EQ(h.ui.messages, Strings{NoCopy("7")});
-}
-
 void SetMtime(const std::string& path, std::int64_t seconds) {
     struct timespec t[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
     utimensat(AT_FDCWD, path.c_str(), t, 0);
 }
 
-TEST(InquiryWindows, ContextMenuRestoresTheSelectedVersionsIntoAChosenFolder) {
+// Two runs of a real backup: a.txt, marked excluded after the first, gets
+// no version in the second; the mark comes off again while its copy is
+// there; every inquiry window's context menu restores the selected
+// versions into a chosen folder.
+TEST(InquiryWindows, ExcludedMarkHoldsForTheNextRunAndTheContextMenuRestoresIntoAFolder) {
     InquiryHarness h(false);
     std::string src = h.folder / "src", dest = h.folder / "dest";
     std::filesystem::create_directories(src);
+    std::filesystem::create_directories(dest);
     test::WriteFile(src + "/a.txt", "a1");
     test::WriteFile(src + "/b.txt", "b1");
     SetMtime(src + "/a.txt", 1700000000);
     h.state.db().prepare("INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, ABKP, CHK1, CHK2) VALUES (1, ?1, ?2, '1', '1', '1', '01')")
         .bind(1, src).bind(2, dest).run();
-    h.state.db().exec("INSERT INTO BKPNAME VALUES (1, 'first', '1', '2024-01-01', '09:00:00')");
+    h.state.db().exec("INSERT INTO BKPNAME VALUES (1, 'first', '1', '2024-01-01', '09:00:00'), "
+                      "(2, 'second', '1', '2024-01-02', '09:00:00')");
     h.state.compression = "1";
-    std::filesystem::create_directories(dest);
     BackupDirectory(h.state, src, "9", "1", dest, 1, 1, "01");
+    BKPFIND3& find3 = h.context.window<BKPFIND3>();
+    find3.open();
+    ClickRow(Grid(find3, "DataGrid2"), 0);
+    EditCell(Grid(find3, "DataGrid1"), 0, 10, "8");
+    EXPECT_EQ(h.kbn1Of(src + "/", "a.txt", 1), "8");
     test::WriteFile(src + "/a.txt", "changed");
+    SetMtime(src + "/a.txt", 1700086400);
+    BackupDirectory(h.state, src, "9", "1", dest, 2, 1, "01");
+    find3.open();
+    ClickRow(Grid(find3, "DataGrid2"), 0);
+    EXPECT_EQ(Versions(find3), (Strings{"1|1|1|" + src + "/|a.txt|8", "1|1|1|" + src + "/|b.txt|0"}));
+    EditCell(Grid(find3, "DataGrid1"), 0, 10, "0");
+    EXPECT_EQ(h.kbn1Of(src + "/", "a.txt", 1), "0");
+    EXPECT_TRUE(h.ui.messages.empty());
 
     test::TempDir target;
     h.context.chooseFolder = [&](QWidget*) { return QString::fromStdString(target.path()); };
@@ -449,22 +424,6 @@ TEST(InquiryWindows, ContextMenuRestoresTheSelectedVersionsIntoAChosenFolder) {
         EXPECT_EQ(h.ui.messages, (Strings{"選択した版を " + target.path() + " へ復元しました。\n復元 2 件、スキップ 0 件、失敗 0 件"}));
         EXPECT_EQ(test::ReadFile(src + "/a.txt"), "changed") << "the source is untouched";
         w->close();
-    }
-}
-
-TEST(InquiryWindows, QueriesAreServedInOrderByTheFileIndexes) {
-    InquiryHarness h(false);
-    using namespace inquiry;
-    for (const std::string& sql : {RunVersionsQuery(false), RunVersionsQuery(true), DirectoryVersionsQuery(false),
-                                   DirectoryVersionsQuery(true), LatestVersionsQuery(false), LatestVersionsQuery(true, "1"),
-                                   LatestVersionsQuery(true, "2")}) {
-        Statement plan = h.state.db().prepare("EXPLAIN QUERY PLAN " + sql);
-        std::string text;
-        while (plan.step()) text += plan.text(3) + "\n";
-        const bool byRun = sql == RunVersionsQuery(false) || sql == RunVersionsQuery(true);
-        EXPECT_NE(text.find(byRun ? "USING INDEX FILEKANRI_BYRUN" : "USING INDEX FILEKANRI_BYFILE"), std::string::npos) << sql << text;
-        // Only the rows of one index key are sorted, never the whole result.
-        EXPECT_EQ(text.find("TEMP B-TREE FOR ORDER BY"), std::string::npos) << sql << text;
     }
 }
 

@@ -14,8 +14,17 @@ namespace tessel::test {
 class RecordingUi : public UserInterface {
 public:
     void showMessage(const std::string& text) override { messages.push_back(text); }
-    bool askYesNo(const std::string& text) override;
-    void setStatus(const std::string& window, const std::string& text) override;
+    bool askYesNo(const std::string& text) override {
+        questions.push_back(text);
+        if (answers.empty()) return false;
+        bool a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    void setStatus(const std::string& window, const std::string& text) override {
+        status[window] = text;
+        statusHistory.push_back(text);
+    }
     void setWaitCursor(bool on) override { waitCursor = on; }
 
     std::vector<std::string> messages;

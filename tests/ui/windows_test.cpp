@@ -1,20 +1,30 @@
 // Every window reached from the main menu, driven offscreen by real clicks
-// and keys: the way there and back, where each window appears, Tab, Enter
-// and Esc; message boxes that show their whole title.
+// and keys: the way there and back, where each window appears, Tab, Enter,
+// Esc and F1; message boxes that show their whole title; the version window.
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QGridLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QTableView>
 #include <QTest>
 
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
 #include "shell/MAINF.h"
 #include "support/gui_harness.h"
 #include "ui/app_context.h"
+#include "ui/program_icon.h"
 #include "ui/qt_user_interface.h"
+#include "utility/frmAbout.h"
+#include "utility/frmAbout.h"
 
 namespace tessel {
 namespace {
@@ -33,6 +43,17 @@ QPoint CentredOn(const QWidget& from, const QWidget& w) {
     r.moveLeft(std::max(r.left(), screen.left()));
     r.moveTop(std::max(r.top(), screen.top()));
     return r.topLeft();
+}
+
+// F1 opens the manual at the window's own section, which the manual has.
+void ExpectF1OpensItsSection(test::GuiHarness& h, QWidget& w) {
+    const std::string name = w.objectName().toStdString();
+    QTest::keyClick(&w, Qt::Key_F1);
+    ASSERT_FALSE(h.browserAsked.empty()) << name;
+    QUrl expected = QUrl::fromLocalFile(QString::fromStdString(h.context.helpFile));
+    expected.setFragment(w.objectName());
+    EXPECT_EQ(h.browserAsked.back(), expected) << name;
+    EXPECT_NE(test::ReadFile(h.context.helpFile).find("id=\"" + name + "\""), std::string::npos) << name;
 }
 
 enum class Way { Button, Escape, Enter, Frame };
@@ -65,6 +86,7 @@ TEST(Windows, MenuOpensEveryWindowCentredOnItEveryWayBackReturnsAndTabLeavesGrid
     menu.move(37, 41);
     menu.open();
     const QPoint home = menu.pos();
+    ExpectF1OpensItsSection(h, menu);
     struct Case {
         const char* button;
         const char* window;
@@ -91,6 +113,7 @@ TEST(Windows, MenuOpensEveryWindowCentredOnItEveryWayBackReturnsAndTabLeavesGrid
             EXPECT_TRUE(w->isVisible());
             EXPECT_FALSE(menu.isVisible());
             EXPECT_EQ(w->pos(), CentredOn(menu, *w));
+            if (way == Way::Button) ExpectF1OpensItsSection(h, *w);
             // Moving the window does not move the menu's place.
             w->move(w->pos() + QPoint(15, 9));
             GoBack(*w, c.back, way);
@@ -120,6 +143,7 @@ TEST(Windows, MenuOpensEveryWindowCentredOnItEveryWayBackReturnsAndTabLeavesGrid
         EXPECT_TRUE(about->isVisible());
         EXPECT_FALSE(utility->isVisible());
         EXPECT_EQ(about->pos(), CentredOn(*utility, *about));
+        if (way == Way::Button) ExpectF1OpensItsSection(h, *about);
         GoBack(*about, "cmdOK", way);
         EXPECT_EQ(h.context.findWindow("frmAbout"), nullptr);
         EXPECT_TRUE(utility->isVisible());
@@ -169,6 +193,42 @@ TEST(Windows, MessageBoxesAreWideEnoughForTheirWholeTitle) {
     FitTitle(box);
     box.layout()->activate();
     EXPECT_GT(box.sizeHint().width(), title + 2 * QFontMetrics(titleFont).height());
+}
+
+// A stand-in system monitor that leaves a mark when it is started.
+void FakeMonitor(const test::TempDir& bin, const std::string& name, mode_t mode = 0755) {
+    test::WriteFile(bin / name, "#!/bin/sh\necho started > '" + (bin / name) + ".mark'\n");
+    chmod((bin / name).c_str(), mode);
+}
+
+TEST(frmAbout, ShowsTheProgramsIconAndStartsTheFirstSystemMonitorOnThePath) {
+    test::GuiHarness h;
+    test::TempDir bin;
+    const QByteArray savedPath = qgetenv("PATH");
+    qputenv("PATH", QByteArray::fromStdString(bin.path()));
+    frmAbout& about = h.context.window<frmAbout>();
+    about.open();
+    // The program's own icon (the SVG rendered), not a stock picture.
+    EXPECT_EQ(about.findChild<QLabel*>("picIcon")->pixmap().toImage(), ProgramIcon().pixmap(32, 32).toImage());
+    test::GuiHarness::screenshot(about, "frmAbout");
+    // No monitor, or one without execute permission: said, and the window stays.
+    FakeMonitor(bin, "not-a-monitor");
+    FakeMonitor(bin, "gnome-system-monitor", 0644);
+    QTest::mouseClick(about.findChild<QPushButton*>("cmdSysInfo"), Qt::LeftButton);
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{"現時点ではｼｽﾃﾑ情報を使用できません"});
+    EXPECT_TRUE(about.isVisible());
+
+    FakeMonitor(bin, "hardinfo");
+    FakeMonitor(bin, "xfce4-taskmanager");
+    QTest::mouseClick(about.findChild<QPushButton*>("cmdSysInfo"), Qt::LeftButton);
+    qputenv("PATH", savedPath);
+    EXPECT_EQ(h.ui.messages.size(), 1u);
+    for (int i = 0; i < 100 && !std::filesystem::exists(bin / "xfce4-taskmanager.mark"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_TRUE(std::filesystem::exists(bin / "xfce4-taskmanager.mark"));
+    EXPECT_FALSE(std::filesystem::exists(bin / "hardinfo.mark"));
+    EXPECT_FALSE(std::filesystem::exists(bin / "gnome-system-monitor.mark"));
+    EXPECT_TRUE(about.isVisible());
 }
 
 }  // namespace

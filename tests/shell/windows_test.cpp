@@ -4,12 +4,16 @@
 
 #include <QApplication>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
+
+#include <filesystem>
 
 #include "platform/engine_lock.h"
 #include "shell/MAINF.h"
 #include "shell/application.h"
 #include "support/gui_harness.h"
+#include "ui/help.h"
 #include "ui/program_icon.h"
 
 namespace tessel {
@@ -44,8 +48,11 @@ struct IconHarness : test::GuiHarness {
     }
 };
 
-TEST(ICONM, TicksStartOneAutomaticBackupPerSetTimeAndDayWithItsTip) {
+// Each set time starts one automatic backup a day with its tip; icon mode
+// lives on through the main window's exit and close box.
+TEST(ICONM, TicksStartOneBackupPerSetTimeAndDayAndIconModeLivesOnThroughTheMainWindow) {
     IconHarness h;
+    PrepareApplication();
     h.state.time1 = 9 * 3600;
     ICONM& icon = h.context.window<ICONM>();
     icon.open();
@@ -66,13 +73,7 @@ TEST(ICONM, TicksStartOneAutomaticBackupPerSetTimeAndDayWithItsTip) {
     h.tickAt(0, 1);  // the next day
     h.tickAt(9, 0);
     EXPECT_EQ(h.calls.size(), 2u);
-}
 
-TEST(ICONM, IconModeLivesOnThroughTheMainWindowsExitAndCloseBox) {
-    IconHarness h;
-    PrepareApplication();
-    ICONM& icon = h.context.window<ICONM>();
-    icon.open();
     // A left click on the icon shows the main window; the exit button
     // returns to the icon.
     icon.handleMouse(kLeftDown);
@@ -109,28 +110,17 @@ TEST(ICONM, IconModeLivesOnThroughTheMainWindowsExitAndCloseBox) {
     EXPECT_EQ(h.endedWith, 0);
 }
 
-TEST(ICONM, WithoutANotificationAreaTheMainWindowShowsInstead) {
-    test::GuiHarness h;
-    test::WriteFile(h.folder / "Bkpdef.ini", "ICON=YES\nTIME1=09:00\n");
-    ASSERT_TRUE(StartWindows(h.context));
-    EXPECT_EQ(h.ui.messages, std::vector<std::string>{" 通知領域が見つからないため、メイン画面を表示します。"});
-    ASSERT_NE(h.context.existing<MAINF>(), nullptr);
-    EXPECT_TRUE(h.context.existing<MAINF>()->isVisible());
-    EXPECT_TRUE(h.context.existing<ICONM>()->timer().isActive());  // timed backups still run
-    // With no icon to return to, the exit ends the program instead of hiding it.
-    h.context.existing<MAINF>()->findChild<QPushButton*>("Command5")->click();
-    EXPECT_EQ(h.endedWith, 0);
-}
-
 TEST(StartUpBackup, WaitsForARunningEngineThenRunsOrSaysItCouldNot) {
     IconHarness h;
     EngineLock other(h.folder.path());
     ASSERT_TRUE(other.tryLock());
+    EXPECT_TRUE(EngineBusy(h.folder.path()));
     QTimer::singleShot(500, qApp, [&] { other.unlock(); });
     ProgramSettingsActions patient(h.context, 20);
     EXPECT_TRUE(patient.automaticBackup());
     EXPECT_EQ(h.calls.size(), 1u);
     EXPECT_TRUE(h.ui.messages.empty());
+    EXPECT_FALSE(EngineBusy(h.folder.path()));
 
     ASSERT_TRUE(other.tryLock());
     ProgramSettingsActions impatient(h.context, 0.3);
@@ -142,6 +132,78 @@ TEST(StartUpBackup, WaitsForARunningEngineThenRunsOrSaysItCouldNot) {
     Statement runs = h.state.db().prepare("SELECT count(*) FROM BKPNAME");
     ASSERT_TRUE(runs.step());
     EXPECT_EQ(runs.int64(0), 1);
+}
+
+// The exit ends the program outside icon mode, and in icon mode without a
+// notification area, where the main window shows instead.
+TEST(MAINF, ExitCloseBoxAndASecondCopyEndTheProgramOutsideIconModeOrWithoutANotificationArea) {
+    {
+        test::GuiHarness h;
+        MAINF& w = h.context.window<MAINF>();
+        w.open();
+        EXPECT_TRUE(h.ui.messages.empty());
+        test::GuiHarness::screenshot(w, "MAINF");
+        QTest::mouseClick(w.findChild<QPushButton*>("Command5"), Qt::LeftButton);
+        EXPECT_EQ(h.endedWith, 0);
+        h.endedWith.reset();
+        w.close();
+        EXPECT_EQ(h.endedWith, 0);
+    }
+    {
+        test::GuiHarness h;
+        test::WriteFile(h.folder / "Bkpdef.ini", "ICON=YES\nTIME1=09:00\n");
+        ASSERT_TRUE(StartWindows(h.context));
+        EXPECT_EQ(h.ui.messages, std::vector<std::string>{" 通知領域が見つからないため、メイン画面を表示します。"});
+        MAINF* main = h.context.existing<MAINF>();
+        ASSERT_NE(main, nullptr);
+        EXPECT_TRUE(main->isVisible());
+        EXPECT_TRUE(h.context.existing<ICONM>()->timer().isActive());  // timed backups still run
+        main->findChild<QPushButton*>("Command5")->click();
+        EXPECT_EQ(h.endedWith, 0);
+    }
+
+    test::GuiHarness second;
+    InstanceLock other(second.runtime / "tessel.lock");
+    ASSERT_TRUE(other.acquire());
+    second.context.window<MAINF>().open();
+    EXPECT_EQ(second.ui.messages, std::vector<std::string>{"すでにTesselバックアップ管理は起動しています。"});
+    EXPECT_EQ(second.endedWith, 1);
+}
+
+// F1 in every window is the navigation test's.
+TEST(Help, TheManualCoversTheSettingsAndTheHelpButtonOrF1OpensItOrSaysWhyNot) {
+    test::GuiHarness h;
+    const std::string manual = test::ReadFile(h.context.helpFile);
+    for (const char* topic : {"AUTO=", "INITBKP=", "TERMBKP=", "ICON=", "TIME1=", "tessel-backupctl", "filebkp.mdb", "BKPDEF.INI",
+                              ".tessel-engine.lock", "RSTRLIST.TXT", "--wait"})
+        EXPECT_NE(manual.find(topic), std::string::npos) << topic;
+
+    MAINF& w = h.context.window<MAINF>();
+    w.open();
+    QTest::mouseClick(w.findChild<QPushButton*>("Command10"), Qt::LeftButton);
+    EXPECT_EQ(h.browserAsked.back().fragment(), "MAINF");
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_TRUE(h.ui.messages.empty());
+
+    // No browser, then no manual: each said with the file's path.
+    h.browserOpens = false;
+    QTest::keyClick(&w, Qt::Key_F1);
+    h.context.helpFile = h.folder / "help/index.html";
+    QTest::mouseClick(w.findChild<QPushButton*>("Command10"), Qt::LeftButton);
+    EXPECT_EQ(h.ui.messages, (std::vector<std::string>{"ヘルプファイルを開けませんでした。ブラウザーで次のファイルを開いてください: " +
+                                                           std::string(TESSEL_SHARE_BUILD_DIR) + "/help/index.html",
+                                                       "ヘルプファイルが見つかりません: " + (h.folder / "help/index.html")}));
+    EXPECT_EQ(h.browserAsked.size(), 2u);
+}
+
+TEST(Help, TheManualIsFoundBesideTheInstalledOrTheBuiltProgram) {
+    EXPECT_EQ(HelpFileBeside(TESSEL_BINARY_DIR), std::string(TESSEL_SHARE_BUILD_DIR) + "/help/index.html");
+    test::TempDir prefix;
+    std::filesystem::create_directories(prefix / "bin");
+    EXPECT_EQ(HelpFileBeside(prefix / "bin"), prefix / "share/tessel-backup/help/index.html");  // said when missing
+    std::filesystem::create_directories(prefix / "share/tessel-backup/help");
+    test::WriteFile(prefix / "share/tessel-backup/help/index.html", "<html></html>");
+    EXPECT_EQ(HelpFileBeside(prefix / "bin"), prefix / "share/tessel-backup/help/index.html");
 }
 
 }  // namespace
