@@ -175,12 +175,18 @@ std::int32_t AppendAll(int afd, std::uint64_t at, const std::vector<FileToAdd>& 
     EncodeInOrder(
         files, options.method, options.jobs,
         [&](std::size_t) -> MemberOutput& { return out.emplace(afd, at); },
-        [&](std::size_t, const EncodedMember& enc) {
+        [&](std::size_t i, const EncodedMember& enc) {
             // A per-file decision to skip a file, with a report line, belongs
             // in EncodeMember, before anything is read.
             Member m;
-            rc = out->finish(enc, &m);
-            if (rc != kUnlhaOk) return false;
+            const std::int32_t result = out->finish(enc, &m);
+            if (options.outcomes) (*options.outcomes)[i] = result;
+            if (result != kUnlhaOk) {
+                // What the failed member wrote lies past the end mark at
+                // `at`; the next member is written over it.
+                if (rc == kUnlhaOk) rc = result;
+                return options.outcomes != nullptr;
+            }
             at = m.end();
             appended(std::move(m));
             return true;
@@ -285,19 +291,25 @@ bool CleanPath(const std::string& in, std::string* out) {
 
 std::int32_t AddFiles(const std::string& archivePath, const std::vector<FileToAdd>& files, std::string* report,
                       const AddOptions& options) {
-    if (!IsWritableMethod(options.method)) return kUnlhaBadCommand;
+    // A failure before the first member is every file's outcome.
+    if (options.outcomes) options.outcomes->assign(files.size(), kUnlhaCannotWrite);
+    auto failAll = [&](std::int32_t code) {
+        if (options.outcomes) options.outcomes->assign(files.size(), code);
+        return code;
+    };
+    if (!IsWritableMethod(options.method)) return failAll(kUnlhaBadCommand);
     std::lock_guard<std::mutex> lock(gCacheMutex);
     // Never through a link: a link at the archive's name (a dangling one
     // too) is refused rather than written through or created at its target.
     struct stat before;
     const bool created = ::lstat(archivePath.c_str(), &before) != 0;
     Fd afd(::open(archivePath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
-    if (afd.get() < 0) return kUnlhaCannotWrite;
+    if (afd.get() < 0) return failAll(kUnlhaCannotWrite);
     // Other processes adding to the same archive wait for this one.
-    if (::flock(afd.get(), LOCK_EX) != 0) return kUnlhaCannotWrite;
+    if (::flock(afd.get(), LOCK_EX) != 0) return failAll(kUnlhaCannotWrite);
     CachedIndex* c = nullptr;
     std::int32_t rc = IndexFor(archivePath, afd.get(), &c);
-    if (rc != kUnlhaOk) return rc;
+    if (rc != kUnlhaOk) return failAll(rc);
 
     bool replaces = false;
     for (const auto& f : files) replaces = replaces || c->byPath.count(f.memberPath) > 0;
@@ -305,14 +317,16 @@ std::int32_t AddFiles(const std::string& archivePath, const std::vector<FileToAd
         for (std::size_t k = 0; k < i; ++k)
             if (files[k].memberPath == files[i].memberPath) replaces = true;
     if (replaces) {
+        // The rewrite takes all files or none.
         rc = RewriteWith(archivePath, afd.get(), *c, files, options);
+        failAll(rc);
         if (report) *report = rc == kUnlhaOk ? std::to_string(files.size()) + " member(s) written" : "add failed";
         return rc;
     }
 
     // Append in place, after cutting off what a crashed add may have left.
     std::uint64_t at = c->index.validEnd;
-    if (c->index.damagedTail && ::ftruncate(afd.get(), static_cast<off_t>(at)) != 0) rc = kUnlhaCannotWrite;
+    if (c->index.damagedTail && ::ftruncate(afd.get(), static_cast<off_t>(at)) != 0) rc = failAll(kUnlhaCannotWrite);
     if (c->index.damagedTail) c->index.damagedTail = false;
     std::size_t added = 0;
     if (rc == kUnlhaOk)

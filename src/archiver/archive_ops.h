@@ -20,6 +20,9 @@ struct AddOptions {
     // Threads that read and compress files; 1 does everything on the
     // calling thread. The archive's bytes are the same for any number.
     unsigned jobs = 1;
+    // When set: one result code per file, in order, and a file that fails
+    // does not stop the files after it (it is left out of the archive).
+    std::vector<std::int32_t>* outcomes = nullptr;
 };
 
 // Adds the files; a member whose path is already stored is replaced. New

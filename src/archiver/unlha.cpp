@@ -11,6 +11,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "archiver/add_pipeline.h"
@@ -156,6 +157,22 @@ std::string NotAMember(const std::string& path, const struct stat& st, const str
     return {};
 }
 
+// Whether one named file may be added on its own ("u -nd1"): its member
+// path in *member and 0, or the result code (with the reason in *why when
+// it must not be a member of this archive).
+std::int32_t CheckOne(const std::string& file, const struct stat* self, std::string* member, std::string* why) {
+    auto path = MemberPathOf(file);
+    if (!path) return kUnlhaRefusedPath;
+    struct stat st;
+    if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return kUnlhaCannotReadSource;
+    if (std::string reason = NotAMember(file, st, self); !reason.empty()) {
+        *why = reason;
+        return kUnlhaRefusedPath;
+    }
+    *member = *path;
+    return kUnlhaOk;
+}
+
 // 0 when a regular file can be opened for reading; else the errno value.
 int Unreadable(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -238,17 +255,13 @@ bool AbsoluteFolderOf(const std::string& arg, std::string& dir) {
 std::int32_t Run(const Command& cmd, std::string* report) {
     switch (cmd.op) {
     case Op::AddOne: {
-        auto member = MemberPathOf(cmd.arg);
-        if (!member) return kUnlhaRefusedPath;
-        struct stat st;
-        if (::lstat(cmd.arg.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return kUnlhaCannotReadSource;
         struct stat self {};
         const bool archiveExists = ::stat(cmd.archive.c_str(), &self) == 0;
-        if (std::string why = NotAMember(cmd.arg, st, archiveExists ? &self : nullptr); !why.empty()) {
-            if (report) *report = "0 member(s) added\nskipped " + cmd.arg + ": " + why;
-            return kUnlhaRefusedPath;
-        }
-        return archive::AddFiles(cmd.archive, {{cmd.arg, *member}}, report);
+        std::string member, why;
+        std::int32_t rc = CheckOne(cmd.arg, archiveExists ? &self : nullptr, &member, &why);
+        if (!why.empty() && report) *report = "0 member(s) added\nskipped " + cmd.arg + ": " + why;
+        if (rc != kUnlhaOk) return rc;
+        return archive::AddFiles(cmd.archive, {{cmd.arg, member}}, report);
     }
     case Op::AddTree:
     case Op::AddFlat: {
@@ -315,6 +328,48 @@ std::int32_t Run(const Command& cmd, std::string* report) {
 }
 
 }  // namespace
+
+std::vector<std::int32_t> UnlhaAddEach(const std::string& archivePath, const std::vector<std::string>& files) {
+    std::vector<std::int32_t> results(files.size(), kUnlhaOk);
+    struct stat self {};
+    const bool archiveExists = ::stat(archivePath.c_str(), &self) == 0;
+    std::unordered_set<std::string> stored;
+    std::int32_t code = 0;
+    if (archiveExists)
+        if (auto index = archive::LoadIndex(archivePath, &code))
+            for (const auto& m : index->members) stored.insert(m.path);
+    // Files that are new to the archive are appended together, compressed
+    // on worker threads; a file whose path is stored already replaces it on
+    // its own, after the files before it, so the archive ends up as it
+    // would after one add per file.
+    std::vector<archive::FileToAdd> group;
+    std::vector<std::size_t> groupIndex;
+    auto flush = [&] {
+        if (group.empty()) return;
+        archive::AddOptions options;
+        options.jobs = archive::DefaultJobs();
+        std::vector<std::int32_t> outcomes;
+        options.outcomes = &outcomes;
+        archive::AddFiles(archivePath, group, nullptr, options);
+        for (std::size_t k = 0; k < group.size(); ++k) results[groupIndex[k]] = outcomes[k];
+        group.clear();
+        groupIndex.clear();
+    };
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        std::string member, why;
+        results[i] = CheckOne(files[i], archiveExists ? &self : nullptr, &member, &why);
+        if (results[i] != kUnlhaOk) continue;
+        if (!stored.insert(member).second) {
+            flush();
+            results[i] = archive::AddFiles(archivePath, {{files[i], member}}, nullptr);
+            continue;
+        }
+        group.push_back({files[i], member});
+        groupIndex.push_back(i);
+    }
+    flush();
+    return results;
+}
 
 std::int32_t Unlha(const void* /*owner*/, const char* commandLine, char* output, std::size_t outputSize) {
     std::string report;

@@ -2,6 +2,8 @@
 // The archiver entry point: runs one command line on an LZH archive.
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace tessel {
 
@@ -39,6 +41,13 @@ enum UnlhaResult : std::int32_t {
 // compressed on as many threads as DefaultJobs() says (TESSEL_JOBS, else one
 // per core), with the same archive bytes as on one.
 std::int32_t Unlha(const void* owner, const char* commandLine, char* output, std::size_t outputSize);
+
+// Adds each file as "u -nd1 <archive> "<file>"" would, one after the other,
+// but in one pass: the files new to the archive are compressed on
+// DefaultJobs() threads and appended in order, and a file that fails does
+// not stop the others. The archive's bytes are those of one add per file.
+// Returns each file's result code, in order.
+std::vector<std::int32_t> UnlhaAddEach(const std::string& archivePath, const std::vector<std::string>& files);
 
 // Forgets every cached member index (tests use it to force a fresh read).
 void UnlhaDropIndexCache();

@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <exception>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -12,6 +15,7 @@
 #include <unordered_set>
 
 #include "archiver/archive_ops.h"
+#include "archiver/run_archiver.h"
 #include "backup/backup_messages.h"
 #include "backup/backup_run.h"
 #include "backup/catalog_queries.h"
@@ -57,6 +61,14 @@ void WriteBack(BackupRun& run, const VersionRow& row) {
         .run();
 }
 
+std::string SourceFileOf(const VersionRow& row) {
+    return !row.dir.empty() && row.dir.back() == kSep ? row.dir + row.name : row.dir + kSep + row.name;
+}
+
+std::string AddOneCommand(const std::string& folder, const std::string& sourceFile) {
+    return "u -nd1 " + JoinPath(folder, "bkpcmp.lzh") + " \"" + sourceFile + "\"";
+}
+
 // Archives or copies one version; returns "成功" or the failure text.
 std::string StoreOne(BackupRun& run, const std::string& sourceFile, const std::string& folder,
                      const std::string& target) {
@@ -64,7 +76,7 @@ std::string StoreOne(BackupRun& run, const std::string& sourceFile, const std::s
     // file gone or unreadable, a FIFO, device or link put in its place since
     // the scan), without blocking, and its failure is reported as such.
     if (run.state.compression != "0") {
-        run.state.archiverCommand = "u -nd1 " + JoinPath(folder, "bkpcmp.lzh") + " \"" + sourceFile + "\"";
+        run.state.archiverCommand = AddOneCommand(folder, sourceFile);
         std::int32_t rc = run.archiver(run.state, run.initialFlag);
         if (rc == 0) return kSuccess;
         run.failure(kArchiverFailed);
@@ -75,11 +87,72 @@ std::string StoreOne(BackupRun& run, const std::string& sourceFile, const std::s
     return CopyFileReport(sourceFile, target);
 }
 
+// The archiver's outcome for each row of a batch, worked out before the
+// rows are reported one by one.
+struct AddedAhead {
+    std::vector<std::int32_t> rc;      // by row; meaningful where threw is false
+    std::vector<bool> threw;           // the archiver call failed unexpectedly
+    std::size_t stopAt = SIZE_MAX;     // the row whose folder could not be made
+    std::exception_ptr stopError;
+};
+
+// Makes the version folders, announces each file and adds the rows' files
+// archive by archive, each archive's files in one call (compressed on
+// worker threads, appended in row order). Stops before a row whose folder
+// cannot be made: the rows before it are stored, as they would be one by
+// one.
+AddedAhead AddBatch(BackupRun& run, const std::vector<VersionRow>& rows) {
+    AddedAhead ahead;
+    ahead.rc.assign(rows.size(), 0);
+    ahead.threw.assign(rows.size(), false);
+    std::vector<std::string> folders;  // in order of first use
+    std::vector<std::vector<std::size_t>> byFolder;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i].kbn1 == "9") continue;
+        const std::string folder = VersionFolder(run.destination, rows[i].level);
+        try {
+            run.step = "10";
+            if (!IsDirectory(folder) && mkdir(folder.c_str(), 0777) != 0)
+                throw std::runtime_error("ディレクトリーを作成できません (" + folder + "): " + std::strerror(errno));
+        } catch (const std::exception&) {
+            ahead.stopAt = i;
+            ahead.stopError = std::current_exception();
+            break;
+        }
+        run.progress(kCheckingPrefix + SourceFileOf(rows[i]) + kBackingUpSuffix);
+        std::size_t g = 0;
+        while (g < folders.size() && folders[g] != folder) ++g;
+        if (g == folders.size()) {
+            folders.push_back(folder);
+            byFolder.emplace_back();
+        }
+        byFolder[g].push_back(i);
+    }
+    for (std::size_t g = 0; g < folders.size(); ++g) {
+        std::vector<std::string> files;
+        for (std::size_t i : byFolder[g]) files.push_back(SourceFileOf(rows[i]));
+        std::vector<std::int32_t> rcs;
+        try {
+            rcs = (*run.addEach)(JoinPath(folders[g], "bkpcmp.lzh"), files);
+        } catch (const std::exception&) {
+            rcs.clear();
+        }
+        for (std::size_t k = 0; k < byFolder[g].size(); ++k) {
+            if (rcs.size() == files.size()) ahead.rc[byFolder[g][k]] = rcs[k];
+            else ahead.threw[byFolder[g][k]] = true;
+        }
+    }
+    return ahead;
+}
+
 void StoreEach(BackupRun& run) {
     const bool plainCopies = run.state.compression == "0";
     for (std::vector<VersionRow> rows = NextRows(run, run.rowidBefore); !rows.empty();
          rows = NextRows(run, rows.back().rowid)) {
-        for (VersionRow& row : rows) {
+        std::optional<AddedAhead> ahead;
+        if (!plainCopies && run.addEach) ahead = AddBatch(run, rows);
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            VersionRow& row = rows[i];
             run.step = "9";
             if (row.kbn1 == "9") {
                 run.storedThrough = row.rowid;
@@ -99,18 +172,30 @@ void StoreEach(BackupRun& run) {
                 }
             }
             run.step = "10";
-            if (!IsDirectory(folder) && mkdir(folder.c_str(), 0777) != 0)
-                throw std::runtime_error("ディレクトリーを作成できません (" + folder + "): " + std::strerror(errno));
-            const std::string sourceFile =
-                !row.dir.empty() && row.dir.back() == kSep ? row.dir + row.name : row.dir + kSep + row.name;
-            run.progress(kCheckingPrefix + sourceFile + kBackingUpSuffix);
-
+            const std::string sourceFile = SourceFileOf(row);
             std::string result;
             bool copyFailedUnexpectedly = false;
-            try {
-                result = StoreOne(run, sourceFile, folder, target);
-            } catch (const std::exception&) {
-                copyFailedUnexpectedly = true;
+            if (ahead) {
+                if (i == ahead->stopAt) std::rethrow_exception(ahead->stopError);
+                run.state.archiverCommand = AddOneCommand(folder, sourceFile);
+                if (ahead->threw[i]) {
+                    copyFailedUnexpectedly = true;
+                } else if (const std::int32_t rc = ahead->rc[i]; rc == 0) {
+                    result = kSuccess;
+                } else {
+                    run.message(ArchiverErrorText(rc));
+                    run.failure(kArchiverFailed);
+                    result = kArchiverResult + FiveDigits(rc);
+                }
+            } else {
+                if (!IsDirectory(folder) && mkdir(folder.c_str(), 0777) != 0)
+                    throw std::runtime_error("ディレクトリーを作成できません (" + folder + "): " + std::strerror(errno));
+                run.progress(kCheckingPrefix + sourceFile + kBackingUpSuffix);
+                try {
+                    result = StoreOne(run, sourceFile, folder, target);
+                } catch (const std::exception&) {
+                    copyFailedUnexpectedly = true;
+                }
             }
 
             if (copyFailedUnexpectedly) {

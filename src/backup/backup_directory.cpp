@@ -42,9 +42,10 @@ bool SourceExists(const std::string& source) { return IsDirectory(source); }
 
 void BackupDirectory(SharedState& state, const std::string& source, const std::string& initialFlag,
                      const std::string& runKind, const std::string& destination, int runNumber, int dirNo,
-                     const std::string& subdirFlag, const ArchiverCall& archiver) {
+                     const std::string& subdirFlag, const ArchiverCall& archiver, const ArchiverAddEach& addEach) {
     using namespace backup;
     BackupRun run{state, source, initialFlag, runKind, destination, runNumber, dirNo, subdirFlag, archiver, "0"};
+    if (addEach) run.addEach = &addEach;
 
     run.step = "0";
     if (!SourceExists(source)) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "shell/shared_state.h"
 
@@ -22,10 +23,19 @@ void BackupDirectory(SharedState& state, const std::string& source, const std::s
 // the owner code. RunArchiver in production.
 using ArchiverCall = std::function<std::int32_t(SharedState& state, const std::string& ownerCode)>;
 
+// Adds each file to the archive as ArchiverCall with "u -nd1 <archive>
+// "<file>"" would, all in one call; one result per file, nothing shown.
+// RunArchiverAddEach in production.
+using ArchiverAddEach =
+    std::function<std::vector<std::int32_t>(const std::string& archive, const std::vector<std::string>& files)>;
+
 // The same engine with the archiver call supplied by the caller (tests, and
-// callers that wrap the archiver).
+// callers that wrap the archiver). With addEach set, the versions that go
+// into one archive are added with one call of it; without, with one
+// archiver call per version.
 void BackupDirectory(SharedState& state, const std::string& source, const std::string& initialFlag,
                      const std::string& runKind, const std::string& destination, int runNumber, int dirNo,
-                     const std::string& subdirFlag, const ArchiverCall& archiver);
+                     const std::string& subdirFlag, const ArchiverCall& archiver,
+                     const ArchiverAddEach& addEach = {});
 
 }  // namespace tessel

@@ -9,7 +9,11 @@ void BackupDirectory(SharedState& state, const std::string& source, const std::s
                      const std::string& runKind, const std::string& destination, int runNumber, int dirNo,
                      const std::string& subdirFlag) {
     static const ArchiverCall kArchiver = [](SharedState& s, const std::string& owner) { return RunArchiver(s, owner); };
-    BackupDirectory(state, source, initialFlag, runKind, destination, runNumber, dirNo, subdirFlag, kArchiver);
+    static const ArchiverAddEach kAddEach = [](const std::string& archive, const std::vector<std::string>& files) {
+        return RunArchiverAddEach(archive, files);
+    };
+    BackupDirectory(state, source, initialFlag, runKind, destination, runNumber, dirNo, subdirFlag, kArchiver,
+                    kAddEach);
 }
 
 }  // namespace tessel

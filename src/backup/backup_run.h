@@ -42,6 +42,9 @@ struct BackupRun {
     std::int64_t rowidBefore = 0;
     // Rows of this call up to this rowid have been through storing.
     std::int64_t storedThrough = 0;
+    // Adds the versions of one archive in one call; null: one archiver
+    // call per version.
+    const ArchiverAddEach* addEach = nullptr;
 
     Connection& db() { return state.db(); }
     bool silent() const { return state.silent == "YES"; }

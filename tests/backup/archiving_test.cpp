@@ -4,9 +4,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 
 #include "archiver/archive_ops.h"
+#include "archiver/run_archiver.h"
+#include "archiver/unlha.h"
 #include "backup_fixture.h"
 
 namespace tessel::test {
@@ -147,6 +152,63 @@ TEST(Archive, FilesThatVanishOrTurnSpecialOrUnreadableBeforeStoringGetCodeNine) 
             EXPECT_EQ(index->members.size(), 2u);  // fine.txt, and locked.txt (the hook does not reach the archiver)
         }
     }
+}
+
+TEST(Archive, OneAddPerArchiveOnAnyNumberOfJobsStoresWhatOneCallPerFileStores) {
+    // The same run three times: one archiver call per file, then the files
+    // of each archive in one add on one and on three worker threads. A file
+    // that vanishes before it is stored fails the same way each time.
+    MeddlingUi ui;
+    BackupFixture f;
+    SharedState state(ui, f.system);
+    state.catalog = std::move(f.state.catalog);
+    state.compression = "1";
+    MakeDirs(f.src("T"));
+    std::string noise(200000, '\0');
+    std::uint32_t x = 7;
+    for (char& c : noise) c = static_cast<char>((x ^= x << 13, x ^= x >> 17, x ^= x << 5) >> 24);
+    const char* savedJobs = std::getenv("TESSEL_JOBS");
+    const std::string jobsBefore = savedJobs ? savedJobs : "";
+    std::vector<std::string> archives, messages;
+    std::vector<std::vector<std::string>> rows;
+    for (int mode = 0; mode < 3; ++mode) {
+        for (int i = 0; i < 30; ++i) {
+            const std::string path = f.src("T/f" + std::to_string(i));
+            WriteFile(path, i % 2 ? noise.substr(i * 997) : std::string(9000 * i, 'a' + i % 26) + noise.substr(0, i * 50));
+            SetMtime(path, kBase + i);
+        }
+        ui.actions[Storing(f.src("T/f3"))] = [&] { unlink(f.src("T/f7").c_str()); };
+        state.db().exec("DELETE FROM FILEKANRI");
+        std::filesystem::remove_all(f.dst("V00001"));
+        UnlhaDropIndexCache();
+        ui.messages.clear();
+        setenv("TESSEL_JOBS", mode == 1 ? "1" : "3", 1);
+        if (mode == 0)
+            BackupDirectory(state, f.source, "9", "1", f.destination, 1, 1, "01",
+                            [](SharedState& s, const std::string& owner) { return RunArchiver(s, owner); });
+        else
+            BackupDirectory(state, f.source, "9", "1", f.destination, 1, 1, "01");
+        archives.push_back(ReadFile(f.dst("V00001/bkpcmp.lzh")));
+        messages.insert(messages.end(), ui.messages.begin(), ui.messages.end());
+        rows.emplace_back();
+        Statement q = state.db().prepare("SELECT DIR || FILENM || ' ' || LVL || ' ' || KBN1 FROM FILEKANRI ORDER BY rowid");
+        while (q.step()) rows.back().push_back(q.text(0));
+    }
+    if (savedJobs) setenv("TESSEL_JOBS", jobsBefore.c_str(), 1);
+    else unsetenv("TESSEL_JOBS");
+    EXPECT_EQ(archives[1], archives[0]);
+    EXPECT_EQ(archives[2], archives[0]);
+    EXPECT_EQ(rows[1], rows[0]);
+    EXPECT_EQ(rows[2], rows[0]);
+    const std::vector<std::string> once{"UNLHA32.DLL error return rc = 8107", " error lzh u:追加･更新 function ",
+                                        "ファイルのコピーに失敗しました! FILE= " + f.src("T/f7") + "\n     RC  エラー　33031"};
+    ASSERT_EQ(messages.size(), 9u);
+    for (std::size_t i = 0; i < messages.size(); ++i) EXPECT_EQ(messages[i], once[i % 3]) << i;
+    EXPECT_EQ(std::count(rows[0].begin(), rows[0].end(), f.src("T/f7") + " 1 9"), 1);
+    std::int32_t code = 0;
+    auto index = archive::LoadIndex(f.dst("V00001/bkpcmp.lzh"), &code);
+    ASSERT_TRUE(index);
+    EXPECT_EQ(index->members.size(), 29u);
 }
 
 TEST(Archive, BulkKindArchivesTheWholeTreeOnceAndRecordsCodeTwo) {
