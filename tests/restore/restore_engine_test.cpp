@@ -432,16 +432,16 @@ TEST_F(Engine, AKilledRestoreLeavesReportAndListAgreeingAndNoTemporaryFileOutliv
 TEST_F(Engine, RestoreToAFolderPutsChosenVersionsBelowItAndTouchesNothingElse) {
     addDirectory(1, "1");
     std::filesystem::create_directories(src("S/T"));
-    put("a.txt", "a1", 1500000001, 100);
-    put("S/b.txt", "b1", 1500000002, 200);
-    put("S/T/c.txt", "c1", 1500000003, 300);
-    backUp(1);
-    put("a.txt", "a2", 1500000011, 1100);
-    put("S/b.txt", "b2", 1500000012, 1200);
-    state.compression = "1";
-    backUp(2);
-    put("S/d.txt", "d3", 1500000023, 2300);
-    backUp(3);
+    // Run, file, bytes and the nanoseconds of its time; the seconds follow.
+    const std::tuple<int, const char*, const char*, long> history[] = {
+        {1, "a.txt", "a1", 100}, {1, "S/b.txt", "b1", 200}, {1, "S/T/c.txt", "c1", 300},
+        {2, "a.txt", "a2", 1100}, {2, "S/b.txt", "b2", 1200}, {3, "S/d.txt", "d3", 2300}};
+    for (int run = 1; run <= 3; ++run) {
+        for (const auto& [when, rel, bytes, nsec] : history)
+            if (when == run) put(rel, bytes, 1500000000 + nsec / 100, nsec);
+        state.compression = run == 1 ? "0" : "1";
+        backUp(run);
+    }
     put("a.txt", "now", 1600000000);
     std::filesystem::remove(src("S/b.txt"));
 

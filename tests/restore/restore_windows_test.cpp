@@ -38,22 +38,22 @@ struct RestoreHarness : test::GuiHarness {
             "(6, 'info', '9', '2004-03-06', '10:00:00'),"
             "(8, 'eight', '1', '2004-03-08', '11:30:00')");
     }
-    void addDirectories() {
+    // Registers four directories and records the engine's calls instead
+    // of restoring.
+    void record() {
         state.db().exec(
             "INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, BIKOU, ABKP, CHK1, CHK2) VALUES "
             "(3, '/data/c', '/dest/c', '1', NULL, '1', '1', '01'),"
             "(0, '/dest', NULL, '0', 'PREFIX', '0', NULL, NULL),"
             "(1, '/data/a', '/dest/a', '2', NULL, '9', '1', NULL),"
             "(2, '/data/info', '/dest/info', '9', NULL, '1', '1', '01')");
-    }
-    FILEREV& window() { return context.window<FILEREV>(); }
-    QTableView* grid() { return window().findChild<QTableView*>("DataGrid2"); }
-    SqlGridModel* model() { return qobject_cast<SqlGridModel*>(grid()->model()); }
-    void record() {
         window().restoreEngine = [this](SharedState& s, int dirNo, int run, const std::string& mode) {
             calls.push_back({dirNo, run, mode, s.compression, s.restoreTest});
         };
     }
+    FILEREV& window() { return context.window<FILEREV>(); }
+    QTableView* grid() { return window().findChild<QTableView*>("DataGrid2"); }
+    SqlGridModel* model() { return qobject_cast<SqlGridModel*>(grid()->model()); }
     void clickRow(int row) {
         QRect r = grid()->visualRect(model()->index(row, 1));
         QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, r.center());
@@ -70,7 +70,6 @@ std::string Text(QWidget& w, const char* name) {
 
 TEST(FILEREV, OffersRestorableRunsAndRestoresEveryQualifyingDirectoryWithTheChosenOne) {
     RestoreHarness h;
-    h.addDirectories();
     h.record();
     h.state.restoreTest = 1;
     h.state.db().exec("INSERT INTO RSTRLIST (TEXT) VALUES ('earlier report')");
@@ -129,9 +128,7 @@ TEST(FILEREV, RealRestoreThenTheResultListShowsTheReport) {
     RestoreHarness h;
     test::TempDir tree;
     const std::string source = tree / "src", dest = tree / "dest";
-    std::filesystem::create_directories(source);
-    std::filesystem::create_directories(dest + "/V00001");
-    std::filesystem::create_directories(dest + "/V00002");
+    for (const std::string& dir : {source, dest + "/V00001", dest + "/V00002"}) std::filesystem::create_directories(dir);
     test::WriteFile(dest + "/V00001/a.txt", "five");
     test::WriteFile(dest + "/V00002/a.txt", "eight");
     test::WriteFile(source + "/a.txt", "now");
