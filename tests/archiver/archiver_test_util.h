@@ -45,6 +45,13 @@ inline std::string MixedBytes(std::size_t n, unsigned seed) {
     return out;
 }
 
+inline std::string Noise(std::size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::string out;
+    for (std::size_t i = 0; i < n; ++i) out += static_cast<char>(rng());
+    return out;
+}
+
 inline std::vector<lzh::Member> Members(const std::string& archive) {
     int fd = ::open(archive.c_str(), O_RDONLY);
     struct stat st;

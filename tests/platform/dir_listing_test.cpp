@@ -21,43 +21,32 @@ std::vector<std::string> Names(const std::vector<DirectoryEntry>& entries) {
     return out;
 }
 
-// A directory holding one entry of every kind the listing has to tell apart.
-class MixedDirectory : public ::testing::Test {
-protected:
-    void SetUp() override {
-        WriteFile(dir / "b.txt", "b");
-        WriteFile(dir / "a.txt", "a");
-        WriteFile(dir / ".hidden", "h");
-        mkdir((dir / "sub").c_str(), 0755);
-        mkdir((dir / ".hiddendir").c_str(), 0755);
-        mkfifo((dir / "fifo").c_str(), 0644);
-        symlink("a.txt", (dir / "link-to-file").c_str());
-        symlink("sub", (dir / "link-to-dir").c_str());
-        symlink("missing", (dir / "dangling").c_str());
-    }
+// One entry of every kind the listing has to tell apart: the masks give
+// visible folders and files, or regular files hidden ones included, sorted;
+// attributes describe the entry itself, never a link's target.
+TEST(ListDirectory, MasksAndAttributesOfEveryKindOfEntry) {
     TempDir dir;
-};
-
-TEST_F(MixedDirectory, MasksGiveVisibleDirectoriesAndFilesOrRegularFilesHiddenIncludedSorted) {
-    EXPECT_EQ(Names(ListDirectory(dir.path(), kListDirectoriesAndFiles)),
-              (std::vector<std::string>{"a.txt", "b.txt", "sub/"}));
+    WriteFile(dir / "b.txt", "b");
+    WriteFile(dir / "a.txt", "a");
+    WriteFile(dir / ".hidden", "h");
+    mkdir((dir / "sub").c_str(), 0755);
+    mkdir((dir / ".hiddendir").c_str(), 0755);
+    mkfifo((dir / "fifo").c_str(), 0644);
+    symlink("a.txt", (dir / "link-to-file").c_str());
+    symlink("sub", (dir / "link-to-dir").c_str());
+    symlink("missing", (dir / "dangling").c_str());
+    chmod((dir / "b.txt").c_str(), 0444);
+    EXPECT_EQ(Names(ListDirectory(dir.path(), kListDirectoriesAndFiles)), (std::vector<std::string>{"a.txt", "b.txt", "sub/"}));
     EXPECT_EQ(Names(ListDirectory(dir.path(), kListFiles)), (std::vector<std::string>{".hidden", "a.txt", "b.txt"}));
     EXPECT_TRUE(ListDirectory(dir / "missing", kListFiles).empty());
     EXPECT_TRUE(ListDirectory(dir / "a.txt", kListDirectoriesAndFiles).empty());
-}
-
-TEST_F(MixedDirectory, AttributesDescribeTheEntryItselfNeverTheLinkTarget) {
-    EXPECT_EQ(ReadAttributes(dir / "a.txt"), kAttrNormal);
-    EXPECT_EQ(ReadAttributes(dir / "sub"), kAttrDirectory);
-    EXPECT_EQ(ReadAttributes(dir / "sub/"), kAttrDirectory);
-    EXPECT_EQ(ReadAttributes(dir / ".hidden"), kAttrHidden);
-    EXPECT_EQ(ReadAttributes(dir / ".hiddendir"), kAttrDirectory | kAttrHidden);
-    EXPECT_EQ(ReadAttributes(dir / "link-to-dir"), kAttrSystem);
-    EXPECT_EQ(ReadAttributes(dir / "link-to-file"), kAttrSystem);
-    EXPECT_EQ(ReadAttributes(dir / "fifo"), kAttrSystem);
-    EXPECT_EQ(ReadAttributes(dir / "nothing-here"), 0u);
-    chmod((dir / "b.txt").c_str(), 0444);
-    EXPECT_EQ(ReadAttributes(dir / "b.txt"), kAttrReadOnly);
+    const std::pair<const char*, unsigned> attributes[] = {
+        {"a.txt", kAttrNormal},        {"b.txt", kAttrReadOnly},      {"sub", kAttrDirectory},
+        {"sub/", kAttrDirectory},      {".hidden", kAttrHidden},      {".hiddendir", kAttrDirectory | kAttrHidden},
+        {"link-to-dir", kAttrSystem},  {"link-to-file", kAttrSystem}, {"fifo", kAttrSystem},
+        {"nothing-here", 0u},
+    };
+    for (const auto& [name, attr] : attributes) EXPECT_EQ(ReadAttributes(dir / name), attr) << name;
 }
 
 TEST(ListDirectory, AwkwardNamesComeBackByteForByte) {

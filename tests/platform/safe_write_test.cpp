@@ -43,11 +43,11 @@ TEST(SafeWrite, WritesBelowTheRootAndNeverThroughALink) {
     FileStamp stamp;
     stamp.mode = 0640;
     stamp.mtime = timespec{1234567890, 123456700};
-    const std::string longName(255, 'n');
-    EXPECT_EQ(Write(root, "a/b/" + longName, "deep", stamp), 0);
-    EXPECT_EQ(ReadFile(d / ("root/made/a/b/" + longName)), "deep");
+    const std::string deep = "a/b/" + std::string(255, 'n');
+    EXPECT_EQ(Write(root, deep, "deep", stamp), 0);
+    EXPECT_EQ(ReadFile(d / ("root/made/" + deep)), "deep");
     struct stat st {};
-    ASSERT_EQ(::stat((d / ("root/made/a/b/" + longName)).c_str(), &st), 0);
+    ASSERT_EQ(::stat((d / ("root/made/" + deep)).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(st.st_mtim.tv_sec, 1234567890);
     EXPECT_EQ(st.st_mtim.tv_nsec, 123456700);
@@ -85,11 +85,11 @@ TEST(SafeWrite, WritesBelowTheRootAndNeverThroughALink) {
 
 TEST(SafeWrite, TemporaryFilesCarryThePrefixAndStaleOnesAreSweptButNotLiveOnes) {
     TempDir d;
-    EXPECT_TRUE(IsTempFileName(std::string(kTempPrefix) + "abcd1234"));
-    EXPECT_TRUE(IsTempFileName("report.txt.tessel-tmp-4711"));  // older forms
-    EXPECT_TRUE(IsTempFileName(".tessel-lzh-a1B2c3"));
-    EXPECT_FALSE(IsTempFileName("notes.tessel-tmp-draft"));
-    EXPECT_FALSE(IsTempFileName("tessel-tmp-1"));
+    // This version's form and older ones; look-alikes are no temporary files.
+    for (const auto& [name, temporary] : {std::pair{std::string(kTempPrefix) + "abcd1234", true},
+                                          {"report.txt.tessel-tmp-4711", true}, {".tessel-lzh-a1B2c3", true},
+                                          {"notes.tessel-tmp-draft", false}, {"tessel-tmp-1", false}})
+        EXPECT_EQ(IsTempFileName(name), temporary) << name;
 
     int dirFd = ::open(d.path().c_str(), O_RDONLY | O_DIRECTORY);
     ASSERT_GE(dirFd, 0);
@@ -140,10 +140,8 @@ TEST(CopyFileReport, NeverWritesThroughALinkAndFollowsOnlyInstallationSources) {
     struct stat st {};
     ASSERT_EQ(::lstat((d / "dst").c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
-    // A name of 255 bytes is copied like any other.
-    const std::string longName(255, 'x');
-    EXPECT_EQ(CopyFileReport(d / "src", d / longName), "成功");
-    EXPECT_EQ(ReadFile(d / longName), "contents");
+    EXPECT_EQ(CopyFileReport(d / "src", d / std::string(255, 'x')), "成功");
+    EXPECT_EQ(ReadFile(d / std::string(255, 'x')), "contents");
 
     // A source that is a link: refused for the files a backup copies,
     // followed for installation files.

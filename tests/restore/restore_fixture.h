@@ -1,7 +1,8 @@
 #pragma once
 // A data folder with its own catalog, a registered source directory and a
-// destination, with helpers to write catalog rows and version copies and to
-// read back what a restore reported.
+// destination, with helpers to write catalog rows, version copies and
+// source files, and to read back what a restore reported.
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "backup/backup_directory.h"
 #include "catalog/connection.h"
 #include "platform/codepage.h"
 #include "restore/restore_directory.h"
@@ -20,13 +22,6 @@
 
 namespace tessel::test {
 
-// Records archiver command lines and answers with scripted results.
-struct ScriptedArchiver {
-    std::vector<std::string> commands;
-    std::vector<std::string> owners;
-    std::vector<std::int32_t> results;  // by call; 0 when exhausted
-};
-
 class RestoreFixture {
 public:
     RestoreFixture() : state(ui, system) {
@@ -35,11 +30,12 @@ public:
         destination = data / "dest";
         std::filesystem::create_directories(source);
         std::filesystem::create_directories(destination);
+        // Records the archiver command lines and answers with `results`.
         hooks.archiver = [this](SharedState& s, const std::string& owner) -> std::int32_t {
-            std::size_t n = archiver.commands.size();
-            archiver.commands.push_back(s.archiverCommand);
-            archiver.owners.push_back(owner);
-            return n < archiver.results.size() ? archiver.results[n] : 0;
+            const std::size_t n = commands.size();
+            commands.push_back(s.archiverCommand);
+            owners.push_back(owner);
+            return n < results.size() ? results[n] : 0;
         };
         // 2004/03/09 13:05:09 in the test's zone (UTC).
         hooks.clock = [] { return std::time_t{1078837509}; };
@@ -58,10 +54,10 @@ public:
             .run();
     }
 
-    // A version row; dir is relative to the source ("" for the source itself).
+    // A version row; relDir is relative to the source ("" for the source itself).
     void addVersion(int run, int lvl, const std::string& relDir, const std::string& name, const std::string& kbn1 = "0",
                     int dirNo = 1, std::optional<std::string> absDir = std::nullopt) {
-        std::string dir = absDir ? *absDir : relDir.empty() ? source + "/" : source + "/" + relDir + "/";
+        const std::string dir = absDir ? *absDir : relDir.empty() ? source + "/" : source + "/" + relDir + "/";
         state.db()
             .prepare("INSERT INTO FILEKANRI (BKPNO, DIRNO, LVL, DIR, FILENM, KBN1, CHK1) VALUES (?1, ?2, ?3, ?4, ?5, ?6, '1')")
             .bind(1, run)
@@ -75,18 +71,24 @@ public:
 
     // A plain copy of a version in its version folder.
     void addCopy(int lvl, const std::string& name, const std::string& bytes) {
-        char folder[16];
-        std::snprintf(folder, sizeof folder, "V%05d", lvl);
-        std::filesystem::create_directories(destination + "/" + folder);
-        WriteFile(destination + "/" + folder + "/" + name, bytes);
+        std::filesystem::create_directories(std::filesystem::path(versionFile(lvl, name)).parent_path());
+        WriteFile(versionFile(lvl, name), bytes);
     }
     std::string versionFile(int lvl, const std::string& name) const {
         char folder[16];
-        std::snprintf(folder, sizeof folder, "V%05d", lvl);
-        return destination + "/" + folder + "/" + name;
+        std::snprintf(folder, sizeof folder, "/V%05d/", lvl);
+        return destination + folder + name;
+    }
+
+    // A source file with the given last-write time.
+    void put(const std::string& rel, const std::string& bytes, time_t sec, long nsec = 0) {
+        WriteFile(src(rel), bytes);
+        const struct timespec times[2] = {{sec, nsec}, {sec, nsec}};
+        ASSERT_EQ(utimensat(AT_FDCWD, src(rel).c_str(), times, 0), 0);
     }
 
     void restore(int dirNo, int run, const std::string& mode = "1") { RestoreDirectory(state, dirNo, run, mode, hooks); }
+    void backUp(int run) { BackupDirectory(state, source, "9", "1", destination, run, 1, "01"); }
 
     std::vector<std::string> rows() {
         Statement q = state.db().prepare("SELECT ID, TEXT FROM RSTRLIST ORDER BY ID");
@@ -94,21 +96,18 @@ public:
         while (q.step()) out.push_back(q.text(1));
         return out;
     }
-    // The report file's lines decoded from code page 932; fails the test
-    // when a line does not end in CR LF.
+    // The report file's lines decoded from code page 932; a line without
+    // CR LF shows as such.
     std::vector<std::string> reportLines() {
-        std::string bytes = ReadFile(data / "RSTRLIST.TXT");
+        const std::string bytes = ReadFile(data / "RSTRLIST.TXT");
         std::vector<std::string> out;
-        std::size_t pos = 0;
-        while (pos < bytes.size()) {
-            std::size_t end = bytes.find("\r\n", pos);
+        for (std::size_t pos = 0, end; pos < bytes.size(); pos = end + 2) {
+            end = bytes.find("\r\n", pos);
             if (end == std::string::npos) {
                 out.push_back("<no CR LF>" + bytes.substr(pos));
                 break;
             }
-            auto text = Cp932ToUtf8(bytes.substr(pos, end - pos));
-            out.push_back(text ? *text : "<not cp932>");
-            pos = end + 2;
+            out.push_back(Cp932ToUtf8(bytes.substr(pos, end - pos)).value_or("<not cp932>"));
         }
         return out;
     }
@@ -119,10 +118,18 @@ public:
     RecordingUi ui;
     FakeSystem system;
     SharedState state;
-    ScriptedArchiver archiver;
+    std::vector<std::string> commands, owners;  // of the archiver calls
+    std::vector<std::int32_t> results;          // by call; 0 when exhausted
     RestoreHooks hooks;
     std::string source, destination;
 };
+
+// "seconds.nanoseconds" of a file's last write.
+inline std::string Mtime(const std::string& path) {
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+}
 
 inline unsigned Mode(const std::string& path) {
     struct stat st {};

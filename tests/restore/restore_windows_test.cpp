@@ -38,22 +38,22 @@ struct RestoreHarness : test::GuiHarness {
             "(6, 'info', '9', '2004-03-06', '10:00:00'),"
             "(8, 'eight', '1', '2004-03-08', '11:30:00')");
     }
-    void addDirectories() {
+    // Registers four directories and records the engine's calls instead
+    // of restoring.
+    void record() {
         state.db().exec(
             "INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, BIKOU, ABKP, CHK1, CHK2) VALUES "
             "(3, '/data/c', '/dest/c', '1', NULL, '1', '1', '01'),"
             "(0, '/dest', NULL, '0', 'PREFIX', '0', NULL, NULL),"
             "(1, '/data/a', '/dest/a', '2', NULL, '9', '1', NULL),"
             "(2, '/data/info', '/dest/info', '9', NULL, '1', '1', '01')");
-    }
-    FILEREV& window() { return context.window<FILEREV>(); }
-    QTableView* grid() { return window().findChild<QTableView*>("DataGrid2"); }
-    SqlGridModel* model() { return qobject_cast<SqlGridModel*>(grid()->model()); }
-    void record() {
         window().restoreEngine = [this](SharedState& s, int dirNo, int run, const std::string& mode) {
             calls.push_back({dirNo, run, mode, s.compression, s.restoreTest});
         };
     }
+    FILEREV& window() { return context.window<FILEREV>(); }
+    QTableView* grid() { return window().findChild<QTableView*>("DataGrid2"); }
+    SqlGridModel* model() { return qobject_cast<SqlGridModel*>(grid()->model()); }
     void clickRow(int row) {
         QRect r = grid()->visualRect(model()->index(row, 1));
         QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, r.center());
@@ -62,24 +62,27 @@ struct RestoreHarness : test::GuiHarness {
     std::vector<Call> calls;
 };
 
-TEST(FILEREV, OpensWithRestorableRunsRealModeAndNoChoice) {
+std::string Text(QWidget& w, const char* name) {
+    if (auto* b = w.findChild<QAbstractButton*>(name)) return b->text().toStdString();
+    if (auto* l = w.findChild<QLabel*>(name)) return l->text().toStdString();
+    return w.findChild<QLineEdit*>(name)->text().toStdString();
+}
+
+TEST(FILEREV, OffersRestorableRunsAndRestoresEveryQualifyingDirectoryWithTheChosenOne) {
     RestoreHarness h;
+    h.record();
     h.state.restoreTest = 1;
+    h.state.db().exec("INSERT INTO RSTRLIST (TEXT) VALUES ('earlier report')");
     h.window().open();
     FILEREV& w = h.window();
-    EXPECT_EQ(w.windowTitle(), QString::fromUtf8("復元"));
-    EXPECT_EQ(w.findChild<QLabel*>("Label1")->text(), QString::fromUtf8("ファイルの復元処理"));
+    EXPECT_EQ(w.windowTitle().toStdString(), "復元");
     EXPECT_EQ(w.findChild<QGroupBox*>("Frame1")->title(), "Frame1");
-    EXPECT_EQ(w.findChild<QPushButton*>("Command2")->text(), QString::fromUtf8("復元の実行"));
-    EXPECT_EQ(w.findChild<QPushButton*>("Command1")->text(), QString::fromUtf8("戻る"));
+    const std::pair<const char*, std::string> texts[] = {
+        {"Label1", "ファイルの復元処理"}, {"Command2", "復元の実行"}, {"Command1", "戻る"}, {"TESTBT", "テスト"}, {"GODISP", " "}};
+    for (const auto& [name, text] : texts) EXPECT_EQ(Text(w, name), text) << name;
     EXPECT_TRUE(w.findChild<QRadioButton*>("FUKUGNBT")->isChecked());
-    EXPECT_FALSE(w.findChild<QRadioButton*>("TESTBT")->isChecked());
-    EXPECT_EQ(w.findChild<QRadioButton*>("TESTBT")->text(), QString::fromUtf8("テスト"));
-    EXPECT_EQ(h.state.restoreTest, 0);
-    EXPECT_EQ(w.findChild<QLineEdit*>("GODISP")->text(), " ");
+    EXPECT_EQ(h.state.restoreTest, 0) << "opens in real mode";
     EXPECT_TRUE(w.findChild<QLineEdit*>("GODISP")->isReadOnly());
-    EXPECT_EQ(w.chosen(), 0);
-
     // Runs of kind "9" and run 0 are not offered.
     ASSERT_EQ(h.model()->rowCount(), 2);
     EXPECT_EQ(h.model()->value(0, 0).toInt(), 5);
@@ -89,35 +92,23 @@ TEST(FILEREV, OpensWithRestorableRunsRealModeAndNoChoice) {
     EXPECT_TRUE(h.grid()->isColumnHidden(0));
     EXPECT_TRUE(h.grid()->isColumnHidden(2));
     EXPECT_FALSE(h.grid()->isColumnHidden(1));
-    EXPECT_EQ(h.model()->headerData(1, Qt::Horizontal).toString(), QString::fromUtf8("タイトル"));
-    EXPECT_EQ(h.model()->headerData(3, Qt::Horizontal).toString(), QString::fromUtf8("バックアップ日"));
-    EXPECT_EQ(h.model()->headerData(4, Qt::Horizontal).toString(), QString::fromUtf8("時間"));
+    for (const auto& [column, title] : {std::pair{1, "タイトル"}, {3, "バックアップ日"}, {4, "時間"}})
+        EXPECT_EQ(h.model()->headerData(column, Qt::Horizontal).toString().toStdString(), title);
     EXPECT_EQ(h.grid()->horizontalHeader()->sectionResizeMode(1), QHeaderView::Fixed);
     EXPECT_FALSE(h.model()->flags(h.model()->index(0, 1)) & Qt::ItemIsEditable);
     test::GuiHarness::screenshot(w, "FILEREV");
-}
 
-TEST(FILEREV, WithoutAChosenRunNothingIsRestored) {
-    RestoreHarness h;
-    h.addDirectories();
-    h.record();
-    h.state.db().exec("INSERT INTO RSTRLIST (TEXT) VALUES ('earlier report')");
-    h.window().open();
+    // Without a chosen run nothing is restored and the report stays.
+    EXPECT_EQ(w.chosen(), 0);
     h.click("Command2");
     EXPECT_TRUE(h.calls.empty());
     EXPECT_EQ(h.ui.messages, std::vector<std::string>{" 処理を完了しました！　"});
     Statement s = h.state.db().prepare("SELECT TEXT FROM RSTRLIST");
     ASSERT_TRUE(s.step());
     EXPECT_EQ(s.text(0), "earlier report");
-}
 
-TEST(FILEREV, RestoresEveryQualifyingDirectoryWithTheCurrentRun) {
-    RestoreHarness h;
-    h.addDirectories();
-    h.record();
-    h.window().open();
     h.clickRow(0);
-    EXPECT_EQ(h.window().chosen(), 1);
+    EXPECT_EQ(w.chosen(), 1);
     h.click("TESTBT");
     EXPECT_EQ(h.state.restoreTest, 1);
     // Moving with the keyboard changes the current run, not the choice.
@@ -127,8 +118,7 @@ TEST(FILEREV, RestoresEveryQualifyingDirectoryWithTheCurrentRun) {
     // In the directories' record-set order; kind "9" and the prefix row left out;
     // compression taken from the prefix row.
     EXPECT_EQ(h.calls, (std::vector<Call>{{3, 8, "1", "0", 1}, {1, 8, "2", "0", 1}}));
-    EXPECT_EQ(h.ui.messages, std::vector<std::string>{" 処理を完了しました！　"});
-
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>(2, " 処理を完了しました！　"));
     h.click("FUKUGNBT");
     EXPECT_EQ(h.state.restoreTest, 0);
 }
@@ -138,9 +128,7 @@ TEST(FILEREV, RealRestoreThenTheResultListShowsTheReport) {
     RestoreHarness h;
     test::TempDir tree;
     const std::string source = tree / "src", dest = tree / "dest";
-    std::filesystem::create_directories(source);
-    std::filesystem::create_directories(dest + "/V00001");
-    std::filesystem::create_directories(dest + "/V00002");
+    for (const std::string& dir : {source, dest + "/V00001", dest + "/V00002"}) std::filesystem::create_directories(dir);
     test::WriteFile(dest + "/V00001/a.txt", "five");
     test::WriteFile(dest + "/V00002/a.txt", "eight");
     test::WriteFile(source + "/a.txt", "now");
