@@ -173,6 +173,10 @@ DIRSET::DIRSET(AppContext& context) : ctx_(context) {
         if (!prefix_->text().isEmpty()) setPrefixMode(false);
     });
     connect(grid_, &QTableView::clicked, this, [this](const QModelIndex& index) { takeRow(index.row()); });
+    // Moving through the grid by keyboard takes the row as a click does.
+    connect(grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex& current) {
+        if (current.isValid() && grid_->hasFocus()) takeRow(current.row());
+    });
     connect(drives_, &QComboBox::currentTextChanged, this,
             [this](const QString& root) { dirs_->setRootIndex(fsModel_->index(root)); });
     connect(dirs_, &QTreeView::activated, this,

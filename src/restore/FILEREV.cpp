@@ -75,9 +75,14 @@ FILEREV::FILEREV(AppContext& context) : ctx_(context) {
     layout->addWidget(status, 3, 0, 1, 2);
     resize(TwipsToPixels(9630, *this), TwipsToPixels(4635, *this));
 
-    connect(grid_, &QTableView::clicked, this, [this](const QModelIndex& index) {
+    auto choose = [this](const QModelIndex& index) {
         chosen_ = 0;
         if (model_->value(index.row(), 0).toLongLong() > 0) chosen_ = 1;
+    };
+    connect(grid_, &QTableView::clicked, this, choose);
+    // Moving through the grid by keyboard chooses the run as a click does.
+    connect(grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this, choose](const QModelIndex& current) {
+        if (current.isValid() && grid_->hasFocus()) choose(current);
     });
     connect(real_, &QRadioButton::clicked, this, [this] { ctx_.state.restoreTest = 0; });
     connect(test_, &QRadioButton::clicked, this, [this] { ctx_.state.restoreTest = 1; });
