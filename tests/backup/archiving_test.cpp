@@ -19,8 +19,7 @@ namespace {
 
 constexpr std::int64_t kBase = 1700000000;
 
-// Runs an action when the status line announces that a given file is
-// about to be stored: the moment between the scan and the copy.
+// Runs an action at the status text announcing a file: between its scan and its copy.
 class MeddlingUi : public RecordingUi {
 public:
     void setStatus(const std::string& window, const std::string& text) override {
@@ -82,9 +81,7 @@ TEST(Archive, PlainCopiesTakeTheNextFreeLevelWhenTheNameIsTaken) {
     EXPECT_EQ(ReadFile(f.dst("V00004/a.txt")), "X again");
 }
 
-// A failing or throwing archiver marks the row "9" and the run goes on.
-// Silent: the archiver's own complaint stays, the copy failure does not, an
-// unknown error is always shown.
+// A failing or throwing archiver marks the row "9", the run goes on; silent keeps the archiver's own complaint.
 TEST(Archive, ArchiverFailureMarksTheRowAndTheRunGoesOn) {
     BackupFixture f;
     f.state.compression = "1";
@@ -99,9 +96,7 @@ TEST(Archive, ArchiverFailureMarksTheRowAndTheRunGoesOn) {
 }
 
 TEST(Archive, FilesThatVanishOrTurnSpecialOrUnreadableBeforeStoringGetCodeNine) {
-    // Plain copies check the file themselves; in compressed mode the real
-    // archiver refuses it, without blocking on a FIFO, with its own messages
-    // and result, in silent runs too.
+    // Plain copies check the file themselves; the real archiver refuses it without blocking on a FIFO.
     for (std::string compression : {"0", "1"}) {
         MeddlingUi ui;
         BackupFixture f;
@@ -145,9 +140,7 @@ TEST(Archive, FilesThatVanishOrTurnSpecialOrUnreadableBeforeStoringGetCodeNine) 
 }
 
 TEST(Archive, OneAddPerArchiveOnAnyNumberOfJobsStoresWhatOneCallPerFileStores) {
-    // The same run three times: one archiver call per file, then the files
-    // of each archive in one add on one and on three worker threads. A file
-    // that vanishes before it is stored fails the same way each time.
+    // One call per file, then one add per archive on 1 and 3 threads: same archive, rows, messages.
     MeddlingUi ui;
     BackupFixture f;
     SharedState state(ui, f.system);
@@ -248,8 +241,7 @@ TEST(Archive, VersionFolderThatCannotBeMadeAbortsAtStepTenWithoutFalseClaims) {
     EXPECT_FALSE(f.inTransaction());
 }
 
-// A row that cannot be written skips that version only; the next file's
-// archiver failure is reported with its result.
+// A row that cannot be written skips that version only.
 TEST(Archive, RowWriteFailureSkipsThatVersionOnly) {
     BackupFixture f;
     f.state.compression = "1";

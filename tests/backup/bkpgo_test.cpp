@@ -18,6 +18,11 @@
 namespace tessel {
 namespace {
 
+std::string Scalar(Connection& db, const char* sql) {
+    Statement s = db.prepare(sql);
+    return s.step() ? s.text(0) : "no row";
+}
+
 struct RunHarness : test::GuiHarness {
     RunHarness() {
         state.db().exec(
@@ -68,9 +73,7 @@ TEST(BKPGO, NormalRunBacksUpEveryDirectoryAndListsTheRunFirst) {
     EXPECT_EQ(h.gridRowsDuringCall, 1);
     EXPECT_EQ(h.lastTitle, QString::fromUtf8("週次 バックアップ"));
     EXPECT_EQ(h.ui.messages, std::vector<std::string>{" 処理を完了しました！　"});
-    Statement chk = h.state.db().prepare("SELECT group_concat(DIRNO || ':' || ifnull(CHK2, 'null')) FROM BKPDIR");
-    ASSERT_TRUE(chk.step());
-    EXPECT_EQ(chk.text(0), "0:null,1:00,2:01,3:00");
+    EXPECT_EQ(Scalar(h.state.db(), "SELECT group_concat(DIRNO || ':' || ifnull(CHK2, 'null')) FROM BKPDIR"), "0:null,1:00,2:01,3:00");
 
     auto* model = h.window().findChild<QTableView*>("DataGrid1")->model();
     ASSERT_EQ(model->rowCount(), 1);
@@ -83,15 +86,12 @@ TEST(BKPGO, NormalRunBacksUpEveryDirectoryAndListsTheRunFirst) {
     h.run("info");
     ASSERT_EQ(h.calls.size(), 4u);
     EXPECT_EQ(h.calls[2].runKind + h.calls[3].runKind, "99");
-    Statement s = h.state.db().prepare("SELECT KBN FROM BKPNAME WHERE BKPNO = 2");
-    ASSERT_TRUE(s.step());
-    EXPECT_EQ(s.text(0), "9");
+    EXPECT_EQ(Scalar(h.state.db(), "SELECT KBN FROM BKPNAME WHERE BKPNO = 2"), "9");
     EXPECT_EQ(h.ui.messages.back(), " 処理を完了しました！　\nバックアップできなかったディレクトリーまたはファイルがあります。"
                                     "表示されたメッセージを確認してください！");
 }
 
-// An empty title, or another engine at work, starts nothing and uses no
-// run number; the status line shows the engine's text.
+// An empty title or another engine at work starts nothing and uses no run number.
 TEST(BKPGO, RefusalsAndTheStatusLine) {
     RunHarness h;
     h.run("");
@@ -102,9 +102,7 @@ TEST(BKPGO, RefusalsAndTheStatusLine) {
     EXPECT_EQ(h.ui.messages, (std::vector<std::string>{"バックアップタイトルを入力してください",
                                                        "別のバックアップ・復元・カタログ更新が実行中のため、開始できません。\n" +
                                                            h.state.dataFolder}));
-    Statement s = h.state.db().prepare("SELECT BKPNO FROM AUTODEF");
-    ASSERT_TRUE(s.step());
-    EXPECT_EQ(s.int64(0), 0);
+    EXPECT_EQ(Scalar(h.state.db(), "SELECT BKPNO FROM AUTODEF"), "0");
 
     QtUserInterface qtUi;
     qtUi.attach(&h.context);

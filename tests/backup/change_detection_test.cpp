@@ -144,8 +144,7 @@ TEST_F(Versions, RowsWhoseDirectoryLacksTheTrailingSeparatorAreFoundToo) {
     EXPECT_EQ(f.rows().size(), 3u);
 }
 
-// Same size and last-write time throughout: only the numbers of the version
-// resource tell the versions of a real PE file apart.
+// Same size and time throughout: only the PE version numbers tell the versions apart.
 TEST_F(Versions, PeFileVersionNumbersAloneMakeANewVersionOrAnOlderOne) {
     if (!HaveMingw()) GTEST_SKIP() << "mingw-w64 binutils are not installed";
     TempDir build;
@@ -202,8 +201,7 @@ TEST_F(Versions, PeFileVersionNumbersAloneMakeANewVersionOrAnOlderOne) {
     }
 }
 
-// The engine's per-file statements stay index seeks on the catalog schema
-// as shipped: a change of the indexes must not turn them into scans or sorts.
+// The engine's per-file statements stay index seeks on the schema as shipped.
 TEST(QueryPlans, PerFileStatementsNeitherScanNorSortFilekanri) {
     BackupFixture f;
     for (const char* sql : {backup::kLatestVersionSql, backup::kBareRowsSql, backup::kSupersedeSql, backup::kNextRowsSql,

@@ -18,9 +18,7 @@ std::vector<std::string> Files(const std::vector<VersionRecord>& rows, const std
     return out;
 }
 
-// Subfolders breadth first, files folder by folder; hidden files are taken,
-// hidden folders, links and special files are not; without the subfolder
-// flag only the top level, and SUBDIR is emptied all the same.
+// Breadth first; hidden files taken; hidden folders, links, special files and (without the flag) subfolders not.
 TEST(Scan, WalkOrderAndWhatIsTaken) {
     BackupFixture f;
     f.state.compression = "0";
@@ -46,10 +44,7 @@ TEST(Scan, WalkOrderAndWhatIsTaken) {
     EXPECT_TRUE(g.subdirRows().empty());
 }
 
-// A missing source: one message, nothing changed. A missing destination is
-// reported and made by the kinds that store; one that cannot be made stops
-// the run at step 0. Information-only and no-backup kinds record "2" and
-// store nothing.
+// Missing source or destination; kinds that do not store record "2"; an unmakeable destination stops at step 0.
 TEST(Scan, MissingSourceAndDestination) {
     BackupFixture f;
     f.source = f.data / "gone";

@@ -83,10 +83,7 @@ struct Harness : test::GuiHarness {
     bool writeBulkArchive = true;
 };
 
-// Without a prefix the window is in prefix mode and refuses sources. A
-// missing prefix folder is made on Yes, the field cleared on No; one that
-// cannot be made is reported. The prefix gets its "/" and the compression
-// chosen before; leaving the field unchanged writes nothing.
+// Without a prefix sources are refused; a missing prefix folder is made on Yes only; the row keeps its compression.
 TEST(DIRSET, PrefixComesFirstAndIsStoredWithItsCompression) {
     Harness h;
     h.w().open();
