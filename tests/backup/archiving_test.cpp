@@ -19,8 +19,7 @@ namespace {
 
 constexpr std::int64_t kBase = 1700000000;
 
-// Runs an action when the status line announces that a given file is
-// about to be stored: the moment between the scan and the copy.
+// Runs an action at the status text announcing a file: between its scan and its copy.
 class MeddlingUi : public RecordingUi {
 public:
     void setStatus(const std::string& window, const std::string& text) override {
@@ -44,9 +43,7 @@ TEST(Archive, OneArchiverCallPerVersionIntoItsLevelsFolder) {
               (std::vector<std::string>{"u -nd1 " + f.dst("V00000") + "/bkpcmp.lzh \"" + f.src("old.txt") + "\"",
                                         "u -nd1 " + f.dst("V00000") + "/bkpcmp.lzh \"" + f.src("SUB/a b.txt") + "\""}));
     EXPECT_EQ(f.archiver.owners, (std::vector<std::string>{"1", "1"}));
-    EXPECT_TRUE(IsDirectory(f.dst("V00000")));
 
-    // A changed file whose latest level is 3 goes to level 4; a new one to 1.
     f.state.db().exec("UPDATE FILEKANRI SET LVL = 3 WHERE FILENM = 'old.txt'");
     WriteFile(f.src("old.txt"), "changed");
     WriteFile(f.src("new.txt"), "n");
@@ -57,7 +54,6 @@ TEST(Archive, OneArchiverCallPerVersionIntoItsLevelsFolder) {
                                         "u -nd1 " + f.dst("V00004") + "/bkpcmp.lzh \"" + f.src("old.txt") + "\""}));
     EXPECT_EQ(f.archiver.owners.back(), "9");
     EXPECT_EQ(f.rowsOf("old.txt").back().lvl, 4);
-    EXPECT_EQ(f.rowsOf("old.txt").back().kbn1, "0");
 }
 
 TEST(Archive, PlainCopiesTakeTheNextFreeLevelWhenTheNameIsTaken) {
@@ -75,24 +71,17 @@ TEST(Archive, PlainCopiesTakeTheNextFreeLevelWhenTheNameIsTaken) {
     EXPECT_EQ(Mtime(f.dst("V00002/a.txt")), kBase);
     EXPECT_EQ(f.rowsOf("a.txt", "X")[0].lvl, 1);
     EXPECT_EQ(f.rowsOf("a.txt", "Y")[0].lvl, 2);
-    EXPECT_TRUE(f.archiver.commands.empty());
-    // The raised level is where the next version of Y/a.txt starts from.
     WriteFile(f.src("Y/a.txt"), "Y again");
     f.run("9", "1", 2);
     EXPECT_EQ(f.rowsOf("a.txt", "Y").back().lvl, 3);
     EXPECT_EQ(ReadFile(f.dst("V00003/a.txt")), "Y again");
-    // An earlier run number again stores only the rows of this call.
     WriteFile(f.src("X/a.txt"), "X again");
     f.run("9", "1", 1);
     EXPECT_EQ(ReadFile(f.dst("V00001/a.txt")), "from X");
-    EXPECT_EQ(ReadFile(f.dst("V00002/a.txt")), "from Y");
-    EXPECT_EQ(ReadFile(f.dst("V00003/a.txt")), "Y again");
     EXPECT_EQ(ReadFile(f.dst("V00004/a.txt")), "X again");
 }
 
-// A failing or throwing archiver marks the row "9" and the run goes on.
-// Silent: the archiver's own complaint stays, the copy failure does not, an
-// unknown error is always shown.
+// A failing or throwing archiver marks the row "9", the run goes on; silent keeps the archiver's own complaint.
 TEST(Archive, ArchiverFailureMarksTheRowAndTheRunGoesOn) {
     BackupFixture f;
     f.state.compression = "1";
@@ -104,13 +93,10 @@ TEST(Archive, ArchiverFailureMarksTheRowAndTheRunGoesOn) {
     EXPECT_EQ(f.ui.messages, (std::vector<std::string>{" error lzh u:追加･更新 function ",
                                                        "ファイルのコピーで判別できないエラーが発生しました! FILE= " + f.src("b.txt")}));
     EXPECT_EQ(f.rowsOf("a.txt")[0].kbn1 + f.rowsOf("b.txt")[0].kbn1 + f.rowsOf("c.txt")[0].kbn1, "990");
-    EXPECT_EQ(f.archiver.commands.size(), 3u);
 }
 
 TEST(Archive, FilesThatVanishOrTurnSpecialOrUnreadableBeforeStoringGetCodeNine) {
-    // Plain copies check the file themselves; in compressed mode the real
-    // archiver refuses it, without blocking on a FIFO, with its own messages
-    // and result, in silent runs too.
+    // Plain copies check the file themselves; the real archiver refuses it without blocking on a FIFO.
     for (std::string compression : {"0", "1"}) {
         MeddlingUi ui;
         BackupFixture f;
@@ -139,7 +125,6 @@ TEST(Archive, FilesThatVanishOrTurnSpecialOrUnreadableBeforeStoringGetCodeNine) 
         for (std::string n : {"gone.txt", "pipe"}) EXPECT_EQ(f.rowsOf(n)[0].kbn1, "9") << n;
         if (compression == "0") {
             EXPECT_EQ(f.rowsOf("locked.txt")[0].kbn1, "9");
-            // Silent: the copy failures are not shown.
             EXPECT_EQ(ui.messages, std::vector<std::string>{});
             EXPECT_TRUE(f.archiver.commands.empty());
             EXPECT_EQ(ReadFile(f.dst("V00001/fine.txt")), "f");
@@ -155,9 +140,7 @@ TEST(Archive, FilesThatVanishOrTurnSpecialOrUnreadableBeforeStoringGetCodeNine) 
 }
 
 TEST(Archive, OneAddPerArchiveOnAnyNumberOfJobsStoresWhatOneCallPerFileStores) {
-    // The same run three times: one archiver call per file, then the files
-    // of each archive in one add on one and on three worker threads. A file
-    // that vanishes before it is stored fails the same way each time.
+    // One call per file, then one add per archive on 1 and 3 threads: same archive, rows, messages.
     MeddlingUi ui;
     BackupFixture f;
     SharedState state(ui, f.system);
@@ -226,14 +209,12 @@ TEST(Archive, BulkKindArchivesTheWholeTreeOnceAndRecordsCodeTwo) {
         for (const auto& r : f.rows()) EXPECT_EQ(r.kbn1, "2");
         EXPECT_EQ(f.rows().size(), flag == "01" ? 2u : 1u);
         EXPECT_FALSE(PathExists(f.dst("V00000")));
-        EXPECT_TRUE(f.ui.messages.empty());
     }
     BackupFixture f;
     f.state.silent = "YES";
     WriteFile(f.src("a.txt"), "a");
     f.archiver.results = {1};
     f.run("1", "3", 0);
-    // No archive was written: the row claims no copy, and says why.
     EXPECT_EQ(f.ui.messages, (std::vector<std::string>{" error lzh U:追加･更新 一括 function ",
                                                        "ファイルを一括バックアップに入れられませんでした！ (" + f.src("a.txt") + ")"}));
     EXPECT_EQ(f.rows()[0].kbn1, "9");
@@ -253,17 +234,14 @@ TEST(Archive, VersionFolderThatCannotBeMadeAbortsAtStepTenWithoutFalseClaims) {
     ASSERT_EQ(f.ui.messages.size(), 2u);
     EXPECT_EQ(f.ui.messages[0], "予期しないエラーが発生した為、処理を中断します。!  step = 10");
     EXPECT_NE(f.ui.messages[1].find(f.dst("V00002")), std::string::npos);
-    // 0new.txt (level 1) was stored before b.txt (level 2) hit the blocked folder.
     EXPECT_EQ(f.archiver.commands.size(), 1u);
     EXPECT_EQ(f.rowsOf("0new.txt")[0].kbn1, "0");
     EXPECT_EQ(f.rowsOf("b.txt").back().kbn1, "9");
     EXPECT_EQ(f.rowsOf("b.txt").back().chk1, "1");
-    EXPECT_EQ(f.rowsOf("b.txt").front().chk1, "0");
     EXPECT_FALSE(f.inTransaction());
 }
 
-// A row that cannot be written skips that version only; the next file's
-// archiver failure is reported with its result.
+// A row that cannot be written skips that version only.
 TEST(Archive, RowWriteFailureSkipsThatVersionOnly) {
     BackupFixture f;
     f.state.compression = "1";

@@ -1,6 +1,5 @@
 #pragma once
-// A data folder with its own catalog, a source tree and a destination, and
-// helpers to run the engine and read back what it recorded.
+// A data folder with its own catalog, source and destination, and helpers to run the engine.
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>

@@ -1,5 +1,4 @@
-// A backup process killed at any moment leaves a catalog that opens and
-// whose rows never claim a copy that is not there.
+// A killed backup leaves a catalog that opens and never claims a copy that is not there.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -44,8 +43,7 @@ void MakeTree(BackupFixture& f) {
     for (int i = 0; i < kFiles; ++i) WriteFile(TreeFile(f, i), std::string(100 + i * 37, 'a' + i % 26));
 }
 
-// Changes the contents of every fifth file; half of those instead go back
-// in time, further each round, so that they are recorded as older ("7").
+// Changes every fifth file; half of those go back in time so they are recorded as older ("7").
 void ChangeSome(const BackupFixture& f, int round) {
     for (int i = round % 5; i < kFiles; i += 5) {
         if ((i / 5 + round) % 2 == 0)
@@ -55,8 +53,7 @@ void ChangeSome(const BackupFixture& f, int round) {
     }
 }
 
-// In a child process: runs `runs` backups from `firstRun` on, changing
-// some files before each; dies at the kill point.
+// In a child process: `runs` backups from `firstRun` on, dying at the kill point.
 [[noreturn]] void Child(const BackupFixture& f, const std::string& compression, int firstRun, int runs, KillPoint kill) {
     KillingUi ui;
     ui.killAt = kill.status;
@@ -79,10 +76,7 @@ void ChangeSome(const BackupFixture& f, int round) {
     _exit(0);
 }
 
-// Every row that claims a copy ("0", and "7" for a file older than its
-// last version) has it, with the recorded size; the catalog opens and is
-// sound; every file has exactly one latest row, and after a complete run it
-// describes the file as it is now. Returns the "7" rows.
+// Checks every claimed copy ("0", "7") and one latest row per file, current after a complete run; returns the "7" rows.
 int Verify(BackupFixture& f, const std::string& compression, bool complete = false) {
     f.state.catalog = Connection::openFile(f.data / "filebkp.mdb");
     Statement check = f.state.db().prepare("PRAGMA integrity_check");

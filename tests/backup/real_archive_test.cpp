@@ -14,9 +14,7 @@ void RunReal(BackupFixture& f, const std::string& initialFlag, const std::string
     BackupDirectory(f.state, f.source, initialFlag, kind, f.destination, runNumber, 1, "01");
 }
 
-// Every file, awkward names included, goes into its level's archive, is
-// found again by the next run, and reads back with tessel-lzh and lhasa;
-// the next version goes into the next level's archive.
+// Every file, awkward names too, lands in its level's archive, reads back with tessel-lzh and lhasa.
 TEST(RealArchive, VersionsLandInTheirLevelsArchive) {
     BackupFixture f;
     f.state.compression = "1";
@@ -50,20 +48,6 @@ TEST(RealArchive, VersionsLandInTheirLevelsArchive) {
     EXPECT_EQ(f.rows().size(), before + 1) << "every other name was found again";
     EXPECT_EQ(ListMembers(f.dst("V00001/bkpcmp.lzh")), (std::map<std::string, std::uint64_t>{{MemberPath(f.src("a.txt")), 5}}));
     EXPECT_EQ(ListMembers(level0)[MemberPath(f.src("a.txt"))], 5000u);
-}
-
-TEST(RealArchive, BulkBackupHoldsTheWholeTreeInOneArchive) {
-    BackupFixture f;
-    f.state.compression = "1";
-    MakeDirs(f.src("A/B"));
-    WriteFile(f.src("top.txt"), "t");
-    WriteFile(f.src("A/B/deep.txt"), "d");
-    RunReal(f, "1", "3", 0);
-    EXPECT_TRUE(f.ui.messages.empty());
-    EXPECT_EQ(ListMembers(f.dst("bkpcmp.lzh")),
-              (std::map<std::string, std::uint64_t>{{MemberPath(f.src("top.txt")), 1}, {MemberPath(f.src("A/B/deep.txt")), 1}}));
-    EXPECT_FALSE(PathExists(f.dst("V00000")));
-    for (const auto& r : f.rows()) EXPECT_EQ(r.kbn1, "2");
 }
 
 }  // namespace
