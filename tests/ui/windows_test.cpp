@@ -31,8 +31,7 @@ namespace {
 void Click(QWidget& w, const char* button) { QTest::mouseClick(w.findChild<QPushButton*>(button), Qt::LeftButton); }
 void Flush() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
-// Where a window opened from `from` is expected: centred on it, kept on
-// the screen.
+// Where a window opened from `from` is expected: centred on it, kept on the screen.
 QPoint CentredOn(const QWidget& from, const QWidget& w) {
     QRect r = w.frameGeometry();
     r.moveCenter(from.frameGeometry().center());
@@ -112,7 +111,6 @@ TEST(Windows, MenuOpensEveryWindowCentredOnItEveryWayBackReturnsAndTabLeavesGrid
             EXPECT_FALSE(menu.isVisible());
             EXPECT_EQ(w->pos(), CentredOn(menu, *w));
             if (way == Way::Button) ExpectF1OpensItsSection(h, *w);
-            // Moving the window does not move the menu's place.
             w->move(w->pos() + QPoint(15, 9));
             GoBack(*w, c.back, way);
             EXPECT_TRUE(menu.isVisible());
