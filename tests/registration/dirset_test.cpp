@@ -168,6 +168,14 @@ TEST(DIRSET, RegisterUpdateDeleteAndTheirRefusals) {
     EXPECT_EQ(h.ui.messages, (std::vector<std::string>{" プレフィックスは削除できません!", " すでに登録済のデータを選択してください！",
                                                         " バックアップ先を変更すると復元が出来ない時があります！",
                                                         "これはすでに初期バックアップ済の為削除できません！"}));
+    // A row reached by the arrow keys is taken as a clicked one is.
+    auto* grid = h.w().findChild<QTableView*>("DataGrid1");
+    h.clickRow("/srv/data/mail");
+    QApplication::setActiveWindow(&h.w());
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_Down);
+    EXPECT_EQ(h.field("IDIR")->text(), grid->model()->index(grid->currentIndex().row(), 1).data().toString());
+    EXPECT_NE(h.field("IDIR")->text(), "/srv/data/mail");
     h.clickRow("/srv/O'Neil's files");
     h.click("Command3");
     EXPECT_EQ(h.rows().size(), 2u);
