@@ -138,8 +138,7 @@ TEST(UnlhaBulk, WithSubdirectoriesEveryRegularFileDirectoryOnlyTheFolderItself) 
     WriteFile(r + "/a.txt", "changed");
     ASSERT_EQ(RunUnlha("e -na1cy " + top + " " + Quote(r + "/") + " *.*"), 0);
     EXPECT_EQ(ReadFile(r + "/a.txt"), "a");
-    // An empty folder gives an empty archive that extracts to nothing.
-    MakeDir(t / "EMPTY");
+    MakeDir(t / "EMPTY");  // an empty archive that extracts to nothing
     ASSERT_EQ(RunUnlha("u -n " + (t / "e.lzh") + " " + Quote(t / "EMPTY/*.*")), 0);
     EXPECT_EQ(RunUnlha("e -na1cy " + (t / "e.lzh") + " " + Quote(t / "EMPTY/") + " *.*"), 0);
 }
@@ -204,8 +203,7 @@ TEST(UnlhaBulk, WorkersWriteTheSameArchiveAsOne) {
         EXPECT_EQ(members[i].method, shrinks ? "-lh7-" : "-lh0-") << i;
     }
 
-    // A rewrite replacing some, then an add failing on the file missing in
-    // the middle: both stop at the same member with the same code.
+    // A replacing rewrite, then an add failing on a missing file: the same on both.
     WriteFile(files[4].source, "changed");
     std::vector<archive::FileToAdd> again = {files[4], files[5], files[6]};
     ASSERT_EQ(add(one, again, 1), 0);

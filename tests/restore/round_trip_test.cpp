@@ -84,7 +84,6 @@ public:
     }
 
     std::string describe() const { return "compression " + compression_ + ", sub-directories " + subdirs_; }
-    bool switching() const { return switching_; }
 
     void build() {
         for (int i = 6 + static_cast<int>(rng_() % 14); i > 0; --i) universe_.insert(randomPath());
@@ -257,15 +256,12 @@ TEST(RoundTrip, RandomHistoriesComeBackRunByRun) {
         first = std::strtoull(s, nullptr, 10);
         histories = 1;
     }
-    int switched = 0;
     for (std::uint64_t seed = first; seed < first + static_cast<std::uint64_t>(histories); ++seed) {
         History h(seed);
         h.build();
         const std::string diff = h.check();
-        switched += h.switching();
         ASSERT_EQ(diff, "") << "history seed " << seed << " (" << h.describe() << "); replay with TESSEL_ROUNDTRIP_SEED=" << seed;
     }
-    EXPECT_TRUE(histories < 10 || switched > histories / 2) << "most histories switch the compression between runs";
 }
 
 }  // namespace
