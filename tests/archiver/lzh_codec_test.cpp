@@ -79,14 +79,12 @@ TEST(LhCodec, BothWrittenMethodsRoundTripDataOfEveryShapeWithTheArcCrc) {
 
 TEST(LhCodec, GivesUpEarlyOnWhatDoesNotShrink) {
     for (int dictBits : {13, 16}) {
-        // Noise fails the test on its first tokens: nothing is written and
-        // reading stops long before the end.
+        // Noise: nothing written, reading stops long before the end.
         Encoded e = Encode(Noise(3 << 20, 5), dictBits);
         EXPECT_EQ(e.result.status, EncodeResult::Status::NotSmaller);
         EXPECT_EQ(e.bytes.size(), 0u);
         EXPECT_LT(e.result.originalSize, 1u << 20);
-        // Text then more noise than the text saves: gives up once the output
-        // cannot end below the limit; compressible data at a tighter limit too.
+        // Gives up once the output cannot end below the limit.
         const std::string late = MixedBytes(8000, 4) + Noise(8 << 20, 6);
         e = Encode(late, dictBits, late.size());
         EXPECT_EQ(e.result.status, EncodeResult::Status::NotSmaller);
@@ -111,12 +109,10 @@ TEST(LhCodec, DamagedStreamsFailWithoutCrashing) {
             std::uint16_t crc = 0;
             const DecodeStatus st = Decode(bad, in.size(), &out, &crc, dictBits);
             EXPECT_LE(out.size(), in.size());
-            // A flipped distance inside a run of one byte may decode to the
-            // same bytes: harmless. Any other damage must be noticed.
+            // Damage must be noticed unless it decodes to the same bytes.
             EXPECT_TRUE(st != DecodeStatus::Ok || crc != e.result.crc || out == in) << dictBits << " trial " << trial;
         }
-        // An absurd original size with little data ends as damage, not a hang.
-        std::string out;
+        std::string out;  // an absurd original size ends as damage, not a hang
         std::uint16_t crc;
         EXPECT_EQ(Decode(e.bytes, 1ull << 40, &out, &crc, dictBits), DecodeStatus::Corrupt);
     }

@@ -6,9 +6,7 @@ namespace tessel {
 namespace {
 
 TEST(Codepage, EveryLeadByteRangeConvertsBothWaysAndHalfACharacterFails) {
-    // Lead bytes from both ends of 0x81-0x9F and 0xE0-0xFC, trail bytes
-    // below and above 0x7F, a trail byte that is "\" and one that is itself
-    // a lead-byte value, and the NEC and IBM extensions.
+    // Both lead-byte ranges' ends, trail bytes "\\" and lead-like, NEC and IBM extensions.
     const std::pair<std::string, std::string> chars[] = {
         {"　", "\x81\x40"}, {"ソ", "\x83\x5c"}, {"檗", "\x9f\x40"}, {"滌", "\x9f\xfc"}, {"漾", "\xe0\x40"},
         {"熙", "\xea\xa4"}, {"纊", "\xfa\x5c"}, {"ⅰ", "\xfa\x40"}, {"黑", "\xfc\x4b"}, {"ｱ", "\xb1"}};

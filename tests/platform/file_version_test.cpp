@@ -41,7 +41,6 @@ TEST_F(PeFiles, VersionResourceGivesTheFourNumbersAndTextsAndEverythingElseNone)
     // The halves are unsigned 16-bit fields, whatever the sign of the half.
     EXPECT_EQ(Fields(ParseFileVersion(test::WithVersion(image, 0x80010002u, 0x00030004u, 0xFFFFFFFFu, 0xFFFFFFFFu))),
               "32769.2.3.4 -2147418110 196612 / 65535.65535.65535.65535 -1 -1");
-    // Times and version from one open.
     FileVersion v;
     const FileTimes t = ReadFileInfo(versioned, v);
     ASSERT_EQ(t.status, 0);

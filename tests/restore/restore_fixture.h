@@ -31,10 +31,9 @@ public:
         std::filesystem::create_directories(source);
         std::filesystem::create_directories(destination);
         // Records the archiver command lines and answers with `results`.
-        hooks.archiver = [this](SharedState& s, const std::string& owner) -> std::int32_t {
+        hooks.archiver = [this](SharedState& s, const std::string&) -> std::int32_t {
             const std::size_t n = commands.size();
             commands.push_back(s.archiverCommand);
-            owners.push_back(owner);
             return n < results.size() ? results[n] : 0;
         };
         // 2004/03/09 13:05:09 in the test's zone (UTC).
@@ -118,7 +117,7 @@ public:
     RecordingUi ui;
     FakeSystem system;
     SharedState state;
-    std::vector<std::string> commands, owners;  // of the archiver calls
+    std::vector<std::string> commands;  // of the archiver calls
     std::vector<std::int32_t> results;          // by call; 0 when exhausted
     RestoreHooks hooks;
     std::string source, destination;
