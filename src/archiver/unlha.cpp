@@ -17,6 +17,7 @@
 #include "archiver/add_pipeline.h"
 #include "archiver/archive_ops.h"
 #include "platform/program_files.h"
+#include "platform/safe_write.h"
 
 namespace tessel {
 namespace {
@@ -153,7 +154,7 @@ std::string LeafOf(const std::string& path) {
 // a write in progress. Empty when it may.
 std::string NotAMember(const std::string& path, const struct stat& st, const struct stat* self) {
     if (self && st.st_dev == self->st_dev && st.st_ino == self->st_ino) return "the archive itself";
-    if (IsProgramTempName(LeafOf(path))) return "a file being written";
+    if (IsTempFileName(LeafOf(path))) return "a file being written";
     return {};
 }
 

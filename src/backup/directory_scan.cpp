@@ -127,7 +127,6 @@ void FilePass(BackupRun& run) {
         for (const DirectoryEntry& e : entries) {
             run.step = "4";
             if (e.name == "." || e.name == "..") continue;
-            if (IsProgramTempName(e.name)) continue;  // a write of this program in progress
             ProcessFile(run, directory, e.name);
         }
         run.step = "7";

@@ -1,22 +1,14 @@
 #pragma once
 // Names of the files and folders the program itself writes. The scan never
-// records them and the archiver never takes them as members: temporary
-// files belong to a write in progress, version folders hold copies.
+// records them and the archiver never takes them as members: version
+// folders hold copies. Temporary files are named in platform/safe_write.h.
 #include <cctype>
 #include <string_view>
-
-#include "platform/safe_write.h"
 
 namespace tessel {
 
 // The archive every version folder and bulk backup holds.
 inline constexpr std::string_view kArchiveName = "bkpcmp.lzh";
-
-// True for a file name (no folder) of one of the program's temporary files,
-// including the archive rewrites of earlier versions ("bkpcmp.lzh.tmp-XXXXXX").
-inline bool IsProgramTempName(std::string_view name) {
-    return IsTempFileName(name) || name.starts_with("bkpcmp.lzh.tmp-");
-}
 
 // True for the name of a version folder: "V" and five digits. Callers also
 // check that the folder holds an archive or copies before treating it so.

@@ -78,6 +78,7 @@ int OpenChild(int dirFd, const std::string& name, bool create, int* out) {
 bool IsTempFileName(std::string_view name) {
     if (StartsWith(name, kTempPrefix)) return true;
     if (StartsWith(name, ".tessel-lzh-")) return name.size() == 18;
+    if (StartsWith(name, "bkpcmp.lzh.tmp-")) return name.size() == 21;
     const auto at = name.rfind(".tessel-tmp-");
     return at != std::string_view::npos && at > 0 && AllDigits(name.substr(at + 12));
 }

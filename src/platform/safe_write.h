@@ -24,7 +24,7 @@ inline constexpr std::string_view kTempPrefix = ".tessel-tmp-";
 
 // Whether a leaf name is one of the program's temporary files: the prefix
 // above, or the forms earlier versions used ("name.tessel-tmp-PID",
-// ".tessel-lzh-XXXXXX").
+// ".tessel-lzh-XXXXXX", "bkpcmp.lzh.tmp-XXXXXX").
 bool IsTempFileName(std::string_view name);
 
 // Removes the temporary file `name` in the open folder when no running
