@@ -17,16 +17,6 @@ namespace {
 
 constexpr int kFiles = 40;
 
-// Kills its own process at the n-th status text.
-class KillingUi : public RecordingUi {
-public:
-    void setStatus(const std::string&, const std::string&) override {
-        if (++count == killAt) raise(SIGKILL);
-    }
-    int count = 0;
-    int killAt = -1;
-};
-
 struct KillPoint {
     int status = -1;        // at the n-th status text
     int afterArchive = -1;  // right after the n-th archiver call returned

@@ -324,16 +324,6 @@ TEST_F(Engine, EachVersionComesFromItsOwnCopyWhateverTheSwitchSaysNow) {
     }
 }
 
-// Kills its own process at the n-th status text.
-class KillingUi : public RecordingUi {
-public:
-    void setStatus(const std::string&, const std::string&) override {
-        if (++count == killAt) raise(SIGKILL);
-    }
-    int count = 0;
-    int killAt = -1;
-};
-
 std::vector<std::string> TempFilesBelow(const std::string& root) {
     std::vector<std::string> out;
     for (auto& e : std::filesystem::recursive_directory_iterator(root))

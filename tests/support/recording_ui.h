@@ -1,6 +1,8 @@
 #pragma once
 // A user interface for tests: records every message and status text and
 // answers questions from a script.
+#include <signal.h>
+
 #include <deque>
 #include <map>
 #include <string>
@@ -33,6 +35,16 @@ public:
     std::map<std::string, std::string> status;  // last text per window
     std::vector<std::string> statusHistory;
     bool waitCursor = false;
+};
+
+// Kills its own process at the n-th status text.
+class KillingUi : public RecordingUi {
+public:
+    void setStatus(const std::string&, const std::string&) override {
+        if (++count == killAt) raise(SIGKILL);
+    }
+    int count = 0;
+    int killAt = -1;
 };
 
 class FakeSystem : public SystemServices {
