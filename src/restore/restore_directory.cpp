@@ -16,8 +16,10 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <unordered_set>
 #include <vector>
 
+#include "archiver/add_pipeline.h"
 #include "archiver/archive_ops.h"
 #include "archiver/run_archiver.h"
 #include "archiver/unlha.h"
@@ -28,6 +30,7 @@
 #include "platform/safe_write.h"
 #include "platform/paths.h"
 #include "restore/restore_messages.h"
+#include "restore/restore_plan.h"
 #include "restore/version_storage.h"
 
 namespace tessel {
@@ -169,7 +172,8 @@ public:
         report_.line(kBulkLine + archive + " " + "rc= " + res);
     }
 
-    // The rows of one file, newest level first.
+    // The rows of one file, newest level first: what becomes of the file
+    // is decided now, in the catalog's order, and done by run().
     void file(const std::vector<VersionRow>& rows) {
         bool handled = false;
         for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -179,17 +183,37 @@ public:
                 // exist yet at the chosen run; a file that has an older
                 // version (a level-0 one, or one already put back) is kept.
                 const bool first = i + 1 == rows.size();
-                if (!handled && first && r.lvl != 0 && r.kbn1 != "8" && r.kbn1 != "9") remove(r);
+                if (!handled && first && r.lvl != 0 && r.kbn1 != "8" && r.kbn1 != "9") {
+                    noteTarget(r);
+                    steps_.push_back({Step::Kind::kRemove, r});
+                }
                 continue;
             }
             if (handled) continue;
             handled = true;
             if (d_.kind == "1" || r.lvl != 0) {
-                restore(r);
+                plan(r);
             } else if (d_.kind != "3") {
-                report_.line(kRestoreSkipped + versionFile(r) + kFrom + target(r), true);
+                steps_.push_back({Step::Kind::kLevelZeroSkipped, r});
             } else if (!test_) {
-                bulkTime(r);
+                steps_.push_back({Step::Kind::kBulkTime, r});
+            }
+        }
+    }
+
+    // Does what the walk decided, in its order: archive members are decoded
+    // on worker threads meanwhile, and every file is written here.
+    void run() {
+        if (duplicateTarget_) archives_.keepWalkOrder();
+        archives_.start(archive::DefaultJobs());
+        for (const Step& s : steps_) {
+            switch (s.kind) {
+            case Step::Kind::kRestore: restore(s); break;
+            case Step::Kind::kRemove: remove(s.r); break;
+            case Step::Kind::kLevelZeroSkipped:
+                report_.line(kRestoreSkipped + versionFile(s.r) + kFrom + target(s.r), true);
+                break;
+            case Step::Kind::kBulkTime: bulkTime(s.r); break;
             }
         }
     }
@@ -246,7 +270,44 @@ private:
         return timespec{static_cast<time_t>(u.seconds), static_cast<long>(u.nanoseconds)};
     }
 
-    void restore(const VersionRow& r) {
+    static constexpr std::size_t kNoTicket = static_cast<std::size_t>(-1);
+    struct Step {
+        enum class Kind { kRestore, kRemove, kLevelZeroSkipped, kBulkTime } kind;
+        VersionRow r;
+        Storage storage = Storage::kMissing;
+        std::int32_t code = 0;         // the archiver's code when the member is not there
+        std::size_t ticket = kNoTicket;  // the archive member queued for it
+    };
+
+    // Two actions of one walk that touch the same file must happen in the
+    // walk's order.
+    void noteTarget(const VersionRow& r) {
+        if (!lexicallyInside(r)) return;
+        if (!targets_.insert(relativeDir(r) + kSep + r.name).second) duplicateTarget_ = true;
+    }
+
+    // Finds where the version's own copy lies (a catalog read, so here in
+    // the walk) and queues its archive member for decoding.
+    void plan(const VersionRow& r) {
+        Step s{Step::Kind::kRestore, r};
+        const bool copied = !(r.kbn1 == "2" || r.kbn1 == "8" || r.kbn1 == "9");
+        if (copied) noteTarget(r);
+        if (copied && lexicallyInside(r) && !test_) {
+            lzh::Member m;
+            s.code = archives_.find(versionArchive(r), r.dir, r.name, &m);
+            if (s.code == kUnlhaOk) {
+                s.storage = Storage::kArchive;
+                s.ticket = archives_.add(versionArchive(r), std::move(m));
+                stepOfTicket_.push_back(steps_.size());
+            } else {
+                s.storage = StorageOf(state_.db(), VersionCopy{d_.dest, r.lvl, r.dir, r.name}, state_.compression);
+            }
+        }
+        steps_.push_back(std::move(s));
+    }
+
+    void restore(const Step& s) {
+        const VersionRow& r = s.r;
         const std::string from = versionFile(r);
         const std::string to = target(r);
         std::string res = kSuccess;
@@ -259,10 +320,12 @@ private:
         }
         if (!lexicallyInside(r)) {
             res = kOutsideRefused;
+        } else if (!test_ && s.ticket != kNoTicket) {
+            res = extracted(s);
         } else if (!test_) {
             int dirFd = -1;
             const int err = writer_.openFolder(relativeDir(r), &dirFd);
-            res = err ? FolderResult(err) : put(r, dirFd, from);
+            res = err ? FolderResult(err) : put(s, dirFd, from);
         }
         if (res != kSuccess) {
             state_.ui.showMessage(kRestoreFailedMessage + to + "\n" + kRc + res);
@@ -272,18 +335,22 @@ private:
         }
     }
 
-    std::string put(const VersionRow& r, int dirFd, const std::string& from) {
-        wrote_ = true;
-        // A read-only target is made writable (only that bit changes) so
-        // that it can be replaced.
+    // A read-only target is made writable (only that bit changes) so that
+    // it can be replaced.
+    static void MakeWritable(int dirFd, const std::string& name) {
         struct stat st {};
-        if (::fstatat(dirFd, r.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+        if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
             (st.st_mode & S_IWUSR) == 0)
-            ::fchmodat(dirFd, r.name.c_str(), (st.st_mode & 07777) | S_IWUSR, 0);
+            ::fchmodat(dirFd, name.c_str(), (st.st_mode & 07777) | S_IWUSR, 0);
+    }
 
+    std::string put(const Step& s, int dirFd, const std::string& from) {
+        const VersionRow& r = s.r;
+        wrote_ = true;
+        MakeWritable(dirFd, r.name);
         FileStamp stamp;
         stamp.mtime = RecordedTime(r);
-        switch (StorageOf(state_.db(), VersionCopy{d_.dest, r.lvl, r.dir, r.name}, state_.compression)) {
+        switch (s.storage) {
         case Storage::kMissing:
             return "Error:" + std::to_string(ENOENT);
         case Storage::kPlain:
@@ -292,14 +359,35 @@ private:
         case Storage::kArchive:
             break;
         }
-        state_.archiverCommand = "e -a1cynx1 " + versionArchive(r) + " " + WithSlash(r.dir) + " \"" + r.name + "\"";
-        const std::int32_t rc = hooks_.archiver(state_, "2");
-        if (rc != 0) {
-            state_.ui.showMessage(kArchiverFailed);
-            return kArchiverResult + FiveDigits(rc);
-        }
-        // The archive keeps whole seconds: the recorded time is put back.
-        return stamp.mtime ? setTime(dirFd, r.name, *stamp.mtime) : kSuccess;
+        return archiverFailed(s.code);
+    }
+
+    // The result of an archive member that could not be put back: the
+    // archiver's messages, then its code.
+    std::string archiverFailed(std::int32_t rc) {
+        state_.ui.showMessage(ArchiverErrorText(rc));
+        state_.ui.showMessage(kArchiverFailed);
+        return kArchiverResult + FiveDigits(rc);
+    }
+
+    // The queued archive member of a step, put back with the recorded
+    // last-write time (the archive keeps whole seconds). Members that lie
+    // before it in their archives may be written first.
+    std::string extracted(const Step& s) {
+        const ArchiveRestores::Outcome o =
+            archives_.outcome(s.ticket, [&](std::size_t ticket, const ArchiveRestores::Put& put) {
+                const VersionRow& r = steps_[stepOfTicket_[ticket]].r;
+                ArchiveRestores::Outcome out;
+                int dirFd = -1;
+                out.folderError = writer_.openFolder(relativeDir(r), &dirFd);
+                if (out.folderError) return out;
+                wrote_ = true;
+                MakeWritable(dirFd, r.name);
+                out.code = put(dirFd, r.name, RecordedTime(r));
+                return out;
+            });
+        if (o.folderError) return FolderResult(o.folderError);
+        return o.code == kUnlhaOk ? kSuccess : archiverFailed(o.code);
     }
 
     // Sets the last-write time of the file name in the open folder (never
@@ -416,6 +504,11 @@ private:
     const std::string root_, rootPrefix_;
     WriteRoot writer_;
     bool wrote_ = false;
+    std::vector<Step> steps_;
+    std::vector<std::size_t> stepOfTicket_;
+    ArchiveRestores archives_;
+    std::unordered_set<std::string> targets_;
+    bool duplicateTarget_ = false;
 };
 
 void Restore(SharedState& state, int dirNo, int runNumber, const RestoreHooks& hooks, Report& report) {
@@ -458,6 +551,7 @@ void Restore(SharedState& state, int dirNo, int runNumber, const RestoreHooks& h
         rows.push_back(std::move(r));
     }
     if (!rows.empty()) restorer.file(rows);
+    restorer.run();
     restorer.finish();
 }
 

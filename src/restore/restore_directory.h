@@ -26,7 +26,9 @@ void RestoreDirectory(SharedState& state, int dirNo, int runNumber, const std::s
 
 // What the engine calls outside itself; tests replace them.
 struct RestoreHooks {
-    // Runs state.archiverCommand with the given owner code (RunArchiver).
+    // Runs state.archiverCommand with the given owner code (RunArchiver):
+    // the bulk archive of an initial bulk backup. Level archives are read
+    // by the engine itself, decoded on archive::DefaultJobs() threads.
     std::function<std::int32_t(SharedState& state, const std::string& ownerCode)> archiver;
     // The time printed in the heading line.
     std::function<std::time_t()> clock;
