@@ -38,15 +38,18 @@ public:
             const bool zero = p[i] == 0 && std::memcmp(p + i, p + i + 1, piece - 1) == 0;
             if (!zero && !WriteAllAt(fd_, size_, p + i, piece)) return false;
             size_ += piece;
+            holeAtEnd_ = zero;
             i += piece;
         }
         return true;
     }
-    bool finish() { return ::ftruncate(fd_, static_cast<off_t>(size_)) == 0; }
+    // A hole at the end still has to be part of the file.
+    bool finish() { return !holeAtEnd_ || ::ftruncate(fd_, static_cast<off_t>(size_)) == 0; }
 
 private:
     int fd_;
     std::uint64_t size_ = 0;
+    bool holeAtEnd_ = false;
 };
 
 }  // namespace

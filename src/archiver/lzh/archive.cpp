@@ -323,7 +323,9 @@ DataStatus ExtractMemberData(ByteSource& src, const Member& m, const WriteFn& wr
     std::uint16_t crc = 0;
     if (m.method == "-lh0-" || m.method == "-lz4-") {
         if (m.compressedSize != m.originalSize) return DataStatus::Corrupt;
-        std::vector<std::uint8_t> buf(1 << 20);
+        // Sized to the member: a buffer zeroed per member costs more than
+        // copying a small one.
+        std::vector<std::uint8_t> buf(static_cast<std::size_t>(std::min<std::uint64_t>(1 << 20, left)));
         while (left > 0) {
             std::ptrdiff_t got = read(buf.data(), buf.size());
             if (got <= 0) return DataStatus::ReadFailed;
