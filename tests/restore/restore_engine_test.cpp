@@ -1,5 +1,5 @@
 // The restore engine on hand-made catalogs: versions, deletions, report
-// lines, messages, archiver command lines, refusals; restore-to and verify.
+// lines, messages, refusals, archive members; restore-to and verify.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -11,11 +11,15 @@
 #include <filesystem>
 
 #include "archiver/archive_ops.h"
+#include "backup/backup_directory.h"
+#include "platform/codepage.h"
 #include "platform/paths.h"
 #include "platform/safe_write.h"
+#include "restore/restore_directory.h"
 #include "restore/restore_to.h"
 #include "restore/verify.h"
-#include "restore_fixture.h"
+#include "support/recording_ui.h"
+#include "support/temp_dir.h"
 
 namespace tessel::test {
 namespace {
@@ -35,10 +39,23 @@ const auto* const kZone = ::testing::AddGlobalTestEnvironment(new UtcZone);
 std::string Restored(const std::string& from, const std::string& to) {
     return " ファイルの戻しを実行しました! " + from + " から " + to;
 }
+std::string Failed(const std::string& from, const std::string& to, const std::string& rc) {
+    return " ファイルの戻しに失敗しました! " + from + " から " + to + "     RC  " + rc;
+}
+std::string Skipped(const std::string& from, const std::string& to) {
+    return " ファイルの戻しをスキップしました! " + from + " から " + to;
+}
 std::string Deleted(const std::string& path, int lvl) {
     return " ファイル " + path + " を削除しました! 　/V0000" + std::to_string(lvl);
 }
 std::string DeletionSkipped(const std::string& path) { return " ファイル " + path + " の削除をスキップしました! 　/V00001"; }
+
+// "seconds.nanoseconds" of a file's last write.
+std::string Mtime(const std::string& path) {
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+}
 
 TEST(ReportTime, TwelveHourClockWithoutLeadingZero) {
     EXPECT_EQ(FormatReportDate(1078837509), "2004/03/09");
@@ -48,9 +65,100 @@ TEST(ReportTime, TwelveHourClockWithoutLeadingZero) {
     EXPECT_EQ(FormatReportTime(1078790400 + 9 * 3600 + 7), "9:00:07 a");
 }
 
-class Engine : public RestoreFixture, public ::testing::Test {
+// A data folder with its own catalog, a registered source directory and a
+// destination; catalog rows and version copies are made by hand.
+class Engine : public ::testing::Test {
 protected:
-    void SetUp() override { state.compression = "0"; }
+    Engine() : state(ui, system) {
+        OpenFreshCatalog(data, state);
+        source = data / "src";
+        destination = data / "dest";
+        std::filesystem::create_directories(source);
+        std::filesystem::create_directories(destination);
+        state.compression = "0";
+        // The bulk archive's command lines, answered with `results`.
+        hooks.archiver = [this](SharedState& s, const std::string&) -> std::int32_t {
+            commands.push_back(s.archiverCommand);
+            return commands.size() <= results.size() ? results[commands.size() - 1] : 0;
+        };
+        hooks.clock = [] { return std::time_t{1078837509}; };  // 2004/03/09 13:05:09 UTC
+    }
+
+    void addDirectory(int dirNo, const std::string& kind, const std::optional<std::string>& chk2 = "01",
+                      std::optional<std::string> dir = std::nullopt, std::optional<std::string> dest = std::nullopt) {
+        state.db()
+            .prepare("INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, BIKOU, ABKP, CHK1, CHK2) "
+                     "VALUES (?1, ?2, ?3, ?4, '', '1', '1', ?5)")
+            .bind(1, dirNo).bind(2, dir.value_or(source)).bind(3, dest.value_or(destination)).bind(4, kind).bind(5, chk2)
+            .run();
+    }
+    // A version row; relDir is relative to the source ("" for the source itself).
+    void addVersion(int run, int lvl, const std::string& relDir, const std::string& name, const std::string& kbn1 = "0",
+                    int dirNo = 1, std::optional<std::string> absDir = std::nullopt) {
+        const std::string dir = absDir ? *absDir : relDir.empty() ? source + "/" : source + "/" + relDir + "/";
+        state.db()
+            .prepare("INSERT INTO FILEKANRI (BKPNO, DIRNO, LVL, DIR, FILENM, KBN1, CHK1) VALUES (?1, ?2, ?3, ?4, ?5, ?6, '1')")
+            .bind(1, run).bind(2, dirNo).bind(3, lvl).bind(4, dir).bind(5, name).bind(6, kbn1)
+            .run();
+    }
+    // A plain copy of a version in its version folder.
+    void addCopy(int lvl, const std::string& name, const std::string& bytes) {
+        std::filesystem::create_directories(std::filesystem::path(versionFile(lvl, name)).parent_path());
+        WriteFile(versionFile(lvl, name), bytes);
+    }
+    // Adds a source file to a version folder's archive, as the backup does.
+    void addMember(int lvl, const std::string& rel) {
+        std::filesystem::create_directories(destination + "/V0000" + std::to_string(lvl));
+        state.archiverCommand = "u -nd1 " + destination + "/V0000" + std::to_string(lvl) + "/bkpcmp.lzh \"" + src(rel) + "\"";
+        ASSERT_EQ(DefaultRestoreHooks().archiver(state, "1"), 0);
+    }
+    std::string versionFile(int lvl, const std::string& name) const {
+        char folder[16];
+        std::snprintf(folder, sizeof folder, "/V%05d/", lvl);
+        return destination + folder + name;
+    }
+    // A source file with the given last-write time.
+    void put(const std::string& rel, const std::string& bytes, time_t sec, long nsec = 0) {
+        std::filesystem::create_directories(std::filesystem::path(src(rel)).parent_path());
+        WriteFile(src(rel), bytes);
+        const struct timespec times[2] = {{sec, nsec}, {sec, nsec}};
+        ASSERT_EQ(utimensat(AT_FDCWD, src(rel).c_str(), times, 0), 0);
+    }
+
+    void restore(int dirNo, int run, const std::string& mode = "1") { RestoreDirectory(state, dirNo, run, mode, hooks); }
+    void backUp(int run) { BackupDirectory(state, source, "9", "1", destination, run, 1, "01"); }
+
+    std::vector<std::string> rows() {
+        Statement q = state.db().prepare("SELECT ID, TEXT FROM RSTRLIST ORDER BY ID");
+        std::vector<std::string> out;
+        while (q.step()) out.push_back(q.text(1));
+        return out;
+    }
+    // The report file's lines decoded from code page 932; a line without
+    // CR LF shows as such.
+    std::vector<std::string> reportLines() {
+        const std::string bytes = ReadFile(data / "RSTRLIST.TXT");
+        std::vector<std::string> out;
+        for (std::size_t pos = 0, end; pos < bytes.size(); pos = end + 2) {
+            end = bytes.find("\r\n", pos);
+            if (end == std::string::npos) {
+                out.push_back("<no CR LF>" + bytes.substr(pos));
+                break;
+            }
+            out.push_back(Cp932ToUtf8(bytes.substr(pos, end - pos)).value_or("<not cp932>"));
+        }
+        return out;
+    }
+    std::string src(const std::string& rel) const { return source + "/" + rel; }
+
+    TempDataFolder data;
+    RecordingUi ui;
+    FakeSystem system;
+    SharedState state;
+    std::vector<std::string> commands;  // of the bulk archive's archiver calls
+    std::vector<std::int32_t> results;  // by call; 0 when exhausted
+    RestoreHooks hooks;
+    std::string source, destination;
 };
 
 // Levels 3 (run 12), 2 (run 8) and 1 (run 5) of one file with plain copies.
@@ -89,26 +197,47 @@ TEST_F(Engine, ThreeLevelsComeBackRunByRunInBothReportModesAndTestModeTouchesNot
     EXPECT_EQ(reportLines(), rows());
 }
 
-TEST_F(Engine, FirstVersionsAreDeletedOnlyWhenTheFileWasNotThereAtTheRun) {
+// Kind 1 deletes files first recorded after the run; kind 2 skips deletions
+// and level 0; kind 9 and an undefined directory only say so.
+TEST_F(Engine, EachKindDeletesSkipsOrRefusesAsItShould) {
     addDirectory(1, "1");
     addVersion(7, 1, "", "a.txt");
     addVersion(0, 0, "", "a.txt");
     addCopy(0, "a.txt", "initial");
     addCopy(1, "a.txt", "later");
-    WriteFile(src("a.txt"), "later");
     // A first version without a usable copy deletes nothing.
     addVersion(9, 1, "", "eight.txt", "8");
-    WriteFile(src("eight.txt"), "8");
     // A first version at a raised level (another file took level 1).
     addVersion(5, 2, "Y", "b.txt");
-    std::filesystem::create_directories(src("Y"));
-    WriteFile(src("Y/b.txt"), "y");
+    for (const char* name : {"a.txt", "eight.txt", "Y/b.txt", "new.txt"}) put(name, "now", 1);
     restore(1, 4);
     EXPECT_EQ(ReadFile(src("a.txt")), "initial");
     EXPECT_TRUE(PathExists(src("eight.txt")));
     EXPECT_FALSE(PathExists(src("Y/b.txt")));
     EXPECT_EQ(rows(), (std::vector<std::string>{kHead, Restored(versionFile(0, "a.txt"), src("a.txt")),
                                                 Deleted(src("Y/b.txt"), 2)}));
+
+    addDirectory(2, "2");
+    addVersion(0, 0, "", "old.txt", "2", 2);
+    addVersion(9, 1, "", "new.txt", "0", 2);
+    addVersion(4, 1, "", "mid.txt", "0", 2);
+    addCopy(1, "mid.txt", "mid");
+    restore(2, 5);
+    EXPECT_TRUE(PathExists(src("new.txt")));
+    EXPECT_EQ(ReadFile(src("mid.txt")), "mid");
+    EXPECT_EQ(rows(), (std::vector<std::string>{kHead, Restored(versionFile(1, "mid.txt"), src("mid.txt")),
+                                                DeletionSkipped(src("new.txt")),
+                                                Skipped(versionFile(0, "old.txt"), src("old.txt"))}));
+
+    addDirectory(3, "9");
+    addVersion(2, 1, "", "new.txt", "0", 3);
+    restore(3, 1);
+    EXPECT_TRUE(PathExists(src("new.txt")));
+    restore(7, 2);
+    EXPECT_EQ(ui.messages, (std::vector<std::string>{" 指定されたディレクトリーはバックアップ対象外です",
+                                                     " 指定されたディレクトリーの定義がありません！"}));
+    EXPECT_EQ(rows(), std::vector<std::string>{kHead});
+    EXPECT_EQ(reportLines(), (std::vector<std::string>{kHead, " 指定されたディレクトリーの定義がありません！ 7"}));
 }
 
 // One walk with every outcome: restored (over a read-only file, into folders
@@ -156,71 +285,52 @@ TEST_F(Engine, EveryFileOfOneWalkGetsItsOwnOutcome) {
     EXPECT_EQ(lines, table);
 }
 
-TEST_F(Engine, KindTwoSkipsDeletionsAndLevelZero) {
-    addDirectory(1, "2");
-    addVersion(0, 0, "", "old.txt", "2");
-    addVersion(9, 1, "", "new.txt");
-    addVersion(4, 1, "", "mid.txt");
-    addCopy(1, "mid.txt", "mid");
-    WriteFile(src("new.txt"), "new");
-    restore(1, 5);
-    EXPECT_TRUE(PathExists(src("new.txt")));
-    EXPECT_EQ(ReadFile(src("mid.txt")), "mid");
-    EXPECT_EQ(rows(), (std::vector<std::string>{
-                          kHead, Restored(versionFile(1, "mid.txt"), src("mid.txt")), DeletionSkipped(src("new.txt")),
-                          " ファイルの戻しをスキップしました! " + versionFile(0, "old.txt") + " から " + src("old.txt")}));
-}
-
-TEST_F(Engine, KindThreeExtractsTheBulkArchiveFirstInBothForms) {
+// Kind 3: the bulk archive in either command form first, then the level
+// archives' members (a DIR without its trailing "/" included); a member or
+// archive that is not there fails with the archiver's code.
+TEST_F(Engine, KindThreeExtractsTheBulkArchiveFirstThenLevelMembers) {
     state.compression = "1";
     addDirectory(1, "3", "01");
     addDirectory(2, "3", std::nullopt);
     addVersion(0, 0, "", "bulk.txt", "2");
     addVersion(9, 1, "", "new.txt");
     addVersion(4, 1, "S", "b.txt");
+    addVersion(4, 1, "", "a.txt", "0", 1, source);  // no trailing "/"
     addVersion(4, 1, "", "b.txt", "0", 2);
+    put("S/b.txt", "b from S", 1500000000);
+    put("a.txt", "a", 1500000000);
+    addMember(1, "S/b.txt");
+    addMember(1, "a.txt");
+    put("S/b.txt", "changed", 1);
+    put("a.txt", "changed", 1);
     restore(1, 5);
-    EXPECT_EQ(commands, (std::vector<std::string>{
-                            "e -r2x1a2ncy " + destination + "/bkpcmp.lzh *.*",
-                            "e -a1cynx1 " + destination + "/V00001/bkpcmp.lzh " + source + "/S/ \"b.txt\""}));
+    EXPECT_EQ(commands, std::vector<std::string>{"e -r2x1a2ncy " + destination + "/bkpcmp.lzh *.*"});
+    EXPECT_EQ(ReadFile(src("S/b.txt")), "b from S");
+    EXPECT_EQ(ReadFile(src("a.txt")), "a");
     EXPECT_EQ(rows(), (std::vector<std::string>{kHead,
                                                 "  初期一括ファイルの戻しを実施しました。 " + destination + "/bkpcmp.lzh rc= 成功",
+                                                Restored(versionFile(1, "a.txt"), src("a.txt")),
                                                 DeletionSkipped(src("new.txt")),
                                                 Restored(versionFile(1, "b.txt"), src("S/b.txt"))}));
+    EXPECT_TRUE(ui.messages.empty());
 
-    // The directory-only form, both steps failing.
+    // The directory-only form; the bulk step fails, the level archive has
+    // no member src/b.txt, and then no archive at all.
     commands.clear();
-    results = {0x8101, 0x8108};
+    results = {0x8101, 0x8101};
     restore(2, 5);
     EXPECT_EQ(commands.at(0), "e -na1cy " + destination + "/bkpcmp.lzh \"" + source + "/\" *.*");
+    std::filesystem::remove(versionFile(1, "bkpcmp.lzh"));
+    restore(2, 5, "2");
+    const std::string failed = "ファイルの戻しに失敗しました! FILE= " + src("b.txt") + "\n     RC  エラー　";
     EXPECT_EQ(ui.messages, (std::vector<std::string>{
-                               " error lzh e:展開 一括 function ", " error lzh e:展開 function ",
-                               "ファイルの戻しに失敗しました! FILE= " + src("b.txt") + "\n     RC  エラー　33032"}));
+                               " error lzh e:展開 一括 function ", "UNLHA32.DLL error return rc = 8108",
+                               " error lzh e:展開 function ", failed + "33032", " error lzh e:展開 一括 function ",
+                               "UNLHA32.DLL error return rc = 8101", " error lzh e:展開 function ", failed + "33025"}));
+    const std::string bulkFailed = "  初期一括ファイルの戻しを実施しました。 " + destination + "/bkpcmp.lzh rc= エラー　33025";
     EXPECT_EQ(rows(), (std::vector<std::string>{
-                          kHead, "  初期一括ファイルの戻しを実施しました。 " + destination + "/bkpcmp.lzh rc= エラー　33025",
-                          " ファイルの戻しに失敗しました! " + versionFile(1, "b.txt") + " から " + src("b.txt") +
-                              "     RC  エラー　33032"}));
-}
-
-TEST_F(Engine, DirectoryWithoutTrailingSlashGivesTheSameTarget) {
-    state.compression = "1";
-    addDirectory(1, "1");
-    addVersion(2, 1, "", "a.txt", "0", 1, source);  // no trailing "/"
-    restore(1, 2);
-    EXPECT_EQ(commands, std::vector<std::string>{"e -a1cynx1 " + destination + "/V00001/bkpcmp.lzh " + source + "/ \"a.txt\""});
-}
-
-TEST_F(Engine, InformationOnlyAndUndefinedDirectoriesOnlySaySo) {
-    addDirectory(1, "9");
-    addVersion(2, 1, "", "a.txt");
-    WriteFile(src("a.txt"), "x");
-    restore(1, 1);
-    EXPECT_TRUE(PathExists(src("a.txt")));
-    restore(7, 2);
-    EXPECT_EQ(ui.messages, (std::vector<std::string>{" 指定されたディレクトリーはバックアップ対象外です",
-                                                     " 指定されたディレクトリーの定義がありません！"}));
-    EXPECT_EQ(rows(), std::vector<std::string>{kHead});
-    EXPECT_EQ(reportLines(), (std::vector<std::string>{kHead, " 指定されたディレクトリーの定義がありません！ 7"}));
+                          kHead, bulkFailed, Failed(versionFile(1, "b.txt"), src("b.txt"), "エラー　33032"), kHead,
+                          bulkFailed, Failed(versionFile(1, "b.txt"), src("b.txt"), "エラー　33025")}));
 }
 
 TEST_F(Engine, NothingIsWrittenOutsideTheRegisteredDirectory) {

@@ -1,6 +1,8 @@
 // Random histories backed up over several runs (compression switched at
 // random), restored run by run: bytes and times of the run come back, later
 // files go, a backup right after records exactly the changed files.
+// The first restore of each history is done twice, on one thread and on
+// several, from the same start: files, times, report and rows agree.
 // TESSEL_ROUNDTRIP_HISTORIES (default 40); TESSEL_ROUNDTRIP_SEED replays one.
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -30,6 +32,7 @@ namespace fs = std::filesystem;
 struct Content {
     std::string bytes;
     std::int64_t mtimeNs = 0;
+    bool operator==(const Content&) const = default;
 };
 using Tree = std::map<std::string, Content>;  // relative path -> content
 
@@ -113,6 +116,7 @@ public:
         std::ostringstream diff;
         for (int run : order) {
             deleteSome();
+            if (run == order.front()) sameOnEveryThreadCount(run, diff);
             RestoreDirectory(state_, 1, run, "1");
             compare(run, diff);
             if (diff.str().empty()) backUpAgain(diff);
@@ -147,6 +151,32 @@ private:
         snapshots_[run] = tracked(ReadTree(source_));
         runs_.push_back(run);
         return run;
+    }
+
+    // Restores with TESSEL_JOBS=1, puts the tree back as it was, restores
+    // with TESSEL_JOBS=4 and compares the outcomes.
+    void sameOnEveryThreadCount(int run, std::ostringstream& diff) {
+        const Tree before = ReadTree(source_);
+        RestoreHooks hooks = DefaultRestoreHooks();
+        hooks.clock = [] { return std::time_t{1078837509}; };
+        std::vector<Tree> trees;
+        std::vector<std::string> reports;
+        for (const char* jobs : {"1", "4"}) {
+            fs::remove_all(source_);
+            fs::create_directories(source_);
+            for (const auto& [rel, c] : before) WriteContent(source_ + "/" + rel, c);
+            const std::size_t shown = ui_.messages.size();
+            setenv("TESSEL_JOBS", jobs, 1);
+            RestoreDirectory(state_, 1, run, "1", hooks);
+            unsetenv("TESSEL_JOBS");
+            trees.push_back(ReadTree(source_));
+            std::string rows = ReadFile(data_ / "RSTRLIST.TXT") + "|";
+            for (Statement q = state_.db().prepare("SELECT TEXT FROM RSTRLIST ORDER BY ID"); q.step();) rows += q.text(0) + "\n";
+            for (std::size_t i = shown; i < ui_.messages.size(); ++i) rows += ui_.messages[i] + "\n";
+            reports.push_back(rows);
+        }
+        if (trees[0] != trees[1]) diff << "  the tree differs between 1 and 4 threads\n";
+        if (reports[0] != reports[1]) diff << "  report 1 thread:\n" << reports[0] << "\n  4 threads:\n" << reports[1] << "\n";
     }
 
     void deleteSome() {
