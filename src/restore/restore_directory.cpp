@@ -21,7 +21,7 @@
 
 #include "archiver/add_pipeline.h"
 #include "archiver/archive_ops.h"
-#include "archiver/run_archiver.h"
+#include "engine/run_archiver.h"
 #include "archiver/unlha.h"
 #include "catalog/connection.h"
 #include "platform/codepage.h"
@@ -30,8 +30,8 @@
 #include "platform/safe_write.h"
 #include "platform/paths.h"
 #include "restore/restore_messages.h"
+#include "engine/version_store.h"
 #include "restore/restore_plan.h"
-#include "restore/version_storage.h"
 
 namespace tessel {
 
