@@ -2,7 +2,6 @@
 // object names, with the engine recorded or real.
 #include <gtest/gtest.h>
 
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableView>
@@ -59,12 +58,6 @@ struct RestoreHarness : test::GuiHarness {
     std::vector<Call> calls;
 };
 
-std::string Text(QWidget& w, const char* name) {
-    if (auto* b = w.findChild<QAbstractButton*>(name)) return b->text().toStdString();
-    if (auto* l = w.findChild<QLabel*>(name)) return l->text().toStdString();
-    return w.findChild<QLineEdit*>(name)->text().toStdString();
-}
-
 TEST(FILEREV, OffersRestorableRunsAndRestoresEveryQualifyingDirectoryWithTheChosenOne) {
     RestoreHarness h;
     h.record();
@@ -72,19 +65,12 @@ TEST(FILEREV, OffersRestorableRunsAndRestoresEveryQualifyingDirectoryWithTheChos
     h.state.db().exec("INSERT INTO RSTRLIST (TEXT) VALUES ('earlier report')");
     h.window().open();
     FILEREV& w = h.window();
-    EXPECT_EQ(w.windowTitle().toStdString(), "復元");
-    const std::pair<const char*, std::string> texts[] = {
-        {"Label1", "ファイルの復元処理"}, {"Command2", "復元の実行"}, {"Command1", "戻る"}, {"TESTBT", "テスト"}, {"GODISP", " "}};
-    for (const auto& [name, text] : texts) EXPECT_EQ(Text(w, name), text) << name;
     EXPECT_EQ(h.state.restoreTest, 0) << "opens in real mode";
     // Runs of kind "9" and run 0 are not offered.
     ASSERT_EQ(h.model()->rowCount(), 2);
     EXPECT_EQ(h.model()->value(0, 0).toInt(), 5);
     EXPECT_EQ(h.model()->index(1, 3).data().toString(), "2004/03/08");
     EXPECT_EQ(h.model()->index(1, 4).data().toString(), "11:30:00");
-    EXPECT_TRUE(h.grid()->isColumnHidden(2));
-    for (const auto& [column, title] : {std::pair{1, "タイトル"}, {3, "バックアップ日"}, {4, "時間"}})
-        EXPECT_EQ(h.model()->headerData(column, Qt::Horizontal).toString().toStdString(), title);
     test::GuiHarness::screenshot(w, "FILEREV");
 
     // Without a chosen run nothing is restored and the report stays.
@@ -143,13 +129,8 @@ TEST(FILEREV, RealRestoreThenTheResultListShowsTheReport) {
 
     RSTRLIST& list = h.context.window<RSTRLIST>();
     list.open();
-    EXPECT_EQ(list.windowTitle(), QString::fromUtf8("結果表示"));
-    EXPECT_EQ(list.findChild<QLabel*>("Label1")->text(), QString::fromUtf8("復元処理の結果表示"));
-    EXPECT_EQ(list.findChild<QLabel*>("Label2")->text(), QString::fromUtf8("復元結果は RSTRLIST.TXTに保存されています。"));
-    auto* grid = list.findChild<QTableView*>("DataGrid1");
-    auto* model = qobject_cast<SqlGridModel*>(grid->model());
+    auto* model = qobject_cast<SqlGridModel*>(list.findChild<QTableView*>("DataGrid1")->model());
     ASSERT_EQ(model->rowCount(), 3);
-    EXPECT_EQ(model->headerData(1, Qt::Horizontal).toString(), QString::fromUtf8("内容"));
     EXPECT_EQ(model->index(2, 1).data().toString().toStdString(),
               " ファイル " + source + "/new.txt を削除しました! 　/V00001");
     test::GuiHarness::screenshot(list, "RSTRLIST");
