@@ -78,11 +78,7 @@ public:
         state_.db()
             .prepare("INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, ABKP, CHK1, CHK2) VALUES "
                      "(0, ?1, NULL, '0', ?2, NULL, NULL), (1, ?3, ?4, '1', '1', '1', ?5)")
-            .bind(1, dest_)
-            .bind(2, compression_)
-            .bind(3, source_)
-            .bind(4, dest_)
-            .bind(5, subdirs_)
+            .bind(1, dest_).bind(2, compression_).bind(3, source_).bind(4, dest_).bind(5, subdirs_)
             .run();
     }
 
@@ -160,7 +156,7 @@ private:
         RestoreHooks hooks = DefaultRestoreHooks();
         hooks.clock = [] { return std::time_t{1078837509}; };
         std::vector<Tree> trees;
-        std::vector<std::string> reports;
+        std::vector<std::string> reports;  // file, rows and messages
         for (const char* jobs : {"1", "4"}) {
             fs::remove_all(source_);
             fs::create_directories(source_);
@@ -181,10 +177,7 @@ private:
 
     void deleteSome() {
         for (const auto& [rel, c] : ReadTree(source_))
-            if (rng_() % 4 == 0) {
-                fs::remove(source_ + "/" + rel);
-                untracked_.erase(rel);
-            }
+            if (rng_() % 4 == 0 && fs::remove(source_ + "/" + rel)) untracked_.erase(rel);
     }
 
     std::optional<Content> latestRecorded(const std::string& rel) const {
@@ -241,10 +234,8 @@ private:
                 else if (!everSeenBy(rel, run)) expected[rel] = std::nullopt;
         for (const auto& [rel, want] : expected) {
             const auto it = actual.find(rel);
-            if (!want && it != actual.end()) diff << "  " << rel << ": should have been deleted\n";
-            if (!want) continue;
-            if (it == actual.end()) {
-                diff << "  " << rel << ": missing\n";
+            if (!want || it == actual.end()) {
+                if (!want != (it == actual.end())) diff << "  " << rel << (want ? ": missing\n" : ": should have been deleted\n");
                 continue;
             }
             if (it->second.bytes != want->bytes) diff << "  " << rel << ": bytes differ\n";
