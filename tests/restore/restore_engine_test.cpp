@@ -340,19 +340,33 @@ TEST_F(Engine, KindThreeExtractsTheBulkArchiveFirstThenLevelMembers) {
                                                 Failed(versionFile(1, "b.txt"), src("b.txt"), "エラー　33025")}));
 }
 
+// Catalog rows naming other places, a sub-directory replaced by a link, a
+// directory row without a path, and a bulk archive shared with another
+// directory (an old catalog): nothing is written outside.
 TEST_F(Engine, NothingIsWrittenOutsideTheRegisteredDirectory) {
+    TempDir elsewhere;
+    std::filesystem::create_directories(elsewhere / "o");
+    WriteFile(elsewhere / "o/x.txt", "x");
+    for (const char* name : {"a.txt", "S/b.txt", "L/c.txt"}) put(name, name, 1);
+    for (const std::string& dir : {elsewhere.path(), source}) {
+        state.archiverCommand = "u -d1n " + destination + "/bkpcmp.lzh \"" + dir + "/*.*\"";
+        ASSERT_EQ(DefaultRestoreHooks().archiver(state, "1"), 0);
+    }
+    std::filesystem::remove_all(elsewhere / "o");
+    std::filesystem::remove(src("a.txt"));
+    std::filesystem::remove(src("S/b.txt"));
+    std::filesystem::remove_all(src("L"));
+    ASSERT_EQ(symlink(elsewhere.path().c_str(), src("L").c_str()), 0);
+    WriteFile(elsewhere / "victim.txt", "keep");
     addDirectory(1, "1");
     addDirectory(2, "1", "01", std::string());  // a row without a path
-    TempDir elsewhere;
+    addDirectory(3, "3", "01");
     addVersion(2, 1, "", "escape.txt", "0", 1, elsewhere.path() + "/");
     addVersion(2, 1, "", "dots.txt", "0", 1, source + "/../");
     addVersion(2, 1, "L", "linked.txt");
     addVersion(9, 1, "L", "victim.txt");
     addVersion(2, 1, "", "a.txt", "0", 2);
     for (const char* name : {"escape.txt", "dots.txt", "linked.txt", "a.txt"}) addCopy(1, name, "bad");
-    // The sub-directory L has been replaced by a link to another place.
-    ASSERT_EQ(symlink(elsewhere.path().c_str(), src("L").c_str()), 0);
-    WriteFile(elsewhere / "victim.txt", "keep");
     restore(1, 2);
     for (const char* name : {"escape.txt", "linked.txt"}) EXPECT_FALSE(PathExists(elsewhere / name));
     EXPECT_FALSE(PathExists(data / "dots.txt"));
@@ -363,33 +377,15 @@ TEST_F(Engine, NothingIsWrittenOutsideTheRegisteredDirectory) {
     restore(2, 2);
     EXPECT_FALSE(PathExists(src("a.txt")));
     EXPECT_EQ(rows().back(), Failed(versionFile(1, "a.txt"), src("a.txt"), kRefused.substr(9)));
-}
 
-// One bulk archive shared with another directory (an old catalog).
-TEST_F(Engine, BulkArchiveMembersElsewhereOrBehindALinkAreSkippedAndTheOthersRestored) {
-    TempDir other;
-    std::filesystem::create_directories(other / "o");
-    WriteFile(other / "o/x.txt", "x");
-    for (const char* name : {"a.txt", "S/b.txt", "L/c.txt"}) put(name, name, 1);
-    for (const std::string& dir : {other.path(), source}) {
-        state.archiverCommand = "u -d1n " + destination + "/bkpcmp.lzh \"" + dir + "/*.*\"";
-        ASSERT_EQ(DefaultRestoreHooks().archiver(state, "1"), 0);
-    }
-    std::filesystem::remove_all(other / "o");
-    std::filesystem::remove(src("a.txt"));
-    std::filesystem::remove(src("S/b.txt"));
-    // The sub-directory L has been replaced by a link to another place.
-    std::filesystem::remove_all(src("L"));
-    ASSERT_EQ(symlink(other.path().c_str(), src("L").c_str()), 0);
-    addDirectory(1, "3", "01");
     hooks.archiver = DefaultRestoreHooks().archiver;
-    restore(1, 1);
+    restore(3, 1);
     EXPECT_EQ(ReadFile(src("a.txt")) + ReadFile(src("S/b.txt")), "a.txtS/b.txt");
-    EXPECT_FALSE(PathExists(other / "o/x.txt"));
-    EXPECT_FALSE(PathExists(other / "c.txt"));
+    EXPECT_FALSE(PathExists(elsewhere / "o/x.txt"));
+    EXPECT_FALSE(PathExists(elsewhere / "c.txt"));
     const std::string archive = destination + "/bkpcmp.lzh";
     EXPECT_EQ(rows(), (std::vector<std::string>{
-                          kHead, Skipped(archive, other.path() + "/o/x.txt") + kRefused,
+                          kHead, Skipped(archive, elsewhere.path() + "/o/x.txt") + kRefused,
                           Failed(archive, src("L/c.txt"), kRefused.substr(9)),
                           "  初期一括ファイルの戻しを実施しました。 " + archive + " rc= 成功"}));
 }
