@@ -204,6 +204,7 @@ public:
     // Does what the walk decided, in its order: archive members are decoded
     // on worker threads meanwhile, and every file is written here.
     void run() {
+        for (const std::string& folder : folders_) duplicateTarget_ = duplicateTarget_ || targets_.count(folder) > 0;
         if (duplicateTarget_) archives_.keepWalkOrder();
         archives_.start(archive::DefaultJobs());
         for (const Step& s : steps_) {
@@ -279,11 +280,16 @@ private:
         std::size_t ticket = kNoTicket;  // the archive member queued for it
     };
 
-    // Two actions of one walk that touch the same file must happen in the
-    // walk's order.
+    // Two actions of one walk that touch the same name (a file, or a file
+    // and a folder on the way to another) must happen in the walk's order.
     void noteTarget(const VersionRow& r) {
         if (!lexicallyInside(r)) return;
-        if (!targets_.insert(relativeDir(r) + kSep + r.name).second) duplicateTarget_ = true;
+        const std::string dir = relativeDir(r);
+        if (!targets_.insert(dir.empty() ? r.name : dir + kSep + r.name).second) duplicateTarget_ = true;
+        for (std::size_t end = dir.find(kSep); !dir.empty(); end = dir.find(kSep, end + 1)) {
+            folders_.insert(dir.substr(0, end));  // "A", then "A/B", ...
+            if (end == std::string::npos) break;
+        }
     }
 
     // Finds where the version's own copy lies (a catalog read, so here in
@@ -507,7 +513,7 @@ private:
     std::vector<Step> steps_;
     std::vector<std::size_t> stepOfTicket_;
     ArchiveRestores archives_;
-    std::unordered_set<std::string> targets_;
+    std::unordered_set<std::string> targets_, folders_;  // below the root
     bool duplicateTarget_ = false;
 };
 
