@@ -162,9 +162,12 @@ private:
             fs::create_directories(source_);
             for (const auto& [rel, c] : before) WriteContent(source_ + "/" + rel, c);
             const std::size_t shown = ui_.messages.size();
+            const char* outside = std::getenv("TESSEL_JOBS");
+            const std::string kept = outside ? outside : "";
             setenv("TESSEL_JOBS", jobs, 1);
             RestoreDirectory(state_, 1, run, "1", hooks);
-            unsetenv("TESSEL_JOBS");
+            if (outside) setenv("TESSEL_JOBS", kept.c_str(), 1);
+            else unsetenv("TESSEL_JOBS");
             trees.push_back(ReadTree(source_));
             std::string rows = ReadFile(data_ / "RSTRLIST.TXT") + "|";
             for (Statement q = state_.db().prepare("SELECT TEXT FROM RSTRLIST ORDER BY ID"); q.step();) rows += q.text(0) + "\n";
