@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <unordered_set>
@@ -204,7 +205,7 @@ public:
     // Does what the walk decided, in its order: archive members are decoded
     // on worker threads meanwhile, and every file is written here.
     void run() {
-        for (const std::string& folder : folders_) duplicateTarget_ = duplicateTarget_ || targets_.count(folder) > 0;
+        for (const std::size_t folder : folders_) duplicateTarget_ = duplicateTarget_ || targets_.count(folder) > 0;
         if (duplicateTarget_) archives_.keepWalkOrder();
         archives_.start(archive::DefaultJobs());
         for (const Step& s : steps_) {
@@ -284,10 +285,12 @@ private:
     // and a folder on the way to another) must happen in the walk's order.
     void noteTarget(const VersionRow& r) {
         if (!lexicallyInside(r)) return;
+        // Names are kept as hashes: a collision only costs the order by offset.
+        const std::hash<std::string> hash;
         const std::string dir = relativeDir(r);
-        if (!targets_.insert(dir.empty() ? r.name : dir + kSep + r.name).second) duplicateTarget_ = true;
+        if (!targets_.insert(hash(dir.empty() ? r.name : dir + kSep + r.name)).second) duplicateTarget_ = true;
         for (std::size_t end = dir.find(kSep); !dir.empty(); end = dir.find(kSep, end + 1)) {
-            folders_.insert(dir.substr(0, end));  // "A", then "A/B", ...
+            folders_.insert(hash(dir.substr(0, end)));  // "A", then "A/B", ...
             if (end == std::string::npos) break;
         }
     }
@@ -513,7 +516,7 @@ private:
     std::vector<Step> steps_;
     std::vector<std::size_t> stepOfTicket_;
     ArchiveRestores archives_;
-    std::unordered_set<std::string> targets_, folders_;  // below the root
+    std::unordered_set<std::size_t> targets_, folders_;  // below the root
     bool duplicateTarget_ = false;
 };
 

@@ -87,6 +87,7 @@ std::size_t ArchiveRestores::add(const std::string& archive, lzh::Member member)
     stamp.mode = member.hasMode ? (member.mode & 0777) : 0644;
     stamp.mtime = timespec{static_cast<time_t>(member.mtime), 0};
     stamps_.push_back(stamp);
+    member.path = {};  // decoding needs only where the data lies
     queued_.push_back({it->second, std::move(member)});
     return queued_.size() - 1;
 }
