@@ -57,27 +57,11 @@ private:
 ArchiveRestores::ArchiveRestores() = default;
 ArchiveRestores::~ArchiveRestores() = default;
 
-ArchiveRestores::Index& ArchiveRestores::indexOf(const std::string& archive) {
-    auto it = indexes_.find(archive);
-    if (it != indexes_.end()) return it->second;
-    Index& x = indexes_[archive];
-    if (auto loaded = archive::LoadIndex(archive, &x.code)) {
-        x.index = std::move(*loaded);
-        for (std::size_t i = 0; i < x.index.members.size(); ++i) x.byPath[x.index.members[i].path] = i;
-    }
-    return x;
-}
-
 std::int32_t ArchiveRestores::find(const std::string& archive, const std::string& dir, const std::string& name,
                                    lzh::Member* out) {
-    Index& x = indexOf(archive);
-    if (x.code != kUnlhaOk) return x.code;
-    const std::string folder = MemberFolderOf(dir);
-    auto it = x.byPath.find(folder.empty() ? name : folder + "/" + name);
-    if (it == x.byPath.end() || x.index.members[it->second].isDirectory())
-        return x.index.damagedTail ? kUnlhaNotArchive : kUnlhaNoSuchMember;
-    *out = x.index.members[it->second];
-    return kUnlhaOk;
+    // The archiver's own index of the archive, read once and kept between
+    // calls: nothing of it is copied here.
+    return archive::FindMemberForFolder(archive, MemberFolderOf(dir), name, out);
 }
 
 std::size_t ArchiveRestores::add(const std::string& archive, lzh::Member member) {
@@ -93,7 +77,6 @@ std::size_t ArchiveRestores::add(const std::string& archive, lzh::Member member)
 }
 
 void ArchiveRestores::start(unsigned jobs) {
-    indexes_.clear();  // every lookup is done
     ticketOf_.resize(queued_.size());
     std::iota(ticketOf_.begin(), ticketOf_.end(), std::size_t{0});
     if (!walkOrder_)

@@ -1,7 +1,7 @@
 #pragma once
 // The archive members one restore puts back. The walk over the catalog
 // finds each version's member in its level archive (each archive's index
-// read once) and queues it; the members are then decoded on worker threads
+// read once, by the archiver) and queues it; the members are then decoded on worker threads
 // in the order they lie in their archives, so that each archive is read
 // front to back, and written by the calling thread. The walk asks for each
 // member's outcome in its own order; members that lie earlier in their
@@ -13,7 +13,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "archiver/extract_pipeline.h"
@@ -63,14 +62,6 @@ public:
     Outcome outcome(std::size_t ticket, const Write& write);
 
 private:
-    struct Index {
-        std::int32_t code = 0;
-        lzh::ArchiveIndex index;
-        std::unordered_map<std::string, std::size_t> byPath;  // last member of each path
-    };
-    Index& indexOf(const std::string& archive);
-
-    std::map<std::string, Index> indexes_;
     std::vector<std::string> archives_;
     std::map<std::string, std::size_t> archiveNo_;
     std::vector<archive::MemberRead> queued_;
