@@ -4,7 +4,6 @@
 #include <optional>
 #include <vector>
 
-#include "backup/backup_directory.h"
 
 namespace tessel {
 
@@ -27,10 +26,11 @@ int AddBackupRun(Connection& db, const std::string& title, const std::string& ki
     return number;
 }
 
-int RunTitledBackup(SharedState& state, const BackupEngine& engine, const std::string& title, const std::string& kindCode,
-                    std::time_t now, const std::function<void(int)>& onRunAdded) {
+BackupRunResult RunTitledBackup(SharedState& state, const BackupEngine& engine, const std::string& title,
+                                const std::string& kindCode, std::time_t now, const std::function<void(int)>& onRunAdded) {
     Connection& db = state.db();
-    int runNumber = AddBackupRun(db, title, kindCode, now);
+    BackupRunResult out;
+    const int runNumber = out.runNumber = AddBackupRun(db, title, kindCode, now);
     if (onRunAdded) onRunAdded(runNumber);
 
     // The directory list is read first: the engine writes to the catalog
@@ -44,9 +44,10 @@ int RunTitledBackup(SharedState& state, const BackupEngine& engine, const std::s
     Statement s = db.prepare("SELECT rowid, DIRNO, DIR, BKPDIR, KBN, BIKOU, CHK2, ABKP FROM BKPDIR ORDER BY DIRNO");
     while (s.step()) rows.push_back({s.int64(0), s.optInt(1), s.optText(2), s.optText(3), s.optText(4), s.optText(6), s.optText(7)});
 
+    BackupOptions options;
     for (const Row& r : rows)
         if (r.kind == "0") {
-            if (r.abkp) state.compression = *r.abkp;
+            if (r.abkp) options.compression = *r.abkp;
             break;
         }
     for (Row& r : rows) {
@@ -57,14 +58,17 @@ int RunTitledBackup(SharedState& state, const BackupEngine& engine, const std::s
         }
         if (!r.dir || r.dir->empty() || !r.dirNo) continue;
         std::string runKind = r.kind != "9" && kindCode == "1" ? "1" : "9";
-        engine(state, BackupCall{*r.dir, "9", runKind, r.dest.value_or(""), runNumber, static_cast<int>(*r.dirNo), *r.chk2});
+        out.result += engine(state,
+                             BackupCall{*r.dir, "9", runKind, r.dest.value_or(""), runNumber, static_cast<int>(*r.dirNo), *r.chk2},
+                             options);
     }
-    return runNumber;
+    return out;
 }
 
 BackupEngine RealBackupEngine() {
-    return [](SharedState& state, const BackupCall& c) {
-        BackupDirectory(state, c.source, c.initialFlag, c.runKind, c.destination, c.runNumber, c.dirNo, c.subdirFlag);
+    return [](SharedState& state, const BackupCall& c, const BackupOptions& options) {
+        return BackupDirectory(state, options, c.source, c.initialFlag, c.runKind, c.destination, c.runNumber, c.dirNo,
+                               c.subdirFlag);
     };
 }
 

@@ -114,27 +114,31 @@ std::string CreateDirectories(const std::string& path) {
     return {};
 }
 
-void RunInitialBackups(SharedState& state, const BackupEngine& engine) {
+BackupResult RunInitialBackups(SharedState& state, const BackupEngine& engine) {
     Connection& db = state.db();
+    BackupResult result;
+    BackupOptions options;
     // The list is read first; each row's CHK1 is written just before its
     // backup, so a backup that fails part-way keeps the row marked.
     std::vector<Registration> rows = ListedRegistrations(db);
-    if (!rows.empty() && rows.front().kind == "0" && rows.front().abkp) state.compression = *rows.front().abkp;
     for (const Registration& r : rows) {
         if (r.kind == "0") {
-            if (r.abkp) state.compression = *r.abkp;
+            if (r.abkp) options.compression = *r.abkp;
             continue;
         }
         if (!r.chk1 || *r.chk1 == "1") continue;
         db.prepare("UPDATE BKPDIR SET CHK1 = '1' WHERE DIRNO = ?1").bind(1, r.dirNo).run();
-        engine(state, BackupCall{r.dir.value_or(""), "1", r.kind.value_or(""), r.dest.value_or(""), 0,
-                                 static_cast<int>(r.dirNo), r.chk2.value_or("")});
+        result += engine(state,
+                         BackupCall{r.dir.value_or(""), "1", r.kind.value_or(""), r.dest.value_or(""), 0,
+                                    static_cast<int>(r.dirNo), r.chk2.value_or("")},
+                         options);
         // A bulk initial backup counts as done only once its archive exists;
         // otherwise it can be started again.
         struct stat st {};
         if (r.kind == "3" && !(stat(JoinPath(r.dest.value_or(""), "bkpcmp.lzh").c_str(), &st) == 0 && S_ISREG(st.st_mode)))
             db.prepare("UPDATE BKPDIR SET CHK1 = '0' WHERE DIRNO = ?1").bind(1, r.dirNo).run();
     }
+    return result;
 }
 
 }  // namespace tessel

@@ -63,6 +63,6 @@ std::string CreateDirectories(const std::string& path);
 
 // Runs the initial backup of every listed registration that has not had
 // one: CHK1 is set to "1" and saved before the engine runs.
-void RunInitialBackups(SharedState& state, const BackupEngine& engine);
+BackupResult RunInitialBackups(SharedState& state, const BackupEngine& engine);
 
 }  // namespace tessel
