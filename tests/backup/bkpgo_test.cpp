@@ -31,13 +31,15 @@ struct RunHarness : test::GuiHarness {
             "(1, '/data/a', '/dest/a', '1', NULL, '9', '1', NULL),"
             "(2, '/data/info', '/dest/info', '9', NULL, '1', '1', '01'),"
             "(3, '', '/dest/empty', '1', NULL, '1', '1', NULL)");
-        context.backupEngine = [this](SharedState& s, const BackupCall& c) {
+        context.backupEngine = [this](SharedState&, const BackupCall& c, const BackupOptions& o) {
             calls.push_back(c);
-            if (static_cast<int>(calls.size()) == failOnCall) ++s.backupFailures;
-            compression = s.compression;
+            compression = o.compression + (o.silent ? " silent" : "");
             auto* model = qobject_cast<SqlGridModel*>(window().findChild<QTableView*>("DataGrid1")->model());
             gridRowsDuringCall = model->rowCount();
             lastTitle = model->value(model->rowCount() - 1, 1).toString();
+            BackupResult result;
+            result.failures = static_cast<int>(calls.size()) == failOnCall;
+            return result;
         };
         window().open();
     }
@@ -62,7 +64,6 @@ struct RunHarness : test::GuiHarness {
 
 TEST(BKPGO, NormalRunBacksUpEveryDirectoryAndListsTheRunFirst) {
     RunHarness h;
-    h.state.compression = "1";
     h.run(QString::fromUtf8("週次 バックアップ"));
     std::vector<BackupCall> expected = {
         {"/data/a", "9", "1", "/dest/a", 1, 1, "00"},

@@ -16,7 +16,7 @@ constexpr std::int64_t kBase = 1700000000;  // 2023-11-14
 
 class Versions : public ::testing::Test {
 protected:
-    void SetUp() override { f.state.compression = "0"; }
+    void SetUp() override { f.options.compression = "0"; }
     void write(const std::string& rel, const std::string& text, std::int64_t mtime) {
         WriteFile(f.src(rel), text);
         SetMtime(f.src(rel), mtime);
@@ -78,7 +78,7 @@ TEST_F(Versions, GoingBackInTimeWarnsOnlyPastOneHighHalfStep) {
     EXPECT_EQ(ReadFile(f.dst("V00002/big.txt")), "b");
 
     f.ui.messages.clear();
-    f.state.silent = "YES";
+    f.options.silent = true;
     SetMtime(f.src("big.txt"), kBase - 86400 * 60);
     f.run("9", "1", 3);
     EXPECT_EQ(f.rowsOf("big.txt").back().kbn1, "7");

@@ -48,10 +48,7 @@ TEST(ReportTime, TwelveHourClockWithoutLeadingZero) {
     EXPECT_EQ(FormatReportTime(1078790400 + 9 * 3600 + 7), "9:00:07 a");
 }
 
-class Engine : public RestoreFixture, public ::testing::Test {
-protected:
-    void SetUp() override { state.compression = "0"; }
-};
+class Engine : public RestoreFixture, public ::testing::Test {};
 
 // Levels 3 (run 12), 2 (run 8) and 1 (run 5) of one file with plain copies.
 TEST_F(Engine, ThreeLevelsComeBackRunByRunInBothReportModesAndTestModeTouchesNothing) {
@@ -63,7 +60,7 @@ TEST_F(Engine, ThreeLevelsComeBackRunByRunInBothReportModesAndTestModeTouchesNot
     WriteFile(src("a.txt"), "current");
     const std::string level2 = Restored(versionFile(2, "a.txt"), src("a.txt"));
 
-    state.restoreTest = 1;
+    restoreTest = true;
     restore(1, 3);
     restore(1, 10, "2");
     EXPECT_EQ(ReadFile(src("a.txt")), "current");
@@ -72,7 +69,7 @@ TEST_F(Engine, ThreeLevelsComeBackRunByRunInBothReportModesAndTestModeTouchesNot
     EXPECT_EQ(rows(), (std::vector<std::string>{head, notice, Deleted(src("a.txt"), 1), head, notice, level2}));
     EXPECT_EQ(reportLines(), rows());
 
-    state.restoreTest = 0;
+    restoreTest = false;
     restore(1, 10);
     EXPECT_EQ(ReadFile(src("a.txt")), "two");
     EXPECT_EQ(rows(), (std::vector<std::string>{kHead, level2}));
@@ -172,7 +169,7 @@ TEST_F(Engine, KindTwoSkipsDeletionsAndLevelZero) {
 }
 
 TEST_F(Engine, KindThreeExtractsTheBulkArchiveFirstInBothForms) {
-    state.compression = "1";
+    compression = "1";
     addDirectory(1, "3", "01");
     addDirectory(2, "3", std::nullopt);
     addVersion(0, 0, "", "bulk.txt", "2");
@@ -203,7 +200,7 @@ TEST_F(Engine, KindThreeExtractsTheBulkArchiveFirstInBothForms) {
 }
 
 TEST_F(Engine, DirectoryWithoutTrailingSlashGivesTheSameTarget) {
-    state.compression = "1";
+    compression = "1";
     addDirectory(1, "1");
     addVersion(2, 1, "", "a.txt", "0", 1, source);  // no trailing "/"
     restore(1, 2);
@@ -297,12 +294,12 @@ TEST_F(Engine, EachVersionComesFromItsOwnCopyWhateverTheSwitchSaysNow) {
         state.db().exec("DELETE FROM FILEKANRI");
         std::filesystem::remove(src("Y/a.txt"));
         put("X/a.txt", "from X", 1500000000, 123456700);
-        state.compression = first;
+        compression = first;
         backUp(1);
         put("Y/a.txt", "from Y", 1500000100, 987654300);
-        state.compression = first == "0" ? "1" : "0";
+        compression = first == "0" ? "1" : "0";
         backUp(2);
-        state.compression = "0";
+        compression = "0";
         put("X/a.txt", "changed", 1);
         std::filesystem::remove(src("Y/a.txt"));
         restore(1, 2);
@@ -355,7 +352,7 @@ TEST_F(Engine, AKilledRestoreLeavesReportAndListAgreeingAndNoTemporaryFileOutliv
             SharedState child(killing, sys);
             child.dataFolder = data.path();
             child.catalog = Connection::openFile(data / "filebkp.mdb");
-            RestoreDirectory(child, 1, 2, "1", hooks);
+            RestoreDirectory(child, 1, 2, RestoreOptions{}, hooks);
             _exit(0);
         }
         if (afterMicros >= 0) {
@@ -393,7 +390,7 @@ TEST_F(Engine, RestoreToAFolderPutsChosenVersionsBelowItAndTouchesNothingElse) {
     for (int run = 1; run <= 3; ++run) {
         for (const auto& [when, rel, bytes, nsec] : history)
             if (when == run) put(rel, bytes, 1500000000 + nsec / 100, nsec);
-        state.compression = run == 1 ? "0" : "1";
+        compression = run == 1 ? "0" : "1";
         backUp(run);
     }
     put("a.txt", "now", 1600000000);
@@ -456,11 +453,11 @@ TEST_F(Engine, VerifyFindsDamagedAndLostCopiesAndMarkHasTheNextBackupStoreThemAg
     WriteFile(src("a.txt"), std::string(5000, 'a'));
     WriteFile(src("S/b.txt"), std::string(6000, 'b'));
     WriteFile(src("c.txt"), "c is for catalog, " + std::string(7000, 'c'));
-    state.compression = "1";
+    compression = "1";
     backUp(1);
     WriteFile(src("a.txt"), "a2");
     WriteFile(src("S/b.txt"), "b2");
-    state.compression = "0";
+    compression = "0";
     backUp(2);
 
     std::vector<std::string> found;
@@ -504,8 +501,8 @@ TEST_F(Engine, VerifyFindsDamagedAndLostCopiesAndMarkHasTheNextBackupStoreThemAg
     TempDir bulkSource, bulkDest;
     WriteFile(bulkSource / "x.txt", std::string(9000, 'x'));
     addDirectory(2, "3", "01", bulkSource.path(), bulkDest.path());
-    state.compression = "1";
-    BackupDirectory(state, bulkSource.path(), "1", "3", bulkDest.path(), 0, 2, "01");
+    compression = "1";
+    BackupDirectory(state, BackupOptions{false, compression}, bulkSource.path(), "1", "3", bulkDest.path(), 0, 2, "01");
     EXPECT_EQ(verify(VerifyOptions{2, std::nullopt, false}).problems, 0);
     index = archive::LoadIndex(bulkDest / "bkpcmp.lzh", &code);
     ASSERT_TRUE(index && index->members.size() == 1);
