@@ -5,7 +5,7 @@
 
 #include "companion/console_ui.h"
 #include "core/status.h"
-#include "shell/shared_state.h"
+#include "engine/shared_state.h"
 
 namespace tessel {
 

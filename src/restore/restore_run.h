@@ -4,8 +4,8 @@
 #include <functional>
 #include <string>
 
+#include "engine/shared_state.h"
 #include "restore/restore_directory.h"
-#include "shell/shared_state.h"
 
 namespace tessel {
 

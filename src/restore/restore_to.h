@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/shared_state.h"
 #include "restore/restore_directory.h"
-#include "shell/shared_state.h"
 
 namespace tessel {
 
