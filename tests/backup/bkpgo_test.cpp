@@ -8,6 +8,9 @@
 #include <QTableView>
 #include <QTest>
 
+#include <atomic>
+#include <thread>
+
 #include "backup/backup_runs.h"
 #include "platform/engine_lock.h"
 #include "support/gui_harness.h"
@@ -92,8 +95,9 @@ TEST(BKPGO, NormalRunBacksUpEveryDirectoryAndListsTheRunFirst) {
                                     "表示されたメッセージを確認してください！");
 }
 
-// An empty title or another engine at work starts nothing and uses no run number.
-TEST(BKPGO, RefusalsAndTheStatusLine) {
+// An empty title or another engine at work starts nothing and uses no run number; an exception
+// is shown, with the cursor back; status texts from another thread reach the window through its event loop.
+TEST(BKPGO, RefusalsFailuresAndTheStatusLine) {
     RunHarness h;
     h.run("");
     EngineLock other(h.state.dataFolder);
@@ -104,11 +108,37 @@ TEST(BKPGO, RefusalsAndTheStatusLine) {
                                                        "別のバックアップ・復元・カタログ更新が実行中のため、開始できません。\n" +
                                                            h.state.dataFolder}));
     EXPECT_EQ(Scalar(h.state.db(), "SELECT BKPNO FROM AUTODEF"), "0");
+    other.unlock();
+
+    h.ui.messages.clear();
+    h.context.backupEngine = [&h](SharedState& s, const BackupCall&, const BackupOptions&) -> BackupResult {
+        WaitCursor busy(s.ui);
+        throw CatalogError(h.state.dataFolder + "/filebkp.mdb: disk I/O error");
+    };
+    h.run("fails");
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{h.state.dataFolder + "/filebkp.mdb: disk I/O error"});
+    EXPECT_FALSE(h.ui.waitCursor);
+    EXPECT_FALSE(h.context.runEngine([] { throw 42; }));
+    EXPECT_EQ(h.ui.messages.back(), "予期しないエラーが発生しました");
 
     QtUserInterface qtUi;
     qtUi.attach(&h.context);
+    auto* status = h.window().findChild<QLineEdit*>("GODISP");
     qtUi.setStatus("BKPGO", " ﾌｧｲﾙ　/data/a/x.txt をﾁｪｯｸしています。");
-    EXPECT_EQ(h.window().findChild<QLineEdit*>("GODISP")->text(), QString::fromUtf8(" ﾌｧｲﾙ　/data/a/x.txt をﾁｪｯｸしています。"));
+    EXPECT_EQ(status->text(), QString::fromUtf8(" ﾌｧｲﾙ　/data/a/x.txt をﾁｪｯｸしています。"));
+    std::thread([&] {
+        qtUi.setStatus("BKPGO", "first");
+        qtUi.setStatus("BKPGO", "newest");
+    }).join();
+    EXPECT_EQ(status->text(), QString::fromUtf8(" ﾌｧｲﾙ　/data/a/x.txt をﾁｪｯｸしています。")) << "not from the other thread";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(status->text(), "newest");
+    // A question from another thread waits for the GUI thread to answer it (offscreen: No).
+    std::atomic<int> answer{-1};
+    std::thread asking([&] { answer = qtUi.askYesNo("続けますか？"); });
+    while (answer < 0) QCoreApplication::processEvents();
+    asking.join();
+    EXPECT_EQ(answer, 0);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "backup_fixture.h"
 
@@ -47,7 +48,7 @@ TEST(Scan, MissingSourceAndDestination) {
     BackupFixture f;
     f.source = f.data / "gone";
     f.state.db().exec("INSERT INTO SUBDIR (CHK, FULLNAME, SUBDIR) VALUES ('9', 'kept', 'kept')");
-    f.run("9", "1", 1);
+    EXPECT_EQ(f.run("9", "1", 1).failures, 1);
     EXPECT_EQ(f.ui.messages, (std::vector<std::string>{"指定されたディレクトリーが見つかりません！ (" + f.source + ")"}));
     EXPECT_EQ(f.subdirRows().size(), 1u);
     EXPECT_TRUE(f.rows().empty());
@@ -57,8 +58,10 @@ TEST(Scan, MissingSourceAndDestination) {
         g.options.compression = "1";
         g.destination = g.data / "newdest";
         WriteFile(g.src("a.txt"), "a");
-        g.run(kind == "9" ? "9" : "1", kind, kind == "9" ? 1 : 0);
+        const BackupResult result = g.run(kind == "9" ? "9" : "1", kind, kind == "9" ? 1 : 0);
         bool stores = kind == "1" || kind == "3";
+        // A destination made on the way is said, but the run has not failed.
+        EXPECT_EQ(std::make_tuple(result.failures, result.warnings, result.versionsRecorded), std::make_tuple(0, stores, 1));
         EXPECT_EQ(IsDirectory(g.destination), stores) << kind;
         EXPECT_EQ(g.ui.messages, stores ? std::vector<std::string>{"バックアップの指定されたディレクトリーが見つかりません！ (" +
                                                                    g.destination + ")"}

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <tuple>
 
 #include "archiver/archive_ops.h"
 #include "platform/paths.h"
@@ -126,7 +127,8 @@ TEST_F(Engine, EveryFileOfOneWalkGetsItsOwnOutcome) {
     chmod(src("stays.txt").c_str(), 0454);
     std::filesystem::create_directories(src("X"));
     WriteFile(src("X/a.txt"), "x2");
-    restore(1, 6);
+    const RestoreResult result = restore(1, 6);
+    EXPECT_EQ(std::make_tuple(result.restored, result.deleted, result.skipped, result.failed), std::make_tuple(4, 1, 3, 1));
     for (const char* name : {"café😀.txt", "ro.txt", "top.txt"}) EXPECT_EQ(ReadFile(src(name)), name);
     EXPECT_EQ(ReadFile(src("A/B/deep.txt")), "deep.txt");
     EXPECT_EQ(ReadFile(src("stays.txt")), "old");
@@ -211,9 +213,9 @@ TEST_F(Engine, InformationOnlyAndUndefinedDirectoriesOnlySaySo) {
     addDirectory(1, "9");
     addVersion(2, 1, "", "a.txt");
     WriteFile(src("a.txt"), "x");
-    restore(1, 1);
+    EXPECT_EQ(restore(1, 1).failed, 1);
     EXPECT_TRUE(PathExists(src("a.txt")));
-    restore(7, 2);
+    EXPECT_EQ(restore(7, 2).failed, 1);
     EXPECT_EQ(ui.messages, (std::vector<std::string>{" 指定されたディレクトリーはバックアップ対象外です",
                                                      " 指定されたディレクトリーの定義がありません！"}));
     EXPECT_EQ(rows(), std::vector<std::string>{kHead});
