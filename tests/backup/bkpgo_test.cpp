@@ -30,7 +30,7 @@ struct RunHarness : test::GuiHarness {
     RunHarness() {
         state.db().exec(
             "INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, BIKOU, ABKP, CHK1, CHK2) VALUES "
-            "(0, '/dest', NULL, '0', 'PREFIX', '0', NULL, NULL),"
+            "(0, '/dest', NULL, '0', 'PREFIX', '1', NULL, NULL),"
             "(1, '/data/a', '/dest/a', '1', NULL, '9', '1', NULL),"
             "(2, '/data/info', '/dest/info', '9', NULL, '1', '1', '01'),"
             "(3, '', '/dest/empty', '1', NULL, '1', '1', NULL)");
@@ -73,7 +73,7 @@ TEST(BKPGO, NormalRunBacksUpEveryDirectoryAndListsTheRunFirst) {
         {"/data/info", "9", "9", "/dest/info", 1, 2, "01"},
     };
     EXPECT_EQ(h.calls, expected);
-    EXPECT_EQ(h.compression, "0");
+    EXPECT_EQ(h.compression, "1");
     EXPECT_EQ(h.gridRowsDuringCall, 1);
     EXPECT_EQ(h.lastTitle, QString::fromUtf8("週次 バックアップ"));
     EXPECT_EQ(h.ui.messages, std::vector<std::string>{" 処理を完了しました！　"});

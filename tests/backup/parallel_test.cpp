@@ -13,10 +13,11 @@ namespace tessel::test {
 namespace {
 
 // One data folder with its own state, catalog, source tree and destination.
-struct Folder {
+struct Folder : BackupFixture {
     explicit Folder(int seed) : seed(seed) {
         MakeDirs(source + "/sub/deeper");
         MakeDirs(source + "/データ");
+        options.compression = "1";
     }
 
     // Writes every source file in place (same inode, so the same creation
@@ -52,12 +53,11 @@ struct Folder {
         populate(0);
     }
 
-    // An initial backup and two runs, compressed.
+    // An initial backup and two runs, compressed, with the real archiver.
     void backUp() {
-        const BackupOptions compressed{false, "1"};
         for (int run = 0; run < 3; ++run) {
             if (run > 0) populate(run);
-            BackupDirectory(state, compressed, source, run == 0 ? "1" : "9", "1", destination, run, 1, "01");
+            BackupDirectory(state, options, source, run == 0 ? "1" : "9", "1", destination, run, 1, "01");
         }
     }
 
@@ -78,11 +78,6 @@ struct Folder {
     }
 
     int seed;
-    TempDataFolder data;
-    RecordingUi ui;
-    FakeSystem system;
-    SharedState state{ui, system};
-    std::string source = data / "src", destination = data / "dest";
 };
 
 TEST(ParallelBackups, TwoDataFoldersOnTwoThreadsMatchOneAfterTheOther) {

@@ -40,7 +40,7 @@ TEST(AutomaticBackup, BacksUpEligibleDirectoriesSilentlyWithThePrefixCompression
     Harness h;
     h.state.db().exec(
         "INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, BIKOU, ABKP, CHK1, CHK2) VALUES "
-        "(0, '/dest', NULL, '0', 'PREFIX', '0', NULL, NULL),"
+        "(0, '/dest', NULL, '0', 'PREFIX', '1', NULL, NULL),"
         "(1, '/data/a', '/dest/a', '1', NULL, '1', '1', '01'),"
         "(2, '/data/info', '/dest/info', '9', NULL, '1', '1', '00'),"
         "(3, '/data/manual', '/dest/manual', '1', NULL, '9', '1', '01'),"
@@ -54,7 +54,7 @@ TEST(AutomaticBackup, BacksUpEligibleDirectoriesSilentlyWithThePrefixCompression
         {"/data/nochk", "9", "1", "/dest/nochk", 1, 5, ""},
     };
     EXPECT_EQ(h.calls, expected);
-    EXPECT_EQ(h.options, std::vector<std::string>(3, "silent 0"));
+    EXPECT_EQ(h.options, std::vector<std::string>(3, "silent 1"));
     EXPECT_EQ(h.runs(false), std::vector<std::string>{"1 自動バックアップ 1"});
 }
 
