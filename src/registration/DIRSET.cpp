@@ -20,6 +20,7 @@
 #include <set>
 
 #include "platform/paths.h"
+#include "backup/backup_runs.h"
 #include "registration/registration_rules.h"
 #include "registration/registrations.h"
 #include "shell/MAINF.h"

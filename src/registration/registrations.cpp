@@ -1,7 +1,5 @@
 #include "registration/registrations.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -11,16 +9,11 @@
 namespace tessel {
 namespace {
 
-Registration RowOf(Statement& s) {
-    return Registration{s.int64(0), s.optText(1), s.optText(2), s.optText(3), s.optText(4),
-                        s.optText(5), s.optText(6), s.optText(7), s.optText(8)};
-}
-
 std::optional<Registration> FindOne(Connection& db, const std::string& where, const auto& value) {
     Statement s = db.prepare(std::string(kRegistrationListQuery) + " AND " + where + " LIMIT 1");
     s.bind(1, value);
     if (!s.step()) return std::nullopt;
-    return RowOf(s);
+    return RegistrationOf(s);
 }
 
 }  // namespace
@@ -38,13 +31,6 @@ std::optional<Registration> FindRegistrationByDir(Connection& db, const std::str
 
 std::optional<Registration> FindRegistrationByNumber(Connection& db, std::int64_t dirNo) {
     return FindOne(db, "BKPDIR.DIRNO = ?1", dirNo);
-}
-
-std::vector<Registration> ListedRegistrations(Connection& db) {
-    std::vector<Registration> rows;
-    Statement s = db.prepare(kRegistrationListQuery);
-    while (s.step()) rows.push_back(RowOf(s));
-    return rows;
 }
 
 std::int64_t SaveRegistration(Connection& db, const std::optional<Registration>& existing, const RegistrationFields& f) {
@@ -112,29 +98,6 @@ std::string CreateDirectories(const std::string& path) {
     if (ec) return ec.message();
     if (!IsDirectory(path)) return std::strerror(ENOTDIR);
     return {};
-}
-
-void RunInitialBackups(SharedState& state, const BackupEngine& engine) {
-    Connection& db = state.db();
-    // The list is read first; each row's CHK1 is written just before its
-    // backup, so a backup that fails part-way keeps the row marked.
-    std::vector<Registration> rows = ListedRegistrations(db);
-    if (!rows.empty() && rows.front().kind == "0" && rows.front().abkp) state.compression = *rows.front().abkp;
-    for (const Registration& r : rows) {
-        if (r.kind == "0") {
-            if (r.abkp) state.compression = *r.abkp;
-            continue;
-        }
-        if (!r.chk1 || *r.chk1 == "1") continue;
-        db.prepare("UPDATE BKPDIR SET CHK1 = '1' WHERE DIRNO = ?1").bind(1, r.dirNo).run();
-        engine(state, BackupCall{r.dir.value_or(""), "1", r.kind.value_or(""), r.dest.value_or(""), 0,
-                                 static_cast<int>(r.dirNo), r.chk2.value_or("")});
-        // A bulk initial backup counts as done only once its archive exists;
-        // otherwise it can be started again.
-        struct stat st {};
-        if (r.kind == "3" && !(stat(JoinPath(r.dest.value_or(""), "bkpcmp.lzh").c_str(), &st) == 0 && S_ISREG(st.st_mode)))
-            db.prepare("UPDATE BKPDIR SET CHK1 = '0' WHERE DIRNO = ?1").bind(1, r.dirNo).run();
-    }
 }
 
 }  // namespace tessel

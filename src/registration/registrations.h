@@ -6,27 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "backup/backup_runs.h"
+#include "catalog/catalog_rows.h"
 #include "catalog/connection.h"
 
 namespace tessel {
-
-// One BKPDIR row as the registration list shows it.
-struct Registration {
-    std::int64_t dirNo = 0;
-    std::optional<std::string> dir, dest, kindName, remark, kind, abkp, chk1, chk2;
-};
-
-// The registration list: BKPDIR rows whose kind has a category-2 name.
-inline const char* const kRegistrationListQuery =
-    "select BKPDIR.DIRNO,BKPDIR.DIR,BKPDIR.BKPDIR,KBNDEF.NAIYOU,BIKOU,BKPDIR.KBN,ABKP,CHK1,CHK2 from BKPDIR "
-    "LEFT JOIN KBNDEF ON BKPDIR.KBN = KBNDEF.ID WHERE KBNDEF.KBN=2";
 
 bool RegistrationListEmpty(Connection& db);
 // The listed registration (never the prefix row) whose DIR is exactly dir.
 std::optional<Registration> FindRegistrationByDir(Connection& db, const std::string& dir);
 std::optional<Registration> FindRegistrationByNumber(Connection& db, std::int64_t dirNo);
-std::vector<Registration> ListedRegistrations(Connection& db);
 
 // The values the edit fields give a registration.
 struct RegistrationFields {
@@ -60,9 +48,5 @@ std::string DestinationFor(const std::string& source, const std::string& prefix)
 // Creates a directory with its missing parents. Empty on success, else the
 // system's description of the failure.
 std::string CreateDirectories(const std::string& path);
-
-// Runs the initial backup of every listed registration that has not had
-// one: CHK1 is set to "1" and saved before the engine runs.
-void RunInitialBackups(SharedState& state, const BackupEngine& engine);
 
 }  // namespace tessel
