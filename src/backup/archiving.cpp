@@ -15,14 +15,14 @@
 #include <unordered_set>
 
 #include "archiver/archive_ops.h"
-#include "archiver/run_archiver.h"
+#include "engine/run_archiver.h"
 #include "backup/backup_messages.h"
 #include "backup/backup_run.h"
 #include "backup/catalog_queries.h"
 #include "platform/file_faults.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
-#include "restore/version_storage.h"
+#include "engine/version_store.h"
 
 namespace tessel::backup {
 namespace {

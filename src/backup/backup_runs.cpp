@@ -8,7 +8,7 @@
 
 #include "backup/backup_directory.h"
 #include "catalog/catalog_rows.h"
-#include "restore/version_storage.h"
+#include "engine/version_store.h"
 
 namespace tessel {
 

@@ -5,7 +5,7 @@
 #include "archiver/archive_ops.h"
 #include "platform/file_times.h"
 #include "platform/paths.h"
-#include "restore/version_storage.h"
+#include "engine/version_store.h"
 
 namespace tessel {
 namespace {

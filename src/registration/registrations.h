@@ -9,7 +9,7 @@
 
 #include "catalog/catalog_rows.h"
 #include "catalog/connection.h"
-#include "shell/user_interface.h"
+#include "core/user_interface.h"
 
 namespace tessel {
 

@@ -11,8 +11,8 @@
 #include "archiver/archive_ops.h"
 #include "archiver/unlha.h"
 #include "platform/paths.h"
+#include "engine/version_store.h"
 #include "platform/program_files.h"
-#include "restore/version_storage.h"
 
 namespace tessel {
 namespace {

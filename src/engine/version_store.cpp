@@ -1,0 +1,88 @@
+#include "engine/version_store.h"
+
+#include <sys/stat.h>
+
+#include "archiver/archive_ops.h"
+#include "archiver/unlha.h"
+#include "platform/paths.h"
+#include "platform/program_files.h"
+
+namespace tessel {
+namespace {
+
+std::string WithSlash(const std::string& dir) { return !dir.empty() && dir.back() == kSep ? dir : dir + kSep; }
+
+bool HasMember(const std::string& archive, const std::string& dir, const std::string& name, std::int32_t* code) {
+    lzh::Member m;
+    *code = archive::FindMemberForFolder(archive, MemberFolderOf(dir), name, &m);
+    return *code == kUnlhaOk;
+}
+
+// No other version of this level and name in the destination lacks its
+// archive member.
+bool PlainCopyIsOwn(Connection& db, const VersionCopy& v, const std::string& archive) {
+    Statement& q = db.cached(
+        "SELECT F.DIR FROM FILEKANRI AS F WHERE F.DIRNO IN (SELECT DIRNO FROM BKPDIR WHERE BKPDIR = ?1) "
+        "AND F.FILENM = ?2 AND F.LVL = ?3 AND F.DIR <> ?4 AND F.DIR <> ?5 "
+        "AND (F.KBN1 IS NULL OR F.KBN1 NOT IN ('2', '8', '9'))");
+    std::string bare = WithSlash(v.dir);
+    bare.pop_back();
+    q.bind(1, v.destination).bind(2, v.name).bind(3, v.level).bind(4, WithSlash(v.dir)).bind(5, bare);
+    bool own = true;
+    std::int32_t code = 0;
+    while (own && q.step())
+        if (!HasMember(archive, q.text(0), v.name, &code)) own = false;
+    q.reset();
+    return own;
+}
+
+}  // namespace
+
+std::string FiveDigits(std::int64_t value) {
+    std::string digits = std::to_string(value < 0 ? -value : value);
+    if (digits.size() < 5) digits.insert(0, 5 - digits.size(), '0');
+    return value < 0 ? "-" + digits : digits;
+}
+
+std::string VersionFolderName(std::int64_t level) { return "V" + FiveDigits(level); }
+
+std::string VersionFolder(const std::string& destination, std::int64_t level) {
+    return JoinPath(destination, VersionFolderName(level));
+}
+
+std::string LevelArchive(const std::string& destination, std::int64_t level) {
+    return JoinPath(VersionFolder(destination, level), kArchiveName);
+}
+
+std::string BulkArchive(const std::string& destination) { return JoinPath(destination, kArchiveName); }
+
+std::string SourcePathOf(const std::string& dir, const std::string& name) { return WithSlash(dir) + name; }
+
+std::string MemberFolderOf(const std::string& dir) {
+    std::string d = WithSlash(dir);
+    d.pop_back();
+    return d.empty() ? d : d.substr(1);
+}
+
+std::string MemberPathOf(const std::string& dir, const std::string& name) {
+    const std::string folder = MemberFolderOf(dir);
+    return folder.empty() ? name : folder + kSep + name;
+}
+
+std::string PlainCopy(const std::string& destination, std::int64_t level, const std::string& name) {
+    return VersionFolder(destination, level) + kSep + name;
+}
+
+Storage StorageOf(Connection& db, const VersionCopy& v, const std::string& compression) {
+    const std::string archive = v.archive();
+    std::int32_t code = 0;
+    if (HasMember(archive, v.dir, v.name, &code)) return Storage::kArchive;
+    const bool archiveThere = code != kUnlhaArchiveMissing;
+    struct stat st {};
+    if (::lstat(v.plainCopy().c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        return PlainCopyIsOwn(db, v, archive) ? Storage::kPlain : Storage::kMissing;
+    if (archiveThere) return Storage::kArchive;
+    return compression == "0" ? Storage::kPlain : Storage::kArchive;
+}
+
+}  // namespace tessel
