@@ -1,6 +1,6 @@
 #include "backup/automatic_backup.h"
 
-#include <vector>
+#include "catalog/catalog_rows.h"
 
 namespace tessel {
 
@@ -11,17 +11,7 @@ BackupRunResult AutomaticBackup(SharedState& state, const BackupEngine& engine, 
     BackupOptions options;
     options.silent = true;
 
-    // The directory list is read first: the engine writes to the catalog
-    // while the directories are walked.
-    struct Row {
-        std::optional<std::int64_t> dirNo;
-        std::optional<std::string> dir, dest, kind, abkp, chk2;
-    };
-    std::vector<Row> rows;
-    Statement s = db.prepare("SELECT DIRNO, DIR, BKPDIR, KBN, BIKOU, ABKP, CHK2 FROM BKPDIR ORDER BY DIRNO");
-    while (s.step()) rows.push_back({s.optInt(0), s.optText(1), s.optText(2), s.optText(3), s.optText(5), s.optText(6)});
-
-    for (const Row& r : rows) {
+    for (const DirectoryRow& r : ReadDirectoryRows(db, DirectoryOrder::kByNumber)) {
         if (r.kind == "0") {
             if (r.abkp) options.compression = *r.abkp;
             continue;
