@@ -85,15 +85,19 @@ bool QtUserInterface::askYesNo(const std::string& text) {
 
 void QtUserInterface::setStatus(const std::string& window, const std::string& text) {
     if (OnGuiThread()) {
+        {
+            // An older text posted from another thread must not follow this one.
+            std::lock_guard<std::mutex> lock(pendingMutex_);
+            if (!pendingStatus_.empty()) pendingStatus_.erase(window);
+        }
         showStatus(window, text);
         return;
     }
     {
         std::lock_guard<std::mutex> lock(pendingMutex_);
-        auto [it, added] = pendingStatus_.insert_or_assign(window, text);
         // A text already waiting for this window is replaced: one post
         // shows whatever is newest when the GUI thread gets to it.
-        if (!added) return;
+        if (!pendingStatus_.insert_or_assign(window, text).second) return;
     }
     QMetaObject::invokeMethod(
         qApp,
