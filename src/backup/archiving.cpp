@@ -15,7 +15,7 @@
 #include <unordered_set>
 
 #include "archiver/archive_ops.h"
-#include "archiver/run_archiver.h"
+#include "archiver/archive_request.h"
 #include "backup/backup_messages.h"
 #include "backup/backup_run.h"
 #include "backup/catalog_queries.h"
@@ -65,10 +65,6 @@ std::string SourceFileOf(const VersionRow& row) {
     return !row.dir.empty() && row.dir.back() == kSep ? row.dir + row.name : row.dir + kSep + row.name;
 }
 
-std::string AddOneCommand(const std::string& folder, const std::string& sourceFile) {
-    return "u -nd1 " + JoinPath(folder, "bkpcmp.lzh") + " \"" + sourceFile + "\"";
-}
-
 // Archives or copies one version; returns "成功" or the failure text.
 std::string StoreOne(BackupRun& run, const std::string& sourceFile, const std::string& folder,
                      const std::string& target) {
@@ -76,8 +72,9 @@ std::string StoreOne(BackupRun& run, const std::string& sourceFile, const std::s
     // file gone or unreadable, a FIFO, device or link put in its place since
     // the scan), without blocking, and its failure is reported as such.
     if (run.state.compression != "0") {
-        run.state.archiverCommand = AddOneCommand(folder, sourceFile);
-        std::int32_t rc = run.archiver(run.state, run.initialFlag);
+        const std::int32_t rc = RunArchiver(run.state.ui, run.archiver,
+                                            archive::AddFileRequest(JoinPath(folder, "bkpcmp.lzh"), sourceFile),
+                                            run.initialFlag);
         if (rc == 0) return kSuccess;
         run.failure(kArchiverFailed);
         return kArchiverResult + FiveDigits(rc);
@@ -177,13 +174,12 @@ void StoreEach(BackupRun& run) {
             bool copyFailedUnexpectedly = false;
             if (ahead) {
                 if (i == ahead->stopAt) std::rethrow_exception(ahead->stopError);
-                run.state.archiverCommand = AddOneCommand(folder, sourceFile);
                 if (ahead->threw[i]) {
                     copyFailedUnexpectedly = true;
                 } else if (const std::int32_t rc = ahead->rc[i]; rc == 0) {
                     result = kSuccess;
                 } else {
-                    run.message(ArchiverErrorText(rc));
+                    ShowArchiverResult(run.state.ui, rc, run.initialFlag);
                     run.failure(kArchiverFailed);
                     result = kArchiverResult + FiveDigits(rc);
                 }
@@ -252,9 +248,9 @@ void MarkFilesMissingFromBulk(BackupRun& run, const std::string& archive) {
 
 void StoreBulk(BackupRun& run) {
     const std::string archive = JoinPath(run.destination, "bkpcmp.lzh");
-    run.state.archiverCommand = std::string(run.subdirFlag == "01" ? "u -d1n " : "u -n ") + archive + " \"" +
-                                JoinPath(run.source, "*.*") + "\"";
-    if (run.archiver(run.state, run.initialFlag) == 0) return;
+    if (RunArchiver(run.state.ui, run.archiver, archive::AddFolderRequest(archive, run.source, run.subdirFlag == "01"),
+                    run.initialFlag) == 0)
+        return;
     run.failure(kBulkArchiverFailed);
     MarkFilesMissingFromBulk(run, archive);
 }

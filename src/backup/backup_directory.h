@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/archiver_call.h"
 #include "shell/shared_state.h"
 
 namespace tessel {
@@ -19,13 +20,9 @@ void BackupDirectory(SharedState& state, const std::string& source, const std::s
                      const std::string& runKind, const std::string& destination, int runNumber, int dirNo,
                      const std::string& subdirFlag);
 
-// Runs the command line in state.archiverCommand; the second argument is
-// the owner code. RunArchiver in production.
-using ArchiverCall = std::function<std::int32_t(SharedState& state, const std::string& ownerCode)>;
-
-// Adds each file to the archive as ArchiverCall with "u -nd1 <archive>
-// "<file>"" would, all in one call; one result per file, nothing shown.
-// RunArchiverAddEach in production.
+// Adds each file to the archive as an ArchiverCall with its kAddFile
+// request would, all in one call; one result per file, nothing shown.
+// archive::AddEach in production.
 using ArchiverAddEach =
     std::function<std::vector<std::int32_t>(const std::string& archive, const std::vector<std::string>& files)>;
 

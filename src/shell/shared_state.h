@@ -37,7 +37,6 @@ struct SharedState {
 
     std::string silent = "NO";
     std::string compression = "0";
-    std::string archiverCommand;
     std::int16_t restoreTest = 0;
     // Failures the backup engine has reported (folders it could not list,
     // files it could not store); a driver compares it before and after a
