@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/archiver_call.h"
-#include "shell/shared_state.h"
+#include "engine/run_archiver.h"
+#include "engine/shared_state.h"
 
 namespace tessel {
 

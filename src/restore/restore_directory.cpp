@@ -28,7 +28,7 @@
 #include "platform/safe_write.h"
 #include "platform/paths.h"
 #include "restore/restore_messages.h"
-#include "restore/version_storage.h"
+#include "engine/version_store.h"
 
 namespace tessel {
 

@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "engine/archiver_call.h"
-#include "shell/shared_state.h"
+#include "engine/run_archiver.h"
+#include "engine/shared_state.h"
 
 namespace tessel {
 

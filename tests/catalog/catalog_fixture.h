@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "catalog/connection.h"
-#include "shell/shared_state.h"
+#include "engine/shared_state.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
 

@@ -222,7 +222,7 @@ TEST(ExportRecords, OneRowOfEachTableByteForByte) {
             "65536", std::nullopt, "0", std::nullopt, "1", std::nullopt, "42"});
     Insert(c.db(), "SUBDIR", "CHK,FULLNAME,SUBDIR", {"0", "A/サブ", "サブ"});
     c.makeVersion("1.03");
-    ExportedCatalog kept = ExportCatalog(c.state, "1.03");
+    ExportedCatalog kept = ExportCatalog(c.state.db(), c.state.dataFolder, "1.03");
     EXPECT_EQ(kept.versionRecord, "V1.03");
 
     EXPECT_EQ(ReadFile(c.folder / "AUTODEF.DAT"), Hex("0c000000") + Hex("03000000") + Field(Hex("92ca8fed"), 50));

@@ -1,4 +1,4 @@
-#include "catalog/catalog_upgrade.h"
+#include "app/catalog_upgrade.h"
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -11,7 +11,7 @@
 
 #include "catalog/catalog_transfer.h"
 #include "catalog_fixture.h"
-#include "shell/startup.h"
+#include "app/startup.h"
 
 namespace tessel {
 namespace {

@@ -2,7 +2,7 @@
 // Temporary folders for tests, removed with everything in them at the end.
 #include <string>
 
-#include "shell/shared_state.h"
+#include "engine/shared_state.h"
 
 namespace tessel::test {
 

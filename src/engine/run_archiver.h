@@ -1,0 +1,31 @@
+#pragma once
+// How the engines call the archiver: a typed request through an
+// exchangeable call, and the one place that shows a failed call.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "archiver/archive_request.h"
+#include "core/user_interface.h"
+
+namespace tessel {
+
+// Carries out one archiver request and returns its Unlha result code
+// (0 on success): archive::Perform in production.
+using ArchiverCall = std::function<std::int32_t(const archive::ArchiveRequest& request)>;
+
+// "UNLHA32.DLL error return rc = <HEX>": the message for a non-zero result.
+std::string ArchiverErrorText(std::int32_t rc);
+
+// Shows ArchiverErrorText for a non-zero result, whatever the silent flag
+// says, and returns rc unchanged. The owner code names the window that owns
+// the archiver's display ("1" the registration window, "2" the restore
+// window, any other value the backup run window); the message is the
+// program's own either way.
+std::int32_t ShowArchiverResult(UserInterface& ui, std::int32_t rc, const std::string& ownerCode);
+
+// RunArchiver: the request through `call`, then ShowArchiverResult.
+std::int32_t RunArchiver(UserInterface& ui, const ArchiverCall& call, const archive::ArchiveRequest& request,
+                         const std::string& ownerCode);
+
+}  // namespace tessel
