@@ -61,19 +61,22 @@ struct CachedIndex {
     static std::size_t Cost(const Member& m) { return sizeof(Member) + 64 + 2 * m.path.size(); }
 };
 
-// One archive's place in the cache. Its lock guards `index` and is held
-// only to look at it, to read the archive's headers again, or to put a new
-// index in place; never while members are encoded or data is written.
-// Whoever holds a snapshot keeps it alive: a new index replaces the
-// pointer, and one is changed in place only while nobody else holds it.
+// One archive's place in the cache. Its lock guards `index` and
+// `handedOut` and is held only to look something up, to read the archive's
+// headers again, or to put a new index in place; never while members are
+// encoded or data is written. An index handed out (LoadIndex) is never
+// changed again: the next add puts a copy in its place. Only an add, which
+// holds the archive file's exclusive lock, changes an index in place.
 struct Slot {
     std::mutex lock;
     std::shared_ptr<CachedIndex> index;
+    bool handedOut = false;
     std::atomic<std::size_t> bytes{0};
 
     void set(std::shared_ptr<CachedIndex> c) {
         bytes = c ? c->bytes : 0;
         index = std::move(c);
+        handedOut = false;
     }
 };
 
@@ -168,29 +171,25 @@ std::string ParentOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-// The index of the archive open as fd, from the cache while the file is
-// unchanged. Read again under a shared lock of the archive file, unless
-// the caller holds it exclusively already (`locked`), so that an add in
-// progress is never indexed half-way.
-std::int32_t IndexFor(const std::string& path, int fd, bool locked, std::shared_ptr<Slot>* slotOut,
-                      std::shared_ptr<CachedIndex>* out) {
+// Locks the slot of the archive open as fd, with its index current: from
+// the cache while the file is unchanged, else read again under a shared
+// lock of the archive file (unless the caller holds it exclusively already:
+// `locked`), so that an add in progress is never indexed half-way. The
+// archive file's lock is always taken before the slot's, as in an add.
+// On success *guard holds the slot's lock and (*slotOut)->index is set.
+std::int32_t LockIndex(const std::string& path, int fd, bool locked, std::shared_ptr<Slot>* slotOut,
+                       std::unique_lock<std::mutex>* guard) {
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return kUnlhaNotArchive;
     std::shared_ptr<Slot> slot = gCache.slot(path);
-    if (slotOut) *slotOut = slot;
-    {
-        std::lock_guard<std::mutex> guard(slot->lock);
-        if (slot->index && slot->index->id == IdentityOf(st)) {
-            *out = slot->index;
-            return kUnlhaOk;
-        }
-    }
-    // The archive file's lock comes before the slot's, as in an add.
+    *slotOut = slot;
+    *guard = std::unique_lock<std::mutex>(slot->lock);
+    if (slot->index && slot->index->id == IdentityOf(st)) return kUnlhaOk;
+    guard->unlock();
     const bool shared = !locked && ::flock(fd, LOCK_SH) == 0;
-    std::int32_t rc = kUnlhaOk;
-    if (::fstat(fd, &st) != 0) rc = kUnlhaNotArchive;
+    std::int32_t rc = ::fstat(fd, &st) == 0 ? kUnlhaOk : kUnlhaNotArchive;
     if (rc == kUnlhaOk) {
-        std::lock_guard<std::mutex> guard(slot->lock);
+        guard->lock();
         if (!slot->index || !(slot->index->id == IdentityOf(st))) {
             lzh::FileSource src(fd, static_cast<std::uint64_t>(st.st_size));
             auto c = std::make_shared<CachedIndex>();
@@ -200,27 +199,23 @@ std::int32_t IndexFor(const std::string& path, int fd, bool locked, std::shared_
             else c.reset();
             slot->set(std::move(c));
         }
-        *out = slot->index;
-        if (!*out) rc = kUnlhaNotArchive;
+        if (!slot->index) {
+            rc = kUnlhaNotArchive;
+            guard->unlock();
+        }
     }
     if (shared) ::flock(fd, LOCK_UN);
     return rc;
 }
 
 // Puts the index of an add in place: `base` (the index the add started
-// from) with the members it appended, for the archive as it now is.
-// `base` is changed in place when the cache and the caller are the only
-// ones holding it, else copied.
-void Publish(Slot& slot, std::shared_ptr<CachedIndex> base, std::vector<Member>&& appended, const Identity& id,
-             std::uint64_t validEnd) {
+// from) with the members it appended, for the archive as it now is. `base`
+// is changed in place unless it was handed out or replaced meanwhile.
+void Publish(Slot& slot, const std::shared_ptr<CachedIndex>& base, std::vector<Member>&& appended,
+             const Identity& id, std::uint64_t validEnd) {
     std::lock_guard<std::mutex> guard(slot.lock);
-    std::shared_ptr<CachedIndex> c;
-    if (slot.index == base && base.use_count() == 2) {
-        c = std::move(base);
-    } else {
-        c = std::make_shared<CachedIndex>(*base);
-        base.reset();
-    }
+    std::shared_ptr<CachedIndex> c =
+        slot.index == base && !slot.handedOut ? base : std::make_shared<CachedIndex>(*base);
     for (Member& m : appended) c->add(std::move(m));
     c->id = id;
     c->index.validEnd = validEnd;
@@ -441,8 +436,15 @@ std::int32_t AddFiles(const std::string& archivePath, const std::vector<FileToAd
     if (::flock(afd.get(), LOCK_EX) != 0) return failAll(kUnlhaCannotWrite);
     std::shared_ptr<Slot> slot;
     std::shared_ptr<CachedIndex> base;
-    std::int32_t rc = IndexFor(archivePath, afd.get(), true, &slot, &base);
-    if (rc != kUnlhaOk) return failAll(rc);
+    {
+        std::unique_lock<std::mutex> guard;
+        const std::int32_t rc = LockIndex(archivePath, afd.get(), true, &slot, &guard);
+        if (rc != kUnlhaOk) return failAll(rc);
+        // Only this add, which holds the archive's exclusive lock, changes
+        // this index, so it is read without the slot's lock from here on.
+        base = slot->index;
+    }
+    std::int32_t rc = kUnlhaOk;
 
     bool replaces = false;
     for (const auto& f : files) replaces = replaces || base->byPath.count(f.memberPath) > 0;
@@ -487,7 +489,7 @@ std::int32_t AddFiles(const std::string& archivePath, const std::vector<FileToAd
         return rc;
     }
     struct stat st;
-    if (repaired && ::fstat(afd.get(), &st) == 0) Publish(*slot, std::move(base), std::move(appended), IdentityOf(st), at);
+    if (repaired && ::fstat(afd.get(), &st) == 0) Publish(*slot, base, std::move(appended), IdentityOf(st), at);
     else gCache.forget(archivePath);
     if (report) *report = std::to_string(added) + " member(s) added";
     return rc;
@@ -499,19 +501,34 @@ std::shared_ptr<const ArchiveIndex> LoadIndex(const std::string& archivePath, st
         *code = errno == ENOENT ? kUnlhaArchiveMissing : kUnlhaNotArchive;
         return nullptr;
     }
-    std::shared_ptr<CachedIndex> c;
-    *code = IndexFor(archivePath, fd.get(), false, nullptr, &c);
+    std::shared_ptr<Slot> slot;
+    std::unique_lock<std::mutex> guard;
+    *code = LockIndex(archivePath, fd.get(), false, &slot, &guard);
     if (*code != kUnlhaOk) return nullptr;
+    slot->handedOut = true;
+    const std::shared_ptr<CachedIndex>& c = slot->index;
     return std::shared_ptr<const ArchiveIndex>(c, &c->index);
+}
+
+std::vector<bool> HoldsPaths(const std::string& archivePath, const std::vector<std::string>& memberPaths) {
+    std::vector<bool> held(memberPaths.size(), false);
+    Fd fd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
+    std::shared_ptr<Slot> slot;
+    std::unique_lock<std::mutex> guard;
+    if (fd.get() < 0 || LockIndex(archivePath, fd.get(), false, &slot, &guard) != kUnlhaOk) return held;
+    for (std::size_t i = 0; i < memberPaths.size(); ++i) held[i] = slot->index->byPath.count(memberPaths[i]) > 0;
+    return held;
 }
 
 std::int32_t FindMemberForFolder(const std::string& archivePath, const std::string& folder, const std::string& name,
                                  Member* out) {
     Fd fd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) return errno == ENOENT ? kUnlhaArchiveMissing : kUnlhaNotArchive;
-    std::shared_ptr<CachedIndex> c;
-    std::int32_t rc = IndexFor(archivePath, fd.get(), false, nullptr, &c);
+    std::shared_ptr<Slot> slot;
+    std::unique_lock<std::mutex> guard;
+    std::int32_t rc = LockIndex(archivePath, fd.get(), false, &slot, &guard);
     if (rc != kUnlhaOk) return rc;
+    const CachedIndex* c = slot->index.get();
     auto it = c->byPath.find(folder.empty() ? name : folder + "/" + name);
     if (it == c->byPath.end() || c->index.members[it->second].isDirectory())
         return c->index.damagedTail ? kUnlhaNotArchive : kUnlhaNoSuchMember;

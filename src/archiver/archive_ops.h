@@ -39,15 +39,20 @@ std::int32_t AddFiles(const std::string& archivePath, const std::vector<FileToAd
 
 // The member index of an archive (the list of its members), cached between
 // calls and read again when the archive file changes (device, inode, size
-// or modification time). The index stays valid for as long as it is held,
-// whatever happens to the archive or the cache meanwhile. Null with *code
-// set when the archive cannot be opened or read.
+// or modification time). The index stays as it is for as long as it is
+// held, whatever happens to the archive or the cache meanwhile (the next
+// add to the archive then copies it once). Null with *code set when the
+// archive cannot be opened or read.
 //
 // The cache keeps the indexes of the archives used last (a bounded number,
 // the least recently used dropped first), each behind a lock of its own:
 // calls on different archives do not wait for each other, and no lock is
 // held while members are compressed or written.
 std::shared_ptr<const lzh::ArchiveIndex> LoadIndex(const std::string& archivePath, std::int32_t* code);
+
+// Which of the member paths the archive holds already, in order (none when
+// it is missing or cannot be read), looked up in the cached index.
+std::vector<bool> HoldsPaths(const std::string& archivePath, const std::vector<std::string>& memberPaths);
 
 // The member stored under exactly <folder>/<name> (folder relative, without
 // the leading "/"); a member of that name in another folder is never taken.

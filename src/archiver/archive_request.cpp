@@ -316,11 +316,18 @@ std::vector<std::int32_t> AddEach(const std::string& archivePath, const std::vec
     std::vector<std::int32_t> results(files.size(), kUnlhaOk);
     struct stat self {};
     const bool archiveExists = ::stat(archivePath.c_str(), &self) == 0;
+    std::vector<std::string> members(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        std::string why;
+        results[i] = CheckOne(files[i], archiveExists ? &self : nullptr, &members[i], &why);
+    }
+    // The paths stored already, and those this call adds.
     std::unordered_set<std::string> stored;
-    std::int32_t code = 0;
-    if (archiveExists)
-        if (auto index = LoadIndex(archivePath, &code))
-            for (const auto& m : index->members) stored.insert(m.path);
+    if (archiveExists) {
+        const std::vector<bool> held = HoldsPaths(archivePath, members);
+        for (std::size_t i = 0; i < files.size(); ++i)
+            if (held[i]) stored.insert(members[i]);
+    }
     // Files that are new to the archive are appended together, compressed
     // on worker threads; a file whose path is stored already replaces it on
     // its own, after the files before it, so the archive ends up as it
@@ -339,15 +346,13 @@ std::vector<std::int32_t> AddEach(const std::string& archivePath, const std::vec
         groupIndex.clear();
     };
     for (std::size_t i = 0; i < files.size(); ++i) {
-        std::string member, why;
-        results[i] = CheckOne(files[i], archiveExists ? &self : nullptr, &member, &why);
         if (results[i] != kUnlhaOk) continue;
-        if (!stored.insert(member).second) {
+        if (!stored.insert(members[i]).second) {
             flush();
-            results[i] = AddFiles(archivePath, {{files[i], member}}, nullptr);
+            results[i] = AddFiles(archivePath, {{files[i], members[i]}}, nullptr);
             continue;
         }
-        group.push_back({files[i], member});
+        group.push_back({files[i], members[i]});
         groupIndex.push_back(i);
     }
     flush();
