@@ -15,13 +15,14 @@
 #include <unordered_set>
 
 #include "archiver/archive_ops.h"
-#include "engine/run_archiver.h"
+#include "archiver/archive_request.h"
 #include "backup/backup_messages.h"
 #include "backup/backup_run.h"
 #include "backup/catalog_queries.h"
 #include "platform/file_faults.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
+#include "engine/version_store.h"
 
 namespace tessel::backup {
 namespace {
@@ -48,10 +49,6 @@ std::vector<VersionRow> NextRows(BackupRun& run, std::int64_t after) {
     return rows;
 }
 
-std::string VersionFolder(const std::string& destination, std::int64_t level) {
-    return JoinPath(destination, "V" + FiveDigits(level));
-}
-
 void WriteBack(BackupRun& run, const VersionRow& row) {
     run.db()
         .cached(kWriteBackSql)
@@ -61,30 +58,24 @@ void WriteBack(BackupRun& run, const VersionRow& row) {
         .run();
 }
 
-std::string SourceFileOf(const VersionRow& row) {
-    return !row.dir.empty() && row.dir.back() == kSep ? row.dir + row.name : row.dir + kSep + row.name;
-}
-
-std::string AddOneCommand(const std::string& folder, const std::string& sourceFile) {
-    return "u -nd1 " + JoinPath(folder, "bkpcmp.lzh") + " \"" + sourceFile + "\"";
-}
+std::string SourceFileOf(const VersionRow& row) { return SourcePathOf(row.dir, row.name); }
 
 // Archives or copies one version; returns "成功" or the failure text.
-std::string StoreOne(BackupRun& run, const std::string& sourceFile, const std::string& folder,
+std::string StoreOne(BackupRun& run, const std::string& sourceFile, const std::string& archivePath,
                      const std::string& target) {
     // In compressed mode the archiver itself refuses what it cannot read (a
     // file gone or unreadable, a FIFO, device or link put in its place since
     // the scan), without blocking, and its failure is reported as such.
-    if (run.state.compression != "0") {
-        run.state.archiverCommand = AddOneCommand(folder, sourceFile);
-        std::int32_t rc = run.archiver(run.state, run.initialFlag);
+    if (run.options.compression != "0") {
+        const std::int32_t rc =
+            RunArchiver(run.state.ui, run.archiver, archive::AddFileRequest(archivePath, sourceFile), run.initialFlag);
         if (rc == 0) return kSuccess;
         run.failure(kArchiverFailed);
         return kArchiverResult + FiveDigits(rc);
     }
     // Only a regular file that can be opened is copied.
-    if (int err = CheckReadableFile(sourceFile)) return "Error:" + std::to_string(err);
-    return CopyFileReport(sourceFile, target);
+    if (Status readable = CheckReadableFile(sourceFile); !readable) return readable.resultText();
+    return CopyFile(sourceFile, target).resultText();
 }
 
 // The archiver's outcome for each row of a batch, worked out before the
@@ -133,7 +124,7 @@ AddedAhead AddBatch(BackupRun& run, const std::vector<VersionRow>& rows) {
         for (std::size_t i : byFolder[g]) files.push_back(SourceFileOf(rows[i]));
         std::vector<std::int32_t> rcs;
         try {
-            rcs = (*run.addEach)(JoinPath(folders[g], "bkpcmp.lzh"), files);
+            rcs = (*run.addEach)(LevelArchive(run.destination, rows[byFolder[g].front()].level), files);
         } catch (const std::exception&) {
             rcs.clear();
         }
@@ -146,7 +137,7 @@ AddedAhead AddBatch(BackupRun& run, const std::vector<VersionRow>& rows) {
 }
 
 void StoreEach(BackupRun& run) {
-    const bool plainCopies = run.state.compression == "0";
+    const bool plainCopies = run.options.compression == "0";
     for (std::vector<VersionRow> rows = NextRows(run, run.rowidBefore); !rows.empty();
          rows = NextRows(run, rows.back().rowid)) {
         std::optional<AddedAhead> ahead;
@@ -160,14 +151,14 @@ void StoreEach(BackupRun& run) {
             }
             bool changed = false;
             std::string folder = VersionFolder(run.destination, row.level);
-            std::string target = JoinPath(folder, row.name);
+            std::string target = PlainCopy(run.destination, row.level, row.name);
             if (plainCopies) {
                 // Files of the same name from different sub-directories must
                 // not overwrite each other: take the next free level.
                 while (PathExists(target)) {
                     ++row.level;
                     folder = VersionFolder(run.destination, row.level);
-                    target = JoinPath(folder, row.name);
+                    target = PlainCopy(run.destination, row.level, row.name);
                     changed = true;
                 }
             }
@@ -177,13 +168,12 @@ void StoreEach(BackupRun& run) {
             bool copyFailedUnexpectedly = false;
             if (ahead) {
                 if (i == ahead->stopAt) std::rethrow_exception(ahead->stopError);
-                run.state.archiverCommand = AddOneCommand(folder, sourceFile);
                 if (ahead->threw[i]) {
                     copyFailedUnexpectedly = true;
                 } else if (const std::int32_t rc = ahead->rc[i]; rc == 0) {
                     result = kSuccess;
                 } else {
-                    run.message(ArchiverErrorText(rc));
+                    ShowArchiverResult(run.state.ui, rc, run.initialFlag);
                     run.failure(kArchiverFailed);
                     result = kArchiverResult + FiveDigits(rc);
                 }
@@ -192,7 +182,7 @@ void StoreEach(BackupRun& run) {
                     throw std::runtime_error("ディレクトリーを作成できません (" + folder + "): " + std::strerror(errno));
                 run.progress(kCheckingPrefix + sourceFile + kBackingUpSuffix);
                 try {
-                    result = StoreOne(run, sourceFile, folder, target);
+                    result = StoreOne(run, sourceFile, LevelArchive(run.destination, row.level), target);
                 } catch (const std::exception&) {
                     copyFailedUnexpectedly = true;
                 }
@@ -207,7 +197,7 @@ void StoreEach(BackupRun& run) {
                 if (!copyFailedUnexpectedly && result != kSuccess) {
                     row.kbn1 = "9";
                     changed = true;
-                    if (result.rfind(kArchiverResult, 0) != 0) ++run.state.backupFailures;
+                    if (result.rfind(kArchiverResult, 0) != 0) ++run.result.failures;
                     if (!run.silent()) run.message(kCopyFailed + sourceFile + "\n" + kCopyFailedCode + result);
                 }
                 run.step = "11";
@@ -240,23 +230,23 @@ void MarkFilesMissingFromBulk(BackupRun& run, const std::string& archive) {
     for (std::vector<VersionRow> rows = NextRows(run, run.rowidBefore); !rows.empty();
          rows = NextRows(run, rows.back().rowid)) {
         for (VersionRow& row : rows) {
-            const std::string path = JoinPath(row.dir, row.name);
-            if (row.kbn1 != "2" || members.count(path.substr(1))) continue;
+            const std::string path = SourcePathOf(row.dir, row.name);
+            if (row.kbn1 != "2" || members.count(MemberPathOf(row.dir, row.name))) continue;
             row.kbn1 = "9";
             WriteBack(run, row);
-            int err = CheckReadableFile(path);
-            run.failure(kBulkFileSkipped + path + ")" + (err ? std::string("\n") + std::strerror(err) : std::string()));
+            const Status readable = CheckReadableFile(path);
+            run.failure(kBulkFileSkipped + path + ")" + (readable ? std::string() : "\n" + readable.reason()));
         }
     }
 }
 
 void StoreBulk(BackupRun& run) {
-    const std::string archive = JoinPath(run.destination, "bkpcmp.lzh");
-    run.state.archiverCommand = std::string(run.subdirFlag == "01" ? "u -d1n " : "u -n ") + archive + " \"" +
-                                JoinPath(run.source, "*.*") + "\"";
-    if (run.archiver(run.state, run.initialFlag) == 0) return;
+    const std::string bulk = BulkArchive(run.destination);
+    if (RunArchiver(run.state.ui, run.archiver, archive::AddFolderRequest(bulk, run.source, run.subdirFlag == "01"),
+                    run.initialFlag) == 0)
+        return;
     run.failure(kBulkArchiverFailed);
-    MarkFilesMissingFromBulk(run, archive);
+    MarkFilesMissingFromBulk(run, bulk);
 }
 
 }  // namespace

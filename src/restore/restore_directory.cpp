@@ -22,8 +22,9 @@
 
 #include "archiver/add_pipeline.h"
 #include "archiver/archive_ops.h"
-#include "engine/run_archiver.h"
+#include "archiver/archive_request.h"
 #include "archiver/unlha.h"
+#include "catalog/catalog_rows.h"
 #include "catalog/connection.h"
 #include "platform/codepage.h"
 #include "platform/file_ops.h"
@@ -42,16 +43,6 @@ namespace {
 
 const char* const kWindow = "FILEREV";
 
-// "00000": at least five digits, leading zeros; a minus sign in front.
-std::string FiveDigits(std::int64_t n) {
-    char buf[32];
-    if (n < 0)
-        std::snprintf(buf, sizeof buf, "-%05lld", -static_cast<long long>(n));
-    else
-        std::snprintf(buf, sizeof buf, "%05lld", static_cast<long long>(n));
-    return buf;
-}
-
 std::string WithSlash(const std::string& dir) {
     return !dir.empty() && dir.back() == kSep ? dir : dir + kSep;
 }
@@ -62,7 +53,7 @@ std::string WithSlash(const std::string& dir) {
 // the table showing the same lines.
 class Report {
 public:
-    Report(SharedState& state, const std::string& reportMode)
+    Report(SharedState& state, const std::string& reportMode, RestoreResult& result)
         : state_(state), db_(state.db()), insert_(state.db().prepare("INSERT INTO RSTRLIST (TEXT) VALUES (?1)")) {
         const std::string path = JoinPath(state.dataFolder, "RSTRLIST.TXT");
         if (reportMode == "1") {
@@ -71,7 +62,10 @@ public:
             clear.commit();
         }
         file_ = std::fopen(path.c_str(), reportMode == "1" ? "wb" : "ab");
-        if (!file_) state.ui.showMessage(kReportFileFailed + path);
+        if (!file_) {
+            ++result.failed;
+            state.ui.showMessage(kReportFileFailed + path);
+        }
         tx_.emplace(db_);
         lastFlush_ = std::chrono::steady_clock::now();
     }
@@ -154,18 +148,21 @@ struct VersionRow {
 
 class Restorer {
 public:
-    Restorer(SharedState& state, const RestoreHooks& hooks, Report& report, const Directory& d, int runNumber)
-        : state_(state), hooks_(hooks), report_(report), d_(d), run_(runNumber), test_(state.restoreTest != 0),
+    Restorer(SharedState& state, const RestoreOptions& options, const RestoreHooks& hooks, Report& report,
+             RestoreResult& result, const Directory& d, int runNumber)
+        : state_(state), options_(options), hooks_(hooks), report_(report), result_(result), d_(d), run_(runNumber),
+          test_(options.test),
           root_(TrimmedRoot(d.dir)), rootPrefix_(root_ == "/" ? "/" : root_ + kSep), writer_(root_) {}
 
     void bulk() {
-        const std::string archive = d_.dest + "/bkpcmp.lzh";
+        const std::string archive = BulkArchive(d_.dest);
         std::string res = kSuccess;
         if (!test_) {
             const bool withSubdirs = d_.chk2 && *d_.chk2 == "01";
-            const std::int32_t rc = bulkChecked(archive, withSubdirs ? "e -r2x1a2ncy " + archive + " *.*"
-                                                                     : "e -na1cy " + archive + " \"" + d_.dir + "/\" *.*");
+            const std::int32_t rc = bulkChecked(archive, withSubdirs ? archive::ExtractAllRequest(archive)
+                                                                     : archive::ExtractIntoRequest(archive, d_.dir));
             if (rc != 0) {
+                ++result_.failed;
                 state_.ui.showMessage(kBulkArchiverFailed);
                 res = kArchiverResult + FiveDigits(rc);
             }
@@ -213,6 +210,7 @@ public:
             case Step::Kind::kRestore: restore(s); break;
             case Step::Kind::kRemove: remove(s.r); break;
             case Step::Kind::kLevelZeroSkipped:
+                ++result_.skipped;
                 report_.line(kRestoreSkipped + versionFile(s.r) + kFrom + target(s.r), true);
                 break;
             case Step::Kind::kBulkTime: bulkTime(s.r); break;
@@ -230,10 +228,9 @@ private:
         while (root.size() > 1 && root.back() == kSep) root.pop_back();
         return root;
     }
-    std::string versionFolder(const VersionRow& r) const { return JoinPath(d_.dest, "V" + FiveDigits(r.lvl)); }
-    std::string versionFile(const VersionRow& r) const { return versionFolder(r) + kSep + r.name; }
-    std::string versionArchive(const VersionRow& r) const { return versionFolder(r) + "/bkpcmp.lzh"; }
-    static std::string target(const VersionRow& r) { return WithSlash(r.dir) + r.name; }
+    std::string versionFile(const VersionRow& r) const { return PlainCopy(d_.dest, r.lvl, r.name); }
+    std::string versionArchive(const VersionRow& r) const { return LevelArchive(d_.dest, r.lvl); }
+    static std::string target(const VersionRow& r) { return SourcePathOf(r.dir, r.name); }
     // The row's directory below the registered one ("" for itself).
     std::string relativeDir(const VersionRow& r) const {
         const std::string dir = WithSlash(r.dir);
@@ -309,7 +306,7 @@ private:
                 s.ticket = archives_.add(versionArchive(r), std::move(m));
                 stepOfTicket_.push_back(steps_.size());
             } else {
-                s.storage = StorageOf(state_.db(), VersionCopy{d_.dest, r.lvl, r.dir, r.name}, state_.compression);
+                s.storage = StorageOf(state_.db(), VersionCopy{d_.dest, r.lvl, r.dir, r.name}, options_.compression);
             }
         }
         steps_.push_back(std::move(s));
@@ -324,6 +321,7 @@ private:
             // This version has no copy of its own (recorded only, or its
             // copy failed): whatever lies under its name in the version
             // folder belongs to another file. Nothing is put back.
+            ++result_.skipped;
             report_.line(kRestoreSkipped + from + kFrom + to, true);
             return;
         }
@@ -337,9 +335,11 @@ private:
             res = err ? FolderResult(err) : put(s, dirFd, from);
         }
         if (res != kSuccess) {
+            ++result_.failed;
             state_.ui.showMessage(kRestoreFailedMessage + to + "\n" + kRc + res);
             report_.line(kRestoreFailed + from + kFrom + to + kRc + res);
         } else {
+            ++result_.restored;
             report_.line(kRestored + from + kFrom + to, true);
         }
     }
@@ -363,8 +363,8 @@ private:
         case Storage::kMissing:
             return "Error:" + std::to_string(ENOENT);
         case Storage::kPlain:
-            return CopyFileReport(from, writer_, relativeDir(r).empty() ? r.name : relativeDir(r) + kSep + r.name,
-                                  stamp);
+            return CopyFile(from, writer_, relativeDir(r).empty() ? r.name : relativeDir(r) + kSep + r.name, stamp)
+                .resultText();
         case Storage::kArchive:
             break;
         }
@@ -374,7 +374,7 @@ private:
     // The result of an archive member that could not be put back: the
     // archiver's messages, then its code.
     std::string archiverFailed(std::int32_t rc) {
-        state_.ui.showMessage(ArchiverErrorText(rc));
+        ShowArchiverResult(state_.ui, rc, "2");
         state_.ui.showMessage(kArchiverFailed);
         return kArchiverResult + FiveDigits(rc);
     }
@@ -425,8 +425,9 @@ private:
 
     void remove(const VersionRow& r) {
         const std::string to = target(r);
-        const std::string tail = "/V" + FiveDigits(r.lvl);
+        const std::string tail = "/" + VersionFolderName(r.lvl);
         if (d_.kind == "2" || d_.kind == "3") {
+            ++result_.skipped;
             report_.line(kFilePrefix + to + kDeleteSkipped + tail, true);
             return;
         }
@@ -439,15 +440,18 @@ private:
             if (!err && ::unlinkat(dirFd, r.name.c_str(), 0) != 0) err = errno;
             if (err == ENOENT) {
                 // Already gone: nothing to delete.
+                ++result_.skipped;
                 report_.line(kFilePrefix + to + kDeleteSkipped + tail, true);
                 return;
             }
             if (err) res = FolderResult(err);
         }
         if (res != kSuccess) {
+            ++result_.failed;
             state_.ui.showMessage(kFilePrefix + to + kDeleteFailedMessage + "\n" + "   " + res);
             report_.line(kFilePrefix + to + kDeleteFailed + res);
         } else {
+            ++result_.deleted;
             report_.line(kFilePrefix + to + kDeleted + tail, true);
         }
     }
@@ -457,15 +461,14 @@ private:
     // elsewhere (a destination shared with another directory) are skipped
     // with a report line; members behind a link fail like any file that
     // cannot be put back. When no member is passed over, the whole archive
-    // is extracted with `command` in one call; otherwise the others one by
+    // is extracted with `request` in one call; otherwise the others one by
     // one. Returns the archiver's result.
-    std::int32_t bulkChecked(const std::string& archive, const std::string& command) {
+    std::int32_t bulkChecked(const std::string& archive, const archive::ArchiveRequest& request) {
         std::int32_t code = 0;
         auto index = archive::LoadIndex(archive, &code);
         if (!index || root_.empty()) {
             if (root_.empty()) return kUnlhaRefusedPath;
-            state_.archiverCommand = command;  // the archiver reports what it cannot read
-            return hooks_.archiver(state_, "2");
+            return archiver(request);  // the archiver reports what it cannot read
         }
         wrote_ = true;
         std::vector<std::pair<std::string, std::string>> inside;  // folder with "/", name
@@ -478,12 +481,14 @@ private:
             if (!insideRoot(folder)) {
                 // Another directory's file (a destination shared by two).
                 passedOver = true;
+                ++result_.skipped;
                 report_.line(kRestoreSkipped + archive + kFrom + path + kRc + kOutsideRefused);
                 continue;
             }
             int dirFd = -1;
             if (const int err = writer_.openFolder(folder.substr(rootPrefix_.size()), &dirFd)) {
                 passedOver = true;
+                ++result_.failed;
                 const std::string res = FolderResult(err);
                 state_.ui.showMessage(kRestoreFailedMessage + path + "\n" + kRc + res);
                 report_.line(kRestoreFailed + archive + kFrom + path + kRc + res);
@@ -491,22 +496,25 @@ private:
             }
             inside.emplace_back(folder, name);
         }
-        if (!passedOver) {
-            state_.archiverCommand = command;
-            return hooks_.archiver(state_, "2");
-        }
+        if (!passedOver) return archiver(request);
         std::int32_t first = 0;
         for (const auto& [folder, name] : inside) {
-            state_.archiverCommand = "e -a1cynx1 " + archive + " " + folder + " \"" + name + "\"";
-            const std::int32_t rc = hooks_.archiver(state_, "2");
+            const std::int32_t rc = archiver(archive::ExtractOneRequest(archive, folder, name));
             if (rc != 0 && first == 0) first = rc;
         }
         return first;
     }
 
+    // The archiver call of the restore window (owner code "2").
+    std::int32_t archiver(const archive::ArchiveRequest& request) {
+        return RunArchiver(state_.ui, hooks_.archiver, request, "2");
+    }
+
     SharedState& state_;
+    const RestoreOptions& options_;
     const RestoreHooks& hooks_;
     Report& report_;
+    RestoreResult& result_;
     const Directory& d_;
     const std::int64_t run_;
     const bool test_;
@@ -520,27 +528,29 @@ private:
     bool duplicateTarget_ = false;
 };
 
-void Restore(SharedState& state, int dirNo, int runNumber, const RestoreHooks& hooks, Report& report) {
+void Restore(SharedState& state, int dirNo, int runNumber, const RestoreOptions& options, const RestoreHooks& hooks,
+             Report& report, RestoreResult& result) {
     Connection& db = state.db();
     const std::time_t now = hooks.clock();
-    const bool test = state.restoreTest != 0;
+    const bool test = options.test;
     report.line((test ? kHeadingTest : kHeading) + FormatReportDate(now) + "  " + FormatReportTime(now));
     if (test) report.line(kTestNotice);
 
-    Statement q = db.prepare("SELECT DIRNO, DIR,BKPDIR,BIKOU,KBN,CHK2 FROM BKPDIR WHERE DIRNO = ?1");
-    q.bind(1, dirNo);
-    if (!q.step()) {
+    const std::optional<DirectoryRow> row = ReadDirectoryRow(db, dirNo);
+    if (!row) {
+        ++result.failed;
         state.ui.showMessage(kUndefinedMessage);
         report.toFile(kUndefinedLine + std::to_string(dirNo));
         return;
     }
-    const Directory d{q.text(1), q.text(2), q.text(4), q.optText(5)};
+    const Directory d{row->dir.value_or(""), row->dest.value_or(""), row->kind.value_or(""), row->chk2};
     if (d.kind == "9") {
+        ++result.failed;
         state.ui.showMessage(kNotBackedUpMessage);
         return;
     }
 
-    Restorer restorer(state, hooks, report, d, runNumber);
+    Restorer restorer(state, options, hooks, report, result, d, runNumber);
     if (d.kind == "3") restorer.bulk();
 
     // One ordered walk over the directory's versions (FILEKANRI_BYDIR),
@@ -584,27 +594,24 @@ std::string FormatReportTime(std::time_t t) {
 }
 
 RestoreHooks DefaultRestoreHooks() {
-    return {[](SharedState& s, const std::string& owner) { return RunArchiver(s, owner); },
+    return {[](const archive::ArchiveRequest& r) { return archive::Perform(r); },
             [] { return std::time(nullptr); }};
 }
 
-void RestoreDirectory(SharedState& state, int dirNo, int runNumber, const std::string& reportMode) {
-    RestoreDirectory(state, dirNo, runNumber, reportMode, DefaultRestoreHooks());
+RestoreResult RestoreDirectory(SharedState& state, int dirNo, int runNumber, const RestoreOptions& options) {
+    return RestoreDirectory(state, dirNo, runNumber, options, DefaultRestoreHooks());
 }
 
-void RestoreDirectory(SharedState& state, int dirNo, int runNumber, const std::string& reportMode,
-                      const RestoreHooks& hooks) {
-    state.ui.setWaitCursor(true);
-    try {
-        // Report lines already written stay when a catalog error ends the call.
-        Report report(state, reportMode);
-        Restore(state, dirNo, runNumber, hooks, report);
-        report.close();
-    } catch (...) {
-        state.ui.setWaitCursor(false);
-        throw;
-    }
-    state.ui.setWaitCursor(false);
+RestoreResult RestoreDirectory(SharedState& state, int dirNo, int runNumber, const RestoreOptions& options,
+                               const RestoreHooks& hooks) {
+    RestoreResult result;
+    result.directories = 1;
+    WaitCursor busy(state.ui);
+    // Report lines already written stay when a catalog error ends the call.
+    Report report(state, options.reportMode, result);
+    Restore(state, dirNo, runNumber, options, hooks, report, result);
+    report.close();
+    return result;
 }
 
 }  // namespace tessel

@@ -12,6 +12,7 @@
 #include "archiver/unlha.h"
 #include "platform/paths.h"
 #include "engine/version_store.h"
+#include "platform/program_files.h"
 
 namespace tessel {
 namespace {
@@ -33,11 +34,6 @@ struct Version {
     std::optional<std::int64_t> size;
     bool latest = false;
 };
-
-std::string MemberPathOf(const std::string& dir, const std::string& name) {
-    const std::string folder = MemberFolderOf(dir);
-    return folder.empty() ? name : folder + "/" + name;
-}
 
 // The recorded size holds the low 32 bits of the real one.
 bool SizeMatches(const std::optional<std::int64_t>& recorded, std::uint64_t actual) {
@@ -99,8 +95,7 @@ private:
     // The versions of one level folder: archive members by their full path,
     // decoded in the order they lie in the archive; the others as plain copies.
     void oneLevel(const std::string& destination, const std::vector<Version>& versions) {
-        const VersionCopy any{destination, versions.front().level, "", ""};
-        const std::string archive = LevelArchiveOf(any);
+        const std::string archive = LevelArchive(destination, versions.front().level);
         std::int32_t code = 0;
         auto index = archive::LoadIndex(archive, &code);
         std::unordered_map<std::string, std::size_t> byPath;
@@ -121,8 +116,8 @@ private:
             switch (StorageOf(state_.db(), copy, index ? "1" : "0")) {
             case Storage::kPlain: {
                 struct stat st {};
-                if (::lstat(PlainCopyOf(copy).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-                    problem(v, IsDirectory(VersionFolderOf(copy)) ? kNoCopy : kNoFolder);
+                if (::lstat(copy.plainCopy().c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+                    problem(v, IsDirectory(copy.folder()) ? kNoCopy : kNoFolder);
                 else if (!SizeMatches(v.size, static_cast<std::uint64_t>(st.st_size)))
                     problem(v, SizeDiffers(*v.size, static_cast<std::uint64_t>(st.st_size)));
                 break;
@@ -135,24 +130,18 @@ private:
         }
         if (decode.empty()) return;
         std::sort(decode.begin(), decode.end());
-        const int fd = ::open(archive.c_str(), O_RDONLY | O_CLOEXEC);
-        struct stat st {};
-        if (fd < 0 || ::fstat(fd, &st) != 0) {
-            if (fd >= 0) ::close(fd);
+        std::vector<const lzh::Member*> members;
+        for (const auto& [i, v] : decode) members.push_back(&index->members[i]);
+        const std::int32_t rc = archive::TestMembers(archive, members, [&](std::size_t k, std::int32_t result) {
+            if (result != kUnlhaOk) problem(*decode[k].second, kDamaged);
+        });
+        if (rc != kUnlhaOk)
             for (const auto& [i, v] : decode) problem(*v, kUnreadableArchive);
-            return;
-        }
-        lzh::FileSource src(fd, static_cast<std::uint64_t>(st.st_size));
-        for (const auto& [i, v] : decode)
-            if (lzh::ExtractMemberData(src, index->members[i], [](const void*, std::size_t) { return true; }) !=
-                lzh::DataStatus::Ok)
-                problem(*v, kDamaged);
-        ::close(fd);
     }
 
     // The bulk archive of an initial bulk backup: every member must decode.
     void bulk(std::int64_t dirNo, const std::string& destination) {
-        const std::string archive = JoinPath(destination, "bkpcmp.lzh");
+        const std::string archive = BulkArchive(destination);
         std::int32_t code = 0;
         auto latestOf = [&](const std::string& dir, const std::string& name) {
             Version v{0, 0, 0, dir, name, std::nullopt, false};
@@ -169,30 +158,24 @@ private:
         auto index = archive::LoadIndex(archive, &code);
         ++summary.checked;
         if (!index) {
-            problem(Version{0, 0, 0, destination + "/", "bkpcmp.lzh", std::nullopt, false},
+            problem(Version{0, 0, 0, destination + "/", std::string(kArchiveName), std::nullopt, false},
                     code == kUnlhaArchiveMissing ? kNoArchive : kUnreadableArchive);
             return;
         }
-        const int fd = ::open(archive.c_str(), O_RDONLY | O_CLOEXEC);
-        struct stat st {};
-        if (fd < 0 || ::fstat(fd, &st) != 0) {
-            if (fd >= 0) ::close(fd);
-            return problem(Version{0, 0, 0, destination + "/", "bkpcmp.lzh", std::nullopt, false}, kUnreadableArchive);
-        }
-        lzh::FileSource src(fd, static_cast<std::uint64_t>(st.st_size));
-        for (const lzh::Member& m : index->members) {
-            if (m.isDirectory()) continue;
+        std::vector<const lzh::Member*> members;
+        for (const lzh::Member& m : index->members)
+            if (!m.isDirectory()) members.push_back(&m);
+        const std::int32_t rc = archive::TestMembers(archive, members, [&](std::size_t k, std::int32_t result) {
             ++summary.checked;
-            if (lzh::ExtractMemberData(src, m, [](const void*, std::size_t) { return true; }) == lzh::DataStatus::Ok)
-                continue;
-            const auto slash = m.path.rfind('/');
-            problem(latestOf("/" + m.path.substr(0, slash == std::string::npos ? 0 : slash + 1),
-                             m.path.substr(slash == std::string::npos ? 0 : slash + 1)),
+            if (result == kUnlhaOk) return;
+            const std::string& path = members[k]->path;
+            const auto slash = path.rfind('/');
+            problem(latestOf("/" + path.substr(0, slash == std::string::npos ? 0 : slash + 1),
+                             path.substr(slash == std::string::npos ? 0 : slash + 1)),
                     kDamaged);
-        }
-        if (index->damagedTail)
-            problem(Version{0, 0, 0, destination + "/", "bkpcmp.lzh", std::nullopt, false}, kUnreadableArchive);
-        ::close(fd);
+        });
+        if (rc != kUnlhaOk || index->damagedTail)
+            problem(Version{0, 0, 0, destination + "/", std::string(kArchiveName), std::nullopt, false}, kUnreadableArchive);
     }
 
     SharedState& state_;

@@ -28,18 +28,16 @@ struct VersionRecord {
     std::optional<std::string> fupdayd, fuptimed, fcrdayd, fverno, pverno;
 };
 
-// Records every archiver command line and answers with scripted results.
+// Records every archiver request as its command line and answers with scripted results.
 struct FakeArchiver {
     std::vector<std::string> commands;
-    std::vector<std::string> owners;
     std::vector<std::int32_t> results;  // by call; 0 when exhausted
     int throwOnCall = -1;
 
     ArchiverCall call() {
-        return [this](SharedState& s, const std::string& owner) -> std::int32_t {
+        return [this](const archive::ArchiveRequest& request) -> std::int32_t {
             size_t n = commands.size();
-            commands.push_back(s.archiverCommand);
-            owners.push_back(owner);
+            commands.push_back(archive::CommandLineOf(request));
             if (static_cast<int>(n) == throwOnCall) throw std::runtime_error("archiver library missing");
             return n < results.size() ? results[n] : 0;
         };
@@ -56,10 +54,10 @@ public:
         mkdir(destination.c_str(), 0755);
     }
 
-    void run(const std::string& initialFlag, const std::string& runKind, int runNumber,
-             const std::string& subdirFlag = "01", int dirNo = 1) {
-        BackupDirectory(state, source, initialFlag, runKind, destination, runNumber, dirNo, subdirFlag,
-                        archiver.call());
+    BackupResult run(const std::string& initialFlag, const std::string& runKind, int runNumber,
+                     const std::string& subdirFlag = "01", int dirNo = 1) {
+        return BackupDirectory(state, options, source, initialFlag, runKind, destination, runNumber, dirNo, subdirFlag,
+                               archiver.call());
     }
 
     std::vector<VersionRecord> rows() {
@@ -99,6 +97,7 @@ public:
     RecordingUi ui;
     FakeSystem system;
     SharedState state;
+    BackupOptions options;
     FakeArchiver archiver;
     std::string source, destination;
 };

@@ -9,7 +9,7 @@
 #include <set>
 
 #include "support/archive_members.h"
-#include "engine/run_archiver.h"
+#include "archiver/archive_request.h"
 #include "backup_fixture.h"
 
 namespace tessel::test {
@@ -50,16 +50,16 @@ void ChangeSome(const BackupFixture& f, int round) {
     FakeSystem system;
     SharedState state(ui, system);
     state.catalog = Connection::openFile(f.data / "filebkp.mdb");
-    state.compression = compression;
+    const BackupOptions options{false, compression};
     int archiverCalls = 0;
-    ArchiverCall archiver = [&](SharedState& s, const std::string& owner) {
-        std::int32_t rc = RunArchiver(s, owner);
+    ArchiverCall archiver = [&](const archive::ArchiveRequest& request) {
+        std::int32_t rc = archive::Perform(request);
         if (++archiverCalls == kill.afterArchive) raise(SIGKILL);
         return rc;
     };
     for (int r = 0; r < runs; ++r) {
         ChangeSome(f, firstRun + r);
-        BackupDirectory(state, f.source, firstRun + r == 0 ? "1" : "9", "1", f.destination, firstRun + r, 1, "01",
+        BackupDirectory(state, options, f.source, firstRun + r == 0 ? "1" : "9", "1", f.destination, firstRun + r, 1, "01",
                         archiver);
     }
     if (kill.afterRun) raise(SIGKILL);

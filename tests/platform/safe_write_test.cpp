@@ -122,23 +122,23 @@ TEST(SafeWrite, TemporaryFilesCarryThePrefixAndStaleOnesAreSweptButNotLiveOnes) 
     ::close(dirFd);
 }
 
-TEST(CopyFileReport, NeverWritesThroughALinkAndFollowsOnlyInstallationSources) {
+TEST(CopyFile, NeverWritesThroughALinkAndFollowsOnlyInstallationSources) {
     TempDir d, outside;
     WriteFile(d / "src", "contents");
     WriteFile(outside / "victim", "keep");
     // A link planted where the copy goes, or at an old-style temporary name.
     ASSERT_EQ(::symlink((outside / "victim").c_str(), (d / "dst").c_str()), 0);
     ASSERT_EQ(::symlink((outside / "victim").c_str(), (d / ("dst.tessel-tmp-" + std::to_string(getpid()))).c_str()), 0);
-    EXPECT_EQ(CopyFileReport(d / "src", d / "dst"), "成功");
+    EXPECT_EQ(CopyFile(d / "src", d / "dst").resultText(), "成功");
     EXPECT_EQ(ReadFile(outside / "victim"), "keep");
     EXPECT_EQ(ReadFile(d / "dst"), "contents");
-    EXPECT_EQ(CopyFileReport(d / "src", d / std::string(255, 'x')), "成功");
+    EXPECT_EQ(CopyFile(d / "src", d / std::string(255, 'x')).resultText(), "成功");
     EXPECT_EQ(ReadFile(d / std::string(255, 'x')), "contents");
 
     // A source link: refused for backup copies, followed for installation files.
     ASSERT_EQ(::symlink((d / "src").c_str(), (d / "template").c_str()), 0);
-    EXPECT_EQ(CopyFileReport(d / "template", d / "a"), "Error:" + std::to_string(ELOOP));
-    EXPECT_EQ(CopyFileReport(d / "template", d / "b", SourceLinks::kFollow), "成功");
+    EXPECT_EQ(CopyFile(d / "template", d / "a").resultText(), "Error:" + std::to_string(ELOOP));
+    EXPECT_EQ(CopyFile(d / "template", d / "b", SourceLinks::kFollow).resultText(), "成功");
     EXPECT_EQ(ReadFile(d / "b"), "contents");
 }
 

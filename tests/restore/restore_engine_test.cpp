@@ -9,8 +9,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <tuple>
 
 #include "archiver/archive_ops.h"
+#include "archiver/archive_request.h"
 #include "backup/backup_directory.h"
 #include "platform/codepage.h"
 #include "platform/paths.h"
@@ -82,10 +84,9 @@ protected:
         destination = data / "dest";
         std::filesystem::create_directories(source);
         std::filesystem::create_directories(destination);
-        state.compression = "0";
-        // The bulk archive's command lines, answered with `results`.
-        hooks.archiver = [this](SharedState& s, const std::string&) -> std::int32_t {
-            commands.push_back(s.archiverCommand);
+        // The bulk archive's requests as command lines, answered with `results`.
+        hooks.archiver = [this](const archive::ArchiveRequest& request) -> std::int32_t {
+            commands.push_back(archive::CommandLineOf(request));
             return commands.size() <= results.size() ? results[commands.size() - 1] : 0;
         };
         hooks.clock = [] { return std::time_t{1078837509}; };  // 2004/03/09 13:05:09 UTC
@@ -116,8 +117,7 @@ protected:
     // Adds a source file to a version folder's archive, as the backup does.
     void addMember(int lvl, const std::string& rel) {
         std::filesystem::create_directories(std::filesystem::path(versionFile(lvl, "")));
-        state.archiverCommand = "u -nd1 " + versionFile(lvl, "bkpcmp.lzh") + " \"" + src(rel) + "\"";
-        ASSERT_EQ(DefaultRestoreHooks().archiver(state, "1"), 0);
+        ASSERT_EQ(archive::Perform(archive::AddFileRequest(versionFile(lvl, "bkpcmp.lzh"), src(rel))), 0);
     }
     std::string versionFile(int lvl, const std::string& name) const {
         char folder[16];
@@ -132,8 +132,10 @@ protected:
         ASSERT_EQ(utimensat(AT_FDCWD, src(rel).c_str(), times, 0), 0);
     }
 
-    void restore(int dirNo, int run, const std::string& mode = "1") { RestoreDirectory(state, dirNo, run, mode, hooks); }
-    void backUp(int run) { BackupDirectory(state, source, "9", "1", destination, run, 1, "01"); }
+    RestoreResult restore(int dirNo, int run, const std::string& mode = "1") {
+        return RestoreDirectory(state, dirNo, run, RestoreOptions{restoreTest, compression, mode}, hooks);
+    }
+    void backUp(int run) { BackupDirectory(state, BackupOptions{false, compression}, source, "9", "1", destination, run, 1, "01"); }
 
     std::vector<std::string> rows() {
         Statement q = state.db().prepare("SELECT ID, TEXT FROM RSTRLIST ORDER BY ID");
@@ -162,6 +164,8 @@ protected:
     std::vector<std::int32_t> results;  // by call; 0 when exhausted
     RestoreHooks hooks;
     std::string source, destination;
+    std::string compression = "0";  // the prefix row's flag
+    bool restoreTest = false;
 };
 
 // Levels 3 (run 12), 2 (run 8) and 1 (run 5) of one file with plain copies.
@@ -173,7 +177,7 @@ TEST_F(Engine, ThreeLevelsComeBackRunByRunInBothReportModesAndTestModeTouchesNot
     }
     WriteFile(src("a.txt"), "current");
     const std::string level2 = Restored(versionFile(2, "a.txt"), src("a.txt"));
-    state.restoreTest = 1;
+    restoreTest = true;
     restore(1, 3);
     restore(1, 10, "2");
     EXPECT_EQ(ReadFile(src("a.txt")), "current");
@@ -181,7 +185,7 @@ TEST_F(Engine, ThreeLevelsComeBackRunByRunInBothReportModesAndTestModeTouchesNot
     EXPECT_EQ(rows(), (std::vector<std::string>{head, notice, Deleted(src("a.txt"), 1), head, notice, level2}));
     EXPECT_EQ(reportLines(), rows());
 
-    state.restoreTest = 0;
+    restoreTest = false;
     restore(1, 10);
     EXPECT_EQ(ReadFile(src("a.txt")), "two");
     EXPECT_TRUE(ui.messages.empty());
@@ -227,9 +231,9 @@ TEST_F(Engine, EachKindDeletesSkipsOrRefusesAsItShould) {
                                                 Skipped(versionFile(0, "old.txt"), src("old.txt"))}));
     addDirectory(3, "9");
     addVersion(2, 1, "", "new.txt", "0", 3);
-    restore(3, 1);
+    EXPECT_EQ(restore(3, 1).failed, 1);
     EXPECT_TRUE(PathExists(src("new.txt")));
-    restore(7, 2);
+    EXPECT_EQ(restore(7, 2).failed, 1);
     EXPECT_EQ(ui.messages, (std::vector<std::string>{" 指定されたディレクトリーはバックアップ対象外です",
                                                      " 指定されたディレクトリーの定義がありません！"}));
     EXPECT_EQ(rows(), std::vector<std::string>{kHead});
@@ -252,7 +256,8 @@ TEST_F(Engine, EveryFileOfOneWalkGetsItsOwnOutcome) {
     for (const char* name : {"ro.txt", "stays.txt", "here.txt", "X/a.txt"}) put(name, "old", 1);
     chmod(src("ro.txt").c_str(), 0444);
     chmod(src("stays.txt").c_str(), 0454);
-    restore(1, 6);
+    const RestoreResult result = restore(1, 6);
+    EXPECT_EQ(std::make_tuple(result.restored, result.deleted, result.skipped, result.failed), std::make_tuple(4, 1, 3, 1));
     for (const char* name : {"café😀.txt", "ro.txt", "top.txt"}) EXPECT_EQ(ReadFile(src(name)), name);
     EXPECT_EQ(ReadFile(src("A/B/deep.txt")), "deep.txt");
     EXPECT_EQ(ReadFile(src("stays.txt")) + ReadFile(src("X/a.txt")), "oldold");
@@ -281,7 +286,7 @@ TEST_F(Engine, EveryFileOfOneWalkGetsItsOwnOutcome) {
 // member leaves the file as it was; a member or archive that is not there
 // fails with the archiver's code.
 TEST_F(Engine, KindThreeExtractsTheBulkArchiveFirstThenLevelMembers) {
-    state.compression = "1";
+    compression = "1";
     addDirectory(1, "3", "01");
     addDirectory(2, "3", std::nullopt);
     addVersion(0, 0, "", "bulk.txt", "2");
@@ -326,8 +331,9 @@ TEST_F(Engine, KindThreeExtractsTheBulkArchiveFirstThenLevelMembers) {
     restore(2, 5, "2");
     const std::string failed = "ファイルの戻しに失敗しました! FILE= " + src("b.txt") + "\n     RC  エラー　";
     EXPECT_EQ(ui.messages, (std::vector<std::string>{
-                               " error lzh e:展開 一括 function ", "UNLHA32.DLL error return rc = 8108",
-                               " error lzh e:展開 function ", failed + "33032", " error lzh e:展開 一括 function ",
+                               "UNLHA32.DLL error return rc = 8101", " error lzh e:展開 一括 function ",
+                               "UNLHA32.DLL error return rc = 8108", " error lzh e:展開 function ", failed + "33032",
+                               "UNLHA32.DLL error return rc = 8101", " error lzh e:展開 一括 function ",
                                "UNLHA32.DLL error return rc = 8101", " error lzh e:展開 function ", failed + "33025"}));
     EXPECT_EQ(rows(), (std::vector<std::string>{kHead, bulk + "エラー　33025",
                                                 Failed(versionFile(1, "b.txt"), src("b.txt"), "エラー　33032"), kHead,
@@ -344,8 +350,7 @@ TEST_F(Engine, NothingIsWrittenOutsideTheRegisteredDirectory) {
     WriteFile(elsewhere / "o/x.txt", "x");
     for (const char* name : {"a.txt", "S/b.txt", "L/c.txt"}) put(name, name, 1);
     for (const std::string& dir : {elsewhere.path(), source}) {
-        state.archiverCommand = "u -d1n " + destination + "/bkpcmp.lzh \"" + dir + "/*.*\"";
-        ASSERT_EQ(DefaultRestoreHooks().archiver(state, "1"), 0);
+        ASSERT_EQ(archive::Perform(archive::AddFolderRequest(destination + "/bkpcmp.lzh", dir, true)), 0);
     }
     std::filesystem::remove_all(elsewhere / "o");
     std::filesystem::remove(src("a.txt"));
@@ -396,12 +401,12 @@ TEST_F(Engine, EachVersionComesFromItsOwnCopyWhateverTheSwitchSaysNow) {
         state.db().exec("DELETE FROM FILEKANRI");
         std::filesystem::remove(src("Y/a.txt"));
         put("X/a.txt", "from X", 1500000000, 123456700);
-        state.compression = first;
+        compression = first;
         backUp(1);
         put("Y/a.txt", "from Y", 1500000100, 987654300);
-        state.compression = first == "0" ? "1" : "0";
+        compression = first == "0" ? "1" : "0";
         backUp(2);
-        state.compression = "0";
+        compression = "0";
         put("X/a.txt", "changed", 1);
         std::filesystem::remove(src("Y/a.txt"));
         restore(1, 2);
@@ -457,7 +462,7 @@ TEST_F(Engine, AKilledRestoreLeavesReportAndListAgreeingAndNoTemporaryFileOutliv
             SharedState child(killing, sys);
             child.dataFolder = data.path();
             child.catalog = Connection::openFile(data / "filebkp.mdb");
-            RestoreDirectory(child, 1, 2, "1", hooks);
+            RestoreDirectory(child, 1, 2, RestoreOptions{}, hooks);
             _exit(0);
         }
         if (afterMicros >= 0) {
@@ -497,7 +502,7 @@ TEST_F(Engine, RestoreToAFolderPutsChosenVersionsBelowItAndTouchesNothingElse) {
     for (int run = 1; run <= 3; ++run) {
         for (const auto& [when, rel, bytes, nsec] : history)
             if (when == run) put(rel, bytes, 1500000000 + nsec / 100, nsec);
-        state.compression = run == 1 ? "0" : "1";
+        compression = run == 1 ? "0" : "1";
         backUp(run);
     }
     put("a.txt", "now", 1600000000);
@@ -535,11 +540,11 @@ TEST_F(Engine, VerifyFindsDamagedAndLostCopiesAndMarkHasTheNextBackupStoreThemAg
     put("a.txt", std::string(5000, 'a'), 1);
     put("S/b.txt", std::string(6000, 'b'), 1);
     put("c.txt", "c is for catalog, " + std::string(7000, 'c'), 1);
-    state.compression = "1";
+    compression = "1";
     backUp(1);
     put("a.txt", "a2", 2);
     put("S/b.txt", "b2", 2);
-    state.compression = "0";
+    compression = "0";
     backUp(2);
     std::vector<std::string> found;
     auto verify = [&](VerifyOptions options) {
@@ -554,7 +559,7 @@ TEST_F(Engine, VerifyFindsDamagedAndLostCopiesAndMarkHasTheNextBackupStoreThemAg
     std::int32_t code = 0;
     const std::string archive = versionFile(1, "bkpcmp.lzh");
     const auto index = archive::LoadIndex(archive, &code);
-    for (const auto& m : index.value().members)
+    for (const auto& m : index->members)
         if (m.path.ends_with("/c.txt")) Damage(archive, m);
     std::filesystem::remove(versionFile(2, "b.txt"));
     verify({});
@@ -578,10 +583,10 @@ TEST_F(Engine, VerifyFindsDamagedAndLostCopiesAndMarkHasTheNextBackupStoreThemAg
     TempDir bulkSource, bulkDest;
     WriteFile(bulkSource / "x.txt", std::string(9000, 'x'));
     addDirectory(2, "3", "01", bulkSource.path(), bulkDest.path());
-    state.compression = "1";
-    BackupDirectory(state, bulkSource.path(), "1", "3", bulkDest.path(), 0, 2, "01");
+    compression = "1";
+    BackupDirectory(state, BackupOptions{false, compression}, bulkSource.path(), "1", "3", bulkDest.path(), 0, 2, "01");
     EXPECT_EQ(verify(VerifyOptions{2, std::nullopt, false}).problems, 0);
-    Damage(bulkDest / "bkpcmp.lzh", archive::LoadIndex(bulkDest / "bkpcmp.lzh", &code).value().members.at(0));
+    Damage(bulkDest / "bkpcmp.lzh", archive::LoadIndex(bulkDest / "bkpcmp.lzh", &code)->members.at(0));
     verify(VerifyOptions{2, std::nullopt, false});
     EXPECT_EQ(found, std::vector<std::string>{"0 0 " + bulkSource.path() + "/x.txt: データが壊れています (CRC が合いません)"});
 }
