@@ -18,6 +18,9 @@ struct BackupOptions {
     // The compression flag of the prefix row: "0" plain copies, else one
     // LZH archive per version folder.
     std::string compression = "0";
+    // Threads that compress the files of one version folder; 0: as many as
+    // TESSEL_JOBS or the machine's cores say.
+    unsigned jobs = 0;
 };
 
 // What backup calls did. A run failed when anything could not be backed

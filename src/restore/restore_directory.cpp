@@ -204,7 +204,7 @@ public:
     void run() {
         for (const std::size_t folder : folders_) duplicateTarget_ = duplicateTarget_ || targets_.count(folder) > 0;
         if (duplicateTarget_) archives_.keepWalkOrder();
-        archives_.start(archive::DefaultJobs());
+        archives_.start(options_.jobs ? options_.jobs : archive::DefaultJobs());
         for (const Step& s : steps_) {
             switch (s.kind) {
             case Step::Kind::kRestore: restore(s); break;

@@ -21,6 +21,9 @@ struct RestoreOptions {
     std::string compression = "0";
     // "1" starts the report afresh; any other value adds to it.
     std::string reportMode = "1";
+    // Threads that decode archive members; 0: as many as TESSEL_JOBS or the
+    // machine's cores say.
+    unsigned jobs = 0;
 };
 
 // What restore calls did: files put back, files deleted, actions passed
@@ -59,7 +62,7 @@ RestoreResult RestoreDirectory(SharedState& state, int dirNo, int runNumber, con
 struct RestoreHooks {
     // Carries out the archiver's requests (archive::Perform) for the bulk
     // archive of an initial bulk backup. Level archives are read by the
-    // engine itself, decoded on archive::DefaultJobs() threads.
+    // engine itself, decoded on RestoreOptions::jobs threads.
     ArchiverCall archiver;
     // The time printed in the heading line.
     std::function<std::time_t()> clock;
