@@ -2,6 +2,8 @@
 // read by us.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "archiver_test_util.h"
 #include "platform/codepage.h"
 
@@ -86,6 +88,58 @@ TEST_F(Interop, WeExtractWhatJlhaWritesAtEveryHeaderLevelAndMethod) {
         EXPECT_TRUE(ReadFile(out + "/noise.bin") == files_[2].second) << mode;
         EXPECT_EQ(ReadFile(out + "/.hidden"), "dot") << mode;
     }
+}
+
+// tessel-lzh as a user runs it ($L): each command with its exit status and
+// its whole output, "…" ending a prefix; then the files extracted.
+TEST(TesselLzh, AddsListsTestsAndExtractsAndBadUsageGivesTheUsageText) {
+    TempDir t;
+    ASSERT_EQ(Shell("mkdir -p " + ShellQuote(t / "in/sub") + " " + ShellQuote(t / "dot")), 0);
+    const std::pair<std::string, std::string> files[] = {
+        {"in/a.txt", "hello\n"}, {"in/sub/noise.bin", Noise(3000, 1)}, {"in/sub/text.txt", MixedBytes(50000, 2)}};
+    const struct timespec when[2] = {{1704164645, 0}, {1704164645, 0}};  // 2024-01-02 03:04:05 UTC
+    for (const auto& [name, body] : files) {
+        WriteFile(t / name, body);
+        ASSERT_EQ(::utimensat(AT_FDCWD, (t / name).c_str(), when, 0), 0);
+    }
+    const std::string head = "meth        original         packed  modified (UTC)       path\n";
+    const std::string usage = "usage: tessel-lzh l <archive>            list the members\n…";
+    const std::string all = "$L a arc.lzh in/a.txt in/sub/noise.bin in/sub/text.txt";
+    const std::tuple<std::string, int, std::string> cases[] = {
+        {all, 0, "3 member(s) added\n"},
+        {"$L a --method lh5 --jobs 1 lh5.lzh in/sub/text.txt", 0, "1 member(s) added\n"},
+        {"$L a arc.lzh ./arc.lzh", 1, "tessel-lzh: ./arc.lzh: the archive itself (code 8106)\n"},
+        {"$L a arc.lzh ../x", 1, "tessel-lzh: ../x (code 8106)\n"},
+        {"$L l arc.lzh", 0,
+         head + "-lh0-              6              6  2024-01-02 03:04:05  in/a.txt\n"
+                "-lh0-           3000           3000  2024-01-02 03:04:05  in/sub/noise.bin\n"
+                "-lh7-          50000 …"},
+        {"$L l lh5.lzh", 0, head + "-lh5-          50000 …"},
+        {"$L t arc.lzh", 0, "ok      in/a.txt\nok      in/sub/noise.bin\nok      in/sub/text.txt\n"},
+        {"$L x arc.lzh out", 0, "3 member(s) extracted\n"},
+        {"cd dot && $L x ../lh5.lzh", 0, "1 member(s) extracted\n"},
+        {"$L t damaged.lzh", 1, "ok      in/a.txt\nFAILED  in/sub/noise.bin\nok      in/sub/text.txt\n"},
+        {"$L l missing.lzh", 1, "tessel-lzh: archive not found (code 8101)\n"},
+        {"$L", 2, usage}, {"$L l", 2, usage}, {"$L q arc.lzh", 2, usage}, {"$L l arc.lzh more", 2, usage},
+        {"$L x arc.lzh out more", 2, usage}, {"$L a z.lzh", 2, usage}, {"$L a --method lh6 z.lzh in/a.txt", 2, usage},
+        {"$L a --jobs 0 z.lzh in/a.txt", 2, usage},
+    };
+    for (const auto& [command, status, expected] : cases) {
+        if (command.find("damaged") != std::string::npos) {  // one byte of the stored noise flipped
+            std::string bytes = ReadFile(t / "arc.lzh");
+            bytes[bytes.find(files[1].second) + 100] ^= 1;
+            WriteFile(t / "damaged.lzh", bytes);
+        }
+        EXPECT_EQ(Shell("cd " + ShellQuote(t.path()) + " && L=" + ShellQuote(std::string(TESSEL_BINARY_DIR) + "/tessel-lzh") +
+                        " && (" + command + ") >" + ShellQuote(t / "said") + " 2>&1"),
+                  status) << command;
+        const std::string said = ReadFile(t / "said");
+        const std::size_t cut = expected.find("…");
+        EXPECT_EQ(cut == std::string::npos ? said : said.substr(0, cut), expected.substr(0, cut)) << command;
+    }
+    for (const auto& [name, body] : files) EXPECT_TRUE(ReadFile(t / ("out/" + name)) == body) << name;
+    EXPECT_TRUE(ReadFile(t / "dot/in/sub/text.txt") == files[2].second);
+    EXPECT_FALSE(Exists(t / "z.lzh"));
 }
 
 }  // namespace
