@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <tuple>
 
 #include "catalog/catalog_transfer.h"
 #include "catalog/table_files.h"
@@ -21,7 +22,7 @@ namespace {
 // Opens a catalog the way start-up does and returns the message of the
 // refusal, "" when it opened. Root writes to read-only files and folders, so
 // under root the opening runs in a child that has dropped to user nobody.
-std::string OpeningMessage(const std::string& path, bool unprivileged = false) {
+std::string OpeningMessage(const std::string& path, bool unprivileged) {
     auto attempt = [&]() -> std::string {
         try {
             Connection::open("Provider=SQLite;Data Source=" + path + ";", 200);
@@ -33,15 +34,12 @@ std::string OpeningMessage(const std::string& path, bool unprivileged = false) {
     if (!unprivileged || geteuid() != 0) return attempt();
     int out[2];
     if (pipe(out) != 0) return "pipe failed";
-    pid_t child = fork();
-    if (child == 0) {
-        close(out[0]);
+    if (fork() == 0) {
         const uid_t nobody = 65534;
         if (setgroups(0, nullptr) != 0 || setresgid(nobody, nobody, nobody) != 0 || setresuid(nobody, nobody, nobody) != 0)
             _exit(3);
-        std::string message = attempt();
-        (void)!write(out[1], message.data(), message.size());
-        _exit(0);
+        const std::string message = attempt();
+        _exit(write(out[1], message.data(), message.size()) == ssize_t(message.size()) ? 0 : 4);
     }
     close(out[1]);
     std::string message;
@@ -49,9 +47,8 @@ std::string OpeningMessage(const std::string& path, bool unprivileged = false) {
     for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;) message.append(buf, static_cast<size_t>(n));
     close(out[0]);
     int status = 0;
-    waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "child failed";
-    return message;
+    wait(&status);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? message : "child failed";
 }
 
 TEST(Connection, EachUnusableCatalogHasItsOwnMessageAndIsLeftAsItWas) {
@@ -130,18 +127,14 @@ TEST(Connection, RefusesUnknownProviderAndMissingFileNumbersRunsAndRollsBackUnco
         db->prepare("INSERT INTO BKPNAME (BKPNO) VALUES (?1)").bind(1, commit ? 6 : 5).run();
         if (commit) t.commit();
     }
-    Statement s = db->prepare("SELECT group_concat(BKPNO) FROM BKPNAME");
-    ASSERT_TRUE(s.step());
-    EXPECT_EQ(s.text(0), "6");
     // Run and directory numbers count from the AUTODEF row, which is added when missing.
     EXPECT_EQ(NextNumber(*db, "BKPNO"), 1);
     EXPECT_EQ(NextNumber(*db, "BKPNO"), 2);
     db->exec("DELETE FROM AUTODEF");
     EXPECT_EQ(NextNumber(*db, "DIRNO"), 1);
     EXPECT_EQ(NextNumber(*db, "BKPNO"), 1);
-    Statement rows = db->prepare("SELECT count(*) || ',' || BKPNO || ',' || DIRNO FROM AUTODEF");
-    ASSERT_TRUE(rows.step());
-    EXPECT_EQ(rows.text(0), "1,1,1");
+    EXPECT_EQ(test::Rows(*db, "SELECT (SELECT group_concat(BKPNO) FROM BKPNAME), count(*), BKPNO, DIRNO FROM AUTODEF"),
+              (std::vector<test::Row>{{"6", "1", "1", "1"}}));
 }
 
 using test::Blanks;
@@ -183,24 +176,26 @@ TEST(FitText, CutsAtTheWidthAndDropsAHalfCharacterOfEveryLeadByteRangeAndTrimTra
     }
 }
 
-TEST(AutomationDates, ConvertBothWaysWithTheSameEpochAsOle) {
+// Dates and times as the exported table files hold them: days since
+// 1899-12-30, the time as the fraction of a day.
+TEST(AutomationDates, ConvertBothWaysWithTheSameEpochAsOleAndRefuseWhatIsNoDateOrTime) {
     for (const auto& [day, number] : {std::pair<std::string, double>{"1899-12-30", 0}, {"1900-01-01", 2}, {"2003-04-05", 37716},
                                       {"2024-02-29", 45351}}) {
         EXPECT_EQ(DayToAutomation(day), number);
         EXPECT_EQ(AutomationToDay(number), day);
     }
+    for (std::string t : {"00:00:00", "12:00:00", "13:05:09", "23:59:59"}) EXPECT_EQ(AutomationToTime(*TimeToAutomation(t)), t);
     EXPECT_EQ(TimeToAutomation("12:00:00"), 0.5);
     for (const char* bad : {"2023-02-29", "2003-4-5", "2003-04-05 ", "", "2003/04/05", "0099-12-31"})
         EXPECT_FALSE(DayToAutomation(bad)) << bad;
     for (const char* bad : {"24:00:00", "1:02:03", "12:60:00", "", "12:00"}) EXPECT_FALSE(TimeToAutomation(bad)) << bad;
-
-    // Before 1899-12-30 the whole part is the day and the fraction the time.
-    EXPECT_EQ(AutomationToDay(-1.25), "1899-12-29");
-    EXPECT_EQ(AutomationToTime(-1.25), "06:00:00");
-    // Rounding up to midnight carries into the next day.
-    EXPECT_EQ(AutomationToDay(37715.9999999), "2003-04-05");
-    EXPECT_EQ(AutomationToTime(37715.9999999), "00:00:00");
-    for (std::string t : {"00:00:00", "13:05:09", "23:59:59"}) EXPECT_EQ(AutomationToTime(*TimeToAutomation(t)), t);
+    // Before 1899-12-30 the whole part is the day and the fraction the time;
+    // rounding up to midnight carries into the next day.
+    for (const auto& [number, day, time] : {std::tuple<double, const char*, const char*>{-1.25, "1899-12-29", "06:00:00"},
+                                            {37715.9999999, "2003-04-05", "00:00:00"}}) {
+        EXPECT_EQ(AutomationToDay(number), day);
+        EXPECT_EQ(AutomationToTime(number), time);
+    }
     EXPECT_FALSE(AutomationToDay(std::nan("")));
     EXPECT_FALSE(AutomationToTime(-1e9));
 }
