@@ -58,23 +58,11 @@ enum class Way { Button, Escape, Enter, Frame };
 
 // Leaves a window by one of its ways back.
 void GoBack(QWidget& w, const char* backButton, Way way) {
-    switch (way) {
-    case Way::Button:
-        Click(w, backButton);
-        break;
-    case Way::Escape:
-        QTest::keyClick(w.focusWidget() ? w.focusWidget() : &w, Qt::Key_Escape);
-        break;
-    case Way::Enter: {
-        auto* back = w.findChild<QPushButton*>(backButton);
-        back->setFocus();
-        QTest::keyClick(back, Qt::Key_Return);
-        break;
-    }
-    case Way::Frame:
-        w.close();
-        break;
-    }
+    auto* back = w.findChild<QPushButton*>(backButton);
+    if (way == Way::Button) QTest::mouseClick(back, Qt::LeftButton);
+    if (way == Way::Escape) QTest::keyClick(w.focusWidget() ? w.focusWidget() : &w, Qt::Key_Escape);
+    if (way == Way::Enter) back->setFocus(), QTest::keyClick(back, Qt::Key_Return);
+    if (way == Way::Frame) w.close();
     Flush();
 }
 
@@ -83,68 +71,45 @@ TEST(Windows, MenuOpensEveryWindowCentredOnItEveryWayBackReturnsAndTabLeavesGrid
     MAINF& menu = h.context.window<MAINF>();
     menu.move(37, 41);
     menu.open();
-    const QPoint home = menu.pos();
     ExpectF1OpensItsSection(h, menu);
-    struct Case {
-        const char* button;
-        const char* window;
-        const char* back;
+    const struct {
+        const char *from, *button, *window, *back;
         bool kept;  // only hidden by its way back
-    };
-    const Case cases[] = {{"Command2", "DIRSET", "CLOSE", true},      {"Command3", "BKPGO", "Command2", false},
-                          {"Command1", "BKPFIND1", "Command1", false}, {"Command6", "BKPFIND2", "Command1", false},
-                          {"Command9", "BKPFIND3", "Command1", false}, {"Command7", "FILEREV", "Command1", false},
-                          {"Command8", "RSTRLIST", "Command1", false}, {"Command4", "UTILITY", "Command2", false}};
-    for (const Case& c : cases) {
+    } cases[] = {{"MAINF", "Command2", "DIRSET", "CLOSE", true},      {"MAINF", "Command3", "BKPGO", "Command2", false},
+                 {"MAINF", "Command1", "BKPFIND1", "Command1", false}, {"MAINF", "Command6", "BKPFIND2", "Command1", false},
+                 {"MAINF", "Command9", "BKPFIND3", "Command1", false}, {"MAINF", "Command7", "FILEREV", "Command1", false},
+                 {"MAINF", "Command8", "RSTRLIST", "Command1", false}, {"MAINF", "Command4", "UTILITY", "Command2", false},
+                 {"UTILITY", "Command3", "frmAbout", "cmdOK", false}};
+    for (const auto& c : cases) {
+        if (c.from != std::string("MAINF")) Click(menu, "Command4");  // the version window opens from the utility menu
+        QWidget* from = h.context.findWindow(c.from);
+        ASSERT_NE(from, nullptr);
+        from->move(from->pos() + QPoint(-20, 12));
+        const QPoint home = from->pos();
         for (Way way : {Way::Button, Way::Escape, Way::Enter, Way::Frame}) {
             SCOPED_TRACE(std::string(c.window) + " way " + std::to_string(static_cast<int>(way)));
-            if (way == Way::Enter) {
-                // Enter on the focused menu button opens the window too.
-                auto* button = menu.findChild<QPushButton*>(c.button);
+            auto* button = from->findChild<QPushButton*>(c.button);
+            if (way == Way::Enter) {  // Enter on the focused button opens the window too
                 button->setFocus();
                 QTest::keyClick(button, Qt::Key_Enter);
             } else {
-                Click(menu, c.button);
+                QTest::mouseClick(button, Qt::LeftButton);
             }
             QWidget* w = h.context.findWindow(c.window);
             ASSERT_NE(w, nullptr);
-            EXPECT_FALSE(menu.isVisible());
-            EXPECT_EQ(w->pos(), CentredOn(menu, *w));
+            EXPECT_FALSE(from->isVisible());
+            EXPECT_EQ(w->pos(), CentredOn(*from, *w));
             if (way == Way::Button) ExpectF1OpensItsSection(h, *w);
             w->move(w->pos() + QPoint(15, 9));
             GoBack(*w, c.back, way);
-            EXPECT_TRUE(menu.isVisible());
-            EXPECT_EQ(menu.pos(), home);
+            EXPECT_TRUE(from->isVisible());
+            EXPECT_EQ(from->pos(), home);
             QWidget* left = h.context.findWindow(c.window);
-            if (c.kept && way != Way::Frame) {
-                ASSERT_NE(left, nullptr);
-                EXPECT_FALSE(left->isVisible());
-            } else {
-                EXPECT_EQ(left, nullptr);
-            }
+            EXPECT_EQ(left != nullptr, c.kept && way != Way::Frame);
+            if (left) EXPECT_FALSE(left->isVisible());
         }
+        if (from != &menu) GoBack(*from, "Command2", Way::Escape);
     }
-
-    // The version window opens from the utility menu, centred on it, and
-    // every way back returns there.
-    Click(menu, "Command4");
-    QWidget* utility = h.context.findWindow("UTILITY");
-    ASSERT_NE(utility, nullptr);
-    utility->move(utility->pos() + QPoint(-20, 12));
-    const QPoint utilityHome = utility->pos();
-    for (Way way : {Way::Button, Way::Escape, Way::Enter, Way::Frame}) {
-        Click(*utility, "Command3");
-        QWidget* about = h.context.findWindow("frmAbout");
-        ASSERT_NE(about, nullptr);
-        EXPECT_FALSE(utility->isVisible());
-        EXPECT_EQ(about->pos(), CentredOn(*utility, *about));
-        if (way == Way::Button) ExpectF1OpensItsSection(h, *about);
-        GoBack(*about, "cmdOK", way);
-        EXPECT_EQ(h.context.findWindow("frmAbout"), nullptr);
-        EXPECT_TRUE(utility->isVisible());
-        EXPECT_EQ(utility->pos(), utilityHome);
-    }
-    GoBack(*utility, "Command2", Way::Escape);
 
     // The main menu has no Esc: it does not end the program.
     QTest::keyClick(&menu, Qt::Key_Escape);
@@ -159,16 +124,14 @@ TEST(Windows, MenuOpensEveryWindowCentredOnItEveryWayBackReturnsAndTabLeavesGrid
     ASSERT_NE(w, nullptr);
     QApplication::setActiveWindow(w);
     auto* runs = w->findChild<QTableView*>("DataGrid2");
-    auto* versions = w->findChild<QTableView*>("DataGrid1");
-    auto* back = w->findChild<QPushButton*>("Command1");
     runs->setFocus();
     QTest::keyClick(runs, Qt::Key_Down);
     EXPECT_EQ(runs->currentIndex().row(), 1);
     QTest::keyClick(runs, Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), versions);
-    QTest::keyClick(versions, Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(QApplication::focusWidget(), w->findChild<QTableView*>("DataGrid1"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
     QTest::keyClick(runs, Qt::Key_Backtab, Qt::ShiftModifier);
-    EXPECT_EQ(QApplication::focusWidget(), back);
+    EXPECT_EQ(QApplication::focusWidget(), w->findChild<QPushButton*>("Command1"));
 }
 
 TEST(Windows, MessageBoxesAreWideEnoughForTheirWholeTitle) {
@@ -182,15 +145,14 @@ TEST(Windows, MessageBoxesAreWideEnoughForTheirWholeTitle) {
     EXPECT_GT(box.sizeHint().width(), title + 2 * QFontMetrics(titleFont).height());
 }
 
-// A stand-in system monitor that leaves a mark when it is started.
-void FakeMonitor(const test::TempDir& bin, const std::string& name, mode_t mode = 0755) {
-    test::WriteFile(bin / name, "#!/bin/sh\necho started > '" + (bin / name) + ".mark'\n");
-    chmod((bin / name).c_str(), mode);
-}
-
 TEST(frmAbout, ShowsTheProgramsIconAndStartsTheFirstSystemMonitorOnThePath) {
     test::GuiHarness h;
     test::TempDir bin;
+    // Stand-in system monitors that leave a mark when started.
+    auto monitor = [&](const std::string& name, mode_t mode) {
+        test::WriteFile(bin / name, "#!/bin/sh\necho started > '" + (bin / name) + ".mark'\n");
+        chmod((bin / name).c_str(), mode);
+    };
     const QByteArray savedPath = qgetenv("PATH");
     qputenv("PATH", QByteArray::fromStdString(bin.path()));
     frmAbout& about = h.context.window<frmAbout>();
@@ -199,13 +161,13 @@ TEST(frmAbout, ShowsTheProgramsIconAndStartsTheFirstSystemMonitorOnThePath) {
     EXPECT_EQ(about.findChild<QLabel*>("picIcon")->pixmap().toImage(), ProgramIcon().pixmap(32, 32).toImage());
     test::GuiHarness::screenshot(about, "frmAbout");
     // No monitor, or one without execute permission: said, and the window stays.
-    FakeMonitor(bin, "not-a-monitor");
-    FakeMonitor(bin, "gnome-system-monitor", 0644);
+    monitor("not-a-monitor", 0755);
+    monitor("gnome-system-monitor", 0644);
     QTest::mouseClick(about.findChild<QPushButton*>("cmdSysInfo"), Qt::LeftButton);
     EXPECT_EQ(h.ui.messages, std::vector<std::string>{"現時点ではｼｽﾃﾑ情報を使用できません"});
 
-    FakeMonitor(bin, "hardinfo");
-    FakeMonitor(bin, "xfce4-taskmanager");
+    monitor("hardinfo", 0755);
+    monitor("xfce4-taskmanager", 0755);
     QTest::mouseClick(about.findChild<QPushButton*>("cmdSysInfo"), Qt::LeftButton);
     qputenv("PATH", savedPath);
     for (int i = 0; i < 100 && !std::filesystem::exists(bin / "xfce4-taskmanager.mark"); ++i)
