@@ -72,14 +72,5 @@ TEST(Batch, PowerOffBackupWaitsForARunningEngineBacksUpWithoutADisplayAndPowersO
     EXPECT_EQ(rows.text(1), "自動バックアップ");
 }
 
-TEST(Batch, BadSettingsEndWithAnErrorAndIconModeWithoutATrayLivesOn) {
-    Batch bad("TIME1=25:00\n");
-    EXPECT_EQ(bad.run(), 1);
-    // The program lives on until its own exit; the test ends it after 3 s.
-    Batch icon("ICON=YES\n");
-    EXPECT_EQ(icon.run("", 3), 124);
-    EXPECT_TRUE(icon.err.starts_with("Tesselバックアップ管理:  通知領域が見つからないため、メイン画面を表示します。\n")) << icon.err;
-}
-
 }  // namespace
 }  // namespace tessel
