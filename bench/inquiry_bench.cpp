@@ -22,8 +22,8 @@
 #include "inquiry/BKPFIND1.h"
 #include "inquiry/BKPFIND2.h"
 #include "inquiry/BKPFIND3.h"
-#include "platform/system_services.h"
-#include "shell/shared_state.h"
+#include "core/system_services.h"
+#include "engine/shared_state.h"
 #include "ui/app_context.h"
 #include "ui/sql_grid_model.h"
 

@@ -18,7 +18,7 @@
 #include "backup/backup_runs.h"
 #include "catalog/connection.h"
 #include "restore/restore_directory.h"
-#include "shell/shared_state.h"
+#include "engine/shared_state.h"
 
 namespace {
 

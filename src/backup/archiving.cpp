@@ -15,7 +15,7 @@
 #include <unordered_set>
 
 #include "archiver/archive_ops.h"
-#include "archiver/run_archiver.h"
+#include "engine/run_archiver.h"
 #include "backup/backup_messages.h"
 #include "backup/backup_run.h"
 #include "backup/catalog_queries.h"

@@ -1,6 +1,6 @@
 // BackupDirectory with the real archiver; kept apart so that programs which
 // supply their own archiver call do not need the archiver library.
-#include "archiver/run_archiver.h"
+#include "engine/run_archiver.h"
 #include "backup/backup_directory.h"
 
 namespace tessel {

@@ -12,7 +12,7 @@
 
 #include "backup/backup_directory.h"
 #include "catalog/connection.h"
-#include "shell/shared_state.h"
+#include "engine/shared_state.h"
 
 namespace tessel::backup {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "catalog/connection.h"
-#include "shell/shared_state.h"
+#include "engine/shared_state.h"
 
 namespace tessel {
 

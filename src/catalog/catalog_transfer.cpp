@@ -364,9 +364,8 @@ void WriteVersionRecord(Connection& db, const std::optional<std::string>& vnum) 
 
 }  // namespace
 
-ExportedCatalog ExportCatalog(SharedState& state, const std::string& version, const UpgradeProbe& probe) {
-    Connection& db = state.db();
-    const std::string& folder = state.dataFolder;
+ExportedCatalog ExportCatalog(Connection& db, const std::string& folder, const std::string& version,
+                              const UpgradeProbe& probe) {
     // A snapshot of the whole catalog: every table file shows the same moment.
     db.exec("BEGIN");
     ExportedCatalog result;
@@ -391,9 +390,9 @@ void RemoveUnfinishedImport(const std::string& dataFolder) {
     RemoveIfExists(JoinPath(dataFolder, kKeptName));
 }
 
-void ImportCatalog(SharedState& state, const std::string& version, const ExportedCatalog& exported,
+void ImportCatalog(std::unique_ptr<Connection>& catalog, const std::string& folder,
+                   const std::string& providerClause, const std::string& version, const ExportedCatalog& exported,
                    const ImportFinish& finish, const UpgradeProbe& probe) {
-    const std::string folder = state.dataFolder;
     const std::string canonical = JoinPath(folder, kCatalogName);
     const std::string building = JoinPath(folder, kBuildingName);
     const std::string kept = JoinPath(folder, kKeptName);
@@ -443,15 +442,15 @@ void ImportCatalog(SharedState& state, const std::string& version, const Exporte
 
     // 2. The old catalog is closed and kept under its second name, the new one
     //    takes its place with one rename, and the shared connection reopens.
-    std::string oldPath = state.catalog ? state.catalog->path() : canonical;
-    if (state.catalog) {
+    std::string oldPath = catalog ? catalog->path() : canonical;
+    if (catalog) {
         try {
-            LeaveWalMode(state.db());
+            LeaveWalMode(*catalog);
         } catch (...) {
             RemoveDatabaseFiles(building);
             throw;
         }
-        state.catalog.reset();
+        catalog.reset();
     }
     bool replaced = false;
     try {
@@ -471,10 +470,10 @@ void ImportCatalog(SharedState& state, const std::string& version, const Exporte
         replaced = true;
         SyncFolder(folder);
         if (probe) probe("replaced");
-        state.catalog = Connection::open(BuildConnectionString(state.providerClause, folder));
+        catalog = Connection::open(BuildConnectionString(providerClause, folder));
     } catch (const std::exception& e) {
         std::string what = e.what();
-        state.catalog.reset();
+        catalog.reset();
         try {
             if (replaced) {
                 for (const char* suffix : {"-wal", "-shm", "-journal"}) RemoveIfExists(canonical + suffix);
@@ -482,7 +481,7 @@ void ImportCatalog(SharedState& state, const std::string& version, const Exporte
             }
             RemoveIfExists(kept);
             SyncFolder(folder);
-            state.catalog = Connection::openFile(oldPath);
+            catalog = Connection::openFile(oldPath);
         } catch (const std::exception& again) {
             throw CatalogError(what + "\n元のカタログを戻せませんでした: " + again.what() +
                                (PathExists(kept) ? "\n元のカタログは " + kept + " にあります" : std::string()));

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "catalog/connection.h"
-#include "shell/shared_state.h"
 
 namespace tessel {
 
@@ -43,7 +42,8 @@ struct ExportedCatalog {
 // Throws CatalogError (nothing in the catalog changes) when a value cannot be
 // written: a text that code page 932 cannot hold, a number beyond 32 bits,
 // a date that is not "yyyy-mm-dd" or a time that is not "hh:mm:ss".
-ExportedCatalog ExportCatalog(SharedState& state, const std::string& version, const UpgradeProbe& probe = {});
+ExportedCatalog ExportCatalog(Connection& db, const std::string& dataFolder, const std::string& version,
+                              const UpgradeProbe& probe = {});
 
 // Called on the new catalog, inside the import's transaction, after the last
 // table file has been read and before the new catalog replaces the old one.
@@ -53,13 +53,15 @@ using ImportFinish = std::function<void(Connection& newCatalog)>;
 // data folder (AUTODEF, BKPDIR, BKPNAME, FILEKANRI, KBNDEF, then SUBDIR when
 // the version is not below "1.03"), gives it the single version record the
 // export read, runs `finish`, and then puts it in place of the old catalog
-// under the name filebkp.mdb and reopens state.catalog on it. The table files
+// under the name filebkp.mdb and reopens `catalog` on it (through the
+// provider clause). The table files
 // read are deleted once the new catalog is in place.
 //
 // The old catalog stays untouched until the new one is complete: on any
-// failure state.catalog is open on the old catalog again, the table files
+// failure `catalog` is open on the old catalog again, the table files
 // are left where they are, and CatalogError says what failed.
-void ImportCatalog(SharedState& state, const std::string& version, const ExportedCatalog& exported,
+void ImportCatalog(std::unique_ptr<Connection>& catalog, const std::string& dataFolder,
+                   const std::string& providerClause, const std::string& version, const ExportedCatalog& exported,
                    const ImportFinish& finish = {}, const UpgradeProbe& probe = {});
 
 // Removes what an interrupted import left in the data folder: the new

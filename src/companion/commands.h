@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "companion/console_ui.h"
-#include "shell/shared_state.h"
+#include "engine/shared_state.h"
 
 namespace tessel {
 

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <string>
 
-#include "shell/user_interface.h"
+#include "core/user_interface.h"
 
 namespace tessel {
 

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "catalog/catalog_upgrade.h"
+#include "app/catalog_upgrade.h"
 #include "companion/commands.h"
 #include "companion/console_ui.h"
 #include "platform/engine_lock.h"
 #include "platform/paths.h"
-#include "shell/startup.h"
+#include "app/startup.h"
 
 namespace {
 

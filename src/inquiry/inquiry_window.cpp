@@ -13,7 +13,6 @@
 
 #include "inquiry/version_code.h"
 #include "restore/restore_to.h"
-#include "shell/MAINF.h"
 #include "ui/app_context.h"
 #include "ui/controls.h"
 #include "ui/sql_grid_model.h"
@@ -168,7 +167,7 @@ void InquiryWindow::restoreSelectedVersions() {
 }
 
 void InquiryWindow::closeEvent(QCloseEvent* event) {
-    ctx_.window<MAINF>().open();
+    ctx_.openMenu();
     event->accept();
 }
 

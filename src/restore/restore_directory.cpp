@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "archiver/archive_ops.h"
-#include "archiver/run_archiver.h"
+#include "engine/run_archiver.h"
 #include "archiver/unlha.h"
 #include "catalog/connection.h"
 #include "platform/codepage.h"
@@ -28,7 +28,7 @@
 #include "platform/safe_write.h"
 #include "platform/paths.h"
 #include "restore/restore_messages.h"
-#include "restore/version_storage.h"
+#include "engine/version_store.h"
 
 namespace tessel {
 

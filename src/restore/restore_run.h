@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "shell/shared_state.h"
+#include "engine/shared_state.h"
 
 namespace tessel {
 

@@ -13,7 +13,7 @@
 #include "platform/paths.h"
 #include "platform/safe_write.h"
 #include "restore/restore_messages.h"
-#include "restore/version_storage.h"
+#include "engine/version_store.h"
 
 namespace tessel {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "shell/shared_state.h"
+#include "engine/shared_state.h"
 
 namespace tessel {
 

@@ -11,7 +11,7 @@
 #include "archiver/archive_ops.h"
 #include "archiver/unlha.h"
 #include "platform/paths.h"
-#include "restore/version_storage.h"
+#include "engine/version_store.h"
 
 namespace tessel {
 namespace {

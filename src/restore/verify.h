@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "shell/shared_state.h"
+#include "engine/shared_state.h"
 
 namespace tessel {
 

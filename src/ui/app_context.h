@@ -12,7 +12,7 @@
 
 #include "backup/backup_runs.h"
 #include "platform/instance_lock.h"
-#include "shell/shared_state.h"
+#include "engine/shared_state.h"
 #include "ui/help.h"
 
 namespace tessel {
@@ -40,6 +40,9 @@ public:
     // Asks for a folder (restoring chosen versions); empty when cancelled.
     // Unset: the desktop's folder dialog. Tests answer it themselves.
     std::function<QString(QWidget* parent)> chooseFolder;
+    // Opens the main menu; a window returns there through it. The program
+    // sets it to its main window (InstallMainMenu).
+    std::function<void()> openMenu = [] {};
 
     // The single instance of a window, created on first use (not shown),
     // with the keys and placement every window shares (ui/window_keys.h).

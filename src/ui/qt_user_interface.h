@@ -7,7 +7,7 @@
 
 class QMessageBox;
 
-#include "shell/user_interface.h"
+#include "core/user_interface.h"
 
 namespace tessel {
 

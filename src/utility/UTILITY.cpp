@@ -5,7 +5,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "shell/MAINF.h"
 #include "ui/app_context.h"
 #include "utility/frmAbout.h"
 
@@ -47,7 +46,7 @@ void UTILITY::showAbout() {
 }
 
 void UTILITY::closeEvent(QCloseEvent* event) {
-    ctx_.window<MAINF>().open();
+    ctx_.openMenu();
     event->accept();
 }
 

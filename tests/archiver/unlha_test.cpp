@@ -10,7 +10,7 @@
 
 #include "archiver/archive_ops.h"
 #include "archiver/lzh/crc16.h"
-#include "archiver/run_archiver.h"
+#include "engine/run_archiver.h"
 #include "archiver_test_util.h"
 #include "support/recording_ui.h"
 

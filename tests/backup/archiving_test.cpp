@@ -10,7 +10,7 @@
 #include <functional>
 
 #include "archiver/archive_ops.h"
-#include "archiver/run_archiver.h"
+#include "engine/run_archiver.h"
 #include "archiver/unlha.h"
 #include "backup_fixture.h"
 

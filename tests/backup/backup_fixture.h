@@ -15,7 +15,7 @@
 #include "platform/file_faults.h"
 #include "platform/file_times.h"
 #include "platform/paths.h"
-#include "shell/shared_state.h"
+#include "engine/shared_state.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
 

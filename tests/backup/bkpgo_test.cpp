@@ -1,4 +1,4 @@
-#include "backup/BKPGO.h"
+#include "windows/BKPGO.h"
 
 #include <gtest/gtest.h>
 

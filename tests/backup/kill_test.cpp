@@ -9,7 +9,7 @@
 #include <set>
 
 #include "support/archive_members.h"
-#include "archiver/run_archiver.h"
+#include "engine/run_archiver.h"
 #include "backup_fixture.h"
 
 namespace tessel::test {

@@ -1,7 +1,7 @@
 // The catalog's table files and its upgrade: every record byte for byte as
 // the export writes it, every row carried over, every failure leaving the old
 // catalog in place, a kill at any point finished or redone at the next start.
-#include "catalog/catalog_upgrade.h"
+#include "app/catalog_upgrade.h"
 
 #include <signal.h>
 #include <sys/wait.h>
@@ -18,7 +18,7 @@
 #include "catalog/catalog_transfer.h"
 #include "catalog/connection.h"
 #include "catalog/table_files.h"
-#include "shell/startup.h"
+#include "app/startup.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
 
@@ -163,7 +163,7 @@ TEST(ExportRecords, OneRowOfEachTableByteForByte) {
             "65536", std::nullopt, "0", std::nullopt, "1", std::nullopt, "42"});
     Insert(c.db(), "SUBDIR", "CHK,FULLNAME,SUBDIR", {"0", "A/サブ", "サブ"});
     c.makeVersion("1.03");
-    ExportedCatalog kept = ExportCatalog(c.state, "1.03");
+    ExportedCatalog kept = ExportCatalog(c.state.db(), c.state.dataFolder, "1.03");
     EXPECT_EQ(kept.versionRecord, "V1.03");
 
     EXPECT_EQ(ReadFile(c.folder / "AUTODEF.DAT"), Hex("0c000000") + Hex("03000000") + Field(Hex("92ca8fed"), 50));

@@ -1,4 +1,4 @@
-#include "registration/DIRSET.h"
+#include "windows/DIRSET.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <filesystem>
 
 #include "registration/registrations.h"
-#include "shell/MAINF.h"
+#include "app/MAINF.h"
 #include "support/gui_harness.h"
 
 namespace tessel {

@@ -16,7 +16,7 @@
 #include "catalog/connection.h"
 #include "platform/codepage.h"
 #include "restore/restore_directory.h"
-#include "shell/shared_state.h"
+#include "engine/shared_state.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
 

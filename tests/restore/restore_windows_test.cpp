@@ -10,9 +10,9 @@
 
 #include <filesystem>
 
-#include "restore/FILEREV.h"
-#include "restore/RSTRLIST.h"
-#include "shell/MAINF.h"
+#include "windows/FILEREV.h"
+#include "windows/RSTRLIST.h"
+#include "app/MAINF.h"
 #include "support/gui_harness.h"
 #include "ui/sql_grid_model.h"
 

@@ -18,7 +18,7 @@
 #include "backup/backup_directory.h"
 #include "backup/backup_runs.h"
 #include "restore/restore_directory.h"
-#include "shell/shared_state.h"
+#include "engine/shared_state.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
 

@@ -13,6 +13,7 @@
 #include "catalog/connection.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
+#include "app/MAINF.h"
 #include "ui/app_context.h"
 #include "ui/help.h"
 
@@ -22,6 +23,7 @@ struct GuiHarness {
     GuiHarness() {
         OpenFreshCatalog(folder, state);
         // The manual of the build tree; the browser is never really started.
+        InstallMainMenu(context);
         context.helpFile = std::string(TESSEL_SHARE_BUILD_DIR) + "/help/index.html";
         context.openInBrowser = [this](const QUrl& url) {
             browserAsked.push_back(url);

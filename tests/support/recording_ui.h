@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/system_services.h"
-#include "shell/user_interface.h"
+#include "core/system_services.h"
+#include "core/user_interface.h"
 
 namespace tessel::test {
 

@@ -13,7 +13,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "shell/shared_state.h"
+#include "engine/shared_state.h"
 
 namespace tessel::test {
 

@@ -18,7 +18,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "shell/MAINF.h"
+#include "app/MAINF.h"
 #include "support/gui_harness.h"
 #include "ui/app_context.h"
 #include "ui/program_icon.h"

@@ -1,0 +1,125 @@
+#include "app/application.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include <QEventLoop>
+#include <QTimer>
+
+#include "backup/automatic_backup.h"
+#include "app/catalog_upgrade.h"
+#include "platform/engine_lock.h"
+#include "platform/paths.h"
+#include "app/ICONM.h"
+#include "app/MAINF.h"
+#include "windows/engine_wait.h"
+#include "app/settings.h"
+#include "app/startup.h"
+#include "ui/app_context.h"
+#include "ui/help.h"
+#include "ui/program_icon.h"
+#include "ui/qt_user_interface.h"
+
+namespace tessel {
+namespace {
+
+// Ends the process at once: no window's closing step runs. The catalog's
+// committed work is already on disk.
+[[noreturn]] void EndProcess(int status) {
+    std::fflush(nullptr);
+    _exit(status);
+}
+
+}  // namespace
+
+bool ProgramSettingsActions::automaticBackup() {
+    SharedState& state = ctx_.state;
+    EngineLock lock(state.dataFolder);
+    if (!lock.tryLock() && !WaitForEngine(lock, engineWaitSeconds_, state.dataFolder)) {
+        state.ui.showMessage(kStartupBackupNotRun + "\n" + kEngineBusy + "\n" + state.dataFolder);
+        return false;
+    }
+    try {
+        AutomaticBackup(state, ctx_.backupEngine, ctx_.clock());
+    } catch (const std::exception& e) {
+        state.silent = "NO";
+        state.ui.showMessage(kStartupBackupNotRun + "\n" + e.what());
+        return false;
+    }
+    return true;
+}
+
+void ProgramSettingsActions::pauseBeforeShutDown() {
+    // The timer runs on the monotonic clock, so the pause ends after three
+    // seconds also across midnight or a change of the wall clock.
+    QEventLoop loop;
+    QTimer::singleShot(3000, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void ProgramSettingsActions::endProgram(int status) { ctx_.endProgram(status); }
+
+void ProgramSettingsActions::openIconWindow() {
+    if (ctx_.window<ICONM>().open()) return;
+    ctx_.state.ui.showMessage(kNoNotificationArea);
+    ctx_.window<MAINF>().open();
+}
+
+void PrepareApplication() {
+    QApplication::setApplicationName("tessel-backup");
+    QApplication::setWindowIcon(ProgramIcon());
+    // Lets the desktop match the windows to the menu entry and its icon.
+    QGuiApplication::setDesktopFileName("tessel-backup");
+    // The program ends only by its own exits: in icon mode it lives on with
+    // every window hidden, its timer running.
+    QApplication::setQuitOnLastWindowClosed(false);
+}
+
+bool StartWindows(AppContext& context) {
+    ProgramSettingsActions actions(context);
+    if (!ApplySettings(context.state, actions)) return false;
+    if (context.state.icon != "YES") context.window<MAINF>().open();
+    return true;
+}
+
+int RunProgram(QApplication& app) {
+    QtUserInterface ui;
+    RealSystemServices system;
+    SharedState state(ui, system);
+    InstanceLock lock;
+    AppContext context(state, lock, [](int status) { EndProcess(status); });
+    ui.attach(&context);
+    InstallMainMenu(context);
+
+    std::string folder;
+    try {
+        folder = CurrentDirectory();
+    } catch (const std::exception& e) {
+        ui.showMessage(e.what());
+        return 1;
+    }
+    switch (RunStartup(state, lock, folder)) {
+    case StartupOutcome::Ready:
+        break;
+    case StartupOutcome::NeedsUpgrade:
+        // The upgrade reopens state.catalog on the upgraded catalog; the
+        // program then goes on as after a current catalog.
+        {
+            bool upgraded = false;
+            if (!context.runEngine([&] { upgraded = UpgradeCatalog(state); }) || !upgraded) return 1;
+        }
+        break;
+    case StartupOutcome::SecondCopy:
+    case StartupOutcome::Failed:
+        return 1;
+    }
+
+    // F1 opens the manual in every window.
+    std::unique_ptr<QObject> helpKey = InstallHelpKey(context);
+    if (!StartWindows(context)) return 1;
+    return app.exec();
+}
+
+}  // namespace tessel

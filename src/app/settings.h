@@ -1,0 +1,51 @@
+#pragma once
+// The settings file BKPDEF.INI: reading it into the shared state and acting
+// on it at start-up (start-up backup, end or power-off, icon mode).
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "engine/shared_state.h"
+
+namespace tessel {
+
+inline const std::string kBadTimeMessage =
+    " BKPDEF.INI上の時間指定が間違っています。\n YY:MM:DDの形式に修正してください! ";
+
+// "H:MM" or "H:MM:SS" on the 24-hour clock as seconds since midnight;
+// nullopt for anything else, 24:00 and beyond included.
+std::optional<TimeOfDay> ParseTimeOfDay(std::string_view text);
+
+enum class SettingsRead { Ok, BadTime, Unreadable };
+
+// Reads the settings file of the data folder (its name in any case) into
+// the shared state, line by line in file order. On BadTime the caller shows
+// kBadTimeMessage and ends the program.
+SettingsRead ReadSettings(SharedState& state);
+
+// What acting on the settings needs from the program around it.
+class SettingsActions {
+public:
+    virtual ~SettingsActions() = default;
+    // Runs the automatic backup. False when it could not run (it has said
+    // why); nothing may then act as if it had.
+    virtual bool automaticBackup() = 0;
+    // Waits 3 seconds while the window system goes on.
+    virtual void pauseBeforeShutDown() = 0;
+    // Ends the process with the given status; does not return in the program.
+    virtual void endProgram(int status) = 0;
+    virtual void openIconWindow() = 0;
+};
+
+// Reads the settings and acts on them. Returns false when the program is to
+// end (bad settings or a start-up backup that ends it); the actions have
+// then been told so through endProgram. A start-up backup that was to end
+// the program or power the machine off and could not run ends the program
+// with status 1 and never powers off; one that was not to end it leaves the
+// program going on to its windows.
+bool ApplySettings(SharedState& state, SettingsActions& actions);
+
+// Asks the machine to power off (the shut-down after a start-up backup).
+void ShutDownWindows(SharedState& state);
+
+}  // namespace tessel

@@ -1,0 +1,50 @@
+#pragma once
+// The process-wide shared state: one plain object made at start-up and
+// passed by reference to every window and engine that needs it.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "catalog/connection.h"
+#include "core/system_services.h"
+#include "core/user_interface.h"
+
+namespace tessel {
+
+// A time of day in seconds since midnight; 0 (00:00:00) means "not set".
+using TimeOfDay = int;
+
+struct SharedState {
+    SharedState(UserInterface& userInterface, SystemServices& systemServices)
+        : ui(userInterface), system(systemServices) {}
+
+    UserInterface& ui;
+    SystemServices& system;
+
+    std::string dataFolder;
+    std::unique_ptr<Connection> catalog;
+    const std::string versionText = "1.04";
+    std::string catalogVersion;
+    std::string providerClause;
+
+    std::string autoFlag = "NO";
+    std::string initBkp = "NO";
+    std::string termBkp = "NO";
+    std::string icon = "NO";
+    TimeOfDay time1 = 0;
+    TimeOfDay time2 = 0;
+    TimeOfDay time3 = 0;
+
+    std::string silent = "NO";
+    std::string compression = "0";
+    std::string archiverCommand;
+    std::int16_t restoreTest = 0;
+    // Failures the backup engine has reported (folders it could not list,
+    // files it could not store); a driver compares it before and after a
+    // run to say whether the run failed.
+    std::int64_t backupFailures = 0;
+
+    Connection& db() { return *catalog; }
+};
+
+}  // namespace tessel

@@ -1,0 +1,114 @@
+#include "windows/BKPGO.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTableView>
+
+#include "backup/backup_messages.h"
+#include "ui/app_context.h"
+#include "ui/controls.h"
+#include "ui/grid_layout.h"
+#include "ui/sql_grid_model.h"
+
+namespace tessel {
+namespace {
+
+const char* const kRunsQuery =
+    "SELECT BKPNAME.BKPNO, BKPNAME.BKPNAME, KBNDEF.NAIYOU, BKPNAME.DAY1, BKPNAME.TIME1, BKPNAME.KBN FROM BKPNAME "
+    "LEFT JOIN KBNDEF ON BKPNAME.KBN = KBNDEF.ID WHERE KBNDEF.KBN=1";
+
+}  // namespace
+
+BKPGO::BKPGO(AppContext& context) : ctx_(context) {
+    setObjectName("BKPGO");
+    setWindowTitle(QString::fromUtf8("バックアップ実行"));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    auto* heading = TitleLabel(this, "バックアップの実行");
+    title_ = NamedField(this, "APPNM");
+    kinds_ = new QListWidget(this);
+    kinds_->setObjectName("KBNNM");
+    kinds_->addItems({QString::fromUtf8("通常"), QString::fromUtf8("情報のみ")});
+    kinds_->setCurrentRow(0);
+    kinds_->setMaximumHeight(kinds_->sizeHintForRow(0) * 2 + 8);
+    auto* runButton = NamedButton(this, "Command1", "実行");
+    auto* backButton = NamedButton(this, "Command2", "戻る");
+    auto* status = new QLineEdit(this);
+    status->setObjectName("GODISP");
+    status->setReadOnly(true);
+    grid_ = new QTableView(this);
+    grid_->setObjectName("DataGrid1");
+    grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    model_ = new SqlGridModel(ctx_.state.db(), this);
+    model_->setFormatter(3, FormatStoredDate);
+    grid_->setModel(model_);
+
+    auto* layout = new QGridLayout(this);
+    layout->addWidget(heading, 0, 0, 1, 3);
+    layout->addWidget(NamedLabel(this, "Label2", "タイトル"), 1, 0);
+    layout->addWidget(title_, 1, 1, 1, 2);
+    layout->addWidget(NamedLabel(this, "Label3", "バックアップ種類"), 2, 0, Qt::AlignTop);
+    layout->addWidget(kinds_, 2, 1);
+    auto* buttons = new QVBoxLayout;
+    buttons->addWidget(runButton);
+    buttons->addWidget(backButton);
+    layout->addLayout(buttons, 2, 2);
+    layout->addWidget(grid_, 3, 0, 1, 3);
+    layout->addWidget(status, 4, 0, 1, 3);
+    layout->setColumnStretch(1, 1);
+    resize(720, 480);
+
+    connect(kinds_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+        kind_ = item->text() == QString::fromUtf8("通常") ? "1" : "9";
+    });
+    connect(runButton, &QPushButton::clicked, this, &BKPGO::run);
+    connect(backButton, &QPushButton::clicked, this, &QWidget::close);
+}
+
+void BKPGO::open() {
+    model_->setQuery(kRunsQuery);
+    gridSet();
+    AppContext::present(*this);
+}
+
+void BKPGO::gridSet() {
+    model_->fetchAll();
+    ApplyGridLayout(*grid_, {{"番号", 0},
+                             {"タイトル", 4500},
+                             {"区分", 1200},
+                             {"バックアップ日", 1300, Qt::AlignHCenter},
+                             {"時間", 1300, Qt::AlignHCenter},
+                             {"区分DMY", 0}});
+}
+
+void BKPGO::run() {
+    SharedState& state = ctx_.state;
+    if (title_->text().isEmpty()) {
+        state.ui.showMessage("バックアップタイトルを入力してください");
+        return;
+    }
+    const std::int64_t failuresBefore = state.backupFailures;
+    bool ran = ctx_.runEngine([&] {
+        RunTitledBackup(state, ctx_.backupEngine, title_->text().toStdString(), kind_.toStdString(), ctx_.clock(), [this](int) {
+            model_->requery();
+            gridSet();
+            grid_->repaint();
+        });
+    });
+    if (!ran) return;
+    if (state.backupFailures == failuresBefore)
+        state.ui.showMessage(" 処理を完了しました！　");
+    else
+        state.ui.showMessage(" 処理を完了しました！　\n" + backup::kRunHadFailures);
+}
+
+void BKPGO::closeEvent(QCloseEvent* event) {
+    ctx_.openMenu();
+    event->accept();
+}
+
+}  // namespace tessel

@@ -1,0 +1,464 @@
+#include "windows/DIRSET.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileSystemModel>
+#include <QFocusEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStorageInfo>
+#include <QTableView>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include <set>
+
+#include "platform/paths.h"
+#include "registration/registration_rules.h"
+#include "registration/registrations.h"
+#include "ui/app_context.h"
+#include "ui/controls.h"
+#include "ui/grid_layout.h"
+#include "ui/sql_grid_model.h"
+
+namespace tessel {
+namespace {
+
+const char* const kNoPrefix = "  バックアップ先プレフィックスが指定されていません　";
+
+void Select(QListWidget* list, const char* text) {
+    auto found = list->findItems(QString::fromUtf8(text), Qt::MatchExactly);
+    if (!found.isEmpty()) list->setCurrentItem(found.first());
+}
+
+QString Q(const std::optional<std::string>& s) { return s ? QString::fromStdString(*s) : QString(); }
+std::string S(const QString& s) { return s.toStdString(); }
+
+QString KindCodeOf(const QString& item) {
+    if (item == QString::fromUtf8("通常")) return "1";
+    if (item == QString::fromUtf8("初期BKP無し")) return "2";
+    if (item == QString::fromUtf8("初期一括BKP")) return "3";
+    return "9";
+}
+
+}  // namespace
+
+DIRSET::DIRSET(AppContext& context) : ctx_(context) {
+    setObjectName("DIRSET");
+    setWindowTitle(QString::fromUtf8("登録"));
+
+    auto* title = NamedLabel(this, "Label1", "バックアップディレクトリー登録");
+    QFont serif("Noto Serif CJK JP");
+    serif.setStyleHint(QFont::Serif);
+    serif.setPointSizeF(title->font().pointSizeF() * 1.6);
+    title->setFont(serif);
+    auto* closeButton = NamedButton(this, "CLOSE", "戻る");
+    compression_ = NamedList(this, "COMPEXP", 2, {"通常", "圧縮"});
+    prefix_ = NamedField(this, "ODIRFIX");
+
+    auto* frame3 = new QGroupBox(this);
+    frame3->setObjectName("Frame3");
+    auto* registerButton = NamedButton(frame3, "Command1", "登録");
+    auto* initialButton = NamedButton(frame3, "Command2", "初期バックアップ");
+    auto* deleteButton = NamedButton(frame3, "Command3", "取消");
+    auto* buttons = new QHBoxLayout(frame3);
+    buttons->addWidget(registerButton);
+    buttons->addWidget(initialButton);
+    buttons->addWidget(deleteButton);
+
+    dirsel1_ = new QRadioButton(QString::fromUtf8("バックアップ先"), this);
+    dirsel1_->setObjectName("dirsel1");
+    dirsel2_ = new QRadioButton(QString::fromUtf8("バックアップ対象"), this);
+    dirsel2_->setObjectName("dirsel2");
+
+    fsModel_ = new QFileSystemModel(this);
+    fsModel_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
+    fsModel_->setRootPath("/");
+    dirs_ = new QTreeView(this);
+    dirs_->setObjectName("Dir1");
+    dirs_->setModel(fsModel_);
+    for (int c = 1; c < fsModel_->columnCount(); ++c) dirs_->hideColumn(c);
+    dirs_->setHeaderHidden(true);
+    drives_ = new QComboBox(this);
+    drives_->setObjectName("Drive1");
+    std::set<QString> roots;
+    for (const QStorageInfo& v : QStorageInfo::mountedVolumes())
+        if (v.isValid() && v.isReady()) roots.insert(v.rootPath());
+    roots.insert("/");
+    for (const QString& r : roots) drives_->addItem(r);
+    drives_->setCurrentText("/");
+    dirs_->setRootIndex(fsModel_->index("/"));
+
+    auto* frame1 = new QGroupBox(this);
+    frame1->setObjectName("Frame1");
+    source_ = NamedField(frame1, "IDIR");
+    dest_ = NamedField(frame1, "ODIR");
+    kinds_ = NamedList(frame1, "KBNNM", 4);
+    subdirs_ = NamedList(frame1, "SUBDIR", 2);
+    autoBackup_ = NamedList(frame1, "AUTOF", 2);
+    remark_ = NamedField(frame1, "BIKOU");
+    auto* fields = new QGridLayout(frame1);
+    fields->addWidget(NamedLabel(frame1, "Label2", "バックアップ対象"), 0, 0);
+    fields->addWidget(source_, 0, 1, 1, 5);
+    fields->addWidget(NamedLabel(frame1, "Label3", "バックアップ先"), 1, 0);
+    fields->addWidget(dest_, 1, 1, 1, 5);
+    fields->addWidget(NamedLabel(frame1, "Label4", "区分"), 2, 0, Qt::AlignTop);
+    fields->addWidget(kinds_, 2, 1);
+    fields->addWidget(NamedLabel(frame1, "Label8", "サブディレクトリー"), 2, 2, Qt::AlignTop);
+    fields->addWidget(subdirs_, 2, 3);
+    fields->addWidget(NamedLabel(frame1, "Label7", "自動ﾊﾞｯｸｱｯﾌﾟ"), 2, 4, Qt::AlignTop);
+    fields->addWidget(autoBackup_, 2, 5);
+    fields->addWidget(NamedLabel(frame1, "Label5", "備考"), 3, 0);
+    fields->addWidget(remark_, 3, 1, 1, 5);
+
+    grid_ = new QTableView(this);
+    grid_->setObjectName("DataGrid1");
+    grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grid_->setSelectionMode(QAbstractItemView::SingleSelection);
+    model_ = new SqlGridModel(ctx_.state.db(), this);
+    grid_->setModel(model_);
+    auto* status = NamedField(this, "GODISP");
+    status->setReadOnly(true);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(title, 1);
+    top->addWidget(closeButton);
+    auto* settings = new QGridLayout;
+    settings->addWidget(NamedLabel(this, "Label9", "圧縮指定"), 0, 0, Qt::AlignTop);
+    settings->addWidget(compression_, 0, 1);
+    settings->addWidget(NamedLabel(this, "Label6", "バックアップ先プレフィックス"), 0, 2, Qt::AlignTop);
+    settings->addWidget(prefix_, 0, 3, Qt::AlignTop);
+    prefix_->setMinimumWidth(320);
+    settings->addWidget(frame3, 0, 4, Qt::AlignTop);
+    settings->setColumnStretch(3, 1);
+    auto* left = new QVBoxLayout;
+    left->addWidget(dirsel1_);
+    left->addWidget(dirsel2_);
+    left->addWidget(dirs_, 1);
+    left->addWidget(drives_);
+    auto* right = new QVBoxLayout;
+    right->addWidget(frame1);
+    right->addWidget(grid_, 1);
+    right->addWidget(status);
+    auto* body = new QHBoxLayout;
+    body->addLayout(left, 1);
+    body->addLayout(right, 3);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addLayout(settings);
+    layout->addLayout(body, 1);
+    resize(1000, 640);
+
+    source_->installEventFilter(this);
+    prefix_->installEventFilter(this);
+    connect(closeButton, &QPushButton::clicked, this, [this] {
+        ctx_.openMenu();
+        hide();
+    });
+    connect(registerButton, &QPushButton::clicked, this, &DIRSET::registerDirectory);
+    connect(deleteButton, &QPushButton::clicked, this, &DIRSET::deleteRegistration);
+    connect(initialButton, &QPushButton::clicked, this, &DIRSET::initialBackup);
+    connect(dest_, &QLineEdit::textChanged, this, &DIRSET::destinationChanged);
+    connect(kinds_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) { kindCode_ = KindCodeOf(item->text()); });
+    connect(compression_, &QListWidget::itemClicked, this, &DIRSET::compressionClicked);
+    connect(dirsel1_, &QRadioButton::clicked, this, [this] {
+        if (!prefix_->text().isEmpty()) setPrefixMode(false);
+    });
+    connect(grid_, &QTableView::clicked, this, [this](const QModelIndex& index) { takeRow(index.row()); });
+    // Moving through the grid by keyboard takes the row as a click does.
+    connect(grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex& current) {
+        if (current.isValid() && grid_->hasFocus()) takeRow(current.row());
+    });
+    connect(drives_, &QComboBox::currentTextChanged, this,
+            [this](const QString& root) { dirs_->setRootIndex(fsModel_->index(root)); });
+    connect(dirs_, &QTreeView::activated, this,
+            [this](const QModelIndex& index) { directoryChanged(fsModel_->filePath(index)); });
+}
+
+void DIRSET::open() {
+    if (!loaded_) load();
+    AppContext::present(*this);
+}
+
+void DIRSET::load() {
+    loaded_ = true;
+    model_->setQuery(kRegistrationListQuery);
+    setPrefixMode(true);
+    if (auto prefixRow = FindRegistrationByNumber(ctx_.state.db(), 0)) {
+        prefix_->setText(Q(prefixRow->dir));
+        compressFlag_ = Q(prefixRow->abkp);
+        setPrefixMode(false);
+    }
+    SETGRID();
+    kindCode_ = "1";
+    kinds_->clear();
+    for (const char* k : {"通常", "初期BKP無し", "初期一括BKP", "情報のみ"}) kinds_->addItem(QString::fromUtf8(k));
+    Select(kinds_, "通常");
+    autoBackup_->clear();
+    autoBackup_->addItems({QString::fromUtf8("対象"), QString::fromUtf8("対象外")});
+    Select(autoBackup_, "対象");
+    subdirs_->clear();
+    subdirs_->addItems({QString::fromUtf8("対象"), QString::fromUtf8("対象外")});
+    Select(subdirs_, "対象外");
+    Select(compression_, compressFlag_ == "1" ? "圧縮" : "通常");
+}
+
+void DIRSET::SETGRID() {
+    model_->fetchAll();
+    ApplyGridLayout(*grid_, {{"番号", 500},
+                             {"バックアップ元", 2600},
+                             {"バックアップ先", 2500},
+                             {"区分", 1100},
+                             {"備考", 1200},
+                             {"区分DMY", 0},
+                             {"AUTO", 600},
+                             {"INIT", 0},
+                             {"SUB-DIR", 0}});
+}
+
+void DIRSET::requery() {
+    model_->requery();
+    SETGRID();
+    listAtEnd_ = false;
+}
+
+bool DIRSET::prefixMode() const { return dirsel1_->isChecked(); }
+
+void DIRSET::setPrefixMode(bool on) {
+    dirsel1_->setChecked(on);
+    dirsel2_->setChecked(!on);
+}
+
+std::optional<std::int64_t> DIRSET::currentDirNo() const {
+    QModelIndex current = grid_->currentIndex();
+    if (!current.isValid() || listAtEnd_) return std::nullopt;
+    QVariant v = model_->value(current.row(), 0);
+    if (!v.isValid()) return std::nullopt;
+    return v.toLongLong();
+}
+
+void DIRSET::selectRowOf(std::int64_t dirNo) {
+    for (int r = 0; r < model_->rowCount(); ++r)
+        if (model_->value(r, 0).toLongLong() == dirNo) {
+            grid_->setCurrentIndex(model_->index(r, 1));
+            return;
+        }
+}
+
+void DIRSET::takeRow(int row) {
+    if (row < 0 || row >= model_->rowCount()) return;
+    grid_->setCurrentIndex(model_->index(row, 1));
+    listAtEnd_ = false;
+    if (model_->value(row, 0).toLongLong() == 0) return;
+    source_->setText(model_->value(row, 1).toString());
+    QVariant dest = model_->value(row, 2);
+    if (dest.isValid()) dest_->setText(dest.toString());
+    remark_->setText(model_->value(row, 4).toString());
+    QString kind = model_->value(row, 5).toString();
+    Select(kinds_, kind == "1" ? "通常" : kind == "2" ? "初期BKP無し" : kind == "3" ? "初期一括BKP" : "情報のみ");
+    kindCode_ = KindCodeOf(kinds_->currentItem()->text());
+    Select(autoBackup_, model_->value(row, 6).toString() == "1" ? "対象" : "対象外");
+    Select(subdirs_, model_->value(row, 8).toString() == "01" ? "対象" : "対象外");
+}
+
+void DIRSET::directoryChanged(const QString& path) {
+    if (!prefixMode()) {
+        source_->setText(path);
+        remark_->clear();
+        if (!prefix_->text().isEmpty()) ODIRSET();
+        return;
+    }
+    prefix_->setText(path);
+    entryText_ = " ";
+    prefixExit();
+}
+
+void DIRSET::ODIRSET() {
+    std::string source = S(source_->text());
+    if (!source.empty()) source = StoredDirectory(source, CurrentDirectory());
+    std::string dest = DestinationFor(source, S(prefix_->text()));
+    setPrefixMode(false);
+    // A destination another registration already uses is never given out:
+    // the user is asked for another one.
+    if (!source.empty() && !prefix_->text().isEmpty() && DestinationTaken(ctx_.state.db(), dest, source)) {
+        dest_->clear();
+        ctx_.state.ui.showMessage(DestinationTakenMessage(dest));
+        return;
+    }
+    dest_->setText(QString::fromStdString(dest));
+}
+
+void DIRSET::sourceFocusIn() {
+    if (prefix_->text().isEmpty()) {
+        inFocusMessage_ = true;
+        ctx_.state.ui.showMessage(kNoPrefix);
+        setPrefixMode(true);
+        prefix_->setFocus();
+        inFocusMessage_ = false;
+        return;
+    }
+    setPrefixMode(false);
+    entryText_ = source_->text();
+}
+
+void DIRSET::sourceFocusOut() {
+    if (source_->text() != entryText_ && dest_->text().isEmpty()) ODIRSET();
+}
+
+void DIRSET::prefixExit() {
+    QString text = prefix_->text();
+    if (text.isEmpty() || text == entryText_) return;
+    text = QString::fromStdString(StoredPrefix(S(text), CurrentDirectory()));
+    prefix_->setText(text);
+    SharedState& state = ctx_.state;
+    if (std::string conflict = PrefixConflict(state.db(), S(text)); !conflict.empty()) {
+        state.ui.showMessage(conflict);
+        // Nothing is stored; the field shows the prefix in force again.
+        std::optional<Registration> stored = FindRegistrationByNumber(state.db(), 0);
+        prefix_->setText(stored ? Q(stored->dir) : QString());
+        entryText_ = prefix_->text();
+        return;
+    }
+    if (!IsDirectory(S(text))) {
+        if (!state.ui.askYesNo("指定されたディレクトリーが存在しません。作成しますか？")) {
+            prefix_->clear();
+            prefix_->setFocus();
+            return;
+        }
+        std::string error = CreateDirectories(S(text));
+        if (!error.empty()) {
+            state.ui.showMessage("ディレクトリー " + S(text) + " を作成できません: " + error);
+            return;
+        }
+    }
+    try {
+        SavePrefix(state.db(), S(text), S(compressFlag_));
+    } catch (const CatalogError& e) {
+        state.ui.showMessage(e.what());
+        return;
+    }
+    entryText_.clear();
+}
+
+void DIRSET::compressionClicked() {
+    QListWidgetItem* item = compression_->currentItem();
+    compressFlag_ = item && item->text() == QString::fromUtf8("圧縮") ? "1" : "0";
+    if (!prefix_->text().isEmpty() && !RegistrationListEmpty(ctx_.state.db())) SaveCompression(ctx_.state.db(), S(compressFlag_));
+}
+
+void DIRSET::registerDirectory() {
+    SharedState& state = ctx_.state;
+    Connection& db = state.db();
+    if (RegistrationListEmpty(db)) {
+        state.ui.showMessage(kNoPrefix);
+        prefix_->setFocus();
+        return;
+    }
+    if (source_->text().isEmpty()) {
+        state.ui.showMessage("バックアップ対象が指定されていません!");
+        return;
+    }
+    if (dest_->text().isEmpty()) {
+        state.ui.showMessage("バックアップ先が指定されていません!");
+        return;
+    }
+    const std::string cwd = CurrentDirectory();
+    const std::string source = StoredDirectory(S(source_->text()), cwd);
+    const std::string dest = StoredDirectory(S(dest_->text()), cwd);
+    if (std::string conflict = RegistrationConflict(db, source, dest); !conflict.empty()) {
+        state.ui.showMessage(conflict);
+        return;
+    }
+    std::optional<Registration> existing = FindRegistrationByDir(db, source);
+    RegistrationFields f{source,
+                         dest,
+                         S(kindCode_),
+                         S(remark_->text()),
+                         autoBackup_->currentItem() && autoBackup_->currentItem()->text() == QString::fromUtf8("対象") ? "1" : "9",
+                         subdirs_->currentItem() && subdirs_->currentItem()->text() == QString::fromUtf8("対象") ? "01" : "00"};
+    std::int64_t dirNo = SaveRegistration(db, existing, f);
+    requery();
+    selectRowOf(dirNo);
+    if (!IsDirectory(f.dest)) {
+        state.ui.showMessage(" バックアップ先ディレクトリーを作成します！");
+        std::string error = CreateDirectories(f.dest);
+        if (!error.empty()) state.ui.showMessage("バックアップ先ディレクトリー " + f.dest + " を作成できません: " + error);
+    }
+    source_->clear();
+    dest_->clear();
+    remark_->clear();
+}
+
+void DIRSET::deleteRegistration() {
+    SharedState& state = ctx_.state;
+    if (source_->text().isEmpty()) {
+        state.ui.showMessage(" 取消対象のデータを一覧から選択してください!");
+        return;
+    }
+    std::optional<std::int64_t> dirNo = currentDirNo();
+    std::optional<Registration> row;
+    if (dirNo) row = FindRegistrationByNumber(state.db(), *dirNo);
+    if (!row || Q(row->dir) != source_->text()) {
+        state.ui.showMessage(" すでに登録済のデータを選択してください！");
+        return;
+    }
+    if (row->dirNo == 0) {
+        state.ui.showMessage(" プレフィックスは削除できません!");
+        return;
+    }
+    if (row->chk1 == "1") {
+        state.ui.showMessage("これはすでに初期バックアップ済の為削除できません！");
+        return;
+    }
+    DeleteRegistration(state.db(), row->dirNo);
+    requery();
+}
+
+void DIRSET::initialBackup() {
+    if (!ctx_.runEngine([this] { RunInitialBackups(ctx_.state, ctx_.backupEngine); })) return;
+    requery();
+    ctx_.state.ui.showMessage(" 処理を完了しました！　");
+}
+
+void DIRSET::destinationChanged() {
+    if (listAtEnd_) return;
+    std::string source = S(source_->text());
+    if (!source.empty()) source = StoredDirectory(source, CurrentDirectory());
+    std::optional<Registration> row = FindRegistrationByDir(ctx_.state.db(), source);
+    if (!row) {
+        listAtEnd_ = true;
+        return;
+    }
+    selectRowOf(row->dirNo);
+    if (row->chk1 == "1") ctx_.state.ui.showMessage(" バックアップ先を変更すると復元が出来ない時があります！");
+}
+
+bool DIRSET::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::FocusIn && !inFocusMessage_) {
+        if (watched == source_) sourceFocusIn();
+        if (watched == prefix_) {
+            if (prefix_->text().isEmpty()) setPrefixMode(true);
+            entryText_ = prefix_->text();
+        }
+    } else if (event->type() == QEvent::FocusOut && !inFocusMessage_) {
+        if (watched == source_) sourceFocusOut();
+        if (watched == prefix_) prefixExit();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void DIRSET::closeEvent(QCloseEvent* event) {
+    ctx_.openMenu();
+    // The close box discards the window; the next opening loads it anew.
+    setAttribute(Qt::WA_DeleteOnClose);
+    event->accept();
+}
+
+}  // namespace tessel

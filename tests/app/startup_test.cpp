@@ -1,0 +1,257 @@
+#include "app/startup.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <tuple>
+
+#include "app/backup_timer.h"
+#include "app/settings.h"
+#include "support/recording_ui.h"
+#include "support/temp_dir.h"
+
+namespace tessel {
+namespace {
+
+using test::ReadFile;
+using test::TempDataFolder;
+using test::TempDir;
+using test::WriteFile;
+
+std::set<std::string> Listing(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) names.insert(e.path().filename().string());
+    return names;
+}
+
+struct Harness {
+    TempDataFolder folder;
+    TempDir runtime;
+    test::RecordingUi ui;
+    test::FakeSystem system;
+    SharedState state{ui, system};
+    InstanceLock lock{runtime / "tessel.lock"};
+
+    StartupOutcome start() { return RunStartup(state, lock, folder.path()); }
+};
+
+// The data folder holds links to the installed files (ln -s .../* .).
+TEST(Startup, FreshFolderGetsCatalogAndSettingsFromTemplatesKeepsThemAndRefusesASecondCopy) {
+    TempDataFolder installed;
+    WriteFile(installed / "Bkpdef.def", "AUTO=NO\r\nICON=YES\r\n");
+    // A provider line without ";" means an empty clause, which is SQLite too.
+    WriteFile(installed / "JETDB.VER", "Provider=SQLite\r\n");
+    const std::string templateBytes = ReadFile(installed / "bkpDEF.mdb");
+    Harness h;
+    for (const std::string& name : Listing(h.folder.path())) {
+        std::filesystem::remove(h.folder / name);
+        std::filesystem::create_symlink(installed / name, h.folder / name);
+    }
+    ASSERT_EQ(h.start(), StartupOutcome::Ready);
+    EXPECT_TRUE(h.ui.messages.empty());
+    EXPECT_EQ(h.state.providerClause + "|" + ProviderClauseOf("Provider=SQLite;Mode=Share"), "|Provider=SQLite;");
+    EXPECT_EQ(h.state.catalogVersion, "1.04");
+    EXPECT_EQ(ReadFile(h.folder / "Bkpdef.ini"), "AUTO=NO\r\nICON=YES\r\n");
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(h.folder / "filebkp.mdb")));
+    EXPECT_EQ(ReadFile(installed / "bkpDEF.mdb"), templateBytes);
+    EXPECT_EQ(Listing(installed.path()), (std::set<std::string>{"Bkpdef.def", "JETDB.VER", "bkpDEF.mdb"}));
+
+    // A second copy says so, touches nothing and leaves the first its lock.
+    Harness second;
+    InstanceLock lock2(h.runtime / "tessel.lock");
+    const auto before = Listing(second.folder.path());
+    EXPECT_EQ(RunStartup(second.state, lock2, second.folder.path()), StartupOutcome::SecondCopy);
+    EXPECT_EQ(second.ui.messages.size(), 1u);
+    EXPECT_EQ(Listing(second.folder.path()), before);
+    EXPECT_FALSE(h.lock.anotherCopyRunning());
+
+    // Existing files are kept and names ignore case: the settings file in
+    // upper case is the settings file; the catalog template is not needed.
+    std::filesystem::remove(h.folder / "bkpDEF.mdb");
+    std::filesystem::rename(h.folder / "Bkpdef.ini", h.folder / "BKPDEF.INI");
+    h.state.db().exec("INSERT INTO BKPNAME (BKPNO, BKPNAME, KBN) VALUES (7, 'kept', '1')");
+    h.state.catalog.reset();
+    SharedState again(h.ui, h.system);
+    InstanceLock lock3(h.runtime / "tessel2.lock");
+    ASSERT_EQ(RunStartup(again, lock3, h.folder.path()), StartupOutcome::Ready);
+    EXPECT_EQ(ReadFile(h.folder / "BKPDEF.INI"), "AUTO=NO\r\nICON=YES\r\n");
+    Statement kept = again.db().prepare("SELECT count(*) FROM BKPNAME WHERE BKPNAME = 'kept'");
+    ASSERT_TRUE(kept.step());
+    EXPECT_EQ(kept.int64(0), 1);
+}
+
+TEST(Startup, CatalogVersionDecidesUpgrade) {
+    const std::tuple<const char*, StartupOutcome, const char*> cases[] = {
+        {"DELETE FROM DBVERSION", StartupOutcome::NeedsUpgrade, ""},
+        {"DROP TABLE DBVERSION", StartupOutcome::NeedsUpgrade, ""},
+        {"UPDATE DBVERSION SET VNUM = 'V1.03'", StartupOutcome::NeedsUpgrade, "1.03"},
+        {"UPDATE DBVERSION SET VNUM = '1.04'", StartupOutcome::NeedsUpgrade, ""},
+        {"UPDATE DBVERSION SET VNUM = 'V1.04'", StartupOutcome::Ready, "1.04"},
+    };
+    for (const auto& [sql, outcome, version] : cases) {
+        Harness h;
+        std::filesystem::copy_file(h.folder / "bkpDEF.mdb", h.folder / "filebkp.mdb");
+        Connection::openFile(h.folder / "filebkp.mdb")->exec(sql);
+        EXPECT_EQ(h.start(), outcome) << sql;
+        EXPECT_EQ(h.state.catalogVersion, version) << sql;
+        EXPECT_TRUE(h.ui.messages.empty());
+    }
+}
+
+TEST(Startup, BadInstallationFilesFailClearlyAndWriteNothing) {
+    // Each spoils the data folder (a shell command run in it).
+    const std::pair<const char*, const char*> cases[] = {
+        {"rm bkpDEF.mdb", "bkpDEF.mdb"},
+        {"rm Bkpdef.def", "Bkpdef.def"},
+        {"rm JETDB.VER", "JETDB.VER"},
+        {"rm JETDB.VER && mkdir JETDB.VER", "JETDB.VER"},
+        {"printf 'Provider=Microsoft.Jet.OLEDB.4.0;\\r\\n' >JETDB.VER", "Provider=Microsoft.Jet.OLEDB.4.0;"},
+        // Such a file would otherwise go to the upgrade, which replaces it
+        // (the other unusable catalogs are the connection test's).
+        {"sqlite3 filebkp.mdb \"CREATE TABLE notes (body TEXT); INSERT INTO notes VALUES ('keep me')\"",
+         "filebkp.mdb はこのプログラムのカタログではありません（表 AUTODEF がありません）"},
+    };
+    for (const auto& [spoil, expectedInMessage] : cases) {
+        Harness h;
+        ASSERT_EQ(test::Shell("cd " + test::ShellQuote(h.folder.path()) + " && " + spoil), 0) << spoil;
+        auto before = Listing(h.folder.path());
+        auto catalog = [&] { return std::filesystem::exists(h.folder / "filebkp.mdb") ? ReadFile(h.folder / "filebkp.mdb") : ""; };
+        const std::string catalogBefore = catalog();
+        EXPECT_EQ(h.start(), StartupOutcome::Failed) << spoil;
+        EXPECT_EQ(catalog(), catalogBefore) << spoil;
+        ASSERT_EQ(h.ui.messages.size(), 1u) << spoil;
+        EXPECT_NE(h.ui.messages[0].find(expectedInMessage), std::string::npos) << h.ui.messages[0];
+        EXPECT_EQ(Listing(h.folder.path()), before) << spoil;
+    }
+}
+
+using Strings = std::vector<std::string>;
+
+// Settings read from a file, acted on by recorders of what the program does.
+struct SettingsHarness : SystemServices, SettingsActions {
+    test::TempDir folder;
+    test::RecordingUi ui;
+    SharedState state{ui, *this};
+    Strings events;
+    bool backupRuns = true;
+
+    explicit SettingsHarness(const std::string& settings, const char* name = "Bkpdef.ini") {
+        state.dataFolder = folder.path();
+        state.silent = "YES";  // left over from an earlier run; only an off AUTO clears it
+        if (name) test::WriteFile(folder / name, settings);
+    }
+    void powerOff() override { events.push_back("powerOff"); }
+    bool automaticBackup() override {
+        events.push_back("backup");
+        return backupRuns;
+    }
+    void pauseBeforeShutDown() override { events.push_back("pause"); }
+    void endProgram(int status) override { events.push_back("end " + std::to_string(status)); }
+    void openIconWindow() override { events.push_back("icon"); }
+    // The flags and times as one line, for comparing whole states.
+    std::string flags() const {
+        return "AUTO=" + state.autoFlag + " INITBKP=" + state.initBkp + " TERMBKP=" + state.termBkp + " ICON=" + state.icon +
+               " silent=" + state.silent + " times=" + std::to_string(state.time1) + "," + std::to_string(state.time2) + "," +
+               std::to_string(state.time3);
+    }
+};
+
+TEST(ReadSettings, TimeSyntaxOfTheFile) {
+    auto read = [](const std::string& value) -> std::optional<TimeOfDay> {
+        SettingsHarness h("TIME1=" + value + "\n");
+        if (ReadSettings(h.state) != SettingsRead::Ok) return std::nullopt;
+        return h.state.time1;
+    };
+    const std::pair<std::string, TimeOfDay> good[] = {{"12:30", 45000}, {"12:30\r", 45000}, {"9:05:07", 32707},
+                                                      {"1:2", 3720},    {"00:00", 0},        {"23:59:59", 86399}};
+    for (const auto& [value, seconds] : good) EXPECT_EQ(read(value), seconds) << value;
+    for (std::string value : {"12:", "12::30", "12:005", "12:30:", "24:00", "25:00", "12:60", "12:30:60", "12", "ab:cd",
+                              "12:30pm", " 12:30", "12:30 ", "-1:30", "1:2:3:4", "123:00", "12:30\r\r", ""})
+        EXPECT_EQ(read(value), std::nullopt) << value;
+}
+
+TEST(ApplySettings, ReadsInFileOrderAndActsOnTheResult) {
+    const std::string badTime = " BKPDEF.INI上の時間指定が間違っています。\n YY:MM:DDの形式に修正してください! ";
+    struct Case {
+        std::string file;
+        bool goesOn;
+        Strings events;
+        std::string flags;
+        std::string message = "";
+        const char* name = "Bkpdef.ini";
+        bool backupRuns = true;
+    };
+    const Case cases[] = {
+        // A start-up backup ends the program without any window.
+        {"INITBKP=YES\r\n", false, {"backup", "end 0"}, "AUTO=YES INITBKP=YES TERMBKP=NO ICON=NO silent=YES times=0,0,0", "",
+         "BKPDEF.INI"},
+        // A later AUTO line takes the start-up backup back.
+        {"INITBKP=YES\nAUTO=NO\n", true, {}, "AUTO=NO INITBKP=YES TERMBKP=NO ICON=NO silent=NO times=0,0,0"},
+        // Shut-down comes after the backup and the pause and wins over the end.
+        {"TERMBKP=YES\nINITBKP=YES\n", false, {"backup", "pause", "powerOff", "end 0"},
+         "AUTO=YES INITBKP=YES TERMBKP=YES ICON=NO silent=YES times=0,0,0"},
+        // Only the exact text YES is on; any other ICON value is stored as NO.
+        {"ICON=yes\nAUTO=YES \nTERMBKP=NO\n", true, {}, "AUTO=YES  INITBKP=NO TERMBKP=NO ICON=NO silent=NO times=0,0,0"},
+        // Empty values keep the earlier ones, the last line wins, keys are
+        // exact and at the line start.
+        {"AUTO=YES\nAUTO=\nICON=NO\nICON=YES\nICON=\nXAUTO=NO\n auto=NO\nAuto=NO\n", true, {"backup", "icon"},
+         "AUTO=YES INITBKP=NO TERMBKP=NO ICON=YES silent=YES times=0,0,0"},
+        // An empty time takes the pending text; 00:00 is no time.
+        {"TIME1=12:30\r\nTIME2=\r\nTIME3=00:00\r\n", true, {}, "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO silent=NO times=45000,45000,0"},
+        // A start-up backup that cannot run: no pause, no power-off, an error end; icon mode goes on.
+        {"TERMBKP=YES\n", false, {"backup", "end 1"}, "AUTO=YES INITBKP=NO TERMBKP=YES ICON=NO silent=YES times=0,0,0", "",
+         "Bkpdef.ini", false},
+        {"AUTO=YES\nICON=YES\n", true, {"backup", "icon"}, "AUTO=YES INITBKP=NO TERMBKP=NO ICON=YES silent=YES times=0,0,0", "",
+         "Bkpdef.ini", false},
+        // A bad time ends the program before anything read is acted on.
+        {"AUTO=YES\nTIME1=25:00\n", false, {"end 1"}, "AUTO=YES INITBKP=NO TERMBKP=NO ICON=NO silent=YES times=0,0,0", badTime},
+        {"TIME1=12:00\nTIME3=noon\nICON=YES\n", false, {"end 1"},
+         "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO silent=YES times=43200,0,0", badTime, "BKPDEF.INI"},
+        // No settings file at all (@ is the data folder).
+        {"", false, {"end 1"}, "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO silent=YES times=0,0,0", "設定ファイルを読めません: @/BKPDEF.INI",
+         nullptr},
+    };
+    for (const Case& c : cases) {
+        SettingsHarness h(c.file, c.name);
+        h.backupRuns = c.backupRuns;
+        EXPECT_EQ(ApplySettings(h.state, h), c.goesOn) << c.file;
+        EXPECT_EQ(h.events, c.events) << c.file;
+        EXPECT_EQ(h.flags(), c.flags) << c.file;
+        std::string message = c.message;
+        if (message.find('@') != std::string::npos) message.replace(message.find('@'), 1, h.folder.path());
+        EXPECT_EQ(h.ui.messages, message.empty() ? Strings{} : Strings{message}) << c.file;
+    }
+}
+
+constexpr TimeOfDay At(int h, int m) { return h * 3600 + m * 60; }
+using Starts = std::vector<TimeOfDay>;
+
+// The times of day at which 20-second ticks from a start time start a
+// backup, over two days.
+TEST(BackupTimer, EachSetTimeStartsOneBackupADayAndOneTickAtMostOne) {
+    const std::tuple<const char*, TimeOfDay, std::array<TimeOfDay, 3>, Starts, Starts> cases[] = {
+        {"started after it: the first tick", At(10, 0), {At(9, 0), 0, 0}, {At(10, 0) + 20}, {At(9, 0)}},
+        {"three times", At(0, 1), {At(9, 0), At(13, 0), At(22, 30)}, {At(9, 0), At(13, 0), At(22, 30)},
+         {At(9, 0), At(13, 0), At(22, 30)}},
+        {"equal times", At(11, 0), {At(12, 0), At(12, 0), 0}, {At(12, 0)}, {At(12, 0)}},
+        // After both times: one backup at the first tick, slot 2 is marked
+        // done without one of its own.
+        {"started after two", At(18, 0), {At(9, 0), At(13, 0), 0}, {At(18, 0) + 20}, {At(9, 0), At(13, 0)}},
+        {"no time", At(0, 1), {0, 0, 0}, {}, {}},
+    };
+    for (const auto& [what, start, times, firstDay, secondDay] : cases) {
+        BackupTimerSlots slots;
+        std::array<Starts, 2> starts;
+        TimeOfDay now = start + 20;
+        for (Starts& day : starts) {
+            for (; now < 86400; now += 20)
+                if (slots.tick(now, times)) day.push_back(now);
+            now -= 86400;
+        }
+        EXPECT_EQ(starts, (std::array<Starts, 2>{firstDay, secondDay})) << what;
+    }
+}
+
+}  // namespace
+}  // namespace tessel
