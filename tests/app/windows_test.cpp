@@ -35,7 +35,6 @@ namespace tessel {
 namespace {
 
 void Click(QWidget& w, const char* button) { QTest::mouseClick(w.findChild<QPushButton*>(button), Qt::LeftButton); }
-void Flush() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
 // Where a window opened from `from` is expected: centred on it, kept on the screen.
 QPoint CentredOn(const QWidget& from, const QWidget& w) {
@@ -69,7 +68,7 @@ void GoBack(QWidget& w, const char* backButton, Way way) {
     if (way == Way::Escape) QTest::keyClick(w.focusWidget() ? w.focusWidget() : &w, Qt::Key_Escape);
     if (way == Way::Enter) back->setFocus(), QTest::keyClick(back, Qt::Key_Return);
     if (way == Way::Frame) w.close();
-    Flush();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 TEST(Windows, MenuOpensEveryWindowCentredOnItEveryWayBackReturnsAndTabLeavesGrids) {

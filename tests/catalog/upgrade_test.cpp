@@ -170,14 +170,12 @@ TEST(ExportRecords, OneRowOfEachTableByteForByte) {
 
     std::string bkpdir = Hex("01000000") + Field("/home/" + Hex("8366815b835e"), 255) + "/" + Repeat(Hex("82a0"), 127) +
                          Field("1", 50) + Blanks(50) + Field("1", 50) + Field("1", 50) + Field("01", 50);
-    ASSERT_EQ(bkpdir.size(), 764u);
     EXPECT_EQ(ReadFile(c.folder / "BKPDIR.DAT"), bkpdir);
 
     // A null date travels as the no-date marker (a NaN).
     std::string bkpname = Hex("07000000") + Hex("00000000806ae240") + Hex("5d6e7f90a172e13f") +
                           Field(Hex("836f8362834e8341836283768250"), 50) + Field("1", 50) + Hex("08000000") +
                           Hex("000000000000f87f") + Hex("555555555555d53f") + Field("x", 50) + Field("1", 50);
-    ASSERT_EQ(bkpname.size(), 240u);
     EXPECT_EQ(ReadFile(c.folder / "BKPNAME.DAT"), bkpname);
 
     std::string filekanri = Hex("07000000") + Hex("01000000") + Hex("02000000") + std::string(255, 'd') +
@@ -186,11 +184,9 @@ TEST(ExportRecords, OneRowOfEachTableByteForByte) {
                             Hex("00000000") + Hex("01000000") + Blanks(50) + Blanks(50) + Hex("ffffff7f") + Blanks(50) +
                             Hex("ffffffff") + Hex("00000000") + Field("1.0.0.1", 50) + Hex("00000100") + Hex("00000000") +
                             Field("0", 50) + Blanks(50) + Field("1", 50) + Blanks(50) + Hex("2a000000");
-    ASSERT_EQ(filekanri.size(), 1062u);
     EXPECT_EQ(ReadFile(c.folder / "FILEKANRI.DAT"), filekanri);
 
     std::string subdir = Field("0", 50) + Field("A/" + Hex("83548375"), 255) + Field(Hex("83548375"), 255);
-    ASSERT_EQ(subdir.size(), 560u);
     EXPECT_EQ(ReadFile(c.folder / "SUBDIR.DAT"), subdir);
 
     EXPECT_FALSE(c.exists("KBNDEF.DAT"));  // the category names are never exported

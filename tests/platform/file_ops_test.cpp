@@ -117,8 +117,6 @@ TEST(CopyFileReport, ReplacesTheTargetKeepingTimeAndModeNeverThroughALinkAndFail
     EXPECT_EQ(CopyFileReport(d / "src", d / "dst"), "成功");
     EXPECT_EQ(ReadFile(outside / "victim"), "keep");
     EXPECT_EQ(ReadFile(d / "dst"), "new contents");
-    EXPECT_EQ(CopyFileReport(d / "src", d / std::string(255, 'x')), "成功");
-    EXPECT_EQ(ReadFile(d / std::string(255, 'x')), "new contents");
     // A source link: refused for backup copies, followed for installation files.
     ASSERT_EQ(::symlink((d / "src").c_str(), (d / "template").c_str()), 0);
     EXPECT_EQ(CopyFileReport(d / "template", d / "a"), Err(ELOOP));
