@@ -22,6 +22,7 @@
 #include "platform/file_faults.h"
 #include "platform/file_ops.h"
 #include "platform/paths.h"
+#include "engine/version_store.h"
 
 namespace tessel::backup {
 namespace {
@@ -48,10 +49,6 @@ std::vector<VersionRow> NextRows(BackupRun& run, std::int64_t after) {
     return rows;
 }
 
-std::string VersionFolder(const std::string& destination, std::int64_t level) {
-    return JoinPath(destination, "V" + FiveDigits(level));
-}
-
 void WriteBack(BackupRun& run, const VersionRow& row) {
     run.db()
         .cached(kWriteBackSql)
@@ -61,22 +58,20 @@ void WriteBack(BackupRun& run, const VersionRow& row) {
         .run();
 }
 
-std::string SourceFileOf(const VersionRow& row) {
-    return !row.dir.empty() && row.dir.back() == kSep ? row.dir + row.name : row.dir + kSep + row.name;
-}
+std::string SourceFileOf(const VersionRow& row) { return SourcePathOf(row.dir, row.name); }
 
-std::string AddOneCommand(const std::string& folder, const std::string& sourceFile) {
-    return "u -nd1 " + JoinPath(folder, "bkpcmp.lzh") + " \"" + sourceFile + "\"";
+std::string AddOneCommand(const std::string& archive, const std::string& sourceFile) {
+    return "u -nd1 " + archive + " \"" + sourceFile + "\"";
 }
 
 // Archives or copies one version; returns "成功" or the failure text.
-std::string StoreOne(BackupRun& run, const std::string& sourceFile, const std::string& folder,
+std::string StoreOne(BackupRun& run, const std::string& sourceFile, const std::string& archive,
                      const std::string& target) {
     // In compressed mode the archiver itself refuses what it cannot read (a
     // file gone or unreadable, a FIFO, device or link put in its place since
     // the scan), without blocking, and its failure is reported as such.
     if (run.state.compression != "0") {
-        run.state.archiverCommand = AddOneCommand(folder, sourceFile);
+        run.state.archiverCommand = AddOneCommand(archive, sourceFile);
         std::int32_t rc = run.archiver(run.state, run.initialFlag);
         if (rc == 0) return kSuccess;
         run.failure(kArchiverFailed);
@@ -133,7 +128,7 @@ AddedAhead AddBatch(BackupRun& run, const std::vector<VersionRow>& rows) {
         for (std::size_t i : byFolder[g]) files.push_back(SourceFileOf(rows[i]));
         std::vector<std::int32_t> rcs;
         try {
-            rcs = (*run.addEach)(JoinPath(folders[g], "bkpcmp.lzh"), files);
+            rcs = (*run.addEach)(LevelArchive(run.destination, rows[byFolder[g].front()].level), files);
         } catch (const std::exception&) {
             rcs.clear();
         }
@@ -160,14 +155,14 @@ void StoreEach(BackupRun& run) {
             }
             bool changed = false;
             std::string folder = VersionFolder(run.destination, row.level);
-            std::string target = JoinPath(folder, row.name);
+            std::string target = PlainCopy(run.destination, row.level, row.name);
             if (plainCopies) {
                 // Files of the same name from different sub-directories must
                 // not overwrite each other: take the next free level.
                 while (PathExists(target)) {
                     ++row.level;
                     folder = VersionFolder(run.destination, row.level);
-                    target = JoinPath(folder, row.name);
+                    target = PlainCopy(run.destination, row.level, row.name);
                     changed = true;
                 }
             }
@@ -177,7 +172,7 @@ void StoreEach(BackupRun& run) {
             bool copyFailedUnexpectedly = false;
             if (ahead) {
                 if (i == ahead->stopAt) std::rethrow_exception(ahead->stopError);
-                run.state.archiverCommand = AddOneCommand(folder, sourceFile);
+                run.state.archiverCommand = AddOneCommand(LevelArchive(run.destination, row.level), sourceFile);
                 if (ahead->threw[i]) {
                     copyFailedUnexpectedly = true;
                 } else if (const std::int32_t rc = ahead->rc[i]; rc == 0) {
@@ -192,7 +187,7 @@ void StoreEach(BackupRun& run) {
                     throw std::runtime_error("ディレクトリーを作成できません (" + folder + "): " + std::strerror(errno));
                 run.progress(kCheckingPrefix + sourceFile + kBackingUpSuffix);
                 try {
-                    result = StoreOne(run, sourceFile, folder, target);
+                    result = StoreOne(run, sourceFile, LevelArchive(run.destination, row.level), target);
                 } catch (const std::exception&) {
                     copyFailedUnexpectedly = true;
                 }
@@ -240,8 +235,8 @@ void MarkFilesMissingFromBulk(BackupRun& run, const std::string& archive) {
     for (std::vector<VersionRow> rows = NextRows(run, run.rowidBefore); !rows.empty();
          rows = NextRows(run, rows.back().rowid)) {
         for (VersionRow& row : rows) {
-            const std::string path = JoinPath(row.dir, row.name);
-            if (row.kbn1 != "2" || members.count(path.substr(1))) continue;
+            const std::string path = SourcePathOf(row.dir, row.name);
+            if (row.kbn1 != "2" || members.count(MemberPathOf(row.dir, row.name))) continue;
             row.kbn1 = "9";
             WriteBack(run, row);
             int err = CheckReadableFile(path);
@@ -251,7 +246,7 @@ void MarkFilesMissingFromBulk(BackupRun& run, const std::string& archive) {
 }
 
 void StoreBulk(BackupRun& run) {
-    const std::string archive = JoinPath(run.destination, "bkpcmp.lzh");
+    const std::string archive = BulkArchive(run.destination);
     run.state.archiverCommand = std::string(run.subdirFlag == "01" ? "u -d1n " : "u -n ") + archive + " \"" +
                                 JoinPath(run.source, "*.*") + "\"";
     if (run.archiver(run.state, run.initialFlag) == 0) return;

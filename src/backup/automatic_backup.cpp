@@ -1,6 +1,6 @@
 #include "backup/automatic_backup.h"
 
-#include <vector>
+#include "catalog/catalog_rows.h"
 
 namespace tessel {
 
@@ -9,17 +9,7 @@ void AutomaticBackup(SharedState& state, const BackupEngine& engine, std::time_t
     int run = AddBackupRun(db, "自動バックアップ", "1", now);
     state.silent = "YES";
 
-    // The directory list is read first: the engine writes to the catalog
-    // while the directories are walked.
-    struct Row {
-        std::optional<std::int64_t> dirNo;
-        std::optional<std::string> dir, dest, kind, abkp, chk2;
-    };
-    std::vector<Row> rows;
-    Statement s = db.prepare("SELECT DIRNO, DIR, BKPDIR, KBN, BIKOU, ABKP, CHK2 FROM BKPDIR ORDER BY DIRNO");
-    while (s.step()) rows.push_back({s.optInt(0), s.optText(1), s.optText(2), s.optText(3), s.optText(5), s.optText(6)});
-
-    for (const Row& r : rows) {
+    for (const DirectoryRow& r : ReadDirectoryRows(db, DirectoryOrder::kByNumber)) {
         if (r.kind == "0") {
             if (r.abkp) state.compression = *r.abkp;
             continue;

@@ -20,12 +20,6 @@ void BackupRun::progress(const std::string& text) {
     state.ui.setStatus(initialFlag == "1" ? "DIRSET" : "BKPGO", text);
 }
 
-std::string FiveDigits(std::int64_t value) {
-    std::string digits = std::to_string(value < 0 ? -value : value);
-    if (digits.size() < 5) digits.insert(0, 5 - digits.size(), '0');
-    return value < 0 ? "-" + digits : digits;
-}
-
 namespace {
 
 void ShowAbort(BackupRun& run, const std::string& description) {

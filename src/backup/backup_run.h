@@ -78,7 +78,4 @@ void StoreVersions(BackupRun& run);
 // are marked "9" (no usable copy).
 void MarkUnstoredVersions(BackupRun& run);
 
-// "00000" formatting: zero-padded to five digits, never cut.
-std::string FiveDigits(std::int64_t value);
-
 }  // namespace tessel::backup

@@ -1,10 +1,14 @@
 #include "backup/backup_runs.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <optional>
 #include <vector>
 
 #include "backup/backup_directory.h"
+#include "catalog/catalog_rows.h"
+#include "engine/version_store.h"
 
 namespace tessel {
 
@@ -33,23 +37,13 @@ int RunTitledBackup(SharedState& state, const BackupEngine& engine, const std::s
     int runNumber = AddBackupRun(db, title, kindCode, now);
     if (onRunAdded) onRunAdded(runNumber);
 
-    // The directory list is read first: the engine writes to the catalog
-    // while the directories are walked.
-    struct Row {
-        std::int64_t rowid;
-        std::optional<std::int64_t> dirNo;
-        std::optional<std::string> dir, dest, kind, chk2, abkp;
-    };
-    std::vector<Row> rows;
-    Statement s = db.prepare("SELECT rowid, DIRNO, DIR, BKPDIR, KBN, BIKOU, CHK2, ABKP FROM BKPDIR ORDER BY DIRNO");
-    while (s.step()) rows.push_back({s.int64(0), s.optInt(1), s.optText(2), s.optText(3), s.optText(4), s.optText(6), s.optText(7)});
-
-    for (const Row& r : rows)
+    std::vector<DirectoryRow> rows = ReadDirectoryRows(db, DirectoryOrder::kByNumber);
+    for (const DirectoryRow& r : rows)
         if (r.kind == "0") {
             if (r.abkp) state.compression = *r.abkp;
             break;
         }
-    for (Row& r : rows) {
+    for (DirectoryRow& r : rows) {
         if (r.kind == "0") continue;
         if (!r.chk2 || r.chk2->empty()) {
             db.prepare("UPDATE BKPDIR SET CHK2 = '00' WHERE rowid = ?1").bind(1, r.rowid).run();
@@ -60,6 +54,29 @@ int RunTitledBackup(SharedState& state, const BackupEngine& engine, const std::s
         engine(state, BackupCall{*r.dir, "9", runKind, r.dest.value_or(""), runNumber, static_cast<int>(*r.dirNo), *r.chk2});
     }
     return runNumber;
+}
+
+void RunInitialBackups(SharedState& state, const BackupEngine& engine) {
+    Connection& db = state.db();
+    // The list is read first; each row's CHK1 is written just before its
+    // backup, so a backup that fails part-way keeps the row marked.
+    std::vector<Registration> rows = ListedRegistrations(db);
+    if (!rows.empty() && rows.front().kind == "0" && rows.front().abkp) state.compression = *rows.front().abkp;
+    for (const Registration& r : rows) {
+        if (r.kind == "0") {
+            if (r.abkp) state.compression = *r.abkp;
+            continue;
+        }
+        if (!r.chk1 || *r.chk1 == "1") continue;
+        db.prepare("UPDATE BKPDIR SET CHK1 = '1' WHERE DIRNO = ?1").bind(1, r.dirNo).run();
+        engine(state, BackupCall{r.dir.value_or(""), "1", r.kind.value_or(""), r.dest.value_or(""), 0,
+                                 static_cast<int>(r.dirNo), r.chk2.value_or("")});
+        // A bulk initial backup counts as done only once its archive exists;
+        // otherwise it can be started again.
+        struct stat st {};
+        if (r.kind == "3" && !(stat(BulkArchive(r.dest.value_or("")).c_str(), &st) == 0 && S_ISREG(st.st_mode)))
+            db.prepare("UPDATE BKPDIR SET CHK1 = '0' WHERE DIRNO = ?1").bind(1, r.dirNo).run();
+    }
 }
 
 BackupEngine RealBackupEngine() {

@@ -31,6 +31,10 @@ struct BackupCall {
 using BackupEngine = std::function<void(SharedState&, const BackupCall&)>;
 BackupEngine RealBackupEngine();
 
+// Runs the initial backup of every listed registration that has not had
+// one: CHK1 is set to "1" and saved before the engine runs.
+void RunInitialBackups(SharedState& state, const BackupEngine& engine);
+
 // A titled run over every registered directory, as the backup run window
 // starts it: the run's record comes first (onRunAdded is called then, so the
 // run can be shown before any directory is processed), the prefix row's

@@ -97,7 +97,7 @@ std::optional<std::string> FromCp932(std::string_view field) {
     std::string bytes(field);
     for (std::size_t i = 0; i < bytes.size();) {
         auto c = static_cast<unsigned char>(bytes[i]);
-        bool lead = (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+        const bool lead = IsCp932LeadByte(c);
         if (lead && i + 1 == bytes.size()) {
             bytes[i] = ' ';
             break;

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <numeric>
 
+#include "platform/codepage.h"
+
 namespace tessel {
 namespace {
 
@@ -72,8 +74,6 @@ bool SplitAutomation(double value, std::int64_t& day, std::int64_t& seconds) {
     }
     return day >= kFirstDay && day <= kLastDay;
 }
-
-bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
 
 TableLayout Make(std::string_view table, std::vector<TableField> fields) { return TableLayout{table, std::move(fields)}; }
 
@@ -183,7 +183,7 @@ double GetDouble(std::string_view record, std::size_t offset) {
 std::string FitText(std::string_view cp932, std::size_t width) {
     std::size_t keep = 0;
     while (keep < cp932.size() && keep < width) {
-        std::size_t len = IsLeadByte(static_cast<unsigned char>(cp932[keep])) ? 2 : 1;
+        std::size_t len = IsCp932LeadByte(static_cast<unsigned char>(cp932[keep])) ? 2 : 1;
         if (keep + len > width) break;  // the character would be split: drop it
         keep += len;
     }

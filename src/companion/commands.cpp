@@ -21,10 +21,10 @@
 #include "restore/verify.h"
 
 namespace tessel {
-namespace {
 
-const char* const kNoPrefix = "  バックアップ先プレフィックスが指定されていません　";
-const char* const kDone = " 処理を完了しました！　";
+using namespace registration_text;
+
+namespace {
 
 // A command's arguments: positional words, flags and flags with a value.
 struct Args {
@@ -344,103 +344,54 @@ int Prefix(SharedState& state, const CompanionOptions& o, const Args& a) {
     if (a.has("--compress") && a.has("--plain")) throw UsageError{"--compress と --plain は同時に指定できません"};
     if (a.words[0].empty()) throw UsageError{"プレフィックスが空です"};
     const std::string prefix = StoredPrefix(a.words[0], CurrentDirectory());
-    if (std::string conflict = PrefixConflict(db, prefix); !conflict.empty()) {
-        state.ui.showMessage(conflict);
-        return kFailed;
-    }
     std::string flag = a.has("--compress") ? "1" : a.has("--plain") ? "0" : row && row->abkp ? *row->abkp : "0";
-    if (!IsDirectory(prefix)) {
-        if (!state.ui.askYesNo("指定されたディレクトリーが存在しません。作成しますか？")) return kFailed;
-        std::string error = CreateDirectories(prefix);
-        if (!error.empty()) {
-            state.ui.showMessage("ディレクトリー " + prefix + " を作成できません: " + error);
-            return kFailed;
-        }
-    }
-    SavePrefix(db, prefix, flag);
+    if (StorePrefix(db, state.ui, prefix, flag) != PrefixOutcome::kStored) return kFailed;
     TableOutput out(stdout, o.json, {"prefix", "compression"});
     out.row({prefix, flag});
     return kOk;
 }
 
 std::string KindCode(const std::string& name) {
-    if (name == "normal") return "1";
-    if (name == "no-initial") return "2";
-    if (name == "bulk") return "3";
-    if (name == "info") return "9";
+    if (std::optional<std::string> code = KindCodeOfName(name)) return *code;
     throw UsageError{"--kind は normal, no-initial, bulk, info のいずれかです: " + name};
 }
 
 int Register(SharedState& state, const CompanionOptions& o, const Args& a) {
     Connection& db = state.db();
     std::string kind = KindCode(a.value("--kind").value_or("normal"));
-    if (RegistrationListEmpty(db)) {
-        state.ui.showMessage(kNoPrefix);
-        return kFailed;
-    }
-    if (a.words[0].empty()) {
-        state.ui.showMessage("バックアップ対象が指定されていません!");
-        return kFailed;
-    }
     const std::string cwd = CurrentDirectory();
-    const std::string source = StoredDirectory(a.words[0], cwd);
+    const std::string& typedSource = a.words[0];
     std::string dest, derived;
     if (auto typed = a.value("--dest")) {
-        if (!typed->empty()) dest = StoredDirectory(*typed, cwd);
-    } else if (std::optional<Registration> prefix = FindRegistrationByNumber(db, 0); prefix && prefix->dir) {
+        dest = *typed;
+    } else if (std::optional<Registration> prefix = FindRegistrationByNumber(db, 0);
+               prefix && prefix->dir && !typedSource.empty()) {
         // A derived destination is never shared: the next free name is
         // taken, and the user is told.
+        const std::string source = StoredDirectory(typedSource, cwd);
         derived = DestinationFor(source, *prefix->dir);
         dest = FreeDestination(db, derived, source);
     }
-    if (dest.empty()) {
-        state.ui.showMessage("バックアップ先が指定されていません!");
-        return kFailed;
-    }
-    if (std::string conflict = RegistrationConflict(db, source, dest); !conflict.empty()) {
-        state.ui.showMessage(conflict);
-        return kFailed;
-    }
-    if (!derived.empty() && dest != derived)
-        state.ui.showMessage(" バックアップ先 " + derived + " はすでに他の登録で使われているため、" + dest + " にします。");
-    std::optional<Registration> existing = FindRegistrationByDir(db, source);
-    if (existing && existing->chk1 == "1" && existing->dest != dest)
-        state.ui.showMessage(" バックアップ先を変更すると復元が出来ない時があります！");
-    RegistrationFields f{source, dest, kind, a.value("--remark").value_or(""), a.has("--no-auto") ? "9" : "1",
-                         a.has("--subdirs") ? "01" : "00"};
-    std::int64_t dirNo = SaveRegistration(db, existing, f);
-    if (!IsDirectory(dest)) {
-        state.ui.showMessage(" バックアップ先ディレクトリーを作成します！");
-        std::string error = CreateDirectories(dest);
-        if (!error.empty()) {
-            state.ui.showMessage("バックアップ先ディレクトリー " + dest + " を作成できません: " + error);
-            return kFailed;
-        }
-    }
-    PrintResult(o, "dirno", static_cast<int>(dirNo), true);
+    if (CheckRegistration(db, state.ui, typedSource, dest, cwd) != RegistrationCheck::kAllowed) return kFailed;
+    const RegistrationFields f{StoredDirectory(typedSource, cwd), StoredDirectory(dest, cwd), kind,
+                               a.value("--remark").value_or(""), AutoBackupCode(!a.has("--no-auto")),
+                               SubdirCode(a.has("--subdirs"))};
+    if (!derived.empty() && f.dest != derived)
+        state.ui.showMessage(" バックアップ先 " + derived + " はすでに他の登録で使われているため、" + f.dest + " にします。");
+    std::optional<Registration> existing = FindRegistrationByDir(db, f.dir);
+    if (existing && existing->chk1 == "1" && existing->dest != f.dest) state.ui.showMessage(kDestinationChangeWarning);
+    const StoredRegistration stored = StoreRegistration(db, state.ui, f);
+    if (!stored.destinationReady) return kFailed;
+    PrintResult(o, "dirno", static_cast<int>(stored.dirNo), true);
     return kOk;
 }
 
 int Unregister(SharedState& state, const CompanionOptions& o, const Args& a) {
     Connection& db = state.db();
     const std::string& typed = a.words[0];
-    const std::string source = typed.empty() ? typed : StoredDirectory(typed, CurrentDirectory());
-    std::optional<Registration> row = FindRegistrationByDir(db, typed);
-    if (!row && !source.empty()) row = FindRegistrationByDir(db, source);
-    if (!row) {
-        std::optional<Registration> prefix = FindRegistrationByNumber(db, 0);
-        if (prefix && prefix->dir && (*prefix->dir == typed || StoredDirectory(*prefix->dir, "/") == source)) {
-            state.ui.showMessage(" プレフィックスは削除できません!");
-            return kFailed;
-        }
-        state.ui.showMessage(" すでに登録済のデータを選択してください！");
-        return kFailed;
-    }
-    if (row->chk1 == "1") {
-        state.ui.showMessage("これはすでに初期バックアップ済の為削除できません！");
-        return kFailed;
-    }
-    DeleteRegistration(db, row->dirNo);
+    const std::string cwd = CurrentDirectory();
+    const std::optional<Registration> row = FindRegistrationBySource(db, typed, cwd);
+    if (!RemoveRegistration(db, state.ui, row, typed, cwd)) return kFailed;
     PrintResult(o, "dirno", static_cast<int>(row->dirNo), true);
     return kOk;
 }

@@ -2,11 +2,10 @@
 
 #include <sys/stat.h>
 
-#include <cstdio>
-
 #include "archiver/archive_ops.h"
 #include "archiver/unlha.h"
 #include "platform/paths.h"
+#include "platform/program_files.h"
 
 namespace tessel {
 namespace {
@@ -39,16 +38,25 @@ bool PlainCopyIsOwn(Connection& db, const VersionCopy& v, const std::string& arc
 
 }  // namespace
 
-std::string VersionFolderOf(const VersionCopy& v) {
-    char level[32];
-    std::snprintf(level, sizeof level, v.level < 0 ? "V-%05lld" : "V%05lld",
-                  static_cast<long long>(v.level < 0 ? -v.level : v.level));
-    return JoinPath(v.destination, level);
+std::string FiveDigits(std::int64_t value) {
+    std::string digits = std::to_string(value < 0 ? -value : value);
+    if (digits.size() < 5) digits.insert(0, 5 - digits.size(), '0');
+    return value < 0 ? "-" + digits : digits;
 }
 
-std::string PlainCopyOf(const VersionCopy& v) { return VersionFolderOf(v) + kSep + v.name; }
+std::string VersionFolderName(std::int64_t level) { return "V" + FiveDigits(level); }
 
-std::string LevelArchiveOf(const VersionCopy& v) { return VersionFolderOf(v) + "/bkpcmp.lzh"; }
+std::string VersionFolder(const std::string& destination, std::int64_t level) {
+    return JoinPath(destination, VersionFolderName(level));
+}
+
+std::string LevelArchive(const std::string& destination, std::int64_t level) {
+    return JoinPath(VersionFolder(destination, level), kArchiveName);
+}
+
+std::string BulkArchive(const std::string& destination) { return JoinPath(destination, kArchiveName); }
+
+std::string SourcePathOf(const std::string& dir, const std::string& name) { return WithSlash(dir) + name; }
 
 std::string MemberFolderOf(const std::string& dir) {
     std::string d = WithSlash(dir);
@@ -56,13 +64,22 @@ std::string MemberFolderOf(const std::string& dir) {
     return d.empty() ? d : d.substr(1);
 }
 
+std::string MemberPathOf(const std::string& dir, const std::string& name) {
+    const std::string folder = MemberFolderOf(dir);
+    return folder.empty() ? name : folder + kSep + name;
+}
+
+std::string PlainCopy(const std::string& destination, std::int64_t level, const std::string& name) {
+    return VersionFolder(destination, level) + kSep + name;
+}
+
 Storage StorageOf(Connection& db, const VersionCopy& v, const std::string& compression) {
-    const std::string archive = LevelArchiveOf(v);
+    const std::string archive = v.archive();
     std::int32_t code = 0;
     if (HasMember(archive, v.dir, v.name, &code)) return Storage::kArchive;
     const bool archiveThere = code != kUnlhaArchiveMissing;
     struct stat st {};
-    if (::lstat(PlainCopyOf(v).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+    if (::lstat(v.plainCopy().c_str(), &st) == 0 && S_ISREG(st.st_mode))
         return PlainCopyIsOwn(db, v, archive) ? Storage::kPlain : Storage::kMissing;
     if (archiveThere) return Storage::kArchive;
     return compression == "0" ? Storage::kPlain : Storage::kArchive;

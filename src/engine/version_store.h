@@ -1,8 +1,9 @@
 #pragma once
-// Where a recorded version's own copy lies in its destination: a member of
-// its level folder's archive, stored under the file's full path, or a plain
-// copy in that folder. The compression setting may have changed between
-// runs, so the storage is found per version, never guessed from the setting.
+// Where versions lie in a destination, for every engine that writes, reads
+// or checks them: the level folder destination/V<five digits>, its archive
+// bkpcmp.lzh holding each file under its full source path, plain copies
+// beside it, and the bulk archive of an initial bulk backup at the
+// destination's top. No other place builds these paths.
 #include <cstdint>
 #include <string>
 
@@ -10,30 +11,50 @@
 
 namespace tessel {
 
+// Zero-padded to at least five digits, never cut; a minus sign in front.
+std::string FiveDigits(std::int64_t value);
+
+// "V" + the level in five digits: the name of a level folder.
+std::string VersionFolderName(std::int64_t level);
+// destination + "/" + VersionFolderName(level).
+std::string VersionFolder(const std::string& destination, std::int64_t level);
+// The level folder's archive.
+std::string LevelArchive(const std::string& destination, std::int64_t level);
+// A plain copy: level folder + "/" + name.
+std::string PlainCopy(const std::string& destination, std::int64_t level, const std::string& name);
+// The archive of an initial bulk backup, at the top of the destination.
+std::string BulkArchive(const std::string& destination);
+
+// The source file of a catalog row: DIR (with or without the trailing "/")
+// followed by the name.
+std::string SourcePathOf(const std::string& dir, const std::string& name);
+// The folder part of the member path: DIR without its leading and trailing "/".
+std::string MemberFolderOf(const std::string& dir);
+// The member path a file is archived under: its full path without the leading "/".
+std::string MemberPathOf(const std::string& dir, const std::string& name);
+
 enum class Storage { kArchive, kPlain, kMissing };
 
+// One recorded version's copy.
 struct VersionCopy {
     std::string destination;  // BKPDIR.BKPDIR
     std::int64_t level = 0;
     std::string dir;          // FILEKANRI.DIR (with or without the trailing "/")
     std::string name;         // FILEKANRI.FILENM
+
+    std::string folder() const { return VersionFolder(destination, level); }
+    std::string archive() const { return LevelArchive(destination, level); }
+    std::string plainCopy() const { return PlainCopy(destination, level, name); }
 };
 
-// destination + "/V" + the level with at least five digits.
-std::string VersionFolderOf(const VersionCopy& v);
-// The plain copy's path: version folder + "/" + name.
-std::string PlainCopyOf(const VersionCopy& v);
-// The level archive: version folder + "/bkpcmp.lzh".
-std::string LevelArchiveOf(const VersionCopy& v);
-// The folder part of the member path: DIR without its leading and trailing "/".
-std::string MemberFolderOf(const std::string& dir);
-
-// The version's own copy. An archive member is found by its full stored
-// path. A plain copy V<level>/<name> is this version's only when no other
-// version of that level and name in the same destination lacks its archive
-// member (plain copies never share a name within a level folder, so the
-// one without a member is the plain one); otherwise kMissing. When neither
-// is there, `compression` ("0" plain) names the copy that is missing.
+// The version's own copy. The compression setting may have changed between
+// runs, so the storage is found per version, never guessed from the setting.
+// An archive member is found by its full stored path. A plain copy
+// V<level>/<name> is this version's only when no other version of that
+// level and name in the same destination lacks its archive member (plain
+// copies never share a name within a level folder, so the one without a
+// member is the plain one); otherwise kMissing. When neither is there,
+// `compression` ("0" plain) names the copy that is missing.
 Storage StorageOf(Connection& db, const VersionCopy& v, const std::string& compression);
 
 }  // namespace tessel

@@ -1,5 +1,6 @@
 #include "inquiry/BKPFIND1.h"
 
+#include "catalog/catalog_rows.h"
 #include "inquiry/inquiry_queries.h"
 
 namespace tessel {
@@ -7,7 +8,7 @@ namespace tessel {
 BKPFIND1::BKPFIND1(AppContext& context)
     : InquiryWindow(context, {"BKPFIND1",
                               "バックアップ管理(バックアップ別）",
-                              inquiry::kRunsQuery,
+                              kRunListQuery,
                               {{"番号", 0},
                                {"タイトル", 4300},
                                {"区分", 1800},

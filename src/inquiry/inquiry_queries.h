@@ -17,9 +17,6 @@ inline std::string RunVersionsQuery(bool filtered) {
     return kVersionColumns + ",rowid from FILEKANRI" + (filtered ? " WHERE BKPNO = ?1" : "") +
            " Order by BKPNO,DIRNO,FILENM,LVL";
 }
-inline const std::string kRunsQuery =
-    "SELECT BKPNAME.BKPNO, BKPNAME.BKPNAME, KBNDEF.NAIYOU, BKPNAME.DAY1, BKPNAME.TIME1, BKPNAME.KBN FROM BKPNAME "
-    "LEFT JOIN KBNDEF ON BKPNAME.KBN = KBNDEF.ID WHERE KBNDEF.KBN=1";
 
 // By directory.
 inline std::string DirectoryVersionsQuery(bool filtered) {

@@ -3,9 +3,9 @@
 #include <sys/stat.h>
 
 #include "archiver/archive_ops.h"
-#include "backup/backup_run.h"
 #include "platform/file_times.h"
 #include "platform/paths.h"
+#include "engine/version_store.h"
 
 namespace tessel {
 namespace {
@@ -46,12 +46,12 @@ bool VersionCopyExists(Connection& db, std::int64_t rowid) {
     std::string member;
     if (!archive::CleanPath("/" + *dir + "/" + *name, &member) || member.size() < 2) return false;
     member.erase(0, 1);
-    const std::string folder = JoinPath(*dest, "V" + backup::FiveDigits(level));
-    if (ArchiveHolds(JoinPath(folder, "bkpcmp.lzh"), member)) return true;
-    if (level == 0 && ArchiveHolds(JoinPath(*dest, "bkpcmp.lzh"), member)) return true;
-    FileTimes copy = ReadFileTimes(JoinPath(folder, *name));
+    if (ArchiveHolds(LevelArchive(*dest, level), member)) return true;
+    if (level == 0 && ArchiveHolds(BulkArchive(*dest), member)) return true;
+    const std::string plain = PlainCopy(*dest, level, *name);
+    FileTimes copy = ReadFileTimes(plain);
     struct stat st {};
-    return copy.status == 0 && ::lstat(JoinPath(folder, *name).c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+    return copy.status == 0 && ::lstat(plain.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
            copy.lastWrite.ticks() == recorded.ticks() && copy.size == size;
 }
 

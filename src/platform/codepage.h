@@ -19,6 +19,10 @@ std::string Utf8ToCp932Lossy(std::string_view utf8);
 // Code page 932 to UTF-8; nullopt when the bytes are not valid code page 932.
 std::optional<std::string> Cp932ToUtf8(std::string_view cp932);
 
+// True for the first byte of a double-byte code page 932 character
+// (0x81-0x9F and 0xE0-0xFC).
+constexpr bool IsCp932LeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
 // True when the bytes are well-formed UTF-8.
 bool IsValidUtf8(std::string_view bytes);
 

@@ -1,26 +1,38 @@
 #include "registration/registrations.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 
 #include "platform/paths.h"
+#include "registration/registration_rules.h"
 
 namespace tessel {
+
+using namespace registration_text;
+
 namespace {
 
-Registration RowOf(Statement& s) {
-    return Registration{s.int64(0), s.optText(1), s.optText(2), s.optText(3), s.optText(4),
-                        s.optText(5), s.optText(6), s.optText(7), s.optText(8)};
+// Creates a directory with its missing parents. Empty on success, else the
+// system's description of the failure.
+std::string CreateDirectories(const std::string& path) {
+    std::error_code ec;
+    std::filesystem::create_directories(path, ec);
+    if (ec) return ec.message();
+    if (!IsDirectory(path)) return std::strerror(ENOTDIR);
+    return {};
+}
+
+// The stored form of what the user typed; empty stays empty.
+std::string Stored(const std::string& typed, const std::string& base) {
+    return typed.empty() ? typed : StoredDirectory(typed, base);
 }
 
 std::optional<Registration> FindOne(Connection& db, const std::string& where, const auto& value) {
     Statement s = db.prepare(std::string(kRegistrationListQuery) + " AND " + where + " LIMIT 1");
     s.bind(1, value);
     if (!s.step()) return std::nullopt;
-    return RowOf(s);
+    return RegistrationOf(s);
 }
 
 }  // namespace
@@ -38,13 +50,6 @@ std::optional<Registration> FindRegistrationByDir(Connection& db, const std::str
 
 std::optional<Registration> FindRegistrationByNumber(Connection& db, std::int64_t dirNo) {
     return FindOne(db, "BKPDIR.DIRNO = ?1", dirNo);
-}
-
-std::vector<Registration> ListedRegistrations(Connection& db) {
-    std::vector<Registration> rows;
-    Statement s = db.prepare(kRegistrationListQuery);
-    while (s.step()) rows.push_back(RowOf(s));
-    return rows;
 }
 
 std::int64_t SaveRegistration(Connection& db, const std::optional<Registration>& existing, const RegistrationFields& f) {
@@ -106,35 +111,104 @@ std::string DestinationFor(const std::string& source, const std::string& prefix)
     return prefix + leaf;
 }
 
-std::string CreateDirectories(const std::string& path) {
-    std::error_code ec;
-    std::filesystem::create_directories(path, ec);
-    if (ec) return ec.message();
-    if (!IsDirectory(path)) return std::strerror(ENOTDIR);
-    return {};
+std::string KindCodeOfLabel(std::string_view label) {
+    for (const RegistrationKind& k : kRegistrationKinds)
+        if (label == k.label) return k.code;
+    return "9";
 }
 
-void RunInitialBackups(SharedState& state, const BackupEngine& engine) {
-    Connection& db = state.db();
-    // The list is read first; each row's CHK1 is written just before its
-    // backup, so a backup that fails part-way keeps the row marked.
-    std::vector<Registration> rows = ListedRegistrations(db);
-    if (!rows.empty() && rows.front().kind == "0" && rows.front().abkp) state.compression = *rows.front().abkp;
-    for (const Registration& r : rows) {
-        if (r.kind == "0") {
-            if (r.abkp) state.compression = *r.abkp;
-            continue;
-        }
-        if (!r.chk1 || *r.chk1 == "1") continue;
-        db.prepare("UPDATE BKPDIR SET CHK1 = '1' WHERE DIRNO = ?1").bind(1, r.dirNo).run();
-        engine(state, BackupCall{r.dir.value_or(""), "1", r.kind.value_or(""), r.dest.value_or(""), 0,
-                                 static_cast<int>(r.dirNo), r.chk2.value_or("")});
-        // A bulk initial backup counts as done only once its archive exists;
-        // otherwise it can be started again.
-        struct stat st {};
-        if (r.kind == "3" && !(stat(JoinPath(r.dest.value_or(""), "bkpcmp.lzh").c_str(), &st) == 0 && S_ISREG(st.st_mode)))
-            db.prepare("UPDATE BKPDIR SET CHK1 = '0' WHERE DIRNO = ?1").bind(1, r.dirNo).run();
+std::string KindLabelOf(const std::optional<std::string>& code) {
+    for (const RegistrationKind& k : kRegistrationKinds)
+        if (code == k.code) return k.label;
+    return "情報のみ";
+}
+
+std::optional<std::string> KindCodeOfName(std::string_view name) {
+    for (const RegistrationKind& k : kRegistrationKinds)
+        if (name == k.name) return k.code;
+    return std::nullopt;
+}
+
+std::optional<Registration> FindRegistrationBySource(Connection& db, const std::string& typed, const std::string& base) {
+    std::optional<Registration> row = FindRegistrationByDir(db, typed);
+    if (!row && !typed.empty()) row = FindRegistrationByDir(db, StoredDirectory(typed, base));
+    return row;
+}
+
+PrefixOutcome StorePrefix(Connection& db, UserInterface& ui, const std::string& prefix, const std::string& compressFlag) {
+    if (std::string conflict = PrefixConflict(db, prefix); !conflict.empty()) {
+        ui.showMessage(conflict);
+        return PrefixOutcome::kRefused;
     }
+    if (!IsDirectory(prefix)) {
+        if (!ui.askYesNo(kCreateFolderQuestion)) return PrefixOutcome::kDeclined;
+        if (std::string error = CreateDirectories(prefix); !error.empty()) {
+            ui.showMessage("ディレクトリー " + prefix + " を作成できません: " + error);
+            return PrefixOutcome::kNotCreated;
+        }
+    }
+    SavePrefix(db, prefix, compressFlag);
+    return PrefixOutcome::kStored;
+}
+
+RegistrationCheck CheckRegistration(Connection& db, UserInterface& ui, const std::string& typedSource,
+                                    const std::string& typedDest, const std::string& base) {
+    if (RegistrationListEmpty(db)) {
+        ui.showMessage(kNoPrefix);
+        return RegistrationCheck::kNoPrefix;
+    }
+    if (typedSource.empty()) {
+        ui.showMessage(kNoSource);
+        return RegistrationCheck::kRefused;
+    }
+    if (typedDest.empty()) {
+        ui.showMessage(kNoDestination);
+        return RegistrationCheck::kRefused;
+    }
+    if (std::string conflict = RegistrationConflict(db, Stored(typedSource, base), Stored(typedDest, base));
+        !conflict.empty()) {
+        ui.showMessage(conflict);
+        return RegistrationCheck::kRefused;
+    }
+    return RegistrationCheck::kAllowed;
+}
+
+StoredRegistration StoreRegistration(Connection& db, UserInterface& ui, const RegistrationFields& f) {
+    StoredRegistration stored;
+    stored.dirNo = SaveRegistration(db, FindRegistrationByDir(db, f.dir), f);
+    if (!IsDirectory(f.dest)) {
+        ui.showMessage(kCreatingDestination);
+        if (std::string error = CreateDirectories(f.dest); !error.empty()) {
+            ui.showMessage("バックアップ先ディレクトリー " + f.dest + " を作成できません: " + error);
+            stored.destinationReady = false;
+        }
+    }
+    return stored;
+}
+
+bool RemoveRegistration(Connection& db, UserInterface& ui, const std::optional<Registration>& row,
+                        const std::string& typedSource, const std::string& base) {
+    const std::string source = Stored(typedSource, base);
+    // The row stands for the named source when its DIR is the text as typed
+    // or the same directory in stored form.
+    const auto names = [&](const std::optional<std::string>& dir) {
+        return dir && (*dir == typedSource || (!source.empty() && StoredDirectory(*dir, "/") == source));
+    };
+    if (!row || !names(row->dir)) {
+        const std::optional<Registration> prefix = FindRegistrationByNumber(db, 0);
+        ui.showMessage(prefix && names(prefix->dir) ? kPrefixNotDeletable : kNotRegistered);
+        return false;
+    }
+    if (row->dirNo == 0) {
+        ui.showMessage(kPrefixNotDeletable);
+        return false;
+    }
+    if (row->chk1 == "1") {
+        ui.showMessage(kAlreadyBackedUp);
+        return false;
+    }
+    DeleteRegistration(db, row->dirNo);
+    return true;
 }
 
 }  // namespace tessel

@@ -1,32 +1,61 @@
 #pragma once
-// Registered directories and the prefix row in BKPDIR: what the
-// registration window reads and writes.
+// Registered directories and the prefix row in BKPDIR: setting the
+// prefix, registering and unregistering, with their checks and messages,
+// the same for the registration window and the companion.
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <vector>
+#include <string_view>
 
-#include "backup/backup_runs.h"
+#include "catalog/catalog_rows.h"
 #include "catalog/connection.h"
+#include "core/user_interface.h"
 
 namespace tessel {
 
-// One BKPDIR row as the registration list shows it.
-struct Registration {
-    std::int64_t dirNo = 0;
-    std::optional<std::string> dir, dest, kindName, remark, kind, abkp, chk1, chk2;
-};
+namespace registration_text {
+inline const char* const kNoPrefix = "  バックアップ先プレフィックスが指定されていません　";
+inline const char* const kNoSource = "バックアップ対象が指定されていません!";
+inline const char* const kNoDestination = "バックアップ先が指定されていません!";
+inline const char* const kCreatingDestination = " バックアップ先ディレクトリーを作成します！";
+inline const char* const kDestinationChangeWarning = " バックアップ先を変更すると復元が出来ない時があります！";
+inline const char* const kNotRegistered = " すでに登録済のデータを選択してください！";
+inline const char* const kPrefixNotDeletable = " プレフィックスは削除できません!";
+inline const char* const kAlreadyBackedUp = "これはすでに初期バックアップ済の為削除できません！";
+inline const char* const kCreateFolderQuestion = "指定されたディレクトリーが存在しません。作成しますか？";
+inline const char* const kDone = " 処理を完了しました！　";
+}  // namespace registration_text
 
-// The registration list: BKPDIR rows whose kind has a category-2 name.
-inline const char* const kRegistrationListQuery =
-    "select BKPDIR.DIRNO,BKPDIR.DIR,BKPDIR.BKPDIR,KBNDEF.NAIYOU,BIKOU,BKPDIR.KBN,ABKP,CHK1,CHK2 from BKPDIR "
-    "LEFT JOIN KBNDEF ON BKPDIR.KBN = KBNDEF.ID WHERE KBNDEF.KBN=2";
+// A registration kind: the code stored in BKPDIR.KBN, the label the
+// registration window lists and the companion's --kind name.
+struct RegistrationKind {
+    const char* code;
+    const char* label;
+    const char* name;
+};
+inline constexpr RegistrationKind kRegistrationKinds[] = {
+    {"1", "通常", "normal"}, {"2", "初期BKP無し", "no-initial"}, {"3", "初期一括BKP", "bulk"}, {"9", "情報のみ", "info"}};
+// The code of a label; "9" (information only) for any other text.
+std::string KindCodeOfLabel(std::string_view label);
+// The label of a code; "情報のみ" for any other code.
+std::string KindLabelOf(const std::optional<std::string>& code);
+// The code of a --kind name; nullopt for an unknown name.
+std::optional<std::string> KindCodeOfName(std::string_view name);
+
+// The two choices of automatic backup and of sub-directories.
+inline const char* const kIncludedLabel = "対象";
+inline const char* const kExcludedLabel = "対象外";
+inline std::string AutoBackupCode(bool included) { return included ? "1" : "9"; }
+inline std::string SubdirCode(bool included) { return included ? "01" : "00"; }
 
 bool RegistrationListEmpty(Connection& db);
 // The listed registration (never the prefix row) whose DIR is exactly dir.
 std::optional<Registration> FindRegistrationByDir(Connection& db, const std::string& dir);
 std::optional<Registration> FindRegistrationByNumber(Connection& db, std::int64_t dirNo);
-std::vector<Registration> ListedRegistrations(Connection& db);
+// The registration of the source the user named: its DIR is the text as
+// typed, or the text's stored form (relative to base, without "." or ".."
+// parts or a final "/").
+std::optional<Registration> FindRegistrationBySource(Connection& db, const std::string& typed, const std::string& base);
 
 // The values the edit fields give a registration.
 struct RegistrationFields {
@@ -57,12 +86,33 @@ void SaveCompression(Connection& db, const std::string& compressFlag);
 // path component, or "ROOT" when the source ends in "/" or has none.
 std::string DestinationFor(const std::string& source, const std::string& prefix);
 
-// Creates a directory with its missing parents. Empty on success, else the
-// system's description of the failure.
-std::string CreateDirectories(const std::string& path);
+enum class PrefixOutcome { kStored, kRefused, kDeclined, kNotCreated };
+// Sets the destination prefix (in its stored form): refused when it overlaps
+// a registered source; a missing folder is made when the user says Yes.
+// Every refusal and failure is shown.
+PrefixOutcome StorePrefix(Connection& db, UserInterface& ui, const std::string& prefix, const std::string& compressFlag);
 
-// Runs the initial backup of every listed registration that has not had
-// one: CHK1 is set to "1" and saved before the engine runs.
-void RunInitialBackups(SharedState& state, const BackupEngine& engine);
+enum class RegistrationCheck { kAllowed, kNoPrefix, kRefused };
+// Whether a registration of typedSource with typedDest may be stored: a
+// prefix must be set, both must be given and, in their stored forms
+// (relative to base), overlap nothing. A refusal is shown.
+RegistrationCheck CheckRegistration(Connection& db, UserInterface& ui, const std::string& typedSource,
+                                    const std::string& typedDest, const std::string& base);
+
+// The outcome of storing a registration.
+struct StoredRegistration {
+    std::int64_t dirNo = 0;
+    bool destinationReady = true;  // false when its missing folder could not be made
+};
+// Stores a checked registration (the one of the same source is updated) and
+// makes its destination folder when it is missing, saying so.
+StoredRegistration StoreRegistration(Connection& db, UserInterface& ui, const RegistrationFields& f);
+
+// Removes the registration row (the one the user picked or named by
+// typedSource; nullopt when none was found) unless it does not stand for
+// typedSource, is the prefix or has had its initial backup; the refusal is
+// shown. True when it was removed.
+bool RemoveRegistration(Connection& db, UserInterface& ui, const std::optional<Registration>& row,
+                        const std::string& typedSource, const std::string& base);
 
 }  // namespace tessel

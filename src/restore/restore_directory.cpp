@@ -21,6 +21,7 @@
 #include "archiver/archive_ops.h"
 #include "engine/run_archiver.h"
 #include "archiver/unlha.h"
+#include "catalog/catalog_rows.h"
 #include "catalog/connection.h"
 #include "platform/codepage.h"
 #include "platform/file_ops.h"
@@ -37,16 +38,6 @@ using namespace restore_text;
 namespace {
 
 const char* const kWindow = "FILEREV";
-
-// "00000": at least five digits, leading zeros; a minus sign in front.
-std::string FiveDigits(std::int64_t n) {
-    char buf[32];
-    if (n < 0)
-        std::snprintf(buf, sizeof buf, "-%05lld", -static_cast<long long>(n));
-    else
-        std::snprintf(buf, sizeof buf, "%05lld", static_cast<long long>(n));
-    return buf;
-}
 
 std::string WithSlash(const std::string& dir) {
     return !dir.empty() && dir.back() == kSep ? dir : dir + kSep;
@@ -155,7 +146,7 @@ public:
           root_(TrimmedRoot(d.dir)), rootPrefix_(root_ == "/" ? "/" : root_ + kSep), writer_(root_) {}
 
     void bulk() {
-        const std::string archive = d_.dest + "/bkpcmp.lzh";
+        const std::string archive = BulkArchive(d_.dest);
         std::string res = kSuccess;
         if (!test_) {
             const bool withSubdirs = d_.chk2 && *d_.chk2 == "01";
@@ -204,10 +195,9 @@ private:
         while (root.size() > 1 && root.back() == kSep) root.pop_back();
         return root;
     }
-    std::string versionFolder(const VersionRow& r) const { return JoinPath(d_.dest, "V" + FiveDigits(r.lvl)); }
-    std::string versionFile(const VersionRow& r) const { return versionFolder(r) + kSep + r.name; }
-    std::string versionArchive(const VersionRow& r) const { return versionFolder(r) + "/bkpcmp.lzh"; }
-    static std::string target(const VersionRow& r) { return WithSlash(r.dir) + r.name; }
+    std::string versionFile(const VersionRow& r) const { return PlainCopy(d_.dest, r.lvl, r.name); }
+    std::string versionArchive(const VersionRow& r) const { return LevelArchive(d_.dest, r.lvl); }
+    static std::string target(const VersionRow& r) { return SourcePathOf(r.dir, r.name); }
     // The row's directory below the registered one ("" for itself).
     std::string relativeDir(const VersionRow& r) const {
         const std::string dir = WithSlash(r.dir);
@@ -328,7 +318,7 @@ private:
 
     void remove(const VersionRow& r) {
         const std::string to = target(r);
-        const std::string tail = "/V" + FiveDigits(r.lvl);
+        const std::string tail = "/" + VersionFolderName(r.lvl);
         if (d_.kind == "2" || d_.kind == "3") {
             report_.line(kFilePrefix + to + kDeleteSkipped + tail, true);
             return;
@@ -425,14 +415,13 @@ void Restore(SharedState& state, int dirNo, int runNumber, const RestoreHooks& h
     report.line((test ? kHeadingTest : kHeading) + FormatReportDate(now) + "  " + FormatReportTime(now));
     if (test) report.line(kTestNotice);
 
-    Statement q = db.prepare("SELECT DIRNO, DIR,BKPDIR,BIKOU,KBN,CHK2 FROM BKPDIR WHERE DIRNO = ?1");
-    q.bind(1, dirNo);
-    if (!q.step()) {
+    const std::optional<DirectoryRow> row = ReadDirectoryRow(db, dirNo);
+    if (!row) {
         state.ui.showMessage(kUndefinedMessage);
         report.toFile(kUndefinedLine + std::to_string(dirNo));
         return;
     }
-    const Directory d{q.text(1), q.text(2), q.text(4), q.optText(5)};
+    const Directory d{row->dir.value_or(""), row->dest.value_or(""), row->kind.value_or(""), row->chk2};
     if (d.kind == "9") {
         state.ui.showMessage(kNotBackedUpMessage);
         return;

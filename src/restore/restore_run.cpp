@@ -1,27 +1,20 @@
 #include "restore/restore_run.h"
 
-#include <optional>
-#include <vector>
+#include "catalog/catalog_rows.h"
 
 namespace tessel {
 
 int RestoreAllDirectories(SharedState& state, int runNumber, const RestoreEngine& engine) {
-    struct Row {
-        std::optional<std::int64_t> dirNo;
-        std::optional<std::string> kind, abkp;
-    };
-    std::vector<Row> rows;
     // In the order the rows were added, as the restore window lists them.
-    Statement q = state.db().prepare("SELECT DIRNO, DIR,BKPDIR, KBN, BIKOU,ABKP FROM BKPDIR ORDER BY rowid");
-    while (q.step()) rows.push_back({q.optInt(0), q.optText(3), q.optText(5)});
-    for (const Row& r : rows)
+    const std::vector<DirectoryRow> rows = ReadDirectoryRows(state.db(), DirectoryOrder::kAsAdded);
+    for (const DirectoryRow& r : rows)
         if (r.kind == "0") {
             if (r.abkp) state.compression = *r.abkp;
             break;
         }
     std::string mode = "1";
     int count = 0;
-    for (const Row& r : rows) {
+    for (const DirectoryRow& r : rows) {
         if (r.kind == "9" || r.kind == "0" || !r.dirNo || *r.dirNo == 0) continue;
         engine(state, static_cast<int>(*r.dirNo), runNumber, mode);
         mode = "2";

@@ -34,9 +34,7 @@ Row ReadRow(Statement& q) {
     return {q.text(0), q.text(1), q.int64(2), q.text(3), q.text(4), q.text(5), q.optInt(6), q.optInt(7)};
 }
 
-std::string SourcePath(const Row& r) {
-    return (!r.dir.empty() && r.dir.back() == kSep ? r.dir : r.dir + kSep) + r.name;
-}
+std::string SourcePath(const Row& r) { return SourcePathOf(r.dir, r.name); }
 
 // A plain absolute path without "." or ".." steps, empty or doubled "/".
 bool CleanAbsolute(const std::string& path) {
@@ -87,7 +85,7 @@ public:
             mtime = timespec{static_cast<time_t>(u.seconds), static_cast<long>(u.nanoseconds)};
         }
         const VersionCopy copy{r.destination, r.level, r.dir, r.name};
-        const std::string archive = bulk ? JoinPath(r.destination, "bkpcmp.lzh") : LevelArchiveOf(copy);
+        const std::string archive = bulk ? BulkArchive(r.destination) : copy.archive();
         const Storage storage = bulk ? Storage::kArchive : StorageOf(state_.db(), copy, state_.compression);
         std::string result = kSuccess;
         if (storage == Storage::kMissing) {
@@ -95,7 +93,7 @@ public:
         } else if (storage == Storage::kPlain) {
             FileStamp stamp;
             stamp.mtime = mtime;
-            result = CopyFileReport(PlainCopyOf(copy), root_, rel, stamp, options_.overwrite);
+            result = CopyFileReport(copy.plainCopy(), root_, rel, stamp, options_.overwrite);
             if (result == "Error:" + std::to_string(EEXIST) && !options_.overwrite)
                 return report(RestoreToOutcome::kExists, source, target, "");
         } else {
@@ -103,7 +101,7 @@ public:
             std::int32_t rc = archive::FindMemberForFolder(archive, MemberFolderOf(r.dir), r.name, &m);
             if (rc == kUnlhaOk) rc = archive::ExtractMemberTo(archive, m, root_, rel, {mtime, options_.overwrite});
             if (rc == archive::kUnlhaTargetExists) return report(RestoreToOutcome::kExists, source, target, "");
-            if (rc != kUnlhaOk) result = restore_text::kArchiverResult + FiveDigitCode(rc);
+            if (rc != kUnlhaOk) result = restore_text::kArchiverResult + FiveDigits(rc);
         }
         report(result == kSuccess ? RestoreToOutcome::kRestored : RestoreToOutcome::kFailed, source, target,
                result == kSuccess ? "" : result);
@@ -112,10 +110,6 @@ public:
     RestoreToSummary summary;
 
 private:
-    static std::string FiveDigitCode(std::int32_t rc) {
-        std::string digits = std::to_string(rc);
-        return digits.size() < 5 ? std::string(5 - digits.size(), '0') + digits : digits;
-    }
     void report(RestoreToOutcome outcome, const std::string& source, const std::string& target,
                 const std::string& detail) {
         switch (outcome) {

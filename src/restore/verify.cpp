@@ -12,6 +12,7 @@
 #include "archiver/unlha.h"
 #include "platform/paths.h"
 #include "engine/version_store.h"
+#include "platform/program_files.h"
 
 namespace tessel {
 namespace {
@@ -33,11 +34,6 @@ struct Version {
     std::optional<std::int64_t> size;
     bool latest = false;
 };
-
-std::string MemberPathOf(const std::string& dir, const std::string& name) {
-    const std::string folder = MemberFolderOf(dir);
-    return folder.empty() ? name : folder + "/" + name;
-}
 
 // The recorded size holds the low 32 bits of the real one.
 bool SizeMatches(const std::optional<std::int64_t>& recorded, std::uint64_t actual) {
@@ -99,8 +95,7 @@ private:
     // The versions of one level folder: archive members by their full path,
     // decoded in the order they lie in the archive; the others as plain copies.
     void oneLevel(const std::string& destination, const std::vector<Version>& versions) {
-        const VersionCopy any{destination, versions.front().level, "", ""};
-        const std::string archive = LevelArchiveOf(any);
+        const std::string archive = LevelArchive(destination, versions.front().level);
         std::int32_t code = 0;
         auto index = archive::LoadIndex(archive, &code);
         std::unordered_map<std::string, std::size_t> byPath;
@@ -121,8 +116,8 @@ private:
             switch (StorageOf(state_.db(), copy, index ? "1" : "0")) {
             case Storage::kPlain: {
                 struct stat st {};
-                if (::lstat(PlainCopyOf(copy).c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-                    problem(v, IsDirectory(VersionFolderOf(copy)) ? kNoCopy : kNoFolder);
+                if (::lstat(copy.plainCopy().c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+                    problem(v, IsDirectory(copy.folder()) ? kNoCopy : kNoFolder);
                 else if (!SizeMatches(v.size, static_cast<std::uint64_t>(st.st_size)))
                     problem(v, SizeDiffers(*v.size, static_cast<std::uint64_t>(st.st_size)));
                 break;
@@ -152,7 +147,7 @@ private:
 
     // The bulk archive of an initial bulk backup: every member must decode.
     void bulk(std::int64_t dirNo, const std::string& destination) {
-        const std::string archive = JoinPath(destination, "bkpcmp.lzh");
+        const std::string archive = BulkArchive(destination);
         std::int32_t code = 0;
         auto latestOf = [&](const std::string& dir, const std::string& name) {
             Version v{0, 0, 0, dir, name, std::nullopt, false};
@@ -169,7 +164,7 @@ private:
         auto index = archive::LoadIndex(archive, &code);
         ++summary.checked;
         if (!index) {
-            problem(Version{0, 0, 0, destination + "/", "bkpcmp.lzh", std::nullopt, false},
+            problem(Version{0, 0, 0, destination + "/", std::string(kArchiveName), std::nullopt, false},
                     code == kUnlhaArchiveMissing ? kNoArchive : kUnreadableArchive);
             return;
         }
@@ -177,7 +172,7 @@ private:
         struct stat st {};
         if (fd < 0 || ::fstat(fd, &st) != 0) {
             if (fd >= 0) ::close(fd);
-            return problem(Version{0, 0, 0, destination + "/", "bkpcmp.lzh", std::nullopt, false}, kUnreadableArchive);
+            return problem(Version{0, 0, 0, destination + "/", std::string(kArchiveName), std::nullopt, false}, kUnreadableArchive);
         }
         lzh::FileSource src(fd, static_cast<std::uint64_t>(st.st_size));
         for (const lzh::Member& m : index->members) {
@@ -191,7 +186,7 @@ private:
                     kDamaged);
         }
         if (index->damagedTail)
-            problem(Version{0, 0, 0, destination + "/", "bkpcmp.lzh", std::nullopt, false}, kUnreadableArchive);
+            problem(Version{0, 0, 0, destination + "/", std::string(kArchiveName), std::nullopt, false}, kUnreadableArchive);
         ::close(fd);
     }
 

@@ -9,19 +9,13 @@
 #include <QTableView>
 
 #include "backup/backup_messages.h"
+#include "catalog/catalog_rows.h"
 #include "ui/app_context.h"
 #include "ui/controls.h"
 #include "ui/grid_layout.h"
 #include "ui/sql_grid_model.h"
 
 namespace tessel {
-namespace {
-
-const char* const kRunsQuery =
-    "SELECT BKPNAME.BKPNO, BKPNAME.BKPNAME, KBNDEF.NAIYOU, BKPNAME.DAY1, BKPNAME.TIME1, BKPNAME.KBN FROM BKPNAME "
-    "LEFT JOIN KBNDEF ON BKPNAME.KBN = KBNDEF.ID WHERE KBNDEF.KBN=1";
-
-}  // namespace
 
 BKPGO::BKPGO(AppContext& context) : ctx_(context) {
     setObjectName("BKPGO");
@@ -70,7 +64,7 @@ BKPGO::BKPGO(AppContext& context) : ctx_(context) {
 }
 
 void BKPGO::open() {
-    model_->setQuery(kRunsQuery);
+    model_->setQuery(kRunListQuery);
     gridSet();
     AppContext::present(*this);
 }

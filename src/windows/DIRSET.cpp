@@ -19,6 +19,7 @@
 
 #include <set>
 
+#include "backup/backup_runs.h"
 #include "platform/paths.h"
 #include "registration/registration_rules.h"
 #include "registration/registrations.h"
@@ -28,23 +29,24 @@
 #include "ui/sql_grid_model.h"
 
 namespace tessel {
+
+using namespace registration_text;
+
 namespace {
 
-const char* const kNoPrefix = "  バックアップ先プレフィックスが指定されていません　";
-
-void Select(QListWidget* list, const char* text) {
-    auto found = list->findItems(QString::fromUtf8(text), Qt::MatchExactly);
+void Select(QListWidget* list, const std::string& text) {
+    auto found = list->findItems(QString::fromStdString(text), Qt::MatchExactly);
     if (!found.isEmpty()) list->setCurrentItem(found.first());
 }
 
 QString Q(const std::optional<std::string>& s) { return s ? QString::fromStdString(*s) : QString(); }
 std::string S(const QString& s) { return s.toStdString(); }
 
-QString KindCodeOf(const QString& item) {
-    if (item == QString::fromUtf8("通常")) return "1";
-    if (item == QString::fromUtf8("初期BKP無し")) return "2";
-    if (item == QString::fromUtf8("初期一括BKP")) return "3";
-    return "9";
+QString KindCodeOf(const QString& item) { return QString::fromStdString(KindCodeOfLabel(item.toStdString())); }
+
+// The current item of a 対象/対象外 list is 対象.
+bool Included(const QListWidget* list) {
+    return list->currentItem() && list->currentItem()->text() == QString::fromUtf8(kIncludedLabel);
 }
 
 }  // namespace
@@ -199,14 +201,14 @@ void DIRSET::load() {
     SETGRID();
     kindCode_ = "1";
     kinds_->clear();
-    for (const char* k : {"通常", "初期BKP無し", "初期一括BKP", "情報のみ"}) kinds_->addItem(QString::fromUtf8(k));
-    Select(kinds_, "通常");
-    autoBackup_->clear();
-    autoBackup_->addItems({QString::fromUtf8("対象"), QString::fromUtf8("対象外")});
-    Select(autoBackup_, "対象");
-    subdirs_->clear();
-    subdirs_->addItems({QString::fromUtf8("対象"), QString::fromUtf8("対象外")});
-    Select(subdirs_, "対象外");
+    for (const RegistrationKind& k : kRegistrationKinds) kinds_->addItem(QString::fromUtf8(k.label));
+    Select(kinds_, KindLabelOf("1"));
+    for (QListWidget* list : {autoBackup_, subdirs_}) {
+        list->clear();
+        list->addItems({QString::fromUtf8(kIncludedLabel), QString::fromUtf8(kExcludedLabel)});
+    }
+    Select(autoBackup_, kIncludedLabel);
+    Select(subdirs_, kExcludedLabel);
     Select(compression_, compressFlag_ == "1" ? "圧縮" : "通常");
 }
 
@@ -261,11 +263,10 @@ void DIRSET::takeRow(int row) {
     QVariant dest = model_->value(row, 2);
     if (dest.isValid()) dest_->setText(dest.toString());
     remark_->setText(model_->value(row, 4).toString());
-    QString kind = model_->value(row, 5).toString();
-    Select(kinds_, kind == "1" ? "通常" : kind == "2" ? "初期BKP無し" : kind == "3" ? "初期一括BKP" : "情報のみ");
+    Select(kinds_, KindLabelOf(model_->value(row, 5).toString().toStdString()));
     kindCode_ = KindCodeOf(kinds_->currentItem()->text());
-    Select(autoBackup_, model_->value(row, 6).toString() == "1" ? "対象" : "対象外");
-    Select(subdirs_, model_->value(row, 8).toString() == "01" ? "対象" : "対象外");
+    Select(autoBackup_, model_->value(row, 6).toString() == "1" ? kIncludedLabel : kExcludedLabel);
+    Select(subdirs_, model_->value(row, 8).toString() == "01" ? kIncludedLabel : kExcludedLabel);
 }
 
 void DIRSET::directoryChanged(const QString& path) {
@@ -318,33 +319,31 @@ void DIRSET::prefixExit() {
     text = QString::fromStdString(StoredPrefix(S(text), CurrentDirectory()));
     prefix_->setText(text);
     SharedState& state = ctx_.state;
-    if (std::string conflict = PrefixConflict(state.db(), S(text)); !conflict.empty()) {
-        state.ui.showMessage(conflict);
+    PrefixOutcome outcome;
+    try {
+        outcome = StorePrefix(state.db(), state.ui, S(text), S(compressFlag_));
+    } catch (const CatalogError& e) {
+        state.ui.showMessage(e.what());
+        return;
+    }
+    switch (outcome) {
+    case PrefixOutcome::kRefused: {
         // Nothing is stored; the field shows the prefix in force again.
         std::optional<Registration> stored = FindRegistrationByNumber(state.db(), 0);
         prefix_->setText(stored ? Q(stored->dir) : QString());
         entryText_ = prefix_->text();
         return;
     }
-    if (!IsDirectory(S(text))) {
-        if (!state.ui.askYesNo("指定されたディレクトリーが存在しません。作成しますか？")) {
-            prefix_->clear();
-            prefix_->setFocus();
-            return;
-        }
-        std::string error = CreateDirectories(S(text));
-        if (!error.empty()) {
-            state.ui.showMessage("ディレクトリー " + S(text) + " を作成できません: " + error);
-            return;
-        }
-    }
-    try {
-        SavePrefix(state.db(), S(text), S(compressFlag_));
-    } catch (const CatalogError& e) {
-        state.ui.showMessage(e.what());
+    case PrefixOutcome::kDeclined:
+        prefix_->clear();
+        prefix_->setFocus();
+        return;
+    case PrefixOutcome::kNotCreated:
+        return;
+    case PrefixOutcome::kStored:
+        entryText_.clear();
         return;
     }
-    entryText_.clear();
 }
 
 void DIRSET::compressionClicked() {
@@ -356,41 +355,18 @@ void DIRSET::compressionClicked() {
 void DIRSET::registerDirectory() {
     SharedState& state = ctx_.state;
     Connection& db = state.db();
-    if (RegistrationListEmpty(db)) {
-        state.ui.showMessage(kNoPrefix);
-        prefix_->setFocus();
-        return;
-    }
-    if (source_->text().isEmpty()) {
-        state.ui.showMessage("バックアップ対象が指定されていません!");
-        return;
-    }
-    if (dest_->text().isEmpty()) {
-        state.ui.showMessage("バックアップ先が指定されていません!");
-        return;
-    }
     const std::string cwd = CurrentDirectory();
-    const std::string source = StoredDirectory(S(source_->text()), cwd);
-    const std::string dest = StoredDirectory(S(dest_->text()), cwd);
-    if (std::string conflict = RegistrationConflict(db, source, dest); !conflict.empty()) {
-        state.ui.showMessage(conflict);
-        return;
+    switch (CheckRegistration(db, state.ui, S(source_->text()), S(dest_->text()), cwd)) {
+    case RegistrationCheck::kNoPrefix: prefix_->setFocus(); return;
+    case RegistrationCheck::kRefused: return;
+    case RegistrationCheck::kAllowed: break;
     }
-    std::optional<Registration> existing = FindRegistrationByDir(db, source);
-    RegistrationFields f{source,
-                         dest,
-                         S(kindCode_),
-                         S(remark_->text()),
-                         autoBackup_->currentItem() && autoBackup_->currentItem()->text() == QString::fromUtf8("対象") ? "1" : "9",
-                         subdirs_->currentItem() && subdirs_->currentItem()->text() == QString::fromUtf8("対象") ? "01" : "00"};
-    std::int64_t dirNo = SaveRegistration(db, existing, f);
+    const RegistrationFields f{StoredDirectory(S(source_->text()), cwd), StoredDirectory(S(dest_->text()), cwd),
+                               S(kindCode_),  S(remark_->text()),
+                               AutoBackupCode(Included(autoBackup_)), SubdirCode(Included(subdirs_))};
+    const StoredRegistration stored = StoreRegistration(db, state.ui, f);
     requery();
-    selectRowOf(dirNo);
-    if (!IsDirectory(f.dest)) {
-        state.ui.showMessage(" バックアップ先ディレクトリーを作成します！");
-        std::string error = CreateDirectories(f.dest);
-        if (!error.empty()) state.ui.showMessage("バックアップ先ディレクトリー " + f.dest + " を作成できません: " + error);
-    }
+    selectRowOf(stored.dirNo);
     source_->clear();
     dest_->clear();
     remark_->clear();
@@ -405,26 +381,13 @@ void DIRSET::deleteRegistration() {
     std::optional<std::int64_t> dirNo = currentDirNo();
     std::optional<Registration> row;
     if (dirNo) row = FindRegistrationByNumber(state.db(), *dirNo);
-    if (!row || Q(row->dir) != source_->text()) {
-        state.ui.showMessage(" すでに登録済のデータを選択してください！");
-        return;
-    }
-    if (row->dirNo == 0) {
-        state.ui.showMessage(" プレフィックスは削除できません!");
-        return;
-    }
-    if (row->chk1 == "1") {
-        state.ui.showMessage("これはすでに初期バックアップ済の為削除できません！");
-        return;
-    }
-    DeleteRegistration(state.db(), row->dirNo);
-    requery();
+    if (RemoveRegistration(state.db(), state.ui, row, S(source_->text()), CurrentDirectory())) requery();
 }
 
 void DIRSET::initialBackup() {
     if (!ctx_.runEngine([this] { RunInitialBackups(ctx_.state, ctx_.backupEngine); })) return;
     requery();
-    ctx_.state.ui.showMessage(" 処理を完了しました！　");
+    ctx_.state.ui.showMessage(kDone);
 }
 
 void DIRSET::destinationChanged() {
@@ -437,7 +400,7 @@ void DIRSET::destinationChanged() {
         return;
     }
     selectRowOf(row->dirNo);
-    if (row->chk1 == "1") ctx_.state.ui.showMessage(" バックアップ先を変更すると復元が出来ない時があります！");
+    if (row->chk1 == "1") ctx_.state.ui.showMessage(kDestinationChangeWarning);
 }
 
 bool DIRSET::eventFilter(QObject* watched, QEvent* event) {

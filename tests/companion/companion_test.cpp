@@ -43,6 +43,18 @@ struct Companion {
         int status = test::Shell(cmd);
         return {status, ReadFile(tree / "out.txt"), ReadFile(tree / "err.txt")};
     }
+    // Runs the companion and expects a refusal (status 1) with exactly this message.
+    void refused(const std::string& args, const std::string& message, const std::string& cwd = "") {
+        Result r = run(args, cwd);
+        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_EQ(r.err, message + "\n") << args;
+    }
+    // Runs the companion and expects it to succeed.
+    Result ok(const std::string& args, const std::string& cwd = "", bool asUser = false) {
+        Result r = run(args, cwd, asUser);
+        EXPECT_EQ(r.status, 0) << args << "\n" << r.err;
+        return r;
+    }
     std::string src(const std::string& rel = "") const { return tree / ("src" + (rel.empty() ? "" : "/" + rel)); }
 };
 
@@ -63,18 +75,15 @@ TEST(Companion, BackUpChangeAndRestoreAnEarlierRun) {
     WriteFile(c.src("sub dir/O'Neil 日本.txt"), "quoted");
     WriteFile(c.src("-dash.txt"), "dash");
 
-    Result r = c.run("--yes prefix " + ShellQuote(c.tree / "dest") + " --compress");
-    ASSERT_EQ(r.status, 0) << r.err;
-    r = c.run("register " + ShellQuote(c.src()) + " --subdirs --remark 'メモ'");
-    ASSERT_EQ(r.status, 0) << r.err;
-    r = c.run("dirs");
+    c.ok("--yes prefix " + ShellQuote(c.tree / "dest") + " --compress");
+    c.ok("register " + ShellQuote(c.src()) + " --subdirs --remark 'メモ'");
+    Result r = c.run("dirs");
     EXPECT_EQ(r.out, "dirno\tsource\tdestination\tkind\tkind_name\tremark\tauto\tinitial\tsubdirs\n1\t" + c.src() + "\t" +
                          (c.tree / "dest/src") + "\t1\t通常\tメモ\t1\t0\t01\n");
 
     const struct timespec when[2] = {{1500000000, 123456700}, {1500000000, 123456700}};
     ASSERT_EQ(utimensat(AT_FDCWD, c.src("a.txt").c_str(), when, 0), 0);
-    r = c.run("backup --title first");
-    ASSERT_EQ(r.status, 0) << r.err;
+    r = c.ok("backup --title first");
     // JSON gives the last-write time as ISO 8601 local time, to the 100 ns.
     r = c.run("--json versions --run 1");
     EXPECT_NE(r.out.find("\"name\": \"a.txt\""), std::string::npos) << r.out;
@@ -84,37 +93,31 @@ TEST(Companion, BackUpChangeAndRestoreAnEarlierRun) {
     WriteFile(c.src("a.txt"), "second version");
     WriteFile(c.src("new.txt"), "new");
     fs::remove(c.src("-dash.txt"));
-    r = c.run("backup --title second");
-    ASSERT_EQ(r.status, 0) << r.err;
+    r = c.ok("backup --title second");
 
     auto before = Snapshot(c.src());
-    ASSERT_EQ(c.run("restore --run 1 --test").status, 0);
+    c.ok("restore --run 1 --test");
     EXPECT_EQ(Snapshot(c.src()), before);
     EXPECT_NE(c.run("report").out.find("  リカバリーの実施(TEST)  "), std::string::npos);
-    r = c.run("restore --run 1");
-    ASSERT_EQ(r.status, 0) << r.err;
+    r = c.ok("restore --run 1");
     EXPECT_EQ(Snapshot(c.src()), firstState);
     r = c.run("report");
     EXPECT_NE(r.out.find(" ファイル " + c.src("new.txt") + " を削除しました! 　/V00001"), std::string::npos) << r.out;
 
     const std::string to = c.tree / "restored";
-    r = c.run("restore --run 2 --to " + ShellQuote(to) + " " + ShellQuote(c.src("a.txt")));
-    ASSERT_EQ(r.status, 0) << r.err;
+    r = c.ok("restore --run 2 --to " + ShellQuote(to) + " " + ShellQuote(c.src("a.txt")));
     EXPECT_EQ(r.out, "restored\t1\nskipped\t0\nfailed\t0\n");
     EXPECT_EQ(ReadFile(to + c.src("a.txt")), "second version");
     WriteFile(to + c.src("a.txt"), "edited");
-    r = c.run("--json restore --run 2 --to " + ShellQuote(to));
-    ASSERT_EQ(r.status, 0) << r.err;
+    r = c.ok("--json restore --run 2 --to " + ShellQuote(to));
     EXPECT_EQ(r.out, "{\"run\": 2, \"restored\": 3, \"skipped\": 1, \"failed\": 0, \"ok\": true}\n");
     EXPECT_EQ(ReadFile(to + c.src("a.txt")), "edited");
-    r = c.run("restore --run 2 --overwrite --to " + ShellQuote(to) + " " + ShellQuote(c.src()));
-    ASSERT_EQ(r.status, 0) << r.err;
+    r = c.ok("restore --run 2 --overwrite --to " + ShellQuote(to) + " " + ShellQuote(c.src()));
     auto second = Snapshot(to + c.src());
     EXPECT_EQ(second["a.txt"], "second version");
     EXPECT_EQ(Snapshot(c.src()), firstState);
 
-    r = c.run("verify");
-    EXPECT_EQ(r.status, 0) << r.err;
+    r = c.ok("verify");
     EXPECT_EQ(r.out, "run\tlevel\tdirectory\tname\tproblem\n");
     fs::remove_all(c.tree / "dest/src/V00002");
     r = c.run("--json verify --run 2");
@@ -128,37 +131,31 @@ TEST(Companion, RegistrationsNeverOverlapAndAreStoredNormalised) {
     Companion c;
     const std::string t = c.tree.path();
     for (const char* d : {"x/docs", "y/docs", "z/docs3", "v"}) fs::create_directories(c.tree / d);
-    Result r = c.run("register v", t);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "  バックアップ先プレフィックスが指定されていません　\n");
+    c.refused("register v", "  バックアップ先プレフィックスが指定されていません　", t);
     EXPECT_EQ(c.run("prefix bk/./", t).status, 1);
     EXPECT_FALSE(fs::exists(c.tree / "bk"));
-    ASSERT_EQ(c.run("--yes prefix bk/./", t).status, 0);
+    c.ok("--yes prefix bk/./", t);
     fs::create_directories(c.tree / "bk/inner");
     fs::create_symlink("bk", c.tree / "alias");
     EXPECT_EQ(c.run("prefix").out, "prefix\tcompression\n" + t + "/bk/\t0\n");
 
-    r = c.run("register " + ShellQuote(t));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, " バックアップ対象 " + t + " はバックアップ先プレフィックス " + t + "/bk/ と重なっているため登録できません！\n");
-    r = c.run("register alias/inner", t);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("はバックアップ先プレフィックス"), std::string::npos) << r.err;
-
-    ASSERT_EQ(c.run("register " + ShellQuote(t + "/x/docs/")).status, 0);
-    r = c.run("register y/docs", t);
-    ASSERT_EQ(r.status, 0) << r.err;
+    c.ok("register " + ShellQuote(t + "/x/docs/"));
+    Result r = c.ok("register y/docs", t);
     EXPECT_EQ(r.err, " バックアップ先 " + t + "/bk/docs はすでに他の登録で使われているため、" + t + "/bk/docs_2 にします。\n" +
                          " バックアップ先ディレクトリーを作成します！\n");
-    ASSERT_EQ(c.run("register ./z/../z/docs3 --dest bk//docs_3/", t).status, 0);
+    c.ok("register ./z/../z/docs3 --dest bk//docs_3/", t);
     EXPECT_EQ(c.run("dirs").out, "dirno\tsource\tdestination\tkind\tkind_name\tremark\tauto\tinitial\tsubdirs\n"
                                  "1\t" + t + "/x/docs\t" + t + "/bk/docs\t1\t通常\t\t1\t0\t00\n"
                                  "2\t" + t + "/y/docs\t" + t + "/bk/docs_2\t1\t通常\t\t1\t0\t00\n"
                                  "3\t" + t + "/z/docs3\t" + t + "/bk/docs_3\t1\t通常\t\t1\t0\t00\n");
-    ASSERT_EQ(c.run("register x/docs/. --remark again", t).status, 0);
+    c.ok("register x/docs/. --remark again", t);
     EXPECT_NE(c.run("dirs").out.find("1\t" + t + "/x/docs\t" + t + "/bk/docs\t1\t通常\tagain"), std::string::npos);
 
     for (const auto& [args, text] : std::vector<std::pair<std::string, std::string>>{
+             {"register " + ShellQuote(t),
+              " バックアップ対象 " + t + " はバックアップ先プレフィックス " + t + "/bk/ と重なっているため登録できません！"},
+             {"register alias/inner",
+              " バックアップ対象 " + t + "/alias/inner はバックアップ先プレフィックス " + t + "/bk/ と重なっているため登録できません！"},
              {"register v --dest bk/docs/sub",
               " バックアップ先 " + t + "/bk/docs/sub は登録済のバックアップ先 " + t + "/bk/docs と重なっているため登録できません！"},
              {"register v --dest x/docs/copies",
@@ -167,23 +164,18 @@ TEST(Companion, RegistrationsNeverOverlapAndAreStoredNormalised) {
              {"register bk/docs_2",
               " バックアップ対象 " + t + "/bk/docs_2 はバックアップ先プレフィックス " + t + "/bk/ と重なっているため登録できません！"},
              {"--yes prefix x/docs/bk",
-              " バックアップ先プレフィックス " + t + "/x/docs/bk/ は登録済のバックアップ対象 " + t + "/x/docs と重なっているため指定できません！"}}) {
-        r = c.run(args, t);
-        EXPECT_EQ(r.status, 1) << args;
-        EXPECT_EQ(r.err, text + "\n") << args;
+              " バックアップ先プレフィックス " + t + "/x/docs/bk/ は登録済のバックアップ対象 " + t + "/x/docs と重なっているため指定できません！"},
+             {"unregister bk/", " プレフィックスは削除できません!"},
+             {"unregister /nowhere", " すでに登録済のデータを選択してください！"}}) {
+        c.refused(args, text, t);
     }
     EXPECT_EQ(c.run("prefix").out, "prefix\tcompression\n" + t + "/bk/\t0\n");
     EXPECT_FALSE(fs::exists(c.tree / "x/docs/bk"));
 
-    EXPECT_EQ(c.run("unregister bk/", t).err, " プレフィックスは削除できません!\n");
-    EXPECT_EQ(c.run("unregister /nowhere").err, " すでに登録済のデータを選択してください！\n");
-    ASSERT_EQ(c.run("unregister x/docs/", t).status, 0);
-    r = c.run("initial");
-    ASSERT_EQ(r.status, 0) << r.err;
+    c.ok("unregister x/docs/", t);
+    r = c.ok("initial");
     EXPECT_EQ(r.out, "dirno\t2\ndirno\t3\n");
-    r = c.run("unregister y/docs", t);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "これはすでに初期バックアップ済の為削除できません！\n");
+    c.refused("unregister y/docs", "これはすでに初期バックアップ済の為削除できません！", t);
 }
 
 // An old catalog with prefix and destination inside the source: backups never take in their own output.
@@ -197,14 +189,13 @@ TEST(Companion, OverlappingOldCatalogBacksUpWithoutGrowth) {
     WriteFile(c.src("old/V00003/bkpcmp.lzh"), "an archive of a former destination");
     WriteFile(c.src(".tessel-tmp-x1Y2z3"), "a safe write in progress");
     WriteFile(c.src("sub/.tessel-lzh-Ab12Cd"), "an extraction in progress");
-    ASSERT_EQ(c.run("--yes prefix " + ShellQuote(c.tree / "bk") + " --compress").status, 0);
-    ASSERT_EQ(c.run("register " + ShellQuote(c.src()) + " --subdirs").status, 0);
+    c.ok("--yes prefix " + ShellQuote(c.tree / "bk") + " --compress");
+    c.ok("register " + ShellQuote(c.src()) + " --subdirs");
     ASSERT_EQ(test::Shell("sqlite3 " + ShellQuote(c.data / "filebkp.mdb") + " \"UPDATE BKPDIR SET DIR = '" + c.src("bk/") +
                           "' WHERE DIRNO = 0; UPDATE BKPDIR SET BKPDIR = '" + c.src("bk/src") + "' WHERE DIRNO = 1\""),
               0);
     for (const char* title : {"one", "two", "three"}) {
-        Result r = c.run(std::string("backup --title ") + title);
-        ASSERT_EQ(r.status, 0) << r.err;
+        c.ok(std::string("backup --title ") + title);
         if (title[0] == 'o') WriteFile(c.src("a.txt"), "second");
     }
     Result r = c.run("versions");
@@ -216,8 +207,7 @@ TEST(Companion, OverlappingOldCatalogBacksUpWithoutGrowth) {
     EXPECT_LT(firstArchive, 400u);
     EXPECT_LT(fs::file_size(c.src("bk/src/V00002/bkpcmp.lzh")), 300u);
 
-    r = c.run("restore --run 1");
-    ASSERT_EQ(r.status, 0) << r.err;
+    r = c.ok("restore --run 1");
     EXPECT_EQ(ReadFile(c.src("a.txt")), "first");
     EXPECT_EQ(fs::file_size(c.src("bk/src/V00001/bkpcmp.lzh")), firstArchive);
     EXPECT_EQ(ReadFile(c.src("old/V00003/bkpcmp.lzh")), "an archive of a former destination");
@@ -226,9 +216,7 @@ TEST(Companion, OverlappingOldCatalogBacksUpWithoutGrowth) {
     ASSERT_EQ(test::Shell("sqlite3 " + ShellQuote(c.data / "filebkp.mdb") + " \"UPDATE BKPDIR SET BKPDIR = '" + c.tree.path() +
                           "' WHERE DIRNO = 1\""),
               0);
-    r = c.run("backup --title four");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "バックアップ対象がバックアップ先の中にあるため、バックアップしません！ (" + c.src() + " → " + c.tree.path() + ")\n");
+    c.refused("backup --title four", "バックアップ対象がバックアップ先の中にあるため、バックアップしません！ (" + c.src() + " → " + c.tree.path() + ")");
 }
 
 // Unreadable folders and files are reported, the run fails, and they are stored once readable.
@@ -251,8 +239,8 @@ TEST(Companion, UnreadableFoldersAndFilesAreNeverSkippedInSilence) {
     ASSERT_EQ(chmod(c.src("locked").c_str(), 0), 0);
     ASSERT_EQ(chmod(c.src("secret.txt").c_str(), 0), 0);
 
-    ASSERT_EQ(c.run("--yes prefix " + ShellQuote(c.tree / "bk") + " --compress", "", asUser).status, 0);
-    ASSERT_EQ(c.run("register " + ShellQuote(c.src()) + " --subdirs --kind bulk", "", asUser).status, 0);
+    c.ok("--yes prefix " + ShellQuote(c.tree / "bk") + " --compress", "", asUser);
+    c.ok("register " + ShellQuote(c.src()) + " --subdirs --kind bulk", "", asUser);
     Result r = c.run("initial", "", asUser);
     EXPECT_EQ(r.status, 1);
     for (const std::string& line :
@@ -287,8 +275,7 @@ TEST(Companion, UnreadableFoldersAndFilesAreNeverSkippedInSilence) {
     ASSERT_EQ(chmod(c.src("locked").c_str(), 0755), 0);
     ASSERT_EQ(chmod(c.src("secret.txt").c_str(), 0644), 0);
     ASSERT_EQ(test::Shell("rm -rf " + ShellQuote(c.src("open/" + std::string(200, 'd')))), 0);
-    r = c.run("backup --title readable", "", asUser);
-    EXPECT_EQ(r.status, 0) << r.err;
+    r = c.ok("backup --title readable", "", asUser);
     r = c.run("versions --run 2", "", asUser);
     EXPECT_NE(r.out.find("2\t1\t2\t" + c.src() + "/\tsecret.txt\t"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("2\t1\t1\t" + c.src("locked") + "/\thidden.txt\t"), std::string::npos) << r.out;
@@ -303,22 +290,17 @@ TEST(Companion, BadArgumentsStatusTwoRefusalsOneAndTheEngineLockWait) {
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_NE(r.err.find("使い方: tessel-backupctl"), std::string::npos) << args;
     }
-    Result r = c.run("backup --title ''");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "バックアップタイトルを入力してください\n");
+    c.refused("backup --title ''", "バックアップタイトルを入力してください");
 
     fs::create_directories(c.src());
-    ASSERT_EQ(c.run("--yes prefix " + ShellQuote(c.tree / "dest")).status, 0);
-    ASSERT_EQ(c.run("register " + ShellQuote(c.src())).status, 0);
+    c.ok("--yes prefix " + ShellQuote(c.tree / "dest"));
+    c.ok("register " + ShellQuote(c.src()));
     EngineLock other(c.data.path());
     ASSERT_TRUE(other.tryLock());
-    r = c.run("--wait 0.3 backup --title blocked");
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "別のバックアップ・復元・カタログ更新が実行中のため、開始できません。\n" + c.data.path() + "\n");
+    c.refused("--wait 0.3 backup --title blocked", "別のバックアップ・復元・カタログ更新が実行中のため、開始できません。\n" + c.data.path());
     EXPECT_EQ(c.run("runs").out, "run\ttitle\tkind\tkind_name\tdate\ttime\n");
     other.unlock();
-    r = c.run("--wait 5 auto");
-    EXPECT_EQ(r.status, 0) << r.err;
+    Result r = c.ok("--wait 5 auto");
     EXPECT_EQ(r.out, "run\t1\n");
 }
 
@@ -330,11 +312,11 @@ TEST(Companion, VersionsAsJsonAndTsvKeepEveryNameAndLatestErrorsFilters) {
     for (const char* extra : {"new\nline.txt", "cr\rname", "\x01" "control", "a.txt", "b.txt", "c.txt"})
         names.push_back(extra);
     for (const auto& n : names) WriteFile(c.src(n), "1");
-    ASSERT_EQ(c.run("--yes prefix " + ShellQuote(c.tree / "dest") + " --plain").status, 0);
-    ASSERT_EQ(c.run("register " + ShellQuote(c.src())).status, 0);
-    ASSERT_EQ(c.run("backup --title one").status, 0);
+    c.ok("--yes prefix " + ShellQuote(c.tree / "dest") + " --plain");
+    c.ok("register " + ShellQuote(c.src()));
+    c.ok("backup --title one");
     WriteFile(c.src("a.txt"), "22");
-    ASSERT_EQ(c.run("backup --title two").status, 0);
+    c.ok("backup --title two");
     Result v = c.run("verify");  // every plain copy is where its row says
     EXPECT_EQ(v.status, 0) << v.out;
     {
@@ -344,8 +326,7 @@ TEST(Companion, VersionsAsJsonAndTsvKeepEveryNameAndLatestErrorsFilters) {
     }
     // name|level|state of every row, as a strict JSON parser reads them.
     auto parsed = [&](const std::string& args) {
-        Result r = c.run("--json versions " + args);
-        EXPECT_EQ(r.status, 0) << r.err;
+        Result r = c.ok("--json versions " + args);
         std::string cmd = "python3 -c 'import json,sys; rows = json.load(open(sys.argv[1], encoding=\"utf-8\")); "
                           "open(sys.argv[2], \"w\", encoding=\"utf-8\", newline=\"\").write(\"\".join("
                           "\"%s|%d|%s\\0\" % (r[\"name\"], r[\"level\"], r[\"state\"]) for r in rows))' " +
@@ -364,8 +345,7 @@ TEST(Companion, VersionsAsJsonAndTsvKeepEveryNameAndLatestErrorsFilters) {
     EXPECT_EQ(parsed("--latest"), expected);
     EXPECT_EQ(parsed("--latest --errors"), (std::multiset<std::string>{"b.txt|1|9", "c.txt|1|8"}));
 
-    Result r = c.run("versions");
-    ASSERT_EQ(r.status, 0) << r.err;
+    Result r = c.ok("versions");
     size_t lines = 0;
     for (size_t at = 0, end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1, ++lines)
         EXPECT_EQ(std::count(r.out.begin() + at, r.out.begin() + end, '\t'), 11) << r.out.substr(at, end - at);

@@ -13,7 +13,6 @@
 #include <filesystem>
 
 #include "registration/registrations.h"
-#include "app/MAINF.h"
 #include "support/gui_harness.h"
 
 namespace tessel {
@@ -176,7 +175,9 @@ TEST(DIRSET, RegisterUpdateDeleteAndTheirRefusals) {
     QTest::keyClick(grid, Qt::Key_Down);
     EXPECT_EQ(h.field("IDIR")->text(), grid->model()->index(grid->currentIndex().row(), 1).data().toString());
     EXPECT_NE(h.field("IDIR")->text(), "/srv/data/mail");
+    // The picked row is removed also when its source is named with a final "/".
     h.clickRow("/srv/O'Neil's files");
+    h.field("IDIR")->setText("/srv/O'Neil's files/");
     h.click("Command3");
     EXPECT_EQ(h.rows().size(), 2u);
     EXPECT_EQ(h.rows()[1].substr(0, 16), "1|/srv/data/mail");
@@ -201,14 +202,10 @@ TEST(DIRSET, PickerFillsSourceOrPrefixAndBackKeepsTheFields) {
     h.type("IDIR", "/var/lib/other");
     EXPECT_EQ(h.field("ODIR")->text().toStdString(), pickedPrefix + "/things");
 
+    // Back to the menu only hides the window: the fields are kept.
     h.click("CLOSE");
-    EXPECT_FALSE(h.w().isVisible());
-    EXPECT_TRUE(h.context.existing<MAINF>()->isVisible());
     h.w().open();
     EXPECT_EQ(h.field("IDIR")->text(), "/var/lib/other");
-    h.w().close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(h.context.existing<DIRSET>(), nullptr);
 }
 
 TEST(DIRSET, InitialBackupRunsOnceWithThePrefixCompression) {
@@ -250,45 +247,33 @@ TEST(DIRSET, InitialBackupRunsOnceWithThePrefixCompression) {
     test::GuiHarness::screenshot(h.w(), "DIRSET");
 }
 
-TEST(DIRSET, RegistrationsNeverOverlapAndDerivedDestinationsAreNeverShared) {
+// The window's part of the shared rules: a derived destination in use is
+// never offered, and a refused prefix leaves the one in force in the field.
+TEST(DIRSET, ATakenDestinationIsNotOfferedAndARefusedPrefixIsNotKept) {
     Harness h;
     h.w().open();
     const std::string f = h.folder.path();
-    for (const char* d : {"x/docs", "y/docs", "v"}) std::filesystem::create_directories(h.folder / d);
+    for (const char* d : {"x/docs", "y/docs"}) std::filesystem::create_directories(h.folder / d);
     std::string prefix = h.setPrefix();
-
     h.registerSource(f + "/x/./docs/");
-    ASSERT_EQ(h.rows().size(), 2u);
     EXPECT_EQ(h.rows()[1], "1|" + f + "/x/docs|" + prefix + "docs|1||1|0|00");
 
     h.type("IDIR", f + "/y/docs");
     EXPECT_EQ(h.ui.messages.back(), " バックアップ先 " + prefix + "docs はすでに他の登録で使われています。別のバックアップ先を指定してください！");
     EXPECT_TRUE(h.field("ODIR")->text().isEmpty());
-    h.click("Command1");
-    EXPECT_EQ(h.ui.messages.back(), "バックアップ先が指定されていません!");
-    h.field("ODIR")->setText(QString::fromStdString(prefix + "docs/inner"));
-    h.click("Command1");
-    EXPECT_EQ(h.ui.messages.back(), " バックアップ先 " + prefix + "docs/inner は登録済のバックアップ先 " + prefix +
-                                        "docs と重なっているため登録できません！");
-    h.field("ODIR")->setText(QString::fromStdString(prefix + "docs_y"));
-    h.click("Command1");
-    ASSERT_EQ(h.rows().size(), 3u);
-    EXPECT_EQ(h.rows()[2], "2|" + f + "/y/docs|" + prefix + "docs_y|1||1|0|00");
 
-    h.ui.messages.clear();
     h.type("ODIRFIX", f + "/x/docs/bk");
-    EXPECT_EQ(h.ui.messages, std::vector<std::string>{" バックアップ先プレフィックス " + f + "/x/docs/bk/ は登録済のバックアップ対象 " +
-                                                      f + "/x/docs と重なっているため指定できません！"});
+    EXPECT_EQ(h.ui.messages.back(), " バックアップ先プレフィックス " + f + "/x/docs/bk/ は登録済のバックアップ対象 " + f +
+                                        "/x/docs と重なっているため指定できません！");
     EXPECT_EQ(h.field("ODIRFIX")->text().toStdString(), prefix);
     EXPECT_EQ(h.rows()[0], "0|" + prefix + "|-|0|PREFIX|0|-|-");
     EXPECT_FALSE(std::filesystem::exists(h.folder / "x/docs/bk"));
 }
 
 TEST(DestinationFor, TakesTheLastComponentOrRoot) {
-    EXPECT_EQ(DestinationFor("/home/u/MAIL", "/backup/"), "/backup/MAIL");
-    EXPECT_EQ(DestinationFor("/", "/backup/"), "/backup/ROOT");
-    EXPECT_EQ(DestinationFor("/data/", "/backup/"), "/backup/ROOT");
-    EXPECT_EQ(DestinationFor("relative", "/backup/"), "/backup/ROOT");
+    for (const auto& [source, leaf] : std::vector<std::pair<std::string, std::string>>{
+             {"/home/u/MAIL", "MAIL"}, {"/", "ROOT"}, {"/data/", "ROOT"}, {"relative", "ROOT"}})
+        EXPECT_EQ(DestinationFor(source, "/backup/"), "/backup/" + leaf) << source;
 }
 
 }  // namespace

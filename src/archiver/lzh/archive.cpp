@@ -36,15 +36,13 @@ void Put32(std::vector<std::uint8_t>& v, std::uint32_t x) {
     Put16(v, x >> 16);
 }
 
-bool IsSjisLead(std::uint8_t c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-
 // Path bytes of a code-page-932 name field: 0xFF and "\" (not as the second
 // byte of a double-byte character) separate directories.
 std::string SplitCp932Path(const std::string& raw) {
     std::string out;
     for (std::size_t i = 0; i < raw.size(); ++i) {
         auto c = static_cast<std::uint8_t>(raw[i]);
-        if (IsSjisLead(c) && i + 1 < raw.size()) {
+        if (IsCp932LeadByte(c) && i + 1 < raw.size()) {
             out += raw[i];
             out += raw[++i];
         } else if (c == 0xFF || c == '\\') {
