@@ -89,11 +89,12 @@ int Again(const std::string& data, const std::string& root, const std::string& d
     QuietUi ui;
     NoSystem system;
     auto state = Open(ui, system, data);
-    state->silent = "YES";
+    BackupOptions options;
+    options.silent = true;
     Statement prefix = state->db().prepare("SELECT ABKP FROM BKPDIR WHERE DIRNO = 0");
-    if (prefix.step()) state->compression = prefix.text(0);
+    if (prefix.step()) options.compression = prefix.text(0);
     const int run = AddBackupRun(state->db(), "bench", "1", std::time(nullptr));
-    BackupDirectory(*state, root, "9", "1", dest, run, 1, "01");
+    BackupDirectory(*state, options, root, "9", "1", dest, run, 1, "01");
     std::printf("backup run %d, %ld messages\n", run, ui.messages);
     return ui.messages == 0 ? 0 : 1;
 }
@@ -106,7 +107,6 @@ int Backup(const std::string& data, const std::string& root, const std::string& 
     QuietUi ui;
     NoSystem system;
     auto state = Open(ui, system, data);
-    state->silent = "YES";
     state->db()
         .prepare("INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, ABKP, CHK1, CHK2) VALUES "
                  "(0, ?1, NULL, '0', ?2, NULL, NULL), (1, ?3, ?1, '1', '1', '1', '01')")
@@ -122,9 +122,10 @@ int Restore(const std::string& data, int run) {
     NoSystem system;
     auto state = Open(ui, system, data);
     Statement prefix = state->db().prepare("SELECT ABKP FROM BKPDIR WHERE DIRNO = 0");
-    if (prefix.step()) state->compression = prefix.text(0);
+    RestoreOptions options;
+    if (prefix.step()) options.compression = prefix.text(0);
     const auto start = std::chrono::steady_clock::now();
-    RestoreDirectory(*state, 1, run, "1");
+    RestoreDirectory(*state, 1, run, options);
     const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     Statement rows = state->db().prepare("SELECT COUNT(*) FROM RSTRLIST");
     rows.step();

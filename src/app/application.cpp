@@ -44,7 +44,6 @@ bool ProgramSettingsActions::automaticBackup() {
     try {
         AutomaticBackup(state, ctx_.backupEngine, ctx_.clock());
     } catch (const std::exception& e) {
-        state.silent = "NO";
         state.ui.showMessage(kStartupBackupNotRun + "\n" + e.what());
         return false;
     }

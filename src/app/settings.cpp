@@ -118,8 +118,6 @@ bool ApplySettings(SharedState& state, SettingsActions& actions) {
             actions.endProgram(0);
             return false;
         }
-    } else {
-        state.silent = "NO";
     }
     if (state.icon == "YES")
         actions.openIconWindow();

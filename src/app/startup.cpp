@@ -111,12 +111,12 @@ StartupOutcome OpenDataFolder(SharedState& state, const std::string& dataFolder)
     }
 
     if (!catalog) {
-        std::string rc = CopyFileReport(*catalogTemplate, catalogPath, SourceLinks::kFollow);
+        std::string rc = CopyFile(*catalogTemplate, catalogPath, SourceLinks::kFollow).resultText();
         if (rc != kSuccess) return fail("カタログ " + catalogPath + " を作成できません: " + rc);
     }
     if (!settings) {
         std::string target = JoinPath(dataFolder, kSettings);
-        std::string rc = CopyFileReport(*settingsTemplate, target, SourceLinks::kFollow);
+        std::string rc = CopyFile(*settingsTemplate, target, SourceLinks::kFollow).resultText();
         if (rc != kSuccess) return fail("設定ファイル " + target + " を作成できません: " + rc);
     }
     state.providerClause = provider;

@@ -70,7 +70,7 @@ std::string StoreOne(BackupRun& run, const std::string& sourceFile, const std::s
     // In compressed mode the archiver itself refuses what it cannot read (a
     // file gone or unreadable, a FIFO, device or link put in its place since
     // the scan), without blocking, and its failure is reported as such.
-    if (run.state.compression != "0") {
+    if (run.options.compression != "0") {
         run.state.archiverCommand = AddOneCommand(archive, sourceFile);
         std::int32_t rc = run.archiver(run.state, run.initialFlag);
         if (rc == 0) return kSuccess;
@@ -78,8 +78,8 @@ std::string StoreOne(BackupRun& run, const std::string& sourceFile, const std::s
         return kArchiverResult + FiveDigits(rc);
     }
     // Only a regular file that can be opened is copied.
-    if (int err = CheckReadableFile(sourceFile)) return "Error:" + std::to_string(err);
-    return CopyFileReport(sourceFile, target);
+    if (Status readable = CheckReadableFile(sourceFile); !readable) return readable.resultText();
+    return CopyFile(sourceFile, target).resultText();
 }
 
 // The archiver's outcome for each row of a batch, worked out before the
@@ -141,7 +141,7 @@ AddedAhead AddBatch(BackupRun& run, const std::vector<VersionRow>& rows) {
 }
 
 void StoreEach(BackupRun& run) {
-    const bool plainCopies = run.state.compression == "0";
+    const bool plainCopies = run.options.compression == "0";
     for (std::vector<VersionRow> rows = NextRows(run, run.rowidBefore); !rows.empty();
          rows = NextRows(run, rows.back().rowid)) {
         std::optional<AddedAhead> ahead;
@@ -202,7 +202,7 @@ void StoreEach(BackupRun& run) {
                 if (!copyFailedUnexpectedly && result != kSuccess) {
                     row.kbn1 = "9";
                     changed = true;
-                    if (result.rfind(kArchiverResult, 0) != 0) ++run.state.backupFailures;
+                    if (result.rfind(kArchiverResult, 0) != 0) ++run.result.failures;
                     if (!run.silent()) run.message(kCopyFailed + sourceFile + "\n" + kCopyFailedCode + result);
                 }
                 run.step = "11";
@@ -239,8 +239,8 @@ void MarkFilesMissingFromBulk(BackupRun& run, const std::string& archive) {
             if (row.kbn1 != "2" || members.count(MemberPathOf(row.dir, row.name))) continue;
             row.kbn1 = "9";
             WriteBack(run, row);
-            int err = CheckReadableFile(path);
-            run.failure(kBulkFileSkipped + path + ")" + (err ? std::string("\n") + std::strerror(err) : std::string()));
+            const Status readable = CheckReadableFile(path);
+            run.failure(kBulkFileSkipped + path + ")" + (readable ? std::string() : "\n" + readable.reason()));
         }
     }
 }

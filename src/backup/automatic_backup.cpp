@@ -4,22 +4,24 @@
 
 namespace tessel {
 
-void AutomaticBackup(SharedState& state, const BackupEngine& engine, std::time_t now) {
+BackupRunResult AutomaticBackup(SharedState& state, const BackupEngine& engine, std::time_t now) {
     Connection& db = state.db();
-    int run = AddBackupRun(db, "自動バックアップ", "1", now);
-    state.silent = "YES";
+    BackupRunResult out;
+    const int run = out.runNumber = AddBackupRun(db, "自動バックアップ", "1", now);
+    BackupOptions options;
+    options.silent = true;
 
     for (const DirectoryRow& r : ReadDirectoryRows(db, DirectoryOrder::kByNumber)) {
         if (r.kind == "0") {
-            if (r.abkp) state.compression = *r.abkp;
+            if (r.abkp) options.compression = *r.abkp;
             continue;
         }
         if (r.abkp == "9" || !r.dir || r.dir->empty() || !r.dest || r.dest->empty() || !r.dirNo) continue;
         BackupCall call{*r.dir, "9", r.kind == "9" ? "9" : "1", *r.dest, run, static_cast<int>(*r.dirNo),
                         r.chk2.value_or("")};
-        engine(state, call);
+        out.result += engine(state, call, options);
     }
-    state.silent = "NO";
+    return out;
 }
 
 }  // namespace tessel

@@ -4,7 +4,7 @@
 namespace tessel {
 
 // A run titled "自動バックアップ" over every registered directory that takes
-// part in automatic backups, with the silent flag on while it runs.
-void AutomaticBackup(SharedState& state, const BackupEngine& engine, std::time_t now);
+// part in automatic backups, silent.
+BackupRunResult AutomaticBackup(SharedState& state, const BackupEngine& engine, std::time_t now);
 
 }  // namespace tessel

@@ -34,23 +34,27 @@ bool SourceExists(const std::string& source) { return IsDirectory(source); }
 }  // namespace
 }  // namespace backup
 
-void BackupDirectory(SharedState& state, const std::string& source, const std::string& initialFlag,
-                     const std::string& runKind, const std::string& destination, int runNumber, int dirNo,
-                     const std::string& subdirFlag, const ArchiverCall& archiver, const ArchiverAddEach& addEach) {
+BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, const std::string& source,
+                             const std::string& initialFlag, const std::string& runKind,
+                             const std::string& destination, int runNumber, int dirNo, const std::string& subdirFlag,
+                             const ArchiverCall& archiver, const ArchiverAddEach& addEach) {
     using namespace backup;
-    BackupRun run{state, source, initialFlag, runKind, destination, runNumber, dirNo, subdirFlag, archiver, "0"};
+    BackupResult result;
+    result.directories = 1;
+    BackupRun run{state,   options, result, source, initialFlag, runKind, destination, runNumber,
+                  dirNo,   subdirFlag, archiver, "0"};
     if (addEach) run.addEach = &addEach;
 
     run.step = "0";
     if (!SourceExists(source)) {
         run.failure(kSourceMissing + source + ")");
-        return;
+        return result;
     }
     if ((runKind == "1" || runKind == "3") && !IsDirectory(destination)) {
-        run.message(kDestinationMissing + destination + ")");
+        run.warning(kDestinationMissing + destination + ")");
         if (mkdir(destination.c_str(), 0777) != 0) {
             ShowAbort(run, "ディレクトリーを作成できません (" + destination + "): " + std::strerror(errno));
-            return;
+            return result;
         }
     }
 
@@ -60,14 +64,14 @@ void BackupDirectory(SharedState& state, const std::string& source, const std::s
     // copy. The commit is made on the abort path too: what was recorded
     // before the error stays recorded.
     std::optional<Transaction> transaction;
-    bool waitCursor = false;
+    std::optional<WaitCursor> waitCursor;
     try {
         transaction.emplace(run.db());
         if (std::optional<std::string> inside = LoadExcludedFolders(run)) {
             // A backup of a folder that holds its own copies would take
             // them in again with every run.
             run.failure(kSourceInsideDestination + source + " → " + *inside + ")");
-            return;
+            return result;
         }
         Statement& last = run.db().cached("SELECT max(rowid) FROM FILEKANRI");
         run.rowidBefore = last.step() ? last.int64(0) : 0;
@@ -75,8 +79,7 @@ void BackupDirectory(SharedState& state, const std::string& source, const std::s
         run.storedThrough = run.rowidBefore;
         run.db().cached("DELETE From SUBDIR").run();
         run.step = "1";
-        state.ui.setWaitCursor(true);
-        waitCursor = true;
+        waitCursor.emplace(state.ui);
 
         if (subdirFlag == "01") CollectSubdirectories(run);
         FilePass(run);
@@ -96,7 +99,7 @@ void BackupDirectory(SharedState& state, const std::string& source, const std::s
             }
         }
     }
-    if (waitCursor) state.ui.setWaitCursor(false);
+    return result;
 }
 
 }  // namespace tessel

@@ -9,15 +9,46 @@
 
 namespace tessel {
 
+// How one backup call runs; the drivers make it for each call.
+struct BackupOptions {
+    // No status lines, and the messages about single files that a run can
+    // live with are left out (automatic backups).
+    bool silent = false;
+    // The compression flag of the prefix row: "0" plain copies, else one
+    // LZH archive per version folder.
+    std::string compression = "0";
+};
+
+// What backup calls did. A run failed when anything could not be backed
+// up; warnings are the other messages shown (a destination that had to be
+// made, a file older than its latest version).
+struct BackupResult {
+    int directories = 0;
+    std::int64_t filesExamined = 0;
+    std::int64_t versionsRecorded = 0;
+    std::int64_t failures = 0;
+    std::int64_t warnings = 0;
+
+    bool failed() const { return failures != 0; }
+    BackupResult& operator+=(const BackupResult& other) {
+        directories += other.directories;
+        filesExamined += other.filesExamined;
+        versionsRecorded += other.versionsRecorded;
+        failures += other.failures;
+        warnings += other.warnings;
+        return *this;
+    }
+};
+
 // Scans the source directory (with its sub-directories when subdirFlag is
 // "01"), records every new or changed file as a new version in FILEKANRI
 // and stores a copy of each in its version folder of the destination.
 // initialFlag "1": initial backup from the registration window; "9":
 // backup run or automatic backup. runKind "1" normal, "2" initial without
 // backup, "3" initial bulk backup, "9" information only.
-void BackupDirectory(SharedState& state, const std::string& source, const std::string& initialFlag,
-                     const std::string& runKind, const std::string& destination, int runNumber, int dirNo,
-                     const std::string& subdirFlag);
+BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, const std::string& source,
+                             const std::string& initialFlag, const std::string& runKind,
+                             const std::string& destination, int runNumber, int dirNo, const std::string& subdirFlag);
 
 // Runs the command line in state.archiverCommand; the second argument is
 // the owner code. RunArchiver in production.
@@ -33,9 +64,9 @@ using ArchiverAddEach =
 // callers that wrap the archiver). With addEach set, the versions that go
 // into one archive are added with one call of it; without, with one
 // archiver call per version.
-void BackupDirectory(SharedState& state, const std::string& source, const std::string& initialFlag,
-                     const std::string& runKind, const std::string& destination, int runNumber, int dirNo,
-                     const std::string& subdirFlag, const ArchiverCall& archiver,
-                     const ArchiverAddEach& addEach = {});
+BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, const std::string& source,
+                             const std::string& initialFlag, const std::string& runKind,
+                             const std::string& destination, int runNumber, int dirNo, const std::string& subdirFlag,
+                             const ArchiverCall& archiver, const ArchiverAddEach& addEach = {});
 
 }  // namespace tessel

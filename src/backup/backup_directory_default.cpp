@@ -5,15 +5,15 @@
 
 namespace tessel {
 
-void BackupDirectory(SharedState& state, const std::string& source, const std::string& initialFlag,
-                     const std::string& runKind, const std::string& destination, int runNumber, int dirNo,
-                     const std::string& subdirFlag) {
+BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, const std::string& source,
+                             const std::string& initialFlag, const std::string& runKind,
+                             const std::string& destination, int runNumber, int dirNo, const std::string& subdirFlag) {
     static const ArchiverCall kArchiver = [](SharedState& s, const std::string& owner) { return RunArchiver(s, owner); };
     static const ArchiverAddEach kAddEach = [](const std::string& archive, const std::vector<std::string>& files) {
         return RunArchiverAddEach(archive, files);
     };
-    BackupDirectory(state, source, initialFlag, runKind, destination, runNumber, dirNo, subdirFlag, kArchiver,
-                    kAddEach);
+    return BackupDirectory(state, options, source, initialFlag, runKind, destination, runNumber, dirNo, subdirFlag,
+                           kArchiver, kAddEach);
 }
 
 }  // namespace tessel

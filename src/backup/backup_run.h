@@ -18,6 +18,8 @@ namespace tessel::backup {
 
 struct BackupRun {
     SharedState& state;
+    const BackupOptions& options;
+    BackupResult& result;
     const std::string& source;
     const std::string& initialFlag;
     const std::string& runKind;
@@ -47,14 +49,19 @@ struct BackupRun {
     const ArchiverAddEach* addEach = nullptr;
 
     Connection& db() { return state.db(); }
-    bool silent() const { return state.silent == "YES"; }
+    bool silent() const { return options.silent; }
     // The status line of the registration window (initial backup) or of
     // the backup window, written unless the run is silent.
     void progress(const std::string& text);
     void message(const std::string& text) { state.ui.showMessage(text); }
+    // A message that does not make the run fail.
+    void warning(const std::string& text) {
+        ++result.warnings;
+        message(text);
+    }
     // A message that also makes the run count as failed.
     void failure(const std::string& text) {
-        ++state.backupFailures;
+        ++result.failures;
         message(text);
     }
 };

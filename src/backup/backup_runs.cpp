@@ -31,16 +31,18 @@ int AddBackupRun(Connection& db, const std::string& title, const std::string& ki
     return number;
 }
 
-int RunTitledBackup(SharedState& state, const BackupEngine& engine, const std::string& title, const std::string& kindCode,
-                    std::time_t now, const std::function<void(int)>& onRunAdded) {
+BackupRunResult RunTitledBackup(SharedState& state, const BackupEngine& engine, const std::string& title,
+                                const std::string& kindCode, std::time_t now, const std::function<void(int)>& onRunAdded) {
     Connection& db = state.db();
-    int runNumber = AddBackupRun(db, title, kindCode, now);
+    BackupRunResult out;
+    const int runNumber = out.runNumber = AddBackupRun(db, title, kindCode, now);
     if (onRunAdded) onRunAdded(runNumber);
 
     std::vector<DirectoryRow> rows = ReadDirectoryRows(db, DirectoryOrder::kByNumber);
+    BackupOptions options;
     for (const DirectoryRow& r : rows)
         if (r.kind == "0") {
-            if (r.abkp) state.compression = *r.abkp;
+            if (r.abkp) options.compression = *r.abkp;
             break;
         }
     for (DirectoryRow& r : rows) {
@@ -51,37 +53,44 @@ int RunTitledBackup(SharedState& state, const BackupEngine& engine, const std::s
         }
         if (!r.dir || r.dir->empty() || !r.dirNo) continue;
         std::string runKind = r.kind != "9" && kindCode == "1" ? "1" : "9";
-        engine(state, BackupCall{*r.dir, "9", runKind, r.dest.value_or(""), runNumber, static_cast<int>(*r.dirNo), *r.chk2});
+        out.result += engine(state,
+                             BackupCall{*r.dir, "9", runKind, r.dest.value_or(""), runNumber, static_cast<int>(*r.dirNo), *r.chk2},
+                             options);
     }
-    return runNumber;
+    return out;
 }
 
-void RunInitialBackups(SharedState& state, const BackupEngine& engine) {
+BackupResult RunInitialBackups(SharedState& state, const BackupEngine& engine) {
     Connection& db = state.db();
+    BackupResult result;
+    BackupOptions options;
     // The list is read first; each row's CHK1 is written just before its
     // backup, so a backup that fails part-way keeps the row marked.
     std::vector<Registration> rows = ListedRegistrations(db);
-    if (!rows.empty() && rows.front().kind == "0" && rows.front().abkp) state.compression = *rows.front().abkp;
     for (const Registration& r : rows) {
         if (r.kind == "0") {
-            if (r.abkp) state.compression = *r.abkp;
+            if (r.abkp) options.compression = *r.abkp;
             continue;
         }
         if (!r.chk1 || *r.chk1 == "1") continue;
         db.prepare("UPDATE BKPDIR SET CHK1 = '1' WHERE DIRNO = ?1").bind(1, r.dirNo).run();
-        engine(state, BackupCall{r.dir.value_or(""), "1", r.kind.value_or(""), r.dest.value_or(""), 0,
-                                 static_cast<int>(r.dirNo), r.chk2.value_or("")});
+        result += engine(state,
+                         BackupCall{r.dir.value_or(""), "1", r.kind.value_or(""), r.dest.value_or(""), 0,
+                                    static_cast<int>(r.dirNo), r.chk2.value_or("")},
+                         options);
         // A bulk initial backup counts as done only once its archive exists;
         // otherwise it can be started again.
         struct stat st {};
         if (r.kind == "3" && !(stat(BulkArchive(r.dest.value_or("")).c_str(), &st) == 0 && S_ISREG(st.st_mode)))
             db.prepare("UPDATE BKPDIR SET CHK1 = '0' WHERE DIRNO = ?1").bind(1, r.dirNo).run();
     }
+    return result;
 }
 
 BackupEngine RealBackupEngine() {
-    return [](SharedState& state, const BackupCall& c) {
-        BackupDirectory(state, c.source, c.initialFlag, c.runKind, c.destination, c.runNumber, c.dirNo, c.subdirFlag);
+    return [](SharedState& state, const BackupCall& c, const BackupOptions& options) {
+        return BackupDirectory(state, options, c.source, c.initialFlag, c.runKind, c.destination, c.runNumber, c.dirNo,
+                               c.subdirFlag);
     };
 }
 

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "backup/backup_directory.h"
 #include "catalog/connection.h"
 #include "engine/shared_state.h"
 
@@ -28,21 +29,28 @@ struct BackupCall {
 
 // Backs up one registered directory. The program passes the real engine;
 // tests may pass a recorder.
-using BackupEngine = std::function<void(SharedState&, const BackupCall&)>;
+using BackupEngine = std::function<BackupResult(SharedState&, const BackupCall&, const BackupOptions&)>;
 BackupEngine RealBackupEngine();
+
+// A run over the registered directories: its number and what its engine
+// calls did together.
+struct BackupRunResult {
+    int runNumber = 0;
+    BackupResult result;
+};
 
 // Runs the initial backup of every listed registration that has not had
 // one: CHK1 is set to "1" and saved before the engine runs.
-void RunInitialBackups(SharedState& state, const BackupEngine& engine);
+BackupResult RunInitialBackups(SharedState& state, const BackupEngine& engine);
 
 // A titled run over every registered directory, as the backup run window
 // starts it: the run's record comes first (onRunAdded is called then, so the
 // run can be shown before any directory is processed), the prefix row's
-// compression flag is copied, an empty CHK2 is filled with "00", and the
-// engine is called for every directory that has a source, in DIRNO order;
-// directories of kind "9" and runs of kind "9" are information only.
-// Returns the run number.
-int RunTitledBackup(SharedState& state, const BackupEngine& engine, const std::string& title, const std::string& kindCode,
+// compression flag goes into the options, an empty CHK2 is filled with
+// "00", and the engine is called for every directory that has a source, in
+// DIRNO order; directories of kind "9" and runs of kind "9" are
+// information only.
+BackupRunResult RunTitledBackup(SharedState& state, const BackupEngine& engine, const std::string& title, const std::string& kindCode,
                     std::time_t now, const std::function<void(int)>& onRunAdded = {});
 
 }  // namespace tessel

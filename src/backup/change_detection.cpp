@@ -109,6 +109,7 @@ void ProcessFile(BackupRun& run, const std::string& directory, const std::string
     Connection& db = run.db();
     std::string code = "0";
     const std::string path = JoinPath(directory, name);
+    ++run.result.filesExamined;
 
     std::optional<Latest> latest;
     auto lookUp = [&] {
@@ -122,7 +123,7 @@ void ProcessFile(BackupRun& run, const std::string& directory, const std::string
             run.failure(kPathTooLong + path + ")\n" + std::strerror(ENAMETOOLONG));  // also in silent runs
             return;
         }
-        ++run.state.backupFailures;
+        ++run.result.failures;
         if (!run.silent()) run.message(kNoEntry + "\n" + kMaybeInUse + path);
     };
 
@@ -173,7 +174,7 @@ void ProcessFile(BackupRun& run, const std::string& directory, const std::string
                 if (older) {
                     code = "7";
                     if (!run.silent())
-                        run.message(kOlderFile + name + "\n" + kOlderDate + r.fupdayd + " - " +
+                        run.warning(kOlderFile + name + "\n" + kOlderDate + r.fupdayd + " - " +
                                     FormatFileTime(w).date + "\n" + kOlderFileVersion + r.fverno + "-" +
                                     version.fileText + "\n" + kOlderProductVersion + r.pverno + " - " +
                                     version.productText);
@@ -203,6 +204,7 @@ void ProcessFile(BackupRun& run, const std::string& directory, const std::string
     }
     add.bind(21, run.runKind != "1" ? std::string("2") : code);
     add.run();
+    ++run.result.versionsRecorded;
     run.catalogHasRows = true;
 }
 

@@ -61,7 +61,7 @@ void SyncFile(const std::string& path) {
 void KeepUnderSecondName(const std::string& catalog, const std::string& kept) {
     RemoveIfExists(kept);
     if (link(catalog.c_str(), kept.c_str()) == 0) return;
-    std::string rc = CopyFileReport(catalog, kept);
+    std::string rc = CopyFile(catalog, kept).resultText();
     if (rc != kSuccess) throw CatalogError("カタログ " + catalog + " を " + kept + " として残せません: " + rc);
     SyncFileSystemOf(kept);
 }
@@ -404,7 +404,7 @@ void ImportCatalog(std::unique_ptr<Connection>& catalog, const std::string& fold
         std::optional<std::string> source = FindNoCase(folder, kTemplateName);
         if (!source) throw CatalogError("カタログのひな形が見つかりません: " + JoinPath(folder, kTemplateName));
         RemoveDatabaseFiles(building);
-        std::string rc = CopyFileReport(*source, building, SourceLinks::kFollow);
+        std::string rc = CopyFile(*source, building, SourceLinks::kFollow).resultText();
         if (rc != kSuccess) throw CatalogError("カタログ " + building + " を作成できません: " + rc);
         std::unique_ptr<Connection> db = Connection::openFile(building);
         // Nobody else sees this file, and a failed or killed build is thrown

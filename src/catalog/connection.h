@@ -12,12 +12,14 @@
 #include <string>
 #include <string_view>
 
+#include "core/status.h"
+
 namespace tessel {
 
 // A failing catalog operation; what() names the database file and SQLite's words.
-class CatalogError : public std::runtime_error {
+class CatalogError : public Error {
 public:
-    using std::runtime_error::runtime_error;
+    using Error::Error;
 };
 
 class Statement {

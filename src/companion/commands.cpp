@@ -106,12 +106,8 @@ bool WithEngineLock(SharedState& state, const CompanionOptions& o, const std::fu
     return true;
 }
 
-// True when a run recorded a version that has no usable copy.
-bool RunHasFailures(Connection& db, int runNumber) {
-    Statement s = db.prepare("SELECT 1 FROM FILEKANRI WHERE BKPNO = ?1 AND KBN1 = '9' LIMIT 1");
-    s.bind(1, runNumber);
-    return s.step();
-}
+// A backup succeeded when nothing failed and nothing else needed saying.
+bool Succeeded(const BackupResult& r) { return !r.failed() && r.warnings == 0; }
 
 void PrintResult(const CompanionOptions& o, const std::string& key, int value, bool ok) {
     if (o.json)
@@ -203,28 +199,24 @@ int Backup(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const A
         state.ui.showMessage("バックアップタイトルを入力してください");
         return kFailed;
     }
-    int before = ui.messageCount();
-    const std::int64_t failuresBefore = state.backupFailures;
-    int run = 0;
+    BackupRunResult run;
     if (!WithEngineLock(state, o, [&] {
             run = RunTitledBackup(state, RealBackupEngine(), title, a.has("--info") ? "9" : "1", std::time(nullptr));
         }))
         return kFailed;
     ui.endProgress();
-    bool ok = ui.messageCount() == before && state.backupFailures == failuresBefore && !RunHasFailures(state.db(), run);
-    PrintResult(o, "run", run, ok);
+    const bool ok = Succeeded(run.result);
+    PrintResult(o, "run", run.runNumber, ok);
     return ok ? kOk : kFailed;
 }
 
 int Auto(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const Args&) {
-    int before = ui.messageCount();
-    const std::int64_t failuresBefore = state.backupFailures;
-    if (!WithEngineLock(state, o, [&] { AutomaticBackup(state, RealBackupEngine(), std::time(nullptr)); })) return kFailed;
+    BackupRunResult run;
+    if (!WithEngineLock(state, o, [&] { run = AutomaticBackup(state, RealBackupEngine(), std::time(nullptr)); }))
+        return kFailed;
     ui.endProgress();
-    Statement last = state.db().prepare("SELECT max(BKPNO) FROM BKPNAME");
-    int run = last.step() ? last.int32(0) : 0;
-    bool ok = ui.messageCount() == before && state.backupFailures == failuresBefore && !RunHasFailures(state.db(), run);
-    PrintResult(o, "run", run, ok);
+    const bool ok = Succeeded(run.result);
+    PrintResult(o, "run", run.runNumber, ok);
     return ok ? kOk : kFailed;
 }
 
@@ -284,16 +276,16 @@ int Restore(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const 
         return kFailed;
     }
     if (to) return RestoreTo(state, ui, o, a, run);
-    state.restoreTest = a.has("--test") ? 1 : 0;
-    int before = ui.messageCount();
+    RestoreResult result;
     if (!WithEngineLock(state, o, [&] {
-            RestoreAllDirectories(state, run, [](SharedState& s, int dirNo, int runNumber, const std::string& mode) {
-                RestoreDirectory(s, dirNo, runNumber, mode);
-            });
+            result = RestoreAllDirectories(state, run, a.has("--test"),
+                                           [](SharedState& s, int dirNo, int runNumber, const RestoreOptions& options) {
+                                               return RestoreDirectory(s, dirNo, runNumber, options);
+                                           });
         }))
         return kFailed;
     ui.endProgress();
-    bool ok = ui.messageCount() == before;
+    const bool ok = result.failed == 0;
     PrintResult(o, "run", run, ok);
     return ok ? kOk : kFailed;
 }
@@ -397,23 +389,17 @@ int Unregister(SharedState& state, const CompanionOptions& o, const Args& a) {
 }
 
 int Initial(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const Args&) {
-    int before = ui.messageCount();
-    const std::int64_t failuresBefore = state.backupFailures;
     std::vector<std::int64_t> started;
+    BackupResult result;
     if (!WithEngineLock(state, o, [&] {
-            RunInitialBackups(state, [&](SharedState& s, const BackupCall& c) {
+            result = RunInitialBackups(state, [&](SharedState& s, const BackupCall& c, const BackupOptions& options) {
                 started.push_back(c.dirNo);
-                RealBackupEngine()(s, c);
+                return RealBackupEngine()(s, c, options);
             });
         }))
         return kFailed;
     ui.endProgress();
-    bool ok = ui.messageCount() == before && state.backupFailures == failuresBefore;
-    for (std::int64_t dirNo : started) {
-        Statement failed = state.db().prepare("SELECT 1 FROM FILEKANRI WHERE BKPNO = 0 AND DIRNO = ?1 AND KBN1 = '9' LIMIT 1");
-        failed.bind(1, dirNo);
-        if (failed.step()) ok = false;
-    }
+    const bool ok = Succeeded(result);
     if (o.json) {
         std::printf("{\"directories\": [");
         for (size_t i = 0; i < started.size(); ++i) std::printf("%s%lld", i ? ", " : "", static_cast<long long>(started[i]));

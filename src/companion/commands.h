@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "companion/console_ui.h"
+#include "core/status.h"
 #include "engine/shared_state.h"
 
 namespace tessel {
@@ -21,9 +22,10 @@ enum ExitStatus { kOk = 0, kFailed = 1, kUsage = 2 };
 int RunCommand(SharedState& state, ConsoleUi& ui, const CompanionOptions& options, const std::string& command,
                const std::vector<std::string>& args);
 
-// Thrown for a wrong command line; the text says what is wrong.
-struct UsageError {
-    std::string text;
+// Thrown for a wrong command line; what() says what is wrong.
+class UsageError : public Error {
+public:
+    using Error::Error;
 };
 
 }  // namespace tessel

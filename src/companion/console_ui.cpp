@@ -29,7 +29,6 @@ std::string Fit(const std::string& text, size_t width) {
 
 void ConsoleUi::showMessage(const std::string& text) {
     endProgress();
-    ++messages_;
     std::fprintf(stderr, "%s\n", text.c_str());
 }
 

@@ -22,13 +22,11 @@ public:
 
     // Ends the progress line so that what follows starts on a fresh line.
     void endProgress();
-    int messageCount() const { return messages_; }
 
 private:
     bool yes_;
     bool progress_;
     bool progressShown_ = false;
-    int messages_ = 0;
     std::chrono::steady_clock::time_point lastProgress_{};
 };
 

@@ -113,7 +113,7 @@ int main(int argc, char** argv) {
         }
         return RunCommand(state, ui, options, command, args);
     } catch (const UsageError& e) {
-        return Usage(e.text);
+        return Usage(e.what());
     } catch (const std::exception& e) {
         ui.showMessage(e.what());
         return kFailed;

@@ -18,4 +18,17 @@ public:
     virtual void setWaitCursor(bool on) = 0;
 };
 
+// The hourglass cursor for the life of the object, back to normal however
+// the scope is left.
+class WaitCursor {
+public:
+    explicit WaitCursor(UserInterface& ui) : ui_(ui) { ui_.setWaitCursor(true); }
+    ~WaitCursor() { ui_.setWaitCursor(false); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+
+private:
+    UserInterface& ui_;
+};
+
 }  // namespace tessel

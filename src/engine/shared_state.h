@@ -35,14 +35,7 @@ struct SharedState {
     TimeOfDay time2 = 0;
     TimeOfDay time3 = 0;
 
-    std::string silent = "NO";
-    std::string compression = "0";
     std::string archiverCommand;
-    std::int16_t restoreTest = 0;
-    // Failures the backup engine has reported (folders it could not list,
-    // files it could not store); a driver compares it before and after a
-    // run to say whether the run failed.
-    std::int64_t backupFailures = 0;
 
     Connection& db() { return *catalog; }
 };

@@ -150,14 +150,13 @@ void InquiryWindow::restoreSelectedVersions() {
     RestoreToSummary summary;
     std::string firstFailure;
     if (!ctx_.runEngine([&] {
-            ctx_.state.ui.setWaitCursor(true);
+            WaitCursor busy(ctx_.state.ui);
             summary = RestoreVersionsTo(ctx_.state, keys, options,
                                         [&](RestoreToOutcome outcome, const std::string&, const std::string& target,
                                             const std::string& detail) {
                                             if (outcome == RestoreToOutcome::kFailed && firstFailure.empty())
                                                 firstFailure = target + "\n     RC  " + detail;
                                         });
-            ctx_.state.ui.setWaitCursor(false);
         }))
         return;
     std::string text = "選択した版を " + options.target + " へ復元しました。\n復元 " + std::to_string(summary.restored) +

@@ -5,6 +5,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/status.h"
+
 namespace tessel {
 
 enum class FileAccess {
@@ -30,9 +32,9 @@ private:
 // The errno value the installed hook asks for; 0 when there is none.
 int InjectedFileFault(const std::string& path, FileAccess access);
 
-// 0 when path is a regular file that can be opened for reading, else an
-// errno value (EINVAL for anything that is not a regular file). Never
+// Success when path is a regular file that can be opened for reading, else
+// the errno value (EINVAL for anything that is not a regular file). Never
 // follows a symbolic link and never blocks on a FIFO.
-int CheckReadableFile(const std::string& path);
+Status CheckReadableFile(const std::string& path);
 
 }  // namespace tessel

@@ -10,10 +10,10 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/paths.h"
+
 namespace tessel {
 namespace {
-
-std::string ErrorText(int err) { return "Error:" + std::to_string(err); }
 
 // Copies all bytes from in to out; returns 0 or an errno value.
 int CopyBytes(int in, int out) {
@@ -64,41 +64,41 @@ int OpenSource(const std::string& source, SourceLinks links, struct stat* st) {
     return in;
 }
 
-std::string CopyInto(const std::string& source, SourceLinks links, WriteRoot& root, std::string_view rel,
-                     const FileStamp& stamp, bool replace) {
+Status CopyInto(const std::string& source, SourceLinks links, WriteRoot& root, std::string_view rel,
+                const FileStamp& stamp, bool replace) {
     struct stat st {};
     int in = OpenSource(source, links, &st);
-    if (in < 0) return ErrorText(-in);
+    if (in < 0) return Status::Failure(-in, "コピー元を読めません", source);
     FileStamp s = stamp;
     if (!s.mode) s.mode = st.st_mode & 07777;
     if (!s.mtime) s.mtime = st.st_mtim;
     int err = WriteFileBelow(root, rel, [&](int out) { return CopyBytes(in, out); }, s, replace);
     close(in);
-    return err ? ErrorText(err) : kSuccess;
+    return err ? Status::Failure(err, "コピー先に書き込めません", JoinPath(root.path(), std::string(rel))) : Status();
 }
 
 }  // namespace
 
-std::string CopyFileReport(const std::string& source, const std::string& target, SourceLinks links) {
+Status CopyFile(const std::string& source, const std::string& target, SourceLinks links) {
     const auto slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : target.substr(0, slash);
     const std::string leaf = slash == std::string::npos ? target : target.substr(slash + 1);
     // The target's folder must exist already: it is not made here.
     struct stat dst {};
-    if (stat(folder.c_str(), &dst) != 0) return ErrorText(errno);
-    if (!S_ISDIR(dst.st_mode)) return ErrorText(ENOTDIR);
+    if (stat(folder.c_str(), &dst) != 0) return Status::Failure(errno, "コピー先のフォルダーがありません", folder);
+    if (!S_ISDIR(dst.st_mode)) return Status::Failure(ENOTDIR, "コピー先のフォルダーがありません", folder);
     WriteRoot root(folder, false);
     return CopyInto(source, links, root, leaf, {}, true);
 }
 
-std::string CopyFileReport(const std::string& source, WriteRoot& root, std::string_view rel, const FileStamp& stamp,
-                           bool replace) {
+Status CopyFile(const std::string& source, WriteRoot& root, std::string_view rel, const FileStamp& stamp,
+                bool replace) {
     return CopyInto(source, SourceLinks::kRefuse, root, rel, stamp, replace);
 }
 
-std::string DeleteFileReport(const std::string& path) {
-    if (unlink(path.c_str()) != 0) return ErrorText(errno);
-    return kSuccess;
+Status DeleteFile(const std::string& path) {
+    if (unlink(path.c_str()) != 0) return Status::Failure(errno, "ファイルを削除できません", path);
+    return {};
 }
 
 std::string GetLoginUserName() {

@@ -4,10 +4,9 @@
 #include <string_view>
 
 #include "platform/safe_write.h"
+#include "platform/status.h"
 
 namespace tessel {
-
-inline const std::string kSuccess = "成功";
 
 // Whether the source of a copy may be a symbolic link to the file to read.
 // Files the program backs up never are; installation files may be.
@@ -18,18 +17,17 @@ enum class SourceLinks { kRefuse, kFollow };
 // permission bits, and is written through the safe write under a temporary
 // name and renamed, so a crash never leaves a half-written target. The
 // target's folder is taken as it is. Nothing is synced.
-// Returns "成功", or "Error:" followed by the errno number.
-std::string CopyFileReport(const std::string& source, const std::string& target,
-                           SourceLinks links = SourceLinks::kRefuse);
+// A failure names the file that could not be read or written.
+Status CopyFile(const std::string& source, const std::string& target, SourceLinks links = SourceLinks::kRefuse);
 
 // The same into the file `rel` below root, never through a link below the
 // root (ELOOP then). A stamp item that is set replaces the source's.
-// Without replace an existing target is kept ("Error:" + EEXIST).
-std::string CopyFileReport(const std::string& source, WriteRoot& root, std::string_view rel,
-                           const FileStamp& stamp = {}, bool replace = true);
+// Without replace an existing target is kept (EEXIST).
+Status CopyFile(const std::string& source, WriteRoot& root, std::string_view rel, const FileStamp& stamp = {},
+                bool replace = true);
 
-// Deletes a file. Returns "成功", or "Error:" followed by the errno number.
-std::string DeleteFileReport(const std::string& path);
+// Deletes a file.
+Status DeleteFile(const std::string& path);
 
 // The login name of the effective user.
 std::string GetLoginUserName();

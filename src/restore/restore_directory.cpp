@@ -49,7 +49,7 @@ std::string WithSlash(const std::string& dir) {
 // the table showing the same lines.
 class Report {
 public:
-    Report(SharedState& state, const std::string& reportMode)
+    Report(SharedState& state, const std::string& reportMode, RestoreResult& result)
         : state_(state), db_(state.db()), insert_(state.db().prepare("INSERT INTO RSTRLIST (TEXT) VALUES (?1)")) {
         const std::string path = JoinPath(state.dataFolder, "RSTRLIST.TXT");
         if (reportMode == "1") {
@@ -58,7 +58,10 @@ public:
             clear.commit();
         }
         file_ = std::fopen(path.c_str(), reportMode == "1" ? "wb" : "ab");
-        if (!file_) state.ui.showMessage(kReportFileFailed + path);
+        if (!file_) {
+            ++result.failed;
+            state.ui.showMessage(kReportFileFailed + path);
+        }
         tx_.emplace(db_);
         lastFlush_ = std::chrono::steady_clock::now();
     }
@@ -141,8 +144,10 @@ struct VersionRow {
 
 class Restorer {
 public:
-    Restorer(SharedState& state, const RestoreHooks& hooks, Report& report, const Directory& d, int runNumber)
-        : state_(state), hooks_(hooks), report_(report), d_(d), run_(runNumber), test_(state.restoreTest != 0),
+    Restorer(SharedState& state, const RestoreOptions& options, const RestoreHooks& hooks, Report& report,
+             RestoreResult& result, const Directory& d, int runNumber)
+        : state_(state), options_(options), hooks_(hooks), report_(report), result_(result), d_(d), run_(runNumber),
+          test_(options.test),
           root_(TrimmedRoot(d.dir)), rootPrefix_(root_ == "/" ? "/" : root_ + kSep), writer_(root_) {}
 
     void bulk() {
@@ -153,6 +158,7 @@ public:
             const std::int32_t rc = bulkChecked(archive, withSubdirs ? "e -r2x1a2ncy " + archive + " *.*"
                                                                      : "e -na1cy " + archive + " \"" + d_.dir + "/\" *.*");
             if (rc != 0) {
+                ++result_.failed;
                 state_.ui.showMessage(kBulkArchiverFailed);
                 res = kArchiverResult + FiveDigits(rc);
             }
@@ -178,6 +184,7 @@ public:
             if (d_.kind == "1" || r.lvl != 0) {
                 restore(r);
             } else if (d_.kind != "3") {
+                ++result_.skipped;
                 report_.line(kRestoreSkipped + versionFile(r) + kFrom + target(r), true);
             } else if (!test_) {
                 bulkTime(r);
@@ -244,6 +251,7 @@ private:
             // This version has no copy of its own (recorded only, or its
             // copy failed): whatever lies under its name in the version
             // folder belongs to another file. Nothing is put back.
+            ++result_.skipped;
             report_.line(kRestoreSkipped + from + kFrom + to, true);
             return;
         }
@@ -255,9 +263,11 @@ private:
             res = err ? FolderResult(err) : put(r, dirFd, from);
         }
         if (res != kSuccess) {
+            ++result_.failed;
             state_.ui.showMessage(kRestoreFailedMessage + to + "\n" + kRc + res);
             report_.line(kRestoreFailed + from + kFrom + to + kRc + res);
         } else {
+            ++result_.restored;
             report_.line(kRestored + from + kFrom + to, true);
         }
     }
@@ -273,12 +283,12 @@ private:
 
         FileStamp stamp;
         stamp.mtime = RecordedTime(r);
-        switch (StorageOf(state_.db(), VersionCopy{d_.dest, r.lvl, r.dir, r.name}, state_.compression)) {
+        switch (StorageOf(state_.db(), VersionCopy{d_.dest, r.lvl, r.dir, r.name}, options_.compression)) {
         case Storage::kMissing:
             return "Error:" + std::to_string(ENOENT);
         case Storage::kPlain:
-            return CopyFileReport(from, writer_, relativeDir(r).empty() ? r.name : relativeDir(r) + kSep + r.name,
-                                  stamp);
+            return CopyFile(from, writer_, relativeDir(r).empty() ? r.name : relativeDir(r) + kSep + r.name, stamp)
+                .resultText();
         case Storage::kArchive:
             break;
         }
@@ -320,6 +330,7 @@ private:
         const std::string to = target(r);
         const std::string tail = "/" + VersionFolderName(r.lvl);
         if (d_.kind == "2" || d_.kind == "3") {
+            ++result_.skipped;
             report_.line(kFilePrefix + to + kDeleteSkipped + tail, true);
             return;
         }
@@ -332,15 +343,18 @@ private:
             if (!err && ::unlinkat(dirFd, r.name.c_str(), 0) != 0) err = errno;
             if (err == ENOENT) {
                 // Already gone: nothing to delete.
+                ++result_.skipped;
                 report_.line(kFilePrefix + to + kDeleteSkipped + tail, true);
                 return;
             }
             if (err) res = FolderResult(err);
         }
         if (res != kSuccess) {
+            ++result_.failed;
             state_.ui.showMessage(kFilePrefix + to + kDeleteFailedMessage + "\n" + "   " + res);
             report_.line(kFilePrefix + to + kDeleteFailed + res);
         } else {
+            ++result_.deleted;
             report_.line(kFilePrefix + to + kDeleted + tail, true);
         }
     }
@@ -371,12 +385,14 @@ private:
             if (!insideRoot(folder)) {
                 // Another directory's file (a destination shared by two).
                 passedOver = true;
+                ++result_.skipped;
                 report_.line(kRestoreSkipped + archive + kFrom + path + kRc + kOutsideRefused);
                 continue;
             }
             int dirFd = -1;
             if (const int err = writer_.openFolder(folder.substr(rootPrefix_.size()), &dirFd)) {
                 passedOver = true;
+                ++result_.failed;
                 const std::string res = FolderResult(err);
                 state_.ui.showMessage(kRestoreFailedMessage + path + "\n" + kRc + res);
                 report_.line(kRestoreFailed + archive + kFrom + path + kRc + res);
@@ -398,8 +414,10 @@ private:
     }
 
     SharedState& state_;
+    const RestoreOptions& options_;
     const RestoreHooks& hooks_;
     Report& report_;
+    RestoreResult& result_;
     const Directory& d_;
     const std::int64_t run_;
     const bool test_;
@@ -408,26 +426,29 @@ private:
     bool wrote_ = false;
 };
 
-void Restore(SharedState& state, int dirNo, int runNumber, const RestoreHooks& hooks, Report& report) {
+void Restore(SharedState& state, int dirNo, int runNumber, const RestoreOptions& options, const RestoreHooks& hooks,
+             Report& report, RestoreResult& result) {
     Connection& db = state.db();
     const std::time_t now = hooks.clock();
-    const bool test = state.restoreTest != 0;
+    const bool test = options.test;
     report.line((test ? kHeadingTest : kHeading) + FormatReportDate(now) + "  " + FormatReportTime(now));
     if (test) report.line(kTestNotice);
 
     const std::optional<DirectoryRow> row = ReadDirectoryRow(db, dirNo);
     if (!row) {
+        ++result.failed;
         state.ui.showMessage(kUndefinedMessage);
         report.toFile(kUndefinedLine + std::to_string(dirNo));
         return;
     }
     const Directory d{row->dir.value_or(""), row->dest.value_or(""), row->kind.value_or(""), row->chk2};
     if (d.kind == "9") {
+        ++result.failed;
         state.ui.showMessage(kNotBackedUpMessage);
         return;
     }
 
-    Restorer restorer(state, hooks, report, d, runNumber);
+    Restorer restorer(state, options, hooks, report, result, d, runNumber);
     if (d.kind == "3") restorer.bulk();
 
     // One ordered walk over the directory's versions (FILEKANRI_BYDIR),
@@ -474,23 +495,20 @@ RestoreHooks DefaultRestoreHooks() {
             [] { return std::time(nullptr); }};
 }
 
-void RestoreDirectory(SharedState& state, int dirNo, int runNumber, const std::string& reportMode) {
-    RestoreDirectory(state, dirNo, runNumber, reportMode, DefaultRestoreHooks());
+RestoreResult RestoreDirectory(SharedState& state, int dirNo, int runNumber, const RestoreOptions& options) {
+    return RestoreDirectory(state, dirNo, runNumber, options, DefaultRestoreHooks());
 }
 
-void RestoreDirectory(SharedState& state, int dirNo, int runNumber, const std::string& reportMode,
-                      const RestoreHooks& hooks) {
-    state.ui.setWaitCursor(true);
-    try {
-        // Report lines already written stay when a catalog error ends the call.
-        Report report(state, reportMode);
-        Restore(state, dirNo, runNumber, hooks, report);
-        report.close();
-    } catch (...) {
-        state.ui.setWaitCursor(false);
-        throw;
-    }
-    state.ui.setWaitCursor(false);
+RestoreResult RestoreDirectory(SharedState& state, int dirNo, int runNumber, const RestoreOptions& options,
+                               const RestoreHooks& hooks) {
+    RestoreResult result;
+    result.directories = 1;
+    WaitCursor busy(state.ui);
+    // Report lines already written stay when a catalog error ends the call.
+    Report report(state, options.reportMode, result);
+    Restore(state, dirNo, runNumber, options, hooks, report, result);
+    report.close();
+    return result;
 }
 
 }  // namespace tessel

@@ -10,6 +10,38 @@
 
 namespace tessel {
 
+// How one restore call runs; the drivers make it for each call.
+struct RestoreOptions {
+    // A test restore: no file is touched and every action is reported as
+    // done.
+    bool test = false;
+    // The compression flag of the prefix row; names the kind of copy that
+    // is missing when a version has neither.
+    std::string compression = "0";
+    // "1" starts the report afresh; any other value adds to it.
+    std::string reportMode = "1";
+};
+
+// What restore calls did: files put back, files deleted, actions passed
+// over, and failures (files or deletions that failed, a report file that
+// could not be opened, a directory that cannot be restored).
+struct RestoreResult {
+    int directories = 0;
+    int restored = 0;
+    int deleted = 0;
+    int skipped = 0;
+    int failed = 0;
+
+    RestoreResult& operator+=(const RestoreResult& other) {
+        directories += other.directories;
+        restored += other.restored;
+        deleted += other.deleted;
+        skipped += other.skipped;
+        failed += other.failed;
+        return *this;
+    }
+};
+
 // Restores directory dirNo to the state of run runNumber. For every file it
 // puts back the newest version recorded at or before that run, from that
 // version's own copy (archive member or plain copy, however the compression
@@ -19,10 +51,8 @@ namespace tessel {
 // directory or through a link below it. Each action goes to the report file
 // RSTRLIST.TXT in the data folder, to the RSTRLIST table (the two always
 // hold the same lines, also after a kill) and, for the progress lines, to
-// the status line of FILEREV. reportMode "1" starts the report afresh; any
-// other value adds to it. With state.restoreTest set no file is touched and
-// every action is reported as done.
-void RestoreDirectory(SharedState& state, int dirNo, int runNumber, const std::string& reportMode);
+// the status line of FILEREV.
+RestoreResult RestoreDirectory(SharedState& state, int dirNo, int runNumber, const RestoreOptions& options);
 
 // What the engine calls outside itself; tests replace them.
 struct RestoreHooks {
@@ -33,8 +63,8 @@ struct RestoreHooks {
 };
 RestoreHooks DefaultRestoreHooks();
 
-void RestoreDirectory(SharedState& state, int dirNo, int runNumber, const std::string& reportMode,
-                      const RestoreHooks& hooks);
+RestoreResult RestoreDirectory(SharedState& state, int dirNo, int runNumber, const RestoreOptions& options,
+                               const RestoreHooks& hooks);
 
 // The heading's date "yyyy/mm/dd" and time "h:mm:ss a/p" (12-hour clock,
 // hour without leading zero) of a local time.

@@ -4,23 +4,23 @@
 
 namespace tessel {
 
-int RestoreAllDirectories(SharedState& state, int runNumber, const RestoreEngine& engine) {
+RestoreResult RestoreAllDirectories(SharedState& state, int runNumber, bool test, const RestoreEngine& engine) {
     // In the order the rows were added, as the restore window lists them.
     const std::vector<DirectoryRow> rows = ReadDirectoryRows(state.db(), DirectoryOrder::kAsAdded);
+    RestoreOptions options;
+    options.test = test;
     for (const DirectoryRow& r : rows)
         if (r.kind == "0") {
-            if (r.abkp) state.compression = *r.abkp;
+            if (r.abkp) options.compression = *r.abkp;
             break;
         }
-    std::string mode = "1";
-    int count = 0;
+    RestoreResult result;
     for (const DirectoryRow& r : rows) {
         if (r.kind == "9" || r.kind == "0" || !r.dirNo || *r.dirNo == 0) continue;
-        engine(state, static_cast<int>(*r.dirNo), runNumber, mode);
-        mode = "2";
-        ++count;
+        result += engine(state, static_cast<int>(*r.dirNo), runNumber, options);
+        options.reportMode = "2";
     }
-    return count;
+    return result;
 }
 
 bool RestorableRun(Connection& db, int runNumber) {

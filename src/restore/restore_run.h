@@ -5,16 +5,17 @@
 #include <string>
 
 #include "engine/shared_state.h"
+#include "restore/restore_directory.h"
 
 namespace tessel {
 
-using RestoreEngine = std::function<void(SharedState&, int dirNo, int runNumber, const std::string& reportMode)>;
+using RestoreEngine = std::function<RestoreResult(SharedState&, int dirNo, int runNumber, const RestoreOptions&)>;
 
-// Copies the prefix row's compression flag, then restores every directory
-// except the prefix row and directories of kind "9", the first with report
-// mode "1" (a fresh report) and the others with "2". Returns how many
-// directories were restored.
-int RestoreAllDirectories(SharedState& state, int runNumber, const RestoreEngine& engine);
+// Takes the prefix row's compression flag into the options, then restores
+// every directory except the prefix row and directories of kind "9", the
+// first with report mode "1" (a fresh report) and the others with "2".
+// test: a test restore. Returns what the calls did together.
+RestoreResult RestoreAllDirectories(SharedState& state, int runNumber, bool test, const RestoreEngine& engine);
 
 // The run can be restored from: it exists, is not information only and is
 // not the initial backups' run 0.

@@ -86,15 +86,16 @@ public:
         }
         const VersionCopy copy{r.destination, r.level, r.dir, r.name};
         const std::string archive = bulk ? BulkArchive(r.destination) : copy.archive();
-        const Storage storage = bulk ? Storage::kArchive : StorageOf(state_.db(), copy, state_.compression);
+        const Storage storage = bulk ? Storage::kArchive : StorageOf(state_.db(), copy, options_.compression);
         std::string result = kSuccess;
         if (storage == Storage::kMissing) {
             result = "Error:" + std::to_string(ENOENT);
         } else if (storage == Storage::kPlain) {
             FileStamp stamp;
             stamp.mtime = mtime;
-            result = CopyFileReport(copy.plainCopy(), root_, rel, stamp, options_.overwrite);
-            if (result == "Error:" + std::to_string(EEXIST) && !options_.overwrite)
+            const Status copied = CopyFile(copy.plainCopy(), root_, rel, stamp, options_.overwrite);
+            result = copied.resultText();
+            if (copied.error() == EEXIST && !options_.overwrite)
                 return report(RestoreToOutcome::kExists, source, target, "");
         } else {
             lzh::Member m;

@@ -10,12 +10,16 @@
 #include <vector>
 
 #include "engine/shared_state.h"
+#include "restore/restore_directory.h"
 
 namespace tessel {
 
 struct RestoreToOptions {
     std::string target;      // the folder everything goes below
     bool overwrite = false;  // replace files that exist there already
+    // The prefix row's compression flag: the kind of copy reported missing
+    // when a version has neither.
+    std::string compression = "0";
 };
 
 enum class RestoreToOutcome {
@@ -30,11 +34,8 @@ enum class RestoreToOutcome {
 using RestoreToProgress = std::function<void(RestoreToOutcome outcome, const std::string& source,
                                              const std::string& target, const std::string& detail)>;
 
-struct RestoreToSummary {
-    int restored = 0;
-    int skipped = 0;
-    int failed = 0;
-};
+// Restored, skipped (kExists, kNoCopy) and failed files.
+using RestoreToSummary = RestoreResult;
 
 // The state at run runNumber of the files at or below the given absolute
 // source paths (all registered directories when paths is empty): for each

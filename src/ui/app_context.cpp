@@ -1,5 +1,7 @@
 #include "ui/app_context.h"
 
+#include <exception>
+
 #include "platform/engine_lock.h"
 #include "ui/window_keys.h"
 
@@ -18,7 +20,17 @@ bool AppContext::runEngine(const std::function<void()>& work) {
         state.ui.showMessage(kEngineBusy + "\n" + state.dataFolder);
         return false;
     }
-    work();
+    // An exception must not cross the event loop: it is shown, and the
+    // work counts as not done (no completion message follows).
+    try {
+        work();
+    } catch (const std::exception& e) {
+        state.ui.showMessage(e.what());
+        return false;
+    } catch (...) {
+        state.ui.showMessage(kUnexpectedError);
+        return false;
+    }
     return true;
 }
 

@@ -19,6 +19,9 @@ namespace tessel {
 
 class WindowKeys;
 
+// Shown when work ends by an exception that says nothing itself.
+inline const std::string kUnexpectedError = "予期しないエラーが発生しました";
+
 class AppContext {
 public:
     AppContext(SharedState& s, InstanceLock& l, std::function<void(int)> end);
@@ -63,7 +66,8 @@ public:
     }
     // Runs a backup, restore or upgrade while holding the data folder's
     // engine lock. When another engine holds it, says so and returns false
-    // without running the work.
+    // without running the work. An exception that leaves the work is shown
+    // (its text, or kUnexpectedError) and makes it return false too.
     bool runEngine(const std::function<void()>& work);
 
     // A window that exists now, by its object name (e.g. "BKPGO").

@@ -85,16 +85,17 @@ void BKPGO::run() {
         state.ui.showMessage("バックアップタイトルを入力してください");
         return;
     }
-    const std::int64_t failuresBefore = state.backupFailures;
+    BackupRunResult outcome;
     bool ran = ctx_.runEngine([&] {
-        RunTitledBackup(state, ctx_.backupEngine, title_->text().toStdString(), kind_.toStdString(), ctx_.clock(), [this](int) {
-            model_->requery();
-            gridSet();
-            grid_->repaint();
-        });
+        outcome = RunTitledBackup(state, ctx_.backupEngine, title_->text().toStdString(), kind_.toStdString(), ctx_.clock(),
+                                  [this](int) {
+                                      model_->requery();
+                                      gridSet();
+                                      grid_->repaint();
+                                  });
     });
     if (!ran) return;
-    if (state.backupFailures == failuresBefore)
+    if (!outcome.result.failed())
         state.ui.showMessage(" 処理を完了しました！　");
     else
         state.ui.showMessage(" 処理を完了しました！　\n" + backup::kRunHadFailures);

@@ -30,8 +30,8 @@ FILEREV::FILEREV(AppContext& context) : ctx_(context) {
     setObjectName("FILEREV");
     setWindowTitle(QString::fromUtf8("復元"));
     setAttribute(Qt::WA_DeleteOnClose);
-    restoreEngine = [](SharedState& s, int dirNo, int runNumber, const std::string& mode) {
-        RestoreDirectory(s, dirNo, runNumber, mode);
+    restoreEngine = [](SharedState& s, int dirNo, int runNumber, const RestoreOptions& options) {
+        return RestoreDirectory(s, dirNo, runNumber, options);
     };
 
     auto* title = TitleLabel(this, "ファイルの復元処理");
@@ -83,15 +83,15 @@ FILEREV::FILEREV(AppContext& context) : ctx_(context) {
     connect(grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this, choose](const QModelIndex& current) {
         if (current.isValid() && grid_->hasFocus()) choose(current);
     });
-    connect(real_, &QRadioButton::clicked, this, [this] { ctx_.state.restoreTest = 0; });
-    connect(test_, &QRadioButton::clicked, this, [this] { ctx_.state.restoreTest = 1; });
+    connect(real_, &QRadioButton::clicked, this, [this] { restoreTest_ = 0; });
+    connect(test_, &QRadioButton::clicked, this, [this] { restoreTest_ = 1; });
     connect(run, &QPushButton::clicked, this, &FILEREV::runRestore);
     connect(back, &QPushButton::clicked, this, &QWidget::close);
 }
 
 void FILEREV::open() {
     real_->setChecked(true);
-    ctx_.state.restoreTest = 0;
+    restoreTest_ = 0;
     findChild<QLineEdit*>("GODISP")->setText(" ");
     chosen_ = 0;
 
@@ -114,7 +114,7 @@ void FILEREV::runRestore() {
     if (chosen_ == 1) {
         const QModelIndex current = grid_->currentIndex();
         const int runNumber = current.isValid() ? model_->value(current.row(), 0).toInt() : 0;
-        if (!ctx_.runEngine([&] { RestoreAllDirectories(state, runNumber, restoreEngine); })) return;
+        if (!ctx_.runEngine([&] { RestoreAllDirectories(state, runNumber, restoreTest_ != 0, restoreEngine); })) return;
     }
     state.ui.showMessage(" 処理を完了しました！　");
     findChild<QLineEdit*>("GODISP")->setText(" ");

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/shared_state.h"
+#include "restore/restore_run.h"
 
 class QRadioButton;
 class QTableView;
@@ -27,9 +28,11 @@ public:
     void open();
     // 1 once a row with a positive run number has been clicked.
     std::int16_t chosen() const { return chosen_; }
+    // 1 while the test restore is chosen, else 0.
+    std::int16_t restoreTest() const { return restoreTest_; }
 
     // The engine the window calls for each directory; tests replace it.
-    std::function<void(SharedState&, int dirNo, int runNumber, const std::string& reportMode)> restoreEngine;
+    RestoreEngine restoreEngine;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -40,6 +43,7 @@ private:
 
     AppContext& ctx_;
     std::int16_t chosen_ = 0;
+    std::int16_t restoreTest_ = 0;
     QTableView* grid_;
     SqlGridModel* model_;
     QRadioButton* real_;

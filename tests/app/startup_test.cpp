@@ -141,7 +141,6 @@ struct SettingsHarness : SystemServices, SettingsActions {
 
     explicit SettingsHarness(const std::string& settings, const char* name = "Bkpdef.ini") {
         state.dataFolder = folder.path();
-        state.silent = "YES";  // left over from an earlier run; only an off AUTO clears it
         if (name) test::WriteFile(folder / name, settings);
     }
     void powerOff() override { events.push_back("powerOff"); }
@@ -155,8 +154,7 @@ struct SettingsHarness : SystemServices, SettingsActions {
     // The flags and times as one line, for comparing whole states.
     std::string flags() const {
         return "AUTO=" + state.autoFlag + " INITBKP=" + state.initBkp + " TERMBKP=" + state.termBkp + " ICON=" + state.icon +
-               " silent=" + state.silent + " times=" + std::to_string(state.time1) + "," + std::to_string(state.time2) + "," +
-               std::to_string(state.time3);
+               " times=" + std::to_string(state.time1) + "," + std::to_string(state.time2) + "," + std::to_string(state.time3);
     }
 };
 
@@ -187,32 +185,32 @@ TEST(ApplySettings, ReadsInFileOrderAndActsOnTheResult) {
     };
     const Case cases[] = {
         // A start-up backup ends the program without any window.
-        {"INITBKP=YES\r\n", false, {"backup", "end 0"}, "AUTO=YES INITBKP=YES TERMBKP=NO ICON=NO silent=YES times=0,0,0", "",
+        {"INITBKP=YES\r\n", false, {"backup", "end 0"}, "AUTO=YES INITBKP=YES TERMBKP=NO ICON=NO times=0,0,0", "",
          "BKPDEF.INI"},
         // A later AUTO line takes the start-up backup back.
-        {"INITBKP=YES\nAUTO=NO\n", true, {}, "AUTO=NO INITBKP=YES TERMBKP=NO ICON=NO silent=NO times=0,0,0"},
+        {"INITBKP=YES\nAUTO=NO\n", true, {}, "AUTO=NO INITBKP=YES TERMBKP=NO ICON=NO times=0,0,0"},
         // Shut-down comes after the backup and the pause and wins over the end.
         {"TERMBKP=YES\nINITBKP=YES\n", false, {"backup", "pause", "powerOff", "end 0"},
-         "AUTO=YES INITBKP=YES TERMBKP=YES ICON=NO silent=YES times=0,0,0"},
+         "AUTO=YES INITBKP=YES TERMBKP=YES ICON=NO times=0,0,0"},
         // Only the exact text YES is on; any other ICON value is stored as NO.
-        {"ICON=yes\nAUTO=YES \nTERMBKP=NO\n", true, {}, "AUTO=YES  INITBKP=NO TERMBKP=NO ICON=NO silent=NO times=0,0,0"},
+        {"ICON=yes\nAUTO=YES \nTERMBKP=NO\n", true, {}, "AUTO=YES  INITBKP=NO TERMBKP=NO ICON=NO times=0,0,0"},
         // Empty values keep the earlier ones, the last line wins, keys are
         // exact and at the line start.
         {"AUTO=YES\nAUTO=\nICON=NO\nICON=YES\nICON=\nXAUTO=NO\n auto=NO\nAuto=NO\n", true, {"backup", "icon"},
-         "AUTO=YES INITBKP=NO TERMBKP=NO ICON=YES silent=YES times=0,0,0"},
+         "AUTO=YES INITBKP=NO TERMBKP=NO ICON=YES times=0,0,0"},
         // An empty time takes the pending text; 00:00 is no time.
-        {"TIME1=12:30\r\nTIME2=\r\nTIME3=00:00\r\n", true, {}, "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO silent=NO times=45000,45000,0"},
+        {"TIME1=12:30\r\nTIME2=\r\nTIME3=00:00\r\n", true, {}, "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO times=45000,45000,0"},
         // A start-up backup that cannot run: no pause, no power-off, an error end; icon mode goes on.
-        {"TERMBKP=YES\n", false, {"backup", "end 1"}, "AUTO=YES INITBKP=NO TERMBKP=YES ICON=NO silent=YES times=0,0,0", "",
+        {"TERMBKP=YES\n", false, {"backup", "end 1"}, "AUTO=YES INITBKP=NO TERMBKP=YES ICON=NO times=0,0,0", "",
          "Bkpdef.ini", false},
-        {"AUTO=YES\nICON=YES\n", true, {"backup", "icon"}, "AUTO=YES INITBKP=NO TERMBKP=NO ICON=YES silent=YES times=0,0,0", "",
+        {"AUTO=YES\nICON=YES\n", true, {"backup", "icon"}, "AUTO=YES INITBKP=NO TERMBKP=NO ICON=YES times=0,0,0", "",
          "Bkpdef.ini", false},
         // A bad time ends the program before anything read is acted on.
-        {"AUTO=YES\nTIME1=25:00\n", false, {"end 1"}, "AUTO=YES INITBKP=NO TERMBKP=NO ICON=NO silent=YES times=0,0,0", badTime},
+        {"AUTO=YES\nTIME1=25:00\n", false, {"end 1"}, "AUTO=YES INITBKP=NO TERMBKP=NO ICON=NO times=0,0,0", badTime},
         {"TIME1=12:00\nTIME3=noon\nICON=YES\n", false, {"end 1"},
-         "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO silent=YES times=43200,0,0", badTime, "BKPDEF.INI"},
+         "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO times=43200,0,0", badTime, "BKPDEF.INI"},
         // No settings file at all (@ is the data folder).
-        {"", false, {"end 1"}, "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO silent=YES times=0,0,0", "設定ファイルを読めません: @/BKPDEF.INI",
+        {"", false, {"end 1"}, "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO times=0,0,0", "設定ファイルを読めません: @/BKPDEF.INI",
          nullptr},
     };
     for (const Case& c : cases) {

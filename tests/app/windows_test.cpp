@@ -185,9 +185,10 @@ TEST(frmAbout, ShowsTheProgramsIconAndStartsTheFirstSystemMonitorOnThePath) {
 struct IconHarness : test::GuiHarness {
     IconHarness() {
         state.icon = "YES";
-        context.backupEngine = [this](SharedState&, const BackupCall& c) {
+        context.backupEngine = [this](SharedState&, const BackupCall& c, const BackupOptions&) {
             calls.push_back(c);
             tipDuringBackup = context.window<ICONM>().tip();
+            return BackupResult{};
         };
         context.clock = [this] { return now; };
         state.db().exec("INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, ABKP, CHK2) VALUES (1, '/src', '/dst', '1', '1', '01')");

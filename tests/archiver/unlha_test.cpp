@@ -309,20 +309,16 @@ TEST(UnlhaCommandLine, RejectsWhatItDoesNotUnderstandAndRunArchiverShowsTheCode)
     EXPECT_EQ(Unlha(nullptr, "nonsense", small, sizeof small), kUnlhaBadCommand);
     EXPECT_EQ(std::strlen(small), 5u);
 
-    // RunArchiver shows a failure code in upper-case hex even when silent.
+    // RunArchiver shows a failure code in upper-case hex.
     RecordingUi ui;
     FakeSystem system;
     SharedState state(ui, system);
-    for (const std::string silent : {"NO", "YES"}) {
-        ui.messages.clear();
-        state.silent = silent;
-        state.archiverCommand = "u -nd1 " + arc + " " + Quote(t / "missing.txt");
-        EXPECT_EQ(RunArchiver(state, "9"), kUnlhaCannotReadSource);
-        state.archiverCommand = "bad";
-        EXPECT_EQ(RunArchiver(state, "1"), kUnlhaBadCommand);
-        EXPECT_EQ(ui.messages, (std::vector<std::string>{"UNLHA32.DLL error return rc = 8107",
-                                                         "UNLHA32.DLL error return rc = 8105"}));
-    }
+    state.archiverCommand = "u -nd1 " + arc + " " + Quote(t / "missing.txt");
+    EXPECT_EQ(RunArchiver(state, "9"), kUnlhaCannotReadSource);
+    state.archiverCommand = "bad";
+    EXPECT_EQ(RunArchiver(state, "1"), kUnlhaBadCommand);
+    EXPECT_EQ(ui.messages, (std::vector<std::string>{"UNLHA32.DLL error return rc = 8107",
+                                                     "UNLHA32.DLL error return rc = 8105"}));
     ui.messages.clear();
     state.archiverCommand = "u -nd1 " + arc + " " + Quote(t / "f.txt");
     EXPECT_EQ(RunArchiver(state, "2"), 0);

@@ -34,7 +34,7 @@ std::string Storing(const std::string& path) { return " ﾌｧｲﾙ　" + path 
 
 TEST(Archive, OneArchiverCallPerVersionIntoItsLevelsFolder) {
     BackupFixture f;
-    f.state.compression = "1";
+    f.options.compression = "1";
     MakeDirs(f.src("SUB"));
     WriteFile(f.src("old.txt"), "o");
     WriteFile(f.src("SUB/a b.txt"), "a");
@@ -58,7 +58,6 @@ TEST(Archive, OneArchiverCallPerVersionIntoItsLevelsFolder) {
 
 TEST(Archive, PlainCopiesTakeTheNextFreeLevelWhenTheNameIsTaken) {
     BackupFixture f;
-    f.state.compression = "0";
     MakeDirs(f.src("X"));
     MakeDirs(f.src("Y"));
     WriteFile(f.src("X/a.txt"), "from X");
@@ -84,8 +83,8 @@ TEST(Archive, PlainCopiesTakeTheNextFreeLevelWhenTheNameIsTaken) {
 // A failing or throwing archiver marks the row "9", the run goes on; silent keeps the archiver's own complaint.
 TEST(Archive, ArchiverFailureMarksTheRowAndTheRunGoesOn) {
     BackupFixture f;
-    f.state.compression = "1";
-    f.state.silent = "YES";
+    f.options.compression = "1";
+    f.options.silent = true;
     for (const char* n : {"a.txt", "b.txt", "c.txt"}) WriteFile(f.src(n), n);
     f.archiver.results = {-3};
     f.archiver.throwOnCall = 1;
@@ -102,7 +101,7 @@ TEST(Archive, FilesThatVanishOrTurnSpecialOrUnreadableBeforeStoringGetCodeNine) 
         BackupFixture f;
         SharedState state(ui, f.system);
         state.catalog = std::move(f.state.catalog);
-        state.compression = compression;
+        BackupOptions options{false, compression};
         WriteFile(f.src("fine.txt"), "f");
         WriteFile(f.src("gone.txt"), "g");
         WriteFile(f.src("locked.txt"), "l");
@@ -111,15 +110,15 @@ TEST(Archive, FilesThatVanishOrTurnSpecialOrUnreadableBeforeStoringGetCodeNine) 
             unlink(f.src("gone.txt").c_str());
             unlink(f.src("pipe").c_str());
             mkfifo(f.src("pipe").c_str(), 0644);
-            state.silent = "YES";  // what follows is stored silently
+            options.silent = true;  // what follows is stored silently
         };
         ScopedFileFault fault([&](const std::string& path, FileAccess access) {
             return access == FileAccess::kOpenForRead && path == f.src("locked.txt") ? EACCES : 0;
         });
         if (compression == "0")
-            BackupDirectory(state, f.source, "9", "1", f.destination, 1, 1, "01", f.archiver.call());
+            BackupDirectory(state, options, f.source, "9", "1", f.destination, 1, 1, "01", f.archiver.call());
         else
-            BackupDirectory(state, f.source, "9", "1", f.destination, 1, 1, "01");
+            BackupDirectory(state, options, f.source, "9", "1", f.destination, 1, 1, "01");
         f.state.catalog = std::move(state.catalog);
         EXPECT_EQ(f.rowsOf("fine.txt")[0].kbn1, "0") << compression;
         for (std::string n : {"gone.txt", "pipe"}) EXPECT_EQ(f.rowsOf(n)[0].kbn1, "9") << n;
@@ -145,7 +144,7 @@ TEST(Archive, OneAddPerArchiveOnAnyNumberOfJobsStoresWhatOneCallPerFileStores) {
     BackupFixture f;
     SharedState state(ui, f.system);
     state.catalog = std::move(f.state.catalog);
-    state.compression = "1";
+    const BackupOptions options{false, "1"};
     MakeDirs(f.src("T"));
     std::string noise(200000, '\0');
     std::uint32_t x = 7;
@@ -167,10 +166,10 @@ TEST(Archive, OneAddPerArchiveOnAnyNumberOfJobsStoresWhatOneCallPerFileStores) {
         ui.messages.clear();
         setenv("TESSEL_JOBS", mode == 1 ? "1" : "3", 1);
         if (mode == 0)
-            BackupDirectory(state, f.source, "9", "1", f.destination, 1, 1, "01",
+            BackupDirectory(state, options, f.source, "9", "1", f.destination, 1, 1, "01",
                             [](SharedState& s, const std::string& owner) { return RunArchiver(s, owner); });
         else
-            BackupDirectory(state, f.source, "9", "1", f.destination, 1, 1, "01");
+            BackupDirectory(state, options, f.source, "9", "1", f.destination, 1, 1, "01");
         archives.push_back(ReadFile(f.dst("V00001/bkpcmp.lzh")));
         messages.insert(messages.end(), ui.messages.begin(), ui.messages.end());
         rows.emplace_back();
@@ -197,7 +196,7 @@ TEST(Archive, OneAddPerArchiveOnAnyNumberOfJobsStoresWhatOneCallPerFileStores) {
 TEST(Archive, BulkKindArchivesTheWholeTreeOnceAndRecordsCodeTwo) {
     for (std::string flag : {"01", "00"}) {
         BackupFixture f;
-        f.state.compression = "1";
+        f.options.compression = "1";
         MakeDirs(f.src("A"));
         WriteFile(f.src("a.txt"), "a");
         WriteFile(f.src("A/b.txt"), "b");
@@ -211,7 +210,7 @@ TEST(Archive, BulkKindArchivesTheWholeTreeOnceAndRecordsCodeTwo) {
         EXPECT_FALSE(PathExists(f.dst("V00000")));
     }
     BackupFixture f;
-    f.state.silent = "YES";
+    f.options.silent = true;
     WriteFile(f.src("a.txt"), "a");
     f.archiver.results = {1};
     f.run("1", "3", 0);
@@ -222,7 +221,7 @@ TEST(Archive, BulkKindArchivesTheWholeTreeOnceAndRecordsCodeTwo) {
 
 TEST(Archive, VersionFolderThatCannotBeMadeAbortsAtStepTenWithoutFalseClaims) {
     BackupFixture f;
-    f.state.compression = "1";
+    f.options.compression = "1";
     WriteFile(f.src("a.txt"), "a");
     WriteFile(f.src("b.txt"), "b");
     f.run("9", "1", 1);  // both at level 1
@@ -244,7 +243,7 @@ TEST(Archive, VersionFolderThatCannotBeMadeAbortsAtStepTenWithoutFalseClaims) {
 // A row that cannot be written skips that version only.
 TEST(Archive, RowWriteFailureSkipsThatVersionOnly) {
     BackupFixture f;
-    f.state.compression = "1";
+    f.options.compression = "1";
     WriteFile(f.src("a.txt"), "a");
     WriteFile(f.src("b.txt"), "b");
     f.state.db().exec(

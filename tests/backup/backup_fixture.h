@@ -56,10 +56,10 @@ public:
         mkdir(destination.c_str(), 0755);
     }
 
-    void run(const std::string& initialFlag, const std::string& runKind, int runNumber,
-             const std::string& subdirFlag = "01", int dirNo = 1) {
-        BackupDirectory(state, source, initialFlag, runKind, destination, runNumber, dirNo, subdirFlag,
-                        archiver.call());
+    BackupResult run(const std::string& initialFlag, const std::string& runKind, int runNumber,
+                     const std::string& subdirFlag = "01", int dirNo = 1) {
+        return BackupDirectory(state, options, source, initialFlag, runKind, destination, runNumber, dirNo, subdirFlag,
+                               archiver.call());
     }
 
     std::vector<VersionRecord> rows() {
@@ -99,6 +99,7 @@ public:
     RecordingUi ui;
     FakeSystem system;
     SharedState state;
+    BackupOptions options;
     FakeArchiver archiver;
     std::string source, destination;
 };

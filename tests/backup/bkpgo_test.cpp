@@ -8,6 +8,9 @@
 #include <QTableView>
 #include <QTest>
 
+#include <atomic>
+#include <thread>
+
 #include "backup/backup_runs.h"
 #include "platform/engine_lock.h"
 #include "support/gui_harness.h"
@@ -27,17 +30,19 @@ struct RunHarness : test::GuiHarness {
     RunHarness() {
         state.db().exec(
             "INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, BIKOU, ABKP, CHK1, CHK2) VALUES "
-            "(0, '/dest', NULL, '0', 'PREFIX', '0', NULL, NULL),"
+            "(0, '/dest', NULL, '0', 'PREFIX', '1', NULL, NULL),"
             "(1, '/data/a', '/dest/a', '1', NULL, '9', '1', NULL),"
             "(2, '/data/info', '/dest/info', '9', NULL, '1', '1', '01'),"
             "(3, '', '/dest/empty', '1', NULL, '1', '1', NULL)");
-        context.backupEngine = [this](SharedState& s, const BackupCall& c) {
+        context.backupEngine = [this](SharedState&, const BackupCall& c, const BackupOptions& o) {
             calls.push_back(c);
-            if (static_cast<int>(calls.size()) == failOnCall) ++s.backupFailures;
-            compression = s.compression;
+            compression = o.compression + (o.silent ? " silent" : "");
             auto* model = qobject_cast<SqlGridModel*>(window().findChild<QTableView*>("DataGrid1")->model());
             gridRowsDuringCall = model->rowCount();
             lastTitle = model->value(model->rowCount() - 1, 1).toString();
+            BackupResult result;
+            result.failures = static_cast<int>(calls.size()) == failOnCall;
+            return result;
         };
         window().open();
     }
@@ -62,14 +67,13 @@ struct RunHarness : test::GuiHarness {
 
 TEST(BKPGO, NormalRunBacksUpEveryDirectoryAndListsTheRunFirst) {
     RunHarness h;
-    h.state.compression = "1";
     h.run(QString::fromUtf8("週次 バックアップ"));
     std::vector<BackupCall> expected = {
         {"/data/a", "9", "1", "/dest/a", 1, 1, "00"},
         {"/data/info", "9", "9", "/dest/info", 1, 2, "01"},
     };
     EXPECT_EQ(h.calls, expected);
-    EXPECT_EQ(h.compression, "0");
+    EXPECT_EQ(h.compression, "1");
     EXPECT_EQ(h.gridRowsDuringCall, 1);
     EXPECT_EQ(h.lastTitle, QString::fromUtf8("週次 バックアップ"));
     EXPECT_EQ(h.ui.messages, std::vector<std::string>{" 処理を完了しました！　"});
@@ -91,8 +95,9 @@ TEST(BKPGO, NormalRunBacksUpEveryDirectoryAndListsTheRunFirst) {
                                     "表示されたメッセージを確認してください！");
 }
 
-// An empty title or another engine at work starts nothing and uses no run number.
-TEST(BKPGO, RefusalsAndTheStatusLine) {
+// An empty title or another engine at work starts nothing and uses no run number; an exception
+// is shown, with the cursor back; status texts from another thread reach the window through its event loop.
+TEST(BKPGO, RefusalsFailuresAndTheStatusLine) {
     RunHarness h;
     h.run("");
     EngineLock other(h.state.dataFolder);
@@ -103,11 +108,37 @@ TEST(BKPGO, RefusalsAndTheStatusLine) {
                                                        "別のバックアップ・復元・カタログ更新が実行中のため、開始できません。\n" +
                                                            h.state.dataFolder}));
     EXPECT_EQ(Scalar(h.state.db(), "SELECT BKPNO FROM AUTODEF"), "0");
+    other.unlock();
+
+    h.ui.messages.clear();
+    h.context.backupEngine = [&h](SharedState& s, const BackupCall&, const BackupOptions&) -> BackupResult {
+        WaitCursor busy(s.ui);
+        throw CatalogError(h.state.dataFolder + "/filebkp.mdb: disk I/O error");
+    };
+    h.run("fails");
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{h.state.dataFolder + "/filebkp.mdb: disk I/O error"});
+    EXPECT_FALSE(h.ui.waitCursor);
+    EXPECT_FALSE(h.context.runEngine([] { throw 42; }));
+    EXPECT_EQ(h.ui.messages.back(), "予期しないエラーが発生しました");
 
     QtUserInterface qtUi;
     qtUi.attach(&h.context);
+    auto* status = h.window().findChild<QLineEdit*>("GODISP");
     qtUi.setStatus("BKPGO", " ﾌｧｲﾙ　/data/a/x.txt をﾁｪｯｸしています。");
-    EXPECT_EQ(h.window().findChild<QLineEdit*>("GODISP")->text(), QString::fromUtf8(" ﾌｧｲﾙ　/data/a/x.txt をﾁｪｯｸしています。"));
+    EXPECT_EQ(status->text(), QString::fromUtf8(" ﾌｧｲﾙ　/data/a/x.txt をﾁｪｯｸしています。"));
+    std::thread([&] {
+        qtUi.setStatus("BKPGO", "first");
+        qtUi.setStatus("BKPGO", "newest");
+    }).join();
+    EXPECT_EQ(status->text(), QString::fromUtf8(" ﾌｧｲﾙ　/data/a/x.txt をﾁｪｯｸしています。")) << "not from the other thread";
+    QCoreApplication::processEvents();
+    EXPECT_EQ(status->text(), "newest");
+    // A question from another thread waits for the GUI thread to answer it (offscreen: No).
+    std::atomic<int> answer{-1};
+    std::thread asking([&] { answer = qtUi.askYesNo("続けますか？"); });
+    while (answer < 0) QCoreApplication::processEvents();
+    asking.join();
+    EXPECT_EQ(answer, 0);
 }
 
 }  // namespace

@@ -16,7 +16,6 @@ constexpr std::int64_t kBase = 1700000000;  // 2023-11-14
 
 class Versions : public ::testing::Test {
 protected:
-    void SetUp() override { f.state.compression = "0"; }
     void write(const std::string& rel, const std::string& text, std::int64_t mtime) {
         WriteFile(f.src(rel), text);
         SetMtime(f.src(rel), mtime);
@@ -46,7 +45,8 @@ TEST_F(Versions, FirstBackupRecordsEveryFileWithItsColumnsAndOnlyChangesAfterwar
     EXPECT_EQ(std::make_tuple(r.fupdate, r.fuptime, r.fupdayd, r.fuptimed, r.fcrdayd, r.fverno, r.fmver),
               std::make_tuple(t.lastWrite.high, t.lastWrite.low, FormatFileTime(t.lastWrite).date,
                               FormatFileTime(t.lastWrite).time, FormatFileTime(t.creation).date, " ", 0));
-    f.run("9", "1", 1);
+    const BackupResult unchanged = f.run("9", "1", 1);
+    EXPECT_EQ(std::make_tuple(unchanged.filesExamined, unchanged.versionsRecorded), std::make_tuple(3, 0));
     EXPECT_EQ(f.rows().size(), 3u) << "nothing changed, nothing recorded";
 
     SetMtime(f.src("touched.txt"), kBase + 1);  // same content, new time
@@ -69,7 +69,8 @@ TEST_F(Versions, GoingBackInTimeWarnsOnlyPastOneHighHalfStep) {
     const std::string recordedDate = *f.rowsOf("big.txt")[0].fupdayd;
     SetMtime(f.src("small.txt"), kBase - 60);        // one minute back
     SetMtime(f.src("big.txt"), kBase - 86400 * 30);  // a month back
-    f.run("9", "1", 2);
+    const BackupResult older = f.run("9", "1", 2);
+    EXPECT_EQ(std::make_tuple(older.failures, older.warnings, older.versionsRecorded), std::make_tuple(0, 1, 2));
     EXPECT_EQ(history("small.txt"), "1 0 0, 2 0 1");
     EXPECT_EQ(history("big.txt"), "1 0 0, 2 7 1");
     std::string nowDate = FormatFileTime(ReadFileTimes(f.src("big.txt")).lastWrite).date;
@@ -78,7 +79,7 @@ TEST_F(Versions, GoingBackInTimeWarnsOnlyPastOneHighHalfStep) {
     EXPECT_EQ(ReadFile(f.dst("V00002/big.txt")), "b");
 
     f.ui.messages.clear();
-    f.state.silent = "YES";
+    f.options.silent = true;
     SetMtime(f.src("big.txt"), kBase - 86400 * 60);
     f.run("9", "1", 3);
     EXPECT_EQ(f.rowsOf("big.txt").back().kbn1, "7");
@@ -113,7 +114,7 @@ TEST_F(Versions, UnreadableEntryIsReportedAndRecordedWithoutColumns) {
         ScopedFileFault fault([&](const std::string& path, FileAccess access) {
             return access == FileAccess::kReadEntry && path.find("/src/") != std::string::npos ? EACCES : 0;
         });
-        f.run("9", "1", 1);
+        EXPECT_EQ(f.run("9", "1", 1).failures, 2);
     }
     EXPECT_EQ(f.ui.messages,
               (std::vector<std::string>{

@@ -50,7 +50,7 @@ void ChangeSome(const BackupFixture& f, int round) {
     FakeSystem system;
     SharedState state(ui, system);
     state.catalog = Connection::openFile(f.data / "filebkp.mdb");
-    state.compression = compression;
+    const BackupOptions options{false, compression};
     int archiverCalls = 0;
     ArchiverCall archiver = [&](SharedState& s, const std::string& owner) {
         std::int32_t rc = RunArchiver(s, owner);
@@ -59,7 +59,7 @@ void ChangeSome(const BackupFixture& f, int round) {
     };
     for (int r = 0; r < runs; ++r) {
         ChangeSome(f, firstRun + r);
-        BackupDirectory(state, f.source, firstRun + r == 0 ? "1" : "9", "1", f.destination, firstRun + r, 1, "01",
+        BackupDirectory(state, options, f.source, firstRun + r == 0 ? "1" : "9", "1", f.destination, firstRun + r, 1, "01",
                         archiver);
     }
     if (kill.afterRun) raise(SIGKILL);

@@ -11,13 +11,13 @@ namespace {
 
 // Runs the engine through its production entry (RunArchiver).
 void RunReal(BackupFixture& f, const std::string& initialFlag, const std::string& kind, int runNumber) {
-    BackupDirectory(f.state, f.source, initialFlag, kind, f.destination, runNumber, 1, "01");
+    BackupDirectory(f.state, f.options, f.source, initialFlag, kind, f.destination, runNumber, 1, "01");
 }
 
 // Every file, awkward names too, lands in its level's archive, reads back with tessel-lzh and lhasa.
 TEST(RealArchive, VersionsLandInTheirLevelsArchive) {
     BackupFixture f;
-    f.state.compression = "1";
+    f.options.compression = "1";
     MakeDirs(f.src(kAwkwardDir));
     WriteFile(f.src("a.txt"), std::string(5000, 'a'));
     for (const auto& n : kAwkwardNames) {

@@ -13,10 +13,10 @@ namespace {
 struct Harness {
     Harness() {
         test::OpenFreshCatalog(folder, state);
-        engine = [this](SharedState& s, const BackupCall& c) {
+        engine = [this](SharedState&, const BackupCall& c, const BackupOptions& o) {
             calls.push_back(c);
-            silentDuringCall.push_back(s.silent);
-            compressionDuringCall.push_back(s.compression);
+            options.push_back(std::string(o.silent ? "silent " : "") + o.compression);
+            return BackupResult{};
         };
     }
     test::TempDataFolder folder;
@@ -25,7 +25,7 @@ struct Harness {
     SharedState state{ui, system};
     BackupEngine engine;
     std::vector<BackupCall> calls;
-    std::vector<std::string> silentDuringCall, compressionDuringCall;
+    std::vector<std::string> options;
 
     std::vector<std::string> runs(bool withTimes = true) {
         std::vector<std::string> out;
@@ -40,14 +40,13 @@ TEST(AutomaticBackup, BacksUpEligibleDirectoriesSilentlyWithThePrefixCompression
     Harness h;
     h.state.db().exec(
         "INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, BIKOU, ABKP, CHK1, CHK2) VALUES "
-        "(0, '/dest', NULL, '0', 'PREFIX', '0', NULL, NULL),"
+        "(0, '/dest', NULL, '0', 'PREFIX', '1', NULL, NULL),"
         "(1, '/data/a', '/dest/a', '1', NULL, '1', '1', '01'),"
         "(2, '/data/info', '/dest/info', '9', NULL, '1', '1', '00'),"
         "(3, '/data/manual', '/dest/manual', '1', NULL, '9', '1', '01'),"
         "(4, NULL, '/dest/none', '1', NULL, '1', '0', '01'),"
         "(5, '/data/nochk', '/dest/nochk', '3', NULL, '1', '1', NULL)");
-    h.state.compression = "1";
-    AutomaticBackup(h.state, h.engine, std::time(nullptr));
+    EXPECT_EQ(AutomaticBackup(h.state, h.engine, std::time(nullptr)).runNumber, 1);
 
     std::vector<BackupCall> expected = {
         {"/data/a", "9", "1", "/dest/a", 1, 1, "01"},
@@ -55,9 +54,7 @@ TEST(AutomaticBackup, BacksUpEligibleDirectoriesSilentlyWithThePrefixCompression
         {"/data/nochk", "9", "1", "/dest/nochk", 1, 5, ""},
     };
     EXPECT_EQ(h.calls, expected);
-    EXPECT_EQ(h.silentDuringCall, std::vector<std::string>(3, "YES"));
-    EXPECT_EQ(h.compressionDuringCall, std::vector<std::string>(3, "0"));
-    EXPECT_EQ(h.state.silent, "NO");
+    EXPECT_EQ(h.options, std::vector<std::string>(3, "silent 1"));
     EXPECT_EQ(h.runs(false), std::vector<std::string>{"1 自動バックアップ 1"});
 }
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "backup_fixture.h"
 
@@ -21,7 +22,6 @@ std::vector<std::string> Files(const std::vector<VersionRecord>& rows, const std
 // Breadth first; hidden files taken; hidden folders, links, special files and (without the flag) subfolders not.
 TEST(Scan, WalkOrderAndWhatIsTaken) {
     BackupFixture f;
-    f.state.compression = "0";
     for (const char* d : {"A/B", "C", ".git", "real"}) MakeDirs(f.src(d));
     for (const char* n : {"root.txt", "A/a.txt", "A/B/b.txt", "C/c.txt", ".profile", ".git/config", "real/r.txt"})
         WriteFile(f.src(n), n);
@@ -34,7 +34,6 @@ TEST(Scan, WalkOrderAndWhatIsTaken) {
     EXPECT_TRUE(f.ui.messages.empty());
 
     BackupFixture g;
-    g.state.compression = "0";
     MakeDirs(g.src("A"));
     WriteFile(g.src("top.txt"), "t");
     WriteFile(g.src("A/deep.txt"), "d");
@@ -49,18 +48,20 @@ TEST(Scan, MissingSourceAndDestination) {
     BackupFixture f;
     f.source = f.data / "gone";
     f.state.db().exec("INSERT INTO SUBDIR (CHK, FULLNAME, SUBDIR) VALUES ('9', 'kept', 'kept')");
-    f.run("9", "1", 1);
+    EXPECT_EQ(f.run("9", "1", 1).failures, 1);
     EXPECT_EQ(f.ui.messages, (std::vector<std::string>{"指定されたディレクトリーが見つかりません！ (" + f.source + ")"}));
     EXPECT_EQ(f.subdirRows().size(), 1u);
     EXPECT_TRUE(f.rows().empty());
 
     for (std::string kind : {"1", "3", "2", "9"}) {
         BackupFixture g;
-        g.state.compression = "1";
+        g.options.compression = "1";
         g.destination = g.data / "newdest";
         WriteFile(g.src("a.txt"), "a");
-        g.run(kind == "9" ? "9" : "1", kind, kind == "9" ? 1 : 0);
+        const BackupResult result = g.run(kind == "9" ? "9" : "1", kind, kind == "9" ? 1 : 0);
         bool stores = kind == "1" || kind == "3";
+        // A destination made on the way is said, but the run has not failed.
+        EXPECT_EQ(std::make_tuple(result.failures, result.warnings, result.versionsRecorded), std::make_tuple(0, stores, 1));
         EXPECT_EQ(IsDirectory(g.destination), stores) << kind;
         EXPECT_EQ(g.ui.messages, stores ? std::vector<std::string>{"バックアップの指定されたディレクトリーが見つかりません！ (" +
                                                                    g.destination + ")"}
@@ -83,7 +84,6 @@ TEST(Scan, MissingSourceAndDestination) {
 
 TEST(Scan, ProgressGoesToTheCallersWindowAndNotWhenSilent) {
     BackupFixture f;
-    f.state.compression = "0";
     WriteFile(f.src("a.txt"), "a");
     f.run("1", "1", 0);
     EXPECT_EQ(f.ui.statusHistory, (std::vector<std::string>{" ﾌｧｲﾙ　" + f.src("a.txt") + " をﾊﾞｯｸｱｯﾌﾟしています。"}));
@@ -96,7 +96,7 @@ TEST(Scan, ProgressGoesToTheCallersWindowAndNotWhenSilent) {
                                         " ﾌｧｲﾙ　" + f.src("b.txt") + " をﾁｪｯｸしています。",
                                         " ﾌｧｲﾙ　" + f.src("b.txt") + " をﾊﾞｯｸｱｯﾌﾟしています。"}));
     EXPECT_EQ(f.ui.status.count("BKPGO"), 1u);
-    f.state.silent = "YES";
+    f.options.silent = true;
     f.ui.statusHistory.clear();
     WriteFile(f.src("c.txt"), "c");
     f.run("9", "1", 2);
@@ -105,8 +105,8 @@ TEST(Scan, ProgressGoesToTheCallersWindowAndNotWhenSilent) {
 
 TEST(Scan, FoldersAndFilesBeyondThePathLimitAreReportedEvenWhenSilent) {
     BackupFixture f;
-    f.state.compression = "1";
-    f.state.silent = "YES";
+    f.options.compression = "1";
+    f.options.silent = true;
     WriteFile(f.src("a.txt"), "a");
     // A file whose own path is too long, in the last folder that can still be listed.
     const std::string deep = MakeTooLongFolder(f.source, "far.txt");
@@ -124,20 +124,19 @@ TEST(Scan, FoldersAndFilesBeyondThePathLimitAreReportedEvenWhenSilent) {
     close(file);
     close(fd);
 
-    f.run("9", "1", 1, "01");
+    const BackupResult result = f.run("9", "1", 1, "01");
     const std::string unlistable = listable + "/" + std::string(200, 'd');
     EXPECT_EQ(f.ui.messages, (std::vector<std::string>{
                                  "パスが長すぎるため、ファイルをバックアップできません！ (" + listable + "/" + name + ")\nFile name too long",
                                  "ディレクトリーを読み取れないため、その中のファイルはバックアップされません！ (" + unlistable +
                                      ")\nFile name too long"}));
-    EXPECT_EQ(f.state.backupFailures, 2);
+    EXPECT_EQ(result.failures, 2);
     EXPECT_EQ(f.rows().back().filenm, name);
     EXPECT_FALSE(f.rows().back().fsize.has_value());
 }
 
 TEST(Scan, CatalogFailureAbortsWithTheStepReachedAndKeepsEarlierRows) {
     BackupFixture f;
-    f.state.compression = "0";
     WriteFile(f.src("a.txt"), "a");
     WriteFile(f.src("b.txt"), "b");
     f.state.db().exec(

@@ -342,8 +342,8 @@ TEST(InquiryWindows, ExcludedMarkHoldsForTheNextRunAndTheContextMenuRestoresInto
         .bind(1, src).bind(2, dest).run();
     h.state.db().exec("INSERT INTO BKPNAME VALUES (1, 'first', '1', '2024-01-01', '09:00:00'), "
                       "(2, 'second', '1', '2024-01-02', '09:00:00')");
-    h.state.compression = "1";
-    BackupDirectory(h.state, src, "9", "1", dest, 1, 1, "01");
+    const BackupOptions compressed{false, "1"};
+    BackupDirectory(h.state, compressed, src, "9", "1", dest, 1, 1, "01");
     BKPFIND3& find3 = h.context.window<BKPFIND3>();
     find3.open();
     ClickRow(Grid(find3, "DataGrid2"), 0);
@@ -351,7 +351,7 @@ TEST(InquiryWindows, ExcludedMarkHoldsForTheNextRunAndTheContextMenuRestoresInto
     EXPECT_EQ(h.kbn1Of(src + "/", "a.txt", 1), "8");
     test::WriteFile(src + "/a.txt", "changed");
     SetMtime(src + "/a.txt", 1700086400);
-    BackupDirectory(h.state, src, "9", "1", dest, 2, 1, "01");
+    BackupDirectory(h.state, compressed, src, "9", "1", dest, 2, 1, "01");
     find3.open();
     ClickRow(Grid(find3, "DataGrid2"), 0);
     EXPECT_EQ(Versions(find3), (Strings{"1|1|1|" + src + "/|a.txt|8", "1|1|1|" + src + "/|b.txt|0"}));

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "platform/codepage.h"
@@ -83,14 +84,14 @@ TEST(ListDirectory, MasksAndAttributesOfEveryKindOfEntry) {
     for (const auto& [name, attr] : attributes) EXPECT_EQ(ReadAttributes(dir / name), attr) << name;
 }
 
-TEST(CopyFileReport, ReplacesTheTargetKeepingTimeAndModeNeverThroughALinkAndFailuresGiveTheErrorNumber) {
+TEST(CopyFile, ReplacesTheTargetKeepingTimeAndModeNeverThroughALinkAndFailuresGiveTheErrorNumber) {
     TempDir d, outside;
     WriteFile(d / "src", "new contents");
     WriteFile(d / "dst", "old contents that are longer");
     struct timespec times[2] = {{1000000000, 0}, {1234567890, 500}};
     ASSERT_EQ(utimensat(AT_FDCWD, (d / "src").c_str(), times, 0), 0);
     ASSERT_EQ(chmod((d / "src").c_str(), 0640), 0);
-    EXPECT_EQ(CopyFileReport(d / "src", d / "dst"), "成功");
+    EXPECT_EQ(CopyFile(d / "src", d / "dst").resultText(), "成功");
     EXPECT_EQ(ReadFile(d / "dst"), "new contents");
     struct stat st {};
     ASSERT_EQ(stat((d / "dst").c_str(), &st), 0);
@@ -99,28 +100,28 @@ TEST(CopyFileReport, ReplacesTheTargetKeepingTimeAndModeNeverThroughALinkAndFail
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(Names(d.path()), (std::vector<std::string>{"dst", "src"})) << "no temporary file left";
 
-    EXPECT_EQ(CopyFileReport(d / "missing", d / "x"), Err(ENOENT));
-    EXPECT_EQ(CopyFileReport(d / "src", d / "no-such-dir/x"), Err(ENOENT));
+    EXPECT_EQ(CopyFile(d / "missing", d / "x").message(), "コピー元を読めません (" + (d / "missing") + "): " + std::strerror(ENOENT));
+    EXPECT_EQ(CopyFile(d / "src", d / "no-such-dir/x").resultText(), Err(ENOENT));
     // A directory or FIFO is refused at once instead of blocking the copy.
     fs::create_directory(d / "sub");
     ASSERT_EQ(mkfifo((d / "fifo").c_str(), 0600), 0);
-    EXPECT_EQ(CopyFileReport(d / "sub", d / "y"), Err(EINVAL));
-    EXPECT_EQ(CopyFileReport(d / "fifo", d / "z"), Err(EINVAL));
+    EXPECT_EQ(CopyFile(d / "sub", d / "y").resultText(), Err(EINVAL));
+    EXPECT_EQ(CopyFile(d / "fifo", d / "z").resultText(), Err(EINVAL));
     EXPECT_FALSE(fs::exists(d / "z"));
-    EXPECT_EQ(DeleteFileReport(d / "dst"), "成功");
-    EXPECT_EQ(DeleteFileReport(d / "dst"), Err(ENOENT));
+    EXPECT_EQ(DeleteFile(d / "dst").resultText(), "成功");
+    EXPECT_EQ(DeleteFile(d / "dst").resultText(), Err(ENOENT));
 
     // A link planted where the copy goes, or at an old-style temporary name.
     WriteFile(outside / "victim", "keep");
     ASSERT_EQ(::symlink((outside / "victim").c_str(), (d / "dst").c_str()), 0);
     ASSERT_EQ(::symlink((outside / "victim").c_str(), (d / ("dst.tessel-tmp-" + std::to_string(getpid()))).c_str()), 0);
-    EXPECT_EQ(CopyFileReport(d / "src", d / "dst"), "成功");
+    EXPECT_EQ(CopyFile(d / "src", d / "dst").resultText(), "成功");
     EXPECT_EQ(ReadFile(outside / "victim"), "keep");
     EXPECT_EQ(ReadFile(d / "dst"), "new contents");
     // A source link: refused for backup copies, followed for installation files.
     ASSERT_EQ(::symlink((d / "src").c_str(), (d / "template").c_str()), 0);
-    EXPECT_EQ(CopyFileReport(d / "template", d / "a"), Err(ELOOP));
-    EXPECT_EQ(CopyFileReport(d / "template", d / "b", SourceLinks::kFollow), "成功");
+    EXPECT_EQ(CopyFile(d / "template", d / "a").resultText(), Err(ELOOP));
+    EXPECT_EQ(CopyFile(d / "template", d / "b", SourceLinks::kFollow).resultText(), "成功");
     EXPECT_EQ(ReadFile(d / "b"), "new contents");
     EXPECT_EQ(test::Shell("test \"$(id -un)\" = " + test::ShellQuote(GetLoginUserName())), 0) << GetLoginUserName();
 }

@@ -20,10 +20,11 @@ namespace {
 
 struct Harness : test::GuiHarness {
     Harness() {
-        context.backupEngine = [this](SharedState& s, const BackupCall& c) {
+        context.backupEngine = [this](SharedState&, const BackupCall& c, const BackupOptions& o) {
             calls.push_back(c);
-            compressionDuringCall.push_back(s.compression);
+            compressionDuringCall.push_back(o.compression);
             if (c.runKind == "3" && writeBulkArchive) test::WriteFile(c.destination + "/bkpcmp.lzh", "archive");
+            return BackupResult{};
         };
     }
     DIRSET& w() { return context.window<DIRSET>(); }

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <tuple>
 
 #include "archiver/archive_ops.h"
 #include "platform/paths.h"
@@ -48,10 +49,7 @@ TEST(ReportTime, TwelveHourClockWithoutLeadingZero) {
     EXPECT_EQ(FormatReportTime(1078790400 + 9 * 3600 + 7), "9:00:07 a");
 }
 
-class Engine : public RestoreFixture, public ::testing::Test {
-protected:
-    void SetUp() override { state.compression = "0"; }
-};
+class Engine : public RestoreFixture, public ::testing::Test {};
 
 // Levels 3 (run 12), 2 (run 8) and 1 (run 5) of one file with plain copies.
 TEST_F(Engine, ThreeLevelsComeBackRunByRunInBothReportModesAndTestModeTouchesNothing) {
@@ -63,7 +61,7 @@ TEST_F(Engine, ThreeLevelsComeBackRunByRunInBothReportModesAndTestModeTouchesNot
     WriteFile(src("a.txt"), "current");
     const std::string level2 = Restored(versionFile(2, "a.txt"), src("a.txt"));
 
-    state.restoreTest = 1;
+    restoreTest = true;
     restore(1, 3);
     restore(1, 10, "2");
     EXPECT_EQ(ReadFile(src("a.txt")), "current");
@@ -72,7 +70,7 @@ TEST_F(Engine, ThreeLevelsComeBackRunByRunInBothReportModesAndTestModeTouchesNot
     EXPECT_EQ(rows(), (std::vector<std::string>{head, notice, Deleted(src("a.txt"), 1), head, notice, level2}));
     EXPECT_EQ(reportLines(), rows());
 
-    state.restoreTest = 0;
+    restoreTest = false;
     restore(1, 10);
     EXPECT_EQ(ReadFile(src("a.txt")), "two");
     EXPECT_EQ(rows(), (std::vector<std::string>{kHead, level2}));
@@ -129,7 +127,8 @@ TEST_F(Engine, EveryFileOfOneWalkGetsItsOwnOutcome) {
     chmod(src("stays.txt").c_str(), 0454);
     std::filesystem::create_directories(src("X"));
     WriteFile(src("X/a.txt"), "x2");
-    restore(1, 6);
+    const RestoreResult result = restore(1, 6);
+    EXPECT_EQ(std::make_tuple(result.restored, result.deleted, result.skipped, result.failed), std::make_tuple(4, 1, 3, 1));
     for (const char* name : {"café😀.txt", "ro.txt", "top.txt"}) EXPECT_EQ(ReadFile(src(name)), name);
     EXPECT_EQ(ReadFile(src("A/B/deep.txt")), "deep.txt");
     EXPECT_EQ(ReadFile(src("stays.txt")), "old");
@@ -172,7 +171,7 @@ TEST_F(Engine, KindTwoSkipsDeletionsAndLevelZero) {
 }
 
 TEST_F(Engine, KindThreeExtractsTheBulkArchiveFirstInBothForms) {
-    state.compression = "1";
+    compression = "1";
     addDirectory(1, "3", "01");
     addDirectory(2, "3", std::nullopt);
     addVersion(0, 0, "", "bulk.txt", "2");
@@ -203,7 +202,7 @@ TEST_F(Engine, KindThreeExtractsTheBulkArchiveFirstInBothForms) {
 }
 
 TEST_F(Engine, DirectoryWithoutTrailingSlashGivesTheSameTarget) {
-    state.compression = "1";
+    compression = "1";
     addDirectory(1, "1");
     addVersion(2, 1, "", "a.txt", "0", 1, source);  // no trailing "/"
     restore(1, 2);
@@ -214,9 +213,9 @@ TEST_F(Engine, InformationOnlyAndUndefinedDirectoriesOnlySaySo) {
     addDirectory(1, "9");
     addVersion(2, 1, "", "a.txt");
     WriteFile(src("a.txt"), "x");
-    restore(1, 1);
+    EXPECT_EQ(restore(1, 1).failed, 1);
     EXPECT_TRUE(PathExists(src("a.txt")));
-    restore(7, 2);
+    EXPECT_EQ(restore(7, 2).failed, 1);
     EXPECT_EQ(ui.messages, (std::vector<std::string>{" 指定されたディレクトリーはバックアップ対象外です",
                                                      " 指定されたディレクトリーの定義がありません！"}));
     EXPECT_EQ(rows(), std::vector<std::string>{kHead});
@@ -297,12 +296,12 @@ TEST_F(Engine, EachVersionComesFromItsOwnCopyWhateverTheSwitchSaysNow) {
         state.db().exec("DELETE FROM FILEKANRI");
         std::filesystem::remove(src("Y/a.txt"));
         put("X/a.txt", "from X", 1500000000, 123456700);
-        state.compression = first;
+        compression = first;
         backUp(1);
         put("Y/a.txt", "from Y", 1500000100, 987654300);
-        state.compression = first == "0" ? "1" : "0";
+        compression = first == "0" ? "1" : "0";
         backUp(2);
-        state.compression = "0";
+        compression = "0";
         put("X/a.txt", "changed", 1);
         std::filesystem::remove(src("Y/a.txt"));
         restore(1, 2);
@@ -355,7 +354,7 @@ TEST_F(Engine, AKilledRestoreLeavesReportAndListAgreeingAndNoTemporaryFileOutliv
             SharedState child(killing, sys);
             child.dataFolder = data.path();
             child.catalog = Connection::openFile(data / "filebkp.mdb");
-            RestoreDirectory(child, 1, 2, "1", hooks);
+            RestoreDirectory(child, 1, 2, RestoreOptions{}, hooks);
             _exit(0);
         }
         if (afterMicros >= 0) {
@@ -393,7 +392,7 @@ TEST_F(Engine, RestoreToAFolderPutsChosenVersionsBelowItAndTouchesNothingElse) {
     for (int run = 1; run <= 3; ++run) {
         for (const auto& [when, rel, bytes, nsec] : history)
             if (when == run) put(rel, bytes, 1500000000 + nsec / 100, nsec);
-        state.compression = run == 1 ? "0" : "1";
+        compression = run == 1 ? "0" : "1";
         backUp(run);
     }
     put("a.txt", "now", 1600000000);
@@ -456,11 +455,11 @@ TEST_F(Engine, VerifyFindsDamagedAndLostCopiesAndMarkHasTheNextBackupStoreThemAg
     WriteFile(src("a.txt"), std::string(5000, 'a'));
     WriteFile(src("S/b.txt"), std::string(6000, 'b'));
     WriteFile(src("c.txt"), "c is for catalog, " + std::string(7000, 'c'));
-    state.compression = "1";
+    compression = "1";
     backUp(1);
     WriteFile(src("a.txt"), "a2");
     WriteFile(src("S/b.txt"), "b2");
-    state.compression = "0";
+    compression = "0";
     backUp(2);
 
     std::vector<std::string> found;
@@ -504,8 +503,8 @@ TEST_F(Engine, VerifyFindsDamagedAndLostCopiesAndMarkHasTheNextBackupStoreThemAg
     TempDir bulkSource, bulkDest;
     WriteFile(bulkSource / "x.txt", std::string(9000, 'x'));
     addDirectory(2, "3", "01", bulkSource.path(), bulkDest.path());
-    state.compression = "1";
-    BackupDirectory(state, bulkSource.path(), "1", "3", bulkDest.path(), 0, 2, "01");
+    compression = "1";
+    BackupDirectory(state, BackupOptions{false, compression}, bulkSource.path(), "1", "3", bulkDest.path(), 0, 2, "01");
     EXPECT_EQ(verify(VerifyOptions{2, std::nullopt, false}).problems, 0);
     index = archive::LoadIndex(bulkDest / "bkpcmp.lzh", &code);
     ASSERT_TRUE(index && index->members.size() == 1);

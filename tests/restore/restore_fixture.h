@@ -86,8 +86,13 @@ public:
         ASSERT_EQ(utimensat(AT_FDCWD, src(rel).c_str(), times, 0), 0);
     }
 
-    void restore(int dirNo, int run, const std::string& mode = "1") { RestoreDirectory(state, dirNo, run, mode, hooks); }
-    void backUp(int run) { BackupDirectory(state, source, "9", "1", destination, run, 1, "01"); }
+    RestoreResult restore(int dirNo, int run, const std::string& mode = "1") {
+        return RestoreDirectory(state, dirNo, run, RestoreOptions{restoreTest, compression, mode}, hooks);
+    }
+    void backUp(int run) { BackupDirectory(state, BackupOptions{false, compression}, source, "9", "1", destination, run, 1, "01"); }
+    // The compression flag of the prefix row, and the test restore switch.
+    std::string compression = "0";
+    bool restoreTest = false;
 
     std::vector<std::string> rows() {
         Statement q = state.db().prepare("SELECT ID, TEXT FROM RSTRLIST ORDER BY ID");

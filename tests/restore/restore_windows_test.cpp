@@ -41,11 +41,12 @@ struct RestoreHarness : test::GuiHarness {
         state.db().exec(
             "INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, BIKOU, ABKP, CHK1, CHK2) VALUES "
             "(3, '/data/c', '/dest/c', '1', NULL, '1', '1', '01'),"
-            "(0, '/dest', NULL, '0', 'PREFIX', '0', NULL, NULL),"
+            "(0, '/dest', NULL, '0', 'PREFIX', '1', NULL, NULL),"
             "(1, '/data/a', '/dest/a', '2', NULL, '9', '1', NULL),"
             "(2, '/data/info', '/dest/info', '9', NULL, '1', '1', '01')");
-        window().restoreEngine = [this](SharedState& s, int dirNo, int run, const std::string& mode) {
-            calls.push_back({dirNo, run, mode, s.compression, s.restoreTest});
+        window().restoreEngine = [this](SharedState&, int dirNo, int run, const RestoreOptions& o) {
+            calls.push_back({dirNo, run, o.reportMode, o.compression, o.test});
+            return RestoreResult{};
         };
     }
     FILEREV& window() { return context.window<FILEREV>(); }
@@ -68,7 +69,6 @@ std::string Text(QWidget& w, const char* name) {
 TEST(FILEREV, OffersRestorableRunsAndRestoresEveryQualifyingDirectoryWithTheChosenOne) {
     RestoreHarness h;
     h.record();
-    h.state.restoreTest = 1;
     h.state.db().exec("INSERT INTO RSTRLIST (TEXT) VALUES ('earlier report')");
     h.window().open();
     FILEREV& w = h.window();
@@ -76,7 +76,7 @@ TEST(FILEREV, OffersRestorableRunsAndRestoresEveryQualifyingDirectoryWithTheChos
     const std::pair<const char*, std::string> texts[] = {
         {"Label1", "ファイルの復元処理"}, {"Command2", "復元の実行"}, {"Command1", "戻る"}, {"TESTBT", "テスト"}, {"GODISP", " "}};
     for (const auto& [name, text] : texts) EXPECT_EQ(Text(w, name), text) << name;
-    EXPECT_EQ(h.state.restoreTest, 0) << "opens in real mode";
+    EXPECT_EQ(w.restoreTest(), 0) << "opens in real mode";
     // Runs of kind "9" and run 0 are not offered.
     ASSERT_EQ(h.model()->rowCount(), 2);
     EXPECT_EQ(h.model()->value(0, 0).toInt(), 5);
@@ -97,17 +97,20 @@ TEST(FILEREV, OffersRestorableRunsAndRestoresEveryQualifyingDirectoryWithTheChos
 
     h.clickRow(0);
     h.click("TESTBT");
-    EXPECT_EQ(h.state.restoreTest, 1);
+    EXPECT_EQ(w.restoreTest(), 1);
     // Moving with the keyboard changes the current run, not the choice.
     h.grid()->setFocus();
     QTest::keyClick(h.grid(), Qt::Key_Down);
     h.click("Command2");
     // In the directories' record-set order; kind "9" and the prefix row left out;
     // compression taken from the prefix row.
-    EXPECT_EQ(h.calls, (std::vector<Call>{{3, 8, "1", "0", 1}, {1, 8, "2", "0", 1}}));
+    EXPECT_EQ(h.calls, (std::vector<Call>{{3, 8, "1", "1", 1}, {1, 8, "2", "1", 1}}));
     EXPECT_EQ(h.ui.messages, std::vector<std::string>(2, " 処理を完了しました！　"));
     h.click("FUKUGNBT");
-    EXPECT_EQ(h.state.restoreTest, 0);
+    EXPECT_EQ(w.restoreTest(), 0);
+    h.click("TESTBT");
+    w.open();
+    EXPECT_EQ(w.restoreTest(), 0) << "opens in real mode";
 }
 
 // The whole path: window, real engine, files, report table, result list.
@@ -131,13 +134,11 @@ TEST(FILEREV, RealRestoreThenTheResultListShowsTheReport) {
                  "(5, 1, 1, ?1, 'a.txt', '0', '0'), (8, 1, 2, ?1, 'a.txt', '0', '1'), (8, 1, 1, ?1, 'new.txt', '0', '1')")
         .bind(1, source + "/")
         .run();
-    h.state.compression = "1";
     h.window().open();
     h.clickRow(0);  // run 5
     h.click("Command2");
     EXPECT_EQ(test::ReadFile(source + "/a.txt"), "five");
     EXPECT_FALSE(std::filesystem::exists(source + "/new.txt"));
-    EXPECT_EQ(h.state.compression, "0");
     EXPECT_EQ(h.ui.messages, std::vector<std::string>{" 処理を完了しました！　"});
     EXPECT_EQ(h.window().findChild<QLineEdit*>("GODISP")->text(), " ");
 

@@ -70,7 +70,7 @@ public:
         fs::create_directories(dest_);
         compression_ = rng_() % 2 ? "1" : "0";
         subdirs_ = rng_() % 2 ? "01" : "00";
-        state_.compression = compression_;
+        options_.compression = compression_;
         switching_ = rng_() % 4 != 0;
         state_.db()
             .prepare("INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, ABKP, CHK1, CHK2) VALUES "
@@ -91,7 +91,7 @@ public:
             if (rng_() % 3 != 0) write(p, randomBytes());
         if (rng_() % 2) {
             // An initial backup from the registration window: level 0, run 0.
-            BackupDirectory(state_, source_, "1", "1", dest_, 0, 1, subdirs_);
+            BackupDirectory(state_, options_, source_, "1", "1", dest_, 0, 1, subdirs_);
             snapshots_[0] = tracked(ReadTree(source_));
             runs_.push_back(0);
         }
@@ -113,7 +113,7 @@ public:
         std::ostringstream diff;
         for (int run : order) {
             deleteSome();
-            RestoreDirectory(state_, 1, run, "1");
+            RestoreDirectory(state_, 1, run, RestoreOptions{false, options_.compression, "1"});
             compare(run, diff);
             if (diff.str().empty()) backUpAgain(diff);
             if (!diff.str().empty()) return "restoring run " + std::to_string(run) + ":\n" + diff.str();
@@ -141,9 +141,9 @@ private:
     void write(const std::string& rel, const std::string& bytes) { WriteContent(source_ + "/" + rel, {bytes, nextTime()}); }
 
     int backUp(const std::string& title) {
-        if (switching_) state_.compression = rng_() % 2 ? "1" : "0";
+        if (switching_) options_.compression = rng_() % 2 ? "1" : "0";
         const int run = AddBackupRun(state_.db(), title, "1", std::time(nullptr));
-        BackupDirectory(state_, source_, "9", "1", dest_, run, 1, subdirs_);
+        BackupDirectory(state_, options_, source_, "9", "1", dest_, run, 1, subdirs_);
         snapshots_[run] = tracked(ReadTree(source_));
         runs_.push_back(run);
         return run;
@@ -239,6 +239,7 @@ private:
     RecordingUi ui_;
     FakeSystem system_;
     SharedState state_;
+    BackupOptions options_;
     std::string source_, dest_, compression_, subdirs_;
     bool switching_ = false;
     std::set<std::string> universe_;
