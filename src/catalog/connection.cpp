@@ -248,8 +248,6 @@ void Connection::exec(std::string_view sql) {
     }
 }
 
-std::int64_t Connection::lastInsertId() const { return sqlite3_last_insert_rowid(db_); }
-
 Transaction::Transaction(Connection& c) : c_(c) { c_.exec("BEGIN IMMEDIATE"); }
 
 Transaction::~Transaction() {
@@ -296,16 +294,6 @@ std::optional<std::string> MissingCatalogTable(Connection& db) {
 
 std::string BuildConnectionString(const std::string& providerClause, const std::string& dataFolder) {
     return providerClause + "Data Source=" + JoinPath(dataFolder, "filebkp.mdb") + ";";
-}
-
-std::string QuoteCriterion(std::string_view value) {
-    std::string out;
-    out.reserve(value.size() + 2);
-    for (char ch : value) {
-        out += ch;
-        if (ch == '\'') out += '\'';
-    }
-    return out;
 }
 
 int NextNumber(Connection& c, std::string_view column) {

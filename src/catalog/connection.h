@@ -81,7 +81,6 @@ public:
     // A prepared statement kept for the life of the connection (hot paths).
     Statement& cached(const std::string& sql);
     void exec(std::string_view sql);
-    std::int64_t lastInsertId() const;
     const std::string& path() const { return path_; }
     sqlite3* handle() { return db_; }
 
@@ -117,9 +116,6 @@ std::optional<std::string> MissingCatalogTable(Connection& db);
 // Provider clause + "Data Source=" + catalog path + ";", where the catalog
 // path is the data folder and "filebkp.mdb" joined with one separator.
 std::string BuildConnectionString(const std::string& providerClause, const std::string& dataFolder);
-
-// Doubles every single quote, so that O'Neil becomes O''Neil.
-std::string QuoteCriterion(std::string_view value);
 
 // Hands out the next run ("BKPNO") or directory ("DIRNO") number from the
 // AUTODEF counter row: adds the row when missing, writes value + 1 back

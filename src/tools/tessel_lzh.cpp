@@ -13,6 +13,7 @@
 #include "archiver/archive_ops.h"
 #include "archiver/lzh/archive.h"
 #include "archiver/unlha.h"
+#include "platform/safe_write.h"
 
 namespace {
 
@@ -99,9 +100,17 @@ int Extract(const std::string& archive, const std::string& folder) {
 int Add(const std::string& archive, const std::vector<std::string>& files,
         const tessel::archive::AddOptions& options) {
     std::vector<tessel::archive::FileToAdd> list;
+    // The archive itself (under any name) and files being written are never
+    // members: reading them while the archive grows would store garbage.
+    struct stat self {};
+    const bool archiveExists = ::stat(archive.c_str(), &self) == 0;
     for (const auto& f : files) {
         std::string clean;
         if (!tessel::archive::CleanPath(f, &clean) || clean.empty() || clean == "/") return Fail(tessel::kUnlhaRefusedPath, f.c_str());
+        struct stat st {};
+        const bool itself = archiveExists && ::stat(f.c_str(), &st) == 0 && st.st_dev == self.st_dev && st.st_ino == self.st_ino;
+        if (itself || tessel::IsTempFileName(clean.substr(clean.rfind('/') + 1)))
+            return Fail(tessel::kUnlhaRefusedPath, (f + ": " + (itself ? "the archive itself" : "a file being written")).c_str());
         list.push_back({f, clean[0] == '/' ? clean.substr(1) : clean});
     }
     std::string report;

@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <set>
+#include <thread>
+#include <tuple>
 
 #include "app/backup_timer.h"
 #include "app/settings.h"
+#include "platform/engine_lock.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
 
@@ -49,8 +53,7 @@ TEST(Startup, FreshFolderGetsCatalogAndSettingsFromTemplatesKeepsThemAndRefusesA
     }
     ASSERT_EQ(h.start(), StartupOutcome::Ready);
     EXPECT_TRUE(h.ui.messages.empty());
-    EXPECT_EQ(h.state.providerClause, "");
-    EXPECT_EQ(ProviderClauseOf("Provider=SQLite;Mode=Share"), "Provider=SQLite;");
+    EXPECT_EQ(h.state.providerClause + "|" + ProviderClauseOf("Provider=SQLite;Mode=Share"), "|Provider=SQLite;");
     EXPECT_EQ(h.state.catalogVersion, "1.04");
     EXPECT_EQ(ReadFile(h.folder / "Bkpdef.ini"), "AUTO=NO\r\nICON=YES\r\n");
     EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(h.folder / "filebkp.mdb")));
@@ -58,14 +61,12 @@ TEST(Startup, FreshFolderGetsCatalogAndSettingsFromTemplatesKeepsThemAndRefusesA
     EXPECT_EQ(Listing(installed.path()), (std::set<std::string>{"Bkpdef.def", "JETDB.VER", "bkpDEF.mdb"}));
 
     // A second copy says so, touches nothing and leaves the first its lock.
-    test::RecordingUi ui2;
-    SharedState second(ui2, h.system);
+    Harness second;
     InstanceLock lock2(h.runtime / "tessel.lock");
-    TempDataFolder other;
-    auto before = Listing(other.path());
-    EXPECT_EQ(RunStartup(second, lock2, other.path()), StartupOutcome::SecondCopy);
-    EXPECT_EQ(ui2.messages.size(), 1u);
-    EXPECT_EQ(Listing(other.path()), before);
+    const auto before = Listing(second.folder.path());
+    EXPECT_EQ(RunStartup(second.state, lock2, second.folder.path()), StartupOutcome::SecondCopy);
+    EXPECT_EQ(second.ui.messages.size(), 1u);
+    EXPECT_EQ(Listing(second.folder.path()), before);
     EXPECT_FALSE(h.lock.anotherCopyRunning());
 
     // Existing files are kept and names ignore case: the settings file in
@@ -78,112 +79,82 @@ TEST(Startup, FreshFolderGetsCatalogAndSettingsFromTemplatesKeepsThemAndRefusesA
     InstanceLock lock3(h.runtime / "tessel2.lock");
     ASSERT_EQ(RunStartup(again, lock3, h.folder.path()), StartupOutcome::Ready);
     EXPECT_EQ(ReadFile(h.folder / "BKPDEF.INI"), "AUTO=NO\r\nICON=YES\r\n");
-    Statement run = again.db().prepare("SELECT BKPNAME FROM BKPNAME WHERE BKPNO = 7");
-    ASSERT_TRUE(run.step());
-    EXPECT_EQ(run.text(0), "kept");
+    Statement kept = again.db().prepare("SELECT count(*) FROM BKPNAME WHERE BKPNAME = 'kept'");
+    ASSERT_TRUE(kept.step());
+    EXPECT_EQ(kept.int64(0), 1);
 }
 
 TEST(Startup, CatalogVersionDecidesUpgrade) {
-    struct Case {
-        const char* sql;
-        StartupOutcome outcome;
-        const char* version;
-    } cases[] = {
+    const std::tuple<const char*, StartupOutcome, const char*> cases[] = {
         {"DELETE FROM DBVERSION", StartupOutcome::NeedsUpgrade, ""},
         {"DROP TABLE DBVERSION", StartupOutcome::NeedsUpgrade, ""},
         {"UPDATE DBVERSION SET VNUM = 'V1.03'", StartupOutcome::NeedsUpgrade, "1.03"},
         {"UPDATE DBVERSION SET VNUM = '1.04'", StartupOutcome::NeedsUpgrade, ""},
         {"UPDATE DBVERSION SET VNUM = 'V1.04'", StartupOutcome::Ready, "1.04"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [sql, outcome, version] : cases) {
         Harness h;
         std::filesystem::copy_file(h.folder / "bkpDEF.mdb", h.folder / "filebkp.mdb");
-        Connection::openFile(h.folder / "filebkp.mdb")->exec(c.sql);
-        EXPECT_EQ(h.start(), c.outcome) << c.sql;
-        EXPECT_EQ(h.state.catalogVersion, c.version) << c.sql;
+        Connection::openFile(h.folder / "filebkp.mdb")->exec(sql);
+        EXPECT_EQ(h.start(), outcome) << sql;
+        EXPECT_EQ(h.state.catalogVersion, version) << sql;
         EXPECT_TRUE(h.ui.messages.empty());
     }
 }
 
 TEST(Startup, BadInstallationFilesFailClearlyAndWriteNothing) {
-    struct Case {
-        const char* what;
-        std::function<void(const TempDir&)> spoil;
-        const char* expectedInMessage;
-    } cases[] = {
-        {"catalog template missing", [](const TempDir& d) { std::filesystem::remove(d / "bkpDEF.mdb"); }, "bkpDEF.mdb"},
-        {"settings template missing", [](const TempDir& d) { std::filesystem::remove(d / "Bkpdef.def"); }, "Bkpdef.def"},
-        {"provider file missing", [](const TempDir& d) { std::filesystem::remove(d / "JETDB.VER"); }, "JETDB.VER"},
-        {"provider file unreadable",
-         [](const TempDir& d) {
-             std::filesystem::remove(d / "JETDB.VER");
-             std::filesystem::create_directory(d / "JETDB.VER");
-         },
-         "JETDB.VER"},
-        {"unknown provider", [](const TempDir& d) { WriteFile(d / "JETDB.VER", "Provider=Microsoft.Jet.OLEDB.4.0;\r\n"); },
-         "Provider=Microsoft.Jet.OLEDB.4.0;"},
+    // Each spoils the data folder (a shell command run in it).
+    const std::pair<const char*, const char*> cases[] = {
+        {"rm bkpDEF.mdb", "bkpDEF.mdb"},
+        {"rm Bkpdef.def", "Bkpdef.def"},
+        {"rm JETDB.VER", "JETDB.VER"},
+        {"rm JETDB.VER && mkdir JETDB.VER", "JETDB.VER"},
+        {"printf 'Provider=Microsoft.Jet.OLEDB.4.0;\\r\\n' >JETDB.VER", "Provider=Microsoft.Jet.OLEDB.4.0;"},
         // Such a file would otherwise go to the upgrade, which replaces it
         // (the other unusable catalogs are the connection test's).
-        {"catalog is another program's database",
-         [](const TempDir& d) {
-             sqlite3* db = nullptr;
-             sqlite3_open((d / "filebkp.mdb").c_str(), &db);
-             sqlite3_exec(db, "CREATE TABLE notes (body TEXT); INSERT INTO notes VALUES ('keep me')", nullptr, nullptr, nullptr);
-             sqlite3_close(db);
-         },
+        {"sqlite3 filebkp.mdb \"CREATE TABLE notes (body TEXT); INSERT INTO notes VALUES ('keep me')\"",
          "filebkp.mdb はこのプログラムのカタログではありません（表 AUTODEF がありません）"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [spoil, expectedInMessage] : cases) {
         Harness h;
-        c.spoil(h.folder);
+        ASSERT_EQ(test::Shell("cd " + test::ShellQuote(h.folder.path()) + " && " + spoil), 0) << spoil;
         auto before = Listing(h.folder.path());
         auto catalog = [&] { return std::filesystem::exists(h.folder / "filebkp.mdb") ? ReadFile(h.folder / "filebkp.mdb") : ""; };
         const std::string catalogBefore = catalog();
-        EXPECT_EQ(h.start(), StartupOutcome::Failed) << c.what;
-        EXPECT_EQ(catalog(), catalogBefore) << c.what;
-        ASSERT_EQ(h.ui.messages.size(), 1u) << c.what;
-        EXPECT_NE(h.ui.messages[0].find(c.expectedInMessage), std::string::npos) << h.ui.messages[0];
-        EXPECT_EQ(Listing(h.folder.path()), before) << c.what;
+        EXPECT_EQ(h.start(), StartupOutcome::Failed) << spoil;
+        EXPECT_EQ(catalog(), catalogBefore) << spoil;
+        ASSERT_EQ(h.ui.messages.size(), 1u) << spoil;
+        EXPECT_NE(h.ui.messages[0].find(expectedInMessage), std::string::npos) << h.ui.messages[0];
+        EXPECT_EQ(Listing(h.folder.path()), before) << spoil;
     }
 }
 
 using Strings = std::vector<std::string>;
 
-struct Events : SystemServices {
-    Strings list;
-    void powerOff() override { list.push_back("powerOff"); }
-};
-
-struct RecordingActions : SettingsActions {
-    explicit RecordingActions(Events& e) : events(e) {}
-    Events& events;
-    bool automaticBackup() override {
-        events.list.push_back("backup");
-        return backupRuns;
-    }
-    bool backupRuns = true;
-    void pauseBeforeShutDown() override { events.list.push_back("pause"); }
-    void endProgram(int status) override { events.list.push_back("end " + std::to_string(status)); }
-    void openIconWindow() override { events.list.push_back("icon"); }
-};
-
-struct SettingsHarness {
+// Settings read from a file, acted on by recorders of what the program does.
+struct SettingsHarness : SystemServices, SettingsActions {
     test::TempDir folder;
     test::RecordingUi ui;
-    Events events;
-    SharedState state{ui, events};
-    RecordingActions actions{events};
+    SharedState state{ui, *this};
+    Strings events;
+    bool backupRuns = true;
 
     explicit SettingsHarness(const std::string& settings, const char* name = "Bkpdef.ini") {
         state.dataFolder = folder.path();
-        test::WriteFile(folder / name, settings);
+        if (name) test::WriteFile(folder / name, settings);
     }
-    bool apply() { return ApplySettings(state, actions); }
+    void powerOff() override { events.push_back("powerOff"); }
+    bool automaticBackup() override {
+        events.push_back("backup");
+        return backupRuns;
+    }
+    void pauseBeforeShutDown() override { events.push_back("pause"); }
+    void endProgram(int status) override { events.push_back("end " + std::to_string(status)); }
+    void openIconWindow() override { events.push_back("icon"); }
     // The flags and times as one line, for comparing whole states.
     std::string flags() const {
         return "AUTO=" + state.autoFlag + " INITBKP=" + state.initBkp + " TERMBKP=" + state.termBkp + " ICON=" + state.icon +
-               " times=" + std::to_string(state.time1) + "," + std::to_string(state.time2) + "," +
-               std::to_string(state.time3);
+               " times=" + std::to_string(state.time1) + "," + std::to_string(state.time2) + "," + std::to_string(state.time3);
     }
 };
 
@@ -238,46 +209,29 @@ TEST(ApplySettings, ReadsInFileOrderAndActsOnTheResult) {
         {"AUTO=YES\nTIME1=25:00\n", false, {"end 1"}, "AUTO=YES INITBKP=NO TERMBKP=NO ICON=NO times=0,0,0", badTime},
         {"TIME1=12:00\nTIME3=noon\nICON=YES\n", false, {"end 1"},
          "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO times=43200,0,0", badTime, "BKPDEF.INI"},
+        // No settings file at all (@ is the data folder).
+        {"", false, {"end 1"}, "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO times=0,0,0", "設定ファイルを読めません: @/BKPDEF.INI",
+         nullptr},
     };
     for (const Case& c : cases) {
         SettingsHarness h(c.file, c.name);
-        h.actions.backupRuns = c.backupRuns;
-        EXPECT_EQ(h.apply(), c.goesOn) << c.file;
-        EXPECT_EQ(h.events.list, c.events) << c.file;
+        h.backupRuns = c.backupRuns;
+        EXPECT_EQ(ApplySettings(h.state, h), c.goesOn) << c.file;
+        EXPECT_EQ(h.events, c.events) << c.file;
         EXPECT_EQ(h.flags(), c.flags) << c.file;
-        EXPECT_EQ(h.ui.messages, c.message.empty() ? Strings{} : Strings{c.message}) << c.file;
+        std::string message = c.message;
+        if (message.find('@') != std::string::npos) message.replace(message.find('@'), 1, h.folder.path());
+        EXPECT_EQ(h.ui.messages, message.empty() ? Strings{} : Strings{message}) << c.file;
     }
-    SettingsHarness missing("");
-    std::remove((missing.folder / "Bkpdef.ini").c_str());
-    EXPECT_FALSE(missing.apply());
-    EXPECT_EQ(missing.ui.messages, Strings{"設定ファイルを読めません: " + (missing.folder / "BKPDEF.INI")});
-    EXPECT_EQ(missing.events.list, Strings{"end 1"});
 }
 
 constexpr TimeOfDay At(int h, int m) { return h * 3600 + m * 60; }
 using Starts = std::vector<TimeOfDay>;
 
-// The times of day at which 20-second ticks from `start` started a backup, over two days.
-std::array<Starts, 2> Drive(TimeOfDay start, const std::array<TimeOfDay, 3>& times) {
-    BackupTimerSlots slots;
-    std::array<Starts, 2> starts;
-    TimeOfDay now = start + 20;
-    for (Starts& day : starts) {
-        for (; now < 86400; now += 20)
-            if (slots.tick(now, times)) day.push_back(now);
-        now -= 86400;
-    }
-    return starts;
-}
-
+// The times of day at which 20-second ticks from a start time start a
+// backup, over two days.
 TEST(BackupTimer, EachSetTimeStartsOneBackupADayAndOneTickAtMostOne) {
-    struct Case {
-        const char* what;
-        TimeOfDay start;
-        std::array<TimeOfDay, 3> times;
-        Starts firstDay, secondDay;
-    };
-    const Case cases[] = {
+    const std::tuple<const char*, TimeOfDay, std::array<TimeOfDay, 3>, Starts, Starts> cases[] = {
         {"started after it: the first tick", At(10, 0), {At(9, 0), 0, 0}, {At(10, 0) + 20}, {At(9, 0)}},
         {"three times", At(0, 1), {At(9, 0), At(13, 0), At(22, 30)}, {At(9, 0), At(13, 0), At(22, 30)},
          {At(9, 0), At(13, 0), At(22, 30)}},
@@ -287,11 +241,62 @@ TEST(BackupTimer, EachSetTimeStartsOneBackupADayAndOneTickAtMostOne) {
         {"started after two", At(18, 0), {At(9, 0), At(13, 0), 0}, {At(18, 0) + 20}, {At(9, 0), At(13, 0)}},
         {"no time", At(0, 1), {0, 0, 0}, {}, {}},
     };
-    for (const Case& c : cases) {
-        auto starts = Drive(c.start, c.times);
-        EXPECT_EQ(starts[0], c.firstDay) << c.what;
-        EXPECT_EQ(starts[1], c.secondDay) << c.what;
+    for (const auto& [what, start, times, firstDay, secondDay] : cases) {
+        BackupTimerSlots slots;
+        std::array<Starts, 2> starts;
+        TimeOfDay now = start + 20;
+        for (Starts& day : starts) {
+            for (; now < 86400; now += 20)
+                if (slots.tick(now, times)) day.push_back(now);
+            now -= 86400;
+        }
+        EXPECT_EQ(starts, (std::array<Starts, 2>{firstDay, secondDay})) << what;
     }
+}
+
+// The program run as a batch job: a data folder whose settings ask for a
+// start-up backup backs up and ends by itself, without a display.
+TEST(Batch, PowerOffBackupWaitsForARunningEngineBacksUpWithoutADisplayAndPowersOff) {
+    test::TempDataFolder data;
+    test::TempDir tree;  // sources, destination, a stand-in systemctl, the runtime folder
+    test::WriteFile(data / "BKPDEF.INI", "TERMBKP=YES\r\n");
+    for (const char* dir : {"src/sub dir", "dest", "bin"}) std::filesystem::create_directories(tree / dir);
+    test::WriteFile(tree / "src/a.txt", "hello");
+    test::WriteFile(tree / "src/sub dir/O'Neil 日本.txt", std::string(50000, 'x'));
+    std::filesystem::copy_file(data / "bkpDEF.mdb", data / "filebkp.mdb");
+    Connection::openFile(data / "filebkp.mdb")
+        ->prepare("INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, BIKOU, ABKP, CHK1, CHK2) VALUES "
+                  "(0, ?1, NULL, '0', 'PREFIX', '1', NULL, NULL), (1, ?2, ?3, '1', NULL, '1', '1', '01')")
+        .bind(1, tree / "dest/").bind(2, tree / "src").bind(3, tree / "dest/src")
+        .run();
+    test::WriteFile(tree / "bin/systemctl", "#!/bin/sh\necho \"$@\" >> \"$(dirname \"$0\")/asked\"\n");
+    std::filesystem::permissions(tree / "bin/systemctl", std::filesystem::perms::owner_all);
+    // Another engine (as the companion's timer would) holds the data folder for 2 s.
+    EngineLock other(data.path());
+    ASSERT_TRUE(other.tryLock());
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        other.unlock();
+    });
+    const int status = test::Shell("cd " + test::ShellQuote(data.path()) + " && env -u DISPLAY -u WAYLAND_DISPLAY PATH=" +
+                                   test::ShellQuote(tree / "bin") + ":\"$PATH\" QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=" +
+                                   test::ShellQuote(tree.path()) + " timeout 60 " +
+                                   test::ShellQuote(std::string(TESSEL_BINARY_DIR) + "/tessel-backup") + " 2>" + test::ShellQuote(tree / "err"));
+    release.join();
+    const std::string err = test::ReadFile(tree / "err");
+    ASSERT_EQ(status, 0) << err;
+    EXPECT_NE(err.find("別のバックアップ・復元・カタログ更新が終わるのを待っています（残り 10 分 00 秒）。\n" + data.path()),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(test::ReadFile(tree / "bin/asked"), "poweroff\n");
+
+    EXPECT_EQ(test::Shell("lhasa t " + test::ShellQuote(tree / "dest/src/V00001/bkpcmp.lzh") + " >/dev/null 2>&1"), 0) << err;
+    Statement rows = Connection::openFile(data / "filebkp.mdb")
+                         ->prepare("SELECT count(*), max(BKPNAME) FROM FILEKANRI JOIN BKPNAME USING (BKPNO) "
+                                   "WHERE BKPNO = 1 AND KBN1 = '0' AND LVL = 1");
+    ASSERT_TRUE(rows.step());
+    EXPECT_EQ(rows.int64(0), 2);
+    EXPECT_EQ(rows.text(1), "自動バックアップ");
 }
 
 }  // namespace

@@ -2,15 +2,14 @@
 // Helpers shared by the archiver tests.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "archiver/lzh/archive.h"
 #include "archiver/unlha.h"
+#include "support/archive_members.h"
 #include "support/temp_dir.h"
 
 namespace tessel::test {
@@ -50,16 +49,6 @@ inline std::string Noise(std::size_t n, unsigned seed) {
     std::string out;
     for (std::size_t i = 0; i < n; ++i) out += static_cast<char>(rng());
     return out;
-}
-
-inline std::vector<lzh::Member> Members(const std::string& archive) {
-    int fd = ::open(archive.c_str(), O_RDONLY);
-    struct stat st;
-    ::fstat(fd, &st);
-    lzh::FileSource src(fd, static_cast<std::uint64_t>(st.st_size));
-    auto index = lzh::ScanArchive(src);
-    ::close(fd);
-    return index.members;
 }
 
 inline std::vector<std::string> MemberPaths(const std::string& archive) {

@@ -1,3 +1,6 @@
+// The catalog's table files and its upgrade: every record byte for byte as
+// the export writes it, every row carried over, every failure leaving the old
+// catalog in place, a kill at any point finished or redone at the next start.
 #include "app/catalog_upgrade.h"
 
 #include <signal.h>
@@ -6,25 +9,188 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <tuple>
 
 #include "catalog/catalog_transfer.h"
-#include "catalog_fixture.h"
+#include "catalog/connection.h"
+#include "catalog/table_files.h"
 #include "app/startup.h"
+#include "support/recording_ui.h"
+#include "support/temp_dir.h"
 
 namespace tessel {
 namespace {
 
-using test::Blanks;
-using test::CatalogFolder;
-using test::Cell;
-using test::Insert;
-using test::kFilekanriColumns;
 using test::ReadFile;
-using test::Row;
-using test::Rows;
 using test::WriteFile;
+
+using Cell = std::optional<std::string>;
+using Row = std::vector<Cell>;
+
+std::string Blanks(std::size_t n) { return std::string(n, ' '); }
+
+// A data folder with an open catalog made from the template, as start-up
+// leaves it.
+struct CatalogFolder {
+    test::TempDataFolder folder;
+    test::RecordingUi ui;
+    test::FakeSystem system;
+    SharedState state{ui, system};
+
+    CatalogFolder() {
+        std::filesystem::copy_file(folder / "bkpDEF.mdb", folder / "filebkp.mdb");
+        state.dataFolder = folder.path();
+        state.providerClause = "Provider=SQLite;";
+        state.catalog = Connection::open(BuildConnectionString(state.providerClause, state.dataFolder));
+    }
+    Connection& db() { return state.db(); }
+
+    // Turns the catalog into one of an older version: "1.02" has no `ano`
+    // column; "" has no version table at all.
+    void makeVersion(const std::string& version) {
+        if (version <= "1.02") db().exec("ALTER TABLE FILEKANRI DROP COLUMN ano");
+        if (version.empty()) {
+            db().exec("DROP TABLE DBVERSION");
+        } else {
+            db().prepare("UPDATE DBVERSION SET VNUM = ?1").bind(1, "V" + version).run();
+        }
+        state.catalogVersion = version;
+    }
+    bool exists(const std::string& name) const { return std::filesystem::exists(folder / name); }
+};
+
+// Every row of a query, each column as text (numbers in decimal), nullopt for NULL.
+std::vector<Row> Rows(Connection& db, const std::string& sql) {
+    std::vector<Row> rows;
+    Statement s = db.prepare(sql);
+    int n = sqlite3_column_count(s.raw());
+    while (s.step()) {
+        Row r;
+        for (int c = 0; c < n; ++c) r.push_back(s.optText(c));
+        rows.push_back(std::move(r));
+    }
+    return rows;
+}
+
+// Inserts one row; the values are bound in order.
+void Insert(Connection& db, const std::string& table, const std::string& columns, const Row& values) {
+    std::string marks;
+    for (std::size_t i = 0; i < values.size(); ++i) marks += (i ? ",?" : "?") + std::to_string(i + 1);
+    Statement s = db.prepare("INSERT INTO " + table + " (" + columns + ") VALUES (" + marks + ")");
+    for (std::size_t i = 0; i < values.size(); ++i) s.bind(static_cast<int>(i + 1), values[i]);
+    s.run();
+}
+
+const std::string kFilekanriColumns =
+    "BKPNO,DIRNO,LVL,DIR,FILENM,FCRDATE,FCRTIME,FCRDAYD,FCRTIMED,FUPDATE,FUPTIME,FUPDAYD,FUPTIMED,FSIZE,"
+    "FVERNO,FMVER,FLVER,PVERNO,PMVER,PLVER,KBN1,KBN2,CHK1,CHK2";
+
+// Bytes written out in hexadecimal, e.g. "92ca8fed".
+std::string Hex(const std::string& hex) {
+    std::string out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    return out;
+}
+
+std::string Repeat(const std::string& s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+}
+
+// A text field: the given bytes padded with blanks to the width.
+std::string Field(const std::string& bytes, std::size_t width) { return bytes + Blanks(width - bytes.size()); }
+
+// Fields are cut to their width and read back without trailing blanks and
+// NULs; a blank field stays blank.
+TEST(FitText, CutsAtTheWidthAndDropsAHalfCharacterOfEveryLeadByteRangeAndTrimTrailingUndoesThePadding) {
+    EXPECT_EQ(TrimTrailing(std::string("ab \0 \0", 6)), "ab");
+    EXPECT_EQ(TrimTrailing(Blanks(50)), Blanks(50));
+    EXPECT_EQ(FitText("ab", 4), "ab  ");
+    EXPECT_EQ(FitText("a" + Hex("b6"), 2), "a" + Hex("b6"));  // half-width kana is one byte
+    // Both ends of both lead-byte ranges; trail bytes that are "\" or a
+    // lead-byte value themselves must not start a character.
+    for (std::string c : {"8140", "835c", "9f40", "9ffc", "e040", "eaa4", "fa5c", "fc4b", "fcfc"}) {
+        const std::string ch = Hex(c);
+        EXPECT_EQ(FitText("a" + ch, 3), "a" + ch) << c;                // fits exactly
+        EXPECT_EQ(FitText("ab" + ch, 3), "ab ") << c;                  // the lead byte alone would remain: dropped
+        EXPECT_EQ(FitText(ch + ch + ch, 5), ch + ch + " ") << c;       // the cut finds the character starts
+    }
+}
+
+// Dates and times as the exported table files hold them: days since
+// 1899-12-30, the time as the fraction of a day.
+TEST(AutomationDates, ConvertBothWaysWithTheSameEpochAsOleAndRefuseWhatIsNoDateOrTime) {
+    for (const auto& [day, number] : {std::pair<std::string, double>{"1899-12-30", 0}, {"1900-01-01", 2}, {"2003-04-05", 37716},
+                                      {"2024-02-29", 45351}}) {
+        EXPECT_EQ(DayToAutomation(day), number);
+        EXPECT_EQ(AutomationToDay(number), day);
+    }
+    for (std::string t : {"00:00:00", "12:00:00", "13:05:09", "23:59:59"}) EXPECT_EQ(AutomationToTime(*TimeToAutomation(t)), t);
+    EXPECT_EQ(TimeToAutomation("12:00:00"), 0.5);
+    for (const char* bad : {"2023-02-29", "2003-4-5", "2003-04-05 ", "", "2003/04/05", "0099-12-31"})
+        EXPECT_FALSE(DayToAutomation(bad)) << bad;
+    for (const char* bad : {"24:00:00", "1:02:03", "12:60:00", "", "12:00"}) EXPECT_FALSE(TimeToAutomation(bad)) << bad;
+    // Before 1899-12-30 the whole part is the day and the fraction the time;
+    // rounding up to midnight carries into the next day.
+    for (const auto& [number, day, time] : {std::tuple<double, const char*, const char*>{-1.25, "1899-12-29", "06:00:00"},
+                                            {37715.9999999, "2003-04-05", "00:00:00"}}) {
+        EXPECT_EQ(AutomationToDay(number), day);
+        EXPECT_EQ(AutomationToTime(number), time);
+    }
+    EXPECT_FALSE(AutomationToDay(std::nan("")));
+    EXPECT_FALSE(AutomationToTime(-1e9));
+}
+
+// The 1.03 catalog with one row in each table (two runs), values chosen to
+// exercise Japanese text, a value of exactly 255 bytes, longer values, a
+// double-byte character at the cut, null texts, numbers and dates, and
+// negative numbers.
+TEST(ExportRecords, OneRowOfEachTableByteForByte) {
+    CatalogFolder c;
+    c.db().exec("UPDATE AUTODEF SET BKPNO = 12, DIRNO = 3, BIKOU = '通常'");
+    Insert(c.db(), "BKPDIR", "DIRNO,DIR,BKPDIR,KBN,BIKOU,ABKP,CHK1,CHK2",
+           {"1", "/home/データ", "/" + Repeat("あ", 127), "1", std::nullopt, "1", "1", "01"});
+    Insert(c.db(), "BKPNAME", "BKPNO,BKPNAME,KBN,DAY1,TIME1", {"7", "バックアップ１", "1", "2003-04-05", "13:05:09"});
+    Insert(c.db(), "BKPNAME", "BKPNO,BKPNAME,KBN,DAY1,TIME1", {"8", "x", "1", std::nullopt, "08:00:00"});
+    Insert(c.db(), "FILEKANRI", kFilekanriColumns + ",ano",
+           {"7", "1", "2", std::string(300, 'd'), std::string(254, 'x') + "あ", "-123456789", "30000000",
+            "2003年4月5日(土)", "13時5分9秒", std::nullopt, "1", std::nullopt, "", "2147483647", " ", "-1", "0", "1.0.0.1",
+            "65536", std::nullopt, "0", std::nullopt, "1", std::nullopt, "42"});
+    Insert(c.db(), "SUBDIR", "CHK,FULLNAME,SUBDIR", {"0", "A/サブ", "サブ"});
+    c.makeVersion("1.03");
+    ExportedCatalog kept = ExportCatalog(c.state.db(), c.state.dataFolder, "1.03");
+    EXPECT_EQ(kept.versionRecord, "V1.03");
+
+    EXPECT_EQ(ReadFile(c.folder / "AUTODEF.DAT"), Hex("0c000000") + Hex("03000000") + Field(Hex("92ca8fed"), 50));
+
+    std::string bkpdir = Hex("01000000") + Field("/home/" + Hex("8366815b835e"), 255) + "/" + Repeat(Hex("82a0"), 127) +
+                         Field("1", 50) + Blanks(50) + Field("1", 50) + Field("1", 50) + Field("01", 50);
+    EXPECT_EQ(ReadFile(c.folder / "BKPDIR.DAT"), bkpdir);
+
+    // A null date travels as the no-date marker (a NaN).
+    std::string bkpname = Hex("07000000") + Hex("00000000806ae240") + Hex("5d6e7f90a172e13f") +
+                          Field(Hex("836f8362834e8341836283768250"), 50) + Field("1", 50) + Hex("08000000") +
+                          Hex("000000000000f87f") + Hex("555555555555d53f") + Field("x", 50) + Field("1", 50);
+    EXPECT_EQ(ReadFile(c.folder / "BKPNAME.DAT"), bkpname);
+
+    std::string filekanri = Hex("07000000") + Hex("01000000") + Hex("02000000") + std::string(255, 'd') +
+                            std::string(254, 'x') + " " + Hex("eb32a4f8") + Hex("80c3c901") +
+                            Field(Hex("32303033944e348c8e3593fa28937929"), 50) + Field(Hex("31338e9e3595aa399562"), 50) +
+                            Hex("00000000") + Hex("01000000") + Blanks(50) + Blanks(50) + Hex("ffffff7f") + Blanks(50) +
+                            Hex("ffffffff") + Hex("00000000") + Field("1.0.0.1", 50) + Hex("00000100") + Hex("00000000") +
+                            Field("0", 50) + Blanks(50) + Field("1", 50) + Blanks(50) + Hex("2a000000");
+    EXPECT_EQ(ReadFile(c.folder / "FILEKANRI.DAT"), filekanri);
+
+    std::string subdir = Field("0", 50) + Field("A/" + Hex("83548375"), 255) + Field(Hex("83548375"), 255);
+    EXPECT_EQ(ReadFile(c.folder / "SUBDIR.DAT"), subdir);
+
+    EXPECT_FALSE(c.exists("KBNDEF.DAT"));  // the category names are never exported
+}
 
 const Cell N = std::nullopt;
 
@@ -162,37 +328,42 @@ TEST(Upgrade, PlacedCategoryFileAddsAndRenamesCategoriesAndTheCountersSurviveATe
     EXPECT_FALSE(c.exists("kbndef.dat"));
 }
 
-// ---- failures: the old catalog stays in place, open and unchanged
-
-// A table file as the export left it, changed before it is read back.
+// A catalog spoilt before the upgrade, or a table file as the export left
+// it, changed before it is read back.
 struct Damage {
+    std::function<void(OldCatalog&)> spoil;
     const char* file;
     std::function<std::string(std::string)> change;
-    const char* reason;  // the end of the failure message
+    const char* reason;  // in the failure message
 };
 
 const Damage kDamages[] = {
-    {"FILEKANRI.DAT", [](std::string b) { return b.substr(0, b.size() - 1); },
+    {nullptr, "FILEKANRI.DAT", [](std::string b) { return b.substr(0, b.size() - 1); },
      "/FILEKANRI.DAT の長さ 3185 バイトがレコード長 1062 バイトの倍数ではありません"},
-    {"BKPNAME.DAT", [](std::string b) { return b.replace(140, 1, "\xFF"); },
+    {nullptr, "BKPNAME.DAT", [](std::string b) { return b.replace(140, 1, "\xFF"); },
      "/BKPNAME.DAT の 2 件目のレコード (BKPNAME): シフトJIS (コードページ 932) の文字として読めないバイトがあります"},
-    {"BKPNAME.DAT", [](std::string b) { return b.replace(4, 8, std::string(8, '\xFF')); },
+    {nullptr, "BKPNAME.DAT", [](std::string b) { return b.replace(4, 8, std::string(8, '\xFF')); },
      "/BKPNAME.DAT の 1 件目のレコード (DAY1): 日付として読めない値です"},
-    {"BKPDIR.DAT", [](std::string b) { return b + b.substr(764, 764); }, "UNIQUE constraint failed: BKPDIR.DIRNO"},
-    {"KBNDEF.DAT", [](std::string) { return std::string(100, '\x9F'); },
+    {nullptr, "BKPDIR.DAT", [](std::string b) { return b + b.substr(764, 764); }, "UNIQUE constraint failed: BKPDIR.DIRNO"},
+    {nullptr, "KBNDEF.DAT", [](std::string) { return std::string(100, '\x9F'); },
      "/KBNDEF.DAT の長さ 100 バイトがレコード長 104 バイトの倍数ではありません"},
-    {"SUBDIR.DAT", [](std::string) { return std::string(560, '\xFD'); },
+    {nullptr, "SUBDIR.DAT", [](std::string) { return std::string(560, '\xFD'); },
      "/SUBDIR.DAT の 1 件目のレコード (CHK): シフトJIS (コードページ 932) の文字として読めないバイトがあります"},
+    {[](OldCatalog& c) { c.db().exec("UPDATE FILEKANRI SET FILENM = 'café.txt' WHERE ano = 20"); }, nullptr, nullptr,
+     "カタログの FILEKANRI の 2 行目の FILENM の値 \"café.txt\" にはシフトJIS"},
+    {[](OldCatalog& c) { std::filesystem::remove(c.folder / "bkpDEF.mdb"); }, nullptr, nullptr, "カタログのひな形が見つかりません"},
 };
 
-TEST(UpgradeFailure, DamagedTableFilesFailClearlyAndKeepTheOldCatalog) {
+// ---- failures: the old catalog stays in place, open and unchanged
+TEST(UpgradeFailure, DamagedTableFilesTextShiftJisCannotHoldOrAMissingTemplateFailClearlyAndKeepTheOldCatalog) {
     for (const Damage& d : kDamages) {
         SCOPED_TRACE(d.reason);
         OldCatalog c("1.03");
+        if (d.spoil) d.spoil(c);
         std::vector<std::vector<Row>> before = c.contents();
-        const std::string file = c.folder / d.file;
         EXPECT_FALSE(UpgradeCatalog(c.state, [&](std::string_view point) {
-            if (point == "exported") WriteFile(file, d.change(c.exists(d.file) ? ReadFile(file) : ""));
+            const std::string file = d.file ? c.folder / d.file : "";
+            if (d.file && point == "exported") WriteFile(file, d.change(c.exists(d.file) ? ReadFile(file) : ""));
         }));
         ASSERT_EQ(c.ui.messages.size(), 2u);
         const std::string& failure = c.ui.messages[1];
@@ -203,43 +374,13 @@ TEST(UpgradeFailure, DamagedTableFilesFailClearlyAndKeepTheOldCatalog) {
         EXPECT_EQ(c.contents(), before);
         EXPECT_EQ(c.versions(), (std::vector<Row>{{"V1.03"}}));
         EXPECT_FALSE(c.exists("filebkp-upgrade.mdb"));
-
+        if (d.spoil) continue;
         // Once the damage is gone the upgrade goes through.
         std::filesystem::remove(c.folder / "KBNDEF.DAT");
         c.ui.messages.clear();
         ASSERT_TRUE(UpgradeCatalog(c.state));
         EXPECT_EQ(c.contents(), Upgraded(true));
     }
-}
-
-TEST(UpgradeFailure, TextShiftJisCannotHoldOrAMissingTemplateKeepsTheOldCatalog) {
-    const std::pair<std::function<void(OldCatalog&)>, std::string> cases[] = {
-        {[](OldCatalog& c) { c.db().exec("UPDATE FILEKANRI SET FILENM = 'café.txt' WHERE ano = 20"); },
-         "カタログの FILEKANRI の 2 行目の FILENM の値 \"café.txt\" にはシフトJIS"},
-        {[](OldCatalog& c) { std::filesystem::remove(c.folder / "bkpDEF.mdb"); }, "カタログのひな形が見つかりません"},
-    };
-    for (const auto& [spoil, reason] : cases) {
-        OldCatalog c("1.03");
-        spoil(c);
-        std::vector<std::vector<Row>> before = c.contents();
-        EXPECT_FALSE(UpgradeCatalog(c.state));
-        ASSERT_EQ(c.ui.messages.size(), 2u);
-        EXPECT_NE(c.ui.messages[1].find(reason), std::string::npos) << c.ui.messages[1];
-        EXPECT_EQ(c.contents(), before);
-        EXPECT_EQ(c.versions(), (std::vector<Row>{{"V1.03"}}));
-    }
-}
-
-TEST(UpgradeFailure, ADatabaseWithoutTheCatalogsTablesIsNeverReplaced) {
-    OldCatalog c("");
-    c.db().exec("DROP TABLE BKPNAME");
-    EXPECT_FALSE(UpgradeCatalog(c.state));
-    EXPECT_EQ(c.ui.messages, std::vector<std::string>{"バージョンアップに失敗しました。\nファイル " + (c.folder / "filebkp.mdb") +
-                                                      " はこのプログラムのカタログではありません（表 BKPNAME がありません）。"
-                                                      "ファイルには手を加えていません。"});
-    Statement rows = c.db().prepare("SELECT count(*) FROM FILEKANRI");
-    ASSERT_TRUE(rows.step());
-    EXPECT_GT(rows.int64(0), 0);
 }
 
 // ---- a kill at any point, then a new start, loses no row

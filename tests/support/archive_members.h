@@ -1,34 +1,34 @@
 #pragma once
-// Reads LZH archive members back with the tessel-lzh tool.
-#include <cstdint>
-#include <cstdio>
-#include <map>
-#include <regex>
-#include <string>
+// Reads the members of an LZH archive back.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include "support/temp_dir.h"
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "archiver/lzh/archive.h"
 
 namespace tessel::test {
 
-// Member path -> original size; empty when the archive cannot be listed.
+// Every member in archive order, read afresh (no cached index); none when
+// the archive cannot be opened.
+inline std::vector<lzh::Member> Members(const std::string& archive) {
+    const int fd = ::open(archive.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) return {};
+    lzh::FileSource src(fd, static_cast<std::uint64_t>(st.st_size));
+    auto members = lzh::ScanArchive(src).members;
+    ::close(fd);
+    return members;
+}
+
+// Member path -> original size.
 inline std::map<std::string, std::uint64_t> ListMembers(const std::string& archive) {
     std::map<std::string, std::uint64_t> out;
-    std::string cmd = std::string(TESSEL_BINARY_DIR) + "/tessel-lzh l " + ShellQuote(archive) + " 2>/dev/null";
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    std::string text;
-    char buf[4096];
-    while (size_t n = fread(buf, 1, sizeof buf, p)) text.append(buf, n);
-    pclose(p);
-    static const std::regex line(R"(^(\S+) +(\d+) +(\d+)  (\S+ \S+)  (.*)$)");
-    size_t at = text.find('\n');  // skip the heading
-    while (at != std::string::npos && at + 1 < text.size()) {
-        size_t end = text.find('\n', at + 1);
-        std::string l = text.substr(at + 1, end == std::string::npos ? std::string::npos : end - at - 1);
-        std::smatch m;
-        if (std::regex_match(l, m, line)) out[m[5]] = std::stoull(m[2]);
-        at = end;
-    }
+    for (const auto& m : Members(archive)) out[m.path] = m.originalSize;
     return out;
 }
 

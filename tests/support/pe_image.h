@@ -16,13 +16,6 @@ inline constexpr const char* kVersionedRc = R"(1 VERSIONINFO
 FILEVERSION 1,2,3,4
 PRODUCTVERSION 65535,0,40000,7
 BEGIN
-  BLOCK "StringFileInfo"
-  BEGIN
-    BLOCK "041104B0"
-    BEGIN
-      VALUE "FileVersion", "1.2.3.4"
-    END
-  END
   BLOCK "VarFileInfo"
   BEGIN
     VALUE "Translation", 0x411, 1200

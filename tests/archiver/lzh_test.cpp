@@ -1,0 +1,267 @@
+// LZH archives on their own: the -lh5- and -lh7- codecs (giving up early on
+// what does not shrink, damaged input), a member past 4 GiB, tessel-lzh's
+// command line, and archives read and written by independent programs.
+// Round trips of both methods run here and in the archive tests.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <tuple>
+
+#include "archiver/lzh/codec.h"
+#include "archiver/lzh/crc16.h"
+#include "archiver_test_util.h"
+#include "platform/codepage.h"
+
+namespace tessel::test {
+namespace {
+
+// Reads `in` from the front in whatever pieces are asked for.
+auto Reader(const std::string& in, std::size_t& pos) {
+    return [&in, &pos](void* buf, std::size_t n) -> std::ptrdiff_t {
+        const std::size_t take = std::min(n, in.size() - pos);
+        std::memcpy(buf, in.data() + pos, take);
+        pos += take;
+        return static_cast<std::ptrdiff_t>(take);
+    };
+}
+
+struct Encoded {
+    lzh::EncodeResult result;
+    std::string bytes;
+};
+
+Encoded Encode(const std::string& in, int dictBits, std::uint64_t limit = ~0ull) {
+    std::size_t pos = 0;
+    Encoded e;
+    auto sink = [&](const void* buf, std::size_t n) {
+        e.bytes.append(static_cast<const char*>(buf), n);
+        return true;
+    };
+    e.result = lzh::EncodeLh(dictBits, Reader(in, pos), sink, limit);
+    return e;
+}
+
+lzh::DecodeStatus Decode(const std::string& comp, std::uint64_t size, std::string* out, std::uint16_t* crc, int dictBits) {
+    std::size_t pos = 0;
+    auto sink = [&](const void* buf, std::size_t n) {
+        out->append(static_cast<const char*>(buf), n);
+        return out->size() <= size + 1;
+    };
+    return lzh::DecodeLh(dictBits, Reader(comp, pos), comp.size(), size, sink, crc);
+}
+
+TEST(LhCodec, GivesUpEarlyOnWhatDoesNotShrink) {
+    for (int dictBits : {13, 16}) {
+        // Noise: nothing written, reading stops long before the end.
+        Encoded e = Encode(Noise(3 << 20, 5), dictBits);
+        EXPECT_EQ(e.result.status, lzh::EncodeResult::Status::NotSmaller);
+        EXPECT_EQ(e.bytes.size(), 0u);
+        EXPECT_LT(e.result.originalSize, 1u << 20);
+        // Gives up once the output cannot end below the limit.
+        const std::string late = MixedBytes(8000, 4) + Noise(8 << 20, 6);
+        e = Encode(late, dictBits, late.size());
+        EXPECT_EQ(e.result.status, lzh::EncodeResult::Status::NotSmaller);
+        EXPECT_LT(e.bytes.size(), late.size());
+        e = Encode(MixedBytes(1 << 20, 8), dictBits, 1000);
+        EXPECT_EQ(e.result.status, lzh::EncodeResult::Status::NotSmaller);
+        EXPECT_LT(e.bytes.size(), 1000u);
+    }
+}
+
+TEST(LhCodec, RoundTripsAndDamagedStreamsFailWithoutCrashing) {
+    EXPECT_EQ(lzh::Crc16Update(0, "123456789", 9), 0xBB3D);
+    EXPECT_NE(Encode("abc", 15).result.status, lzh::EncodeResult::Status::Ok);  // -lh6- is read only
+    for (int dictBits : {13, 16}) {
+        const std::string in = MixedBytes(300000, 11);
+        const Encoded e = Encode(in, dictBits);
+        std::string back;
+        std::uint16_t backCrc = 0;
+        ASSERT_EQ(Decode(e.bytes, in.size(), &back, &backCrc, dictBits), lzh::DecodeStatus::Ok);
+        EXPECT_TRUE(back == in && backCrc == e.result.crc && e.result.crc == lzh::Crc16Update(0, in.data(), in.size()));
+        std::mt19937 rng(9);
+        for (int trial = 0; trial < 150; ++trial) {
+            std::string bad = e.bytes;
+            // The last byte may hold padding bits that carry nothing: leave it.
+            if (trial % 3 == 0) bad.resize(rng() % (bad.size() - 2));
+            else bad[rng() % (bad.size() - 1)] ^= static_cast<char>(1 << (rng() % 8));
+            std::string out;
+            std::uint16_t crc = 0;
+            const lzh::DecodeStatus st = Decode(bad, in.size(), &out, &crc, dictBits);
+            EXPECT_LE(out.size(), in.size());
+            // Damage must be noticed unless it decodes to the same bytes.
+            EXPECT_TRUE(st != lzh::DecodeStatus::Ok || crc != e.result.crc || out == in) << dictBits << " trial " << trial;
+        }
+        std::string out;  // an absurd original size ends as damage, not a hang
+        std::uint16_t crc;
+        EXPECT_EQ(Decode(e.bytes, 1ull << 40, &out, &crc, dictBits), lzh::DecodeStatus::Corrupt);
+    }
+}
+
+// A sparse file, so that the test stays quick, through the 64-bit size extension.
+TEST(UnlhaLargeMember, SparseFileOfMoreThanFourGibibytesRoundTrips) {
+    TempDir t;
+    const std::string file = t / "huge.img";
+    const off_t size = (4ll << 30) + 12345;
+    const std::pair<off_t, std::string> marks[] = {{0, "head"}, {3ll << 30, "middle"}, {size - 4, "tail"}};
+    int fd = ::open(file.c_str(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_GE(fd, 0);
+    for (const auto& [at, text] : marks) ASSERT_EQ(::pwrite(fd, text.data(), text.size(), at), ssize_t(text.size()));
+    ::close(fd);
+    const std::string arc = t / "big.lzh";
+    ASSERT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(file)), 0);
+    auto members = Members(arc);
+    ASSERT_EQ(members.size(), 1u);
+    EXPECT_EQ(members[0].originalSize, static_cast<std::uint64_t>(size));
+    EXPECT_LT(members[0].compressedSize, 1u << 20);
+
+    ASSERT_EQ(::unlink(file.c_str()), 0);
+    ASSERT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/ \"huge.img\""), 0);
+    fd = ::open(file.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    struct stat st;
+    ::fstat(fd, &st);
+    EXPECT_EQ(st.st_size, size);
+    EXPECT_LT(st.st_blocks * 512, 64ll << 20);  // written back sparse
+    for (const auto& [at, text] : marks) {
+        std::string back(text.size(), '\0');
+        EXPECT_EQ(::pread(fd, back.data(), back.size(), at), ssize_t(text.size()));
+        EXPECT_EQ(back, text);
+    }
+    ::close(fd);
+}
+
+bool Have(const char* tool) { return Shell(std::string("command -v ") + tool + " >/dev/null 2>&1") == 0; }
+
+class Interop : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (auto tool : {"lhasa", "bsdtar", "7z", "jlha"})
+            if (!Have(tool)) GTEST_SKIP() << tool << " is not installed (scripts/install-deps.sh installs it)";
+        ASSERT_EQ(Shell("mkdir -p " + ShellQuote(src()) + "/日本語フォルダ " + ShellQuote(src()) + "/sub"), 0);
+        files_ = {
+            {"日本語フォルダ/ファイル名①.txt", "テスト内容\n"},
+            {"sub/mixed.bin", MixedBytes(3 << 20, 5)},  // several blocks and window slides
+            {"sub/noise.bin", Noise(100000, 8)},
+            {"empty", ""},
+            {".hidden", "dot"},
+            {"sub/far.txt", std::string()},  // repeats 30 KB back: only the 64 KB window finds them
+        };
+        const std::string part = MixedBytes(30000, 9);
+        files_[5].second = part + part + part;
+        for (const auto& [name, body] : files_) WriteFile(src() + "/" + name, body);
+        arc_ = t_ / "ours.lzh";
+        ASSERT_EQ(RunUnlha("u -d1n " + arc_ + " " + Quote(src() + "/*.*")), 0);
+        // The method each reader must handle: -lh7- for what shrinks, -lh0- for the rest.
+        for (const auto& m : Members(arc_)) {
+            const bool far = m.path.find("far.txt") != std::string::npos;
+            ASSERT_EQ(m.method, far || m.path.find("mixed.bin") != std::string::npos ? "-lh7-" : "-lh0-") << m.path;
+            if (far) ASSERT_LT(m.compressedSize, 40000u);
+        }
+    }
+    std::string src() const { return t_ / "src"; }
+    // Where an extraction below `root` puts a file of the source tree.
+    std::string Below(const std::string& root, const std::string& name, bool cp932Names) const {
+        std::string full = src().substr(1) + "/" + name;
+        return root + "/" + (cp932Names ? *Utf8ToCp932(full) : full);
+    }
+
+    TempDir t_;
+    std::string arc_;
+    std::vector<std::pair<std::string, std::string>> files_;
+};
+
+TEST_F(Interop, LhasaBsdtarSevenZipAndJlhaExtractOurArchive) {
+    EXPECT_EQ(Shell("lhasa t " + ShellQuote(arc_) + " >/dev/null 2>&1"), 0);
+    // lhasa and 7z keep the stored code page 932 bytes; bsdtar converts;
+    // jlha shows them in another character set, so only plain names count.
+    enum Names { kCp932, kUtf8, kPlainOnly };
+    const std::pair<std::string, Names> tools[] = {
+        {"lhasa xq", kCp932},
+        {"LC_ALL=C.UTF-8 bsdtar --options hdrcharset=CP932 -xf", kUtf8},
+        {"7z x -y", kCp932},
+        {"jlha x", kPlainOnly},
+    };
+    int n = 0;
+    for (const auto& [command, names] : tools) {
+        const std::string x = t_ / ("x" + std::to_string(++n));
+        ASSERT_EQ(Shell("mkdir " + ShellQuote(x) + " && cd " + ShellQuote(x) + " && " + command + " " + ShellQuote(arc_) +
+                        " >/dev/null 2>&1"),
+                  0) << command;
+        for (const auto& [name, body] : files_) {
+            if (names == kPlainOnly && name.find("日本語") != std::string::npos) continue;
+            const std::string path = Below(x, name, names == kCp932);
+            EXPECT_TRUE(Exists(path) && ReadFile(path) == body) << command << ": " << path;
+        }
+    }
+}
+
+TEST_F(Interop, WeExtractWhatJlhaWritesAtEveryHeaderLevelAndMethod) {
+    for (const std::string mode : {"a0", "a1", "a2", "ao5", "ao6", "ao7"}) {
+        const std::string jarc = t_ / ("jlha-" + mode + ".lzh");
+        // jlha stores the paths it is given: relative ones, from the tree's parent.
+        ASSERT_EQ(Shell("cd " + ShellQuote(t_.path()) + " && jlha " + mode + " " + ShellQuote(jarc) +
+                        " src/sub/mixed.bin src/sub/noise.bin src/.hidden >/dev/null 2>&1"),
+                  0) << mode;
+        const std::string out = t_ / ("x-" + mode);
+        ASSERT_EQ(RunUnlha("e -na1cy " + jarc + " " + Quote(out + "/") + " *.*"), 0) << mode;
+        EXPECT_TRUE(ReadFile(out + "/mixed.bin") == files_[1].second) << mode;
+        EXPECT_TRUE(ReadFile(out + "/noise.bin") == files_[2].second) << mode;
+        EXPECT_EQ(ReadFile(out + "/.hidden"), "dot") << mode;
+    }
+}
+
+// tessel-lzh as a user runs it ($L): each command with its exit status and
+// its whole output, "…" ending a prefix; then the files extracted.
+TEST(TesselLzh, AddsListsTestsAndExtractsAndBadUsageGivesTheUsageText) {
+    TempDir t;
+    ASSERT_EQ(Shell("mkdir -p " + ShellQuote(t / "in/sub") + " " + ShellQuote(t / "dot")), 0);
+    const std::pair<std::string, std::string> files[] = {
+        {"in/a.txt", "hello\n"}, {"in/sub/noise.bin", Noise(3000, 1)}, {"in/sub/text.txt", MixedBytes(50000, 2)}};
+    const struct timespec when[2] = {{1704164645, 0}, {1704164645, 0}};  // 2024-01-02 03:04:05 UTC
+    for (const auto& [name, body] : files) {
+        WriteFile(t / name, body);
+        ASSERT_EQ(::utimensat(AT_FDCWD, (t / name).c_str(), when, 0), 0);
+    }
+    const std::string head = "meth        original         packed  modified (UTC)       path\n";
+    const std::string usage = "usage: tessel-lzh l <archive>            list the members\n…";
+    const std::string all = "$L a arc.lzh in/a.txt in/sub/noise.bin in/sub/text.txt";
+    const std::tuple<std::string, int, std::string> cases[] = {
+        {all, 0, "3 member(s) added\n"},
+        {"$L a --method lh5 --jobs 1 lh5.lzh in/sub/text.txt", 0, "1 member(s) added\n"},
+        {"$L a arc.lzh ./arc.lzh", 1, "tessel-lzh: ./arc.lzh: the archive itself (code 8106)\n"},
+        {"$L a arc.lzh ../x", 1, "tessel-lzh: ../x (code 8106)\n"},
+        {"$L l arc.lzh", 0,
+         head + "-lh0-              6              6  2024-01-02 03:04:05  in/a.txt\n"
+                "-lh0-           3000           3000  2024-01-02 03:04:05  in/sub/noise.bin\n"
+                "-lh7-          50000 …"},
+        {"$L l lh5.lzh", 0, head + "-lh5-          50000 …"},
+        {"$L t arc.lzh", 0, "ok      in/a.txt\nok      in/sub/noise.bin\nok      in/sub/text.txt\n"},
+        {"$L x arc.lzh out", 0, "3 member(s) extracted\n"},
+        {"cd dot && $L x ../lh5.lzh", 0, "1 member(s) extracted\n"},
+        {"$L t damaged.lzh", 1, "ok      in/a.txt\nFAILED  in/sub/noise.bin\nok      in/sub/text.txt\n"},
+        {"$L l missing.lzh", 1, "tessel-lzh: archive not found (code 8101)\n"},
+        {"$L", 2, usage}, {"$L l", 2, usage}, {"$L q arc.lzh", 2, usage}, {"$L l arc.lzh more", 2, usage},
+        {"$L x arc.lzh out more", 2, usage}, {"$L a z.lzh", 2, usage}, {"$L a --method lh6 z.lzh in/a.txt", 2, usage},
+        {"$L a --jobs 0 z.lzh in/a.txt", 2, usage},
+    };
+    for (const auto& [command, status, expected] : cases) {
+        if (command.find("damaged") != std::string::npos) {  // one byte of the stored noise flipped
+            std::string bytes = ReadFile(t / "arc.lzh");
+            bytes[bytes.find(files[1].second) + 100] ^= 1;
+            WriteFile(t / "damaged.lzh", bytes);
+        }
+        EXPECT_EQ(Shell("cd " + ShellQuote(t.path()) + " && L=" + ShellQuote(std::string(TESSEL_BINARY_DIR) + "/tessel-lzh") +
+                        " && (" + command + ") >" + ShellQuote(t / "said") + " 2>&1"),
+                  status) << command;
+        const std::string said = ReadFile(t / "said");
+        const std::size_t cut = expected.find("…");
+        EXPECT_EQ(cut == std::string::npos ? said : said.substr(0, cut), expected.substr(0, cut)) << command;
+    }
+    for (const auto& [name, body] : files) EXPECT_TRUE(ReadFile(t / ("out/" + name)) == body) << name;
+    EXPECT_TRUE(ReadFile(t / "dot/in/sub/text.txt") == files[2].second);
+    EXPECT_FALSE(Exists(t / "z.lzh"));
+}
+
+}  // namespace
+}  // namespace tessel::test
