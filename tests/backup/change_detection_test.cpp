@@ -182,7 +182,7 @@ TEST_F(Versions, PeFileVersionNumbersAloneMakeANewVersionOrAnOlderOne) {
         const std::string fileText = VersionText(s.fileHigh, s.fileLow), productText = VersionText(s.productHigh, s.productLow);
         EXPECT_EQ(std::make_tuple(r.kbn1, r.fverno, r.pverno, r.fmver),
                   std::make_tuple(s.kbn1, fileText, productText, static_cast<std::int32_t>(s.fileHigh)));
-        EXPECT_EQ(ReadFile(f.dst("V0000" + std::to_string(r.lvl) + "/app.exe")), bytes);
+        EXPECT_EQ(ReadFile(f.levelDir(r.lvl) + "app.exe"), bytes);
         const VersionRecord& before = rows[rows.size() - 2];
         EXPECT_EQ(f.ui.messages, s.kbn1 != "7" ? std::vector<std::string>{}
                                                : std::vector<std::string>{

@@ -76,8 +76,9 @@ struct Harness : test::GuiHarness {
     bool writeBulkArchive = true;
 };
 
-// Without a prefix sources are refused; a missing prefix folder is made on Yes only; the row keeps its compression.
-TEST(DIRSET, PrefixComesFirstAndIsStoredWithItsCompression) {
+// Without a prefix sources are refused; a missing prefix folder is made on Yes only; the row keeps its compression;
+// an overlapping prefix or a destination in use is refused.
+TEST(DIRSET, PrefixComesFirstIsStoredWithItsCompressionAndNeverOverlaps) {
     Harness h;
     EXPECT_TRUE(h.w().prefixMode());
     h.focus("IDIR", QEvent::FocusIn);
@@ -108,8 +109,25 @@ TEST(DIRSET, PrefixComesFirstAndIsStoredWithItsCompression) {
     ASSERT_EQ(h.ui.messages.size(), 3u);
     EXPECT_NE(h.ui.messages[2].find("afile/sub/"), std::string::npos);
     EXPECT_EQ(h.rows(), std::vector<std::string>{"0|" + wanted + "/|-|0|PREFIX|0|-|-"});
-    const std::string other = h.setPrefix("other");
-    EXPECT_EQ(h.rows(), std::vector<std::string>{"0|" + other + "||0|PREFIX|0|-|-"});
+    const std::string prefix = h.setPrefix("other");
+    EXPECT_EQ(h.rows(), std::vector<std::string>{"0|" + prefix + "||0|PREFIX|0|-|-"});
+
+    // The window's part of the shared rules: a derived destination in use is
+    // never offered, and a refused prefix leaves the one in force in the field.
+    const std::string f = h.folder.path();
+    for (const char* d : {"x/docs", "y/docs"}) std::filesystem::create_directories(h.folder / d);
+    h.field("ODIR")->clear();
+    h.registerSource(f + "/x/./docs/");
+    EXPECT_EQ(h.rows()[1], "1|" + f + "/x/docs|" + prefix + "docs|1||1|0|00");
+    h.type("IDIR", f + "/y/docs");
+    EXPECT_EQ(h.ui.messages.back(), " バックアップ先 " + prefix + "docs はすでに他の登録で使われています。別のバックアップ先を指定してください！");
+    EXPECT_TRUE(h.field("ODIR")->text().isEmpty());
+    h.type("ODIRFIX", f + "/x/docs/bk");
+    EXPECT_EQ(h.ui.messages.back(), " バックアップ先プレフィックス " + f + "/x/docs/bk/ は登録済のバックアップ対象 " + f +
+                                        "/x/docs と重なっているため指定できません！");
+    EXPECT_EQ(h.field("ODIRFIX")->text().toStdString(), prefix);
+    EXPECT_EQ(h.rows()[0], "0|" + prefix + "||0|PREFIX|0|-|-");
+    EXPECT_FALSE(std::filesystem::exists(h.folder / "x/docs/bk"));
 }
 
 TEST(DIRSET, RegisterUpdateDeleteAndTheirRefusals) {
@@ -235,28 +253,6 @@ TEST(DIRSET, InitialBackupRunsOnceWithThePrefixCompression) {
     EXPECT_EQ(h.w().kindCode(), "1");
 
     test::GuiHarness::screenshot(h.w(), "DIRSET");
-}
-
-// The window's part of the shared rules: a derived destination in use is
-// never offered, and a refused prefix leaves the one in force in the field.
-TEST(DIRSET, ATakenDestinationIsNotOfferedAndARefusedPrefixIsNotKept) {
-    Harness h;
-    const std::string f = h.folder.path();
-    for (const char* d : {"x/docs", "y/docs"}) std::filesystem::create_directories(h.folder / d);
-    std::string prefix = h.setPrefix();
-    h.registerSource(f + "/x/./docs/");
-    EXPECT_EQ(h.rows()[1], "1|" + f + "/x/docs|" + prefix + "docs|1||1|0|00");
-
-    h.type("IDIR", f + "/y/docs");
-    EXPECT_EQ(h.ui.messages.back(), " バックアップ先 " + prefix + "docs はすでに他の登録で使われています。別のバックアップ先を指定してください！");
-    EXPECT_TRUE(h.field("ODIR")->text().isEmpty());
-
-    h.type("ODIRFIX", f + "/x/docs/bk");
-    EXPECT_EQ(h.ui.messages.back(), " バックアップ先プレフィックス " + f + "/x/docs/bk/ は登録済のバックアップ対象 " + f +
-                                        "/x/docs と重なっているため指定できません！");
-    EXPECT_EQ(h.field("ODIRFIX")->text().toStdString(), prefix);
-    EXPECT_EQ(h.rows()[0], "0|" + prefix + "|-|0|PREFIX|0|-|-");
-    EXPECT_FALSE(std::filesystem::exists(h.folder / "x/docs/bk"));
 }
 
 TEST(DestinationFor, TakesTheLastComponentOrRoot) {
