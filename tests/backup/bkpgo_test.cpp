@@ -52,8 +52,7 @@ struct RunHarness : test::GuiHarness {
         auto* edit = window().findChild<QLineEdit*>("APPNM");
         edit->clear();
         // QTest types ASCII keys only; other text is entered as an input method would.
-        bool ascii = std::all_of(title.begin(), title.end(), [](QChar c) { return c.unicode() < 128; });
-        if (ascii)
+        if (std::all_of(title.begin(), title.end(), [](QChar c) { return c.unicode() < 128; }))
             QTest::keyClicks(edit, title);
         else
             edit->insert(title);

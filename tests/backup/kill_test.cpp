@@ -117,11 +117,8 @@ class Killed : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(Killed, AtChosenPoints) {
     const std::string compression = GetParam();
-    std::vector<KillPoint> points;
-    for (int s : {1, 2, 9, 25, 41, 60}) points.push_back({s, -1, false});
-    if (compression == "1")
-        for (int a : {1, 5, 12}) points.push_back({-1, a, false});
-    points.push_back({-1, -1, true});
+    std::vector<KillPoint> points = {{1}, {2}, {9}, {25}, {41}, {60}, {-1, -1, true}};
+    if (compression == "1") points.insert(points.end(), {{-1, 1}, {-1, 5}, {-1, 12}});
     for (const KillPoint& p : points) {
         SCOPED_TRACE("status " + std::to_string(p.status) + " archive " + std::to_string(p.afterArchive));
         BackupFixture f;

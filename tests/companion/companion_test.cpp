@@ -151,24 +151,24 @@ TEST(Companion, RegistrationsNeverOverlapAndAreStoredNormalised) {
     c.ok("register x/docs/. --remark again", t);
     EXPECT_NE(c.run("dirs").out.find("1\t" + t + "/x/docs\t" + t + "/bk/docs\t1\t通常\tagain"), std::string::npos);
 
+    auto overPrefix = [&](const std::string& source) {
+        return " バックアップ対象 " + t + source + " はバックアップ先プレフィックス " + t + "/bk/ と重なっているため登録できません！";
+    };
+    auto overRegistered = [&](const std::string& dest, const char* what, const std::string& other) {
+        return " バックアップ先 " + t + dest + " は登録済のバックアップ" + what + " " + t + other + " と重なっているため登録できません！";
+    };
     for (const auto& [args, text] : std::vector<std::pair<std::string, std::string>>{
-             {"register " + ShellQuote(t),
-              " バックアップ対象 " + t + " はバックアップ先プレフィックス " + t + "/bk/ と重なっているため登録できません！"},
-             {"register alias/inner",
-              " バックアップ対象 " + t + "/alias/inner はバックアップ先プレフィックス " + t + "/bk/ と重なっているため登録できません！"},
-             {"register v --dest bk/docs/sub",
-              " バックアップ先 " + t + "/bk/docs/sub は登録済のバックアップ先 " + t + "/bk/docs と重なっているため登録できません！"},
-             {"register v --dest x/docs/copies",
-              " バックアップ先 " + t + "/x/docs/copies は登録済のバックアップ対象 " + t + "/x/docs と重なっているため登録できません！"},
+             {"register " + ShellQuote(t), overPrefix("")},
+             {"register alias/inner", overPrefix("/alias/inner")},
+             {"register bk/docs_2", overPrefix("/bk/docs_2")},
+             {"register v --dest bk/docs/sub", overRegistered("/bk/docs/sub", "先", "/bk/docs")},
+             {"register v --dest x/docs/copies", overRegistered("/x/docs/copies", "対象", "/x/docs")},
              {"register v --dest v", " バックアップ対象 " + t + "/v とバックアップ先 " + t + "/v が重なっているため登録できません！"},
-             {"register bk/docs_2",
-              " バックアップ対象 " + t + "/bk/docs_2 はバックアップ先プレフィックス " + t + "/bk/ と重なっているため登録できません！"},
              {"--yes prefix x/docs/bk",
               " バックアップ先プレフィックス " + t + "/x/docs/bk/ は登録済のバックアップ対象 " + t + "/x/docs と重なっているため指定できません！"},
              {"unregister bk/", " プレフィックスは削除できません!"},
-             {"unregister /nowhere", " すでに登録済のデータを選択してください！"}}) {
+             {"unregister /nowhere", " すでに登録済のデータを選択してください！"}})
         c.refused(args, text, t);
-    }
     EXPECT_EQ(c.run("prefix").out, "prefix\tcompression\n" + t + "/bk/\t0\n");
     EXPECT_FALSE(fs::exists(c.tree / "x/docs/bk"));
 
@@ -191,9 +191,8 @@ TEST(Companion, OverlappingOldCatalogBacksUpWithoutGrowth) {
     WriteFile(c.src("sub/.tessel-lzh-Ab12Cd"), "an extraction in progress");
     c.ok("--yes prefix " + ShellQuote(c.tree / "bk") + " --compress");
     c.ok("register " + ShellQuote(c.src()) + " --subdirs");
-    ASSERT_EQ(test::Shell("sqlite3 " + ShellQuote(c.data / "filebkp.mdb") + " \"UPDATE BKPDIR SET DIR = '" + c.src("bk/") +
-                          "' WHERE DIRNO = 0; UPDATE BKPDIR SET BKPDIR = '" + c.src("bk/src") + "' WHERE DIRNO = 1\""),
-              0);
+    auto catalog = [&](const std::string& sql) { Connection::openFile(c.data / "filebkp.mdb")->exec(sql); };
+    catalog("UPDATE BKPDIR SET DIR = '" + c.src("bk/") + "' WHERE DIRNO = 0; UPDATE BKPDIR SET BKPDIR = '" + c.src("bk/src") + "' WHERE DIRNO = 1");
     for (const char* title : {"one", "two", "three"}) {
         c.ok(std::string("backup --title ") + title);
         if (title[0] == 'o') WriteFile(c.src("a.txt"), "second");
@@ -213,9 +212,7 @@ TEST(Companion, OverlappingOldCatalogBacksUpWithoutGrowth) {
     EXPECT_EQ(ReadFile(c.src("old/V00003/bkpcmp.lzh")), "an archive of a former destination");
 
     // A source inside its own destination is never backed up.
-    ASSERT_EQ(test::Shell("sqlite3 " + ShellQuote(c.data / "filebkp.mdb") + " \"UPDATE BKPDIR SET BKPDIR = '" + c.tree.path() +
-                          "' WHERE DIRNO = 1\""),
-              0);
+    catalog("UPDATE BKPDIR SET BKPDIR = '" + c.tree.path() + "' WHERE DIRNO = 1");
     c.refused("backup --title four", "バックアップ対象がバックアップ先の中にあるため、バックアップしません！ (" + c.src() + " → " + c.tree.path() + ")");
 }
 
@@ -261,7 +258,7 @@ TEST(Companion, UnreadableFoldersAndFilesAreNeverSkippedInSilence) {
     EXPECT_NE(r.out.find("1\t1\t1\t" + c.src("locked") + "/\thidden.txt\t"), std::string::npos) << r.out;
 }
 
-TEST(Companion, BadArgumentsStatusTwoRefusalsOneAndTheEngineLockWait) {
+TEST(Companion, BadArgumentsGiveStatusTwoAndRefusalsOne) {
     Companion c;
     for (const char* args : {"", "bogus", "dirs extra", "versions --run", "versions --run x", "versions --run 1 --dir 2",
                              "versions --errors", "restore", "restore --run 2 /a", "register", "register a --kind weird",
@@ -271,21 +268,10 @@ TEST(Companion, BadArgumentsStatusTwoRefusalsOneAndTheEngineLockWait) {
         EXPECT_NE(r.err.find("使い方: tessel-backupctl"), std::string::npos) << args;
     }
     c.refused("backup --title ''", "バックアップタイトルを入力してください");
-
-    fs::create_directories(c.src());
-    c.ok("--yes prefix " + ShellQuote(c.tree / "dest"));
-    c.ok("register " + ShellQuote(c.src()));
-    EngineLock other(c.data.path());
-    ASSERT_TRUE(other.tryLock());
-    c.refused("--wait 0.3 backup --title blocked", "別のバックアップ・復元・カタログ更新が実行中のため、開始できません。\n" + c.data.path());
-    EXPECT_EQ(c.run("runs").out, "run\ttitle\tkind\tkind_name\tdate\ttime\n");
-    other.unlock();
-    Result r = c.ok("--wait 5 auto");
-    EXPECT_EQ(r.out, "run\t1\n");
 }
 
-// Awkward names survive strict JSON and one-line TSV; --latest --errors keeps codes 8 and above.
-TEST(Companion, VersionsAsJsonAndTsvKeepEveryNameAndLatestErrorsFilters) {
+// Awkward names survive strict JSON and one-line TSV; --latest --errors keeps codes 8 and above; the engine lock.
+TEST(Companion, VersionsAsJsonAndTsvKeepEveryNameAndLatestErrorsFiltersAfterTheEngineLockWait) {
     Companion c;
     fs::create_directories(c.src());
     std::vector<std::string> names = test::kAwkwardNames;
@@ -294,7 +280,13 @@ TEST(Companion, VersionsAsJsonAndTsvKeepEveryNameAndLatestErrorsFilters) {
     for (const auto& n : names) WriteFile(c.src(n), "1");
     c.ok("--yes prefix " + ShellQuote(c.tree / "dest") + " --plain");
     c.ok("register " + ShellQuote(c.src()));
-    c.ok("backup --title one");
+    // Another engine at work: the backup waits, then refuses and takes no run number.
+    EngineLock other(c.data.path());
+    ASSERT_TRUE(other.tryLock());
+    c.refused("--wait 0.3 backup --title blocked", "別のバックアップ・復元・カタログ更新が実行中のため、開始できません。\n" + c.data.path());
+    EXPECT_EQ(c.run("runs").out, "run\ttitle\tkind\tkind_name\tdate\ttime\n");
+    other.unlock();
+    EXPECT_EQ(c.ok("--wait 5 auto").out, "run\t1\n");
     WriteFile(c.src("a.txt"), "22");
     c.ok("backup --title two");
     Result v = c.run("verify");  // every plain copy is where its row says

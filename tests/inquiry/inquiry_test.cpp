@@ -64,14 +64,9 @@ QTableView* Grid(QWidget& w, const char* name) { return w.findChild<QTableView*>
 
 // The shown rows of a grid, the given columns of each joined by "|".
 Strings Rows(QTableView* grid, std::vector<int> columns) {
-    Strings out;
-    QAbstractItemModel* m = grid->model();
-    for (int r = 0; r < m->rowCount(); ++r) {
-        std::string line;
-        for (size_t i = 0; i < columns.size(); ++i)
-            line += (i ? "|" : "") + m->data(m->index(r, columns[i])).toString().toStdString();
-        out.push_back(line);
-    }
+    Strings out(grid->model()->rowCount());
+    for (int r = 0; r < static_cast<int>(out.size()); ++r)
+        for (int c : columns) out[r] += (c == columns[0] ? "" : "|") + grid->model()->index(r, c).data().toString().toStdString();
     return out;
 }
 
