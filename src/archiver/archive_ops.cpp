@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <atomic>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -35,19 +37,106 @@ Identity IdentityOf(const struct stat& st) {
             static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
+// The index of one archive as last read or written, with the file identity
+// it belongs to.
 struct CachedIndex {
     Identity id;
     ArchiveIndex index;
     std::unordered_map<std::string, std::size_t> byPath;  // last member of each path
+    std::size_t bytes = 0;                                // memory it takes, roughly
+
+    void add(Member&& m) {
+        bytes += Cost(m);
+        byPath[m.path] = index.members.size();
+        index.members.push_back(std::move(m));
+    }
+    void reindex() {
+        byPath.clear();
+        bytes = sizeof(CachedIndex);
+        for (std::size_t i = 0; i < index.members.size(); ++i) {
+            byPath[index.members[i].path] = i;
+            bytes += Cost(index.members[i]);
+        }
+    }
+    static std::size_t Cost(const Member& m) { return sizeof(Member) + 64 + 2 * m.path.size(); }
 };
 
-std::mutex gCacheMutex;
-std::map<std::string, CachedIndex> gCache;
+// One archive's place in the cache. Its lock guards `index` and
+// `handedOut` and is held only to look something up, to read the archive's
+// headers again, or to put a new index in place; never while members are
+// encoded or data is written. An index handed out (LoadIndex) is never
+// changed again: the next add puts a copy in its place. Only an add, which
+// holds the archive file's exclusive lock, changes an index in place.
+struct Slot {
+    std::mutex lock;
+    std::shared_ptr<CachedIndex> index;
+    bool handedOut = false;
+    std::atomic<std::size_t> bytes{0};
 
-void Reindex(CachedIndex& c) {
-    c.byPath.clear();
-    for (std::size_t i = 0; i < c.index.members.size(); ++i) c.byPath[c.index.members[i].path] = i;
-}
+    void set(std::shared_ptr<CachedIndex> c) {
+        bytes = c ? c->bytes : 0;
+        index = std::move(c);
+        handedOut = false;
+    }
+};
+
+// The member indexes of the archives used last, at most kMaxArchives of
+// them and about kByteBudget bytes together; the least recently used goes
+// first, but the one just asked for always stays. Its own lock guards only
+// the table and the order of use, and is never held while an index is read.
+class IndexCache {
+public:
+    static constexpr std::size_t kMaxArchives = 32;
+    static constexpr std::size_t kByteBudget = std::size_t{128} << 20;
+
+    std::shared_ptr<Slot> slot(const std::string& path) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        auto it = slots_.find(path);
+        if (it != slots_.end()) {
+            order_.splice(order_.begin(), order_, it->second.pos);
+        } else {
+            order_.push_front(path);
+            it = slots_.emplace(path, Entry{std::make_shared<Slot>(), order_.begin()}).first;
+        }
+        std::shared_ptr<Slot> s = it->second.slot;
+        trim();
+        return s;
+    }
+    void forget(const std::string& path) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        auto it = slots_.find(path);
+        if (it == slots_.end()) return;
+        order_.erase(it->second.pos);
+        slots_.erase(it);
+    }
+    void clear() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        slots_.clear();
+        order_.clear();
+    }
+
+private:
+    struct Entry {
+        std::shared_ptr<Slot> slot;
+        std::list<std::string>::iterator pos;
+    };
+    void trim() {
+        std::size_t total = 0;
+        for (const auto& [path, e] : slots_) total += e.slot->bytes;
+        while (slots_.size() > 1 && (slots_.size() > kMaxArchives || total > kByteBudget)) {
+            auto it = slots_.find(order_.back());
+            total -= std::min(total, it->second.slot->bytes.load());
+            slots_.erase(it);
+            order_.pop_back();
+        }
+    }
+
+    std::mutex mutex_;
+    std::unordered_map<std::string, Entry> slots_;
+    std::list<std::string> order_;  // most recently used first
+};
+
+IndexCache gCache;
 
 class Fd {
 public:
@@ -82,28 +171,68 @@ std::string ParentOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-// Reads the index of the open archive, from the cache when the file is
-// unchanged.
-std::int32_t IndexFor(const std::string& path, int fd, CachedIndex** out) {
+// Locks the slot of the archive open as fd, with its index current: from
+// the cache while the file is unchanged, else read again under a shared
+// lock of the archive file (unless the caller holds it exclusively already:
+// `locked`), so that an add in progress is never indexed half-way. The
+// archive file's lock is always taken before the slot's, as in an add.
+// On success *guard holds the slot's lock and (*slotOut)->index is set.
+std::int32_t LockIndex(const std::string& path, int fd, bool locked, std::shared_ptr<Slot>* slotOut,
+                       std::unique_lock<std::mutex>* guard) {
     struct stat st;
-    if (::fstat(fd, &st) != 0) return kUnlhaNotArchive;
-    if (!S_ISREG(st.st_mode)) return kUnlhaNotArchive;
-    Identity id = IdentityOf(st);
-    auto it = gCache.find(path);
-    if (it == gCache.end() || !(it->second.id == id)) {
-        lzh::FileSource src(fd, static_cast<std::uint64_t>(st.st_size));
-        CachedIndex c;
-        c.id = id;
-        c.index = lzh::ScanArchive(src);
-        if (c.index.status != ArchiveIndex::Status::Ok) {
-            gCache.erase(path);
-            return kUnlhaNotArchive;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return kUnlhaNotArchive;
+    std::shared_ptr<Slot> slot = gCache.slot(path);
+    *slotOut = slot;
+    *guard = std::unique_lock<std::mutex>(slot->lock);
+    if (slot->index && slot->index->id == IdentityOf(st)) return kUnlhaOk;
+    guard->unlock();
+    const bool shared = !locked && ::flock(fd, LOCK_SH) == 0;
+    std::int32_t rc = ::fstat(fd, &st) == 0 ? kUnlhaOk : kUnlhaNotArchive;
+    if (rc == kUnlhaOk) {
+        guard->lock();
+        if (!slot->index || !(slot->index->id == IdentityOf(st))) {
+            lzh::FileSource src(fd, static_cast<std::uint64_t>(st.st_size));
+            auto c = std::make_shared<CachedIndex>();
+            c->id = IdentityOf(st);
+            c->index = lzh::ScanArchive(src);
+            if (c->index.status == ArchiveIndex::Status::Ok) c->reindex();
+            else c.reset();
+            slot->set(std::move(c));
         }
-        Reindex(c);
-        it = gCache.insert_or_assign(path, std::move(c)).first;
+        if (!slot->index) {
+            rc = kUnlhaNotArchive;
+            guard->unlock();
+        }
     }
-    *out = &it->second;
-    return kUnlhaOk;
+    if (shared) ::flock(fd, LOCK_UN);
+    return rc;
+}
+
+// Puts the index of an add in place: `base` (the index the add started
+// from) with the members it appended, for the archive as it now is. `base`
+// is changed in place unless it was handed out or replaced meanwhile.
+void Publish(Slot& slot, const std::shared_ptr<CachedIndex>& base, std::vector<Member>&& appended,
+             const Identity& id, std::uint64_t validEnd) {
+    std::lock_guard<std::mutex> guard(slot.lock);
+    std::shared_ptr<CachedIndex> c =
+        slot.index == base && !slot.handedOut ? base : std::make_shared<CachedIndex>(*base);
+    for (Member& m : appended) c->add(std::move(m));
+    c->id = id;
+    c->index.validEnd = validEnd;
+    c->index.damagedTail = false;
+    slot.set(std::move(c));
+}
+
+std::int32_t CodeOf(lzh::DataStatus status) {
+    switch (status) {
+    case lzh::DataStatus::Ok: return kUnlhaOk;
+    case lzh::DataStatus::Corrupt:
+    case lzh::DataStatus::CrcMismatch: return kUnlhaCrcMismatch;
+    case lzh::DataStatus::Unsupported: return kUnlhaUnsupportedMethod;
+    case lzh::DataStatus::ReadFailed: return kUnlhaNotArchive;
+    case lzh::DataStatus::WriteFailed: return kUnlhaCannotWrite;
+    }
+    return kUnlhaNotArchive;
 }
 
 // Writes one member into the open archive at `at`. Order of writes: data
@@ -209,8 +338,8 @@ bool CopyRange(int from, int to, std::uint64_t off, std::uint64_t len, std::uint
 
 // Rewrites the archive without the members whose paths are replaced, then
 // appends the new files; the copy takes the archive's name at the end.
-std::int32_t RewriteWith(const std::string& path, int afd, CachedIndex& c, const std::vector<FileToAdd>& files,
-                         const AddOptions& options) {
+std::int32_t RewriteWith(const std::string& path, int afd, const CachedIndex& c, Slot& slot,
+                         const std::vector<FileToAdd>& files, const AddOptions& options) {
     std::vector<bool> drop(c.index.members.size(), false);
     for (const auto& f : files)
         for (std::size_t i = 0; i < c.index.members.size(); ++i)
@@ -226,7 +355,7 @@ std::int32_t RewriteWith(const std::string& path, int afd, CachedIndex& c, const
     struct stat st;
     if (::fstat(afd, &st) == 0) ::fchmod(tfd.get(), st.st_mode & 07777);
 
-    CachedIndex fresh;
+    auto fresh = std::make_shared<CachedIndex>();
     std::uint64_t at = 0;
     for (std::size_t i = 0; i < c.index.members.size(); ++i) {
         if (drop[i]) continue;
@@ -237,22 +366,23 @@ std::int32_t RewriteWith(const std::string& path, int afd, CachedIndex& c, const
         m.headerOffset -= shift;
         m.dataOffset -= shift;
         at += len;
-        fresh.index.members.push_back(std::move(m));
+        fresh->index.members.push_back(std::move(m));
     }
     const std::uint8_t endMark = 0;
     if (!WriteAllAt(tfd.get(), at, &endMark, 1)) return fail(kUnlhaCannotWrite);
     std::int32_t rc = AppendAll(tfd.get(), at, files, options, [&](Member&& m) {
         at = m.end();
-        fresh.index.members.push_back(std::move(m));
+        fresh->index.members.push_back(std::move(m));
     });
     if (rc != kUnlhaOk) return fail(rc);
     if (::fsync(tfd.get()) != 0) return fail(kUnlhaCannotWrite);
     const auto slash = path.rfind('/');
     if (tmp.commit(slash == std::string::npos ? path : path.substr(slash + 1), {}) != 0) return kUnlhaCannotWrite;
-    fresh.index.validEnd = at;
-    if (::fstat(tfd.get(), &st) == 0) fresh.id = IdentityOf(st);
-    Reindex(fresh);
-    gCache[path] = std::move(fresh);
+    fresh->index.validEnd = at;
+    if (::fstat(tfd.get(), &st) == 0) fresh->id = IdentityOf(st);
+    fresh->reindex();
+    std::lock_guard<std::mutex> guard(slot.lock);
+    slot.set(std::move(fresh));
     return kUnlhaOk;
 }
 
@@ -261,10 +391,7 @@ std::int32_t RewriteWith(const std::string& path, int afd, CachedIndex& c, const
 }  // namespace tessel::archive
 
 namespace tessel {
-void UnlhaDropIndexCache() {
-    std::lock_guard<std::mutex> lock(archive::gCacheMutex);
-    archive::gCache.clear();
-}
+void UnlhaDropIndexCache() { archive::gCache.clear(); }
 }  // namespace tessel
 
 namespace tessel::archive {
@@ -298,92 +425,126 @@ std::int32_t AddFiles(const std::string& archivePath, const std::vector<FileToAd
         return code;
     };
     if (!IsWritableMethod(options.method)) return failAll(kUnlhaBadCommand);
-    std::lock_guard<std::mutex> lock(gCacheMutex);
     // Never through a link: a link at the archive's name (a dangling one
     // too) is refused rather than written through or created at its target.
     struct stat before;
     const bool created = ::lstat(archivePath.c_str(), &before) != 0;
     Fd afd(::open(archivePath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (afd.get() < 0) return failAll(kUnlhaCannotWrite);
-    // Other processes adding to the same archive wait for this one.
+    // Other adds to the same archive, in this process or another, wait for
+    // this one; adds to other archives do not.
     if (::flock(afd.get(), LOCK_EX) != 0) return failAll(kUnlhaCannotWrite);
-    CachedIndex* c = nullptr;
-    std::int32_t rc = IndexFor(archivePath, afd.get(), &c);
-    if (rc != kUnlhaOk) return failAll(rc);
+    std::shared_ptr<Slot> slot;
+    std::shared_ptr<CachedIndex> base;
+    {
+        std::unique_lock<std::mutex> guard;
+        const std::int32_t rc = LockIndex(archivePath, afd.get(), true, &slot, &guard);
+        if (rc != kUnlhaOk) return failAll(rc);
+        // Only this add, which holds the archive's exclusive lock, changes
+        // this index, so it is read without the slot's lock from here on.
+        base = slot->index;
+    }
+    std::int32_t rc = kUnlhaOk;
 
     bool replaces = false;
-    for (const auto& f : files) replaces = replaces || c->byPath.count(f.memberPath) > 0;
+    for (const auto& f : files) replaces = replaces || base->byPath.count(f.memberPath) > 0;
     for (std::size_t i = 0; i < files.size() && !replaces; ++i)
         for (std::size_t k = 0; k < i; ++k)
             if (files[k].memberPath == files[i].memberPath) replaces = true;
     if (replaces) {
         // The rewrite takes all files or none.
-        rc = RewriteWith(archivePath, afd.get(), *c, files, options);
+        rc = RewriteWith(archivePath, afd.get(), *base, *slot, files, options);
         failAll(rc);
         if (report) *report = rc == kUnlhaOk ? std::to_string(files.size()) + " member(s) written" : "add failed";
         return rc;
     }
 
     // Append in place, after cutting off what a crashed add may have left.
-    std::uint64_t at = c->index.validEnd;
-    if (c->index.damagedTail && ::ftruncate(afd.get(), static_cast<off_t>(at)) != 0) rc = failAll(kUnlhaCannotWrite);
-    if (c->index.damagedTail) c->index.damagedTail = false;
-    std::size_t added = 0;
+    std::uint64_t at = base->index.validEnd;
+    bool repaired = true;
+    if (base->index.damagedTail && ::ftruncate(afd.get(), static_cast<off_t>(at)) != 0) {
+        rc = failAll(kUnlhaCannotWrite);
+        repaired = false;
+    }
+    std::vector<Member> appended;
     if (rc == kUnlhaOk)
         rc = AppendAll(afd.get(), at, files, options, [&](Member&& m) {
             at = m.end();
-            c->index.validEnd = at;
-            c->byPath[m.path] = c->index.members.size();
-            c->index.members.push_back(std::move(m));
-            ++added;
+            appended.push_back(std::move(m));
         });
     if (rc != kUnlhaOk) {
         // Whatever a failed member wrote lies past the end mark; drop it.
         const std::uint8_t endMark = 0;
         if (WriteAllAt(afd.get(), at, &endMark, 1)) (void)::ftruncate(afd.get(), static_cast<off_t>(at + 1));
     }
-    if (rc == kUnlhaOk && added == 0 && c->index.members.empty()) {
+    const std::size_t added = appended.size();
+    if (rc == kUnlhaOk && added == 0 && base->index.members.empty()) {
         const std::uint8_t endMark = 0;  // an empty archive is just the end mark
         if (!WriteAllAt(afd.get(), 0, &endMark, 1)) rc = kUnlhaCannotWrite;
     }
     if (created && added == 0 && rc != kUnlhaOk) {
         // Do not leave an empty archive behind a failed first add.
         ::unlink(archivePath.c_str());
-        gCache.erase(archivePath);
+        gCache.forget(archivePath);
         return rc;
     }
     struct stat st;
-    if (::fstat(afd.get(), &st) == 0) c->id = IdentityOf(st);
-    else gCache.erase(archivePath);
+    if (repaired && ::fstat(afd.get(), &st) == 0) Publish(*slot, base, std::move(appended), IdentityOf(st), at);
+    else gCache.forget(archivePath);
     if (report) *report = std::to_string(added) + " member(s) added";
     return rc;
 }
 
-std::optional<ArchiveIndex> LoadIndex(const std::string& archivePath, std::int32_t* code) {
-    std::lock_guard<std::mutex> lock(gCacheMutex);
+std::shared_ptr<const ArchiveIndex> LoadIndex(const std::string& archivePath, std::int32_t* code) {
     Fd fd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
         *code = errno == ENOENT ? kUnlhaArchiveMissing : kUnlhaNotArchive;
-        return std::nullopt;
+        return nullptr;
     }
-    CachedIndex* c = nullptr;
-    *code = IndexFor(archivePath, fd.get(), &c);
-    if (*code != kUnlhaOk) return std::nullopt;
-    return c->index;
+    std::shared_ptr<Slot> slot;
+    std::unique_lock<std::mutex> guard;
+    *code = LockIndex(archivePath, fd.get(), false, &slot, &guard);
+    if (*code != kUnlhaOk) return nullptr;
+    slot->handedOut = true;
+    const std::shared_ptr<CachedIndex>& c = slot->index;
+    return std::shared_ptr<const ArchiveIndex>(c, &c->index);
+}
+
+std::vector<bool> HoldsPaths(const std::string& archivePath, const std::vector<std::string>& memberPaths) {
+    std::vector<bool> held(memberPaths.size(), false);
+    Fd fd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
+    std::shared_ptr<Slot> slot;
+    std::unique_lock<std::mutex> guard;
+    if (fd.get() < 0 || LockIndex(archivePath, fd.get(), false, &slot, &guard) != kUnlhaOk) return held;
+    for (std::size_t i = 0; i < memberPaths.size(); ++i) held[i] = slot->index->byPath.count(memberPaths[i]) > 0;
+    return held;
 }
 
 std::int32_t FindMemberForFolder(const std::string& archivePath, const std::string& folder, const std::string& name,
                                  Member* out) {
-    std::lock_guard<std::mutex> lock(gCacheMutex);
     Fd fd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) return errno == ENOENT ? kUnlhaArchiveMissing : kUnlhaNotArchive;
-    CachedIndex* c = nullptr;
-    std::int32_t rc = IndexFor(archivePath, fd.get(), &c);
+    std::shared_ptr<Slot> slot;
+    std::unique_lock<std::mutex> guard;
+    std::int32_t rc = LockIndex(archivePath, fd.get(), false, &slot, &guard);
     if (rc != kUnlhaOk) return rc;
+    const CachedIndex* c = slot->index.get();
     auto it = c->byPath.find(folder.empty() ? name : folder + "/" + name);
     if (it == c->byPath.end() || c->index.members[it->second].isDirectory())
         return c->index.damagedTail ? kUnlhaNotArchive : kUnlhaNoSuchMember;
     *out = c->index.members[it->second];
+    return kUnlhaOk;
+}
+
+std::int32_t TestMembers(const std::string& archivePath, const std::vector<const Member*>& members,
+                         const std::function<void(std::size_t, std::int32_t)>& checked) {
+    Fd fd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) return errno == ENOENT ? kUnlhaArchiveMissing : kUnlhaNotArchive;
+    struct stat st;
+    if (::fstat(fd.get(), &st) != 0) return kUnlhaNotArchive;
+    lzh::FileSource src(fd.get(), static_cast<std::uint64_t>(st.st_size));
+    for (std::size_t i = 0; i < members.size(); ++i)
+        checked(i, CodeOf(lzh::ExtractMemberData(src, *members[i], [](const void*, std::size_t) { return true; })));
     return kUnlhaOk;
 }
 
@@ -412,14 +573,7 @@ std::int32_t ExtractMemberTo(const std::string& archivePath, const Member& m, Wr
             return true;
         };
         lzh::FileSource src(afd.get(), static_cast<std::uint64_t>(ast.st_size));
-        switch (lzh::ExtractMemberData(src, m, sink)) {
-        case lzh::DataStatus::Ok: break;
-        case lzh::DataStatus::Corrupt:
-        case lzh::DataStatus::CrcMismatch: rc = kUnlhaCrcMismatch; break;
-        case lzh::DataStatus::Unsupported: rc = kUnlhaUnsupportedMethod; break;
-        case lzh::DataStatus::ReadFailed: rc = kUnlhaNotArchive; break;
-        case lzh::DataStatus::WriteFailed: rc = kUnlhaCannotWrite; break;
-        }
+        rc = CodeOf(lzh::ExtractMemberData(src, m, sink));
         if (rc == kUnlhaOk && ::ftruncate(out, static_cast<off_t>(size)) != 0) rc = kUnlhaCannotWrite;
         return rc == kUnlhaOk ? 0 : EIO;
     };

@@ -1,9 +1,11 @@
 #pragma once
 // Whole-archive operations on top of the LZH format library: adding files
 // (appending in place, replacing through a rewritten copy) and extracting
-// members safely. Unlha and the tessel-lzh tool both use them.
+// members safely, listing and testing them. archive_request.cpp, the
+// tessel-lzh tool and the engines that read archives use them.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,10 +37,22 @@ struct AddOptions {
 std::int32_t AddFiles(const std::string& archivePath, const std::vector<FileToAdd>& files, std::string* report,
                       const AddOptions& options = {});
 
-// The member index of an archive, cached between calls and read again when
-// the archive file changes (device, inode, size or modification time).
-// nullopt with *code set when the archive cannot be opened or read.
-std::optional<lzh::ArchiveIndex> LoadIndex(const std::string& archivePath, std::int32_t* code);
+// The member index of an archive (the list of its members), cached between
+// calls and read again when the archive file changes (device, inode, size
+// or modification time). The index stays as it is for as long as it is
+// held, whatever happens to the archive or the cache meanwhile (the next
+// add to the archive then copies it once). Null with *code set when the
+// archive cannot be opened or read.
+//
+// The cache keeps the indexes of the archives used last (a bounded number,
+// the least recently used dropped first), each behind a lock of its own:
+// calls on different archives do not wait for each other, and no lock is
+// held while members are compressed or written.
+std::shared_ptr<const lzh::ArchiveIndex> LoadIndex(const std::string& archivePath, std::int32_t* code);
+
+// Which of the member paths the archive holds already, in order (none when
+// it is missing or cannot be read), looked up in the cached index.
+std::vector<bool> HoldsPaths(const std::string& archivePath, const std::vector<std::string>& memberPaths);
 
 // The member stored under exactly <folder>/<name> (folder relative, without
 // the leading "/"); a member of that name in another folder is never taken.
@@ -46,6 +60,13 @@ std::optional<lzh::ArchiveIndex> LoadIndex(const std::string& archivePath, std::
 // does not read the archive again each time.
 std::int32_t FindMemberForFolder(const std::string& archivePath, const std::string& folder, const std::string& name,
                                  lzh::Member* out);
+
+// Decodes the members, in the order given (by offset, the archive is read
+// front to back), checking their CRC-16 and writing nothing; checked(i,
+// code) is told each one's Unlha result code. Returns kUnlhaArchiveMissing
+// or kUnlhaNotArchive when the archive cannot be opened, else 0.
+std::int32_t TestMembers(const std::string& archivePath, const std::vector<const lzh::Member*>& members,
+                         const std::function<void(std::size_t, std::int32_t)>& checked);
 
 // Writes one member's data to the file `rel` below root through the safe
 // write: into a temporary file in the target's folder (made when missing,

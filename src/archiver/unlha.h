@@ -2,8 +2,6 @@
 // The archiver entry point: runs one command line on an LZH archive.
 #include <cstddef>
 #include <cstdint>
-#include <string>
-#include <vector>
 
 namespace tessel {
 
@@ -24,30 +22,19 @@ enum UnlhaResult : std::int32_t {
 
 // Runs commandLine (NUL-terminated, path names in their native bytes) and
 // writes a short report, NUL-terminated and cut to outputSize, to output.
-// The owner only names the caller; nothing is shown.
-//
-// Command lines understood:
-//   u -nd1 <archive> "<file>"        add or replace one file, stored under its full path
-//   u -d1n <archive> "<dir>/*.*"     add every regular file below dir, sub-directories included
-//   u -n <archive> "<dir>/*.*"       add the regular files directly in dir
-//   e -r2x1a2ncy <archive> *.*       extract every member back to "/" + its stored path
-//                                    (its folder taken as it is, made when missing)
-//   e -na1cy <archive> "<dir>/" *.*  extract into dir: members stored below dir go to their
-//                                    place below it, any other member into dir by its name
-//   e -a1cynx1 <archive> <dir>/ "<name>"  extract dir/name from the member stored as
-//                                    dir/name and from no other
+// The owner only names the caller; nothing is shown. The command lines are
+// the requests of archive_request.h written out:
+//   u -nd1 <archive> "<file>"        kAddFile
+//   u -d1n <archive> "<dir>/*.*"     kAddTree
+//   u -n <archive> "<dir>/*.*"       kAddFolder
+//   e -r2x1a2ncy <archive> *.*       kExtractAll
+//   e -na1cy <archive> "<dir>/" *.*  kExtractInto
+//   e -a1cynx1 <archive> <dir>/ "<name>"  kExtractOne
 // The archive path is not quoted and ends in ".lzh". New members are written
 // with -lh7- (-lh0- for what does not shrink); the files of a bulk add are
 // compressed on as many threads as DefaultJobs() says (TESSEL_JOBS, else one
 // per core), with the same archive bytes as on one.
 std::int32_t Unlha(const void* owner, const char* commandLine, char* output, std::size_t outputSize);
-
-// Adds each file as "u -nd1 <archive> "<file>"" would, one after the other,
-// but in one pass: the files new to the archive are compressed on
-// DefaultJobs() threads and appended in order, and a file that fails does
-// not stop the others. The archive's bytes are those of one add per file.
-// Returns each file's result code, in order.
-std::vector<std::int32_t> UnlhaAddEach(const std::string& archivePath, const std::vector<std::string>& files);
 
 // Forgets every cached member index (tests use it to force a fresh read).
 void UnlhaDropIndexCache();

@@ -15,7 +15,7 @@
 #include <unordered_set>
 
 #include "archiver/archive_ops.h"
-#include "engine/run_archiver.h"
+#include "archiver/archive_request.h"
 #include "backup/backup_messages.h"
 #include "backup/backup_run.h"
 #include "backup/catalog_queries.h"
@@ -60,19 +60,15 @@ void WriteBack(BackupRun& run, const VersionRow& row) {
 
 std::string SourceFileOf(const VersionRow& row) { return SourcePathOf(row.dir, row.name); }
 
-std::string AddOneCommand(const std::string& archive, const std::string& sourceFile) {
-    return "u -nd1 " + archive + " \"" + sourceFile + "\"";
-}
-
 // Archives or copies one version; returns "成功" or the failure text.
-std::string StoreOne(BackupRun& run, const std::string& sourceFile, const std::string& archive,
+std::string StoreOne(BackupRun& run, const std::string& sourceFile, const std::string& archivePath,
                      const std::string& target) {
     // In compressed mode the archiver itself refuses what it cannot read (a
     // file gone or unreadable, a FIFO, device or link put in its place since
     // the scan), without blocking, and its failure is reported as such.
     if (run.options.compression != "0") {
-        run.state.archiverCommand = AddOneCommand(archive, sourceFile);
-        std::int32_t rc = run.archiver(run.state, run.initialFlag);
+        const std::int32_t rc =
+            RunArchiver(run.state.ui, run.archiver, archive::AddFileRequest(archivePath, sourceFile), run.initialFlag);
         if (rc == 0) return kSuccess;
         run.failure(kArchiverFailed);
         return kArchiverResult + FiveDigits(rc);
@@ -172,13 +168,12 @@ void StoreEach(BackupRun& run) {
             bool copyFailedUnexpectedly = false;
             if (ahead) {
                 if (i == ahead->stopAt) std::rethrow_exception(ahead->stopError);
-                run.state.archiverCommand = AddOneCommand(LevelArchive(run.destination, row.level), sourceFile);
                 if (ahead->threw[i]) {
                     copyFailedUnexpectedly = true;
                 } else if (const std::int32_t rc = ahead->rc[i]; rc == 0) {
                     result = kSuccess;
                 } else {
-                    run.message(ArchiverErrorText(rc));
+                    ShowArchiverResult(run.state.ui, rc, run.initialFlag);
                     run.failure(kArchiverFailed);
                     result = kArchiverResult + FiveDigits(rc);
                 }
@@ -246,12 +241,12 @@ void MarkFilesMissingFromBulk(BackupRun& run, const std::string& archive) {
 }
 
 void StoreBulk(BackupRun& run) {
-    const std::string archive = BulkArchive(run.destination);
-    run.state.archiverCommand = std::string(run.subdirFlag == "01" ? "u -d1n " : "u -n ") + archive + " \"" +
-                                JoinPath(run.source, "*.*") + "\"";
-    if (run.archiver(run.state, run.initialFlag) == 0) return;
+    const std::string bulk = BulkArchive(run.destination);
+    if (RunArchiver(run.state.ui, run.archiver, archive::AddFolderRequest(bulk, run.source, run.subdirFlag == "01"),
+                    run.initialFlag) == 0)
+        return;
     run.failure(kBulkArchiverFailed);
-    MarkFilesMissingFromBulk(run, archive);
+    MarkFilesMissingFromBulk(run, bulk);
 }
 
 }  // namespace

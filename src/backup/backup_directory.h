@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/run_archiver.h"
 #include "engine/shared_state.h"
 
 namespace tessel {
@@ -50,13 +51,9 @@ BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, c
                              const std::string& initialFlag, const std::string& runKind,
                              const std::string& destination, int runNumber, int dirNo, const std::string& subdirFlag);
 
-// Runs the command line in state.archiverCommand; the second argument is
-// the owner code. RunArchiver in production.
-using ArchiverCall = std::function<std::int32_t(SharedState& state, const std::string& ownerCode)>;
-
-// Adds each file to the archive as ArchiverCall with "u -nd1 <archive>
-// "<file>"" would, all in one call; one result per file, nothing shown.
-// RunArchiverAddEach in production.
+// Adds each file to the archive as an ArchiverCall with its kAddFile
+// request would, all in one call; one result per file, nothing shown.
+// archive::AddEach in production.
 using ArchiverAddEach =
     std::function<std::vector<std::int32_t>(const std::string& archive, const std::vector<std::string>& files)>;
 

@@ -1,6 +1,6 @@
 // BackupDirectory with the real archiver; kept apart so that programs which
 // supply their own archiver call do not need the archiver library.
-#include "engine/run_archiver.h"
+#include "archiver/archive_request.h"
 #include "backup/backup_directory.h"
 
 namespace tessel {
@@ -8,9 +8,9 @@ namespace tessel {
 BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, const std::string& source,
                              const std::string& initialFlag, const std::string& runKind,
                              const std::string& destination, int runNumber, int dirNo, const std::string& subdirFlag) {
-    static const ArchiverCall kArchiver = [](SharedState& s, const std::string& owner) { return RunArchiver(s, owner); };
+    static const ArchiverCall kArchiver = [](const archive::ArchiveRequest& r) { return archive::Perform(r); };
     static const ArchiverAddEach kAddEach = [](const std::string& archive, const std::vector<std::string>& files) {
-        return RunArchiverAddEach(archive, files);
+        return archive::AddEach(archive, files);
     };
     return BackupDirectory(state, options, source, initialFlag, runKind, destination, runNumber, dirNo, subdirFlag,
                            kArchiver, kAddEach);

@@ -1,28 +1,31 @@
 #pragma once
-// The one place that runs an archiver command line.
+// How the engines call the archiver: a typed request through an
+// exchangeable call, and the one place that shows a failed call.
 #include <cstdint>
+#include <functional>
 #include <string>
-#include <vector>
 
-#include "engine/shared_state.h"
+#include "archiver/archive_request.h"
+#include "core/user_interface.h"
 
 namespace tessel {
 
-// Runs the archiver command held in state.archiverCommand. The owner code
-// chooses the window that owns the archiver's display: "1" the directory
-// registration window, "2" the file restore window, anything else the
-// backup run window. A non-zero result is shown as
-// "UNLHA32.DLL error return rc = <HEX>" whatever the silent flag says, and
-// returned unchanged.
-std::int32_t RunArchiver(SharedState& state, const std::string& ownerCode);
+// Carries out one archiver request and returns its Unlha result code
+// (0 on success): archive::Perform in production.
+using ArchiverCall = std::function<std::int32_t(const archive::ArchiveRequest& request)>;
 
-// The message RunArchiver shows for a non-zero result.
+// "UNLHA32.DLL error return rc = <HEX>": the message for a non-zero result.
 std::string ArchiverErrorText(std::int32_t rc);
 
-// Adds each file to the archive as RunArchiver with "u -nd1 <archive>
-// "<file>"" would, file after file, but in one pass on worker threads.
-// Returns each file's result and shows nothing: the caller shows
-// ArchiverErrorText when it reports a file that failed.
-std::vector<std::int32_t> RunArchiverAddEach(const std::string& archive, const std::vector<std::string>& files);
+// Shows ArchiverErrorText for a non-zero result, whatever the silent flag
+// says, and returns rc unchanged. The owner code names the window that owns
+// the archiver's display ("1" the registration window, "2" the restore
+// window, any other value the backup run window); the message is the
+// program's own either way.
+std::int32_t ShowArchiverResult(UserInterface& ui, std::int32_t rc, const std::string& ownerCode);
+
+// RunArchiver: the request through `call`, then ShowArchiverResult.
+std::int32_t RunArchiver(UserInterface& ui, const ArchiverCall& call, const archive::ArchiveRequest& request,
+                         const std::string& ownerCode);
 
 }  // namespace tessel

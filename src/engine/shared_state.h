@@ -35,8 +35,6 @@ struct SharedState {
     TimeOfDay time2 = 0;
     TimeOfDay time3 = 0;
 
-    std::string archiverCommand;
-
     Connection& db() { return *catalog; }
 };
 

@@ -17,7 +17,7 @@ bool ArchiveHolds(const std::string& archive, const std::string& member) {
     struct stat st {};
     if (::stat(archive.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     std::int32_t code = 0;
-    std::optional<lzh::ArchiveIndex> index = archive::LoadIndex(archive, &code);
+    const auto index = archive::LoadIndex(archive, &code);
     if (!index) return false;
     for (const lzh::Member& m : index->members)
         if (m.path == member && !m.isDirectory()) return true;

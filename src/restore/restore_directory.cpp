@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "archiver/archive_ops.h"
-#include "engine/run_archiver.h"
+#include "archiver/archive_request.h"
 #include "archiver/unlha.h"
 #include "catalog/catalog_rows.h"
 #include "catalog/connection.h"
@@ -155,8 +155,8 @@ public:
         std::string res = kSuccess;
         if (!test_) {
             const bool withSubdirs = d_.chk2 && *d_.chk2 == "01";
-            const std::int32_t rc = bulkChecked(archive, withSubdirs ? "e -r2x1a2ncy " + archive + " *.*"
-                                                                     : "e -na1cy " + archive + " \"" + d_.dir + "/\" *.*");
+            const std::int32_t rc = bulkChecked(archive, withSubdirs ? archive::ExtractAllRequest(archive)
+                                                                     : archive::ExtractIntoRequest(archive, d_.dir));
             if (rc != 0) {
                 ++result_.failed;
                 state_.ui.showMessage(kBulkArchiverFailed);
@@ -292,8 +292,7 @@ private:
         case Storage::kArchive:
             break;
         }
-        state_.archiverCommand = "e -a1cynx1 " + versionArchive(r) + " " + WithSlash(r.dir) + " \"" + r.name + "\"";
-        const std::int32_t rc = hooks_.archiver(state_, "2");
+        const std::int32_t rc = archiver(archive::ExtractOneRequest(versionArchive(r), r.dir, r.name));
         if (rc != 0) {
             state_.ui.showMessage(kArchiverFailed);
             return kArchiverResult + FiveDigits(rc);
@@ -364,15 +363,14 @@ private:
     // elsewhere (a destination shared with another directory) are skipped
     // with a report line; members behind a link fail like any file that
     // cannot be put back. When no member is passed over, the whole archive
-    // is extracted with `command` in one call; otherwise the others one by
+    // is extracted with `request` in one call; otherwise the others one by
     // one. Returns the archiver's result.
-    std::int32_t bulkChecked(const std::string& archive, const std::string& command) {
+    std::int32_t bulkChecked(const std::string& archive, const archive::ArchiveRequest& request) {
         std::int32_t code = 0;
         auto index = archive::LoadIndex(archive, &code);
         if (!index || root_.empty()) {
             if (root_.empty()) return kUnlhaRefusedPath;
-            state_.archiverCommand = command;  // the archiver reports what it cannot read
-            return hooks_.archiver(state_, "2");
+            return archiver(request);  // the archiver reports what it cannot read
         }
         wrote_ = true;
         std::vector<std::pair<std::string, std::string>> inside;  // folder with "/", name
@@ -400,17 +398,18 @@ private:
             }
             inside.emplace_back(folder, name);
         }
-        if (!passedOver) {
-            state_.archiverCommand = command;
-            return hooks_.archiver(state_, "2");
-        }
+        if (!passedOver) return archiver(request);
         std::int32_t first = 0;
         for (const auto& [folder, name] : inside) {
-            state_.archiverCommand = "e -a1cynx1 " + archive + " " + folder + " \"" + name + "\"";
-            const std::int32_t rc = hooks_.archiver(state_, "2");
+            const std::int32_t rc = archiver(archive::ExtractOneRequest(archive, folder, name));
             if (rc != 0 && first == 0) first = rc;
         }
         return first;
+    }
+
+    // The archiver call of the restore window (owner code "2").
+    std::int32_t archiver(const archive::ArchiveRequest& request) {
+        return RunArchiver(state_.ui, hooks_.archiver, request, "2");
     }
 
     SharedState& state_;
@@ -491,7 +490,7 @@ std::string FormatReportTime(std::time_t t) {
 }
 
 RestoreHooks DefaultRestoreHooks() {
-    return {[](SharedState& s, const std::string& owner) { return RunArchiver(s, owner); },
+    return {[](const archive::ArchiveRequest& r) { return archive::Perform(r); },
             [] { return std::time(nullptr); }};
 }
 

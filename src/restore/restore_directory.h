@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "engine/run_archiver.h"
 #include "engine/shared_state.h"
 
 namespace tessel {
@@ -56,8 +57,8 @@ RestoreResult RestoreDirectory(SharedState& state, int dirNo, int runNumber, con
 
 // What the engine calls outside itself; tests replace them.
 struct RestoreHooks {
-    // Runs state.archiverCommand with the given owner code (RunArchiver).
-    std::function<std::int32_t(SharedState& state, const std::string& ownerCode)> archiver;
+    // Carries out the archiver's requests (archive::Perform).
+    ArchiverCall archiver;
     // The time printed in the heading line.
     std::function<std::time_t()> clock;
 };

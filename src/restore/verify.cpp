@@ -130,19 +130,13 @@ private:
         }
         if (decode.empty()) return;
         std::sort(decode.begin(), decode.end());
-        const int fd = ::open(archive.c_str(), O_RDONLY | O_CLOEXEC);
-        struct stat st {};
-        if (fd < 0 || ::fstat(fd, &st) != 0) {
-            if (fd >= 0) ::close(fd);
+        std::vector<const lzh::Member*> members;
+        for (const auto& [i, v] : decode) members.push_back(&index->members[i]);
+        const std::int32_t rc = archive::TestMembers(archive, members, [&](std::size_t k, std::int32_t result) {
+            if (result != kUnlhaOk) problem(*decode[k].second, kDamaged);
+        });
+        if (rc != kUnlhaOk)
             for (const auto& [i, v] : decode) problem(*v, kUnreadableArchive);
-            return;
-        }
-        lzh::FileSource src(fd, static_cast<std::uint64_t>(st.st_size));
-        for (const auto& [i, v] : decode)
-            if (lzh::ExtractMemberData(src, index->members[i], [](const void*, std::size_t) { return true; }) !=
-                lzh::DataStatus::Ok)
-                problem(*v, kDamaged);
-        ::close(fd);
     }
 
     // The bulk archive of an initial bulk backup: every member must decode.
@@ -168,26 +162,20 @@ private:
                     code == kUnlhaArchiveMissing ? kNoArchive : kUnreadableArchive);
             return;
         }
-        const int fd = ::open(archive.c_str(), O_RDONLY | O_CLOEXEC);
-        struct stat st {};
-        if (fd < 0 || ::fstat(fd, &st) != 0) {
-            if (fd >= 0) ::close(fd);
-            return problem(Version{0, 0, 0, destination + "/", std::string(kArchiveName), std::nullopt, false}, kUnreadableArchive);
-        }
-        lzh::FileSource src(fd, static_cast<std::uint64_t>(st.st_size));
-        for (const lzh::Member& m : index->members) {
-            if (m.isDirectory()) continue;
+        std::vector<const lzh::Member*> members;
+        for (const lzh::Member& m : index->members)
+            if (!m.isDirectory()) members.push_back(&m);
+        const std::int32_t rc = archive::TestMembers(archive, members, [&](std::size_t k, std::int32_t result) {
             ++summary.checked;
-            if (lzh::ExtractMemberData(src, m, [](const void*, std::size_t) { return true; }) == lzh::DataStatus::Ok)
-                continue;
-            const auto slash = m.path.rfind('/');
-            problem(latestOf("/" + m.path.substr(0, slash == std::string::npos ? 0 : slash + 1),
-                             m.path.substr(slash == std::string::npos ? 0 : slash + 1)),
+            if (result == kUnlhaOk) return;
+            const std::string& path = members[k]->path;
+            const auto slash = path.rfind('/');
+            problem(latestOf("/" + path.substr(0, slash == std::string::npos ? 0 : slash + 1),
+                             path.substr(slash == std::string::npos ? 0 : slash + 1)),
                     kDamaged);
-        }
-        if (index->damagedTail)
+        });
+        if (rc != kUnlhaOk || index->damagedTail)
             problem(Version{0, 0, 0, destination + "/", std::string(kArchiveName), std::nullopt, false}, kUnreadableArchive);
-        ::close(fd);
     }
 
     SharedState& state_;

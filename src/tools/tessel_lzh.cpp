@@ -70,19 +70,15 @@ int Test(const std::string& archive) {
     std::int32_t rc = 0;
     auto index = tessel::archive::LoadIndex(archive, &rc);
     if (!index) return Fail(rc, Describe(rc));
-    int fd = ::open(archive.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat st;
-    if (fd < 0 || ::fstat(fd, &st) != 0) return Fail(tessel::kUnlhaArchiveMissing, "cannot open archive");
-    tessel::lzh::FileSource src(fd, static_cast<std::uint64_t>(st.st_size));
+    std::vector<const Member*> members;
+    for (const auto& m : index->members)
+        if (!m.isDirectory()) members.push_back(&m);
     int bad = 0;
-    for (const auto& m : index->members) {
-        if (m.isDirectory()) continue;
-        auto r = tessel::lzh::ExtractMemberData(src, m, [](const void*, std::size_t) { return true; });
-        bool ok = r == tessel::lzh::DataStatus::Ok;
-        std::printf("%s  %s\n", ok ? "ok    " : "FAILED", m.path.c_str());
-        bad += ok ? 0 : 1;
-    }
-    ::close(fd);
+    rc = tessel::archive::TestMembers(archive, members, [&](std::size_t i, std::int32_t result) {
+        std::printf("%s  %s\n", result == 0 ? "ok    " : "FAILED", members[i]->path.c_str());
+        bad += result == 0 ? 0 : 1;
+    });
+    if (rc != 0) return Fail(tessel::kUnlhaArchiveMissing, "cannot open archive");
     if (index->damagedTail) { std::printf("FAILED  damaged data after the last member\n"); ++bad; }
     return bad ? 1 : 0;
 }

@@ -29,18 +29,16 @@ struct VersionRecord {
     std::optional<std::string> fupdayd, fuptimed, fcrdayd, fverno, pverno;
 };
 
-// Records every archiver command line and answers with scripted results.
+// Records every archiver request as its command line and answers with scripted results.
 struct FakeArchiver {
     std::vector<std::string> commands;
-    std::vector<std::string> owners;
     std::vector<std::int32_t> results;  // by call; 0 when exhausted
     int throwOnCall = -1;
 
     ArchiverCall call() {
-        return [this](SharedState& s, const std::string& owner) -> std::int32_t {
+        return [this](const archive::ArchiveRequest& request) -> std::int32_t {
             size_t n = commands.size();
-            commands.push_back(s.archiverCommand);
-            owners.push_back(owner);
+            commands.push_back(archive::CommandLineOf(request));
             if (static_cast<int>(n) == throwOnCall) throw std::runtime_error("archiver library missing");
             return n < results.size() ? results[n] : 0;
         };

@@ -9,7 +9,7 @@
 #include <set>
 
 #include "support/archive_members.h"
-#include "engine/run_archiver.h"
+#include "archiver/archive_request.h"
 #include "backup_fixture.h"
 
 namespace tessel::test {
@@ -52,8 +52,8 @@ void ChangeSome(const BackupFixture& f, int round) {
     state.catalog = Connection::openFile(f.data / "filebkp.mdb");
     const BackupOptions options{false, compression};
     int archiverCalls = 0;
-    ArchiverCall archiver = [&](SharedState& s, const std::string& owner) {
-        std::int32_t rc = RunArchiver(s, owner);
+    ArchiverCall archiver = [&](const archive::ArchiveRequest& request) {
+        std::int32_t rc = archive::Perform(request);
         if (++archiverCalls == kill.afterArchive) raise(SIGKILL);
         return rc;
     };

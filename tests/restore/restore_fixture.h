@@ -30,10 +30,10 @@ public:
         destination = data / "dest";
         std::filesystem::create_directories(source);
         std::filesystem::create_directories(destination);
-        // Records the archiver command lines and answers with `results`.
-        hooks.archiver = [this](SharedState& s, const std::string&) -> std::int32_t {
+        // Records the archiver requests as command lines and answers with `results`.
+        hooks.archiver = [this](const archive::ArchiveRequest& request) -> std::int32_t {
             const std::size_t n = commands.size();
-            commands.push_back(s.archiverCommand);
+            commands.push_back(archive::CommandLineOf(request));
             return n < results.size() ? results[n] : 0;
         };
         // 2004/03/09 13:05:09 in the test's zone (UTC).

@@ -4,6 +4,7 @@
 #include <signal.h>
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -26,6 +27,7 @@ public:
     void setStatus(const std::string& window, const std::string& text) override {
         status[window] = text;
         statusHistory.push_back(text);
+        if (onStatus) onStatus(text);
     }
     void setWaitCursor(bool on) override { waitCursor = on; }
 
@@ -34,6 +36,7 @@ public:
     std::deque<bool> answers;  // answers given in order; No when empty
     std::map<std::string, std::string> status;  // last text per window
     std::vector<std::string> statusHistory;
+    std::function<void(const std::string&)> onStatus;  // run at every status text
     bool waitCursor = false;
 };
 

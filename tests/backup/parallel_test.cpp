@@ -1,6 +1,5 @@
-// The engine with the real archiver: what lands in each level's archive, read
-// back with tessel-lzh and lhasa, and two data folders backed up at once, each
-// on its own thread, giving what running them one after the other gives.
+// Two backups of two data folders at once, each on its own thread, give the
+// archives, rows and messages that running them one after the other gives.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -8,24 +7,15 @@
 
 #include "backup_fixture.h"
 #include "support/archive_members.h"
-#include "support/awkward_names.h"
 
 namespace tessel::test {
 namespace {
-
-const char* const kDirs[] = {"", "sub/", "sub/deeper/", "データ/"};
-
-std::string TreeFile(int i) { return kDirs[i % 4] + ("f" + std::to_string(i) + (i % 3 ? ".txt" : ".bin")); }
 
 // One data folder with its own state, catalog, source tree and destination.
 struct Folder : BackupFixture {
     explicit Folder(int seed) : seed(seed) {
         options.compression = "1";
-        for (const std::string d : {"sub/deeper", "データ", kAwkwardDir.c_str()}) MakeDirs(src(d));
-        for (const auto& n : kAwkwardNames) {
-            WriteFile(src(n), "top " + n);
-            WriteFile(src(kAwkwardDir + "/" + n), "deep " + n);
-        }
+        for (const char* d : {"sub/deeper", "データ"}) MakeDirs(src(d));
     }
 
     // Writes every numbered file in place (same inode, so the same creation
@@ -33,13 +23,15 @@ struct Folder : BackupFixture {
     // file changes from one round to the next.
     void populate(int round) {
         std::uint32_t x = 2463534242u + seed;
+        const char* const dirs[] = {"", "sub/", "sub/deeper/", "データ/"};
         for (int i = 0; i < 24; ++i) {
+            const std::string path = src(dirs[i % 4] + ("f" + std::to_string(i) + (i % 3 ? ".txt" : ".bin")));
             std::string bytes(i % 3 ? 3000 + 4000 * i : 150000 + 1000 * i, static_cast<char>('a' + (i + seed) % 26));
             if (i % 3 == 0)
                 for (char& c : bytes) c = static_cast<char>((x ^= x << 13, x ^= x >> 17, x ^= x << 5) >> 24);
             if (round > 0 && i % 5 == 0) bytes += "changed in round " + std::to_string(round);
-            WriteFile(src(TreeFile(i)), bytes);
-            SetMtime(src(TreeFile(i)), 1700000000 + 1000 * seed + i + (round > 0 && i % 5 == 0 ? 86400 * round : 0));
+            WriteFile(path, bytes);
+            SetMtime(path, 1700000000 + 1000 * seed + i + (round > 0 && i % 5 == 0 ? 86400 * round : 0));
         }
     }
 
@@ -54,7 +46,7 @@ struct Folder : BackupFixture {
         populate(0);
     }
 
-    // An initial backup and two runs through the production archiver call.
+    // An initial backup and two runs, compressed, with the real archiver.
     void backUp() {
         for (int run = 0; run < 3; ++run) {
             if (run > 0) populate(run);
@@ -82,36 +74,15 @@ struct Folder : BackupFixture {
     int seed;
 };
 
-TEST(RealArchive, VersionsLandInTheirLevelsArchiveAlsoWithTwoFoldersOnTwoThreads) {
+TEST(ParallelBackups, TwoDataFoldersOnTwoThreadsMatchOneAfterTheOther) {
     Folder a(1), b(2);
     a.reset();
     b.reset();
     a.backUp();
     b.backUp();
 
-    // Every file, awkward names too, is in level 0's archive; later levels hold only the changed files.
-    EXPECT_TRUE(a.ui.messages.empty()) << a.ui.messages[0];
-    const std::string level0 = a.dst("V00000/bkpcmp.lzh");
-    auto members = ListMembers(level0);
-    EXPECT_EQ(members.size(), 24 + 2 * kAwkwardNames.size());
-    EXPECT_EQ(members[MemberPath(a.src("sub/f1.txt"))], 7000u);
-    for (const auto& n : kAwkwardNames) {
-        EXPECT_EQ(members.count(MemberPath(a.src(n))), 1u) << n;
-        EXPECT_EQ(members.count(MemberPath(a.src(kAwkwardDir + "/" + n))), 1u) << n;
-    }
-    std::map<std::string, std::uint64_t> changed;
-    for (int i = 0; i < 24; i += 5) changed[MemberPath(a.src(TreeFile(i)))] = (i % 3 ? 3000 + 4000 * i : 150000 + 1000 * i) + 18;
-    EXPECT_EQ(ListMembers(a.dst("V00001/bkpcmp.lzh")), changed);
-    EXPECT_EQ(a.rows().size(), members.size() + 2 * changed.size()) << "every other name was found again";
-    for (const auto& r : a.rows()) EXPECT_EQ(r.kbn1, "0") << r.filenm;
-    TempDir out;
-    ASSERT_EQ(Shell(std::string(TESSEL_BINARY_DIR) + "/tessel-lzh x " + ShellQuote(level0) + " " + ShellQuote(out.path()) +
-                    " >/dev/null"),
-              0);
-    EXPECT_EQ(ReadFile(out.path() + a.src("丂☃😀.txt")), "top 丂☃😀.txt");
-    EXPECT_EQ(Shell("lhasa t " + ShellQuote(level0) + " >/dev/null 2>&1"), 0);
-
     const std::vector<std::string> alone[] = {a.outcome(), b.outcome()};
+    ASSERT_GT(alone[0].size(), 60u);
     EXPECT_NE(alone[0], alone[1]);
     for (int attempt = 0; attempt < 3; ++attempt) {
         a.reset();

@@ -1,0 +1,438 @@
+#include "archiver/archive_request.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <unordered_set>
+
+#include "archiver/add_pipeline.h"
+#include "archiver/archive_ops.h"
+#include "archiver/unlha.h"
+#include "platform/program_files.h"
+#include "platform/safe_write.h"
+
+namespace tessel::archive {
+namespace {
+
+bool EndsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool IsRegularFile(const std::string& p) {
+    struct stat st;
+    return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+bool IsDirectory(const std::string& p) {
+    struct stat st;
+    return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The archive path is not quoted and may hold blanks; it ends in ".lzh"
+// followed by `follow`. Of the places where that occurs, the one naming an
+// existing archive wins, then one whose folder exists, then the first.
+std::optional<std::size_t> ArchiveEnd(const std::string& rest, const std::string& follow) {
+    std::vector<std::size_t> candidates;
+    for (std::size_t i = 0; i + 4 + follow.size() <= rest.size(); ++i) {
+        if (rest[i] != '.') continue;
+        std::string ext = rest.substr(i + 1, 3);
+        std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (ext == "lzh" && rest.compare(i + 4, follow.size(), follow) == 0 && i > 0) candidates.push_back(i + 4);
+    }
+    if (candidates.empty()) return std::nullopt;
+    for (auto c : candidates)
+        if (IsRegularFile(rest.substr(0, c))) return c;
+    for (auto c : candidates) {
+        std::string a = rest.substr(0, c);
+        auto slash = a.rfind('/');
+        if (IsDirectory(slash == std::string::npos ? "." : slash == 0 ? "/" : a.substr(0, slash))) return c;
+    }
+    return candidates.front();
+}
+
+// The command forms, each with the action it stands for.
+struct Form {
+    const char* prefix;
+    Action action;
+};
+constexpr Form kForms[] = {
+    {"u -nd1 ", Action::kAddFile},          {"u -d1n ", Action::kAddTree},       {"u -n ", Action::kAddFolder},
+    {"e -r2x1a2ncy ", Action::kExtractAll}, {"e -na1cy ", Action::kExtractInto}, {"e -a1cynx1 ", Action::kExtractOne},
+};
+
+std::string WithSlash(const std::string& folder) {
+    return !folder.empty() && folder.back() == '/' ? folder : folder + "/";
+}
+
+// The path of a file as stored: absolute, cleaned, without the leading "/".
+std::optional<std::string> MemberPathOf(const std::string& file) {
+    std::string abs = file;
+    if (abs.empty()) return std::nullopt;
+    if (abs[0] != '/') {
+        char cwd[4096];
+        if (!::getcwd(cwd, sizeof cwd)) return std::nullopt;
+        abs = std::string(cwd) + "/" + abs;
+    }
+    std::string clean;
+    if (!CleanPath(abs, &clean) || clean == "/") return std::nullopt;
+    return clean.substr(1);
+}
+
+std::string LeafOf(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Why a file must not become a member of the archive whose identity is
+// `self`: it is the archive itself (any name of it), or a temporary file of
+// a write in progress. Empty when it may.
+std::string NotAMember(const std::string& path, const struct stat& st, const struct stat* self) {
+    if (self && st.st_dev == self->st_dev && st.st_ino == self->st_ino) return "the archive itself";
+    if (IsTempFileName(LeafOf(path))) return "a file being written";
+    return {};
+}
+
+// Whether one named file may be added on its own ("u -nd1"): its member
+// path in *member and 0, or the result code (with the reason in *why when
+// it must not be a member of this archive).
+std::int32_t CheckOne(const std::string& file, const struct stat* self, std::string* member, std::string* why) {
+    auto path = MemberPathOf(file);
+    if (!path) return kUnlhaRefusedPath;
+    struct stat st;
+    if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return kUnlhaCannotReadSource;
+    if (std::string reason = NotAMember(file, st, self); !reason.empty()) {
+        *why = reason;
+        return kUnlhaRefusedPath;
+    }
+    *member = *path;
+    return kUnlhaOk;
+}
+
+// 0 when a regular file can be opened for reading; else the errno value.
+int Unreadable(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return errno;
+    ::close(fd);
+    return 0;
+}
+
+// Regular files of dir (hidden ones included; links and special files
+// never), sorted by name; with recurse set, those of its sub-directories
+// too. What cannot be read is left out with a line in `skipped`, what must
+// not be a member with a line in `leftOut`; the rest is still collected.
+void Collect(const std::string& dir, bool recurse, const struct stat* self, std::vector<std::string>& out,
+             std::vector<std::string>& skipped, std::vector<std::string>& leftOut) {
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) {
+        skipped.push_back("skipped folder " + dir + ": " + std::strerror(errno));
+        return;
+    }
+    std::vector<std::string> names;
+    for (;;) {
+        errno = 0;
+        dirent* e = ::readdir(d);
+        if (!e) {
+            if (errno != 0) skipped.push_back("skipped rest of folder " + dir + ": " + std::strerror(errno));
+            break;
+        }
+        std::string n = e->d_name;
+        if (n != "." && n != "..") names.push_back(n);
+    }
+    ::closedir(d);
+    std::sort(names.begin(), names.end());
+    std::vector<std::string> subdirs;
+    for (const auto& n : names) {
+        std::string p = dir == "/" ? "/" + n : dir + "/" + n;
+        struct stat st;
+        if (::lstat(p.c_str(), &st) != 0) {
+            if (errno != ENOENT) skipped.push_back("skipped " + p + ": " + std::strerror(errno));
+            continue;
+        }
+        if (S_ISREG(st.st_mode)) {
+            if (std::string why = NotAMember(p, st, self); !why.empty()) {
+                leftOut.push_back("skipped " + p + ": " + why);
+                continue;
+            }
+            if (int err = Unreadable(p)) {
+                skipped.push_back("skipped " + p + ": " + std::strerror(err));
+                continue;
+            }
+            out.push_back(p);
+        } else if (S_ISDIR(st.st_mode) && recurse) {
+            // A version folder holds copies, not data to back up.
+            if (IsVersionFolderName(n) && ::lstat((p + "/" + std::string(kArchiveName)).c_str(), &st) == 0)
+                leftOut.push_back("skipped folder " + p + ": a version folder");
+            else
+                subdirs.push_back(p);
+        }
+    }
+    for (const auto& s : subdirs) Collect(s, recurse, self, out, skipped, leftOut);
+}
+
+// The report of an add: its own, then every skipped file, one a line.
+void AddSkipped(std::string* report, const std::vector<std::string>& skipped) {
+    if (!report) return;
+    for (const auto& line : skipped) *report += "\n" + line;
+}
+
+// The folder a command names, cleaned and made absolute; false when it is
+// empty or holds a refused component.
+bool AbsoluteFolderOf(const std::string& arg, std::string& dir) {
+    if (!CleanPath(arg, &dir) || dir.empty()) return false;
+    if (dir[0] != '/') {
+        auto abs = MemberPathOf(dir);
+        if (!abs) return false;
+        dir = "/" + *abs;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::int32_t Perform(const ArchiveRequest& req, std::string* report) {
+    switch (req.action) {
+    case Action::kAddFile: {
+        struct stat self {};
+        const bool archiveExists = ::stat(req.archive.c_str(), &self) == 0;
+        std::string member, why;
+        std::int32_t rc = CheckOne(req.path, archiveExists ? &self : nullptr, &member, &why);
+        if (!why.empty() && report) *report = "0 member(s) added\nskipped " + req.path + ": " + why;
+        if (rc != kUnlhaOk) return rc;
+        AddOptions options;
+        options.method = req.method;
+        return AddFiles(req.archive, {{req.path, member}}, report, options);
+    }
+    case Action::kAddTree:
+    case Action::kAddFolder: {
+        std::string dir;
+        if (!AbsoluteFolderOf(req.path, dir)) return kUnlhaRefusedPath;
+        if (!IsDirectory(dir)) return kUnlhaCannotReadSource;
+        struct stat self {};
+        const bool archiveExists = ::stat(req.archive.c_str(), &self) == 0;
+        std::vector<std::string> paths, skipped, leftOut;
+        Collect(dir, req.action == Action::kAddTree, archiveExists ? &self : nullptr, paths, skipped, leftOut);
+        std::vector<FileToAdd> files;
+        for (const auto& p : paths) files.push_back({p, p.substr(1)});
+        // Every readable file goes in; what could not be read makes the add
+        // fail after the others were written. The archive itself and files
+        // being written are never members, and leaving them out is no failure.
+        AddOptions options;
+        options.method = req.method;
+        options.jobs = req.jobs ? req.jobs : DefaultJobs();
+        std::int32_t rc = AddFiles(req.archive, files, report, options);
+        AddSkipped(report, leftOut);
+        AddSkipped(report, skipped);
+        return rc == kUnlhaOk && !skipped.empty() ? kUnlhaCannotReadSource : rc;
+    }
+    case Action::kExtractAll:
+        // Each member goes back to the folder it came from, taken as it is
+        // (the caller has checked it); nothing below that folder is
+        // followed.
+        return ExtractMembers(
+            req.archive,
+            [](const lzh::Member& m) -> std::optional<Placement> {
+                const auto slash = m.path.rfind('/');
+                if (slash == std::string::npos) return Placement{"/", m.path};
+                return Placement{"/" + m.path.substr(0, slash), m.path.substr(slash + 1)};
+            },
+            report);
+    case Action::kExtractInto: {
+        std::string dir;
+        if (!AbsoluteFolderOf(req.path, dir)) return kUnlhaRefusedPath;
+        const std::string rel = dir == "/" ? "" : dir.substr(1) + "/";
+        return ExtractMembers(
+            req.archive,
+            [&](const lzh::Member& m) -> std::optional<Placement> {
+                if (m.path.compare(0, rel.size(), rel) == 0) return Placement{dir, m.path.substr(rel.size())};
+                auto slash = m.path.rfind('/');
+                return Placement{dir, slash == std::string::npos ? m.path : m.path.substr(slash + 1)};
+            },
+            report);
+    }
+    case Action::kExtractOne: {
+        if (req.name.empty() || req.name == "." || req.name == ".." || req.name.find('/') != std::string::npos)
+            return kUnlhaRefusedPath;
+        std::string dir;
+        if (!AbsoluteFolderOf(req.path, dir)) return kUnlhaRefusedPath;
+        lzh::Member m;
+        std::int32_t rc = FindMemberForFolder(req.archive, dir == "/" ? "" : dir.substr(1), req.name, &m);
+        if (rc != kUnlhaOk) return rc;
+        // One member per call: the caller sweeps the folder once per run.
+        WriteRoot root(dir, false);
+        rc = ExtractMemberTo(req.archive, m, root, req.name);
+        if (report) *report = rc == kUnlhaOk ? "1 member(s) extracted" : "extraction failed";
+        return rc;
+    }
+    }
+    return kUnlhaBadCommand;
+}
+
+ArchiveRequest AddFileRequest(const std::string& archive, const std::string& file) {
+    ArchiveRequest r;
+    r.action = Action::kAddFile;
+    r.archive = archive;
+    r.path = file;
+    return r;
+}
+
+ArchiveRequest AddFolderRequest(const std::string& archive, const std::string& folder, bool withSubfolders) {
+    ArchiveRequest r;
+    r.action = withSubfolders ? Action::kAddTree : Action::kAddFolder;
+    r.archive = archive;
+    r.path = WithSlash(folder);
+    return r;
+}
+
+ArchiveRequest ExtractAllRequest(const std::string& archive) {
+    ArchiveRequest r;
+    r.action = Action::kExtractAll;
+    r.archive = archive;
+    return r;
+}
+
+ArchiveRequest ExtractIntoRequest(const std::string& archive, const std::string& folder) {
+    ArchiveRequest r;
+    r.action = Action::kExtractInto;
+    r.archive = archive;
+    r.path = WithSlash(folder);
+    return r;
+}
+
+ArchiveRequest ExtractOneRequest(const std::string& archive, const std::string& folder, const std::string& name) {
+    ArchiveRequest r;
+    r.action = Action::kExtractOne;
+    r.archive = archive;
+    r.path = WithSlash(folder);
+    r.name = name;
+    return r;
+}
+
+std::vector<std::int32_t> AddEach(const std::string& archivePath, const std::vector<std::string>& files,
+                                  unsigned jobs) {
+    std::vector<std::int32_t> results(files.size(), kUnlhaOk);
+    struct stat self {};
+    const bool archiveExists = ::stat(archivePath.c_str(), &self) == 0;
+    std::vector<std::string> members(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        std::string why;
+        results[i] = CheckOne(files[i], archiveExists ? &self : nullptr, &members[i], &why);
+    }
+    // The paths stored already, and those this call adds.
+    std::unordered_set<std::string> stored;
+    if (archiveExists) {
+        const std::vector<bool> held = HoldsPaths(archivePath, members);
+        for (std::size_t i = 0; i < files.size(); ++i)
+            if (held[i]) stored.insert(members[i]);
+    }
+    // Files that are new to the archive are appended together, compressed
+    // on worker threads; a file whose path is stored already replaces it on
+    // its own, after the files before it, so the archive ends up as it
+    // would after one add per file.
+    std::vector<FileToAdd> group;
+    std::vector<std::size_t> groupIndex;
+    auto flush = [&] {
+        if (group.empty()) return;
+        AddOptions options;
+        options.jobs = jobs ? jobs : DefaultJobs();
+        std::vector<std::int32_t> outcomes;
+        options.outcomes = &outcomes;
+        AddFiles(archivePath, group, nullptr, options);
+        for (std::size_t k = 0; k < group.size(); ++k) results[groupIndex[k]] = outcomes[k];
+        group.clear();
+        groupIndex.clear();
+    };
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (results[i] != kUnlhaOk) continue;
+        if (!stored.insert(members[i]).second) {
+            flush();
+            results[i] = AddFiles(archivePath, {{files[i], members[i]}}, nullptr);
+            continue;
+        }
+        group.push_back({files[i], members[i]});
+        groupIndex.push_back(i);
+    }
+    flush();
+    return results;
+}
+
+std::string CommandLineOf(const ArchiveRequest& request) {
+    std::string prefix;
+    for (const auto& f : kForms)
+        if (f.action == request.action) prefix = f.prefix;
+    const std::string& a = request.archive;
+    switch (request.action) {
+    case Action::kAddFile: return prefix + a + " \"" + request.path + "\"";
+    case Action::kAddTree:
+    case Action::kAddFolder: return prefix + a + " \"" + WithSlash(request.path) + "*.*\"";
+    case Action::kExtractAll: return prefix + a + " *.*";
+    case Action::kExtractInto: return prefix + a + " \"" + WithSlash(request.path) + "\" *.*";
+    case Action::kExtractOne: return prefix + a + " " + WithSlash(request.path) + " \"" + request.name + "\"";
+    }
+    return {};
+}
+
+std::optional<ArchiveRequest> ParseCommandLine(const std::string& line) {
+    for (const auto& f : kForms) {
+        const std::string prefix = f.prefix;
+        if (line.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::string rest = line.substr(prefix.size());
+        ArchiveRequest req;
+        req.action = f.action;
+        switch (f.action) {
+        case Action::kAddFile:
+        case Action::kAddTree:
+        case Action::kAddFolder: {
+            // <archive> "<argument>" - the argument runs to the last character.
+            if (rest.size() < 2 || rest.back() != '"') return std::nullopt;
+            auto end = ArchiveEnd(rest, " \"");
+            if (!end) return std::nullopt;
+            req.archive = rest.substr(0, *end);
+            req.path = rest.substr(*end + 2, rest.size() - *end - 3);
+            if (req.path.empty()) return std::nullopt;
+            if (f.action != Action::kAddFile) {
+                if (!EndsWith(req.path, "*.*")) return std::nullopt;
+                req.path.resize(req.path.size() - 3);
+                if (req.path.empty() || req.path.back() != '/') return std::nullopt;
+            }
+            return req;
+        }
+        case Action::kExtractAll:
+            if (!EndsWith(rest, " *.*") || rest.size() <= 4) return std::nullopt;
+            req.archive = rest.substr(0, rest.size() - 4);
+            if (!EndsWith(req.archive, ".lzh") && !EndsWith(req.archive, ".LZH")) return std::nullopt;
+            return req;
+        case Action::kExtractInto: {
+            // <archive> "<dir>/" *.*
+            if (!EndsWith(rest, "/\" *.*")) return std::nullopt;
+            const std::string head = rest.substr(0, rest.size() - 4);  // ...<dir>/"
+            auto end = ArchiveEnd(head, " \"");
+            if (!end) return std::nullopt;
+            req.archive = head.substr(0, *end);
+            req.path = head.substr(*end + 2, head.size() - *end - 3);
+            if (req.path.empty()) return std::nullopt;
+            return req;
+        }
+        case Action::kExtractOne: {
+            // <archive> <dir>/ "<name>" - the name holds no "/".
+            if (rest.size() < 2 || rest.back() != '"') return std::nullopt;
+            auto split = rest.rfind("/ \"");
+            if (split == std::string::npos || split + 3 > rest.size() - 1) return std::nullopt;
+            req.name = rest.substr(split + 3, rest.size() - split - 4);
+            const std::string head = rest.substr(0, split + 1);  // <archive> <dir>/
+            auto end = ArchiveEnd(head, " ");
+            if (!end) return std::nullopt;
+            req.archive = head.substr(0, *end);
+            req.path = head.substr(*end + 1);
+            if (req.path.empty() || req.path[0] == ' ') return std::nullopt;
+            return req;
+        }
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace tessel::archive
