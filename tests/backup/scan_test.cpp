@@ -19,8 +19,9 @@ std::vector<std::string> Files(const std::vector<VersionRecord>& rows, const std
     return out;
 }
 
-// Breadth first; hidden files taken; hidden folders, links, special files and (without the flag) subfolders not.
-TEST(Scan, WalkOrderAndWhatIsTaken) {
+// Breadth first; hidden files taken; hidden folders, links, special files and (without the flag) subfolders not;
+// progress texts go to the window that started the run.
+TEST(Scan, WalkOrderWhatIsTakenAndWhereProgressGoes) {
     BackupFixture f;
     for (const char* d : {"A/B", "C", ".git", "real"}) MakeDirs(f.src(d));
     for (const char* n : {"root.txt", "A/a.txt", "A/B/b.txt", "C/c.txt", ".profile", ".git/config", "real/r.txt"})
@@ -38,9 +39,19 @@ TEST(Scan, WalkOrderAndWhatIsTaken) {
     WriteFile(g.src("top.txt"), "t");
     WriteFile(g.src("A/deep.txt"), "d");
     g.state.db().exec("INSERT INTO SUBDIR (CHK, FULLNAME, SUBDIR) VALUES ('0', 'stale', 'stale')");
-    g.run("9", "1", 1, "1");  // "1" is not "01"
+    g.run("1", "1", 0, "1");  // "1" is not "01"
     EXPECT_EQ(Files(g.rows(), g.source), (std::vector<std::string>{"/top.txt"}));
     EXPECT_TRUE(g.subdirRows().empty());
+    // Progress goes to the caller's window: an initial backup's to DIRSET, a run's to BKPGO.
+    EXPECT_EQ(g.ui.statusHistory, (std::vector<std::string>{" ﾌｧｲﾙ　" + g.src("top.txt") + " をﾊﾞｯｸｱｯﾌﾟしています。"}));
+    EXPECT_EQ(g.ui.status.count("DIRSET"), 1u);
+    WriteFile(g.src("zz.txt"), "z");
+    g.ui.statusHistory.clear();
+    g.run("9", "1", 1, "1");
+    EXPECT_EQ(g.ui.statusHistory, (std::vector<std::string>{" ﾌｧｲﾙ　" + g.src("top.txt") + " をﾁｪｯｸしています。",
+                                                            " ﾌｧｲﾙ　" + g.src("zz.txt") + " をﾁｪｯｸしています。",
+                                                            " ﾌｧｲﾙ　" + g.src("zz.txt") + " をﾊﾞｯｸｱｯﾌﾟしています。"}));
+    EXPECT_EQ(g.ui.status.count("BKPGO"), 1u);
 }
 
 // Missing source or destination; kinds that do not store record "2"; an unmakeable destination stops at step 0.
@@ -91,22 +102,6 @@ TEST(Scan, MissingSourceAndDestinationAndACatalogFailure) {
     EXPECT_EQ(c.rows()[0].kbn1, "9");
     EXPECT_FALSE(c.inTransaction());
     EXPECT_FALSE(c.ui.waitCursor);
-}
-
-TEST(Scan, ProgressGoesToTheCallersWindow) {
-    BackupFixture f;
-    WriteFile(f.src("a.txt"), "a");
-    f.run("1", "1", 0);
-    EXPECT_EQ(f.ui.statusHistory, (std::vector<std::string>{" ﾌｧｲﾙ　" + f.src("a.txt") + " をﾊﾞｯｸｱｯﾌﾟしています。"}));
-    EXPECT_EQ(f.ui.status.count("DIRSET"), 1u);
-    WriteFile(f.src("b.txt"), "b");
-    f.ui.statusHistory.clear();
-    f.run("9", "1", 1);
-    EXPECT_EQ(f.ui.statusHistory,
-              (std::vector<std::string>{" ﾌｧｲﾙ　" + f.src("a.txt") + " をﾁｪｯｸしています。",
-                                        " ﾌｧｲﾙ　" + f.src("b.txt") + " をﾁｪｯｸしています。",
-                                        " ﾌｧｲﾙ　" + f.src("b.txt") + " をﾊﾞｯｸｱｯﾌﾟしています。"}));
-    EXPECT_EQ(f.ui.status.count("BKPGO"), 1u);
 }
 
 TEST(Scan, FoldersAndFilesBeyondThePathLimitAreReportedEvenWhenSilent) {
