@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -92,6 +93,12 @@ public:
 
     std::string src(const std::string& rel) const { return source + "/" + rel; }
     std::string dst(const std::string& rel) const { return destination + "/" + rel; }
+    // The folder of a version level, with a final "/".
+    std::string levelDir(std::int64_t level) const {
+        char name[16];
+        std::snprintf(name, sizeof name, "V%05lld/", static_cast<long long>(level));
+        return dst(name);
+    }
 
     TempDataFolder data;
     RecordingUi ui;

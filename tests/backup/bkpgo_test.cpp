@@ -11,6 +11,7 @@
 #include <atomic>
 #include <thread>
 
+#include "backup/automatic_backup.h"
 #include "backup/backup_runs.h"
 #include "platform/engine_lock.h"
 #include "support/gui_harness.h"
@@ -51,8 +52,7 @@ struct RunHarness : test::GuiHarness {
         auto* edit = window().findChild<QLineEdit*>("APPNM");
         edit->clear();
         // QTest types ASCII keys only; other text is entered as an input method would.
-        bool ascii = std::all_of(title.begin(), title.end(), [](QChar c) { return c.unicode() < 128; });
-        if (ascii)
+        if (std::all_of(title.begin(), title.end(), [](QChar c) { return c.unicode() < 128; }))
             QTest::keyClicks(edit, title);
         else
             edit->insert(title);
@@ -139,6 +139,34 @@ TEST(BKPGO, RefusalsFailuresAndTheStatusLine) {
     while (answer < 0) QCoreApplication::processEvents();
     asking.join();
     EXPECT_EQ(answer, 0);
+}
+
+// The automatic backup takes every directory marked for it, silently, with the prefix's compression;
+// its run numbers interleave with the others' and every run records the local date and time.
+TEST(AutomaticBackup, BacksUpEligibleDirectoriesSilentlyAndNumbersRunsWithTheOthers) {
+    RunHarness h;
+    h.state.db().exec(
+        "DELETE FROM AUTODEF; DELETE FROM BKPDIR WHERE DIRNO > 0;"
+        "INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, BIKOU, ABKP, CHK1, CHK2) VALUES "
+        "(1, '/data/a', '/dest/a', '1', NULL, '1', '1', '01'), (2, '/data/info', '/dest/info', '9', NULL, '1', '1', '00'),"
+        "(3, '/data/manual', '/dest/manual', '1', NULL, '9', '1', '01'), (4, NULL, '/dest/none', '1', NULL, '1', '0', '01'),"
+        "(5, '/data/nochk', '/dest/nochk', '3', NULL, '1', '1', NULL)");
+    std::tm t{.tm_sec = 9, .tm_min = 5, .tm_hour = 13, .tm_mday = 5, .tm_mon = 3, .tm_year = 103, .tm_isdst = -1};
+    const std::time_t at = std::mktime(&t);
+    EXPECT_EQ(AutomaticBackup(h.state, h.context.backupEngine, at).runNumber, 1);
+    std::vector<BackupCall> expected = {
+        {"/data/a", "9", "1", "/dest/a", 1, 1, "01"},
+        {"/data/info", "9", "9", "/dest/info", 1, 2, "00"},
+        {"/data/nochk", "9", "1", "/dest/nochk", 1, 5, ""},
+    };
+    EXPECT_EQ(h.calls, expected);
+    EXPECT_EQ(h.compression, "1 silent");
+    EXPECT_EQ(AddBackupRun(h.state.db(), "手動", "9", at), 2);
+    AutomaticBackup(h.state, h.context.backupEngine, at);
+    EXPECT_EQ(Scalar(h.state.db(), "SELECT group_concat(BKPNO || ' ' || BKPNAME || ' ' || KBN || ' ' || DAY1 || ' ' || TIME1, ', ') "
+                                   "FROM (SELECT * FROM BKPNAME ORDER BY BKPNO)"),
+              "1 自動バックアップ 1 2003-04-05 13:05:09, 2 手動 9 2003-04-05 13:05:09, 3 自動バックアップ 1 2003-04-05 13:05:09");
+    EXPECT_EQ(Scalar(h.state.db(), "SELECT count(*) || ' ' || max(BKPNO) FROM AUTODEF"), "1 3");
 }
 
 }  // namespace

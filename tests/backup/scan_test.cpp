@@ -19,8 +19,9 @@ std::vector<std::string> Files(const std::vector<VersionRecord>& rows, const std
     return out;
 }
 
-// Breadth first; hidden files taken; hidden folders, links, special files and (without the flag) subfolders not.
-TEST(Scan, WalkOrderAndWhatIsTaken) {
+// Breadth first; hidden files taken; hidden folders, links, special files and (without the flag) subfolders not;
+// progress texts go to the window that started the run.
+TEST(Scan, WalkOrderWhatIsTakenAndWhereProgressGoes) {
     BackupFixture f;
     for (const char* d : {"A/B", "C", ".git", "real"}) MakeDirs(f.src(d));
     for (const char* n : {"root.txt", "A/a.txt", "A/B/b.txt", "C/c.txt", ".profile", ".git/config", "real/r.txt"})
@@ -38,13 +39,23 @@ TEST(Scan, WalkOrderAndWhatIsTaken) {
     WriteFile(g.src("top.txt"), "t");
     WriteFile(g.src("A/deep.txt"), "d");
     g.state.db().exec("INSERT INTO SUBDIR (CHK, FULLNAME, SUBDIR) VALUES ('0', 'stale', 'stale')");
-    g.run("9", "1", 1, "1");  // "1" is not "01"
+    g.run("1", "1", 0, "1");  // "1" is not "01"
     EXPECT_EQ(Files(g.rows(), g.source), (std::vector<std::string>{"/top.txt"}));
     EXPECT_TRUE(g.subdirRows().empty());
+    // Progress goes to the caller's window: an initial backup's to DIRSET, a run's to BKPGO.
+    EXPECT_EQ(g.ui.statusHistory, (std::vector<std::string>{" ﾌｧｲﾙ　" + g.src("top.txt") + " をﾊﾞｯｸｱｯﾌﾟしています。"}));
+    EXPECT_EQ(g.ui.status.count("DIRSET"), 1u);
+    WriteFile(g.src("zz.txt"), "z");
+    g.ui.statusHistory.clear();
+    g.run("9", "1", 1, "1");
+    EXPECT_EQ(g.ui.statusHistory, (std::vector<std::string>{" ﾌｧｲﾙ　" + g.src("top.txt") + " をﾁｪｯｸしています。",
+                                                            " ﾌｧｲﾙ　" + g.src("zz.txt") + " をﾁｪｯｸしています。",
+                                                            " ﾌｧｲﾙ　" + g.src("zz.txt") + " をﾊﾞｯｸｱｯﾌﾟしています。"}));
+    EXPECT_EQ(g.ui.status.count("BKPGO"), 1u);
 }
 
 // Missing source or destination; kinds that do not store record "2"; an unmakeable destination stops at step 0.
-TEST(Scan, MissingSourceAndDestination) {
+TEST(Scan, MissingSourceAndDestinationAndACatalogFailure) {
     BackupFixture f;
     f.source = f.data / "gone";
     f.state.db().exec("INSERT INTO SUBDIR (CHK, FULLNAME, SUBDIR) VALUES ('9', 'kept', 'kept')");
@@ -54,22 +65,18 @@ TEST(Scan, MissingSourceAndDestination) {
     EXPECT_TRUE(f.rows().empty());
 
     for (std::string kind : {"1", "3", "2", "9"}) {
+        SCOPED_TRACE(kind);
         BackupFixture g;
         g.options.compression = "1";
         g.destination = g.data / "newdest";
         WriteFile(g.src("a.txt"), "a");
-        const BackupResult result = g.run(kind == "9" ? "9" : "1", kind, kind == "9" ? 1 : 0);
-        bool stores = kind == "1" || kind == "3";
+        const BackupResult r = g.run(kind == "9" ? "9" : "1", kind, kind == "9" ? 1 : 0);
+        const bool stores = kind == "1" || kind == "3";
         // A destination made on the way is said, but the run has not failed.
-        EXPECT_EQ(std::make_tuple(result.failures, result.warnings, result.versionsRecorded), std::make_tuple(0, stores, 1));
-        EXPECT_EQ(IsDirectory(g.destination), stores) << kind;
-        EXPECT_EQ(g.ui.messages, stores ? std::vector<std::string>{"バックアップの指定されたディレクトリーが見つかりません！ (" +
-                                                                   g.destination + ")"}
-                                        : std::vector<std::string>{})
-            << kind;
-        ASSERT_EQ(g.rows().size(), 1u);
-        EXPECT_EQ(g.rows()[0].kbn1, kind == "1" ? "0" : "2") << kind;
-        EXPECT_EQ(g.archiver.commands.size(), stores ? 1u : 0u) << kind;
+        EXPECT_EQ(std::make_tuple(r.failures, r.warnings, r.versionsRecorded, IsDirectory(g.destination), g.archiver.commands.size()),
+                  std::make_tuple(0, int(stores), 1, stores, size_t(stores)));
+        EXPECT_EQ(g.ui.messages, std::vector<std::string>(stores, "バックアップの指定されたディレクトリーが見つかりません！ (" + g.destination + ")"));
+        EXPECT_EQ(g.rows().at(0).kbn1, kind == "1" ? "0" : "2");
     }
 
     BackupFixture h;
@@ -80,27 +87,21 @@ TEST(Scan, MissingSourceAndDestination) {
     EXPECT_EQ(h.ui.messages[1], "予期しないエラーが発生した為、処理を中断します。!  step = 0");
     EXPECT_NE(h.ui.messages[2].find(h.destination), std::string::npos);
     EXPECT_TRUE(h.rows().empty());
-}
 
-TEST(Scan, ProgressGoesToTheCallersWindowAndNotWhenSilent) {
-    BackupFixture f;
-    WriteFile(f.src("a.txt"), "a");
-    f.run("1", "1", 0);
-    EXPECT_EQ(f.ui.statusHistory, (std::vector<std::string>{" ﾌｧｲﾙ　" + f.src("a.txt") + " をﾊﾞｯｸｱｯﾌﾟしています。"}));
-    EXPECT_EQ(f.ui.status.count("DIRSET"), 1u);
-    WriteFile(f.src("b.txt"), "b");
-    f.ui.statusHistory.clear();
-    f.run("9", "1", 1);
-    EXPECT_EQ(f.ui.statusHistory,
-              (std::vector<std::string>{" ﾌｧｲﾙ　" + f.src("a.txt") + " をﾁｪｯｸしています。",
-                                        " ﾌｧｲﾙ　" + f.src("b.txt") + " をﾁｪｯｸしています。",
-                                        " ﾌｧｲﾙ　" + f.src("b.txt") + " をﾊﾞｯｸｱｯﾌﾟしています。"}));
-    EXPECT_EQ(f.ui.status.count("BKPGO"), 1u);
-    f.options.silent = true;
-    f.ui.statusHistory.clear();
-    WriteFile(f.src("c.txt"), "c");
-    f.run("9", "1", 2);
-    EXPECT_TRUE(f.ui.statusHistory.empty());
+    // A catalog failure stops the run at the step reached; the rows already added stay, committed.
+    BackupFixture c;
+    WriteFile(c.src("a.txt"), "a");
+    WriteFile(c.src("b.txt"), "b");
+    c.state.db().exec("CREATE TRIGGER refuse BEFORE INSERT ON FILEKANRI WHEN NEW.FILENM = 'b.txt' "
+                      "BEGIN SELECT RAISE(ABORT, 'row refused'); END");
+    c.run("9", "1", 1);
+    ASSERT_EQ(c.ui.messages.size(), 2u);
+    EXPECT_EQ(c.ui.messages[0], "予期しないエラーが発生した為、処理を中断します。!  step = 6");
+    EXPECT_NE(c.ui.messages[1].find("row refused"), std::string::npos);
+    EXPECT_EQ(Files(c.rows(), c.source), std::vector<std::string>{"/a.txt"});
+    EXPECT_EQ(c.rows()[0].kbn1, "9");
+    EXPECT_FALSE(c.inTransaction());
+    EXPECT_FALSE(c.ui.waitCursor);
 }
 
 TEST(Scan, FoldersAndFilesBeyondThePathLimitAreReportedEvenWhenSilent) {
@@ -119,9 +120,7 @@ TEST(Scan, FoldersAndFilesBeyondThePathLimitAreReportedEvenWhenSilent) {
         close(fd);
         fd = next;
     }
-    int file = openat(fd, name.c_str(), O_WRONLY | O_CREAT, 0644);
-    ASSERT_GE(file, 0);
-    close(file);
+    ASSERT_EQ(close(openat(fd, name.c_str(), O_WRONLY | O_CREAT, 0644)), 0);
     close(fd);
 
     const BackupResult result = f.run("9", "1", 1, "01");
@@ -131,26 +130,9 @@ TEST(Scan, FoldersAndFilesBeyondThePathLimitAreReportedEvenWhenSilent) {
                                  "ディレクトリーを読み取れないため、その中のファイルはバックアップされません！ (" + unlistable +
                                      ")\nFile name too long"}));
     EXPECT_EQ(result.failures, 2);
+    EXPECT_TRUE(f.ui.statusHistory.empty()) << "a silent run shows no progress";
     EXPECT_EQ(f.rows().back().filenm, name);
     EXPECT_FALSE(f.rows().back().fsize.has_value());
-}
-
-TEST(Scan, CatalogFailureAbortsWithTheStepReachedAndKeepsEarlierRows) {
-    BackupFixture f;
-    WriteFile(f.src("a.txt"), "a");
-    WriteFile(f.src("b.txt"), "b");
-    f.state.db().exec(
-        "CREATE TRIGGER refuse BEFORE INSERT ON FILEKANRI WHEN NEW.FILENM = 'b.txt' "
-        "BEGIN SELECT RAISE(ABORT, 'row refused'); END");
-    f.run("9", "1", 1);
-    ASSERT_EQ(f.ui.messages.size(), 2u);
-    EXPECT_EQ(f.ui.messages[0], "予期しないエラーが発生した為、処理を中断します。!  step = 6");
-    EXPECT_NE(f.ui.messages[1].find("row refused"), std::string::npos);
-    auto rows = f.rows();
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].filenm + rows[0].kbn1, "a.txt9");
-    EXPECT_FALSE(f.inTransaction());
-    EXPECT_FALSE(f.ui.waitCursor);
 }
 
 }  // namespace

@@ -26,32 +26,31 @@ struct Harness : test::GuiHarness {
             if (c.runKind == "3" && writeBulkArchive) test::WriteFile(c.destination + "/bkpcmp.lzh", "archive");
             return BackupResult{};
         };
+        w().open();
     }
     DIRSET& w() { return context.window<DIRSET>(); }
     QLineEdit* field(const char* name) { return w().findChild<QLineEdit*>(name); }
-    QListWidget* list(const char* name) { return w().findChild<QListWidget*>(name); }
     void click(const char* button) { QTest::mouseClick(w().findChild<QPushButton*>(button), Qt::LeftButton); }
-    void focus(QWidget* f, QEvent::Type type) {
+    void focus(const char* name, QEvent::Type type) {
         QFocusEvent e(type);
-        QApplication::sendEvent(f, &e);
+        QApplication::sendEvent(field(name), &e);
     }
     // Types a text into a field as a user would: enter, type, leave.
     void type(const char* name, const std::string& text) {
-        focus(field(name), QEvent::FocusIn);
+        focus(name, QEvent::FocusIn);
         field(name)->setText(QString::fromStdString(text));
-        focus(field(name), QEvent::FocusOut);
+        focus(name, QEvent::FocusOut);
     }
     void chooseItem(const char* listName, const char* text) {
-        QListWidget* l = list(listName);
+        auto* l = w().findChild<QListWidget*>(listName);
         QListWidgetItem* item = l->findItems(QString::fromUtf8(text), Qt::MatchExactly).first();
         QTest::mouseClick(l->viewport(), Qt::LeftButton, {}, l->visualItemRect(item).center());
     }
     // Sets the prefix to a folder of the temporary data folder.
     std::string setPrefix(const char* leaf = "backups") {
-        std::string prefix = folder / leaf;
-        std::filesystem::create_directories(prefix);
-        type("ODIRFIX", prefix);
-        return prefix + "/";
+        std::filesystem::create_directories(folder / leaf);
+        type("ODIRFIX", folder / leaf);
+        return folder / leaf + "/";
     }
     void registerSource(const std::string& source, const std::string& dest = "") {
         type("IDIR", source);
@@ -61,21 +60,15 @@ struct Harness : test::GuiHarness {
     void clickRow(const std::string& dir) {
         auto* grid = w().findChild<QTableView*>("DataGrid1");
         for (int r = 0; r < grid->model()->rowCount(); ++r)
-            if (grid->model()->index(r, 1).data().toString().toStdString() == dir) {
-                QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->model()->index(r, 1)).center());
-                return;
-            }
+            if (grid->model()->index(r, 1).data().toString().toStdString() == dir)
+                return QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->model()->index(r, 1)).center());
         ADD_FAILURE() << "no grid row " << dir;
     }
     std::vector<std::string> rows() {
         std::vector<std::string> out;
-        Statement s = state.db().prepare(
-            "SELECT DIRNO, DIR, ifnull(BKPDIR,'-'), KBN, ifnull(BIKOU,'-'), ABKP, ifnull(CHK1,'-'), ifnull(CHK2,'-') FROM BKPDIR ORDER BY DIRNO");
-        while (s.step()) {
-            std::string r = std::to_string(s.int64(0));
-            for (int c = 1; c < 8; ++c) r += "|" + s.text(c);
-            out.push_back(r);
-        }
+        Statement s = state.db().prepare("SELECT DIRNO || '|' || DIR || '|' || ifnull(BKPDIR,'-') || '|' || KBN || '|' || ifnull(BIKOU,'-') "
+                                         "|| '|' || ABKP || '|' || ifnull(CHK1,'-') || '|' || ifnull(CHK2,'-') FROM BKPDIR ORDER BY DIRNO");
+        while (s.step()) out.push_back(s.text(0));
         return out;
     }
     std::vector<BackupCall> calls;
@@ -83,12 +76,12 @@ struct Harness : test::GuiHarness {
     bool writeBulkArchive = true;
 };
 
-// Without a prefix sources are refused; a missing prefix folder is made on Yes only; the row keeps its compression.
-TEST(DIRSET, PrefixComesFirstAndIsStoredWithItsCompression) {
+// Without a prefix sources are refused; a missing prefix folder is made on Yes only; the row keeps its compression;
+// an overlapping prefix or a destination in use is refused.
+TEST(DIRSET, PrefixComesFirstIsStoredWithItsCompressionAndNeverOverlaps) {
     Harness h;
-    h.w().open();
     EXPECT_TRUE(h.w().prefixMode());
-    h.focus(h.field("IDIR"), QEvent::FocusIn);
+    h.focus("IDIR", QEvent::FocusIn);
     h.field("IDIR")->setText("/data");
     h.field("ODIR")->setText("/dest");
     h.click("Command1");
@@ -116,13 +109,29 @@ TEST(DIRSET, PrefixComesFirstAndIsStoredWithItsCompression) {
     ASSERT_EQ(h.ui.messages.size(), 3u);
     EXPECT_NE(h.ui.messages[2].find("afile/sub/"), std::string::npos);
     EXPECT_EQ(h.rows(), std::vector<std::string>{"0|" + wanted + "/|-|0|PREFIX|0|-|-"});
-    const std::string other = h.setPrefix("other");
-    EXPECT_EQ(h.rows(), std::vector<std::string>{"0|" + other + "||0|PREFIX|0|-|-"});
+    const std::string prefix = h.setPrefix("other");
+    EXPECT_EQ(h.rows(), std::vector<std::string>{"0|" + prefix + "||0|PREFIX|0|-|-"});
+
+    // The window's part of the shared rules: a derived destination in use is
+    // never offered, and a refused prefix leaves the one in force in the field.
+    const std::string f = h.folder.path();
+    for (const char* d : {"x/docs", "y/docs"}) std::filesystem::create_directories(h.folder / d);
+    h.field("ODIR")->clear();
+    h.registerSource(f + "/x/./docs/");
+    EXPECT_EQ(h.rows()[1], "1|" + f + "/x/docs|" + prefix + "docs|1||1|0|00");
+    h.type("IDIR", f + "/y/docs");
+    EXPECT_EQ(h.ui.messages.back(), " バックアップ先 " + prefix + "docs はすでに他の登録で使われています。別のバックアップ先を指定してください！");
+    EXPECT_TRUE(h.field("ODIR")->text().isEmpty());
+    h.type("ODIRFIX", f + "/x/docs/bk");
+    EXPECT_EQ(h.ui.messages.back(), " バックアップ先プレフィックス " + f + "/x/docs/bk/ は登録済のバックアップ対象 " + f +
+                                        "/x/docs と重なっているため指定できません！");
+    EXPECT_EQ(h.field("ODIRFIX")->text().toStdString(), prefix);
+    EXPECT_EQ(h.rows()[0], "0|" + prefix + "||0|PREFIX|0|-|-");
+    EXPECT_FALSE(std::filesystem::exists(h.folder / "x/docs/bk"));
 }
 
 TEST(DIRSET, RegisterUpdateDeleteAndTheirRefusals) {
     Harness h;
-    h.w().open();
     std::string prefix = h.setPrefix();
     EXPECT_TRUE(h.w().prefixMode());
     h.click("Command1");
@@ -186,7 +195,6 @@ TEST(DIRSET, RegisterUpdateDeleteAndTheirRefusals) {
 
 TEST(DIRSET, PickerFillsSourceOrPrefixAndBackKeepsTheFields) {
     Harness h;
-    h.w().open();
     std::string pickedPrefix = h.folder / "picked";
     std::filesystem::create_directories(pickedPrefix);
     h.w().directoryChanged(QString::fromStdString(pickedPrefix));
@@ -211,7 +219,6 @@ TEST(DIRSET, PickerFillsSourceOrPrefixAndBackKeepsTheFields) {
 
 TEST(DIRSET, InitialBackupRunsOnceWithThePrefixCompression) {
     Harness h;
-    h.w().open();
     h.chooseItem("COMPEXP", "圧縮");
     std::string prefix = h.setPrefix();
     h.chooseItem("SUBDIR", "対象");
@@ -242,33 +249,10 @@ TEST(DIRSET, InitialBackupRunsOnceWithThePrefixCompression) {
     EXPECT_EQ(h.ui.messages[2], " 処理を完了しました！　");
 
     h.clickRow("/data/a");
-    EXPECT_EQ(h.list("SUBDIR")->currentItem()->text(), QString::fromUtf8("対象"));
+    EXPECT_EQ(h.w().findChild<QListWidget*>("SUBDIR")->currentItem()->text(), QString::fromUtf8("対象"));
     EXPECT_EQ(h.w().kindCode(), "1");
 
     test::GuiHarness::screenshot(h.w(), "DIRSET");
-}
-
-// The window's part of the shared rules: a derived destination in use is
-// never offered, and a refused prefix leaves the one in force in the field.
-TEST(DIRSET, ATakenDestinationIsNotOfferedAndARefusedPrefixIsNotKept) {
-    Harness h;
-    h.w().open();
-    const std::string f = h.folder.path();
-    for (const char* d : {"x/docs", "y/docs"}) std::filesystem::create_directories(h.folder / d);
-    std::string prefix = h.setPrefix();
-    h.registerSource(f + "/x/./docs/");
-    EXPECT_EQ(h.rows()[1], "1|" + f + "/x/docs|" + prefix + "docs|1||1|0|00");
-
-    h.type("IDIR", f + "/y/docs");
-    EXPECT_EQ(h.ui.messages.back(), " バックアップ先 " + prefix + "docs はすでに他の登録で使われています。別のバックアップ先を指定してください！");
-    EXPECT_TRUE(h.field("ODIR")->text().isEmpty());
-
-    h.type("ODIRFIX", f + "/x/docs/bk");
-    EXPECT_EQ(h.ui.messages.back(), " バックアップ先プレフィックス " + f + "/x/docs/bk/ は登録済のバックアップ対象 " + f +
-                                        "/x/docs と重なっているため指定できません！");
-    EXPECT_EQ(h.field("ODIRFIX")->text().toStdString(), prefix);
-    EXPECT_EQ(h.rows()[0], "0|" + prefix + "|-|0|PREFIX|0|-|-");
-    EXPECT_FALSE(std::filesystem::exists(h.folder / "x/docs/bk"));
 }
 
 TEST(DestinationFor, TakesTheLastComponentOrRoot) {
