@@ -166,6 +166,27 @@ TEST(UnlhaSafety, DotDotPathsAndLinksAreRefusedAndNothingIsWrittenOutside) {
     EXPECT_EQ(ReadFile(outside / "real.lzh"), before);
 }
 
+// The cached index follows an archive replaced behind its back, and an
+// index once handed out stays as it was after later adds.
+TEST(UnlhaCache, FollowsTheArchiveAndHandedOutIndexesStay) {
+    TempDir t, other;
+    WriteFile(t / "f.txt", "first");
+    WriteFile(other / "g.txt", "second");
+    const std::string arc = t / "a.lzh";
+    ASSERT_EQ(Perform(AddFileRequest(arc, t / "f.txt")), 0);
+    std::int32_t code = 0;
+    const auto before = LoadIndex(arc, &code);
+    ASSERT_EQ(Perform(AddFileRequest(other / "a.lzh", other / "g.txt")), 0);
+    ASSERT_EQ(::rename((other / "a.lzh").c_str(), arc.c_str()), 0);
+    ::unlink((other / "g.txt").c_str());
+    EXPECT_EQ(Perform(ExtractOneRequest(arc, other.path(), "g.txt")), 0);
+    EXPECT_EQ(ReadFile(other / "g.txt"), "second");
+    EXPECT_EQ(Perform(ExtractOneRequest(arc, t.path(), "f.txt")), kUnlhaNoSuchMember);
+    ASSERT_EQ(Perform(AddFileRequest(arc, t / "f.txt")), 0);
+    EXPECT_EQ(before->members.size(), 1u);
+    EXPECT_EQ(LoadIndex(arc, &code)->members.size(), 2u);
+}
+
 // Adds in a child process that is killed part-way; every earlier member
 // must stay extractable and the next add must leave a sound archive.
 TEST(UnlhaCrash, KillDuringAddLeavesEarlierMembersAndTheNextAddRepairs) {
