@@ -17,6 +17,7 @@
 #include "archiver/archive_ops.h"
 #include "archiver/archive_request.h"
 #include "backup/backup_messages.h"
+#include "core/status.h"
 #include "backup/backup_run.h"
 #include "backup/catalog_queries.h"
 #include "platform/file_faults.h"
@@ -104,7 +105,7 @@ AddedAhead AddBatch(BackupRun& run, const std::vector<VersionRow>& rows) {
         try {
             run.step = "10";
             if (!IsDirectory(folder) && mkdir(folder.c_str(), 0777) != 0)
-                throw std::runtime_error("ディレクトリーを作成できません (" + folder + "): " + std::strerror(errno));
+                throw Error("ディレクトリーを作成できません (" + folder + "): " + std::strerror(errno));
         } catch (const std::exception&) {
             ahead.stopAt = i;
             ahead.stopError = std::current_exception();
@@ -179,7 +180,7 @@ void StoreEach(BackupRun& run) {
                 }
             } else {
                 if (!IsDirectory(folder) && mkdir(folder.c_str(), 0777) != 0)
-                    throw std::runtime_error("ディレクトリーを作成できません (" + folder + "): " + std::strerror(errno));
+                    throw Error("ディレクトリーを作成できません (" + folder + "): " + std::strerror(errno));
                 run.progress(kCheckingPrefix + sourceFile + kBackingUpSuffix);
                 try {
                     result = StoreOne(run, sourceFile, LevelArchive(run.destination, row.level), target);

@@ -10,7 +10,8 @@
 namespace tessel {
 
 // An unexpected failure; what() says what failed, in the system's words.
-// Every exception the program throws on purpose derives from it.
+// Every exception the floors above the platform throw on purpose derives
+// from it; the platform throws std::runtime_error, its base.
 class Error : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
