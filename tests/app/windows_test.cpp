@@ -221,10 +221,7 @@ TEST(ICONM, TicksStartOneBackupPerSetTimeAndDayAndIconModeLivesOnThroughTheMainW
     ASSERT_EQ(h.calls.size(), 1u);
     EXPECT_EQ(h.calls[0], (BackupCall{"/src", "9", "1", "/dst", 1, 1, "01"}));
     EXPECT_EQ(h.tipDuringBackup, QString::fromUtf8("バックアップ実行中 "));
-    EXPECT_EQ(icon.tip(), QString::fromUtf8("Tesselﾊﾞｯｸｱｯﾌﾟ管理"));
-    Statement run = h.state.db().prepare("SELECT BKPNAME FROM BKPNAME WHERE BKPNO = 1");
-    ASSERT_TRUE(run.step());
-    EXPECT_EQ(run.text(0), "自動バックアップ");
+    EXPECT_EQ(icon.tip(), QString::fromUtf8("Tesselﾊﾞｯｸｱｯﾌﾟ管理"));  // the run's own rows are the batch test's
 
     // A left click on the icon shows the main window; the exit button
     // returns to the icon.
