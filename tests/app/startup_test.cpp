@@ -154,7 +154,7 @@ struct SettingsHarness : SystemServices, SettingsActions {
     }
 };
 
-TEST(ReadSettings, TimeSyntaxOfTheFile) {
+TEST(Settings, TimeSyntaxOfTheFileAndApplyingReadsInFileOrderAndActsOnTheResult) {
     auto read = [](const std::string& value) -> std::optional<TimeOfDay> {
         SettingsHarness h("TIME1=" + value + "\n");
         if (ReadSettings(h.state) != SettingsRead::Ok) return std::nullopt;
@@ -166,9 +166,8 @@ TEST(ReadSettings, TimeSyntaxOfTheFile) {
     for (std::string value : {"12:", "12::30", "12:005", "12:30:", "24:00", "25:00", "12:60", "12:30:60", "12", "ab:cd",
                               "12:30pm", " 12:30", "12:30 ", "-1:30", "1:2:3:4", "123:00", "12:30\r\r", ""})
         EXPECT_EQ(read(value), std::nullopt) << value;
-}
 
-TEST(ApplySettings, ReadsInFileOrderAndActsOnTheResult) {
+    // Applied: read in file order, then acted on.
     const std::string badTime = " BKPDEF.INI上の時間指定が間違っています。\n YY:MM:DDの形式に修正してください! ";
     struct Case {
         std::string file;
