@@ -43,9 +43,12 @@ struct CatalogFolder {
 
     CatalogFolder() {
         std::filesystem::copy_file(folder / "bkpDEF.mdb", folder / "filebkp.mdb");
-        state.dataFolder = folder.path();
-        state.providerClause = "Provider=SQLite;";
-        state.catalog = Connection::open(BuildConnectionString(state.providerClause, state.dataFolder));
+        Open(state, folder.path());
+    }
+    static void Open(SharedState& s, const std::string& dataFolder) {
+        s.dataFolder = dataFolder;
+        s.providerClause = "Provider=SQLite;";
+        s.catalog = Connection::open(BuildConnectionString(s.providerClause, dataFolder));
     }
     Connection& db() { return state.db(); }
 
@@ -124,14 +127,9 @@ TEST(FitText, CutsAtTheWidthAndDropsAHalfCharacterOfEveryLeadByteRangeAndTrimTra
 
 // Dates and times as the exported table files hold them: days since
 // 1899-12-30, the time as the fraction of a day.
-TEST(AutomationDates, ConvertBothWaysWithTheSameEpochAsOleAndRefuseWhatIsNoDateOrTime) {
-    for (const auto& [day, number] : {std::pair<std::string, double>{"1899-12-30", 0}, {"1900-01-01", 2}, {"2003-04-05", 37716},
-                                      {"2024-02-29", 45351}}) {
-        EXPECT_EQ(DayToAutomation(day), number);
-        EXPECT_EQ(AutomationToDay(number), day);
-    }
-    for (std::string t : {"00:00:00", "12:00:00", "13:05:09", "23:59:59"}) EXPECT_EQ(AutomationToTime(*TimeToAutomation(t)), t);
-    EXPECT_EQ(TimeToAutomation("12:00:00"), 0.5);
+TEST(AutomationDates, RefuseWhatIsNoDateOrTimeAndSplitNegativeDaysAndRoundingAtMidnight) {
+    // Ordinary dates and times both ways are the export's and the upgrade's.
+    EXPECT_EQ(AutomationToDay(2), "1900-01-01");
     for (const char* bad : {"2023-02-29", "2003-4-5", "2003-04-05 ", "", "2003/04/05", "0099-12-31"})
         EXPECT_FALSE(DayToAutomation(bad)) << bad;
     for (const char* bad : {"24:00:00", "1:02:03", "12:60:00", "", "12:00"}) EXPECT_FALSE(TimeToAutomation(bad)) << bad;
@@ -241,16 +239,12 @@ struct OldCatalog : CatalogFolder {
     std::vector<Row> versions() { return Rows(db(), "SELECT VNUM FROM DBVERSION"); }
 };
 
-const std::vector<Row> kTemplateCategories = {{"1", "1", "通常"},        {"1", "9", "情報のみ"},
-                                              {"2", "0", "保存先"},      {"2", "1", "通常"},
-                                              {"2", "2", "初期BKP無し"}, {"2", "3", "初期一括BKP"},
-                                              {"2", "9", "情報のみ"}};
-
 // What the upgraded catalog holds: every row as before, except that null or
 // empty texts are blanks of the field's width, null numbers 0, trailing
 // blanks gone, the AUTODEF remark at its full width, SUBDIR carried from
-// "1.03" on, and the restore report (not carried) empty.
-std::vector<std::vector<Row>> Upgraded(bool withSubdir) {
+// "1.03" on, the categories the template's, and the restore report (not
+// carried) empty.
+std::vector<std::vector<Row>> Upgraded(bool withSubdir, const std::vector<Row>& categories) {
     const std::string b50 = Blanks(50), b255 = Blanks(255);
     return {
         {{"5", "2", "メモ" + Blanks(46)}},
@@ -268,7 +262,7 @@ std::vector<std::vector<Row>> Upgraded(bool withSubdir) {
          {"5", "2", "1", "/srv/x/sub/", "O'Neil.txt", "0", "0", b50, b50, "0", "0", b50, b50, "0", b50, "0", "0", b50,
           "0", "0", "9", "k", "1", "c"}},
         withSubdir ? std::vector<Row>{{"9", "sub", "sub"}, {"0", "sub/深い", "深い"}} : std::vector<Row>{},
-        kTemplateCategories,
+        categories,
         {},
     };
 }
@@ -302,7 +296,7 @@ TEST(Upgrade, OlderCatalogsKeepEveryRowAndNewerOnesAreLeft) {
         const std::vector<std::vector<Row>> before = c.contents();
         ASSERT_TRUE(UpgradeCatalog(c.state));
         EXPECT_EQ(c.ui.messages, (std::vector<std::string>{kUpgradeStarting, kUpgradeFinished}));
-        EXPECT_EQ(c.contents(), k.current ? before : Upgraded(k.withSubdir));  // newer: nulls are still nulls
+        EXPECT_EQ(c.contents(), k.current ? before : Upgraded(k.withSubdir, before[5]));  // newer: nulls are still nulls
         EXPECT_EQ(c.ano(), k.ano);
         EXPECT_EQ(c.versions(), (std::vector<Row>{{"V1.04"}}));
         EXPECT_EQ(c.state.catalog->path(), c.folder / "filebkp.mdb");
@@ -319,8 +313,8 @@ TEST(Upgrade, PlacedCategoryFileAddsAndRenamesCategoriesAndTheCountersSurviveATe
     };
     // 1 "5" "テスト" is new; 2 "0" takes the name "サブ".
     WriteFile(c.folder / "kbndef.dat", record(1, "5", "\x83\x65\x83\x58\x83\x67") + record(2, "0", "\x83\x54\x83\x75"));
+    std::vector<std::vector<Row>> expected = Upgraded(true, c.contents()[5]);
     ASSERT_TRUE(UpgradeCatalog(c.state));
-    std::vector<std::vector<Row>> expected = Upgraded(true);
     std::vector<Row>& categories = expected[5];
     categories.insert(categories.begin() + 1, Row{"1", "5", "テスト"});
     categories[3] = Row{"2", "0", "サブ"};
@@ -379,7 +373,7 @@ TEST(UpgradeFailure, DamagedTableFilesTextShiftJisCannotHoldOrAMissingTemplateFa
         std::filesystem::remove(c.folder / "KBNDEF.DAT");
         c.ui.messages.clear();
         ASSERT_TRUE(UpgradeCatalog(c.state));
-        EXPECT_EQ(c.contents(), Upgraded(true));
+        EXPECT_EQ(c.contents(), Upgraded(true, before[5]));
     }
 }
 
@@ -389,16 +383,15 @@ TEST(KilledUpgrade, NextStartFinishesOrRedoesItAtEveryPoint) {
     for (const std::string point : {"exported", "AUTODEF 1", "BKPDIR 2", "FILEKANRI 2", "SUBDIR 1", "built", "kept", "replaced"}) {
         SCOPED_TRACE(point);
         OldCatalog c("1.03");
+        const std::vector<std::vector<Row>> upgraded = Upgraded(true, c.contents()[5]);
         c.state.catalog.reset();  // the child opens its own connection
         const std::string folder = c.folder.path();
         pid_t pid = fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
             SharedState s{c.ui, c.system};
-            s.dataFolder = folder;
-            s.providerClause = "Provider=SQLite;";
+            CatalogFolder::Open(s, folder);
             s.catalogVersion = "1.03";
-            s.catalog = Connection::open(BuildConnectionString(s.providerClause, folder));
             UpgradeCatalog(s, [&](std::string_view p) {
                 if (p == point) raise(SIGKILL);
             });
@@ -418,7 +411,7 @@ TEST(KilledUpgrade, NextStartFinishesOrRedoesItAtEveryPoint) {
             ASSERT_TRUE(UpgradeCatalog(c.state));
             ExpectNoLeftovers(c);
         }
-        EXPECT_EQ(c.contents(), Upgraded(true));
+        EXPECT_EQ(c.contents(), upgraded);
         EXPECT_EQ(c.ano(), (std::vector<Row>{{"10"}, {"20"}, {"0"}}));
         EXPECT_EQ(c.versions(), (std::vector<Row>{{"V1.04"}}));
     }

@@ -77,48 +77,41 @@ TEST(Companion, BackUpChangeAndRestoreAnEarlierRun) {
 
     c.ok("--yes prefix " + ShellQuote(c.tree / "dest") + " --compress");
     c.ok("register " + ShellQuote(c.src()) + " --subdirs --remark 'メモ'");
-    Result r = c.run("dirs");
-    EXPECT_EQ(r.out, "dirno\tsource\tdestination\tkind\tkind_name\tremark\tauto\tinitial\tsubdirs\n1\t" + c.src() + "\t" +
-                         (c.tree / "dest/src") + "\t1\t通常\tメモ\t1\t0\t01\n");
+    EXPECT_EQ(c.run("dirs").out, "dirno\tsource\tdestination\tkind\tkind_name\tremark\tauto\tinitial\tsubdirs\n1\t" + c.src() +
+                                     "\t" + (c.tree / "dest/src") + "\t1\t通常\tメモ\t1\t0\t01\n");
 
     const struct timespec when[2] = {{1500000000, 123456700}, {1500000000, 123456700}};
     ASSERT_EQ(utimensat(AT_FDCWD, c.src("a.txt").c_str(), when, 0), 0);
-    r = c.ok("backup --title first");
-    // JSON gives the last-write time as ISO 8601 local time, to the 100 ns.
-    r = c.run("--json versions --run 1");
-    EXPECT_NE(r.out.find("\"name\": \"a.txt\""), std::string::npos) << r.out;
+    c.ok("backup --title first");
+    // JSON gives the last-write time (a.txt's) as ISO 8601 local time, to the 100 ns.
+    Result r = c.run("--json versions --run 1");
     EXPECT_NE(r.out.find("\"modified\": \"2017-07-14T11:40:00.1234567+09:00\""), std::string::npos) << r.out;
     auto firstState = Snapshot(c.src());
 
     WriteFile(c.src("a.txt"), "second version");
     WriteFile(c.src("new.txt"), "new");
     fs::remove(c.src("-dash.txt"));
-    r = c.ok("backup --title second");
+    c.ok("backup --title second");
 
     auto before = Snapshot(c.src());
     c.ok("restore --run 1 --test");
     EXPECT_EQ(Snapshot(c.src()), before);
-    EXPECT_NE(c.run("report").out.find("  リカバリーの実施(TEST)  "), std::string::npos);
-    r = c.ok("restore --run 1");
-    EXPECT_EQ(Snapshot(c.src()), firstState);
-    r = c.run("report");
-    EXPECT_NE(r.out.find(" ファイル " + c.src("new.txt") + " を削除しました! 　/V00001"), std::string::npos) << r.out;
+    c.ok("restore --run 1");
+    EXPECT_EQ(Snapshot(c.src()), firstState);  // new.txt removed (the report lines are the restore tests')
 
     const std::string to = c.tree / "restored";
-    r = c.ok("restore --run 2 --to " + ShellQuote(to) + " " + ShellQuote(c.src("a.txt")));
-    EXPECT_EQ(r.out, "restored\t1\nskipped\t0\nfailed\t0\n");
+    EXPECT_EQ(c.ok("restore --run 2 --to " + ShellQuote(to) + " " + ShellQuote(c.src("a.txt"))).out,
+              "restored\t1\nskipped\t0\nfailed\t0\n");
     EXPECT_EQ(ReadFile(to + c.src("a.txt")), "second version");
     WriteFile(to + c.src("a.txt"), "edited");
-    r = c.ok("--json restore --run 2 --to " + ShellQuote(to));
-    EXPECT_EQ(r.out, "{\"run\": 2, \"restored\": 3, \"skipped\": 1, \"failed\": 0, \"ok\": true}\n");
+    EXPECT_EQ(c.ok("--json restore --run 2 --to " + ShellQuote(to)).out,
+              "{\"run\": 2, \"restored\": 3, \"skipped\": 1, \"failed\": 0, \"ok\": true}\n");
     EXPECT_EQ(ReadFile(to + c.src("a.txt")), "edited");
-    r = c.ok("restore --run 2 --overwrite --to " + ShellQuote(to) + " " + ShellQuote(c.src()));
-    auto second = Snapshot(to + c.src());
-    EXPECT_EQ(second["a.txt"], "second version");
+    c.ok("restore --run 2 --overwrite --to " + ShellQuote(to) + " " + ShellQuote(c.src()));
+    EXPECT_EQ(Snapshot(to + c.src())["a.txt"], "second version");
     EXPECT_EQ(Snapshot(c.src()), firstState);
 
-    r = c.ok("verify");
-    EXPECT_EQ(r.out, "run\tlevel\tdirectory\tname\tproblem\n");
+    EXPECT_EQ(c.ok("verify").out, "run\tlevel\tdirectory\tname\tproblem\n");
     fs::remove_all(c.tree / "dest/src/V00002");
     r = c.run("--json verify --run 2");
     EXPECT_EQ(r.status, 1);

@@ -118,7 +118,7 @@ std::string NoCopy(const std::string& code) {
     return "この版にはバックアップの写しがないため、KBN を " + code + " にはできません。\n（使える区分は 2, 8, 9 です）";
 }
 
-TEST(BKPFIND1, ListsRunsWithNamedKindsTheVersionsFollowTheCurrentRunAndTheLastOfManyIsReached) {
+TEST(BKPFIND1and2, ListRunsOrDirectoriesTheVersionsFollowTheCurrentRowFitALargerFontAndTheLastOfManyIsReached) {
     InquiryHarness h;
     BKPFIND1& w = h.context.window<BKPFIND1>();
     w.open();
@@ -128,7 +128,6 @@ TEST(BKPFIND1, ListsRunsWithNamedKindsTheVersionsFollowTheCurrentRunAndTheLastOf
               (Strings{"1|週次バックアップ|通常|2024/01/05|10:00:00|1", "2|情報取得|情報のみ|2024/01/06|11:30:00|9",
                        "4|空の実行|通常|2024/01/08|13:00:00|1"}));
     // Before a run is current every version is listed, by run, directory, name and level.
-    EXPECT_TRUE(runs->selectionModel()->selectedRows().isEmpty());
     EXPECT_EQ(Versions(w), (Strings{"0|1|0|/data/a/|a.txt|8", "0|1|0|/data/a/|b.txt|0", "0|1|0|/data/a/sub/|e.txt|0",
                                     "0|2|0|/data/b/|c.txt|2", "1|1|1|/data/a/sub/|b.txt|7", "1|1|2|/data/a/|b.txt|0",
                                     "1|2|1|/data/b/|c.txt|9", "2|2|1|/data/b/|d.txt|10", "3|3|1|/data/x/|x.txt|0"}));
@@ -155,6 +154,25 @@ TEST(BKPFIND1, ListsRunsWithNamedKindsTheVersionsFollowTheCurrentRunAndTheLastOf
     w.open();
     EXPECT_FALSE(runs->currentIndex().isValid());
     EXPECT_EQ(Versions(w).size(), 9u);
+    // BKPFIND2 lists neither the prefix row nor directory 3 (kind "5" has no name).
+    BKPFIND2& w2 = h.context.window<BKPFIND2>();
+    w2.open();
+    EXPECT_EQ(Rows(Grid(w2, "DataGrid2"), {0, 1, 2, 3, 4}),
+              (Strings{"1|/data/a|/dest/a|通常|メモ", "2|/data/b|/dest/b|初期一括BKP|", "4|/data/new|/dest/new|通常|未実行"}));
+    // By directory, name and level: the level decides before the folder.
+    EXPECT_EQ(Versions(w2), (Strings{"0|1|0|/data/a/|a.txt|8", "0|1|0|/data/a/|b.txt|0", "1|1|1|/data/a/sub/|b.txt|7",
+                                     "1|1|2|/data/a/|b.txt|0", "0|1|0|/data/a/sub/|e.txt|0", "0|2|0|/data/b/|c.txt|2",
+                                     "1|2|1|/data/b/|c.txt|9", "2|2|1|/data/b/|d.txt|10", "3|3|1|/data/x/|x.txt|0"}));
+    ExpectReadableAndLocked(w2);
+    ClickRow(Grid(w2, "DataGrid2"), 1);
+    EXPECT_EQ(Versions(w2), (Strings{"0|2|0|/data/b/|c.txt|2", "1|2|1|/data/b/|c.txt|9", "2|2|1|/data/b/|d.txt|10"}));
+    test::GuiHarness::screenshot(w2, "BKPFIND2");
+    // At a larger font the columns still show whole captions and texts.
+    QFont large = w2.font();
+    large.setPointSizeF(16);
+    w2.setFont(large);
+    w2.open();
+    ExpectReadableAndLocked(w2);
     // With 3000 more versions of run 3, far more than one page, Ctrl+End and the scroll bar's end reach the last row.
     h.state.db().exec(
         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
@@ -186,29 +204,6 @@ TEST(BKPFIND1, ListsRunsWithNamedKindsTheVersionsFollowTheCurrentRunAndTheLastOf
     QTest::mouseClick(runs->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
     EXPECT_TRUE(Versions(w).empty());
     EXPECT_TRUE(h.ui.messages.empty());
-}
-
-TEST(BKPFIND2, ListsRegisteredDirectoriesWithoutThePrefixRowAndFitsALargerFont) {
-    InquiryHarness h;
-    BKPFIND2& w = h.context.window<BKPFIND2>();
-    w.open();
-    // Neither the prefix row nor directory 3 (kind "5" has no name) is listed.
-    EXPECT_EQ(Rows(Grid(w, "DataGrid2"), {0, 1, 2, 3, 4}),
-              (Strings{"1|/data/a|/dest/a|通常|メモ", "2|/data/b|/dest/b|初期一括BKP|", "4|/data/new|/dest/new|通常|未実行"}));
-    // By directory, name and level: the level decides before the folder.
-    EXPECT_EQ(Versions(w), (Strings{"0|1|0|/data/a/|a.txt|8", "0|1|0|/data/a/|b.txt|0", "1|1|1|/data/a/sub/|b.txt|7",
-                                    "1|1|2|/data/a/|b.txt|0", "0|1|0|/data/a/sub/|e.txt|0", "0|2|0|/data/b/|c.txt|2",
-                                    "1|2|1|/data/b/|c.txt|9", "2|2|1|/data/b/|d.txt|10", "3|3|1|/data/x/|x.txt|0"}));
-    ExpectReadableAndLocked(w);
-    ClickRow(Grid(w, "DataGrid2"), 1);
-    EXPECT_EQ(Versions(w), (Strings{"0|2|0|/data/b/|c.txt|2", "1|2|1|/data/b/|c.txt|9", "2|2|1|/data/b/|d.txt|10"}));
-    test::GuiHarness::screenshot(w, "BKPFIND2");
-    // At a larger font the columns still show whole captions and texts.
-    QFont large = w.font();
-    large.setPointSizeF(16);
-    w.setFont(large);
-    w.open();
-    ExpectReadableAndLocked(w);
 }
 
 TEST(BKPFIND3, ShowsLatestVersionsAndErrorsOnlyFromTheNextClick) {
@@ -314,8 +309,8 @@ void SetMtime(const std::string& path, std::int64_t seconds) {
 
 // Two runs of a real backup: a.txt, marked excluded after the first, gets
 // no version in the second; the mark comes off again while its copy is
-// there; every inquiry window's context menu restores the selected
-// versions into a chosen folder.
+// there; the context menu (common to the inquiry windows) restores the
+// selected versions into a chosen folder.
 TEST(InquiryWindows, ExcludedMarkHoldsForTheNextRunAndTheContextMenuRestoresIntoAFolder) {
     InquiryHarness h(false);
     std::string src = h.folder / "src", dest = h.folder / "dest";
@@ -347,32 +342,27 @@ TEST(InquiryWindows, ExcludedMarkHoldsForTheNextRunAndTheContextMenuRestoresInto
 
     test::TempDir target;
     h.context.chooseFolder = [&](QWidget*) { return QString::fromStdString(target.path()); };
-    for (QWidget* w : std::vector<QWidget*>{&h.context.window<BKPFIND1>(), &h.context.window<BKPFIND2>(),
-                                            &h.context.window<BKPFIND3>()}) {
-        std::filesystem::remove_all(target.path() + src);
-        static_cast<InquiryWindow*>(w)->open();
-        ClickRow(Grid(*w, "DataGrid2"), 0);
-        QTableView* versions = Grid(*w, "DataGrid1");
-        ASSERT_EQ(versions->model()->rowCount(), 2) << w->objectName().toStdString();
-        versions->selectAll();
-        h.ui.messages.clear();
-        QTimer::singleShot(0, [w] {
-            auto* menu = w->findChild<QMenu*>("versionsMenu");
-            ASSERT_TRUE(menu);
-                EXPECT_EQ(menu->actions()[0]->text(), QString::fromUtf8("選択した版を復元..."));
-            menu->setActiveAction(menu->actions()[0]);
-            QTest::keyClick(menu, Qt::Key_Return);
-        });
-        emit versions->customContextMenuRequested(QPoint(5, 5));
-        EXPECT_EQ(test::ReadFile(target.path() + src + "/a.txt"), "a1");
-        EXPECT_EQ(test::ReadFile(target.path() + src + "/b.txt"), "b1");
-        struct stat st {};
-        ::stat((target.path() + src + "/a.txt").c_str(), &st);
-        EXPECT_EQ(st.st_mtime, 1700000000);
-        EXPECT_EQ(h.ui.messages, (Strings{"選択した版を " + target.path() + " へ復元しました。\n復元 2 件、スキップ 0 件、失敗 0 件"}));
-        EXPECT_EQ(test::ReadFile(src + "/a.txt"), "changed") << "the source is untouched";
-        w->close();
-    }
+    BKPFIND2& w = h.context.window<BKPFIND2>();
+    w.open();
+    ClickRow(Grid(w, "DataGrid2"), 0);
+    QTableView* versions = Grid(w, "DataGrid1");
+    ASSERT_EQ(versions->model()->rowCount(), 2);
+    versions->selectAll();
+    QTimer::singleShot(0, [&w] {
+        auto* menu = w.findChild<QMenu*>("versionsMenu");
+        ASSERT_TRUE(menu);
+        EXPECT_EQ(menu->actions()[0]->text(), QString::fromUtf8("選択した版を復元..."));
+        menu->setActiveAction(menu->actions()[0]);
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    emit versions->customContextMenuRequested(QPoint(5, 5));
+    EXPECT_EQ(test::ReadFile(target.path() + src + "/a.txt"), "a1");
+    EXPECT_EQ(test::ReadFile(target.path() + src + "/b.txt"), "b1");
+    struct stat st {};
+    ::stat((target.path() + src + "/a.txt").c_str(), &st);
+    EXPECT_EQ(st.st_mtime, 1700000000);
+    EXPECT_EQ(h.ui.messages, (Strings{"選択した版を " + target.path() + " へ復元しました。\n復元 2 件、スキップ 0 件、失敗 0 件"}));
+    EXPECT_EQ(test::ReadFile(src + "/a.txt"), "changed") << "the source is untouched";
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 
 #include <cstdlib>
 #include <ctime>
-#include <random>
 
 #include "platform/file_times.h"
 #include "platform/file_version.h"
@@ -83,7 +82,7 @@ const std::string kNone = "  0 0 /   0 0";
 const std::string kTruth = "1.2.3.4 65538 196612 / 65535.0.40000.7 -65536 -1673527289";
 
 // A truncated or corrupted image gives the true version or none, never
-// other numbers and never a crash or a hang.
+// other numbers (arbitrary bytes are the file version fuzz target's).
 TEST(ReadFileVersion, TheFourNumbersAndTextsOfTheResourceEverythingElseNoneAndDamageNeverOtherNumbers) {
     if (!test::HaveMingw()) GTEST_SKIP() << "mingw-w64 binutils are not installed";
     TempDir dir;
@@ -115,19 +114,6 @@ TEST(ReadFileVersion, TheFourNumbersAndTextsOfTheResourceEverythingElseNoneAndDa
     auto trueOrNone = [](const FileVersion& v) { return Fields(v) == kTruth || Fields(v) == kNone; };
     for (size_t n = 0; n < image.size(); n += 7)
         EXPECT_TRUE(trueOrNone(ParseFileVersion(std::string_view(image).substr(0, n)))) << "prefix of " << n;
-    // Random bytes changed anywhere but in the four numbers themselves.
-    const size_t numbers = image.find(std::string("\xBD\x04\xEF\xFE", 4)) + 8;
-    std::mt19937 rng(4);
-    int none = 0;
-    for (int round = 0; round < 2000; ++round) {
-        std::string mutated = image;
-        for (int i = 0; i <= round % 8; ++i)
-            if (size_t at = rng() % image.size(); at < numbers || at >= numbers + 16) mutated[at] = static_cast<char>(rng());
-        const FileVersion m = ParseFileVersion(mutated);
-        ASSERT_TRUE(trueOrNone(m)) << "round " << round << ": " << Fields(m);
-        none += Fields(m) == kNone;
-    }
-    EXPECT_GT(none, 0) << "some mutation must have broken the resource";
     // Directory entries pointing at themselves.
     std::string loop = image;
     for (size_t i = 0; i + 4 <= loop.size(); i += 4)

@@ -193,7 +193,7 @@ TEST(DIRSET, RegisterUpdateDeleteAndTheirRefusals) {
     EXPECT_EQ(h.rows()[1].substr(0, 16), "1|/srv/data/mail");
 }
 
-TEST(DIRSET, PickerFillsSourceOrPrefixAndBackKeepsTheFields) {
+TEST(DIRSET, PickerFillsSourceOrPrefixBackKeepsTheFieldsAndDestinationsAreTheLastComponent) {
     Harness h;
     std::string pickedPrefix = h.folder / "picked";
     std::filesystem::create_directories(pickedPrefix);
@@ -215,6 +215,10 @@ TEST(DIRSET, PickerFillsSourceOrPrefixAndBackKeepsTheFields) {
     h.click("CLOSE");
     h.w().open();
     EXPECT_EQ(h.field("IDIR")->text(), "/var/lib/other");
+    // The destination offered is the source's last component, or ROOT.
+    for (const auto& [source, leaf] : std::vector<std::pair<std::string, std::string>>{
+             {"/home/u/MAIL", "MAIL"}, {"/", "ROOT"}, {"/data/", "ROOT"}, {"relative", "ROOT"}})
+        EXPECT_EQ(DestinationFor(source, "/backup/"), "/backup/" + leaf) << source;
 }
 
 TEST(DIRSET, InitialBackupRunsOnceWithThePrefixCompression) {
@@ -253,12 +257,6 @@ TEST(DIRSET, InitialBackupRunsOnceWithThePrefixCompression) {
     EXPECT_EQ(h.w().kindCode(), "1");
 
     test::GuiHarness::screenshot(h.w(), "DIRSET");
-}
-
-TEST(DestinationFor, TakesTheLastComponentOrRoot) {
-    for (const auto& [source, leaf] : std::vector<std::pair<std::string, std::string>>{
-             {"/home/u/MAIL", "MAIL"}, {"/", "ROOT"}, {"/data/", "ROOT"}, {"relative", "ROOT"}})
-        EXPECT_EQ(DestinationFor(source, "/backup/"), "/backup/" + leaf) << source;
 }
 
 }  // namespace
