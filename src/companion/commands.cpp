@@ -131,7 +131,7 @@ std::optional<std::string> IsoLastWrite(Statement& s, int high, int low) {
     std::time_t t = static_cast<std::time_t>(local);
     std::tm tm {};
     if (!gmtime_r(&t, &tm)) return std::nullopt;
-    char buf[64];
+    char buf[96];
     const long long minutes = (offset < 0 ? -offset : offset) / 60;
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%07lld%c%02lld:%02lld", tm.tm_year + 1900,
                   tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,

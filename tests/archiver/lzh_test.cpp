@@ -138,7 +138,9 @@ protected:
         for (const auto& m : Members(arc_)) {
             const bool far = m.path.find("far.txt") != std::string::npos;
             ASSERT_EQ(m.method, far || m.path.find("mixed.bin") != std::string::npos ? "-lh7-" : "-lh0-") << m.path;
-            if (far) ASSERT_LT(m.compressedSize, 40000u);
+            if (far) {
+                ASSERT_LT(m.compressedSize, 40000u);
+            }
         }
     }
     std::string src() const { return t_ / "src"; }

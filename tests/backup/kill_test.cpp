@@ -127,7 +127,9 @@ TEST_P(Killed, AtChosenPoints) {
         ASSERT_TRUE(WIFEXITED(RunChild(f, compression, 0, 1, {})));
         ASSERT_TRUE(WIFSIGNALED(RunChild(f, compression, 1, 2, p)));
         int older = Verify(f, compression);
-        if (p.afterRun || p.afterArchive == 12) EXPECT_GT(older, 0) << "older files were recorded before the kill";
+        if (p.afterRun || p.afterArchive == 12) {
+            EXPECT_GT(older, 0) << "older files were recorded before the kill";
+        }
         // A later run completes normally over whatever the killed one left.
         ASSERT_TRUE(WIFEXITED(RunChild(f, compression, 10, 1, {})));
         EXPECT_GT(Verify(f, compression, true), 0) << "the runs record older files too";

@@ -43,7 +43,9 @@ TEST(Codepage, EveryLeadByteRangeConvertsBothWaysAndWhatItCannotHoldFailsOrIsMar
     for (const auto& [utf8, cp932] : chars) {
         EXPECT_EQ(Utf8ToCp932("a" + utf8 + "z"), "a" + cp932 + "z") << utf8;
         EXPECT_EQ(Cp932ToUtf8("a" + cp932 + "z"), "a" + utf8 + "z") << utf8;
-        if (cp932.size() == 2) EXPECT_EQ(Cp932ToUtf8("a" + cp932.substr(0, 1)), std::nullopt) << utf8;
+        if (cp932.size() == 2) {
+            EXPECT_EQ(Cp932ToUtf8("a" + cp932.substr(0, 1)), std::nullopt) << utf8;
+        }
     }
     EXPECT_EQ(Cp932ToUtf8("\xed\x40"), "纊");  // the NEC-selected duplicate reads as the same character
     EXPECT_EQ(Cp932ToUtf8("\x85\x40"), std::nullopt);  // an unassigned lead byte
