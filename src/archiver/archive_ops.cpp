@@ -16,7 +16,9 @@
 #include <unordered_map>
 
 #include "archiver/add_pipeline.h"
+#include "archiver/extract_pipeline.h"
 #include "archiver/unlha.h"
+#include "platform/file_ops.h"
 
 namespace tessel::archive {
 namespace {
@@ -151,19 +153,6 @@ private:
     int fd_;
 };
 
-bool WriteAllAt(int fd, std::uint64_t off, const void* data, std::size_t n) {
-    auto* p = static_cast<const char*>(data);
-    while (n > 0) {
-        ssize_t w = ::pwrite(fd, p, n, static_cast<off_t>(off));
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= static_cast<std::size_t>(w);
-        off += static_cast<std::uint64_t>(w);
-    }
-    return true;
-}
-
 std::string ParentOf(const std::string& path) {
     auto slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
@@ -221,18 +210,6 @@ void Publish(Slot& slot, const std::shared_ptr<CachedIndex>& base, std::vector<M
     c->index.validEnd = validEnd;
     c->index.damagedTail = false;
     slot.set(std::move(c));
-}
-
-std::int32_t CodeOf(lzh::DataStatus status) {
-    switch (status) {
-    case lzh::DataStatus::Ok: return kUnlhaOk;
-    case lzh::DataStatus::Corrupt:
-    case lzh::DataStatus::CrcMismatch: return kUnlhaCrcMismatch;
-    case lzh::DataStatus::Unsupported: return kUnlhaUnsupportedMethod;
-    case lzh::DataStatus::ReadFailed: return kUnlhaNotArchive;
-    case lzh::DataStatus::WriteFailed: return kUnlhaCannotWrite;
-    }
-    return kUnlhaNotArchive;
 }
 
 // Writes one member into the open archive at `at`. Order of writes: data

@@ -23,6 +23,8 @@ constexpr std::size_t kChunk = 256 << 10;        // bytes a worker gathers befor
 constexpr std::size_t kQueuePerWorker = 4 << 20; // queued bytes allowed per worker
 constexpr std::size_t kAheadPerWorker = 64;      // members taken but not yet consumed, per worker
 
+}  // namespace
+
 std::int32_t CodeOf(lzh::DataStatus s) {
     switch (s) {
     case lzh::DataStatus::Ok: return kUnlhaOk;
@@ -32,8 +34,10 @@ std::int32_t CodeOf(lzh::DataStatus s) {
     case lzh::DataStatus::ReadFailed: return kUnlhaNotArchive;
     case lzh::DataStatus::WriteFailed: return kUnlhaCannotWrite;
     }
-    return kUnlhaCannotWrite;
+    return kUnlhaNotArchive;
 }
+
+namespace {
 
 // An archive opened once for the run; workers read it with pread.
 struct OpenArchive {

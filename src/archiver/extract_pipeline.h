@@ -16,6 +16,9 @@
 
 namespace tessel::archive {
 
+// The Unlha result code for how reading a member's data ended.
+std::int32_t CodeOf(lzh::DataStatus status);
+
 // One member to decode: which of the run's archives holds it, and its
 // entry in that archive's index.
 struct MemberRead {

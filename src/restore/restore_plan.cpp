@@ -10,21 +10,10 @@
 #include "archiver/archive_ops.h"
 #include "archiver/unlha.h"
 #include "engine/version_store.h"
+#include "platform/file_ops.h"
 
 namespace tessel {
 namespace {
-
-bool WriteAllAt(int fd, std::uint64_t off, const std::uint8_t* p, std::size_t n) {
-    while (n > 0) {
-        const ssize_t w = ::pwrite(fd, p, n, static_cast<off_t>(off));
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= static_cast<std::size_t>(w);
-        off += static_cast<std::uint64_t>(w);
-    }
-    return true;
-}
 
 // Writes the member's bytes into the open file; runs of 64 KB of zero
 // bytes become holes, so that large sparse files stay sparse.
