@@ -151,7 +151,8 @@ TEST(AutomaticBackup, BacksUpEligibleDirectoriesSilentlyAndNumbersRunsWithTheOth
         "(1, '/data/a', '/dest/a', '1', NULL, '1', '1', '01'), (2, '/data/info', '/dest/info', '9', NULL, '1', '1', '00'),"
         "(3, '/data/manual', '/dest/manual', '1', NULL, '9', '1', '01'), (4, NULL, '/dest/none', '1', NULL, '1', '0', '01'),"
         "(5, '/data/nochk', '/dest/nochk', '3', NULL, '1', '1', NULL)");
-    std::tm t{.tm_sec = 9, .tm_min = 5, .tm_hour = 13, .tm_mday = 5, .tm_mon = 3, .tm_year = 103, .tm_isdst = -1};
+    std::tm t{};
+    t.tm_sec = 9, t.tm_min = 5, t.tm_hour = 13, t.tm_mday = 5, t.tm_mon = 3, t.tm_year = 103, t.tm_isdst = -1;
     const std::time_t at = std::mktime(&t);
     EXPECT_EQ(AutomaticBackup(h.state, h.context.backupEngine, at).runNumber, 1);
     std::vector<BackupCall> expected = {

@@ -246,7 +246,9 @@ TEST(DIRSET, InitialBackupRunsOnceWithThePrefixCompression) {
     h.click("Command2");
     EXPECT_EQ(h.calls.size(), 3u);
     for (const std::string& r : h.rows())
-        if (r[0] != '0') EXPECT_NE(r.find("|1|0"), std::string::npos) << r;
+        if (r[0] != '0') {
+            EXPECT_NE(r.find("|1|0"), std::string::npos) << r;
+        }
 
     h.click("Command2");
     EXPECT_EQ(h.calls.size(), 3u);
