@@ -22,6 +22,7 @@ namespace {
 constexpr std::size_t kChunk = 256 << 10;        // bytes a worker gathers before queueing them
 constexpr std::size_t kQueuePerWorker = 4 << 20; // queued bytes allowed per worker
 constexpr std::size_t kAheadPerWorker = 64;      // members taken but not yet consumed, per worker
+constexpr std::size_t kSpareChunks = 16;         // consumed chunk buffers kept for reuse
 
 }  // namespace
 
@@ -52,8 +53,10 @@ class ExtractPipeline::Impl {
 public:
     Impl(std::vector<std::string> archives, std::vector<MemberRead> members, unsigned jobs)
         : paths_(std::move(archives)), members_(std::move(members)), open_(paths_.size()) {
-        const unsigned workers = static_cast<unsigned>(std::min<std::size_t>(jobs, members_.size()));
-        if (workers <= 1) return;
+        // The consumer's thread is busy too: it writes what the workers
+        // decode. With jobs threads in all, jobs - 1 decode.
+        if (jobs <= 1 || members_.size() <= 1) return;
+        const unsigned workers = static_cast<unsigned>(std::min<std::size_t>(jobs - 1, members_.size()));
         budget_ = kQueuePerWorker * workers;
         ahead_ = kAheadPerWorker * workers;
         try {
@@ -99,6 +102,7 @@ private:
         std::deque<std::vector<std::uint8_t>> chunks;
         std::size_t queued = 0;  // bytes in chunks
         bool done = false;
+        bool blocked = false;  // its worker waits for room to queue more
         std::int32_t rc = kUnlhaOk;
     };
 
@@ -136,7 +140,9 @@ private:
             std::size_t i;
             {
                 std::unique_lock<std::mutex> lock(mu_);
+                ++aheadWaiting_;
                 workerCv_.wait(lock, [&] { return stop_ || next_ >= members_.size() || next_ < current_ + ahead_; });
+                --aheadWaiting_;
                 if (stop_ || next_ >= members_.size()) return;
                 i = next_++;
                 jobs_[i] = std::make_unique<Job>();
@@ -144,7 +150,10 @@ private:
             std::int32_t rc;
             try {
                 std::vector<std::uint8_t> chunk;
-                chunk.reserve(kChunk);
+                {
+                    std::lock_guard<std::mutex> lock(mu_);
+                    chunk = spareChunk();
+                }
                 rc = decode(i, [&](const void* p, std::size_t n) {
                     const auto* b = static_cast<const std::uint8_t*>(p);
                     while (n > 0) {
@@ -174,26 +183,46 @@ private:
         std::unique_lock<std::mutex> lock(mu_);
         Job& job = *jobs_.at(i);
         const std::size_t n = chunk.size();
+        ++budgetWaiting_;
+        job.blocked = true;
         workerCv_.wait(lock, [&] {
             return stop_ || (i == current_ ? job.queued < kQueuePerWorker : queued_ + n <= budget_);
         });
+        job.blocked = false;
+        --budgetWaiting_;
         if (stop_) return false;
         queued_ += n;
         job.queued += n;
         job.chunks.push_back(std::move(chunk));
-        chunk = {};
-        chunk.reserve(kChunk);
+        chunk = spareChunk();
         if (i == current_) writerCv_.notify_one();
         return true;
     }
 
+    // An empty buffer with room for a chunk; mu_ is held.
+    std::vector<std::uint8_t> spareChunk() {
+        std::vector<std::uint8_t> chunk;
+        if (!spare_.empty()) {
+            chunk = std::move(spare_.back());
+            spare_.pop_back();
+        } else {
+            chunk.reserve(kChunk);
+        }
+        return chunk;
+    }
+
     template <typename Deliver>
     std::int32_t drain(std::size_t i, Deliver& deliver) {
+        bool wake;
         {
             std::lock_guard<std::mutex> lock(mu_);
             current_ = i;
+            // The worker holding this member may be waiting for room that
+            // the members ahead of it took: it now has a share of its own.
+            auto it = jobs_.find(i);
+            wake = it != jobs_.end() && it->second->blocked;
         }
-        workerCv_.notify_all();
+        if (wake) workerCv_.notify_all();
         std::int32_t rc = kUnlhaOk;
         for (;;) {
             std::deque<std::vector<std::uint8_t>> chunks;
@@ -211,13 +240,29 @@ private:
                 job.queued = 0;
                 done = job.done;
                 rc = job.rc;
+                const bool blocked = job.blocked;
                 if (done) {
                     jobs_.erase(i);
                     current_ = i + 1;
                 }
+                // Workers held back by the limits are woken once there is
+                // room for a good batch, not after every member, so that
+                // small files do not cost a thread switch each.
+                wake = blocked || (aheadWaiting_ > 0 && next_ + ahead_ / 2 <= current_ + ahead_) ||
+                       (budgetWaiting_ > 0 && queued_ <= budget_ / 2);
             }
-            workerCv_.notify_all();
+            if (wake) workerCv_.notify_all();
             for (const auto& c : chunks) deliver(c.data(), c.size());
+            {
+                // Consumed chunks go back for reuse: fresh buffers would cost
+                // page faults on every member.
+                std::lock_guard<std::mutex> lock(mu_);
+                for (auto& c : chunks) {
+                    if (spare_.size() >= kSpareChunks) break;
+                    c.clear();
+                    spare_.push_back(std::move(c));
+                }
+            }
             if (done) return rc;
         }
     }
@@ -236,6 +281,9 @@ private:
     std::size_t next_ = 0;     // the next member a worker takes
     std::size_t current_ = 0;  // the member being consumed
     std::size_t queued_ = 0;   // bytes queued in all jobs
+    unsigned aheadWaiting_ = 0;   // workers waiting to take a member
+    unsigned budgetWaiting_ = 0;  // workers waiting for room in the queue
+    std::vector<std::vector<std::uint8_t>> spare_;  // consumed chunks kept for reuse
     bool stop_ = false;
 };
 
