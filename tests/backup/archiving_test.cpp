@@ -10,7 +10,7 @@
 
 #include "archiver/archive_ops.h"
 #include "archiver/archiver_test_util.h"
-#include "backup_fixture.h"
+#include "support/backup_fixture.h"
 
 namespace tessel::test {
 namespace {

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <tuple>
 
-#include "backup_fixture.h"
+#include "support/backup_fixture.h"
 
 namespace tessel::test {
 namespace {
