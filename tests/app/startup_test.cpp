@@ -79,9 +79,7 @@ TEST(Startup, FreshFolderGetsCatalogAndSettingsFromTemplatesKeepsThemAndRefusesA
     InstanceLock lock3(h.runtime / "tessel2.lock");
     ASSERT_EQ(RunStartup(again, lock3, h.folder.path()), StartupOutcome::Ready);
     EXPECT_EQ(ReadFile(h.folder / "BKPDEF.INI"), "AUTO=NO\r\nICON=YES\r\n");
-    Statement kept = again.db().prepare("SELECT count(*) FROM BKPNAME WHERE BKPNAME = 'kept'");
-    ASSERT_TRUE(kept.step());
-    EXPECT_EQ(kept.int64(0), 1);
+    EXPECT_EQ(test::Column(again.db(), "SELECT count(*) FROM BKPNAME WHERE BKPNAME = 'kept'"), std::vector<std::string>{"1"});
 }
 
 // Each case spoils the data folder (a shell command run in it). The third

@@ -10,7 +10,7 @@
 
 #include "archiver/archive_ops.h"
 #include "archiver/archiver_test_util.h"
-#include "backup_fixture.h"
+#include "support/backup_fixture.h"
 
 namespace tessel::test {
 namespace {
@@ -126,32 +126,6 @@ TEST(Archive, BulkKindArchivesTheWholeTreeOnceAndRecordsCodeTwo) {
         EXPECT_EQ(f.archiver.commands, (std::vector<std::string>{verb + f.dst("bkpcmp.lzh") + " \"" + f.source + "/*.*\""}));
         EXPECT_EQ(f.rows().size(), flag == "01" ? 2u : 1u);
     }
-    BackupFixture f;
-    f.options.silent = true;
-    WriteFile(f.src("a.txt"), "a");
-    f.archiver.results = {0x810A};
-    f.run("1", "3", 0);
-    EXPECT_EQ(f.ui.messages, (std::vector<std::string>{"UNLHA32.DLL error return rc = 810A", " error lzh U:追加･更新 一括 function ",
-                                                       "ファイルを一括バックアップに入れられませんでした！ (" + f.src("a.txt") + ")"}));
-    EXPECT_EQ(f.rows()[0].kbn1, "9");
-}
-
-// A row that cannot be written skips that version only.
-TEST(Archive, RowWriteFailureSkipsThatVersionOnly) {
-    BackupFixture f;
-    f.options.compression = "1";
-    WriteFile(f.src("a.txt"), "a");
-    WriteFile(f.src("b.txt"), "b");
-    f.state.db().exec(
-        "CREATE TRIGGER refuse BEFORE UPDATE OF LVL, KBN1 ON FILEKANRI WHEN NEW.FILENM = 'a.txt' "
-        "BEGIN SELECT RAISE(ABORT, 'write refused'); END");
-    f.archiver.results = {7, 7};
-    f.run("9", "1", 1);
-    ASSERT_EQ(f.ui.messages.size(), 8u);
-    EXPECT_EQ(f.ui.messages[3], "予期しないエラーが発生した為、処理をスキップします。!  step = 11\n FILE = " + f.src("a.txt"));
-    EXPECT_NE(f.ui.messages[4].find("write refused"), std::string::npos);
-    EXPECT_EQ(f.ui.messages[7], "ファイルのコピーに失敗しました! FILE= " + f.src("b.txt") + "\n     RC  エラー　00007");
-    EXPECT_EQ(f.rowsOf("b.txt")[0].kbn1, "9");
 }
 
 }  // namespace

@@ -22,10 +22,7 @@
 namespace tessel {
 namespace {
 
-std::string Scalar(Connection& db, const char* sql) {
-    Statement s = db.prepare(sql);
-    return s.step() ? s.text(0) : "no row";
-}
+std::string Scalar(Connection& db, const char* sql) { return test::Column(db, sql).at(0); }
 
 struct RunHarness : test::GuiHarness {
     RunHarness() {

@@ -5,7 +5,7 @@
 #include <tuple>
 
 #include "backup/catalog_queries.h"
-#include "backup_fixture.h"
+#include "support/backup_fixture.h"
 #include "platform/file_version.h"
 #include "support/pe_image.h"
 

@@ -10,7 +10,7 @@
 
 #include "support/archive_members.h"
 #include "archiver/archive_request.h"
-#include "backup_fixture.h"
+#include "support/backup_fixture.h"
 
 namespace tessel::test {
 namespace {

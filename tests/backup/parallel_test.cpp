@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "backup_fixture.h"
+#include "support/backup_fixture.h"
 #include "support/archive_members.h"
 
 namespace tessel::test {

@@ -9,15 +9,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <filesystem>
 #include <functional>
 #include <optional>
-#include <tuple>
 
 #include "catalog/catalog_transfer.h"
 #include "catalog/connection.h"
-#include "catalog/table_files.h"
 #include "app/startup.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
@@ -107,42 +104,6 @@ std::string Repeat(const std::string& s, int n) {
 
 // A text field: the given bytes padded with blanks to the width.
 std::string Field(const std::string& bytes, std::size_t width) { return bytes + Blanks(width - bytes.size()); }
-
-// Fields are cut to their width and read back without trailing blanks and
-// NULs; a blank field stays blank.
-TEST(FitText, CutsAtTheWidthAndDropsAHalfCharacterOfEveryLeadByteRangeAndTrimTrailingUndoesThePadding) {
-    EXPECT_EQ(TrimTrailing(std::string("ab \0 \0", 6)), "ab");
-    EXPECT_EQ(TrimTrailing(Blanks(50)), Blanks(50));
-    EXPECT_EQ(FitText("ab", 4), "ab  ");
-    EXPECT_EQ(FitText("a" + Hex("b6"), 2), "a" + Hex("b6"));  // half-width kana is one byte
-    // Both ends of both lead-byte ranges; trail bytes that are "\" or a
-    // lead-byte value themselves must not start a character.
-    for (std::string c : {"8140", "835c", "9f40", "9ffc", "e040", "eaa4", "fa5c", "fc4b", "fcfc"}) {
-        const std::string ch = Hex(c);
-        EXPECT_EQ(FitText("a" + ch, 3), "a" + ch) << c;                // fits exactly
-        EXPECT_EQ(FitText("ab" + ch, 3), "ab ") << c;                  // the lead byte alone would remain: dropped
-        EXPECT_EQ(FitText(ch + ch + ch, 5), ch + ch + " ") << c;       // the cut finds the character starts
-    }
-}
-
-// Dates and times as the exported table files hold them: days since
-// 1899-12-30, the time as the fraction of a day.
-TEST(AutomationDates, RefuseWhatIsNoDateOrTimeAndSplitNegativeDaysAndRoundingAtMidnight) {
-    // Ordinary dates and times both ways are the export's and the upgrade's.
-    EXPECT_EQ(AutomationToDay(2), "1900-01-01");
-    for (const char* bad : {"2023-02-29", "2003-4-5", "2003-04-05 ", "", "2003/04/05", "0099-12-31"})
-        EXPECT_FALSE(DayToAutomation(bad)) << bad;
-    for (const char* bad : {"24:00:00", "1:02:03", "12:60:00", "", "12:00"}) EXPECT_FALSE(TimeToAutomation(bad)) << bad;
-    // Before 1899-12-30 the whole part is the day and the fraction the time;
-    // rounding up to midnight carries into the next day.
-    for (const auto& [number, day, time] : {std::tuple<double, const char*, const char*>{-1.25, "1899-12-29", "06:00:00"},
-                                            {37715.9999999, "2003-04-05", "00:00:00"}}) {
-        EXPECT_EQ(AutomationToDay(number), day);
-        EXPECT_EQ(AutomationToTime(number), time);
-    }
-    EXPECT_FALSE(AutomationToDay(std::nan("")));
-    EXPECT_FALSE(AutomationToTime(-1e9));
-}
 
 // The 1.03 catalog with one row in each table (two runs), values chosen to
 // exercise Japanese text, a value of exactly 255 bytes, longer values, a

@@ -1,7 +1,6 @@
 // The inquiry windows, driven offscreen on a catalog filled out of order.
 #include <gtest/gtest.h>
 
-#include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QScrollBar>
@@ -20,7 +19,6 @@
 #include "inquiry/BKPFIND1.h"
 #include "inquiry/BKPFIND2.h"
 #include "inquiry/BKPFIND3.h"
-#include "inquiry/inquiry_queries.h"
 #include "inquiry/version_code.h"
 #include "support/gui_harness.h"
 
@@ -92,24 +90,13 @@ void EditCell(QTableView* grid, int row, int column, const QString& text) {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-// Both grids of a window: every shown column is wide enough for its whole
-// caption and every text of its rows, a cell's tooltip is its whole text;
-// only KBN of the versions grid can be edited.
-void ExpectReadableAndLocked(QWidget& w) {
+// Both grids of a window: only KBN of the versions grid can be edited.
+void ExpectLocked(QWidget& w) {
     for (const char* name : {"DataGrid1", "DataGrid2"}) {
-        QTableView* grid = Grid(w, name);
-        QAbstractItemModel* m = grid->model();
-        const QFontMetrics fm(grid->font());
-        for (int c = 0; c < m->columnCount(); ++c) {
-            for (int r = 0; r < m->rowCount(); ++r) {
+        QAbstractItemModel* m = Grid(w, name)->model();
+        for (int c = 0; c < m->columnCount(); ++c)
+            for (int r = 0; r < m->rowCount(); ++r)
                 EXPECT_EQ(bool(m->flags(m->index(r, c)) & Qt::ItemIsEditable), name[8] == '1' && c == 10) << name << c;
-                if (grid->isColumnHidden(c)) continue;
-                const QString text = m->data(m->index(r, c)).toString();
-                EXPECT_GT(grid->columnWidth(c), fm.horizontalAdvance(text)) << text.toStdString();
-                EXPECT_EQ(m->data(m->index(r, c), Qt::ToolTipRole).toString(), text);
-            }
-            EXPECT_TRUE(grid->isColumnHidden(c) || grid->columnWidth(c) >= grid->horizontalHeader()->sectionSizeHint(c)) << c;
-        }
     }
     EXPECT_EQ(Grid(w, "DataGrid2")->editTriggers(), QAbstractItemView::NoEditTriggers);
 }
@@ -118,7 +105,7 @@ std::string NoCopy(const std::string& code) {
     return "この版にはバックアップの写しがないため、KBN を " + code + " にはできません。\n（使える区分は 2, 8, 9 です）";
 }
 
-TEST(BKPFIND1and2, ListRunsOrDirectoriesTheVersionsFollowTheCurrentRowFitALargerFontAndTheLastOfManyIsReached) {
+TEST(BKPFIND1and2, ListRunsOrDirectoriesTheVersionsFollowTheCurrentRowAndTheLastOfManyIsReached) {
     InquiryHarness h;
     BKPFIND1& w = h.context.window<BKPFIND1>();
     w.open();
@@ -131,7 +118,7 @@ TEST(BKPFIND1and2, ListRunsOrDirectoriesTheVersionsFollowTheCurrentRowFitALarger
     EXPECT_EQ(Versions(w), (Strings{"0|1|0|/data/a/|a.txt|8", "0|1|0|/data/a/|b.txt|0", "0|1|0|/data/a/sub/|e.txt|0",
                                     "0|2|0|/data/b/|c.txt|2", "1|1|1|/data/a/sub/|b.txt|7", "1|1|2|/data/a/|b.txt|0",
                                     "1|2|1|/data/b/|c.txt|9", "2|2|1|/data/b/|d.txt|10", "3|3|1|/data/x/|x.txt|0"}));
-    ExpectReadableAndLocked(w);
+    ExpectLocked(w);
     ClickRow(runs, 0);
     EXPECT_EQ(Versions(w), (Strings{"1|1|1|/data/a/sub/|b.txt|7", "1|1|2|/data/a/|b.txt|0", "1|2|1|/data/b/|c.txt|9"}));
     test::GuiHarness::screenshot(w, "BKPFIND1");
@@ -140,10 +127,6 @@ TEST(BKPFIND1and2, ListRunsOrDirectoriesTheVersionsFollowTheCurrentRowFitALarger
     const Strings run2 = {"2|2|1|/data/b/|d.txt|10"};
     QTest::keyClick(runs, Qt::Key_Down);
     EXPECT_EQ(Versions(w), run2);
-    QHeaderView* numbers = runs->verticalHeader();
-    QTest::mouseClick(numbers->viewport(), Qt::LeftButton, {},
-                      QPoint(numbers->width() / 2, numbers->sectionViewportPosition(2) + numbers->sectionSize(2) / 2));
-    EXPECT_TRUE(Versions(w).empty());
     runs->setCurrentIndex(runs->model()->index(0, 1));
     EXPECT_EQ(Versions(w).size(), 3u);
     // After a refused edit's message the next click still moves run and versions.
@@ -163,16 +146,10 @@ TEST(BKPFIND1and2, ListRunsOrDirectoriesTheVersionsFollowTheCurrentRowFitALarger
     EXPECT_EQ(Versions(w2), (Strings{"0|1|0|/data/a/|a.txt|8", "0|1|0|/data/a/|b.txt|0", "1|1|1|/data/a/sub/|b.txt|7",
                                      "1|1|2|/data/a/|b.txt|0", "0|1|0|/data/a/sub/|e.txt|0", "0|2|0|/data/b/|c.txt|2",
                                      "1|2|1|/data/b/|c.txt|9", "2|2|1|/data/b/|d.txt|10", "3|3|1|/data/x/|x.txt|0"}));
-    ExpectReadableAndLocked(w2);
+    ExpectLocked(w2);
     ClickRow(Grid(w2, "DataGrid2"), 1);
     EXPECT_EQ(Versions(w2), (Strings{"0|2|0|/data/b/|c.txt|2", "1|2|1|/data/b/|c.txt|9", "2|2|1|/data/b/|d.txt|10"}));
     test::GuiHarness::screenshot(w2, "BKPFIND2");
-    // At a larger font the columns still show whole captions and texts.
-    QFont large = w2.font();
-    large.setPointSizeF(16);
-    w2.setFont(large);
-    w2.open();
-    ExpectReadableAndLocked(w2);
     // With 3000 more versions of run 3, far more than one page, Ctrl+End and the scroll bar's end reach the last row.
     h.state.db().exec(
         "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
@@ -188,16 +165,6 @@ TEST(BKPFIND1and2, ListRunsOrDirectoriesTheVersionsFollowTheCurrentRowFitALarger
     EXPECT_TRUE(versions->visualRect(versions->currentIndex()).intersects(versions->viewport()->rect()));
     versions->verticalScrollBar()->setValue(versions->verticalScrollBar()->maximum());
     EXPECT_EQ(versions->rowAt(versions->viewport()->height() - 2), 3008);
-    // Each query of the inquiry windows reads an index in order: no sort of the whole result.
-    using namespace inquiry;
-    for (const std::string& sql : {RunVersionsQuery(false), RunVersionsQuery(true), DirectoryVersionsQuery(false),
-                                   DirectoryVersionsQuery(true), LatestVersionsQuery(false), LatestVersionsQuery(true, "2")}) {
-        Statement plan = h.state.db().prepare("EXPLAIN QUERY PLAN " + sql);
-        std::string text;
-        while (plan.step()) text += plan.text(3) + "\n";
-        EXPECT_NE(text.find("USING INDEX FILEKANRI_BY"), std::string::npos) << text;
-        EXPECT_EQ(text.find("TEMP B-TREE FOR ORDER BY"), std::string::npos) << text;
-    }
     // With no runs at all, a click shows nothing and says nothing.
     h.ui.messages.clear();
     h.state.db().exec("DELETE FROM FILEKANRI; DELETE FROM BKPNAME");
@@ -216,7 +183,7 @@ TEST(BKPFIND3, ShowsLatestVersionsAndErrorsOnlyFromTheNextClick) {
     EXPECT_EQ(Rows(Grid(w, "DataGrid1"), {2, 3, 4, 10, 11}),
               (Strings{"0|/data/a/|a.txt|8|1", "1|/data/a/sub/|b.txt|7|1", "2|/data/a/|b.txt|0|1", "0|/data/a/sub/|e.txt|0|2",
                        "1|/data/b/|c.txt|9|1", "1|/data/b/|d.txt|10|1", "1|/data/x/|x.txt|0|1"}));
-    ExpectReadableAndLocked(w);
+    ExpectLocked(w);
     // All latest versions of directory 1: the CHK1 "2" row is gone now.
     ClickRow(Grid(w, "DataGrid2"), 0);
     EXPECT_EQ(Versions(w), (Strings{"0|1|0|/data/a/|a.txt|8", "1|1|1|/data/a/sub/|b.txt|7", "1|1|2|/data/a/|b.txt|0"}));
@@ -266,8 +233,7 @@ TEST(InquiryWindows, VersionCodeEditsAreCheckedSavedToTheirOwnRowAndNeedTheCopyF
     EditCell(versions, 0, 10, "0");  // a.txt, "8"
     EXPECT_EQ(h.ui.messages, (Strings{NoCopy("0"), NoCopy("7"), NoCopy("0")}));
     EXPECT_EQ(shown(6), "8");
-    Statement count = h.state.db().prepare("SELECT count(*) || ' ' || sum(KBN1 = '8') FROM FILEKANRI");
-    EXPECT_EQ(count.step() ? count.text(0) : "", "9 3");  // nothing else was written
+    EXPECT_EQ(test::Column(h.state.db(), "SELECT count(*) || ' ' || sum(KBN1 = '8') FROM FILEKANRI"), Strings{"9 3"});  // nothing else was written
 
     Connection& db = h.state.db();
     // Directory 2 stores into a real destination: level 1's archive holds
@@ -302,43 +268,21 @@ TEST(InquiryWindows, VersionCodeEditsAreCheckedSavedToTheirOwnRowAndNeedTheCopyF
     EXPECT_TRUE(ChangeVersionCode(db, 999999, "8"));  // the row is gone
 }
 
-void SetMtime(const std::string& path, std::int64_t seconds) {
-    struct timespec t[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
-    utimensat(AT_FDCWD, path.c_str(), t, 0);
-}
-
-// Two runs of a real backup: a.txt, marked excluded after the first, gets
-// no version in the second; the mark comes off again while its copy is
-// there; the context menu (common to the inquiry windows) restores the
-// selected versions into a chosen folder.
-TEST(InquiryWindows, ExcludedMarkHoldsForTheNextRunAndTheContextMenuRestoresIntoAFolder) {
+// A real backup; the context menu (common to the inquiry windows) restores
+// the selected versions into a chosen folder.
+TEST(InquiryWindows, TheContextMenuRestoresTheSelectedVersionsIntoAFolder) {
     InquiryHarness h(false);
     std::string src = h.folder / "src", dest = h.folder / "dest";
     std::filesystem::create_directories(src);
     std::filesystem::create_directories(dest);
     test::WriteFile(src + "/a.txt", "a1");
     test::WriteFile(src + "/b.txt", "b1");
-    SetMtime(src + "/a.txt", 1700000000);
+    test::SetMtime(src + "/a.txt", 1700000000);
     h.state.db().prepare("INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, ABKP, CHK1, CHK2) VALUES (1, ?1, ?2, '1', '1', '1', '01')")
         .bind(1, src).bind(2, dest).run();
-    h.state.db().exec("INSERT INTO BKPNAME VALUES (1, 'first', '1', '2024-01-01', '09:00:00'), "
-                      "(2, 'second', '1', '2024-01-02', '09:00:00')");
-    const BackupOptions compressed{false, "1"};
-    BackupDirectory(h.state, compressed, src, "9", "1", dest, 1, 1, "01");
-    BKPFIND3& find3 = h.context.window<BKPFIND3>();
-    find3.open();
-    ClickRow(Grid(find3, "DataGrid2"), 0);
-    EditCell(Grid(find3, "DataGrid1"), 0, 10, "8");
-    EXPECT_EQ(h.kbn1Of(src + "/", "a.txt", 1), "8");
+    h.state.db().exec("INSERT INTO BKPNAME VALUES (1, 'first', '1', '2024-01-01', '09:00:00')");
+    BackupDirectory(h.state, BackupOptions{false, "1"}, src, "9", "1", dest, 1, 1, "01");
     test::WriteFile(src + "/a.txt", "changed");
-    SetMtime(src + "/a.txt", 1700086400);
-    BackupDirectory(h.state, compressed, src, "9", "1", dest, 2, 1, "01");
-    find3.open();
-    ClickRow(Grid(find3, "DataGrid2"), 0);
-    EXPECT_EQ(Versions(find3), (Strings{"1|1|1|" + src + "/|a.txt|8", "1|1|1|" + src + "/|b.txt|0"}));
-    EditCell(Grid(find3, "DataGrid1"), 0, 10, "0");
-    EXPECT_EQ(h.kbn1Of(src + "/", "a.txt", 1), "0");
-    EXPECT_TRUE(h.ui.messages.empty());
 
     test::TempDir target;
     h.context.chooseFolder = [&](QWidget*) { return QString::fromStdString(target.path()); };

@@ -6,13 +6,11 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTableView>
 #include <QTest>
 
 #include <filesystem>
 
-#include "registration/registrations.h"
 #include "support/gui_harness.h"
 
 namespace tessel {
@@ -65,11 +63,8 @@ struct Harness : test::GuiHarness {
         ADD_FAILURE() << "no grid row " << dir;
     }
     std::vector<std::string> rows() {
-        std::vector<std::string> out;
-        Statement s = state.db().prepare("SELECT DIRNO || '|' || DIR || '|' || ifnull(BKPDIR,'-') || '|' || KBN || '|' || ifnull(BIKOU,'-') "
+        return test::Column(state.db(), "SELECT DIRNO || '|' || DIR || '|' || ifnull(BKPDIR,'-') || '|' || KBN || '|' || ifnull(BIKOU,'-') "
                                          "|| '|' || ABKP || '|' || ifnull(CHK1,'-') || '|' || ifnull(CHK2,'-') FROM BKPDIR ORDER BY DIRNO");
-        while (s.step()) out.push_back(s.text(0));
-        return out;
     }
     std::vector<BackupCall> calls;
     std::vector<std::string> compressionDuringCall;
@@ -191,34 +186,6 @@ TEST(DIRSET, RegisterUpdateDeleteAndTheirRefusals) {
     h.click("Command3");
     EXPECT_EQ(h.rows().size(), 2u);
     EXPECT_EQ(h.rows()[1].substr(0, 16), "1|/srv/data/mail");
-}
-
-TEST(DIRSET, PickerFillsSourceOrPrefixBackKeepsTheFieldsAndDestinationsAreTheLastComponent) {
-    Harness h;
-    std::string pickedPrefix = h.folder / "picked";
-    std::filesystem::create_directories(pickedPrefix);
-    h.w().directoryChanged(QString::fromStdString(pickedPrefix));
-    EXPECT_EQ(h.rows(), std::vector<std::string>{"0|" + pickedPrefix + "/|-|0|PREFIX|0|-|-"});
-    EXPECT_TRUE(h.w().prefixMode());
-    h.w().findChild<QRadioButton*>("dirsel1")->click();
-    EXPECT_FALSE(h.w().prefixMode());
-    h.field("ODIR")->setText("/somewhere/else");
-    h.field("BIKOU")->setText("remark");
-    h.w().directoryChanged("/var/lib/things");
-    EXPECT_EQ(h.field("IDIR")->text(), "/var/lib/things");
-    EXPECT_EQ(h.field("ODIR")->text().toStdString(), pickedPrefix + "/things");
-    EXPECT_TRUE(h.field("BIKOU")->text().isEmpty());
-    h.type("IDIR", "/var/lib/other");
-    EXPECT_EQ(h.field("ODIR")->text().toStdString(), pickedPrefix + "/things");
-
-    // Back to the menu only hides the window: the fields are kept.
-    h.click("CLOSE");
-    h.w().open();
-    EXPECT_EQ(h.field("IDIR")->text(), "/var/lib/other");
-    // The destination offered is the source's last component, or ROOT.
-    for (const auto& [source, leaf] : std::vector<std::pair<std::string, std::string>>{
-             {"/home/u/MAIL", "MAIL"}, {"/", "ROOT"}, {"/data/", "ROOT"}, {"relative", "ROOT"}})
-        EXPECT_EQ(DestinationFor(source, "/backup/"), "/backup/" + leaf) << source;
 }
 
 TEST(DIRSET, InitialBackupRunsOnceWithThePrefixCompression) {

@@ -13,15 +13,13 @@
 
 #include "archiver/archive_ops.h"
 #include "archiver/archive_request.h"
-#include "backup/backup_directory.h"
 #include "platform/codepage.h"
 #include "platform/paths.h"
 #include "platform/safe_write.h"
 #include "restore/restore_directory.h"
 #include "restore/restore_to.h"
 #include "restore/verify.h"
-#include "support/recording_ui.h"
-#include "support/temp_dir.h"
+#include "support/backup_fixture.h"
 
 namespace tessel::test {
 namespace {
@@ -73,14 +71,9 @@ void Damage(const std::string& archive, const std::string& suffix) {
 
 // A data folder with its own catalog, a registered source directory and a
 // destination; catalog rows and version copies are made by hand.
-class Engine : public ::testing::Test {
+class Engine : public ::testing::Test, public BackupFixture {
 protected:
-    Engine() : state(ui, system) {
-        OpenFreshCatalog(data, state);
-        source = data / "src";
-        destination = data / "dest";
-        std::filesystem::create_directories(source);
-        std::filesystem::create_directories(destination);
+    Engine() {
         // The bulk archive's requests as command lines, answered with `results`.
         hooks.archiver = [this](const archive::ArchiveRequest& request) -> std::int32_t {
             commands.push_back(archive::CommandLineOf(request));
@@ -116,17 +109,12 @@ protected:
         std::filesystem::create_directories(std::filesystem::path(versionFile(lvl, "")));
         ASSERT_EQ(archive::Perform(archive::AddFileRequest(versionFile(lvl, "bkpcmp.lzh"), src(rel))), 0);
     }
-    std::string versionFile(int lvl, const std::string& name) const {
-        char folder[16];
-        std::snprintf(folder, sizeof folder, "/V%05d/", lvl);
-        return destination + folder + name;
-    }
+    std::string versionFile(int lvl, const std::string& name) const { return levelDir(lvl) + name; }
     // A source file with the given last-write time.
     void put(const std::string& rel, const std::string& bytes, time_t sec, long nsec = 0) {
         std::filesystem::create_directories(std::filesystem::path(src(rel)).parent_path());
         WriteFile(src(rel), bytes);
-        const struct timespec times[2] = {{sec, nsec}, {sec, nsec}};
-        ASSERT_EQ(utimensat(AT_FDCWD, src(rel).c_str(), times, 0), 0);
+        SetMtime(src(rel), sec, nsec);
     }
 
     RestoreResult restore(int dirNo, int run, const std::string& mode = "1") {
@@ -134,12 +122,7 @@ protected:
     }
     void backUp(int run) { BackupDirectory(state, BackupOptions{false, compression}, source, "9", "1", destination, run, 1, "01"); }
 
-    std::vector<std::string> rows() {
-        Statement q = state.db().prepare("SELECT ID, TEXT FROM RSTRLIST ORDER BY ID");
-        std::vector<std::string> out;
-        while (q.step()) out.push_back(q.text(1));
-        return out;
-    }
+    std::vector<std::string> rows() { return Column(state.db(), "SELECT TEXT FROM RSTRLIST ORDER BY ID"); }
     // The report file's lines decoded from code page 932; a line without
     // CR LF shows as such.
     std::vector<std::string> reportLines() {
@@ -151,16 +134,10 @@ protected:
         if (pos < text.size()) out.push_back("<no CR LF>" + text.substr(pos));
         return out;
     }
-    std::string src(const std::string& rel) const { return source + "/" + rel; }
 
-    TempDataFolder data;
-    RecordingUi ui;
-    FakeSystem system;
-    SharedState state;
     std::vector<std::string> commands;  // of the bulk archive's archiver calls
     std::vector<std::int32_t> results;  // by call; 0 when exhausted
     RestoreHooks hooks;
-    std::string source, destination;
     std::string compression = "0";  // the prefix row's flag
     bool restoreTest = false;
 };

@@ -83,9 +83,7 @@ TEST(FILEREV, RestoresEveryQualifyingDirectoryWithTheChosenRun) {
     // Without a chosen run nothing is restored and the report stays.
     h.click("Command2");
     EXPECT_TRUE(h.calls.empty());
-    Statement s = h.state.db().prepare("SELECT TEXT FROM RSTRLIST");
-    ASSERT_TRUE(s.step());
-    EXPECT_EQ(s.text(0), "earlier report");
+    EXPECT_EQ(test::Column(h.state.db(), "SELECT TEXT FROM RSTRLIST"), std::vector<std::string>{"earlier report"});
 
     h.clickRow(0);
     h.click("TESTBT");

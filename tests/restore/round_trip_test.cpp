@@ -44,9 +44,7 @@ const std::vector<std::string> kDirs = {"", "sub", "sub dir/深い", "Ωmega"};
 void WriteContent(const std::string& path, const Content& c) {
     fs::create_directories(fs::path(path).parent_path());
     WriteFile(path, c.bytes);
-    const struct timespec t = {c.mtimeNs / 1000000000, c.mtimeNs % 1000000000};
-    const struct timespec times[2] = {t, t};
-    ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    SetMtime(path, c.mtimeNs / 1000000000, c.mtimeNs % 1000000000);
 }
 
 std::optional<Content> ReadContent(const std::string& path) {

@@ -1,6 +1,6 @@
 #pragma once
 // Temporary folders for tests, removed with everything in them at the end,
-// and small file and shell helpers.
+// and small file, catalog and shell helpers.
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -12,6 +12,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "engine/shared_state.h"
 
@@ -68,6 +69,21 @@ inline void OpenFreshCatalog(const TempDataFolder& folder, SharedState& state) {
     std::filesystem::copy_file(folder / "bkpDEF.mdb", folder / "filebkp.mdb");
     state.dataFolder = folder.path();
     state.catalog = Connection::openFile(folder / "filebkp.mdb");
+}
+
+// The first column of every row of a query, as text ("" for NULL).
+inline std::vector<std::string> Column(Connection& db, const std::string& sql) {
+    Statement q = db.prepare(sql);
+    std::vector<std::string> out;
+    while (q.step()) out.push_back(q.text(0));
+    return out;
+}
+
+// Sets a file's last-write (and access) time, seconds since 1970 UTC; a
+// link itself, not its target.
+inline void SetMtime(const std::string& path, std::int64_t seconds, long nanoseconds = 0) {
+    const struct timespec t[2] = {{static_cast<time_t>(seconds), nanoseconds}, {static_cast<time_t>(seconds), nanoseconds}};
+    utimensat(AT_FDCWD, path.c_str(), t, AT_SYMLINK_NOFOLLOW);
 }
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {

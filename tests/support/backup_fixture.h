@@ -83,10 +83,7 @@ public:
     }
 
     std::vector<std::string> subdirRows() {
-        Statement q = state.db().prepare("SELECT CHK, FULLNAME, SUBDIR FROM SUBDIR ORDER BY rowid");
-        std::vector<std::string> out;
-        while (q.step()) out.push_back(q.text(0) + " " + q.text(1) + " " + q.text(2));
-        return out;
+        return Column(state.db(), "SELECT CHK || ' ' || FULLNAME || ' ' || SUBDIR FROM SUBDIR ORDER BY rowid");
     }
 
     bool inTransaction() { return sqlite3_get_autocommit(state.db().handle()) == 0; }
@@ -108,18 +105,6 @@ public:
     FakeArchiver archiver;
     std::string source, destination;
 };
-
-// Sets a file's last-write time (seconds since 1970 UTC).
-inline void SetMtime(const std::string& path, std::int64_t seconds) {
-    struct timespec t[2] = {{static_cast<time_t>(seconds), 0}, {static_cast<time_t>(seconds), 0}};
-    utimensat(AT_FDCWD, path.c_str(), t, AT_SYMLINK_NOFOLLOW);
-}
-
-inline std::int64_t Mtime(const std::string& path) {
-    struct stat st {};
-    lstat(path.c_str(), &st);
-    return st.st_mtim.tv_sec;
-}
 
 inline void MakeDirs(const std::string& path) { std::filesystem::create_directories(path); }
 
