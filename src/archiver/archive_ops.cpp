@@ -18,6 +18,7 @@
 #include "archiver/add_pipeline.h"
 #include "archiver/extract_pipeline.h"
 #include "archiver/unlha.h"
+#include "platform/unique_fd.h"
 #include "platform/file_ops.h"
 
 namespace tessel::archive {
@@ -139,19 +140,6 @@ private:
 };
 
 IndexCache gCache;
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { if (fd_ >= 0) ::close(fd_); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() { int f = fd_; fd_ = -1; return f; }
-
-private:
-    int fd_;
-};
 
 std::string ParentOf(const std::string& path) {
     auto slash = path.rfind('/');
@@ -322,11 +310,11 @@ std::int32_t RewriteWith(const std::string& path, int afd, const CachedIndex& c,
         for (std::size_t i = 0; i < c.index.members.size(); ++i)
             if (c.index.members[i].path == f.memberPath) drop[i] = true;
     // The copy is the safe write's temporary file in the archive's folder.
-    Fd dirFd(::open(ParentOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dirFd(::open(ParentOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dirFd.get() < 0) return kUnlhaCannotWrite;
     TempFile tmp;
     if (tmp.create(dirFd.get()) != 0) return kUnlhaCannotWrite;
-    Fd tfd(::dup(tmp.fd()));
+    UniqueFd tfd(::dup(tmp.fd()));
     if (tfd.get() < 0) return kUnlhaCannotWrite;
     auto fail = [&](std::int32_t code) { tmp.discard(); return code; };
     struct stat st;
@@ -406,7 +394,7 @@ std::int32_t AddFiles(const std::string& archivePath, const std::vector<FileToAd
     // too) is refused rather than written through or created at its target.
     struct stat before;
     const bool created = ::lstat(archivePath.c_str(), &before) != 0;
-    Fd afd(::open(archivePath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
+    UniqueFd afd(::open(archivePath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (afd.get() < 0) return failAll(kUnlhaCannotWrite);
     // Other adds to the same archive, in this process or another, wait for
     // this one; adds to other archives do not.
@@ -473,7 +461,7 @@ std::int32_t AddFiles(const std::string& archivePath, const std::vector<FileToAd
 }
 
 std::shared_ptr<const ArchiveIndex> LoadIndex(const std::string& archivePath, std::int32_t* code) {
-    Fd fd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
         *code = errno == ENOENT ? kUnlhaArchiveMissing : kUnlhaNotArchive;
         return nullptr;
@@ -489,7 +477,7 @@ std::shared_ptr<const ArchiveIndex> LoadIndex(const std::string& archivePath, st
 
 std::vector<bool> HoldsPaths(const std::string& archivePath, const std::vector<std::string>& memberPaths) {
     std::vector<bool> held(memberPaths.size(), false);
-    Fd fd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
     std::shared_ptr<Slot> slot;
     std::unique_lock<std::mutex> guard;
     if (fd.get() < 0 || LockIndex(archivePath, fd.get(), false, &slot, &guard) != kUnlhaOk) return held;
@@ -499,7 +487,7 @@ std::vector<bool> HoldsPaths(const std::string& archivePath, const std::vector<s
 
 std::int32_t FindMemberForFolder(const std::string& archivePath, const std::string& folder, const std::string& name,
                                  Member* out) {
-    Fd fd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) return errno == ENOENT ? kUnlhaArchiveMissing : kUnlhaNotArchive;
     std::shared_ptr<Slot> slot;
     std::unique_lock<std::mutex> guard;
@@ -515,7 +503,7 @@ std::int32_t FindMemberForFolder(const std::string& archivePath, const std::stri
 
 std::int32_t TestMembers(const std::string& archivePath, const std::vector<const Member*>& members,
                          const std::function<void(std::size_t, std::int32_t)>& checked) {
-    Fd fd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) return errno == ENOENT ? kUnlhaArchiveMissing : kUnlhaNotArchive;
     struct stat st;
     if (::fstat(fd.get(), &st) != 0) return kUnlhaNotArchive;
@@ -528,7 +516,7 @@ std::int32_t TestMembers(const std::string& archivePath, const std::vector<const
 std::int32_t ExtractMemberTo(const std::string& archivePath, const Member& m, WriteRoot& root, const std::string& rel,
                              const ExtractOptions& options) {
     if (!m.safePath) return kUnlhaRefusedPath;
-    Fd afd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd afd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
     if (afd.get() < 0) return errno == ENOENT ? kUnlhaArchiveMissing : kUnlhaNotArchive;
     struct stat ast;
     if (::fstat(afd.get(), &ast) != 0) return kUnlhaNotArchive;

@@ -10,21 +10,10 @@
 #include "archiver/lzh/codec.h"
 #include "archiver/lzh/crc16.h"
 #include "archiver/unlha.h"
+#include "platform/unique_fd.h"
 
 namespace tessel::archive {
 namespace {
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() { if (fd_ >= 0) ::close(fd_); }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 EncodedMember Failed(std::int32_t rc) {
     EncodedMember r;
@@ -38,7 +27,7 @@ bool IsWritableMethod(const std::string& method) { return method == "-lh5-" || m
 
 EncodedMember EncodeMember(const FileToAdd& f, const std::string& method, MemberOutput& out) {
     if (!IsWritableMethod(method)) return Failed(kUnlhaBadCommand);
-    Fd src(::open(f.source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    UniqueFd src(::open(f.source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (src.get() < 0) return Failed(kUnlhaCannotReadSource);
     struct stat st;
     if (::fstat(src.get(), &st) != 0 || !S_ISREG(st.st_mode)) return Failed(kUnlhaCannotReadSource);

@@ -77,7 +77,9 @@ void CollectSubdirectories(BackupRun& run);
 // sub-directories and records new versions.
 void FilePass(BackupRun& run);
 // Decides whether one file gets a new version, and records it.
-void ProcessFile(BackupRun& run, const std::string& directory, const std::string& name);
+// dirFd is the directory opened with O_PATH (or -1): the file's entry is
+// read relative to it.
+void ProcessFile(BackupRun& run, const std::string& directory, const std::string& name, int dirFd = -1);
 // Stores the versions this call recorded (or the whole directory for an
 // initial bulk backup).
 void StoreVersions(BackupRun& run);

@@ -15,7 +15,7 @@ namespace tessel {
 int AddBackupRun(Connection& db, const std::string& title, const std::string& kind, std::time_t now) {
     std::tm local{};
     localtime_r(&now, &local);
-    char day[16], time[16];
+    char day[40], time[40];  // room for any int the fields could hold
     std::snprintf(day, sizeof day, "%04d-%02d-%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
     std::snprintf(time, sizeof time, "%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
     Transaction t(db);

@@ -105,7 +105,7 @@ void Supersede(Connection& db, const Latest& r) {
 
 }  // namespace
 
-void ProcessFile(BackupRun& run, const std::string& directory, const std::string& name) {
+void ProcessFile(BackupRun& run, const std::string& directory, const std::string& name, int dirFd) {
     Connection& db = run.db();
     std::string code = "0";
     const std::string path = JoinPath(directory, name);
@@ -134,7 +134,7 @@ void ProcessFile(BackupRun& run, const std::string& directory, const std::string
     // version resource (the file cannot have gained one without being
     // written).
     FileVersion version;
-    FileTimes times = ReadFileTimes(path);
+    FileTimes times = ReadFileTimesAt(dirFd, name.c_str(), path);
     if (times.status == 0) {
         lookUp();
         if (!UnchangedWithoutVersion(latest, times)) {

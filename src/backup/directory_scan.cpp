@@ -1,6 +1,7 @@
 // The walk over the registered directory: SUBDIR serves as a first-in
 // first-out list of the sub-directories still to visit, so the walk is
 // breadth first and each sub-directory is visited once.
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -14,6 +15,7 @@
 #include "platform/paths.h"
 #include "platform/real_location.h"
 #include "platform/program_files.h"
+#include "platform/unique_fd.h"
 
 namespace tessel::backup {
 namespace {
@@ -124,10 +126,13 @@ void FilePass(BackupRun& run) {
         // A folder that cannot be listed is never passed over in silence:
         // its files would have no copy.
         if (error != 0) run.failure(kFolderUnreadable + directory + ")\n" + std::strerror(error));
+        // Entries are read relative to the open folder: cheaper than a walk
+        // of each file's whole path.
+        UniqueFd dirFd(entries.empty() ? -1 : ::open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         for (const DirectoryEntry& e : entries) {
             run.step = "4";
             if (e.name == "." || e.name == "..") continue;
-            ProcessFile(run, directory, e.name);
+            ProcessFile(run, directory, e.name, dirFd.get());
         }
         run.step = "7";
         if (run.subdirFlag != "01") return;

@@ -238,6 +238,22 @@ Statement& Connection::cached(const std::string& sql) {
     return *it->second;
 }
 
+Statement& Connection::cached(const char* sql) {
+    // The address alone could be a recycled buffer holding other text: the
+    // text is compared too, which is still far cheaper than a map lookup.
+    auto it = byAddress_.find(sql);
+    if (it != byAddress_.end() && std::string_view(sql) == it->second.first) {
+        it->second.second->reset();
+        return *it->second.second;
+    }
+    const std::string text(sql);
+    auto entry = cache_.find(text);
+    if (entry == cache_.end()) entry = cache_.emplace(text, std::make_unique<Statement>(db_, text)).first;
+    byAddress_[sql] = {std::string_view(entry->first), entry->second.get()};
+    entry->second->reset();
+    return *entry->second;
+}
+
 void Connection::exec(std::string_view sql) {
     char* err = nullptr;
     std::string s(sql);

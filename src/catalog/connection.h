@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "core/status.h"
 
@@ -80,6 +81,9 @@ public:
     Statement prepare(std::string_view sql);
     // A prepared statement kept for the life of the connection (hot paths).
     Statement& cached(const std::string& sql);
+    // The same for a text that stays put (a literal): found again by its
+    // address, without building or comparing a string each call.
+    Statement& cached(const char* sql);
     void exec(std::string_view sql);
     const std::string& path() const { return path_; }
     sqlite3* handle() { return db_; }
@@ -91,6 +95,7 @@ private:
     sqlite3* db_;
     std::string path_;
     std::map<std::string, std::unique_ptr<Statement>> cache_;
+    std::unordered_map<const char*, std::pair<std::string_view, Statement*>> byAddress_;
 };
 
 // A transaction: rolled back on destruction unless committed.

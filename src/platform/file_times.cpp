@@ -86,10 +86,13 @@ FileTimes FromStatx(const struct statx& sx) {
 
 }  // namespace
 
-FileTimes ReadFileTimes(const std::string& path) {
+FileTimes ReadFileTimes(const std::string& path) { return ReadFileTimesAt(-1, path.c_str(), path); }
+
+FileTimes ReadFileTimesAt(int dirFd, const char* name, const std::string& path) {
     if (InjectedFileFault(path, FileAccess::kReadEntry) != 0) return FileTimes{};
     struct statx sx {};
-    if (statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT, kStatxMask, &sx) != 0)
+    const int at = dirFd >= 0 ? dirFd : AT_FDCWD;
+    if (statx(at, dirFd >= 0 ? name : path.c_str(), AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT, kStatxMask, &sx) != 0)
         return FileTimes{};
     return FromStatx(sx);
 }

@@ -32,6 +32,12 @@ struct FileTimes {
 // Reads the entry of path itself (a symbolic link is not followed).
 FileTimes ReadFileTimes(const std::string& path);
 
+// The same for the entry `name` of an open folder (dirFd, as from
+// open(O_PATH | O_DIRECTORY)), which spares the kernel a walk of the whole
+// path; `path` is the entry's full path, the one ReadFileTimes would take.
+// With dirFd < 0 it is ReadFileTimes(path).
+FileTimes ReadFileTimesAt(int dirFd, const char* name, const std::string& path);
+
 // Local ticks for a moment given in seconds and nanoseconds since 1970 UTC.
 std::int64_t LocalTicksFromUnix(std::int64_t seconds, std::int64_t nanoseconds);
 
