@@ -5,6 +5,13 @@
 # and with every core (TESSEL_JOBS), each as a ratio to its peer.
 # The tree: DIRS folders of FILES files (default 1,000 x 100), 0 to 64 KiB,
 # half text, half random bytes (restore_bench make).
+# Every figure comes twice: with everything (peers and ours) held to one
+# core by taskset, and with every core. A restore is timed up to the data
+# being on the disk: ours syncs once at its end, so a peer's restore is
+# followed by a sync, timed separately and added (both ratios are shown).
+# Trees are never deleted between steps, only moved aside: ext4 makes the
+# files of a tree created just after a large deletion many times slower,
+# which would charge one step for an earlier one's work.
 #   bench/peers_bench.sh [build folder] [work folder]
 # Build the targets restore_bench and tessel-lzh first (TESSEL_BUILD_BENCH=ON).
 # The machine should be otherwise idle.
@@ -21,9 +28,10 @@ for t in "$DRIVER" "$LZH"; do [ -x "$t" ] || { echo "missing $t: build restore_b
 
 # The peers, installed when missing.
 need=()
-for p in restic pigz rsync; do command -v "$p" >/dev/null || need+=("$p"); done
+for p in restic pigz rsync taskset; do command -v "$p" >/dev/null || need+=("$p"); done
 if [ "${#need[@]}" -gt 0 ]; then
   SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  need=("${need[@]/taskset/util-linux}")
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"
 fi
 
@@ -57,51 +65,66 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else
 # both NAME PEER: the wall and the CPU ratio of two measured steps.
 both() { echo "$(ratio "${S[$1]}" "${S[$2]}") wall, $(ratio "${C[$1]}" "${C[$2]}") cpu"; }
 
-echo "== peers"
-measure tar-czf tar -czf "$WORK/tree.tar.gz" -C "$WORK" tree
-measure tar-pigz sh -c "tar -cf - -C '$WORK' tree | pigz > '$WORK/tree.pigz.tar.gz'"
-export RESTIC_REPOSITORY=$WORK/restic RESTIC_PASSWORD=bench RESTIC_CACHE_DIR=$WORK/restic-cache
-restic init -q
-measure restic-backup restic backup -q "$TREE"
-measure restic-unchanged restic backup -q "$TREE"
-cp -a "$TREE" "$WORK/copy"
-measure rsync-dry-run rsync -a --dry-run "$TREE/" "$WORK/copy/"
-rm -rf "$WORK/copy"
-mv "$TREE" "$WORK/kept"
-measure restic-restore restic restore latest -q --target /
-check restic
-rm -rf "$TREE"
-measure tar-xzf tar -xzf "$WORK/tree.tar.gz" -C "$WORK"
-check tar
-rm -rf "$TREE"
-mv "$WORK/kept" "$TREE"
-Z_TGZ=$(size "$WORK/tree.tar.gz"); Z_RESTIC=$(size "$WORK/restic")
+# discard PATH: moves a tree out of the way without deleting it.
+discard() { mkdir -p "$WORK/trash"; mv "$1" "$WORK/trash/$(date +%s%N)"; }
+# plus A B: the sum of two figures.
+plus() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a + b }'; }
 
-for jobs in 1 "$CORES"; do
-  echo "== ours, TESSEL_JOBS=$jobs"
-  export TESSEL_JOBS=$jobs
-  rm -rf "$WORK/data" "$WORK/dest" "$WORK/bulk.lzh"
-  measure "first-$jobs" "$DRIVER" backup "$WORK/data" "$TREE" "$WORK/dest" 1
-  measure "unchanged-$jobs" "$DRIVER" again "$WORK/data" "$TREE" "$WORK/dest"
+for cores in 1 "$CORES"; do
+  PIN=(); [ "$cores" -lt "$CORES" ] && PIN=(taskset -c "0-$((cores - 1))")
+  c=$cores
+  echo "== peers on $cores core(s)"
+  measure "tar-czf-$c" "${PIN[@]}" tar -czf "$WORK/tree.tar.gz" -C "$WORK" tree
+  measure "tar-pigz-$c" "${PIN[@]}" sh -c "tar -cf - -C '$WORK' tree | pigz > '$WORK/tree.pigz.tar.gz'"
+  export RESTIC_REPOSITORY=$WORK/restic-$c RESTIC_PASSWORD=bench RESTIC_CACHE_DIR=$WORK/restic-cache-$c
+  restic init -q
+  measure "restic-backup-$c" "${PIN[@]}" restic backup -q "$TREE"
+  measure "restic-unchanged-$c" "${PIN[@]}" restic backup -q "$TREE"
+  cp -a "$TREE" "$WORK/copy"
+  measure "rsync-dry-run-$c" "${PIN[@]}" rsync -a --dry-run "$TREE/" "$WORK/copy/"
+  discard "$WORK/copy"
   mv "$TREE" "$WORK/kept"
-  measure "restore-$jobs" "$DRIVER" restore "$WORK/data" 1
-  check "restore-$jobs"
-  rm -rf "$TREE"
+  measure "restic-restore-$c" "${PIN[@]}" restic restore latest -q --target /
+  measure "restic-sync-$c" sync
+  S[restic-durable-$c]=$(plus "${S[restic-restore-$c]}" "${S[restic-sync-$c]}")
+  C[restic-durable-$c]=$(plus "${C[restic-restore-$c]}" "${C[restic-sync-$c]}")
+  check restic
+  discard "$TREE"
+  measure "tar-xzf-$c" "${PIN[@]}" tar -xzf "$WORK/tree.tar.gz" -C "$WORK"
+  measure "tar-sync-$c" sync
+  S[tar-durable-$c]=$(plus "${S[tar-xzf-$c]}" "${S[tar-sync-$c]}")
+  C[tar-durable-$c]=$(plus "${C[tar-xzf-$c]}" "${C[tar-sync-$c]}")
+  check tar
+  discard "$TREE"
+  mv "$WORK/kept" "$TREE"
+  Z_TGZ=$(size "$WORK/tree.tar.gz"); Z_RESTIC=$(size "$WORK/restic-$c")
+
+  echo "== ours on $cores core(s), TESSEL_JOBS=$cores"
+  export TESSEL_JOBS=$cores
+  rm -rf "$WORK/data" "$WORK/dest" "$WORK/bulk.lzh"
+  measure "first-$c" "${PIN[@]}" "$DRIVER" backup "$WORK/data" "$TREE" "$WORK/dest" 1
+  measure "unchanged-$c" "${PIN[@]}" "$DRIVER" again "$WORK/data" "$TREE" "$WORK/dest"
+  mv "$TREE" "$WORK/kept"
+  measure "restore-$c" "${PIN[@]}" "$DRIVER" restore "$WORK/data" 1
+  check "restore-$c"
+  discard "$TREE"
   mv "$WORK/kept" "$TREE"
   Z_OURS=$(size "$WORK/dest")
   # The archiver alone: the whole tree in one add call (the bulk form).
-  measure "bulk-add-$jobs" sh -c "find '$TREE' -type f | sort | xargs '$LZH' a --jobs $jobs '$WORK/bulk.lzh'"
+  measure "bulk-add-$c" "${PIN[@]}" sh -c "find '$TREE' -type f | sort | xargs '$LZH' a --jobs $cores '$WORK/bulk.lzh'"
   Z_BULK=$(size "$WORK/bulk.lzh")
-  echo "   first backup / restic backup   $(both "first-$jobs" restic-backup)  (target <= 1.5)"
-  echo "   first backup / tar -czf        $(both "first-$jobs" tar-czf)  (target <= 0.5)"
-  echo "   first backup / tar | pigz      $(both "first-$jobs" tar-pigz)"
-  echo "   bulk add / tar -czf            $(both "bulk-add-$jobs" tar-czf)"
-  echo "   bulk add / restic backup       $(both "bulk-add-$jobs" restic-backup)"
-  echo "   nothing changed / rsync -n     $(both "unchanged-$jobs" rsync-dry-run)  (target <= 1.0)"
-  echo "   nothing changed / restic       $(both "unchanged-$jobs" restic-unchanged)"
-  echo "   restore / restic restore       $(both "restore-$jobs" restic-restore)  (target <= 1.2)"
-  echo "   restore / tar -xzf             $(both "restore-$jobs" tar-xzf)"
+  echo "   first backup / restic backup   $(both "first-$c" "restic-backup-$c")  (target <= 1.5)"
+  echo "   first backup / tar -czf        $(both "first-$c" "tar-czf-$c")  (target <= 0.5)"
+  echo "   first backup / tar | pigz      $(both "first-$c" "tar-pigz-$c")"
+  echo "   bulk add / tar -czf            $(both "bulk-add-$c" "tar-czf-$c")"
+  echo "   bulk add / restic backup       $(both "bulk-add-$c" "restic-backup-$c")"
+  echo "   nothing changed / rsync -n     $(both "unchanged-$c" "rsync-dry-run-$c")  (target <= 1.0)"
+  echo "   nothing changed / restic       $(both "unchanged-$c" "restic-unchanged-$c")"
+  echo "   restore / restic restore+sync  $(both "restore-$c" "restic-durable-$c")  (target <= 1.2)"
+  echo "   restore / restic restore alone $(both "restore-$c" "restic-restore-$c")"
+  echo "   restore / tar -xzf + sync      $(both "restore-$c" "tar-durable-$c")"
   echo "   stored / .tar.gz               $(ratio "$Z_OURS" "$Z_TGZ")  (target <= 1.0); bulk archive $(ratio "$Z_BULK" "$Z_TGZ"); restic $(ratio "$Z_RESTIC" "$Z_TGZ")"
-  echo "   peak RSS MB: first ${M[first-$jobs]}, unchanged ${M[unchanged-$jobs]}, restore ${M[restore-$jobs]}, bulk ${M[bulk-add-$jobs]}  (target <= 200)"
+  echo "   peak RSS MB: first ${M[first-$c]}, unchanged ${M[unchanged-$c]}, restore ${M[restore-$c]}, bulk ${M[bulk-add-$c]}  (target <= 200)"
+  echo "sizes: tar.gz $Z_TGZ, restic repository $Z_RESTIC, version archives $Z_OURS, one bulk archive $Z_BULK bytes"
 done
-echo "sizes: tar.gz $Z_TGZ, restic repository $Z_RESTIC, version archives $Z_OURS, one bulk archive $Z_BULK bytes"
+rm -rf "$WORK/trash"
