@@ -83,17 +83,49 @@ private:
     bool exceeded_ = false, failed_ = false;
 };
 
+// The matcher's large tables, kept per thread from one member to the next:
+// fresh ones cost a megabyte of zero-filling and page faults per member,
+// however small the file. An encoder leaves them as a fresh one would find
+// them (the buffer zero, the chains empty), so the output never depends
+// on what the thread encoded before.
+struct MatcherTables {
+    std::vector<std::uint8_t> buf;
+    std::vector<std::int32_t> head, prev;
+    bool inUse = false;
+};
+thread_local MatcherTables tTables;
+
 class Encoder {
 public:
     Encoder(int dictBits, const ReadFn& read, BitWriter& out)
         : window_(1 << dictBits), windowMask_(window_ - 1), np_(dictBits + 1), pbits_(dictBits <= 13 ? 4 : 5),
-          tune_(dictBits <= 13 ? kSmallWindowTuning : kLargeWindowTuning), read_(read), out_(out) {
-        buf_.assign(kBufSize + 16, 0);
-        head_.assign(1 << kHashBits, kNil);
-        prev_.assign(static_cast<std::size_t>(window_), kNil);
+          tune_(dictBits <= 13 ? kSmallWindowTuning : kLargeWindowTuning), read_(read), out_(out),
+          own_(tTables.inUse ? std::make_unique<MatcherTables>() : nullptr), tables_(own_ ? *own_ : tTables),
+          buf_(tables_.buf), head_(tables_.head), prev_(tables_.prev) {
+        tables_.inUse = true;
+        if (buf_.size() != kBufSize + 16) buf_.assign(kBufSize + 16, 0);
+        if (head_.size() != 1u << kHashBits) head_.assign(1 << kHashBits, kNil);
+        if (prev_.size() != static_cast<std::size_t>(window_)) prev_.assign(static_cast<std::size_t>(window_), kNil);
         codes_.reserve(kBlockTokens);
         offsets_.reserve(kBlockTokens);
     }
+
+    ~Encoder() {
+        if (slid_ || end_ > (1 << kHashBits)) {
+            buf_.assign(kBufSize + 16, 0);
+            head_.assign(1 << kHashBits, kNil);
+            prev_.assign(static_cast<std::size_t>(window_), kNil);
+        } else {
+            // Only positions with kMinMatch bytes ahead were entered, and
+            // their first bytes have not moved.
+            for (std::int32_t p = 0; p + kMinMatch <= end_; ++p) head_[hashAt(p)] = kNil;
+            std::fill(prev_.begin(), prev_.begin() + std::min(end_, window_), kNil);
+            std::memset(buf_.data(), 0, static_cast<std::size_t>(end_) + 16);
+        }
+        tables_.inUse = false;
+    }
+    Encoder(const Encoder&) = delete;
+    Encoder& operator=(const Encoder&) = delete;
 
     bool run() {
         if (!fill()) return false;
@@ -400,6 +432,7 @@ private:
         // the window) stays in step.
         std::int32_t shift = ((pos_ - window_) / window_) * window_;
         if (shift > 0) {
+            slid_ = true;
             std::memmove(&buf_[0], &buf_[shift], static_cast<std::size_t>(end_ - shift));
             end_ -= shift;
             pos_ -= shift;
@@ -415,8 +448,12 @@ private:
     const Tuning tune_;
     const ReadFn& read_;
     BitWriter& out_;
-    std::vector<std::uint8_t> buf_;
-    std::vector<std::int32_t> head_, prev_;
+    std::unique_ptr<MatcherTables> own_;  // when the thread's tables are taken
+    MatcherTables& tables_;
+    std::vector<std::uint8_t>& buf_;
+    std::vector<std::int32_t>& head_;
+    std::vector<std::int32_t>& prev_;
+    bool slid_ = false;
     std::vector<std::uint16_t> codes_, offsets_;
     std::int32_t pos_ = 0, end_ = 0;
     bool eof_ = false, readFailed_ = false, probed_ = false, incompressible_ = false;
