@@ -28,8 +28,9 @@ struct MemberRead {
 
 class ExtractPipeline {
 public:
-    // Starts min(jobs, members) workers; with jobs <= 1 (or one member)
-    // every member is decoded on the consumer's thread when it asks.
+    // Starts min(jobs - 1, members) workers, the consumer's thread being
+    // the jobs-th; with jobs <= 1 (or one member) every member is decoded
+    // on the consumer's thread when it asks.
     ExtractPipeline(std::vector<std::string> archives, std::vector<MemberRead> members, unsigned jobs);
     ~ExtractPipeline();
     ExtractPipeline(const ExtractPipeline&) = delete;

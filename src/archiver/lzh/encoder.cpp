@@ -102,10 +102,10 @@ public:
           tune_(dictBits <= 13 ? kSmallWindowTuning : kLargeWindowTuning), read_(read), out_(out),
           own_(tTables.inUse ? std::make_unique<MatcherTables>() : nullptr), tables_(own_ ? *own_ : tTables),
           buf_(tables_.buf), head_(tables_.head), prev_(tables_.prev) {
-        tables_.inUse = true;
         if (buf_.size() != kBufSize + 16) buf_.assign(kBufSize + 16, 0);
         if (head_.size() != 1u << kHashBits) head_.assign(1 << kHashBits, kNil);
         if (prev_.size() != static_cast<std::size_t>(window_)) prev_.assign(static_cast<std::size_t>(window_), kNil);
+        tables_.inUse = true;
         codes_.reserve(kBlockTokens);
         offsets_.reserve(kBlockTokens);
     }
