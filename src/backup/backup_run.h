@@ -8,11 +8,14 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <utility>
+#include <vector>
 
 #include "backup/backup_directory.h"
 #include "catalog/connection.h"
 #include "engine/shared_state.h"
+#include "platform/dir_listing.h"
 
 namespace tessel::backup {
 
@@ -37,6 +40,18 @@ struct BackupRun {
     // The directory last asked whether rows without the trailing "/" exist.
     std::optional<std::string> bareCheckedFor{};
     bool bareRows = false;
+    // The files of each directory (by its path below the source) as the
+    // sub-directory pass listed them, for the file pass to take while the
+    // directory has not changed since.
+    struct Listed {
+        DirectoryStamp stamp;
+        std::vector<DirectoryEntry> files;
+    };
+    std::unordered_map<std::string, Listed> listed{};
+    // The rowid of each file name's latest version in the directory last
+    // loaded (rows with the trailing "/" only).
+    std::optional<std::string> latestLoadedFor{};
+    std::unordered_map<std::string, std::int64_t> latestRowids{};
     // Device and inode of the folders the scan never enters: the prefix and
     // every registered destination.
     std::set<std::pair<dev_t, ino_t>> excluded{};

@@ -1,5 +1,5 @@
 #pragma once
-// The statements the backup engine runs once per file or per version row.
+// The statements the backup engine runs once per file, directory or version row.
 // Each must be answered by one index seek or a rowid range, never by a
 // scan or a sort of FILEKANRI: catalogs hold millions of rows.
 namespace tessel::backup {
@@ -8,6 +8,15 @@ namespace tessel::backup {
 inline constexpr const char* kLatestVersionSql =
     "SELECT rowid, LVL, KBN1, FUPDATE, FUPTIME, FSIZE, FMVER, FLVER, PMVER, PLVER, FUPDAYD, FVERNO, PVERNO "
     "FROM FILEKANRI WHERE DIRNO = ?1 AND FILENM = ?2 AND DIR = ?3 ORDER BY LVL DESC, rowid DESC LIMIT 1";
+// Every version of one directory's files, by name, the latest of each name
+// last (highest level, the last added among equal levels): read from the
+// index alone, once per directory.
+inline constexpr const char* kDirectoryVersionsSql =
+    "SELECT FILENM, rowid FROM FILEKANRI WHERE DIRNO = ?1 AND DIR = ?2 ORDER BY FILENM, LVL, rowid";
+// One version's columns, in the order of kLatestVersionSql.
+inline constexpr const char* kVersionByRowidSql =
+    "SELECT rowid, LVL, KBN1, FUPDATE, FUPTIME, FSIZE, FMVER, FLVER, PMVER, PLVER, FUPDAYD, FVERNO, PVERNO "
+    "FROM FILEKANRI WHERE rowid = ?1";
 // Whether a directory has rows recorded without the final "/".
 inline constexpr const char* kBareRowsSql = "SELECT 1 FROM FILEKANRI WHERE DIRNO = ?1 AND DIR = ?2 LIMIT 1";
 // A superseded latest version.

@@ -57,6 +57,31 @@ bool TakeSubdirectory(BackupRun& run, const std::string& full, const std::string
     return !IsVersionFolder(full, name);
 }
 
+// The entries of the directory `rel` below the source for the
+// sub-directory pass; its files are kept for the file pass.
+std::vector<DirectoryEntry> ListForBothPasses(BackupRun& run, const std::string& rel) {
+    std::vector<DirectoryEntry> both, files;
+    DirectoryStamp stamp;
+    if (ListDirectoryBothWays(Below(run.source, rel), both, files, stamp) == 0)
+        run.listed.insert_or_assign(rel, BackupRun::Listed{stamp, std::move(files)});
+    return both;
+}
+
+// The files of the directory `rel` below the source: those the
+// sub-directory pass listed when the directory is unchanged since, else a
+// new listing (with *error set as ListDirectory sets it).
+std::vector<DirectoryEntry> FilesOf(BackupRun& run, const std::string& rel, int* error) {
+    const std::string directory = Below(run.source, rel);
+    if (auto it = run.listed.find(rel); it != run.listed.end()) {
+        auto kept = run.listed.extract(it);
+        if (UnchangedSinceListed(directory, kept.mapped().stamp)) {
+            *error = 0;
+            return std::move(kept.mapped().files);
+        }
+    }
+    return ListDirectory(directory, kListFiles, error);
+}
+
 }  // namespace
 
 std::optional<std::string> LoadExcludedFolders(BackupRun& run) {
@@ -82,7 +107,7 @@ void CollectSubdirectories(BackupRun& run) {
     Connection& db = run.db();
     std::string current;
     std::int64_t lastPicked = 0;
-    std::vector<DirectoryEntry> entries = ListDirectory(run.source, kListDirectoriesAndFiles);
+    std::vector<DirectoryEntry> entries = ListForBothPasses(run, current);
     for (;;) {
         for (const DirectoryEntry& e : entries) {
             run.step = "1-1";
@@ -106,7 +131,7 @@ void CollectSubdirectories(BackupRun& run) {
         db.cached("UPDATE SUBDIR SET CHK = '1' WHERE rowid = ?1").bind(1, row.rowid).run();
         lastPicked = row.rowid;
         current = row.fullName;
-        entries = ListDirectory(Below(run.source, current), kListDirectoriesAndFiles);
+        entries = ListForBothPasses(run, current);
     }
 }
 
@@ -120,7 +145,7 @@ void FilePass(BackupRun& run) {
     std::string current;
     std::int64_t lastPicked = 0;
     int error = 0;
-    std::vector<DirectoryEntry> entries = ListDirectory(run.source, kListFiles, &error);
+    std::vector<DirectoryEntry> entries = FilesOf(run, current, &error);
     for (;;) {
         const std::string directory = Below(run.source, current);
         // A folder that cannot be listed is never passed over in silence:
@@ -141,7 +166,7 @@ void FilePass(BackupRun& run) {
                         lastPicked, row))
             return;
         current = row.fullName;
-        entries = ListDirectory(Below(run.source, current), kListFiles, &error);
+        entries = FilesOf(run, current, &error);
         db.cached("UPDATE SUBDIR SET CHK = '9' WHERE rowid = ?1").bind(1, row.rowid).run();
         lastPicked = row.rowid;
     }

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <memory>
 #include <stdexcept>
 
@@ -44,23 +45,37 @@ std::string_view LeafName(std::string_view path) {
 
 }  // namespace
 
-std::vector<DirectoryEntry> ListDirectory(const std::string& directory, int mask, int* error) {
-    if (mask != kListDirectoriesAndFiles && mask != kListFiles)
-        throw std::invalid_argument("unsupported listing mask " + std::to_string(mask));
-    int ignored = 0;
-    int& err = error ? *error : ignored;
+namespace {
+
+bool ByName(const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; }
+
+// Reads the directory once into the listings asked for (either may be
+// null): `both` as the mask kListDirectoriesAndFiles admits, `files` as
+// kListFiles does. The stamp, when asked for, is taken before the read.
+void ReadListings(const std::string& directory, std::vector<DirectoryEntry>* both,
+                  std::vector<DirectoryEntry>* files, DirectoryStamp* stamp, int& err) {
     err = 0;
-    std::vector<DirectoryEntry> out;
     int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         err = errno;
-        return out;
+        return;
+    }
+    if (stamp) {
+        struct stat st {};
+        if (fstat(fd, &st) != 0) {
+            err = errno;
+            close(fd);
+            return;
+        }
+        struct timespec now {};
+        clock_gettime(CLOCK_REALTIME, &now);
+        *stamp = {st.st_dev, st.st_ino, st.st_mtim, st.st_ctim, now};
     }
     std::unique_ptr<DIR, int (*)(DIR*)> d(fdopendir(fd), closedir);
     if (!d) {
         err = errno;
         close(fd);
-        return out;
+        return;
     }
     for (;;) {
         errno = 0;
@@ -79,15 +94,48 @@ std::vector<DirectoryEntry> ListDirectory(const std::string& directory, int mask
             RemoveStaleTempFile(dirfd(d.get()), e->d_name);
             continue;
         }
-        bool take = false;
-        if (mask == kListDirectoriesAndFiles)
-            take = !hidden && (kind == Kind::kRegular || kind == Kind::kDirectory);
-        else
-            take = kind == Kind::kRegular;
-        if (take) out.push_back({std::string(name), kind == Kind::kDirectory});
+        if (both && !hidden && (kind == Kind::kRegular || kind == Kind::kDirectory))
+            both->push_back({std::string(name), kind == Kind::kDirectory});
+        if (files && kind == Kind::kRegular) files->push_back({std::string(name), false});
     }
-    std::sort(out.begin(), out.end(), [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+    if (both) std::sort(both->begin(), both->end(), ByName);
+    if (files) std::sort(files->begin(), files->end(), ByName);
+}
+
+bool SameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+}  // namespace
+
+std::vector<DirectoryEntry> ListDirectory(const std::string& directory, int mask, int* error) {
+    if (mask != kListDirectoriesAndFiles && mask != kListFiles)
+        throw std::invalid_argument("unsupported listing mask " + std::to_string(mask));
+    int ignored = 0;
+    std::vector<DirectoryEntry> out;
+    ReadListings(directory, mask == kListDirectoriesAndFiles ? &out : nullptr, mask == kListFiles ? &out : nullptr,
+                 nullptr, error ? *error : ignored);
     return out;
+}
+
+int ListDirectoryBothWays(const std::string& directory, std::vector<DirectoryEntry>& both,
+                          std::vector<DirectoryEntry>& files, DirectoryStamp& stamp) {
+    int err = 0;
+    ReadListings(directory, &both, &files, &stamp, err);
+    return err;
+}
+
+bool UnchangedSinceListed(const std::string& directory, const DirectoryStamp& stamp) {
+    // A change made in the same clock tick as the listing, or soon before
+    // it, could leave the times as they were: such a listing is never
+    // trusted.
+    constexpr time_t kSettled = 2;
+    if (stamp.mtime.tv_sec + kSettled >= stamp.taken.tv_sec || stamp.ctime.tv_sec + kSettled >= stamp.taken.tv_sec)
+        return false;
+    struct stat st {};
+    if (stat(directory.c_str(), &st) != 0) return false;
+    return st.st_dev == stamp.dev && st.st_ino == stamp.ino && SameTime(st.st_mtim, stamp.mtime) &&
+           SameTime(st.st_ctim, stamp.ctime);
 }
 
 std::uint32_t ReadAttributes(const std::string& path) {

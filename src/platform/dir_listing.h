@@ -3,7 +3,10 @@
 // Hidden means the name begins with "."; a system entry is anything that is
 // neither a regular file nor a directory (symbolic links, FIFOs, sockets,
 // devices). Symbolic links are never followed.
+#include <sys/types.h>
+
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -32,6 +35,24 @@ struct DirectoryEntry {
 // failure), and the errno value in *error when error is given (0 when the
 // listing is whole).
 std::vector<DirectoryEntry> ListDirectory(const std::string& directory, int mask, int* error = nullptr);
+
+// A directory's identity and times, and the moment they were read.
+struct DirectoryStamp {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    struct timespec mtime {}, ctime {}, taken {};
+};
+
+// Both listings from one read of the directory: `both` as the mask
+// kListDirectoriesAndFiles admits, `files` as kListFiles does, and the
+// stamp taken before the read. Returns 0 or the errno of the failure.
+int ListDirectoryBothWays(const std::string& directory, std::vector<DirectoryEntry>& both,
+                          std::vector<DirectoryEntry>& files, DirectoryStamp& stamp);
+
+// Whether a listing made with that stamp still holds: the directory is the
+// same one, no entry was added, removed or renamed since (its times are
+// those of the stamp), and its last change was well before the listing.
+bool UnchangedSinceListed(const std::string& directory, const DirectoryStamp& stamp);
 
 // The attribute bits of a path (the entry itself, never a link's target);
 // 0 when the entry cannot be read.

@@ -195,7 +195,8 @@ TEST_F(Versions, PeFileVersionNumbersAloneMakeANewVersionOrAnOlderOne) {
 // The engine's per-file statements stay index seeks on the schema as shipped.
 TEST(QueryPlans, PerFileStatementsNeitherScanNorSortFilekanri) {
     BackupFixture f;
-    for (const char* sql : {backup::kLatestVersionSql, backup::kBareRowsSql, backup::kSupersedeSql, backup::kNextRowsSql,
+    for (const char* sql : {backup::kLatestVersionSql, backup::kDirectoryVersionsSql, backup::kVersionByRowidSql,
+                            backup::kBareRowsSql, backup::kSupersedeSql, backup::kNextRowsSql,
                             backup::kWriteBackSql, backup::kMarkFailedSql, backup::kMarkUnstoredSql}) {
         Statement plan = f.state.db().prepare(std::string("EXPLAIN QUERY PLAN ") + sql);
         std::string details;

@@ -186,5 +186,47 @@ TEST(SafeWrite, TemporaryFilesCarryThePrefixAndStaleOnesAreSweptButNotLiveOnes) 
     ::close(dirFd);
 }
 
+// One read gives both listings of a folder; a kept listing holds only
+// while the folder is the same one, with no change since, and was settled
+// (not changed just before) when it was read.
+TEST(ListDirectory, BothWaysFromOneReadAndAKeptListingHoldsOnlyWhileTheFolderIsUnchanged) {
+    TempDir t;
+    const std::string d = t / "d";
+    fs::create_directories(d + "/sub");
+    fs::create_directories(d + "/.hiddensub");
+    WriteFile(d + "/b.txt", "b");
+    WriteFile(d + "/.hidden", "h");
+    ASSERT_EQ(::symlink("b.txt", (d + "/link").c_str()), 0);
+    std::vector<DirectoryEntry> both, files;
+    DirectoryStamp stamp;
+    ASSERT_EQ(ListDirectoryBothWays(d, both, files, stamp), 0);
+    auto names = [](const std::vector<DirectoryEntry>& v) {
+        std::vector<std::string> out;
+        for (const auto& e : v) out.push_back(e.name + (e.directory ? "/" : ""));
+        return out;
+    };
+    EXPECT_EQ(names(both), (std::vector<std::string>{"b.txt", "sub/"}));
+    EXPECT_EQ(names(files), (std::vector<std::string>{".hidden", "b.txt"}));
+    EXPECT_EQ(names(ListDirectory(d, kListDirectoriesAndFiles)), names(both));
+    EXPECT_EQ(names(ListDirectory(d, kListFiles)), names(files));
+
+    EXPECT_FALSE(UnchangedSinceListed(d, stamp)) << "changed just before it was read";
+    stamp.taken.tv_sec += 10;  // as if read well after its last change
+    EXPECT_TRUE(UnchangedSinceListed(d, stamp));
+    WriteFile(d + "/c.txt", "c");
+    EXPECT_FALSE(UnchangedSinceListed(d, stamp));
+    // Its last-write time put back: the change time still tells.
+    const struct timespec back[2] = {stamp.mtime, stamp.mtime};
+    ASSERT_EQ(::utimensat(AT_FDCWD, d.c_str(), back, 0), 0);
+    EXPECT_FALSE(UnchangedSinceListed(d, stamp));
+    // Another folder in its place.
+    ASSERT_EQ(ListDirectoryBothWays(d, both, files, stamp), 0);
+    stamp.taken.tv_sec += 10;
+    fs::rename(d, t / "old");
+    fs::create_directories(d);
+    ASSERT_EQ(::utimensat(AT_FDCWD, d.c_str(), back, 0), 0);
+    EXPECT_FALSE(UnchangedSinceListed(d, stamp));
+}
+
 }  // namespace
 }  // namespace tessel
