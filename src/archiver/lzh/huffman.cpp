@@ -1,7 +1,8 @@
 #include "archiver/lzh/huffman.h"
 
 #include <algorithm>
-#include <queue>
+#include <utility>
+#include <vector>
 
 namespace tessel::lzh {
 
@@ -13,19 +14,32 @@ int BuildLengths(const std::uint32_t* freq, int n, int maxBits, std::uint8_t* le
     *single = used.empty() ? 0 : used[0];
     if (used.size() < 2) return static_cast<int>(used.size());
 
-    // Plain Huffman tree; depth of every leaf.
+    // Plain Huffman tree; depth of every leaf. Two queues stand in for a
+    // priority queue: the leaves sorted by weight, and the inner nodes,
+    // which are made in order of weight. On equal weights a leaf goes
+    // first, and within a queue the lower index, as a heap ordered by
+    // (weight, index) would take them.
     const int leaves = static_cast<int>(used.size());
     std::vector<int> parent(2 * leaves, -1);
-    using Item = std::pair<std::uint64_t, int>;
-    std::priority_queue<Item, std::vector<Item>, std::greater<Item>> q;
-    for (int i = 0; i < leaves; ++i) q.push({freq[used[i]], i});
-    int next = leaves;
-    while (q.size() > 1) {
-        Item a = q.top(); q.pop();
-        Item b = q.top(); q.pop();
-        parent[a.second] = next;
-        parent[b.second] = next;
-        q.push({a.first + b.first, next});
+    std::vector<std::uint64_t> weight(2 * leaves, 0);
+    std::vector<std::pair<std::uint64_t, int>> sorted(leaves);
+    for (int i = 0; i < leaves; ++i) {
+        weight[i] = freq[used[i]];
+        sorted[i] = {weight[i], i};
+    }
+    std::sort(sorted.begin(), sorted.end());
+    int nextLeaf = 0, nextInner = leaves, next = leaves;
+    auto take = [&] {
+        if (nextLeaf < leaves && (nextInner == next || sorted[nextLeaf].first <= weight[nextInner]))
+            return sorted[nextLeaf++].second;
+        return nextInner++;
+    };
+    for (int k = 1; k < leaves; ++k) {
+        const int a = take();
+        const int b = take();
+        parent[a] = next;
+        parent[b] = next;
+        weight[next] = weight[a] + weight[b];
         ++next;
     }
     std::vector<int> depth(next, 0);
