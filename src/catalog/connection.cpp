@@ -231,12 +231,14 @@ Connection::~Connection() {
 
 Statement Connection::prepare(std::string_view sql) { return Statement(db_, sql); }
 
-Statement& Connection::cached(const std::string& sql) {
+std::map<std::string, std::unique_ptr<Statement>>::value_type& Connection::cacheEntry(const std::string& sql) {
     auto it = cache_.find(sql);
     if (it == cache_.end()) it = cache_.emplace(sql, std::make_unique<Statement>(db_, sql)).first;
     it->second->reset();
-    return *it->second;
+    return *it;
 }
+
+Statement& Connection::cached(const std::string& sql) { return *cacheEntry(sql).second; }
 
 Statement& Connection::cached(const char* sql) {
     // The address alone could be a recycled buffer holding other text: the
@@ -246,12 +248,9 @@ Statement& Connection::cached(const char* sql) {
         it->second.second->reset();
         return *it->second.second;
     }
-    const std::string text(sql);
-    auto entry = cache_.find(text);
-    if (entry == cache_.end()) entry = cache_.emplace(text, std::make_unique<Statement>(db_, text)).first;
-    byAddress_[sql] = {std::string_view(entry->first), entry->second.get()};
-    entry->second->reset();
-    return *entry->second;
+    auto& entry = cacheEntry(sql);
+    byAddress_[sql] = {std::string_view(entry.first), entry.second.get()};
+    return *entry.second;
 }
 
 void Connection::exec(std::string_view sql) {

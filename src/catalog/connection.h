@@ -90,6 +90,8 @@ public:
 
 private:
     Connection(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+    // The cached statement of the text, made on first use, reset.
+    std::map<std::string, std::unique_ptr<Statement>>::value_type& cacheEntry(const std::string& sql);
     static std::unique_ptr<Connection> openChecked(const std::string& path, bool create, bool catalogOnly,
                                                    int busyTimeoutMs);
     sqlite3* db_;
