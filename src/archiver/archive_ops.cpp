@@ -19,7 +19,8 @@
 #include "archiver/extract_pipeline.h"
 #include "archiver/unlha.h"
 #include "platform/unique_fd.h"
-#include "platform/file_ops.h"
+#include "platform/safe_write.h"
+#include "platform/positional_io.h"
 
 namespace tessel::archive {
 namespace {

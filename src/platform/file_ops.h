@@ -34,8 +34,4 @@ Status DeleteFile(const std::string& path);
 // The login name of the effective user.
 std::string GetLoginUserName();
 
-// Writes all `size` bytes at `offset` of the open file, retrying short and
-// interrupted writes; false on a write error.
-bool WriteAllAt(int fd, std::uint64_t offset, const void* data, std::size_t size);
-
 }  // namespace tessel

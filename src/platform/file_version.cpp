@@ -7,6 +7,8 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/positional_io.h"
+
 namespace tessel {
 namespace {
 
@@ -51,15 +53,7 @@ public:
     std::uint64_t size() const override { return size_; }
     bool read(std::uint64_t offset, void* out, std::size_t n) const override {
         if (offset > size_ || n > size_ - offset) return false;
-        auto* p = static_cast<char*>(out);
-        while (n > 0) {
-            ssize_t got = pread(fd_, p, n, static_cast<off_t>(offset));
-            if (got <= 0) return false;
-            p += got;
-            n -= static_cast<std::size_t>(got);
-            offset += static_cast<std::uint64_t>(got);
-        }
-        return true;
+        return ReadAllAt(fd_, offset, out, n);
     }
 
 private:

@@ -10,7 +10,8 @@
 #include "archiver/archive_ops.h"
 #include "archiver/unlha.h"
 #include "engine/version_store.h"
-#include "platform/file_ops.h"
+#include "platform/safe_write.h"
+#include "platform/positional_io.h"
 
 namespace tessel {
 namespace {

@@ -3,12 +3,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <ctime>
 
 #include "archiver/lzh/crc16.h"
 #include "platform/codepage.h"
+#include "platform/positional_io.h"
 
 namespace tessel::lzh {
 namespace {
@@ -258,18 +258,7 @@ int ReadHeaderAt(ByteSource& src, std::uint64_t off, Member& m) {
 
 }  // namespace
 
-bool FileSource::readAt(std::uint64_t off, void* buf, std::size_t n) {
-    auto* p = static_cast<char*>(buf);
-    while (n > 0) {
-        ssize_t got = ::pread(fd_, p, n, static_cast<off_t>(off));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        p += got;
-        n -= static_cast<std::size_t>(got);
-        off += static_cast<std::uint64_t>(got);
-    }
-    return true;
-}
+bool FileSource::readAt(std::uint64_t off, void* buf, std::size_t n) { return ReadAllAt(fd_, off, buf, n); }
 
 bool MemorySource::readAt(std::uint64_t off, void* buf, std::size_t n) {
     if (off > size_ || n > size_ - off) return false;
