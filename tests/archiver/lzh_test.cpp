@@ -55,13 +55,21 @@ lzh::DecodeStatus Decode(const std::string& comp, std::uint64_t size, std::strin
 TEST(LhCodec, RoundTripsAndGivesUpEarlyOnWhatDoesNotShrink) {
     EXPECT_EQ(lzh::Crc16Update(0, "123456789", 9), 0xBB3D);
     EXPECT_NE(Encode("abc", 15).result.status, lzh::EncodeResult::Status::Ok);  // -lh6- is read only
+    // The second input repeats its first bytes after a NUL, with a shorter
+    // match of the same start before: no match may reach before the data.
+    std::string echo = "ABCDEFGHIJKL" + Noise(100, 3) + std::string("\0ABx", 4) + Noise(60, 4) +
+                       std::string("\0ABCDEFGHIJKL", 13);
+    for (int i = 0; i < 3000; ++i) echo += "xyz";
     for (int dictBits : {13, 16}) {
-        const std::string in = MixedBytes(300000, 11);
-        Encoded e = Encode(in, dictBits);
+        Encoded e;
         std::string back;
         std::uint16_t backCrc = 0;
-        ASSERT_EQ(Decode(e.bytes, in.size(), &back, &backCrc, dictBits), lzh::DecodeStatus::Ok);
-        EXPECT_TRUE(back == in && backCrc == e.result.crc && e.result.crc == lzh::Crc16Update(0, in.data(), in.size()));
+        for (const std::string& in : {MixedBytes(300000, 11), echo}) {
+            e = Encode(in, dictBits);
+            back.clear();
+            ASSERT_EQ(Decode(e.bytes, in.size(), &back, &backCrc, dictBits), lzh::DecodeStatus::Ok);
+            EXPECT_TRUE(back == in && backCrc == e.result.crc && e.result.crc == lzh::Crc16Update(0, in.data(), in.size()));
+        }
         back.clear();  // an absurd original size ends as damage, not a hang
         EXPECT_EQ(Decode(e.bytes, 1ull << 40, &back, &backCrc, dictBits), lzh::DecodeStatus::Corrupt);
         // Noise: nothing written, reading stops long before the end.

@@ -194,7 +194,9 @@ private:
     std::int32_t longestMatch(std::int32_t cur, std::int32_t prevLen, std::int32_t lookahead, std::int32_t* matchPos) {
         int chain = tune_.maxChain;
         if (prevLen >= tune_.goodLength) chain >>= 2;
-        const std::int32_t limit = pos_ - window_;  // distances stay below the window size
+        // Distances stay below the window size, and the chain's end (kNil)
+        // is never taken for a position before the buffer.
+        const std::int32_t limit = std::max(pos_ - window_, kNil);
         const std::int32_t maxLen = std::min<std::int32_t>(kMaxMatch, lookahead);
         const std::int32_t nice = std::min<std::int32_t>(tune_.niceLength, maxLen);
         std::int32_t best = prevLen;
