@@ -81,7 +81,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (small && index.members.size() <= 16) {
         std::string report;
         tessel::archive::ExtractMembers(
-            archive, [&](const tessel::lzh::Member& m) -> std::optional<std::string> { return out + "/" + m.path; }, &report);
+            archive,
+            [&](const tessel::lzh::Member& m) -> std::optional<tessel::archive::Placement> {
+                return tessel::archive::Placement{out, m.path};
+            },
+            &report);
     }
     CheckRootHoldsOnly();
     RemoveTree(out);
