@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <vector>
+#include <memory>
 
 #include "archiver/lzh/codec.h"
 #include "archiver/lzh/crc16.h"
@@ -53,27 +53,34 @@ EncodedMember EncodeMember(const FileToAdd& f, const std::string& method, Member
             return r;
         }
     };
+    // Input the encoder gave up on, still in its buffer: stored from there.
+    lzh::WriteFn store = [&](const void* buf, std::size_t n) {
+        out.restart();
+        return sink(buf, n);
+    };
     EncodedMember result;
     result.method = method;
     lzh::EncodeResult enc;
-    if (statSize > 0) enc = lzh::EncodeLh(method == "-lh5-" ? 13 : 16, source, sink, statSize);
+    if (statSize > 0) enc = lzh::EncodeLh(method == "-lh5-" ? 13 : 16, source, sink, statSize, &store);
     else enc.status = lzh::EncodeResult::Status::NotSmaller;
     if (enc.status == lzh::EncodeResult::Status::ReadFailed) return Failed(kUnlhaCannotReadSource);
     if (enc.status == lzh::EncodeResult::Status::WriteFailed || writeFailed) return Failed(kUnlhaCannotWrite);
-    if (enc.status == lzh::EncodeResult::Status::NotSmaller) {
-        // Store the bytes as they are.
+    if (enc.stored) {
+        result.method = "-lh0-";
+    } else if (enc.status == lzh::EncodeResult::Status::NotSmaller) {
+        // Store the bytes as they are, read again from the start.
         result.method = "-lh0-";
         out.restart();
         if (::lseek(src.get(), 0, SEEK_SET) != 0) return Failed(kUnlhaCannotReadSource);
         enc = {};
-        std::vector<char> buf(1 << 18);
+        std::unique_ptr<char[]> buf(new char[1 << 18]);
         for (;;) {
-            std::ptrdiff_t r = source(buf.data(), buf.size());
+            std::ptrdiff_t r = source(buf.get(), std::size_t{1} << 18);
             if (r < 0) return Failed(kUnlhaCannotReadSource);
             if (r == 0) break;
-            enc.crc = lzh::Crc16Update(enc.crc, buf.data(), static_cast<std::size_t>(r));
+            enc.crc = lzh::Crc16Update(enc.crc, buf.get(), static_cast<std::size_t>(r));
             enc.originalSize += static_cast<std::uint64_t>(r);
-            if (!out.data(buf.data(), static_cast<std::size_t>(r))) return Failed(kUnlhaCannotWrite);
+            if (!out.data(buf.get(), static_cast<std::size_t>(r))) return Failed(kUnlhaCannotWrite);
         }
         enc.compressedSize = enc.originalSize;
     }

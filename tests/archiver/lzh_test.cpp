@@ -77,9 +77,10 @@ TEST(LhCodec, RoundTripsAndGivesUpEarlyOnWhatDoesNotShrink) {
         EXPECT_EQ(e.result.status, lzh::EncodeResult::Status::NotSmaller);
         EXPECT_EQ(e.bytes.size(), 0u);
         EXPECT_LT(e.result.originalSize, 1u << 20);
-        // Gives up once the output cannot end below the limit.
+        // Gives up once the output cannot end below the limit (here the
+        // size of the noise alone).
         const std::string late = MixedBytes(8000, 4) + Noise(8 << 20, 6);
-        e = Encode(late, dictBits, late.size());
+        e = Encode(late, dictBits, 8 << 20);
         EXPECT_EQ(e.result.status, lzh::EncodeResult::Status::NotSmaller);
         EXPECT_LT(e.bytes.size(), late.size());
         e = Encode(MixedBytes(1 << 20, 8), dictBits, 1000);
@@ -136,6 +137,7 @@ protected:
             {"empty", ""},
             {".hidden", "dot"},
             {"sub/far.txt", std::string()},  // repeats 30 KB back: only the 64 KB window finds them
+            {"sub/big-noise.bin", Noise(700000, 9)},  // stored after a second read, not from the encoder's buffer
         };
         const std::string part = MixedBytes(30000, 9);
         files_[5].second = part + part + part;

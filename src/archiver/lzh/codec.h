@@ -18,6 +18,7 @@ struct EncodeResult {
     std::uint64_t originalSize = 0;
     std::uint64_t compressedSize = 0;
     std::uint16_t crc = 0;  // CRC-16 of the original bytes read
+    bool stored = false;    // NotSmaller, and the input went to `store` as it is
 };
 
 // Compresses everything read from `read` into `write` with dictionary size
@@ -28,7 +29,11 @@ struct EncodeResult {
 // on data already compressed); the caller then stores the member instead.
 // The output depends on the input bytes alone (not on how `read` splits
 // them), so the same file always gives the same member.
-EncodeResult EncodeLh(int dictBits, const ReadFn& read, const WriteFn& write, std::uint64_t limit);
+// When it gives up having read the whole input into its buffer (inputs of up
+// to 512 KiB), it hands those bytes to `store` in one call, if given, and
+// sets `stored`: the caller stores them without reading the input again.
+EncodeResult EncodeLh(int dictBits, const ReadFn& read, const WriteFn& write, std::uint64_t limit,
+                      const WriteFn* store = nullptr);
 
 enum class DecodeStatus { Ok, Corrupt, ReadFailed, WriteFailed };
 

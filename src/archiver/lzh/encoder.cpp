@@ -18,6 +18,7 @@ constexpr int kMaxDictBits = 16;
 constexpr int kMaxMatch = 256;
 constexpr int kMinMatch = 3;
 constexpr int kNC = 256 + kMaxMatch - kMinMatch + 1;  // literals and lengths
+static_assert(kNC <= kMaxSymbols);
 constexpr int kMaxNP = kMaxDictBits + 1;               // position classes, at most
 constexpr int kNT = kMaxCodeBits + 3;                  // code-length symbols
 constexpr int kTBits = 5, kCBits = 9;
@@ -45,17 +46,26 @@ constexpr std::int32_t kTooFar = 1024;
 class BitWriter {
 public:
     explicit BitWriter(const WriteFn& write, std::uint64_t limit) : write_(write), limit_(limit) { out_.reserve(1 << 17); }
+    // Bits go out most significant first; whole 32-bit words leave the
+    // accumulator at once.
     void put(int n, std::uint32_t v) {
         acc_ = (acc_ << n) | (v & ((1u << n) - 1));
         bits_ += n;
-        while (bits_ >= 8) {
-            bits_ -= 8;
-            out_.push_back(static_cast<std::uint8_t>(acc_ >> bits_));
+        if (bits_ >= 32) {
+            bits_ -= 32;
+            const auto w = static_cast<std::uint32_t>(acc_ >> bits_);
+            const std::uint8_t b[4] = {static_cast<std::uint8_t>(w >> 24), static_cast<std::uint8_t>(w >> 16),
+                                       static_cast<std::uint8_t>(w >> 8), static_cast<std::uint8_t>(w)};
+            out_.insert(out_.end(), b, b + 4);
         }
     }
     bool drain(bool final) {
-        if (final && bits_ > 0) {
-            out_.push_back(static_cast<std::uint8_t>(acc_ << (8 - bits_)));
+        if (final) {
+            while (bits_ >= 8) {
+                bits_ -= 8;
+                out_.push_back(static_cast<std::uint8_t>(acc_ >> bits_));
+            }
+            if (bits_ > 0) out_.push_back(static_cast<std::uint8_t>(acc_ << (8 - bits_)));
             bits_ = 0;
         }
         if (out_.size() >= (1 << 16) || final) {
@@ -90,7 +100,8 @@ private:
 // on what the thread encoded before.
 struct MatcherTables {
     std::vector<std::uint8_t> buf;
-    std::vector<std::int32_t> head, prev;
+    std::vector<std::int32_t> head;
+    std::vector<std::uint16_t> prev;
     bool inUse = false;
 };
 thread_local MatcherTables tTables;
@@ -104,23 +115,22 @@ public:
           buf_(tables_.buf), head_(tables_.head), prev_(tables_.prev) {
         if (buf_.size() != kBufSize + 16) buf_.assign(kBufSize + 16, 0);
         if (head_.size() != 1u << kHashBits) head_.assign(1 << kHashBits, kNil);
-        if (prev_.size() != static_cast<std::size_t>(window_)) prev_.assign(static_cast<std::size_t>(window_), kNil);
+        if (prev_.size() != static_cast<std::size_t>(window_)) prev_.assign(static_cast<std::size_t>(window_), 0);
         tables_.inUse = true;
         codes_.reserve(kBlockTokens);
         offsets_.reserve(kBlockTokens);
     }
 
     ~Encoder() {
-        if (slid_ || end_ > (1 << kHashBits)) {
-            buf_.assign(kBufSize + 16, 0);
+        if (slid_ || pos_ > (1 << kHashBits)) {
             head_.assign(1 << kHashBits, kNil);
-            prev_.assign(static_cast<std::size_t>(window_), kNil);
+            prev_.assign(static_cast<std::size_t>(window_), 0);
         } else {
-            // Only positions with kMinMatch bytes ahead were entered, and
-            // their first bytes have not moved.
-            for (std::int32_t p = 0; p + kMinMatch <= end_; ++p) head_[hashAt(p)] = kNil;
-            std::fill(prev_.begin(), prev_.begin() + std::min(end_, window_), kNil);
-            std::memset(buf_.data(), 0, static_cast<std::size_t>(end_) + 16);
+            // Only positions up to pos_ with kMinMatch bytes ahead were
+            // entered, and their first bytes have not moved.
+            const std::int32_t entered = std::min(pos_ + 1, end_ - kMinMatch + 1);
+            for (std::int32_t p = 0; p < entered; ++p) head_[hashAt(p)] = kNil;
+            std::fill(prev_.begin(), prev_.begin() + std::min(pos_ + 1, window_), 0);
         }
         tables_.inUse = false;
     }
@@ -173,6 +183,8 @@ public:
     }
 
     std::uint64_t originalSize() const { return total_; }
+    // The whole input, when it all fit in the buffer; else null.
+    const std::uint8_t* wholeInput() const { return eof_ && !slid_ ? buf_.data() : nullptr; }
     bool incompressible() const { return incompressible_; }
     std::uint16_t crc() const { return crc_; }
     bool readFailed() const { return readFailed_; }
@@ -181,12 +193,13 @@ private:
     std::uint32_t hashAt(std::int32_t p) const {
         std::uint32_t v;
         std::memcpy(&v, &buf_[p], 4);
-        return ((v & 0xFFFFFF) * 2654435761u) >> (32 - kHashBits);
+        return (v * 2654435761u) >> (32 - kHashBits);
     }
     std::int32_t insert(std::int32_t p) {
         std::uint32_t h = hashAt(p);
         std::int32_t old = head_[h];
-        prev_[p & windowMask_] = old;
+        const std::int32_t d = p - old;
+        prev_[p & windowMask_] = static_cast<std::uint16_t>(old == kNil || d >= window_ ? 0 : d);
         head_[h] = p;
         return old;
     }
@@ -221,9 +234,9 @@ private:
                 }
             }
             if (--chain == 0) break;
-            std::int32_t next = prev_[cur & windowMask_];
-            if (next >= cur) break;
-            cur = next;
+            const std::uint16_t d = prev_[cur & windowMask_];
+            if (d == 0) break;
+            cur -= d;
         }
         return best > prevLen ? best : kMinMatch - 1;
     }
@@ -281,20 +294,24 @@ private:
         }
     }
 
-    void prepare(std::size_t b, std::size_t e, BlockCode& bc) const {
+    // Counts the tokens of [b, e) and builds the code lengths; the codes
+    // themselves only when the block is to be written.
+    void prepare(std::size_t b, std::size_t e, BlockCode& bc, bool withCodes = true) const {
         for (std::size_t i = b; i < e; ++i) {
             ++bc.cFreq[codes_[i]];
             if (codes_[i] >= 256) ++bc.pFreq[positionClass(offsets_[i])];
         }
         bc.cUsed = BuildLengths(bc.cFreq, kNC, kMaxCodeBits, bc.cLen, &bc.cSingle);
         bc.pUsed = BuildLengths(bc.pFreq, np_, kMaxCodeBits, bc.pLen, &bc.pSingle);
-        BuildCodes(bc.cLen, kNC, bc.cCode);
-        BuildCodes(bc.pLen, np_, bc.pCode);
+        if (withCodes) {
+            BuildCodes(bc.cLen, kNC, bc.cCode);
+            BuildCodes(bc.pLen, np_, bc.pCode);
+        }
         bc.n = kNC;
         while (bc.n > 0 && bc.cLen[bc.n - 1] == 0) --bc.n;
         ForEachLengthSymbol(bc, [&](int sym, int) { ++bc.tFreq[sym]; });
         bc.tUsed = BuildLengths(bc.tFreq, kNT, kMaxCodeBits, bc.tLen, &bc.tSingle);
-        BuildCodes(bc.tLen, kNT, bc.tCode);
+        if (withCodes) BuildCodes(bc.tLen, kNT, bc.tCode);
     }
 
     template <typename Out>
@@ -347,7 +364,7 @@ private:
 
     std::uint64_t cost(std::size_t b, std::size_t e) const {
         auto bc = std::make_unique<BlockCode>();
-        prepare(b, e, *bc);
+        prepare(b, e, *bc, false);
         BitCounter counter;
         writeBlockHead(counter, e - b, *bc);
         std::uint64_t bits = counter.bits;
@@ -356,18 +373,24 @@ private:
         return bits;
     }
 
-    // Splits [b, e) in halves while that makes the coded size smaller, so
-    // that each block's codes fit the statistics of its part of the data.
-    void plan(std::size_t b, std::size_t e, std::vector<std::pair<std::size_t, std::size_t>>& blocks) const {
+    struct PlannedBlock {
+        std::size_t b, e;
+        std::uint64_t bits;  // its coded size
+    };
+    // Splits [b, e), which codes to `bits`, in halves while that makes the
+    // coded size smaller, so that each block's codes fit the statistics of
+    // its part of the data.
+    void plan(std::size_t b, std::size_t e, std::uint64_t bits, std::vector<PlannedBlock>& blocks) const {
         if (e - b >= 2 * kMinBlockTokens) {
-            std::size_t m = b + (e - b) / 2;
-            if (cost(b, m) + cost(m, e) < cost(b, e)) {
-                plan(b, m, blocks);
-                plan(m, e, blocks);
+            const std::size_t m = b + (e - b) / 2;
+            const std::uint64_t left = cost(b, m), right = cost(m, e);
+            if (left + right < bits) {
+                plan(b, m, left, blocks);
+                plan(m, e, right, blocks);
                 return;
             }
         }
-        blocks.emplace_back(b, e);
+        blocks.push_back({b, e, bits});
     }
 
     bool writeBlock(std::size_t b, std::size_t e) {
@@ -391,16 +414,16 @@ private:
     // Codes the tokens gathered so far, or gives up without writing them
     // when the output could no longer end smaller than the limit.
     bool flushBlock() {
-        std::vector<std::pair<std::size_t, std::size_t>> blocks;
-        plan(0, codes_.size(), blocks);
+        std::vector<PlannedBlock> blocks;
+        plan(0, codes_.size(), cost(0, codes_.size()), blocks);
         std::uint64_t bits = out_.bits();
-        for (auto [b, e] : blocks) bits += cost(b, e);
+        for (const auto& block : blocks) bits += block.bits;
         if (bits / 8 >= out_.limit()) {
             incompressible_ = true;
             return false;
         }
-        for (auto [b, e] : blocks)
-            if (!writeBlock(b, e)) return false;
+        for (const auto& block : blocks)
+            if (!writeBlock(block.b, block.e)) return false;
         codes_.clear();
         offsets_.clear();
         return true;
@@ -440,7 +463,6 @@ private:
             pos_ -= shift;
             *matchPos -= shift;
             for (auto& h : head_) h = h >= shift ? h - shift : kNil;
-            for (auto& p : prev_) p = p >= shift ? p - shift : kNil;
         }
         return fill();
     }
@@ -454,7 +476,7 @@ private:
     MatcherTables& tables_;
     std::vector<std::uint8_t>& buf_;
     std::vector<std::int32_t>& head_;
-    std::vector<std::int32_t>& prev_;
+    std::vector<std::uint16_t>& prev_;
     bool slid_ = false;
     std::vector<std::uint16_t> codes_, offsets_;
     std::int32_t pos_ = 0, end_ = 0;
@@ -466,7 +488,7 @@ private:
 
 }  // namespace
 
-EncodeResult EncodeLh(int dictBits, const ReadFn& read, const WriteFn& write, std::uint64_t limit) {
+EncodeResult EncodeLh(int dictBits, const ReadFn& read, const WriteFn& write, std::uint64_t limit, const WriteFn* store) {
     EncodeResult result;
     if (dictBits != 13 && dictBits != 16) {
         result.status = EncodeResult::Status::WriteFailed;
@@ -482,6 +504,12 @@ EncodeResult EncodeLh(int dictBits, const ReadFn& read, const WriteFn& write, st
         if (enc->readFailed()) result.status = EncodeResult::Status::ReadFailed;
         else if (out.exceeded() || enc->incompressible()) result.status = EncodeResult::Status::NotSmaller;
         else result.status = EncodeResult::Status::WriteFailed;
+    }
+    if (result.status == EncodeResult::Status::NotSmaller && store && enc->wholeInput()) {
+        result.stored = true;
+        result.compressedSize = result.originalSize;
+        if (!(*store)(enc->wholeInput(), static_cast<std::size_t>(result.originalSize)))
+            result.status = EncodeResult::Status::WriteFailed;
     }
     return result;
 }

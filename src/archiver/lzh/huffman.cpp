@@ -8,26 +8,27 @@ namespace tessel::lzh {
 
 int BuildLengths(const std::uint32_t* freq, int n, int maxBits, std::uint8_t* len, int* single) {
     std::fill(len, len + n, 0);
-    std::vector<int> used;
+    // Symbols in use, at most kMaxSymbols; the tables below live on the stack.
+    int used[kMaxSymbols];
+    int leaves = 0;
     for (int i = 0; i < n; ++i)
-        if (freq[i]) used.push_back(i);
-    *single = used.empty() ? 0 : used[0];
-    if (used.size() < 2) return static_cast<int>(used.size());
+        if (freq[i]) used[leaves++] = i;
+    *single = leaves == 0 ? 0 : used[0];
+    if (leaves < 2) return leaves;
 
     // Plain Huffman tree; depth of every leaf. Two queues stand in for a
     // priority queue: the leaves sorted by weight, and the inner nodes,
     // which are made in order of weight. On equal weights a leaf goes
     // first, and within a queue the lower index, as a heap ordered by
     // (weight, index) would take them.
-    const int leaves = static_cast<int>(used.size());
-    std::vector<int> parent(2 * leaves, -1);
-    std::vector<std::uint64_t> weight(2 * leaves, 0);
-    std::vector<std::pair<std::uint64_t, int>> sorted(leaves);
+    int parent[2 * kMaxSymbols];
+    std::uint64_t weight[2 * kMaxSymbols];
+    std::pair<std::uint64_t, int> sorted[kMaxSymbols];
     for (int i = 0; i < leaves; ++i) {
         weight[i] = freq[used[i]];
         sorted[i] = {weight[i], i};
     }
-    std::sort(sorted.begin(), sorted.end());
+    std::sort(sorted, sorted + leaves);
     int nextLeaf = 0, nextInner = leaves, next = leaves;
     auto take = [&] {
         if (nextLeaf < leaves && (nextInner == next || sorted[nextLeaf].first <= weight[nextInner]))
@@ -42,12 +43,13 @@ int BuildLengths(const std::uint32_t* freq, int n, int maxBits, std::uint8_t* le
         weight[next] = weight[a] + weight[b];
         ++next;
     }
-    std::vector<int> depth(next, 0);
+    int depth[2 * kMaxSymbols];
+    depth[next - 1] = 0;
     for (int i = next - 2; i >= 0; --i) depth[i] = depth[parent[i]] + 1;
 
     // Lengths per depth, clamped to maxBits, then repaired so that the code
     // stays complete (Kraft sum exactly 1).
-    std::vector<std::uint32_t> count(maxBits + 1, 0);
+    std::uint32_t count[kMaxCodeBits + 1] = {};
     for (int i = 0; i < leaves; ++i) ++count[std::min(depth[i], maxBits)];
     std::uint64_t kraft = 0;
     for (int b = 1; b <= maxBits; ++b) kraft += static_cast<std::uint64_t>(count[b]) << (maxBits - b);
@@ -62,12 +64,12 @@ int BuildLengths(const std::uint32_t* freq, int n, int maxBits, std::uint8_t* le
         }
         --kraft;
     }
-    // The most frequent symbols get the shortest codes.
-    std::vector<int> order(used);
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return freq[a] > freq[b]; });
-    std::size_t k = 0;
+    // The most frequent symbols get the shortest codes; equal frequencies
+    // in symbol order.
+    std::sort(used, used + leaves, [&](int a, int b) { return freq[a] != freq[b] ? freq[a] > freq[b] : a < b; });
+    int k = 0;
     for (int b = 1; b <= maxBits; ++b)
-        for (std::uint32_t c = 0; c < count[b]; ++c) len[order[k++]] = static_cast<std::uint8_t>(b);
+        for (std::uint32_t c = 0; c < count[b]; ++c) len[used[k++]] = static_cast<std::uint8_t>(b);
     return leaves;
 }
 
