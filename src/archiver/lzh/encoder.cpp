@@ -22,7 +22,7 @@ static_assert(kNC <= kMaxSymbols);
 constexpr int kMaxNP = kMaxDictBits + 1;               // position classes, at most
 constexpr int kNT = kMaxCodeBits + 3;                  // code-length symbols
 constexpr int kTBits = 5, kCBits = 9;
-constexpr int kHashBits = 16;
+constexpr int kHashBits = 15;
 constexpr std::int32_t kNil = -1;
 constexpr std::int32_t kBufSize = 1 << 19;
 constexpr std::int32_t kMinLookahead = kMaxMatch + kMinMatch + 1;
@@ -95,9 +95,10 @@ private:
 
 // The matcher's large tables, kept per thread from one member to the next:
 // fresh ones cost a megabyte of zero-filling and page faults per member,
-// however small the file. An encoder leaves them as a fresh one would find
-// them (the buffer zero, the chains empty), so the output never depends
-// on what the thread encoded before.
+// however small the file. An encoder leaves the heads empty, as a fresh
+// one would find them; the buffer and the links are read only where the
+// member being encoded wrote them. So the output never depends on what the
+// thread encoded before.
 struct MatcherTables {
     std::vector<std::uint8_t> buf;
     std::vector<std::int32_t> head;
@@ -122,15 +123,16 @@ public:
     }
 
     ~Encoder() {
-        if (slid_ || pos_ > (1 << kHashBits)) {
-            head_.assign(1 << kHashBits, kNil);
-            prev_.assign(static_cast<std::size_t>(window_), 0);
+        // Only the heads need emptying: a chain is entered from a head and
+        // each link was written when its position was entered. Only
+        // positions up to pos_ with kMinMatch bytes ahead were entered;
+        // unless the data moved, their heads are found again by their hash,
+        // which is quicker than emptying the whole table for a few.
+        const std::int32_t entered = std::min(pos_ + 1, end_ - kMinMatch + 1);
+        if (slid_ || entered > (1 << kHashBits) / 8) {
+            std::fill(head_.begin(), head_.end(), kNil);
         } else {
-            // Only positions up to pos_ with kMinMatch bytes ahead were
-            // entered, and their first bytes have not moved.
-            const std::int32_t entered = std::min(pos_ + 1, end_ - kMinMatch + 1);
             for (std::int32_t p = 0; p < entered; ++p) head_[hashAt(p)] = kNil;
-            std::fill(prev_.begin(), prev_.begin() + std::min(pos_ + 1, window_), 0);
         }
         tables_.inUse = false;
     }
@@ -215,6 +217,9 @@ private:
         std::int32_t best = prevLen;
         const std::uint8_t* s = &buf_[pos_];
         while (cur > limit && cur < pos_) {
+            // The next link is loaded before the compare below, whose
+            // branch is often mispredicted, so that its latency overlaps.
+            const std::uint16_t d = prev_[cur & windowMask_];
             const std::uint8_t* m = &buf_[cur];
             if (best < maxLen && m[best] == s[best] && m[0] == s[0] && m[1] == s[1]) {
                 std::int32_t l = 0;
@@ -234,7 +239,6 @@ private:
                 }
             }
             if (--chain == 0) break;
-            const std::uint16_t d = prev_[cur & windowMask_];
             if (d == 0) break;
             cur -= d;
         }
