@@ -54,6 +54,23 @@ lzh::DecodeStatus Decode(const std::string& comp, std::uint64_t size, std::strin
 // Damaged streams are the codec fuzz target's.
 TEST(LhCodec, RoundTripsAndGivesUpEarlyOnWhatDoesNotShrink) {
     EXPECT_EQ(lzh::Crc16Update(0, "123456789", 9), 0xBB3D);
+    // Against a bitwise CRC: every length to 600 from odd starts and with a
+    // starting value (short, folded and mixed with a tail), 1 MiB whole and
+    // chained from pieces split at uneven places.
+    auto bitwise = [](std::uint16_t c, const char* p, std::size_t n) {
+        for (; n > 0; --n) {
+            c ^= static_cast<unsigned char>(*p++);
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0xA001 : c >> 1;
+        }
+        return c;
+    };
+    const std::string noise = Noise(1 << 20, 9);
+    for (std::size_t n = 0; n <= 600; ++n)
+        ASSERT_EQ(lzh::Crc16Update(n * 257, noise.data() + n % 13, n), bitwise(n * 257, noise.data() + n % 13, n)) << n;
+    const std::uint16_t whole = lzh::Crc16Update(0, noise.data(), noise.size());
+    EXPECT_EQ(whole, bitwise(0, noise.data(), noise.size()));
+    for (std::size_t cut : {1u, 63u, 64u, 1000u, 77777u})
+        EXPECT_EQ(lzh::Crc16Update(lzh::Crc16Update(0, noise.data(), cut), noise.data() + cut, noise.size() - cut), whole) << cut;
     EXPECT_NE(Encode("abc", 15).result.status, lzh::EncodeResult::Status::Ok);  // -lh6- is read only
     // The second input repeats its first bytes after a NUL, with a shorter
     // match of the same start before: no match may reach before the data.
