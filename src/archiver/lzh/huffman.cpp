@@ -1,7 +1,6 @@
 #include "archiver/lzh/huffman.h"
 
 #include <algorithm>
-#include <utility>
 #include <vector>
 
 namespace tessel::lzh {
@@ -23,16 +22,22 @@ int BuildLengths(const std::uint32_t* freq, int n, int maxBits, std::uint8_t* le
     // (weight, index) would take them.
     int parent[2 * kMaxSymbols];
     std::uint64_t weight[2 * kMaxSymbols];
-    std::pair<std::uint64_t, int> sorted[kMaxSymbols];
+    // Leaves by rising (weight, index), packed into one integer each: the
+    // weights come from 32-bit counts and the index takes the low bits.
+    constexpr int kIndexBits = 10;
+    static_assert(kMaxSymbols <= 1 << kIndexBits);
+    std::uint64_t sorted[kMaxSymbols];
     for (int i = 0; i < leaves; ++i) {
         weight[i] = freq[used[i]];
-        sorted[i] = {weight[i], i};
+        sorted[i] = weight[i] << kIndexBits | static_cast<std::uint64_t>(i);
     }
     std::sort(sorted, sorted + leaves);
+    auto weightOf = [](std::uint64_t key) { return key >> kIndexBits; };
+    auto leafOf = [](std::uint64_t key) { return static_cast<int>(key & ((1u << kIndexBits) - 1)); };
     int nextLeaf = 0, nextInner = leaves, next = leaves;
     auto take = [&] {
-        if (nextLeaf < leaves && (nextInner == next || sorted[nextLeaf].first <= weight[nextInner]))
-            return sorted[nextLeaf++].second;
+        if (nextLeaf < leaves && (nextInner == next || weightOf(sorted[nextLeaf]) <= weight[nextInner]))
+            return leafOf(sorted[nextLeaf++]);
         return nextInner++;
     };
     for (int k = 1; k < leaves; ++k) {
@@ -65,11 +70,20 @@ int BuildLengths(const std::uint32_t* freq, int n, int maxBits, std::uint8_t* le
         --kraft;
     }
     // The most frequent symbols get the shortest codes; equal frequencies
-    // in symbol order.
-    std::sort(used, used + leaves, [&](int a, int b) { return freq[a] != freq[b] ? freq[a] > freq[b] : a < b; });
-    int k = 0;
-    for (int b = 1; b <= maxBits; ++b)
-        for (std::uint32_t c = 0; c < count[b]; ++c) len[used[k++]] = static_cast<std::uint8_t>(b);
+    // in symbol order. `sorted` holds the leaves by rising (weight, symbol):
+    // taken from its end, run by run of equal weight, each run from its start.
+    int b = 1;
+    std::uint32_t left = count[1];
+    for (int end = leaves; end > 0;) {
+        int start = end - 1;
+        while (start > 0 && weightOf(sorted[start - 1]) == weightOf(sorted[end - 1])) --start;
+        for (int i = start; i < end; ++i) {
+            while (left == 0) left = count[++b];
+            len[used[leafOf(sorted[i])]] = static_cast<std::uint8_t>(b);
+            --left;
+        }
+        end = start;
+    }
     return leaves;
 }
 
