@@ -149,8 +149,16 @@ std::unique_ptr<Connection> Connection::openChecked(const std::string& path, boo
         }
         if (!S_ISREG(st.st_mode)) throw CatalogError("カタログ " + path + " はデータベースではありません（通常のファイルではありません）");
     }
+    // A connection is used by one thread at a time: the engines run on the
+    // thread that calls them and their worker threads never touch the
+    // catalog. So SQLite's lock around every call on a connection is not
+    // needed, nor its count of memory in use, which takes a global lock
+    // around every allocation. (The count can only be turned off before
+    // SQLite's first use; later calls are refused and change nothing.)
+    static const bool configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+    (void)configured;
     sqlite3* db = nullptr;
-    int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
     if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
         std::string msg = db ? sqlite3_errmsg(db) : "out of memory";
         sqlite3_close(db);
