@@ -111,7 +111,7 @@ AddedAhead AddBatch(BackupRun& run, const std::vector<VersionRow>& rows) {
             ahead.stopError = std::current_exception();
             break;
         }
-        run.progress(kCheckingPrefix + SourceFileOf(rows[i]) + kBackingUpSuffix);
+        run.progress(kCheckingPrefix, SourceFileOf(rows[i]), kBackingUpSuffix);
         std::size_t g = 0;
         while (g < folders.size() && folders[g] != folder) ++g;
         if (g == folders.size()) {
@@ -181,7 +181,7 @@ void StoreEach(BackupRun& run) {
             } else {
                 if (!IsDirectory(folder) && mkdir(folder.c_str(), 0777) != 0)
                     throw Error("ディレクトリーを作成できません (" + folder + "): " + std::strerror(errno));
-                run.progress(kCheckingPrefix + sourceFile + kBackingUpSuffix);
+                run.progress(kCheckingPrefix, sourceFile, kBackingUpSuffix);
                 try {
                     result = StoreOne(run, sourceFile, LevelArchive(run.destination, row.level), target);
                 } catch (const std::exception&) {

@@ -68,6 +68,13 @@ struct BackupRun {
     // The status line of the registration window (initial backup) or of
     // the backup window, written unless the run is silent.
     void progress(const std::string& text);
+    // The same for a text in three parts, put together in one kept buffer:
+    // the per-file lines cost no allocation.
+    void progress(const std::string& prefix, const std::string& middle, const std::string& suffix) {
+        if (silent()) return;
+        progressText.assign(prefix).append(middle).append(suffix);
+        progress(progressText);
+    }
     void message(const std::string& text) { state.ui.showMessage(text); }
     // A message that does not make the run fail.
     void warning(const std::string& text) {
@@ -79,6 +86,8 @@ struct BackupRun {
         ++result.failures;
         message(text);
     }
+    // The buffer of the three-part progress lines.
+    std::string progressText{};
 };
 
 // The folders of the prefix and of every registered destination (and of

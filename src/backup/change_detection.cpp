@@ -7,6 +7,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "backup/backup_messages.h"
 #include "backup/backup_run.h"
@@ -25,7 +26,6 @@ struct Latest {
     std::int64_t level = 0;
     std::string kbn1;
     std::optional<std::int64_t> fupdate, fuptime, fsize, fmver, flver, pmver, plver;
-    std::string fupdayd, fverno, pverno;
 };
 
 Latest ReadLatest(const Statement& q) {
@@ -40,30 +40,44 @@ Latest ReadLatest(const Statement& q) {
     r.flver = q.optInt(7);
     r.pmver = q.optInt(8);
     r.plver = q.optInt(9);
-    r.fupdayd = q.text(10);
-    r.fverno = q.text(11);
-    r.pverno = q.text(12);
     return r;
+}
+
+// The recorded date and version texts of a version, for the message about
+// an older file (read only then).
+struct VersionTexts {
+    std::string fupdayd, fverno, pverno;
+};
+VersionTexts ReadVersionTexts(Connection& db, std::int64_t rowid) {
+    VersionTexts t;
+    Statement& q = db.cached(kVersionByRowidSql);
+    q.bind(1, rowid);
+    if (q.step()) t = {q.text(10), q.text(11), q.text(12)};
+    q.reset();
+    return t;
 }
 
 // Whether rows of this directory number record the directory without the
 // trailing "/" (this engine never writes them so, but they are matched
 // all the same). Asked once per directory, not once per file.
-bool HasBareRows(BackupRun& run, const std::string& bare) {
+bool HasBareRows(BackupRun& run, std::string_view bare) {
     if (run.bareCheckedFor && *run.bareCheckedFor == bare) return run.bareRows;
+    run.bareCheckedFor = std::string(bare);
     Statement& q = run.db().cached(kBareRowsSql);
-    q.bind(1, run.dirNo).bind(2, bare);
+    q.bind(1, run.dirNo).bind(2, *run.bareCheckedFor);
     run.bareRows = q.step();
     q.reset();
-    run.bareCheckedFor = bare;
     return run.bareRows;
 }
 
 // The rowid of each name's latest version among the rows of the directory
 // `dir` (with its trailing "/"): one pass over the index per directory
 // instead of one seek per file; files without a row need no lookup at all.
-void LoadLatestRowids(BackupRun& run, const std::string& dir) {
-    if (run.latestLoadedFor && *run.latestLoadedFor == dir) return;
+void LoadLatestRowids(BackupRun& run, std::string_view bare) {
+    if (const auto& loaded = run.latestLoadedFor; loaded && loaded->size() == bare.size() + 1 &&
+                                                   loaded->back() == kSep && loaded->compare(0, bare.size(), bare) == 0)
+        return;
+    const std::string dir = std::string(bare) + kSep;
     run.latestRowids.clear();
     Statement& q = run.db().cached(kDirectoryVersionsSql);
     q.bind(1, run.dirNo).bind(2, dir);
@@ -83,12 +97,12 @@ void LoadLatestRowids(BackupRun& run, const std::string& dir) {
 std::optional<Latest> FindLatest(BackupRun& run, const std::string& directory, const std::string& name) {
     Connection& db = run.db();
     const int dirNo = run.dirNo;
-    std::string bare = directory;
-    if (!bare.empty() && bare.back() == kSep) bare.pop_back();
+    std::string_view bare = directory;
+    if (!bare.empty() && bare.back() == kSep) bare.remove_suffix(1);
     std::optional<Latest> best;
     const bool bareRows = HasBareRows(run, bare);
     if (!bareRows) {
-        LoadLatestRowids(run, bare + kSep);
+        LoadLatestRowids(run, bare);
         const auto it = run.latestRowids.find(name);
         if (it == run.latestRowids.end()) return best;
         Statement& q = db.cached(kVersionByRowidSql);
@@ -97,7 +111,7 @@ std::optional<Latest> FindLatest(BackupRun& run, const std::string& directory, c
         q.reset();
         return best;
     }
-    for (const std::string& dir : {bare + kSep, bare}) {
+    for (const std::string& dir : {std::string(bare) + kSep, std::string(bare)}) {
         if (dir == bare && !bareRows) break;
         Statement& q = db.cached(kLatestVersionSql);
         q.bind(1, dirNo).bind(2, name).bind(3, dir);
@@ -139,7 +153,7 @@ void ProcessFile(BackupRun& run, const std::string& directory, const std::string
     std::optional<Latest> latest;
     auto lookUp = [&] {
         if (!run.catalogHasRows) return;
-        run.progress(kCheckingPrefix + path + kCheckingSuffix);
+        run.progress(kCheckingPrefix, path, kCheckingSuffix);
         latest = FindLatest(run, directory, name);
     };
     auto reportUnreadable = [&](const FileTimes& t) {
@@ -198,11 +212,13 @@ void ProcessFile(BackupRun& run, const std::string& directory, const std::string
                              (Equal(r.pmver, version.productHigh) && Greater(r.plver, version.productLow));
                 if (older) {
                     code = "7";
-                    if (!run.silent())
-                        run.warning(kOlderFile + name + "\n" + kOlderDate + r.fupdayd + " - " +
-                                    FormatFileTime(w).date + "\n" + kOlderFileVersion + r.fverno + "-" +
-                                    version.fileText + "\n" + kOlderProductVersion + r.pverno + " - " +
+                    if (!run.silent()) {
+                        const VersionTexts t = ReadVersionTexts(db, r.rowid);
+                        run.warning(kOlderFile + name + "\n" + kOlderDate + t.fupdayd + " - " +
+                                    FormatFileTime(w).date + "\n" + kOlderFileVersion + t.fverno + "-" +
+                                    version.fileText + "\n" + kOlderProductVersion + t.pverno + " - " +
                                     version.productText);
+                    }
                 }
             }
         }
