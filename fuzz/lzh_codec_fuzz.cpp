@@ -42,12 +42,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         tessel::lzh::DecodeStatus status;
         Decode(dictBits, in, size * 4 + 1, &status);
 
-        std::string comp;
-        std::size_t pos = 0;
-        const auto result = tessel::lzh::EncodeLh(dictBits, Reader(in, pos), [&](const void* buf, std::size_t n) {
-            comp.append(static_cast<const char*>(buf), n);
-            return true;
-        }, ~0ull);
+        auto encode = [&](std::string& comp) {
+            std::size_t pos = 0;
+            return tessel::lzh::EncodeLh(dictBits, Reader(in, pos), [&](const void* buf, std::size_t n) {
+                comp.append(static_cast<const char*>(buf), n);
+                return true;
+            }, ~0ull);
+        };
+        // The first encoding follows another input on this thread, the
+        // second this same one: what an input leaves behind must not
+        // change the next one's output.
+        std::string comp, again;
+        const auto result = encode(comp);
+        if (encode(again).status != result.status || again != comp) std::abort();
         if (result.status != tessel::lzh::EncodeResult::Status::Ok) continue;
         if (Decode(dictBits, comp, size, &status) != in || status != tessel::lzh::DecodeStatus::Ok) std::abort();
         if (comp.empty()) continue;
