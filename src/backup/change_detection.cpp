@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "backup/backup_messages.h"
 #include "backup/backup_run.h"
@@ -62,11 +63,12 @@ VersionTexts ReadVersionTexts(Connection& db, std::int64_t rowid) {
 // all the same). Asked once per directory, not once per file.
 bool HasBareRows(BackupRun& run, std::string_view bare) {
     if (run.bareCheckedFor && *run.bareCheckedFor == bare) return run.bareRows;
-    run.bareCheckedFor = std::string(bare);
+    std::string key(bare);
     Statement& q = run.db().cached(kBareRowsSql);
-    q.bind(1, run.dirNo).bind(2, *run.bareCheckedFor);
+    q.bind(1, run.dirNo).bind(2, key);
     run.bareRows = q.step();
     q.reset();
+    run.bareCheckedFor = std::move(key);
     return run.bareRows;
 }
 

@@ -11,10 +11,10 @@ constexpr int kMaxCodeBits = 16;
 // The largest alphabet: the literals and lengths of the -lhN- formats.
 constexpr int kMaxSymbols = 510;
 
-// Computes code lengths (at most maxBits) for the n (at most kMaxSymbols) symbols from their
-// frequencies. Returns the number of symbols used; when it is 0 or 1 every
-// length is left 0 and *single receives the used symbol (0 when none), which
-// the format then sends as a zero-bit code.
+// Computes code lengths (at most maxBits) for the n symbols (at most
+// kMaxSymbols) from their frequencies. Returns the number of symbols used;
+// when it is 0 or 1 every length is left 0 and *single receives the used
+// symbol (0 when none), which the format then sends as a zero-bit code.
 int BuildLengths(const std::uint32_t* freq, int n, int maxBits, std::uint8_t* len, int* single);
 
 // Assigns the canonical codes for the lengths.
