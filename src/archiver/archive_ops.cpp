@@ -28,6 +28,9 @@ namespace {
 using lzh::ArchiveIndex;
 using lzh::Member;
 
+// Appends of at least this many bytes have their write-back started at once.
+constexpr std::uint64_t kStartWriteBackAt = 1 << 20;
+
 struct Identity {
     dev_t dev = 0;
     ino_t ino = 0;
@@ -433,11 +436,18 @@ std::int32_t AddFiles(const std::string& archivePath, const std::vector<FileToAd
         repaired = false;
     }
     std::vector<Member> appended;
+    const std::uint64_t appendFrom = at;
     if (rc == kUnlhaOk)
         rc = AppendAll(afd.get(), at, files, options, [&](Member&& m) {
             at = m.end();
             appended.push_back(std::move(m));
         });
+    // A large append starts on its way to the disk now, while the run goes
+    // on with other work, instead of all at once in the sync at its end.
+    // (Small ones are left to that sync: one write each would cost more.)
+    if (rc == kUnlhaOk && at - appendFrom >= kStartWriteBackAt)
+        (void)::sync_file_range(afd.get(), static_cast<off_t>(appendFrom), static_cast<off_t>(at - appendFrom),
+                                SYNC_FILE_RANGE_WRITE);
     if (rc != kUnlhaOk) {
         // Whatever a failed member wrote lies past the end mark; drop it.
         const std::uint8_t endMark = 0;
