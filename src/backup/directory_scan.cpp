@@ -67,14 +67,14 @@ std::vector<DirectoryEntry> ListForBothPasses(BackupRun& run, const std::string&
     return both;
 }
 
-// The files of the directory `rel` below the source: those the
-// sub-directory pass listed when the directory is unchanged since, else a
-// new listing (with *error set as ListDirectory sets it).
-std::vector<DirectoryEntry> FilesOf(BackupRun& run, const std::string& rel, int* error) {
+// The files of the directory `rel` below the source, open as dirFd: those
+// the sub-directory pass listed when the directory is unchanged since, else
+// a new listing (with *error set as ListDirectory sets it).
+std::vector<DirectoryEntry> FilesOf(BackupRun& run, const std::string& rel, int dirFd, int* error) {
     const std::string directory = Below(run.source, rel);
     if (auto it = run.listed.find(rel); it != run.listed.end()) {
         auto kept = run.listed.extract(it);
-        if (UnchangedSinceListed(directory, kept.mapped().stamp)) {
+        if (UnchangedSinceListed(dirFd, kept.mapped().stamp)) {
             *error = 0;
             return std::move(kept.mapped().files);
         }
@@ -145,15 +145,17 @@ void FilePass(BackupRun& run) {
     std::string current;
     std::int64_t lastPicked = 0;
     int error = 0;
-    std::vector<DirectoryEntry> entries = FilesOf(run, current, &error);
+    // The folder is opened once: its kept listing is checked against it,
+    // and its entries are read relative to it, which is cheaper than a walk
+    // of each file's whole path.
+    auto openFolder = [&] { return ::open(Below(run.source, current).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); };
+    UniqueFd dirFd(openFolder());
+    std::vector<DirectoryEntry> entries = FilesOf(run, current, dirFd.get(), &error);
     for (;;) {
         const std::string directory = Below(run.source, current);
         // A folder that cannot be listed is never passed over in silence:
         // its files would have no copy.
         if (error != 0) run.failure(kFolderUnreadable + directory + ")\n" + std::strerror(error));
-        // Entries are read relative to the open folder: cheaper than a walk
-        // of each file's whole path.
-        UniqueFd dirFd(entries.empty() ? -1 : ::open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         for (const DirectoryEntry& e : entries) {
             run.step = "4";
             if (e.name == "." || e.name == "..") continue;
@@ -166,7 +168,8 @@ void FilePass(BackupRun& run) {
                         lastPicked, row))
             return;
         current = row.fullName;
-        entries = FilesOf(run, current, &error);
+        dirFd.reset(openFolder());
+        entries = FilesOf(run, current, dirFd.get(), &error);
         db.cached("UPDATE SUBDIR SET CHK = '9' WHERE rowid = ?1").bind(1, row.rowid).run();
         lastPicked = row.rowid;
     }

@@ -125,7 +125,7 @@ int ListDirectoryBothWays(const std::string& directory, std::vector<DirectoryEnt
     return err;
 }
 
-bool UnchangedSinceListed(const std::string& directory, const DirectoryStamp& stamp) {
+bool UnchangedSinceListed(int dirFd, const DirectoryStamp& stamp) {
     // A change made in the same clock tick as the listing, or soon before
     // it, could leave the times as they were: such a listing is never
     // trusted.
@@ -133,7 +133,7 @@ bool UnchangedSinceListed(const std::string& directory, const DirectoryStamp& st
     if (stamp.mtime.tv_sec + kSettled >= stamp.taken.tv_sec || stamp.ctime.tv_sec + kSettled >= stamp.taken.tv_sec)
         return false;
     struct stat st {};
-    if (stat(directory.c_str(), &st) != 0) return false;
+    if (dirFd < 0 || fstat(dirFd, &st) != 0) return false;
     return st.st_dev == stamp.dev && st.st_ino == stamp.ino && SameTime(st.st_mtim, stamp.mtime) &&
            SameTime(st.st_ctim, stamp.ctime);
 }

@@ -49,10 +49,11 @@ struct DirectoryStamp {
 int ListDirectoryBothWays(const std::string& directory, std::vector<DirectoryEntry>& both,
                           std::vector<DirectoryEntry>& files, DirectoryStamp& stamp);
 
-// Whether a listing made with that stamp still holds: the directory is the
-// same one, no entry was added, removed or renamed since (its times are
-// those of the stamp), and its last change was well before the listing.
-bool UnchangedSinceListed(const std::string& directory, const DirectoryStamp& stamp);
+// Whether a listing made with that stamp still holds for the directory open
+// as dirFd (O_PATH will do; false when dirFd < 0): it is the same one, no
+// entry was added, removed or renamed since (its times are those of the
+// stamp), and its last change was well before the listing.
+bool UnchangedSinceListed(int dirFd, const DirectoryStamp& stamp);
 
 // The attribute bits of a path (the entry itself, never a link's target);
 // 0 when the entry cannot be read.

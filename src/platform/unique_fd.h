@@ -13,6 +13,11 @@ public:
     UniqueFd(const UniqueFd&) = delete;
     UniqueFd& operator=(const UniqueFd&) = delete;
     int get() const { return fd_; }
+    // Closes the one held and holds fd instead.
+    void reset(int fd = -1) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
     int release() {
         const int f = fd_;
         fd_ = -1;

@@ -16,6 +16,7 @@
 #include "platform/dir_listing.h"
 #include "platform/file_ops.h"
 #include "platform/safe_write.h"
+#include "platform/unique_fd.h"
 #include "support/temp_dir.h"
 
 namespace tessel {
@@ -210,22 +211,26 @@ TEST(ListDirectory, BothWaysFromOneReadAndAKeptListingHoldsOnlyWhileTheFolderIsU
     EXPECT_EQ(names(ListDirectory(d, kListDirectoriesAndFiles)), names(both));
     EXPECT_EQ(names(ListDirectory(d, kListFiles)), names(files));
 
-    EXPECT_FALSE(UnchangedSinceListed(d, stamp)) << "changed just before it was read";
+    auto unchanged = [&] {
+        UniqueFd fd(::open(d.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        return UnchangedSinceListed(fd.get(), stamp);
+    };
+    EXPECT_FALSE(unchanged()) << "changed just before it was read";
     stamp.taken.tv_sec += 10;  // as if read well after its last change
-    EXPECT_TRUE(UnchangedSinceListed(d, stamp));
+    EXPECT_TRUE(unchanged());
     WriteFile(d + "/c.txt", "c");
-    EXPECT_FALSE(UnchangedSinceListed(d, stamp));
+    EXPECT_FALSE(unchanged());
     // Its last-write time put back: the change time still tells.
     const struct timespec back[2] = {stamp.mtime, stamp.mtime};
     ASSERT_EQ(::utimensat(AT_FDCWD, d.c_str(), back, 0), 0);
-    EXPECT_FALSE(UnchangedSinceListed(d, stamp));
+    EXPECT_FALSE(unchanged());
     // Another folder in its place.
     ASSERT_EQ(ListDirectoryBothWays(d, both, files, stamp), 0);
     stamp.taken.tv_sec += 10;
     fs::rename(d, t / "old");
     fs::create_directories(d);
     ASSERT_EQ(::utimensat(AT_FDCWD, d.c_str(), back, 0), 0);
-    EXPECT_FALSE(UnchangedSinceListed(d, stamp));
+    EXPECT_FALSE(unchanged());
 }
 
 }  // namespace
