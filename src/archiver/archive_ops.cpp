@@ -20,6 +20,7 @@
 #include "archiver/unlha.h"
 #include "platform/unique_fd.h"
 #include "platform/safe_write.h"
+#include "platform/paths.h"
 #include "platform/positional_io.h"
 
 namespace tessel::archive {
@@ -144,13 +145,6 @@ private:
 };
 
 IndexCache gCache;
-
-std::string ParentOf(const std::string& path) {
-    auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
 
 // Locks the slot of the archive open as fd, with its index current: from
 // the cache while the file is unchanged, else read again under a shared
@@ -307,17 +301,20 @@ bool CopyRange(int from, int to, std::uint64_t off, std::uint64_t len, std::uint
 
 // Rewrites the archive without the members whose paths are replaced, then
 // appends the new files; the copy takes the archive's name at the end.
-std::int32_t RewriteWith(const std::string& path, int afd, const CachedIndex& c, Slot& slot,
+std::int32_t RewriteWith(WriteRoot& root, const std::string& rel, int afd, const CachedIndex& c, Slot& slot,
                          const std::vector<FileToAdd>& files, const AddOptions& options) {
     std::vector<bool> drop(c.index.members.size(), false);
     for (const auto& f : files)
         for (std::size_t i = 0; i < c.index.members.size(); ++i)
             if (c.index.members[i].path == f.memberPath) drop[i] = true;
     // The copy is the safe write's temporary file in the archive's folder.
-    UniqueFd dirFd(::open(ParentOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dirFd.get() < 0) return kUnlhaCannotWrite;
+    const auto slash = rel.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : rel.substr(0, slash);
+    const std::string leaf = slash == std::string::npos ? rel : rel.substr(slash + 1);
+    int dirFd = -1;
+    if (root.openFolder(folder, &dirFd, false) != 0) return kUnlhaCannotWrite;
     TempFile tmp;
-    if (tmp.create(dirFd.get()) != 0) return kUnlhaCannotWrite;
+    if (tmp.create(dirFd) != 0) return kUnlhaCannotWrite;
     UniqueFd tfd(::dup(tmp.fd()));
     if (tfd.get() < 0) return kUnlhaCannotWrite;
     auto fail = [&](std::int32_t code) { tmp.discard(); return code; };
@@ -345,8 +342,7 @@ std::int32_t RewriteWith(const std::string& path, int afd, const CachedIndex& c,
     });
     if (rc != kUnlhaOk) return fail(rc);
     if (::fsync(tfd.get()) != 0) return fail(kUnlhaCannotWrite);
-    const auto slash = path.rfind('/');
-    if (tmp.commit(slash == std::string::npos ? path : path.substr(slash + 1), {}) != 0) return kUnlhaCannotWrite;
+    if (tmp.commit(leaf, {}) != 0) return kUnlhaCannotWrite;
     fresh->index.validEnd = at;
     if (::fstat(tfd.get(), &st) == 0) fresh->id = IdentityOf(st);
     fresh->reindex();
@@ -385,8 +381,9 @@ bool CleanPath(const std::string& in, std::string* out) {
     return true;
 }
 
-std::int32_t AddFiles(const std::string& archivePath, const std::vector<FileToAdd>& files, std::string* report,
-                      const AddOptions& options) {
+std::int32_t AddFiles(WriteRoot& root, const std::string& rel, const std::vector<FileToAdd>& files,
+                      std::string* report, const AddOptions& options) {
+    const std::string archivePath = root.pathOf(rel);
     // A failure before the first member is every file's outcome.
     if (options.outcomes) options.outcomes->assign(files.size(), kUnlhaCannotWrite);
     auto failAll = [&](std::int32_t code) {
@@ -394,12 +391,14 @@ std::int32_t AddFiles(const std::string& archivePath, const std::vector<FileToAd
         return code;
     };
     if (!IsWritableMethod(options.method)) return failAll(kUnlhaBadCommand);
-    // Never through a link: a link at the archive's name (a dangling one
-    // too) is refused rather than written through or created at its target.
+    // Never through a link: a link at the archive's name or on the way to
+    // it (a dangling one too) is refused rather than written through.
     struct stat before;
-    const bool created = ::lstat(archivePath.c_str(), &before) != 0;
-    UniqueFd afd(::open(archivePath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666));
-    if (afd.get() < 0) return failAll(kUnlhaCannotWrite);
+    const bool created = root.statEntry(rel, &before) != 0;
+    int opened = -1;
+    if (const int err = root.openFile(rel, O_RDWR | O_CREAT, 0666, &opened))
+        return failAll(err == ELOOP || err == EINVAL ? kUnlhaRefusedPath : kUnlhaCannotWrite);
+    UniqueFd afd(opened);
     // Other adds to the same archive, in this process or another, wait for
     // this one; adds to other archives do not.
     if (::flock(afd.get(), LOCK_EX) != 0) return failAll(kUnlhaCannotWrite);
@@ -422,7 +421,7 @@ std::int32_t AddFiles(const std::string& archivePath, const std::vector<FileToAd
             if (files[k].memberPath == files[i].memberPath) replaces = true;
     if (replaces) {
         // The rewrite takes all files or none.
-        rc = RewriteWith(archivePath, afd.get(), *base, *slot, files, options);
+        rc = RewriteWith(root, rel, afd.get(), *base, *slot, files, options);
         failAll(rc);
         if (report) *report = rc == kUnlhaOk ? std::to_string(files.size()) + " member(s) written" : "add failed";
         return rc;
@@ -460,7 +459,7 @@ std::int32_t AddFiles(const std::string& archivePath, const std::vector<FileToAd
     }
     if (created && added == 0 && rc != kUnlhaOk) {
         // Do not leave an empty archive behind a failed first add.
-        ::unlink(archivePath.c_str());
+        root.removeFile(rel);
         gCache.forget(archivePath);
         return rc;
     }
@@ -556,7 +555,7 @@ std::int32_t ExtractMemberTo(const std::string& archivePath, const Member& m, Wr
     FileStamp stamp;
     stamp.mode = m.hasMode ? (m.mode & 0777) : 0644;
     stamp.mtime = options.mtime ? *options.mtime : timespec{static_cast<time_t>(m.mtime), 0};
-    const int err = WriteFileBelow(root, rel, fill, stamp, options.replace);
+    const int err = root.writeFile(rel, fill, stamp, options.replace);
     if (rc != kUnlhaOk) return rc;
     if (err == EEXIST && !options.replace) return kUnlhaTargetExists;
     if (err == ELOOP || err == EINVAL) return kUnlhaRefusedPath;
@@ -579,6 +578,10 @@ std::int32_t ExtractMembers(const std::string& archivePath,
         } else {
             auto target = place(m);
             if (!target) continue;
+            if (!IsSafeRelativePath(target->rel)) {
+                if (rc == kUnlhaOk) rc = kUnlhaRefusedPath;
+                continue;
+            }
             auto& root = roots[target->root];
             if (!root) root = std::make_unique<WriteRoot>(target->root);
             r = ExtractMemberTo(archivePath, m, *root, target->rel);

@@ -27,15 +27,16 @@ struct AddOptions {
     std::vector<std::int32_t>* outcomes = nullptr;
 };
 
-// Adds the files; a member whose path is already stored is replaced. New
+// Adds the files to the archive `rel` below root (reached without a link,
+// made when missing); a member whose path is already stored is replaced. New
 // paths are appended in place: the end mark stays in force until the new
 // member is complete, so a crash leaves the earlier members readable, and
 // the next add overwrites what a crash left behind. When a path is replaced,
 // the archive is rewritten to a temporary file beside it (members copied as
 // they are) that then takes its name, so a crash keeps the old archive.
 // Returns an Unlha result code.
-std::int32_t AddFiles(const std::string& archivePath, const std::vector<FileToAdd>& files, std::string* report,
-                      const AddOptions& options = {});
+std::int32_t AddFiles(WriteRoot& root, const std::string& rel, const std::vector<FileToAdd>& files,
+                      std::string* report, const AddOptions& options = {});
 
 // The member index of an archive (the list of its members), cached between
 // calls and read again when the archive file changes (device, inode, size
@@ -90,8 +91,9 @@ struct Placement {
 };
 
 // Extracts members; `place` gives each member's place, or nullopt to skip
-// it. Unsafe member paths are refused without writing. Returns the first
-// failure's code, after trying every member.
+// it. Unsafe member paths are refused without writing, and so is a place
+// whose rel is not a plain relative path. Returns the first failure's code,
+// after trying every member.
 std::int32_t ExtractMembers(const std::string& archivePath,
                             const std::function<std::optional<Placement>(const lzh::Member&)>& place,
                             std::string* report);

@@ -13,7 +13,8 @@
 #include "archiver/add_pipeline.h"
 #include "archiver/archive_ops.h"
 #include "archiver/unlha.h"
-#include "platform/program_files.h"
+#include "platform/codepage.h"
+#include "platform/paths.h"
 #include "platform/safe_write.h"
 
 namespace tessel::archive {
@@ -82,18 +83,38 @@ std::optional<std::string> MemberPathOf(const std::string& file) {
     return clean.substr(1);
 }
 
-std::string LeafOf(const std::string& path) {
-    auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+// Why a file must not become a member of the archive whose identity is
+// `self`: it is the archive itself (any name of it), or its path is one no
+// reader would take.
+enum class NotMember { kNo, kTheArchiveItself, kUnsafePath };
+NotMember WhyNotAMember(const std::string& member, const struct stat& st, const struct stat* self) {
+    if (self && st.st_dev == self->st_dev && st.st_ino == self->st_ino) return NotMember::kTheArchiveItself;
+    if (!lzh::IsSafeMemberPath(member)) return NotMember::kUnsafePath;
+    return NotMember::kNo;
+}
+const char* ReasonText(NotMember why) {
+    return why == NotMember::kTheArchiveItself ? "the archive itself" : "a name an archive cannot hold";
 }
 
-// Why a file must not become a member of the archive whose identity is
-// `self`: it is the archive itself (any name of it), or a temporary file of
-// a write in progress. Empty when it may.
-std::string NotAMember(const std::string& path, const struct stat& st, const struct stat* self) {
-    if (self && st.st_dev == self->st_dev && st.st_ino == self->st_ino) return "the archive itself";
-    if (IsTempFileName(LeafOf(path))) return "a file being written";
-    return {};
+// An archive as a file below the folder it must be reached from: the
+// request's root, else its own folder. False when the archive does not lie
+// below the root named.
+bool ArchiveBelowRoot(const ArchiveRequest& req, std::string* root, std::string* rel, RootLinks* links) {
+    if (req.root.empty()) {
+        const auto slash = req.archive.rfind('/');
+        *root = slash == std::string::npos ? "." : slash == 0 ? "/" : req.archive.substr(0, slash);
+        *rel = slash == std::string::npos ? req.archive : req.archive.substr(slash + 1);
+        *links = RootLinks::kFollow;
+    } else {
+        *root = req.root;
+        while (root->size() > 1 && root->back() == '/') root->pop_back();
+        const std::string prefix = *root == "/" ? "/" : *root + "/";
+        if (req.archive.compare(0, prefix.size(), prefix) != 0) return false;
+        *rel = req.archive.substr(prefix.size());
+        // A destination lives on a drive that others may write to.
+        *links = RootLinks::kRefuse;
+    }
+    return IsSafeRelativePath(*rel);
 }
 
 // Whether one named file may be added on its own ("u -nd1"): its member
@@ -104,8 +125,8 @@ std::int32_t CheckOne(const std::string& file, const struct stat* self, std::str
     if (!path) return kUnlhaRefusedPath;
     struct stat st;
     if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return kUnlhaCannotReadSource;
-    if (std::string reason = NotAMember(file, st, self); !reason.empty()) {
-        *why = reason;
+    if (const NotMember reason = WhyNotAMember(*path, st, self); reason != NotMember::kNo) {
+        *why = ReasonText(reason);
         return kUnlhaRefusedPath;
     }
     *member = *path;
@@ -120,12 +141,18 @@ int Unreadable(const std::string& path) {
     return 0;
 }
 
+// What a folder add left out, one report line each: files that could not
+// be read, files whose path cannot be a member, and the archive itself.
+struct LeftOut {
+    std::vector<std::string> unreadable, refused, itself;
+};
+
 // Regular files of dir (hidden ones included; links and special files
 // never), sorted by name; with recurse set, those of its sub-directories
-// too. What cannot be read is left out with a line in `skipped`, what must
-// not be a member with a line in `leftOut`; the rest is still collected.
+// too. What is left out gets a line in `left`; the rest is still collected.
 void Collect(const std::string& dir, bool recurse, const struct stat* self, std::vector<std::string>& out,
-             std::vector<std::string>& skipped, std::vector<std::string>& leftOut) {
+             LeftOut& left) {
+    std::vector<std::string>& skipped = left.unreadable;
     DIR* d = ::opendir(dir.c_str());
     if (!d) {
         skipped.push_back("skipped folder " + dir + ": " + std::strerror(errno));
@@ -153,8 +180,11 @@ void Collect(const std::string& dir, bool recurse, const struct stat* self, std:
             continue;
         }
         if (S_ISREG(st.st_mode)) {
-            if (std::string why = NotAMember(p, st, self); !why.empty()) {
-                leftOut.push_back("skipped " + p + ": " + why);
+            // The archive itself is never a member, and leaving it out is no
+            // failure; a path no reader would take is.
+            if (const NotMember why = WhyNotAMember(p.substr(1), st, self); why != NotMember::kNo) {
+                (why == NotMember::kTheArchiveItself ? left.itself : left.refused)
+                    .push_back("skipped " + Printable(p) + ": " + ReasonText(why));
                 continue;
             }
             if (int err = Unreadable(p)) {
@@ -163,14 +193,10 @@ void Collect(const std::string& dir, bool recurse, const struct stat* self, std:
             }
             out.push_back(p);
         } else if (S_ISDIR(st.st_mode) && recurse) {
-            // A version folder holds copies, not data to back up.
-            if (IsVersionFolderName(n) && ::lstat((p + "/" + std::string(kArchiveName)).c_str(), &st) == 0)
-                leftOut.push_back("skipped folder " + p + ": a version folder");
-            else
-                subdirs.push_back(p);
+            subdirs.push_back(p);
         }
     }
-    for (const auto& s : subdirs) Collect(s, recurse, self, out, skipped, leftOut);
+    for (const auto& s : subdirs) Collect(s, recurse, self, out, left);
 }
 
 // The report of an add: its own, then every skipped file, one a line.
@@ -196,6 +222,9 @@ bool AbsoluteFolderOf(const std::string& arg, std::string& dir) {
 std::int32_t Perform(const ArchiveRequest& req, std::string* report) {
     switch (req.action) {
     case Action::kAddFile: {
+        std::string rootPath, rel;
+        RootLinks links;
+        if (!ArchiveBelowRoot(req, &rootPath, &rel, &links)) return kUnlhaRefusedPath;
         struct stat self {};
         const bool archiveExists = ::stat(req.archive.c_str(), &self) == 0;
         std::string member, why;
@@ -204,45 +233,65 @@ std::int32_t Perform(const ArchiveRequest& req, std::string* report) {
         if (rc != kUnlhaOk) return rc;
         AddOptions options;
         options.method = req.method;
-        return AddFiles(req.archive, {{req.path, member}}, report, options);
+        WriteRoot root(rootPath, {Ownership::kUser, links});
+        return AddFiles(root, rel, {{req.path, member}}, report, options);
     }
     case Action::kAddTree:
     case Action::kAddFolder: {
-        std::string dir;
-        if (!AbsoluteFolderOf(req.path, dir)) return kUnlhaRefusedPath;
+        std::string dir, rootPath, rel;
+        RootLinks links;
+        if (!AbsoluteFolderOf(req.path, dir) || !ArchiveBelowRoot(req, &rootPath, &rel, &links))
+            return kUnlhaRefusedPath;
         if (!IsDirectory(dir)) return kUnlhaCannotReadSource;
         struct stat self {};
         const bool archiveExists = ::stat(req.archive.c_str(), &self) == 0;
-        std::vector<std::string> paths, skipped, leftOut;
-        Collect(dir, req.action == Action::kAddTree, archiveExists ? &self : nullptr, paths, skipped, leftOut);
+        std::vector<std::string> paths;
+        LeftOut left;
+        Collect(dir, req.action == Action::kAddTree, archiveExists ? &self : nullptr, paths, left);
         std::vector<FileToAdd> files;
         for (const auto& p : paths) files.push_back({p, p.substr(1)});
-        // Every readable file goes in; what could not be read makes the add
-        // fail after the others were written. The archive itself and files
-        // being written are never members, and leaving them out is no failure.
+        // Every readable file goes in; what could not be read, or has a
+        // path no reader would take, makes the add fail after the others
+        // were written. The archive itself is never a member, and leaving
+        // it out is no failure.
         AddOptions options;
         options.method = req.method;
         options.jobs = req.jobs ? req.jobs : DefaultJobs();
-        std::int32_t rc = AddFiles(req.archive, files, report, options);
-        AddSkipped(report, leftOut);
-        AddSkipped(report, skipped);
-        return rc == kUnlhaOk && !skipped.empty() ? kUnlhaCannotReadSource : rc;
+        WriteRoot root(rootPath, {Ownership::kUser, links});
+        std::int32_t rc = AddFiles(root, rel, files, report, options);
+        AddSkipped(report, left.itself);
+        AddSkipped(report, left.refused);
+        AddSkipped(report, left.unreadable);
+        if (rc != kUnlhaOk) return rc;
+        if (!left.unreadable.empty()) return kUnlhaCannotReadSource;
+        return left.refused.empty() ? kUnlhaOk : kUnlhaRefusedPath;
     }
-    case Action::kExtractAll:
-        // Each member goes back to the folder it came from, taken as it is
-        // (the caller has checked it); nothing below that folder is
-        // followed.
+    case Action::kExtractAll: {
+        // Each member goes back to the place it came from, below the root;
+        // members stored elsewhere are passed over.
+        std::string root = "/";
+        if (!req.root.empty() && !AbsoluteFolderOf(req.root, root)) return kUnlhaRefusedPath;
+        const std::string prefix = root == "/" ? "" : root.substr(1) + "/";
         return ExtractMembers(
             req.archive,
-            [](const lzh::Member& m) -> std::optional<Placement> {
-                const auto slash = m.path.rfind('/');
-                if (slash == std::string::npos) return Placement{"/", m.path};
-                return Placement{"/" + m.path.substr(0, slash), m.path.substr(slash + 1)};
+            [&](const lzh::Member& m) -> std::optional<Placement> {
+                if (m.path.compare(0, prefix.size(), prefix) != 0 || m.path.size() == prefix.size())
+                    return std::nullopt;
+                return Placement{root, m.path.substr(prefix.size())};
             },
             report);
+    }
     case Action::kExtractInto: {
         std::string dir;
         if (!AbsoluteFolderOf(req.path, dir)) return kUnlhaRefusedPath;
+        if (!req.root.empty()) {
+            // The folder must lie below the root, which the extraction then
+            // starts from.
+            std::string root;
+            if (!AbsoluteFolderOf(req.root, root)) return kUnlhaRefusedPath;
+            if (dir != root && dir.compare(0, root.size() + 1, root == "/" ? "/" : root + "/") != 0)
+                return kUnlhaRefusedPath;
+        }
         const std::string rel = dir == "/" ? "" : dir.substr(1) + "/";
         return ExtractMembers(
             req.archive,
@@ -256,14 +305,18 @@ std::int32_t Perform(const ArchiveRequest& req, std::string* report) {
     case Action::kExtractOne: {
         if (req.name.empty() || req.name == "." || req.name == ".." || req.name.find('/') != std::string::npos)
             return kUnlhaRefusedPath;
-        std::string dir;
+        std::string dir, rootPath;
         if (!AbsoluteFolderOf(req.path, dir)) return kUnlhaRefusedPath;
+        if (req.root.empty()) rootPath = dir;
+        else if (!AbsoluteFolderOf(req.root, rootPath)) return kUnlhaRefusedPath;
+        const std::string rootPrefix = rootPath == "/" ? "/" : rootPath + "/";
+        if (dir != rootPath && dir.compare(0, rootPrefix.size(), rootPrefix) != 0) return kUnlhaRefusedPath;
+        const std::string rel = dir == rootPath ? req.name : dir.substr(rootPrefix.size()) + "/" + req.name;
         lzh::Member m;
         std::int32_t rc = FindMemberForFolder(req.archive, dir == "/" ? "" : dir.substr(1), req.name, &m);
         if (rc != kUnlhaOk) return rc;
-        // One member per call: the caller sweeps the folder once per run.
-        WriteRoot root(dir, false);
-        rc = ExtractMemberTo(req.archive, m, root, req.name);
+        WriteRoot root(rootPath);
+        rc = ExtractMemberTo(req.archive, m, root, rel);
         if (report) *report = rc == kUnlhaOk ? "1 member(s) extracted" : "extraction failed";
         return rc;
     }
@@ -311,9 +364,19 @@ ArchiveRequest ExtractOneRequest(const std::string& archive, const std::string& 
     return r;
 }
 
-std::vector<std::int32_t> AddEach(const std::string& archivePath, const std::vector<std::string>& files,
-                                  unsigned jobs) {
+std::vector<std::int32_t> AddEach(const std::string& rootPath, const std::string& archivePath,
+                                  const std::vector<std::string>& files, unsigned jobs) {
     std::vector<std::int32_t> results(files.size(), kUnlhaOk);
+    ArchiveRequest where;
+    where.archive = archivePath;
+    where.root = rootPath;
+    std::string rootFolder, rel;
+    RootLinks links;
+    if (!ArchiveBelowRoot(where, &rootFolder, &rel, &links)) {
+        results.assign(files.size(), kUnlhaRefusedPath);
+        return results;
+    }
+    WriteRoot root(rootFolder, {Ownership::kUser, links});
     struct stat self {};
     const bool archiveExists = ::stat(archivePath.c_str(), &self) == 0;
     std::vector<std::string> members(files.size());
@@ -340,7 +403,7 @@ std::vector<std::int32_t> AddEach(const std::string& archivePath, const std::vec
         options.jobs = jobs ? jobs : DefaultJobs();
         std::vector<std::int32_t> outcomes;
         options.outcomes = &outcomes;
-        AddFiles(archivePath, group, nullptr, options);
+        AddFiles(root, rel, group, nullptr, options);
         for (std::size_t k = 0; k < group.size(); ++k) results[groupIndex[k]] = outcomes[k];
         group.clear();
         groupIndex.clear();
@@ -349,7 +412,7 @@ std::vector<std::int32_t> AddEach(const std::string& archivePath, const std::vec
         if (results[i] != kUnlhaOk) continue;
         if (!stored.insert(members[i]).second) {
             flush();
-            results[i] = AddFiles(archivePath, {{files[i], members[i]}}, nullptr);
+            results[i] = AddFiles(root, rel, {{files[i], members[i]}}, nullptr);
             continue;
         }
         group.push_back({files[i], members[i]});

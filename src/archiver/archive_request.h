@@ -28,6 +28,12 @@ struct ArchiveRequest {
     std::string path;
     // kExtractOne: the member's name in that folder (a name, never a path).
     std::string name;
+    // The folder nothing below which is reached through a link. Adds: the
+    // archive lies below it (a destination, which itself must be no link);
+    // empty: the archive's own folder, as named. Extractions: every member
+    // lands below it, and kExtractAll passes over members stored elsewhere;
+    // empty: "/" for kExtractAll, else the folder the request names.
+    std::string root;
     // Adds: "-lh7-" or "-lh5-"; what does not shrink is stored (-lh0-).
     std::string method = "-lh7-";
     // Adds of many files: the threads that compress them (0: DefaultJobs()).
@@ -49,23 +55,24 @@ ArchiveRequest ExtractOneRequest(const std::string& archive, const std::string& 
 // a short report in *report: the members added or extracted, and one line
 // for every file a folder add left out.
 //   kAddFile: a file that cannot be read, is not a regular file, is the
-//     archive itself (any name of it) or a temporary file of a write in
-//     progress is refused.
+//     archive itself (any name of it) or has a path no reader would take
+//     (lzh::IsSafeMemberPath) is refused.
 //   kAddFolder/kAddTree: files are taken in name order, hidden ones
-//     included, links and special files never; below the folder, version
-//     folders are left out. A file that cannot be read is left out and
-//     makes the add fail after the others were written.
+//     included, whatever their names look like; links and special files
+//     never. A file that cannot be read or whose path cannot be a member is
+//     left out with a report line and makes the add fail after the others
+//     were written.
 //   Extractions never write through a link, refuse members whose path is
-//     empty or holds "..", and replace existing files.
+//     not safe (lzh::IsSafeMemberPath), and replace existing files.
 std::int32_t Perform(const ArchiveRequest& request, std::string* report = nullptr);
 
-// Adds each file as kAddFile would, one after the other, but in one pass:
-// the files new to the archive are compressed on `jobs` threads (0:
-// DefaultJobs()) and appended in order, and a file that fails does not stop
-// the others. The archive's bytes are those of one add per file. Returns
+// Adds each file as kAddFile with that root would, one after the other,
+// but in one pass: the files new to the archive are compressed on `jobs`
+// threads (0: DefaultJobs()) and appended in order, and a file that fails
+// does not stop the others. The archive's bytes are those of one add per file. Returns
 // each file's result code, in order.
-std::vector<std::int32_t> AddEach(const std::string& archive, const std::vector<std::string>& files,
-                                  unsigned jobs = 0);
+std::vector<std::int32_t> AddEach(const std::string& root, const std::string& archive,
+                                  const std::vector<std::string>& files, unsigned jobs = 0);
 
 // The request written as an Unlha command line, and back. Parsing finds the
 // end of the unquoted archive path by looking at which files exist.

@@ -27,11 +27,12 @@ bool IsWritableMethod(const std::string& method) { return method == "-lh5-" || m
 
 EncodedMember EncodeMember(const FileToAdd& f, const std::string& method, MemberOutput& out) {
     if (!IsWritableMethod(method)) return Failed(kUnlhaBadCommand);
+    // A path every reader would refuse is never stored.
+    if (f.memberPath.size() > 16000 || !lzh::IsSafeMemberPath(f.memberPath)) return Failed(kUnlhaRefusedPath);
     UniqueFd src(::open(f.source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (src.get() < 0) return Failed(kUnlhaCannotReadSource);
     struct stat st;
     if (::fstat(src.get(), &st) != 0 || !S_ISREG(st.st_mode)) return Failed(kUnlhaCannotReadSource);
-    if (f.memberPath.empty() || f.memberPath.size() > 16000) return Failed(kUnlhaRefusedPath);
 
     lzh::MemberAttributes attr;
     attr.path = f.memberPath;

@@ -61,22 +61,56 @@ void WriteBack(BackupRun& run, const VersionRow& row) {
 
 std::string SourceFileOf(const VersionRow& row) { return SourcePathOf(row.dir, row.name); }
 
-// Archives or copies one version; returns "成功" or the failure text.
-std::string StoreOne(BackupRun& run, const std::string& sourceFile, const std::string& archivePath,
-                     const std::string& target) {
-    // In compressed mode the archiver itself refuses what it cannot read (a
-    // file gone or unreadable, a FIFO, device or link put in its place since
-    // the scan), without blocking, and its failure is reported as such.
-    if (run.options.compression != "0") {
-        const std::int32_t rc =
-            RunArchiver(run.state.ui, run.archiver, archive::AddFileRequest(archivePath, sourceFile), run.initialFlag);
-        if (rc == 0) return kSuccess;
-        run.failure(kArchiverFailed);
-        return kArchiverResult + FiveDigits(rc);
-    }
+// A version folder that could not be made: the call stops.
+class FolderNotMade : public Error {
+public:
+    using Error::Error;
+};
+
+// The version folder of a level below the destination, made when missing.
+// A link or a file in its place is refused (ELOOP, ENOTDIR): that version
+// fails, and nothing is written there. Any other failure to make it stops
+// the call.
+int OpenVersionFolder(BackupRun& run, std::int64_t level) {
+    int fd = -1;
+    const int err = run.root().openFolder(VersionFolderName(level), &fd);
+    if (err == 0 || err == ELOOP || err == ENOTDIR || err == EINVAL) return err;
+    throw FolderNotMade("ディレクトリーを作成できません (" + VersionFolder(run.destination, level) + "): " +
+                        std::strerror(err));
+}
+
+// The failure of a version whose folder was refused.
+std::string FolderRefused(BackupRun& run, std::int64_t level, int err) {
+    run.failure("ディレクトリーを作成できません (" + VersionFolder(run.destination, level) + "): " + std::strerror(err));
+    return "Error:" + std::to_string(err);
+}
+
+// Adds one version to its level archive; returns "成功" or the failure text.
+std::string ArchiveOne(BackupRun& run, const std::string& sourceFile, std::int64_t level) {
+    // The archiver itself refuses what it cannot read (a file gone or
+    // unreadable, a FIFO, device or link put in its place since the scan),
+    // without blocking, and its failure is reported as such.
+    archive::ArchiveRequest request = archive::AddFileRequest(LevelArchive(run.destination, level), sourceFile);
+    request.root = run.destination;
+    const std::int32_t rc = RunArchiver(run.state.ui, run.archiver, request, run.initialFlag);
+    if (rc == 0) return kSuccess;
+    run.failure(kArchiverFailed);
+    return kArchiverResult + FiveDigits(rc);
+}
+
+// Copies one version into its level folder under its own name; the level
+// is raised while that name is taken there, so that files of one name from
+// different folders never overwrite each other.
+std::string CopyOne(BackupRun& run, const std::string& sourceFile, VersionRow& row, bool* changed) {
     // Only a regular file that can be opened is copied.
     if (Status readable = CheckReadableFile(sourceFile); !readable) return readable.resultText();
-    return CopyFile(sourceFile, target).resultText();
+    struct stat st {};
+    while (run.root().statEntry(VersionFolderName(row.level) + kSep + row.name, &st) == 0) {
+        ++row.level;
+        *changed = true;
+    }
+    if (const int err = OpenVersionFolder(run, row.level)) return FolderRefused(run, row.level, err);
+    return CopyFile(sourceFile, run.root(), VersionFolderName(row.level) + kSep + row.name, {}, false).resultText();
 }
 
 // The archiver's outcome for each row of a batch, worked out before the
@@ -84,6 +118,7 @@ std::string StoreOne(BackupRun& run, const std::string& sourceFile, const std::s
 struct AddedAhead {
     std::vector<std::int32_t> rc;      // by row; meaningful where threw is false
     std::vector<bool> threw;           // the archiver call failed unexpectedly
+    std::vector<int> folderError;      // by row: the version folder was refused
     std::size_t stopAt = SIZE_MAX;     // the row whose folder could not be made
     std::exception_ptr stopError;
 };
@@ -92,20 +127,19 @@ struct AddedAhead {
 // archive by archive, each archive's files in one call (compressed on
 // worker threads, appended in row order). Stops before a row whose folder
 // cannot be made: the rows before it are stored, as they would be one by
-// one.
-AddedAhead AddBatch(BackupRun& run, const std::vector<VersionRow>& rows) {
+// one. Only rows stored in archives take part.
+AddedAhead AddBatch(BackupRun& run, const std::vector<VersionRow>& rows, const std::vector<Storage>& how) {
     AddedAhead ahead;
     ahead.rc.assign(rows.size(), 0);
     ahead.threw.assign(rows.size(), false);
-    std::vector<std::string> folders;  // in order of first use
-    std::vector<std::vector<std::size_t>> byFolder;
+    ahead.folderError.assign(rows.size(), 0);
+    std::vector<std::int64_t> levels;  // in order of first use
+    std::vector<std::vector<std::size_t>> byLevel;
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (rows[i].kbn1 == "9") continue;
-        const std::string folder = VersionFolder(run.destination, rows[i].level);
+        if (rows[i].kbn1 == "9" || how[i] != Storage::kArchive) continue;
         try {
             run.step = "10";
-            if (!IsDirectory(folder) && mkdir(folder.c_str(), 0777) != 0)
-                throw Error("ディレクトリーを作成できません (" + folder + "): " + std::strerror(errno));
+            if ((ahead.folderError[i] = OpenVersionFolder(run, rows[i].level)) != 0) continue;
         } catch (const std::exception&) {
             ahead.stopAt = i;
             ahead.stopError = std::current_exception();
@@ -113,36 +147,38 @@ AddedAhead AddBatch(BackupRun& run, const std::vector<VersionRow>& rows) {
         }
         run.progress(kCheckingPrefix, SourceFileOf(rows[i]), kBackingUpSuffix);
         std::size_t g = 0;
-        while (g < folders.size() && folders[g] != folder) ++g;
-        if (g == folders.size()) {
-            folders.push_back(folder);
-            byFolder.emplace_back();
+        while (g < levels.size() && levels[g] != rows[i].level) ++g;
+        if (g == levels.size()) {
+            levels.push_back(rows[i].level);
+            byLevel.emplace_back();
         }
-        byFolder[g].push_back(i);
+        byLevel[g].push_back(i);
     }
-    for (std::size_t g = 0; g < folders.size(); ++g) {
+    for (std::size_t g = 0; g < levels.size(); ++g) {
         std::vector<std::string> files;
-        for (std::size_t i : byFolder[g]) files.push_back(SourceFileOf(rows[i]));
+        for (std::size_t i : byLevel[g]) files.push_back(SourceFileOf(rows[i]));
         std::vector<std::int32_t> rcs;
         try {
-            rcs = (*run.addEach)(LevelArchive(run.destination, rows[byFolder[g].front()].level), files);
+            rcs = (*run.addEach)(run.destination, LevelArchive(run.destination, levels[g]), files);
         } catch (const std::exception&) {
             rcs.clear();
         }
-        for (std::size_t k = 0; k < byFolder[g].size(); ++k) {
-            if (rcs.size() == files.size()) ahead.rc[byFolder[g][k]] = rcs[k];
-            else ahead.threw[byFolder[g][k]] = true;
+        for (std::size_t k = 0; k < byLevel[g].size(); ++k) {
+            if (rcs.size() == files.size()) ahead.rc[byLevel[g][k]] = rcs[k];
+            else ahead.threw[byLevel[g][k]] = true;
         }
     }
     return ahead;
 }
 
 void StoreEach(BackupRun& run) {
-    const bool plainCopies = run.options.compression == "0";
+    const bool compress = run.options.compression != "0";
     for (std::vector<VersionRow> rows = NextRows(run, run.rowidBefore); !rows.empty();
          rows = NextRows(run, rows.back().rowid)) {
+        std::vector<Storage> how;
+        for (const VersionRow& row : rows) how.push_back(StorageFor(row.dir, row.name, compress));
         std::optional<AddedAhead> ahead;
-        if (!plainCopies && run.addEach) ahead = AddBatch(run, rows);
+        if (run.addEach) ahead = AddBatch(run, rows, how);
         for (std::size_t i = 0; i < rows.size(); ++i) {
             VersionRow& row = rows[i];
             run.step = "9";
@@ -151,25 +187,15 @@ void StoreEach(BackupRun& run) {
                 continue;
             }
             bool changed = false;
-            std::string folder = VersionFolder(run.destination, row.level);
-            std::string target = PlainCopy(run.destination, row.level, row.name);
-            if (plainCopies) {
-                // Files of the same name from different sub-directories must
-                // not overwrite each other: take the next free level.
-                while (PathExists(target)) {
-                    ++row.level;
-                    folder = VersionFolder(run.destination, row.level);
-                    target = PlainCopy(run.destination, row.level, row.name);
-                    changed = true;
-                }
-            }
             run.step = "10";
             const std::string sourceFile = SourceFileOf(row);
             std::string result;
             bool copyFailedUnexpectedly = false;
-            if (ahead) {
+            if (ahead && how[i] == Storage::kArchive) {
                 if (i == ahead->stopAt) std::rethrow_exception(ahead->stopError);
-                if (ahead->threw[i]) {
+                if (ahead->folderError[i]) {
+                    result = FolderRefused(run, row.level, ahead->folderError[i]);
+                } else if (ahead->threw[i]) {
                     copyFailedUnexpectedly = true;
                 } else if (const std::int32_t rc = ahead->rc[i]; rc == 0) {
                     result = kSuccess;
@@ -178,12 +204,21 @@ void StoreEach(BackupRun& run) {
                     run.failure(kArchiverFailed);
                     result = kArchiverResult + FiveDigits(rc);
                 }
+            } else if (how[i] == Storage::kMissing) {
+                result = "Error:" + std::to_string(EINVAL);
+                run.failure(kNameNotStorable + sourceFile + ")");
             } else {
-                if (!IsDirectory(folder) && mkdir(folder.c_str(), 0777) != 0)
-                    throw Error("ディレクトリーを作成できません (" + folder + "): " + std::strerror(errno));
                 run.progress(kCheckingPrefix, sourceFile, kBackingUpSuffix);
                 try {
-                    result = StoreOne(run, sourceFile, LevelArchive(run.destination, row.level), target);
+                    if (how[i] == Storage::kPlain) {
+                        result = CopyOne(run, sourceFile, row, &changed);
+                    } else if (const int err = OpenVersionFolder(run, row.level)) {
+                        result = FolderRefused(run, row.level, err);
+                    } else {
+                        result = ArchiveOne(run, sourceFile, row.level);
+                    }
+                } catch (const FolderNotMade&) {
+                    throw;
                 } catch (const std::exception&) {
                     copyFailedUnexpectedly = true;
                 }
@@ -243,9 +278,9 @@ void MarkFilesMissingFromBulk(BackupRun& run, const std::string& archive) {
 
 void StoreBulk(BackupRun& run) {
     const std::string bulk = BulkArchive(run.destination);
-    if (RunArchiver(run.state.ui, run.archiver, archive::AddFolderRequest(bulk, run.source, run.subdirFlag == "01"),
-                    run.initialFlag) == 0)
-        return;
+    archive::ArchiveRequest request = archive::AddFolderRequest(bulk, run.source, run.subdirFlag == "01");
+    request.root = run.destination;
+    if (RunArchiver(run.state.ui, run.archiver, request, run.initialFlag) == 0) return;
     run.failure(kBulkArchiverFailed);
     MarkFilesMissingFromBulk(run, bulk);
 }

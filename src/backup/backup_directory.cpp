@@ -50,10 +50,22 @@ BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, c
         run.failure(kSourceMissing + source + ")");
         return result;
     }
-    if ((runKind == "1" || runKind == "3") && !IsDirectory(destination)) {
-        run.warning(kDestinationMissing + destination + ")");
-        if (mkdir(destination.c_str(), 0777) != 0) {
-            ShowAbort(run, "ディレクトリーを作成できません (" + destination + "): " + std::strerror(errno));
+    // Copies go below the destination, never through a link: the
+    // destination itself must not be one either (others may write to the
+    // drive it lives on). Its leftover temporary files are removed.
+    WriteRoot destinationRoot(destination, {Ownership::kProgram, RootLinks::kRefuse});
+    run.destinationRoot = &destinationRoot;
+    if (runKind == "1" || runKind == "3") {
+        if (!IsDirectory(destination)) {
+            run.warning(kDestinationMissing + destination + ")");
+            if (mkdir(destination.c_str(), 0777) != 0) {
+                ShowAbort(run, "ディレクトリーを作成できません (" + destination + "): " + std::strerror(errno));
+                return result;
+            }
+        }
+        int fd = -1;
+        if (const int err = destinationRoot.openFolder("", &fd, false)) {
+            ShowAbort(run, "ディレクトリーを作成できません (" + destination + "): " + std::strerror(err));
             return result;
         }
     }
@@ -85,7 +97,7 @@ BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, c
         FilePass(run);
         StoreVersions(run);
         // The copies reach the disk once, before the rows that claim them.
-        if (runKind == "1" || runKind == "3") SyncFileSystemOf(destination);
+        if (runKind == "1" || runKind == "3") destinationRoot.sync();
         transaction->commit();
     } catch (const std::exception& e) {
         ShowAbort(run, e.what());

@@ -54,11 +54,11 @@ BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, c
                              const std::string& initialFlag, const std::string& runKind,
                              const std::string& destination, int runNumber, int dirNo, const std::string& subdirFlag);
 
-// Adds each file to the archive as an ArchiverCall with its kAddFile
-// request would, all in one call; one result per file, nothing shown.
-// archive::AddEach in production.
-using ArchiverAddEach =
-    std::function<std::vector<std::int32_t>(const std::string& archive, const std::vector<std::string>& files)>;
+// Adds each file to the archive below the destination as an ArchiverCall
+// with its kAddFile request would, all in one call; one result per file,
+// nothing shown. archive::AddEach in production.
+using ArchiverAddEach = std::function<std::vector<std::int32_t>(
+    const std::string& destination, const std::string& archive, const std::vector<std::string>& files)>;
 
 // The same engine with the archiver call supplied by the caller (tests, and
 // callers that wrap the archiver). With addEach set, the versions that go

@@ -18,6 +18,7 @@ inline const std::string kDestinationMissing = "バックアップの指定さ�
 inline const std::string kFolderUnreadable = "ディレクトリーを読み取れないため、その中のファイルはバックアップされません！ (";
 inline const std::string kPathTooLong = "パスが長すぎるため、ファイルをバックアップできません！ (";
 inline const std::string kBulkFileSkipped = "ファイルを一括バックアップに入れられませんでした！ (";
+inline const std::string kNameNotStorable = "このファイル名はバックアップ先に保存できないため、バックアップしません！ (";
 inline const std::string kSourceInsideDestination = "バックアップ対象がバックアップ先の中にあるため、バックアップしません！ (";
 
 // The completion of a run in which something could not be backed up.

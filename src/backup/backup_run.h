@@ -16,6 +16,7 @@
 #include "catalog/connection.h"
 #include "engine/shared_state.h"
 #include "platform/dir_listing.h"
+#include "platform/safe_write.h"
 
 namespace tessel::backup {
 
@@ -62,8 +63,12 @@ struct BackupRun {
     // Adds the versions of one archive in one call; null: one archiver
     // call per version.
     const ArchiverAddEach* addEach = nullptr;
+    // The destination, below which every copy is written without following
+    // a link; set while the call stores versions.
+    WriteRoot* destinationRoot = nullptr;
 
     Connection& db() { return state.db(); }
+    WriteRoot& root() { return *destinationRoot; }
     bool silent() const { return options.silent; }
     // The status line of the registration window (initial backup) or of
     // the backup window, written unless the run is silent.

@@ -14,7 +14,6 @@
 #include "platform/dir_listing.h"
 #include "platform/paths.h"
 #include "platform/real_location.h"
-#include "platform/program_files.h"
 #include "platform/unique_fd.h"
 
 namespace tessel::backup {
@@ -40,21 +39,16 @@ std::string Below(const std::string& source, const std::string& relative) {
     return relative.empty() ? source : JoinPath(source, relative);
 }
 
-// A version folder: "V" and five digits, holding an archive. Also one left
-// behind by a destination that is no longer registered is never entered.
-bool IsVersionFolder(const std::string& path, const std::string& name) {
-    return IsVersionFolderName(name) && PathExists(JoinPath(path, kArchiveName));
-}
-
 // Whether a sub-directory found by the listing goes into SUBDIR. A folder
 // whose entry cannot be read (its path too long, say) is taken all the
 // same, so that the file pass reports why it cannot be listed.
-bool TakeSubdirectory(BackupRun& run, const std::string& full, const std::string& name) {
+bool TakeSubdirectory(BackupRun& run, const std::string& full) {
     struct stat st {};
     if (lstat(full.c_str(), &st) != 0) return errno != ENOENT;
     if (!(ReadAttributes(full) & kAttrDirectory)) return false;
-    if (run.excluded.count({st.st_dev, st.st_ino})) return false;
-    return !IsVersionFolder(full, name);
+    // The prefix and the destinations are known by where they lie; a
+    // folder is never passed over for its name.
+    return run.excluded.count({st.st_dev, st.st_ino}) == 0;
 }
 
 // The entries of the directory `rel` below the source for the
@@ -114,10 +108,10 @@ void CollectSubdirectories(BackupRun& run) {
             if (e.name == "." || e.name == "..") continue;
             // Only what the listing saw as a directory can have the
             // directory bit; its attributes are read again to be sure. The
-            // prefix, destinations and version folders are never entered.
+            // prefix and the destinations are never entered.
             if (!e.directory) continue;
             std::string full = JoinPath(Below(run.source, current), e.name);
-            if (!TakeSubdirectory(run, full, e.name)) continue;
+            if (!TakeSubdirectory(run, full)) continue;
             db.cached("INSERT INTO SUBDIR (CHK, FULLNAME, SUBDIR) VALUES ('0', ?1, ?2)")
                 .bind(1, current.empty() ? e.name : current + kSep + e.name)
                 .bind(2, e.name)

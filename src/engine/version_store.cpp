@@ -6,6 +6,7 @@
 #include "archiver/unlha.h"
 #include "platform/paths.h"
 #include "platform/program_files.h"
+#include "platform/safe_write.h"
 
 namespace tessel {
 namespace {
@@ -71,6 +72,14 @@ std::string MemberPathOf(const std::string& dir, const std::string& name) {
 
 std::string PlainCopy(const std::string& destination, std::int64_t level, const std::string& name) {
     return VersionFolder(destination, level) + kSep + name;
+}
+
+Storage StorageFor(const std::string& dir, const std::string& name, bool compress) {
+    const bool archivable = lzh::IsSafeMemberPath(MemberPathOf(dir, name));
+    const bool plainName = name != kArchiveName && !IsTempFileName(name) && name.find(kSep) == std::string::npos &&
+                           IsSafeRelativePath(name);
+    if (compress ? archivable : !plainName) return archivable ? Storage::kArchive : Storage::kMissing;
+    return plainName ? Storage::kPlain : Storage::kMissing;
 }
 
 Storage StorageOf(Connection& db, const VersionCopy& v, const std::string& compression) {

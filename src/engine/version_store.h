@@ -35,6 +35,15 @@ std::string MemberPathOf(const std::string& dir, const std::string& name);
 
 enum class Storage { kArchive, kPlain, kMissing };
 
+// How a new version of the file dir/name is stored. With compression on, in
+// its level archive, unless its path is one no archive reader takes (a
+// control byte or a backslash in it): then as a plain copy. With
+// compression off, as a plain copy, unless its name is that of the level
+// archive or of a temporary file: then in the level archive, so that in a
+// level folder those names are always the program's own. kMissing when
+// neither way is open.
+Storage StorageFor(const std::string& dir, const std::string& name, bool compress);
+
 // One recorded version's copy.
 struct VersionCopy {
     std::string destination;  // BKPDIR.BKPDIR

@@ -90,4 +90,26 @@ bool IsValidUtf8(std::string_view s) {
     return true;
 }
 
+std::string Printable(std::string_view bytes) {
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        const std::size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+        if (c == '\\') {
+            out += "\\\\";
+            ++i;
+        } else if (c >= 0x20 && c != 0x7F && n > 0 && i + n <= bytes.size() && IsValidUtf8(bytes.substr(i, n))) {
+            out.append(bytes.substr(i, n));
+            i += n;
+        } else {
+            static const char kHex[] = "0123456789ABCDEF";
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+            ++i;
+        }
+    }
+    return out;
+}
+
 }  // namespace tessel

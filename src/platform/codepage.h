@@ -26,4 +26,9 @@ constexpr bool IsCp932LeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F
 // True when the bytes are well-formed UTF-8.
 bool IsValidUtf8(std::string_view bytes);
 
+// A name as one line of text can show it whole: control bytes, a backslash
+// and bytes that are not part of UTF-8 become \xNN (a backslash \\), so
+// that a NUL or an escape sequence is seen, never acted on or cut.
+std::string Printable(std::string_view bytes);
+
 }  // namespace tessel

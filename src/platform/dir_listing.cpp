@@ -11,7 +11,6 @@
 #include <memory>
 #include <stdexcept>
 
-#include "platform/safe_write.h"
 
 namespace tessel {
 namespace {
@@ -88,12 +87,6 @@ void ReadListings(const std::string& directory, std::vector<DirectoryEntry>* bot
         if (name == "." || name == "..") continue;
         bool hidden = name.front() == '.';
         Kind kind = KindOf(dirfd(d.get()), *e);
-        // The program's own temporary files are never listed; a stale one
-        // (no running process holds it) is removed as it is met.
-        if (kind == Kind::kRegular && IsTempFileName(name)) {
-            RemoveStaleTempFile(dirfd(d.get()), e->d_name);
-            continue;
-        }
         if (both && !hidden && (kind == Kind::kRegular || kind == Kind::kDirectory))
             both->push_back({std::string(name), kind == Kind::kDirectory});
         if (files && kind == Kind::kRegular) files->push_back({std::string(name), false});

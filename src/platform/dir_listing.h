@@ -29,11 +29,10 @@ struct DirectoryEntry {
 };
 
 // The entries of a directory that the mask admits, sorted by name (byte
-// order), without "." and "..". The program's own temporary files are
-// never listed, and stale ones are removed on the way. A directory that
-// cannot be opened or read gives an empty list (or what was read before the
-// failure), and the errno value in *error when error is given (0 when the
-// listing is whole).
+// order), without "." and "..". Every name is listed as it is, whatever
+// it looks like. A directory that cannot be opened or read gives an empty
+// list (or what was read before the failure), and the errno value in
+// *error when error is given (0 when the listing is whole).
 std::vector<DirectoryEntry> ListDirectory(const std::string& directory, int mask, int* error = nullptr);
 
 // A directory's identity and times, and the moment they were read.

@@ -72,9 +72,9 @@ Status CopyInto(const std::string& source, SourceLinks links, WriteRoot& root, s
     FileStamp s = stamp;
     if (!s.mode) s.mode = st.st_mode & 07777;
     if (!s.mtime) s.mtime = st.st_mtim;
-    int err = WriteFileBelow(root, rel, [&](int out) { return CopyBytes(in, out); }, s, replace);
+    int err = root.writeFile(rel, [&](int out) { return CopyBytes(in, out); }, s, replace);
     close(in);
-    return err ? Status::Failure(err, "コピー先に書き込めません", JoinPath(root.path(), std::string(rel))) : Status();
+    return err ? Status::Failure(err, "コピー先に書き込めません", root.pathOf(rel)) : Status();
 }
 
 }  // namespace
@@ -87,7 +87,7 @@ Status CopyFile(const std::string& source, const std::string& target, SourceLink
     struct stat dst {};
     if (stat(folder.c_str(), &dst) != 0) return Status::Failure(errno, "コピー先のフォルダーがありません", folder);
     if (!S_ISDIR(dst.st_mode)) return Status::Failure(ENOTDIR, "コピー先のフォルダーがありません", folder);
-    WriteRoot root(folder, false);
+    WriteRoot root(folder);
     return CopyInto(source, links, root, leaf, {}, true);
 }
 

@@ -29,6 +29,18 @@ std::optional<std::string> FindNoCase(const std::string& folder, std::string_vie
     return std::nullopt;
 }
 
+bool IsSafeRelativePath(std::string_view rel) {
+    if (rel.empty() || rel.find('\0') != std::string_view::npos) return false;
+    std::size_t pos = 0;
+    for (;;) {
+        const std::size_t next = rel.find(kSep, pos);
+        const std::string_view part = rel.substr(pos, next == std::string_view::npos ? rel.npos : next - pos);
+        if (part.empty() || part == "." || part == "..") return false;
+        if (next == std::string_view::npos) return true;
+        pos = next + 1;
+    }
+}
+
 bool PathExists(const std::string& path) {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0;

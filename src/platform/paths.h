@@ -15,6 +15,11 @@ std::string JoinPath(std::string_view folder, std::string_view name);
 // as a full path; nullopt when there is none.
 std::optional<std::string> FindNoCase(const std::string& folder, std::string_view name);
 
+// A plain relative path: not empty, no leading or trailing "/", no empty,
+// "." or ".." component and no NUL byte. Only such paths are resolved
+// below a root.
+bool IsSafeRelativePath(std::string_view rel);
+
 bool PathExists(const std::string& path);
 bool IsDirectory(const std::string& path);
 

@@ -2,25 +2,24 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/random.h>
-#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <memory>
+
+#include "platform/paths.h"
 
 namespace tessel {
 namespace {
 
-bool StartsWith(std::string_view s, std::string_view head) { return s.substr(0, head.size()) == head; }
-
-bool AllDigits(std::string_view s) {
-    if (s.empty()) return false;
-    for (char c : s)
-        if (c < '0' || c > '9') return false;
-    return true;
-}
+std::atomic<bool> gWalkOnly{false};
+std::atomic<bool> gNoOpenat2{false};  // the kernel said ENOSYS once
 
 // Eight characters of [0-9a-z] from the kernel's random source.
 std::string RandomSuffix() {
@@ -38,53 +37,23 @@ std::string RandomSuffix() {
     return out;
 }
 
-int MakeFolders(const std::string& path) {
-    if (path.empty()) return 0;
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
-    const auto slash = path.find_last_of('/');
-    if (slash != std::string::npos && slash > 0)
-        if (int err = MakeFolders(path.substr(0, slash))) return err;
-    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) return errno;
-    return 0;
+std::string NewTempName() { return std::string(kTempPrefix) + std::to_string(::getpid()) + "-" + RandomSuffix(); }
+
+// The process id a temporary name holds; 0 when it is not one.
+pid_t PidOfTempName(std::string_view name) {
+    if (!IsTempFileName(name)) return 0;
+    name.remove_prefix(kTempPrefix.size());
+    pid_t pid = 0;
+    for (char c : name.substr(0, name.find('-'))) pid = pid * 10 + (c - '0');
+    return pid;
 }
 
-// Opens one folder below dirFd, never through a link; makes it when missing.
-int OpenChild(int dirFd, const std::string& name, bool create, int* out) {
-    if (name == "." || name == "..") return EINVAL;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd >= 0) {
-            *out = fd;
-            return 0;
-        }
-        const int err = errno;
-        if (err == ENOENT && attempt == 0 && create) {
-            if (::mkdirat(dirFd, name.c_str(), 0777) != 0 && errno != EEXIST) return errno;
-            continue;
-        }
-        if (err == ELOOP || err == ENOTDIR) {
-            struct stat st {};
-            if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) return ELOOP;
-            return ENOTDIR;
-        }
-        return err;
-    }
-    return ENOENT;
-}
-
-}  // namespace
-
-bool IsTempFileName(std::string_view name) {
-    if (StartsWith(name, kTempPrefix)) return true;
-    if (StartsWith(name, ".tessel-lzh-")) return name.size() == 18;
-    if (StartsWith(name, "bkpcmp.lzh.tmp-")) return name.size() == 21;
-    const auto at = name.rfind(".tessel-tmp-");
-    return at != std::string_view::npos && at > 0 && AllDigits(name.substr(at + 12));
-}
-
-bool RemoveStaleTempFile(int dirFd, const char* name) {
-    if (!IsTempFileName(name)) return false;
+// Removes the temporary file `name` of the open folder when it is a
+// leftover: a regular file whose maker is no longer running and which no
+// process holds (its maker keeps an exclusive flock while writing).
+bool RemoveIfStale(int dirFd, const char* name) {
+    const pid_t pid = PidOfTempName(name);
+    if (pid <= 0 || pid == ::getpid() || (::kill(pid, 0) == 0 || errno == EPERM)) return false;
     int fd = ::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) return false;
     bool removed = false;
@@ -97,21 +66,132 @@ bool RemoveStaleTempFile(int dirFd, const char* name) {
     return removed;
 }
 
-int RemoveStaleTempFiles(int dirFd) {
+void RemoveStaleTempFiles(int dirFd) {
     int fd = ::openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return 0;
+    if (fd < 0) return;
     std::unique_ptr<DIR, int (*)(DIR*)> d(::fdopendir(fd), ::closedir);
     if (!d) {
         ::close(fd);
-        return 0;
+        return;
     }
-    int count = 0;
     while (const dirent* e = ::readdir(d.get()))
-        if (IsTempFileName(e->d_name) && RemoveStaleTempFile(dirFd, e->d_name)) ++count;
-    return count;
+        if (IsTempFileName(e->d_name)) RemoveIfStale(dirFd, e->d_name);
 }
 
-WriteRoot::WriteRoot(std::string root, bool sweep) : root_(std::move(root)), sweep_(sweep) {
+int MakeFolders(const std::string& path) {
+    if (path.empty()) return 0;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+    const auto slash = path.find_last_of('/');
+    if (slash != std::string::npos && slash > 0)
+        if (int err = MakeFolders(path.substr(0, slash))) return err;
+    if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) return errno;
+    return 0;
+}
+
+// Why an open of `name` in dirFd failed with ELOOP or ENOTDIR: ELOOP when
+// the entry is a link, else ENOTDIR.
+int LinkOrNotFolder(int dirFd, const char* name) {
+    struct stat st {};
+    if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) return ELOOP;
+    return ENOTDIR;
+}
+
+// Opens `rel` below dirFd with openat2, refusing every link and every
+// step out. Returns the descriptor, or -errno (-ENOSYS: no openat2).
+int Openat2Below(int dirFd, const std::string& rel, int flags) {
+    struct open_how how {};
+    how.flags = static_cast<std::uint64_t>(flags | O_CLOEXEC);
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const long fd = ::syscall(SYS_openat2, dirFd, rel.c_str(), &how, sizeof how);
+        if (fd >= 0) return static_cast<int>(fd);
+        // EAGAIN: a rename elsewhere raced the lookup; it is safe to retry.
+        if (errno != EAGAIN && errno != EINTR) return -errno;
+    }
+    return -EAGAIN;
+}
+
+bool UseOpenat2() { return !gWalkOnly.load(std::memory_order_relaxed) && !gNoOpenat2.load(std::memory_order_relaxed); }
+
+// Opens one folder `name` (a single component) below dirFd, never through
+// a link; makes it first when missing and create is set.
+int OpenChildFolder(int dirFd, const std::string& name, bool create, int* out) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        int fd = -1;
+        if (UseOpenat2()) {
+            fd = Openat2Below(dirFd, name, O_RDONLY | O_DIRECTORY);
+            if (fd == -ENOSYS) {
+                gNoOpenat2 = true;
+                return OpenChildFolder(dirFd, name, create, out);
+            }
+            if (fd < 0) errno = -fd;
+        } else {
+            fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }
+        if (fd >= 0) {
+            *out = fd;
+            return 0;
+        }
+        const int err = errno;
+        if (err == ENOENT && attempt == 0 && create) {
+            if (::mkdirat(dirFd, name.c_str(), 0777) != 0 && errno != EEXIST) return errno;
+            continue;
+        }
+        if (err == ELOOP || err == ENOTDIR) return LinkOrNotFolder(dirFd, name.c_str());
+        return err;
+    }
+    return ENOENT;
+}
+
+// Opens the folder `rel` (a checked plain relative path) below rootFd.
+int OpenFolderBelow(int rootFd, const std::string& rel, bool create, int* out) {
+    if (UseOpenat2()) {
+        const int fd = Openat2Below(rootFd, rel, O_RDONLY | O_DIRECTORY);
+        if (fd >= 0) {
+            *out = fd;
+            return 0;
+        }
+        if (fd == -ENOSYS) gNoOpenat2 = true;
+        // Missing folders are made one at a time below; every other
+        // failure is told by the walk too, with the component that failed.
+        if (fd != -ENOENT && fd != -ENOSYS && fd != -ELOOP && fd != -ENOTDIR) return -fd;
+    }
+    int cur = rootFd;
+    std::size_t pos = 0;
+    while (pos < rel.size()) {
+        std::size_t next = rel.find('/', pos);
+        if (next == std::string::npos) next = rel.size();
+        const std::string name = rel.substr(pos, next - pos);
+        pos = next + 1;
+        int child = -1;
+        const int err = OpenChildFolder(cur, name, create, &child);
+        if (cur != rootFd) ::close(cur);
+        if (err) return err;
+        cur = child;
+    }
+    *out = cur == rootFd ? ::dup(rootFd) : cur;
+    return *out < 0 ? errno : 0;
+}
+
+// A leaf name that can be created in a folder.
+bool IsPlainLeaf(std::string_view leaf) { return leaf.find('/') == std::string_view::npos && IsSafeRelativePath(leaf); }
+
+}  // namespace
+
+bool IsTempFileName(std::string_view name) {
+    if (name.substr(0, kTempPrefix.size()) != kTempPrefix) return false;
+    name.remove_prefix(kTempPrefix.size());
+    const auto dash = name.find('-');
+    if (dash == 0 || dash == std::string_view::npos || dash > 10 || name.size() != dash + 9) return false;
+    for (char c : name.substr(0, dash))
+        if (c < '0' || c > '9') return false;
+    for (char c : name.substr(dash + 1))
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'z'))) return false;
+    return true;
+}
+
+WriteRoot::WriteRoot(std::string root, RootOptions options) : root_(std::move(root)), options_(options) {
     while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
 }
 
@@ -120,31 +200,40 @@ WriteRoot::~WriteRoot() {
     if (rootFd_ >= 0) ::close(rootFd_);
 }
 
+std::string WriteRoot::pathOf(std::string_view rel) const { return rel.empty() ? root_ : JoinPath(root_, rel); }
+
 int WriteRoot::openRoot(bool create) {
     if (rootFd_ >= 0) return 0;
     if (root_.empty()) return ENOENT;
-    int fd = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (options_.rootLinks == RootLinks::kRefuse ? O_NOFOLLOW : 0);
+    int fd = ::open(root_.c_str(), flags);
     if (fd < 0 && errno == ENOENT && create) {
         if (int err = MakeFolders(root_)) return err;
-        fd = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        fd = ::open(root_.c_str(), flags);
     }
-    if (fd < 0) return errno;
+    if (fd < 0) {
+        const int err = errno;
+        if (err == ELOOP || err == ENOTDIR) {
+            struct stat st {};
+            if (::lstat(root_.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return ELOOP;
+        }
+        return err;
+    }
     rootFd_ = fd;
     sweepOnce(rootFd_);
     return 0;
 }
 
 void WriteRoot::sweepOnce(int fd) {
-    if (!sweep_) return;
+    if (options_.ownership != Ownership::kProgram) return;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !swept_.insert({st.st_dev, st.st_ino}).second) return;
     RemoveStaleTempFiles(fd);
 }
 
 int WriteRoot::openFolder(std::string_view rel, int* out, bool create) {
+    if (!rel.empty() && !IsSafeRelativePath(rel)) return EINVAL;
     if (int err = openRoot(create)) return err;
-    while (!rel.empty() && rel.front() == '/') rel.remove_prefix(1);
-    while (!rel.empty() && rel.back() == '/') rel.remove_suffix(1);
     if (rel.empty()) {
         *out = rootFd_;
         return 0;
@@ -156,74 +245,190 @@ int WriteRoot::openFolder(std::string_view rel, int* out, bool create) {
     if (cachedFd_ >= 0) ::close(cachedFd_);
     cachedFd_ = -1;
     cachedRel_.clear();
-    int cur = rootFd_;
-    std::size_t pos = 0;
-    while (pos <= rel.size()) {
-        std::size_t next = rel.find('/', pos);
-        if (next == std::string_view::npos) next = rel.size();
-        const std::string name(rel.substr(pos, next - pos));
-        pos = next + 1;
-        if (name.empty()) continue;
-        int child = -1;
-        const int err = OpenChild(cur, name, create, &child);
-        if (cur != rootFd_) ::close(cur);
-        if (err) return err;
-        cur = child;
-        sweepOnce(cur);
-    }
-    cachedFd_ = cur;
+    int fd = -1;
+    if (int err = OpenFolderBelow(rootFd_, std::string(rel), create, &fd)) return err;
+    sweepOnce(fd);
+    cachedFd_ = fd;
     cachedRel_ = std::string(rel);
-    *out = cur;
+    *out = fd;
     return 0;
 }
 
-void WriteRoot::sync() {
-    if (rootFd_ >= 0) ::syncfs(rootFd_);
+int WriteRoot::openParent(std::string_view rel, int* dirFd, std::string* leaf, bool create) {
+    if (!IsSafeRelativePath(rel)) return EINVAL;
+    std::string_view folder;
+    std::string_view name = rel;
+    if (const auto slash = rel.rfind('/'); slash != std::string_view::npos) {
+        folder = rel.substr(0, slash);
+        name = rel.substr(slash + 1);
+    }
+    *leaf = std::string(name);
+    return openFolder(folder, dirFd, create);
+}
+
+int WriteRoot::writeFile(std::string_view rel, const std::function<int(int fd)>& fill, const FileStamp& stamp,
+                         bool replace) {
+    int dirFd = -1;
+    std::string leaf;
+    if (int err = openParent(rel, &dirFd, &leaf, true)) return err;
+    TempFile tmp;
+    if (int err = tmp.create(dirFd)) return err;
+    if (int err = fill(tmp.fd())) return err;  // the destructor removes the temporary file
+    return tmp.commit(leaf, stamp, replace);
+}
+
+int WriteRoot::openFile(std::string_view rel, int flags, mode_t mode, int* fd) {
+    int dirFd = -1;
+    std::string leaf;
+    if (int err = openParent(rel, &dirFd, &leaf, (flags & O_CREAT) != 0)) return err;
+    const int f = ::openat(dirFd, leaf.c_str(), flags | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, mode);
+    if (f < 0) return errno == ELOOP ? ELOOP : errno;
+    struct stat st {};
+    if (::fstat(f, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        ::close(f);
+        return err;
+    }
+    // Reads and writes of a regular file do not block: drop O_NONBLOCK.
+    ::fcntl(f, F_SETFL, ::fcntl(f, F_GETFL) & ~O_NONBLOCK);
+    *fd = f;
+    return 0;
+}
+
+int WriteRoot::removeFile(std::string_view rel) {
+    int dirFd = -1;
+    std::string leaf;
+    if (int err = openParent(rel, &dirFd, &leaf, false)) return err;
+    if (::unlinkat(dirFd, leaf.c_str(), 0) != 0) return errno;
+    return 0;
+}
+
+int WriteRoot::statEntry(std::string_view rel, struct stat* st) {
+    int dirFd = -1;
+    std::string leaf;
+    if (int err = openParent(rel, &dirFd, &leaf, false)) return err;
+    return ::fstatat(dirFd, leaf.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+}
+
+int WriteRoot::setTimes(std::string_view rel, const struct timespec& t) {
+    int dirFd = -1;
+    std::string leaf;
+    if (int err = openParent(rel, &dirFd, &leaf, false)) return err;
+    struct stat st {};
+    if (::fstatat(dirFd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+    if (!S_ISREG(st.st_mode)) return 0;
+    const struct timespec times[2] = {t, t};
+    return ::utimensat(dirFd, leaf.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
+}
+
+int WriteRoot::addOwnerWrite(std::string_view rel) {
+    int dirFd = -1;
+    std::string leaf;
+    if (int err = openParent(rel, &dirFd, &leaf, false)) return err;
+    const int fd = ::openat(dirFd, leaf.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return errno;
+    struct stat st {};
+    int err = ::fstat(fd, &st) == 0 ? 0 : errno;
+    if (!err && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0) {
+        // fchmod does not take an O_PATH descriptor; its /proc name does.
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        if (::chmod(self.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0) err = errno;
+    }
+    ::close(fd);
+    return err;
+}
+
+int WriteRoot::sync() {
+    if (rootFd_ < 0) return 0;
+    return ::syncfs(rootFd_) == 0 ? 0 : errno;
 }
 
 int TempFile::create(int dirFd) {
     discard();
+    // An unnamed file first: nothing is left behind whatever happens to
+    // the process. Giving it a name later needs /proc.
+    static const bool procMounted = ::access("/proc/self/fd", X_OK) == 0;
+    if (procMounted) {
+        const int fd = ::openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            dirFd_ = dirFd;
+            fd_ = fd;
+            unnamed_ = true;
+            return 0;
+        }
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT) return errno;
+    }
     for (int attempt = 0; attempt < 64; ++attempt) {
-        std::string name = std::string(kTempPrefix) + RandomSuffix();
+        std::string name = NewTempName();
         int fd = ::openat(dirFd, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0) {
             if (errno == EEXIST) continue;
             return errno;
         }
-        // The lock tells a sweeping run that this file is in use. A sweep
-        // that got in between the create and the lock has removed the
-        // name: then start again with another.
-        struct stat mine {}, now {};
-        if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &mine) == 0 &&
-            ::fstatat(dirFd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 && mine.st_ino == now.st_ino &&
-            mine.st_dev == now.st_dev) {
-            dirFd_ = dirFd;
-            fd_ = fd;
-            name_ = std::move(name);
-            return 0;
-        }
-        ::close(fd);
+        // The lock tells a sweeping run that this file is in use.
+        ::flock(fd, LOCK_EX);
+        dirFd_ = dirFd;
+        fd_ = fd;
+        unnamed_ = false;
+        name_ = std::move(name);
+        return 0;
+    }
+    return EEXIST;
+}
+
+// Links the unnamed file into its folder under a fresh temporary name.
+int TempFile::giveName(std::string* name) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    for (int attempt = 0; attempt < 64; ++attempt) {
+        *name = NewTempName();
+        if (::linkat(AT_FDCWD, self.c_str(), dirFd_, name->c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+        if (errno != EEXIST) return errno;
     }
     return EEXIST;
 }
 
 int TempFile::commit(const std::string& target, const FileStamp& stamp, bool replace) {
     if (fd_ < 0) return EBADF;
+    if (!IsPlainLeaf(target)) {
+        discard();
+        return EINVAL;
+    }
     int err = 0;
     if (stamp.mode && ::fchmod(fd_, *stamp.mode & 07777) != 0) err = errno;
     if (!err && stamp.mtime) {
         struct timespec times[2] = {*stamp.mtime, *stamp.mtime};
         if (::futimens(fd_, times) != 0) err = errno;
     }
+    if (!err && unnamed_) {
+        if (!replace) {
+            // Linking fails on an existing entry: the new name never
+            // replaces anything.
+            const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+            if (::linkat(AT_FDCWD, self.c_str(), dirFd_, target.c_str(), AT_SYMLINK_FOLLOW) != 0) err = errno;
+            if (!err) {
+                // A failed close may have lost data: the new name goes again.
+                if (::close(fd_) != 0) {
+                    err = errno;
+                    ::unlinkat(dirFd_, target.c_str(), 0);
+                }
+                fd_ = -1;
+                dirFd_ = -1;
+                unnamed_ = false;
+                return err;
+            }
+        } else {
+            err = giveName(&name_);
+        }
+    }
     if (::close(fd_) != 0 && !err) err = errno;
     fd_ = -1;
-    if (!err && ::renameat2(dirFd_, name_.c_str(), dirFd_, target.c_str(), replace ? 0 : RENAME_NOREPLACE) != 0)
+    if (!err && !name_.empty() &&
+        ::renameat2(dirFd_, name_.c_str(), dirFd_, target.c_str(), replace ? 0 : RENAME_NOREPLACE) != 0)
         err = errno;
-    if (err) {
-        ::unlinkat(dirFd_, name_.c_str(), 0);
-    }
+    if (err && !name_.empty()) ::unlinkat(dirFd_, name_.c_str(), 0);
     name_.clear();
     dirFd_ = -1;
+    unnamed_ = false;
     return err;
 }
 
@@ -232,30 +437,18 @@ void TempFile::discard() {
     if (!name_.empty() && dirFd_ >= 0) ::unlinkat(dirFd_, name_.c_str(), 0);
     fd_ = -1;
     dirFd_ = -1;
+    unnamed_ = false;
     name_.clear();
 }
 
-int WriteFileBelow(WriteRoot& root, std::string_view rel, const std::function<int(int fd)>& fill,
-                   const FileStamp& stamp, bool replace) {
-    std::string_view folder, leaf = rel;
-    if (const auto slash = rel.rfind('/'); slash != std::string_view::npos) {
-        folder = rel.substr(0, slash);
-        leaf = rel.substr(slash + 1);
-    }
-    if (leaf.empty() || leaf == "." || leaf == "..") return EINVAL;
-    int dirFd = -1;
-    if (int err = root.openFolder(folder, &dirFd)) return err;
-    TempFile tmp;
-    if (int err = tmp.create(dirFd)) return err;
-    if (int err = fill(tmp.fd())) return err;  // the destructor removes the temporary file
-    return tmp.commit(std::string(leaf), stamp, replace);
+int SyncFileSystemOf(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return errno;
+    const int err = ::syncfs(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    return err;
 }
 
-void SyncFileSystemOf(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return;
-    ::syncfs(fd);
-    ::close(fd);
-}
+void ResolveByWalkForTests(bool walk) { gWalkOnly = walk; }
 
 }  // namespace tessel

@@ -159,8 +159,10 @@ public:
         std::string res = kSuccess;
         if (!test_) {
             const bool withSubdirs = d_.chk2 && *d_.chk2 == "01";
-            const std::int32_t rc = bulkChecked(archive, withSubdirs ? archive::ExtractAllRequest(archive)
-                                                                     : archive::ExtractIntoRequest(archive, d_.dir));
+            archive::ArchiveRequest request =
+                withSubdirs ? archive::ExtractAllRequest(archive) : archive::ExtractIntoRequest(archive, d_.dir);
+            request.root = root_;
+            const std::int32_t rc = bulkChecked(archive, request);
             if (rc != 0) {
                 ++result_.failed;
                 state_.ui.showMessage(kBulkArchiverFailed);
@@ -332,7 +334,7 @@ private:
         } else if (!test_) {
             int dirFd = -1;
             const int err = writer_.openFolder(relativeDir(r), &dirFd);
-            res = err ? FolderResult(err) : put(s, dirFd, from);
+            res = err ? FolderResult(err) : put(s, from);
         }
         if (res != kSuccess) {
             ++result_.failed;
@@ -344,27 +346,25 @@ private:
         }
     }
 
-    // A read-only target is made writable (only that bit changes) so that
-    // it can be replaced.
-    static void MakeWritable(int dirFd, const std::string& name) {
-        struct stat st {};
-        if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
-            (st.st_mode & S_IWUSR) == 0)
-            ::fchmodat(dirFd, name.c_str(), (st.st_mode & 07777) | S_IWUSR, 0);
+    // The target's path below the registered directory.
+    std::string relativePath(const VersionRow& r) const {
+        const std::string dir = relativeDir(r);
+        return dir.empty() ? r.name : dir + kSep + r.name;
     }
 
-    std::string put(const Step& s, int dirFd, const std::string& from) {
+    std::string put(const Step& s, const std::string& from) {
         const VersionRow& r = s.r;
         wrote_ = true;
-        MakeWritable(dirFd, r.name);
+        // A read-only target is made writable (only that bit changes) so
+        // that it can be replaced.
+        writer_.addOwnerWrite(relativePath(r));
         FileStamp stamp;
         stamp.mtime = RecordedTime(r);
         switch (s.storage) {
         case Storage::kMissing:
             return "Error:" + std::to_string(ENOENT);
         case Storage::kPlain:
-            return CopyFile(from, writer_, relativeDir(r).empty() ? r.name : relativeDir(r) + kSep + r.name, stamp)
-                .resultText();
+            return CopyFile(from, writer_, relativePath(r), stamp).resultText();
         case Storage::kArchive:
             break;
         }
@@ -391,7 +391,7 @@ private:
                 out.folderError = writer_.openFolder(relativeDir(r), &dirFd);
                 if (out.folderError) return out;
                 wrote_ = true;
-                MakeWritable(dirFd, r.name);
+                writer_.addOwnerWrite(relativePath(r));
                 out.code = put(dirFd, r.name, RecordedTime(r));
                 return out;
             });
@@ -399,28 +399,16 @@ private:
         return o.code == kUnlhaOk ? kSuccess : archiverFailed(o.code);
     }
 
-    // Sets the last-write time of the file name in the open folder (never
-    // through a link). A name that holds no regular file is left alone.
-    static std::string setTime(int dirFd, const std::string& name, const struct timespec& t) {
-        struct stat st {};
-        if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) return kSuccess;
-        const struct timespec times[2] = {t, t};
-        if (::utimensat(dirFd, name.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) return "Error:" + std::to_string(errno);
-        return kSuccess;
-    }
-
     // A level-0 version the bulk archive has put back gets its recorded
     // time, when the file there still has its recorded size.
     void bulkTime(const VersionRow& r) {
         const auto t = RecordedTime(r);
         if (!t || !r.fsize || !lexicallyInside(r)) return;
-        int dirFd = -1;
-        if (writer_.openFolder(relativeDir(r), &dirFd, false) != 0) return;
         struct stat st {};
-        if (::fstatat(dirFd, r.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+        if (writer_.statEntry(relativePath(r), &st) != 0 || !S_ISREG(st.st_mode) ||
             static_cast<std::int32_t>(static_cast<std::uint32_t>(st.st_size)) != *r.fsize)
             return;
-        setTime(dirFd, r.name, *t);
+        writer_.setTimes(relativePath(r), *t);
     }
 
     void remove(const VersionRow& r) {
@@ -435,9 +423,7 @@ private:
         if (!lexicallyInside(r)) {
             res = kOutsideRefused;
         } else if (!test_) {
-            int dirFd = -1;
-            int err = writer_.openFolder(relativeDir(r), &dirFd, false);
-            if (!err && ::unlinkat(dirFd, r.name.c_str(), 0) != 0) err = errno;
+            const int err = writer_.removeFile(relativePath(r));
             if (err == ENOENT) {
                 // Already gone: nothing to delete.
                 ++result_.skipped;
@@ -474,8 +460,17 @@ private:
         std::vector<std::pair<std::string, std::string>> inside;  // folder with "/", name
         bool passedOver = false;
         for (const lzh::Member& m : index->members) {
-            if (m.isDirectory() || !m.safePath) continue;  // the archiver refuses unsafe paths
+            if (m.isDirectory()) continue;
             const std::string path = "/" + m.path;
+            if (!m.safePath) {
+                // A name no file of ours can have: damaged or planted.
+                passedOver = true;
+                ++result_.failed;
+                const std::string res = kArchiverResult + FiveDigits(kUnlhaRefusedPath);
+                state_.ui.showMessage(kRestoreFailedMessage + Printable(path) + "\n" + kRc + res);
+                report_.line(kRestoreFailed + archive + kFrom + Printable(path) + kRc + res);
+                continue;
+            }
             const std::size_t slash = path.rfind(kSep);
             const std::string folder = path.substr(0, slash + 1), name = path.substr(slash + 1);
             if (!insideRoot(folder)) {
@@ -486,7 +481,9 @@ private:
                 continue;
             }
             int dirFd = -1;
-            if (const int err = writer_.openFolder(folder.substr(rootPrefix_.size()), &dirFd)) {
+            std::string below = folder.substr(rootPrefix_.size());
+            if (!below.empty()) below.pop_back();  // the trailing "/"
+            if (const int err = writer_.openFolder(below, &dirFd)) {
                 passedOver = true;
                 ++result_.failed;
                 const std::string res = FolderResult(err);
@@ -499,7 +496,9 @@ private:
         if (!passedOver) return archiver(request);
         std::int32_t first = 0;
         for (const auto& [folder, name] : inside) {
-            const std::int32_t rc = archiver(archive::ExtractOneRequest(archive, folder, name));
+            archive::ArchiveRequest one = archive::ExtractOneRequest(archive, folder, name);
+            one.root = root_;
+            const std::int32_t rc = archiver(one);
             if (rc != 0 && first == 0) first = rc;
         }
         return first;

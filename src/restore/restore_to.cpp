@@ -74,7 +74,7 @@ public:
             return report(RestoreToOutcome::kFailed, source, target,
                           err == ELOOP ? restore_text::kOutsideRefused : "Error:" + std::to_string(err));
         struct stat st {};
-        if (!options_.overwrite && ::fstatat(dirFd, r.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        if (!options_.overwrite && root_.statEntry(rel, &st) == 0)
             return report(RestoreToOutcome::kExists, source, target, "");
 
         wrote_ = true;

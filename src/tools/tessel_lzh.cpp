@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "archiver/archive_ops.h"
 #include "archiver/lzh/archive.h"
 #include "archiver/unlha.h"
+#include "platform/codepage.h"
 #include "platform/safe_write.h"
 
 namespace {
@@ -61,7 +63,8 @@ int List(const std::string& archive) {
         gmtime_r(&t, &tm);
         std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
         std::printf("%-5s %14llu %14llu  %s  %s%s\n", m.method.c_str(), static_cast<unsigned long long>(m.originalSize),
-                    static_cast<unsigned long long>(m.compressedSize), when, m.path.c_str(), m.safePath ? "" : "  (unsafe path)");
+                    static_cast<unsigned long long>(m.compressedSize), when, tessel::Printable(m.path).c_str(),
+                    m.safePath ? "" : "  (unsafe path: never extracted)");
     }
     if (index->damagedTail) return Fail(tessel::kUnlhaNotArchive, "damaged data after the last member");
     return 0;
@@ -76,7 +79,7 @@ int Test(const std::string& archive) {
         if (!m.isDirectory()) members.push_back(&m);
     int bad = 0;
     rc = tessel::archive::TestMembers(archive, members, [&](std::size_t i, std::int32_t result) {
-        std::printf("%s  %s\n", result == 0 ? "ok    " : "FAILED", members[i]->path.c_str());
+        std::printf("%s  %s\n", result == 0 ? "ok    " : "FAILED", tessel::Printable(members[i]->path).c_str());
         bad += result == 0 ? 0 : 1;
     });
     if (rc != 0) return Fail(tessel::kUnlhaArchiveMissing, "cannot open archive");
@@ -92,9 +95,14 @@ int Extract(const std::string& archive, const std::string& folder) {
     std::int32_t rc = tessel::archive::ExtractMembers(
         archive, [&](const Member& m) -> std::optional<tessel::archive::Placement> { return tessel::archive::Placement{base, m.path}; },
         &report);
-    tessel::SyncFileSystemOf(base);
+    const int synced = tessel::SyncFileSystemOf(base);
     std::printf("%s\n", report.c_str());
-    return rc ? Fail(rc, Describe(rc)) : 0;
+    if (rc) return Fail(rc, Describe(rc));
+    if (synced != 0) {
+        std::fprintf(stderr, "tessel-lzh: %s: %s\n", base.c_str(), std::strerror(synced));
+        return 1;
+    }
+    return 0;
 }
 
 int Add(const std::string& archive, const std::vector<std::string>& files,
@@ -109,12 +117,17 @@ int Add(const std::string& archive, const std::vector<std::string>& files,
         if (!tessel::archive::CleanPath(f, &clean) || clean.empty() || clean == "/") return Fail(tessel::kUnlhaRefusedPath, f.c_str());
         struct stat st {};
         const bool itself = archiveExists && ::stat(f.c_str(), &st) == 0 && st.st_dev == self.st_dev && st.st_ino == self.st_ino;
-        if (itself || tessel::IsTempFileName(clean.substr(clean.rfind('/') + 1)))
-            return Fail(tessel::kUnlhaRefusedPath, (f + ": " + (itself ? "the archive itself" : "a file being written")).c_str());
-        list.push_back({f, clean[0] == '/' ? clean.substr(1) : clean});
+        const std::string member = clean[0] == '/' ? clean.substr(1) : clean;
+        if (itself) return Fail(tessel::kUnlhaRefusedPath, (f + ": the archive itself").c_str());
+        if (!tessel::lzh::IsSafeMemberPath(member))
+            return Fail(tessel::kUnlhaRefusedPath, (tessel::Printable(f) + ": a name an archive cannot hold").c_str());
+        list.push_back({f, member});
     }
     std::string report;
-    std::int32_t rc = tessel::archive::AddFiles(archive, list, &report, options);
+    const auto slash = archive.rfind('/');
+    tessel::WriteRoot root(slash == std::string::npos ? "." : slash == 0 ? "/" : archive.substr(0, slash));
+    std::int32_t rc = tessel::archive::AddFiles(root, slash == std::string::npos ? archive : archive.substr(slash + 1),
+                                                list, &report, options);
     std::printf("%s\n", report.c_str());
     return rc ? Fail(rc, Describe(rc)) : 0;
 }

@@ -67,21 +67,24 @@ TEST(UnlhaPerFile, FullPathsReplacementTheExactMemberTimesModesAndNoLinkFollowed
     EXPECT_EQ(Members(clamped).at(1).mtime, 0xFFFFFFFFLL);
 }
 
-// The bulk adds take every regular file (hidden ones too; no links, FIFOs,
-// version folders, temporary files or the archive itself, which lies inside
-// the folder it takes in) in name order; both extraction forms put them back.
+// The bulk adds take every regular file, hidden ones and names that look
+// like the program's own (version folders, archives, temporary files)
+// included, in name order; never links, FIFOs or the archive itself, which
+// lies inside the folder it takes in. A name no archive reader would take
+// is left out with a report line and fails the add after the others are
+// in. Both extraction forms put them back.
 TEST(UnlhaBulk, WithSubdirectoriesEveryRegularFileDirectoryOnlyTheFolderItself) {
     TempDir t;
     const std::string r = t / "DATA";
     for (const std::string& d : {r + "/SUB/DEEP", r + "/d 😀", r + "/BK/V00001", r + "/old/V00007"}) std::filesystem::create_directories(d);
     // Names outside code page 932 and bytes that are not UTF-8 round-trip too.
-    const std::vector<std::string> names = {"back\\slash", "emoji 😀 and Ελληνικά", "raw \xff\xfe bytes", "日本語ﾃｽﾄ①.txt"};
+    const std::vector<std::string> names = {"emoji 😀 and Ελληνικά", "raw \xff\xfe bytes", "日本語ﾃｽﾄ①.txt"};
     for (const auto& n : names) WriteFile(r + "/d 😀/" + n, "content of " + n);
     const std::string deep = MixedBytes(70000, 2);
     for (const auto& [name, body] : std::vector<std::pair<std::string, std::string>>{
              {"a.txt", "a"}, {".hidden", "dot file"}, {"noext", "no extension"}, {"SUB/b.txt", "b"}, {"SUB/DEEP/c.bin", deep},
-             {"old/V00007/bkpcmp.lzh", "a former destination"}, {".tessel-tmp-Ab3dE9", "a safe write in progress"},
-             {"BK/.tessel-lzh-x1y2z3", "an extraction in progress"}, {"BK/bkpcmp.lzh.tmp-Q1w2E3", "an archive rewrite"}})
+             {"old/V00007/bkpcmp.lzh", "a former destination"}, {".tessel-tmp-Ab3dE9", "looks like a safe write"},
+             {"BK/.tessel-lzh-x1y2z3", "looks like an extraction"}, {"BK/bkpcmp.lzh.tmp-Q1w2E3", "looks like a rewrite"}})
         WriteFile(r + "/" + name, body);
     ASSERT_EQ(::symlink("/etc/passwd", (r + "/link").c_str()), 0);
     ASSERT_EQ(::mkfifo((r + "/fifo").c_str(), 0600), 0);
@@ -91,20 +94,36 @@ TEST(UnlhaBulk, WithSubdirectoriesEveryRegularFileDirectoryOnlyTheFolderItself) 
     ASSERT_EQ(RunUnlha("u -d1n " + arc + " " + Quote(r + "/*.*")), 0);  // replaces every member
     ASSERT_EQ(RunUnlha("u -n " + top + " " + Quote(r + "/*.*")), 0);
     // Files by name, then each sub-directory's, also by name.
-    std::vector<std::string> expected = {Stored(r + "/.hidden"), Stored(r + "/a.txt"), Stored(r + "/noext"),
-                                         Stored(r + "/SUB/b.txt"), Stored(r + "/SUB/DEEP/c.bin")};
+    std::vector<std::string> expected;
+    for (const char* f : {".hidden", ".tessel-tmp-Ab3dE9", "a.txt", "noext", "BK/.tessel-lzh-x1y2z3",
+                          "BK/bkpcmp.lzh.tmp-Q1w2E3", "SUB/b.txt", "SUB/DEEP/c.bin"})
+        expected.push_back(Stored(r + "/" + f));
     for (const auto& n : names) expected.push_back(Stored(r + "/d 😀/" + n));
+    expected.push_back(Stored(r + "/old/V00007/bkpcmp.lzh"));
     EXPECT_EQ(MemberPaths(arc), expected);
     EXPECT_EQ(std::filesystem::file_size(arc), size);
-    EXPECT_EQ(MemberPaths(top), std::vector<std::string>(expected.begin(), expected.begin() + 3));
+    EXPECT_EQ(MemberPaths(top), std::vector<std::string>(expected.begin(), expected.begin() + 4));
 
-    // An archive asked to take itself (also by a hard link) or a temporary file.
+    // Names with a backslash or a control byte: the rest goes in.
+    const std::string odd = t / "ODD";
+    std::filesystem::create_directories(odd);
+    for (const std::string& n : {std::string("back\\slash"), std::string("tab\there"), std::string("ok")}) WriteFile(odd + "/" + n, n);
+    std::vector<char> out(4096);
+    EXPECT_EQ(Unlha("TEST", ("u -n " + (t / "odd.lzh") + " " + Quote(odd + "/*.*")).c_str(), out.data(), out.size()),
+              kUnlhaRefusedPath);
+    EXPECT_EQ(MemberPaths(t / "odd.lzh"), std::vector<std::string>{Stored(odd + "/ok")});
+    EXPECT_NE(std::string(out.data()).find("skipped " + odd + "/back\\\\slash: "), std::string::npos) << out.data();
+    EXPECT_NE(std::string(out.data()).find("skipped " + odd + "/tab\\x09here: "), std::string::npos) << out.data();
+
+    // An archive asked to take itself (also by a hard link); a name that
+    // looks like a temporary file is just a name.
     const std::string version = r + "/BK/V00001/bkpcmp.lzh";
     ASSERT_EQ(RunUnlha("u -nd1 " + version + " " + Quote(r + "/a.txt")), 0);
     ASSERT_EQ(::link(version.c_str(), (r + "/hard.lzh").c_str()), 0);
-    for (const std::string& self : {version, r + "/hard.lzh", r + "/.tessel-tmp-Ab3dE9"})
+    for (const std::string& self : {version, r + "/hard.lzh"})
         EXPECT_EQ(RunUnlha("u -nd1 " + version + " " + Quote(self)), kUnlhaRefusedPath) << self;
-    EXPECT_EQ(MemberPaths(version), std::vector<std::string>{Stored(r + "/a.txt")});
+    EXPECT_EQ(RunUnlha("u -nd1 " + version + " " + Quote(r + "/.tessel-tmp-Ab3dE9")), 0);
+    EXPECT_EQ(MemberPaths(version), (std::vector<std::string>{Stored(r + "/a.txt"), Stored(r + "/.tessel-tmp-Ab3dE9")}));
 
     ASSERT_EQ(::rename(arc.c_str(), (t / "bulk.lzh").c_str()), 0);
     std::filesystem::remove_all(r);
@@ -152,12 +171,12 @@ TEST(UnlhaSafety, DotDotPathsAndLinksAreRefusedAndNothingIsWrittenOutside) {
     // A link, dangling or not, at the archive's name is never written through.
     std::filesystem::create_directories(t / "V00000");
     ASSERT_EQ(::symlink((outside / "made.lzh").c_str(), (t / "V00000/bkpcmp.lzh").c_str()), 0);
-    EXPECT_EQ(RunUnlha("u -nd1 " + (t / "V00000/bkpcmp.lzh") + " " + Quote(t / "src/a.txt")), kUnlhaCannotWrite);
+    EXPECT_EQ(RunUnlha("u -nd1 " + (t / "V00000/bkpcmp.lzh") + " " + Quote(t / "src/a.txt")), kUnlhaRefusedPath);
     EXPECT_TRUE(std::filesystem::is_empty(outside.path()));
     ASSERT_EQ(RunUnlha("u -nd1 " + (outside / "real.lzh") + " " + Quote(t / "src/a.txt")), 0);
     const std::string before = ReadFile(outside / "real.lzh");
     ASSERT_EQ(::symlink((outside / "real.lzh").c_str(), (t / "V00000/linked.lzh").c_str()), 0);
-    EXPECT_EQ(RunUnlha("u -nd1 " + (t / "V00000/linked.lzh") + " " + Quote(t / "src/a.txt")), kUnlhaCannotWrite);
+    EXPECT_EQ(RunUnlha("u -nd1 " + (t / "V00000/linked.lzh") + " " + Quote(t / "src/a.txt")), kUnlhaRefusedPath);
     EXPECT_EQ(ReadFile(outside / "real.lzh"), before);
 }
 

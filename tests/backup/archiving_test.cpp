@@ -86,8 +86,9 @@ TEST(Archive, OneAddPerArchiveOnAnyNumberOfJobsStoresWhatOneCallPerFileStores) {
         std::filesystem::remove_all(f.dst("V00001"));
         UnlhaDropIndexCache();
         f.ui.messages.clear();
-        const ArchiverAddEach addEach = [jobs](const std::string& a, const std::vector<std::string>& files) {
-            return archive::AddEach(a, files, jobs);
+        const ArchiverAddEach addEach = [jobs](const std::string& root, const std::string& a,
+                                               const std::vector<std::string>& files) {
+            return archive::AddEach(root, a, files, jobs);
         };
         BackupDirectory(f.state, f.options, f.source, "9", "1", f.destination, 1, 1, "01", real, jobs ? addEach : ArchiverAddEach{});
         archives.push_back(ReadFile(f.dst("V00001/bkpcmp.lzh")));

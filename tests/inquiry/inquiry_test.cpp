@@ -243,7 +243,8 @@ TEST(InquiryWindows, VersionCodeEditsAreCheckedSavedToTheirOwnRowAndNeedTheCopyF
     std::filesystem::create_directories(dest + "/V00001");
     test::WriteFile(h.folder / "c.txt", "c");
     std::string report;
-    ASSERT_EQ(archive::AddFiles(dest + "/V00001/bkpcmp.lzh", {{h.folder / "c.txt", "data/b/c.txt"}}, &report), 0);
+    WriteRoot destRoot(dest);
+    ASSERT_EQ(archive::AddFiles(destRoot, "V00001/bkpcmp.lzh", {{h.folder / "c.txt", "data/b/c.txt"}}, &report), 0);
     test::WriteFile(dest + "/V00001/d.txt", "another d.txt");
     db.prepare("UPDATE BKPDIR SET BKPDIR = ?1 WHERE DIRNO = 2").bind(1, dest).run();
     struct Step {

@@ -1,6 +1,6 @@
 // Files as the engines see and write them: code page 932 text, copies and
 // deletes, and the safe write that never follows a link below its root and
-// sweeps stale temporary files.
+// removes only the program's own leftovers.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -100,67 +100,117 @@ TEST(CopyFile, ReplacesTheTargetKeepingTimeAndModeNeverThroughALinkAndFailuresGi
 }
 
 int Write(WriteRoot& root, const std::string& rel, const std::string& bytes, FileStamp stamp = {}) {
-    return WriteFileBelow(root, rel,
+    return root.writeFile(rel,
                           [&](int fd) { return ::write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size()) ? 0 : EIO; },
                           stamp);
 }
 
-TEST(SafeWrite, WritesBelowTheRootAndNeverThroughALink) {
-    TempDir d, outside;
-    WriteRoot root(d / "root/made");  // the root and its parents are made
-    FileStamp stamp;
-    stamp.mode = 0640;
-    stamp.mtime = timespec{1234567890, 123456700};
-    const std::string deep = "a/b/" + std::string(255, 'n');
-    EXPECT_EQ(Write(root, deep, "deep", stamp), 0);
-    EXPECT_EQ(ReadFile(d / ("root/made/" + deep)), "deep");
-    struct stat st {};
-    ASSERT_EQ(::stat((d / ("root/made/" + deep)).c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(st.st_mtim.tv_sec, 1234567890);
-    EXPECT_EQ(st.st_mtim.tv_nsec, 123456700);
+// Every operation below a root, on the kernel's openat2 and on the
+// component walk alike: written below the root, never through a link at any
+// component, never for a path that is not plain.
+TEST(SafeWrite, EveryOperationBelowTheRootRefusesLinksAndPathsThatAreNotPlainOnBothResolvers) {
+    for (const bool walk : {false, true}) {
+        ResolveByWalkForTests(walk);
+        TempDir d, outside;
+        WriteRoot root(d / "root/made");  // the root and its parents are made
+        FileStamp stamp;
+        stamp.mode = 0640;
+        stamp.mtime = timespec{1234567890, 123456700};
+        const std::string deep = "a/b/" + std::string(255, 'n');
+        EXPECT_EQ(Write(root, deep, "deep", stamp), 0);
+        EXPECT_EQ(ReadFile(d / ("root/made/" + deep)), "deep");
+        struct stat st {};
+        ASSERT_EQ(::stat((d / ("root/made/" + deep)).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0640u);
+        EXPECT_EQ(st.st_mtim.tv_sec, 1234567890);
+        EXPECT_EQ(st.st_mtim.tv_nsec, 123456700);
 
-    // A link at the target is replaced; its target stays as it was.
-    WriteFile(outside / "victim", "keep");
-    ASSERT_EQ(::symlink((outside / "victim").c_str(), (d / "root/made/a/t").c_str()), 0);
-    EXPECT_EQ(Write(root, "a/t", "new"), 0);
-    ASSERT_EQ(::lstat((d / "root/made/a/t").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_EQ(ReadFile(outside / "victim"), "keep");
+        // A link at the target is replaced or removed, never followed.
+        WriteFile(outside / "victim", "keep");
+        ASSERT_EQ(::chmod((outside / "victim").c_str(), 0444), 0);
+        ASSERT_EQ(::symlink((outside / "victim").c_str(), (d / "root/made/a/t").c_str()), 0);
+        ASSERT_EQ(::symlink((outside / "victim").c_str(), (d / "root/made/a/u").c_str()), 0);
+        EXPECT_EQ(root.setTimes("a/u", timespec{1, 0}), 0);
+        EXPECT_EQ(root.addOwnerWrite("a/u"), 0);
+        EXPECT_EQ(Write(root, "a/t", "new"), 0);
+        ASSERT_EQ(::lstat((d / "root/made/a/t").c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_EQ(root.removeFile("a/u"), 0);
+        EXPECT_EQ(ReadFile(outside / "victim"), "keep");
+        ASSERT_EQ(::stat((outside / "victim").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0444u);
+        EXPECT_NE(st.st_mtim.tv_sec, 1);
 
-    // A link in the way below the root, dangling or not, is refused.
-    ASSERT_EQ(::symlink(outside.path().c_str(), (d / "root/made/L").c_str()), 0);
-    ASSERT_EQ(::symlink((outside / "gone").c_str(), (d / "root/made/D").c_str()), 0);
-    WriteFile(d / "root/made/file", "");
-    WriteRoot fresh(d / "root/made");
-    const std::pair<const char*, int> refused[] = {{"L/x", ELOOP}, {"L/new/x", ELOOP}, {"D/x", ELOOP}, {"a/../x", EINVAL}, {"file/x", ENOTDIR}};
-    for (const auto& [rel, error] : refused) EXPECT_EQ(Write(fresh, rel, "bad"), error) << rel;
-    EXPECT_EQ(Names(outside.path()), std::vector<std::string>{"victim"});
+        // A link on the way (to a folder, dangling, or the root's own
+        // place as seen from below), a file in the way, and paths that are
+        // not plain: every operation is refused and nothing is written.
+        ASSERT_EQ(::symlink(outside.path().c_str(), (d / "root/made/L").c_str()), 0);
+        ASSERT_EQ(::symlink((outside / "gone").c_str(), (d / "root/made/D").c_str()), 0);
+        ASSERT_EQ(::symlink(".", (d / "root/made/a/self").c_str()), 0);
+        WriteFile(d / "root/made/file", "");
+        WriteRoot fresh(d / "root/made");
+        const std::pair<std::string, int> refused[] = {
+            {"L/victim", ELOOP}, {"L/new/x", ELOOP}, {"D/x", ELOOP}, {"a/self/x", ELOOP}, {"file/x", ENOTDIR},
+            {"a/../x", EINVAL},  {"./x", EINVAL},    {"/x", EINVAL},  {"a//x", EINVAL},    {"x/", EINVAL},
+            {std::string("..\0a/x", 6), EINVAL},     {std::string("a\0/x", 4), EINVAL},    {"", EINVAL}};
+        for (const auto& [rel, error] : refused) {
+            const std::string shown = Printable(rel);
+            int fd = -1;
+            EXPECT_EQ(Write(fresh, rel, "bad"), error) << shown << walk;
+            EXPECT_EQ(fresh.openFile(rel, O_RDWR | O_CREAT, 0644, &fd), error) << shown;
+            EXPECT_EQ(fresh.removeFile(rel), error) << shown;
+            EXPECT_EQ(fresh.setTimes(rel, timespec{1, 0}), error) << shown;
+            EXPECT_EQ(fresh.addOwnerWrite(rel), error) << shown;
+            EXPECT_EQ(fresh.statEntry(rel, &st), error) << shown;
+            if (!rel.empty()) EXPECT_EQ(fresh.openFolder(rel, &fd), error) << shown;
+        }
+        EXPECT_EQ(Names(outside.path()), std::vector<std::string>{"victim"});
+        EXPECT_EQ(ReadFile(outside / "victim"), "keep");
 
-    // A failing writer leaves neither a target nor a temporary file.
-    EXPECT_EQ(WriteFileBelow(fresh, "a/failed", [](int) { return ENOSPC; }, {}), ENOSPC);
-    EXPECT_EQ(Names(d / "root/made/a"), (std::vector<std::string>{"b", "t"}));
-    // The root itself may be reached through a link (the user named it).
-    ASSERT_EQ(::symlink((d / "root/made").c_str(), (d / "alias").c_str()), 0);
-    WriteRoot alias(d / "alias");
-    EXPECT_EQ(Write(alias, "a/via", "ok"), 0);
-    EXPECT_EQ(ReadFile(d / "root/made/a/via"), "ok");
+        // A failing writer leaves neither a target nor a temporary file.
+        EXPECT_EQ(fresh.writeFile("a/failed", [](int) { return ENOSPC; }, {}), ENOSPC);
+        EXPECT_EQ(Names(d / "root/made/a"), (std::vector<std::string>{"b", "self", "t"}));
+        // Without replace an existing entry stays.
+        EXPECT_EQ(fresh.writeFile("a/t", [](int) { return 0; }, {}, false), EEXIST);
+        EXPECT_EQ(ReadFile(d / "root/made/a/t"), "new");
+
+        // The root may be reached through a link where the user named it,
+        // and not where it must not be one (a destination).
+        ASSERT_EQ(::symlink((d / "root/made").c_str(), (d / "alias").c_str()), 0);
+        WriteRoot alias(d / "alias");
+        EXPECT_EQ(Write(alias, "a/via", "ok"), 0);
+        EXPECT_EQ(ReadFile(d / "root/made/a/via"), "ok");
+        WriteRoot strict(d / "alias", {Ownership::kProgram, RootLinks::kRefuse});
+        EXPECT_EQ(Write(strict, "a/no", "no"), ELOOP);
+        EXPECT_EQ(strict.sync(), 0);
+        EXPECT_EQ(fresh.sync(), 0);
+    }
+    ResolveByWalkForTests(false);
 }
 
-TEST(SafeWrite, TemporaryFilesCarryThePrefixAndStaleOnesAreSweptButNotLiveOnes) {
+// Temporary files have one exact form; a killed writer leaves nothing
+// where the file system makes unnamed files, and named leftovers are
+// removed only from the program's own folders, only when their maker is
+// gone, and never for a name that merely looks like one.
+TEST(SafeWrite, TemporaryFilesLeaveNothingBehindAndOnlyTheProgramsOwnLeftoversAreRemoved) {
     TempDir d;
-    // This version's form and older ones; look-alikes are no temporary files.
-    for (const auto& [name, temporary] : {std::pair{std::string(kTempPrefix) + "abcd1234", true},
-                                          {"report.txt.tessel-tmp-4711", true}, {".tessel-lzh-a1B2c3", true},
-                                          {"notes.tessel-tmp-draft", false}, {"tessel-tmp-1", false}})
-        EXPECT_EQ(IsTempFileName(name), temporary) << name;
+    pid_t dead = fork();
+    if (dead == 0) _exit(0);
+    waitpid(dead, nullptr, 0);
+    const std::string leftover = std::string(kTempPrefix) + std::to_string(dead) + "-abcd1234";
+    const std::string live = std::string(kTempPrefix) + std::to_string(getpid()) + "-abcd1234";
+    const std::vector<std::string> lookAlikes = {
+        "notes.tessel-tmp-2024", ".tessel-tmp-mydraft", "bkpcmp.lzh.tmp-abcdef", ".tessel-lzh-abcdef",
+        std::string(kTempPrefix) + "12-ABCD1234", std::string(kTempPrefix) + "12-abcd123", std::string(kTempPrefix) + "-abcd1234"};
+    EXPECT_TRUE(IsTempFileName(leftover));
+    EXPECT_TRUE(IsTempFileName(live));
+    for (const auto& name : lookAlikes) EXPECT_FALSE(IsTempFileName(name)) << name;
 
-    int dirFd = ::open(d.path().c_str(), O_RDONLY | O_DIRECTORY);
+    // A writer killed mid-way.
+    fs::create_directories(d / "owned/sub");
+    fs::create_directories(d / "user");
+    int dirFd = ::open((d / "owned/sub").c_str(), O_RDONLY | O_DIRECTORY);
     ASSERT_GE(dirFd, 0);
-    TempFile live;
-    ASSERT_EQ(live.create(dirFd), 0);
-    EXPECT_EQ(live.name().rfind(kTempPrefix, 0), 0u);
-    // A writer killed mid-way leaves its temporary file behind.
     pid_t child = fork();
     if (child == 0) {
         TempFile t;
@@ -170,21 +220,33 @@ TEST(SafeWrite, TemporaryFilesCarryThePrefixAndStaleOnesAreSweptButNotLiveOnes) 
     }
     int status = 0;
     waitpid(child, &status, 0);
-    WriteFile(d / "old.tessel-tmp-99999", "left by an older version");
-    WriteFile(d / "user.txt", "mine");
-
-    // The listing never shows them and removes the stale ones as it goes.
-    EXPECT_EQ(ListDirectory(d.path(), kListFiles).size(), 1u);
-    EXPECT_EQ(Names(d.path()), (std::vector<std::string>{live.name(), "user.txt"}));
-
-    // The next safe write sweeps too; the live file stays until committed.
-    WriteFile(d / (std::string(kTempPrefix) + "stale123"), "stale");
-    WriteRoot root(d.path());
-    EXPECT_EQ(Write(root, "out.txt", "x"), 0);
-    EXPECT_EQ(Names(d.path()), (std::vector<std::string>{live.name(), "out.txt", "user.txt"}));
-    EXPECT_EQ(live.commit("committed", {}), 0);
-    EXPECT_EQ(Names(d.path()), (std::vector<std::string>{"committed", "out.txt", "user.txt"}));
     ::close(dirFd);
+    EXPECT_TRUE(Names(d / "owned/sub").empty()) << "an unnamed temporary file vanishes with its writer";
+
+    std::vector<std::string> names = lookAlikes;
+    names.push_back(leftover);
+    names.push_back(live);
+    for (const std::string folder : {"user", "owned", "owned/sub"})
+        for (const auto& n : names) WriteFile(d / (folder + "/" + n), "x");
+    std::vector<std::string> all = names;
+    std::sort(all.begin(), all.end());
+    std::vector<std::string> kept = all;
+    kept.erase(std::find(kept.begin(), kept.end(), leftover));
+
+    // A listing shows every name; a user's folder keeps everything.
+    EXPECT_EQ(ListDirectory(d / "user", kListFiles).size(), names.size());
+    WriteRoot user(d / "user");
+    EXPECT_EQ(Write(user, "out.txt", "x"), 0);
+    all.insert(std::lower_bound(all.begin(), all.end(), "out.txt"), "out.txt");
+    EXPECT_EQ(Names(d / "user"), all);
+    // The program's own folders lose exactly the dead maker's leftover.
+    WriteRoot owned(d / "owned", {Ownership::kProgram, RootLinks::kRefuse});
+    int fd = -1;
+    EXPECT_EQ(owned.openFolder("sub", &fd), 0);
+    std::vector<std::string> keptWithSub = kept;
+    keptWithSub.insert(std::lower_bound(keptWithSub.begin(), keptWithSub.end(), "sub"), "sub");
+    EXPECT_EQ(Names(d / "owned"), keptWithSub);
+    EXPECT_EQ(Names(d / "owned/sub"), kept);
 }
 
 // One read gives both listings of a folder; a kept listing holds only

@@ -8,6 +8,7 @@
 
 #include "archiver/lzh/crc16.h"
 #include "platform/codepage.h"
+#include "platform/paths.h"
 #include "platform/positional_io.h"
 
 namespace tessel::lzh {
@@ -63,24 +64,14 @@ std::string DecodeName(const std::string& raw, std::uint8_t os) {
     return raw;
 }
 
-// "/"-joined components without empty ones; safe is false for "." and "..".
-std::string NormalisePath(const std::string& p, bool* safe) {
-    std::string out;
-    *safe = true;
-    std::size_t i = 0;
-    while (i <= p.size()) {
-        std::size_t j = p.find('/', i);
-        if (j == std::string::npos) j = p.size();
-        std::string comp = p.substr(i, j - i);
-        if (comp == "." || comp == "..") *safe = false;
-        if (!comp.empty()) {
-            if (!out.empty()) out += '/';
-            out += comp;
-        }
-        i = j + 1;
-    }
-    if (out.empty()) *safe = false;
-    return out;
+// A name field without the NUL bytes that pad or end it.
+std::string WithoutTrailingNuls(std::string s) {
+    while (!s.empty() && s.back() == '\0') s.pop_back();
+    return s;
+}
+std::u16string WithoutTrailingNuls(std::u16string s) {
+    while (!s.empty() && s.back() == 0) s.pop_back();
+    return s;
 }
 
 // DOS date and time (local time) to seconds since 1970 UTC.
@@ -154,18 +145,22 @@ bool ParseExtensions(const std::uint8_t* buf, std::size_t pos, std::size_t limit
 void AssemblePath(Member& m, const NameParts& names, std::uint8_t os) {
     std::string path;
     if (names.hasUdir) {
-        std::u16string d = names.udir;
+        std::u16string d = WithoutTrailingNuls(names.udir);
         bool ownSeparator = d.find(kUnicodeDirSeparator) != std::u16string::npos;
         for (auto& ch : d)
             if (ch == kUnicodeDirSeparator || (!ownSeparator && ch == u'\\')) ch = u'/';
         path = Utf16ToPath(d);
     } else if (!names.dir.empty()) {
-        path = DecodeName(SplitCp932Path(names.dir), os);
+        path = DecodeName(SplitCp932Path(WithoutTrailingNuls(names.dir)), os);
     }
     if (!path.empty() && path.back() != '/') path += '/';
-    if (names.hasUname) path += Utf16ToPath(names.uname);
-    else path += DecodeName(SplitCp932Path(names.name), os);
-    m.path = NormalisePath(path, &m.safePath);
+    if (names.hasUname) path += Utf16ToPath(WithoutTrailingNuls(names.uname));
+    else path += DecodeName(SplitCp932Path(WithoutTrailingNuls(names.name)), os);
+    // A folder's own entry may end in its separator.
+    if (m.isDirectory())
+        while (path.size() > 1 && path.back() == '/') path.pop_back();
+    m.path = std::move(path);
+    m.safePath = IsSafeMemberPath(m.path);
 }
 
 // One header at off. 1: a member; 0: the end mark (or the end of the
@@ -257,6 +252,15 @@ int ReadHeaderAt(ByteSource& src, std::uint64_t off, Member& m) {
 }
 
 }  // namespace
+
+bool IsSafeMemberPath(std::string_view path) {
+    if (!IsSafeRelativePath(path)) return false;
+    for (const char c : path) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b < 0x20 || b == 0x7F || c == '\\') return false;
+    }
+    return true;
+}
 
 bool FileSource::readAt(std::uint64_t off, void* buf, std::size_t n) { return ReadAllAt(fd_, off, buf, n); }
 
@@ -392,8 +396,6 @@ std::string Utf16ToPath(const std::u16string& t) {
             ++i;
         } else if (u >= 0xDC80 && u <= 0xDCFF) {
             out += static_cast<char>(u - 0xDC00);  // a byte kept from a non-UTF-8 name
-        } else if (u == 0) {
-            break;
         } else if (u >= 0xD800 && u <= 0xDFFF) {
             put(0xFFFD);
         } else {

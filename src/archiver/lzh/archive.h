@@ -3,6 +3,7 @@
 // written; the index of an archive; member data in and out.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "archiver/lzh/codec.h"
@@ -51,12 +52,11 @@ struct Member {
     std::int64_t mtime = 0;   // seconds since 1970-01-01 UTC
     bool hasMode = false;
     std::uint32_t mode = 0;   // Unix permission bits
-    // The stored path with "/" between components and no leading "/",
-    // decoded to UTF-8 where the archive says how; bytes that no decoding
-    // explains are kept as they are.
+    // The stored path with "/" between components, decoded to UTF-8 where
+    // the archive says how; bytes that no decoding explains are kept as
+    // they are, a NUL among them. Nothing is taken out or cut.
     std::string path;
-    // False when the stored path is empty or has a "." or ".." component:
-    // such a member is never written anywhere.
+    // IsSafeMemberPath(path): only such a member is ever written anywhere.
     bool safePath = false;
     bool isDirectory() const { return method == "-lhd-"; }
     std::uint64_t end() const { return dataOffset + compressedSize; }
@@ -72,6 +72,12 @@ struct ArchiveIndex {
     // damaged or cut-off member, or data after the end mark.
     bool damagedTail = false;
 };
+
+// Whether a decoded member path may be written below a folder: a plain
+// relative path (no empty, "." or ".." component, no leading "/") without a
+// NUL, a control byte or a backslash. Every reader takes a member only
+// when this holds, and no member is written that does not hold it.
+bool IsSafeMemberPath(std::string_view path);
 
 // Reads the member headers from the start of the archive. A first header
 // that is not an LHA header gives NotArchive (an empty source is an empty
