@@ -10,6 +10,7 @@
 
 #include "archiver/archive_ops.h"
 #include "archiver/unlha.h"
+#include "platform/codepage.h"
 #include "platform/paths.h"
 #include "engine/version_store.h"
 #include "platform/program_files.h"
@@ -23,6 +24,7 @@ const char* const kNotInArchive = "アーカイブにこの版がありません
 const char* const kNoCopy = "コピーがありません";
 const char* const kNoFolder = "版のフォルダーがありません";
 const char* const kDamaged = "データが壊れています (CRC が合いません)";
+const char* const kUnsafeName = "名前が壊れているため戻せません";
 
 std::string SizeDiffers(std::int64_t recorded, std::uint64_t actual) {
     return "大きさが記録と違います (記録 " + std::to_string(recorded) + "、コピー " + std::to_string(actual) + ")";
@@ -163,8 +165,12 @@ private:
             return;
         }
         std::vector<const lzh::Member*> members;
-        for (const lzh::Member& m : index->members)
-            if (!m.isDirectory()) members.push_back(&m);
+        for (const lzh::Member& m : index->members) {
+            if (m.isDirectory()) continue;
+            // A name no file of ours can have is never restored.
+            if (!m.safePath) problem(Version{0, 0, 0, destination + "/", Printable(m.path), std::nullopt, false}, kUnsafeName);
+            members.push_back(&m);
+        }
         const std::int32_t rc = archive::TestMembers(archive, members, [&](std::size_t k, std::int32_t result) {
             ++summary.checked;
             if (result == kUnlhaOk) return;

@@ -1,0 +1,291 @@
+// Containment as a class: every command that writes, with a link planted
+// at each component of the paths it writes below; archives whose member
+// names hold each forbidden byte in both name encodings, read by every
+// reader; and user files whose names look like the program's own.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "archiver/archive_ops.h"
+#include "archiver/archive_request.h"
+#include "archiver/lzh/crc16.h"
+#include "archiver/unlha.h"
+#include "platform/codepage.h"
+#include "platform/safe_write.h"
+#include "restore/restore_directory.h"
+#include "restore/restore_to.h"
+#include "restore/verify.h"
+#include "support/archive_members.h"
+#include "support/backup_fixture.h"
+
+namespace tessel::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Every entry below a folder, links included, with the bytes of files.
+std::map<std::string, std::string> Tree(const std::string& root) {
+    std::map<std::string, std::string> out;
+    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
+        const std::string rel = fs::relative(it->path(), root).string();
+        if (it->is_symlink()) out[rel] = "-> " + fs::read_symlink(it->path()).string();
+        else if (it->is_regular_file()) out[rel] = ReadFile(it->path().string());
+        else out[rel] = "/";
+    }
+    return out;
+}
+
+std::string Lzh(const std::string& args) {
+    return ShellQuote(std::string(TESSEL_BINARY_DIR) + "/tessel-lzh") + " " + args + " >/dev/null 2>&1";
+}
+
+class Containment : public ::testing::Test, public BackupFixture {
+protected:
+    Containment() {
+        for (const char* d : {"sub", "V00001"}) MakeDirs(src(d));
+        WriteFile(src("a.txt"), "a");
+        WriteFile(src("sub/b.txt"), "b");
+        WriteFile(outside / "victim", "keep");
+        state.db()
+            .prepare("INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, BIKOU, ABKP, CHK1, CHK2) "
+                     "VALUES (1, ?1, ?2, '1', '', '1', '1', '01')")
+            .bind(1, source).bind(2, destination).run();
+    }
+    // A backup run with the real archiver.
+    BackupResult backUp(int run, const std::string& compression, const std::string& kind = "1") {
+        options.compression = compression;
+        return BackupDirectory(state, options, source, "9", kind, destination, run, 1, "01");
+    }
+    RestoreResult restoreInPlace(int run) {
+        return RestoreDirectory(state, 1, run, RestoreOptions{false, options.compression, "1"});
+    }
+    // Replaces the entry at path by a link to the victim's folder (or to
+    // the victim itself for a file).
+    void plant(const std::string& path, bool toFile = false) {
+        fs::remove_all(path);
+        MakeDirs(fs::path(path).parent_path().string());
+        ASSERT_EQ(::symlink((toFile ? outside / "victim" : outside.path()).c_str(), path.c_str()), 0) << path;
+    }
+    void expectOutsideUntouched(const std::string& what) {
+        EXPECT_EQ(Tree(outside.path()), (std::map<std::string, std::string>{{"victim", "keep"}})) << what;
+    }
+    std::vector<std::string> kbn1() { return Column(state.db(), "SELECT FILENM || ' ' || KBN1 FROM FILEKANRI ORDER BY rowid"); }
+
+    TempDir outside;
+};
+
+// Backups: a link at the destination, at a version folder, at the archive
+// or at a plain copy's name is never written through; the version fails
+// ("9") and the next run, with the link gone, stores it.
+TEST_F(Containment, BackupsNeverWriteThroughALinkAtAnyComponentOfTheDestination) {
+    struct Case {
+        const char* compression;
+        const char* kind;
+        const char* planted;  // below the destination; "" is the destination itself
+        bool toFile;
+        bool runFails;        // the whole call fails (nothing recorded as stored)
+    };
+    const Case cases[] = {
+        {"1", "1", "", false, true},   {"1", "1", "V00001", false, false}, {"1", "1", "V00001/bkpcmp.lzh", true, false},
+        {"0", "1", "", false, true},   {"0", "1", "V00001", false, false}, {"1", "3", "", false, true},
+        {"1", "3", "bkpcmp.lzh", true, true}};
+    int run = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.compression) + "/" + c.kind + " link at " + c.planted);
+        state.db().exec("DELETE FROM FILEKANRI");
+        fs::remove_all(destination);
+        MakeDirs(destination);
+        plant(c.planted[0] ? dst(c.planted) : destination, c.toFile);
+        const BackupResult r = backUp(++run, c.compression, c.kind);
+        EXPECT_TRUE(r.failed());
+        expectOutsideUntouched("");
+        if (!c.runFails) {
+            for (const std::string& row : kbn1()) EXPECT_TRUE(row.ends_with(" 9")) << row;
+            fs::remove(dst(c.planted));
+            const BackupResult again = backUp(++run, c.compression, c.kind);
+            EXPECT_FALSE(again.failed());
+            EXPECT_EQ(kbn1().size(), 4u);  // a.txt and sub/b.txt, failed then stored
+        }
+    }
+    // A link at a plain copy's name: that name counts as taken, the copy
+    // goes one level up, and the link's target stays as it was.
+    state.db().exec("DELETE FROM FILEKANRI");
+    fs::remove_all(destination);
+    MakeDirs(dst("V00001"));
+    plant(dst("V00001/a.txt"), true);
+    EXPECT_FALSE(backUp(++run, "0").failed());
+    expectOutsideUntouched("plain copy");
+    EXPECT_EQ(ReadFile(dst("V00002/a.txt")), "a");
+}
+
+// Restores: a link at a folder on the way or at the target file itself, in
+// place, into another folder and by tessel-lzh x.
+TEST_F(Containment, RestoresNeverWriteOrDeleteThroughALinkBelowTheirTarget) {
+    for (const std::string compression : {"1", "0"}) {
+        SCOPED_TRACE("compression " + compression);
+        state.db().exec("DELETE FROM FILEKANRI");
+        fs::remove_all(destination);
+        MakeDirs(destination);
+        ASSERT_FALSE(backUp(1, compression).failed());
+        WriteFile(src("sub/later.txt"), "recorded by run 2");
+        ASSERT_FALSE(backUp(2, compression).failed());
+
+        // In place: the folder sub replaced by a link (its file cannot be
+        // put back, the later file cannot be deleted through it); a.txt
+        // replaced by a link, which the restore replaces with the file.
+        plant(src("sub"));
+        WriteFile(outside / "later.txt", "not the program's to delete");
+        plant(src("a.txt"), true);
+        const RestoreResult r = restoreInPlace(1);
+        EXPECT_EQ(r.restored, 1);
+        EXPECT_EQ(r.failed, 2);
+        EXPECT_EQ(ReadFile(outside / "later.txt"), "not the program's to delete");
+        fs::remove(outside / "later.txt");
+        expectOutsideUntouched("in place");
+        struct stat st {};
+        ASSERT_EQ(::lstat(src("a.txt").c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        fs::remove(src("sub"));
+        MakeDirs(src("sub"));
+        WriteFile(src("sub/b.txt"), "b");
+
+        // Into another folder: the same at each component below it.
+        TempDir target;
+        const std::string base = target / source.substr(1);
+        MakeDirs(base);
+        plant(base + "/sub");
+        plant(base + "/a.txt", true);
+        const RestoreToSummary to = RestoreRunTo(state, 2, {}, {target.path(), true, compression}, {});
+        EXPECT_EQ(to.restored, 1);
+        EXPECT_EQ(to.failed, 2);
+        expectOutsideUntouched("restore to");
+        ASSERT_EQ(::lstat((base + "/a.txt").c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+    }
+
+    // tessel-lzh x: a link on the way below the folder, and at a target.
+    TempDir x;
+    const std::string base = x / source.substr(1);
+    MakeDirs(base);
+    plant(base + "/sub");
+    plant(base + "/a.txt", true);
+    ASSERT_EQ(archive::Perform(archive::AddFolderRequest(x / "t.lzh", source, true)), 0);
+    EXPECT_NE(Shell(Lzh("x " + ShellQuote(x / "t.lzh") + " " + ShellQuote(x.path()))), 0);
+    expectOutsideUntouched("tessel-lzh x");
+    EXPECT_EQ(ReadFile(base + "/a.txt"), "a");
+}
+
+// One stored member with exactly this path, written as our writer never
+// would: `path` goes into the name fields as given (code page 932 where it
+// fits, else the Unicode name headers).
+void PlantMember(const std::string& archive, const std::string& path) {
+    lzh::MemberAttributes a;
+    a.path = path;
+    a.mtime = 1000000000;
+    const auto h = lzh::BuildHeader(a, "-lh0-", 4, 4, lzh::Crc16Update(0, "evil", 4), false);
+    WriteFile(archive, std::string(h.begin(), h.end()) + "evil" + std::string(1, '\0'));
+    UnlhaDropIndexCache();
+}
+
+// Member names that are not plain relative paths once decoded, in the code
+// page 932 fields and in the Unicode headers: every reader refuses them,
+// writes nothing, and shows them escaped, never cut.
+TEST_F(Containment, MemberNamesWithForbiddenBytesAreRefusedByEveryReader) {
+    const std::string out = data / "out/in";
+    MakeDirs(out);
+    const std::string up = source.substr(1) + "/";  // the member folder of the source
+    const std::vector<std::string> bad = {
+        up + std::string("..\0a/..\0b/evil.txt", 18), up + std::string("..\0a😀/..\0b/evil.txt", 22),
+        up + "a\x01/evil.txt", up + "😀\x1b[2J/evil.txt", up + "..\\..\\evil.txt", up + "😀\\evil.txt",
+        "/" + up + "evil.txt", up + "a//evil.txt", up + "./evil.txt", up + "../evil.txt", up + "x/\x7f"};
+    for (const std::string& path : bad) {
+        const std::string shown = Printable(path);
+        SCOPED_TRACE(shown);
+        const std::string arc = data / "evil.lzh";
+        PlantMember(arc, path);
+        const std::vector<lzh::Member> members = Members(arc);
+        ASSERT_EQ(members.size(), 1u);
+        EXPECT_FALSE(members[0].safePath);
+        EXPECT_FALSE(lzh::IsSafeMemberPath(members[0].path));
+        // Every extraction form and tessel-lzh x refuse it.
+        for (const auto& request : {archive::ExtractAllRequest(arc), archive::ExtractIntoRequest(arc, out)})
+            EXPECT_EQ(archive::Perform(request), kUnlhaRefusedPath);
+        EXPECT_EQ(Shell(Lzh("x " + ShellQuote(arc) + " " + ShellQuote(out))), 1);
+        // The listing shows the whole name, escaped, and says it is unsafe.
+        Shell(ShellQuote(std::string(TESSEL_BINARY_DIR) + "/tessel-lzh") + " l " + ShellQuote(arc) + " >" +
+              ShellQuote(data / "list.txt"));
+        const std::string listed = ReadFile(data / "list.txt");
+        EXPECT_NE(listed.find(Printable(members[0].path) + "  (unsafe path"), std::string::npos) << listed;
+        EXPECT_EQ(listed.find('\0'), std::string::npos);
+        EXPECT_EQ(listed.find('\x1b'), std::string::npos);
+
+        // As the bulk archive of an initial bulk backup: the in-place
+        // restore reports it and writes nothing; verify reports it.
+        fs::copy_file(arc, dst("bkpcmp.lzh"), fs::copy_options::overwrite_existing);
+        UnlhaDropIndexCache();
+        state.db().exec("UPDATE BKPDIR SET KBN = '3'");
+        const RestoreResult r = restoreInPlace(1);
+        EXPECT_GE(r.failed, 1);
+        const auto lines = Column(state.db(), "SELECT TEXT FROM RSTRLIST WHERE TEXT LIKE '%ファイルの戻しに失敗しました%'");
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find(Printable("/" + members[0].path)), std::string::npos) << lines[0];
+        int problems = 0;
+        VerifyBackups(state, {}, [&](const VerifyProblem&) { ++problems; });
+        EXPECT_GE(problems, 1);
+        state.db().exec("UPDATE BKPDIR SET KBN = '1'");
+    }
+    EXPECT_EQ(Tree(data / "out"), (std::map<std::string, std::string>{{"in", "/"}}));
+    for (const auto& e : fs::recursive_directory_iterator(data.path())) EXPECT_NE(e.path().filename(), "evil.txt") << e.path();
+}
+
+// Names that look like the program's own, in sources and targets: backed
+// up, restored and never deleted; names an archive cannot hold go as plain
+// copies, and names a plain copy must not take go into the archive.
+TEST_F(Containment, FilesNamedLikeTheProgramsOwnAreBackedUpRestoredAndNeverDeleted) {
+    const std::string live = std::string(kTempPrefix) + std::to_string(::getpid()) + "-abcd1234";
+    const std::vector<std::string> names = {"notes.tessel-tmp-2024", ".tessel-tmp-mydraft", "bkpcmp.lzh.tmp-abcdef",
+                                            ".tessel-lzh-abcdef",    "bkpcmp.lzh",          live,
+                                            "V00001/bkpcmp.lzh",     "back\\slash",         "line\nbreak"};
+    for (const std::string compression : {"1", "0"}) {
+        SCOPED_TRACE("compression " + compression);
+        state.db().exec("DELETE FROM FILEKANRI");
+        fs::remove_all(destination);
+        MakeDirs(destination);
+        for (const auto& n : names) WriteFile(src(n), "content of " + n);
+        const auto before = Tree(source);
+        ASSERT_FALSE(backUp(1, compression).failed()) << ui.messages.size();
+        EXPECT_EQ(Tree(source), before);
+        EXPECT_EQ(Column(state.db(), "SELECT count(*) FROM FILEKANRI WHERE KBN1 <> '0'"), std::vector<std::string>{"0"});
+        EXPECT_EQ(Column(state.db(), "SELECT count(*) FROM FILEKANRI"), std::vector<std::string>{std::to_string(names.size() + 2)});
+
+        // A restore into a folder that already holds look-alikes of the
+        // user's own keeps them, and so does tessel-lzh x.
+        TempDir target;
+        const std::string base = target / source.substr(1);
+        MakeDirs(base + "/V00001");
+        std::map<std::string, std::string> theirs;
+        for (const auto& n : names) {
+            WriteFile(base + "/" + n + ".keep", "theirs");
+            WriteFile(target / n.substr(n.rfind('/') + 1), "theirs");
+        }
+        const auto targetBefore = Tree(target.path());
+        const RestoreToSummary to = RestoreRunTo(state, 1, {}, {target.path(), false, compression}, {});
+        EXPECT_EQ(to.failed, 0);
+        EXPECT_EQ(to.restored, static_cast<int>(names.size()) + 2);
+        for (const auto& [rel, bytes] : targetBefore) EXPECT_EQ(Tree(target.path())[rel], bytes) << rel;
+        for (const auto& n : names) EXPECT_EQ(ReadFile(base + "/" + n), "content of " + n) << n;
+
+        // In place, after every file was deleted.
+        for (const auto& n : names) fs::remove(src(n));
+        fs::remove(src("a.txt"));
+        EXPECT_EQ(restoreInPlace(1).failed, 0);
+        EXPECT_EQ(Tree(source), before);
+    }
+}
+
+}  // namespace
+}  // namespace tessel::test
