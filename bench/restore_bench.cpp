@@ -19,6 +19,7 @@
 #include "catalog/connection.h"
 #include "restore/restore_directory.h"
 #include "engine/shared_state.h"
+#include "platform/safe_write.h"
 
 namespace {
 
@@ -138,6 +139,9 @@ int Restore(const std::string& data, int run) {
 
 int main(int argc, char** argv) {
     const std::string cmd = argc > 1 ? argv[1] : "";
+    // TESSEL_RESOLVE=walk: resolve paths below a root one component at a
+    // time, as on a kernel without openat2 (bench/resolve_bench.sh).
+    if (const char* how = std::getenv("TESSEL_RESOLVE"); how && std::string(how) == "walk") tessel::ResolveByWalkForTests(true);
     if (cmd == "make" && argc >= 3)
         return Make(argv[2], argc > 3 ? std::atoi(argv[3]) : 1000, argc > 4 ? std::atoi(argv[4]) : 100);
     if (cmd == "backup" && argc == 6) return Backup(argv[2], argv[3], argv[4], argv[5]);
