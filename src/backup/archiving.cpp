@@ -16,6 +16,7 @@
 
 #include "archiver/archive_ops.h"
 #include "archiver/archive_request.h"
+#include "archiver/unlha.h"
 #include "backup/backup_messages.h"
 #include "core/status.h"
 #include "backup/backup_run.h"
@@ -282,6 +283,11 @@ void StoreBulk(BackupRun& run) {
     request.root = run.destination;
     if (RunArchiver(run.state.ui, run.archiver, request, run.initialFlag) == 0) return;
     run.failure(kBulkArchiverFailed);
+    std::int32_t code = 0;
+    if (!archive::LoadIndex(bulk, &code) && code == kUnlhaArchiveMissing) {
+        run.initialIncomplete = true;
+        return;
+    }
     MarkFilesMissingFromBulk(run, bulk);
 }
 

@@ -9,6 +9,7 @@
 
 #include "backup/backup_messages.h"
 #include "backup/backup_run.h"
+#include "engine/destination_owner.h"
 #include "platform/paths.h"
 #include "platform/safe_write.h"
 
@@ -50,6 +51,15 @@ BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, c
         run.failure(kSourceMissing + source + ")");
         return result;
     }
+    // A backup of a folder that holds its own copies would take them in
+    // again with every run, and one of the data folder would record the
+    // catalog that records it: refused before anything is written.
+    if (std::optional<SourceInside> inside = LoadExcludedFolders(run)) {
+        run.failure((inside->dataFolder ? kSourceInsideDataFolder : kSourceInsideDestination) + source + " → " +
+                    inside->folder + ")");
+        return result;
+    }
+
     // Copies go below the destination, never through a link: the
     // destination itself must not be one either (others may write to the
     // drive it lives on). Its leftover temporary files are removed.
@@ -65,7 +75,13 @@ BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, c
         }
         int fd = -1;
         if (const int err = destinationRoot.openFolder("", &fd, false)) {
-            ShowAbort(run, "ディレクトリーを作成できません (" + destination + "): " + std::strerror(err));
+            if (err == ELOOP) run.failure(kDestinationIsLink + destination + ")");
+            else ShowAbort(run, "ディレクトリーを作成できません (" + destination + "): " + std::strerror(err));
+            return result;
+        }
+        // Another catalog's destination is never written to.
+        if (std::string refusal = ClaimDestination(destinationRoot, state.db()); !refusal.empty()) {
+            run.failure(refusal);
             return result;
         }
     }
@@ -79,12 +95,6 @@ BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, c
     std::optional<WaitCursor> waitCursor;
     try {
         transaction.emplace(run.db());
-        if (std::optional<std::string> inside = LoadExcludedFolders(run)) {
-            // A backup of a folder that holds its own copies would take
-            // them in again with every run.
-            run.failure(kSourceInsideDestination + source + " → " + *inside + ")");
-            return result;
-        }
         Statement& last = run.db().cached("SELECT max(rowid) FROM FILEKANRI");
         run.rowidBefore = last.step() ? last.int64(0) : 0;
         last.reset();
@@ -98,10 +108,19 @@ BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, c
         StoreVersions(run);
         // The copies reach the disk once, before the rows that claim them.
         if (runKind == "1" || runKind == "3") destinationRoot.sync();
+        if (initialFlag == "1") {
+            // An initial backup is done only together with the rows it
+            // recorded; one that could not store its bulk archive at all
+            // leaves nothing behind and can simply be run again.
+            if (run.initialIncomplete) return result;
+            run.db().cached("UPDATE BKPDIR SET CHK1 = '1' WHERE DIRNO = ?1").bind(1, dirNo).run();
+        }
         transaction->commit();
     } catch (const std::exception& e) {
         ShowAbort(run, e.what());
-        if (transaction) {
+        // An initial backup that stopped leaves nothing behind: it is not
+        // done and can be run again.
+        if (transaction && initialFlag != "1") {
             try {
                 MarkUnstoredVersions(run);
                 transaction->commit();

@@ -53,13 +53,16 @@ struct BackupRun {
     // loaded (rows with the trailing "/" only).
     std::optional<std::string> latestLoadedFor{};
     std::unordered_map<std::string, std::int64_t> latestRowids{};
-    // Device and inode of the folders the scan never enters: the prefix and
-    // every registered destination.
+    // Device and inode of the folders the scan never enters: the prefix,
+    // every registered destination, the data folder and the sources of
+    // registrations nested in this one.
     std::set<std::pair<dev_t, ino_t>> excluded{};
     // Every FILEKANRI row this call adds has a rowid above this one.
     std::int64_t rowidBefore = 0;
     // Rows of this call up to this rowid have been through storing.
     std::int64_t storedThrough = 0;
+    // An initial bulk backup whose archive could not be made at all.
+    bool initialIncomplete = false;
     // Adds the versions of one archive in one call; null: one archiver
     // call per version.
     const ArchiverAddEach* addEach = nullptr;
@@ -95,10 +98,15 @@ struct BackupRun {
     std::string progressText{};
 };
 
-// The folders of the prefix and of every registered destination (and of
-// this call's destination), which the scan never enters. When the source
-// itself is or lies inside one of them, the text of the one it lies in.
-std::optional<std::string> LoadExcludedFolders(BackupRun& run);
+// The folders of the prefix, of every registered destination (and of this
+// call's destination) and of the data folder, which the scan never enters,
+// and the other registrations' sources inside this one. When the source
+// itself is or lies inside one of the first, the text of the one it lies in.
+struct SourceInside {
+    std::string folder;
+    bool dataFolder = false;  // the data folder, not a destination or the prefix
+};
+std::optional<SourceInside> LoadExcludedFolders(BackupRun& run);
 
 // Collects the sub-directories into SUBDIR, breadth first.
 void CollectSubdirectories(BackupRun& run);

@@ -1,14 +1,11 @@
 #include "backup/backup_runs.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <optional>
 #include <vector>
 
 #include "backup/backup_directory.h"
 #include "catalog/catalog_rows.h"
-#include "engine/version_store.h"
 
 namespace tessel {
 
@@ -64,8 +61,9 @@ BackupResult RunInitialBackups(SharedState& state, const BackupEngine& engine) {
     Connection& db = state.db();
     BackupResult result;
     BackupOptions options;
-    // The list is read first; each row's CHK1 is written just before its
-    // backup, so a backup that fails part-way keeps the row marked.
+    // The list is read first. The engine marks each registration done
+    // (CHK1 "1") in the transaction that records its rows; one that failed
+    // stays to be run again or removed.
     std::vector<Registration> rows = ListedRegistrations(db);
     for (const Registration& r : rows) {
         if (r.kind == "0") {
@@ -73,16 +71,10 @@ BackupResult RunInitialBackups(SharedState& state, const BackupEngine& engine) {
             continue;
         }
         if (!r.chk1 || *r.chk1 == "1") continue;
-        db.prepare("UPDATE BKPDIR SET CHK1 = '1' WHERE DIRNO = ?1").bind(1, r.dirNo).run();
         result += engine(state,
                          BackupCall{r.dir.value_or(""), "1", r.kind.value_or(""), r.dest.value_or(""), 0,
                                     static_cast<int>(r.dirNo), r.chk2.value_or("")},
                          options);
-        // A bulk initial backup counts as done only once its archive exists;
-        // otherwise it can be started again.
-        struct stat st {};
-        if (r.kind == "3" && !(stat(BulkArchive(r.dest.value_or("")).c_str(), &st) == 0 && S_ISREG(st.st_mode)))
-            db.prepare("UPDATE BKPDIR SET CHK1 = '0' WHERE DIRNO = ?1").bind(1, r.dirNo).run();
     }
     return result;
 }

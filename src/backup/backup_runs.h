@@ -40,7 +40,7 @@ struct BackupRunResult {
 };
 
 // Runs the initial backup of every listed registration that has not had
-// one: CHK1 is set to "1" and saved before the engine runs.
+// one (CHK1 not "1"); the engine marks each one done with its rows.
 BackupResult RunInitialBackups(SharedState& state, const BackupEngine& engine);
 
 // A titled run over every registered directory, as the backup run window

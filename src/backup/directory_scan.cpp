@@ -78,7 +78,10 @@ std::vector<DirectoryEntry> FilesOf(BackupRun& run, const std::string& rel, int 
 
 }  // namespace
 
-std::optional<std::string> LoadExcludedFolders(BackupRun& run) {
+std::optional<SourceInside> LoadExcludedFolders(BackupRun& run) {
+    // The prefix, every destination and the data folder are never entered;
+    // nor is another registration's source that lies inside this one (its
+    // files are that registration's).
     std::vector<std::string> folders{run.destination};
     Statement& q = run.db().cached(
         "SELECT CASE WHEN DIRNO = 0 THEN DIR ELSE BKPDIR END FROM BKPDIR WHERE DIRNO = 0 OR KBN = '0' OR BKPDIR <> ''");
@@ -86,14 +89,32 @@ std::optional<std::string> LoadExcludedFolders(BackupRun& run) {
         if (!q.isNull(0) && !q.text(0).empty()) folders.push_back(q.text(0));
     q.reset();
     const RealLocation source = LocateReally(run.source);
-    std::optional<std::string> sourceInside;
-    for (const std::string& folder : folders) {
-        if (folder.empty() || folder[0] != kSep) continue;  // a relative text names no fixed place
+    std::optional<SourceInside> sourceInside;
+    auto exclude = [&](const std::string& folder, bool dataFolder) {
+        if (folder.empty() || folder[0] != kSep) return;  // a relative text names no fixed place
         const RealLocation place = LocateReally(folder);
-        if (!place.exists) continue;
+        if (!place.exists) return;
         run.excluded.insert(place.chain.front());
-        if (!sourceInside && IsSameOrInside(source, place)) sourceInside = folder;
+        // A source below the data folder holds none of the data folder's
+        // own files; only the data folder itself is refused.
+        if (!sourceInside && IsSameOrInside(source, place) && (!dataFolder || IsSameOrInside(place, source)))
+            sourceInside = SourceInside{folder, dataFolder};
+    };
+    for (const std::string& folder : folders) exclude(folder, false);
+    const std::string catalog = run.db().path();
+    if (const auto slash = catalog.rfind(kSep); slash != std::string::npos)
+        exclude(catalog.substr(0, slash == 0 ? 1 : slash), true);
+    Statement& others = run.db().cached(
+        "SELECT DIR FROM BKPDIR WHERE DIRNO <> 0 AND (KBN IS NULL OR KBN <> '0') AND DIR IS NOT NULL AND DIR <> ?1");
+    others.bind(1, run.source);
+    while (others.step()) {
+        const std::string other = others.text(0);
+        if (other.empty() || other[0] != kSep) continue;
+        const RealLocation place = LocateReally(other);
+        if (place.exists && IsSameOrInside(place, source) && !IsSameOrInside(source, place))
+            run.excluded.insert(place.chain.front());
     }
+    others.reset();
     return sourceInside;
 }
 

@@ -1,5 +1,9 @@
 #include "catalog/catalog_rows.h"
 
+#include <sys/random.h>
+
+#include <cctype>
+
 namespace tessel {
 namespace {
 
@@ -37,6 +41,49 @@ std::optional<DirectoryRow> ReadDirectoryRow(Connection& db, std::int64_t dirNo)
     s.bind(1, dirNo);
     if (!s.step()) return std::nullopt;
     return RowOf(s);
+}
+
+namespace {
+
+constexpr std::string_view kIdentityMark = "TESSEL-ID ";
+
+bool IsIdentity(std::string_view text) {
+    if (text.substr(0, kIdentityMark.size()) != kIdentityMark) return false;
+    text.remove_prefix(kIdentityMark.size());
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);  // a table file pads with blanks
+    if (text.size() != 32) return false;
+    for (char c : text)
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+}  // namespace
+
+std::string CatalogIdentity(Connection& db) {
+    Statement read = db.prepare("SELECT rowid, BIKOU FROM AUTODEF ORDER BY rowid LIMIT 1");
+    if (read.step() && !read.isNull(1) && IsIdentity(read.text(1)))
+        return read.text(1).substr(kIdentityMark.size(), 32);
+    read.reset();
+    unsigned char bytes[16] = {};
+    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes))
+        throw CatalogError("カタログの識別子を作れません: 乱数を得られません");
+    static const char kHex[] = "0123456789abcdef";
+    std::string id;
+    for (unsigned char b : bytes) {
+        id += kHex[b >> 4];
+        id += kHex[b & 15];
+    }
+    Transaction t(db);
+    if (read.step()) {
+        const std::int64_t rowid = read.int64(0);
+        read.reset();
+        db.prepare("UPDATE AUTODEF SET BIKOU = ?1 WHERE rowid = ?2").bind(1, std::string(kIdentityMark) + id).bind(2, rowid).run();
+    } else {
+        read.reset();
+        db.prepare("INSERT INTO AUTODEF (BKPNO, DIRNO, BIKOU) VALUES (0, 0, ?1)").bind(1, std::string(kIdentityMark) + id).run();
+    }
+    t.commit();
+    return id;
 }
 
 }  // namespace tessel

@@ -55,4 +55,9 @@ inline const char* const kRunListQuery =
     "SELECT BKPNAME.BKPNO, BKPNAME.BKPNAME, KBNDEF.NAIYOU, BKPNAME.DAY1, BKPNAME.TIME1, BKPNAME.KBN FROM BKPNAME "
     "LEFT JOIN KBNDEF ON BKPNAME.KBN = KBNDEF.ID WHERE KBNDEF.KBN=1";
 
+// The catalog's identity: 32 hexadecimal digits, kept in the remark of the
+// AUTODEF counter row ("TESSEL-ID " + the digits) so that export, import
+// and upgrade carry it along. Made (and committed) on first use.
+std::string CatalogIdentity(Connection& db);
+
 }  // namespace tessel

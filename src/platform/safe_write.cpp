@@ -295,6 +295,24 @@ int WriteRoot::openFile(std::string_view rel, int flags, mode_t mode, int* fd) {
     return 0;
 }
 
+int WriteRoot::readFile(std::string_view rel, std::string* out, std::size_t limit) {
+    int fd = -1;
+    if (int err = openFile(rel, O_RDONLY, 0, &fd)) return err;
+    out->assign(limit, '\0');
+    std::size_t got = 0;
+    int err = 0;
+    while (got < limit) {
+        const ssize_t n = ::read(fd, out->data() + got, limit - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) err = errno;
+        if (n <= 0) break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    out->resize(got);
+    return err;
+}
+
 int WriteRoot::removeFile(std::string_view rel) {
     int dirFd = -1;
     std::string leaf;

@@ -92,6 +92,10 @@ public:
     // appended to). Returns 0 and *fd (the caller closes it), or the errno.
     int openFile(std::string_view rel, int flags, mode_t mode, int* fd);
 
+    // Reads the regular file `rel` (never through a link), at most limit
+    // bytes. Returns 0 or the errno (ENOENT when there is none).
+    int readFile(std::string_view rel, std::string* out, std::size_t limit);
+
     // Removes the entry `rel` unless it is a folder (EISDIR then); ENOENT
     // when there is none.
     int removeFile(std::string_view rel);

@@ -1,8 +1,11 @@
 #include "registration/registration_rules.h"
 
+#include <sys/stat.h>
+
 #include <optional>
 #include <vector>
 
+#include "engine/destination_owner.h"
 #include "platform/paths.h"
 #include "platform/real_location.h"
 
@@ -22,6 +25,14 @@ std::vector<Stored> OtherRegistrations(Connection& db, const std::string& source
     return rows;
 }
 
+// The folder of the catalog: the data folder.
+std::string DataFolderOf(Connection& db) {
+    const std::string& catalog = db.path();
+    const auto slash = catalog.rfind(kSep);
+    if (slash == std::string::npos) return NormalizePath(".", CurrentDirectory());
+    return NormalizePath(catalog.substr(0, slash == 0 ? 1 : slash), CurrentDirectory());
+}
+
 std::optional<std::string> PrefixOf(Connection& db) {
     Statement s = db.prepare("SELECT DIR FROM BKPDIR WHERE DIRNO = 0 LIMIT 1");
     if (!s.step() || s.isNull(0) || s.text(0).empty()) return std::nullopt;
@@ -39,8 +50,21 @@ std::string StoredPrefix(const std::string& typed, const std::string& base) {
 }
 
 std::string RegistrationConflict(Connection& db, const std::string& source, const std::string& dest) {
+    struct stat st {};
+    if (::stat(source.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return " バックアップ対象 " + source + " が見つからないか、フォルダーではないため登録できません！";
+    // Copies are never written through a link, the destination's own
+    // place included.
+    if (::lstat(dest.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+        return " バックアップ先 " + dest + " はシンボリックリンクのため登録できません。リンク先のフォルダーを指定してください！";
     const RealLocation s = LocateReally(source);
     const RealLocation d = LocateReally(dest);
+    const std::string data = DataFolderOf(db);
+    const RealLocation df = LocateReally(data);
+    if (Overlaps(s, df))
+        return " バックアップ対象 " + source + " はデータフォルダー " + data + " と重なっているため登録できません！";
+    if (Overlaps(d, df))
+        return " バックアップ先 " + dest + " はデータフォルダー " + data + " と重なっているため登録できません！";
     if (auto prefix = PrefixOf(db); prefix && Overlaps(s, LocateReally(*prefix)))
         return " バックアップ対象 " + source + " はバックアップ先プレフィックス " + *prefix + " と重なっているため登録できません！";
     if (Overlaps(s, d))
@@ -54,14 +78,24 @@ std::string RegistrationConflict(Connection& db, const std::string& source, cons
         if (Overlaps(d, od))
             return " バックアップ先 " + dest + " は登録済のバックアップ先 " + other.dest + " と重なっているため登録できません！";
     }
-    for (const Stored& other : others)
-        if (!other.dir.empty() && Overlaps(d, LocateReally(other.dir)))
+    for (const Stored& other : others) {
+        if (other.dir.empty()) continue;
+        const RealLocation os = LocateReally(other.dir);
+        if (Overlaps(d, os))
             return " バックアップ先 " + dest + " は登録済のバックアップ対象 " + other.dir + " と重なっているため登録できません！";
-    return {};
+        // Two registrations of one file would put back each other's older
+        // copies.
+        if (Overlaps(s, os))
+            return " バックアップ対象 " + source + " は登録済のバックアップ対象 " + other.dir + " と重なっているため登録できません！";
+    }
+    return ForeignDestination(dest, db);
 }
 
 std::string PrefixConflict(Connection& db, const std::string& prefix) {
     const RealLocation p = LocateReally(prefix);
+    const std::string data = DataFolderOf(db);
+    if (IsSameOrInside(p, LocateReally(data)))
+        return " バックアップ先プレフィックス " + prefix + " はデータフォルダー " + data + " の中にあるため指定できません！";
     for (const Stored& other : OtherRegistrations(db, "")) {
         if (other.dir.empty()) continue;
         if (Overlaps(p, LocateReally(other.dir)))
@@ -72,6 +106,7 @@ std::string PrefixConflict(Connection& db, const std::string& prefix) {
 }
 
 bool DestinationTaken(Connection& db, const std::string& dest, const std::string& source) {
+    if (!ForeignDestination(dest, db).empty()) return true;  // another data folder's
     const RealLocation d = LocateReally(dest);
     for (const Stored& other : OtherRegistrations(db, source)) {
         if (other.dest.empty()) continue;

@@ -18,16 +18,22 @@ std::string StoredPrefix(const std::string& typed, const std::string& base);
 
 // Why the registration of source with destination dest must be refused, as
 // the message to show; empty when it may be stored. Both paths are stored
-// forms. The registration of the same source (an update) is not "another".
-// Compares real locations: links resolved, device and inode.
+// forms. The source must be an existing folder; the destination must not be
+// a link, nor marked as another catalog's. Neither may overlap the data
+// folder (the catalog's folder) and the source may not overlap the prefix,
+// its destination or another registration's source or destination; the
+// destination may not overlap another registration's either. The
+// registration of the same source (an update) is not "another". Compares
+// real locations: links resolved, device and inode.
 std::string RegistrationConflict(Connection& db, const std::string& source, const std::string& dest);
 
-// Why prefix must be refused as the destination prefix; empty when it may
-// be stored.
+// Why prefix must be refused as the destination prefix (it overlaps a
+// registered source, or lies in the data folder); empty when it may be
+// stored.
 std::string PrefixConflict(Connection& db, const std::string& prefix);
 
 // True when a registration other than the one of source has dest as its
-// destination (the same real location).
+// destination (the same real location), or another catalog's mark is there.
 bool DestinationTaken(Connection& db, const std::string& dest, const std::string& source);
 
 // dest when it is free, else the first of dest_2, dest_3, ... that is.
