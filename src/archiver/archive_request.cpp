@@ -254,11 +254,34 @@ std::int32_t Perform(const ArchiveRequest& req, std::string* report) {
         // path no reader would take, makes the add fail after the others
         // were written. The archive itself is never a member, and leaving
         // it out is no failure.
+        // A file that fails does not stop the others; one that changed
+        // while it was read is added once more, with the others like it.
         AddOptions options;
         options.method = req.method;
         options.jobs = req.jobs ? req.jobs : DefaultJobs();
+        std::vector<std::int32_t> outcomes;
+        options.outcomes = &outcomes;
         WriteRoot root(rootPath, {Ownership::kUser, links});
         std::int32_t rc = AddFiles(root, rel, files, report, options);
+        std::vector<FileToAdd> again;
+        std::vector<std::size_t> againIndex;
+        for (std::size_t i = 0; i < files.size(); ++i)
+            if (outcomes[i] == kUnlhaSourceChanged) {
+                again.push_back(files[i]);
+                againIndex.push_back(i);
+            }
+        if (!again.empty()) {
+            std::vector<std::int32_t> second;
+            options.outcomes = &second;
+            AddFiles(root, rel, again, nullptr, options);
+            for (std::size_t k = 0; k < again.size(); ++k) outcomes[againIndex[k]] = second[k];
+        }
+        rc = kUnlhaOk;
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            if (outcomes[i] == kUnlhaOk) continue;
+            left.unreadable.push_back("skipped " + Printable(files[i].source) + ": " + UnlhaResultText(outcomes[i]));
+            if (rc == kUnlhaOk) rc = outcomes[i];
+        }
         AddSkipped(report, left.itself);
         AddSkipped(report, left.refused);
         AddSkipped(report, left.unreadable);

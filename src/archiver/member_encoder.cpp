@@ -85,8 +85,16 @@ EncodedMember EncodeMember(const FileToAdd& f, const std::string& method, Member
         }
         enc.compressedSize = enc.originalSize;
     }
+    // The member must be the file as its header describes it: a file that
+    // was written to while it was read is refused, and the caller may try
+    // again.
+    struct stat after;
+    if (::fstat(src.get(), &after) != 0 || after.st_size != st.st_size || enc.originalSize != statSize ||
+        after.st_mtim.tv_sec != st.st_mtim.tv_sec || after.st_mtim.tv_nsec != st.st_mtim.tv_nsec ||
+        after.st_ctim.tv_sec != st.st_ctim.tv_sec || after.st_ctim.tv_nsec != st.st_ctim.tv_nsec)
+        return Failed(kUnlhaSourceChanged);
     if (!wide && (enc.originalSize >= 0xFFFFFFFFull || enc.compressedSize >= 0xFFFFFFFFull))
-        return Failed(kUnlhaCannotReadSource);  // the file grew past 4 GiB while being read
+        return Failed(kUnlhaSourceChanged);  // the file grew past 4 GiB while being read
     result.compressedSize = enc.compressedSize;
     result.originalSize = enc.originalSize;
     result.crc = enc.crc;

@@ -30,4 +30,22 @@ std::int32_t Unlha(const void* /*owner*/, const char* commandLine, char* output,
     return rc;
 }
 
+const char* UnlhaResultText(std::int32_t rc) {
+    switch (rc) {
+    case kUnlhaOk: return "done";
+    case kUnlhaArchiveMissing: return "archive not found";
+    case kUnlhaNotArchive: return "not an LZH archive, or damaged";
+    case kUnlhaCrcMismatch: return "member data damaged";
+    case kUnlhaCannotWrite: return "cannot write";
+    case kUnlhaBadCommand: return "command not understood";
+    case kUnlhaRefusedPath: return "path refused";
+    case kUnlhaCannotReadSource: return "cannot read a file to add";
+    case kUnlhaNoSuchMember: return "no such member";
+    case kUnlhaAmbiguousMember: return "several members match";
+    case kUnlhaUnsupportedMethod: return "compression method not supported";
+    case kUnlhaSourceChanged: return "the file changed while it was read";
+    default: return "failed";
+    }
+}
+
 }  // namespace tessel

@@ -18,6 +18,7 @@ enum UnlhaResult : std::int32_t {
     kUnlhaNoSuchMember = 0x8108,     // no member matches the name asked for
     kUnlhaAmbiguousMember = 0x8109,  // several members match and none is in the named folder
     kUnlhaUnsupportedMethod = 0x810A,// member compressed with a method we cannot read
+    kUnlhaSourceChanged = 0x810C,    // the file to add changed while it was read
 };
 
 // Runs commandLine (NUL-terminated, path names in their native bytes) and
@@ -35,6 +36,9 @@ enum UnlhaResult : std::int32_t {
 // compressed on as many threads as DefaultJobs() says (TESSEL_JOBS, else one
 // per core), with the same archive bytes as on one.
 std::int32_t Unlha(const void* owner, const char* commandLine, char* output, std::size_t outputSize);
+
+// What a result code means, in a few words.
+const char* UnlhaResultText(std::int32_t rc);
 
 // Forgets every cached member index (tests use it to force a fresh read).
 void UnlhaDropIndexCache();

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -23,6 +24,7 @@
 #include "backup/catalog_queries.h"
 #include "platform/file_faults.h"
 #include "platform/file_ops.h"
+#include "platform/file_times.h"
 #include "platform/paths.h"
 #include "engine/version_store.h"
 
@@ -35,7 +37,26 @@ struct VersionRow {
     std::string dir;
     std::string name;
     std::string kbn1;
+    std::optional<std::int64_t> fupdate, fuptime, fsize;  // as the file pass recorded them
 };
+
+// Whether the file as it looks now is what its row recorded: the copy just
+// made describes the row, or the row must take the file's state.
+bool AsRecorded(const VersionRow& row, const EntryLook& look) {
+    if (!look.read) return true;
+    const FileTime w = look.lastWrite();
+    return row.fupdate == w.high && row.fuptime == w.low &&
+           row.fsize == static_cast<std::int32_t>(static_cast<std::uint32_t>(look.size));
+}
+
+// What storing one file came to, once the file was looked at before and
+// after it was read.
+enum class Settled { kStable, kChanged };
+Settled SettledBetween(const EntryLook& before, const EntryLook& after) {
+    // An entry that cannot be looked at tells nothing; what the archiver
+    // could read of it is what it read.
+    return before == after ? Settled::kStable : Settled::kChanged;
+}
 
 // The next rows this call added for this run and directory, in the order
 // they were added. Every row above the call's starting rowid is one of
@@ -46,7 +67,8 @@ std::vector<VersionRow> NextRows(BackupRun& run, std::int64_t after) {
     Statement& q = run.db().cached(kNextRowsSql);
     q.bind(1, run.runNumber).bind(2, run.dirNo).bind(3, after);
     std::vector<VersionRow> rows;
-    while (q.step()) rows.push_back({q.int64(0), q.int64(1), q.text(2), q.text(3), q.text(4)});
+    while (q.step())
+        rows.push_back({q.int64(0), q.int64(1), q.text(2), q.text(3), q.text(4), q.optInt(5), q.optInt(6), q.optInt(7)});
     q.reset();
     return rows;
 }
@@ -102,16 +124,17 @@ std::string ArchiveOne(BackupRun& run, const std::string& sourceFile, std::int64
 // Copies one version into its level folder under its own name; the level
 // is raised while that name is taken there, so that files of one name from
 // different folders never overwrite each other.
-std::string CopyOne(BackupRun& run, const std::string& sourceFile, VersionRow& row, bool* changed) {
+// A second copy (again) replaces the first at the same level.
+std::string CopyOne(BackupRun& run, const std::string& sourceFile, VersionRow& row, bool* changed, bool again) {
     // Only a regular file that can be opened is copied.
     if (Status readable = CheckReadableFile(sourceFile); !readable) return readable.resultText();
     struct stat st {};
-    while (run.root().statEntry(VersionFolderName(row.level) + kSep + row.name, &st) == 0) {
+    while (!again && run.root().statEntry(VersionFolderName(row.level) + kSep + row.name, &st) == 0) {
         ++row.level;
         *changed = true;
     }
     if (const int err = OpenVersionFolder(run, row.level)) return FolderRefused(run, row.level, err);
-    return CopyFile(sourceFile, run.root(), VersionFolderName(row.level) + kSep + row.name, {}, false).resultText();
+    return CopyFile(sourceFile, run.root(), VersionFolderName(row.level) + kSep + row.name, {}, again).resultText();
 }
 
 // The archiver's outcome for each row of a batch, worked out before the
@@ -120,9 +143,55 @@ struct AddedAhead {
     std::vector<std::int32_t> rc;      // by row; meaningful where threw is false
     std::vector<bool> threw;           // the archiver call failed unexpectedly
     std::vector<int> folderError;      // by row: the version folder was refused
+    std::vector<EntryLook> stored;     // by row: the file as it was stored
     std::size_t stopAt = SIZE_MAX;     // the row whose folder could not be made
     std::exception_ptr stopError;
 };
+
+// Adds the files of one archive in one call, looking at each file before
+// and after; a file that changed while it was read is added once more (all
+// of them in one call), and one still changing then is refused
+// (kUnlhaSourceChanged). Returns each file's code and how it was stored;
+// nullopt when the archiver call failed unexpectedly.
+std::optional<std::vector<std::int32_t>> AddSettled(BackupRun& run, std::int64_t level,
+                                                    const std::vector<std::string>& files,
+                                                    std::vector<EntryLook>& stored) {
+    std::vector<std::size_t> pending(files.size());
+    for (std::size_t k = 0; k < files.size(); ++k) pending[k] = k;
+    std::vector<std::int32_t> rc(files.size(), kUnlhaSourceChanged);
+    stored.assign(files.size(), EntryLook{});
+    for (int attempt = 0; attempt < 2 && !pending.empty(); ++attempt) {
+        std::vector<std::string> now;
+        std::vector<EntryLook> before;
+        for (std::size_t k : pending) {
+            now.push_back(files[k]);
+            before.push_back(LookAtEntry(files[k]));
+        }
+        std::vector<std::int32_t> got;
+        try {
+            got = (*run.addEach)(run.destination, LevelArchive(run.destination, level), now);
+        } catch (const std::exception&) {
+            return std::nullopt;
+        }
+        if (got.size() != now.size()) return std::nullopt;
+        std::vector<std::size_t> again;
+        for (std::size_t j = 0; j < pending.size(); ++j) {
+            const std::size_t k = pending[j];
+            const EntryLook after = LookAtEntry(files[k]);
+            if (got[j] == kUnlhaOk && SettledBetween(before[j], after) == Settled::kStable) {
+                rc[k] = kUnlhaOk;
+                stored[k] = after;
+            } else if (got[j] == kUnlhaOk || got[j] == kUnlhaSourceChanged) {
+                rc[k] = kUnlhaSourceChanged;
+                again.push_back(k);
+            } else {
+                rc[k] = got[j];
+            }
+        }
+        pending = std::move(again);
+    }
+    return rc;
+}
 
 // Makes the version folders, announces each file and adds the rows' files
 // archive by archive, each archive's files in one call (compressed on
@@ -134,6 +203,7 @@ AddedAhead AddBatch(BackupRun& run, const std::vector<VersionRow>& rows, const s
     ahead.rc.assign(rows.size(), 0);
     ahead.threw.assign(rows.size(), false);
     ahead.folderError.assign(rows.size(), 0);
+    ahead.stored.assign(rows.size(), EntryLook{});
     std::vector<std::int64_t> levels;  // in order of first use
     std::vector<std::vector<std::size_t>> byLevel;
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -158,18 +228,38 @@ AddedAhead AddBatch(BackupRun& run, const std::vector<VersionRow>& rows, const s
     for (std::size_t g = 0; g < levels.size(); ++g) {
         std::vector<std::string> files;
         for (std::size_t i : byLevel[g]) files.push_back(SourceFileOf(rows[i]));
-        std::vector<std::int32_t> rcs;
-        try {
-            rcs = (*run.addEach)(run.destination, LevelArchive(run.destination, levels[g]), files);
-        } catch (const std::exception&) {
-            rcs.clear();
-        }
+        std::vector<EntryLook> stored;
+        const std::optional<std::vector<std::int32_t>> rcs = AddSettled(run, levels[g], files, stored);
         for (std::size_t k = 0; k < byLevel[g].size(); ++k) {
-            if (rcs.size() == files.size()) ahead.rc[byLevel[g][k]] = rcs[k];
-            else ahead.threw[byLevel[g][k]] = true;
+            const std::size_t i = byLevel[g][k];
+            if (!rcs) {
+                ahead.threw[i] = true;
+                continue;
+            }
+            ahead.rc[i] = (*rcs)[k];
+            ahead.stored[i] = stored[k];
         }
     }
     return ahead;
+}
+
+// Stores one file with `store`, looking at it before and after; a file
+// that changed meanwhile is stored once more, and refused when it still
+// changes. *stored is the file as stored.
+std::string StoreSettled(const std::string& sourceFile, const std::function<std::string(bool again)>& store,
+                         EntryLook* stored) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const EntryLook before = LookAtEntry(sourceFile);
+        const std::string result = store(attempt > 0);
+        const bool changedInRead = result == kArchiverResult + FiveDigits(kUnlhaSourceChanged);
+        if (result != kSuccess && !changedInRead) return result;
+        const EntryLook after = LookAtEntry(sourceFile);
+        if (result == kSuccess && SettledBetween(before, after) == Settled::kStable) {
+            *stored = after;
+            return kSuccess;
+        }
+    }
+    return kArchiverResult + FiveDigits(kUnlhaSourceChanged);
 }
 
 void StoreEach(BackupRun& run) {
@@ -192,6 +282,7 @@ void StoreEach(BackupRun& run) {
             const std::string sourceFile = SourceFileOf(row);
             std::string result;
             bool copyFailedUnexpectedly = false;
+            EntryLook stored;  // the file as its copy was made
             if (ahead && how[i] == Storage::kArchive) {
                 if (i == ahead->stopAt) std::rethrow_exception(ahead->stopError);
                 if (ahead->folderError[i]) {
@@ -200,9 +291,12 @@ void StoreEach(BackupRun& run) {
                     copyFailedUnexpectedly = true;
                 } else if (const std::int32_t rc = ahead->rc[i]; rc == 0) {
                     result = kSuccess;
+                    stored = ahead->stored[i];
                 } else {
-                    ShowArchiverResult(run.state.ui, rc, run.initialFlag);
-                    run.failure(kArchiverFailed);
+                    if (rc != kUnlhaSourceChanged) {
+                        ShowArchiverResult(run.state.ui, rc, run.initialFlag);
+                        run.failure(kArchiverFailed);
+                    }
                     result = kArchiverResult + FiveDigits(rc);
                 }
             } else if (how[i] == Storage::kMissing) {
@@ -212,17 +306,24 @@ void StoreEach(BackupRun& run) {
                 run.progress(kCheckingPrefix, sourceFile, kBackingUpSuffix);
                 try {
                     if (how[i] == Storage::kPlain) {
-                        result = CopyOne(run, sourceFile, row, &changed);
+                        result = StoreSettled(
+                            sourceFile, [&](bool again) { return CopyOne(run, sourceFile, row, &changed, again); }, &stored);
                     } else if (const int err = OpenVersionFolder(run, row.level)) {
                         result = FolderRefused(run, row.level, err);
                     } else {
-                        result = ArchiveOne(run, sourceFile, row.level);
+                        result = StoreSettled(
+                            sourceFile, [&](bool) { return ArchiveOne(run, sourceFile, row.level); }, &stored);
                     }
                 } catch (const FolderNotMade&) {
                     throw;
                 } catch (const std::exception&) {
                     copyFailedUnexpectedly = true;
                 }
+            }
+            // A file that kept changing while it was read has no copy.
+            if (result == kArchiverResult + FiveDigits(kUnlhaSourceChanged)) {
+                ++run.result.failures;
+                if (!run.silent()) run.message(kChangedWhileRead + sourceFile + ")");
             }
 
             if (copyFailedUnexpectedly) {
@@ -239,6 +340,9 @@ void StoreEach(BackupRun& run) {
                 }
                 run.step = "11";
                 if (changed) WriteBack(run, row);
+                // The row describes the bytes stored: a file that changed
+                // after the scan takes the state it was copied in.
+                if (result == kSuccess && !AsRecorded(row, stored)) RecordStoredState(run, row.rowid, sourceFile);
             } catch (const std::exception& e) {
                 run.failure(kSkipped + run.step + "\n" + kSkippedFile + sourceFile);
                 run.message(e.what());

@@ -107,7 +107,17 @@ BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, c
         FilePass(run);
         StoreVersions(run);
         // The copies reach the disk once, before the rows that claim them.
-        if (runKind == "1" || runKind == "3") destinationRoot.sync();
+        // When write-back failed, no copy of this call can be trusted: none
+        // is claimed, and the next run stores them again; an initial backup
+        // leaves nothing behind.
+        if (runKind == "1" || runKind == "3") {
+            if (const int err = destinationRoot.sync()) {
+                run.failure(kWriteBackFailed + destination + "): " + std::strerror(err));
+                if (initialFlag == "1") return result;
+                run.storedThrough = run.rowidBefore;
+                MarkUnstoredVersions(run);
+            }
+        }
         if (initialFlag == "1") {
             // An initial backup is done only together with the rows it
             // recorded; one that could not store its bulk archive at all

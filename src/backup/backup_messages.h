@@ -27,6 +27,10 @@ inline const std::string kSourceInsideDestination = "バックアップ対象が
 // The completion of a run in which something could not be backed up.
 inline const std::string kRunHadFailures = "バックアップできなかったディレクトリーまたはファイルがあります。表示されたメッセージを確認してください！";
 
+// The copies of a call did not reach the disk (write-back failed).
+inline const std::string kWriteBackFailed =
+    "バックアップ先への書き込みを確定できませんでした。この回のファイルは次回保存し直します！ (";
+
 // Unexpected errors: the whole call stops, or one version is skipped.
 inline const std::string kAborted = "予期しないエラーが発生した為、処理を中断します。!  step = ";
 inline const std::string kSkipped = "予期しないエラーが発生した為、処理をスキップします。!  step = ";
@@ -46,6 +50,7 @@ inline const std::string kBulkArchiverFailed = " error lzh U:追加･更新 一
 inline const std::string kArchiverResult = "エラー　";
 inline const std::string kCopyFailed = "ファイルのコピーに失敗しました! FILE= ";
 inline const std::string kCopyFailedCode = "     RC  ";
+inline const std::string kChangedWhileRead = "ファイルが読み取り中に変更され続けたため、バックアップできません！ (";
 inline const std::string kCopyUnknownError = "ファイルのコピーで判別できないエラーが発生しました! FILE= ";
 
 }  // namespace tessel::backup

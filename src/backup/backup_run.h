@@ -117,6 +117,10 @@ void FilePass(BackupRun& run);
 // dirFd is the directory opened with O_PATH (or -1): the file's entry is
 // read relative to it.
 void ProcessFile(BackupRun& run, const std::string& directory, const std::string& name, int dirFd = -1);
+// The version row `rowid` takes the entry of path as it is now (times,
+// size, version): after its copy was made from the file in that state.
+// False when the entry cannot be read.
+bool RecordStoredState(BackupRun& run, std::int64_t rowid, const std::string& path);
 // Stores the versions this call recorded (or the whole directory for an
 // initial bulk backup).
 void StoreVersions(BackupRun& run);

@@ -24,7 +24,8 @@ inline constexpr const char* kSupersedeSql = "UPDATE FILEKANRI SET CHK1 = '0' WH
 // The rows the call added, by rowid (the unary plus keeps the planner from
 // sorting a run index instead).
 inline constexpr const char* kNextRowsSql =
-    "SELECT rowid, LVL, DIR, FILENM, KBN1 FROM FILEKANRI WHERE rowid > ?3 AND +BKPNO = ?1 AND +DIRNO = ?2 "
+    "SELECT rowid, LVL, DIR, FILENM, KBN1, FUPDATE, FUPTIME, FSIZE FROM FILEKANRI "
+    "WHERE rowid > ?3 AND +BKPNO = ?1 AND +DIRNO = ?2 "
     "ORDER BY rowid LIMIT 256";
 inline constexpr const char* kWriteBackSql = "UPDATE FILEKANRI SET LVL = ?1, KBN1 = ?2 WHERE rowid = ?3";
 inline constexpr const char* kMarkFailedSql = "UPDATE FILEKANRI SET KBN1 = '9' WHERE rowid = ?1";

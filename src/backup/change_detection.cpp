@@ -144,6 +144,22 @@ void Supersede(Connection& db, const Latest& r) {
     db.cached(kSupersedeSql).bind(1, r.rowid).run();
 }
 
+// Binds the 15 columns FCRDATE to PLVER, in table order, from `first` on:
+// what a readable entry records, or nothing at all.
+void BindEntryColumns(Statement& q, int first, const FileTimes& times, const FileVersion& version) {
+    if (times.status != 0) {
+        for (int i = first; i < first + 15; ++i) q.bindNull(i);
+        return;
+    }
+    const FileTimeTexts created = FormatFileTime(times.creation);
+    const FileTimeTexts written = FormatFileTime(times.lastWrite);
+    q.bind(first, times.creation.high).bind(first + 1, times.creation.low).bind(first + 2, created.date);
+    q.bind(first + 3, created.time).bind(first + 4, times.lastWrite.high).bind(first + 5, times.lastWrite.low);
+    q.bind(first + 6, written.date).bind(first + 7, written.time).bind(first + 8, times.size);
+    q.bind(first + 9, version.fileText).bind(first + 10, version.fileHigh).bind(first + 11, version.fileLow);
+    q.bind(first + 12, version.productText).bind(first + 13, version.productHigh).bind(first + 14, version.productLow);
+}
+
 }  // namespace
 
 void ProcessFile(BackupRun& run, const std::string& directory, const std::string& name, int dirFd) {
@@ -235,20 +251,24 @@ void ProcessFile(BackupRun& run, const std::string& directory, const std::string
         "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, '1')");
     add.bind(1, run.runNumber).bind(2, run.dirNo).bind(3, static_cast<std::int64_t>(level));
     add.bind(4, !directory.empty() && directory.back() == kSep ? directory : directory + kSep).bind(5, name);
-    if (times.status == 0) {
-        FileTimeTexts created = FormatFileTime(times.creation);
-        FileTimeTexts written = FormatFileTime(times.lastWrite);
-        add.bind(6, times.creation.high).bind(7, times.creation.low).bind(8, created.date).bind(9, created.time);
-        add.bind(10, times.lastWrite.high).bind(11, times.lastWrite.low).bind(12, written.date).bind(13, written.time);
-        add.bind(14, times.size).bind(15, version.fileText).bind(16, version.fileHigh).bind(17, version.fileLow);
-        add.bind(18, version.productText).bind(19, version.productHigh).bind(20, version.productLow);
-    } else {
-        for (int i = 6; i <= 20; ++i) add.bindNull(i);
-    }
+    BindEntryColumns(add, 6, times, version);
     add.bind(21, run.runKind != "1" ? std::string("2") : code);
     add.run();
     ++run.result.versionsRecorded;
     run.catalogHasRows = true;
+}
+
+bool RecordStoredState(BackupRun& run, std::int64_t rowid, const std::string& path) {
+    FileVersion version;
+    const FileTimes times = ReadFileInfo(path, version);
+    if (times.status != 0) return false;
+    Statement& update = run.db().cached(
+        "UPDATE FILEKANRI SET FCRDATE = ?1, FCRTIME = ?2, FCRDAYD = ?3, FCRTIMED = ?4, FUPDATE = ?5, FUPTIME = ?6, "
+        "FUPDAYD = ?7, FUPTIMED = ?8, FSIZE = ?9, FVERNO = ?10, FMVER = ?11, FLVER = ?12, PVERNO = ?13, PMVER = ?14, "
+        "PLVER = ?15 WHERE rowid = ?16");
+    BindEntryColumns(update, 1, times, version);
+    update.bind(16, rowid).run();
+    return true;
 }
 
 }  // namespace tessel::backup

@@ -1,7 +1,8 @@
 #pragma once
-// A seam for tests: lets a test make reading a file's directory entry or
-// opening it for reading fail, which a process running as root cannot
-// otherwise be refused. Production code never installs a hook.
+// A seam for tests: lets a test make reading a file's directory entry,
+// opening it for reading, finishing a written file or flushing a folder's
+// file system fail, which a process running as root on a sound disk cannot
+// otherwise be made to see. Production code never installs a hook.
 #include <functional>
 #include <string>
 
@@ -12,6 +13,8 @@ namespace tessel {
 enum class FileAccess {
     kReadEntry,    // reading times and size (ReadFileTimes)
     kOpenForRead,  // opening the contents (CheckReadableFile)
+    kCommit,       // closing a written file and giving it its name (WriteRoot::writeFile)
+    kSync,         // write-back of a root's file system (WriteRoot::sync)
 };
 
 // Returns an errno value to fail the access with, or 0 to let it proceed.

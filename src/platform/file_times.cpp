@@ -88,6 +88,19 @@ FileTimes FromStatx(const struct statx& sx) {
 
 FileTimes ReadFileTimes(const std::string& path) { return ReadFileTimesAt(-1, path.c_str(), path); }
 
+EntryLook LookAtEntry(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return EntryLook{};
+    return {true,
+            static_cast<std::uint64_t>(st.st_dev),
+            static_cast<std::uint64_t>(st.st_ino),
+            static_cast<std::int64_t>(st.st_size),
+            static_cast<std::int64_t>(st.st_mtim.tv_sec),
+            st.st_mtim.tv_nsec,
+            static_cast<std::int64_t>(st.st_ctim.tv_sec),
+            st.st_ctim.tv_nsec};
+}
+
 FileTimes ReadFileTimesAt(int dirFd, const char* name, const std::string& path) {
     if (InjectedFileFault(path, FileAccess::kReadEntry) != 0) return FileTimes{};
     struct statx sx {};

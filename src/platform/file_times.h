@@ -50,6 +50,20 @@ struct UnixTime {
 };
 UnixTime UnixFromLocalTicks(std::int64_t ticks);
 
+// What an entry looks like, enough to tell whether it was written to in
+// between: any write changes its size, last-write or change time.
+struct EntryLook {
+    bool read = false;  // false: the entry could not be read
+    std::uint64_t dev = 0, ino = 0;
+    std::int64_t size = 0;
+    std::int64_t mtimeSec = 0, mtimeNsec = 0, ctimeSec = 0, ctimeNsec = 0;
+    bool operator==(const EntryLook&) const = default;
+    // The recorded halves of its last-write time.
+    FileTime lastWrite() const { return FileTime::FromTicks(LocalTicksFromUnix(mtimeSec, mtimeNsec)); }
+};
+// The entry of path itself (a symbolic link is not followed).
+EntryLook LookAtEntry(const std::string& path);
+
 struct FileVersion;
 
 // Times, size and version of one regular file with a single path lookup:

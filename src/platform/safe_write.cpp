@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <memory>
 
+#include "platform/file_faults.h"
 #include "platform/paths.h"
 
 namespace tessel {
@@ -274,6 +275,7 @@ int WriteRoot::writeFile(std::string_view rel, const std::function<int(int fd)>&
     TempFile tmp;
     if (int err = tmp.create(dirFd)) return err;
     if (int err = fill(tmp.fd())) return err;  // the destructor removes the temporary file
+    if (int err = InjectedFileFault(pathOf(rel), FileAccess::kCommit)) return err;
     return tmp.commit(leaf, stamp, replace);
 }
 
@@ -358,7 +360,10 @@ int WriteRoot::addOwnerWrite(std::string_view rel) {
 
 int WriteRoot::sync() {
     if (rootFd_ < 0) return 0;
-    return ::syncfs(rootFd_) == 0 ? 0 : errno;
+    // The root was opened before anything was written below it: syncfs
+    // reports every write-back error the file system saw since.
+    if (::syncfs(rootFd_) != 0) return errno;
+    return InjectedFileFault(root_, FileAccess::kSync);
 }
 
 int TempFile::create(int dirFd) {

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -54,8 +55,9 @@ std::string WithSlash(const std::string& dir) {
 class Report {
 public:
     Report(SharedState& state, const std::string& reportMode, RestoreResult& result)
-        : state_(state), db_(state.db()), insert_(state.db().prepare("INSERT INTO RSTRLIST (TEXT) VALUES (?1)")) {
-        const std::string path = JoinPath(state.dataFolder, "RSTRLIST.TXT");
+        : state_(state), db_(state.db()), insert_(state.db().prepare("INSERT INTO RSTRLIST (TEXT) VALUES (?1)")),
+          result_(result), path_(JoinPath(state.dataFolder, "RSTRLIST.TXT")) {
+        const std::string& path = path_;
         if (reportMode == "1") {
             Transaction clear(db_);
             db_.exec("DELETE FROM RSTRLIST");
@@ -75,10 +77,13 @@ public:
         } catch (...) {
         }
     }
-    // Commits what is pending and closes the file.
+    // Commits what is pending and closes the file, which reaches the disk
+    // first; a failure to write it is told once.
     void close() {
         if (tx_) flush(false);
-        if (file_) std::fclose(file_);
+        if (!file_) return;
+        if (std::fflush(file_) != 0 || ::fsync(fileno(file_)) != 0) failed(errno);
+        if (std::fclose(file_) != 0) failed(errno);
         file_ = nullptr;
     }
 
@@ -112,17 +117,27 @@ private:
         if (file_ && !pending_.empty()) {
             std::string bytes;
             for (const std::string& l : pending_) bytes += Utf8ToCp932Lossy(l) + "\r\n";
-            std::fwrite(bytes.data(), 1, bytes.size(), file_);
-            std::fflush(file_);
+            if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size() || std::fflush(file_) != 0)
+                failed(errno);
         }
         pending_.clear();
         lastFlush_ = std::chrono::steady_clock::now();
         if (reopen) tx_.emplace(db_);
     }
 
+    void failed(int err) {
+        if (writeFailed_) return;
+        writeFailed_ = true;
+        ++result_.failed;
+        state_.ui.showMessage(kReportFileFailed + path_ + ": " + std::strerror(err ? err : EIO));
+    }
+
     SharedState& state_;
     Connection& db_;
     Statement insert_;
+    RestoreResult& result_;
+    const std::string path_;
+    bool writeFailed_ = false;
     std::optional<Transaction> tx_;
     std::vector<std::string> pending_;
     std::chrono::steady_clock::time_point lastFlush_;
@@ -220,9 +235,16 @@ public:
         }
     }
 
-    // Everything written reaches the disk once, at the end.
+    // Everything written reaches the disk once, at the end; when
+    // write-back failed, nothing of this directory can be trusted to be there.
     void finish() {
-        if (wrote_) writer_.sync();
+        if (!wrote_) return;
+        if (const int err = writer_.sync()) {
+            ++result_.failed;
+            const std::string res = "Error:" + std::to_string(err);
+            state_.ui.showMessage(kWriteBackFailedMessage + root_ + "\n" + kRc + res + " " + std::strerror(err));
+            report_.line(kWriteBackFailedLine + root_ + kRc + res);
+        }
     }
 
 private:

@@ -19,6 +19,8 @@ inline const std::string kFilePrefix = " ファイル ";
 inline const std::string kDeleted = " を削除しました! 　";
 inline const std::string kDeleteFailed = " の削除に失敗しました! ";
 inline const std::string kDeleteSkipped = " の削除をスキップしました! 　";
+// The restored files did not reach the disk (write-back failed).
+inline const std::string kWriteBackFailedLine = " 戻したファイルの書き込みを確定できませんでした! ";
 
 // Message boxes.
 inline const std::string kUndefinedMessage = " 指定されたディレクトリーの定義がありません！";
@@ -27,6 +29,7 @@ inline const std::string kBulkArchiverFailed = " error lzh e:展開 一括 funct
 inline const std::string kArchiverFailed = " error lzh e:展開 function ";
 inline const std::string kRestoreFailedMessage = "ファイルの戻しに失敗しました! FILE= ";
 inline const std::string kDeleteFailedMessage = " の削除に失敗しました！　";
+inline const std::string kWriteBackFailedMessage = "戻したファイルの書き込みを確定できませんでした! DIR= ";
 
 // Result texts.
 inline const std::string kArchiverResult = "エラー　";

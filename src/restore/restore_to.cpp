@@ -54,8 +54,12 @@ class Writer {
 public:
     Writer(SharedState& state, const RestoreToOptions& options, const RestoreToProgress& progress)
         : state_(state), options_(options), progress_(progress), root_(options.target) {}
-    ~Writer() {
-        if (wrote_) root_.sync();
+    // Everything written reaches the disk once, at the end; when write-back
+    // failed, that is a failure of the whole target.
+    void finish() {
+        if (!wrote_) return;
+        if (const int err = root_.sync())
+            report(RestoreToOutcome::kFailed, options_.target, options_.target, "Error:" + std::to_string(err));
     }
 
     void restore(const Row& r) {
@@ -168,6 +172,7 @@ RestoreToSummary RestoreRunTo(SharedState& state, int runNumber, const std::vect
             if (Selected(SourcePath(r), wanted)) writer.restore(r);
         }
     }
+    writer.finish();
     return writer.summary;
 }
 
@@ -180,6 +185,7 @@ RestoreToSummary RestoreVersionsTo(SharedState& state, const std::vector<std::in
         q.bind(1, rowid);
         if (q.step()) writer.restore(ReadRow(q));
     }
+    writer.finish();
     return writer.summary;
 }
 

@@ -38,23 +38,10 @@ int Fail(std::int32_t rc, const char* what) {
     return 1;
 }
 
-const char* Describe(std::int32_t rc) {
-    switch (rc) {
-    case tessel::kUnlhaArchiveMissing: return "archive not found";
-    case tessel::kUnlhaNotArchive: return "not an LZH archive, or damaged";
-    case tessel::kUnlhaCrcMismatch: return "member data damaged";
-    case tessel::kUnlhaCannotWrite: return "cannot write";
-    case tessel::kUnlhaRefusedPath: return "member path refused";
-    case tessel::kUnlhaCannotReadSource: return "cannot read a file to add";
-    case tessel::kUnlhaUnsupportedMethod: return "compression method not supported";
-    default: return "failed";
-    }
-}
-
 int List(const std::string& archive) {
     std::int32_t rc = 0;
     auto index = tessel::archive::LoadIndex(archive, &rc);
-    if (!index) return Fail(rc, Describe(rc));
+    if (!index) return Fail(rc, tessel::UnlhaResultText(rc));
     std::printf("%-5s %14s %14s  %-19s  %s\n", "meth", "original", "packed", "modified (UTC)", "path");
     for (const auto& m : index->members) {
         char when[32];
@@ -73,7 +60,7 @@ int List(const std::string& archive) {
 int Test(const std::string& archive) {
     std::int32_t rc = 0;
     auto index = tessel::archive::LoadIndex(archive, &rc);
-    if (!index) return Fail(rc, Describe(rc));
+    if (!index) return Fail(rc, tessel::UnlhaResultText(rc));
     std::vector<const Member*> members;
     for (const auto& m : index->members)
         if (!m.isDirectory()) members.push_back(&m);
@@ -97,7 +84,7 @@ int Extract(const std::string& archive, const std::string& folder) {
         &report);
     const int synced = tessel::SyncFileSystemOf(base);
     std::printf("%s\n", report.c_str());
-    if (rc) return Fail(rc, Describe(rc));
+    if (rc) return Fail(rc, tessel::UnlhaResultText(rc));
     if (synced != 0) {
         std::fprintf(stderr, "tessel-lzh: %s: %s\n", base.c_str(), std::strerror(synced));
         return 1;
@@ -129,7 +116,7 @@ int Add(const std::string& archive, const std::vector<std::string>& files,
     std::int32_t rc = tessel::archive::AddFiles(root, slash == std::string::npos ? archive : archive.substr(slash + 1),
                                                 list, &report, options);
     std::printf("%s\n", report.c_str());
-    return rc ? Fail(rc, Describe(rc)) : 0;
+    return rc ? Fail(rc, tessel::UnlhaResultText(rc)) : 0;
 }
 
 // The options of "a": --method and --jobs, before the archive.
