@@ -141,6 +141,7 @@ void StoreEach(BackupRun& run) {
     const bool plainCopies = run.options.compression == "0";
     for (std::vector<VersionRow> rows = NextRows(run, run.rowidBefore); !rows.empty();
          rows = NextRows(run, rows.back().rowid)) {
+        run.stopPoint();
         std::optional<AddedAhead> ahead;
         if (!plainCopies && run.addEach) ahead = AddBatch(run, rows);
         for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -150,6 +151,7 @@ void StoreEach(BackupRun& run) {
                 run.storedThrough = row.rowid;
                 continue;
             }
+            if (!ahead) run.stopPoint();  // a batch's files are in their archive already
             bool changed = false;
             std::string folder = VersionFolder(run.destination, row.level);
             std::string target = PlainCopy(run.destination, row.level, row.name);
@@ -214,6 +216,7 @@ void StoreEach(BackupRun& run) {
                     }
                 }
             }
+            run.noteStored(sourceFile, row.kbn1 != "9");
             run.storedThrough = row.rowid;
         }
     }

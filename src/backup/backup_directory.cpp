@@ -20,6 +20,14 @@ void BackupRun::progress(const std::string& text) {
     state.ui.setStatus(initialFlag == "1" ? "DIRSET" : "BKPGO", text);
 }
 
+void BackupRun::noteStored(const std::string& sourceFile, bool stored) {
+    RunControl* c = control();
+    if (!c) return;
+    ++c->versionsStored;
+    struct stat st {};
+    if (stored && ::lstat(sourceFile.c_str(), &st) == 0) c->bytesStored += st.st_size;
+}
+
 namespace {
 
 void ShowAbort(BackupRun& run, const std::string& description) {
@@ -81,12 +89,31 @@ BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, c
         run.step = "1";
         waitCursor.emplace(state.ui);
 
+        if (RunControl* c = run.control()) c->phase = RunControl::Phase::kScanning;
         if (subdirFlag == "01") CollectSubdirectories(run);
         FilePass(run);
+        if (RunControl* c = run.control()) c->phase = RunControl::Phase::kStoring;
         StoreVersions(run);
         // The copies reach the disk once, before the rows that claim them.
         if (runKind == "1" || runKind == "3") SyncFileSystemOf(destination);
         transaction->commit();
+    } catch (const RunStopped&) {
+        result.stopped = true;
+        // Stopped before anything of this call was stored: the call is
+        // undone as a whole (the transaction rolls back), and the next run
+        // looks at every file again. Once copies exist, what was stored
+        // stays recorded and the rows still waiting for a copy are marked
+        // as having none, so that the next run stores those files.
+        if (run.storedThrough != run.rowidBefore) {
+            try {
+                MarkUnstoredVersions(run);
+                SyncFileSystemOf(destination);
+                transaction->commit();
+            } catch (const std::exception& e) {
+                // Rolled back: no row claims a copy; the copies made stay unclaimed.
+                run.failure(e.what());
+            }
+        }
     } catch (const std::exception& e) {
         ShowAbort(run, e.what());
         if (transaction) {

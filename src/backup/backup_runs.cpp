@@ -32,7 +32,8 @@ int AddBackupRun(Connection& db, const std::string& title, const std::string& ki
 }
 
 BackupRunResult RunTitledBackup(SharedState& state, const BackupEngine& engine, const std::string& title,
-                                const std::string& kindCode, std::time_t now, const std::function<void(int)>& onRunAdded) {
+                                const std::string& kindCode, std::time_t now, const std::function<void(int)>& onRunAdded,
+                                RunControl* control) {
     Connection& db = state.db();
     BackupRunResult out;
     const int runNumber = out.runNumber = AddBackupRun(db, title, kindCode, now);
@@ -40,6 +41,7 @@ BackupRunResult RunTitledBackup(SharedState& state, const BackupEngine& engine, 
 
     std::vector<DirectoryRow> rows = ReadDirectoryRows(db, DirectoryOrder::kByNumber);
     BackupOptions options;
+    options.control = control;
     for (const DirectoryRow& r : rows)
         if (r.kind == "0") {
             if (r.abkp) options.compression = *r.abkp;
@@ -52,6 +54,10 @@ BackupRunResult RunTitledBackup(SharedState& state, const BackupEngine& engine, 
             r.chk2 = "00";
         }
         if (!r.dir || r.dir->empty() || !r.dirNo) continue;
+        if (out.result.stopped || (control && control->stopRequested())) {
+            out.result.stopped = true;
+            continue;  // the empty CHK2 of the rows left are still filled
+        }
         std::string runKind = r.kind != "9" && kindCode == "1" ? "1" : "9";
         out.result += engine(state,
                              BackupCall{*r.dir, "9", runKind, r.dest.value_or(""), runNumber, static_cast<int>(*r.dirNo), *r.chk2},
@@ -60,10 +66,11 @@ BackupRunResult RunTitledBackup(SharedState& state, const BackupEngine& engine, 
     return out;
 }
 
-BackupResult RunInitialBackups(SharedState& state, const BackupEngine& engine) {
+BackupResult RunInitialBackups(SharedState& state, const BackupEngine& engine, RunControl* control) {
     Connection& db = state.db();
     BackupResult result;
     BackupOptions options;
+    options.control = control;
     // The list is read first; each row's CHK1 is written just before its
     // backup, so a backup that fails part-way keeps the row marked.
     std::vector<Registration> rows = ListedRegistrations(db);
@@ -73,16 +80,23 @@ BackupResult RunInitialBackups(SharedState& state, const BackupEngine& engine) {
             continue;
         }
         if (!r.chk1 || *r.chk1 == "1") continue;
+        if (control && control->stopRequested()) {
+            result.stopped = true;
+            break;
+        }
         db.prepare("UPDATE BKPDIR SET CHK1 = '1' WHERE DIRNO = ?1").bind(1, r.dirNo).run();
-        result += engine(state,
-                         BackupCall{r.dir.value_or(""), "1", r.kind.value_or(""), r.dest.value_or(""), 0,
-                                    static_cast<int>(r.dirNo), r.chk2.value_or("")},
-                         options);
-        // A bulk initial backup counts as done only once its archive exists;
-        // otherwise it can be started again.
+        const BackupResult one = engine(state,
+                                        BackupCall{r.dir.value_or(""), "1", r.kind.value_or(""), r.dest.value_or(""), 0,
+                                                   static_cast<int>(r.dirNo), r.chk2.value_or("")},
+                                        options);
+        result += one;
+        // A bulk initial backup counts as done only once its archive exists,
+        // and a stopped one not at all; otherwise it can be started again.
         struct stat st {};
-        if (r.kind == "3" && !(stat(BulkArchive(r.dest.value_or("")).c_str(), &st) == 0 && S_ISREG(st.st_mode)))
+        if (one.stopped ||
+            (r.kind == "3" && !(stat(BulkArchive(r.dest.value_or("")).c_str(), &st) == 0 && S_ISREG(st.st_mode))))
             db.prepare("UPDATE BKPDIR SET CHK1 = '0' WHERE DIRNO = ?1").bind(1, r.dirNo).run();
+        if (one.stopped) break;
     }
     return result;
 }

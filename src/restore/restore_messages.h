@@ -19,6 +19,8 @@ inline const std::string kFilePrefix = " ファイル ";
 inline const std::string kDeleted = " を削除しました! 　";
 inline const std::string kDeleteFailed = " の削除に失敗しました! ";
 inline const std::string kDeleteSkipped = " の削除をスキップしました! 　";
+// The user stopped the restore: nothing after this line was done.
+inline const std::string kStoppedLine = " 中止の指示により復元を打ち切りました。残りのファイルは戻していません！ ";
 
 // Message boxes.
 inline const std::string kUndefinedMessage = " 指定されたディレクトリーの定義がありません！";
