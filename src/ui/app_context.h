@@ -69,6 +69,12 @@ public:
     // without running the work. An exception that leaves the work is shown
     // (its text, or kUnexpectedError) and makes it return false too.
     bool runEngine(const std::function<void()>& work);
+    // The same with the work on a thread of its own (ui/engine_thread.h),
+    // given a shared state of its own; the windows go on answering input
+    // meanwhile. Returns when the work has ended.
+    bool runEngineOffGuiThread(const std::function<void(SharedState&)>& work);
+    // Whether an engine started here runs now.
+    bool engineRunning() const { return enginesRunning_ > 0; }
 
     // A window that exists now, by its object name (e.g. "BKPGO").
     QWidget* findWindow(const QString& objectName) const;
@@ -83,6 +89,7 @@ private:
 
     std::map<std::type_index, QPointer<QWidget>> windows_;
     std::unique_ptr<WindowKeys> keys_;
+    int enginesRunning_ = 0;
 };
 
 }  // namespace tessel

@@ -13,9 +13,12 @@
 namespace tessel {
 namespace {
 
-// The button that takes the window back: "戻る", else its default button.
+// The button Esc presses: "中止" while a run can be stopped, else the
+// window's way back "戻る", else its default button.
 QPushButton* BackButton(QWidget& window) {
     QPushButton* fallback = nullptr;
+    for (QPushButton* b : window.findChildren<QPushButton*>())
+        if (b->objectName() == "STOPBT" && b->isVisible() && b->isEnabled()) return b;
     for (QPushButton* b : window.findChildren<QPushButton*>()) {
         if (!b->isVisible() || !b->isEnabled()) continue;
         if (b->text() == QString::fromUtf8("戻る")) return b;

@@ -4,9 +4,10 @@
 //
 // Keys: Tab and Shift+Tab move between controls (a grid keeps the arrow
 // keys but never Tab); Enter or Return presses the focused button; Esc is
-// the window's way back, its "戻る" button, or its default button (the
-// version window's "OK"); a window with neither (the main menu) ignores
-// Esc. F1 is the application's own (ui/help.h).
+// "中止" while the window's run can be stopped, else the window's way back,
+// its "戻る" button, or its default button (the version window's "OK"); a
+// window with none of them (the main menu) ignores Esc. F1 is the
+// application's own (ui/help.h).
 //
 // Placement: a window opened from another one appears centred where that
 // one is; a window coming back when the one it opened closes (the main

@@ -16,6 +16,7 @@
 #include "platform/engine_lock.h"
 #include "support/gui_harness.h"
 #include "ui/app_context.h"
+#include "ui/gui_thread_ui.h"
 #include "ui/help.h"
 
 namespace tessel {
@@ -101,9 +102,12 @@ TEST(Windows, MenuOpensEveryWindowAndEveryWayBackReturns) {
 struct IconHarness : test::GuiHarness {
     IconHarness() {
         state.icon = "YES";
+        // The timed backup runs on a worker thread; the icon's tip is read
+        // on the GUI thread, which answers meanwhile.
         context.backupEngine = [this](SharedState&, const BackupCall& c, const BackupOptions&) {
             calls.push_back(c);
-            tipDuringBackup = context.window<ICONM>().tip();
+            offGuiThread = !OnGuiThread();
+            RunOnGuiThread([this] { tipDuringBackup = context.window<ICONM>().tip(); });
             return BackupResult{};
         };
         context.clock = [this] { return now; };
@@ -113,6 +117,7 @@ struct IconHarness : test::GuiHarness {
     }
     std::vector<BackupCall> calls;
     QString tipDuringBackup;
+    bool offGuiThread = false;
     std::time_t now = 0;
 
     void tickAt(int h, int m) {
@@ -143,6 +148,7 @@ TEST(ICONM, TicksStartOneBackupPerSetTimeAndDayIconModeLivesOnAndABlockedStartUp
     ASSERT_EQ(h.calls.size(), 1u);
     EXPECT_EQ(h.calls[0], (BackupCall{"/src", "9", "1", "/dst", 1, 1, "01"}));
     EXPECT_EQ(h.tipDuringBackup, QString::fromUtf8("バックアップ実行中 "));
+    EXPECT_TRUE(h.offGuiThread);
     EXPECT_EQ(icon.tip(), QString::fromUtf8("Tesselﾊﾞｯｸｱｯﾌﾟ管理"));  // the run's own rows are the batch test's
 
     // A left click on the icon shows the main window; the exit button

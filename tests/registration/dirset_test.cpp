@@ -8,10 +8,15 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "support/gui_harness.h"
+#include "ui/run_panel.h"
+#include "ui/selection.h"
 
 namespace tessel {
 namespace {
@@ -226,6 +231,93 @@ TEST(DIRSET, InitialBackupRunsOnceWithThePrefixCompression) {
     EXPECT_EQ(h.w().kindCode(), "1");
 
     test::GuiHarness::screenshot(h.w(), "DIRSET");
+}
+
+// Each list acts on the item it shows chosen, however it was chosen: the
+// keyboard, the program, or an accessibility action (which selects an item
+// without making it current). So does the grid: a row highlighted that way
+// is taken into the edit fields.
+TEST(DIRSET, ListsAndTheGridActOnWhatTheyShowWhateverChoseIt) {
+    Harness h;
+    const std::string prefix = h.setPrefix();
+    QApplication::setActiveWindow(&h.w());
+    auto* compression = h.w().findChild<QListWidget*>("COMPEXP");
+    auto* kinds = h.w().findChild<QListWidget*>("KBNNM");
+    auto* subdirs = h.w().findChild<QListWidget*>("SUBDIR");
+    auto* autoBackup = h.w().findChild<QListWidget*>("AUTOF");
+    // The compression switch by the keyboard is stored at once.
+    compression->setFocus();
+    QTest::keyClick(compression, Qt::Key_Down);
+    EXPECT_EQ(h.rows()[0], "0|" + prefix + "|-|0|PREFIX|1|-|-");
+    compression->item(0)->setSelected(true);
+    EXPECT_EQ(h.rows()[0], "0|" + prefix + "|-|0|PREFIX|0|-|-");
+
+    kinds->setFocus();
+    QTest::keyClick(kinds, Qt::Key_Down);  // 初期BKP無し
+    subdirs->item(0)->setSelected(true);   // 対象, as an accessibility action selects it
+    autoBackup->selectionModel()->select(autoBackup->model()->index(1, 0), QItemSelectionModel::ClearAndSelect);
+    h.registerSource("/data/keys");
+    kinds->setCurrentRow(3);  // 情報のみ, by the program
+    autoBackup->clearSelection();  // nothing can be left unchosen: 対象外 stays
+    h.registerSource("/data/program");
+    EXPECT_EQ(h.rows()[1], "1|/data/keys|" + prefix + "keys|2||9|0|01");
+    EXPECT_EQ(h.rows()[2], "2|/data/program|" + prefix + "program|9||9|0|01");
+
+    // A grid row selected as an accessibility action fills the fields.
+    auto* grid = h.w().findChild<QTableView*>("DataGrid1");
+    for (int r = 0; r < grid->model()->rowCount(); ++r)
+        if (grid->model()->index(r, 1).data().toString() == "/data/keys")
+            grid->selectionModel()->select(grid->model()->index(r, 0),
+                                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    EXPECT_EQ(h.field("IDIR")->text(), "/data/keys");
+    EXPECT_EQ(h.w().kindCode(), "2");
+    EXPECT_EQ(ChosenText(*subdirs), QString::fromUtf8("対象"));
+    EXPECT_EQ(grid->model()->index(grid->currentIndex().row(), 1).data().toString(), "/data/keys") << "the keyboard goes on from it";
+    // Choosing 対象外 with the keyboard and registering again stores it.
+    subdirs->setFocus();
+    QTest::keyClick(subdirs, Qt::Key_Down);
+    h.click("Command1");
+    EXPECT_EQ(h.rows()[1], "1|/data/keys|" + prefix + "keys|2||9|0|00");
+}
+
+// An initial backup runs on a worker thread; 中止 (after its question)
+// stops it, the registration at work keeps CHK1 "0" and the later one is
+// not started; the next press goes on from there.
+TEST(DIRSET, AnInitialBackupCanBeStoppedAndStartedAgain) {
+    Harness h;
+    std::string prefix = h.setPrefix();
+    h.registerSource("/data/a");
+    h.registerSource("/data/b");
+    h.context.backupEngine = [&h](SharedState&, const BackupCall& c, const BackupOptions& o) {
+        h.calls.push_back(c);
+        BackupResult r;
+        while (c.source == "/data/a" && !o.control->stopRequested()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        r.stopped = c.source == "/data/a";
+        return r;
+    };
+    h.ui.messages.clear();
+    h.ui.answers = {true};
+    QTimer::singleShot(20, [&h] {
+        EXPECT_TRUE(h.w().running());
+        EXPECT_FALSE(h.w().findChild<QPushButton*>("Command1")->isEnabled()) << "registrations wait for the backup";
+        QTest::keyClick(&h.w(), Qt::Key_Escape);
+    });
+    h.click("Command2");
+    EXPECT_EQ(h.ui.questions, std::vector<std::string>{kInitialBackupStopQuestion});
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{kInitialBackupStopped});
+    ASSERT_EQ(h.calls.size(), 1u);
+    EXPECT_EQ(h.rows()[1].substr(h.rows()[1].size() - 5), "|0|00") << "CHK1 stays 0";
+    EXPECT_EQ(h.rows()[2].substr(h.rows()[2].size() - 5), "|0|00");
+    EXPECT_TRUE(h.w().findChild<QPushButton*>("Command1")->isEnabled());
+
+    h.context.backupEngine = [&h](SharedState&, const BackupCall& c, const BackupOptions&) {
+        h.calls.push_back(c);
+        return BackupResult{};
+    };
+    h.click("Command2");
+    EXPECT_EQ(h.calls.size(), 3u);
+    EXPECT_EQ(h.ui.messages.back(), " 処理を完了しました！　");
+    EXPECT_EQ(h.rows()[1].substr(h.rows()[1].size() - 5), "|1|00");
 }
 
 }  // namespace
