@@ -4,6 +4,7 @@
 #include <QListWidget>
 
 #include "inquiry/inquiry_queries.h"
+#include "ui/selection.h"
 
 namespace tessel {
 
@@ -34,10 +35,7 @@ BKPFIND3::BKPFIND3(AppContext& context)
     upperRow()->addWidget(list_, 0, Qt::AlignTop);
     // The mode changes here; the versions grid follows at the next click on
     // a directory.
-    connect(list_, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row < 0) return;
-        filterMode_ = list_->item(row)->text() == QString::fromUtf8("全部") ? "1" : "2";
-    });
+    BindChoice(*list_, [this](int row) { filterMode_ = list_->item(row)->text() == QString::fromUtf8("全部") ? "1" : "2"; });
 }
 
 void BKPFIND3::open() {
