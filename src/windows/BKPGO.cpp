@@ -82,7 +82,7 @@ void BKPGO::open() {
 void BKPGO::gridSet() {
     model_->fetchAll();
     ApplyGridLayout(*grid_, {{"番号", 0},
-                             {"タイトル", 4500},
+                             NameColumn("タイトル", 4500),
                              {"区分", 1200},
                              {"バックアップ日", 1300, Qt::AlignHCenter},
                              {"時間", 1300, Qt::AlignHCenter},

@@ -224,10 +224,10 @@ void DIRSET::load() {
 void DIRSET::SETGRID() {
     model_->fetchAll();
     ApplyGridLayout(*grid_, {{"番号", 500},
-                             {"バックアップ元", 2600},
-                             {"バックアップ先", 2500},
+                             NameColumn("バックアップ元", 2600),
+                             NameColumn("バックアップ先", 2500),
                              {"区分", 1100},
-                             {"備考", 1200},
+                             NameColumn("備考", 1200),
                              {"区分DMY", 0},
                              {"AUTO", 600},
                              {"INIT", 0},

@@ -104,7 +104,7 @@ void FILEREV::open() {
 
 void FILEREV::gridSet2() {
     ApplyGridLayout(*grid_, {{"番号", 0},
-                             {"タイトル", 4300},
+                             NameColumn("タイトル", 4300),
                              {"区分", 0},
                              {"バックアップ日", 1300, Qt::AlignHCenter},
                              {"時間", 1300, Qt::AlignHCenter}});
