@@ -21,6 +21,7 @@
 #include "ui/engine_thread.h"
 #include "ui/help.h"
 #include "ui/program_icon.h"
+#include "ui/qt_translations.h"
 #include "ui/qt_user_interface.h"
 
 namespace tessel {
@@ -79,6 +80,8 @@ void PrepareApplication() {
     // The program ends only by its own exits: in icon mode it lives on with
     // every window hidden, its timer running.
     QApplication::setQuitOnLastWindowClosed(false);
+    // Qt's own buttons and dialogs speak the program's language.
+    InstallQtTranslations();
 }
 
 bool StartWindows(AppContext& context) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -139,6 +140,14 @@ struct IconHarness : test::GuiHarness {
 TEST(ICONM, TicksStartOneBackupPerSetTimeAndDayIconModeLivesOnAndABlockedStartUpBackupSaysSo) {
     IconHarness h;
     PrepareApplication();
+    // Qt's own buttons speak Japanese, as the program does.
+    QMessageBox question(QMessageBox::Question, "", "", QMessageBox::Yes | QMessageBox::No);
+    EXPECT_TRUE(question.button(QMessageBox::Yes)->text().startsWith(QString::fromUtf8("はい")))
+        << question.button(QMessageBox::Yes)->text().toStdString();
+    EXPECT_TRUE(question.button(QMessageBox::No)->text().startsWith(QString::fromUtf8("いいえ")));
+    QMessageBox choice(QMessageBox::NoIcon, "", "", QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_TRUE(choice.button(QMessageBox::Cancel)->text().startsWith(QString::fromUtf8("キャンセル")))
+        << choice.button(QMessageBox::Cancel)->text().toStdString();
     h.state.time1 = 9 * 3600;
     ICONM& icon = h.context.window<ICONM>();
     icon.open();
