@@ -126,7 +126,7 @@ void InquiryWindow::showVersionsOfCurrentRow() {
 
 bool InquiryWindow::editVersionCode(int row, const QVariant& value) {
     QVariant key = versionsModel_->rowKey(row);
-    if (!key.isValid()) return false;
+    if (!key.isValid() || ctx_.refuseChangeWhileEngineRuns()) return false;
     std::optional<std::string> refusal =
         ChangeVersionCode(ctx_.state.db(), key.toLongLong(), value.toString().toStdString());
     if (refusal) {

@@ -40,6 +40,12 @@ bool AppContext::runEngine(const std::function<void()>& work) {
     return true;
 }
 
+bool AppContext::refuseChangeWhileEngineRuns() {
+    if (!EngineBusy(state.dataFolder)) return false;
+    state.ui.showMessage(kChangeWhileEngineRuns + "\n" + state.dataFolder);
+    return true;
+}
+
 bool AppContext::runEngineOffGuiThread(const std::function<void(SharedState&)>& work) {
     return runEngine([&] { RunOffGuiThread(state, work); });
 }

@@ -14,6 +14,7 @@
 #include <QRadioButton>
 #include <QStorageInfo>
 #include <QTableView>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -331,6 +332,13 @@ void DIRSET::sourceFocusOut() {
 void DIRSET::prefixExit() {
     QString text = prefix_->text();
     if (text.isEmpty() || text == entryText_) return;
+    if (ctx_.refuseChangeWhileEngineRuns()) {
+        // The field shows the prefix in force again.
+        std::optional<Registration> stored = FindRegistrationByNumber(ctx_.state.db(), 0);
+        prefix_->setText(stored ? Q(stored->dir) : QString());
+        entryText_ = prefix_->text();
+        return;
+    }
     text = QString::fromStdString(StoredPrefix(S(text), CurrentDirectory()));
     prefix_->setText(text);
     SharedState& state = ctx_.state;
@@ -363,12 +371,23 @@ void DIRSET::prefixExit() {
 
 void DIRSET::compressionChosen(int row) {
     const QString flag = compression_->item(row)->text() == QString::fromUtf8("圧縮") ? "1" : "0";
-    if (flag == compressFlag_) return;  // shown as it is stored (the opening's own choice)
+    if (flag == compressFlag_ || refusingCompression_) return;  // shown as it is stored
+    if (!prefix_->text().isEmpty() && ctx_.refuseChangeWhileEngineRuns()) {
+        // The list shows the stored choice again once the click that chose
+        // the other one is over (its release would choose it anew).
+        refusingCompression_ = true;
+        QTimer::singleShot(0, this, [this] {
+            Select(compression_, compressFlag_ == "1" ? "圧縮" : "通常");
+            refusingCompression_ = false;
+        });
+        return;
+    }
     compressFlag_ = flag;
     if (!prefix_->text().isEmpty() && !RegistrationListEmpty(ctx_.state.db())) SaveCompression(ctx_.state.db(), S(compressFlag_));
 }
 
 void DIRSET::registerDirectory() {
+    if (ctx_.refuseChangeWhileEngineRuns()) return;
     SharedState& state = ctx_.state;
     Connection& db = state.db();
     const std::string cwd = CurrentDirectory();
@@ -389,6 +408,7 @@ void DIRSET::registerDirectory() {
 }
 
 void DIRSET::deleteRegistration() {
+    if (ctx_.refuseChangeWhileEngineRuns()) return;
     SharedState& state = ctx_.state;
     if (source_->text().isEmpty()) {
         state.ui.showMessage(" 取消対象のデータを一覧から選択してください!");

@@ -92,6 +92,8 @@ private:
     // The window itself moves the grid's highlight (after a registration,
     // for a typed source): the row is not taken into the edit fields then.
     bool programSelects_ = false;
+    // A compression choice was refused; the list goes back to the stored one.
+    bool refusingCompression_ = false;
     // Leaving was asked for during an initial backup: done when it ends.
     enum class Leave { kStay, kHide, kClose } leaveWhenDone_ = Leave::kStay;
     std::vector<QWidget*> idleOnly_;

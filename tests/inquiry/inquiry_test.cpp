@@ -20,6 +20,7 @@
 #include "inquiry/BKPFIND2.h"
 #include "inquiry/BKPFIND3.h"
 #include "inquiry/version_code.h"
+#include "platform/engine_lock.h"
 #include "restore/restore_to.h"
 #include "support/gui_harness.h"
 
@@ -283,6 +284,14 @@ TEST(InquiryWindows, VersionCodeEditsAreCheckedSavedToTheirOwnRowAndNeedTheCopyF
         EXPECT_EQ(h.kbn1Of(c.name[0] == 'x' ? "/data/x/" : "/data/b/", c.name, 1), c.stored);
     }
     EXPECT_TRUE(ChangeVersionCode(db, 999999, "8"));  // the row is gone
+
+    // While a backup or restore holds the data folder, an edit is refused at once.
+    EngineLock other(h.state.dataFolder);
+    ASSERT_TRUE(other.tryLock());
+    h.ui.messages.clear();
+    EditCell(versions, 4, 10, "0");
+    EXPECT_EQ(h.ui.messages, Strings{kChangeWhileEngineRuns + "\n" + h.state.dataFolder});
+    EXPECT_EQ(h.kbn1Of("/data/a/sub/", "b.txt", 1), "8");
 }
 
 // A real backup; the context menu (common to the inquiry windows) restores

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "platform/engine_lock.h"
 #include "support/gui_harness.h"
 #include "ui/run_panel.h"
 #include "ui/selection.h"
@@ -191,6 +192,27 @@ TEST(DIRSET, RegisterUpdateDeleteAndTheirRefusals) {
     h.click("Command3");
     EXPECT_EQ(h.rows().size(), 2u);
     EXPECT_EQ(h.rows()[1].substr(0, 16), "1|/srv/data/mail");
+
+    // While a backup or restore holds the data folder (here another
+    // program's), changes wait for it instead of freezing the window.
+    const std::vector<std::string> before = h.rows();
+    EngineLock other(h.state.dataFolder);
+    ASSERT_TRUE(other.tryLock());
+    h.ui.messages.clear();
+    h.registerSource("/srv/busy");
+    h.clickRow("/srv/data/mail");
+    h.click("Command3");
+    h.chooseItem("COMPEXP", "圧縮");
+    QCoreApplication::processEvents();
+    h.type("ODIRFIX", h.folder / "elsewhere");
+    const std::string busy = kChangeWhileEngineRuns + "\n" + h.state.dataFolder;
+    EXPECT_EQ(h.ui.messages, (std::vector<std::string>{busy, " バックアップ先を変更すると復元が出来ない時があります！", busy, busy, busy}));
+    EXPECT_EQ(h.rows(), before);
+    EXPECT_EQ(ChosenText(*h.w().findChild<QListWidget*>("COMPEXP")), QString::fromUtf8("通常")) << "shows what is stored";
+    EXPECT_EQ(h.field("ODIRFIX")->text().toStdString(), prefix);
+    other.unlock();
+    h.chooseItem("COMPEXP", "圧縮");
+    EXPECT_EQ(h.rows()[0], "0|" + prefix + "|-|0|PREFIX|1|-|-");
 }
 
 TEST(DIRSET, InitialBackupRunsOnceWithThePrefixCompression) {
