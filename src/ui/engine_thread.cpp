@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QEventLoop>
 
+#include <atomic>
 #include <exception>
 #include <thread>
 
@@ -30,6 +31,7 @@ void RunOffGuiThread(SharedState& state, const std::function<void(SharedState&)>
     GuiThreadUi ui(state.ui);
     const std::string catalog = state.db().path();
     std::exception_ptr failure;
+    std::atomic<bool> done{false};
     QEventLoop loop;
     std::thread worker([&] {
         try {
@@ -40,12 +42,17 @@ void RunOffGuiThread(SharedState& state, const std::function<void(SharedState&)>
         } catch (...) {
             failure = std::current_exception();
         }
+        done = true;
         // Ends the loop below, also when it runs under a message box that
         // another window shows at this moment.
         QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
     });
     QApplication::setOverrideCursor(Qt::BusyCursor);
     loop.exec();
+    // A loop ended early (the application quitting) must still answer the
+    // worker's calls until it is done: joining at once could wait forever
+    // for a worker that waits for the GUI thread.
+    while (!done) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     worker.join();
     ui.flush();
     QApplication::restoreOverrideCursor();
