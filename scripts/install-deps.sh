@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libqt6svg6
+  libqt6svg6 qt6-translations-l10n
   libsqlite3-dev sqlite3
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk

@@ -104,7 +104,11 @@ void ICONM::tick() {
 
 void ICONM::RunTimedBackup() {
     tray_->setToolTip(QString::fromUtf8(kIconTipBusy));
-    ctx_.runEngine([this] { AutomaticBackup(ctx_.state, ctx_.backupEngine, ctx_.clock()); });
+    // On a worker thread: the icon, its tip and the windows stay alive
+    // while the backup runs.
+    const BackupEngine engine = ctx_.backupEngine;
+    const std::time_t now = ctx_.clock();
+    ctx_.runEngineOffGuiThread([&](SharedState& worker) { AutomaticBackup(worker, engine, now); });
     tray_->setToolTip(QString::fromUtf8(kIconTip));
 }
 

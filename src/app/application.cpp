@@ -18,8 +18,10 @@
 #include "app/settings.h"
 #include "app/startup.h"
 #include "ui/app_context.h"
+#include "ui/engine_thread.h"
 #include "ui/help.h"
 #include "ui/program_icon.h"
+#include "ui/qt_translations.h"
 #include "ui/qt_user_interface.h"
 
 namespace tessel {
@@ -42,7 +44,11 @@ bool ProgramSettingsActions::automaticBackup() {
         return false;
     }
     try {
-        AutomaticBackup(state, ctx_.backupEngine, ctx_.clock());
+        // On a worker thread, so that the engine's messages and the windows
+        // of the desktop session are answered meanwhile.
+        const BackupEngine engine = ctx_.backupEngine;
+        const std::time_t now = ctx_.clock();
+        RunOffGuiThread(state, [&](SharedState& worker) { AutomaticBackup(worker, engine, now); });
     } catch (const std::exception& e) {
         state.ui.showMessage(kStartupBackupNotRun + "\n" + e.what());
         return false;
@@ -74,6 +80,8 @@ void PrepareApplication() {
     // The program ends only by its own exits: in icon mode it lives on with
     // every window hidden, its timer running.
     QApplication::setQuitOnLastWindowClosed(false);
+    // Qt's own buttons and dialogs speak the program's language.
+    InstallQtTranslations();
 }
 
 bool StartWindows(AppContext& context) {

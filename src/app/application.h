@@ -34,7 +34,8 @@ private:
 };
 
 // Application-wide settings made once before any window: the program's
-// name and icon, and that closing the last visible window does not end it.
+// name and icon, that closing the last visible window does not end it, and
+// Qt's own texts in Japanese.
 void PrepareApplication();
 
 // Applies the settings and opens the first window: the main menu unless the

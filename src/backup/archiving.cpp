@@ -266,6 +266,7 @@ void StoreEach(BackupRun& run) {
     const bool compress = run.options.compression != "0";
     for (std::vector<VersionRow> rows = NextRows(run, run.rowidBefore); !rows.empty();
          rows = NextRows(run, rows.back().rowid)) {
+        run.stopPoint();
         std::vector<Storage> how;
         for (const VersionRow& row : rows) how.push_back(StorageFor(row.dir, row.name, compress));
         std::optional<AddedAhead> ahead;
@@ -277,6 +278,8 @@ void StoreEach(BackupRun& run) {
                 run.storedThrough = row.rowid;
                 continue;
             }
+            // A batch's archive files are in their archive already.
+            if (!ahead || how[i] != Storage::kArchive) run.stopPoint();
             bool changed = false;
             run.step = "10";
             const std::string sourceFile = SourceFileOf(row);
@@ -354,6 +357,7 @@ void StoreEach(BackupRun& run) {
                     }
                 }
             }
+            run.noteStored(sourceFile, row.kbn1 != "9");
             run.storedThrough = row.rowid;
         }
     }

@@ -21,6 +21,14 @@ void BackupRun::progress(const std::string& text) {
     state.ui.setStatus(initialFlag == "1" ? "DIRSET" : "BKPGO", text);
 }
 
+void BackupRun::noteStored(const std::string& sourceFile, bool stored) {
+    RunControl* c = control();
+    if (!c) return;
+    ++c->versionsStored;
+    struct stat st {};
+    if (stored && ::lstat(sourceFile.c_str(), &st) == 0) c->bytesStored += st.st_size;
+}
+
 namespace {
 
 void ShowAbort(BackupRun& run, const std::string& description) {
@@ -103,8 +111,10 @@ BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, c
         run.step = "1";
         waitCursor.emplace(state.ui);
 
+        if (RunControl* c = run.control()) c->phase = RunControl::Phase::kScanning;
         if (subdirFlag == "01") CollectSubdirectories(run);
         FilePass(run);
+        if (RunControl* c = run.control()) c->phase = RunControl::Phase::kStoring;
         StoreVersions(run);
         // The copies reach the disk once, before the rows that claim them.
         // When write-back failed, no copy of this call can be trusted: none
@@ -126,6 +136,27 @@ BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, c
             run.db().cached("UPDATE BKPDIR SET CHK1 = '1' WHERE DIRNO = ?1").bind(1, dirNo).run();
         }
         transaction->commit();
+    } catch (const RunStopped&) {
+        result.stopped = true;
+        // Stopped before anything of this call was stored: the call is
+        // undone as a whole (the transaction rolls back), and the next run
+        // looks at every file again. Once copies exist, what was stored
+        // stays recorded and the rows still waiting for a copy are marked
+        // as having none, so that the next run stores those files. A
+        // stopped initial backup leaves nothing behind and is run again.
+        if (run.storedThrough != run.rowidBefore && initialFlag != "1") {
+            try {
+                if (const int err = destinationRoot.sync()) {
+                    run.failure(kWriteBackFailed + destination + "): " + std::strerror(err));
+                    run.storedThrough = run.rowidBefore;
+                }
+                MarkUnstoredVersions(run);
+                transaction->commit();
+            } catch (const std::exception& e) {
+                // Rolled back: no row claims a copy; the copies made stay unclaimed.
+                run.failure(e.what());
+            }
+        }
     } catch (const std::exception& e) {
         ShowAbort(run, e.what());
         // An initial backup that stopped leaves nothing behind: it is not

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/run_archiver.h"
+#include "engine/run_control.h"
 #include "engine/shared_state.h"
 
 namespace tessel {
@@ -21,6 +22,10 @@ struct BackupOptions {
     // Threads that compress the files of one version folder; 0: as many as
     // TESSEL_JOBS or the machine's cores say.
     unsigned jobs = 0;
+    // Set when a window watches the call from another thread: it is counted
+    // here, and a stop asked for here ends the call after the current file
+    // (what was stored stays recorded, the rest is left to the next run).
+    RunControl* control = nullptr;
 };
 
 // What backup calls did. A run failed when anything could not be backed
@@ -32,6 +37,8 @@ struct BackupResult {
     std::int64_t versionsRecorded = 0;
     std::int64_t failures = 0;
     std::int64_t warnings = 0;
+    // Ended early because a stop was asked for.
+    bool stopped = false;
 
     bool failed() const { return failures != 0; }
     BackupResult& operator+=(const BackupResult& other) {
@@ -40,6 +47,7 @@ struct BackupResult {
         versionsRecorded += other.versionsRecorded;
         failures += other.failures;
         warnings += other.warnings;
+        stopped = stopped || other.stopped;
         return *this;
     }
 };

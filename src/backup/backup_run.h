@@ -83,6 +83,15 @@ struct BackupRun {
         progressText.assign(prefix).append(middle).append(suffix);
         progress(progressText);
     }
+    // The watching window's counters and stop request; null when nobody watches.
+    RunControl* control() const { return options.control; }
+    // Ends the call here (RunStopped) when a stop has been asked for.
+    void stopPoint() const {
+        if (options.control) options.control->stopPoint();
+    }
+    // Counts a version whose turn to be stored has passed, and the bytes of
+    // its source file when it was stored.
+    void noteStored(const std::string& sourceFile, bool stored);
     void message(const std::string& text) { state.ui.showMessage(text); }
     // A message that does not make the run fail.
     void warning(const std::string& text) {

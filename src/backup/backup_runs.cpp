@@ -29,7 +29,8 @@ int AddBackupRun(Connection& db, const std::string& title, const std::string& ki
 }
 
 BackupRunResult RunTitledBackup(SharedState& state, const BackupEngine& engine, const std::string& title,
-                                const std::string& kindCode, std::time_t now, const std::function<void(int)>& onRunAdded) {
+                                const std::string& kindCode, std::time_t now, const std::function<void(int)>& onRunAdded,
+                                RunControl* control) {
     Connection& db = state.db();
     BackupRunResult out;
     const int runNumber = out.runNumber = AddBackupRun(db, title, kindCode, now);
@@ -37,6 +38,7 @@ BackupRunResult RunTitledBackup(SharedState& state, const BackupEngine& engine, 
 
     std::vector<DirectoryRow> rows = ReadDirectoryRows(db, DirectoryOrder::kByNumber);
     BackupOptions options;
+    options.control = control;
     for (const DirectoryRow& r : rows)
         if (r.kind == "0") {
             if (r.abkp) options.compression = *r.abkp;
@@ -49,6 +51,10 @@ BackupRunResult RunTitledBackup(SharedState& state, const BackupEngine& engine, 
             r.chk2 = "00";
         }
         if (!r.dir || r.dir->empty() || !r.dirNo) continue;
+        if (out.result.stopped || (control && control->stopRequested())) {
+            out.result.stopped = true;
+            continue;  // the empty CHK2 of the rows left are still filled
+        }
         std::string runKind = r.kind != "9" && kindCode == "1" ? "1" : "9";
         out.result += engine(state,
                              BackupCall{*r.dir, "9", runKind, r.dest.value_or(""), runNumber, static_cast<int>(*r.dirNo), *r.chk2},
@@ -57,13 +63,14 @@ BackupRunResult RunTitledBackup(SharedState& state, const BackupEngine& engine, 
     return out;
 }
 
-BackupResult RunInitialBackups(SharedState& state, const BackupEngine& engine) {
+BackupResult RunInitialBackups(SharedState& state, const BackupEngine& engine, RunControl* control) {
     Connection& db = state.db();
     BackupResult result;
     BackupOptions options;
+    options.control = control;
     // The list is read first. The engine marks each registration done
     // (CHK1 "1") in the transaction that records its rows; one that failed
-    // stays to be run again or removed.
+    // or was stopped stays to be run again or removed.
     std::vector<Registration> rows = ListedRegistrations(db);
     for (const Registration& r : rows) {
         if (r.kind == "0") {
@@ -71,10 +78,16 @@ BackupResult RunInitialBackups(SharedState& state, const BackupEngine& engine) {
             continue;
         }
         if (!r.chk1 || *r.chk1 == "1") continue;
-        result += engine(state,
-                         BackupCall{r.dir.value_or(""), "1", r.kind.value_or(""), r.dest.value_or(""), 0,
-                                    static_cast<int>(r.dirNo), r.chk2.value_or("")},
-                         options);
+        if (control && control->stopRequested()) {
+            result.stopped = true;
+            break;
+        }
+        const BackupResult one = engine(state,
+                                        BackupCall{r.dir.value_or(""), "1", r.kind.value_or(""), r.dest.value_or(""), 0,
+                                                   static_cast<int>(r.dirNo), r.chk2.value_or("")},
+                                        options);
+        result += one;
+        if (one.stopped) break;
     }
     return result;
 }

@@ -40,8 +40,12 @@ struct BackupRunResult {
 };
 
 // Runs the initial backup of every listed registration that has not had
-// one (CHK1 not "1"); the engine marks each one done with its rows.
-BackupResult RunInitialBackups(SharedState& state, const BackupEngine& engine);
+// one (CHK1 not "1"); the engine marks each one done with its rows. With a
+// control, the engine calls are watched through it, and a stop asked for
+// there ends the call at work and leaves the later ones; a registration
+// whose initial backup was stopped stays not done, so it can be started
+// again.
+BackupResult RunInitialBackups(SharedState& state, const BackupEngine& engine, RunControl* control = nullptr);
 
 // A titled run over every registered directory, as the backup run window
 // starts it: the run's record comes first (onRunAdded is called then, so the
@@ -49,8 +53,9 @@ BackupResult RunInitialBackups(SharedState& state, const BackupEngine& engine);
 // compression flag goes into the options, an empty CHK2 is filled with
 // "00", and the engine is called for every directory that has a source, in
 // DIRNO order; directories of kind "9" and runs of kind "9" are
-// information only.
+// information only. With a control, as for RunInitialBackups: a stop ends
+// the directory at work and leaves the later ones (the run's record stays).
 BackupRunResult RunTitledBackup(SharedState& state, const BackupEngine& engine, const std::string& title, const std::string& kindCode,
-                    std::time_t now, const std::function<void(int)>& onRunAdded = {});
+                    std::time_t now, const std::function<void(int)>& onRunAdded = {}, RunControl* control = nullptr);
 
 }  // namespace tessel

@@ -255,6 +255,7 @@ void ProcessFile(BackupRun& run, const std::string& directory, const std::string
     add.bind(21, run.runKind != "1" ? std::string("2") : code);
     add.run();
     ++run.result.versionsRecorded;
+    if (RunControl* c = run.control(); c && run.runKind == "1" && code != "9") ++c->versionsToStore;
     run.catalogHasRows = true;
 }
 

@@ -139,6 +139,7 @@ void CollectSubdirectories(BackupRun& run) {
                 .run();
         }
         run.step = "2";
+        run.stopPoint();
         SubdirRow row;
         if (!NextSubdir(db, "SELECT rowid, FULLNAME FROM SUBDIR WHERE rowid > ?1 AND CHK = '0' ORDER BY rowid LIMIT 1",
                         lastPicked, row))
@@ -166,6 +167,15 @@ void FilePass(BackupRun& run) {
     auto openFolder = [&] { return ::open(Below(run.source, current).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); };
     UniqueFd dirFd(openFolder());
     std::vector<DirectoryEntry> entries = FilesOf(run, current, dirFd.get(), &error);
+    if (RunControl* c = run.control()) {
+        // The files to look at: this folder's and those the sub-directory
+        // pass listed (a folder changed since is listed again, so the count
+        // can be a little off).
+        std::int64_t planned = static_cast<std::int64_t>(entries.size());
+        for (const auto& [rel, listed] : run.listed) planned += static_cast<std::int64_t>(listed.files.size());
+        c->filesToExamine += planned;
+        c->phase = RunControl::Phase::kChecking;
+    }
     for (;;) {
         const std::string directory = Below(run.source, current);
         // A folder that cannot be listed is never passed over in silence:
@@ -174,7 +184,9 @@ void FilePass(BackupRun& run) {
         for (const DirectoryEntry& e : entries) {
             run.step = "4";
             if (e.name == "." || e.name == "..") continue;
+            run.stopPoint();
             ProcessFile(run, directory, e.name, dirFd.get());
+            if (RunControl* c = run.control()) ++c->filesExamined;
         }
         run.step = "7";
         if (run.subdirFlag != "01") return;

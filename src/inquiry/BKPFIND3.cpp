@@ -4,6 +4,7 @@
 #include <QListWidget>
 
 #include "inquiry/inquiry_queries.h"
+#include "ui/selection.h"
 
 namespace tessel {
 
@@ -12,15 +13,15 @@ BKPFIND3::BKPFIND3(AppContext& context)
                               "最新ファイル状況問い合わせ",
                               inquiry::kDirectoriesQuery,
                               {{"番号", 0},
-                               {"ﾃﾞｨﾚｸﾄﾘｰ", 2700},
-                               {"ﾊﾞｯｸｱｯﾌﾟﾃﾞｨﾚｸﾄﾘｰ", 2800},
+                               NameColumn("ﾃﾞｨﾚｸﾄﾘｰ", 2700),
+                               NameColumn("ﾊﾞｯｸｱｯﾌﾟﾃﾞｨﾚｸﾄﾘｰ", 2800),
                                {"区分", 1200},
-                               {"備考", 1800}},
+                               NameColumn("備考", 1800)},
                               {{"BKPNO", 0, Qt::AlignRight},
                                {"DIRNO", 0, Qt::AlignRight},
                                {"LVL", 380, Qt::AlignRight},
-                               {"DIR", 2600},
-                               {"FILE", 1900},
+                               NameColumn("DIR", 2600),
+                               NameColumn("FILE", 1900),
                                {"UPDATE", 1700},
                                {"UPTIME", 1200},
                                {"SIZE", 900, Qt::AlignRight},
@@ -34,10 +35,7 @@ BKPFIND3::BKPFIND3(AppContext& context)
     upperRow()->addWidget(list_, 0, Qt::AlignTop);
     // The mode changes here; the versions grid follows at the next click on
     // a directory.
-    connect(list_, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row < 0) return;
-        filterMode_ = list_->item(row)->text() == QString::fromUtf8("全部") ? "1" : "2";
-    });
+    BindChoice(*list_, [this](int row) { filterMode_ = list_->item(row)->text() == QString::fromUtf8("全部") ? "1" : "2"; });
 }
 
 void BKPFIND3::open() {

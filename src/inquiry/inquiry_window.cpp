@@ -9,12 +9,18 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <sys/stat.h>
+
+#include <map>
 #include <set>
+#include <utility>
 
 #include "inquiry/version_code.h"
 #include "restore/restore_to.h"
 #include "ui/app_context.h"
 #include "ui/controls.h"
+#include "ui/run_panel.h"
+#include "ui/selection.h"
 #include "ui/sql_grid_model.h"
 
 namespace tessel {
@@ -35,6 +41,7 @@ InquiryWindow::InquiryWindow(AppContext& context, Definition definition) : ctx_(
     upperModel_ = new SqlGridModel(ctx_.state.db(), this);
     if (def_.upperDateColumn >= 0) upperModel_->setFormatter(def_.upperDateColumn, FormatStoredDate);
     upper_->setModel(upperModel_);
+    KeepSelectionOnCurrent(*upper_);
 
     versions_ = new QTableView(this);
     versions_->setObjectName("DataGrid1");
@@ -64,12 +71,16 @@ InquiryWindow::InquiryWindow(AppContext& context, Definition definition) : ctx_(
     layout->addLayout(top);
     layout->addLayout(upperRow_, 2);
     layout->addWidget(versions_, 3);
+    panel_ = new RunPanel(ctx_, RunPanel::Kind::kRestore, this);
+    panel_->setHiddenWhenIdle(true);
+    layout->addWidget(panel_);
     resize(820, 620);
 
     connect(back, &QPushButton::clicked, this, &QWidget::close);
-    // The current row moves before a message box or anything else can
-    // swallow the rest of a click, and on every other way it moves too.
-    connect(upper_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+    // The highlight moves before a message box or anything else can swallow
+    // the rest of a click, and on every other way it moves too (keyboard,
+    // program, an accessibility action).
+    connect(upper_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &InquiryWindow::showVersionsOfCurrentRow);
     // A click on the current row applies what changed since (the filter
     // list of the latest-state window); otherwise it changes nothing.
@@ -100,9 +111,9 @@ void InquiryWindow::gridSet2() {
 }
 
 void InquiryWindow::showVersionsOfCurrentRow() {
-    const QModelIndex current = upper_->currentIndex();
-    if (!current.isValid() || current.row() >= upperModel_->rowCount()) return;
-    const qlonglong key = upperModel_->value(current.row(), 0).toLongLong();
+    const int row = SelectedRow(*upper_);
+    if (row < 0 || row >= upperModel_->rowCount()) return;
+    const qlonglong key = upperModel_->value(row, 0).toLongLong();
     const std::string query = versionsQuery(true);
     if (query == shownQuery_ && key == shownKey_) return;
     shownQuery_ = query;
@@ -115,7 +126,7 @@ void InquiryWindow::showVersionsOfCurrentRow() {
 
 bool InquiryWindow::editVersionCode(int row, const QVariant& value) {
     QVariant key = versionsModel_->rowKey(row);
-    if (!key.isValid()) return false;
+    if (!key.isValid() || ctx_.refuseChangeWhileEngineRuns()) return false;
     std::optional<std::string> refusal =
         ChangeVersionCode(ctx_.state.db(), key.toLongLong(), value.toString().toStdString());
     if (refusal) {
@@ -133,39 +144,100 @@ void InquiryWindow::versionsMenu(const QPoint& pos) {
     if (menu.exec(versions_->viewport()->mapToGlobal(pos)) == restore) restoreSelectedVersions();
 }
 
+namespace {
+
+std::string OverwriteQuestion(int count) {
+    return "復元先にすでにあるファイルが " + std::to_string(count) +
+           " 件あります。上書きしますか？\n「いいえ」ではそれらをそのままにして、ほかのファイルだけを復元します。";
+}
+
+bool EntryExists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+bool InquiryWindow::running() const { return panel_->running(); }
+
 void InquiryWindow::restoreSelectedVersions() {
+    if (panel_->running()) return;
     std::set<int> rows;
     for (const QModelIndex& i : versions_->selectionModel()->selectedIndexes()) rows.insert(i.row());
     if (rows.empty() && versions_->currentIndex().isValid()) rows.insert(versions_->currentIndex().row());
-    std::vector<std::int64_t> keys;
-    for (int row : rows)
-        if (QVariant key = versionsModel_->rowKey(row); key.isValid()) keys.push_back(key.toLongLong());
-    if (keys.empty()) return;
+    struct Chosen {
+        std::int64_t key;
+        std::string dir, name;
+        std::int64_t level;
+    };
+    std::vector<Chosen> chosen;
+    std::map<std::pair<std::string, std::string>, int> versionsOfFile;
+    for (int row : rows) {
+        const QVariant key = versionsModel_->rowKey(row);
+        if (!key.isValid()) continue;
+        chosen.push_back({key.toLongLong(), versionsModel_->value(row, 3).toString().toStdString(),
+                          versionsModel_->value(row, 4).toString().toStdString(), versionsModel_->value(row, 2).toLongLong()});
+        ++versionsOfFile[{chosen.back().dir, chosen.back().name}];
+    }
+    if (chosen.empty()) return;
     const QString folder = ctx_.chooseFolder
                                ? ctx_.chooseFolder(this)
                                : QFileDialog::getExistingDirectory(this, QString::fromUtf8("復元先のフォルダー"));
     if (folder.isEmpty()) return;
-    RestoreToOptions options;
-    options.target = folder.toStdString();
+
+    // A file chosen in one version goes under its own name; several
+    // versions of one file are kept side by side under tagged names.
+    RestoreToOptions single, several;
+    single.target = several.target = folder.toStdString();
+    several.levelInName = true;
+    std::vector<std::int64_t> singleKeys, severalKeys;
+    std::string example;
+    int there = 0;
+    for (const Chosen& c : chosen) {
+        const bool tagged = versionsOfFile[{c.dir, c.name}] > 1;
+        (tagged ? severalKeys : singleKeys).push_back(c.key);
+        if (tagged && example.empty()) example = VersionTaggedName(c.name, c.level);
+        if (EntryExists(RestoreToPath(tagged ? several : single, c.dir, c.name, c.level))) ++there;
+    }
+    if (there > 0) single.overwrite = several.overwrite = ctx_.state.ui.askYesNo(OverwriteQuestion(there));
+
     RestoreToSummary summary;
+    int kept = 0, noCopy = 0;
     std::string firstFailure;
-    if (!ctx_.runEngine([&] {
-            WaitCursor busy(ctx_.state.ui);
-            summary = RestoreVersionsTo(ctx_.state, keys, options,
-                                        [&](RestoreToOutcome outcome, const std::string&, const std::string& target,
-                                            const std::string& detail) {
-                                            if (outcome == RestoreToOutcome::kFailed && firstFailure.empty())
-                                                firstFailure = target + "\n     RC  " + detail;
-                                        });
-        }))
-        return;
-    std::string text = "選択した版を " + options.target + " へ復元しました。\n復元 " + std::to_string(summary.restored) +
-                       " 件、スキップ " + std::to_string(summary.skipped) + " 件、失敗 " + std::to_string(summary.failed) + " 件";
-    if (!firstFailure.empty()) text += "\n" + std::string("ファイルの戻しに失敗しました! FILE= ") + firstFailure;
-    ctx_.state.ui.showMessage(text);
+    const RestoreToProgress progress = [&](RestoreToOutcome outcome, const std::string&, const std::string& target,
+                                           const std::string& detail) {
+        if (outcome == RestoreToOutcome::kExists) ++kept;
+        if (outcome == RestoreToOutcome::kNoCopy) ++noCopy;
+        if (outcome == RestoreToOutcome::kFailed && firstFailure.empty()) firstFailure = target + "\n     RC  " + detail;
+    };
+    const bool ran = panel_->run(
+        [&](SharedState& worker, RunControl& control) {
+            single.control = several.control = &control;
+            summary = RestoreVersionsTo(worker, singleKeys, single, progress);
+            if (!summary.stopped) summary += RestoreVersionsTo(worker, severalKeys, several, progress);
+        },
+        {upper_, versions_});
+    if (ran) {
+        std::string text = "選択した版を " + single.target + (summary.stopped ? " へ復元している途中で中止しました。" : " へ復元しました。") +
+                           "\n復元 " + std::to_string(summary.restored) + " 件、スキップ " + std::to_string(summary.skipped) +
+                           " 件、失敗 " + std::to_string(summary.failed) + " 件";
+        if (kept > 0) text += "\nすでにあるためそのままにしたファイル " + std::to_string(kept) + " 件";
+        if (noCopy > 0) text += "\nコピーのない版（記録のみ・コピー失敗・除外） " + std::to_string(noCopy) + " 件";
+        if (!example.empty())
+            text += "\n同じファイルの複数の版は、名前に版のフォルダー名を付けて並べました（例: " + example + "）";
+        if (!firstFailure.empty()) text += "\n" + std::string("ファイルの戻しに失敗しました! FILE= ") + firstFailure;
+        ctx_.state.ui.showMessage(text);
+    }
+    if (closeWhenDone_) close();
 }
 
 void InquiryWindow::closeEvent(QCloseEvent* event) {
+    // Closing during a restore asks as 中止 does, and closes once it ends.
+    if (panel_->running()) {
+        if (panel_->askStop()) closeWhenDone_ = true;
+        event->ignore();
+        return;
+    }
     ctx_.openMenu();
     event->accept();
 }

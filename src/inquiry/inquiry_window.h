@@ -20,6 +20,7 @@ class QHBoxLayout;
 namespace tessel {
 
 class AppContext;
+class RunPanel;
 class SqlGridModel;
 
 class InquiryWindow : public QWidget {
@@ -32,9 +33,13 @@ public:
     static constexpr int kVersionCodeColumn = 10;
 
     // Restores the versions selected in the lower grid into a folder the
-    // user chooses (each below it at its full source path) and shows the
-    // summary. The lower grid's context menu offers it.
+    // user chooses (each below it at its full source path; several versions
+    // of one file each under its name tagged with its level, side by side)
+    // and shows the summary. Files already there are replaced only when the
+    // user says so. The lower grid's context menu offers it; it runs on a
+    // worker thread with its progress and 中止 shown at the window's foot.
     void restoreSelectedVersions();
+    bool running() const;
 
 protected:
     struct Definition {
@@ -70,6 +75,8 @@ private:
     SqlGridModel* upperModel_;
     SqlGridModel* versionsModel_;
     QHBoxLayout* upperRow_;
+    RunPanel* panel_;
+    bool closeWhenDone_ = false;
     // What the versions grid shows: the narrowed query and its key; an
     // empty query while it shows every version.
     std::string shownQuery_;

@@ -222,7 +222,18 @@ public:
         for (const std::size_t folder : folders_) duplicateTarget_ = duplicateTarget_ || targets_.count(folder) > 0;
         if (duplicateTarget_) archives_.keepWalkOrder();
         archives_.start(options_.jobs ? options_.jobs : archive::DefaultJobs());
+        RunControl* const control = options_.control;
+        if (control) {
+            control->phase = RunControl::Phase::kRestoring;
+            control->actionsToDo += static_cast<std::int64_t>(steps_.size());
+        }
         for (const Step& s : steps_) {
+            if (control && control->stopRequested()) {
+                result_.stopped = true;
+                report_.line(kStoppedLine, true);
+                return;
+            }
+            if (control) ++control->actionsDone;
             switch (s.kind) {
             case Step::Kind::kRestore: restore(s); break;
             case Step::Kind::kRemove: remove(s.r); break;

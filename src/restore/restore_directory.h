@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/run_archiver.h"
+#include "engine/run_control.h"
 #include "engine/shared_state.h"
 
 namespace tessel {
@@ -24,6 +25,10 @@ struct RestoreOptions {
     // Threads that decode archive members; 0: as many as TESSEL_JOBS or the
     // machine's cores say.
     unsigned jobs = 0;
+    // Set when a window watches the call from another thread: the actions
+    // are counted here, and a stop asked for here ends the call after the
+    // current file, with a report line that says so.
+    RunControl* control = nullptr;
 };
 
 // What restore calls did: files put back, files deleted, actions passed
@@ -35,6 +40,8 @@ struct RestoreResult {
     int deleted = 0;
     int skipped = 0;
     int failed = 0;
+    // Ended early because a stop was asked for.
+    bool stopped = false;
 
     RestoreResult& operator+=(const RestoreResult& other) {
         directories += other.directories;
@@ -42,6 +49,7 @@ struct RestoreResult {
         deleted += other.deleted;
         skipped += other.skipped;
         failed += other.failed;
+        stopped = stopped || other.stopped;
         return *this;
     }
 };

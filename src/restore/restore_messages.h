@@ -21,6 +21,8 @@ inline const std::string kDeleteFailed = " の削除に失敗しました! ";
 inline const std::string kDeleteSkipped = " の削除をスキップしました! 　";
 // The restored files did not reach the disk (write-back failed).
 inline const std::string kWriteBackFailedLine = " 戻したファイルの書き込みを確定できませんでした! ";
+// The user stopped the restore: nothing after this line was done.
+inline const std::string kStoppedLine = " 中止の指示により復元を打ち切りました。残りのファイルは戻していません！ ";
 
 // Message boxes.
 inline const std::string kUndefinedMessage = " 指定されたディレクトリーの定義がありません！";

@@ -4,11 +4,13 @@
 
 namespace tessel {
 
-RestoreResult RestoreAllDirectories(SharedState& state, int runNumber, bool test, const RestoreEngine& engine) {
+RestoreResult RestoreAllDirectories(SharedState& state, int runNumber, bool test, const RestoreEngine& engine,
+                                    RunControl* control) {
     // In the order the rows were added, as the restore window lists them.
     const std::vector<DirectoryRow> rows = ReadDirectoryRows(state.db(), DirectoryOrder::kAsAdded);
     RestoreOptions options;
     options.test = test;
+    options.control = control;
     for (const DirectoryRow& r : rows)
         if (r.kind == "0") {
             if (r.abkp) options.compression = *r.abkp;
@@ -17,6 +19,10 @@ RestoreResult RestoreAllDirectories(SharedState& state, int runNumber, bool test
     RestoreResult result;
     for (const DirectoryRow& r : rows) {
         if (r.kind == "9" || r.kind == "0" || !r.dirNo || *r.dirNo == 0) continue;
+        if (result.stopped || (control && control->stopRequested())) {
+            result.stopped = true;
+            break;
+        }
         result += engine(state, static_cast<int>(*r.dirNo), runNumber, options);
         options.reportMode = "2";
     }

@@ -14,8 +14,11 @@ using RestoreEngine = std::function<RestoreResult(SharedState&, int dirNo, int r
 // Takes the prefix row's compression flag into the options, then restores
 // every directory except the prefix row and directories of kind "9", the
 // first with report mode "1" (a fresh report) and the others with "2".
-// test: a test restore. Returns what the calls did together.
-RestoreResult RestoreAllDirectories(SharedState& state, int runNumber, bool test, const RestoreEngine& engine);
+// test: a test restore. Returns what the calls did together. With a
+// control, the engine calls are watched through it, and a stop asked for
+// there ends the directory at work and leaves the later ones.
+RestoreResult RestoreAllDirectories(SharedState& state, int runNumber, bool test, const RestoreEngine& engine,
+                                    RunControl* control = nullptr);
 
 // The run can be restored from: it exists, is not information only and is
 // not the initial backups' run 0.

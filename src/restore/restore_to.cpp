@@ -63,15 +63,17 @@ public:
     }
 
     void restore(const Row& r) {
+        if (options_.control) ++options_.control->actionsDone;
         const std::string source = SourcePath(r);
-        const std::string target = JoinPath(options_.target, source.substr(1));
+        const std::string target = RestoreToPath(options_, r.dir, r.name, r.level);
         if (!CleanAbsolute(source) || r.name.empty() || r.name.find(kSep) != std::string::npos)
             return report(RestoreToOutcome::kFailed, source, target, restore_text::kOutsideRefused);
         const bool bulk = r.kind == "3" && r.level == 0;
         if (!bulk && (r.kbn1 == "2" || r.kbn1 == "8" || r.kbn1 == "9"))
             return report(RestoreToOutcome::kNoCopy, source, target, "");
 
-        const std::string rel = source.substr(1);
+        const std::string name = options_.levelInName ? VersionTaggedName(r.name, r.level) : r.name;
+        const std::string rel = SourcePathOf(r.dir, name).substr(1);
         const std::string folder = rel.substr(0, rel.rfind(kSep) == std::string::npos ? 0 : rel.rfind(kSep));
         int dirFd = -1;
         if (const int err = root_.openFolder(folder, &dirFd))
@@ -142,7 +144,27 @@ bool Selected(const std::string& source, const std::vector<std::string>& paths) 
     return false;
 }
 
+// Ends a call's walk when a stop has been asked for.
+bool StopAsked(const RestoreToOptions& options, RestoreToSummary& summary) {
+    if (!options.control || !options.control->stopRequested()) return false;
+    summary.stopped = true;
+    return true;
+}
+
 }  // namespace
+
+std::string VersionTaggedName(const std::string& name, std::int64_t level) {
+    const std::size_t dot = name.rfind('.');
+    const std::string tag = VersionFolderName(level);
+    if (dot == std::string::npos || dot == 0) return name + "." + tag;
+    return name.substr(0, dot) + "." + tag + name.substr(dot);
+}
+
+std::string RestoreToPath(const RestoreToOptions& options, const std::string& dir, const std::string& name,
+                          std::int64_t level) {
+    const std::string path = SourcePathOf(dir, options.levelInName ? VersionTaggedName(name, level) : name);
+    return JoinPath(options.target, path.substr(1));
+}
 
 RestoreToSummary RestoreRunTo(SharedState& state, int runNumber, const std::vector<std::string>& paths,
                               const RestoreToOptions& options, const RestoreToProgress& progress) {
@@ -164,6 +186,7 @@ RestoreToSummary RestoreRunTo(SharedState& state, int runNumber, const std::vect
         std::string lastDir, lastName;
         bool first = true;
         while (q.step()) {
+            if (StopAsked(options, writer.summary)) return writer.summary;
             Row r = ReadRow(q);
             if (!first && r.dir == lastDir && r.name == lastName) continue;
             first = false;
@@ -180,7 +203,9 @@ RestoreToSummary RestoreVersionsTo(SharedState& state, const std::vector<std::in
                                    const RestoreToOptions& options, const RestoreToProgress& progress) {
     Writer writer(state, options, progress);
     Statement q = state.db().prepare(std::string(kRowColumns) + "WHERE F.rowid = ?1");
+    if (options.control) options.control->actionsToDo += static_cast<std::int64_t>(versionRows.size());
     for (std::int64_t rowid : versionRows) {
+        if (StopAsked(options, writer.summary)) break;
         q.reset();
         q.bind(1, rowid);
         if (q.step()) writer.restore(ReadRow(q));

@@ -20,7 +20,27 @@ struct RestoreToOptions {
     // The prefix row's compression flag: the kind of copy reported missing
     // when a version has neither.
     std::string compression = "0";
+    // Each file lands under its name with its level's folder name put in
+    // (VersionTaggedName), so that several versions of one file are kept
+    // side by side.
+    bool levelInName = false;
+    // Set when a window watches the call from another thread: every file
+    // dealt with is counted here, and a stop asked for here ends the call
+    // after the current file (the summary's `stopped`).
+    RunControl* control = nullptr;
 };
+
+// A file's name with a level folder's name put in before its extension:
+// report.odt at level 2 becomes report.V00002.odt; a name without an
+// extension (or only a leading dot) gets it at the end: Makefile.V00002,
+// .profile.V00002.
+std::string VersionTaggedName(const std::string& name, std::int64_t level);
+
+// Where the version of the file <dir><name> at `level` lands: below the
+// target folder at its full source path, its name tagged when levelInName
+// is set.
+std::string RestoreToPath(const RestoreToOptions& options, const std::string& dir, const std::string& name,
+                          std::int64_t level);
 
 enum class RestoreToOutcome {
     kRestored,

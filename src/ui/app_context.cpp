@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "platform/engine_lock.h"
+#include "ui/engine_thread.h"
 #include "ui/window_keys.h"
 
 namespace tessel {
@@ -20,6 +21,11 @@ bool AppContext::runEngine(const std::function<void()>& work) {
         state.ui.showMessage(kEngineBusy + "\n" + state.dataFolder);
         return false;
     }
+    ++enginesRunning_;
+    struct Done {
+        int& running;
+        ~Done() { --running; }
+    } done{enginesRunning_};
     // An exception must not cross the event loop: it is shown, and the
     // work counts as not done (no completion message follows).
     try {
@@ -32,6 +38,16 @@ bool AppContext::runEngine(const std::function<void()>& work) {
         return false;
     }
     return true;
+}
+
+bool AppContext::refuseChangeWhileEngineRuns() {
+    if (!EngineBusy(state.dataFolder)) return false;
+    state.ui.showMessage(kChangeWhileEngineRuns + "\n" + state.dataFolder);
+    return true;
+}
+
+bool AppContext::runEngineOffGuiThread(const std::function<void(SharedState&)>& work) {
+    return runEngine([&] { RunOffGuiThread(state, work); });
 }
 
 std::vector<QWidget*> AppContext::windows() const {

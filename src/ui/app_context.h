@@ -21,6 +21,12 @@ class WindowKeys;
 
 // Shown when work ends by an exception that says nothing itself.
 inline const std::string kUnexpectedError = "予期しないエラーが発生しました";
+// Shown instead of a change to the catalog made in a window while a backup,
+// restore or upgrade holds the data folder (it holds the catalog's write
+// lock until its directory is done: the change would wait for it, the
+// window frozen, and then fail).
+inline const std::string kChangeWhileEngineRuns =
+    "バックアップ・復元・カタログ更新の実行中は変更できません。終わってからやり直してください。";
 
 class AppContext {
 public:
@@ -69,6 +75,16 @@ public:
     // without running the work. An exception that leaves the work is shown
     // (its text, or kUnexpectedError) and makes it return false too.
     bool runEngine(const std::function<void()>& work);
+    // The same with the work on a thread of its own (ui/engine_thread.h),
+    // given a shared state of its own; the windows go on answering input
+    // meanwhile. Returns when the work has ended.
+    bool runEngineOffGuiThread(const std::function<void(SharedState&)>& work);
+    // Whether an engine started here runs now.
+    bool engineRunning() const { return enginesRunning_ > 0; }
+    // True, after saying so (kChangeWhileEngineRuns), while any backup,
+    // restore or upgrade (this program's or the companion's) holds the data
+    // folder: a window's change to the catalog is then not made.
+    bool refuseChangeWhileEngineRuns();
 
     // A window that exists now, by its object name (e.g. "BKPGO").
     QWidget* findWindow(const QString& objectName) const;
@@ -83,6 +99,7 @@ private:
 
     std::map<std::type_index, QPointer<QWidget>> windows_;
     std::unique_ptr<WindowKeys> keys_;
+    int enginesRunning_ = 0;
 };
 
 }  // namespace tessel

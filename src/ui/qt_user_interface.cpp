@@ -6,7 +6,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QSpacerItem>
-#include <QThread>
 
 #include <iostream>
 
@@ -17,23 +16,12 @@ namespace {
 
 // Status texts arrive far faster than a screen can show them; painting each
 // would cost more than the scan. Paint at most about 30 times a second; the
-// newest text is always set, so the event loop shows it once the engine
-// returns.
+// newest text is always set, so the event loop shows it soon after.
 constexpr qint64 kRepaintIntervalMs = 33;
 
 // Room the frame takes beside the title: the window icon and the buttons
 // (close, maximise, minimise) of a usual title bar, at the font's size.
 int TitleBarExtra(const QFontMetrics& fm) { return 8 * fm.height(); }
-
-bool OnGuiThread() { return !qApp || QThread::currentThread() == qApp->thread(); }
-
-// Runs f on the GUI thread and waits for its result.
-template <class F>
-auto OnGuiThreadAndWait(F f) {
-    decltype(f()) result{};
-    QMetaObject::invokeMethod(qApp, [&] { result = f(); }, Qt::BlockingQueuedConnection);
-    return result;
-}
 
 }  // namespace
 
@@ -54,13 +42,6 @@ void FitTitle(QMessageBox& box) {
 QtUserInterface::QtUserInterface() : headless_(QGuiApplication::platformName() == "offscreen") { sinceRepaint_.start(); }
 
 void QtUserInterface::showMessage(const std::string& text) {
-    if (!OnGuiThread()) {
-        OnGuiThreadAndWait([&] {
-            showMessage(text);
-            return true;
-        });
-        return;
-    }
     if (headless_) {
         std::cerr << kProgramTitle << ": " << text << std::endl;
         return;
@@ -72,7 +53,6 @@ void QtUserInterface::showMessage(const std::string& text) {
 }
 
 bool QtUserInterface::askYesNo(const std::string& text) {
-    if (!OnGuiThread()) return OnGuiThreadAndWait([&] { return askYesNo(text); });
     if (headless_) {
         std::cerr << kProgramTitle << ": " << text << " -> No" << std::endl;
         return false;
@@ -84,38 +64,6 @@ bool QtUserInterface::askYesNo(const std::string& text) {
 }
 
 void QtUserInterface::setStatus(const std::string& window, const std::string& text) {
-    if (OnGuiThread()) {
-        {
-            // An older text posted from another thread must not follow this one.
-            std::lock_guard<std::mutex> lock(pendingMutex_);
-            if (!pendingStatus_.empty()) pendingStatus_.erase(window);
-        }
-        showStatus(window, text);
-        return;
-    }
-    {
-        std::lock_guard<std::mutex> lock(pendingMutex_);
-        // A text already waiting for this window is replaced: one post
-        // shows whatever is newest when the GUI thread gets to it.
-        if (!pendingStatus_.insert_or_assign(window, text).second) return;
-    }
-    QMetaObject::invokeMethod(
-        qApp,
-        [this, window] {
-            std::string newest;
-            {
-                std::lock_guard<std::mutex> lock(pendingMutex_);
-                auto it = pendingStatus_.find(window);
-                if (it == pendingStatus_.end()) return;
-                newest = std::move(it->second);
-                pendingStatus_.erase(it);
-            }
-            showStatus(window, newest);
-        },
-        Qt::QueuedConnection);
-}
-
-void QtUserInterface::showStatus(const std::string& window, const std::string& text) {
     if (!context_) return;
     QWidget* w = context_->findWindow(QString::fromStdString(window));
     if (!w) return;
@@ -129,11 +77,6 @@ void QtUserInterface::showStatus(const std::string& window, const std::string& t
 }
 
 void QtUserInterface::setWaitCursor(bool on) {
-    if (!OnGuiThread()) {
-        // In order with the status texts and messages posted before it.
-        QMetaObject::invokeMethod(qApp, [this, on] { setWaitCursor(on); }, Qt::QueuedConnection);
-        return;
-    }
     if (on)
         QApplication::setOverrideCursor(Qt::WaitCursor);
     else

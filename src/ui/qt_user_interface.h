@@ -3,14 +3,10 @@
 // program's name and the status lines GODISP of the windows. Without a
 // display (offscreen platform, as under cron) nobody can answer a box:
 // messages go to standard error and questions take the safe answer, No.
-// Called from the GUI thread everything happens at once. Called from any
-// other thread, status texts are posted to the GUI thread (the newest text
-// of a window replaces one not shown yet) and messages and questions wait
-// for the GUI thread to show them.
+// It is called on the GUI thread; an engine on a worker thread reaches it
+// through a GuiThreadUi (ui/gui_thread_ui.h).
 #include <QElapsedTimer>
 
-#include <map>
-#include <mutex>
 #include <string>
 
 class QMessageBox;
@@ -40,14 +36,9 @@ public:
     bool headless() const { return headless_; }
 
 private:
-    void showStatus(const std::string& window, const std::string& text);
-
     AppContext* context_ = nullptr;
     bool headless_;
     QElapsedTimer sinceRepaint_;
-    // Status texts posted from other threads and not shown yet, by window.
-    std::mutex pendingMutex_;
-    std::map<std::string, std::string> pendingStatus_;
 };
 
 }  // namespace tessel

@@ -25,6 +25,17 @@ std::string CountSql(const std::string& sql) {
 
 SqlGridModel::SqlGridModel(Connection& db, QObject* parent) : QAbstractTableModel(parent), db_(db) {}
 
+Connection& SqlGridModel::reading() const {
+    if (!own_ && !ownFailed_) {
+        try {
+            own_ = Connection::openFile(db_.path());
+        } catch (const CatalogError&) {
+            ownFailed_ = true;
+        }
+    }
+    return own_ ? *own_ : db_;
+}
+
 void SqlGridModel::setQuery(std::string sql, std::vector<Value> values) {
     sql_ = std::move(sql);
     values_ = std::move(values);
@@ -39,11 +50,11 @@ void SqlGridModel::requery() {
     columns_.clear();
     count_ = 0;
     {
-        Statement shape = db_.prepare(sql_);
+        Statement shape = reading().prepare(sql_);
         sqlite3_stmt* raw = shape.raw();
         for (int c = 0; c < sqlite3_column_count(raw); ++c)
             columns_.push_back(QString::fromUtf8(sqlite3_column_name(raw, c)));
-        Statement count = db_.prepare(CountSql(sql_));
+        Statement count = reading().prepare(CountSql(sql_));
         for (size_t i = 0; i < values_.size(); ++i)
             std::visit([&](const auto& v) { count.bind(static_cast<int>(i + 1), v); }, values_[i]);
         if (count.step()) count_ = static_cast<int>(std::min<std::int64_t>(count.int64(0), INT_MAX));
@@ -53,7 +64,7 @@ void SqlGridModel::requery() {
 
 void SqlGridModel::seek(int row) const {
     const int offsetParam = static_cast<int>(values_.size()) + 1;
-    reader_ = std::make_unique<Statement>(db_.prepare(sql_ + " LIMIT -1 OFFSET ?" + std::to_string(offsetParam)));
+    reader_ = std::make_unique<Statement>(reading().prepare(sql_ + " LIMIT -1 OFFSET ?" + std::to_string(offsetParam)));
     for (size_t i = 0; i < values_.size(); ++i)
         std::visit([&](const auto& v) { reader_->bind(static_cast<int>(i + 1), v); }, values_[i]);
     reader_->bind(offsetParam, static_cast<std::int64_t>(row));

@@ -4,6 +4,14 @@
 // once; their values are read a page at a time when a row is shown, and
 // only a bounded number of pages is kept, so that a query over millions of
 // rows opens at once and never fills the memory.
+//
+// The rows are read on a connection of the model's own to the same
+// catalog. The reader it keeps open between pages holds that connection's
+// view of the catalog as of the query (a static record set); on the
+// window's shared connection it would hold every other statement there to
+// that old view, so that a backup committed since on another connection
+// (a worker thread, the companion) would stay unseen and the next write
+// would fail.
 #include <QAbstractTableModel>
 
 #include <functional>
@@ -73,8 +81,13 @@ private:
     const std::vector<Row>& page(int number) const;
     // Positions the reader at the given row.
     void seek(int row) const;
+    // The model's own connection, opened on first use; the shared one when
+    // a second connection cannot be opened.
+    Connection& reading() const;
 
     Connection& db_;
+    mutable std::unique_ptr<Connection> own_;
+    mutable bool ownFailed_ = false;
     std::string sql_;
     std::vector<Value> values_;
     int count_ = 0;

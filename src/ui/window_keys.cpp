@@ -6,16 +6,23 @@
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QWidget>
+#include <QWindow>
+
+#include <algorithm>
 
 #include "ui/app_context.h"
 
 namespace tessel {
 namespace {
 
-// The button that takes the window back: "戻る", else its default button.
+// The button Esc presses: "中止" while a run can be stopped, else the
+// window's way back "戻る", else its default button.
 QPushButton* BackButton(QWidget& window) {
     QPushButton* fallback = nullptr;
+    for (QPushButton* b : window.findChildren<QPushButton*>())
+        if (b->objectName() == "STOPBT" && b->isVisible() && b->isEnabled()) return b;
     for (QPushButton* b : window.findChildren<QPushButton*>()) {
         if (!b->isVisible() || !b->isEnabled()) continue;
         if (b->text() == QString::fromUtf8("戻る")) return b;
@@ -48,7 +55,9 @@ bool WindowKeys::eventFilter(QObject* watched, QEvent* event) {
         if (!event->spontaneous()) place(*window);
         return false;
     case QEvent::Hide:
-        if (!event->spontaneous()) places_[window->objectName()] = window->pos();
+        // The client area: set back as it was, it comes back to the same
+        // place whatever frame the window manager draws around it.
+        if (!event->spontaneous()) places_[window->objectName()] = window->geometry();
         return false;
     default:
         return false;
@@ -88,25 +97,44 @@ void WindowKeys::place(QWidget& window) {
         else if (!opener || other == QApplication::activeWindow())
             opener = other;
     }
-    if (returning || !opener) {
-        // Back to where it was left, if it was shown before.
-        auto it = places_.find(name);
-        if (it != places_.end()) window.move(it->second);
-        return;
+    if (!returning && opener) openers_[name] = opener->objectName();
+    const auto saved = places_.find(name);
+    QScreen* screen = !returning && opener ? opener->screen() : nullptr;
+    if (!screen && saved != places_.end()) screen = QGuiApplication::screenAt(saved->second.center());
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect area = screen->availableGeometry();
+    const QMargins frame = FrameMargins(window);
+    QRect client;
+    if (saved != places_.end() && area.contains(saved->second.center())) {
+        client = saved->second;
+    } else {
+        client = QRect(QPoint(), window.size());
+        client.moveCenter(area.center() + QPoint((frame.left() - frame.right()) / 2, (frame.top() - frame.bottom()) / 2));
     }
-    openers_[name] = opener->objectName();
-    const QRect from = opener->frameGeometry();
-    QRect to = window.frameGeometry();
-    to.moveCenter(from.center());
-    // Keep it on the screen the opener is on.
-    if (QScreen* screen = opener->screen()) {
-        const QRect avail = screen->availableGeometry();
-        to.moveRight(std::min(to.right(), avail.right()));
-        to.moveBottom(std::min(to.bottom(), avail.bottom()));
-        to.moveLeft(std::max(to.left(), avail.left()));
-        to.moveTop(std::max(to.top(), avail.top()));
-    }
-    window.move(to.topLeft());
+    window.setGeometry(FitInto(client, area, frame, window.minimumSize()));
+}
+
+QMargins FrameMargins(const QWidget& window) {
+    if (const QWindow* handle = window.windowHandle(); handle && !handle->frameMargins().isNull())
+        return handle->frameMargins();
+    // Not known before the window manager has framed the window once: a
+    // usual frame, with the title bar at the height of two lines of text.
+    const int side = 4;
+    const int title = std::max(window.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &window),
+                               2 * window.fontMetrics().height());
+    return {side, title, side, side};
+}
+
+QRect FitInto(QRect client, const QRect& area, const QMargins& frame, const QSize& minimum) {
+    const QRect inside = area.marginsRemoved(frame);
+    client.setWidth(std::max(std::min(client.width(), inside.width()), minimum.width()));
+    client.setHeight(std::max(std::min(client.height(), inside.height()), minimum.height()));
+    if (client.right() > inside.right()) client.moveRight(inside.right());
+    if (client.bottom() > inside.bottom()) client.moveBottom(inside.bottom());
+    if (client.left() < inside.left()) client.moveLeft(inside.left());
+    if (client.top() < inside.top()) client.moveTop(inside.top());
+    return client;
 }
 
 }  // namespace tessel

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -13,6 +14,9 @@
 #include "ui/app_context.h"
 #include "ui/controls.h"
 #include "ui/grid_layout.h"
+#include "ui/gui_thread_ui.h"
+#include "ui/run_panel.h"
+#include "ui/selection.h"
 #include "ui/sql_grid_model.h"
 
 namespace tessel {
@@ -29,7 +33,7 @@ BKPGO::BKPGO(AppContext& context) : ctx_(context) {
     kinds_->addItems({QString::fromUtf8("通常"), QString::fromUtf8("情報のみ")});
     kinds_->setCurrentRow(0);
     kinds_->setMaximumHeight(kinds_->sizeHintForRow(0) * 2 + 8);
-    auto* runButton = NamedButton(this, "Command1", "実行");
+    runButton_ = NamedButton(this, "Command1", "実行");
     auto* backButton = NamedButton(this, "Command2", "戻る");
     auto* status = new QLineEdit(this);
     status->setObjectName("GODISP");
@@ -40,6 +44,10 @@ BKPGO::BKPGO(AppContext& context) : ctx_(context) {
     model_ = new SqlGridModel(ctx_.state.db(), this);
     model_->setFormatter(3, FormatStoredDate);
     grid_->setModel(model_);
+    grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grid_->setSelectionMode(QAbstractItemView::SingleSelection);
+    KeepSelectionOnCurrent(*grid_);
+    panel_ = new RunPanel(ctx_, RunPanel::Kind::kBackup, this);
 
     auto* layout = new QGridLayout(this);
     layout->addWidget(heading, 0, 0, 1, 3);
@@ -48,18 +56,20 @@ BKPGO::BKPGO(AppContext& context) : ctx_(context) {
     layout->addWidget(NamedLabel(this, "Label3", "バックアップ種類"), 2, 0, Qt::AlignTop);
     layout->addWidget(kinds_, 2, 1);
     auto* buttons = new QVBoxLayout;
-    buttons->addWidget(runButton);
+    buttons->addWidget(runButton_);
     buttons->addWidget(backButton);
     layout->addLayout(buttons, 2, 2);
     layout->addWidget(grid_, 3, 0, 1, 3);
-    layout->addWidget(status, 4, 0, 1, 3);
+    auto* statusRow = new QHBoxLayout;
+    statusRow->addWidget(status, 1);
+    statusRow->addWidget(panel_);
+    layout->addLayout(statusRow, 4, 0, 1, 3);
     layout->setColumnStretch(1, 1);
     resize(720, 480);
 
-    connect(kinds_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
-        kind_ = item->text() == QString::fromUtf8("通常") ? "1" : "9";
-    });
-    connect(runButton, &QPushButton::clicked, this, &BKPGO::run);
+    // The kind is the chosen item's, however it was chosen.
+    BindChoice(*kinds_, [this](int row) { kind_ = kinds_->item(row)->text() == QString::fromUtf8("通常") ? "1" : "9"; });
+    connect(runButton_, &QPushButton::clicked, this, &BKPGO::run);
     connect(backButton, &QPushButton::clicked, this, &QWidget::close);
 }
 
@@ -72,36 +82,56 @@ void BKPGO::open() {
 void BKPGO::gridSet() {
     model_->fetchAll();
     ApplyGridLayout(*grid_, {{"番号", 0},
-                             {"タイトル", 4500},
+                             NameColumn("タイトル", 4500),
                              {"区分", 1200},
                              {"バックアップ日", 1300, Qt::AlignHCenter},
                              {"時間", 1300, Qt::AlignHCenter},
                              {"区分DMY", 0}});
 }
 
+bool BKPGO::running() const { return panel_->running(); }
+
 void BKPGO::run() {
     SharedState& state = ctx_.state;
+    if (panel_->running()) return;
     if (title_->text().isEmpty()) {
         state.ui.showMessage("バックアップタイトルを入力してください");
         return;
     }
+    const std::string title = title_->text().toStdString(), kind = kind_.toStdString();
+    const std::time_t now = ctx_.clock();
+    const BackupEngine engine = ctx_.backupEngine;
     BackupRunResult outcome;
-    bool ran = ctx_.runEngine([&] {
-        outcome = RunTitledBackup(state, ctx_.backupEngine, title_->text().toStdString(), kind_.toStdString(), ctx_.clock(),
-                                  [this](int) {
-                                      model_->requery();
-                                      gridSet();
-                                      grid_->repaint();
-                                  });
-    });
-    if (!ran) return;
-    if (!outcome.result.failed())
-        state.ui.showMessage(" 処理を完了しました！　");
-    else
-        state.ui.showMessage(" 処理を完了しました！　\n" + backup::kRunHadFailures);
+    // The new run is listed before any directory is backed up.
+    const auto showRun = [this](int) {
+        RunOnGuiThread([this] {
+            model_->requery();
+            gridSet();
+        });
+    };
+    const bool ran = panel_->run(
+        [&](SharedState& worker, RunControl& control) {
+            outcome = RunTitledBackup(worker, engine, title, kind, now, showRun, &control);
+        },
+        {title_, kinds_, runButton_});
+    if (ran) {
+        if (outcome.result.stopped)
+            state.ui.showMessage(panel_->stoppedMessage());
+        else if (!outcome.result.failed())
+            state.ui.showMessage(" 処理を完了しました！　");
+        else
+            state.ui.showMessage(" 処理を完了しました！　\n" + backup::kRunHadFailures);
+    }
+    if (closeWhenDone_) close();
 }
 
 void BKPGO::closeEvent(QCloseEvent* event) {
+    // Closing during a run asks as 中止 does, and closes once the run ends.
+    if (panel_->running()) {
+        if (panel_->askStop()) closeWhenDone_ = true;
+        event->ignore();
+        return;
+    }
     ctx_.openMenu();
     event->accept();
 }

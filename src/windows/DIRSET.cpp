@@ -14,6 +14,7 @@
 #include <QRadioButton>
 #include <QStorageInfo>
 #include <QTableView>
+#include <QTimer>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -26,6 +27,8 @@
 #include "ui/app_context.h"
 #include "ui/controls.h"
 #include "ui/grid_layout.h"
+#include "ui/run_panel.h"
+#include "ui/selection.h"
 #include "ui/sql_grid_model.h"
 
 namespace tessel {
@@ -44,10 +47,8 @@ std::string S(const QString& s) { return s.toStdString(); }
 
 QString KindCodeOf(const QString& item) { return QString::fromStdString(KindCodeOfLabel(item.toStdString())); }
 
-// The current item of a 対象/対象外 list is 対象.
-bool Included(const QListWidget* list) {
-    return list->currentItem() && list->currentItem()->text() == QString::fromUtf8(kIncludedLabel);
-}
+// The chosen item of a 対象/対象外 list is 対象.
+bool Included(const QListWidget* list) { return ChosenText(*list) == QString::fromUtf8(kIncludedLabel); }
 
 }  // namespace
 
@@ -126,8 +127,11 @@ DIRSET::DIRSET(AppContext& context) : ctx_(context) {
     grid_->setSelectionMode(QAbstractItemView::SingleSelection);
     model_ = new SqlGridModel(ctx_.state.db(), this);
     grid_->setModel(model_);
+    KeepSelectionOnCurrent(*grid_);
     auto* status = NamedField(this, "GODISP");
     status->setReadOnly(true);
+    panel_ = new RunPanel(ctx_, RunPanel::Kind::kInitialBackup, this);
+    idleOnly_ = {compression_, prefix_, frame3, dirsel1_, dirsel2_, dirs_, drives_, frame1, grid_};
 
     auto* top = new QHBoxLayout;
     top->addWidget(title, 1);
@@ -148,7 +152,10 @@ DIRSET::DIRSET(AppContext& context) : ctx_(context) {
     auto* right = new QVBoxLayout;
     right->addWidget(frame1);
     right->addWidget(grid_, 1);
-    right->addWidget(status);
+    auto* statusRow = new QHBoxLayout;
+    statusRow->addWidget(status, 1);
+    statusRow->addWidget(panel_);
+    right->addLayout(statusRow);
     auto* body = new QHBoxLayout;
     body->addLayout(left, 1);
     body->addLayout(right, 3);
@@ -160,24 +167,27 @@ DIRSET::DIRSET(AppContext& context) : ctx_(context) {
 
     source_->installEventFilter(this);
     prefix_->installEventFilter(this);
-    connect(closeButton, &QPushButton::clicked, this, [this] {
-        ctx_.openMenu();
-        hide();
-    });
+    connect(closeButton, &QPushButton::clicked, this, [this] { leave(false); });
     connect(registerButton, &QPushButton::clicked, this, &DIRSET::registerDirectory);
     connect(deleteButton, &QPushButton::clicked, this, &DIRSET::deleteRegistration);
     connect(initialButton, &QPushButton::clicked, this, &DIRSET::initialBackup);
     connect(dest_, &QLineEdit::textChanged, this, &DIRSET::destinationChanged);
-    connect(kinds_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) { kindCode_ = KindCodeOf(item->text()); });
-    connect(compression_, &QListWidget::itemClicked, this, &DIRSET::compressionClicked);
-    connect(dirsel1_, &QRadioButton::clicked, this, [this] {
-        if (!prefix_->text().isEmpty()) setPrefixMode(false);
+    // Each list acts on its chosen item, however it was chosen.
+    BindChoice(*kinds_, [this](int row) { kindCode_ = KindCodeOf(kinds_->item(row)->text()); });
+    BindChoice(*compression_, [this](int row) { compressionChosen(row); });
+    BindChoice(*subdirs_, [](int) {});
+    BindChoice(*autoBackup_, [](int) {});
+    // Prefix mode is only for a missing prefix, however it was asked for.
+    connect(dirsel1_, &QRadioButton::toggled, this, [this](bool on) {
+        if (on && !prefix_->text().isEmpty()) setPrefixMode(false);
+    });
+    // A row the user highlights (mouse, keyboard, an accessibility action)
+    // is taken into the edit fields; a click takes it again.
+    connect(grid_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        const int row = SelectedRow(*grid_);
+        if (!programSelects_ && row >= 0) takeRow(row);
     });
     connect(grid_, &QTableView::clicked, this, [this](const QModelIndex& index) { takeRow(index.row()); });
-    // Moving through the grid by keyboard takes the row as a click does.
-    connect(grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this](const QModelIndex& current) {
-        if (current.isValid() && grid_->hasFocus()) takeRow(current.row());
-    });
     connect(drives_, &QComboBox::currentTextChanged, this,
             [this](const QString& root) { dirs_->setRootIndex(fsModel_->index(root)); });
     connect(dirs_, &QTreeView::activated, this,
@@ -215,10 +225,10 @@ void DIRSET::load() {
 void DIRSET::SETGRID() {
     model_->fetchAll();
     ApplyGridLayout(*grid_, {{"番号", 500},
-                             {"バックアップ元", 2600},
-                             {"バックアップ先", 2500},
+                             NameColumn("バックアップ元", 2600),
+                             NameColumn("バックアップ先", 2500),
                              {"区分", 1100},
-                             {"備考", 1200},
+                             NameColumn("備考", 1200),
                              {"区分DMY", 0},
                              {"AUTO", 600},
                              {"INIT", 0},
@@ -238,10 +248,12 @@ void DIRSET::setPrefixMode(bool on) {
     dirsel2_->setChecked(!on);
 }
 
+bool DIRSET::running() const { return panel_->running(); }
+
 std::optional<std::int64_t> DIRSET::currentDirNo() const {
-    QModelIndex current = grid_->currentIndex();
-    if (!current.isValid() || listAtEnd_) return std::nullopt;
-    QVariant v = model_->value(current.row(), 0);
+    const int row = SelectedRow(*grid_);
+    if (row < 0 || listAtEnd_) return std::nullopt;
+    QVariant v = model_->value(row, 0);
     if (!v.isValid()) return std::nullopt;
     return v.toLongLong();
 }
@@ -249,14 +261,18 @@ std::optional<std::int64_t> DIRSET::currentDirNo() const {
 void DIRSET::selectRowOf(std::int64_t dirNo) {
     for (int r = 0; r < model_->rowCount(); ++r)
         if (model_->value(r, 0).toLongLong() == dirNo) {
+            programSelects_ = true;
             grid_->setCurrentIndex(model_->index(r, 1));
+            programSelects_ = false;
             return;
         }
 }
 
 void DIRSET::takeRow(int row) {
     if (row < 0 || row >= model_->rowCount()) return;
+    programSelects_ = true;
     grid_->setCurrentIndex(model_->index(row, 1));
+    programSelects_ = false;
     listAtEnd_ = false;
     if (model_->value(row, 0).toLongLong() == 0) return;
     source_->setText(model_->value(row, 1).toString());
@@ -264,7 +280,7 @@ void DIRSET::takeRow(int row) {
     if (dest.isValid()) dest_->setText(dest.toString());
     remark_->setText(model_->value(row, 4).toString());
     Select(kinds_, KindLabelOf(model_->value(row, 5).toString().toStdString()));
-    kindCode_ = KindCodeOf(kinds_->currentItem()->text());
+    kindCode_ = KindCodeOf(ChosenText(*kinds_));
     Select(autoBackup_, model_->value(row, 6).toString() == "1" ? kIncludedLabel : kExcludedLabel);
     Select(subdirs_, model_->value(row, 8).toString() == "01" ? kIncludedLabel : kExcludedLabel);
 }
@@ -316,6 +332,13 @@ void DIRSET::sourceFocusOut() {
 void DIRSET::prefixExit() {
     QString text = prefix_->text();
     if (text.isEmpty() || text == entryText_) return;
+    if (ctx_.refuseChangeWhileEngineRuns()) {
+        // The field shows the prefix in force again.
+        std::optional<Registration> stored = FindRegistrationByNumber(ctx_.state.db(), 0);
+        prefix_->setText(stored ? Q(stored->dir) : QString());
+        entryText_ = prefix_->text();
+        return;
+    }
     text = QString::fromStdString(StoredPrefix(S(text), CurrentDirectory()));
     prefix_->setText(text);
     SharedState& state = ctx_.state;
@@ -346,13 +369,25 @@ void DIRSET::prefixExit() {
     }
 }
 
-void DIRSET::compressionClicked() {
-    QListWidgetItem* item = compression_->currentItem();
-    compressFlag_ = item && item->text() == QString::fromUtf8("圧縮") ? "1" : "0";
+void DIRSET::compressionChosen(int row) {
+    const QString flag = compression_->item(row)->text() == QString::fromUtf8("圧縮") ? "1" : "0";
+    if (flag == compressFlag_ || refusingCompression_) return;  // shown as it is stored
+    if (!prefix_->text().isEmpty() && ctx_.refuseChangeWhileEngineRuns()) {
+        // The list shows the stored choice again once the click that chose
+        // the other one is over (its release would choose it anew).
+        refusingCompression_ = true;
+        QTimer::singleShot(0, this, [this] {
+            Select(compression_, compressFlag_ == "1" ? "圧縮" : "通常");
+            refusingCompression_ = false;
+        });
+        return;
+    }
+    compressFlag_ = flag;
     if (!prefix_->text().isEmpty() && !RegistrationListEmpty(ctx_.state.db())) SaveCompression(ctx_.state.db(), S(compressFlag_));
 }
 
 void DIRSET::registerDirectory() {
+    if (ctx_.refuseChangeWhileEngineRuns()) return;
     SharedState& state = ctx_.state;
     Connection& db = state.db();
     const std::string cwd = CurrentDirectory();
@@ -373,6 +408,7 @@ void DIRSET::registerDirectory() {
 }
 
 void DIRSET::deleteRegistration() {
+    if (ctx_.refuseChangeWhileEngineRuns()) return;
     SharedState& state = ctx_.state;
     if (source_->text().isEmpty()) {
         state.ui.showMessage(" 取消対象のデータを一覧から選択してください!");
@@ -385,9 +421,30 @@ void DIRSET::deleteRegistration() {
 }
 
 void DIRSET::initialBackup() {
-    if (!ctx_.runEngine([this] { RunInitialBackups(ctx_.state, ctx_.backupEngine); })) return;
-    requery();
-    ctx_.state.ui.showMessage(kDone);
+    if (panel_->running()) return;
+    const BackupEngine engine = ctx_.backupEngine;
+    BackupResult result;
+    const bool ran = panel_->run(
+        [&](SharedState& worker, RunControl& control) { result = RunInitialBackups(worker, engine, &control); },
+        idleOnly_);
+    if (ran) {
+        requery();
+        ctx_.state.ui.showMessage(result.stopped ? panel_->stoppedMessage() : kDone);
+    }
+    const Leave after = leaveWhenDone_;
+    leaveWhenDone_ = Leave::kStay;
+    if (after == Leave::kHide) leave(false);
+    if (after == Leave::kClose) close();
+}
+
+void DIRSET::leave(bool closing) {
+    if (panel_->running()) {
+        // Leaving during an initial backup asks as 中止 does, and leaves once it ends.
+        if (panel_->askStop()) leaveWhenDone_ = closing ? Leave::kClose : Leave::kHide;
+        return;
+    }
+    ctx_.openMenu();
+    if (!closing) hide();
 }
 
 void DIRSET::destinationChanged() {
@@ -418,7 +475,12 @@ bool DIRSET::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void DIRSET::closeEvent(QCloseEvent* event) {
-    ctx_.openMenu();
+    if (panel_->running()) {
+        leave(true);
+        event->ignore();
+        return;
+    }
+    leave(true);
     // The close box discards the window; the next opening loads it anew.
     setAttribute(Qt::WA_DeleteOnClose);
     event->accept();

@@ -4,6 +4,7 @@
 #include <QWidget>
 
 #include <optional>
+#include <vector>
 
 class QComboBox;
 class QFileSystemModel;
@@ -16,6 +17,7 @@ class QTreeView;
 namespace tessel {
 
 class AppContext;
+class RunPanel;
 class SqlGridModel;
 
 class DIRSET : public QWidget {
@@ -30,6 +32,8 @@ public:
     void directoryChanged(const QString& path);
     // A click on a grid row.
     void takeRow(int row);
+
+    bool running() const;
 
     const QString& kindCode() const { return kindCode_; }
     const QString& compressFlag() const { return compressFlag_; }
@@ -54,7 +58,9 @@ private:
     void prefixExit();
     void sourceFocusIn();
     void sourceFocusOut();
-    void compressionClicked();
+    void compressionChosen(int row);
+    // Leaves by "戻る" (hidden) or the close box (closed).
+    void leave(bool close);
     void selectRowOf(std::int64_t dirNo);
     std::optional<std::int64_t> currentDirNo() const;
 
@@ -82,6 +88,15 @@ private:
     QLineEdit* remark_;
     QTableView* grid_;
     SqlGridModel* model_;
+    RunPanel* panel_;
+    // The window itself moves the grid's highlight (after a registration,
+    // for a typed source): the row is not taken into the edit fields then.
+    bool programSelects_ = false;
+    // A compression choice was refused; the list goes back to the stored one.
+    bool refusingCompression_ = false;
+    // Leaving was asked for during an initial backup: done when it ends.
+    enum class Leave { kStay, kHide, kClose } leaveWhenDone_ = Leave::kStay;
+    std::vector<QWidget*> idleOnly_;
 };
 
 }  // namespace tessel

@@ -1,6 +1,9 @@
 #pragma once
 // The file restore window: lists the runs that can be restored and brings
-// every registered directory back to the state of the chosen one.
+// every registered directory back to the state of the chosen one. The run
+// chosen is the one highlighted in the list, and the kind of restore the
+// option button shown on, however either was set. The restore goes on a
+// worker thread: the window shows its progress and offers 中止.
 #include <QWidget>
 
 #include <cstdint>
@@ -12,12 +15,14 @@
 #include "engine/shared_state.h"
 #include "restore/restore_run.h"
 
+class QPushButton;
 class QRadioButton;
 class QTableView;
 
 namespace tessel {
 
 class AppContext;
+class RunPanel;
 class SqlGridModel;
 
 class FILEREV : public QWidget {
@@ -26,12 +31,14 @@ public:
     explicit FILEREV(AppContext& context);
     // Starts afresh: real restore, no run chosen, lists read again.
     void open();
-    // 1 once a row with a positive run number has been clicked.
-    std::int16_t chosen() const { return chosen_; }
-    // 1 while the test restore is chosen, else 0.
-    std::int16_t restoreTest() const { return restoreTest_; }
+    // 1 while a row with a positive run number is highlighted.
+    std::int16_t chosen() const;
+    // 1 while the test restore is shown on, else 0.
+    std::int16_t restoreTest() const;
+    bool running() const;
 
-    // The engine the window calls for each directory; tests replace it.
+    // The engine the window calls for each directory; tests replace it. It
+    // runs on the worker thread.
     RestoreEngine restoreEngine;
 
 protected:
@@ -42,12 +49,13 @@ private:
     void runRestore();
 
     AppContext& ctx_;
-    std::int16_t chosen_ = 0;
-    std::int16_t restoreTest_ = 0;
     QTableView* grid_;
     SqlGridModel* model_;
     QRadioButton* real_;
     QRadioButton* test_;
+    QPushButton* runButton_;
+    RunPanel* panel_;
+    bool closeWhenDone_ = false;
 };
 
 }  // namespace tessel

@@ -42,7 +42,7 @@ RSTRLIST::RSTRLIST(AppContext& context) : ctx_(context) {
 void RSTRLIST::open() {
     // The rows come in the order the engine added them (ascending ID).
     model_->setQuery("SELECT ID,TEXT FROM RSTRLIST");
-    ApplyGridLayout(*grid_, {{"番号", 0, Qt::AlignHCenter}, {"内容", 10900}});
+    ApplyGridLayout(*grid_, {{"番号", 0, Qt::AlignHCenter}, NameColumn("内容", 10900)});
     AppContext::present(*this);
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -16,6 +17,7 @@
 #include "platform/engine_lock.h"
 #include "support/gui_harness.h"
 #include "ui/app_context.h"
+#include "ui/gui_thread_ui.h"
 #include "ui/help.h"
 
 namespace tessel {
@@ -101,9 +103,12 @@ TEST(Windows, MenuOpensEveryWindowAndEveryWayBackReturns) {
 struct IconHarness : test::GuiHarness {
     IconHarness() {
         state.icon = "YES";
+        // The timed backup runs on a worker thread; the icon's tip is read
+        // on the GUI thread, which answers meanwhile.
         context.backupEngine = [this](SharedState&, const BackupCall& c, const BackupOptions&) {
             calls.push_back(c);
-            tipDuringBackup = context.window<ICONM>().tip();
+            offGuiThread = !OnGuiThread();
+            RunOnGuiThread([this] { tipDuringBackup = context.window<ICONM>().tip(); });
             return BackupResult{};
         };
         context.clock = [this] { return now; };
@@ -113,6 +118,7 @@ struct IconHarness : test::GuiHarness {
     }
     std::vector<BackupCall> calls;
     QString tipDuringBackup;
+    bool offGuiThread = false;
     std::time_t now = 0;
 
     void tickAt(int h, int m) {
@@ -134,6 +140,14 @@ struct IconHarness : test::GuiHarness {
 TEST(ICONM, TicksStartOneBackupPerSetTimeAndDayIconModeLivesOnAndABlockedStartUpBackupSaysSo) {
     IconHarness h;
     PrepareApplication();
+    // Qt's own buttons speak Japanese, as the program does.
+    QMessageBox question(QMessageBox::Question, "", "", QMessageBox::Yes | QMessageBox::No);
+    EXPECT_TRUE(question.button(QMessageBox::Yes)->text().startsWith(QString::fromUtf8("はい")))
+        << question.button(QMessageBox::Yes)->text().toStdString();
+    EXPECT_TRUE(question.button(QMessageBox::No)->text().startsWith(QString::fromUtf8("いいえ")));
+    QMessageBox choice(QMessageBox::NoIcon, "", "", QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_TRUE(choice.button(QMessageBox::Cancel)->text().startsWith(QString::fromUtf8("キャンセル")))
+        << choice.button(QMessageBox::Cancel)->text().toStdString();
     h.state.time1 = 9 * 3600;
     ICONM& icon = h.context.window<ICONM>();
     icon.open();
@@ -143,6 +157,7 @@ TEST(ICONM, TicksStartOneBackupPerSetTimeAndDayIconModeLivesOnAndABlockedStartUp
     ASSERT_EQ(h.calls.size(), 1u);
     EXPECT_EQ(h.calls[0], (BackupCall{"/src", "9", "1", "/dst", 1, 1, "01"}));
     EXPECT_EQ(h.tipDuringBackup, QString::fromUtf8("バックアップ実行中 "));
+    EXPECT_TRUE(h.offGuiThread);
     EXPECT_EQ(icon.tip(), QString::fromUtf8("Tesselﾊﾞｯｸｱｯﾌﾟ管理"));  // the run's own rows are the batch test's
 
     // A left click on the icon shows the main window; the exit button

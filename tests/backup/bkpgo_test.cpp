@@ -2,20 +2,31 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProgressBar>
+#include <QTimer>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
 #include <thread>
 
 #include "backup/automatic_backup.h"
 #include "backup/backup_runs.h"
 #include "platform/engine_lock.h"
+#include "archiver/archive_request.h"
+#include "support/claimed_copies.h"
 #include "support/gui_harness.h"
 #include "support/temp_dir.h"
+#include "ui/gui_thread_ui.h"
+#include "ui/run_panel.h"
 #include "ui/qt_user_interface.h"
 #include "ui/sql_grid_model.h"
 
@@ -32,12 +43,15 @@ struct RunHarness : test::GuiHarness {
             "(1, '/data/a', '/dest/a', '1', NULL, '9', '1', NULL),"
             "(2, '/data/info', '/dest/info', '9', NULL, '1', '1', '01'),"
             "(3, '', '/dest/empty', '1', NULL, '1', '1', NULL)");
+        // The engine runs on a worker thread: what the window shows is read on the GUI thread.
         context.backupEngine = [this](SharedState&, const BackupCall& c, const BackupOptions& o) {
             calls.push_back(c);
             compression = o.compression + (o.silent ? " silent" : "");
-            auto* model = qobject_cast<SqlGridModel*>(window().findChild<QTableView*>("DataGrid1")->model());
-            gridRowsDuringCall = model->rowCount();
-            lastTitle = model->value(model->rowCount() - 1, 1).toString();
+            RunOnGuiThread([this] {
+                auto* model = qobject_cast<SqlGridModel*>(window().findChild<QTableView*>("DataGrid1")->model());
+                gridRowsDuringCall = model->rowCount();
+                lastTitle = model->value(model->rowCount() - 1, 1).toString();
+            });
             BackupResult result;
             result.failures = static_cast<int>(calls.size()) == failOnCall;
             return result;
@@ -92,6 +106,40 @@ TEST(BKPGO, NormalRunBacksUpEveryDirectoryAndListsTheRunFirst) {
                                     "表示されたメッセージを確認してください！");
 }
 
+// The kind a run takes is the one the list shows chosen, however it was
+// chosen: the keyboard (Tab to the list, an arrow key), the program or an
+// accessibility action (which selects an item without making it current).
+TEST(BKPGO, TheKindShownChosenIsTheKindRunWhateverChoseIt) {
+    RunHarness h;
+    auto* kinds = h.window().findChild<QListWidget*>("KBNNM");
+    auto* title = h.window().findChild<QLineEdit*>("APPNM");
+    QApplication::setActiveWindow(&h.window());
+    const struct {
+        const char* how;
+        std::function<void()> choose;
+        const char* kind;
+    } ways[] = {
+        {"keyboard down", [&] { title->setFocus(); QTest::keyClick(title, Qt::Key_Tab); QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down); }, "9"},
+        {"keyboard up", [&] { kinds->setFocus(); QTest::keyClick(kinds, Qt::Key_Up); }, "1"},
+        {"program", [&] { kinds->setCurrentRow(1); }, "9"},
+        {"accessibility", [&] { kinds->item(0)->setSelected(true); }, "1"},
+        {"accessibility", [&] { kinds->selectionModel()->select(kinds->model()->index(1, 0), QItemSelectionModel::ClearAndSelect); }, "9"},
+        // Nothing can be left unchosen: the chosen item stays.
+        {"emptied", [&] { kinds->clearSelection(); }, "9"},
+    };
+    int run = 0;
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.how);
+        way.choose();
+        ASSERT_EQ(kinds->selectedItems().size(), 1);
+        EXPECT_EQ(kinds->selectedItems()[0]->text(), QString::fromUtf8(std::string(way.kind) == "1" ? "通常" : "情報のみ"));
+        h.run("kind");
+        ++run;
+        EXPECT_EQ(Scalar(h.state.db(), ("SELECT KBN FROM BKPNAME WHERE BKPNO = " + std::to_string(run)).c_str()), way.kind);
+        EXPECT_EQ(h.calls.at(2 * run - 2).runKind, way.kind) << "a normal directory takes the run's kind";
+    }
+}
+
 // An empty title or another engine at work starts nothing and uses no run number; an exception
 // is shown, with the cursor back; status texts from another thread reach the window through its event loop.
 TEST(BKPGO, RefusalsFailuresAndTheStatusLine) {
@@ -118,24 +166,117 @@ TEST(BKPGO, RefusalsFailuresAndTheStatusLine) {
     EXPECT_FALSE(h.context.runEngine([] { throw 42; }));
     EXPECT_EQ(h.ui.messages.back(), "予期しないエラーが発生しました");
 
-    QtUserInterface qtUi;
-    qtUi.attach(&h.context);
-    auto* status = h.window().findChild<QLineEdit*>("GODISP");
-    qtUi.setStatus("BKPGO", " ﾌｧｲﾙ　/data/a/x.txt をﾁｪｯｸしています。");
-    EXPECT_EQ(status->text(), QString::fromUtf8(" ﾌｧｲﾙ　/data/a/x.txt をﾁｪｯｸしています。"));
+    // Status texts from the worker reach the window through its event loop,
+    // the newest replacing one not shown yet; questions wait for the GUI
+    // thread to answer them.
+    GuiThreadUi worker(h.ui);
+    h.ui.statusHistory.clear();
     std::thread([&] {
-        qtUi.setStatus("BKPGO", "first");
-        qtUi.setStatus("BKPGO", "newest");
+        worker.setStatus("BKPGO", "first");
+        worker.setStatus("BKPGO", "newest");
     }).join();
-    EXPECT_EQ(status->text(), QString::fromUtf8(" ﾌｧｲﾙ　/data/a/x.txt をﾁｪｯｸしています。")) << "not from the other thread";
+    EXPECT_TRUE(h.ui.statusHistory.empty()) << "not from the other thread";
     QCoreApplication::processEvents();
-    EXPECT_EQ(status->text(), "newest");
-    // A question from another thread waits for the GUI thread to answer it (offscreen: No).
+    EXPECT_EQ(h.ui.statusHistory, std::vector<std::string>{"newest"});
+    h.ui.answers = {true};
     std::atomic<int> answer{-1};
-    std::thread asking([&] { answer = qtUi.askYesNo("続けますか？"); });
+    std::thread asking([&] { answer = worker.askYesNo("続けますか？"); });
     while (answer < 0) QCoreApplication::processEvents();
     asking.join();
-    EXPECT_EQ(answer, 0);
+    EXPECT_EQ(answer, 1);
+    EXPECT_EQ(h.ui.questions, std::vector<std::string>{"続けますか？"});
+    // The program's user interface shows a status text at once.
+    QtUserInterface qtUi;
+    qtUi.attach(&h.context);
+    qtUi.setStatus("BKPGO", " ﾌｧｲﾙ　/data/a/x.txt をﾁｪｯｸしています。");
+    EXPECT_EQ(h.window().findChild<QLineEdit*>("GODISP")->text(), QString::fromUtf8(" ﾌｧｲﾙ　/data/a/x.txt をﾁｪｯｸしています。"));
+}
+
+// A long backup with the real engine, watched from its window: the window
+// answers while it runs (the grid lists the run already; Esc asks, and No
+// goes on), the bar counts the files, 中止 with its confirmation stops the
+// run after the current file, the catalog claims no copy it lacks, and the
+// next run stores the rest.
+TEST(BKPGO, ALongBackupCanBeWatchedAndStoppedAndTheNextRunCompletesIt) {
+    test::GuiHarness h;
+    const std::string source = h.folder / "src", dest = h.folder / "backups/src";
+    constexpr int kFiles = 300;
+    std::filesystem::create_directories(dest);
+    for (int i = 0; i < kFiles; ++i) {
+        std::filesystem::create_directories(source + "/d" + std::to_string(i % 5));
+        test::WriteFile(source + "/d" + std::to_string(i % 5) + "/f" + std::to_string(i) + ".txt", std::string(100 + i, 'x'));
+    }
+    h.state.db()
+        .prepare("INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, BIKOU, ABKP, CHK1, CHK2) VALUES "
+                 "(0, ?1, NULL, '0', 'PREFIX', '1', NULL, NULL), (1, ?2, ?3, '1', NULL, '1', '1', '01')")
+        .bind(1, h.folder / "backups/").bind(2, source).bind(3, dest)
+        .run();
+    // The real engine; each archive add is slowed down so that the run lasts.
+    std::atomic<bool> slow{true};
+    h.context.backupEngine = [&slow](SharedState& s, const BackupCall& c, const BackupOptions& o) {
+        const ArchiverCall archiver = [&slow](const archive::ArchiveRequest& r) {
+            if (slow) std::this_thread::sleep_for(std::chrono::milliseconds(3));
+            return archive::Perform(r);
+        };
+        return BackupDirectory(s, o, c.source, c.initialFlag, c.runKind, c.destination, c.runNumber, c.dirNo, c.subdirFlag,
+                               archiver);
+    };
+    BKPGO& w = h.context.window<BKPGO>();
+    w.open();
+    auto* bar = w.findChild<QProgressBar*>("PROGRESS");
+    auto* stop = w.findChild<QPushButton*>("STOPBT");
+    auto* grid = w.findChild<QTableView*>("DataGrid1");
+    EXPECT_FALSE(stop->isEnabled());
+    std::vector<int> stored;  // the bar while it counts stored files
+    int gridRowsDuringRun = -1;
+    bool escPressed = false;
+    QTimer watch;
+    watch.setInterval(5);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        if (!w.running()) return;
+        gridRowsDuringRun = grid->model()->rowCount();
+        if (!bar->format().startsWith(QString::fromUtf8("保存"))) return;
+        stored.push_back(bar->value());
+        EXPECT_TRUE(bar->format().contains(QString::fromUtf8(" / 300 ファイル"))) << bar->format().toStdString();
+        if (!escPressed) {
+            escPressed = true;
+            h.ui.answers = {false};
+            QTest::keyClick(&w, Qt::Key_Escape);
+        } else if (stop->isEnabled() && bar->value() >= 300) {
+            test::GuiHarness::screenshot(w, "BKPGO-running");
+            h.ui.answers = {true};
+            QTest::mouseClick(stop, Qt::LeftButton);
+        }
+    });
+    watch.start();
+    w.findChild<QLineEdit*>("APPNM")->setText("long");
+    QTest::mouseClick(w.findChild<QPushButton*>("Command1"), Qt::LeftButton);
+    watch.stop();
+
+    EXPECT_EQ(h.ui.questions, std::vector<std::string>(2, kBackupStopQuestion));
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{kBackupStopped});
+    EXPECT_EQ(gridRowsDuringRun, 1) << "the run is listed while it runs";
+    ASSERT_GE(stored.size(), 2u);
+    EXPECT_TRUE(std::is_sorted(stored.begin(), stored.end()));
+    EXPECT_LT(stored.front(), stored.back()) << "the bar advances";
+    EXPECT_FALSE(stop->isEnabled());
+    const std::vector<std::string> counts =
+        test::Column(h.state.db(), "SELECT count(*), sum(KBN1 = '0'), sum(KBN1 = '9') FROM FILEKANRI WHERE BKPNO = 1");
+    const int copies = std::stoi(Scalar(h.state.db(), "SELECT sum(KBN1 = '0') FROM FILEKANRI WHERE BKPNO = 1"));
+    EXPECT_GT(copies, 0);
+    EXPECT_LT(copies, kFiles) << "stopped before the end";
+    EXPECT_EQ(Scalar(h.state.db(), "SELECT count(*) FROM FILEKANRI WHERE BKPNO = 1 AND KBN1 NOT IN ('0', '9')"), "0");
+    EXPECT_EQ(test::MissingClaimedCopies(h.state.db(), dest, "1"), std::vector<std::string>{});
+
+    slow = false;
+    h.ui.messages.clear();
+    w.findChild<QLineEdit*>("APPNM")->setText("next");
+    QTest::mouseClick(w.findChild<QPushButton*>("Command1"), Qt::LeftButton);
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{" 処理を完了しました！　"});
+    EXPECT_EQ(Scalar(h.state.db(), "SELECT count(*) || ' ' || sum(KBN1 = '0') FROM FILEKANRI WHERE BKPNO = 2"),
+              std::to_string(kFiles - copies) + " " + std::to_string(kFiles - copies));
+    EXPECT_EQ(Scalar(h.state.db(), "SELECT count(*) FROM FILEKANRI WHERE CHK1 = '1' AND KBN1 = '0'"), std::to_string(kFiles));
+    EXPECT_EQ(test::MissingClaimedCopies(h.state.db(), dest, "1"), std::vector<std::string>{});
 }
 
 // The automatic backup takes every directory marked for it, silently, with the prefix's compression;

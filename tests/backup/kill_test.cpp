@@ -1,4 +1,4 @@
-// A killed backup leaves a catalog that opens and never claims a copy that is not there.
+// A killed or stopped backup leaves a catalog that opens and never claims a copy that is not there.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -9,6 +9,7 @@
 #include <set>
 
 #include "support/archive_members.h"
+#include "support/claimed_copies.h"
 #include "archiver/archive_request.h"
 #include "support/backup_fixture.h"
 
@@ -71,26 +72,14 @@ int Verify(BackupFixture& f, const std::string& compression, bool complete = fal
     f.state.catalog = Connection::openFile(f.data / "filebkp.mdb");
     Statement check = f.state.db().prepare("PRAGMA integrity_check");
     EXPECT_TRUE(check.step() && check.text(0) == "ok");
-    std::map<std::string, std::map<std::string, std::uint64_t>> archives;
+    EXPECT_EQ(MissingClaimedCopies(f.state.db(), f.destination, compression), std::vector<std::string>{});
     int older = 0;
     for (const auto& r : f.rows()) {
         if (complete && r.chk1 == "1") {
             FileTimes now = ReadFileTimes(r.dir + r.filenm);
             EXPECT_TRUE(r.fupdate == now.lastWrite.high && r.fuptime == now.lastWrite.low && r.fsize == now.size) << r.filenm;
         }
-        if (r.kbn1 != "0" && r.kbn1 != "7") continue;
         older += r.kbn1 == "7";
-        const std::string folder = f.levelDir(r.lvl);
-        std::optional<std::int64_t> stored;  // the size of the claimed copy, none when it is missing
-        if (compression == "0") {
-            struct stat st {};
-            if (lstat((folder + r.filenm).c_str(), &st) == 0) stored = st.st_size;
-        } else {
-            if (!archives.count(folder)) archives[folder] = ListMembers(folder + "bkpcmp.lzh");
-            auto it = archives[folder].find(MemberPath(r.dir + r.filenm));
-            if (it != archives[folder].end()) stored = it->second;
-        }
-        EXPECT_EQ(stored.value_or(-1), r.fsize.value_or(-2)) << "code " << r.kbn1 << " row of " << r.dir + r.filenm << " at level " << r.lvl;
     }
     Statement latest = f.state.db().prepare(
         "SELECT DIR, FILENM, sum(CHK1 = '1') FROM FILEKANRI GROUP BY DIR, FILENM HAVING sum(CHK1 = '1') <> 1");
@@ -153,6 +142,55 @@ TEST_P(Killed, AtRandomMoments) {
     }
     ASSERT_TRUE(WIFEXITED(RunChild(f, compression, 200, 1, {})));
     EXPECT_GT(Verify(f, compression, true), 0) << "the runs record older files too";
+}
+
+// A stop asked for through the run's control ends the call after the
+// current file. Before anything of the call was stored the call is undone;
+// once copies exist, what was stored stays recorded, the rest is marked as
+// having no copy, and the next run stores it.
+TEST_P(Killed, OrStoppedAfterTheCurrentFile) {
+    const std::string compression = GetParam();
+    const ArchiverCall archiver = [](const archive::ArchiveRequest& r) { return archive::Perform(r); };
+    constexpr int kDistinct = 30, kChanged = 6;  // the tree's files, and those ChangeSome(1) changes
+    struct Case {
+        int stopAt;  // the n-th status text of the second run asks for the stop
+        int rowsKept, copiesKept;
+    };
+    // A check line per file comes first, then a line per stored file.
+    for (const Case c : {Case{10, 0, 0}, Case{kDistinct, 0, 0}, Case{kDistinct + 3, kChanged, 3},
+                         Case{kDistinct + kChanged, kChanged, kChanged}}) {
+        SCOPED_TRACE("stop at status " + std::to_string(c.stopAt));
+        BackupFixture f;
+        MakeTree(f);
+        RunControl control;
+        const BackupOptions options{false, compression, 0, &control};
+        ASSERT_FALSE(BackupDirectory(f.state, options, f.source, "1", "1", f.destination, 0, 1, "01", archiver).stopped);
+        ChangeSome(f, 1);
+        int statusTexts = 0;
+        f.ui.onStatus = [&](const std::string&) {
+            if (++statusTexts == c.stopAt) control.requestStop();
+        };
+        const BackupResult stopped = BackupDirectory(f.state, options, f.source, "9", "1", f.destination, 1, 1, "01", archiver);
+        // The last stored file's own stop comes too late: nothing is left to stop.
+        EXPECT_EQ(stopped.stopped, c.stopAt < kDistinct + kChanged);
+        EXPECT_EQ(stopped.failures, 0);
+        EXPECT_EQ(Column(f.state.db(), "SELECT count(*) || ' ' || count(CASE WHEN KBN1 IN ('0', '7') THEN 1 END) FROM FILEKANRI "
+                                       "WHERE BKPNO = 1"),
+                  std::vector<std::string>{std::to_string(c.rowsKept) + " " + std::to_string(c.copiesKept)});
+        // Both calls counted: the first looked at every file, the second up to the stop.
+        EXPECT_EQ(control.filesToExamine, 2 * kDistinct);
+        EXPECT_EQ(control.filesExamined, kDistinct + std::min(c.stopAt, kDistinct));
+        Verify(f, compression);
+        f.state.catalog = Connection::openFile(f.data / "filebkp.mdb");
+        f.ui.onStatus = {};
+        RunControl next;
+        const BackupOptions again{false, compression, 0, &next};
+        EXPECT_FALSE(BackupDirectory(f.state, again, f.source, "9", "1", f.destination, 2, 1, "01", archiver).stopped);
+        EXPECT_EQ(next.versionsToStore, kChanged - c.copiesKept);
+        EXPECT_EQ(next.versionsStored, next.versionsToStore);
+        EXPECT_EQ(next.bytesStored > 0, c.copiesKept < kChanged);
+        Verify(f, compression, true);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Compression, Killed, ::testing::Values("0", "1"),

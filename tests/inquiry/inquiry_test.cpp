@@ -20,6 +20,8 @@
 #include "inquiry/BKPFIND2.h"
 #include "inquiry/BKPFIND3.h"
 #include "inquiry/version_code.h"
+#include "platform/engine_lock.h"
+#include "restore/restore_to.h"
 #include "support/gui_harness.h"
 
 namespace tessel {
@@ -129,6 +131,13 @@ TEST(BKPFIND1and2, ListRunsOrDirectoriesTheVersionsFollowTheCurrentRowAndTheLast
     EXPECT_EQ(Versions(w), run2);
     runs->setCurrentIndex(runs->model()->index(0, 1));
     EXPECT_EQ(Versions(w).size(), 3u);
+    // An accessibility action selects a row without making it current: the
+    // versions follow it too, and the keyboard goes on from it.
+    runs->selectionModel()->select(runs->model()->index(1, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    EXPECT_EQ(Versions(w), run2);
+    EXPECT_EQ(runs->currentIndex().row(), 1);
+    QTest::keyClick(runs, Qt::Key_Up);
+    EXPECT_EQ(Versions(w).size(), 3u);
     // After a refused edit's message the next click still moves run and versions.
     EditCell(Grid(w, "DataGrid1"), 0, 10, "5");
     ClickRow(runs, 1);
@@ -205,6 +214,15 @@ TEST(BKPFIND3, ShowsLatestVersionsAndErrorsOnlyFromTheNextClick) {
     EXPECT_EQ(Versions(w).size(), 1u);
     ClickRow(Grid(w, "DataGrid2"), 1);
     EXPECT_EQ(Versions(w), (Strings{"1|2|1|/data/b/|c.txt|9", "2|2|1|/data/b/|d.txt|10"}));
+    // The keyboard and an accessibility action choose as the mouse does.
+    kbnnm->setFocus();
+    QTest::keyClick(kbnnm, Qt::Key_Down);
+    EXPECT_EQ(w.filterMode(), "2");
+    kbnnm->item(0)->setSelected(true);
+    EXPECT_EQ(w.filterMode(), "1");
+    kbnnm->clearSelection();
+    EXPECT_EQ(kbnnm->selectedItems().size(), 1) << "one mode is always shown chosen";
+    EXPECT_EQ(w.filterMode(), "1");
 }
 
 TEST(InquiryWindows, VersionCodeEditsAreCheckedSavedToTheirOwnRowAndNeedTheCopyForCodesClaimingOne) {
@@ -267,6 +285,14 @@ TEST(InquiryWindows, VersionCodeEditsAreCheckedSavedToTheirOwnRowAndNeedTheCopyF
         EXPECT_EQ(h.kbn1Of(c.name[0] == 'x' ? "/data/x/" : "/data/b/", c.name, 1), c.stored);
     }
     EXPECT_TRUE(ChangeVersionCode(db, 999999, "8"));  // the row is gone
+
+    // While a backup or restore holds the data folder, an edit is refused at once.
+    EngineLock other(h.state.dataFolder);
+    ASSERT_TRUE(other.tryLock());
+    h.ui.messages.clear();
+    EditCell(versions, 4, 10, "0");
+    EXPECT_EQ(h.ui.messages, Strings{kChangeWhileEngineRuns + "\n" + h.state.dataFolder});
+    EXPECT_EQ(h.kbn1Of("/data/a/sub/", "b.txt", 1), "8");
 }
 
 // A real backup; the context menu (common to the inquiry windows) restores
@@ -308,6 +334,38 @@ TEST(InquiryWindows, TheContextMenuRestoresTheSelectedVersionsIntoAFolder) {
     EXPECT_EQ(st.st_mtime, 1700000000);
     EXPECT_EQ(h.ui.messages, (Strings{"選択した版を " + target.path() + " へ復元しました。\n復元 2 件、スキップ 0 件、失敗 0 件"}));
     EXPECT_EQ(test::ReadFile(src + "/a.txt"), "changed") << "the source is untouched";
+
+    // Two versions of a.txt and b.txt's one, again into the same folder:
+    // the versions of a.txt land side by side under tagged names; b.txt is
+    // there already, and is replaced only on Yes.
+    h.state.db().exec("INSERT INTO BKPNAME VALUES (2, 'second', '1', '2024-01-02', '09:00:00')");
+    BackupDirectory(h.state, BackupOptions{false, "1"}, src, "9", "1", dest, 2, 1, "01");
+    test::WriteFile(target.path() + src + "/b.txt", "mine");
+    w.open();
+    ClickRow(Grid(w, "DataGrid2"), 0);
+    ASSERT_EQ(versions->model()->rowCount(), 3);
+    versions->selectAll();
+    const std::string tagged = target.path() + src + "/a.V00001.txt", tagged2 = target.path() + src + "/a.V00002.txt";
+    const std::string question = "復元先にすでにあるファイルが 1 件あります。上書きしますか？\n"
+                                 "「いいえ」ではそれらをそのままにして、ほかのファイルだけを復元します。";
+    h.ui.messages.clear();
+    h.ui.answers = {false};
+    w.restoreSelectedVersions();
+    EXPECT_EQ(h.ui.questions, Strings{question});
+    EXPECT_EQ(test::ReadFile(tagged) + "|" + test::ReadFile(tagged2) + "|" + test::ReadFile(target.path() + src + "/b.txt"),
+              "a1|changed|mine");
+    EXPECT_EQ(h.ui.messages, (Strings{"選択した版を " + target.path() + " へ復元しました。\n復元 2 件、スキップ 1 件、失敗 0 件\n"
+                                      "すでにあるためそのままにしたファイル 1 件\n"
+                                      "同じファイルの複数の版は、名前に版のフォルダー名を付けて並べました（例: a.V00001.txt）"}));
+    h.ui.answers = {true};
+    w.restoreSelectedVersions();
+    EXPECT_EQ(h.ui.questions.back(), "復元先にすでにあるファイルが 3 件あります。上書きしますか？\n"
+                                     "「いいえ」ではそれらをそのままにして、ほかのファイルだけを復元します。");
+    EXPECT_EQ(test::ReadFile(target.path() + src + "/b.txt"), "b1");
+    EXPECT_EQ(h.ui.messages.back().substr(0, h.ui.messages.back().find('\n', h.ui.messages.back().find('\n') + 1)),
+              "選択した版を " + target.path() + " へ復元しました。\n復元 3 件、スキップ 0 件、失敗 0 件");
+    EXPECT_EQ(VersionTaggedName(".profile", 3) + " " + VersionTaggedName("Makefile", 12) + " " + VersionTaggedName("a.tar.gz", 1),
+              ".profile.V00003 Makefile.V00012 a.tar.V00001.gz");
 }
 
 }  // namespace

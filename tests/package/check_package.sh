@@ -18,7 +18,7 @@ done
 # Nothing of the build itself (tests, build tools) goes into the package.
 if grep -E 'test|make-template' <<<"$contents"; then echo "build files in the package"; missing=1; fi
 depends=$(dpkg-deb -f "$deb" Depends)
-for d in libqt6widgets6 libsqlite3-0 qt6-qpa-plugins libqt6svg6 fonts-noto-cjk; do
+for d in libqt6widgets6 libsqlite3-0 qt6-qpa-plugins libqt6svg6 qt6-translations-l10n fonts-noto-cjk; do
   if ! grep -q "$d" <<<"$depends"; then echo "missing dependency $d in: $depends"; missing=1; fi
 done
 [ "$missing" -eq 0 ] && echo "1 passed, 0 failed"

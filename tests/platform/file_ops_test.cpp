@@ -162,7 +162,9 @@ TEST(SafeWrite, EveryOperationBelowTheRootRefusesLinksAndPathsThatAreNotPlainOnB
             EXPECT_EQ(fresh.setTimes(rel, timespec{1, 0}), error) << shown;
             EXPECT_EQ(fresh.addOwnerWrite(rel), error) << shown;
             EXPECT_EQ(fresh.statEntry(rel, &st), error) << shown;
-            if (!rel.empty()) EXPECT_EQ(fresh.openFolder(rel, &fd), error) << shown;
+            if (!rel.empty()) {
+                EXPECT_EQ(fresh.openFolder(rel, &fd), error) << shown;
+            }
         }
         EXPECT_EQ(Names(outside.path()), std::vector<std::string>{"victim"});
         EXPECT_EQ(ReadFile(outside / "victim"), "keep");

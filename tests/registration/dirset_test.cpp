@@ -8,10 +8,16 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
+#include <QTimer>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
+#include "platform/engine_lock.h"
 #include "support/gui_harness.h"
+#include "ui/run_panel.h"
+#include "ui/selection.h"
 
 namespace tessel {
 namespace {
@@ -197,6 +203,27 @@ TEST(DIRSET, RegisterUpdateDeleteAndTheirRefusals) {
     h.click("Command3");
     EXPECT_EQ(h.rows().size(), 2u);
     EXPECT_EQ(h.rows()[1].substr(0, 2 + mail.size()), "1|" + mail);
+
+    // While a backup or restore holds the data folder (here another
+    // program's), changes wait for it instead of freezing the window.
+    const std::vector<std::string> before = h.rows();
+    EngineLock other(h.state.dataFolder);
+    ASSERT_TRUE(other.tryLock());
+    h.ui.messages.clear();
+    h.registerSource(mail);
+    h.clickRow(mail);
+    h.click("Command3");
+    h.chooseItem("COMPEXP", "圧縮");
+    QCoreApplication::processEvents();
+    h.type("ODIRFIX", h.folder / "elsewhere");
+    const std::string busy = kChangeWhileEngineRuns + "\n" + h.state.dataFolder;
+    EXPECT_EQ(h.ui.messages, (std::vector<std::string>{busy, " バックアップ先を変更すると復元が出来ない時があります！", busy, busy, busy}));
+    EXPECT_EQ(h.rows(), before);
+    EXPECT_EQ(ChosenText(*h.w().findChild<QListWidget*>("COMPEXP")), QString::fromUtf8("通常")) << "shows what is stored";
+    EXPECT_EQ(h.field("ODIRFIX")->text().toStdString(), prefix);
+    other.unlock();
+    h.chooseItem("COMPEXP", "圧縮");
+    EXPECT_EQ(h.rows()[0], "0|" + prefix + "|-|0|PREFIX|1|-|-");
 }
 
 TEST(DIRSET, InitialBackupRunsOnceWithThePrefixCompression) {
@@ -239,6 +266,99 @@ TEST(DIRSET, InitialBackupRunsOnceWithThePrefixCompression) {
     EXPECT_EQ(h.w().kindCode(), "1");
 
     test::GuiHarness::screenshot(h.w(), "DIRSET");
+}
+
+// Each list acts on the item it shows chosen, however it was chosen: the
+// keyboard, the program, or an accessibility action (which selects an item
+// without making it current). So does the grid: a row highlighted that way
+// is taken into the edit fields.
+TEST(DIRSET, ListsAndTheGridActOnWhatTheyShowWhateverChoseIt) {
+    Harness h;
+    const std::string prefix = h.setPrefix();
+    const std::string keys = h.folder / "data/keys", program = h.folder / "data/program";
+    for (const std::string& d : {keys, program}) std::filesystem::create_directories(d);
+    QApplication::setActiveWindow(&h.w());
+    auto* compression = h.w().findChild<QListWidget*>("COMPEXP");
+    auto* kinds = h.w().findChild<QListWidget*>("KBNNM");
+    auto* subdirs = h.w().findChild<QListWidget*>("SUBDIR");
+    auto* autoBackup = h.w().findChild<QListWidget*>("AUTOF");
+    // The compression switch by the keyboard is stored at once.
+    compression->setFocus();
+    QTest::keyClick(compression, Qt::Key_Down);
+    EXPECT_EQ(h.rows()[0], "0|" + prefix + "|-|0|PREFIX|1|-|-");
+    compression->item(0)->setSelected(true);
+    EXPECT_EQ(h.rows()[0], "0|" + prefix + "|-|0|PREFIX|0|-|-");
+
+    kinds->setFocus();
+    QTest::keyClick(kinds, Qt::Key_Down);  // 初期BKP無し
+    subdirs->item(0)->setSelected(true);   // 対象, as an accessibility action selects it
+    autoBackup->selectionModel()->select(autoBackup->model()->index(1, 0), QItemSelectionModel::ClearAndSelect);
+    h.registerSource(keys);
+    kinds->setCurrentRow(3);  // 情報のみ, by the program
+    autoBackup->clearSelection();  // nothing can be left unchosen: 対象外 stays
+    h.registerSource(program);
+    EXPECT_EQ(h.rows()[1], "1|" + keys + "|" + prefix + "keys|2||9|0|01");
+    EXPECT_EQ(h.rows()[2], "2|" + program + "|" + prefix + "program|9||9|0|01");
+
+    // A grid row selected as an accessibility action fills the fields.
+    auto* grid = h.w().findChild<QTableView*>("DataGrid1");
+    for (int r = 0; r < grid->model()->rowCount(); ++r)
+        if (grid->model()->index(r, 1).data().toString().toStdString() == keys)
+            grid->selectionModel()->select(grid->model()->index(r, 0),
+                                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    EXPECT_EQ(h.field("IDIR")->text().toStdString(), keys);
+    EXPECT_EQ(h.w().kindCode(), "2");
+    EXPECT_EQ(ChosenText(*subdirs), QString::fromUtf8("対象"));
+    EXPECT_EQ(grid->model()->index(grid->currentIndex().row(), 1).data().toString().toStdString(), keys)
+        << "the keyboard goes on from it";
+    // Choosing 対象外 with the keyboard and registering again stores it.
+    subdirs->setFocus();
+    QTest::keyClick(subdirs, Qt::Key_Down);
+    h.click("Command1");
+    EXPECT_EQ(h.rows()[1], "1|" + keys + "|" + prefix + "keys|2||9|0|00");
+}
+
+// An initial backup runs on a worker thread; 中止 (after its question)
+// stops it, the registration at work keeps CHK1 "0" and the later one is
+// not started; the next press goes on from there.
+TEST(DIRSET, AnInitialBackupCanBeStoppedAndStartedAgain) {
+    Harness h;
+    std::string prefix = h.setPrefix();
+    const std::string a = h.folder / "data/a", b = h.folder / "data/b";
+    for (const std::string& d : {a, b}) std::filesystem::create_directories(d);
+    h.registerSource(a);
+    h.registerSource(b);
+    h.context.backupEngine = [&h, &a](SharedState&, const BackupCall& c, const BackupOptions& o) {
+        h.calls.push_back(c);
+        BackupResult r;
+        while (c.source == a && !o.control->stopRequested()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        r.stopped = c.source == a;
+        return r;
+    };
+    h.ui.messages.clear();
+    h.ui.answers = {true};
+    QTimer::singleShot(20, [&h] {
+        EXPECT_TRUE(h.w().running());
+        EXPECT_FALSE(h.w().findChild<QPushButton*>("Command1")->isEnabled()) << "registrations wait for the backup";
+        QTest::keyClick(&h.w(), Qt::Key_Escape);
+    });
+    h.click("Command2");
+    EXPECT_EQ(h.ui.questions, std::vector<std::string>{kInitialBackupStopQuestion});
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{kInitialBackupStopped});
+    ASSERT_EQ(h.calls.size(), 1u);
+    EXPECT_EQ(h.rows()[1].substr(h.rows()[1].size() - 5), "|0|00") << "CHK1 stays 0";
+    EXPECT_EQ(h.rows()[2].substr(h.rows()[2].size() - 5), "|0|00");
+    EXPECT_TRUE(h.w().findChild<QPushButton*>("Command1")->isEnabled());
+
+    h.context.backupEngine = [&h](SharedState& s, const BackupCall& c, const BackupOptions&) {
+        h.calls.push_back(c);
+        s.db().prepare("UPDATE BKPDIR SET CHK1 = '1' WHERE DIRNO = ?1").bind(1, c.dirNo).run();
+        return BackupResult{};
+    };
+    h.click("Command2");
+    EXPECT_EQ(h.calls.size(), 3u);
+    EXPECT_EQ(h.ui.messages.back(), " 処理を完了しました！　");
+    EXPECT_EQ(h.rows()[1].substr(h.rows()[1].size() - 5), "|1|00");
 }
 
 }  // namespace

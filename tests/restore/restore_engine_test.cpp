@@ -403,7 +403,7 @@ TEST_F(Engine, EachVersionComesFromItsOwnCopyWhateverTheSwitchSaysNow) {
 }
 
 // Plain copies and archive members (one of 9 MB, more than the queue
-// holds), restored on worker threads, killed at any moment.
+// holds), restored on worker threads, killed at any moment or stopped.
 TEST_F(Engine, AKilledRestoreLeavesReportAndListAgreeingAndNoTemporaryFileOutlivesTheNextRestore) {
     addDirectory(1, "1");
     const std::string body(256 * 1024, 'b'), large(9 << 20, 'l');
@@ -445,6 +445,25 @@ TEST_F(Engine, AKilledRestoreLeavesReportAndListAgreeingAndNoTemporaryFileOutliv
         EXPECT_EQ(reportLines(), r);
         EXPECT_TRUE(r.empty() || r[0] == kHead) << r[0];
     }
+    // Stopped at the tenth status line: the tenth file is the last one put
+    // back, and the report and the list end saying so.
+    RunControl control;
+    int statusLines = 0;
+    ui.onStatus = [&](const std::string&) {
+        if (++statusLines == 10) control.requestStop();
+    };
+    RestoreOptions stopping;
+    stopping.control = &control;
+    const RestoreResult stopped = RestoreDirectory(state, 1, 2, stopping, hooks);
+    ui.onStatus = {};
+    EXPECT_TRUE(stopped.stopped);
+    EXPECT_EQ(stopped.restored, 10);
+    EXPECT_EQ(control.actionsToDo, 120);
+    EXPECT_EQ(control.actionsDone, 10);
+    const auto r = rows();
+    ASSERT_EQ(r.size(), 12u);
+    EXPECT_EQ(r.back(), " 中止の指示により復元を打ち切りました。残りのファイルは戻していません！ ");
+    EXPECT_EQ(reportLines(), r);
     // The next restore sweeps leftover and planted temporary files.
     WriteFile(src("d2/f9.bin.tessel-tmp-4242"), "half");
     restore(1, 2);

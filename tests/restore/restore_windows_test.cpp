@@ -2,16 +2,25 @@
 // object names.
 #include <gtest/gtest.h>
 
-#include <QLineEdit>
 #include <QAbstractButton>
+#include <QApplication>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
 #include <QTableView>
 #include <QTest>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "restore/restore_directory.h"
 #include "windows/FILEREV.h"
 #include "support/gui_harness.h"
+#include "ui/run_panel.h"
 #include "ui/sql_grid_model.h"
 
 namespace tessel {
@@ -88,7 +97,7 @@ TEST(FILEREV, RestoresEveryQualifyingDirectoryWithTheChosenRun) {
     h.clickRow(0);
     h.click("TESTBT");
     EXPECT_EQ(w.restoreTest(), 1);
-    // Moving with the keyboard changes the current run, not the choice.
+    // Moving with the keyboard moves the highlight, and the highlighted run is the one restored.
     h.grid()->setFocus();
     QTest::keyClick(h.grid(), Qt::Key_Down);
     h.click("Command2");
@@ -108,6 +117,107 @@ TEST(FILEREV, RestoresEveryQualifyingDirectoryWithTheChosenRun) {
     h.click("TESTBT");
     w.open();
     EXPECT_EQ(w.restoreTest(), 0) << "opens in real mode";
+}
+
+// What is restored is what the window shows, however it was set: right
+// after opening no run is highlighted and nothing is restored; Tab into the
+// list highlights (and chooses) its first run; the option buttons count
+// when set by the keyboard or as an accessibility action sets them, and the
+// run when its row is selected that way.
+TEST(FILEREV, TheRunAndTheKindShownAreTheOnesRestoredWhateverSetThem) {
+    RestoreHarness h;
+    FILEREV& w = h.window();
+    w.open();
+    QApplication::setActiveWindow(&w);
+    auto* real = w.findChild<QRadioButton*>("FUKUGNBT");
+    auto* test = w.findChild<QRadioButton*>("TESTBT");
+    EXPECT_TRUE(h.grid()->selectionModel()->selectedRows().isEmpty()) << "no run is shown chosen";
+    EXPECT_EQ(w.chosen(), 0);
+    h.click("Command2");
+    EXPECT_TRUE(h.calls.empty());
+
+    // A test restore chosen as an accessibility action chooses it (the button is checked, nothing clicked).
+    test->setChecked(true);
+    h.grid()->selectionModel()->select(h.model()->index(1, 0),
+                                       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    EXPECT_EQ(w.chosen(), 1);
+    h.click("Command2");
+    EXPECT_EQ(h.calls, (std::vector<Call>{{3, 8, "1", "1", 1}, {1, 8, "2", "1", 1}}));
+    EXPECT_EQ(test::ReadFile(h.source + "/a.txt"), "now") << "a test restore changes no file";
+    EXPECT_EQ(test::Column(h.state.db(), "SELECT TEXT FROM RSTRLIST ORDER BY ID").at(0).rfind("  リカバリーの実施(TEST)  ", 0), 0u);
+
+    // The keyboard: the arrow key in the option group goes back to 復元, Tab
+    // to the list highlights its first run, and Down the next.
+    test->setFocus();
+    QTest::keyClick(test, Qt::Key_Up);
+    EXPECT_TRUE(real->isChecked());
+    w.open();
+    w.findChild<QPushButton*>("Command1")->setFocus();
+    h.grid()->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(w.chosen(), 1);
+    EXPECT_EQ(h.grid()->selectionModel()->selectedRows().at(0).row(), 0);
+    QTest::keyClick(h.grid(), Qt::Key_Down);
+    QTest::keyClick(h.grid(), Qt::Key_Up);
+    h.click("Command2");
+    EXPECT_EQ(h.calls.at(2), (Call{3, 5, "1", "1", 0}));
+    EXPECT_EQ(test::ReadFile(h.source + "/a.txt"), "five");
+    EXPECT_FALSE(std::filesystem::exists(h.source + "/new.txt"));
+}
+
+// The restore runs on a worker thread: the window shows its progress, and
+// 中止, Esc or the close box ask before stopping it; after a stop the
+// window says so (and closes, when closing asked for the stop).
+TEST(FILEREV, ARestoreCanBeStoppedAndClosingAsksFirst) {
+    RestoreHarness h;
+    FILEREV& w = h.window();
+    // An engine that works until it is asked to stop, counting its actions.
+    std::atomic<int> started{0};
+    w.restoreEngine = [&](SharedState&, int, int, const RestoreOptions& o) {
+        ++started;
+        RestoreResult r;
+        o.control->phase = RunControl::Phase::kRestoring;
+        o.control->actionsToDo = 100;
+        while (!o.control->stopRequested()) {
+            if (o.control->actionsDone < 50) ++o.control->actionsDone;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        r.stopped = true;
+        return r;
+    };
+    auto* bar = w.findChild<QProgressBar*>("PROGRESS");
+    const struct {
+        const char* way;
+        bool closes;
+    } ways[] = {{"stop", false}, {"escape", false}, {"close", true}};
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.way);
+        w.open();
+        h.clickRow(0);
+        h.ui.messages.clear();
+        h.ui.questions.clear();
+        h.ui.answers = {false, true};  // No first: the restore goes on
+        int asked = 0;
+        QTimer watch;
+        watch.setInterval(5);
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (!w.running() || bar->value() < 500 || asked == 2) return;
+            ++asked;
+            if (way.way == std::string("stop")) QTest::mouseClick(w.findChild<QPushButton*>("STOPBT"), Qt::LeftButton);
+            if (way.way == std::string("escape")) QTest::keyClick(&w, Qt::Key_Escape);
+            if (way.way == std::string("close")) w.close();
+            EXPECT_TRUE(w.isVisible()) << "the window stays while the restore runs";
+        });
+        watch.start();
+        h.click("Command2");
+        watch.stop();
+        EXPECT_EQ(h.ui.questions, std::vector<std::string>(2, kRestoreStopQuestion));
+        EXPECT_EQ(h.ui.messages, std::vector<std::string>{kRestoreStopped});
+        EXPECT_EQ(started, 1) << "no directory after the stopped one";
+        started = 0;
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_EQ(h.context.existing<FILEREV>() == nullptr, way.closes);
+        if (way.closes) EXPECT_TRUE(h.context.findWindow("MAINF")->isVisible());
+    }
 }
 
 }  // namespace
