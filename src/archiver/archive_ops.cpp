@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "archiver/add_pipeline.h"
 #include "archiver/extract_pipeline.h"
@@ -301,12 +302,14 @@ bool CopyRange(int from, int to, std::uint64_t off, std::uint64_t len, std::uint
 
 // Rewrites the archive without the members whose paths are replaced, then
 // appends the new files; the copy takes the archive's name at the end.
+// Members whose paths are in `dropped` are left out too.
 std::int32_t RewriteWith(WriteRoot& root, const std::string& rel, int afd, const CachedIndex& c, Slot& slot,
-                         const std::vector<FileToAdd>& files, const AddOptions& options) {
+                         const std::vector<FileToAdd>& files, const AddOptions& options,
+                         const std::unordered_set<std::string>& dropped = {}) {
+    std::unordered_set<std::string> replaced(dropped);
+    for (const auto& f : files) replaced.insert(f.memberPath);
     std::vector<bool> drop(c.index.members.size(), false);
-    for (const auto& f : files)
-        for (std::size_t i = 0; i < c.index.members.size(); ++i)
-            if (c.index.members[i].path == f.memberPath) drop[i] = true;
+    for (std::size_t i = 0; i < c.index.members.size(); ++i) drop[i] = replaced.count(c.index.members[i].path) > 0;
     // The copy is the safe write's temporary file in the archive's folder.
     const auto slash = rel.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : rel.substr(0, slash);
@@ -468,6 +471,28 @@ std::int32_t AddFiles(WriteRoot& root, const std::string& rel, const std::vector
     else gCache.forget(archivePath);
     if (report) *report = std::to_string(added) + " member(s) added";
     return rc;
+}
+
+std::int32_t DropMembers(WriteRoot& root, const std::string& rel, const std::vector<std::string>& paths) {
+    const std::string archivePath = root.pathOf(rel);
+    int opened = -1;
+    if (const int err = root.openFile(rel, O_RDWR, 0, &opened))
+        return err == ENOENT ? kUnlhaArchiveMissing : err == ELOOP || err == EINVAL ? kUnlhaRefusedPath : kUnlhaCannotWrite;
+    UniqueFd afd(opened);
+    if (::flock(afd.get(), LOCK_EX) != 0) return kUnlhaCannotWrite;
+    std::shared_ptr<Slot> slot;
+    std::shared_ptr<CachedIndex> base;
+    {
+        std::unique_lock<std::mutex> guard;
+        const std::int32_t rc = LockIndex(archivePath, afd.get(), true, &slot, &guard);
+        if (rc != kUnlhaOk) return rc;
+        base = slot->index;
+    }
+    const std::unordered_set<std::string> dropped(paths.begin(), paths.end());
+    bool any = false;
+    for (const Member& m : base->index.members) any = any || dropped.count(m.path) > 0;
+    if (!any) return kUnlhaOk;
+    return RewriteWith(root, rel, afd.get(), *base, *slot, {}, AddOptions{}, dropped);
 }
 
 std::shared_ptr<const ArchiveIndex> LoadIndex(const std::string& archivePath, std::int32_t* code) {

@@ -38,6 +38,12 @@ struct AddOptions {
 std::int32_t AddFiles(WriteRoot& root, const std::string& rel, const std::vector<FileToAdd>& files,
                       std::string* report, const AddOptions& options = {});
 
+// Rewrites the archive `rel` below root in one pass without the members
+// whose paths are given (the others copied as they are), through a
+// temporary file that takes its name when complete; nothing is done when no
+// member has such a path. Returns an Unlha result code.
+std::int32_t DropMembers(WriteRoot& root, const std::string& rel, const std::vector<std::string>& paths);
+
 // The member index of an archive (the list of its members), cached between
 // calls and read again when the archive file changes (device, inode, size
 // or modification time). The index stays as it is for as long as it is
