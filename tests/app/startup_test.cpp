@@ -131,16 +131,16 @@ struct SettingsHarness : SystemServices, SettingsActions {
     test::RecordingUi ui;
     SharedState state{ui, *this};
     Strings events;
-    bool backupRuns = true;
+    StartupBackup backup = StartupBackup::kStored;
 
     explicit SettingsHarness(const std::string& settings, const char* name = "Bkpdef.ini") {
         state.dataFolder = folder.path();
         if (name) test::WriteFile(folder / name, settings);
     }
     void powerOff() override { events.push_back("powerOff"); }
-    bool automaticBackup() override {
+    StartupBackup automaticBackup() override {
         events.push_back("backup");
-        return backupRuns;
+        return backup;
     }
     void pauseBeforeShutDown() override { events.push_back("pause"); }
     void endProgram(int status) override { events.push_back("end " + std::to_string(status)); }
@@ -174,7 +174,7 @@ TEST(Settings, TimeSyntaxOfTheFileAndApplyingReadsInFileOrderAndActsOnTheResult)
         std::string flags;
         std::string message = "";
         const char* name = "Bkpdef.ini";
-        bool backupRuns = true;
+        StartupBackup backup = StartupBackup::kStored;
     };
     const Case cases[] = {
         // A start-up backup ends the program without any window.
@@ -193,11 +193,21 @@ TEST(Settings, TimeSyntaxOfTheFileAndApplyingReadsInFileOrderAndActsOnTheResult)
          "AUTO=YES INITBKP=NO TERMBKP=NO ICON=YES times=0,0,0"},
         // An empty time takes the pending text; 00:00 is no time.
         {"TIME1=12:30\r\nTIME2=\r\nTIME3=00:00\r\n", true, {}, "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO times=45000,45000,0"},
-        // A start-up backup that cannot run: no pause, no power-off, an error end; icon mode goes on.
+        // A start-up backup that cannot run: no pause, no power-off, an error end
+        // (3 when another engine kept the data folder); icon mode goes on.
         {"TERMBKP=YES\n", false, {"backup", "end 1"}, "AUTO=YES INITBKP=NO TERMBKP=YES ICON=NO times=0,0,0", "",
-         "Bkpdef.ini", false},
+         "Bkpdef.ini", StartupBackup::kNotRun},
+        {"TERMBKP=YES\n", false, {"backup", "end 3"}, "AUTO=YES INITBKP=NO TERMBKP=YES ICON=NO times=0,0,0", "",
+         "Bkpdef.ini", StartupBackup::kBusy},
+        {"INITBKP=YES\n", false, {"backup", "end 3"}, "AUTO=YES INITBKP=YES TERMBKP=NO ICON=NO times=0,0,0", "",
+         "Bkpdef.ini", StartupBackup::kBusy},
         {"AUTO=YES\nICON=YES\n", true, {"backup", "icon"}, "AUTO=YES INITBKP=NO TERMBKP=NO ICON=YES times=0,0,0", "",
-         "Bkpdef.ini", false},
+         "Bkpdef.ini", StartupBackup::kNotRun},
+        // One that ran with failures still ends or powers off, with status 1.
+        {"INITBKP=YES\n", false, {"backup", "end 1"}, "AUTO=YES INITBKP=YES TERMBKP=NO ICON=NO times=0,0,0", "",
+         "Bkpdef.ini", StartupBackup::kSomeFailed},
+        {"TERMBKP=YES\n", false, {"backup", "pause", "powerOff", "end 1"},
+         "AUTO=YES INITBKP=NO TERMBKP=YES ICON=NO times=0,0,0", "", "Bkpdef.ini", StartupBackup::kSomeFailed},
         // A bad time ends the program before anything read is acted on.
         {"AUTO=YES\nTIME1=25:00\n", false, {"end 1"}, "AUTO=YES INITBKP=NO TERMBKP=NO ICON=NO times=0,0,0", badTime},
         {"TIME1=12:00\nTIME3=noon\nICON=YES\n", false, {"end 1"},
@@ -208,7 +218,7 @@ TEST(Settings, TimeSyntaxOfTheFileAndApplyingReadsInFileOrderAndActsOnTheResult)
     };
     for (const Case& c : cases) {
         SettingsHarness h(c.file, c.name);
-        h.backupRuns = c.backupRuns;
+        h.backup = c.backup;
         EXPECT_EQ(ApplySettings(h.state, h), c.goesOn) << c.file;
         EXPECT_EQ(h.events, c.events) << c.file;
         EXPECT_EQ(h.flags(), c.flags) << c.file;

@@ -173,7 +173,7 @@ TEST(ICONM, TicksStartOneBackupPerSetTimeAndDayIconModeLivesOnAndABlockedStartUp
     EngineLock other(h.folder.path());
     ASSERT_TRUE(other.tryLock());
     ProgramSettingsActions impatient(h.context, 0.3);
-    EXPECT_FALSE(impatient.automaticBackup());
+    EXPECT_EQ(impatient.automaticBackup(), StartupBackup::kBusy);
     EXPECT_EQ(h.ui.messages, std::vector<std::string>{"起動時の自動バックアップを実行できませんでした。\n"
                                                       "別のバックアップ・復元・カタログ更新が実行中のため、開始できません。\n" +
                                                       h.folder.path()});
