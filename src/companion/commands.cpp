@@ -110,10 +110,7 @@ int Init(CommandContext& c, const Args& a) {
     while (folder.size() > 1 && folder.back() == kSep) folder.pop_back();
     if (InitDataFolder(c.state, folder, ShareFolderBeside(RunningProgramFolder())) != InitOutcome::kReady) return kExitFailed;
     c.ui.notice("データフォルダーを用意しました: " + folder);
-    if (c.options.json)
-        std::printf("{\"data\": %s, \"ok\": true}\n", JsonString(folder).c_str());
-    else
-        std::printf("data\t%s\n", TsvCell(folder).c_str());
+    TableOutput::Single(stdout, c.options.json, "data", folder);
     return kExitOk;
 }
 

@@ -48,6 +48,17 @@ void TableOutput::row(const std::vector<std::optional<std::string>>& cells) {
     CheckOutput(out_);
 }
 
+void TableOutput::Single(std::FILE* out, bool json, const std::string& name, const std::string& text) {
+    if (!json) {
+        std::fprintf(out, "%s\t%s\n", name.c_str(), TsvCell(text).c_str());
+    } else {
+        std::fprintf(out, "{%s: %s", JsonString(name).c_str(), JsonString(text).c_str());
+        if (!IsValidUtf8(text)) std::fprintf(out, ", %s: \"%s\"", JsonString(name + "_hex").c_str(), HexBytes(text).c_str());
+        std::fputs(", \"ok\": true}\n", out);
+    }
+    CheckOutput(out);
+}
+
 std::string HexBytes(const std::string& s) {
     static const char digits[] = "0123456789abcdef";
     std::string out;

@@ -18,6 +18,9 @@ public:
     // text are written as JSON numbers when the column is numeric.
     void row(const std::vector<std::optional<std::string>>& cells);
     void numeric(std::vector<bool> numericColumns) { numeric_ = std::move(numericColumns); }
+    // One named text as a result: "name<TAB>text", or a JSON object with the
+    // text (and its bytes when it is not UTF-8) and "ok": true.
+    static void Single(std::FILE* out, bool json, const std::string& name, const std::string& text);
 
 private:
     std::FILE* out_;
