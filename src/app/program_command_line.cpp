@@ -20,8 +20,10 @@ ProgramCommandLine ReadProgramCommandLine(int argc, char** argv) {
         else if (code == kVersionCode && out.request == ProgramRequest::kRun) out.request = ProgramRequest::kVersion;
         else if (code == '?') {
             out.request = ProgramRequest::kWrong;
-            out.problem = std::string("不明なオプションです: ") +
-                          (optopt == kVersionCode ? "--version=" : optopt ? std::string("-") + static_cast<char>(optopt) : args[optind - 1]);
+            if (optopt == kVersionCode || optopt == 'h')
+                out.problem = std::string(optopt == 'h' ? "--help" : "--version") + " は値をとりません";
+            else
+                out.problem = std::string("不明なオプションです: ") + (optopt ? std::string("-") + static_cast<char>(optopt) : args[optind - 1]);
             return out;
         }
     }

@@ -327,6 +327,7 @@ TEST(Batch, HelpWithoutADisplayOneCopyPerDataFolderAndAFailedBackupEndsWithOne) 
     for (const auto& [args, said] : std::vector<std::pair<std::string, std::string>>{
              {"-platform offscreen", "不明なオプションです: -p"},
              {"--bogus", "不明なオプションです: --bogus"},
+             {"--version=2", "--version は値をとりません"},
              {"/some/folder", "引数はとりません (データフォルダーはカレントディレクトリーです): /some/folder"}}) {
         std::tie(status, out, err) = run(tree.path(), args);
         EXPECT_EQ(status, 2) << args;
