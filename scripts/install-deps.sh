@@ -10,6 +10,7 @@ packages=(
   fonts-noto-cjk
   lhasa libarchive-tools p7zip-full jlha-utils binutils-mingw-w64-x86-64
   rsync xvfb xauth dpkg-dev file python3
+  lintian man-db
   clang libclang-rt-14-dev
 )
 SUDO=""

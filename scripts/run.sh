@@ -1,15 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, prepares the data folder and starts the
-# program in it. The data folder is ~/.local/share/tessel-backup (or
-# $TESSEL_DATA); installation files missing there are copied in.
+# program in it. The data folder is $TESSEL_DATA, else
+# $XDG_DATA_HOME/tessel-backup (~/.local/share/tessel-backup), made with
+# tessel-backupctl init at the first start.
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
 bash "$here/scripts/install-deps.sh"
 bash "$here/scripts/build.sh"
-data="${TESSEL_DATA:-$HOME/.local/share/tessel-backup}"
-mkdir -p "$data"
-for f in bkpDEF.mdb Bkpdef.def JETDB.VER; do
-  [ -e "$data/$f" ] || cp "$here/build/share/tessel-backup/$f" "$data/$f"
-done
-cd "$data"
-exec "$here/build/tessel-backup"
+# The same starter as the menu entry's, beside the built programs.
+exec "$here/build/tessel-backup-start"

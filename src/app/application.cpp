@@ -10,6 +10,7 @@
 
 #include "backup/automatic_backup.h"
 #include "app/catalog_upgrade.h"
+#include "app/exit_status.h"
 #include "platform/engine_lock.h"
 #include "platform/paths.h"
 #include "app/ICONM.h"
@@ -36,24 +37,25 @@ namespace {
 
 }  // namespace
 
-bool ProgramSettingsActions::automaticBackup() {
+StartupBackup ProgramSettingsActions::automaticBackup() {
     SharedState& state = ctx_.state;
     EngineLock lock(state.dataFolder);
     if (!lock.tryLock() && !WaitForEngine(lock, engineWaitSeconds_, state.dataFolder)) {
         state.ui.showMessage(kStartupBackupNotRun + "\n" + kEngineBusy + "\n" + state.dataFolder);
-        return false;
+        return StartupBackup::kBusy;
     }
     try {
         // On a worker thread, so that the engine's messages and the windows
         // of the desktop session are answered meanwhile.
         const BackupEngine engine = ctx_.backupEngine;
         const std::time_t now = ctx_.clock();
-        RunOffGuiThread(state, [&](SharedState& worker) { AutomaticBackup(worker, engine, now); });
+        BackupRunResult run;
+        RunOffGuiThread(state, [&](SharedState& worker) { run = AutomaticBackup(worker, engine, now); });
+        return BackupExitStatus(run.result) == kExitOk ? StartupBackup::kStored : StartupBackup::kSomeFailed;
     } catch (const std::exception& e) {
         state.ui.showMessage(kStartupBackupNotRun + "\n" + e.what());
-        return false;
+        return StartupBackup::kNotRun;
     }
-    return true;
 }
 
 void ProgramSettingsActions::pauseBeforeShutDown() {
@@ -95,37 +97,47 @@ int RunProgram(QApplication& app) {
     QtUserInterface ui;
     RealSystemServices system;
     SharedState state(ui, system);
-    InstanceLock lock;
-    AppContext context(state, lock, [](int status) { EndProcess(status); });
-    ui.attach(&context);
-    InstallMainMenu(context);
-
     std::string folder;
     try {
         folder = CurrentDirectory();
     } catch (const std::exception& e) {
         ui.showMessage(e.what());
-        return 1;
+        return kExitFailed;
     }
+    // One copy of the program per data folder.
+    InstanceLock lock(InstanceLockPathFor(folder));
+    AppContext context(state, lock, [](int status) { EndProcess(status); });
+    ui.attach(&context);
+    InstallMainMenu(context);
+
     switch (RunStartup(state, lock, folder)) {
     case StartupOutcome::Ready:
         break;
-    case StartupOutcome::NeedsUpgrade:
+    case StartupOutcome::NeedsUpgrade: {
         // The upgrade reopens state.catalog on the upgraded catalog; the
         // program then goes on as after a current catalog.
-        {
-            bool upgraded = false;
-            if (!context.runEngine([&] { upgraded = UpgradeCatalog(state); }) || !upgraded) return 1;
+        EngineLock engine(folder);
+        if (!engine.tryLock()) {
+            ui.showMessage(kEngineBusy + "\n" + folder);
+            return kExitBusy;
         }
+        bool upgraded = false;
+        try {
+            upgraded = UpgradeCatalog(state);
+        } catch (const std::exception& e) {
+            ui.showMessage(e.what());
+        }
+        if (!upgraded) return kExitFailed;
         break;
+    }
     case StartupOutcome::SecondCopy:
     case StartupOutcome::Failed:
-        return 1;
+        return kExitFailed;
     }
 
     // F1 opens the manual in every window.
     std::unique_ptr<QObject> helpKey = InstallHelpKey(context);
-    if (!StartWindows(context)) return 1;
+    if (!StartWindows(context)) return kExitFailed;
     return app.exec();
 }
 

@@ -23,7 +23,7 @@ public:
         : ctx_(context), engineWaitSeconds_(engineWaitSeconds) {}
     // Waits for an engine running on the data folder (showing that it
     // waits), then runs the automatic backup; says why when it cannot.
-    bool automaticBackup() override;
+    StartupBackup automaticBackup() override;
     void pauseBeforeShutDown() override;
     void endProgram(int status) override;
     void openIconWindow() override;
@@ -42,8 +42,8 @@ void PrepareApplication();
 // program lives as an icon. False when the program is to end.
 bool StartWindows(AppContext& context);
 
-// Runs start-up, the settings and the first window, then the event loop.
-// Returns the process's exit status.
+// Runs start-up, the settings and the first window, then the event loop,
+// on the current directory. Returns the process's exit status (ExitStatus).
 int RunProgram(QApplication& app);
 
 }  // namespace tessel

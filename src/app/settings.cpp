@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "app/exit_status.h"
 #include "platform/codepage.h"
 #include "platform/paths.h"
 
@@ -103,19 +104,21 @@ bool ApplySettings(SharedState& state, SettingsActions& actions) {
     }
 
     if (state.autoFlag == "YES") {
-        const bool ran = actions.automaticBackup();
+        const StartupBackup outcome = actions.automaticBackup();
+        const bool ran = outcome == StartupBackup::kStored || outcome == StartupBackup::kSomeFailed;
+        const int status = outcome == StartupBackup::kStored ? kExitOk : outcome == StartupBackup::kBusy ? kExitBusy : kExitFailed;
         if (!ran && (state.termBkp == "YES" || state.initBkp == "YES")) {
-            actions.endProgram(1);
+            actions.endProgram(status);
             return false;
         }
         if (state.termBkp == "YES") {
             actions.pauseBeforeShutDown();
             ShutDownWindows(state);
-            actions.endProgram(0);
+            actions.endProgram(status);
             return false;
         }
         if (state.initBkp == "YES") {
-            actions.endProgram(0);
+            actions.endProgram(status);
             return false;
         }
     }

@@ -23,13 +23,20 @@ enum class SettingsRead { Ok, BadTime, Unreadable };
 // kBadTimeMessage and ends the program.
 SettingsRead ReadSettings(SharedState& state);
 
+// How a start-up backup went.
+enum class StartupBackup {
+    kStored,      // it ran and stored everything
+    kSomeFailed,  // it ran; something could not be stored
+    kNotRun,      // it could not run (it has said why)
+    kBusy,        // another backup, restore or upgrade kept the data folder
+};
+
 // What acting on the settings needs from the program around it.
 class SettingsActions {
 public:
     virtual ~SettingsActions() = default;
-    // Runs the automatic backup. False when it could not run (it has said
-    // why); nothing may then act as if it had.
-    virtual bool automaticBackup() = 0;
+    // Runs the automatic backup. Unless it ran, nothing may act as if it had.
+    virtual StartupBackup automaticBackup() = 0;
     // Waits 3 seconds while the window system goes on.
     virtual void pauseBeforeShutDown() = 0;
     // Ends the process with the given status; does not return in the program.
@@ -39,10 +46,11 @@ public:
 
 // Reads the settings and acts on them. Returns false when the program is to
 // end (bad settings or a start-up backup that ends it); the actions have
-// then been told so through endProgram. A start-up backup that was to end
-// the program or power the machine off and could not run ends the program
-// with status 1 and never powers off; one that was not to end it leaves the
-// program going on to its windows.
+// then been told so through endProgram. A start-up backup that ends the
+// program ends it with kExitOk when everything was stored, kExitFailed when
+// something failed and kExitBusy when another engine kept the data folder.
+// One that could not run never powers the machine off; one that was not to
+// end the program leaves it going on to its windows.
 bool ApplySettings(SharedState& state, SettingsActions& actions);
 
 // Asks the machine to power off (the shut-down after a start-up backup).

@@ -2,13 +2,15 @@
 
 #include <cstdio>
 #include <ctime>
-#include <map>
+#include <filesystem>
 #include <optional>
-#include <set>
 
+#include "app/data_folder_init.h"
+#include "app/exit_status.h"
 #include "backup/automatic_backup.h"
 #include "backup/backup_runs.h"
 #include "companion/table_output.h"
+#include "core/installation.h"
 #include "platform/engine_lock.h"
 #include "platform/file_times.h"
 #include "platform/paths.h"
@@ -26,54 +28,12 @@ using namespace registration_text;
 
 namespace {
 
-// A command's arguments: positional words, flags and flags with a value.
-struct Args {
-    std::vector<std::string> words;
-    std::map<std::string, std::string> values;
-    std::set<std::string> flags;
-
-    bool has(const std::string& f) const { return flags.count(f) > 0; }
-    std::optional<std::string> value(const std::string& f) const {
-        auto it = values.find(f);
-        if (it == values.end()) return std::nullopt;
-        return it->second;
-    }
-};
-
-Args Parse(const std::vector<std::string>& raw, const std::set<std::string>& valueFlags, const std::set<std::string>& flags,
-           size_t minWords, size_t maxWords) {
-    Args a;
-    bool onlyWords = false;
-    for (size_t i = 0; i < raw.size(); ++i) {
-        const std::string& w = raw[i];
-        if (!onlyWords && w == "--") {
-            onlyWords = true;
-        } else if (!onlyWords && w.rfind("--", 0) == 0) {
-            if (valueFlags.count(w)) {
-                if (i + 1 >= raw.size()) throw UsageError{w + " には値が必要です"};
-                a.values[w] = raw[++i];
-            } else if (flags.count(w)) {
-                a.flags.insert(w);
-            } else {
-                throw UsageError{"不明なオプションです: " + w};
-            }
-        } else {
-            a.words.push_back(w);
-        }
-    }
-    if (a.words.size() < minWords) throw UsageError{"引数が足りません"};
-    if (a.words.size() > maxWords) throw UsageError{"余分な引数があります: " + a.words[maxWords]};
-    return a;
-}
-
-int Number(const std::string& text, const std::string& flag) {
-    try {
-        size_t used = 0;
-        long v = std::stol(text, &used);
-        if (used == text.size() && v >= 0 && v <= 2147483647) return static_cast<int>(v);
-    } catch (...) {
-    }
-    throw UsageError{flag + " には 0 以上の整数を指定してください: " + text};
+// A run or directory number given as --name N: 0 to the largest int.
+std::optional<int> OptCount(const Args& a, const char* name) {
+    const std::optional<std::string> text = a.value(name);
+    if (!text) return std::nullopt;
+    if (std::optional<long long> v = StrictCount(*text, 0, 2147483647)) return static_cast<int>(*v);
+    throw UsageError(std::string("--") + name + " には 0 以上の整数を指定してください: " + *text);
 }
 
 std::optional<std::string> Opt(Statement& s, int c) { return s.optText(c); }
@@ -83,7 +43,7 @@ std::optional<std::string> OptNum(Statement& s, int c) {
 }
 
 // Streams a query's rows into a table; numeric marks the integer columns.
-void Table(Statement& s, const CompanionOptions& o, const std::vector<std::string>& columns, const std::vector<bool>& numeric) {
+void Table(Statement& s, const GlobalOptions& o, const std::vector<std::string>& columns, const std::vector<bool>& numeric) {
     TableOutput out(stdout, o.json, columns);
     out.numeric(numeric);
     while (s.step()) {
@@ -95,144 +55,227 @@ void Table(Statement& s, const CompanionOptions& o, const std::vector<std::strin
 }
 
 // Runs an engine while holding the data folder's engine lock, waiting for
-// it as the options say.
-bool WithEngineLock(SharedState& state, const CompanionOptions& o, const std::function<void()>& work) {
-    EngineLock lock(state.dataFolder);
-    if (!lock.lockWithin(o.waitSeconds)) {
-        state.ui.showMessage(kEngineBusy + "\n" + state.dataFolder);
+// it as the options say. False (said) when another holder kept it.
+bool WithEngineLock(CommandContext& c, const std::function<void()>& work) {
+    EngineLock lock(c.state.dataFolder);
+    if (!lock.lockWithin(c.options.waitSeconds)) {
+        c.state.ui.showMessage(kEngineBusy + "\n" + c.state.dataFolder);
         return false;
     }
     work();
     return true;
 }
 
-// A backup succeeded when nothing failed and nothing else needed saying.
-bool Succeeded(const BackupResult& r) { return !r.failed() && r.warnings == 0; }
-
-void PrintResult(const CompanionOptions& o, const std::string& key, int value, bool ok) {
+void PrintResult(const GlobalOptions& o, const std::string& key, std::int64_t value, bool ok) {
     if (o.json)
-        std::printf("{\"%s\": %d, \"ok\": %s}\n", key.c_str(), value, ok ? "true" : "false");
+        std::printf("{\"%s\": %lld, \"ok\": %s}\n", key.c_str(), static_cast<long long>(value), ok ? "true" : "false");
     else
-        std::printf("%s\t%d\n", key.c_str(), value);
+        std::printf("%s\t%lld\n", key.c_str(), static_cast<long long>(value));
+}
+
+// A run number that the catalog knows: 0 (the initial backups) or a run
+// that was started.
+bool KnownRun(Connection& db, int run) {
+    if (run == 0) return true;
+    Statement s = db.prepare("SELECT 1 FROM BKPNAME WHERE BKPNO = ?1");
+    s.bind(1, run);
+    return s.step();
+}
+
+// Refuses run and directory numbers the catalog does not know, so that a
+// mistyped number is not taken for "nothing there".
+bool KnownNumbers(CommandContext& c, std::optional<int> run, std::optional<int> dir) {
+    if (run && !KnownRun(c.state.db(), *run)) {
+        c.state.ui.showMessage("記録されていないバックアップ番号です: " + std::to_string(*run));
+        return false;
+    }
+    if (dir && (*dir == 0 || !FindRegistrationByNumber(c.state.db(), *dir))) {
+        c.state.ui.showMessage("登録されていないディレクトリー番号です: " + std::to_string(*dir));
+        return false;
+    }
+    return true;
+}
+
+// --- init ---------------------------------------------------------------
+
+void CheckInit(const Args& a, const GlobalOptions& o) {
+    if (!a.words.empty() && !o.dataFolder.empty()) throw UsageError("データフォルダーは DIR か --data のどちらかで指定します");
+    if (!a.words.empty() && a.words[0].empty()) throw UsageError("DIR が空です");
+}
+
+int Init(CommandContext& c, const Args& a) {
+    std::string folder = !a.words.empty() ? a.words[0] : !c.options.dataFolder.empty() ? c.options.dataFolder : CurrentDirectory();
+    if (folder[0] != kSep) folder = JoinPath(CurrentDirectory(), folder);
+    folder = std::filesystem::path(folder).lexically_normal().string();
+    while (folder.size() > 1 && folder.back() == kSep) folder.pop_back();
+    if (InitDataFolder(c.state, folder, ShareFolderBeside(RunningProgramFolder())) != InitOutcome::kReady) return kExitFailed;
+    c.ui.notice("データフォルダーを用意しました: " + folder);
+    TableOutput::Single(stdout, c.options.json, "data", folder);
+    return kExitOk;
+}
+
+// --- lists ----------------------------------------------------------------
+
+int Dirs(CommandContext& c, const Args&) {
+    Statement s = c.state.db().prepare(
+        "SELECT DIRNO, DIR, BKPDIR, BKPDIR.KBN, NAIYOU, BIKOU, ABKP, CHK1, CHK2 FROM BKPDIR "
+        "LEFT JOIN KBNDEF ON KBNDEF.KBN = 2 AND KBNDEF.ID = BKPDIR.KBN WHERE DIRNO <> 0 ORDER BY DIRNO");
+    Table(s, c.options, {"dirno", "source", "destination", "kind", "kind_name", "remark", "auto", "initial", "subdirs"},
+          {true, false, false, false, false, false, false, false, false});
+    return kExitOk;
+}
+
+// Times are written in one form everywhere: ISO 8601 local time without a
+// zone offset ("2024-05-01T09:30:00"), because the catalog records the
+// wall-clock time of the machine that made the backup, not an instant.
+int Runs(CommandContext& c, const Args&) {
+    Statement s = c.state.db().prepare(
+        "SELECT BKPNO, BKPNAME, BKPNAME.KBN, NAIYOU, "
+        "CASE WHEN DAY1 IS NULL OR DAY1 = '' THEN NULL WHEN TIME1 IS NULL OR TIME1 = '' THEN DAY1 "
+        "ELSE DAY1 || 'T' || TIME1 END FROM BKPNAME "
+        "LEFT JOIN KBNDEF ON KBNDEF.KBN = 1 AND KBNDEF.ID = BKPNAME.KBN ORDER BY BKPNO");
+    Table(s, c.options, {"run", "title", "kind", "kind_name", "started"}, {true, false, false, false, false});
+    return kExitOk;
 }
 
 const char* const kVersionColumns =
-    "SELECT BKPNO, DIRNO, LVL, DIR, FILENM, FUPDAYD, FUPTIMED, FSIZE, FVERNO, PVERNO, KBN1, CHK1, FUPDATE, FUPTIME "
-    "FROM FILEKANRI ";
+    "SELECT BKPNO, DIRNO, LVL, DIR, FILENM, FUPDATE, FUPTIME, FSIZE, FVERNO, PVERNO, KBN1, CHK1 FROM FILEKANRI ";
 
-// The recorded last-write time as ISO 8601 local time with its offset and
-// the 100-ns fraction the catalog holds, e.g. 2024-05-01T09:30:00.1234567+09:00.
-std::optional<std::string> IsoLastWrite(Statement& s, int high, int low) {
+// The recorded last-write time, local time to the 100 ns the catalog
+// holds: 2024-05-01T09:30:00.1234567.
+std::optional<std::string> LocalLastWrite(Statement& s, int high, int low) {
     if (s.isNull(high) || s.isNull(low)) return std::nullopt;
     const std::int64_t ticks = FileTime{s.int32(high), s.int32(low)}.ticks();
-    const UnixTime u = UnixFromLocalTicks(ticks);
-    const std::int64_t local = ticks / 10000000 - 11644473600LL;
-    const std::int64_t offset = local - u.seconds;
-    std::time_t t = static_cast<std::time_t>(local);
-    std::tm tm {};
+    const std::int64_t seconds = (ticks >= 0 ? ticks : ticks - 9999999) / 10000000;
+    std::time_t t = static_cast<std::time_t>(seconds - 11644473600LL);
+    std::tm tm{};
     if (!gmtime_r(&t, &tm)) return std::nullopt;
-    char buf[96];
-    const long long minutes = (offset < 0 ? -offset : offset) / 60;
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%07lld%c%02lld:%02lld", tm.tm_year + 1900,
-                  tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
-                  static_cast<long long>(ticks % 10000000), offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d.%07lld", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                  tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<long long>(ticks - seconds * 10000000));
     return std::string(buf);
 }
 
-int Dirs(SharedState& state, const CompanionOptions& o, const Args&) {
-    Statement s = state.db().prepare(
-        "SELECT DIRNO, DIR, BKPDIR, BKPDIR.KBN, NAIYOU, BIKOU, ABKP, CHK1, CHK2 FROM BKPDIR "
-        "LEFT JOIN KBNDEF ON KBNDEF.KBN = 2 AND KBNDEF.ID = BKPDIR.KBN WHERE DIRNO <> 0 ORDER BY DIRNO");
-    Table(s, o, {"dirno", "source", "destination", "kind", "kind_name", "remark", "auto", "initial", "subdirs"},
-          {true, false, false, false, false, false, false, false, false});
-    return kOk;
+void CheckVersions(const Args& a, const GlobalOptions&) {
+    const int selectors = (a.value("run") ? 1 : 0) + (a.value("dir") ? 1 : 0) + (a.has("latest") ? 1 : 0);
+    if (selectors > 1) throw UsageError("--run, --dir, --latest はどれか一つだけ指定できます");
+    if (a.has("errors") && !a.has("latest")) throw UsageError("--errors は --latest と共に指定します");
+    OptCount(a, "run");
+    OptCount(a, "dir");
 }
 
-int Runs(SharedState& state, const CompanionOptions& o, const Args&) {
-    Statement s = state.db().prepare(
-        "SELECT BKPNO, BKPNAME, BKPNAME.KBN, NAIYOU, DAY1, TIME1 FROM BKPNAME "
-        "LEFT JOIN KBNDEF ON KBNDEF.KBN = 1 AND KBNDEF.ID = BKPNAME.KBN ORDER BY BKPNO");
-    Table(s, o, {"run", "title", "kind", "kind_name", "date", "time"}, {true, false, false, false, false, false});
-    return kOk;
-}
-
-int Versions(SharedState& state, const CompanionOptions& o, const Args& a) {
-    int selectors = (a.value("--run") ? 1 : 0) + (a.value("--dir") ? 1 : 0) + (a.has("--latest") ? 1 : 0);
-    if (selectors > 1) throw UsageError{"--run, --dir, --latest はどれか一つだけ指定できます"};
-    if (a.has("--errors") && !a.has("--latest")) throw UsageError{"--errors は --latest と共に指定します"};
+int Versions(CommandContext& c, const Args& a) {
+    const std::optional<int> run = OptCount(a, "run"), dir = OptCount(a, "dir");
+    if (!KnownNumbers(c, run, dir)) return kExitFailed;
     std::optional<Statement> s;
-    Connection& db = state.db();
-    if (auto run = a.value("--run")) {
+    Connection& db = c.state.db();
+    if (run) {
         s.emplace(db.prepare(std::string(kVersionColumns) + "WHERE BKPNO = ?1 ORDER BY BKPNO, DIRNO, FILENM, LVL"));
-        s->bind(1, Number(*run, "--run"));
-    } else if (auto dir = a.value("--dir")) {
+        s->bind(1, *run);
+    } else if (dir) {
         s.emplace(db.prepare(std::string(kVersionColumns) + "WHERE DIRNO = ?1 ORDER BY DIRNO, FILENM, LVL"));
-        s->bind(1, Number(*dir, "--dir"));
-    } else if (a.has("--latest")) {
-        s.emplace(db.prepare(std::string(kVersionColumns) + "WHERE CHK1 <> '0'" + (a.has("--errors") ? " AND KBN1 >= '8'" : "") +
+        s->bind(1, *dir);
+    } else if (a.has("latest")) {
+        s.emplace(db.prepare(std::string(kVersionColumns) + "WHERE CHK1 <> '0'" + (a.has("errors") ? " AND KBN1 >= '8'" : "") +
                              " ORDER BY DIRNO, FILENM, LVL"));
     } else {
         s.emplace(db.prepare(std::string(kVersionColumns) + "ORDER BY BKPNO, DIRNO, FILENM, LVL"));
     }
-    // JSON also carries the last-write time as ISO 8601 beside the display texts.
-    std::vector<std::string> columns = {"run",  "dirno",        "level",           "directory", "name",   "date",
-                                        "time", "size",         "file_version",    "product_version", "state", "latest"};
-    std::vector<bool> numeric = {true, true, true, false, false, false, false, true, false, false, false, false};
-    if (o.json) {
-        columns.push_back("modified");
-        numeric.push_back(false);
-    }
-    TableOutput out(stdout, o.json, columns);
-    out.numeric(numeric);
-    while (s->step()) {
-        std::vector<std::optional<std::string>> cells;
-        for (int c = 0; c < 12; ++c) cells.push_back(numeric[c] ? OptNum(*s, c) : Opt(*s, c));
-        if (o.json) cells.push_back(IsoLastWrite(*s, 12, 13));
-        out.row(cells);
-    }
-    return kOk;
+    TableOutput out(stdout, c.options.json,
+                    {"run", "dirno", "level", "directory", "name", "modified", "size", "file_version", "product_version",
+                     "state", "latest"});
+    out.numeric({true, true, true, false, false, false, true, false, false, false, false});
+    while (s->step())
+        out.row({OptNum(*s, 0), OptNum(*s, 1), OptNum(*s, 2), Opt(*s, 3), Opt(*s, 4), LocalLastWrite(*s, 5, 6), OptNum(*s, 7),
+                 Opt(*s, 8), Opt(*s, 9), Opt(*s, 10), Opt(*s, 11)});
+    return kExitOk;
 }
 
-int Backup(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const Args& a) {
-    std::string title = a.value("--title").value_or("");
-    if (title.empty()) {
-        state.ui.showMessage("バックアップタイトルを入力してください");
-        return kFailed;
+int Report(CommandContext& c, const Args&) {
+    Statement s = c.state.db().prepare("SELECT ID, TEXT FROM RSTRLIST ORDER BY ID");
+    if (c.options.json) {
+        Table(s, c.options, {"id", "text"}, {true, false});
+    } else {
+        while (s.step()) std::printf("%s\n", s.text(1).c_str());
+        CheckOutput(stdout);
     }
+    return kExitOk;
+}
+
+// --- backups ---------------------------------------------------------------
+
+void CheckBackup(const Args& a, const GlobalOptions&) {
+    if (a.value("title").value_or("").empty()) throw UsageError("backup には --title TITLE が必要です");
+}
+
+int Backup(CommandContext& c, const Args& a) {
     BackupRunResult run;
-    if (!WithEngineLock(state, o, [&] {
-            run = RunTitledBackup(state, RealBackupEngine(), title, a.has("--info") ? "9" : "1", std::time(nullptr));
+    if (!WithEngineLock(c, [&] {
+            run = RunTitledBackup(c.state, RealBackupEngine(), *a.value("title"), a.has("info") ? "9" : "1", std::time(nullptr));
         }))
-        return kFailed;
-    ui.endProgress();
-    const bool ok = Succeeded(run.result);
-    PrintResult(o, "run", run.runNumber, ok);
-    return ok ? kOk : kFailed;
+        return kExitBusy;
+    c.ui.endProgress();
+    const ExitStatus status = BackupExitStatus(run.result);
+    PrintResult(c.options, "run", run.runNumber, status == kExitOk);
+    return status;
 }
 
-int Auto(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const Args&) {
+int Auto(CommandContext& c, const Args&) {
     BackupRunResult run;
-    if (!WithEngineLock(state, o, [&] { run = AutomaticBackup(state, RealBackupEngine(), std::time(nullptr)); }))
-        return kFailed;
-    ui.endProgress();
-    const bool ok = Succeeded(run.result);
-    PrintResult(o, "run", run.runNumber, ok);
-    return ok ? kOk : kFailed;
+    if (!WithEngineLock(c, [&] { run = AutomaticBackup(c.state, RealBackupEngine(), std::time(nullptr)); })) return kExitBusy;
+    c.ui.endProgress();
+    const ExitStatus status = BackupExitStatus(run.result);
+    PrintResult(c.options, "run", run.runNumber, status == kExitOk);
+    return status;
+}
+
+int Initial(CommandContext& c, const Args&) {
+    std::vector<std::int64_t> started;
+    BackupResult result;
+    if (!WithEngineLock(c, [&] {
+            result = RunInitialBackups(c.state, [&](SharedState& s, const BackupCall& call, const BackupOptions& options) {
+                started.push_back(call.dirNo);
+                return RealBackupEngine()(s, call, options);
+            });
+        }))
+        return kExitBusy;
+    c.ui.endProgress();
+    const ExitStatus status = BackupExitStatus(result);
+    if (c.options.json) {
+        std::printf("{\"directories\": [");
+        for (size_t i = 0; i < started.size(); ++i) std::printf("%s%lld", i ? ", " : "", static_cast<long long>(started[i]));
+        std::printf("], \"ok\": %s}\n", status == kExitOk ? "true" : "false");
+    } else {
+        for (std::int64_t d : started) std::printf("dirno\t%lld\n", static_cast<long long>(d));
+    }
+    c.ui.notice(kDone);
+    return status;
+}
+
+// --- restores --------------------------------------------------------------
+
+void CheckRestore(const Args& a, const GlobalOptions&) {
+    if (!a.value("run")) throw UsageError("restore には --run N が必要です");
+    OptCount(a, "run");
+    const std::optional<std::string> to = a.value("to");
+    if (!to && (a.has("overwrite") || !a.words.empty())) throw UsageError("ファイルを選んで復元するには --to DIR を指定します");
+    if (to && a.has("test")) throw UsageError("--test と --to は同時に指定できません");
+    if (to && to->empty()) throw UsageError("--to には復元先のフォルダーを指定してください");
+    for (const std::string& p : a.words)
+        if (p.empty() || p[0] != kSep) throw UsageError("復元するファイルやフォルダーは絶対パスで指定してください: " + p);
 }
 
 // restore --run N --to DIR [PATH...]: the state at run N of the given files
 // or folders (all registered directories when none is given) below DIR,
 // each at DIR + its absolute source path. Exit status 1 when any failed.
-int RestoreTo(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const Args& a, int run) {
+int RestoreTo(CommandContext& c, const Args& a, int run) {
+    SharedState& state = c.state;
     RestoreToOptions options;
-    options.target = *a.value("--to");
-    options.overwrite = a.has("--overwrite");
-    if (options.target.empty()) throw UsageError{"--to には復元先のフォルダーを指定してください"};
+    options.target = *a.value("to");
+    options.overwrite = a.has("overwrite");
     if (options.target[0] != kSep) options.target = JoinPath(CurrentDirectory(), options.target);
-    for (const std::string& p : a.words)
-        if (p.empty() || p[0] != kSep) throw UsageError{"復元するファイルやフォルダーは絶対パスで指定してください: " + p};
     RestoreToSummary summary;
-    if (!WithEngineLock(state, o, [&] {
+    if (!WithEngineLock(c, [&] {
             summary = RestoreRunTo(state, run, a.words, options,
                                    [&](RestoreToOutcome outcome, const std::string& source, const std::string& target,
                                        const std::string& detail) {
@@ -241,11 +284,10 @@ int RestoreTo(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, cons
                                            state.ui.setStatus("FILEREV", restore_text::kRestored + source + restore_text::kFrom + target);
                                            break;
                                        case RestoreToOutcome::kExists:
-                                           std::fprintf(stderr, "既にあるファイルは置き換えません (--overwrite で置き換えます): %s\n",
-                                                        target.c_str());
+                                           c.ui.showMessage("既にあるファイルは置き換えません (--overwrite で置き換えます): " + target);
                                            break;
                                        case RestoreToOutcome::kNoCopy:
-                                           std::fprintf(stderr, "この版にはコピーがありません: %s\n", source.c_str());
+                                           c.ui.showMessage("この版にはコピーがありません: " + source);
                                            break;
                                        case RestoreToOutcome::kFailed:
                                            state.ui.showMessage(restore_text::kRestoreFailedMessage + target + "\n" +
@@ -254,183 +296,275 @@ int RestoreTo(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, cons
                                        }
                                    });
         }))
-        return kFailed;
-    ui.endProgress();
-    if (o.json)
-        std::printf("{\"run\": %d, \"restored\": %d, \"skipped\": %d, \"failed\": %d, \"ok\": %s}\n", run,
-                    summary.restored, summary.skipped, summary.failed, summary.failed == 0 ? "true" : "false");
+        return kExitBusy;
+    c.ui.endProgress();
+    if (c.options.json)
+        std::printf("{\"run\": %d, \"restored\": %d, \"skipped\": %d, \"failed\": %d, \"ok\": %s}\n", run, summary.restored,
+                    summary.skipped, summary.failed, summary.failed == 0 ? "true" : "false");
     else
         std::printf("restored\t%d\nskipped\t%d\nfailed\t%d\n", summary.restored, summary.skipped, summary.failed);
-    return summary.failed == 0 ? kOk : kFailed;
+    return summary.failed == 0 ? kExitOk : kExitFailed;
 }
 
-int Restore(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const Args& a) {
-    auto runText = a.value("--run");
-    if (!runText) throw UsageError{"restore には --run N が必要です"};
-    int run = Number(*runText, "--run");
-    const bool to = a.value("--to").has_value();
-    if (!to && (a.has("--overwrite") || !a.words.empty())) throw UsageError{"ファイルを選んで復元するには --to DIR を指定します"};
-    if (to && a.has("--test")) throw UsageError{"--test と --to は同時に指定できません"};
-    if (!RestorableRun(state.db(), run)) {
-        state.ui.showMessage("復元できるバックアップ番号ではありません: " + std::to_string(run));
-        return kFailed;
+int Restore(CommandContext& c, const Args& a) {
+    const int run = *OptCount(a, "run");
+    if (!RestorableRun(c.state.db(), run)) {
+        c.state.ui.showMessage("復元できるバックアップ番号ではありません: " + std::to_string(run));
+        return kExitFailed;
     }
-    if (to) return RestoreTo(state, ui, o, a, run);
+    if (a.value("to")) return RestoreTo(c, a, run);
     RestoreResult result;
-    if (!WithEngineLock(state, o, [&] {
-            result = RestoreAllDirectories(state, run, a.has("--test"),
+    if (!WithEngineLock(c, [&] {
+            result = RestoreAllDirectories(c.state, run, a.has("test"),
                                            [](SharedState& s, int dirNo, int runNumber, const RestoreOptions& options) {
                                                return RestoreDirectory(s, dirNo, runNumber, options);
                                            });
         }))
-        return kFailed;
-    ui.endProgress();
+        return kExitBusy;
+    c.ui.endProgress();
     const bool ok = result.failed == 0;
-    PrintResult(o, "run", run, ok);
-    return ok ? kOk : kFailed;
+    PrintResult(c.options, "run", run, ok);
+    return ok ? kExitOk : kExitFailed;
+}
+
+void CheckVerify(const Args& a, const GlobalOptions&) {
+    OptCount(a, "dir");
+    OptCount(a, "run");
 }
 
 // verify [--dir N] [--run N] [--mark]: one line per version without a
 // usable copy (and per unreadable bulk archive); exit status 1 if any.
-int Verify(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const Args& a) {
+int Verify(CommandContext& c, const Args& a) {
     VerifyOptions options;
-    if (auto dir = a.value("--dir")) options.dirNo = Number(*dir, "--dir");
-    if (auto run = a.value("--run")) options.runNumber = Number(*run, "--run");
-    options.mark = a.has("--mark");
+    options.dirNo = OptCount(a, "dir");
+    options.runNumber = OptCount(a, "run");
+    options.mark = a.has("mark");
+    if (!KnownNumbers(c, options.runNumber, options.dirNo)) return kExitFailed;
     VerifySummary summary;
     std::optional<TableOutput> out;
-    if (!WithEngineLock(state, o, [&] {
-            out.emplace(stdout, o.json, std::vector<std::string>{"run", "level", "directory", "name", "problem"});
+    if (!WithEngineLock(c, [&] {
+            out.emplace(stdout, c.options.json, std::vector<std::string>{"run", "level", "directory", "name", "problem"});
             out->numeric({true, true, false, false, false});
-            summary = VerifyBackups(state, options, [&](const VerifyProblem& p) {
+            summary = VerifyBackups(c.state, options, [&](const VerifyProblem& p) {
+                c.ui.endProgress();
                 out->row({std::to_string(p.run), std::to_string(p.level), p.directory, p.name, p.what});
             });
+            c.ui.endProgress();
             out.reset();
         }))
-        return kFailed;
-    ui.endProgress();
-    if (options.mark && summary.marked > 0)
-        std::fprintf(stderr, "次のバックアップで保存し直すファイル: %d\n", summary.marked);
-    return summary.problems == 0 ? kOk : kFailed;
+        return kExitBusy;
+    if (options.mark && summary.marked > 0) c.ui.notice("次のバックアップで保存し直すファイル: " + std::to_string(summary.marked));
+    return summary.problems == 0 ? kExitOk : kExitFailed;
 }
 
-int Report(SharedState& state, const CompanionOptions& o, const Args&) {
-    Statement s = state.db().prepare("SELECT ID, TEXT FROM RSTRLIST ORDER BY ID");
-    if (o.json) {
-        Table(s, o, {"id", "text"}, {true, false});
-    } else {
-        while (s.step()) std::printf("%s\n", s.text(1).c_str());
-    }
-    return kOk;
+// --- registrations ---------------------------------------------------------
+
+void CheckPrefix(const Args& a, const GlobalOptions&) {
+    if (a.words.empty() && (a.has("compress") || a.has("plain"))) throw UsageError("圧縮指定にはプレフィックスを指定します");
+    if (a.has("compress") && a.has("plain")) throw UsageError("--compress と --plain は同時に指定できません");
+    if (!a.words.empty() && a.words[0].empty()) throw UsageError("プレフィックスが空です");
 }
 
-int Prefix(SharedState& state, const CompanionOptions& o, const Args& a) {
-    Connection& db = state.db();
-    std::optional<Registration> row = FindRegistrationByNumber(db, 0);
+int Prefix(CommandContext& c, const Args& a) {
+    Connection& db = c.state.db();
     if (a.words.empty()) {
-        if (a.has("--compress") || a.has("--plain")) throw UsageError{"圧縮指定にはプレフィックスを指定します"};
-        TableOutput out(stdout, o.json, {"prefix", "compression"});
+        std::optional<Registration> row = FindRegistrationByNumber(db, 0);
+        TableOutput out(stdout, c.options.json, {"prefix", "compression"});
         if (row) out.row({row->dir, row->abkp});
-        return kOk;
+        return kExitOk;
     }
-    if (a.has("--compress") && a.has("--plain")) throw UsageError{"--compress と --plain は同時に指定できません"};
-    if (a.words[0].empty()) throw UsageError{"プレフィックスが空です"};
     const std::string prefix = StoredPrefix(a.words[0], CurrentDirectory());
-    std::string flag = a.has("--compress") ? "1" : a.has("--plain") ? "0" : row && row->abkp ? *row->abkp : "0";
-    if (StorePrefix(db, state.ui, prefix, flag) != PrefixOutcome::kStored) return kFailed;
-    TableOutput out(stdout, o.json, {"prefix", "compression"});
+    std::string flag;
+    PrefixOutcome outcome = PrefixOutcome::kRefused;
+    if (!WithEngineLock(c, [&] {
+            std::optional<Registration> row = FindRegistrationByNumber(db, 0);
+            flag = a.has("compress") ? "1" : a.has("plain") ? "0" : row && row->abkp ? *row->abkp : "0";
+            outcome = StorePrefix(db, c.state.ui, prefix, flag);
+        }))
+        return kExitBusy;
+    if (outcome != PrefixOutcome::kStored) return kExitFailed;
+    TableOutput out(stdout, c.options.json, {"prefix", "compression"});
     out.row({prefix, flag});
-    return kOk;
+    return kExitOk;
 }
 
 std::string KindCode(const std::string& name) {
     if (std::optional<std::string> code = KindCodeOfName(name)) return *code;
-    throw UsageError{"--kind は normal, no-initial, bulk, info のいずれかです: " + name};
+    throw UsageError("--kind は normal, no-initial, bulk, info のいずれかです: " + name);
 }
 
-int Register(SharedState& state, const CompanionOptions& o, const Args& a) {
+void CheckRegister(const Args& a, const GlobalOptions&) { KindCode(a.value("kind").value_or("normal")); }
+
+int Register(CommandContext& c, const Args& a) {
+    SharedState& state = c.state;
     Connection& db = state.db();
-    std::string kind = KindCode(a.value("--kind").value_or("normal"));
+    const std::string kind = KindCode(a.value("kind").value_or("normal"));
     const std::string cwd = CurrentDirectory();
     const std::string& typedSource = a.words[0];
-    std::string dest, derived;
-    if (auto typed = a.value("--dest")) {
-        dest = *typed;
-    } else if (std::optional<Registration> prefix = FindRegistrationByNumber(db, 0);
-               prefix && prefix->dir && !typedSource.empty()) {
-        // A derived destination is never shared: the next free name is
-        // taken, and the user is told.
-        const std::string source = StoredDirectory(typedSource, cwd);
-        derived = DestinationFor(source, *prefix->dir);
-        dest = FreeDestination(db, derived, source);
-    }
-    if (CheckRegistration(db, state.ui, typedSource, dest, cwd) != RegistrationCheck::kAllowed) return kFailed;
-    const RegistrationFields f{StoredDirectory(typedSource, cwd), StoredDirectory(dest, cwd), kind,
-                               a.value("--remark").value_or(""), AutoBackupCode(!a.has("--no-auto")),
-                               SubdirCode(a.has("--subdirs"))};
-    if (!derived.empty() && f.dest != derived)
-        state.ui.showMessage(" バックアップ先 " + derived + " はすでに他の登録で使われているため、" + f.dest + " にします。");
-    std::optional<Registration> existing = FindRegistrationByDir(db, f.dir);
-    if (existing && existing->chk1 == "1" && existing->dest != f.dest) state.ui.showMessage(kDestinationChangeWarning);
-    const StoredRegistration stored = StoreRegistration(db, state.ui, f);
-    if (!stored.destinationReady) return kFailed;
-    PrintResult(o, "dirno", static_cast<int>(stored.dirNo), true);
-    return kOk;
+    int status = kExitFailed;
+    if (!WithEngineLock(c, [&] {
+            std::string dest, derived;
+            if (auto typed = a.value("dest")) {
+                dest = *typed;
+            } else if (std::optional<Registration> prefix = FindRegistrationByNumber(db, 0);
+                       prefix && prefix->dir && !typedSource.empty()) {
+                // A derived destination is never shared: the next free name
+                // is taken, and the user is told.
+                const std::string source = StoredDirectory(typedSource, cwd);
+                derived = DestinationFor(source, *prefix->dir);
+                dest = FreeDestination(db, derived, source);
+            }
+            if (CheckRegistration(db, state.ui, typedSource, dest, cwd) != RegistrationCheck::kAllowed) return;
+            const RegistrationFields f{StoredDirectory(typedSource, cwd), StoredDirectory(dest, cwd), kind,
+                                       a.value("remark").value_or(""), AutoBackupCode(!a.has("no-auto")),
+                                       SubdirCode(a.has("subdirs"))};
+            if (!derived.empty() && f.dest != derived)
+                state.ui.showMessage(" バックアップ先 " + derived + " はすでに他の登録で使われているため、" + f.dest + " にします。");
+            std::optional<Registration> existing = FindRegistrationByDir(db, f.dir);
+            if (existing && existing->chk1 == "1" && existing->dest != f.dest) state.ui.showMessage(kDestinationChangeWarning);
+            const StoredRegistration stored = StoreRegistration(db, state.ui, f);
+            if (!stored.destinationReady) return;
+            PrintResult(c.options, "dirno", stored.dirNo, true);
+            status = kExitOk;
+        }))
+        return kExitBusy;
+    return status;
 }
 
-int Unregister(SharedState& state, const CompanionOptions& o, const Args& a) {
-    Connection& db = state.db();
+int Unregister(CommandContext& c, const Args& a) {
+    Connection& db = c.state.db();
     const std::string& typed = a.words[0];
     const std::string cwd = CurrentDirectory();
-    const std::optional<Registration> row = FindRegistrationBySource(db, typed, cwd);
-    if (!RemoveRegistration(db, state.ui, row, typed, cwd)) return kFailed;
-    PrintResult(o, "dirno", static_cast<int>(row->dirNo), true);
-    return kOk;
+    int status = kExitFailed;
+    if (!WithEngineLock(c, [&] {
+            const std::optional<Registration> row = FindRegistrationBySource(db, typed, cwd);
+            if (!RemoveRegistration(db, c.state.ui, row, typed, cwd)) return;
+            PrintResult(c.options, "dirno", row->dirNo, true);
+            status = kExitOk;
+        }))
+        return kExitBusy;
+    return status;
 }
 
-int Initial(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const Args&) {
-    std::vector<std::int64_t> started;
-    BackupResult result;
-    if (!WithEngineLock(state, o, [&] {
-            result = RunInitialBackups(state, [&](SharedState& s, const BackupCall& c, const BackupOptions& options) {
-                started.push_back(c.dirNo);
-                return RealBackupEngine()(s, c, options);
-            });
-        }))
-        return kFailed;
-    ui.endProgress();
-    const bool ok = Succeeded(result);
-    if (o.json) {
-        std::printf("{\"directories\": [");
-        for (size_t i = 0; i < started.size(); ++i) std::printf("%s%lld", i ? ", " : "", static_cast<long long>(started[i]));
-        std::printf("], \"ok\": %s}\n", ok ? "true" : "false");
-    } else {
-        for (std::int64_t d : started) std::printf("dirno\t%lld\n", static_cast<long long>(d));
-    }
-    std::fprintf(stderr, "%s\n", kDone);
-    return ok ? kOk : kFailed;
+// Each command's help and work, in the order the help lists them.
+struct Entry {
+    CommandSpec spec;
+    Command command;
+};
+
+const std::vector<Entry>& Entries() {
+    static const std::vector<Entry> entries = {
+        {{"init", "[DIR]", "データフォルダーを作る (既定: --data のフォルダーかカレントディレクトリー)", {}, 0, 1},
+         {false, CheckInit, Init}},
+        {{"dirs", "", "登録ディレクトリーの一覧"}, {true, nullptr, Dirs}},
+        {{"runs", "", "バックアップの一覧"}, {true, nullptr, Runs}},
+        {{"versions",
+          "[--run N | --dir N | --latest [--errors]]",
+          "記録されたファイルの版",
+          {{"run", 0, "N", "バックアップ N で記録された版"},
+           {"dir", 0, "N", "ディレクトリー番号 N のすべての版"},
+           {"latest", 0, nullptr, "各ファイルの最新の版"},
+           {"errors", 0, nullptr, "--latest のうち、除外 (8) と保存失敗 (9) だけ"}}},
+         {true, CheckVersions, Versions}},
+        {{"backup",
+          "--title TITLE [--info]",
+          "登録ディレクトリーすべてのバックアップ",
+          {{"title", 0, "TITLE", "バックアップのタイトル (必須)"},
+           {"info", 0, nullptr, "情報のみ (版を記録し、コピーは保存しない)"}}},
+         {true, CheckBackup, Backup}},
+        {{"auto", "", "自動バックアップ (自動バックアップの対象のディレクトリー)"}, {true, nullptr, Auto}},
+        {{"restore",
+          "--run N [--test]\n--run N --to DIR [--overwrite] [PATH...]",
+          "バックアップ N の状態への復元 (--to: 元の場所は変えず、DIR の下へ)",
+          {{"run", 0, "N", "戻す時点のバックアップ番号 (必須)"},
+           {"test", 0, nullptr, "テスト: ファイルには触れず、行うことを復元結果に書く"},
+           {"to", 0, "DIR", "DIR + 元の絶対パスへ復元する (PATH: そのファイルやフォルダーだけ)"},
+           {"overwrite", 0, nullptr, "--to の先にあるファイルを置き換える"}},
+          0,
+          static_cast<std::size_t>(-1)},
+         {true, CheckRestore, Restore}},
+        {{"verify",
+          "[--dir N] [--run N] [--mark]",
+          "コピーが揃って読めるかを確かめる",
+          {{"dir", 0, "N", "ディレクトリー番号 N だけ"},
+           {"run", 0, "N", "バックアップ N で記録された版だけ"},
+           {"mark", 0, nullptr, "使えるコピーのない最新の版を、次のバックアップで保存し直す"}}},
+         {true, CheckVerify, Verify}},
+        {{"report", "", "最後の復元の結果"}, {true, nullptr, Report}},
+        {{"prefix",
+          "[DIR [--compress | --plain]]",
+          "バックアップ先プレフィックスと圧縮指定の表示・設定",
+          {{"compress", 0, nullptr, "LZH 書庫に圧縮して保存する"}, {"plain", 0, nullptr, "圧縮せずにコピーする"}},
+          0,
+          1},
+         {true, CheckPrefix, Prefix}},
+        {{"register",
+          "SRC [--dest DIR] [--kind KIND] [--subdirs] [--no-auto] [--remark TEXT]",
+          "ディレクトリーの登録 (同じ SRC の登録は書き換え)",
+          {{"dest", 0, "DIR", "バックアップ先 (既定: プレフィックス + SRC の最後の名前)"},
+           {"kind", 0, "KIND", "normal (既定), no-initial, bulk, info"},
+           {"subdirs", 0, nullptr, "サブディレクトリーも対象にする"},
+           {"no-auto", 0, nullptr, "自動バックアップの対象にしない"},
+           {"remark", 0, "TEXT", "備考"}},
+          1,
+          1},
+         {true, CheckRegister, Register}},
+        {{"unregister", "SRC", "初期バックアップ前の登録の取消", {}, 1, 1}, {true, nullptr, Unregister}},
+        {{"initial", "", "まだ初期バックアップをしていない登録の初期バックアップ"}, {true, nullptr, Initial}},
+    };
+    return entries;
 }
 
 }  // namespace
 
-int RunCommand(SharedState& state, ConsoleUi& ui, const CompanionOptions& o, const std::string& command,
-               const std::vector<std::string>& raw) {
-    const std::set<std::string> none;
-    if (command == "dirs") return Dirs(state, o, Parse(raw, none, none, 0, 0));
-    if (command == "runs") return Runs(state, o, Parse(raw, none, none, 0, 0));
-    if (command == "versions") return Versions(state, o, Parse(raw, {"--run", "--dir"}, {"--latest", "--errors"}, 0, 0));
-    if (command == "backup") return Backup(state, ui, o, Parse(raw, {"--title"}, {"--info"}, 0, 0));
-    if (command == "auto") return Auto(state, ui, o, Parse(raw, none, none, 0, 0));
-    if (command == "restore")
-        return Restore(state, ui, o, Parse(raw, {"--run", "--to"}, {"--test", "--overwrite"}, 0, 100000));
-    if (command == "report") return Report(state, o, Parse(raw, none, none, 0, 0));
-    if (command == "verify") return Verify(state, ui, o, Parse(raw, {"--dir", "--run"}, {"--mark"}, 0, 0));
-    if (command == "prefix") return Prefix(state, o, Parse(raw, none, {"--compress", "--plain"}, 0, 1));
-    if (command == "register")
-        return Register(state, o, Parse(raw, {"--dest", "--kind", "--remark"}, {"--subdirs", "--no-auto"}, 1, 1));
-    if (command == "unregister") return Unregister(state, o, Parse(raw, none, none, 1, 1));
-    if (command == "initial") return Initial(state, ui, o, Parse(raw, none, none, 0, 0));
-    throw UsageError{"不明なコマンドです: " + command};
+GlobalOptions ReadGlobalOptions(const Args& global) {
+    GlobalOptions o;
+    if (auto data = global.value("data")) {
+        if (data->empty()) throw UsageError("--data にはデータフォルダーを指定してください");
+        o.dataFolder = *data;
+    }
+    if (auto wait = global.value("wait")) {
+        std::optional<double> seconds = StrictSeconds(*wait, kMaxWaitSeconds);
+        if (!seconds)
+            throw UsageError("--wait には 0 から " + std::to_string(static_cast<long>(kMaxWaitSeconds)) +
+                             " までの秒数を指定してください: " + *wait);
+        o.waitSeconds = *seconds;
+    }
+    o.json = global.has("json");
+    o.quiet = global.has("quiet");
+    o.yes = global.has("yes");
+    return o;
+}
+
+const ProgramSpec& CompanionProgram() {
+    static const ProgramSpec program = [] {
+        ProgramSpec p{kCompanionName,
+                      "データフォルダーのバックアップ・復元・確認を、プログラムの画面と同じ処理で行います。\n"
+                      "メッセージは標準エラー出力に、一覧と結果は標準出力に出ます。\n",
+                      {{"data", 0, "DIR", "データフォルダー (既定: カレントディレクトリー)"},
+                       {"json", 0, nullptr, "一覧と結果を JSON で出力"},
+                       {"quiet", 'q', nullptr, "進み具合と報告だけのメッセージを出さない (失敗は出す)"},
+                       {"wait", 0, "SECONDS", "別のバックアップ・復元・カタログ更新の終了を待つ秒数 (既定: 0)"},
+                       {"yes", 0, nullptr, "確認にはすべて「はい」と答える (既定: いいえ)"},
+                       {"help", 'h', nullptr, "使い方を表示 (COMMAND --help: そのコマンドの使い方)"},
+                       {"version", 0, nullptr, "バージョンを表示"}},
+                      {},
+                      "終了状態:\n"
+                      "  0  成功 (すべて保存・復元・確認できた)\n"
+                      "  1  失敗あり (標準エラー出力に理由)\n"
+                      "  2  コマンドラインの誤り (何も変えていない)\n"
+                      "  3  別のバックアップ・復元・カタログ更新がデータフォルダーを使用中で、開始できなかった (--wait の後)\n",
+                      kJapaneseTexts};
+        for (const Entry& e : Entries()) p.commands.push_back(e.spec);
+        return p;
+    }();
+    return program;
+}
+
+const Command& CompanionCommand(const CommandSpec& spec) {
+    for (const Entry& e : Entries())
+        if (std::string(e.spec.name) == spec.name) return e.command;
+    throw Error(std::string("no such command: ") + spec.name);
 }
 
 }  // namespace tessel

@@ -1,31 +1,49 @@
 #pragma once
 // The companion's commands over the engines of the program.
 #include <string>
-#include <vector>
 
 #include "companion/console_ui.h"
-#include "core/status.h"
+#include "core/command_line.h"
 #include "engine/shared_state.h"
 
 namespace tessel {
 
-struct CompanionOptions {
+inline const char* const kCompanionName = "tessel-backupctl";
+
+// The options every command takes.
+struct GlobalOptions {
+    std::string dataFolder;  // empty: the current directory
     bool json = false;
+    bool quiet = false;
+    bool yes = false;
     double waitSeconds = 0;
 };
 
-// Exit statuses: 0 nothing failed, 1 something failed (said on standard
-// error), 2 the command line was wrong (usage on standard error).
-enum ExitStatus { kOk = 0, kFailed = 1, kUsage = 2 };
+// The longest --wait: a week.
+inline constexpr double kMaxWaitSeconds = 7 * 24 * 3600;
 
-// Runs one command with its arguments on an open data folder.
-int RunCommand(SharedState& state, ConsoleUi& ui, const CompanionOptions& options, const std::string& command,
-               const std::vector<std::string>& args);
+// The global options' values, checked; throws UsageError.
+GlobalOptions ReadGlobalOptions(const Args& global);
 
-// Thrown for a wrong command line; what() says what is wrong.
-class UsageError : public Error {
-public:
-    using Error::Error;
+// What a command runs with. For a command that needs the catalog, the data
+// folder and its catalog are open in state.
+struct CommandContext {
+    SharedState& state;
+    ConsoleUi& ui;
+    const GlobalOptions& options;
 };
+
+// A command's check of its arguments, made before the data folder is
+// opened (throws UsageError), and its work, which returns the exit status.
+struct Command {
+    bool needsCatalog = true;
+    void (*check)(const Args&, const GlobalOptions&) = nullptr;
+    int (*run)(CommandContext&, const Args&) = nullptr;
+};
+
+// The companion's command line: its options, commands and help texts.
+const ProgramSpec& CompanionProgram();
+// The work of a command of CompanionProgram().
+const Command& CompanionCommand(const CommandSpec& spec);
 
 }  // namespace tessel

@@ -2,8 +2,9 @@
 // The companion's user interface: messages go to standard error with the
 // windows' texts, questions are answered by command-line flags (never a
 // prompt that would hang a script), and progress on a terminal is one line
-// rewritten in place.
+// rewritten in place, cut to the terminal's width.
 #include <chrono>
+#include <cstddef>
 #include <string>
 
 #include "core/user_interface.h"
@@ -12,22 +13,31 @@ namespace tessel {
 
 class ConsoleUi : public UserInterface {
 public:
-    // yes: the answer to every question; progress: show the status line.
-    ConsoleUi(bool yes, bool progress) : yes_(yes), progress_(progress) {}
+    // yes: the answer to every question; progress: show the status line;
+    // quiet: leave out the messages that only report what went well.
+    ConsoleUi(bool yes, bool progress, bool quiet = false) : yes_(yes), progress_(progress && !quiet), quiet_(quiet) {}
 
     void showMessage(const std::string& text) override;
     bool askYesNo(const std::string& text) override;
     void setStatus(const std::string& window, const std::string& text) override;
     void setWaitCursor(bool) override {}
 
+    // A message of the companion's own that only reports what went well.
+    void notice(const std::string& text);
     // Ends the progress line so that what follows starts on a fresh line.
     void endProgress();
 
 private:
     bool yes_;
     bool progress_;
+    bool quiet_;
     bool progressShown_ = false;
     std::chrono::steady_clock::time_point lastProgress_{};
 };
+
+// The longest start of text that takes at most `columns` columns on a
+// terminal (wide characters two, combining marks none); control
+// characters and bytes that are not UTF-8 are shown as "?".
+std::string FitToColumns(const std::string& text, std::size_t columns);
 
 }  // namespace tessel

@@ -1,5 +1,9 @@
 #include "companion/table_output.h"
 
+#include <cerrno>
+#include <cstring>
+
+#include "core/status.h"
 #include "platform/codepage.h"
 
 namespace tessel {
@@ -24,12 +28,15 @@ void TableOutput::row(const std::vector<std::optional<std::string>>& cells) {
         std::fputs(first_ ? "\n  {" : ",\n  {", out_);
         for (size_t i = 0; i < columns_.size() && i < cells.size(); ++i) {
             std::fprintf(out_, "%s%s: ", i ? ", " : "", JsonString(columns_[i]).c_str());
-            if (!cells[i])
+            if (!cells[i]) {
                 std::fputs("null", out_);
-            else if (i < numeric_.size() && numeric_[i])
+            } else if (i < numeric_.size() && numeric_[i]) {
                 std::fputs(cells[i]->c_str(), out_);
-            else
+            } else {
                 std::fputs(JsonString(*cells[i]).c_str(), out_);
+                if (!IsValidUtf8(*cells[i]))
+                    std::fprintf(out_, ", %s: \"%s\"", JsonString(columns_[i] + "_hex").c_str(), HexBytes(*cells[i]).c_str());
+            }
         }
         std::fputs("}", out_);
     } else {
@@ -38,6 +45,33 @@ void TableOutput::row(const std::vector<std::optional<std::string>>& cells) {
         std::fputs("\n", out_);
     }
     first_ = false;
+    CheckOutput(out_);
+}
+
+void TableOutput::Single(std::FILE* out, bool json, const std::string& name, const std::string& text) {
+    if (!json) {
+        std::fprintf(out, "%s\t%s\n", name.c_str(), TsvCell(text).c_str());
+    } else {
+        std::fprintf(out, "{%s: %s", JsonString(name).c_str(), JsonString(text).c_str());
+        if (!IsValidUtf8(text)) std::fprintf(out, ", %s: \"%s\"", JsonString(name + "_hex").c_str(), HexBytes(text).c_str());
+        std::fputs(", \"ok\": true}\n", out);
+    }
+    CheckOutput(out);
+}
+
+std::string HexBytes(const std::string& s) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(s.size() * 2);
+    for (unsigned char c : s) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+void CheckOutput(std::FILE* out) {
+    if (std::ferror(out)) throw Error(std::string("出力を書き込めません: ") + std::strerror(errno ? errno : EIO));
 }
 
 std::string JsonString(const std::string& s) {

@@ -4,8 +4,10 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace tessel {
@@ -15,6 +17,16 @@ std::string DefaultInstanceLockPath() {
     if (runtime && *runtime) return std::string(runtime) + "/tessel-backup.lock";
     const char* tmp = std::getenv("TMPDIR");
     return std::string(tmp && *tmp ? tmp : "/tmp") + "/tessel-backup-" + std::to_string(getuid()) + ".lock";
+}
+
+std::string InstanceLockPathFor(const std::string& dataFolder) {
+    std::string path = DefaultInstanceLockPath();
+    struct stat st {};
+    if (::stat(dataFolder.c_str(), &st) != 0) return path;
+    char key[64];
+    std::snprintf(key, sizeof key, "-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    return path.insert(path.size() - std::string(".lock").size(), key);
 }
 
 InstanceLock::InstanceLock(std::string lockPath) : path_(lockPath.empty() ? DefaultInstanceLockPath() : std::move(lockPath)) {}

@@ -88,6 +88,14 @@ public:
     VerifySummary summary;
 
 private:
+    // The status line, now and then: every archive and every 64th file,
+    // so that a long check shows that it moves on.
+    void progress(const std::string& path, const std::string& name = {}, bool now = false) {
+        if (!now && ++sinceProgress_ < 64) return;
+        sinceProgress_ = 0;
+        state_.ui.setStatus(kVerifyStatusWindow, kChecking + path + name);
+    }
+
     void problem(const Version& v, const std::string& what) {
         ++summary.problems;
         if (v.latest) unusable_.push_back(v.rowid);
@@ -98,6 +106,7 @@ private:
     // decoded in the order they lie in the archive; the others as plain copies.
     void oneLevel(const std::string& destination, const std::vector<Version>& versions) {
         const std::string archive = LevelArchive(destination, versions.front().level);
+        progress(archive, {}, true);
         std::int32_t code = 0;
         auto index = archive::LoadIndex(archive, &code);
         std::unordered_map<std::string, std::size_t> byPath;
@@ -107,6 +116,7 @@ private:
         std::vector<std::pair<std::size_t, const Version*>> decode;
         for (const Version& v : versions) {
             ++summary.checked;
+            progress(v.dir, v.name);
             auto it = byPath.find(MemberPathOf(v.dir, v.name));
             if (it != byPath.end()) {
                 const lzh::Member& m = index->members[it->second];
@@ -135,6 +145,7 @@ private:
         std::vector<const lzh::Member*> members;
         for (const auto& [i, v] : decode) members.push_back(&index->members[i]);
         const std::int32_t rc = archive::TestMembers(archive, members, [&](std::size_t k, std::int32_t result) {
+            progress(members[k]->path);
             if (result != kUnlhaOk) problem(*decode[k].second, kDamaged);
         });
         if (rc != kUnlhaOk)
@@ -157,6 +168,7 @@ private:
             q.reset();
             return v;
         };
+        progress(archive, {}, true);
         auto index = archive::LoadIndex(archive, &code);
         ++summary.checked;
         if (!index) {
@@ -173,6 +185,7 @@ private:
         }
         const std::int32_t rc = archive::TestMembers(archive, members, [&](std::size_t k, std::int32_t result) {
             ++summary.checked;
+            progress(members[k]->path);
             if (result == kUnlhaOk) return;
             const std::string& path = members[k]->path;
             const auto slash = path.rfind('/');
@@ -188,6 +201,7 @@ private:
     const VerifyOptions& options_;
     const std::function<void(const VerifyProblem&)>& report_;
     std::vector<std::int64_t> unusable_;
+    int sinceProgress_ = 0;
 };
 
 }  // namespace

@@ -12,6 +12,11 @@
 
 namespace tessel {
 
+// The check writes its progress to this status line: kChecking and the
+// archive or file it is at.
+inline const char* const kVerifyStatusWindow = "VERIFY";
+inline const std::string kChecking = "確認しています: ";
+
 struct VerifyOptions {
     std::optional<int> dirNo;      // only this directory
     std::optional<int> runNumber;  // only the versions of this run

@@ -14,6 +14,8 @@
 #include "archiver/archive_ops.h"
 #include "archiver/lzh/archive.h"
 #include "archiver/unlha.h"
+#include "core/command_line.h"
+#include "core/standard_output.h"
 #include "platform/codepage.h"
 #include "platform/safe_write.h"
 
@@ -21,17 +23,36 @@ namespace {
 
 using tessel::lzh::Member;
 
-int Usage() {
-    std::fprintf(stderr,
-                 "usage: tessel-lzh l <archive>            list the members\n"
-                 "       tessel-lzh t <archive>            check every member's data\n"
-                 "       tessel-lzh x <archive> [folder]   extract below folder (default: .)\n"
-                 "       tessel-lzh a [--method lh7|lh5] [--jobs N] <archive> files...\n"
-                 "                                         add files (stored under the paths given) with\n"
-                 "                                         -lh7- (default) or -lh5-, on N threads (default:\n"
-                 "                                         TESSEL_JOBS, else one per core)\n");
-    return 2;
+const char* const kName = "tessel-lzh";
+const char* const kCannotWrite = "cannot write the output";
+
+const tessel::ProgramSpec& Program() {
+    static const tessel::ProgramSpec program{
+        kName,
+        "Lists, checks, extracts and adds to LZH archives: the backups' bkpcmp.lzh and\n"
+        "other LHA archives (header levels 0 to 2; methods -lh0-, -lh5-, -lh6-, -lh7-).\n",
+        {{"quiet", 'q', nullptr, "print only what failed (no member lines or counts)"},
+         {"help", 'h', nullptr, "show this help (COMMAND --help: the command's)"},
+         {"version", 0, nullptr, "show the version"}},
+        {{"l", "ARCHIVE", "list the members", {}, 1, 1},
+         {"t", "ARCHIVE", "check every member's data", {}, 1, 1},
+         {"x", "ARCHIVE [FOLDER]", "extract below FOLDER (default: the current directory)", {}, 1, 2},
+         {"a",
+          "[--method lh7|lh5] [--jobs N] ARCHIVE FILE...",
+          "add files, stored under the paths given",
+          {{"method", 0, "METHOD", "lh7 (default, 64 KB window) or lh5 (8 KB)"},
+           {"jobs", 0, "N", "threads that compress, 1 to 256 (default: TESSEL_JOBS, else one per core)"}},
+          2,
+          static_cast<std::size_t>(-1)}},
+        "exit status:\n"
+        "  0  success\n"
+        "  1  something failed (said on standard error)\n"
+        "  2  wrong command line\n",
+        tessel::kEnglishTexts};
+    return program;
 }
+
+bool quiet = false;
 
 int Fail(std::int32_t rc, const char* what) {
     std::fprintf(stderr, "tessel-lzh: %s (code %X)\n", what, static_cast<unsigned>(rc));
@@ -66,7 +87,8 @@ int Test(const std::string& archive) {
         if (!m.isDirectory()) members.push_back(&m);
     int bad = 0;
     rc = tessel::archive::TestMembers(archive, members, [&](std::size_t i, std::int32_t result) {
-        std::printf("%s  %s\n", result == 0 ? "ok    " : "FAILED", tessel::Printable(members[i]->path).c_str());
+        if (!quiet || result != 0)
+            std::printf("%s  %s\n", result == 0 ? "ok    " : "FAILED", tessel::Printable(members[i]->path).c_str());
         bad += result == 0 ? 0 : 1;
     });
     if (rc != 0) return Fail(tessel::kUnlhaArchiveMissing, "cannot open archive");
@@ -83,7 +105,7 @@ int Extract(const std::string& archive, const std::string& folder) {
         archive, [&](const Member& m) -> std::optional<tessel::archive::Placement> { return tessel::archive::Placement{base, m.path}; },
         &report);
     const int synced = tessel::SyncFileSystemOf(base);
-    std::printf("%s\n", report.c_str());
+    if (!quiet) std::printf("%s\n", report.c_str());
     if (rc) return Fail(rc, tessel::UnlhaResultText(rc));
     if (synced != 0) {
         std::fprintf(stderr, "tessel-lzh: %s: %s\n", base.c_str(), std::strerror(synced));
@@ -115,45 +137,51 @@ int Add(const std::string& archive, const std::vector<std::string>& files,
     tessel::WriteRoot root(slash == std::string::npos ? "." : slash == 0 ? "/" : archive.substr(0, slash));
     std::int32_t rc = tessel::archive::AddFiles(root, slash == std::string::npos ? archive : archive.substr(slash + 1),
                                                 list, &report, options);
-    std::printf("%s\n", report.c_str());
+    if (!quiet) std::printf("%s\n", report.c_str());
     return rc ? Fail(rc, tessel::UnlhaResultText(rc)) : 0;
-}
-
-// The options of "a": --method and --jobs, before the archive.
-bool AddOptionsFrom(std::vector<std::string>& args, tessel::archive::AddOptions& options) {
-    options.jobs = tessel::archive::DefaultJobs();
-    while (!args.empty() && args[0].compare(0, 2, "--") == 0) {
-        if (args.size() < 2) return false;
-        const std::string value = args[1];
-        if (args[0] == "--method" && (value == "lh5" || value == "lh7")) {
-            options.method = "-" + value + "-";
-        } else if (args[0] == "--jobs") {
-            char* end = nullptr;
-            long n = std::strtol(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || n < 1 || n > 256) return false;
-            options.jobs = static_cast<unsigned>(n);
-        } else {
-            return false;
-        }
-        args.erase(args.begin(), args.begin() + 2);
-    }
-    return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3) return Usage();
-    const std::string cmd = argv[1];
-    std::vector<std::string> args(argv + 2, argv + argc);
-    if (cmd == "a") {
-        tessel::archive::AddOptions options;
-        if (!AddOptionsFrom(args, options) || args.size() < 2) return Usage();
-        return Add(args[0], std::vector<std::string>(args.begin() + 1, args.end()), options);
+    const tessel::ProgramSpec& program = Program();
+    tessel::Invocation inv;
+    tessel::archive::AddOptions options;
+    try {
+        inv = tessel::ParseCommandLine(argc, argv, program);
+        if (inv.request == tessel::Request::kHelp) {
+            std::fputs((inv.command ? tessel::CommandHelp(program, *inv.command) : tessel::ProgramHelp(program)).c_str(), stdout);
+            return tessel::FinishStandardOutput(kName, 0, kCannotWrite);
+        }
+        if (inv.request == tessel::Request::kVersion) {
+            std::printf("%s (Tesselバックアップ管理) %s\n", kName, TESSEL_VERSION);
+            return tessel::FinishStandardOutput(kName, 0, kCannotWrite);
+        }
+        quiet = inv.global.has("quiet");
+        options.jobs = tessel::archive::DefaultJobs();
+        if (auto method = inv.args.value("method")) {
+            if (*method != "lh5" && *method != "lh7") throw tessel::UsageError("--method is lh7 or lh5: " + *method, "a");
+            options.method = "-" + *method + "-";
+        }
+        if (auto jobs = inv.args.value("jobs")) {
+            std::optional<long long> n = tessel::StrictCount(*jobs, 1, 256);
+            if (!n) throw tessel::UsageError("--jobs is a number from 1 to 256: " + *jobs, "a");
+            options.jobs = static_cast<unsigned>(*n);
+        }
+    } catch (const tessel::UsageError& e) {
+        std::fputs(tessel::UsageErrorLine(program, e).c_str(), stderr);
+        return 2;
     }
-    const std::string archive = args[0];
-    if (cmd == "l" && args.size() == 1) return List(archive);
-    if (cmd == "t" && args.size() == 1) return Test(archive);
-    if (cmd == "x" && args.size() <= 2) return Extract(archive, args.size() == 2 ? args[1] : ".");
-    return Usage();
+    const std::string cmd = inv.command->name;
+    const std::vector<std::string>& words = inv.args.words;
+    int status = 0;
+    if (cmd == "a")
+        status = Add(words[0], std::vector<std::string>(words.begin() + 1, words.end()), options);
+    else if (cmd == "l")
+        status = List(words[0]);
+    else if (cmd == "t")
+        status = Test(words[0]);
+    else
+        status = Extract(words[0], words.size() == 2 ? words[1] : ".");
+    return tessel::FinishStandardOutput(kName, status, kCannotWrite);
 }

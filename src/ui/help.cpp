@@ -8,12 +8,11 @@
 #include <QKeyEvent>
 #include <QWidget>
 
+#include "core/installation.h"
 #include "ui/app_context.h"
 
 namespace tessel {
 namespace {
-
-const char* const kHelpPath = "share/tessel-backup/help/index.html";
 
 class HelpKey : public QObject {
 public:
@@ -42,28 +41,30 @@ private:
 }  // namespace
 
 std::string HelpFileBeside(const std::string& programFolder) {
-    const QDir folder(QString::fromStdString(programFolder));
-    const QString installed = QDir::cleanPath(folder.filePath(QStringLiteral("../") + kHelpPath));
-    const QString buildTree = QDir::cleanPath(folder.filePath(kHelpPath));
-    for (const QString& candidate : {installed, buildTree})
-        if (QFileInfo(candidate).isFile()) return candidate.toStdString();
-    return installed.toStdString();
+    return ShareFolderBeside(programFolder) + "/help/index.html";
 }
 
 std::string InstalledHelpFile() { return HelpFileBeside(QCoreApplication::applicationDirPath().toStdString()); }
 
 bool OpenInDesktop(const QUrl& url) { return QDesktopServices::openUrl(url); }
 
+std::string HelpPageOf(const std::string& helpFile, const std::string& window) {
+    if (window.empty()) return helpFile;
+    const QFileInfo index(QString::fromStdString(helpFile));
+    const QString page = index.dir().filePath(QString::fromStdString(window) + ".html");
+    return QFileInfo(page).isFile() ? page.toStdString() : helpFile;
+}
+
 void OpenHelp(QWidget* parent, AppContext& context) {
-    const std::string& path = context.helpFile;
-    if (!QFileInfo(QString::fromStdString(path)).isFile()) {
-        context.state.ui.showMessage(kHelpMissing + path);
+    const std::string& index = context.helpFile;
+    if (!QFileInfo(QString::fromStdString(index)).isFile()) {
+        context.state.ui.showMessage(kHelpMissing + index);
         return;
     }
-    QUrl url = QUrl::fromLocalFile(QString::fromStdString(path));
-    // Each window has its own section, named like the window.
-    if (parent && !parent->window()->objectName().isEmpty()) url.setFragment(parent->window()->objectName());
-    if (!context.openInBrowser(url)) context.state.ui.showMessage(kHelpNotOpened + path);
+    // A page of its own, not a section of one page: openers that drop the
+    // "#" part of a file URL still land on the window's help.
+    const std::string path = HelpPageOf(index, parent ? parent->window()->objectName().toStdString() : std::string());
+    if (!context.openInBrowser(QUrl::fromLocalFile(QString::fromStdString(path)))) context.state.ui.showMessage(kHelpNotOpened + path);
 }
 
 std::unique_ptr<QObject> InstallHelpKey(AppContext& context) {

@@ -16,10 +16,13 @@ class AppContext;
 inline const std::string kHelpMissing = "ヘルプファイルが見つかりません: ";
 inline const std::string kHelpNotOpened = "ヘルプファイルを開けませんでした。ブラウザーで次のファイルを開いてください: ";
 
-// The manual beside a program in `programFolder`: share/tessel-backup/help/
-// index.html of the installation (programFolder/..) or of the build tree
-// (programFolder itself), whichever exists; the installation's when neither.
+// The manual beside a program in `programFolder`: help/index.html of the
+// installation files' folder (ShareFolderBeside).
 std::string HelpFileBeside(const std::string& programFolder);
+
+// The page of the manual (whose index is helpFile) for the window named
+// `window`: the page of that name beside the index, else the index.
+std::string HelpPageOf(const std::string& helpFile, const std::string& window);
 
 // The manual of the running program.
 std::string InstalledHelpFile();
@@ -28,11 +31,11 @@ std::string InstalledHelpFile();
 bool OpenInDesktop(const QUrl& url);
 
 // Opens the manual (context.helpFile) through context.openInBrowser, at the
-// section of the window `parent` belongs to. A missing manual, or one that
+// page of the window `parent` belongs to. A missing manual, or one that
 // nothing could open, is reported with the file's path.
 void OpenHelp(QWidget* parent, AppContext& context);
 
-// Makes F1 open the manual in every window of the program, at the section of
+// Makes F1 open the manual in every window of the program, at the page of
 // the window that has the focus. The key is taken before any window sees
 // it, so no window needs its own F1 handling. Active while the returned
 // object lives.

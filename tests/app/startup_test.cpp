@@ -11,6 +11,7 @@
 #include "app/backup_timer.h"
 #include "app/settings.h"
 #include "platform/engine_lock.h"
+#include "platform/instance_lock.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
 
@@ -131,16 +132,16 @@ struct SettingsHarness : SystemServices, SettingsActions {
     test::RecordingUi ui;
     SharedState state{ui, *this};
     Strings events;
-    bool backupRuns = true;
+    StartupBackup backup = StartupBackup::kStored;
 
     explicit SettingsHarness(const std::string& settings, const char* name = "Bkpdef.ini") {
         state.dataFolder = folder.path();
         if (name) test::WriteFile(folder / name, settings);
     }
     void powerOff() override { events.push_back("powerOff"); }
-    bool automaticBackup() override {
+    StartupBackup automaticBackup() override {
         events.push_back("backup");
-        return backupRuns;
+        return backup;
     }
     void pauseBeforeShutDown() override { events.push_back("pause"); }
     void endProgram(int status) override { events.push_back("end " + std::to_string(status)); }
@@ -174,7 +175,7 @@ TEST(Settings, TimeSyntaxOfTheFileAndApplyingReadsInFileOrderAndActsOnTheResult)
         std::string flags;
         std::string message = "";
         const char* name = "Bkpdef.ini";
-        bool backupRuns = true;
+        StartupBackup backup = StartupBackup::kStored;
     };
     const Case cases[] = {
         // A start-up backup ends the program without any window.
@@ -193,11 +194,21 @@ TEST(Settings, TimeSyntaxOfTheFileAndApplyingReadsInFileOrderAndActsOnTheResult)
          "AUTO=YES INITBKP=NO TERMBKP=NO ICON=YES times=0,0,0"},
         // An empty time takes the pending text; 00:00 is no time.
         {"TIME1=12:30\r\nTIME2=\r\nTIME3=00:00\r\n", true, {}, "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO times=45000,45000,0"},
-        // A start-up backup that cannot run: no pause, no power-off, an error end; icon mode goes on.
+        // A start-up backup that cannot run: no pause, no power-off, an error end
+        // (3 when another engine kept the data folder); icon mode goes on.
         {"TERMBKP=YES\n", false, {"backup", "end 1"}, "AUTO=YES INITBKP=NO TERMBKP=YES ICON=NO times=0,0,0", "",
-         "Bkpdef.ini", false},
+         "Bkpdef.ini", StartupBackup::kNotRun},
+        {"TERMBKP=YES\n", false, {"backup", "end 3"}, "AUTO=YES INITBKP=NO TERMBKP=YES ICON=NO times=0,0,0", "",
+         "Bkpdef.ini", StartupBackup::kBusy},
+        {"INITBKP=YES\n", false, {"backup", "end 3"}, "AUTO=YES INITBKP=YES TERMBKP=NO ICON=NO times=0,0,0", "",
+         "Bkpdef.ini", StartupBackup::kBusy},
         {"AUTO=YES\nICON=YES\n", true, {"backup", "icon"}, "AUTO=YES INITBKP=NO TERMBKP=NO ICON=YES times=0,0,0", "",
-         "Bkpdef.ini", false},
+         "Bkpdef.ini", StartupBackup::kNotRun},
+        // One that ran with failures still ends or powers off, with status 1.
+        {"INITBKP=YES\n", false, {"backup", "end 1"}, "AUTO=YES INITBKP=YES TERMBKP=NO ICON=NO times=0,0,0", "",
+         "Bkpdef.ini", StartupBackup::kSomeFailed},
+        {"TERMBKP=YES\n", false, {"backup", "pause", "powerOff", "end 1"},
+         "AUTO=YES INITBKP=NO TERMBKP=YES ICON=NO times=0,0,0", "", "Bkpdef.ini", StartupBackup::kSomeFailed},
         // A bad time ends the program before anything read is acted on.
         {"AUTO=YES\nTIME1=25:00\n", false, {"end 1"}, "AUTO=YES INITBKP=NO TERMBKP=NO ICON=NO times=0,0,0", badTime},
         {"TIME1=12:00\nTIME3=noon\nICON=YES\n", false, {"end 1"},
@@ -208,7 +219,7 @@ TEST(Settings, TimeSyntaxOfTheFileAndApplyingReadsInFileOrderAndActsOnTheResult)
     };
     for (const Case& c : cases) {
         SettingsHarness h(c.file, c.name);
-        h.backupRuns = c.backupRuns;
+        h.backup = c.backup;
         EXPECT_EQ(ApplySettings(h.state, h), c.goesOn) << c.file;
         EXPECT_EQ(h.events, c.events) << c.file;
         EXPECT_EQ(h.flags(), c.flags) << c.file;
@@ -290,6 +301,71 @@ TEST(Batch, PowerOffBackupWaitsForARunningEngineBacksUpWithoutADisplayAndPowersO
     ASSERT_TRUE(rows.step());
     EXPECT_EQ(rows.int64(0), 2);
     EXPECT_EQ(rows.text(1), "自動バックアップ");
+}
+
+// The program's command line and exit statuses as a batch job sees them:
+// --help and --version without a display, a wrong argument in one line;
+// one copy per data folder, so a batch data folder runs beside the desktop
+// program's; a start-up backup that could not store something ends with 1.
+TEST(Batch, HelpWithoutADisplayOneCopyPerDataFolderAndAFailedBackupEndsWithOne) {
+    TempDir tree;
+    const std::string program = std::string(TESSEL_BINARY_DIR) + "/tessel-backup";
+    // Without any display; the batch runs on the offscreen one.
+    auto run = [&](const std::string& folder, const std::string& args) {
+        const int status = test::Shell("cd " + test::ShellQuote(folder) + " && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " +
+                                       (args.empty() ? "QT_QPA_PLATFORM=offscreen " : "") + "XDG_RUNTIME_DIR=" +
+                                       test::ShellQuote(tree.path()) + " timeout 60 " + test::ShellQuote(program) + " " + args + " >" +
+                                       test::ShellQuote(tree / "out") + " 2>" + test::ShellQuote(tree / "err") + " </dev/null");
+        return std::make_tuple(status, ReadFile(tree / "out"), ReadFile(tree / "err"));
+    };
+    auto [status, out, err] = run(tree.path(), "--help");
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_EQ(out.substr(0, out.find('\n')), "使い方: tessel-backup [-h | --help | --version]");
+    EXPECT_NE(out.find("\n  3  起動時バックアップを始められなかった"), std::string::npos) << out;
+    std::tie(status, out, err) = run(tree.path(), "--version");
+    EXPECT_EQ(std::make_tuple(status, out, err), std::make_tuple(0, std::string("tessel-backup (Tesselバックアップ管理) ") + TESSEL_VERSION + "\n", std::string()));
+    for (const auto& [args, said] : std::vector<std::pair<std::string, std::string>>{
+             {"-platform offscreen", "不明なオプションです: -p"},
+             {"--bogus", "不明なオプションです: --bogus"},
+             {"--version=2", "--version は値をとりません"},
+             {"/some/folder", "引数はとりません (データフォルダーはカレントディレクトリーです): /some/folder"}}) {
+        std::tie(status, out, err) = run(tree.path(), args);
+        EXPECT_EQ(status, 2) << args;
+        EXPECT_EQ(err, "tessel-backup: " + said + " (使い方: tessel-backup --help)\n") << args;
+    }
+    EXPECT_EQ(Listing(tree.path()), (std::set<std::string>{"err", "out"}));
+
+    // Two data folders, one reached through a link: one lock per folder.
+    TempDataFolder desktop, batch;
+    std::filesystem::create_symlink(desktop.path(), tree / "alias");
+    ::setenv("XDG_RUNTIME_DIR", tree.path().c_str(), 1);
+    EXPECT_EQ(InstanceLockPathFor(tree / "alias"), InstanceLockPathFor(desktop.path()));
+    EXPECT_NE(InstanceLockPathFor(batch.path()), InstanceLockPathFor(desktop.path()));
+    EXPECT_EQ(InstanceLockPathFor(desktop.path()).rfind(tree / "tessel-backup-", 0), 0u);
+    InstanceLock running(InstanceLockPathFor(desktop.path()));
+    ASSERT_TRUE(running.acquire());
+
+    // The batch folder's only source is gone: the run fails, and says so.
+    WriteFile(batch / "BKPDEF.INI", "INITBKP=YES\r\n");
+    std::filesystem::copy_file(batch / "bkpDEF.mdb", batch / "filebkp.mdb");
+    Connection::openFile(batch / "filebkp.mdb")
+        ->prepare("INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, BIKOU, ABKP, CHK1, CHK2) VALUES "
+                  "(0, ?1, NULL, '0', 'PREFIX', '0', NULL, NULL), (1, ?2, ?3, '1', NULL, '1', '1', '01')")
+        .bind(1, tree / "dest/").bind(2, tree / "gone").bind(3, tree / "dest/gone")
+        .run();
+    std::tie(status, out, err) = run(batch.path(), "");
+    EXPECT_EQ(status, 1) << err;
+    EXPECT_NE(err.find(tree / "gone"), std::string::npos) << err;
+    std::filesystem::create_directories(tree / "gone");
+    std::filesystem::create_directories(tree / "dest/gone");
+    std::tie(status, out, err) = run(batch.path(), "");
+    EXPECT_EQ(status, 0) << err;
+    // The desktop program's own folder is refused, under any path.
+    WriteFile(desktop / "BKPDEF.INI", "INITBKP=YES\r\n");
+    std::tie(status, out, err) = run(tree / "alias", "");
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(err, "Tesselバックアップ管理: すでにTesselバックアップ管理は起動しています。\n");
+    EXPECT_FALSE(std::filesystem::exists(desktop / "filebkp.mdb"));
 }
 
 }  // namespace

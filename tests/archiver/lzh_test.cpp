@@ -220,8 +220,9 @@ TEST_F(Interop, LhasaBsdtarSevenZipAndJlhaExtractOurArchiveAndWeExtractJlhasAtEv
 }
 
 // tessel-lzh as a user runs it ($L): each command with its exit status and
-// its whole output, "…" ending a prefix; then the files extracted.
-TEST(TesselLzh, AddsListsTestsAndExtractsAndBadUsageGivesTheUsageText) {
+// its whole output, "…" ending a prefix; then the files extracted. A wrong
+// command line is one line that points to the help.
+TEST(TesselLzh, AddsListsTestsAndExtractsAndBadUsageSaysWhatIsWrongInOneLine) {
     TempDir t;
     ASSERT_EQ(Shell("mkdir -p " + ShellQuote(t / "in/sub") + " " + ShellQuote(t / "dot")), 0);
     const std::pair<std::string, std::string> files[] = {
@@ -231,11 +232,14 @@ TEST(TesselLzh, AddsListsTestsAndExtractsAndBadUsageGivesTheUsageText) {
         SetMtime(t / name, 1704164645);  // 2024-01-02 03:04:05 UTC
     }
     const std::string head = "meth        original         packed  modified (UTC)       path\n";
-    const std::string usage = "usage: tessel-lzh l <archive>            list the members\n…";
+    auto usage = [](const std::string& what, const std::string& help) {
+        return "tessel-lzh: " + what + " (see tessel-lzh " + help + "--help)\n";
+    };
     const std::string all = "$L a arc.lzh in/a.txt in/sub/noise.bin in/sub/text.txt";
     const std::tuple<std::string, int, std::string> cases[] = {
         {all, 0, "3 member(s) added\n"},
-        {"$L a --method lh5 --jobs 1 lh5.lzh in/sub/text.txt", 0, "1 member(s) added\n"},
+        {"$L a --method=lh5 lh5.lzh --jobs 1 in/sub/text.txt", 0, "1 member(s) added\n"},
+        {"$L -q a q.lzh in/a.txt && $L x q.lzh qx --quiet && $L t -q q.lzh", 0, ""},
         {"$L a arc.lzh ./arc.lzh", 1, "tessel-lzh: ./arc.lzh: the archive itself (code 8106)\n"},
         {"$L a arc.lzh ../x", 1, "tessel-lzh: ../x (code 8106)\n"},
         {"$L l arc.lzh", 0,
@@ -248,9 +252,20 @@ TEST(TesselLzh, AddsListsTestsAndExtractsAndBadUsageGivesTheUsageText) {
         {"cd dot && $L x ../lh5.lzh", 0, "1 member(s) extracted\n"},
         {"$L t damaged.lzh", 1, "ok      in/a.txt\nFAILED  in/sub/noise.bin\nok      in/sub/text.txt\n"},
         {"$L l missing.lzh", 1, "tessel-lzh: archive not found (code 8101)\n"},
-        {"$L", 2, usage}, {"$L l", 2, usage}, {"$L q arc.lzh", 2, usage}, {"$L l arc.lzh more", 2, usage},
-        {"$L x arc.lzh out more", 2, usage}, {"$L a z.lzh", 2, usage}, {"$L a --method lh6 z.lzh in/a.txt", 2, usage},
-        {"$L a --jobs 0 z.lzh in/a.txt", 2, usage},
+        {"$L", 2, usage("no command given", "")},
+        {"$L l", 2, usage("missing arguments", "l ")},
+        {"$L q arc.lzh", 2, usage("unknown command: q", "")},
+        {"$L l arc.lzh more", 2, usage("extra argument: more", "l ")},
+        {"$L x arc.lzh out more", 2, usage("extra argument: more", "x ")},
+        {"$L a z.lzh", 2, usage("missing arguments", "a ")},
+        {"$L a --method lh6 z.lzh in/a.txt", 2, usage("--method is lh7 or lh5: lh6", "a ")},
+        {"$L a --jobs 0 z.lzh in/a.txt", 2, usage("--jobs is a number from 1 to 256: 0", "a ")},
+        {"$L a --jobs 1 --jobs 2 z.lzh in/a.txt", 2, usage("--jobs may be given only once", "a ")},
+        {"$L l --method lh5 arc.lzh", 2, usage("unknown option: --method", "l ")},
+        {"$L t -q=1 arc.lzh", 2, usage("unknown option: -=", "t ")},
+        {"$L x --quiet=yes arc.lzh", 2, usage("--quiet takes no value", "x ")},
+        {"$L --version && $L l --help | head -1", 0, "tessel-lzh (Tesselバックアップ管理) …"},
+        {"$L l arc.lzh >/dev/full", 1, "tessel-lzh: cannot write the output: No space left on device\n"},
     };
     for (const auto& [command, status, expected] : cases) {
         if (command.find("damaged") != std::string::npos) {  // one byte of the stored noise flipped

@@ -8,10 +8,14 @@
 #include <cstdlib>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <regex>
 #include <set>
+#include <thread>
 
 #include "catalog/connection.h"
+#include "companion/console_ui.h"
 #include "platform/engine_lock.h"
 #include "support/archive_members.h"
 #include "support/awkward_names.h"
@@ -43,10 +47,11 @@ struct Companion {
         int status = test::Shell(cmd);
         return {status, ReadFile(tree / "out.txt"), ReadFile(tree / "err.txt")};
     }
-    // Runs the companion and expects a refusal (status 1) with exactly this message.
-    void refused(const std::string& args, const std::string& message, const std::string& cwd = "") {
+    // Runs the companion and expects a refusal (status 1, or 3 for a busy
+    // data folder) with exactly this message.
+    void refused(const std::string& args, const std::string& message, const std::string& cwd = "", int status = 1) {
         Result r = run(args, cwd);
-        EXPECT_EQ(r.status, 1) << args;
+        EXPECT_EQ(r.status, status) << args;
         EXPECT_EQ(r.err, message + "\n") << args;
     }
     // Runs the companion and expects it to succeed.
@@ -57,6 +62,14 @@ struct Companion {
     }
     std::string src(const std::string& rel = "") const { return tree / ("src" + (rel.empty() ? "" : "/" + rel)); }
 };
+
+// Runs the companion as given (no --data added), from cwd.
+Result Bare(const std::string& args, const std::string& cwd, const test::TempDir& scratch) {
+    const int status = test::Shell("cd " + ShellQuote(cwd) + " && " + ShellQuote(std::string(TESSEL_BINARY_DIR) + "/tessel-backupctl") +
+                                   " " + args + " >" + ShellQuote(scratch / "out.txt") + " 2>" + ShellQuote(scratch / "err.txt") +
+                                   " </dev/null");
+    return {status, ReadFile(scratch / "out.txt"), ReadFile(scratch / "err.txt")};
+}
 
 // Every regular file below a folder with its bytes.
 std::map<std::string, std::string> Snapshot(const std::string& root) {
@@ -82,9 +95,18 @@ TEST(Companion, BackUpChangeAndRestoreAnEarlierRun) {
 
     test::SetMtime(c.src("a.txt"), 1500000000, 123456700);
     c.ok("backup --title first");
-    // JSON gives the last-write time (a.txt's) as ISO 8601 local time, to the 100 ns.
+    // Times are local times as recorded, without a guessed zone: the last-write
+    // time to the 100 ns, the run's start to the second.
     Result r = c.run("--json versions --run 1");
-    EXPECT_NE(r.out.find("\"modified\": \"2017-07-14T11:40:00.1234567+09:00\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"modified\": \"2017-07-14T11:40:00.1234567\""), std::string::npos) << r.out;
+    // The same catalog read in another zone gives the same time.
+    setenv("TZ", "EST5", 1);
+    EXPECT_NE(c.run("versions --run 1").out.find("\t2017-07-14T11:40:00.1234567\t"), std::string::npos);
+    setenv("TZ", "JST-9", 1);
+    r = c.run("runs --json");
+    EXPECT_TRUE(std::regex_match(r.out, std::regex("\\[\n  \\{\"run\": 1, \"title\": \"first\", \"kind\": \"1\", \"kind_name\": \"通常\", "
+                                                   "\"started\": \"\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\"\\}\n\\]\n")))
+        << r.out;
     auto firstState = Snapshot(c.src());
 
     WriteFile(c.src("a.txt"), "second version");
@@ -266,8 +288,9 @@ TEST(Companion, VersionsAsJsonAndTsvKeepEveryNameAndLatestErrorsFiltersAfterTheE
     // Another engine at work: the backup waits, then refuses and takes no run number.
     EngineLock other(c.data.path());
     ASSERT_TRUE(other.tryLock());
-    c.refused("--wait 0.3 backup --title blocked", "別のバックアップ・復元・カタログ更新が実行中のため、開始できません。\n" + c.data.path());
-    EXPECT_EQ(c.run("runs").out, "run\ttitle\tkind\tkind_name\tdate\ttime\n");
+    c.refused("--wait 0.3 backup --title blocked", "別のバックアップ・復元・カタログ更新が実行中のため、開始できません。\n" + c.data.path(),
+              "", 3);
+    EXPECT_EQ(c.run("runs").out, "run\ttitle\tkind\tkind_name\tstarted\n");
     other.unlock();
     EXPECT_EQ(c.ok("--wait 5 auto").out, "run\t1\n");
     WriteFile(c.src("a.txt"), "22");
@@ -279,12 +302,14 @@ TEST(Companion, VersionsAsJsonAndTsvKeepEveryNameAndLatestErrorsFiltersAfterTheE
         db->exec("UPDATE FILEKANRI SET KBN1 = '9' WHERE FILENM IN ('a.txt', 'b.txt') AND CHK1 = '0' OR FILENM = 'b.txt'");
         db->exec("UPDATE FILEKANRI SET KBN1 = '8' WHERE FILENM = 'c.txt'");
     }
-    // name|level|state of every row, as a strict JSON parser reads them.
+    // name|level|state of every row, as a strict JSON parser reads them; a
+    // name that is not UTF-8 has its bytes in hex beside it.
     auto parsed = [&](const std::string& args) {
         Result r = c.ok("--json versions " + args);
         std::string cmd = "python3 -c 'import json,sys; rows = json.load(open(sys.argv[1], encoding=\"utf-8\")); "
                           "open(sys.argv[2], \"w\", encoding=\"utf-8\", newline=\"\").write(\"\".join("
-                          "\"%s|%d|%s\\0\" % (r[\"name\"], r[\"level\"], r[\"state\"]) for r in rows))' " +
+                          "\"%s%s|%d|%s\\0\" % (r[\"name\"], (\"=\" + r[\"name_hex\"]) if \"name_hex\" in r else \"\", "
+                          "r[\"level\"], r[\"state\"]) for r in rows))' " +
                           ShellQuote(c.tree / "out.txt") + " " + ShellQuote(c.tree / "parsed.txt");
         EXPECT_EQ(test::Shell(cmd), 0) << r.out;
         std::multiset<std::string> rows;
@@ -294,7 +319,7 @@ TEST(Companion, VersionsAsJsonAndTsvKeepEveryNameAndLatestErrorsFiltersAfterTheE
     };
     std::multiset<std::string> expected;
     for (std::string n : names) {
-        if (n.find("caf\xe9") != std::string::npos) n = "latin1-caf\uFFFD-\uFFFD.bin";
+        if (n.find("caf\xe9") != std::string::npos) n = "latin1-caf\uFFFD-\uFFFD.bin=6c6174696e312d636166e92dff2e62696e";
         expected.insert(n + (n == "a.txt" ? "|2|0" : n == "b.txt" ? "|1|9" : n == "c.txt" ? "|1|8" : "|1|0"));
     }
     EXPECT_EQ(parsed("--latest"), expected);
@@ -303,10 +328,227 @@ TEST(Companion, VersionsAsJsonAndTsvKeepEveryNameAndLatestErrorsFiltersAfterTheE
     Result r = c.ok("versions");
     size_t lines = 0;
     for (size_t at = 0, end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1, ++lines)
-        EXPECT_EQ(std::count(r.out.begin() + at, r.out.begin() + end, '\t'), 11) << r.out.substr(at, end - at);
+        EXPECT_EQ(std::count(r.out.begin() + at, r.out.begin() + end, '\t'), 10) << r.out.substr(at, end - at);
     EXPECT_EQ(lines, 1 + names.size() + 1);  // the heading, every file, a.txt twice
     for (std::string cell : {"\tnew\\nline.txt\t", "\tcr\\rname\t", "\ttab\\tname\t", "\tback\\\\slash\t", "\ta\"quoted\".txt\t"})
         EXPECT_NE(r.out.find(cell), std::string::npos) << cell;
+}
+
+// The whole command line is read before the data folder is touched: every
+// usage error is one line that points to the help, exits 2 and leaves a
+// fresh data folder without catalog or settings and an older catalog
+// without its upgrade. Then the forms that work.
+TEST(CompanionCommandLine, UsageErrorsChangeNothingAndEveryFormOfOptionWorks) {
+    Companion c;
+    auto usage = [](const std::string& what, const std::string& help) {
+        return "tessel-backupctl: " + what + " (使い方: tessel-backupctl " + help + "--help)\n";
+    };
+    const std::string notCount = " には 0 以上の整数を指定してください: ";
+    const std::string notSeconds = "--wait には 0 から 604800 までの秒数を指定してください: ";
+    const std::pair<std::string, std::string> wrong[] = {
+        {"", usage("コマンドがありません", "")},
+        {"bogus", usage("不明なコマンドです: bogus", "")},
+        {"help nope", usage("不明なコマンドです: nope", "")},
+        {"dirs --bogus", usage("不明なオプションです: --bogus", "dirs ")},
+        {"dirs -x", usage("不明なオプションです: -x", "dirs ")},
+        {"-qx dirs", usage("不明なオプションです: -x", "")},
+        {"dirs extra", usage("余分な引数があります: extra", "dirs ")},
+        {"dirs --json=yes", usage("--json は値をとりません", "dirs ")},
+        {"versions --run", usage("--run には値が必要です", "versions ")},
+        {"versions --run=1 --run 2", usage("--run は一度だけ指定できます", "versions ")},
+        {"versions --run ' 1'", usage("--run" + notCount + " 1", "versions ")},
+        {"versions --run 0x10", usage("--run" + notCount + "0x10", "versions ")},
+        {"versions --run=-1", usage("--run" + notCount + "-1", "versions ")},
+        {"versions --run 2147483648", usage("--run" + notCount + "2147483648", "versions ")},
+        {"versions --run 1 --latest", usage("--run, --dir, --latest はどれか一つだけ指定できます", "versions ")},
+        {"versions --errors", usage("--errors は --latest と共に指定します", "versions ")},
+        {"--wait nan dirs", usage(notSeconds + "nan", "")},
+        {"--wait 0x10 dirs", usage(notSeconds + "0x10", "")},
+        {"--wait=1e3 dirs", usage(notSeconds + "1e3", "")},
+        {"--wait ' 1' dirs", usage(notSeconds + " 1", "")},
+        {"--wait 1. dirs", usage(notSeconds + "1.", "")},
+        {"--wait 604801 dirs", usage(notSeconds + "604801", "")},
+        {"--wait 1 dirs --wait 2", usage("--wait は一度だけ指定できます", "dirs ")},
+        {"dirs --data /x", usage("--data は一度だけ指定できます", "dirs ")},
+        {"backup", usage("backup には --title TITLE が必要です", "backup ")},
+        {"backup --title ''", usage("backup には --title TITLE が必要です", "backup ")},
+        {"restore --to /x", usage("restore には --run N が必要です", "restore ")},
+        {"restore --run 1 /a", usage("ファイルを選んで復元するには --to DIR を指定します", "restore ")},
+        {"restore --run 1 --to /x a", usage("復元するファイルやフォルダーは絶対パスで指定してください: a", "restore ")},
+        {"restore --run 1 --to= /a", usage("--to には復元先のフォルダーを指定してください", "restore ")},
+        {"restore --run 1 --test --to /x", usage("--test と --to は同時に指定できません", "restore ")},
+        {"verify --dir=one", usage("--dir" + notCount + "one", "verify ")},
+        {"prefix --plain", usage("圧縮指定にはプレフィックスを指定します", "prefix ")},
+        {"prefix /p --plain --compress", usage("--compress と --plain は同時に指定できません", "prefix ")},
+        {"register src --kind weekly", usage("--kind は normal, no-initial, bulk, info のいずれかです: weekly", "register ")},
+        {"unregister", usage("引数が足りません", "unregister ")},
+        {"init elsewhere", usage("データフォルダーは DIR か --data のどちらかで指定します", "init ")},
+    };
+    auto checkAll = [&] {
+        for (const auto& [args, said] : wrong) {
+            Result r = c.run(args);
+            EXPECT_EQ(r.status, 2) << args;
+            EXPECT_EQ(r.err, said) << args;
+            EXPECT_EQ(r.out, "") << args;
+        }
+    };
+    checkAll();
+    EXPECT_FALSE(fs::exists(c.data / "filebkp.mdb"));
+    EXPECT_FALSE(fs::exists(c.data / "Bkpdef.ini"));
+    // An older catalog: upgraded by the first valid command, not before.
+    fs::copy_file(c.data / "bkpDEF.mdb", c.data / "filebkp.mdb");
+    Connection::openFile(c.data / "filebkp.mdb")->exec("UPDATE DBVERSION SET VNUM = 'V1.03'");
+    checkAll();
+    auto version = [&] { return test::Column(*Connection::openFile(c.data / "filebkp.mdb"), "SELECT VNUM FROM DBVERSION"); };
+    EXPECT_EQ(version(), std::vector<std::string>{"V1.03"});
+    EXPECT_FALSE(fs::exists(c.data / "Bkpdef.ini"));
+    EXPECT_EQ(c.ok("dirs --json").out, "[]\n");
+    EXPECT_EQ(version(), std::vector<std::string>{"V1.04"});
+
+    // --opt=value, global options after the command, -q, and "--" before a
+    // word that begins with "-".
+    EXPECT_EQ(c.ok("runs --wait=0.5 -q").out, "run\ttitle\tkind\tkind_name\tstarted\n");
+    EXPECT_EQ(c.ok("versions --run=0 --json").out, "[]\n");
+    fs::create_directories(c.src("-dash"));
+    Result r = c.run("prefix " + ShellQuote(c.tree / "bk") + " --compress -q --yes");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");  // the question and the folder made are not said with -q
+    r = c.run("register --subdirs -q -- -dash", c.src());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "dirno\t1\n");
+    EXPECT_EQ(r.err, "");
+    r = c.run("initial --quiet --json");
+    EXPECT_EQ(r.out, "{\"directories\": [1], \"ok\": true}\n");
+    EXPECT_EQ(r.err, "");
+
+    // Help and version, on standard output, without a data folder.
+    test::TempDir nowhere;
+    const std::string backupHelp = Bare("backup --help", nowhere.path(), nowhere).out;
+    EXPECT_EQ(backupHelp.substr(0, backupHelp.find('\n')), "使い方: tessel-backupctl [OPTION...] backup --title TITLE [--info]");
+    for (const char* same : {"backup -h", "help backup", "backup --title x --help --bogus"})
+        EXPECT_EQ(Bare(same, nowhere.path(), nowhere).out, backupHelp) << same;
+    Result help = Bare("--help", nowhere.path(), nowhere);
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.substr(0, help.out.find('\n')), "使い方: tessel-backupctl [OPTION...] COMMAND [ARGS...]");
+    for (const char* line : {"\n  init [DIR]  ", "\n  restore --run N --to DIR [--overwrite] [PATH...]\n", "\n  -q, --quiet  ",
+                             "\n  3  別のバックアップ・復元・カタログ更新がデータフォルダーを使用中で"})
+        EXPECT_NE(help.out.find(line), std::string::npos) << line;
+    EXPECT_EQ(Bare("-h", nowhere.path(), nowhere).out, help.out);
+    for (const char* args : {"--version", "dirs --version", "--json --version"})
+        EXPECT_EQ(Bare(args, nowhere.path(), nowhere).out, std::string("tessel-backupctl (Tesselバックアップ管理) ") + TESSEL_VERSION + "\n");
+    std::set<std::string> left;  // nothing but what the test's shell wrote
+    for (const auto& e : fs::directory_iterator(nowhere.path())) left.insert(e.path().filename().string());
+    EXPECT_EQ(left, (std::set<std::string>{"err.txt", "out.txt"}));
+
+    // What cannot be written is a failure, said once.
+    for (const std::string args : {"--data " + ShellQuote(c.data.path()) + " versions", std::string("--help")}) {
+        test::Shell("{ " + ShellQuote(std::string(TESSEL_BINARY_DIR) + "/tessel-backupctl") + " " + args +
+                    " >/dev/full; echo \"status $?\" >&2; } 2>" + ShellQuote(nowhere / "full.txt"));
+        EXPECT_EQ(ReadFile(nowhere / "full.txt"), "tessel-backupctl: 出力を書き込めません: No space left on device\nstatus 1\n") << args;
+    }
+}
+
+// init makes a ready data folder, once; the other commands send an empty
+// or missing folder there.
+TEST(CompanionCommandLine, InitMakesAReadyDataFolderOnceAndOtherCommandsPointToIt) {
+    test::TempDir t;
+    const std::string made = t / "new/data";
+    Result r = Bare("--data " + ShellQuote(t.path()) + " dirs", t.path(), t);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "データフォルダーではありません (カタログもそのひな形もありません): " + t.path() +
+                         "\n新しいデータフォルダーは tessel-backupctl init " + t.path() + " で作れます。\n");
+    r = Bare("--data new/data runs", t.path(), t);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "データフォルダーが見つかりません: new/data\n新しいデータフォルダーは tessel-backupctl init new/data で作れます。\n");
+    EXPECT_FALSE(fs::exists(t / "new"));
+
+    r = Bare("init new/data/", t.path(), t);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "data\t" + made + "\n");
+    EXPECT_EQ(r.err, "データフォルダーを用意しました: " + made + "\n");
+    EXPECT_EQ(fs::status(made).permissions() & fs::perms::all, fs::perms::owner_all);
+    std::set<std::string> files;
+    for (const auto& e : fs::directory_iterator(made)) files.insert(e.path().filename().string());
+    EXPECT_EQ(files, (std::set<std::string>{"Bkpdef.def", "Bkpdef.ini", "JETDB.VER", "bkpDEF.mdb", "filebkp.mdb"}));
+    EXPECT_EQ(ReadFile(made + "/Bkpdef.ini"), ReadFile(std::string(TESSEL_SHARE_BUILD_DIR) + "/Bkpdef.def"));
+    EXPECT_EQ(Bare("runs", made, t).out, "run\ttitle\tkind\tkind_name\tstarted\n");
+
+    r = Bare("--json init", made, t);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "このフォルダーにはすでにカタログがあります: " + made + "/filebkp.mdb\n");
+    EXPECT_EQ(r.out, "");
+
+    // A folder with settings of its own and no catalog keeps its settings.
+    fs::create_directories(t / "own");
+    WriteFile(t / "own/BKPDEF.INI", "INITBKP=YES\n");
+    r = Bare("-q --json --data own init", t.path(), t);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "{\"data\": \"" + (t / "own") + "\", \"ok\": true}\n");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(ReadFile(t / "own/BKPDEF.INI"), "INITBKP=YES\n");
+    EXPECT_FALSE(fs::exists(t / "own/Bkpdef.ini"));
+    EXPECT_TRUE(fs::exists(t / "own/filebkp.mdb"));
+
+    WriteFile(t / "plain", "");
+    r = Bare("init plain", t.path(), t);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "データフォルダーにするパスはフォルダーではありません: " + (t / "plain") + "\n");
+}
+
+// Every command that changes the catalog takes the engine lock: while
+// another engine holds it, each says so in the program's words and exits
+// 3 with nothing changed; --wait lets it run once the lock is free. A
+// number the catalog does not know is refused, not taken for "nothing".
+TEST(Companion, CatalogChangesTakeTheEngineLockAndUnknownNumbersAreRefused) {
+    Companion c;
+    fs::create_directories(c.src());
+    WriteFile(c.src("a.txt"), "a");
+    c.ok("--yes prefix " + ShellQuote(c.tree / "bk"));
+    c.ok("register " + ShellQuote(c.src()));
+    const std::string dirs = c.run("dirs").out;
+    const std::string busy = "別のバックアップ・復元・カタログ更新が実行中のため、開始できません。\n" + c.data.path();
+    {
+        EngineLock other(c.data.path());
+        ASSERT_TRUE(other.tryLock());
+        for (const std::string args : {"unregister " + ShellQuote(c.src()), "register " + ShellQuote(c.src()) + " --remark x",
+                                       "--yes prefix " + ShellQuote(c.tree / "bk2"), std::string("initial"), std::string("auto"),
+                                       std::string("backup --title t"), std::string("verify --mark")})
+            c.refused(args, busy, "", 3);
+        EXPECT_EQ(c.run("dirs").out, dirs);
+        EXPECT_EQ(c.run("prefix").out, "prefix\tcompression\n" + (c.tree / "bk/") + "\t0\n");
+        std::thread release([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            other.unlock();
+        });
+        Result r = c.run("--wait 30 register " + ShellQuote(c.src()) + " --remark waited");
+        release.join();
+        EXPECT_EQ(r.status, 0) << r.err;
+    }
+    EXPECT_NE(c.run("dirs").out.find("\twaited\t"), std::string::npos);
+    c.ok("initial");
+    c.refused("verify --dir 2", "登録されていないディレクトリー番号です: 2");
+    c.refused("verify --dir 0", "登録されていないディレクトリー番号です: 0");
+    c.refused("verify --run 1", "記録されていないバックアップ番号です: 1");
+    c.refused("versions --run 5", "記録されていないバックアップ番号です: 5");
+    c.refused("versions --dir 9", "登録されていないディレクトリー番号です: 9");
+    EXPECT_EQ(c.ok("verify --run 0 --dir 1").out, "run\tlevel\tdirectory\tname\tproblem\n");
+}
+
+// The progress line fits the terminal by what each character takes on it.
+TEST(ConsoleUi, ProgressLineFitsTheTerminalByDisplayWidth) {
+    std::string emoji;
+    for (int i = 0; i < 50; ++i) emoji += "\U0001F600";
+    const std::pair<std::pair<std::string, std::size_t>, std::string> cases[] = {
+        {{"abcdef", 4}, "abcd"},
+        {{emoji, 79}, emoji.substr(0, 39 * 4)},           // two columns each
+        {{"日本語のファイル", 7}, "日本語"},                // wide, never cut in half
+        {{"ｶﾀｶﾅ", 3}, "ｶﾀｶ"},                              // half-width: one column each
+        {{"cafe\u0301!", 5}, "cafe\u0301!"},              // a combining mark takes none
+        {{"new\nline\ttab\x1b[2J", 20}, "new?line?tab?[2J"},  // control characters never reach the terminal
+        {{std::string("bad\xff\xfe") + "\xe6\x97", 8}, "bad????"},
+        {{"", 10}, ""},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(FitToColumns(in.first, in.second), out) << in.first;
 }
 
 }  // namespace
