@@ -302,7 +302,10 @@ bool CopyRange(int from, int to, std::uint64_t off, std::uint64_t len, std::uint
 
 // Rewrites the archive without the members whose paths are replaced, then
 // appends the new files; the copy takes the archive's name at the end.
-// Members whose paths are in `dropped` are left out too.
+// Members whose paths are in `dropped` are left out too. Without
+// options.outcomes the rewrite takes all files or none; with them, a file
+// that fails is left out (its outcome says why) and the rest is kept, and a
+// failure of the rewrite as a whole is every file's outcome.
 std::int32_t RewriteWith(WriteRoot& root, const std::string& rel, int afd, const CachedIndex& c, Slot& slot,
                          const std::vector<FileToAdd>& files, const AddOptions& options,
                          const std::unordered_set<std::string>& dropped = {}) {
@@ -314,13 +317,17 @@ std::int32_t RewriteWith(WriteRoot& root, const std::string& rel, int afd, const
     const auto slash = rel.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : rel.substr(0, slash);
     const std::string leaf = slash == std::string::npos ? rel : rel.substr(slash + 1);
-    int dirFd = -1;
-    if (root.openFolder(folder, &dirFd, false) != 0) return kUnlhaCannotWrite;
     TempFile tmp;
-    if (tmp.create(dirFd) != 0) return kUnlhaCannotWrite;
+    auto fail = [&](std::int32_t code) {
+        tmp.discard();
+        if (options.outcomes) options.outcomes->assign(files.size(), code);
+        return code;
+    };
+    int dirFd = -1;
+    if (root.openFolder(folder, &dirFd, false) != 0) return fail(kUnlhaCannotWrite);
+    if (tmp.create(dirFd) != 0) return fail(kUnlhaCannotWrite);
     UniqueFd tfd(::dup(tmp.fd()));
-    if (tfd.get() < 0) return kUnlhaCannotWrite;
-    auto fail = [&](std::int32_t code) { tmp.discard(); return code; };
+    if (tfd.get() < 0) return fail(kUnlhaCannotWrite);
     struct stat st;
     if (::fstat(afd, &st) == 0) ::fchmod(tfd.get(), st.st_mode & 07777);
 
@@ -339,19 +346,22 @@ std::int32_t RewriteWith(WriteRoot& root, const std::string& rel, int afd, const
     }
     const std::uint8_t endMark = 0;
     if (!WriteAllAt(tfd.get(), at, &endMark, 1)) return fail(kUnlhaCannotWrite);
-    std::int32_t rc = AppendAll(tfd.get(), at, files, options, [&](Member&& m) {
+    const std::int32_t rc = AppendAll(tfd.get(), at, files, options, [&](Member&& m) {
         at = m.end();
         fresh->index.members.push_back(std::move(m));
     });
-    if (rc != kUnlhaOk) return fail(rc);
-    if (::fsync(tfd.get()) != 0) return fail(kUnlhaCannotWrite);
-    if (tmp.commit(leaf, {}) != 0) return kUnlhaCannotWrite;
+    if (rc != kUnlhaOk && !options.outcomes) return fail(rc);
+    // Whatever a failed member wrote lies past the end mark: cut it off.
+    if (!WriteAllAt(tfd.get(), at, &endMark, 1) || ::ftruncate(tfd.get(), static_cast<off_t>(at + 1)) != 0 ||
+        ::fsync(tfd.get()) != 0)
+        return fail(kUnlhaCannotWrite);
+    if (tmp.commit(leaf, {}) != 0) return fail(kUnlhaCannotWrite);
     fresh->index.validEnd = at;
     if (::fstat(tfd.get(), &st) == 0) fresh->id = IdentityOf(st);
     fresh->reindex();
     std::lock_guard<std::mutex> guard(slot.lock);
     slot.set(std::move(fresh));
-    return kUnlhaOk;
+    return rc;
 }
 
 }  // namespace
@@ -417,15 +427,17 @@ std::int32_t AddFiles(WriteRoot& root, const std::string& rel, const std::vector
     }
     std::int32_t rc = kUnlhaOk;
 
-    bool replaces = false;
+    // An archive with another name (a hard link: a snapshot made with
+    // "cp -al", or one planted) is never changed in place: the rewrite gives
+    // this name a file of its own and leaves the other as it was.
+    struct stat file {};
+    bool replaces = ::fstat(afd.get(), &file) != 0 || file.st_nlink > 1;
     for (const auto& f : files) replaces = replaces || base->byPath.count(f.memberPath) > 0;
     for (std::size_t i = 0; i < files.size() && !replaces; ++i)
         for (std::size_t k = 0; k < i; ++k)
             if (files[k].memberPath == files[i].memberPath) replaces = true;
     if (replaces) {
-        // The rewrite takes all files or none.
         rc = RewriteWith(root, rel, afd.get(), *base, *slot, files, options);
-        failAll(rc);
         if (report) *report = rc == kUnlhaOk ? std::to_string(files.size()) + " member(s) written" : "add failed";
         return rc;
     }
@@ -453,7 +465,9 @@ std::int32_t AddFiles(WriteRoot& root, const std::string& rel, const std::vector
     if (rc != kUnlhaOk) {
         // Whatever a failed member wrote lies past the end mark; drop it.
         const std::uint8_t endMark = 0;
-        if (WriteAllAt(afd.get(), at, &endMark, 1)) (void)::ftruncate(afd.get(), static_cast<off_t>(at + 1));
+        // Should this fail too, the next add cuts the rest off.
+        if (WriteAllAt(afd.get(), at, &endMark, 1) && ::ftruncate(afd.get(), static_cast<off_t>(at + 1)) != 0) {
+        }
     }
     const std::size_t added = appended.size();
     if (rc == kUnlhaOk && added == 0 && base->index.members.empty()) {
@@ -495,12 +509,32 @@ std::int32_t DropMembers(WriteRoot& root, const std::string& rel, const std::vec
     return RewriteWith(root, rel, afd.get(), *base, *slot, {}, AddOptions{}, dropped);
 }
 
-std::shared_ptr<const ArchiveIndex> LoadIndex(const std::string& archivePath, std::int32_t* code) {
-    UniqueFd fd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
+int OpenArchiveForReading(const std::string& path, std::int32_t* code) {
+    // Only a regular file is read: a FIFO or device put in an archive's
+    // place is never opened (it could block, or do something on open).
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
         *code = errno == ENOENT ? kUnlhaArchiveMissing : kUnlhaNotArchive;
-        return nullptr;
+        return -1;
     }
+    if (!S_ISREG(st.st_mode)) {
+        *code = kUnlhaNotArchive;
+        return -1;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        *code = fd < 0 && errno == ENOENT ? kUnlhaArchiveMissing : kUnlhaNotArchive;
+        if (fd >= 0) ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    *code = kUnlhaOk;
+    return fd;
+}
+
+std::shared_ptr<const ArchiveIndex> LoadIndex(const std::string& archivePath, std::int32_t* code) {
+    UniqueFd fd(OpenArchiveForReading(archivePath, code));
+    if (fd.get() < 0) return nullptr;
     std::shared_ptr<Slot> slot;
     std::unique_lock<std::mutex> guard;
     *code = LockIndex(archivePath, fd.get(), false, &slot, &guard);
@@ -512,7 +546,8 @@ std::shared_ptr<const ArchiveIndex> LoadIndex(const std::string& archivePath, st
 
 std::vector<bool> HoldsPaths(const std::string& archivePath, const std::vector<std::string>& memberPaths) {
     std::vector<bool> held(memberPaths.size(), false);
-    UniqueFd fd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
+    std::int32_t code = kUnlhaOk;
+    UniqueFd fd(OpenArchiveForReading(archivePath, &code));
     std::shared_ptr<Slot> slot;
     std::unique_lock<std::mutex> guard;
     if (fd.get() < 0 || LockIndex(archivePath, fd.get(), false, &slot, &guard) != kUnlhaOk) return held;
@@ -522,8 +557,9 @@ std::vector<bool> HoldsPaths(const std::string& archivePath, const std::vector<s
 
 std::int32_t FindMemberForFolder(const std::string& archivePath, const std::string& folder, const std::string& name,
                                  Member* out) {
-    UniqueFd fd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return errno == ENOENT ? kUnlhaArchiveMissing : kUnlhaNotArchive;
+    std::int32_t code = kUnlhaOk;
+    UniqueFd fd(OpenArchiveForReading(archivePath, &code));
+    if (fd.get() < 0) return code;
     std::shared_ptr<Slot> slot;
     std::unique_lock<std::mutex> guard;
     std::int32_t rc = LockIndex(archivePath, fd.get(), false, &slot, &guard);
@@ -538,8 +574,9 @@ std::int32_t FindMemberForFolder(const std::string& archivePath, const std::stri
 
 std::int32_t TestMembers(const std::string& archivePath, const std::vector<const Member*>& members,
                          const std::function<void(std::size_t, std::int32_t)>& checked) {
-    UniqueFd fd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) return errno == ENOENT ? kUnlhaArchiveMissing : kUnlhaNotArchive;
+    std::int32_t code = kUnlhaOk;
+    UniqueFd fd(OpenArchiveForReading(archivePath, &code));
+    if (fd.get() < 0) return code;
     struct stat st;
     if (::fstat(fd.get(), &st) != 0) return kUnlhaNotArchive;
     lzh::FileSource src(fd.get(), static_cast<std::uint64_t>(st.st_size));
@@ -550,9 +587,10 @@ std::int32_t TestMembers(const std::string& archivePath, const std::vector<const
 
 std::int32_t ExtractMemberTo(const std::string& archivePath, const Member& m, WriteRoot& root, const std::string& rel,
                              const ExtractOptions& options) {
-    if (!m.safePath) return kUnlhaRefusedPath;
-    UniqueFd afd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
-    if (afd.get() < 0) return errno == ENOENT ? kUnlhaArchiveMissing : kUnlhaNotArchive;
+    // The member's own name plays no part: where it goes is rel.
+    std::int32_t code = kUnlhaOk;
+    UniqueFd afd(OpenArchiveForReading(archivePath, &code));
+    if (afd.get() < 0) return code;
     struct stat ast;
     if (::fstat(afd.get(), &ast) != 0) return kUnlhaNotArchive;
 

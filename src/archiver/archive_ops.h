@@ -44,6 +44,11 @@ std::int32_t AddFiles(WriteRoot& root, const std::string& rel, const std::vector
 // member has such a path. Returns an Unlha result code.
 std::int32_t DropMembers(WriteRoot& root, const std::string& rel, const std::vector<std::string>& paths);
 
+// Opens an archive to read: a regular file only (a FIFO or device in its
+// place is refused without being opened), following links. Returns the
+// descriptor, or -1 with *code kUnlhaArchiveMissing or kUnlhaNotArchive.
+int OpenArchiveForReading(const std::string& path, std::int32_t* code);
+
 // The member index of an archive (the list of its members), cached between
 // calls and read again when the archive file changes (device, inode, size
 // or modification time). The index stays as it is for as long as it is

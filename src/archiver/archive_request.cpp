@@ -87,9 +87,10 @@ std::optional<std::string> MemberPathOf(const std::string& file) {
 // `self`: it is the archive itself (any name of it), or its path is one no
 // reader would take.
 enum class NotMember { kNo, kTheArchiveItself, kUnsafePath };
-NotMember WhyNotAMember(const std::string& member, const struct stat& st, const struct stat* self) {
+NotMember WhyNotAMember(const std::string& member, const struct stat& st, const struct stat* self,
+                        bool byCatalogOnly = false) {
     if (self && st.st_dev == self->st_dev && st.st_ino == self->st_ino) return NotMember::kTheArchiveItself;
-    if (!lzh::IsSafeMemberPath(member)) return NotMember::kUnsafePath;
+    if (!(byCatalogOnly ? IsSafeRelativePath(member) : lzh::IsSafeMemberPath(member))) return NotMember::kUnsafePath;
     return NotMember::kNo;
 }
 const char* ReasonText(NotMember why) {
@@ -120,12 +121,13 @@ bool ArchiveBelowRoot(const ArchiveRequest& req, std::string* root, std::string*
 // Whether one named file may be added on its own ("u -nd1"): its member
 // path in *member and 0, or the result code (with the reason in *why when
 // it must not be a member of this archive).
-std::int32_t CheckOne(const std::string& file, const struct stat* self, std::string* member, std::string* why) {
+std::int32_t CheckOne(const std::string& file, const struct stat* self, std::string* member, std::string* why,
+                      bool byCatalogOnly = false) {
     auto path = MemberPathOf(file);
     if (!path) return kUnlhaRefusedPath;
     struct stat st;
     if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return kUnlhaCannotReadSource;
-    if (const NotMember reason = WhyNotAMember(*path, st, self); reason != NotMember::kNo) {
+    if (const NotMember reason = WhyNotAMember(*path, st, self, byCatalogOnly); reason != NotMember::kNo) {
         *why = ReasonText(reason);
         return kUnlhaRefusedPath;
     }
@@ -228,13 +230,13 @@ std::int32_t Perform(const ArchiveRequest& req, std::string* report) {
         struct stat self {};
         const bool archiveExists = ::stat(req.archive.c_str(), &self) == 0;
         std::string member, why;
-        std::int32_t rc = CheckOne(req.path, archiveExists ? &self : nullptr, &member, &why);
-        if (!why.empty() && report) *report = "0 member(s) added\nskipped " + req.path + ": " + why;
+        std::int32_t rc = CheckOne(req.path, archiveExists ? &self : nullptr, &member, &why, req.byCatalogOnly);
+        if (!why.empty() && report) *report = "0 member(s) added\nskipped " + Printable(req.path) + ": " + why;
         if (rc != kUnlhaOk) return rc;
         AddOptions options;
         options.method = req.method;
         WriteRoot root(rootPath, {Ownership::kUser, links});
-        return AddFiles(root, rel, {{req.path, member}}, report, options);
+        return AddFiles(root, rel, {{req.path, member, req.byCatalogOnly}}, report, options);
     }
     case Action::kAddTree:
     case Action::kAddFolder: {

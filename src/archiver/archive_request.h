@@ -36,6 +36,9 @@ struct ArchiveRequest {
     std::string root;
     // Adds: "-lh7-" or "-lh5-"; what does not shrink is stored (-lh0-).
     std::string method = "-lh7-";
+    // kAddFile: store the file's path although readers going by member
+    // names refuse it (a catalog finds it); see FileToAdd::byCatalogOnly.
+    bool byCatalogOnly = false;
     // Adds of many files: the threads that compress them (0: DefaultJobs()).
     // The archive's bytes do not depend on it.
     unsigned jobs = 0;

@@ -14,6 +14,7 @@
 #include <system_error>
 #include <thread>
 
+#include "archiver/archive_ops.h"
 #include "archiver/unlha.h"
 
 namespace tessel::archive {
@@ -110,11 +111,10 @@ private:
         std::lock_guard<std::mutex> lock(openMu_);
         if (!open_[a]) {
             OpenArchive o;
-            o.fd = ::open(paths_[a].c_str(), O_RDONLY | O_CLOEXEC);
+            o.fd = OpenArchiveForReading(paths_[a], &o.code);
             struct stat st {};
             if (o.fd < 0) {
-                o.code = errno == ENOENT ? kUnlhaArchiveMissing : kUnlhaNotArchive;
-            } else if (::fstat(o.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            } else if (::fstat(o.fd, &st) != 0) {
                 o.code = kUnlhaNotArchive;
             } else {
                 o.size = static_cast<std::uint64_t>(st.st_size);
@@ -128,7 +128,6 @@ private:
 
     std::int32_t decode(std::size_t i, const lzh::WriteFn& out) {
         const MemberRead& r = members_[i];
-        if (!r.member.safePath) return kUnlhaRefusedPath;
         const OpenArchive& a = archive(r.archive);
         if (a.code != kUnlhaOk) return a.code;
         lzh::FileSource src(a.fd, a.size);

@@ -10,6 +10,7 @@
 #include "archiver/lzh/codec.h"
 #include "archiver/lzh/crc16.h"
 #include "archiver/unlha.h"
+#include "platform/paths.h"
 #include "platform/unique_fd.h"
 
 namespace tessel::archive {
@@ -27,8 +28,11 @@ bool IsWritableMethod(const std::string& method) { return method == "-lh5-" || m
 
 EncodedMember EncodeMember(const FileToAdd& f, const std::string& method, MemberOutput& out) {
     if (!IsWritableMethod(method)) return Failed(kUnlhaBadCommand);
-    // A path every reader would refuse is never stored.
-    if (f.memberPath.size() > 16000 || !lzh::IsSafeMemberPath(f.memberPath)) return Failed(kUnlhaRefusedPath);
+    // A path readers going by names refuse is stored only when asked for,
+    // and never one that is not a plain relative path.
+    if (f.memberPath.size() > 16000 || !IsSafeRelativePath(f.memberPath) ||
+        (!f.byCatalogOnly && !lzh::IsSafeMemberPath(f.memberPath)))
+        return Failed(kUnlhaRefusedPath);
     UniqueFd src(::open(f.source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (src.get() < 0) return Failed(kUnlhaCannotReadSource);
     struct stat st;

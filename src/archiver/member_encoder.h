@@ -13,6 +13,10 @@ namespace tessel::archive {
 struct FileToAdd {
     std::string source;      // path of the file to read
     std::string memberPath;  // relative "/"-separated path to store
+    // The path is stored although readers going by member names refuse it
+    // (lzh::IsSafeMemberPath): it is found through a catalog only. It must
+    // still be a plain relative path.
+    bool byCatalogOnly = false;
 };
 
 // Receives one member, in this order: begin once, then data and restart.

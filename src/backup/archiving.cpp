@@ -109,12 +109,13 @@ std::string FolderRefused(BackupRun& run, std::int64_t level, int err) {
 }
 
 // Adds one version to its level archive; returns "成功" or the failure text.
-std::string ArchiveOne(BackupRun& run, const std::string& sourceFile, std::int64_t level) {
+std::string ArchiveOne(BackupRun& run, const std::string& sourceFile, std::int64_t level, bool byCatalogOnly) {
     // The archiver itself refuses what it cannot read (a file gone or
     // unreadable, a FIFO, device or link put in its place since the scan),
     // without blocking, and its failure is reported as such.
     archive::ArchiveRequest request = archive::AddFileRequest(LevelArchive(run.destination, level), sourceFile);
     request.root = run.destination;
+    request.byCatalogOnly = byCatalogOnly;
     const std::int32_t rc = RunArchiver(run.state.ui, run.archiver, request, run.initialFlag);
     if (rc == 0) return kSuccess;
     run.failure(kArchiverFailed);
@@ -198,7 +199,7 @@ std::optional<std::vector<std::int32_t>> AddSettled(BackupRun& run, std::int64_t
 // worker threads, appended in row order). Stops before a row whose folder
 // cannot be made: the rows before it are stored, as they would be one by
 // one. Only rows stored in archives take part.
-AddedAhead AddBatch(BackupRun& run, const std::vector<VersionRow>& rows, const std::vector<Storage>& how) {
+AddedAhead AddBatch(BackupRun& run, const std::vector<VersionRow>& rows, const std::vector<NewCopy>& how) {
     AddedAhead ahead;
     ahead.rc.assign(rows.size(), 0);
     ahead.threw.assign(rows.size(), false);
@@ -207,7 +208,7 @@ AddedAhead AddBatch(BackupRun& run, const std::vector<VersionRow>& rows, const s
     std::vector<std::int64_t> levels;  // in order of first use
     std::vector<std::vector<std::size_t>> byLevel;
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (rows[i].kbn1 == "9" || how[i] != Storage::kArchive) continue;
+        if (rows[i].kbn1 == "9" || how[i] != NewCopy::kArchive) continue;
         try {
             run.step = "10";
             if ((ahead.folderError[i] = OpenVersionFolder(run, rows[i].level)) != 0) continue;
@@ -267,8 +268,8 @@ void StoreEach(BackupRun& run) {
     for (std::vector<VersionRow> rows = NextRows(run, run.rowidBefore); !rows.empty();
          rows = NextRows(run, rows.back().rowid)) {
         run.stopPoint();
-        std::vector<Storage> how;
-        for (const VersionRow& row : rows) how.push_back(StorageFor(row.dir, row.name, compress));
+        std::vector<NewCopy> how;
+        for (const VersionRow& row : rows) how.push_back(NewCopyFor(row.dir, row.name, compress));
         std::optional<AddedAhead> ahead;
         if (run.addEach) ahead = AddBatch(run, rows, how);
         for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -279,14 +280,14 @@ void StoreEach(BackupRun& run) {
                 continue;
             }
             // A batch's archive files are in their archive already.
-            if (!ahead || how[i] != Storage::kArchive) run.stopPoint();
+            if (!ahead || how[i] != NewCopy::kArchive) run.stopPoint();
             bool changed = false;
             run.step = "10";
             const std::string sourceFile = SourceFileOf(row);
             std::string result;
             bool copyFailedUnexpectedly = false;
             EntryLook stored;  // the file as its copy was made
-            if (ahead && how[i] == Storage::kArchive) {
+            if (ahead && how[i] == NewCopy::kArchive) {
                 if (i == ahead->stopAt) std::rethrow_exception(ahead->stopError);
                 if (ahead->folderError[i]) {
                     result = FolderRefused(run, row.level, ahead->folderError[i]);
@@ -302,20 +303,19 @@ void StoreEach(BackupRun& run) {
                     }
                     result = kArchiverResult + FiveDigits(rc);
                 }
-            } else if (how[i] == Storage::kMissing) {
-                result = "Error:" + std::to_string(EINVAL);
-                run.failure(kNameNotStorable + sourceFile + ")");
             } else {
                 run.progress(kCheckingPrefix, sourceFile, kBackingUpSuffix);
                 try {
-                    if (how[i] == Storage::kPlain) {
+                    if (how[i] == NewCopy::kPlain) {
                         result = StoreSettled(
                             sourceFile, [&](bool again) { return CopyOne(run, sourceFile, row, &changed, again); }, &stored);
                     } else if (const int err = OpenVersionFolder(run, row.level)) {
                         result = FolderRefused(run, row.level, err);
                     } else {
+                        const bool byCatalogOnly = how[i] == NewCopy::kArchiveByCatalog;
                         result = StoreSettled(
-                            sourceFile, [&](bool) { return ArchiveOne(run, sourceFile, row.level); }, &stored);
+                            sourceFile, [&](bool) { return ArchiveOne(run, sourceFile, row.level, byCatalogOnly); },
+                            &stored);
                     }
                 } catch (const FolderNotMade&) {
                     throw;

@@ -13,14 +13,13 @@ inline const std::string kBackingUpSuffix = " をﾊﾞｯｸｱｯﾌﾟして�
 inline const std::string kSourceMissing = "指定されたディレクトリーが見つかりません！ (";
 inline const std::string kDestinationMissing = "バックアップの指定されたディレクトリーが見つかりません！ (";
 inline const std::string kDestinationIsLink =
-    "バックアップ先がシンボリックリンクのため書き込みません。リンク先のフォルダーを登録してください！ (";
+    "バックアップ先のパスにシンボリックリンクがあるため書き込みません。リンクを含まない実際のフォルダーを登録し直してください！ (";
 
 // What the scan and the bulk backup could not read, and what never belongs
 // to a backup. Followed by the path, ")" and the system's reason.
 inline const std::string kFolderUnreadable = "ディレクトリーを読み取れないため、その中のファイルはバックアップされません！ (";
 inline const std::string kPathTooLong = "パスが長すぎるため、ファイルをバックアップできません！ (";
 inline const std::string kBulkFileSkipped = "ファイルを一括バックアップに入れられませんでした！ (";
-inline const std::string kNameNotStorable = "このファイル名はバックアップ先に保存できないため、バックアップしません！ (";
 inline const std::string kSourceInsideDataFolder = "バックアップ対象がデータフォルダーそのものであるため、バックアップしません！ (";
 inline const std::string kSourceInsideDestination = "バックアップ対象がバックアップ先の中にあるため、バックアップしません！ (";
 

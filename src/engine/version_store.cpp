@@ -74,12 +74,12 @@ std::string PlainCopy(const std::string& destination, std::int64_t level, const 
     return VersionFolder(destination, level) + kSep + name;
 }
 
-Storage StorageFor(const std::string& dir, const std::string& name, bool compress) {
+NewCopy NewCopyFor(const std::string& dir, const std::string& name, bool compress) {
     const bool archivable = lzh::IsSafeMemberPath(MemberPathOf(dir, name));
     const bool plainName = name != kArchiveName && !IsTempFileName(name) && name.find(kSep) == std::string::npos &&
                            IsSafeRelativePath(name);
-    if (compress ? archivable : !plainName) return archivable ? Storage::kArchive : Storage::kMissing;
-    return plainName ? Storage::kPlain : Storage::kMissing;
+    if (archivable && (compress || !plainName)) return NewCopy::kArchive;
+    return plainName ? NewCopy::kPlain : NewCopy::kArchiveByCatalog;
 }
 
 Storage StorageOf(Connection& db, const VersionCopy& v, const std::string& compression) {

@@ -36,13 +36,16 @@ std::string MemberPathOf(const std::string& dir, const std::string& name);
 enum class Storage { kArchive, kPlain, kMissing };
 
 // How a new version of the file dir/name is stored. With compression on, in
-// its level archive, unless its path is one no archive reader takes (a
-// control byte or a backslash in it): then as a plain copy. With
-// compression off, as a plain copy, unless its name is that of the level
-// archive or of a temporary file: then in the level archive, so that in a
-// level folder those names are always the program's own. kMissing when
-// neither way is open.
-Storage StorageFor(const std::string& dir, const std::string& name, bool compress);
+// its level archive, unless its path is one that readers going by member
+// names refuse (a control byte or a backslash in it): then as a plain copy.
+// With compression off, as a plain copy, unless its name is that of the
+// level archive or of a temporary file: then in the level archive, so that
+// in a level folder those names are always the program's own. When neither
+// fits, in the level archive under its path all the same
+// (kArchiveByCatalog): restores find it through the catalog, and readers
+// going by member names pass it over.
+enum class NewCopy { kArchive, kPlain, kArchiveByCatalog };
+NewCopy NewCopyFor(const std::string& dir, const std::string& name, bool compress);
 
 // One recorded version's copy.
 struct VersionCopy {

@@ -1,5 +1,7 @@
 #include "platform/codepage.h"
 
+#include <cstdint>
+
 #include <iconv.h>
 
 #include <cerrno>
@@ -90,6 +92,16 @@ bool IsValidUtf8(std::string_view s) {
     return true;
 }
 
+bool IsInvisibleControl(std::string_view utf8) {
+    std::uint32_t cp = 0;
+    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(utf8[k]); };
+    if (utf8.size() == 2) cp = ((b(0) & 0x1Fu) << 6) | (b(1) & 0x3Fu);
+    else if (utf8.size() == 3) cp = ((b(0) & 0x0Fu) << 12) | ((b(1) & 0x3Fu) << 6) | (b(2) & 0x3Fu);
+    else return false;
+    return (cp >= 0x80 && cp <= 0x9F) || cp == 0x200E || cp == 0x200F || (cp >= 0x202A && cp <= 0x202E) ||
+           (cp >= 0x2066 && cp <= 0x2069);
+}
+
 std::string Printable(std::string_view bytes) {
     std::string out;
     for (std::size_t i = 0; i < bytes.size();) {
@@ -98,7 +110,8 @@ std::string Printable(std::string_view bytes) {
         if (c == '\\') {
             out += "\\\\";
             ++i;
-        } else if (c >= 0x20 && c != 0x7F && n > 0 && i + n <= bytes.size() && IsValidUtf8(bytes.substr(i, n))) {
+        } else if (c >= 0x20 && c != 0x7F && n > 0 && i + n <= bytes.size() && IsValidUtf8(bytes.substr(i, n)) &&
+                   !IsInvisibleControl(bytes.substr(i, n))) {
             out.append(bytes.substr(i, n));
             i += n;
         } else {

@@ -26,9 +26,15 @@ constexpr bool IsCp932LeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F
 // True when the bytes are well-formed UTF-8.
 bool IsValidUtf8(std::string_view bytes);
 
-// A name as one line of text can show it whole: control bytes, a backslash
-// and bytes that are not part of UTF-8 become \xNN (a backslash \\), so
-// that a NUL or an escape sequence is seen, never acted on or cut.
+// Whether one UTF-8 character (its bytes) is a control that acts on a
+// terminal or on the direction of text: C1 (U+0080-U+009F) and the
+// bidirectional marks, embeddings, overrides and isolates.
+bool IsInvisibleControl(std::string_view utf8);
+
+// A name as one line of text can show it whole: control bytes (C1 and
+// bidirectional controls too), a backslash and bytes that are not part of
+// UTF-8 become \xNN (a backslash \\), so that a NUL or an escape
+// sequence is seen, never acted on or cut.
 std::string Printable(std::string_view bytes);
 
 }  // namespace tessel

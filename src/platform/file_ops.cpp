@@ -70,7 +70,8 @@ Status CopyInto(const std::string& source, SourceLinks links, WriteRoot& root, s
     int in = OpenSource(source, links, &st);
     if (in < 0) return Status::Failure(-in, "コピー元を読めません", source);
     FileStamp s = stamp;
-    if (!s.mode) s.mode = st.st_mode & 07777;
+    // Permission bits only: a copy is never set-user-ID, set-group-ID or sticky.
+    if (!s.mode) s.mode = st.st_mode & 0777;
     if (!s.mtime) s.mtime = st.st_mtim;
     int err = root.writeFile(rel, [&](int out) { return CopyBytes(in, out); }, s, replace);
     close(in);

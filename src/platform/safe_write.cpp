@@ -44,9 +44,9 @@ std::string NewTempName() { return std::string(kTempPrefix) + std::to_string(::g
 pid_t PidOfTempName(std::string_view name) {
     if (!IsTempFileName(name)) return 0;
     name.remove_prefix(kTempPrefix.size());
-    pid_t pid = 0;
-    for (char c : name.substr(0, name.find('-'))) pid = pid * 10 + (c - '0');
-    return pid;
+    long long pid = 0;
+    for (char c : name.substr(0, name.find('-'))) pid = pid * 10 + (c - '0');  // at most 10 digits
+    return pid > 0 && pid <= 0x3FFFFFFF ? static_cast<pid_t>(pid) : 0;
 }
 
 // Removes the temporary file `name` of the open folder when it is a
@@ -55,6 +55,8 @@ pid_t PidOfTempName(std::string_view name) {
 bool RemoveIfStale(int dirFd, const char* name) {
     const pid_t pid = PidOfTempName(name);
     if (pid <= 0 || pid == ::getpid() || (::kill(pid, 0) == 0 || errno == EPERM)) return false;
+    struct stat entry {};
+    if (::fstatat(dirFd, name, &entry, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(entry.st_mode)) return false;
     int fd = ::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) return false;
     bool removed = false;
@@ -203,10 +205,53 @@ WriteRoot::~WriteRoot() {
 
 std::string WriteRoot::pathOf(std::string_view rel) const { return rel.empty() ? root_ : JoinPath(root_, rel); }
 
+namespace {
+
+// Opens an absolute path from "/" without following any link on it; the
+// last component is made when missing and create is set (its parent must
+// exist).
+int OpenWithoutLinks(const std::string& path, bool create, int* out) {
+    if (path.empty() || path[0] != '/') return EINVAL;
+    const int top = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (top < 0) return errno;
+    std::string rel = path.substr(1);
+    while (!rel.empty() && rel.back() == '/') rel.pop_back();
+    int err = 0;
+    if (rel.empty()) {
+        *out = top;
+        return 0;
+    }
+    if (!IsSafeRelativePath(rel)) err = EINVAL;
+    if (!err) {
+        err = OpenFolderBelow(top, rel, false, out);
+        if (err == ENOENT && create) {
+            const auto slash = rel.rfind('/');
+            int parent = top;
+            err = slash == std::string::npos ? 0 : OpenFolderBelow(top, rel.substr(0, slash), false, &parent);
+            if (!err) {
+                err = OpenChildFolder(parent, slash == std::string::npos ? rel : rel.substr(slash + 1), true, out);
+                if (parent != top) ::close(parent);
+            }
+        }
+    }
+    ::close(top);
+    return err;
+}
+
+}  // namespace
+
 int WriteRoot::openRoot(bool create) {
     if (rootFd_ >= 0) return 0;
     if (root_.empty()) return ENOENT;
-    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (options_.rootLinks == RootLinks::kRefuse ? O_NOFOLLOW : 0);
+    if (options_.rootLinks == RootLinks::kRefuse) {
+        if (int err = OpenWithoutLinks(root_, create, &rootFd_)) {
+            rootFd_ = -1;
+            return err;
+        }
+        sweepOnce(rootFd_);
+        return 0;
+    }
+    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
     int fd = ::open(root_.c_str(), flags);
     if (fd < 0 && errno == ENOENT && create) {
         if (int err = MakeFolders(root_)) return err;
@@ -283,6 +328,14 @@ int WriteRoot::openFile(std::string_view rel, int flags, mode_t mode, int* fd) {
     int dirFd = -1;
     std::string leaf;
     if (int err = openParent(rel, &dirFd, &leaf, (flags & O_CREAT) != 0)) return err;
+    // Only a regular file is ever opened: a device or FIFO is not even
+    // touched, a link is refused.
+    struct stat entry {};
+    if (::fstatat(dirFd, leaf.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISLNK(entry.st_mode)) return ELOOP;
+        if (S_ISDIR(entry.st_mode)) return EISDIR;
+        if (!S_ISREG(entry.st_mode)) return EINVAL;
+    }
     const int f = ::openat(dirFd, leaf.c_str(), flags | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC, mode);
     if (f < 0) return errno == ELOOP ? ELOOP : errno;
     struct stat st {};
@@ -339,23 +392,6 @@ int WriteRoot::setTimes(std::string_view rel, const struct timespec& t) {
     if (!S_ISREG(st.st_mode)) return 0;
     const struct timespec times[2] = {t, t};
     return ::utimensat(dirFd, leaf.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
-}
-
-int WriteRoot::addOwnerWrite(std::string_view rel) {
-    int dirFd = -1;
-    std::string leaf;
-    if (int err = openParent(rel, &dirFd, &leaf, false)) return err;
-    const int fd = ::openat(dirFd, leaf.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return errno;
-    struct stat st {};
-    int err = ::fstat(fd, &st) == 0 ? 0 : errno;
-    if (!err && S_ISREG(st.st_mode) && (st.st_mode & S_IWUSR) == 0) {
-        // fchmod does not take an O_PATH descriptor; its /proc name does.
-        const std::string self = "/proc/self/fd/" + std::to_string(fd);
-        if (::chmod(self.c_str(), (st.st_mode & 07777) | S_IWUSR) != 0) err = errno;
-    }
-    ::close(fd);
-    return err;
 }
 
 int WriteRoot::sync() {
@@ -417,7 +453,7 @@ int TempFile::commit(const std::string& target, const FileStamp& stamp, bool rep
         return EINVAL;
     }
     int err = 0;
-    if (stamp.mode && ::fchmod(fd_, *stamp.mode & 07777) != 0) err = errno;
+    if (stamp.mode && ::fchmod(fd_, *stamp.mode & 0777) != 0) err = errno;
     if (!err && stamp.mtime) {
         struct timespec times[2] = {*stamp.mtime, *stamp.mtime};
         if (::futimens(fd_, times) != 0) err = errno;

@@ -41,9 +41,10 @@ bool IsTempFileName(std::string_view name);
 // the leftovers of a killed run removed.
 enum class Ownership { kUser, kProgram };
 
-// Whether the root itself may be a symbolic link. A folder the user named
-// on the command line or registered may be; a destination lives on a drive
-// others can write to, and is not.
+// Whether the root's own path may hold symbolic links. A folder the user
+// named on the command line or registered may; a destination lives on a
+// drive others can write to, and its path is resolved from "/" without
+// following any link (registrations store it so).
 enum class RootLinks { kFollow, kRefuse };
 
 struct RootOptions {
@@ -60,9 +61,10 @@ struct FileStamp {
 // A root folder and the folders below it, opened without following links.
 class WriteRoot {
 public:
-    // The root is reached by its path as given (its parents may be links);
-    // it is made, with missing parents, on first use when a call asks for
-    // missing folders to be made.
+    // The root is reached by its path as given (its parents may be links),
+    // or without any link (RootLinks::kRefuse); it is made on first use
+    // when a call asks for missing folders to be made (with missing
+    // parents, or under RootLinks::kRefuse only its last component).
     explicit WriteRoot(std::string root, RootOptions options = {});
     ~WriteRoot();
     WriteRoot(const WriteRoot&) = delete;
@@ -106,10 +108,6 @@ public:
     // Sets the last-write (and access) time of the regular file `rel`;
     // anything else is left alone.
     int setTimes(std::string_view rel, const struct timespec& t);
-
-    // Gives the regular file `rel` the owner's write permission (only that
-    // bit changes), so that it can be replaced.
-    int addOwnerWrite(std::string_view rel);
 
     // Flushes the root's file system to the disk and returns 0 or the error
     // that write-back reported (once, at the end of a run). 0 when nothing

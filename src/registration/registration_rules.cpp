@@ -43,6 +43,13 @@ std::optional<std::string> PrefixOf(Connection& db) {
 
 std::string StoredDirectory(const std::string& typed, const std::string& base) { return NormalizePath(typed, base); }
 
+std::string RealDestination(const std::string& stored) {
+    if (stored.empty()) return stored;
+    std::string real = LocateReally(stored).resolved;
+    if (stored.back() == kSep && (real.empty() || real.back() != kSep)) real += kSep;
+    return real;
+}
+
 std::string StoredPrefix(const std::string& typed, const std::string& base) {
     std::string p = NormalizePath(typed, base);
     if (p.back() != kSep) p += kSep;
@@ -53,10 +60,6 @@ std::string RegistrationConflict(Connection& db, const std::string& source, cons
     struct stat st {};
     if (::stat(source.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
         return " バックアップ対象 " + source + " が見つからないか、フォルダーではないため登録できません！";
-    // Copies are never written through a link, the destination's own
-    // place included.
-    if (::lstat(dest.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
-        return " バックアップ先 " + dest + " はシンボリックリンクのため登録できません。リンク先のフォルダーを指定してください！";
     const RealLocation s = LocateReally(source);
     const RealLocation d = LocateReally(dest);
     const std::string data = DataFolderOf(db);
@@ -88,7 +91,9 @@ std::string RegistrationConflict(Connection& db, const std::string& source, cons
         if (Overlaps(s, os))
             return " バックアップ対象 " + source + " は登録済のバックアップ対象 " + other.dir + " と重なっているため登録できません！";
     }
-    return ForeignDestination(dest, db);
+    // The destination is stored, and later written to, as the place it
+    // really is.
+    return ForeignDestination(d.resolved, db);
 }
 
 std::string PrefixConflict(Connection& db, const std::string& prefix) {

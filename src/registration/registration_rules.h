@@ -15,11 +15,15 @@ namespace tessel {
 std::string StoredDirectory(const std::string& typed, const std::string& base);
 // The prefix as stored: the same, always ending in "/".
 std::string StoredPrefix(const std::string& typed, const std::string& base);
+// A destination (or the prefix) as the catalog keeps it: the stored form
+// with every link of its existing part resolved, so that copies are written
+// to it without following any link.
+std::string RealDestination(const std::string& stored);
 
 // Why the registration of source with destination dest must be refused, as
 // the message to show; empty when it may be stored. Both paths are stored
 // forms. The source must be an existing folder; the destination must not be
-// a link, nor marked as another catalog's. Neither may overlap the data
+// marked as another catalog's. Neither may overlap the data
 // folder (the catalog's folder) and the source may not overlap the prefix,
 // its destination or another registration's source or destination; the
 // destination may not overlap another registration's either. The

@@ -147,7 +147,7 @@ PrefixOutcome StorePrefix(Connection& db, UserInterface& ui, const std::string& 
             return PrefixOutcome::kNotCreated;
         }
     }
-    SavePrefix(db, prefix, compressFlag);
+    SavePrefix(db, RealDestination(prefix), compressFlag);
     return PrefixOutcome::kStored;
 }
 
@@ -173,7 +173,9 @@ RegistrationCheck CheckRegistration(Connection& db, UserInterface& ui, const std
     return RegistrationCheck::kAllowed;
 }
 
-StoredRegistration StoreRegistration(Connection& db, UserInterface& ui, const RegistrationFields& f) {
+StoredRegistration StoreRegistration(Connection& db, UserInterface& ui, const RegistrationFields& typed) {
+    RegistrationFields f = typed;
+    f.dest = RealDestination(f.dest);
     StoredRegistration stored;
     stored.dirNo = SaveRegistration(db, FindRegistrationByDir(db, f.dir), f);
     if (!IsDirectory(f.dest)) {

@@ -182,6 +182,9 @@ public:
                 ++result_.failed;
                 state_.ui.showMessage(kBulkArchiverFailed);
                 res = kArchiverResult + FiveDigits(rc);
+            } else if (bulkMemberRefused_) {
+                // Each such member has its own failure line already.
+                res = kArchiverResult + FiveDigits(kUnlhaRefusedPath);
             }
         }
         report_.line(kBulkLine + archive + " " + "rc= " + res);
@@ -293,7 +296,7 @@ private:
 
     // The result text of a folder that could not be opened below the root.
     static std::string FolderResult(int err) {
-        return err == ELOOP ? kOutsideRefused : "Error:" + std::to_string(err);
+        return err == ELOOP ? kLinkRefused : "Error:" + std::to_string(err);
     }
 
     // The recorded last-write time, when the row has one.
@@ -388,9 +391,6 @@ private:
     std::string put(const Step& s, const std::string& from) {
         const VersionRow& r = s.r;
         wrote_ = true;
-        // A read-only target is made writable (only that bit changes) so
-        // that it can be replaced.
-        writer_.addOwnerWrite(relativePath(r));
         FileStamp stamp;
         stamp.mtime = RecordedTime(r);
         switch (s.storage) {
@@ -424,7 +424,6 @@ private:
                 out.folderError = writer_.openFolder(relativeDir(r), &dirFd);
                 if (out.folderError) return out;
                 wrote_ = true;
-                writer_.addOwnerWrite(relativePath(r));
                 out.code = put(dirFd, r.name, RecordedTime(r));
                 return out;
             });
@@ -498,6 +497,7 @@ private:
             if (!m.safePath) {
                 // A name no file of ours can have: damaged or planted.
                 passedOver = true;
+                bulkMemberRefused_ = true;
                 ++result_.failed;
                 const std::string res = kArchiverResult + FiveDigits(kUnlhaRefusedPath);
                 state_.ui.showMessage(kRestoreFailedMessage + Printable(path) + "\n" + kRc + res);
@@ -518,6 +518,7 @@ private:
             if (!below.empty()) below.pop_back();  // the trailing "/"
             if (const int err = writer_.openFolder(below, &dirFd)) {
                 passedOver = true;
+                bulkMemberRefused_ = true;
                 ++result_.failed;
                 const std::string res = FolderResult(err);
                 state_.ui.showMessage(kRestoreFailedMessage + path + "\n" + kRc + res);
@@ -553,6 +554,7 @@ private:
     const std::string root_, rootPrefix_;
     WriteRoot writer_;
     bool wrote_ = false;
+    bool bulkMemberRefused_ = false;  // a bulk member was refused, with its own line
     std::vector<Step> steps_;
     std::vector<std::size_t> stepOfTicket_;
     ArchiveRestores archives_;

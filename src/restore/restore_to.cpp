@@ -78,7 +78,7 @@ public:
         int dirFd = -1;
         if (const int err = root_.openFolder(folder, &dirFd))
             return report(RestoreToOutcome::kFailed, source, target,
-                          err == ELOOP ? restore_text::kOutsideRefused : "Error:" + std::to_string(err));
+                          err == ELOOP ? restore_text::kLinkRefused : "Error:" + std::to_string(err));
         struct stat st {};
         if (!options_.overwrite && root_.statEntry(rel, &st) == 0)
             return report(RestoreToOutcome::kExists, source, target, "");

@@ -80,7 +80,7 @@ TEST_F(Ownership, EveryOverlapOfDataFolderPrefixDestinationAndSourceIsRefusedHow
         // The data folder: contains, is, lies inside; also through a link.
         {T, ok, "データフォルダー"}, {T + "/data", ok, "データフォルダー"}, {T + "/data/sub", ok, "データフォルダー"},
         {T + "/L-data/sub", ok, "データフォルダー"}, {T + "/free", T + "/data/bk", "データフォルダー"},
-        {T + "/free", T + "/L-data", "シンボリックリンク"}, {T + "/free", T + "/L-data/bk", "データフォルダー"},
+        {T + "/free", T + "/L-data", "データフォルダー"}, {T + "/free", T + "/L-data/bk", "データフォルダー"},
         // The prefix, both ways.
         {T + "/pz", ok, "プレフィックス"}, {T + "/pz/prefix/x", ok, "プレフィックス"}, {T + "/L-pz/prefix/x", ok, "プレフィックス"},
         // Its own destination, both ways.

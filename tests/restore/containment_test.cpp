@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -247,18 +248,28 @@ TEST_F(Containment, MemberNamesWithForbiddenBytesAreRefusedByEveryReader) {
 // copies, and names a plain copy must not take go into the archive.
 TEST_F(Containment, FilesNamedLikeTheProgramsOwnAreBackedUpRestoredAndNeverDeleted) {
     const std::string live = std::string(kTempPrefix) + std::to_string(::getpid()) + "-abcd1234";
+    // Also names no archive reader may be trusted with, in a folder of such
+    // a name too (where a plain copy may not take the program's names
+    // either), terminal and direction controls, and a set-user-ID file.
     const std::vector<std::string> names = {"notes.tessel-tmp-2024", ".tessel-tmp-mydraft", "bkpcmp.lzh.tmp-abcdef",
                                             ".tessel-lzh-abcdef",    "bkpcmp.lzh",          live,
-                                            "V00001/bkpcmp.lzh",     "back\\slash",         "line\nbreak"};
+                                            "V00001/bkpcmp.lzh",     "back\\slash",         "line\nbreak",
+                                            "odd\\dir/bkpcmp.lzh",   "odd\\dir/" + live,    "esc\x1b[2Jname",
+                                            "rtl\u202Eevil.txt",     "c1\u009Bname",         "suid"};
     for (const std::string compression : {"1", "0"}) {
         SCOPED_TRACE("compression " + compression);
         state.db().exec("DELETE FROM FILEKANRI");
         fs::remove_all(destination);
         MakeDirs(destination);
+        MakeDirs(src("odd\\dir"));
         for (const auto& n : names) WriteFile(src(n), "content of " + n);
+        ASSERT_EQ(::chmod(src("suid").c_str(), 06755), 0);
         const auto before = Tree(source);
-        ASSERT_FALSE(backUp(1, compression).failed()) << ui.messages.size();
+        ASSERT_FALSE(backUp(1, compression).failed()) << (ui.messages.empty() ? "" : ui.messages.back());
         EXPECT_EQ(Tree(source), before);
+        int problems = 0;
+        VerifyBackups(state, {}, [&](const VerifyProblem& p) { ADD_FAILURE() << p.name << ": " << p.what; ++problems; });
+        EXPECT_EQ(problems, 0);
         EXPECT_EQ(Column(state.db(), "SELECT count(*) FROM FILEKANRI WHERE KBN1 <> '0'"), std::vector<std::string>{"0"});
         EXPECT_EQ(Column(state.db(), "SELECT count(*) FROM FILEKANRI"), std::vector<std::string>{std::to_string(names.size() + 2)});
 
@@ -267,6 +278,7 @@ TEST_F(Containment, FilesNamedLikeTheProgramsOwnAreBackedUpRestoredAndNeverDelet
         TempDir target;
         const std::string base = target / source.substr(1);
         MakeDirs(base + "/V00001");
+        MakeDirs(base + "/odd\\dir");
         std::map<std::string, std::string> theirs;
         for (const auto& n : names) {
             WriteFile(base + "/" + n + ".keep", "theirs");
@@ -278,13 +290,62 @@ TEST_F(Containment, FilesNamedLikeTheProgramsOwnAreBackedUpRestoredAndNeverDelet
         EXPECT_EQ(to.restored, static_cast<int>(names.size()) + 2);
         for (const auto& [rel, bytes] : targetBefore) EXPECT_EQ(Tree(target.path())[rel], bytes) << rel;
         for (const auto& n : names) EXPECT_EQ(ReadFile(base + "/" + n), "content of " + n) << n;
+        EXPECT_EQ(fs::status(base + "/suid").permissions(), static_cast<fs::perms>(0755)) << "never set-user-ID";
 
         // In place, after every file was deleted.
         for (const auto& n : names) fs::remove(src(n));
         fs::remove(src("a.txt"));
         EXPECT_EQ(restoreInPlace(1).failed, 0);
         EXPECT_EQ(Tree(source), before);
+        EXPECT_EQ(fs::status(src("suid")).permissions(), static_cast<fs::perms>(0755));
     }
+}
+
+// The drive a destination lives on, changed under it: a folder above the
+// destination replaced by a link, the level archive hard-linked elsewhere
+// (a snapshot made with "cp -al"), a FIFO in the archive's place. Nothing
+// is written or removed anywhere else, and nothing waits for ever.
+TEST_F(Containment, ADestinationsDriveChangedUnderItIsNeverWrittenThrough) {
+    // A folder above the destination, swapped for a link to the victim's.
+    const std::string drive = data / "drive";
+    MakeDirs(drive);
+    const std::string dest = drive + "/bk";
+    state.db().prepare("UPDATE BKPDIR SET BKPDIR = ?1").bind(1, dest).run();
+    options.compression = "1";
+    ASSERT_FALSE(BackupDirectory(state, options, source, "9", "1", dest, 1, 1, "01").failed());
+    fs::rename(drive, data / "drive.old");
+    MakeDirs(outside / "bk");
+    pid_t dead = fork();
+    if (dead == 0) _exit(0);
+    waitpid(dead, nullptr, 0);
+    const std::string precious = outside / ("bk/" + std::string(kTempPrefix) + std::to_string(dead) + "-abcdefgh");
+    WriteFile(precious, "precious");
+    ASSERT_EQ(::symlink(outside.path().c_str(), drive.c_str()), 0);
+    WriteFile(src("a.txt"), "changed");
+    EXPECT_TRUE(BackupDirectory(state, options, source, "9", "1", dest, 2, 1, "01").failed());
+    EXPECT_EQ(ReadFile(precious), "precious");
+    EXPECT_EQ(Tree(outside / "bk"), (std::map<std::string, std::string>{{fs::path(precious).filename(), "precious"}}));
+    fs::remove(drive);
+    fs::rename(data / "drive.old", drive);
+
+    // A hard link to the level archive keeps what it had.
+    ASSERT_EQ(::link((dest + "/V00001/bkpcmp.lzh").c_str(), (data / "snapshot.lzh").c_str()), 0);
+    const std::string snapshot = ReadFile(data / "snapshot.lzh");
+    WriteFile(src("new.txt"), "new at level 1");
+    ASSERT_FALSE(BackupDirectory(state, options, source, "9", "1", dest, 3, 1, "01").failed());
+    EXPECT_EQ(ReadFile(data / "snapshot.lzh"), snapshot);
+    EXPECT_EQ(ListMembers(dest + "/V00001/bkpcmp.lzh").count(MemberPath(src("new.txt"))), 1u);
+
+    // A FIFO in the archive's place: refused at once by every reader.
+    fs::rename(dest + "/V00001/bkpcmp.lzh", data / "level1.lzh");
+    ASSERT_EQ(::mkfifo((dest + "/V00001/bkpcmp.lzh").c_str(), 0600), 0);
+    UnlhaDropIndexCache();
+    WriteFile(src("newer.txt"), "also level 1");
+    EXPECT_TRUE(BackupDirectory(state, options, source, "9", "1", dest, 4, 1, "01").failed());
+    EXPECT_GE(restoreInPlace(3).failed, 1);
+    int problems = 0;
+    VerifyBackups(state, {}, [&](const VerifyProblem&) { ++problems; });
+    EXPECT_GE(problems, 1);
 }
 
 }  // namespace

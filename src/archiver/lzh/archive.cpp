@@ -255,9 +255,13 @@ int ReadHeaderAt(ByteSource& src, std::uint64_t off, Member& m) {
 
 bool IsSafeMemberPath(std::string_view path) {
     if (!IsSafeRelativePath(path)) return false;
-    for (const char c : path) {
-        const auto b = static_cast<unsigned char>(c);
-        if (b < 0x20 || b == 0x7F || c == '\\') return false;
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        const auto b = static_cast<unsigned char>(path[i]);
+        if (b < 0x20 || b == 0x7F || b == '\\') return false;
+        // A C1 control, as UTF-8.
+        if (b == 0xC2 && i + 1 < path.size() && static_cast<unsigned char>(path[i + 1]) <= 0x9F &&
+            static_cast<unsigned char>(path[i + 1]) >= 0x80)
+            return false;
     }
     return true;
 }

@@ -73,10 +73,12 @@ struct ArchiveIndex {
     bool damagedTail = false;
 };
 
-// Whether a decoded member path may be written below a folder: a plain
-// relative path (no empty, "." or ".." component, no leading "/") without a
-// NUL, a control byte or a backslash. Every reader takes a member only
-// when this holds, and no member is written that does not hold it.
+// Whether a decoded member path may be written below a folder by its name:
+// a plain relative path (no empty, "." or ".." component, no leading "/")
+// without a NUL, a control character (C1 included) or a backslash. Every
+// reader that places members by their names takes a member only when this
+// holds; a restore places a member where the catalog says, having found it
+// by the path the catalog records.
 bool IsSafeMemberPath(std::string_view path);
 
 // Reads the member headers from the start of the archive. A first header
