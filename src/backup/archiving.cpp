@@ -3,6 +3,7 @@
 // initial bulk backup the whole source directory into one archive.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -27,6 +28,7 @@
 #include "platform/file_times.h"
 #include "platform/paths.h"
 #include "engine/version_store.h"
+#include "platform/program_files.h"
 
 namespace tessel::backup {
 namespace {
@@ -122,6 +124,57 @@ std::string ArchiveOne(BackupRun& run, const std::string& sourceFile, std::int64
     return kArchiverResult + FiveDigits(rc);
 }
 
+// Whether a recorded version claims the copy of dir/name at this level of
+// the destination: a row of any registration storing there, with a copy of
+// its own, committed before this call or stored by it already. A copy that
+// none claims was left by a run killed before its rows were committed.
+bool CopyClaimed(BackupRun& run, std::int64_t level, const std::string& dir, const std::string& name) {
+    std::string bare = dir;
+    if (bare.size() > 1 && bare.back() == kSep) bare.pop_back();
+    Statement& q = run.db().cached(kCopyClaimedSql);
+    q.bind(1, run.destination).bind(2, bare + (bare == "/" ? "" : "/")).bind(3, bare).bind(4, name).bind(5, level);
+    q.bind(6, run.storedThrough).bind(7, run.dirNo);
+    const bool claimed = q.step();
+    q.reset();
+    return claimed;
+}
+
+// The same for a plain copy, which is known by level and name alone.
+bool PlainCopyClaimed(BackupRun& run, std::int64_t level, const std::string& name) {
+    Statement& q = run.db().cached(kPlainCopyClaimedSql);
+    q.bind(1, run.destination).bind(2, name).bind(3, level).bind(4, run.storedThrough).bind(5, run.dirNo);
+    const bool claimed = q.step();
+    q.reset();
+    return claimed;
+}
+
+// Before the first add of this call to a level archive that already holds
+// one of the paths it adds: the members no recorded version claims (what a
+// killed run left) are dropped, all in one rewrite, so that this call's
+// adds append instead of rewriting the archive once per file.
+void DropUnclaimedMembers(BackupRun& run, std::int64_t level, const std::vector<std::string>& files) {
+    if (run.reconciledLevels.count(level)) return;
+    const std::string archive = LevelArchive(run.destination, level);
+    std::vector<std::string> paths;
+    for (const std::string& f : files) paths.push_back(f.substr(1));
+    const std::vector<bool> held = archive::HoldsPaths(archive, paths);
+    if (std::find(held.begin(), held.end(), true) == held.end()) return;
+    run.reconciledLevels.insert(level);
+    std::int32_t code = 0;
+    const auto index = archive::LoadIndex(archive, &code);
+    if (!index) return;
+    std::vector<std::string> unclaimed;
+    for (const lzh::Member& m : index->members) {
+        if (m.isDirectory()) continue;
+        const auto slash = m.path.rfind(kSep);
+        const std::string dir = slash == std::string::npos ? "/" : "/" + m.path.substr(0, slash + 1);
+        const std::string name = slash == std::string::npos ? m.path : m.path.substr(slash + 1);
+        if (!CopyClaimed(run, level, dir, name)) unclaimed.push_back(m.path);
+    }
+    if (!unclaimed.empty())
+        archive::DropMembers(run.root(), VersionFolderName(level) + kSep + std::string(kArchiveName), unclaimed);
+}
+
 // Copies one version into its level folder under its own name; the level
 // is raised while that name is taken there, so that files of one name from
 // different folders never overwrite each other.
@@ -129,13 +182,19 @@ std::string ArchiveOne(BackupRun& run, const std::string& sourceFile, std::int64
 std::string CopyOne(BackupRun& run, const std::string& sourceFile, VersionRow& row, bool* changed, bool again) {
     // Only a regular file that can be opened is copied.
     if (Status readable = CheckReadableFile(sourceFile); !readable) return readable.resultText();
+    // A copy no recorded version claims (a killed run's) is replaced.
     struct stat st {};
-    while (!again && run.root().statEntry(VersionFolderName(row.level) + kSep + row.name, &st) == 0) {
+    bool replace = again;
+    while (!replace && run.root().statEntry(VersionFolderName(row.level) + kSep + row.name, &st) == 0) {
+        if (S_ISREG(st.st_mode) && !PlainCopyClaimed(run, row.level, row.name)) {
+            replace = true;
+            break;
+        }
         ++row.level;
         *changed = true;
     }
     if (const int err = OpenVersionFolder(run, row.level)) return FolderRefused(run, row.level, err);
-    return CopyFile(sourceFile, run.root(), VersionFolderName(row.level) + kSep + row.name, {}, again).resultText();
+    return CopyFile(sourceFile, run.root(), VersionFolderName(row.level) + kSep + row.name, {}, replace).resultText();
 }
 
 // The archiver's outcome for each row of a batch, worked out before the
@@ -157,6 +216,7 @@ struct AddedAhead {
 std::optional<std::vector<std::int32_t>> AddSettled(BackupRun& run, std::int64_t level,
                                                     const std::vector<std::string>& files,
                                                     std::vector<EntryLook>& stored) {
+    DropUnclaimedMembers(run, level, files);
     std::vector<std::size_t> pending(files.size());
     for (std::size_t k = 0; k < files.size(); ++k) pending[k] = k;
     std::vector<std::int32_t> rc(files.size(), kUnlhaSourceChanged);
@@ -313,6 +373,7 @@ void StoreEach(BackupRun& run) {
                         result = FolderRefused(run, row.level, err);
                     } else {
                         const bool byCatalogOnly = how[i] == NewCopy::kArchiveByCatalog;
+                        DropUnclaimedMembers(run, row.level, {sourceFile});
                         result = StoreSettled(
                             sourceFile, [&](bool) { return ArchiveOne(run, sourceFile, row.level, byCatalogOnly); },
                             &stored);

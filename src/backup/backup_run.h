@@ -63,6 +63,8 @@ struct BackupRun {
     std::int64_t storedThrough = 0;
     // An initial bulk backup whose archive could not be made at all.
     bool initialIncomplete = false;
+    // The level archives whose unclaimed members this call has dropped.
+    std::set<std::int64_t> reconciledLevels{};
     // Adds the versions of one archive in one call; null: one archiver
     // call per version.
     const ArchiverAddEach* addEach = nullptr;
