@@ -193,6 +193,41 @@ TEST_P(Killed, OrStoppedAfterTheCurrentFile) {
     }
 }
 
+// A run killed while storing leaves copies no committed row claims; the
+// run after it stores the same files at the same levels. Afterwards every
+// copy is claimed exactly once: the leftovers were dropped (in one rewrite
+// per archive) or replaced, not kept beside the new ones.
+TEST_P(Killed, TheRunAfterAKillWhileStoringLeavesEachCopyOnce) {
+    const std::string compression = GetParam();
+    BackupFixture f;
+    MakeTree(f);
+    ASSERT_TRUE(WIFEXITED(RunChild(f, compression, 0, 1, {})));
+    for (int i = 0; i < kFiles; ++i) WriteFile(TreeFile(f, i), "changed " + std::to_string(i));
+    // Killed after a few files of run 1 were stored.
+    ASSERT_TRUE(WIFSIGNALED(RunChild(f, compression, 1, 1, {compression == "1" ? -1 : kFiles + 8, 8})));
+    f.state.catalog = Connection::openFile(f.data / "filebkp.mdb");
+    EXPECT_EQ(Column(f.state.db(), "SELECT count(*) FROM FILEKANRI WHERE BKPNO = 1"), std::vector<std::string>{"0"});
+    f.options.compression = compression;
+    const ArchiverAddEach addEach = [](const std::string& root, const std::string& a, const std::vector<std::string>& files) {
+        return archive::AddEach(root, a, files, 2);
+    };
+    const ArchiverCall archiver = [](const archive::ArchiveRequest& r) { return archive::Perform(r); };
+    ASSERT_FALSE(BackupDirectory(f.state, f.options, f.source, "9", "1", f.destination, 1, 1, "01", archiver, addEach)
+                     .failed());
+    EXPECT_EQ(MissingClaimedCopies(f.state.db(), f.destination, compression), std::vector<std::string>{});
+    // Level 1 holds this run's copies and nothing else.
+    std::multiset<std::string> stored;
+    if (compression == "1") {
+        for (const auto& m : Members(f.levelDir(1) + "bkpcmp.lzh")) stored.insert("/" + m.path);
+    } else {
+        for (const auto& e : std::filesystem::directory_iterator(f.levelDir(1))) stored.insert(e.path().filename());
+    }
+    std::multiset<std::string> claimed;
+    for (const auto& r : f.rows())
+        if (r.lvl == 1 && (r.kbn1 == "0" || r.kbn1 == "7")) claimed.insert(compression == "1" ? r.dir + r.filenm : r.filenm);
+    EXPECT_EQ(stored, claimed);
+}
+
 INSTANTIATE_TEST_SUITE_P(Compression, Killed, ::testing::Values("0", "1"),
                          [](const auto& info) { return info.param == "0" ? "PlainCopies" : "Archives"; });
 
