@@ -433,14 +433,36 @@ private:
 
     // A level-0 version the bulk archive has put back gets its recorded
     // time, when the file there still has its recorded size.
+    // A file the bulk archive stands for that it did not bring back (its
+    // member missing, damaged or refused, or the file not there after the
+    // extraction) gets a failure line of its own; one recorded without a
+    // copy a skip line.
     void bulkTime(const VersionRow& r) {
-        const auto t = RecordedTime(r);
-        if (!t || !r.fsize || !lexicallyInside(r)) return;
-        struct stat st {};
-        if (writer_.statEntry(relativePath(r), &st) != 0 || !S_ISREG(st.st_mode) ||
-            static_cast<std::int32_t>(static_cast<std::uint32_t>(st.st_size)) != *r.fsize)
+        const std::string archive = BulkArchive(d_.dest);
+        const std::string to = target(r);
+        if (r.kbn1 == "8" || r.kbn1 == "9") {
+            ++result_.skipped;
+            report_.line(kRestoreSkipped + archive + kFrom + to, true);
             return;
-        writer_.setTimes(relativePath(r), *t);
+        }
+        if (!lexicallyInside(r)) return;  // reported with the archive's members
+        struct stat st {};
+        const bool there = writer_.statEntry(relativePath(r), &st) == 0 && S_ISREG(st.st_mode) &&
+                           (!r.fsize || static_cast<std::int32_t>(static_cast<std::uint32_t>(st.st_size)) == *r.fsize);
+        const std::string path = MemberPathOf(r.dir, r.name);
+        if (bulkRefused_.count(path)) return;  // its line is written
+        // Without the archive's index, the extraction's outcome and the
+        // file itself tell.
+        const bool member = !bulkIndexed_ || bulkMembers_.count(path) > 0;
+        if (!member || !there) {
+            ++result_.failed;
+            const std::int32_t rc = bulkRc_ != 0 ? bulkRc_ : kUnlhaNoSuchMember;
+            const std::string res = kArchiverResult + FiveDigits(rc);
+            state_.ui.showMessage(kRestoreFailedMessage + to + "\n" + kRc + res);
+            report_.line(kRestoreFailed + archive + kFrom + to + kRc + res);
+            return;
+        }
+        if (const auto t = RecordedTime(r)) writer_.setTimes(relativePath(r), *t);
     }
 
     void remove(const VersionRow& r) {
@@ -485,9 +507,12 @@ private:
         std::int32_t code = 0;
         auto index = archive::LoadIndex(archive, &code);
         if (!index || root_.empty()) {
-            if (root_.empty()) return kUnlhaRefusedPath;
-            return archiver(request);  // the archiver reports what it cannot read
+            if (root_.empty()) return bulkRc_ = kUnlhaRefusedPath;
+            return bulkRc_ = archiver(request);  // the archiver reports what it cannot read
         }
+        bulkIndexed_ = true;
+        for (const lzh::Member& m : index->members)
+            if (!m.isDirectory() && m.safePath) bulkMembers_.insert(m.path);
         wrote_ = true;
         std::vector<std::pair<std::string, std::string>> inside;  // folder with "/", name
         bool passedOver = false;
@@ -519,6 +544,8 @@ private:
             if (const int err = writer_.openFolder(below, &dirFd)) {
                 passedOver = true;
                 bulkMemberRefused_ = true;
+                bulkRefused_.insert(m.path);
+                bulkMembers_.erase(m.path);
                 ++result_.failed;
                 const std::string res = FolderResult(err);
                 state_.ui.showMessage(kRestoreFailedMessage + path + "\n" + kRc + res);
@@ -527,7 +554,7 @@ private:
             }
             inside.emplace_back(folder, name);
         }
-        if (!passedOver) return archiver(request);
+        if (!passedOver) return bulkRc_ = archiver(request);
         std::int32_t first = 0;
         for (const auto& [folder, name] : inside) {
             archive::ArchiveRequest one = archive::ExtractOneRequest(archive, folder, name);
@@ -535,7 +562,7 @@ private:
             const std::int32_t rc = archiver(one);
             if (rc != 0 && first == 0) first = rc;
         }
-        return first;
+        return bulkRc_ = first;
     }
 
     // The archiver call of the restore window (owner code "2").
@@ -555,6 +582,10 @@ private:
     WriteRoot writer_;
     bool wrote_ = false;
     bool bulkMemberRefused_ = false;  // a bulk member was refused, with its own line
+    std::unordered_set<std::string> bulkMembers_;  // the bulk archive's members that may be put back
+    std::unordered_set<std::string> bulkRefused_;  // those refused, each with its own line
+    bool bulkIndexed_ = false;                     // the bulk archive's index could be read
+    std::int32_t bulkRc_ = 0;                      // how the bulk extraction ended
     std::vector<Step> steps_;
     std::vector<std::size_t> stepOfTicket_;
     ArchiveRestores archives_;

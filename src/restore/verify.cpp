@@ -152,46 +152,58 @@ private:
             for (const auto& [i, v] : decode) problem(*v, kUnreadableArchive);
     }
 
-    // The bulk archive of an initial bulk backup: every member must decode.
+    // The bulk archive of an initial bulk backup: every level-0 version it
+    // stands for (recorded "2") must be a member of the recorded size that
+    // decodes; a member missing (an archive cut short, say) or damaged is a
+    // problem of that version, named. Members with names no file of ours
+    // can have are problems too.
     void bulk(std::int64_t dirNo, const std::string& destination) {
         const std::string archive = BulkArchive(destination);
         std::int32_t code = 0;
-        auto latestOf = [&](const std::string& dir, const std::string& name) {
-            Version v{0, 0, 0, dir, name, std::nullopt, false};
-            Statement& q = state_.db().cached(
-                "SELECT rowid FROM FILEKANRI WHERE DIRNO = ?1 AND DIR = ?2 AND FILENM = ?3 AND LVL = 0 AND CHK1 = '1'");
-            q.bind(1, dirNo).bind(2, dir).bind(3, name);
-            if (q.step()) {
-                v.rowid = q.int64(0);
-                v.latest = true;
-            }
-            q.reset();
-            return v;
-        };
         progress(archive, {}, true);
         auto index = archive::LoadIndex(archive, &code);
         ++summary.checked;
+        std::vector<Version> versions;
+        Statement q = state_.db().prepare(
+            "SELECT rowid, BKPNO, LVL, DIR, FILENM, FSIZE, CHK1 FROM FILEKANRI WHERE DIRNO = ?1 AND LVL = 0 AND KBN1 = '2' "
+            "ORDER BY DIR, FILENM");
+        q.bind(1, dirNo);
+        while (q.step()) versions.push_back({q.int64(0), q.int64(1), q.int64(2), q.text(3), q.text(4), q.optInt(5), q.text(6) == "1"});
         if (!index) {
             problem(Version{0, 0, 0, destination + "/", std::string(kArchiveName), std::nullopt, false},
                     code == kUnlhaArchiveMissing ? kNoArchive : kUnreadableArchive);
+            for (const Version& v : versions) problem(v, code == kUnlhaArchiveMissing ? kNoArchive : kUnreadableArchive);
             return;
         }
-        std::vector<const lzh::Member*> members;
-        for (const lzh::Member& m : index->members) {
+        std::unordered_map<std::string, std::size_t> byPath;
+        for (std::size_t i = 0; i < index->members.size(); ++i) {
+            const lzh::Member& m = index->members[i];
             if (m.isDirectory()) continue;
-            // A name no file of ours can have is never restored.
-            if (!m.safePath) problem(Version{0, 0, 0, destination + "/", Printable(m.path), std::nullopt, false}, kUnsafeName);
-            members.push_back(&m);
+            if (!m.safePath) {
+                // A name no file of ours can have is never restored.
+                problem(Version{0, 0, 0, destination + "/", Printable(m.path), std::nullopt, false}, kUnsafeName);
+                continue;
+            }
+            byPath[m.path] = i;
         }
-        const std::int32_t rc = archive::TestMembers(archive, members, [&](std::size_t k, std::int32_t result) {
+        std::vector<std::pair<std::size_t, const Version*>> decode;
+        for (const Version& v : versions) {
             ++summary.checked;
+            const auto it = byPath.find(MemberPathOf(v.dir, v.name));
+            if (it == byPath.end()) {
+                problem(v, kNotInArchive);
+                continue;
+            }
+            const lzh::Member& m = index->members[it->second];
+            if (!SizeMatches(v.size, m.originalSize)) problem(v, SizeDiffers(*v.size, m.originalSize));
+            else decode.emplace_back(it->second, &v);
+        }
+        std::sort(decode.begin(), decode.end());
+        std::vector<const lzh::Member*> members;
+        for (const auto& [i, v] : decode) members.push_back(&index->members[i]);
+        const std::int32_t rc = archive::TestMembers(archive, members, [&](std::size_t k, std::int32_t result) {
             progress(members[k]->path);
-            if (result == kUnlhaOk) return;
-            const std::string& path = members[k]->path;
-            const auto slash = path.rfind('/');
-            problem(latestOf("/" + path.substr(0, slash == std::string::npos ? 0 : slash + 1),
-                             path.substr(slash == std::string::npos ? 0 : slash + 1)),
-                    kDamaged);
+            if (result != kUnlhaOk) problem(*decode[k].second, kDamaged);
         });
         if (rc != kUnlhaOk || index->damagedTail)
             problem(Version{0, 0, 0, destination + "/", std::string(kArchiveName), std::nullopt, false}, kUnreadableArchive);

@@ -267,6 +267,7 @@ TEST_F(Engine, KindThreeExtractsTheBulkArchiveFirstThenLevelMembers) {
     for (unsigned x = 1; b.size() < 5000; x = x * 1103515245 + 12345) b += static_cast<char>('a' + (x >> 16) % 26);
     put("S/b.txt", b, 1500000000);
     put("a.txt", "a", 1500000000);
+    put("bulk.txt", "what the bulk archive brings back", 1500000000);
     addMember(1, "S/b.txt");
     addMember(1, "a.txt");
     put("S/b.txt", "changed", 1);

@@ -1,0 +1,293 @@
+// Durable or failed: write-back that fails after write() returned, files
+// that change while they are read, bulk archives cut or damaged at every
+// member boundary, and initial backups killed at random moments. In each
+// case no row claims a copy that is not there, every lost copy is named,
+// and verify --mark with a backup repairs it.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include "archiver/archive_ops.h"
+#include "archiver/archive_request.h"
+#include "archiver/unlha.h"
+#include "backup/backup_runs.h"
+#include "platform/safe_write.h"
+#include "restore/restore_directory.h"
+#include "restore/restore_to.h"
+#include "restore/verify.h"
+#include "support/backup_fixture.h"
+#include "support/claimed_copies.h"
+
+namespace tessel::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Durability : public ::testing::Test, public BackupFixture {
+protected:
+    // The prefix row with the fixture's compression, and a registration of
+    // kind `kind` for its source and destination.
+    void registerAs(const std::string& kind, const std::string& done = "1") {
+        state.db().exec("DELETE FROM BKPDIR");
+        state.db()
+            .prepare("INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, BIKOU, ABKP, CHK1, CHK2) VALUES "
+                     "(0, ?5, '', '0', 'PREFIX', ?6, NULL, NULL), (1, ?1, ?2, ?3, '', '1', ?4, '01')")
+            .bind(1, source).bind(2, destination).bind(3, kind).bind(4, done).bind(5, data / "prefix/")
+            .bind(6, options.compression).run();
+    }
+    BackupResult backUp(int run, const std::string& kind = "1", const std::string& initial = "9") {
+        return BackupDirectory(state, options, source, initial, kind, destination, run, 1, "01");
+    }
+    std::vector<VerifyProblem> verify(bool mark = false) {
+        std::vector<VerifyProblem> out;
+        VerifyOptions o;
+        o.mark = mark;
+        VerifyBackups(state, o, [&](const VerifyProblem& p) { out.push_back(p); });
+        return out;
+    }
+    std::vector<std::string> claimedThisRun(int run) {
+        return Column(state.db(), "SELECT FILENM FROM FILEKANRI WHERE BKPNO = " + std::to_string(run) +
+                                      " AND KBN1 IN ('0', '7') ORDER BY rowid");
+    }
+    void makeTree(int files) {
+        MakeDirs(src("sub"));
+        for (int i = 0; i < files; ++i)
+            WriteFile(src((i % 2 ? "sub/f" : "f") + std::to_string(i) + ".txt"), std::string(200 + 53 * i, 'a' + i % 26));
+    }
+};
+
+// Write-back failing after every write() returned: the backup claims no copy
+// of the run and fails, the next one stores everything; restores fail too.
+TEST_F(Durability, WriteBackThatFailsLeavesNoClaimAndFailsTheRun) {
+    for (const std::string compression : {"1", "0"}) {
+        SCOPED_TRACE("compression " + compression);
+        state.db().exec("DELETE FROM FILEKANRI");
+        fs::remove_all(destination);
+        MakeDirs(destination);
+        options.compression = compression;
+        registerAs("1");
+        makeTree(6);
+        {
+            ScopedFileFault fault([&](const std::string& path, FileAccess access) {
+                return access == FileAccess::kSync && path == destination ? EIO : 0;
+            });
+            const BackupResult r = backUp(1);
+            EXPECT_TRUE(r.failed());
+            EXPECT_EQ(ui.messages.back(), "バックアップ先への書き込みを確定できませんでした。この回のファイルは次回保存し直します！ (" +
+                                              destination + "): " + std::strerror(EIO));
+        }
+        EXPECT_EQ(claimedThisRun(1), std::vector<std::string>{});
+        EXPECT_FALSE(backUp(2).failed());
+        EXPECT_EQ(claimedThisRun(2).size(), 6u);
+        EXPECT_EQ(MissingClaimedCopies(state.db(), destination, compression), std::vector<std::string>{});
+        EXPECT_TRUE(verify().empty());
+
+        // A restore whose write-back fails says so for its directory.
+        fs::remove_all(source);
+        ScopedFileFault fault([&](const std::string& path, FileAccess access) {
+            return access == FileAccess::kSync && path == source ? EIO : 0;
+        });
+        const RestoreResult in = RestoreDirectory(state, 1, 2, RestoreOptions{false, compression, "1"});
+        EXPECT_EQ(in.restored, 6);
+        EXPECT_EQ(in.failed, 1);
+        EXPECT_EQ(Column(state.db(), "SELECT TEXT FROM RSTRLIST ORDER BY ID DESC LIMIT 1"),
+                  std::vector<std::string>{" 戻したファイルの書き込みを確定できませんでした! " + source + "     RC  Error:5"});
+        TempDir target;
+        ScopedFileFault toFault([&](const std::string& path, FileAccess access) {
+            return access == FileAccess::kSync && path == target.path() ? EIO : 0;
+        });
+        EXPECT_EQ(RestoreRunTo(state, 2, {}, {target.path(), false, compression}, {}).failed, 1);
+    }
+}
+
+// The same with a real disk: an ext4 image on a full tmpfs, where the
+// kernel loses the pages it cannot write back (root only).
+TEST_F(Durability, ALoopFileSystemOnAFullTmpfsLosesWritesAndTheRunSaysSo) {
+    if (::geteuid() != 0) GTEST_SKIP() << "mounting needs root";
+    TempDir t;
+    const std::string backing = t / "backing", mnt = t / "mnt";
+    MakeDirs(backing);
+    MakeDirs(mnt);
+    if (::mount("tmpfs", backing.c_str(), "tmpfs", 0, "size=24m") != 0) GTEST_SKIP() << "no tmpfs";
+    const bool ready = Shell("truncate -s 96m " + ShellQuote(backing + "/img") + " && mkfs.ext4 -q -F " +
+                             ShellQuote(backing + "/img") + " && mount -o loop " + ShellQuote(backing + "/img") + " " +
+                             ShellQuote(mnt) + " 2>/dev/null") == 0;
+    if (!ready) {
+        ::umount(backing.c_str());
+        GTEST_SKIP() << "no loop device";
+    }
+    Shell("dd if=/dev/zero of=" + ShellQuote(backing + "/fill") + " bs=1M count=64 2>/dev/null");
+    destination = mnt + "/dest";
+    MakeDirs(destination);
+    registerAs("1");
+    options.compression = "0";
+    for (int i = 0; i < 8; ++i) WriteFile(src("big" + std::to_string(i)), std::string(4 << 20, static_cast<char>('a' + i)));
+    const BackupResult r = backUp(1);
+    EXPECT_TRUE(r.failed());
+    EXPECT_EQ(claimedThisRun(1), std::vector<std::string>{});
+    Shell("umount " + ShellQuote(mnt) + " 2>/dev/null");
+    ::umount(backing.c_str());
+}
+
+// A file written to while it is read: read again once; a file still
+// changing is refused; the row of a file stored after it changed describes
+// what was stored.
+TEST_F(Durability, AFileThatChangesWhileItIsReadIsReadAgainThenRefused) {
+    registerAs("1");
+    options.compression = "1";
+    WriteFile(src("settles.txt"), "first");
+    WriteFile(src("grows.txt"), "first");
+    WriteFile(src("still.txt"), "still");
+    backUp(1);
+    WriteFile(src("settles.txt"), "second");
+    WriteFile(src("grows.txt"), "second");
+    // The archiver call of each file appends to it right after reading it:
+    // "settles" only the first time.
+    std::map<std::string, int> calls;
+    const ArchiverCall archiver = [&](const archive::ArchiveRequest& r) {
+        const std::int32_t rc = archive::Perform(r);
+        const std::string name = fs::path(r.path).filename();
+        if (name == "grows.txt" || (name == "settles.txt" && calls[name]++ == 0)) {
+            std::FILE* f = std::fopen(r.path.c_str(), "ab");
+            std::fputs(" and more", f);
+            std::fclose(f);
+        }
+        return rc;
+    };
+    const BackupResult r = BackupDirectory(state, options, source, "9", "1", destination, 2, 1, "01", archiver);
+    EXPECT_TRUE(r.failed());
+    EXPECT_EQ(Column(state.db(), "SELECT FILENM || ' ' || KBN1 || ' ' || FSIZE FROM FILEKANRI WHERE BKPNO = 2 ORDER BY FILENM"),
+              (std::vector<std::string>{"grows.txt 9 6", "settles.txt 0 15"}));
+    EXPECT_NE(std::find(ui.messages.begin(), ui.messages.end(),
+                        "ファイルが読み取り中に変更され続けたため、バックアップできません！ (" + src("grows.txt") + ")"),
+              ui.messages.end());
+    // What the archive holds for settles.txt is what its row says.
+    const auto members = ListMembers(levelDir(2) + "bkpcmp.lzh");
+    EXPECT_EQ(members.at(MemberPath(src("settles.txt"))), 15u);
+    EXPECT_TRUE(verify().empty());
+    // The next run stores the file that kept changing.
+    EXPECT_FALSE(backUp(3).failed());
+    EXPECT_EQ(claimedThisRun(3), std::vector<std::string>{"grows.txt"});
+
+    // The archiver itself refuses a file that grows while it reads it.
+    const std::string big = src("big.bin");
+    WriteFile(big, std::string(32 << 20, 'x'));
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        while (!stop) {
+            std::FILE* f = std::fopen(big.c_str(), "ab");
+            std::fputs("y", f);
+            std::fclose(f);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    EXPECT_EQ(archive::Perform(archive::AddFileRequest(data / "grow.lzh", big)), kUnlhaSourceChanged);
+    stop = true;
+    writer.join();
+}
+
+// An initial bulk archive cut at each member boundary (and with a damaged
+// header there): verify names every file the archive no longer holds, a
+// restore reports each one it cannot bring back, and verify --mark with a
+// backup stores them again.
+TEST_F(Durability, ABulkArchiveCutOrDamagedAtEveryMemberBoundaryIsFoundAndRepaired) {
+    options.compression = "1";
+    makeTree(5);
+    registerAs("3", "0");
+    ASSERT_FALSE(RunInitialBackups(state, RealBackupEngine()).failed());
+    EXPECT_EQ(Column(state.db(), "SELECT CHK1 FROM BKPDIR WHERE DIRNO = 1"), std::vector<std::string>{"1"});
+    // The tree as backed up, times included, to put back after each round.
+    ASSERT_EQ(Shell("cp -a " + ShellQuote(source) + " " + ShellQuote(source + ".orig")), 0);
+    const std::string bulk = dst("bkpcmp.lzh");
+    const std::string whole = ReadFile(bulk);
+    const std::vector<lzh::Member> members = Members(bulk);
+    ASSERT_EQ(members.size(), 5u);
+    for (std::size_t k = 0; k < members.size(); ++k) {
+        for (const bool damaged : {false, true}) {
+            SCOPED_TRACE("member " + std::to_string(k) + (damaged ? " damaged" : " cut"));
+            std::string bytes = whole;
+            if (damaged) bytes[members[k].headerOffset + 2] = 'X';  // the method's first byte
+            else bytes = bytes.substr(0, members[k].headerOffset) + std::string(1, '\0');
+            WriteFile(bulk, bytes);
+            UnlhaDropIndexCache();
+            std::set<std::string> lost;
+            for (std::size_t j = k; j < members.size(); ++j) lost.insert(fs::path(members[j].path).filename());
+            std::set<std::string> named;
+            for (const VerifyProblem& p : verify())
+                if (p.name != "bkpcmp.lzh") named.insert(p.name);
+            EXPECT_EQ(named, lost);
+            // In place, every file gone: the lost ones each have a failure line.
+            for (const lzh::Member& m : members) fs::remove("/" + m.path);
+            const RestoreResult r = RestoreDirectory(state, 1, 0, RestoreOptions{false, "1", "1"});
+            // A damaged archive fails as a whole too.
+            EXPECT_EQ(r.failed, static_cast<int>(lost.size()) + (damaged ? 1 : 0));
+            for (const std::string& name : lost)
+                EXPECT_EQ(Column(state.db(), "SELECT count(*) FROM RSTRLIST WHERE TEXT LIKE '%ファイルの戻しに失敗しました!%" +
+                                                 name + "%'"),
+                          std::vector<std::string>{"1"})
+                    << name;
+            for (const lzh::Member& m : members)
+                if (!lost.count(fs::path(m.path).filename())) EXPECT_TRUE(fs::exists("/" + m.path)) << m.path;
+            ASSERT_EQ(Shell("rm -rf " + ShellQuote(source) + " && cp -a " + ShellQuote(source + ".orig") + " " +
+                            ShellQuote(source)),
+                      0);
+        }
+    }
+    // Cut after the second member: --mark, then a backup stores the rest.
+    WriteFile(bulk, whole.substr(0, members[2].headerOffset) + std::string(1, '\0'));
+    UnlhaDropIndexCache();
+    EXPECT_EQ(verify(true).size(), 3u);
+    EXPECT_FALSE(backUp(1).failed());
+    EXPECT_EQ(claimedThisRun(1).size(), 3u);
+    EXPECT_TRUE(verify().empty());
+}
+
+// An initial backup killed at random moments is either done with all its
+// rows or not done with none, and the next press completes it.
+TEST_F(Durability, AnInitialBackupKilledAtRandomIsDoneWithItsRowsOrNotAtAll) {
+    options.compression = "1";
+    makeTree(30);
+    std::mt19937 rng(30);
+    for (const std::string kind : {"1", "3"}) {
+        for (int round = 0; round < 6; ++round) {
+            SCOPED_TRACE(kind + " round " + std::to_string(round));
+            state.db().exec("DELETE FROM FILEKANRI");
+            fs::remove_all(destination);
+            MakeDirs(destination);
+            registerAs(kind, "0");
+            state.catalog.reset();
+            const pid_t pid = fork();
+            if (pid == 0) {
+                RecordingUi quiet;
+                FakeSystem system;
+                SharedState child(quiet, system);
+                child.catalog = Connection::openFile(data / "filebkp.mdb");
+                RunInitialBackups(child, RealBackupEngine());
+                _exit(0);
+            }
+            ::usleep(std::uniform_int_distribution<useconds_t>(0, 60000)(rng));
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            state.catalog = Connection::openFile(data / "filebkp.mdb");
+            const std::string done = Column(state.db(), "SELECT CHK1 FROM BKPDIR WHERE DIRNO = 1").at(0);
+            const std::string rows = Column(state.db(), "SELECT count(*) FROM FILEKANRI").at(0);
+            EXPECT_TRUE((done == "1" && rows == "30") || (done == "0" && rows == "0")) << done << " " << rows;
+            EXPECT_EQ(MissingClaimedCopies(state.db(), destination, "1"), std::vector<std::string>{});
+            EXPECT_FALSE(RunInitialBackups(state, RealBackupEngine()).failed());
+            EXPECT_EQ(Column(state.db(), "SELECT CHK1 || ' ' || (SELECT count(*) FROM FILEKANRI) FROM BKPDIR WHERE DIRNO = 1"),
+                      std::vector<std::string>{"1 30"});
+            EXPECT_TRUE(verify().empty());
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tessel::test
