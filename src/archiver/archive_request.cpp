@@ -86,15 +86,22 @@ std::optional<std::string> MemberPathOf(const std::string& file) {
 // Why a file must not become a member of the archive whose identity is
 // `self`: it is the archive itself (any name of it), or its path is one no
 // reader would take.
-enum class NotMember { kNo, kTheArchiveItself, kUnsafePath };
+enum class NotMember { kNo, kTheArchiveItself, kUnsafePath, kTooLarge };
 NotMember WhyNotAMember(const std::string& member, const struct stat& st, const struct stat* self,
                         bool byCatalogOnly = false) {
     if (self && st.st_dev == self->st_dev && st.st_ino == self->st_ino) return NotMember::kTheArchiveItself;
+    // Other LHA tools read 32-bit sizes only: a bulk archive never takes a
+    // file of 4 GiB or more (the backup keeps it as a plain copy).
+    if (!byCatalogOnly && st.st_size >= 0xFFFFFFFFll) return NotMember::kTooLarge;
     if (!(byCatalogOnly ? IsSafeRelativePath(member) : lzh::IsSafeMemberPath(member))) return NotMember::kUnsafePath;
     return NotMember::kNo;
 }
 const char* ReasonText(NotMember why) {
-    return why == NotMember::kTheArchiveItself ? "the archive itself" : "a name an archive cannot hold";
+    switch (why) {
+    case NotMember::kTheArchiveItself: return "the archive itself";
+    case NotMember::kTooLarge: return "4 GiB or more, which other LHA tools cannot read from an archive";
+    default: return "a name an archive cannot hold";
+    }
 }
 
 // An archive as a file below the folder it must be reached from: the

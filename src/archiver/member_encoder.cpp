@@ -22,6 +22,29 @@ EncodedMember Failed(std::int32_t rc) {
     return r;
 }
 
+// Whether a large file holds what shrinks beyond its start: holes, or
+// blocks of zero bytes sampled across it. Such a file is compressed to the
+// end even when its first bytes do not shrink (a disk image with data up
+// front, say).
+bool ShrinksFurtherOn(int fd, const struct stat& st) {
+    constexpr off_t kLarge = 16 << 20;
+    if (st.st_size < kLarge) return false;
+    if (static_cast<std::uint64_t>(st.st_blocks) * 512 + (1 << 20) < static_cast<std::uint64_t>(st.st_size)) return true;
+    constexpr int kSamples = 32;
+    constexpr std::size_t kSample = 4096;
+    std::unique_ptr<char[]> buf(new char[kSample]);
+    int zero = 0;
+    for (int i = 1; i <= kSamples; ++i) {
+        const off_t at = st.st_size / (kSamples + 1) * i;
+        const ssize_t n = ::pread(fd, buf.get(), kSample, at);
+        if (n <= 0) continue;
+        bool allZero = true;
+        for (ssize_t k = 0; k < n && allZero; ++k) allZero = buf[k] == 0;
+        zero += allZero;
+    }
+    return zero * 4 >= kSamples;
+}
+
 }  // namespace
 
 bool IsWritableMethod(const std::string& method) { return method == "-lh5-" || method == "-lh7-"; }
@@ -66,7 +89,8 @@ EncodedMember EncodeMember(const FileToAdd& f, const std::string& method, Member
     EncodedMember result;
     result.method = method;
     lzh::EncodeResult enc;
-    if (statSize > 0) enc = lzh::EncodeLh(method == "-lh5-" ? 13 : 16, source, sink, statSize, &store);
+    if (statSize > 0)
+        enc = lzh::EncodeLh(method == "-lh5-" ? 13 : 16, source, sink, statSize, &store, !ShrinksFurtherOn(src.get(), st));
     else enc.status = lzh::EncodeResult::Status::NotSmaller;
     if (enc.status == lzh::EncodeResult::Status::ReadFailed) return Failed(kUnlhaCannotReadSource);
     if (enc.status == lzh::EncodeResult::Status::WriteFailed || writeFailed) return Failed(kUnlhaCannotWrite);

@@ -329,7 +329,11 @@ void StoreEach(BackupRun& run) {
          rows = NextRows(run, rows.back().rowid)) {
         run.stopPoint();
         std::vector<NewCopy> how;
-        for (const VersionRow& row : rows) how.push_back(NewCopyFor(row.dir, row.name, compress));
+        for (const VersionRow& row : rows) {
+            // The catalog keeps 32 bits of a size: the file itself tells.
+            const std::int64_t size = row.kbn1 == "9" ? 0 : LookAtEntry(SourceFileOf(row)).size;
+            how.push_back(NewCopyFor(row.dir, row.name, compress, static_cast<std::uint64_t>(size)));
+        }
         std::optional<AddedAhead> ahead;
         if (run.addEach) ahead = AddBatch(run, rows, how);
         for (std::size_t i = 0; i < rows.size(); ++i) {

@@ -74,8 +74,8 @@ std::string PlainCopy(const std::string& destination, std::int64_t level, const 
     return VersionFolder(destination, level) + kSep + name;
 }
 
-NewCopy NewCopyFor(const std::string& dir, const std::string& name, bool compress) {
-    const bool archivable = lzh::IsSafeMemberPath(MemberPathOf(dir, name));
+NewCopy NewCopyFor(const std::string& dir, const std::string& name, bool compress, std::uint64_t size) {
+    const bool archivable = lzh::IsSafeMemberPath(MemberPathOf(dir, name)) && size < 0xFFFFFFFFull;
     const bool plainName = name != kArchiveName && !IsTempFileName(name) && name.find(kSep) == std::string::npos &&
                            IsSafeRelativePath(name);
     if (archivable && (compress || !plainName)) return NewCopy::kArchive;

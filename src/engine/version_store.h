@@ -43,9 +43,11 @@ enum class Storage { kArchive, kPlain, kMissing };
 // in a level folder those names are always the program's own. When neither
 // fits, in the level archive under its path all the same
 // (kArchiveByCatalog): restores find it through the catalog, and readers
-// going by member names pass it over.
+// going by member names pass it over. A file of 4 GiB or more is kept as a
+// plain copy too: the archive's size fields, which other LHA tools read,
+// hold 32 bits.
 enum class NewCopy { kArchive, kPlain, kArchiveByCatalog };
-NewCopy NewCopyFor(const std::string& dir, const std::string& name, bool compress);
+NewCopy NewCopyFor(const std::string& dir, const std::string& name, bool compress, std::uint64_t size = 0);
 
 // One recorded version's copy.
 struct VersionCopy {

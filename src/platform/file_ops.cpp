@@ -6,6 +6,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
@@ -15,16 +16,54 @@
 namespace tessel {
 namespace {
 
-// Copies all bytes from in to out; returns 0 or an errno value.
-int CopyBytes(int in, int out) {
-    for (;;) {
-        ssize_t n = copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
-        if (n == 0) return 0;
-        if (n > 0) continue;
+// Copies the bytes of [from, to) of in to the same place of out; returns
+// 0, an errno value, or -1 when the kernel cannot copy between the two.
+int CopyRange(int in, int out, off_t from, off_t to) {
+    while (from < to) {
+        loff_t src = from, dst = from;
+        const ssize_t n = copy_file_range(in, &src, out, &dst, static_cast<std::size_t>(std::min<off_t>(to - from, 1 << 30)), 0);
+        if (n > 0) {
+            from += n;
+            continue;
+        }
+        if (n == 0) return 0;  // the file got shorter meanwhile
         if (errno == EINTR) continue;
-        if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) break;
+        if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) return -1;
         return errno;
     }
+    return 0;
+}
+
+// Copies all bytes from in to out, keeping holes: only the parts that hold
+// data are copied, and the file is given its whole size. Returns 0 or an
+// errno value.
+int CopyBytes(int in, int out) {
+    struct stat st {};
+    if (fstat(in, &st) != 0) return errno;
+    off_t at = 0;
+    bool kernelCopies = true;
+    while (at < st.st_size) {
+        off_t data = lseek(in, at, SEEK_DATA);
+        if (data < 0 && errno == ENXIO) break;  // only a hole is left
+        if (data < 0) {
+            data = at;  // no hole information: everything is data
+            if (errno != EINVAL && errno != EOPNOTSUPP) return errno;
+        }
+        off_t hole = lseek(in, data, SEEK_HOLE);
+        if (hole < 0) hole = st.st_size;
+        const int err = CopyRange(in, out, data, hole);
+        if (err == -1) {
+            kernelCopies = false;
+            break;
+        }
+        if (err) return err;
+        at = hole;
+    }
+    if (kernelCopies) {
+        if (ftruncate(out, st.st_size) != 0) return errno;
+        return 0;
+    }
+    if (lseek(in, 0, SEEK_SET) != 0 || lseek(out, 0, SEEK_SET) != 0) return errno;
     // Fallback for file systems without copy_file_range.
     std::vector<char> buf(1 << 20);
     for (;;) {

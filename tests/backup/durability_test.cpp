@@ -24,6 +24,7 @@
 #include "restore/restore_to.h"
 #include "restore/verify.h"
 #include "support/backup_fixture.h"
+#include "support/archive_members.h"
 #include "support/claimed_copies.h"
 
 namespace tessel::test {
@@ -248,6 +249,59 @@ TEST_F(Durability, ABulkArchiveCutOrDamagedAtEveryMemberBoundaryIsFoundAndRepair
     EXPECT_FALSE(backUp(1).failed());
     EXPECT_EQ(claimedThisRun(1).size(), 3u);
     EXPECT_TRUE(verify().empty());
+}
+
+// Files of 4 GiB or more are kept as plain copies (other LHA tools read
+// 32-bit sizes), holes and all, and come back with their holes; a file
+// whose first bytes do not shrink but which is mostly zero bytes further on
+// is compressed to the end.
+TEST_F(Durability, HugeSparseAndMostlyZeroFilesAreKeptCompactlyAndReadableByOtherTools) {
+    options.compression = "1";
+    registerAs("1");
+    const std::string huge = src("disk.img");
+    const off_t size = (4ll << 30) + 12345;
+    const std::pair<off_t, std::string> marks[] = {{0, "head"}, {3ll << 30, "middle"}, {size - 4, "tail"}};
+    {
+        std::FILE* f = std::fopen(huge.c_str(), "wb");
+        for (const auto& [at, text] : marks) {
+            std::fseek(f, at, SEEK_SET);
+            std::fwrite(text.data(), 1, text.size(), f);
+        }
+        std::fclose(f);
+    }
+    std::string image(64 << 20, '\0');
+    std::mt19937 rng(7);
+    for (std::size_t i = 0; i < (1u << 20); ++i) image[i] = static_cast<char>(rng());
+    WriteFile(src("mostly-zero.img"), image);
+    ASSERT_FALSE(backUp(1).failed());
+    EXPECT_EQ(ListMembers(levelDir(1) + "bkpcmp.lzh").count(MemberPath(huge)), 0u);
+    struct stat st {};
+    ASSERT_EQ(::stat((levelDir(1) + "disk.img").c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, size);
+    EXPECT_LT(st.st_blocks * 512, 64ll << 20) << "the copy keeps the holes";
+    for (const auto& m : Members(levelDir(1) + "bkpcmp.lzh")) {
+        if (m.path == MemberPath(src("mostly-zero.img"))) {
+            EXPECT_EQ(m.method, "-lh7-");
+            EXPECT_LT(m.compressedSize, 2u << 20);
+        }
+    }
+    EXPECT_TRUE(verify().empty());
+
+    fs::remove(huge);
+    fs::remove(src("mostly-zero.img"));
+    EXPECT_EQ(RestoreDirectory(state, 1, 1, RestoreOptions{false, "1", "1"}).failed, 0);
+    ASSERT_EQ(::stat(huge.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, size);
+    EXPECT_LT(st.st_blocks * 512, 64ll << 20) << "restored with its holes";
+    std::FILE* f = std::fopen(huge.c_str(), "rb");
+    for (const auto& [at, text] : marks) {
+        std::string back(text.size(), '\0');
+        std::fseek(f, at, SEEK_SET);
+        EXPECT_EQ(std::fread(back.data(), 1, back.size(), f), back.size());
+        EXPECT_EQ(back, text);
+    }
+    std::fclose(f);
+    EXPECT_EQ(ReadFile(src("mostly-zero.img")), image);
 }
 
 // An initial backup killed at random moments is either done with all its

@@ -32,8 +32,11 @@ struct EncodeResult {
 // When it gives up having read the whole input into its buffer (inputs of up
 // to 512 KiB), it hands those bytes to `store` in one call, if given, and
 // sets `stored`: the caller stores them without reading the input again.
+// With probe off, the first tokens are not taken for the rest: for input
+// known to hold runs that shrink later (a file with holes, or mostly zero
+// bytes further on), where only the limit decides.
 EncodeResult EncodeLh(int dictBits, const ReadFn& read, const WriteFn& write, std::uint64_t limit,
-                      const WriteFn* store = nullptr);
+                      const WriteFn* store = nullptr, bool probe = true);
 
 enum class DecodeStatus { Ok, Corrupt, ReadFailed, WriteFailed };
 

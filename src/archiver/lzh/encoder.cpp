@@ -188,6 +188,7 @@ public:
     // The whole input, when it all fit in the buffer; else null.
     const std::uint8_t* wholeInput() const { return eof_ && !slid_ ? buf_.data() : nullptr; }
     bool incompressible() const { return incompressible_; }
+    void skipProbe() { probed_ = true; }
     std::uint16_t crc() const { return crc_; }
     bool readFailed() const { return readFailed_; }
 
@@ -492,7 +493,8 @@ private:
 
 }  // namespace
 
-EncodeResult EncodeLh(int dictBits, const ReadFn& read, const WriteFn& write, std::uint64_t limit, const WriteFn* store) {
+EncodeResult EncodeLh(int dictBits, const ReadFn& read, const WriteFn& write, std::uint64_t limit, const WriteFn* store,
+                      bool probe) {
     EncodeResult result;
     if (dictBits != 13 && dictBits != 16) {
         result.status = EncodeResult::Status::WriteFailed;
@@ -500,6 +502,7 @@ EncodeResult EncodeLh(int dictBits, const ReadFn& read, const WriteFn& write, st
     }
     BitWriter out(write, limit);
     auto enc = std::make_unique<Encoder>(dictBits, read, out);
+    if (!probe) enc->skipProbe();
     bool ok = enc->run() && out.drain(true);
     result.originalSize = enc->originalSize();
     result.crc = enc->crc();
