@@ -34,6 +34,7 @@
 #include "platform/paths.h"
 #include "restore/restore_messages.h"
 #include "engine/version_store.h"
+#include "restore/file_versions.h"
 #include "restore/restore_plan.h"
 
 namespace tessel {
@@ -150,15 +151,6 @@ struct Directory {
     std::string dest;  // destination directory
     std::string kind;
     std::optional<std::string> chk2;
-};
-
-struct VersionRow {
-    std::int64_t bkpno = 0;
-    std::int64_t lvl = 0;
-    std::string dir;
-    std::string name;
-    std::string kbn1;
-    std::optional<std::int64_t> fupdate, fuptime, fsize;  // as recorded (unset when the entry was unreadable)
 };
 
 class Restorer {
@@ -424,7 +416,7 @@ private:
                 out.folderError = writer_.openFolder(relativeDir(r), &dirFd);
                 if (out.folderError) return out;
                 wrote_ = true;
-                out.code = put(dirFd, r.name, RecordedTime(r));
+                out.code = put(dirFd, r.name, RecordedTime(r), true);
                 return out;
             });
         if (o.folderError) return FolderResult(o.folderError);
@@ -618,23 +610,12 @@ void Restore(SharedState& state, int dirNo, int runNumber, const RestoreOptions&
     Restorer restorer(state, options, hooks, report, result, d, runNumber);
     if (d.kind == "3") restorer.bulk();
 
-    // One ordered walk over the directory's versions (FILEKANRI_BYDIR),
-    // row by row; only the rows of the current file are held.
-    Statement walk = db.prepare(
-        "SELECT BKPNO, LVL, DIR, FILENM, KBN1, FUPDATE, FUPTIME, FSIZE FROM FILEKANRI WHERE DIRNO = ?1 "
-        "ORDER BY DIR, FILENM, LVL DESC");
-    walk.bind(1, dirNo);
-    std::vector<VersionRow> rows;
-    while (walk.step()) {
-        VersionRow r{walk.int64(0), walk.int64(1), walk.text(2),     walk.text(3),
-                     walk.text(4),  walk.optInt(5), walk.optInt(6), walk.optInt(7)};
-        if (!rows.empty() && (rows.back().dir != r.dir || rows.back().name != r.name)) {
-            restorer.file(rows);
-            rows.clear();
-        }
-        rows.push_back(std::move(r));
-    }
-    if (!rows.empty()) restorer.file(rows);
+    // One walk over the directory's versions, file by file (both forms of
+    // a directory are one file); only the rows of the current file are held.
+    WalkFileVersions(db, dirNo, {}, [&](std::vector<VersionRow>& rows) {
+        restorer.file(rows);
+        return true;
+    });
     restorer.run();
     restorer.finish();
 }

@@ -89,7 +89,8 @@ ArchiveRestores::Outcome ArchiveRestores::outcome(std::size_t ticket, const Writ
         const std::size_t pos = written_++;
         bool taken = false;
         const std::size_t ticket = ticketOf_[pos];
-        const Put put = [&](int dirFd, const std::string& name, const std::optional<struct timespec>& mtime) {
+        const Put put = [&](int dirFd, const std::string& name, const std::optional<struct timespec>& mtime,
+                            bool replace) {
             taken = true;
             FileStamp stamp = stamps_[ticket];
             if (mtime) stamp.mtime = mtime;
@@ -101,7 +102,9 @@ ArchiveRestores::Outcome ArchiveRestores::outcome(std::size_t ticket, const Writ
             SparseWriter out(tmp.fd());
             const std::int32_t rc = pipeline_->take(pos, [&](const void* p, std::size_t n) { return out.write(p, n); });
             if (rc != kUnlhaOk) return rc;  // the temporary file goes with tmp
-            if (!out.finish() || tmp.commit(name, stamp) != 0) return std::int32_t{kUnlhaCannotWrite};
+            if (!out.finish()) return std::int32_t{kUnlhaCannotWrite};
+            if (const int err = tmp.commit(name, stamp, replace))
+                return err == EEXIST && !replace ? archive::kUnlhaTargetExists : std::int32_t{kUnlhaCannotWrite};
             return std::int32_t{kUnlhaOk};
         };
         const Outcome o = write(ticket, put);

@@ -45,10 +45,11 @@ public:
     // Writes one member's bytes to `name` in the open folder through a
     // temporary file that takes the name only when the data is whole and
     // good, with the member's permission bits and the last-write time
-    // `mtime` (the member's whole seconds when unset). Returns the
+    // `mtime` (the member's whole seconds when unset); without replace, a
+    // name that is taken is kept (archive::kUnlhaTargetExists). Returns the
     // archiver's code.
     using Put = std::function<std::int32_t(int dirFd, const std::string& name,
-                                           const std::optional<struct timespec>& mtime)>;
+                                           const std::optional<struct timespec>& mtime, bool replace)>;
     // Puts a ticket's member back: calls put at most once (a target that
     // cannot be reached is not written) and returns what becomes of it.
     struct Outcome {

@@ -3,38 +3,42 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 
+#include "archiver/add_pipeline.h"
 #include "archiver/archive_ops.h"
 #include "archiver/unlha.h"
 #include "platform/file_ops.h"
 #include "platform/file_times.h"
 #include "platform/paths.h"
 #include "platform/safe_write.h"
+#include "restore/file_versions.h"
 #include "restore/restore_messages.h"
+#include "restore/restore_plan.h"
 #include "engine/version_store.h"
 
 namespace tessel {
 namespace {
 
+// One version to put below the target, with where its directory's copies lie.
 struct Row {
     std::string destination;
     std::string kind;  // BKPDIR.KBN
-    std::int64_t level = 0;
-    std::string dir, name, kbn1;
-    std::optional<std::int64_t> fupdate, fuptime;
+    VersionRow v;
 };
 
 const char* const kRowColumns =
-    "SELECT B.BKPDIR, B.KBN, F.LVL, F.DIR, F.FILENM, F.KBN1, F.FUPDATE, F.FUPTIME FROM FILEKANRI AS F "
-    "JOIN BKPDIR AS B ON B.DIRNO = F.DIRNO ";
+    "SELECT B.BKPDIR, B.KBN, F.rowid, F.BKPNO, F.LVL, F.DIR, F.FILENM, F.KBN1, F.FUPDATE, F.FUPTIME, F.FSIZE "
+    "FROM FILEKANRI AS F JOIN BKPDIR AS B ON B.DIRNO = F.DIRNO ";
 
 Row ReadRow(Statement& q) {
-    return {q.text(0), q.text(1), q.int64(2), q.text(3), q.text(4), q.text(5), q.optInt(6), q.optInt(7)};
+    return {q.text(0), q.text(1),
+            {q.int64(2), q.int64(3), q.int64(4), q.text(5), q.text(6), q.text(7), q.optInt(8), q.optInt(9), q.optInt(10)}};
 }
 
-std::string SourcePath(const Row& r) { return SourcePathOf(r.dir, r.name); }
+std::string SourcePath(const VersionRow& r) { return SourcePathOf(r.dir, r.name); }
 
 // A plain absolute path without "." or ".." steps, empty or doubled "/".
 bool CleanAbsolute(const std::string& path) {
@@ -50,73 +54,135 @@ bool CleanAbsolute(const std::string& path) {
     return true;
 }
 
+std::optional<struct timespec> RecordedTime(const VersionRow& r) {
+    if (!r.fupdate || !r.fuptime) return std::nullopt;
+    const UnixTime u = UnixFromLocalTicks(
+        FileTime{static_cast<std::int32_t>(*r.fupdate), static_cast<std::int32_t>(*r.fuptime)}.ticks());
+    return timespec{static_cast<time_t>(u.seconds), static_cast<long>(u.nanoseconds)};
+}
+
+// The files go in two passes: the plan finds each version's copy (archive
+// members are queued, so that each archive is read once, front to back,
+// decoded on worker threads), then every file is written in the plan's
+// order.
 class Writer {
 public:
     Writer(SharedState& state, const RestoreToOptions& options, const RestoreToProgress& progress)
         : state_(state), options_(options), progress_(progress), root_(options.target) {}
-    // Everything written reaches the disk once, at the end; when write-back
-    // failed, that is a failure of the whole target.
-    void finish() {
-        if (!wrote_) return;
-        if (const int err = root_.sync())
-            report(RestoreToOutcome::kFailed, options_.target, options_.target, "Error:" + std::to_string(err));
+
+    void plan(const Row& r) {
+        Step s{r};
+        s.source = SourcePath(r.v);
+        s.target = RestoreToPath(options_, r.v.dir, r.v.name, r.v.lvl);
+        const std::string name = options_.levelInName ? VersionTaggedName(r.v.name, r.v.lvl) : r.v.name;
+        s.rel = SourcePathOf(r.v.dir, name).substr(1);
+        const bool bulk = r.kind == "3" && r.v.lvl == 0;
+        if (!CleanAbsolute(s.source) || r.v.name.empty() || r.v.name.find(kSep) != std::string::npos) {
+            s.outcome = RestoreToOutcome::kFailed;
+            s.detail = restore_text::kOutsideRefused;
+        } else if (!bulk && (r.v.kbn1 == "2" || r.v.kbn1 == "8" || r.v.kbn1 == "9")) {
+            s.outcome = RestoreToOutcome::kNoCopy;
+        } else {
+            const VersionCopy copy{r.destination, r.v.lvl, r.v.dir, r.v.name};
+            const std::string archive = bulk ? BulkArchive(r.destination) : copy.archive();
+            lzh::Member m;
+            s.code = archives_.find(archive, r.v.dir, r.v.name, &m);
+            if (s.code == kUnlhaOk) {
+                s.storage = Storage::kArchive;
+                s.ticket = archives_.add(archive, std::move(m));
+                stepOfTicket_.push_back(steps_.size());
+            } else {
+                s.storage = bulk ? Storage::kArchive : StorageOf(state_.db(), copy, options_.compression);
+                if (s.storage == Storage::kPlain) s.plain = copy.plainCopy();
+            }
+        }
+        steps_.push_back(std::move(s));
+        if (options_.control) ++options_.control->actionsToDo;
     }
 
-    void restore(const Row& r) {
-        if (options_.control) ++options_.control->actionsDone;
-        const std::string source = SourcePath(r);
-        const std::string target = RestoreToPath(options_, r.dir, r.name, r.level);
-        if (!CleanAbsolute(source) || r.name.empty() || r.name.find(kSep) != std::string::npos)
-            return report(RestoreToOutcome::kFailed, source, target, restore_text::kOutsideRefused);
-        const bool bulk = r.kind == "3" && r.level == 0;
-        if (!bulk && (r.kbn1 == "2" || r.kbn1 == "8" || r.kbn1 == "9"))
-            return report(RestoreToOutcome::kNoCopy, source, target, "");
-
-        const std::string name = options_.levelInName ? VersionTaggedName(r.name, r.level) : r.name;
-        const std::string rel = SourcePathOf(r.dir, name).substr(1);
-        const std::string folder = rel.substr(0, rel.rfind(kSep) == std::string::npos ? 0 : rel.rfind(kSep));
-        int dirFd = -1;
-        if (const int err = root_.openFolder(folder, &dirFd))
-            return report(RestoreToOutcome::kFailed, source, target,
-                          err == ELOOP ? restore_text::kLinkRefused : "Error:" + std::to_string(err));
-        struct stat st {};
-        if (!options_.overwrite && root_.statEntry(rel, &st) == 0)
-            return report(RestoreToOutcome::kExists, source, target, "");
-
-        wrote_ = true;
-        std::optional<struct timespec> mtime;
-        if (r.fupdate && r.fuptime) {
-            const UnixTime u = UnixFromLocalTicks(
-                FileTime{static_cast<std::int32_t>(*r.fupdate), static_cast<std::int32_t>(*r.fuptime)}.ticks());
-            mtime = timespec{static_cast<time_t>(u.seconds), static_cast<long>(u.nanoseconds)};
+    void run() {
+        archives_.start(archive::DefaultJobs());
+        for (const Step& s : steps_) {
+            if (options_.control && options_.control->stopRequested()) {
+                summary.stopped = true;
+                break;
+            }
+            if (options_.control) ++options_.control->actionsDone;
+            write(s);
         }
-        const VersionCopy copy{r.destination, r.level, r.dir, r.name};
-        const std::string archive = bulk ? BulkArchive(r.destination) : copy.archive();
-        const Storage storage = bulk ? Storage::kArchive : StorageOf(state_.db(), copy, options_.compression);
-        std::string result = kSuccess;
-        if (storage == Storage::kMissing) {
-            result = "Error:" + std::to_string(ENOENT);
-        } else if (storage == Storage::kPlain) {
-            FileStamp stamp;
-            stamp.mtime = mtime;
-            const Status copied = CopyFile(copy.plainCopy(), root_, rel, stamp, options_.overwrite);
-            result = copied.resultText();
-            if (copied.error() == EEXIST && !options_.overwrite)
-                return report(RestoreToOutcome::kExists, source, target, "");
-        } else {
-            lzh::Member m;
-            std::int32_t rc = archive::FindMemberForFolder(archive, MemberFolderOf(r.dir), r.name, &m);
-            if (rc == kUnlhaOk) rc = archive::ExtractMemberTo(archive, m, root_, rel, {mtime, options_.overwrite});
-            if (rc == archive::kUnlhaTargetExists) return report(RestoreToOutcome::kExists, source, target, "");
-            if (rc != kUnlhaOk) result = restore_text::kArchiverResult + FiveDigits(rc);
-        }
-        report(result == kSuccess ? RestoreToOutcome::kRestored : RestoreToOutcome::kFailed, source, target,
-               result == kSuccess ? "" : result);
+        // Everything written reaches the disk once, at the end; when
+        // write-back failed, that is a failure of the whole target.
+        if (wrote_)
+            if (const int err = root_.sync())
+                report(RestoreToOutcome::kFailed, options_.target, options_.target, "Error:" + std::to_string(err));
     }
 
     RestoreToSummary summary;
 
 private:
+    static constexpr std::size_t kNoTicket = static_cast<std::size_t>(-1);
+    struct Step {
+        Row r;
+        std::string source, target, rel, detail, plain;
+        std::optional<RestoreToOutcome> outcome;  // decided by the plan already
+        Storage storage = Storage::kMissing;
+        std::int32_t code = 0;
+        std::size_t ticket = kNoTicket;
+    };
+
+    std::string folderOf(const std::string& rel) const {
+        const auto slash = rel.rfind(kSep);
+        return slash == std::string::npos ? std::string() : rel.substr(0, slash);
+    }
+
+    void write(const Step& s) {
+        if (s.outcome) return report(*s.outcome, s.source, s.target, s.detail);
+        int dirFd = -1;
+        if (const int err = root_.openFolder(folderOf(s.rel), &dirFd))
+            return report(RestoreToOutcome::kFailed, s.source, s.target,
+                          err == ELOOP ? restore_text::kLinkRefused : "Error:" + std::to_string(err));
+        // An archive member may have been written already, ahead of its
+        // turn (members are written in the order they lie in their
+        // archives): it keeps or replaces a file there as it goes.
+        struct stat st {};
+        if (s.ticket == kNoTicket && !options_.overwrite && root_.statEntry(s.rel, &st) == 0)
+            return report(RestoreToOutcome::kExists, s.source, s.target, "");
+        wrote_ = true;
+        std::string result = kSuccess;
+        if (s.storage == Storage::kMissing) {
+            result = "Error:" + std::to_string(ENOENT);
+        } else if (s.storage == Storage::kPlain) {
+            FileStamp stamp;
+            stamp.mtime = RecordedTime(s.r.v);
+            const Status copied = CopyFile(s.plain, root_, s.rel, stamp, options_.overwrite);
+            result = copied.resultText();
+            if (copied.error() == EEXIST && !options_.overwrite)
+                return report(RestoreToOutcome::kExists, s.source, s.target, "");
+        } else if (s.ticket == kNoTicket) {
+            result = restore_text::kArchiverResult + FiveDigits(s.code);
+        } else {
+            const ArchiveRestores::Outcome o =
+                archives_.outcome(s.ticket, [&](std::size_t ticket, const ArchiveRestores::Put& put) {
+                    const Step& at = steps_[stepOfTicket_[ticket]];
+                    ArchiveRestores::Outcome out;
+                    int fd = -1;
+                    out.folderError = root_.openFolder(folderOf(at.rel), &fd);
+                    if (out.folderError) return out;
+                    const auto slash = at.rel.rfind(kSep);
+                    out.code = put(fd, slash == std::string::npos ? at.rel : at.rel.substr(slash + 1),
+                                   RecordedTime(at.r.v), options_.overwrite);
+                    return out;
+                });
+            if (o.folderError)
+                return report(RestoreToOutcome::kFailed, s.source, s.target,
+                              o.folderError == ELOOP ? restore_text::kLinkRefused : "Error:" + std::to_string(o.folderError));
+            if (o.code == archive::kUnlhaTargetExists) return report(RestoreToOutcome::kExists, s.source, s.target, "");
+            if (o.code != kUnlhaOk) result = restore_text::kArchiverResult + FiveDigits(o.code);
+        }
+        report(result == kSuccess ? RestoreToOutcome::kRestored : RestoreToOutcome::kFailed, s.source, s.target,
+               result == kSuccess ? "" : result);
+    }
+
     void report(RestoreToOutcome outcome, const std::string& source, const std::string& target,
                 const std::string& detail) {
         switch (outcome) {
@@ -133,22 +199,23 @@ private:
     const RestoreToProgress& progress_;
     WriteRoot root_;
     bool wrote_ = false;
+    std::vector<Step> steps_;
+    std::vector<std::size_t> stepOfTicket_;
+    ArchiveRestores archives_;
 };
 
-bool Selected(const std::string& source, const std::vector<std::string>& paths) {
-    if (paths.empty()) return true;
+// The paths asked for, without those that lie inside another one asked for.
+std::vector<std::string> Outermost(std::vector<std::string> paths) {
+    for (std::string& p : paths)
+        while (p.size() > 1 && p.back() == kSep) p.pop_back();
+    std::sort(paths.begin(), paths.end());
+    std::vector<std::string> out;
     for (const std::string& p : paths) {
-        if (p == "/" || source == p) return true;
-        if (source.size() > p.size() && source.compare(0, p.size(), p) == 0 && source[p.size()] == kSep) return true;
+        const bool inside = !out.empty() && (out.back() == "/" || p == out.back() ||
+                                             (p.compare(0, out.back().size(), out.back()) == 0 && p[out.back().size()] == kSep));
+        if (!inside) out.push_back(p);
     }
-    return false;
-}
-
-// Ends a call's walk when a stop has been asked for.
-bool StopAsked(const RestoreToOptions& options, RestoreToSummary& summary) {
-    if (!options.control || !options.control->stopRequested()) return false;
-    summary.stopped = true;
-    return true;
+    return out;
 }
 
 }  // namespace
@@ -168,34 +235,30 @@ std::string RestoreToPath(const RestoreToOptions& options, const std::string& di
 
 RestoreToSummary RestoreRunTo(SharedState& state, int runNumber, const std::vector<std::string>& paths,
                               const RestoreToOptions& options, const RestoreToProgress& progress) {
-    std::vector<std::string> wanted;
-    for (std::string p : paths) {
-        while (p.size() > 1 && p.back() == kSep) p.pop_back();
-        wanted.push_back(p);
-    }
     Writer writer(state, options, progress);
-    std::vector<std::int64_t> dirs;
-    Statement d = state.db().prepare("SELECT DIRNO FROM BKPDIR WHERE DIRNO <> 0 AND KBN <> '9' ORDER BY DIRNO");
-    while (d.step()) dirs.push_back(d.int64(0));
-    for (std::int64_t dirNo : dirs) {
-        // Per directory, file by file, newest level first (FILEKANRI_BYDIR):
-        // the first row of each file at or before the run is its state then.
-        Statement q = state.db().prepare(std::string(kRowColumns) +
-                                         "WHERE F.DIRNO = ?1 AND F.BKPNO <= ?2 ORDER BY F.DIR, F.FILENM, F.LVL DESC");
-        q.bind(1, dirNo).bind(2, runNumber);
-        std::string lastDir, lastName;
-        bool first = true;
-        while (q.step()) {
-            if (StopAsked(options, writer.summary)) return writer.summary;
-            Row r = ReadRow(q);
-            if (!first && r.dir == lastDir && r.name == lastName) continue;
-            first = false;
-            lastDir = r.dir;
-            lastName = r.name;
-            if (Selected(SourcePath(r), wanted)) writer.restore(r);
+    struct Dir {
+        std::int64_t no;
+        std::string source, destination, kind;
+    };
+    std::vector<Dir> dirs;
+    Statement d = state.db().prepare(
+        "SELECT DIRNO, DIR, BKPDIR, KBN FROM BKPDIR WHERE DIRNO <> 0 AND KBN <> '9' ORDER BY DIRNO");
+    while (d.step()) dirs.push_back({d.int64(0), d.text(1), d.text(2), d.text(3)});
+    const std::vector<std::string> wanted = paths.empty() ? std::vector<std::string>{"/"} : Outermost(paths);
+    for (const Dir& dir : dirs) {
+        for (const std::string& path : wanted) {
+            // Only the files asked for are read: the path's own rows, or the
+            // rows of its folder, from the index; newest first per file.
+            VersionScope scope;
+            scope.upToRun = runNumber;
+            if (path != "/") scope.path = path;
+            WalkFileVersions(state.db(), dir.no, scope, [&](std::vector<VersionRow>& rows) {
+                writer.plan(Row{dir.destination, dir.kind, rows.front()});
+                return !(options.control && options.control->stopRequested());
+            });
         }
     }
-    writer.finish();
+    writer.run();
     return writer.summary;
 }
 
@@ -203,14 +266,12 @@ RestoreToSummary RestoreVersionsTo(SharedState& state, const std::vector<std::in
                                    const RestoreToOptions& options, const RestoreToProgress& progress) {
     Writer writer(state, options, progress);
     Statement q = state.db().prepare(std::string(kRowColumns) + "WHERE F.rowid = ?1");
-    if (options.control) options.control->actionsToDo += static_cast<std::int64_t>(versionRows.size());
     for (std::int64_t rowid : versionRows) {
-        if (StopAsked(options, writer.summary)) break;
         q.reset();
         q.bind(1, rowid);
-        if (q.step()) writer.restore(ReadRow(q));
+        if (q.step()) writer.plan(ReadRow(q));
     }
-    writer.finish();
+    writer.run();
     return writer.summary;
 }
 

@@ -178,11 +178,13 @@ TEST_F(Engine, EachKindDeletesSkipsOrRefusesAsItShould) {
     addCopy(0, "a.txt", "initial");
     addCopy(1, "a.txt", "later");
     addVersion(9, 1, "", "eight.txt", "8");  // a first version without a usable copy deletes nothing
+    addVersion(9, 1, "", "nine.txt", "9");   // nor does one whose copy failed
     addVersion(5, 2, "Y", "b.txt");          // a first version at a raised level
-    for (const char* name : {"a.txt", "eight.txt", "Y/b.txt", "new.txt"}) put(name, "now", 1);
+    for (const char* name : {"a.txt", "eight.txt", "nine.txt", "Y/b.txt", "new.txt"}) put(name, "now", 1);
     restore(1, 4);
     EXPECT_EQ(ReadFile(src("a.txt")), "initial");
     EXPECT_TRUE(PathExists(src("eight.txt")));
+    EXPECT_TRUE(PathExists(src("nine.txt")));
     EXPECT_FALSE(PathExists(src("Y/b.txt")));
     EXPECT_EQ(rows(), (std::vector<std::string>{kHead, Restored(versionFile(0, "a.txt"), src("a.txt")),
                                                 Deleted(src("Y/b.txt"), 2)}));
@@ -364,6 +366,39 @@ TEST_F(Engine, NothingIsWrittenOutsideTheRegisteredDirectory) {
     ASSERT_EQ(symlink(outside.path().c_str(), (linked.path() + "/" + first).c_str()), 0);
     EXPECT_EQ(RestoreRunTo(state, 2, {}, {linked.path(), false}, {}).failed, 4);
     EXPECT_TRUE(std::filesystem::is_empty(outside.path()));
+}
+
+// A file's rows recorded with its directory without the final "/" (older
+// catalogs) and with it are one file: each restore takes the right version
+// of it once, and never deletes it for a version of the other form; a path
+// selects its own files and never a sibling whose name starts alike.
+TEST_F(Engine, RowsOfBothFormsOfADirectoryAreOneFileAndAPathSelectsOnlyItself) {
+    addDirectory(1, "1");
+    addVersion(1, 1, "", "a.txt", "0", 1, source);  // no trailing "/"
+    addVersion(2, 2, "", "a.txt");
+    addCopy(1, "a.txt", "one");
+    addCopy(2, "a.txt", "two");
+    WriteFile(src("a.txt"), "now");
+    EXPECT_EQ(restore(1, 1).deleted, 0);
+    EXPECT_EQ(ReadFile(src("a.txt")), "one");
+    EXPECT_EQ(rows(), (std::vector<std::string>{kHead, Restored(versionFile(1, "a.txt"), src("a.txt"))}));
+    TempDir to;
+    for (const bool overwrite : {false, true}) {
+        const RestoreToSummary r = RestoreRunTo(state, 2, {source + "/a.txt"}, {to.path(), overwrite, "0"}, {});
+        EXPECT_EQ(r.restored + r.skipped, 1) << overwrite;
+        EXPECT_EQ(ReadFile(to / (source.substr(1) + "/a.txt")), "two");
+    }
+    // /S/docs never takes /S/docs2/ or /S/docs!/ along.
+    int level = 0;
+    for (const char* dir : {"docs", "docs2", "docs!"}) {
+        addVersion(3, ++level, dir, "f.txt");
+        addCopy(level, "f.txt", dir);
+    }
+    TempDir only;
+    EXPECT_EQ(RestoreRunTo(state, 3, {source + "/docs/"}, {only.path(), false, "0"}, {}).restored, 1);
+    EXPECT_TRUE(PathExists(only / (source.substr(1) + "/docs/f.txt")));
+    EXPECT_FALSE(PathExists(only / (source.substr(1) + "/docs2")));
+    EXPECT_FALSE(PathExists(only / (source.substr(1) + "/docs!")));
 }
 
 // X/a.txt and Y/a.txt (same name and level) stored with the compression
