@@ -10,6 +10,7 @@
 #include "backup/automatic_backup.h"
 #include "backup/backup_runs.h"
 #include "companion/table_output.h"
+#include "catalog/version_state.h"
 #include "core/installation.h"
 #include "platform/engine_lock.h"
 #include "platform/file_times.h"
@@ -176,7 +177,7 @@ int Versions(CommandContext& c, const Args& a) {
         s.emplace(db.prepare(std::string(kVersionColumns) + "WHERE DIRNO = ?1 ORDER BY DIRNO, FILENM, LVL"));
         s->bind(1, *dir);
     } else if (a.has("latest")) {
-        s.emplace(db.prepare(std::string(kVersionColumns) + "WHERE CHK1 <> '0'" + (a.has("errors") ? " AND KBN1 >= '8'" : "") +
+        s.emplace(db.prepare(std::string(kVersionColumns) + "WHERE CHK1 <> '0'" + (a.has("errors") ? std::string(" AND ") + kErrorStatesSql : std::string()) +
                              " ORDER BY DIRNO, FILENM, LVL"));
     } else {
         s.emplace(db.prepare(std::string(kVersionColumns) + "ORDER BY BKPNO, DIRNO, FILENM, LVL"));

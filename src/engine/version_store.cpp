@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "catalog/version_state.h"
 #include "archiver/archive_ops.h"
 #include "archiver/unlha.h"
 #include "platform/paths.h"
@@ -24,8 +25,7 @@ bool HasMember(const std::string& archive, const std::string& dir, const std::st
 bool PlainCopyIsOwn(Connection& db, const VersionCopy& v, const std::string& archive) {
     Statement& q = db.cached(
         "SELECT F.DIR FROM FILEKANRI AS F WHERE F.DIRNO IN (SELECT DIRNO FROM BKPDIR WHERE BKPDIR = ?1) "
-        "AND F.FILENM = ?2 AND F.LVL = ?3 AND F.DIR <> ?4 AND F.DIR <> ?5 "
-        "AND (F.KBN1 IS NULL OR F.KBN1 NOT IN ('2', '8', '9'))");
+        "AND F.FILENM = ?2 AND F.LVL = ?3 AND F.DIR <> ?4 AND F.DIR <> ?5 AND " + std::string(kClaimsOwnCopySql));
     std::string bare = WithSlash(v.dir);
     bare.pop_back();
     q.bind(1, v.destination).bind(2, v.name).bind(3, v.level).bind(4, WithSlash(v.dir)).bind(5, bare);
@@ -82,14 +82,28 @@ NewCopy NewCopyFor(const std::string& dir, const std::string& name, bool compres
     return plainName ? NewCopy::kPlain : NewCopy::kArchiveByCatalog;
 }
 
-Storage StorageOf(Connection& db, const VersionCopy& v, const std::string& compression) {
+std::optional<Storage> FoundCopy(Connection& db, const VersionCopy& v, bool* archiveThere) {
     const std::string archive = v.archive();
     std::int32_t code = 0;
     if (HasMember(archive, v.dir, v.name, &code)) return Storage::kArchive;
-    const bool archiveThere = code != kUnlhaArchiveMissing;
+    if (archiveThere) *archiveThere = code != kUnlhaArchiveMissing;
     struct stat st {};
-    if (::lstat(v.plainCopy().c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        return PlainCopyIsOwn(db, v, archive) ? Storage::kPlain : Storage::kMissing;
+    if (::lstat(v.plainCopy().c_str(), &st) == 0 && S_ISREG(st.st_mode) && PlainCopyIsOwn(db, v, archive))
+        return Storage::kPlain;
+    return std::nullopt;
+}
+
+bool InBulkArchive(const VersionCopy& v) {
+    std::int32_t code = 0;
+    return v.level == 0 && HasMember(BulkArchive(v.destination), v.dir, v.name, &code);
+}
+
+Storage StorageOf(Connection& db, const VersionCopy& v, const std::string& compression) {
+    bool archiveThere = false;
+    const std::optional<Storage> found = FoundCopy(db, v, &archiveThere);
+    if (found) return *found;
+    struct stat st {};
+    if (::lstat(v.plainCopy().c_str(), &st) == 0 && S_ISREG(st.st_mode)) return Storage::kMissing;
     if (archiveThere) return Storage::kArchive;
     return compression == "0" ? Storage::kPlain : Storage::kArchive;
 }

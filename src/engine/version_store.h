@@ -5,6 +5,7 @@
 // beside it, and the bulk archive of an initial bulk backup at the
 // destination's top. No other place builds these paths.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "catalog/connection.h"
@@ -70,5 +71,12 @@ struct VersionCopy {
 // member is the plain one); otherwise kMissing. When neither is there,
 // `compression` ("0" plain) names the copy that is missing.
 Storage StorageOf(Connection& db, const VersionCopy& v, const std::string& compression);
+
+// Where the version's copy is, when it is there: its member in the level
+// archive or its own plain copy (as above). `archiveThere` tells whether
+// the level archive exists (readable or not) when no member was found in it.
+std::optional<Storage> FoundCopy(Connection& db, const VersionCopy& v, bool* archiveThere = nullptr);
+// Whether a level-0 version's file is in the destination's bulk archive.
+bool InBulkArchive(const VersionCopy& v);
 
 }  // namespace tessel

@@ -8,6 +8,8 @@
 // come at once however large the table is.
 #include <string>
 
+#include "catalog/version_state.h"
+
 namespace tessel::inquiry {
 
 inline const std::string kVersionColumns = "select BKPNO,DIRNO,LVL,DIR,FILENM,FUPDAYD,FUPTIMED,FSIZE,FVERNO,PVERNO,KBN1";
@@ -33,7 +35,7 @@ inline std::string LatestVersionsQuery(bool filtered, const std::string& filterM
     std::string where = " WHERE CHK1<>'0'";
     if (filtered) {
         where += " AND DIRNO = ?1 AND CHK1 = '1'";
-        if (filterMode != "1") where += " AND KBN1 >= '8'";
+        if (filterMode != "1") where += std::string(" AND ") + kErrorStatesSql;
     }
     return kVersionColumns + ",CHK1,rowid from FILEKANRI" + where + " Order by DIRNO,FILENM,LVL";
 }

@@ -27,6 +27,7 @@
 #include "archiver/unlha.h"
 #include "catalog/catalog_rows.h"
 #include "catalog/connection.h"
+#include "catalog/version_state.h"
 #include "platform/codepage.h"
 #include "platform/file_ops.h"
 #include "platform/file_times.h"
@@ -193,7 +194,9 @@ public:
                 // exist yet at the chosen run; a file that has an older
                 // version (a level-0 one, or one already put back) is kept.
                 const bool first = i + 1 == rows.size();
-                if (!handled && first && r.lvl != 0 && r.kbn1 != "8" && r.kbn1 != "9") {
+                const VersionState state = VersionStateOf(r.kbn1);
+                if (!handled && first && r.lvl != 0 && state != VersionState::kExcluded &&
+                    state != VersionState::kNoCopy) {
                     noteTarget(r);
                     steps_.push_back({Step::Kind::kRemove, r});
                 }
@@ -326,7 +329,7 @@ private:
     // the walk) and queues its archive member for decoding.
     void plan(const VersionRow& r) {
         Step s{Step::Kind::kRestore, r};
-        const bool copied = !(r.kbn1 == "2" || r.kbn1 == "8" || r.kbn1 == "9");
+        const bool copied = ClaimsOwnCopy(r.kbn1);
         if (copied) noteTarget(r);
         if (copied && lexicallyInside(r) && !test_) {
             lzh::Member m;
@@ -347,7 +350,7 @@ private:
         const std::string from = versionFile(r);
         const std::string to = target(r);
         std::string res = kSuccess;
-        if (r.kbn1 == "2" || r.kbn1 == "8" || r.kbn1 == "9") {
+        if (!ClaimsOwnCopy(r.kbn1)) {
             // This version has no copy of its own (recorded only, or its
             // copy failed): whatever lies under its name in the version
             // folder belongs to another file. Nothing is put back.
@@ -432,7 +435,8 @@ private:
     void bulkTime(const VersionRow& r) {
         const std::string archive = BulkArchive(d_.dest);
         const std::string to = target(r);
-        if (r.kbn1 == "8" || r.kbn1 == "9") {
+        if (const VersionState state = VersionStateOf(r.kbn1);
+            state == VersionState::kExcluded || state == VersionState::kNoCopy) {
             ++result_.skipped;
             report_.line(kRestoreSkipped + archive + kFrom + to, true);
             return;

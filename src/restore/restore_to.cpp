@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <optional>
 
+#include "catalog/version_state.h"
 #include "archiver/add_pipeline.h"
 #include "archiver/archive_ops.h"
 #include "archiver/unlha.h"
@@ -71,7 +72,8 @@ public:
         : state_(state), options_(options), progress_(progress), root_(options.target) {}
 
     void plan(const Row& r) {
-        Step s{r};
+        Step s;
+        s.r = r;
         s.source = SourcePath(r.v);
         s.target = RestoreToPath(options_, r.v.dir, r.v.name, r.v.lvl);
         const std::string name = options_.levelInName ? VersionTaggedName(r.v.name, r.v.lvl) : r.v.name;
@@ -80,7 +82,7 @@ public:
         if (!CleanAbsolute(s.source) || r.v.name.empty() || r.v.name.find(kSep) != std::string::npos) {
             s.outcome = RestoreToOutcome::kFailed;
             s.detail = restore_text::kOutsideRefused;
-        } else if (!bulk && (r.v.kbn1 == "2" || r.v.kbn1 == "8" || r.v.kbn1 == "9")) {
+        } else if (!bulk && !ClaimsOwnCopy(r.v.kbn1)) {
             s.outcome = RestoreToOutcome::kNoCopy;
         } else {
             const VersionCopy copy{r.destination, r.v.lvl, r.v.dir, r.v.name};

@@ -10,6 +10,7 @@
 
 #include "archiver/archive_ops.h"
 #include "archiver/unlha.h"
+#include "catalog/version_state.h"
 #include "platform/codepage.h"
 #include "platform/paths.h"
 #include "engine/version_store.h"
@@ -50,8 +51,8 @@ public:
     void directory(std::int64_t dirNo, const std::string& destination, const std::string& kind) {
         if (kind == "3" && (!options_.runNumber || *options_.runNumber == 0)) bulk(dirNo, destination);
         std::string sql =
-            "SELECT rowid, BKPNO, LVL, DIR, FILENM, FSIZE, CHK1 FROM FILEKANRI WHERE DIRNO = ?1 "
-            "AND (KBN1 IS NULL OR KBN1 NOT IN ('2', '8', '9'))";
+            std::string("SELECT rowid, BKPNO, LVL, DIR, FILENM, FSIZE, CHK1 FROM FILEKANRI WHERE DIRNO = ?1 AND ") +
+            kClaimsOwnCopySql;
         if (options_.runNumber) sql += " AND BKPNO = ?2";
         sql += " ORDER BY LVL, DIR, FILENM";
         Statement q = state_.db().prepare(sql);
@@ -76,7 +77,8 @@ public:
         // A level-0 version is stored again only when it looks changed: its
         // size is forgotten (it has no usable copy to describe anyway).
         Statement& u = state_.db().cached(
-            "UPDATE FILEKANRI SET KBN1 = '9', FSIZE = CASE WHEN LVL = 0 THEN NULL ELSE FSIZE END WHERE rowid = ?1");
+            std::string("UPDATE FILEKANRI SET KBN1 = '") + CodeText(VersionState::kNoCopy) +
+            "', FSIZE = CASE WHEN LVL = 0 THEN NULL ELSE FSIZE END WHERE rowid = ?1");
         for (std::int64_t rowid : unusable_) {
             u.bind(1, rowid).run();
             u.reset();
@@ -165,8 +167,8 @@ private:
         ++summary.checked;
         std::vector<Version> versions;
         Statement q = state_.db().prepare(
-            "SELECT rowid, BKPNO, LVL, DIR, FILENM, FSIZE, CHK1 FROM FILEKANRI WHERE DIRNO = ?1 AND LVL = 0 AND KBN1 = '2' "
-            "ORDER BY DIR, FILENM");
+            "SELECT rowid, BKPNO, LVL, DIR, FILENM, FSIZE, CHK1 FROM FILEKANRI WHERE DIRNO = ?1 AND LVL = 0 AND KBN1 = '" +
+            CodeText(VersionState::kRecordedOnly) + "' ORDER BY DIR, FILENM");
         q.bind(1, dirNo);
         while (q.step()) versions.push_back({q.int64(0), q.int64(1), q.int64(2), q.text(3), q.text(4), q.optInt(5), q.text(6) == "1"});
         if (!index) {
