@@ -374,26 +374,6 @@ void UnlhaDropIndexCache() { archive::gCache.clear(); }
 
 namespace tessel::archive {
 
-bool CleanPath(const std::string& in, std::string* out) {
-    std::string r;
-    bool absolute = !in.empty() && in[0] == '/';
-    std::size_t i = 0;
-    while (i <= in.size()) {
-        std::size_t j = in.find('/', i);
-        if (j == std::string::npos) j = in.size();
-        std::string comp = in.substr(i, j - i);
-        if (comp == "..") return false;
-        if (!comp.empty() && comp != ".") {
-            if (!r.empty() || absolute) r += '/';
-            r += comp;
-        }
-        i = j + 1;
-    }
-    if (r.empty() && absolute) r = "/";
-    *out = r;
-    return true;
-}
-
 std::int32_t AddFiles(WriteRoot& root, const std::string& rel, const std::vector<FileToAdd>& files,
                       std::string* report, const AddOptions& options) {
     const std::string archivePath = root.pathOf(rel);
@@ -555,8 +535,7 @@ std::vector<bool> HoldsPaths(const std::string& archivePath, const std::vector<s
     return held;
 }
 
-std::int32_t FindMemberForFolder(const std::string& archivePath, const std::string& folder, const std::string& name,
-                                 Member* out) {
+std::int32_t FindMember(const std::string& archivePath, const std::string& memberPath, Member* out) {
     std::int32_t code = kUnlhaOk;
     UniqueFd fd(OpenArchiveForReading(archivePath, &code));
     if (fd.get() < 0) return code;
@@ -565,7 +544,7 @@ std::int32_t FindMemberForFolder(const std::string& archivePath, const std::stri
     std::int32_t rc = LockIndex(archivePath, fd.get(), false, &slot, &guard);
     if (rc != kUnlhaOk) return rc;
     const CachedIndex* c = slot->index.get();
-    auto it = c->byPath.find(folder.empty() ? name : folder + "/" + name);
+    auto it = c->byPath.find(memberPath);
     if (it == c->byPath.end() || c->index.members[it->second].isDirectory())
         return c->index.damagedTail ? kUnlhaNotArchive : kUnlhaNoSuchMember;
     *out = c->index.members[it->second];

@@ -66,12 +66,11 @@ std::shared_ptr<const lzh::ArchiveIndex> LoadIndex(const std::string& archivePat
 // it is missing or cannot be read), looked up in the cached index.
 std::vector<bool> HoldsPaths(const std::string& archivePath, const std::vector<std::string>& memberPaths);
 
-// The member stored under exactly <folder>/<name> (folder relative, without
-// the leading "/"); a member of that name in another folder is never taken.
-// Looks the path up in the cached index, so extracting many single members
-// does not read the archive again each time.
-std::int32_t FindMemberForFolder(const std::string& archivePath, const std::string& folder, const std::string& name,
-                                 lzh::Member* out);
+// The file member stored under exactly memberPath; a member of that name
+// in another folder is never taken. Looks the path up in the cached index,
+// so extracting many single members does not read the archive again each
+// time.
+std::int32_t FindMember(const std::string& archivePath, const std::string& memberPath, lzh::Member* out);
 
 // Decodes the members, in the order given (by offset, the archive is read
 // front to back), checking their CRC-16 and writing nothing; checked(i,
@@ -108,9 +107,5 @@ struct Placement {
 std::int32_t ExtractMembers(const std::string& archivePath,
                             const std::function<std::optional<Placement>(const lzh::Member&)>& place,
                             std::string* report);
-
-// Lexical clean-up of a path: repeated "/" and "." components dropped.
-// False when it holds "..".
-bool CleanPath(const std::string& in, std::string* out);
 
 }  // namespace tessel::archive

@@ -65,12 +65,8 @@ constexpr Form kForms[] = {
     {"e -r2x1a2ncy ", Action::kExtractAll}, {"e -na1cy ", Action::kExtractInto}, {"e -a1cynx1 ", Action::kExtractOne},
 };
 
-std::string WithSlash(const std::string& folder) {
-    return !folder.empty() && folder.back() == '/' ? folder : folder + "/";
-}
-
 // The path of a file as stored: absolute, cleaned, without the leading "/".
-std::optional<std::string> MemberPathOf(const std::string& file) {
+std::optional<std::string> MemberPathOfFile(const std::string& file) {
     std::string abs = file;
     if (abs.empty()) return std::nullopt;
     if (abs[0] != '/') {
@@ -80,7 +76,7 @@ std::optional<std::string> MemberPathOf(const std::string& file) {
     }
     std::string clean;
     if (!CleanPath(abs, &clean) || clean == "/") return std::nullopt;
-    return clean.substr(1);
+    return lzh::MemberPathOfSource(clean);
 }
 
 // Why a file must not become a member of the archive whose identity is
@@ -130,7 +126,7 @@ bool ArchiveBelowRoot(const ArchiveRequest& req, std::string* root, std::string*
 // it must not be a member of this archive).
 std::int32_t CheckOne(const std::string& file, const struct stat* self, std::string* member, std::string* why,
                       bool byCatalogOnly = false) {
-    auto path = MemberPathOf(file);
+    auto path = MemberPathOfFile(file);
     if (!path) return kUnlhaRefusedPath;
     struct stat st;
     if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return kUnlhaCannotReadSource;
@@ -219,7 +215,7 @@ void AddSkipped(std::string* report, const std::vector<std::string>& skipped) {
 bool AbsoluteFolderOf(const std::string& arg, std::string& dir) {
     if (!CleanPath(arg, &dir) || dir.empty()) return false;
     if (dir[0] != '/') {
-        auto abs = MemberPathOf(dir);
+        auto abs = MemberPathOfFile(dir);
         if (!abs) return false;
         dir = "/" + *abs;
     }
@@ -345,7 +341,7 @@ std::int32_t Perform(const ArchiveRequest& req, std::string* report) {
         if (dir != rootPath && dir.compare(0, rootPrefix.size(), rootPrefix) != 0) return kUnlhaRefusedPath;
         const std::string rel = dir == rootPath ? req.name : dir.substr(rootPrefix.size()) + "/" + req.name;
         lzh::Member m;
-        std::int32_t rc = FindMemberForFolder(req.archive, dir == "/" ? "" : dir.substr(1), req.name, &m);
+        std::int32_t rc = FindMember(req.archive, lzh::MemberPathOfSource(JoinPath(dir, req.name)), &m);
         if (rc != kUnlhaOk) return rc;
         WriteRoot root(rootPath);
         rc = ExtractMemberTo(req.archive, m, root, rel);

@@ -12,11 +12,9 @@
 namespace tessel {
 namespace {
 
-std::string WithSlash(const std::string& dir) { return !dir.empty() && dir.back() == kSep ? dir : dir + kSep; }
-
 bool HasMember(const std::string& archive, const std::string& dir, const std::string& name, std::int32_t* code) {
     lzh::Member m;
-    *code = archive::FindMemberForFolder(archive, MemberFolderOf(dir), name, &m);
+    *code = archive::FindMember(archive, MemberPathOf(dir, name), &m);
     return *code == kUnlhaOk;
 }
 
@@ -59,15 +57,8 @@ std::string BulkArchive(const std::string& destination) { return JoinPath(destin
 
 std::string SourcePathOf(const std::string& dir, const std::string& name) { return WithSlash(dir) + name; }
 
-std::string MemberFolderOf(const std::string& dir) {
-    std::string d = WithSlash(dir);
-    d.pop_back();
-    return d.empty() ? d : d.substr(1);
-}
-
 std::string MemberPathOf(const std::string& dir, const std::string& name) {
-    const std::string folder = MemberFolderOf(dir);
-    return folder.empty() ? name : folder + kSep + name;
+    return lzh::MemberPathOfSource(SourcePathOf(dir, name));
 }
 
 std::string PlainCopy(const std::string& destination, std::int64_t level, const std::string& name) {

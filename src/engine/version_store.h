@@ -29,8 +29,6 @@ std::string BulkArchive(const std::string& destination);
 // The source file of a catalog row: DIR (with or without the trailing "/")
 // followed by the name.
 std::string SourcePathOf(const std::string& dir, const std::string& name);
-// The folder part of the member path: DIR without its leading and trailing "/".
-std::string MemberFolderOf(const std::string& dir);
 // The member path a file is archived under: its full path without the leading "/".
 std::string MemberPathOf(const std::string& dir, const std::string& name);
 

@@ -41,6 +41,36 @@ bool IsSafeRelativePath(std::string_view rel) {
     }
 }
 
+bool IsSafeAbsolutePath(std::string_view path) {
+    return path.size() > 1 && path[0] == kSep && IsSafeRelativePath(path.substr(1));
+}
+
+std::string WithSlash(std::string_view dir) {
+    std::string out(dir);
+    if (out.empty() || out.back() != kSep) out += kSep;
+    return out;
+}
+
+bool CleanPath(const std::string& in, std::string* out) {
+    std::string r;
+    const bool absolute = !in.empty() && in[0] == kSep;
+    std::size_t i = 0;
+    while (i <= in.size()) {
+        std::size_t j = in.find(kSep, i);
+        if (j == std::string::npos) j = in.size();
+        const std::string_view comp = std::string_view(in).substr(i, j - i);
+        if (comp == "..") return false;
+        if (!comp.empty() && comp != ".") {
+            if (!r.empty() || absolute) r += kSep;
+            r += comp;
+        }
+        i = j + 1;
+    }
+    if (r.empty() && absolute) r = "/";
+    *out = r;
+    return true;
+}
+
 bool PathExists(const std::string& path) {
     struct stat st {};
     return lstat(path.c_str(), &st) == 0;

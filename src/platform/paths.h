@@ -19,6 +19,16 @@ std::optional<std::string> FindNoCase(const std::string& folder, std::string_vie
 // "." or ".." component and no NUL byte. Only such paths are resolved
 // below a root.
 bool IsSafeRelativePath(std::string_view rel);
+// "/" followed by a safe relative path.
+bool IsSafeAbsolutePath(std::string_view path);
+
+// dir with a trailing "/" (added when missing).
+std::string WithSlash(std::string_view dir);
+
+// Lexical clean-up of a path: repeated "/" and "." components dropped, a
+// leading "/" kept ("/" for an absolute path that cleans to nothing).
+// False when it holds "..".
+bool CleanPath(const std::string& in, std::string* out);
 
 bool PathExists(const std::string& path);
 bool IsDirectory(const std::string& path);

@@ -46,10 +46,6 @@ namespace {
 
 const char* const kWindow = "FILEREV";
 
-std::string WithSlash(const std::string& dir) {
-    return !dir.empty() && dir.back() == kSep ? dir : dir + kSep;
-}
-
 // The three destinations of a report line. The table rows are committed in
 // small batches, and each batch's lines reach the report file right after
 // its commit, so that a restore stopped at any moment leaves the file and

@@ -51,7 +51,7 @@ std::int32_t ArchiveRestores::find(const std::string& archive, const std::string
                                    lzh::Member* out) {
     // The archiver's own index of the archive, read once and kept between
     // calls: nothing of it is copied here.
-    return archive::FindMemberForFolder(archive, MemberFolderOf(dir), name, out);
+    return archive::FindMember(archive, MemberPathOf(dir, name), out);
 }
 
 std::size_t ArchiveRestores::add(const std::string& archive, lzh::Member member) {

@@ -41,20 +41,6 @@ Row ReadRow(Statement& q) {
 
 std::string SourcePath(const VersionRow& r) { return SourcePathOf(r.dir, r.name); }
 
-// A plain absolute path without "." or ".." steps, empty or doubled "/".
-bool CleanAbsolute(const std::string& path) {
-    if (path.empty() || path[0] != kSep) return false;
-    std::size_t pos = 1;
-    while (pos < path.size()) {
-        std::size_t next = path.find(kSep, pos);
-        if (next == std::string::npos) next = path.size();
-        const std::string part = path.substr(pos, next - pos);
-        if (part.empty() || part == "." || part == "..") return false;
-        pos = next + 1;
-    }
-    return true;
-}
-
 std::optional<struct timespec> RecordedTime(const VersionRow& r) {
     if (!r.fupdate || !r.fuptime) return std::nullopt;
     const UnixTime u = UnixFromLocalTicks(
@@ -79,7 +65,7 @@ public:
         const std::string name = options_.levelInName ? VersionTaggedName(r.v.name, r.v.lvl) : r.v.name;
         s.rel = SourcePathOf(r.v.dir, name).substr(1);
         const bool bulk = r.kind == "3" && r.v.lvl == 0;
-        if (!CleanAbsolute(s.source) || r.v.name.empty() || r.v.name.find(kSep) != std::string::npos) {
+        if (!IsSafeAbsolutePath(s.source) || r.v.name.empty() || r.v.name.find(kSep) != std::string::npos) {
             s.outcome = RestoreToOutcome::kFailed;
             s.detail = restore_text::kOutsideRefused;
         } else if (!bulk && !ClaimsOwnCopy(r.v.kbn1)) {

@@ -12,6 +12,7 @@
 
 #include "archiver/add_pipeline.h"
 #include "archiver/archive_ops.h"
+#include "platform/paths.h"
 #include "archiver/lzh/archive.h"
 #include "archiver/unlha.h"
 #include "core/command_line.h"
@@ -123,7 +124,7 @@ int Add(const std::string& archive, const std::vector<std::string>& files,
     const bool archiveExists = ::stat(archive.c_str(), &self) == 0;
     for (const auto& f : files) {
         std::string clean;
-        if (!tessel::archive::CleanPath(f, &clean) || clean.empty() || clean == "/") return Fail(tessel::kUnlhaRefusedPath, f.c_str());
+        if (!tessel::CleanPath(f, &clean) || clean.empty() || clean == "/") return Fail(tessel::kUnlhaRefusedPath, f.c_str());
         struct stat st {};
         const bool itself = archiveExists && ::stat(f.c_str(), &st) == 0 && st.st_dev == self.st_dev && st.st_ino == self.st_ino;
         const std::string member = clean[0] == '/' ? clean.substr(1) : clean;

@@ -81,6 +81,12 @@ struct ArchiveIndex {
 // by the path the catalog records.
 bool IsSafeMemberPath(std::string_view path);
 
+// The member path a file is archived under: its absolute path without the
+// leading "/".
+inline std::string MemberPathOfSource(std::string_view absolutePath) {
+    return std::string(absolutePath.substr(!absolutePath.empty() && absolutePath[0] == '/' ? 1 : 0));
+}
+
 // Reads the member headers from the start of the archive. A first header
 // that is not an LHA header gives NotArchive (an empty source is an empty
 // archive); damage after at least one good member gives damagedTail.
