@@ -21,7 +21,22 @@ void BackupRun::progress(const std::string& text) {
     state.ui.setStatus(initialFlag == "1" ? "DIRSET" : "BKPGO", text);
 }
 
+void BackupRun::report(RunEntry kind, const std::string& text, bool show) {
+    // Into the report first: a message box can wait long, and the run may
+    // be killed meanwhile.
+    if (options.report) options.report->entry(kind, text, show);
+    if (show) state.ui.showMessage(text);
+}
+
+std::int32_t BackupRun::archiverResult(std::int32_t rc) {
+    if (rc != 0) message(ArchiverErrorText(rc));
+    return rc;
+}
+
+std::int32_t BackupRun::runArchiver(const archive::ArchiveRequest& request) { return archiverResult(archiver(request)); }
+
 void BackupRun::noteStored(const std::string& sourceFile, bool stored) {
+    if (stored) ++result.versionsStored;
     RunControl* c = control();
     if (!c) return;
     ++c->versionsStored;

@@ -24,6 +24,13 @@ inline const std::string kNameNotStorable = "このファイル名はバック�
 inline const std::string kSourceInsideDataFolder = "バックアップ対象がデータフォルダーそのものであるため、バックアップしません！ (";
 inline const std::string kSourceInsideDestination = "バックアップ対象がバックアップ先の中にあるため、バックアップしません！ (";
 
+// What a backup never stores, in the run log. Followed by the path and ")".
+inline const std::string kLinkSkipped = "シンボリックリンクはバックアップしません (";
+inline const std::string kSpecialSkipped = "通常のファイルでもディレクトリーでもないため、バックアップしません (";
+inline const std::string kHiddenFolderSkipped = "隠しディレクトリーのため、その中はバックアップしません (";
+inline const std::string kExcludedFolderSkipped =
+    "バックアップ先・データフォルダー・別の登録のディレクトリーのため、その中はバックアップしません (";
+
 // The completion of a run in which something could not be backed up.
 inline const std::string kRunHadFailures = "バックアップできなかったディレクトリーまたはファイルがあります。表示されたメッセージを確認してください！";
 

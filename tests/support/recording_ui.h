@@ -53,7 +53,13 @@ public:
 class FakeSystem : public SystemServices {
 public:
     void powerOff() override { ++powerOffCalls; }
+    void systemLog(SystemLogLevel level, const std::string& text) override { systemLogged.push_back({level, text}); }
     int powerOffCalls = 0;
+    struct Logged {
+        SystemLogLevel level;
+        std::string text;
+    };
+    std::vector<Logged> systemLogged;
 };
 
 }  // namespace tessel::test
