@@ -10,6 +10,7 @@
 #include <string>
 
 class QMessageBox;
+class QSystemTrayIcon;
 
 #include "core/user_interface.h"
 
@@ -18,6 +19,8 @@ namespace tessel {
 class AppContext;
 
 inline const char* const kProgramTitle = "Tesselバックアップ管理";
+// The line under a message that closes itself: "（あと 30 秒で閉じます）".
+QString CountdownLine(int secondsLeft);
 
 // Makes a message box wide enough that the window frame can show its whole
 // title beside the frame's buttons, however short the message is.
@@ -26,19 +29,37 @@ void FitTitle(QMessageBox& box);
 class QtUserInterface : public UserInterface {
 public:
     QtUserInterface();
+    // headless: as without a display, whatever the platform is.
+    explicit QtUserInterface(bool headless);
     void attach(AppContext* context) { context_ = context; }
 
+    // With a countdown set, a message box shows the seconds left and closes
+    // itself when they run out; once one did, nobody is there: the run's
+    // later messages go to standard error (they are in the run log too).
     void showMessage(const std::string& text) override;
     bool askYesNo(const std::string& text) override;
     void setStatus(const std::string& window, const std::string& text) override;
     void setWaitCursor(bool on) override;
+    // The balloon of the status icon (ICONM) while it shows, else the
+    // desktop's notification service. A click on a warning's balloon opens
+    // the latest state with the errors only (AppContext::openLatestErrors).
+    void notify(const Notification& notification) override;
+    void setMessageCountdown(int seconds) override;
 
     bool headless() const { return headless_; }
 
 private:
+    void toStandardError(const std::string& text);
+
     AppContext* context_ = nullptr;
     bool headless_;
     QElapsedTimer sinceRepaint_;
+    int countdown_ = 0;
+    bool nobodyThere_ = false;
+    // The icon whose balloon click is connected, and whether the last
+    // balloon was a warning.
+    QSystemTrayIcon* connectedTray_ = nullptr;
+    bool lastWarning_ = false;
 };
 
 }  // namespace tessel
