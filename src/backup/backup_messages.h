@@ -58,6 +58,8 @@ inline const std::string kArchiverResult = "エラー　";
 inline const std::string kCopyFailed = "ファイルのコピーに失敗しました! FILE= ";
 inline const std::string kCopyFailedCode = "     RC  ";
 inline const std::string kChangedWhileRead = "ファイルが読み取り中に変更され続けたため、バックアップできません！ (";
+// The cause of a failed copy whose file is no longer a regular file.
+inline const std::string kNotRegularFile = "通常のファイルではなくなっています";
 inline const std::string kCopyUnknownError = "ファイルのコピーで判別できないエラーが発生しました! FILE= ";
 
 }  // namespace tessel::backup

@@ -1,5 +1,6 @@
 // Why a version could not be stored, in the system's words: the result text
 // carries only a number.
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -20,7 +21,8 @@ std::string FailureCause(const std::string& sourceFile, const std::string& resul
     const auto rc = static_cast<std::int32_t>(std::atol(result.c_str() + kArchiverResult.size()));
     // The archiver says only that it could not read the file; the file says why.
     if (rc == kUnlhaCannotReadSource)
-        if (const Status readable = CheckReadableFile(sourceFile); !readable) return "\n" + readable.reason();
+        if (const Status readable = CheckReadableFile(sourceFile); !readable)
+            return "\n" + (readable.error() == EINVAL ? kNotRegularFile : readable.reason());
     return "\n" + std::string(UnlhaResultText(rc));
 }
 
