@@ -138,6 +138,7 @@ BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, c
         if (runKind == "1" || runKind == "3") {
             if (const int err = destinationRoot.sync()) {
                 run.failure(kWriteBackFailed + destination + "): " + std::strerror(err));
+                result.versionsStored = 0;
                 if (initialFlag == "1") return result;
                 run.storedThrough = run.rowidBefore;
                 MarkUnstoredVersions(run);
@@ -164,11 +165,13 @@ BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, c
                 if (const int err = destinationRoot.sync()) {
                     run.failure(kWriteBackFailed + destination + "): " + std::strerror(err));
                     run.storedThrough = run.rowidBefore;
+                    result.versionsStored = 0;
                 }
                 MarkUnstoredVersions(run);
                 transaction->commit();
             } catch (const std::exception& e) {
                 // Rolled back: no row claims a copy; the copies made stay unclaimed.
+                result.versionsStored = 0;
                 run.failure(e.what());
             }
         }

@@ -1,5 +1,6 @@
 #include "backup/backup_runs.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <vector>
@@ -71,14 +72,18 @@ BackupResult RunInitialBackups(SharedState& state, const BackupEngine& engine, R
                                const RunReporting& reporting) {
     Connection& db = state.db();
     BackupResult result;
-    BackupRunReport report(state, 0, RunStartText(0, "", ""), reporting);
-    BackupOptions options;
-    options.control = control;
-    options.report = report.report();
     // The list is read first. The engine marks each registration done
     // (CHK1 "1") in the transaction that records its rows; one that failed
     // or was stopped stays to be run again or removed.
     std::vector<Registration> rows = ListedRegistrations(db);
+    // The log of the last initial backups is kept until another one runs.
+    const bool any = std::any_of(rows.begin(), rows.end(),
+                                 [](const Registration& r) { return r.kind != "0" && r.chk1 && *r.chk1 != "1"; });
+    if (!any) return result;
+    BackupRunReport report(state, 0, RunStartText(0, "", ""), reporting);
+    BackupOptions options;
+    options.control = control;
+    options.report = report.report();
     for (const Registration& r : rows) {
         if (r.kind == "0") {
             if (r.abkp) options.compression = *r.abkp;
