@@ -1,7 +1,6 @@
 #include "companion/commands.h"
 
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <optional>
@@ -11,9 +10,9 @@
 #include "backup/automatic_backup.h"
 #include "backup/backup_runs.h"
 #include "backup/backup_summary.h"
+#include "companion/log_command.h"
 #include "companion/table_output.h"
 #include "core/installation.h"
-#include "engine/run_log.h"
 #include "platform/engine_lock.h"
 #include "platform/file_times.h"
 #include "platform/paths.h"
@@ -33,14 +32,6 @@ namespace tessel {
 using namespace registration_text;
 
 namespace {
-
-// A run or directory number given as --name N: 0 to the largest int.
-std::optional<int> OptCount(const Args& a, const char* name) {
-    const std::optional<std::string> text = a.value(name);
-    if (!text) return std::nullopt;
-    if (std::optional<long long> v = StrictCount(*text, 0, 2147483647)) return static_cast<int>(*v);
-    throw UsageError(std::string("--") + name + " には 0 以上の整数を指定してください: " + *text);
-}
 
 std::optional<std::string> Opt(Statement& s, int c) { return s.optText(c); }
 std::optional<std::string> OptNum(Statement& s, int c) {
@@ -406,44 +397,6 @@ int Verify(CommandContext& c, const Args& a) {
     return summary.problems == 0 ? kExitOk : kExitFailed;
 }
 
-// log [--run N]: the run log of run N (0: the initial backups), else of
-// the run logged last.
-void CheckLog(const Args& a, const GlobalOptions&) { OptCount(a, "run"); }
-
-int Log(CommandContext& c, const Args& a) {
-    const std::string folder = c.options.dataFolder.empty() ? CurrentDirectory() : c.options.dataFolder;
-    std::optional<int> run = OptCount(a, "run");
-    if (!run) run = LastLoggedRun(folder);
-    if (!run) {
-        c.state.ui.showMessage("実行記録がありません: " + JoinPath(folder, kRunLogFolder));
-        return kExitFailed;
-    }
-    int error = 0;
-    const std::optional<std::vector<RunLogEntry>> entries = ReadRunLog(folder, *run, &error);
-    if (!entries) {
-        c.state.ui.showMessage("バックアップ " + std::to_string(*run) + " の実行記録を読めません (" + RunLogPath(folder, *run) +
-                               "): " + std::strerror(error));
-        return kExitFailed;
-    }
-    if (c.options.json) {
-        TableOutput out(stdout, true, {"run", "time", "kind", "text"});
-        out.numeric({true, false, false, false});
-        for (const RunLogEntry& e : *entries) out.row({std::to_string(*run), e.time, RunEntryName(e.kind), e.text});
-        return kExitOk;
-    }
-    for (const RunLogEntry& e : *entries) {
-        std::string text;
-        for (char ch : e.text) {
-            text.push_back(ch);
-            if (ch == '\n') text.push_back('\t');
-        }
-        if (e.time.empty()) std::printf("%s\n", text.c_str());
-        else std::printf("%s %s %s\n", e.time.c_str(), RunEntryLabel(e.kind).c_str(), text.c_str());
-    }
-    CheckOutput(stdout);
-    return kExitOk;
-}
-
 // --- registrations ---------------------------------------------------------
 
 void CheckPrefix(const Args& a, const GlobalOptions&) {
@@ -608,6 +561,13 @@ const std::vector<Entry>& Entries() {
 }
 
 }  // namespace
+
+std::optional<int> OptCount(const Args& a, const char* name) {
+    const std::optional<std::string> text = a.value(name);
+    if (!text) return std::nullopt;
+    if (std::optional<long long> v = StrictCount(*text, 0, 2147483647)) return static_cast<int>(*v);
+    throw UsageError(std::string("--") + name + " には 0 以上の整数を指定してください: " + *text);
+}
 
 GlobalOptions ReadGlobalOptions(const Args& global) {
     GlobalOptions o;

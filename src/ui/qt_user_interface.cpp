@@ -7,13 +7,12 @@
 #include <QMessageBox>
 #include <QSpacerItem>
 #include <QSystemTrayIcon>
-#include <QTimer>
-#include <QtDBus/QDBusConnection>
-#include <QtDBus/QDBusInterface>
 
 #include <iostream>
 
 #include "ui/app_context.h"
+#include "ui/countdown_box.h"
+#include "ui/desktop_notification.h"
 
 namespace tessel {
 namespace {
@@ -43,11 +42,16 @@ void FitTitle(QMessageBox& box) {
                   grid->columnCount());
 }
 
-QString CountdownLine(int secondsLeft) { return QString::fromUtf8("（あと %1 秒で閉じます）").arg(secondsLeft); }
-
 QtUserInterface::QtUserInterface() : QtUserInterface(QGuiApplication::platformName() == "offscreen") {}
 
-QtUserInterface::QtUserInterface(bool headless) : headless_(headless) { sinceRepaint_.start(); }
+QtUserInterface::QtUserInterface(bool headless)
+    : headless_(headless), notifier_(std::make_unique<DesktopNotifier>([this] {
+          if (context_ && context_->openLatestErrors) context_->openLatestErrors();
+      })) {
+    sinceRepaint_.start();
+}
+
+QtUserInterface::~QtUserInterface() = default;
 
 void QtUserInterface::toStandardError(const std::string& text) { std::cerr << kProgramTitle << ": " << text << std::endl; }
 
@@ -56,29 +60,14 @@ void QtUserInterface::showMessage(const std::string& text) {
         toStandardError(text);
         return;
     }
-    const QString message = QString::fromUtf8(text);
-    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kProgramTitle), message, QMessageBox::Ok,
+    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kProgramTitle), QString::fromUtf8(text), QMessageBox::Ok,
                     QApplication::activeWindow());
     FitTitle(box);
     if (countdown_ <= 0) {
         box.exec();
         return;
     }
-    int left = countdown_;
-    bool ranOut = false;
-    box.setText(message + "\n\n" + CountdownLine(left));
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, &box, [&] {
-        if (--left > 0) {
-            box.setText(message + "\n\n" + CountdownLine(left));
-            return;
-        }
-        ranOut = true;
-        box.done(QMessageBox::Ok);
-    });
-    tick.start(1000);
-    box.exec();
-    if (ranOut) {
+    if (ExecWithCountdown(box, countdown_)) {
         nobodyThere_ = true;
         toStandardError(text);
     }
@@ -90,27 +79,11 @@ void QtUserInterface::setMessageCountdown(int seconds) {
 }
 
 void QtUserInterface::notify(const Notification& n) {
-    const QString title = QString::fromUtf8(n.title), text = QString::fromUtf8(n.text);
     QWidget* icon = context_ ? context_->findWindow("ICONM") : nullptr;
     QSystemTrayIcon* tray = icon ? icon->findChild<QSystemTrayIcon*>() : nullptr;
-    if (tray && tray->isVisible()) {
-        if (tray != connectedTray_) {
-            connectedTray_ = tray;
-            QObject::connect(tray, &QSystemTrayIcon::messageClicked, tray, [this] {
-                if (lastWarning_ && context_ && context_->openLatestErrors) context_->openLatestErrors();
-            });
-        }
-        lastWarning_ = n.warning;
-        tray->showMessage(title, text, n.warning ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information, 15000);
-        return;
-    }
-    if (headless_) return;
-    // No status icon: the desktop's notification service, when there is one.
-    QDBusInterface service("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-                           "org.freedesktop.Notifications", QDBusConnection::sessionBus());
-    if (!service.isValid()) return;
-    service.call(QDBus::NoBlock, "Notify", QString::fromUtf8(kProgramTitle), 0u, QString("tessel-backup"), title, text,
-                 QStringList(), QVariantMap{{"urgency", QVariant::fromValue<uchar>(n.warning ? 2 : 1)}}, -1);
+    // Without a display only a status icon that shows can take it.
+    if (headless_ && !(tray && tray->isVisible())) return;
+    notifier_->notify(n, tray);
 }
 
 bool QtUserInterface::askYesNo(const std::string& text) {

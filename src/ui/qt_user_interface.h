@@ -7,20 +7,19 @@
 // through a GuiThreadUi (ui/gui_thread_ui.h).
 #include <QElapsedTimer>
 
+#include <memory>
 #include <string>
 
 class QMessageBox;
-class QSystemTrayIcon;
 
 #include "core/user_interface.h"
 
 namespace tessel {
 
 class AppContext;
+class DesktopNotifier;
 
 inline const char* const kProgramTitle = "Tesselバックアップ管理";
-// The line under a message that closes itself: "（あと 30 秒で閉じます）".
-QString CountdownLine(int secondsLeft);
 
 // Makes a message box wide enough that the window frame can show its whole
 // title beside the frame's buttons, however short the message is.
@@ -31,6 +30,7 @@ public:
     QtUserInterface();
     // headless: as without a display, whatever the platform is.
     explicit QtUserInterface(bool headless);
+    ~QtUserInterface() override;
     void attach(AppContext* context) { context_ = context; }
 
     // With a countdown set, a message box shows the seconds left and closes
@@ -56,10 +56,7 @@ private:
     QElapsedTimer sinceRepaint_;
     int countdown_ = 0;
     bool nobodyThere_ = false;
-    // The icon whose balloon click is connected, and whether the last
-    // balloon was a warning.
-    QSystemTrayIcon* connectedTray_ = nullptr;
-    bool lastWarning_ = false;
+    std::unique_ptr<DesktopNotifier> notifier_;
 };
 
 }  // namespace tessel
