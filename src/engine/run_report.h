@@ -3,6 +3,7 @@
 // system log, the companion's standard error. Every message an engine makes,
 // shown or left out of a silent run, passes here once, with its kind.
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tessel {
