@@ -27,6 +27,7 @@
 #include "platform/file_ops.h"
 #include "platform/file_times.h"
 #include "platform/paths.h"
+#include "engine/file_result.h"
 #include "engine/version_store.h"
 #include "platform/program_files.h"
 
@@ -41,6 +42,11 @@ struct VersionRow {
     std::string kbn1;
     std::optional<std::int64_t> fupdate, fuptime, fsize;  // as the file pass recorded them
 };
+
+// The archiver read a file that kept changing: it has no copy.
+bool ChangedWhileRead(const FileResult& r) {
+    return r.kind == FileResult::Kind::kArchiver && r.code == kUnlhaSourceChanged;
+}
 
 // Whether the file as it looks now is what its row recorded: the copy just
 // made describes the row, or the row must take the file's state.
@@ -105,13 +111,13 @@ int OpenVersionFolder(BackupRun& run, std::int64_t level) {
 }
 
 // The failure of a version whose folder was refused.
-std::string FolderRefused(BackupRun& run, std::int64_t level, int err) {
+FileResult FolderRefused(BackupRun& run, std::int64_t level, int err) {
     run.failure("ディレクトリーを作成できません (" + VersionFolder(run.destination, level) + "): " + std::strerror(err));
-    return "Error:" + std::to_string(err);
+    return FileResult::System(err);
 }
 
-// Adds one version to its level archive; returns "成功" or the failure text.
-std::string ArchiveOne(BackupRun& run, const std::string& sourceFile, std::int64_t level, bool byCatalogOnly) {
+// Adds one version to its level archive.
+FileResult ArchiveOne(BackupRun& run, const std::string& sourceFile, std::int64_t level, bool byCatalogOnly) {
     // The archiver itself refuses what it cannot read (a file gone or
     // unreadable, a FIFO, device or link put in its place since the scan),
     // without blocking, and its failure is reported as such.
@@ -119,9 +125,9 @@ std::string ArchiveOne(BackupRun& run, const std::string& sourceFile, std::int64
     request.root = run.destination;
     request.byCatalogOnly = byCatalogOnly;
     const std::int32_t rc = run.runArchiver(request);
-    if (rc == 0) return kSuccess;
+    if (rc == 0) return {};
     run.failure(kArchiverFailed);
-    return kArchiverResult + FiveDigits(rc);
+    return FileResult::Archiver(rc);
 }
 
 // Whether a recorded version claims the copy of dir/name at this level of
@@ -179,9 +185,9 @@ void DropUnclaimedMembers(BackupRun& run, std::int64_t level, const std::vector<
 // is raised while that name is taken there, so that files of one name from
 // different folders never overwrite each other.
 // A second copy (again) replaces the first at the same level.
-std::string CopyOne(BackupRun& run, const std::string& sourceFile, VersionRow& row, bool* changed, bool again) {
+FileResult CopyOne(BackupRun& run, const std::string& sourceFile, VersionRow& row, bool* changed, bool again) {
     // Only a regular file that can be opened is copied.
-    if (Status readable = CheckReadableFile(sourceFile); !readable) return readable.resultText();
+    if (Status readable = CheckReadableFile(sourceFile); !readable) return FileResult::Of(readable);
     // A copy no recorded version claims (a killed run's) is replaced.
     struct stat st {};
     bool replace = again;
@@ -194,7 +200,7 @@ std::string CopyOne(BackupRun& run, const std::string& sourceFile, VersionRow& r
         *changed = true;
     }
     if (const int err = OpenVersionFolder(run, row.level)) return FolderRefused(run, row.level, err);
-    return CopyFile(sourceFile, run.root(), VersionFolderName(row.level) + kSep + row.name, {}, replace).resultText();
+    return FileResult::Of(CopyFile(sourceFile, run.root(), VersionFolderName(row.level) + kSep + row.name, {}, replace));
 }
 
 // The archiver's outcome for each row of a batch, worked out before the
@@ -307,20 +313,19 @@ AddedAhead AddBatch(BackupRun& run, const std::vector<VersionRow>& rows, const s
 // Stores one file with `store`, looking at it before and after; a file
 // that changed meanwhile is stored once more, and refused when it still
 // changes. *stored is the file as stored.
-std::string StoreSettled(const std::string& sourceFile, const std::function<std::string(bool again)>& store,
-                         EntryLook* stored) {
+FileResult StoreSettled(const std::string& sourceFile, const std::function<FileResult(bool again)>& store,
+                        EntryLook* stored) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         const EntryLook before = LookAtEntry(sourceFile);
-        const std::string result = store(attempt > 0);
-        const bool changedInRead = result == kArchiverResult + FiveDigits(kUnlhaSourceChanged);
-        if (result != kSuccess && !changedInRead) return result;
+        const FileResult result = store(attempt > 0);
+        if (!result.ok() && !ChangedWhileRead(result)) return result;
         const EntryLook after = LookAtEntry(sourceFile);
-        if (result == kSuccess && SettledBetween(before, after) == Settled::kStable) {
+        if (result.ok() && SettledBetween(before, after) == Settled::kStable) {
             *stored = after;
-            return kSuccess;
+            return {};
         }
     }
-    return kArchiverResult + FiveDigits(kUnlhaSourceChanged);
+    return FileResult::Archiver(kUnlhaSourceChanged);
 }
 
 void StoreEach(BackupRun& run) {
@@ -348,7 +353,7 @@ void StoreEach(BackupRun& run) {
             bool changed = false;
             run.step = "10";
             const std::string sourceFile = SourceFileOf(row);
-            std::string result;
+            FileResult result;
             bool copyFailedUnexpectedly = false;
             EntryLook stored;  // the file as its copy was made
             if (ahead && how[i] == NewCopy::kArchive) {
@@ -358,14 +363,13 @@ void StoreEach(BackupRun& run) {
                 } else if (ahead->threw[i]) {
                     copyFailedUnexpectedly = true;
                 } else if (const std::int32_t rc = ahead->rc[i]; rc == 0) {
-                    result = kSuccess;
                     stored = ahead->stored[i];
                 } else {
                     if (rc != kUnlhaSourceChanged) {
                         run.archiverResult(rc);
                         run.failure(kArchiverFailed);
                     }
-                    result = kArchiverResult + FiveDigits(rc);
+                    result = FileResult::Archiver(rc);
                 }
             } else {
                 run.progress(kCheckingPrefix, sourceFile, kBackingUpSuffix);
@@ -389,7 +393,7 @@ void StoreEach(BackupRun& run) {
                 }
             }
             // A file that kept changing while it was read has no copy.
-            if (result == kArchiverResult + FiveDigits(kUnlhaSourceChanged))
+            if (ChangedWhileRead(result))
                 run.failure(kChangedWhileRead + sourceFile + ")", !run.silent());
 
             if (copyFailedUnexpectedly) {
@@ -398,20 +402,20 @@ void StoreEach(BackupRun& run) {
                 run.failure(kCopyUnknownError + sourceFile);
             }
             try {
-                if (!copyFailedUnexpectedly && result != kSuccess) {
+                if (!copyFailedUnexpectedly && !result.ok()) {
                     row.kbn1 = "9";
                     changed = true;
                     // An archiver failure was counted when it was shown.
                     const std::string text =
-                        kCopyFailed + sourceFile + "\n" + kCopyFailedCode + result + FailureCause(sourceFile, result);
-                    if (result.rfind(kArchiverResult, 0) != 0) run.failure(text, !run.silent());
+                        kCopyFailed + sourceFile + "\n" + kCopyFailedCode + ResultText(result) + FailureCause(sourceFile, result);
+                    if (result.kind != FileResult::Kind::kArchiver) run.failure(text, !run.silent());
                     else run.report(RunEntry::kFailure, text, !run.silent());
                 }
                 run.step = "11";
                 if (changed) WriteBack(run, row);
                 // The row describes the bytes stored: a file that changed
                 // after the scan takes the state it was copied in.
-                if (result == kSuccess && !AsRecorded(row, stored)) RecordStoredState(run, row.rowid, sourceFile);
+                if (!copyFailedUnexpectedly && result.ok() && !AsRecorded(row, stored)) RecordStoredState(run, row.rowid, sourceFile);
             } catch (const std::exception& e) {
                 run.failure(kSkipped + run.step + "\n" + kSkippedFile + sourceFile);
                 run.message(e.what());

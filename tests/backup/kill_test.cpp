@@ -60,8 +60,7 @@ void ChangeSome(const BackupFixture& f, int round) {
     };
     for (int r = 0; r < runs; ++r) {
         ChangeSome(f, firstRun + r);
-        BackupDirectory(state, options, f.source, firstRun + r == 0 ? "1" : "9", "1", f.destination, firstRun + r, 1, "01",
-                        archiver);
+        BackupDirectory(state, options, {f.source, firstRun + r == 0 ? "1" : "9", "1", f.destination, firstRun + r, 1, "01"}, archiver);
     }
     if (kill.afterRun) raise(SIGKILL);
     _exit(0);
@@ -164,13 +163,13 @@ TEST_P(Killed, OrStoppedAfterTheCurrentFile) {
         MakeTree(f);
         RunControl control;
         const BackupOptions options{false, compression, 0, &control};
-        ASSERT_FALSE(BackupDirectory(f.state, options, f.source, "1", "1", f.destination, 0, 1, "01", archiver).stopped);
+        ASSERT_FALSE(BackupDirectory(f.state, options, {f.source, "1", "1", f.destination, 0, 1, "01"}, archiver).stopped);
         ChangeSome(f, 1);
         int statusTexts = 0;
         f.ui.onStatus = [&](const std::string&) {
             if (++statusTexts == c.stopAt) control.requestStop();
         };
-        const BackupResult stopped = BackupDirectory(f.state, options, f.source, "9", "1", f.destination, 1, 1, "01", archiver);
+        const BackupResult stopped = BackupDirectory(f.state, options, {f.source, "9", "1", f.destination, 1, 1, "01"}, archiver);
         // The last stored file's own stop comes too late: nothing is left to stop.
         EXPECT_EQ(stopped.stopped, c.stopAt < kDistinct + kChanged);
         EXPECT_EQ(stopped.failures, 0);
@@ -185,7 +184,7 @@ TEST_P(Killed, OrStoppedAfterTheCurrentFile) {
         f.ui.onStatus = {};
         RunControl next;
         const BackupOptions again{false, compression, 0, &next};
-        EXPECT_FALSE(BackupDirectory(f.state, again, f.source, "9", "1", f.destination, 2, 1, "01", archiver).stopped);
+        EXPECT_FALSE(BackupDirectory(f.state, again, {f.source, "9", "1", f.destination, 2, 1, "01"}, archiver).stopped);
         EXPECT_EQ(next.versionsToStore, kChanged - c.copiesKept);
         EXPECT_EQ(next.versionsStored, next.versionsToStore);
         EXPECT_EQ(next.bytesStored > 0, c.copiesKept < kChanged);
@@ -212,7 +211,7 @@ TEST_P(Killed, TheRunAfterAKillWhileStoringLeavesEachCopyOnce) {
         return archive::AddEach(root, a, files, 2);
     };
     const ArchiverCall archiver = [](const archive::ArchiveRequest& r) { return archive::Perform(r); };
-    ASSERT_FALSE(BackupDirectory(f.state, f.options, f.source, "9", "1", f.destination, 1, 1, "01", archiver, addEach)
+    ASSERT_FALSE(BackupDirectory(f.state, f.options, {f.source, "9", "1", f.destination, 1, 1, "01"}, archiver, addEach)
                      .failed());
     EXPECT_EQ(MissingClaimedCopies(f.state.db(), f.destination, compression), std::vector<std::string>{});
     // Level 1 holds this run's copies and nothing else.
