@@ -20,6 +20,7 @@
 #include "archiver/archive_request.h"
 #include "archiver/unlha.h"
 #include "backup/backup_messages.h"
+#include "catalog/version_state.h"
 #include "core/status.h"
 #include "backup/backup_run.h"
 #include "backup/catalog_queries.h"
@@ -274,7 +275,7 @@ AddedAhead AddBatch(BackupRun& run, const std::vector<VersionRow>& rows, const s
     std::vector<std::int64_t> levels;  // in order of first use
     std::vector<std::vector<std::size_t>> byLevel;
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (rows[i].kbn1 == "9" || how[i] != NewCopy::kArchive) continue;
+        if (VersionStateOf(rows[i].kbn1) == VersionState::kNoCopy || how[i] != NewCopy::kArchive) continue;
         try {
             run.step = "10";
             if ((ahead.folderError[i] = OpenVersionFolder(run, rows[i].level)) != 0) continue;
@@ -336,7 +337,7 @@ void StoreEach(BackupRun& run) {
         std::vector<NewCopy> how;
         for (const VersionRow& row : rows) {
             // The catalog keeps 32 bits of a size: the file itself tells.
-            const std::int64_t size = row.kbn1 == "9" ? 0 : LookAtEntry(SourceFileOf(row)).size;
+            const std::int64_t size = VersionStateOf(row.kbn1) == VersionState::kNoCopy ? 0 : LookAtEntry(SourceFileOf(row)).size;
             how.push_back(NewCopyFor(row.dir, row.name, compress, static_cast<std::uint64_t>(size)));
         }
         std::optional<AddedAhead> ahead;
@@ -344,7 +345,7 @@ void StoreEach(BackupRun& run) {
         for (std::size_t i = 0; i < rows.size(); ++i) {
             VersionRow& row = rows[i];
             run.step = "9";
-            if (row.kbn1 == "9") {
+            if (VersionStateOf(row.kbn1) == VersionState::kNoCopy) {
                 run.storedThrough = row.rowid;
                 continue;
             }
@@ -397,13 +398,13 @@ void StoreEach(BackupRun& run) {
                 run.failure(kChangedWhileRead + sourceFile + ")", !run.silent());
 
             if (copyFailedUnexpectedly) {
-                row.kbn1 = "9";
+                row.kbn1 = CodeText(VersionState::kNoCopy);
                 changed = true;
                 run.failure(kCopyUnknownError + sourceFile);
             }
             try {
                 if (!copyFailedUnexpectedly && !result.ok()) {
-                    row.kbn1 = "9";
+                    row.kbn1 = CodeText(VersionState::kNoCopy);
                     changed = true;
                     // An archiver failure was counted when it was shown.
                     const std::string text =
@@ -419,7 +420,7 @@ void StoreEach(BackupRun& run) {
             } catch (const std::exception& e) {
                 run.failure(kSkipped + run.step + "\n" + kSkippedFile + sourceFile);
                 run.message(e.what());
-                if (row.kbn1 == "9") {
+                if (VersionStateOf(row.kbn1) == VersionState::kNoCopy) {
                     // The row must not go on claiming a copy it lacks.
                     try {
                         run.db().cached(kMarkFailedSql).bind(1, row.rowid).run();
@@ -427,7 +428,7 @@ void StoreEach(BackupRun& run) {
                     }
                 }
             }
-            run.noteStored(sourceFile, row.kbn1 != "9");
+            run.noteStored(sourceFile, VersionStateOf(row.kbn1) != VersionState::kNoCopy);
             run.storedThrough = row.rowid;
         }
     }
@@ -447,8 +448,8 @@ std::int64_t MarkFilesMissingFromBulk(BackupRun& run, const std::string& archive
          rows = NextRows(run, rows.back().rowid)) {
         for (VersionRow& row : rows) {
             const std::string path = SourcePathOf(row.dir, row.name);
-            if (row.kbn1 != "2" || members.count(MemberPathOf(row.dir, row.name))) continue;
-            row.kbn1 = "9";
+            if (VersionStateOf(row.kbn1) != VersionState::kRecordedOnly || members.count(MemberPathOf(row.dir, row.name))) continue;
+            row.kbn1 = CodeText(VersionState::kNoCopy);
             WriteBack(run, row);
             ++marked;
             const Status readable = CheckReadableFile(path);
