@@ -1,11 +1,17 @@
 #include "engine/destination_owner.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "catalog/catalog_rows.h"
+#include "engine/version_store.h"
+#include "platform/paths.h"
 
 namespace tessel {
 namespace {
@@ -31,10 +37,73 @@ std::optional<DestinationOwner> ParseMark(const std::string& text) {
     return owner;
 }
 
+std::string CatalogName(const DestinationOwner& owner) {
+    return owner.catalog.empty() ? std::string("不明") : owner.catalog;
+}
+
 std::string Refusal(const std::string& destination, const DestinationOwner& owner, const std::string& ours) {
-    return "バックアップ先 " + destination + " は別のカタログ (" +
-           (owner.catalog.empty() ? std::string("不明") : owner.catalog) + ") のものです。このカタログ (" + ours +
-           ") からは書き込みません！";
+    return "バックアップ先 " + destination + " は別のカタログ (" + CatalogName(owner) + ") のものです。このカタログ (" +
+           ours + ") からは書き込みません！";
+}
+
+// The mark of one folder read by its path; nullopt when there is none.
+std::optional<DestinationOwner> MarkAt(const std::string& folder) {
+    const int fd = ::open(JoinPath(folder, kOwnerMarkName).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? std::nullopt : std::optional<DestinationOwner>(DestinationOwner{});
+    char buf[4096];
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    ::close(fd);
+    if (n < 0) return DestinationOwner{};
+    return ParseMark(std::string(buf, static_cast<std::size_t>(n)));
+}
+
+// Another catalog's destination that holds this one: copies written here
+// would lie among that catalog's, where its runs and a forget treat what
+// they do not know as theirs to clean up. Empty when there is none.
+std::string ForeignAbove(const std::string& destination, const std::string& identity, const std::string& ours) {
+    std::string folder = destination;
+    while (folder.size() > 1) {
+        const std::size_t slash = folder.rfind('/');
+        folder = slash == 0 || slash == std::string::npos ? std::string("/") : folder.substr(0, slash);
+        const std::optional<DestinationOwner> owner = MarkAt(folder);
+        if (owner && owner->identity != identity)
+            return "バックアップ先 " + destination + " は別のカタログ (" + CatalogName(*owner) + ") のバックアップ先 " +
+                   folder + " の中にあります。このカタログ (" + ours + ") からは書き込みません！";
+    }
+    return {};
+}
+
+// Whether the top of the destination open as root holds level folders or a
+// bulk archive.
+bool HoldsCopies(WriteRoot& destination) {
+    int fd = -1;
+    if (destination.openFolder("", &fd, false) != 0) return false;
+    const int own = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0) return true;  // cannot tell: taken as holding some
+    DIR* dir = ::fdopendir(own);
+    if (!dir) {
+        ::close(own);
+        return true;
+    }
+    bool holds = false;
+    struct stat st {};
+    while (const dirent* e = ::readdir(dir))
+        if (IsVersionStoreName(e->d_name) && ::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            (S_ISDIR(st.st_mode) || S_ISREG(st.st_mode))) {
+            holds = true;
+            break;
+        }
+    ::closedir(dir);
+    return holds;
+}
+
+// Whether this catalog has recorded versions for the destination: it wrote
+// there before the mark existed, or the mark was lost.
+bool RecordedHere(Connection& db, const std::string& destination) {
+    Statement q = db.prepare(
+        "SELECT 1 FROM FILEKANRI WHERE DIRNO IN (SELECT DIRNO FROM BKPDIR WHERE BKPDIR IN (?1, ?2)) LIMIT 1");
+    q.bind(1, destination).bind(2, WithSlash(destination));
+    return q.step();
 }
 
 }  // namespace
@@ -49,12 +118,23 @@ std::optional<DestinationOwner> ReadOwnerMark(WriteRoot& destination) {
 
 std::string ClaimDestination(WriteRoot& destination, Connection& db) {
     const std::string identity = CatalogIdentity(db);
+    if (std::string refusal = ForeignAbove(destination.path(), identity, db.path()); !refusal.empty()) return refusal;
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (std::optional<DestinationOwner> owner = ReadOwnerMark(destination)) {
             if (owner->identity == identity) return {};
+            if (owner->identity.empty())
+                return "バックアップ先 " + destination.path() + " の所有の印 (" + destination.pathOf(kOwnerMarkName) +
+                       ") が壊れているか読めないため書き込みません！このカタログのバックアップ先なら、"
+                       "印を削除してから実行し直してください。";
             return Refusal(destination.path(), *owner, db.path());
         }
-        const std::string text = MarkText(identity, db.path());
+        // Copies without a mark are adopted only when this catalog
+        // recorded them; anyone else's would be cleaned away as leftovers.
+        if (attempt == 0 && HoldsCopies(destination) && !RecordedHere(db, destination.path()))
+            return "バックアップ先 " + destination.path() +
+                   " には所有の印がなく、このカタログが記録していないバージョンフォルダーがあります。"
+                   "別のカタログのものかもしれないため書き込みません！空のフォルダーを指定してください。";
+        const std::string text = MarkText(identity, std::filesystem::absolute(db.path()).lexically_normal().string());
         const int err = destination.writeFile(
             kOwnerMarkName,
             [&](int fd) {
@@ -70,9 +150,11 @@ std::string ClaimDestination(WriteRoot& destination, Connection& db) {
 }
 
 std::string ForeignDestination(const std::string& destination, Connection& db) {
+    const std::string identity = CatalogIdentity(db);
+    if (std::string refusal = ForeignAbove(destination, identity, db.path()); !refusal.empty()) return refusal;
     WriteRoot root(destination, {Ownership::kUser, RootLinks::kRefuse});
     std::optional<DestinationOwner> owner = ReadOwnerMark(root);
-    if (!owner || owner->identity == CatalogIdentity(db)) return {};
+    if (!owner || owner->identity == identity) return {};
     return Refusal(destination, *owner, db.path());
 }
 

@@ -3,9 +3,10 @@
 // destination leaves a small mark at its top naming the catalog (by the
 // identity kept in the catalog, and where that catalog was then); a run of
 // another catalog refuses to write there, so that two data folders can
-// never replace each other's copies. A destination without a mark is
-// adopted by the first catalog that writes to it. Reading (restore,
-// verify) is open to every catalog.
+// never replace each other's copies, nor one destination lie inside
+// another catalog's. A destination without a mark is adopted by the first
+// catalog that writes to it when it holds no copies, or only copies that
+// catalog recorded. Reading (restore, verify) is open to every catalog.
 #include <optional>
 #include <string>
 

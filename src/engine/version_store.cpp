@@ -55,6 +55,13 @@ std::string LevelArchive(const std::string& destination, std::int64_t level) {
 
 std::string BulkArchive(const std::string& destination) { return JoinPath(destination, kArchiveName); }
 
+bool IsVersionStoreName(std::string_view name) {
+    if (name == kArchiveName) return true;
+    if (name.size() < 6 || name[0] != 'V') return false;
+    std::string_view digits = name.substr(name[1] == '-' ? 2 : 1);
+    return digits.size() >= 4 && digits.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 std::string SourcePathOf(const std::string& dir, const std::string& name) { return WithSlash(dir) + name; }
 
 std::string MemberPathOf(const std::string& dir, const std::string& name) {

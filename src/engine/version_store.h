@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "catalog/connection.h"
 
@@ -25,6 +26,9 @@ std::string LevelArchive(const std::string& destination, std::int64_t level);
 std::string PlainCopy(const std::string& destination, std::int64_t level, const std::string& name);
 // The archive of an initial bulk backup, at the top of the destination.
 std::string BulkArchive(const std::string& destination);
+// Whether an entry at the top of a destination is named as copies are kept
+// there: a level folder or the bulk archive.
+bool IsVersionStoreName(std::string_view name);
 
 // The source file of a catalog row: DIR (with or without the trailing "/")
 // followed by the name.

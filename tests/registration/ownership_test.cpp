@@ -149,6 +149,31 @@ TEST_F(Ownership, TwoDataFoldersNeverShareADestination) {
     // The identity travels with the catalog: the same one on every read.
     EXPECT_EQ(CatalogIdentity(data.db()), CatalogIdentity(data.db()));
     EXPECT_NE(CatalogIdentity(data.db()), CatalogIdentity(other.db()));
+
+    // Nor inside it: a destination below the first catalog's is refused
+    // when registered and when written.
+    const std::string inside = dest + "/mine";
+    DataFolder third(t / "third-data");
+    const std::string why = RegistrationConflict(third.db(), t / "a", inside);
+    EXPECT_NE(why.find("のバックアップ先 " + dest + " の中にあります"), std::string::npos) << why;
+    third.storeUnchecked(1, t / "a", inside);
+    EXPECT_TRUE(third.backUp(1, 1, t / "a", inside).failed());
+    EXPECT_FALSE(fs::exists(inside + "/.tessel-owner"));
+
+    // A lost mark: copies that the other catalog never recorded are not
+    // taken over (its cleanup would treat them as leftovers); the catalog
+    // that recorded them writes there again and marks it anew.
+    fs::remove(dest + "/.tessel-owner");
+    EXPECT_TRUE(other.backUp(3, 1, source, dest).failed());
+    EXPECT_NE(other.ui.messages.back().find("には所有の印がなく"), std::string::npos) << other.ui.messages.back();
+    EXPECT_EQ(fs::file_size(dest + "/V00001/bkpcmp.lzh"), before);
+    WriteFile(source + "/a.txt", "first catalog's bytes, again");
+    EXPECT_FALSE(data.backUp(2, 2, source, dest).failed());
+    EXPECT_NE(ReadFile(dest + "/.tessel-owner").find("id=" + CatalogIdentity(data.db())), std::string::npos);
+    // A mark that cannot be read is not guessed at.
+    WriteFile(dest + "/.tessel-owner", "garbage");
+    EXPECT_TRUE(data.backUp(3, 2, source, dest).failed());
+    EXPECT_NE(data.ui.messages.back().find("が壊れているか読めない"), std::string::npos) << data.ui.messages.back();
 }
 
 // Old catalogs that already hold what registration now refuses keep
