@@ -1,8 +1,8 @@
 #include "catalog/catalog_rows.h"
 
-#include <sys/random.h>
-
 #include <cctype>
+
+#include "catalog/destination_tokens.h"
 
 namespace tessel {
 namespace {
@@ -71,15 +71,7 @@ std::string CatalogIdentity(Connection& db) {
     if (read.step() && !read.isNull(1) && IsIdentity(read.text(1)))
         return read.text(1).substr(kIdentityMark.size(), 32);
     read.reset();
-    unsigned char bytes[16] = {};
-    if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes))
-        throw CatalogError("カタログの識別子を作れません: 乱数を得られません");
-    static const char kHex[] = "0123456789abcdef";
-    std::string id;
-    for (unsigned char b : bytes) {
-        id += kHex[b >> 4];
-        id += kHex[b & 15];
-    }
+    const std::string id = RandomToken();
     Transaction t(db);
     if (read.step()) {
         const std::int64_t rowid = read.int64(0);

@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "catalog/catalog_rows.h"
+#include "catalog/destination_tokens.h"
 #include "engine/version_store.h"
 #include "platform/paths.h"
 
@@ -18,8 +19,8 @@ namespace {
 
 constexpr const char* kHeading = "Tesselバックアップ管理 destination\n";
 
-std::string MarkText(const std::string& identity, const std::string& catalog) {
-    return std::string(kHeading) + "id=" + identity + "\ncatalog=" + catalog + "\n";
+std::string MarkText(const std::string& identity, const std::string& catalog, const std::string& token) {
+    return std::string(kHeading) + "id=" + identity + "\ncatalog=" + catalog + "\ntoken=" + token + "\n";
 }
 
 std::optional<DestinationOwner> ParseMark(const std::string& text) {
@@ -32,6 +33,7 @@ std::optional<DestinationOwner> ParseMark(const std::string& text) {
         const std::string line = text.substr(pos, end - pos);
         if (line.rfind("id=", 0) == 0) owner.identity = line.substr(3);
         else if (line.rfind("catalog=", 0) == 0) owner.catalog = line.substr(8);
+        else if (line.rfind("token=", 0) == 0) owner.token = line.substr(6);
         pos = end + 1;
     }
     return owner;
@@ -118,35 +120,51 @@ std::optional<DestinationOwner> ReadOwnerMark(WriteRoot& destination) {
 
 std::string ClaimDestination(WriteRoot& destination, Connection& db) {
     const std::string identity = CatalogIdentity(db);
-    if (std::string refusal = ForeignAbove(destination.path(), identity, db.path()); !refusal.empty()) return refusal;
+    const std::string where = destination.path();
+    const std::string ours = std::filesystem::absolute(db.path()).lexically_normal().string();
+    if (std::string refusal = ForeignAbove(where, identity, ours); !refusal.empty()) return refusal;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (std::optional<DestinationOwner> owner = ReadOwnerMark(destination)) {
-            if (owner->identity == identity) return {};
+        const std::optional<DestinationOwner> owner = ReadOwnerMark(destination);
+        const std::optional<DestinationToken> kept = ReadDestinationToken(db, where);
+        if (owner) {
             if (owner->identity.empty())
-                return "バックアップ先 " + destination.path() + " の所有の印 (" + destination.pathOf(kOwnerMarkName) +
+                return "バックアップ先 " + where + " の所有の印 (" + destination.pathOf(kOwnerMarkName) +
                        ") が壊れているか読めないため書き込みません！このカタログのバックアップ先なら、"
                        "印を削除してから実行し直してください。";
-            return Refusal(destination.path(), *owner, db.path());
-        }
-        // Copies without a mark are adopted only when this catalog
-        // recorded them; anyone else's would be cleaned away as leftovers.
-        if (attempt == 0 && HoldsCopies(destination) && !RecordedHere(db, destination.path()))
-            return "バックアップ先 " + destination.path() +
+            if (owner->identity != identity) return Refusal(where, *owner, ours);
+            // The same catalog by identity: a copy of its data folder may
+            // have written here since this one last did.
+            if (kept && !owner->token.empty() && owner->token != kept->current && owner->token != kept->previous)
+                return "バックアップ先 " + where + " には、このカタログの複製 (" + CatalogName(*owner) +
+                       ") が後から書き込んでいるため、このカタログ (" + ours +
+                       ") からは書き込みません！このカタログのものに戻すには、印 (" + destination.pathOf(kOwnerMarkName) +
+                       ") を削除してください。";
+        } else if (attempt == 0 && HoldsCopies(destination) && !RecordedHere(db, where)) {
+            // Copies without a mark are adopted only when this catalog
+            // recorded them; anyone else's would be cleaned away as leftovers.
+            return "バックアップ先 " + where +
                    " には所有の印がなく、このカタログが記録していないバージョンフォルダーがあります。"
                    "別のカタログのものかもしれないため書き込みません！空のフォルダーを指定してください。";
-        const std::string text = MarkText(identity, std::filesystem::absolute(db.path()).lexically_normal().string());
+        }
+        // A new token for this run: in the catalog first, then in the mark.
+        // A kill in between leaves the mark with the token before, which
+        // is still taken as this catalog's.
+        const DestinationToken next{RandomToken(), owner && !owner->token.empty() ? owner->token
+                                                   : kept                         ? kept->current
+                                                                                  : std::string()};
+        SaveDestinationToken(db, where, next);
+        const std::string text = MarkText(identity, ours, next.current);
         const int err = destination.writeFile(
             kOwnerMarkName,
             [&](int fd) {
                 return ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : errno ? errno : EIO;
             },
-            FileStamp{0644, std::nullopt}, false);
+            FileStamp{0644, std::nullopt}, owner.has_value());
         if (err == 0) return {};
         // Another run made its mark first: read that one.
-        if (err != EEXIST)
-            return "バックアップ先 " + destination.path() + " に所有の印を書けません: " + std::strerror(err);
+        if (err != EEXIST) return "バックアップ先 " + where + " に所有の印を書けません: " + std::strerror(err);
     }
-    return "バックアップ先 " + destination.path() + " の所有の印を読めません";
+    return "バックアップ先 " + where + " の所有の印を読めません";
 }
 
 std::string ForeignDestination(const std::string& destination, Connection& db) {

@@ -22,6 +22,7 @@ inline constexpr const char* kOwnerMarkName = ".tessel-owner";
 struct DestinationOwner {
     std::string identity;  // the catalog's identity
     std::string catalog;   // where that catalog was when it made the mark
+    std::string token;     // the write token of the last run (see destination_tokens.h)
 };
 
 // The mark of the destination open as root; nullopt when there is none (or
@@ -29,9 +30,10 @@ struct DestinationOwner {
 std::optional<DestinationOwner> ReadOwnerMark(WriteRoot& destination);
 
 // Before the first write of a run into the destination: its mark is made
-// for this catalog when there is none. Returns empty when the destination
-// is this catalog's, else the message that refuses it, naming both
-// catalogs (or saying why the mark cannot be made or read).
+// for this catalog when there is none, and given the run's new write
+// token. Returns empty when the destination is this catalog's (and no copy
+// of its data folder wrote there since), else the message that refuses it,
+// naming both catalogs (or saying why the mark cannot be made or read).
 std::string ClaimDestination(WriteRoot& destination, Connection& db);
 
 // For a registration: the message that refuses the destination because

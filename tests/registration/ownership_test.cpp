@@ -26,9 +26,11 @@ namespace fs = std::filesystem;
 
 // A data folder at a chosen place, with its catalog open.
 struct DataFolder {
-    explicit DataFolder(const std::string& folder) : state(ui, system) {
+    // A new data folder, or (copyOf) a copy of another one as cp -a makes it.
+    explicit DataFolder(const std::string& folder, const std::string& copyOf = "") : state(ui, system) {
+        if (!copyOf.empty()) fs::copy(copyOf, folder, fs::copy_options::recursive);
         fs::create_directories(folder);
-        fs::copy_file(std::string(TESSEL_SHARE_BUILD_DIR) + "/bkpDEF.mdb", folder + "/filebkp.mdb");
+        if (copyOf.empty()) fs::copy_file(std::string(TESSEL_SHARE_BUILD_DIR) + "/bkpDEF.mdb", folder + "/filebkp.mdb");
         state.dataFolder = folder;
         state.catalog = Connection::openFile(folder + "/filebkp.mdb");
     }
@@ -174,6 +176,22 @@ TEST_F(Ownership, TwoDataFoldersNeverShareADestination) {
     WriteFile(dest + "/.tessel-owner", "garbage");
     EXPECT_TRUE(data.backUp(3, 2, source, dest).failed());
     EXPECT_NE(data.ui.messages.back().find("が壊れているか読めない"), std::string::npos) << data.ui.messages.back();
+
+    // A copy of the data folder has the same identity: whichever of the
+    // two writes the destination first keeps it, and the other is refused
+    // rather than dropping copies it never recorded.
+    fs::remove(dest + "/.tessel-owner");
+    EXPECT_FALSE(data.backUp(4, 2, source, dest).failed());
+    DataFolder copy(t / "data-copy", t / "data");
+    WriteFile(source + "/a.txt", "written through the copy");
+    EXPECT_FALSE(copy.backUp(5, 2, source, dest).failed());
+    EXPECT_FALSE(copy.backUp(6, 2, source, dest).failed());
+    WriteFile(source + "/a.txt", "written through the first");
+    EXPECT_TRUE(data.backUp(5, 2, source, dest).failed());
+    EXPECT_NE(data.ui.messages.back().find("このカタログの複製"), std::string::npos) << data.ui.messages.back();
+    const RestoreToSummary fromCopy = RestoreRunTo(copy.state, 5, {source}, {t / "back-copy", false}, {});
+    EXPECT_EQ(fromCopy.restored, 1);
+    EXPECT_EQ(ReadFile(t / ("back-copy" + source + "/a.txt")), "written through the copy");
 }
 
 // Old catalogs that already hold what registration now refuses keep
