@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/program_places.h"
 #include "backup/backup_messages.h"
 #include "backup/backup_run.h"
 #include "platform/dir_listing.h"
@@ -104,12 +105,6 @@ std::optional<SourceInside> LoadExcludedFolders(BackupRun& run) {
     // The prefix, every destination and the data folder are never entered;
     // nor is another registration's source that lies inside this one (its
     // files are that registration's).
-    std::vector<std::string> folders{run.destination};
-    Statement& q = run.db().cached(
-        "SELECT CASE WHEN DIRNO = 0 THEN DIR ELSE BKPDIR END FROM BKPDIR WHERE DIRNO = 0 OR KBN = '0' OR BKPDIR <> ''");
-    while (q.step())
-        if (!q.isNull(0) && !q.text(0).empty()) folders.push_back(q.text(0));
-    q.reset();
     const RealLocation source = LocateReally(run.source);
     std::optional<SourceInside> sourceInside;
     auto exclude = [&](const std::string& folder, bool dataFolder) {
@@ -122,10 +117,8 @@ std::optional<SourceInside> LoadExcludedFolders(BackupRun& run) {
         if (!sourceInside && IsSameOrInside(source, place) && (!dataFolder || IsSameOrInside(place, source)))
             sourceInside = SourceInside{folder, dataFolder};
     };
-    for (const std::string& folder : folders) exclude(folder, false);
-    const std::string catalog = run.db().path();
-    if (const auto slash = catalog.rfind(kSep); slash != std::string::npos)
-        exclude(catalog.substr(0, slash == 0 ? 1 : slash), true);
+    exclude(run.destination, false);
+    for (const ProgramPlace& place : ProgramPlaces(run.db())) exclude(place.path, place.dataFolder);
     Statement& others = run.db().cached(
         "SELECT DIR FROM BKPDIR WHERE DIRNO <> 0 AND (KBN IS NULL OR KBN <> '0') AND DIR IS NOT NULL AND DIR <> ?1");
     others.bind(1, run.source);

@@ -19,6 +19,9 @@ inline const std::string kOutsideRefused = "登録ディレクトリーの外へ
 // A folder on the way to the target is a symbolic link (or not a folder
 // that can be entered without following one): nothing is written through it.
 inline const std::string kLinkRefused = "シンボリックリンクを通る書き込みを拒否しました";
+// The target lies in the data folder, the prefix or a destination: the
+// program's own files are never replaced by a restore.
+inline const std::string kProgramPlaceRefused = "データフォルダー・バックアップ先への書き込みを拒否しました";
 }  // namespace file_result_text
 
 struct FileResult {
@@ -28,6 +31,7 @@ struct FileResult {
         kArchiver,  // the archiver failed: code is its result code
         kOutside,   // the target lies outside the registered directory
         kLink,      // a folder on the way is a symbolic link
+        kProgramPlace,  // the target lies among the program's own files
     };
     Kind kind = Kind::kDone;
     std::int32_t code = 0;
@@ -37,6 +41,7 @@ struct FileResult {
     static FileResult System(int err) { return {Kind::kSystem, err}; }
     static FileResult Archiver(std::int32_t rc) { return {Kind::kArchiver, rc}; }
     static FileResult Outside() { return {Kind::kOutside, 0}; }
+    static FileResult ProgramPlace() { return {Kind::kProgramPlace, 0}; }
     // A folder below the root that could not be opened: a link on the way
     // is refused as such.
     static FileResult Folder(int err) { return err == ELOOP ? FileResult{Kind::kLink, err} : System(err); }
@@ -52,6 +57,7 @@ inline std::string ResultText(const FileResult& r) {
     case FileResult::Kind::kArchiver: return ArchiverResultText(r.code);
     case FileResult::Kind::kOutside: return file_result_text::kOutsideRefused;
     case FileResult::Kind::kLink: return file_result_text::kLinkRefused;
+    case FileResult::Kind::kProgramPlace: return file_result_text::kProgramPlaceRefused;
     }
     return kSuccess;
 }

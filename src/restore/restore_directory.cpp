@@ -11,7 +11,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -36,6 +38,7 @@
 #include "restore/restore_messages.h"
 #include "engine/version_store.h"
 #include "engine/file_result.h"
+#include "engine/program_places.h"
 #include "restore/file_versions.h"
 #include "restore/restore_plan.h"
 
@@ -157,7 +160,18 @@ public:
              RestoreResult& result, const Directory& d, int runNumber)
         : state_(state), options_(options), hooks_(hooks), report_(report), result_(result), d_(d), run_(runNumber),
           test_(options.test),
-          root_(TrimmedRoot(d.dir)), rootPrefix_(root_ == "/" ? "/" : root_ + kSep), writer_(root_) {}
+          root_(TrimmedRoot(d.dir)), rootPrefix_(root_ == "/" ? "/" : root_ + kSep), writer_(root_),
+          programPlaces_(RealProgramPlaces(state.db())) {
+        char buf[PATH_MAX];
+        realRootPrefix_ = WithSlash(!root_.empty() && ::realpath(root_.c_str(), buf) ? std::string(buf) : root_);
+        // A registered directory below the data folder holds none of its
+        // files (as backups see it): only a data folder at or below the
+        // root counts.
+        std::erase_if(programPlaces_, [&](const ProgramPlace& p) {
+            return p.dataFolder && realRootPrefix_.size() > p.path.size() &&
+                   realRootPrefix_.compare(0, p.path.size(), p.path) == 0;
+        });
+    }
 
     void bulk() {
         const std::string archive = BulkArchive(d_.dest);
@@ -283,6 +297,17 @@ private:
                IsSafeRelativePath(std::string_view(dir).substr(rootPrefix_.size(), dir.size() - rootPrefix_.size() - 1));
     }
 
+    // dir (with its trailing "/", inside the root) is the data folder, the
+    // prefix or a destination, or lies below one: an older catalog may hold
+    // rows of such files, and putting them back would replace the running
+    // catalog or copies.
+    bool amongProgramFiles(const std::string& dir) const {
+        const std::string real = realRootPrefix_ + dir.substr(std::min(dir.size(), rootPrefix_.size()));
+        for (const ProgramPlace& place : programPlaces_)
+            if (real.compare(0, place.path.size(), place.path) == 0) return true;
+        return false;
+    }
+
     // The recorded last-write time, when the row has one.
     static std::optional<struct timespec> RecordedTime(const VersionRow& r) {
         if (!r.fupdate || !r.fuptime) return std::nullopt;
@@ -349,6 +374,8 @@ private:
         }
         if (!lexicallyInside(r)) {
             res = FileResult::Outside();
+        } else if (amongProgramFiles(WithSlash(r.dir))) {
+            res = FileResult::ProgramPlace();
         } else if (!test_ && s.ticket != kNoTicket) {
             res = extracted(s);
         } else if (!test_) {
@@ -461,6 +488,8 @@ private:
         FileResult res;
         if (!lexicallyInside(r)) {
             res = FileResult::Outside();
+        } else if (amongProgramFiles(WithSlash(r.dir))) {
+            res = FileResult::ProgramPlace();
         } else if (!test_) {
             const int err = writer_.removeFile(relativePath(r));
             if (err == ENOENT) {
@@ -516,11 +545,13 @@ private:
             }
             const std::size_t slash = path.rfind(kSep);
             const std::string folder = path.substr(0, slash + 1), name = path.substr(slash + 1);
-            if (!insideRoot(folder)) {
-                // Another directory's file (a destination shared by two).
+            if (!insideRoot(folder) || amongProgramFiles(folder)) {
+                // Another directory's file (a destination shared by two),
+                // or one of the program's own.
                 passedOver = true;
                 ++result_.skipped;
-                report_.line(kRestoreSkipped + archive + kFrom + path + kRc + ResultText(FileResult::Outside()));
+                report_.line(kRestoreSkipped + archive + kFrom + path + kRc +
+                             ResultText(insideRoot(folder) ? FileResult::ProgramPlace() : FileResult::Outside()));
                 continue;
             }
             int dirFd = -1;
@@ -564,7 +595,11 @@ private:
     const std::int64_t run_;
     const bool test_;
     const std::string root_, rootPrefix_;
+    // The root's real path with a trailing "/", and the program's places
+    // as real paths.
+    std::string realRootPrefix_;
     WriteRoot writer_;
+    std::vector<ProgramPlace> programPlaces_;
     bool wrote_ = false;
     bool bulkMemberRefused_ = false;  // a bulk member was refused, with its own line
     std::unordered_set<std::string> bulkMembers_;  // the bulk archive's members that may be put back

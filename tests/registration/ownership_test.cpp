@@ -9,12 +9,15 @@
 
 #include <filesystem>
 
+#include "archiver/archive_request.h"
 #include "backup/backup_directory.h"
 #include "backup/backup_runs.h"
 #include "catalog/catalog_rows.h"
 #include "engine/destination_owner.h"
+#include "engine/version_store.h"
 #include "registration/registration_rules.h"
 #include "registration/registrations.h"
+#include "restore/restore_directory.h"
 #include "restore/restore_to.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
@@ -213,6 +216,25 @@ TEST_F(Ownership, OldCatalogsWithTheDataFolderOrAnotherSourceInsideASourceKeepWo
     EXPECT_EQ(Column(inner.db(), "SELECT DIRNO || ' ' || substr(DIR, " + std::to_string(t.path().size() + 1) +
                                      ") || FILENM FROM FILEKANRI ORDER BY rowid"),
               (std::vector<std::string>{"1 /src/a.txt", "2 /src/nested/n.txt", "1 /src/a.txt"}));
+    // A row of the catalog itself, as an older program recorded it, with
+    // its copy: an in-place restore never puts it back over the running
+    // catalog.
+    const std::string catalogFile = t / "src/tdata/filebkp.mdb";
+    inner.db()
+        .prepare("INSERT INTO FILEKANRI (BKPNO, DIRNO, DIR, FILENM, LVL, KBN1, FUPDATE, FUPTIME, FSIZE) "
+                 "SELECT BKPNO, DIRNO, ?1, 'filebkp.mdb', LVL, KBN1, FUPDATE, FUPTIME, FSIZE FROM FILEKANRI "
+                 "WHERE DIRNO = 1 ORDER BY rowid LIMIT 1")
+        .bind(1, t / "src/tdata/")
+        .run();
+    archive::ArchiveRequest add = archive::AddFileRequest(LevelArchive(t / "dp/src", 1), catalogFile);
+    add.root = t / "dp/src";
+    ASSERT_EQ(archive::Perform(add), 0);
+    const RestoreResult back = RestoreDirectory(inner.state, 1, 1, RestoreOptions{false, "1", "1"});
+    EXPECT_EQ(back.failed, 1);
+    EXPECT_EQ(ReadFile(t / "src/a.txt"), "a");
+    EXPECT_EQ(Column(inner.db(), "SELECT count(*) FROM RSTRLIST WHERE TEXT LIKE '%filebkp.mdb%データフォルダー・バックアップ先への書き込みを拒否しました%'"),
+              std::vector<std::string>{"1"});
+
     // A source that is the data folder itself is refused before anything.
     inner.storeUnchecked(3, t / "src/tdata", t / "dp/tdata");
     EXPECT_TRUE(inner.backUp(3, 3, t / "src/tdata", t / "dp/tdata").failed());
