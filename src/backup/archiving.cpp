@@ -329,15 +329,28 @@ FileResult StoreSettled(const std::string& sourceFile, const std::function<FileR
     return FileResult::Archiver(kUnlhaSourceChanged);
 }
 
+// The most bytes of files one batch stores before a stop is looked at again.
+constexpr std::int64_t kBatchBytes = std::int64_t{64} << 20;
+
 void StoreEach(BackupRun& run) {
     const bool compress = run.options.compression != "0";
     for (std::vector<VersionRow> rows = NextRows(run, run.rowidBefore); !rows.empty();
          rows = NextRows(run, rows.back().rowid)) {
         run.stopPoint();
         std::vector<NewCopy> how;
-        for (const VersionRow& row : rows) {
+        // A batch's archive files are compressed in one call, which a stop
+        // does not interrupt: a batch ends once it holds kBatchBytes, and
+        // the rows after it come with the next one.
+        std::int64_t batchBytes = 0;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const VersionRow& row = rows[i];
             // The catalog keeps 32 bits of a size: the file itself tells.
             const std::int64_t size = VersionStateOf(row.kbn1) == VersionState::kNoCopy ? 0 : LookAtEntry(SourceFileOf(row)).size;
+            if (i > 0 && batchBytes + size > kBatchBytes) {
+                rows.resize(i);
+                break;
+            }
+            batchBytes += size;
             how.push_back(NewCopyFor(row.dir, row.name, compress, static_cast<std::uint64_t>(size)));
         }
         std::optional<AddedAhead> ahead;
