@@ -455,7 +455,7 @@ int Register(CommandContext& c, const Args& a) {
                 derived = DestinationFor(source, *prefix->dir);
                 dest = FreeDestination(db, derived, source);
             }
-            if (CheckRegistration(db, state.ui, typedSource, dest, cwd) != RegistrationCheck::kAllowed) return;
+            if (CheckRegistration(db, state.ui, typedSource, dest, cwd, kind) != RegistrationCheck::kAllowed) return;
             const RegistrationFields f{StoredDirectory(typedSource, cwd), StoredDirectory(dest, cwd), kind,
                                        a.value("remark").value_or(""), AutoBackupCode(!a.has("no-auto")),
                                        SubdirCode(a.has("subdirs"))};

@@ -152,7 +152,8 @@ PrefixOutcome StorePrefix(Connection& db, UserInterface& ui, const std::string& 
 }
 
 RegistrationCheck CheckRegistration(Connection& db, UserInterface& ui, const std::string& typedSource,
-                                    const std::string& typedDest, const std::string& base) {
+                                    const std::string& typedDest, const std::string& base,
+                                    const std::string& kind) {
     if (RegistrationListEmpty(db)) {
         ui.showMessage(kNoPrefix);
         return RegistrationCheck::kNoPrefix;
@@ -168,6 +169,11 @@ RegistrationCheck CheckRegistration(Connection& db, UserInterface& ui, const std
     if (std::string conflict = RegistrationConflict(db, Stored(typedSource, base), Stored(typedDest, base));
         !conflict.empty()) {
         ui.showMessage(conflict);
+        return RegistrationCheck::kRefused;
+    }
+    if (const std::optional<Registration> existing = FindRegistrationByDir(db, Stored(typedSource, base));
+        existing && existing->chk1 == "1" && (existing->kind == "3") != (kind == "3")) {
+        ui.showMessage(kBulkKindFixed);
         return RegistrationCheck::kRefused;
     }
     return RegistrationCheck::kAllowed;

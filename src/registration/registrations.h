@@ -17,6 +17,10 @@ namespace registration_text {
 inline const char* const kNoPrefix = "  バックアップ先プレフィックスが指定されていません　";
 inline const char* const kNoSource = "バックアップ対象が指定されていません!";
 inline const char* const kNoDestination = "バックアップ先が指定されていません!";
+// The kind of an initialised registration cannot move its copies between
+// the bulk archive and the level folders.
+inline const char* const kBulkKindFixed =
+    " 初期バックアップ済みの登録は、一括バックアップとほかの種類の間で変更できません。登録を取り消してから登録し直してください！";
 inline const char* const kCreatingDestination = " バックアップ先ディレクトリーを作成します！";
 inline const char* const kDestinationChangeWarning = " バックアップ先を変更すると復元が出来ない時があります！";
 inline const char* const kNotRegistered = " すでに登録済のデータを選択してください！";
@@ -95,9 +99,13 @@ PrefixOutcome StorePrefix(Connection& db, UserInterface& ui, const std::string& 
 enum class RegistrationCheck { kAllowed, kNoPrefix, kRefused };
 // Whether a registration of typedSource with typedDest may be stored: a
 // prefix must be set, both must be given and, in their stored forms
-// (relative to base), overlap nothing. A refusal is shown.
+// (relative to base), overlap nothing; an initialised registration keeps
+// its copies where its kind put them (bulk archive or level folders), so
+// its kind cannot change between bulk ("3") and the others. A refusal is
+// shown.
 RegistrationCheck CheckRegistration(Connection& db, UserInterface& ui, const std::string& typedSource,
-                                    const std::string& typedDest, const std::string& base);
+                                    const std::string& typedDest, const std::string& base,
+                                    const std::string& kind);
 
 // The outcome of storing a registration.
 struct StoredRegistration {

@@ -391,7 +391,7 @@ void DIRSET::registerDirectory() {
     SharedState& state = ctx_.state;
     Connection& db = state.db();
     const std::string cwd = CurrentDirectory();
-    switch (CheckRegistration(db, state.ui, S(source_->text()), S(dest_->text()), cwd)) {
+    switch (CheckRegistration(db, state.ui, S(source_->text()), S(dest_->text()), cwd, S(kindCode_))) {
     case RegistrationCheck::kNoPrefix: prefix_->setFocus(); return;
     case RegistrationCheck::kRefused: return;
     case RegistrationCheck::kAllowed: break;

@@ -112,6 +112,14 @@ TEST_F(Ownership, EveryOverlapOfDataFolderPrefixDestinationAndSourceIsRefusedHow
         EXPECT_NE(PrefixConflict(data.db(), prefix), "") << prefix;
     EXPECT_EQ(PrefixConflict(data.db(), T + "/pz/other/"), "");
 
+    // An initialised registration keeps its copies where its kind put them:
+    // it cannot become a bulk one (or stop being one); other changes pass.
+    data.storeUnchecked(5, T + "/a/b", T + "/pz/prefix/b", "1");
+    for (const auto& [kind, check] : {std::pair{"3", RegistrationCheck::kRefused}, {"9", RegistrationCheck::kAllowed}})
+        EXPECT_EQ(CheckRegistration(data.db(), data.ui, T + "/a/b", T + "/pz/prefix/b", "/", kind), check) << kind;
+    data.db().exec("DELETE FROM BKPDIR WHERE DIRNO = 5");
+    EXPECT_EQ(data.ui.messages.back(), registration_text::kBulkKindFixed);
+
     // A bind mount of a registered source is the same place (root only).
     if (::geteuid() != 0) GTEST_SKIP() << "bind mounts need root";
     fs::create_directories(t / "bind");
