@@ -453,9 +453,9 @@ std::int32_t AddFiles(WriteRoot& root, const std::string& rel, const std::vector
     if (rc != kUnlhaOk) {
         // Whatever a failed member wrote lies past the end mark; drop it.
         const std::uint8_t endMark = 0;
-        // Should this fail too, the next add cuts the rest off.
-        if (WriteAllAt(afd.get(), at, &endMark, 1) && ::ftruncate(afd.get(), static_cast<off_t>(at + 1)) != 0) {
-        }
+        // Should either fail too, the failed member's header place is
+        // still empty, and the next add finds a cut-off tail to cut.
+        if (WriteAllAt(afd.get(), at, &endMark, 1)) (void)::ftruncate(afd.get(), static_cast<off_t>(at + 1));
     }
     const std::size_t added = appended.size();
     if (rc == kUnlhaOk && added == 0 && base->index.members.empty()) {

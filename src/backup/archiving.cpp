@@ -178,8 +178,12 @@ void DropUnclaimedMembers(BackupRun& run, std::int64_t level, const std::vector<
         const std::string name = slash == std::string::npos ? m.path : m.path.substr(slash + 1);
         if (!CopyClaimed(run, level, dir, name)) unclaimed.push_back(m.path);
     }
-    if (!unclaimed.empty())
-        archive::DropMembers(run.root(), VersionFolderName(level) + kSep + std::string(kArchiveName), unclaimed);
+    if (unclaimed.empty()) return;
+    // Left in place, they are replaced by the adds of the same paths; the
+    // others stay unclaimed until a later run can drop them.
+    if (const std::int32_t rc =
+            archive::DropMembers(run.root(), VersionFolderName(level) + kSep + std::string(kArchiveName), unclaimed))
+        run.warning("記録のないメンバーを取り除けません (" + archive + "): " + UnlhaResultText(rc), !run.silent());
 }
 
 // Copies one version into its level folder under its own name; the level

@@ -40,8 +40,13 @@ void Rename(const std::string& from, const std::string& to) {
 // Makes renames and removals in the folder durable before the next step.
 void SyncFolder(const std::string& folder) {
     int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-    if (fd < 0) return;
-    fsync(fd);
+    if (fd < 0) throw CatalogError(folder + " を開けません: " + Errno());
+    // A file system that cannot sync a folder (EINVAL) keeps its renames anyway.
+    if (fsync(fd) != 0 && errno != EINVAL) {
+        std::string why = Errno();
+        close(fd);
+        throw CatalogError(folder + " を書き込めません: " + why);
+    }
     close(fd);
 }
 
@@ -63,7 +68,8 @@ void KeepUnderSecondName(const std::string& catalog, const std::string& kept) {
     if (link(catalog.c_str(), kept.c_str()) == 0) return;
     std::string rc = CopyFile(catalog, kept).resultText();
     if (rc != kSuccess) throw CatalogError("カタログ " + catalog + " を " + kept + " として残せません: " + rc);
-    SyncFileSystemOf(kept);
+    if (const int err = SyncFileSystemOf(kept))
+        throw CatalogError("カタログ " + catalog + " を " + kept + " として残せません: " + std::strerror(err));
 }
 
 // Switches a catalog out of write-ahead logging, which writes everything in
