@@ -425,7 +425,7 @@ void StoreEach(BackupRun& run) {
                     changed = true;
                     // An archiver failure was counted when it was shown.
                     const std::string text =
-                        kCopyFailed + sourceFile + "\n" + kCopyFailedCode + ResultText(result) + FailureCause(sourceFile, result);
+                        kCopyFailed + sourceFile + "\n" + kCopyFailedCode + ResultText(result) + FailureCause(sourceFile, run.destination, result);
                     if (result.kind != FileResult::Kind::kArchiver) run.failure(text, !run.silent());
                     else run.report(RunEntry::kFailure, text, !run.silent());
                 }

@@ -152,8 +152,8 @@ bool RecordStoredState(BackupRun& run, std::int64_t rowid, const std::string& pa
 void StoreVersions(BackupRun& run);
 // The cause of a failed copy (a system call's errno value or the
 // archiver's code), in the system's words, after a line break; empty when
-// there is nothing to add.
-std::string FailureCause(const std::string& sourceFile, const FileResult& result);
+// there is nothing to add. A full destination is named as such.
+std::string FailureCause(const std::string& sourceFile, const std::string& destination, const FileResult& result);
 // After an abort: rows of this call that claim a copy but never got one
 // are marked "9" (no usable copy).
 void MarkUnstoredVersions(BackupRun& run);

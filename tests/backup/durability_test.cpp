@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <thread>
@@ -135,6 +136,23 @@ TEST_F(Durability, ALoopFileSystemOnAFullTmpfsLosesWritesAndTheRunSaysSo) {
     EXPECT_TRUE(r.failed());
     EXPECT_EQ(claimedThisRun(1), std::vector<std::string>{});
     Shell("umount " + ShellQuote(mnt) + " 2>/dev/null");
+    ::umount(backing.c_str());
+    // Archives on a destination that fills up: each failed file says why.
+    ASSERT_EQ(::mount("tmpfs", backing.c_str(), "tmpfs", 0, "size=3m"), 0);
+    destination = backing + "/dest";
+    MakeDirs(destination);
+    registerAs("1");
+    options.compression = "1";
+    std::string noise(8 << 20, '\0');
+    std::mt19937 bytes(3);
+    for (char& c : noise) c = static_cast<char>(bytes());
+    WriteFile(src("noise"), noise);
+    EXPECT_TRUE(backUp(2).failed());
+    EXPECT_NE(std::find_if(ui.messages.begin(), ui.messages.end(),
+                           [](const std::string& m) {
+                               return m.find("エラー　33028\n" + std::string(std::strerror(ENOSPC))) != std::string::npos;
+                           }),
+              ui.messages.end());
     ::umount(backing.c_str());
 }
 
