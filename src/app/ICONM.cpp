@@ -11,6 +11,7 @@
 #include "backup/automatic_backup.h"
 #include "platform/engine_lock.h"
 #include "app/MAINF.h"
+#include "app/run_notification.h"
 #include "app/startup.h"
 #include "ui/app_context.h"
 #include "ui/program_icon.h"
@@ -108,8 +109,10 @@ void ICONM::RunTimedBackup() {
     // while the backup runs.
     const BackupEngine engine = ctx_.backupEngine;
     const std::time_t now = ctx_.clock();
-    ctx_.runEngineOffGuiThread([&](SharedState& worker) { AutomaticBackup(worker, engine, now); });
+    BackupRunResult run;
+    const bool ran = ctx_.runEngineOffGuiThread([&](SharedState& worker) { run = AutomaticBackup(worker, engine, now); });
     tray_->setToolTip(QString::fromUtf8(kIconTip));
+    if (ran) NotifyRunEnd(ctx_.state, run);
 }
 
 QString ICONM::tip() const { return tray_->toolTip(); }

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "engine/version_store.h"
+
 namespace tessel {
 
 std::string ArchiverErrorText(std::int32_t rc) {
@@ -9,6 +11,8 @@ std::string ArchiverErrorText(std::int32_t rc) {
     std::snprintf(hex, sizeof hex, "%X", static_cast<std::uint32_t>(rc));
     return std::string("UNLHA32.DLL error return rc = ") + hex;
 }
+
+std::string ArchiverResultText(std::int32_t rc) { return "エラー　" + FiveDigits(rc); }
 
 std::int32_t ShowArchiverResult(UserInterface& ui, std::int32_t rc, const std::string& /*ownerCode*/) {
     if (rc != 0) ui.showMessage(ArchiverErrorText(rc));

@@ -17,6 +17,10 @@ using ArchiverCall = std::function<std::int32_t(const archive::ArchiveRequest& r
 // "UNLHA32.DLL error return rc = <HEX>": the message for a non-zero result.
 std::string ArchiverErrorText(std::int32_t rc);
 
+// "エラー　" + the code in five digits: an archiver failure as a report's
+// result column shows it.
+std::string ArchiverResultText(std::int32_t rc);
+
 // Shows ArchiverErrorText for a non-zero result, whatever the silent flag
 // says, and returns rc unchanged. The owner code names the window that owns
 // the archiver's display ("1" the registration window, "2" the restore

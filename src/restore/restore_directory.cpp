@@ -35,6 +35,7 @@
 #include "platform/paths.h"
 #include "restore/restore_messages.h"
 #include "engine/version_store.h"
+#include "restore/file_result.h"
 #include "restore/file_versions.h"
 #include "restore/restore_plan.h"
 
@@ -209,7 +210,7 @@ public:
 
     void bulk() {
         const std::string archive = BulkArchive(d_.dest);
-        std::string res = kSuccess;
+        FileResult res;
         if (!test_) {
             const bool withSubdirs = d_.chk2 && *d_.chk2 == "01";
             archive::ArchiveRequest request =
@@ -219,13 +220,13 @@ public:
             if (rc != 0) {
                 ++result_.failed;
                 state_.ui.showMessage(kBulkArchiverFailed);
-                res = kArchiverResult + FiveDigits(rc);
+                res = FileResult::Archiver(rc);
             } else if (bulkMemberRefused_) {
                 // Each such member has its own failure line already.
-                res = kArchiverResult + FiveDigits(kUnlhaRefusedPath);
+                res = FileResult::Archiver(kUnlhaRefusedPath);
             }
         }
-        report_.line(kBulkLine + archive + " " + "rc= " + res);
+        report_.line(kBulkLine + archive + " " + "rc= " + ResultText(res));
     }
 
     // The rows of one file, newest level first: what becomes of the file
@@ -295,7 +296,7 @@ public:
         if (!wrote_) return;
         if (const int err = writer_.sync()) {
             ++result_.failed;
-            const std::string res = "Error:" + std::to_string(err);
+            const std::string res = ResultText(FileResult::System(err));
             state_.ui.showMessage(kWriteBackFailedMessage + root_ + "\n" + kRc + res + " " + std::strerror(err));
             report_.line(kWriteBackFailedLine + root_ + kRc + res);
         }
@@ -319,24 +320,16 @@ private:
     // ".." steps, and the name is a plain name.
     bool lexicallyInside(const VersionRow& r) const {
         if (root_.empty()) return false;  // a directory row without a path holds nothing
-        if (r.name.empty() || r.name == "." || r.name == ".." || r.name.find(kSep) != std::string::npos) return false;
+        if (!IsSafeRelativePath(r.name) || r.name.find(kSep) != std::string::npos) return false;
         return insideRoot(WithSlash(r.dir));
     }
+    // dir (with its trailing "/") is the registered directory or a plain
+    // path below it.
     bool insideRoot(const std::string& dir) const {
         if (root_.empty() || dir.compare(0, rootPrefix_.size(), rootPrefix_) != 0) return false;
-        std::size_t pos = rootPrefix_.size();
-        while (pos < dir.size()) {
-            const std::size_t next = dir.find(kSep, pos);
-            const std::string part = dir.substr(pos, next - pos);
-            if (part.empty() || part == "." || part == "..") return false;
-            pos = next + 1;
-        }
-        return true;
-    }
-
-    // The result text of a folder that could not be opened below the root.
-    static std::string FolderResult(int err) {
-        return err == ELOOP ? kLinkRefused : "Error:" + std::to_string(err);
+        if (dir.size() == rootPrefix_.size()) return true;
+        return dir.back() == kSep &&
+               IsSafeRelativePath(std::string_view(dir).substr(rootPrefix_.size(), dir.size() - rootPrefix_.size() - 1));
     }
 
     // The recorded last-write time, when the row has one.
@@ -394,7 +387,7 @@ private:
         const VersionRow& r = s.r;
         const std::string from = versionFile(r);
         const std::string to = target(r);
-        std::string res = kSuccess;
+        FileResult res;
         if (!ClaimsOwnCopy(r.kbn1)) {
             // This version has no copy of its own (recorded only, or its
             // copy failed): whatever lies under its name in the version
@@ -404,18 +397,18 @@ private:
             return;
         }
         if (!lexicallyInside(r)) {
-            res = kOutsideRefused;
+            res = FileResult::Outside();
         } else if (!test_ && s.ticket != kNoTicket) {
             res = extracted(s);
         } else if (!test_) {
             int dirFd = -1;
             const int err = writer_.openFolder(relativeDir(r), &dirFd);
-            res = err ? FolderResult(err) : put(s, from);
+            res = err ? FileResult::Folder(err) : put(s, from);
         }
-        if (res != kSuccess) {
+        if (!res.ok()) {
             ++result_.failed;
-            state_.ui.showMessage(kRestoreFailedMessage + to + "\n" + kRc + res);
-            report_.line(kRestoreFailed + from + kFrom + to + kRc + res);
+            state_.ui.showMessage(kRestoreFailedMessage + to + "\n" + kRc + ResultText(res));
+            report_.line(kRestoreFailed + from + kFrom + to + kRc + ResultText(res));
         } else {
             ++result_.restored;
             report_.line(kRestored + from + kFrom + to, true);
@@ -428,16 +421,16 @@ private:
         return dir.empty() ? r.name : dir + kSep + r.name;
     }
 
-    std::string put(const Step& s, const std::string& from) {
+    FileResult put(const Step& s, const std::string& from) {
         const VersionRow& r = s.r;
         wrote_ = true;
         FileStamp stamp;
         stamp.mtime = RecordedTime(r);
         switch (s.storage) {
         case Storage::kMissing:
-            return "Error:" + std::to_string(ENOENT);
+            return FileResult::System(ENOENT);
         case Storage::kPlain:
-            return CopyFile(from, writer_, relativePath(r), stamp).resultText();
+            return FileResult::Of(CopyFile(from, writer_, relativePath(r), stamp));
         case Storage::kArchive:
             break;
         }
@@ -446,16 +439,16 @@ private:
 
     // The result of an archive member that could not be put back: the
     // archiver's messages, then its code.
-    std::string archiverFailed(std::int32_t rc) {
+    FileResult archiverFailed(std::int32_t rc) {
         ShowArchiverResult(state_.ui, rc, "2");
         state_.ui.showMessage(kArchiverFailed);
-        return kArchiverResult + FiveDigits(rc);
+        return FileResult::Archiver(rc);
     }
 
     // The queued archive member of a step, put back with the recorded
     // last-write time (the archive keeps whole seconds). Members that lie
     // before it in their archives may be written first.
-    std::string extracted(const Step& s) {
+    FileResult extracted(const Step& s) {
         const ArchiveRestores::Outcome o =
             archives_.outcome(s.ticket, [&](std::size_t ticket, const ArchiveRestores::Put& put) {
                 const VersionRow& r = steps_[stepOfTicket_[ticket]].r;
@@ -467,8 +460,8 @@ private:
                 out.code = put(dirFd, r.name, RecordedTime(r), true);
                 return out;
             });
-        if (o.folderError) return FolderResult(o.folderError);
-        return o.code == kUnlhaOk ? kSuccess : archiverFailed(o.code);
+        if (o.folderError) return FileResult::Folder(o.folderError);
+        return o.code == kUnlhaOk ? FileResult{} : archiverFailed(o.code);
     }
 
     // A level-0 version the bulk archive has put back gets its recorded
@@ -498,7 +491,7 @@ private:
         if (!member || !there) {
             ++result_.failed;
             const std::int32_t rc = bulkRc_ != 0 ? bulkRc_ : kUnlhaNoSuchMember;
-            const std::string res = kArchiverResult + FiveDigits(rc);
+            const std::string res = ResultText(FileResult::Archiver(rc));
             state_.ui.showMessage(kRestoreFailedMessage + to + "\n" + kRc + res);
             report_.line(kRestoreFailed + archive + kFrom + to + kRc + res);
             return;
@@ -514,9 +507,9 @@ private:
             report_.line(kFilePrefix + to + kDeleteSkipped + tail, true);
             return;
         }
-        std::string res = kSuccess;
+        FileResult res;
         if (!lexicallyInside(r)) {
-            res = kOutsideRefused;
+            res = FileResult::Outside();
         } else if (!test_) {
             const int err = writer_.removeFile(relativePath(r));
             if (err == ENOENT) {
@@ -525,12 +518,12 @@ private:
                 report_.line(kFilePrefix + to + kDeleteSkipped + tail, true);
                 return;
             }
-            if (err) res = FolderResult(err);
+            if (err) res = FileResult::Folder(err);
         }
-        if (res != kSuccess) {
+        if (!res.ok()) {
             ++result_.failed;
-            state_.ui.showMessage(kFilePrefix + to + kDeleteFailedMessage + "\n" + "   " + res);
-            report_.line(kFilePrefix + to + kDeleteFailed + res);
+            state_.ui.showMessage(kFilePrefix + to + kDeleteFailedMessage + "\n" + "   " + ResultText(res));
+            report_.line(kFilePrefix + to + kDeleteFailed + ResultText(res));
         } else {
             ++result_.deleted;
             report_.line(kFilePrefix + to + kDeleted + tail, true);
@@ -565,7 +558,7 @@ private:
                 passedOver = true;
                 bulkMemberRefused_ = true;
                 ++result_.failed;
-                const std::string res = kArchiverResult + FiveDigits(kUnlhaRefusedPath);
+                const std::string res = ResultText(FileResult::Archiver(kUnlhaRefusedPath));
                 state_.ui.showMessage(kRestoreFailedMessage + Printable(path) + "\n" + kRc + res);
                 report_.line(kRestoreFailed + archive + kFrom + Printable(path) + kRc + res);
                 continue;
@@ -576,7 +569,7 @@ private:
                 // Another directory's file (a destination shared by two).
                 passedOver = true;
                 ++result_.skipped;
-                report_.line(kRestoreSkipped + archive + kFrom + path + kRc + kOutsideRefused);
+                report_.line(kRestoreSkipped + archive + kFrom + path + kRc + ResultText(FileResult::Outside()));
                 continue;
             }
             int dirFd = -1;
@@ -588,7 +581,7 @@ private:
                 bulkRefused_.insert(m.path);
                 bulkMembers_.erase(m.path);
                 ++result_.failed;
-                const std::string res = FolderResult(err);
+                const std::string res = ResultText(FileResult::Folder(err));
                 state_.ui.showMessage(kRestoreFailedMessage + path + "\n" + kRc + res);
                 report_.line(kRestoreFailed + archive + kFrom + path + kRc + res);
                 continue;

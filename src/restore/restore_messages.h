@@ -34,7 +34,6 @@ inline const std::string kDeleteFailedMessage = " の削除に失敗しました
 inline const std::string kWriteBackFailedMessage = "戻したファイルの書き込みを確定できませんでした! DIR= ";
 
 // Result texts.
-inline const std::string kArchiverResult = "エラー　";
 // A target that does not lie inside the registered directory being
 // restored (a catalog row naming another place, a bulk archive member
 // stored elsewhere) is never written.

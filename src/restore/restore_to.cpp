@@ -15,6 +15,7 @@
 #include "platform/file_times.h"
 #include "platform/paths.h"
 #include "platform/safe_write.h"
+#include "restore/file_result.h"
 #include "restore/file_versions.h"
 #include "restore/restore_messages.h"
 #include "restore/restore_plan.h"
@@ -67,7 +68,7 @@ public:
         const bool bulk = r.kind == "3" && r.v.lvl == 0;
         if (!IsSafeAbsolutePath(s.source) || r.v.name.empty() || r.v.name.find(kSep) != std::string::npos) {
             s.outcome = RestoreToOutcome::kFailed;
-            s.detail = restore_text::kOutsideRefused;
+            s.detail = ResultText(FileResult::Outside());
         } else if (!bulk && !ClaimsOwnCopy(r.v.kbn1)) {
             s.outcome = RestoreToOutcome::kNoCopy;
         } else {
@@ -102,7 +103,7 @@ public:
         // write-back failed, that is a failure of the whole target.
         if (wrote_)
             if (const int err = root_.sync())
-                report(RestoreToOutcome::kFailed, options_.target, options_.target, "Error:" + std::to_string(err));
+                report(RestoreToOutcome::kFailed, options_.target, options_.target, ResultText(FileResult::System(err)));
     }
 
     RestoreToSummary summary;
@@ -127,8 +128,7 @@ private:
         if (s.outcome) return report(*s.outcome, s.source, s.target, s.detail);
         int dirFd = -1;
         if (const int err = root_.openFolder(folderOf(s.rel), &dirFd))
-            return report(RestoreToOutcome::kFailed, s.source, s.target,
-                          err == ELOOP ? restore_text::kLinkRefused : "Error:" + std::to_string(err));
+            return report(RestoreToOutcome::kFailed, s.source, s.target, ResultText(FileResult::Folder(err)));
         // An archive member may have been written already, ahead of its
         // turn (members are written in the order they lie in their
         // archives): it keeps or replaces a file there as it goes.
@@ -136,18 +136,18 @@ private:
         if (s.ticket == kNoTicket && !options_.overwrite && root_.statEntry(s.rel, &st) == 0)
             return report(RestoreToOutcome::kExists, s.source, s.target, "");
         wrote_ = true;
-        std::string result = kSuccess;
+        FileResult result;
         if (s.storage == Storage::kMissing) {
-            result = "Error:" + std::to_string(ENOENT);
+            result = FileResult::System(ENOENT);
         } else if (s.storage == Storage::kPlain) {
             FileStamp stamp;
             stamp.mtime = RecordedTime(s.r.v);
             const Status copied = CopyFile(s.plain, root_, s.rel, stamp, options_.overwrite);
-            result = copied.resultText();
+            result = FileResult::Of(copied);
             if (copied.error() == EEXIST && !options_.overwrite)
                 return report(RestoreToOutcome::kExists, s.source, s.target, "");
         } else if (s.ticket == kNoTicket) {
-            result = restore_text::kArchiverResult + FiveDigits(s.code);
+            result = FileResult::Archiver(s.code);
         } else {
             const ArchiveRestores::Outcome o =
                 archives_.outcome(s.ticket, [&](std::size_t ticket, const ArchiveRestores::Put& put) {
@@ -162,13 +162,12 @@ private:
                     return out;
                 });
             if (o.folderError)
-                return report(RestoreToOutcome::kFailed, s.source, s.target,
-                              o.folderError == ELOOP ? restore_text::kLinkRefused : "Error:" + std::to_string(o.folderError));
+                return report(RestoreToOutcome::kFailed, s.source, s.target, ResultText(FileResult::Folder(o.folderError)));
             if (o.code == archive::kUnlhaTargetExists) return report(RestoreToOutcome::kExists, s.source, s.target, "");
-            if (o.code != kUnlhaOk) result = restore_text::kArchiverResult + FiveDigits(o.code);
+            if (o.code != kUnlhaOk) result = FileResult::Archiver(o.code);
         }
-        report(result == kSuccess ? RestoreToOutcome::kRestored : RestoreToOutcome::kFailed, s.source, s.target,
-               result == kSuccess ? "" : result);
+        report(result.ok() ? RestoreToOutcome::kRestored : RestoreToOutcome::kFailed, s.source, s.target,
+               result.ok() ? "" : ResultText(result));
     }
 
     void report(RestoreToOutcome outcome, const std::string& source, const std::string& target,
