@@ -50,7 +50,7 @@ int Run(char** argv) {
     state.catalog = tessel::Connection::openFile(argv[2]);
     const int run = std::atoi(argv[5]);
     auto start = std::chrono::steady_clock::now();
-    tessel::BackupDirectory(state, tessel::BackupOptions{false, argv[7]}, argv[3], argv[6], "1", argv[4], run, 1, "01");
+    tessel::BackupDirectory(state, tessel::BackupOptions{false, argv[7]}, {argv[3], argv[6], "1", argv[4], run, 1, "01"});
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     long recorded = Count(state.db(), "SELECT count(*) FROM FILEKANRI WHERE BKPNO = ?1 AND DIRNO = 1", run);
     long failed = Count(state.db(), "SELECT count(*) FROM FILEKANRI WHERE BKPNO = ?1 AND DIRNO = 1 AND KBN1 = '9'", run);

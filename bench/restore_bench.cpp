@@ -97,7 +97,7 @@ int Again(const std::string& data, const std::string& root, const std::string& d
     Statement prefix = state->db().prepare("SELECT ABKP FROM BKPDIR WHERE DIRNO = 0");
     if (prefix.step()) options.compression = prefix.text(0);
     const int run = AddBackupRun(state->db(), "bench", "1", std::time(nullptr));
-    BackupDirectory(*state, options, root, "9", "1", dest, run, 1, "01");
+    BackupDirectory(*state, options, {root, "9", "1", dest, run, 1, "01"});
     std::printf("backup run %d, %ld messages\n", run, ui.messages);
     return ui.messages == 0 ? 0 : 1;
 }

@@ -184,6 +184,10 @@ std::int32_t LockIndex(const std::string& path, int fd, bool locked, std::shared
     return rc;
 }
 
+// The archive's tail is damaged in a way that cutting it off could lose
+// members (anything but one cut-off last member).
+bool DamagedBeyondCutOff(const CachedIndex& c) { return c.index.damagedTail && !c.index.cutOffTail; }
+
 // Puts the index of an add in place: `base` (the index the add started
 // from) with the members it appended, for the archive as it now is. `base`
 // is changed in place unless it was handed out or replaced meanwhile.
@@ -405,6 +409,10 @@ std::int32_t AddFiles(WriteRoot& root, const std::string& rel, const std::vector
         // this index, so it is read without the slot's lock from here on.
         base = slot->index;
     }
+    // Damage with more bytes behind it than a cut-off last member may hide
+    // members that a repair could still find: such an archive is left
+    // exactly as it is, and nothing is added to it.
+    if (DamagedBeyondCutOff(*base)) return failAll(kUnlhaNotArchive);
     std::int32_t rc = kUnlhaOk;
 
     // An archive with another name (a hard link: a snapshot made with
@@ -482,6 +490,7 @@ std::int32_t DropMembers(WriteRoot& root, const std::string& rel, const std::vec
         if (rc != kUnlhaOk) return rc;
         base = slot->index;
     }
+    if (DamagedBeyondCutOff(*base)) return kUnlhaNotArchive;
     const std::unordered_set<std::string> dropped(paths.begin(), paths.end());
     bool any = false;
     for (const Member& m : base->index.members) any = any || dropped.count(m.path) > 0;

@@ -20,6 +20,7 @@
 #include "archiver/archive_request.h"
 #include "archiver/unlha.h"
 #include "backup/backup_messages.h"
+#include "catalog/version_state.h"
 #include "core/status.h"
 #include "backup/backup_run.h"
 #include "backup/catalog_queries.h"
@@ -27,6 +28,7 @@
 #include "platform/file_ops.h"
 #include "platform/file_times.h"
 #include "platform/paths.h"
+#include "engine/file_result.h"
 #include "engine/version_store.h"
 #include "platform/program_files.h"
 
@@ -41,6 +43,11 @@ struct VersionRow {
     std::string kbn1;
     std::optional<std::int64_t> fupdate, fuptime, fsize;  // as the file pass recorded them
 };
+
+// The archiver read a file that kept changing: it has no copy.
+bool ChangedWhileRead(const FileResult& r) {
+    return r.kind == FileResult::Kind::kArchiver && r.code == kUnlhaSourceChanged;
+}
 
 // Whether the file as it looks now is what its row recorded: the copy just
 // made describes the row, or the row must take the file's state.
@@ -105,13 +112,13 @@ int OpenVersionFolder(BackupRun& run, std::int64_t level) {
 }
 
 // The failure of a version whose folder was refused.
-std::string FolderRefused(BackupRun& run, std::int64_t level, int err) {
+FileResult FolderRefused(BackupRun& run, std::int64_t level, int err) {
     run.failure("ディレクトリーを作成できません (" + VersionFolder(run.destination, level) + "): " + std::strerror(err));
-    return "Error:" + std::to_string(err);
+    return FileResult::System(err);
 }
 
-// Adds one version to its level archive; returns "成功" or the failure text.
-std::string ArchiveOne(BackupRun& run, const std::string& sourceFile, std::int64_t level, bool byCatalogOnly) {
+// Adds one version to its level archive.
+FileResult ArchiveOne(BackupRun& run, const std::string& sourceFile, std::int64_t level, bool byCatalogOnly) {
     // The archiver itself refuses what it cannot read (a file gone or
     // unreadable, a FIFO, device or link put in its place since the scan),
     // without blocking, and its failure is reported as such.
@@ -119,9 +126,9 @@ std::string ArchiveOne(BackupRun& run, const std::string& sourceFile, std::int64
     request.root = run.destination;
     request.byCatalogOnly = byCatalogOnly;
     const std::int32_t rc = run.runArchiver(request);
-    if (rc == 0) return kSuccess;
+    if (rc == 0) return {};
     run.failure(kArchiverFailed);
-    return kArchiverResult + FiveDigits(rc);
+    return FileResult::Archiver(rc);
 }
 
 // Whether a recorded version claims the copy of dir/name at this level of
@@ -179,9 +186,9 @@ void DropUnclaimedMembers(BackupRun& run, std::int64_t level, const std::vector<
 // is raised while that name is taken there, so that files of one name from
 // different folders never overwrite each other.
 // A second copy (again) replaces the first at the same level.
-std::string CopyOne(BackupRun& run, const std::string& sourceFile, VersionRow& row, bool* changed, bool again) {
+FileResult CopyOne(BackupRun& run, const std::string& sourceFile, VersionRow& row, bool* changed, bool again) {
     // Only a regular file that can be opened is copied.
-    if (Status readable = CheckReadableFile(sourceFile); !readable) return readable.resultText();
+    if (Status readable = CheckReadableFile(sourceFile); !readable) return FileResult::Of(readable);
     // A copy no recorded version claims (a killed run's) is replaced.
     struct stat st {};
     bool replace = again;
@@ -194,7 +201,7 @@ std::string CopyOne(BackupRun& run, const std::string& sourceFile, VersionRow& r
         *changed = true;
     }
     if (const int err = OpenVersionFolder(run, row.level)) return FolderRefused(run, row.level, err);
-    return CopyFile(sourceFile, run.root(), VersionFolderName(row.level) + kSep + row.name, {}, replace).resultText();
+    return FileResult::Of(CopyFile(sourceFile, run.root(), VersionFolderName(row.level) + kSep + row.name, {}, replace));
 }
 
 // The archiver's outcome for each row of a batch, worked out before the
@@ -268,7 +275,7 @@ AddedAhead AddBatch(BackupRun& run, const std::vector<VersionRow>& rows, const s
     std::vector<std::int64_t> levels;  // in order of first use
     std::vector<std::vector<std::size_t>> byLevel;
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (rows[i].kbn1 == "9" || how[i] != NewCopy::kArchive) continue;
+        if (VersionStateOf(rows[i].kbn1) == VersionState::kNoCopy || how[i] != NewCopy::kArchive) continue;
         try {
             run.step = "10";
             if ((ahead.folderError[i] = OpenVersionFolder(run, rows[i].level)) != 0) continue;
@@ -307,20 +314,19 @@ AddedAhead AddBatch(BackupRun& run, const std::vector<VersionRow>& rows, const s
 // Stores one file with `store`, looking at it before and after; a file
 // that changed meanwhile is stored once more, and refused when it still
 // changes. *stored is the file as stored.
-std::string StoreSettled(const std::string& sourceFile, const std::function<std::string(bool again)>& store,
-                         EntryLook* stored) {
+FileResult StoreSettled(const std::string& sourceFile, const std::function<FileResult(bool again)>& store,
+                        EntryLook* stored) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         const EntryLook before = LookAtEntry(sourceFile);
-        const std::string result = store(attempt > 0);
-        const bool changedInRead = result == kArchiverResult + FiveDigits(kUnlhaSourceChanged);
-        if (result != kSuccess && !changedInRead) return result;
+        const FileResult result = store(attempt > 0);
+        if (!result.ok() && !ChangedWhileRead(result)) return result;
         const EntryLook after = LookAtEntry(sourceFile);
-        if (result == kSuccess && SettledBetween(before, after) == Settled::kStable) {
+        if (result.ok() && SettledBetween(before, after) == Settled::kStable) {
             *stored = after;
-            return kSuccess;
+            return {};
         }
     }
-    return kArchiverResult + FiveDigits(kUnlhaSourceChanged);
+    return FileResult::Archiver(kUnlhaSourceChanged);
 }
 
 void StoreEach(BackupRun& run) {
@@ -331,7 +337,7 @@ void StoreEach(BackupRun& run) {
         std::vector<NewCopy> how;
         for (const VersionRow& row : rows) {
             // The catalog keeps 32 bits of a size: the file itself tells.
-            const std::int64_t size = row.kbn1 == "9" ? 0 : LookAtEntry(SourceFileOf(row)).size;
+            const std::int64_t size = VersionStateOf(row.kbn1) == VersionState::kNoCopy ? 0 : LookAtEntry(SourceFileOf(row)).size;
             how.push_back(NewCopyFor(row.dir, row.name, compress, static_cast<std::uint64_t>(size)));
         }
         std::optional<AddedAhead> ahead;
@@ -339,7 +345,7 @@ void StoreEach(BackupRun& run) {
         for (std::size_t i = 0; i < rows.size(); ++i) {
             VersionRow& row = rows[i];
             run.step = "9";
-            if (row.kbn1 == "9") {
+            if (VersionStateOf(row.kbn1) == VersionState::kNoCopy) {
                 run.storedThrough = row.rowid;
                 continue;
             }
@@ -348,7 +354,7 @@ void StoreEach(BackupRun& run) {
             bool changed = false;
             run.step = "10";
             const std::string sourceFile = SourceFileOf(row);
-            std::string result;
+            FileResult result;
             bool copyFailedUnexpectedly = false;
             EntryLook stored;  // the file as its copy was made
             if (ahead && how[i] == NewCopy::kArchive) {
@@ -358,14 +364,13 @@ void StoreEach(BackupRun& run) {
                 } else if (ahead->threw[i]) {
                     copyFailedUnexpectedly = true;
                 } else if (const std::int32_t rc = ahead->rc[i]; rc == 0) {
-                    result = kSuccess;
                     stored = ahead->stored[i];
                 } else {
                     if (rc != kUnlhaSourceChanged) {
                         run.archiverResult(rc);
                         run.failure(kArchiverFailed);
                     }
-                    result = kArchiverResult + FiveDigits(rc);
+                    result = FileResult::Archiver(rc);
                 }
             } else {
                 run.progress(kCheckingPrefix, sourceFile, kBackingUpSuffix);
@@ -389,33 +394,33 @@ void StoreEach(BackupRun& run) {
                 }
             }
             // A file that kept changing while it was read has no copy.
-            if (result == kArchiverResult + FiveDigits(kUnlhaSourceChanged))
+            if (ChangedWhileRead(result))
                 run.failure(kChangedWhileRead + sourceFile + ")", !run.silent());
 
             if (copyFailedUnexpectedly) {
-                row.kbn1 = "9";
+                row.kbn1 = CodeText(VersionState::kNoCopy);
                 changed = true;
                 run.failure(kCopyUnknownError + sourceFile);
             }
             try {
-                if (!copyFailedUnexpectedly && result != kSuccess) {
-                    row.kbn1 = "9";
+                if (!copyFailedUnexpectedly && !result.ok()) {
+                    row.kbn1 = CodeText(VersionState::kNoCopy);
                     changed = true;
                     // An archiver failure was counted when it was shown.
                     const std::string text =
-                        kCopyFailed + sourceFile + "\n" + kCopyFailedCode + result + FailureCause(sourceFile, result);
-                    if (result.rfind(kArchiverResult, 0) != 0) run.failure(text, !run.silent());
+                        kCopyFailed + sourceFile + "\n" + kCopyFailedCode + ResultText(result) + FailureCause(sourceFile, result);
+                    if (result.kind != FileResult::Kind::kArchiver) run.failure(text, !run.silent());
                     else run.report(RunEntry::kFailure, text, !run.silent());
                 }
                 run.step = "11";
                 if (changed) WriteBack(run, row);
                 // The row describes the bytes stored: a file that changed
                 // after the scan takes the state it was copied in.
-                if (result == kSuccess && !AsRecorded(row, stored)) RecordStoredState(run, row.rowid, sourceFile);
+                if (!copyFailedUnexpectedly && result.ok() && !AsRecorded(row, stored)) RecordStoredState(run, row.rowid, sourceFile);
             } catch (const std::exception& e) {
                 run.failure(kSkipped + run.step + "\n" + kSkippedFile + sourceFile);
                 run.message(e.what());
-                if (row.kbn1 == "9") {
+                if (VersionStateOf(row.kbn1) == VersionState::kNoCopy) {
                     // The row must not go on claiming a copy it lacks.
                     try {
                         run.db().cached(kMarkFailedSql).bind(1, row.rowid).run();
@@ -423,7 +428,7 @@ void StoreEach(BackupRun& run) {
                     }
                 }
             }
-            run.noteStored(sourceFile, row.kbn1 != "9");
+            run.noteStored(sourceFile, VersionStateOf(row.kbn1) != VersionState::kNoCopy);
             run.storedThrough = row.rowid;
         }
     }
@@ -443,8 +448,8 @@ std::int64_t MarkFilesMissingFromBulk(BackupRun& run, const std::string& archive
          rows = NextRows(run, rows.back().rowid)) {
         for (VersionRow& row : rows) {
             const std::string path = SourcePathOf(row.dir, row.name);
-            if (row.kbn1 != "2" || members.count(MemberPathOf(row.dir, row.name))) continue;
-            row.kbn1 = "9";
+            if (VersionStateOf(row.kbn1) != VersionState::kRecordedOnly || members.count(MemberPathOf(row.dir, row.name))) continue;
+            row.kbn1 = CodeText(VersionState::kNoCopy);
             WriteBack(run, row);
             ++marked;
             const Status readable = CheckReadableFile(path);

@@ -15,12 +15,10 @@ BackupRunResult AutomaticBackup(SharedState& state, const BackupEngine& engine, 
     BackupOptions options;
     options.silent = true;
     options.report = report.report();
+    options.compression = CompressionFlag(db);
 
     for (const DirectoryRow& r : ReadDirectoryRows(db, DirectoryOrder::kByNumber)) {
-        if (r.kind == "0") {
-            if (r.abkp) options.compression = *r.abkp;
-            continue;
-        }
+        if (r.kind == "0") continue;
         if (r.abkp == "9" || !r.dir || r.dir->empty() || !r.dest || r.dest->empty() || !r.dirNo) continue;
         BackupCall call{*r.dir, "9", r.kind == "9" ? "9" : "1", *r.dest, run, static_cast<int>(*r.dirNo),
                         r.chk2.value_or("")};

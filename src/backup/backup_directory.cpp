@@ -46,6 +46,20 @@ void BackupRun::noteStored(const std::string& sourceFile, bool stored) {
 
 namespace {
 
+// Writes this call's copies back to the disk before any row claims them.
+// When write-back failed, no copy of this call can be trusted: none is
+// claimed (the rows still waiting are then marked as having none, and the
+// next run stores those files again). False then.
+bool CopiesWrittenBack(BackupRun& run, WriteRoot& destinationRoot) {
+    if (run.runKind != "1" && run.runKind != "3") return true;
+    const int err = destinationRoot.sync();
+    if (err == 0) return true;
+    run.failure(kWriteBackFailed + run.destination + "): " + std::strerror(err));
+    run.result.versionsStored = 0;
+    run.storedThrough = run.rowidBefore;
+    return false;
+}
+
 void ShowAbort(BackupRun& run, const std::string& description) {
     run.failure(kAborted + run.step);
     run.message(description);
@@ -58,15 +72,17 @@ bool SourceExists(const std::string& source) { return IsDirectory(source); }
 }  // namespace
 }  // namespace backup
 
-BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, const std::string& source,
-                             const std::string& initialFlag, const std::string& runKind,
-                             const std::string& destination, int runNumber, int dirNo, const std::string& subdirFlag,
+BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, const BackupCall& call,
                              const ArchiverCall& archiver, const ArchiverAddEach& addEach) {
     using namespace backup;
+    const std::string& source = call.source;
+    const std::string& initialFlag = call.initialFlag;
+    const std::string& runKind = call.runKind;
+    const std::string& destination = call.destination;
     BackupResult result;
     result.directories = 1;
-    BackupRun run{state,   options, result, source, initialFlag, runKind, destination, runNumber,
-                  dirNo,   subdirFlag, archiver, "0"};
+    BackupRun run{state,       options,     result,         source,      initialFlag, runKind,
+                  destination, call.runNumber, call.dirNo, call.subdirFlag, archiver};
     if (addEach) run.addEach = &addEach;
 
     run.step = "0";
@@ -89,15 +105,12 @@ BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, c
     WriteRoot destinationRoot(destination, {Ownership::kProgram, RootLinks::kRefuse});
     run.destinationRoot = &destinationRoot;
     if (runKind == "1" || runKind == "3") {
-        if (!IsDirectory(destination)) {
-            run.warning(kDestinationMissing + destination + ")");
-            if (mkdir(destination.c_str(), 0777) != 0) {
-                ShowAbort(run, "ディレクトリーを作成できません (" + destination + "): " + std::strerror(errno));
-                return result;
-            }
-        }
+        // A missing destination is made as the root is opened, from "/"
+        // down without following a link.
+        const bool missing = !IsDirectory(destination);
+        if (missing) run.warning(kDestinationMissing + destination + ")");
         int fd = -1;
-        if (const int err = destinationRoot.openFolder("", &fd, false)) {
+        if (const int err = destinationRoot.openFolder("", &fd, missing)) {
             if (err == ELOOP) run.failure(kDestinationIsLink + destination + ")");
             else ShowAbort(run, "ディレクトリーを作成できません (" + destination + "): " + std::strerror(err));
             return result;
@@ -127,29 +140,23 @@ BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, c
         waitCursor.emplace(state.ui);
 
         if (RunControl* c = run.control()) c->phase = RunControl::Phase::kScanning;
-        if (subdirFlag == "01") CollectSubdirectories(run);
+        if (call.subdirFlag == "01") CollectSubdirectories(run);
         FilePass(run);
         if (RunControl* c = run.control()) c->phase = RunControl::Phase::kStoring;
         StoreVersions(run);
-        // The copies reach the disk once, before the rows that claim them.
-        // When write-back failed, no copy of this call can be trusted: none
-        // is claimed, and the next run stores them again; an initial backup
-        // leaves nothing behind.
-        if (runKind == "1" || runKind == "3") {
-            if (const int err = destinationRoot.sync()) {
-                run.failure(kWriteBackFailed + destination + "): " + std::strerror(err));
-                result.versionsStored = 0;
-                if (initialFlag == "1") return result;
-                run.storedThrough = run.rowidBefore;
-                MarkUnstoredVersions(run);
-            }
+        // The copies reach the disk once, before the rows that claim them;
+        // an initial backup whose copies cannot be trusted leaves nothing
+        // behind.
+        if (!CopiesWrittenBack(run, destinationRoot)) {
+            if (initialFlag == "1") return result;
+            MarkUnstoredVersions(run);
         }
         if (initialFlag == "1") {
             // An initial backup is done only together with the rows it
             // recorded; one that could not store its bulk archive at all
             // leaves nothing behind and can simply be run again.
             if (run.initialIncomplete) return result;
-            run.db().cached("UPDATE BKPDIR SET CHK1 = '1' WHERE DIRNO = ?1").bind(1, dirNo).run();
+            run.db().cached("UPDATE BKPDIR SET CHK1 = '1' WHERE DIRNO = ?1").bind(1, call.dirNo).run();
         }
         transaction->commit();
     } catch (const RunStopped&) {
@@ -162,11 +169,7 @@ BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, c
         // stopped initial backup leaves nothing behind and is run again.
         if (run.storedThrough != run.rowidBefore && initialFlag != "1") {
             try {
-                if (const int err = destinationRoot.sync()) {
-                    run.failure(kWriteBackFailed + destination + "): " + std::strerror(err));
-                    run.storedThrough = run.rowidBefore;
-                    result.versionsStored = 0;
-                }
+                CopiesWrittenBack(run, destinationRoot);
                 MarkUnstoredVersions(run);
                 transaction->commit();
             } catch (const std::exception& e) {
@@ -178,9 +181,11 @@ BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, c
     } catch (const std::exception& e) {
         ShowAbort(run, e.what());
         // An initial backup that stopped leaves nothing behind: it is not
-        // done and can be run again.
+        // done and can be run again. Otherwise what was stored stays
+        // recorded, once its copies are on the disk.
         if (transaction && initialFlag != "1") {
             try {
+                CopiesWrittenBack(run, destinationRoot);
                 MarkUnstoredVersions(run);
                 transaction->commit();
             } catch (const std::exception&) {

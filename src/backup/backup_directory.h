@@ -63,15 +63,33 @@ struct BackupResult {
     }
 };
 
-// Scans the source directory (with its sub-directories when subdirFlag is
-// "01"), records every new or changed file as a new version in FILEKANRI
-// and stores a copy of each in its version folder of the destination.
-// initialFlag "1": initial backup from the registration window; "9":
-// backup run or automatic backup. runKind "1" normal, "2" initial without
-// backup, "3" initial bulk backup, "9" information only.
-BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, const std::string& source,
-                             const std::string& initialFlag, const std::string& runKind,
-                             const std::string& destination, int runNumber, int dirNo, const std::string& subdirFlag);
+// One registered directory to back up, as its registration row and the
+// run give it.
+struct BackupCall {
+    // The registered directory.
+    std::string source;
+    // "1": the initial backup from the registration window (its rows are
+    // run 0 and the registration is marked done); "9": a backup run or an
+    // automatic backup.
+    std::string initialFlag = "9";
+    // The registration's kind: "1" normal, "2" initial without backup, "3"
+    // initial bulk backup, "9" information only (rows, no copies).
+    std::string runKind = "1";
+    // Where the version folders go.
+    std::string destination;
+    // The run the new versions belong to (0 for an initial backup).
+    int runNumber = 0;
+    // The registration's directory number.
+    int dirNo = 0;
+    // "01": with sub-directories; "00": the directory's own files only.
+    std::string subdirFlag = "01";
+    bool operator==(const BackupCall&) const = default;
+};
+
+// Scans the source directory (with its sub-directories when asked),
+// records every new or changed file as a new version in FILEKANRI and
+// stores a copy of each in its version folder of the destination.
+BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, const BackupCall& call);
 
 // Adds each file to the archive below the destination as an ArchiverCall
 // with its kAddFile request would, all in one call; one result per file,
@@ -83,9 +101,7 @@ using ArchiverAddEach = std::function<std::vector<std::int32_t>(
 // callers that wrap the archiver). With addEach set, the versions that go
 // into one archive are added with one call of it; without, with one
 // archiver call per version.
-BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, const std::string& source,
-                             const std::string& initialFlag, const std::string& runKind,
-                             const std::string& destination, int runNumber, int dirNo, const std::string& subdirFlag,
+BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, const BackupCall& call,
                              const ArchiverCall& archiver, const ArchiverAddEach& addEach = {});
 
 }  // namespace tessel

@@ -53,7 +53,6 @@ inline const std::string kOlderProductVersion = "ﾌﾟﾛｸﾞﾗﾑﾊﾞｰ�
 // Storing versions.
 inline const std::string kArchiverFailed = " error lzh u:追加･更新 function ";
 inline const std::string kBulkArchiverFailed = " error lzh U:追加･更新 一括 function ";
-inline const std::string kArchiverResult = "エラー　";
 inline const std::string kCopyFailed = "ファイルのコピーに失敗しました! FILE= ";
 inline const std::string kCopyFailedCode = "     RC  ";
 inline const std::string kChangedWhileRead = "ファイルが読み取り中に変更され続けたため、バックアップできません！ (";

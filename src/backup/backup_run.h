@@ -14,6 +14,7 @@
 
 #include "backup/backup_directory.h"
 #include "catalog/connection.h"
+#include "engine/file_result.h"
 #include "engine/shared_state.h"
 #include "platform/dir_listing.h"
 #include "platform/safe_write.h"
@@ -149,10 +150,10 @@ bool RecordStoredState(BackupRun& run, std::int64_t rowid, const std::string& pa
 // Stores the versions this call recorded (or the whole directory for an
 // initial bulk backup).
 void StoreVersions(BackupRun& run);
-// The cause of a failed copy whose result text is `result` ("Error:" and
-// an errno value, or "エラー　" and the archiver's code), in the system's
-// words, after a line break; empty when there is nothing to add.
-std::string FailureCause(const std::string& sourceFile, const std::string& result);
+// The cause of a failed copy (a system call's errno value or the
+// archiver's code), in the system's words, after a line break; empty when
+// there is nothing to add.
+std::string FailureCause(const std::string& sourceFile, const FileResult& result);
 // After an abort: rows of this call that claim a copy but never got one
 // are marked "9" (no usable copy).
 void MarkUnstoredVersions(BackupRun& run);

@@ -43,11 +43,7 @@ BackupRunResult RunTitledBackup(SharedState& state, const BackupEngine& engine, 
     BackupOptions options;
     options.control = control;
     options.report = report.report();
-    for (const DirectoryRow& r : rows)
-        if (r.kind == "0") {
-            if (r.abkp) options.compression = *r.abkp;
-            break;
-        }
+    options.compression = CompressionFlag(db);
     for (DirectoryRow& r : rows) {
         if (r.kind == "0") continue;
         if (!r.chk2 || r.chk2->empty()) {
@@ -84,11 +80,9 @@ BackupResult RunInitialBackups(SharedState& state, const BackupEngine& engine, R
     BackupOptions options;
     options.control = control;
     options.report = report.report();
+    options.compression = CompressionFlag(db);
     for (const Registration& r : rows) {
-        if (r.kind == "0") {
-            if (r.abkp) options.compression = *r.abkp;
-            continue;
-        }
+        if (r.kind == "0") continue;
         if (!r.chk1 || *r.chk1 == "1") continue;
         if (control && control->stopRequested()) {
             result.stopped = true;
@@ -107,8 +101,7 @@ BackupResult RunInitialBackups(SharedState& state, const BackupEngine& engine, R
 
 BackupEngine RealBackupEngine() {
     return [](SharedState& state, const BackupCall& c, const BackupOptions& options) {
-        return BackupDirectory(state, options, c.source, c.initialFlag, c.runKind, c.destination, c.runNumber, c.dirNo,
-                               c.subdirFlag);
+        return BackupDirectory(state, options, c);
     };
 }
 

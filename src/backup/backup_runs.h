@@ -17,17 +17,6 @@ namespace tessel {
 int AddBackupRun(Connection& db, const std::string& title, const std::string& kind, std::time_t now);
 
 // The arguments of one backup engine call, in the engine's order.
-struct BackupCall {
-    std::string source;
-    std::string initialFlag;
-    std::string runKind;
-    std::string destination;
-    int runNumber = 0;
-    int dirNo = 0;
-    std::string subdirFlag;
-    bool operator==(const BackupCall&) const = default;
-};
-
 // Backs up one registered directory. The program passes the real engine;
 // tests may pass a recorder.
 using BackupEngine = std::function<BackupResult(SharedState&, const BackupCall&, const BackupOptions&)>;

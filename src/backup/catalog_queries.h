@@ -2,6 +2,10 @@
 // The statements the backup engine runs once per file, directory or version row.
 // Each must be answered by one index seek or a rowid range, never by a
 // scan or a sort of FILEKANRI: catalogs hold millions of rows.
+#include <string>
+
+#include "catalog/version_state.h"
+
 namespace tessel::backup {
 
 // The latest version of one file recorded with one form of its directory.
@@ -32,17 +36,22 @@ inline constexpr const char* kNextRowsSql =
 // final "/", ?6 the last rowid that counts. One index seek per directory
 // number storing there.
 // ?7 is the call's own directory number, which counts whatever BKPDIR says.
-inline constexpr const char* kCopyClaimedSql =
-    "SELECT 1 FROM FILEKANRI WHERE DIRNO IN (SELECT DIRNO FROM BKPDIR WHERE BKPDIR = ?1 UNION ALL SELECT ?7) "
-    "AND DIR IN (?2, ?3) AND FILENM = ?4 AND LVL = ?5 AND rowid <= ?6 AND (KBN1 IS NULL OR KBN1 NOT IN ('2', '8', '9')) "
-    "LIMIT 1";
+inline const std::string kCopyClaimedSql =
+    std::string("SELECT 1 FROM FILEKANRI WHERE DIRNO IN (SELECT DIRNO FROM BKPDIR WHERE BKPDIR = ?1 UNION ALL SELECT ?7) "
+                "AND DIR IN (?2, ?3) AND FILENM = ?4 AND LVL = ?5 AND rowid <= ?6 AND ") +
+    kClaimsOwnCopySql + " LIMIT 1";
 // The same for a plain copy, known by level and name alone.
-inline constexpr const char* kPlainCopyClaimedSql =
-    "SELECT 1 FROM FILEKANRI WHERE DIRNO IN (SELECT DIRNO FROM BKPDIR WHERE BKPDIR = ?1 UNION ALL SELECT ?5) "
-    "AND FILENM = ?2 AND LVL = ?3 AND rowid <= ?4 AND (KBN1 IS NULL OR KBN1 NOT IN ('2', '8', '9')) LIMIT 1";
+inline const std::string kPlainCopyClaimedSql =
+    std::string("SELECT 1 FROM FILEKANRI WHERE DIRNO IN (SELECT DIRNO FROM BKPDIR WHERE BKPDIR = ?1 UNION ALL SELECT ?5) "
+                "AND FILENM = ?2 AND LVL = ?3 AND rowid <= ?4 AND ") +
+    kClaimsOwnCopySql + " LIMIT 1";
 inline constexpr const char* kWriteBackSql = "UPDATE FILEKANRI SET LVL = ?1, KBN1 = ?2 WHERE rowid = ?3";
-inline constexpr const char* kMarkFailedSql = "UPDATE FILEKANRI SET KBN1 = '9' WHERE rowid = ?1";
-inline constexpr const char* kMarkUnstoredSql =
-    "UPDATE FILEKANRI SET KBN1 = '9' WHERE rowid > ?3 AND +BKPNO = ?1 AND +DIRNO = ?2 AND KBN1 IN ('0', '7')";
+inline const std::string kMarkFailedSql =
+    "UPDATE FILEKANRI SET KBN1 = '" + CodeText(VersionState::kNoCopy) + "' WHERE rowid = ?1";
+// The rows of this call after ?3 that still wait for their copy.
+inline const std::string kMarkUnstoredSql = "UPDATE FILEKANRI SET KBN1 = '" + CodeText(VersionState::kNoCopy) +
+                                            "' WHERE rowid > ?3 AND +BKPNO = ?1 AND +DIRNO = ?2 AND KBN1 IN ('" +
+                                            CodeText(VersionState::kStored) + "', '" +
+                                            CodeText(VersionState::kStoredOlder) + "')";
 
 }  // namespace tessel::backup

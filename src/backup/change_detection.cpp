@@ -10,6 +10,7 @@
 #include <string_view>
 #include <utility>
 
+#include "catalog/version_state.h"
 #include "backup/backup_messages.h"
 #include "backup/backup_run.h"
 #include "backup/catalog_queries.h"
@@ -165,7 +166,7 @@ void BindEntryColumns(Statement& q, int first, const FileTimes& times, const Fil
 
 void ProcessFile(BackupRun& run, const std::string& directory, const std::string& name, int dirFd) {
     Connection& db = run.db();
-    std::string code = "0";
+    VersionState state = VersionState::kStored;
     const std::string path = JoinPath(directory, name);
     ++run.result.filesExamined;
 
@@ -210,9 +211,10 @@ void ProcessFile(BackupRun& run, const std::string& directory, const std::string
     run.step = "5";
     if (latest) {
         const Latest& r = *latest;
-        if (r.kbn1 == "8") return;  // excluded: never gets another version
+        const VersionState latestState = VersionStateOf(r.kbn1);
+        if (latestState == VersionState::kExcluded) return;  // never gets another version
         if (times.status != 0) {
-            code = "9";
+            state = VersionState::kNoCopy;
         } else {
             const FileTime& w = times.lastWrite;
             bool changed = Differs(r.fupdate, w.high) || Differs(r.fuptime, w.low) || Differs(r.fsize, times.size) ||
@@ -224,7 +226,8 @@ void ProcessFile(BackupRun& run, const std::string& directory, const std::string
                 // bulk archive or was registered without a first copy; a
                 // "9" row at any level, a failed first copy included, is not
                 // covered by anything.
-                bool noCopy = r.kbn1 == "9" || (r.kbn1 == "2" && r.level != 0);
+                bool noCopy = latestState == VersionState::kNoCopy ||
+                              (latestState == VersionState::kRecordedOnly && r.level != 0);
                 if (!(run.runKind == "1" && noCopy)) return;
             } else {
                 bool older = Greater(r.fupdate, w.high) || Greater(r.fmver, version.fileHigh) ||
@@ -232,7 +235,7 @@ void ProcessFile(BackupRun& run, const std::string& directory, const std::string
                              Greater(r.pmver, version.productHigh) ||
                              (Equal(r.pmver, version.productHigh) && Greater(r.plver, version.productLow));
                 if (older) {
-                    code = "7";
+                    state = VersionState::kStoredOlder;
                     const VersionTexts t = ReadVersionTexts(db, r.rowid);
                     run.warning(kOlderFile + name + "\n" + kOlderDate + t.fupdayd + " - " + FormatFileTime(w).date +
                                     "\n" + kOlderFileVersion + t.fverno + "-" + version.fileText + "\n" +
@@ -253,10 +256,10 @@ void ProcessFile(BackupRun& run, const std::string& directory, const std::string
     add.bind(1, run.runNumber).bind(2, run.dirNo).bind(3, static_cast<std::int64_t>(level));
     add.bind(4, !directory.empty() && directory.back() == kSep ? directory : directory + kSep).bind(5, name);
     BindEntryColumns(add, 6, times, version);
-    add.bind(21, run.runKind != "1" ? std::string("2") : code);
+    add.bind(21, CodeText(run.runKind != "1" ? VersionState::kRecordedOnly : state));
     add.run();
     ++run.result.versionsRecorded;
-    if (RunControl* c = run.control(); c && run.runKind == "1" && code != "9") ++c->versionsToStore;
+    if (RunControl* c = run.control(); c && run.runKind == "1" && state != VersionState::kNoCopy) ++c->versionsToStore;
     run.catalogHasRows = true;
 }
 

@@ -1,7 +1,6 @@
-// Why a version could not be stored, in the system's words: the result text
+// Why a version could not be stored, in the system's words: the result
 // carries only a number.
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -12,13 +11,11 @@
 
 namespace tessel::backup {
 
-std::string FailureCause(const std::string& sourceFile, const std::string& result) {
-    if (result.rfind("Error:", 0) == 0) {
-        const int err = std::atoi(result.c_str() + 6);
-        return err > 0 ? "\n" + std::string(std::strerror(err)) : std::string();
-    }
-    if (result.rfind(kArchiverResult, 0) != 0) return {};
-    const auto rc = static_cast<std::int32_t>(std::atol(result.c_str() + kArchiverResult.size()));
+std::string FailureCause(const std::string& sourceFile, const FileResult& result) {
+    if (result.kind == FileResult::Kind::kSystem)
+        return result.code > 0 ? "\n" + std::string(std::strerror(result.code)) : std::string();
+    if (result.kind != FileResult::Kind::kArchiver) return {};
+    const std::int32_t rc = result.code;
     // The archiver says only that it could not read the file; the file says why.
     if (rc == kUnlhaCannotReadSource)
         if (const Status readable = CheckReadableFile(sourceFile); !readable)

@@ -24,6 +24,13 @@ std::vector<DirectoryRow> ReadDirectoryRows(Connection& db, DirectoryOrder order
     return rows;
 }
 
+std::string CompressionFlag(Connection& db) {
+    Statement s = db.prepare("SELECT ABKP FROM BKPDIR WHERE KBN = '0' ORDER BY DIRNO, rowid LIMIT 1");
+    if (!s.step()) return "0";
+    const std::optional<std::string> flag = s.optText(0);
+    return flag && !flag->empty() ? *flag : "0";
+}
+
 Registration RegistrationOf(const Statement& s) {
     return {s.int64(0),   s.optText(1), s.optText(2), s.optText(3), s.optText(4),
             s.optText(5), s.optText(6), s.optText(7), s.optText(8)};

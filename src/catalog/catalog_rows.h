@@ -34,6 +34,11 @@ std::vector<DirectoryRow> ReadDirectoryRows(Connection& db, DirectoryOrder order
 // The row of one directory number.
 std::optional<DirectoryRow> ReadDirectoryRow(Connection& db, std::int64_t dirNo);
 
+// The compression flag every engine runs with: the ABKP of the prefix row
+// (the first by DIRNO when there are several), "0" (plain copies) when
+// there is none or it is empty. Read once, when a run starts.
+std::string CompressionFlag(Connection& db);
+
 // One BKPDIR row as the registration list shows it, with its kind's name.
 struct Registration {
     std::int64_t dirNo = 0;

@@ -14,14 +14,13 @@ std::string ArchiverErrorText(std::int32_t rc) {
 
 std::string ArchiverResultText(std::int32_t rc) { return "エラー　" + FiveDigits(rc); }
 
-std::int32_t ShowArchiverResult(UserInterface& ui, std::int32_t rc, const std::string& /*ownerCode*/) {
+std::int32_t ShowArchiverResult(UserInterface& ui, std::int32_t rc) {
     if (rc != 0) ui.showMessage(ArchiverErrorText(rc));
     return rc;
 }
 
-std::int32_t RunArchiver(UserInterface& ui, const ArchiverCall& call, const archive::ArchiveRequest& request,
-                         const std::string& ownerCode) {
-    return ShowArchiverResult(ui, call(request), ownerCode);
+std::int32_t RunArchiver(UserInterface& ui, const ArchiverCall& call, const archive::ArchiveRequest& request) {
+    return ShowArchiverResult(ui, call(request));
 }
 
 }  // namespace tessel

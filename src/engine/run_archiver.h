@@ -22,14 +22,10 @@ std::string ArchiverErrorText(std::int32_t rc);
 std::string ArchiverResultText(std::int32_t rc);
 
 // Shows ArchiverErrorText for a non-zero result, whatever the silent flag
-// says, and returns rc unchanged. The owner code names the window that owns
-// the archiver's display ("1" the registration window, "2" the restore
-// window, any other value the backup run window); the message is the
-// program's own either way.
-std::int32_t ShowArchiverResult(UserInterface& ui, std::int32_t rc, const std::string& ownerCode);
+// says, and returns rc unchanged.
+std::int32_t ShowArchiverResult(UserInterface& ui, std::int32_t rc);
 
 // RunArchiver: the request through `call`, then ShowArchiverResult.
-std::int32_t RunArchiver(UserInterface& ui, const ArchiverCall& call, const archive::ArchiveRequest& request,
-                         const std::string& ownerCode);
+std::int32_t RunArchiver(UserInterface& ui, const ArchiverCall& call, const archive::ArchiveRequest& request);
 
 }  // namespace tessel

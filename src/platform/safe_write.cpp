@@ -230,6 +230,7 @@ WriteRoot::WriteRoot(std::string root, RootOptions options) : root_(std::move(ro
 }
 
 WriteRoot::~WriteRoot() {
+    for (const auto& [dev, fd] : otherDevices_) ::close(fd);
     if (cachedFd_ >= 0) ::close(cachedFd_);
     if (rootFd_ >= 0) ::close(rootFd_);
 }
@@ -279,6 +280,7 @@ int WriteRoot::openRoot(bool create) {
             rootFd_ = -1;
             return err;
         }
+        if (struct stat st {}; ::fstat(rootFd_, &st) == 0) rootDevice_ = st.st_dev;
         sweepOnce(rootFd_);
         return 0;
     }
@@ -297,6 +299,7 @@ int WriteRoot::openRoot(bool create) {
         return err;
     }
     rootFd_ = fd;
+    if (struct stat st {}; ::fstat(fd, &st) == 0) rootDevice_ = st.st_dev;
     sweepOnce(rootFd_);
     return 0;
 }
@@ -306,6 +309,15 @@ void WriteRoot::sweepOnce(int fd) {
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !swept_.insert({st.st_dev, st.st_ino}).second) return;
     RemoveStaleTempFiles(fd);
+}
+
+void WriteRoot::noteDevice(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_dev == rootDevice_) return;
+    for (const auto& [dev, kept] : otherDevices_)
+        if (dev == st.st_dev) return;
+    const int kept = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (kept >= 0) otherDevices_.emplace_back(st.st_dev, kept);
 }
 
 int WriteRoot::openFolder(std::string_view rel, int* out, bool create) {
@@ -325,6 +337,7 @@ int WriteRoot::openFolder(std::string_view rel, int* out, bool create) {
     int fd = -1;
     if (int err = OpenFolderBelow(rootFd_, std::string(rel), create, &fd)) return err;
     sweepOnce(fd);
+    noteDevice(fd);
     cachedFd_ = fd;
     cachedRel_ = std::string(rel);
     *out = fd;
@@ -429,7 +442,10 @@ int WriteRoot::sync() {
     if (rootFd_ < 0) return 0;
     // The root was opened before anything was written below it: syncfs
     // reports every write-back error the file system saw since.
-    if (::syncfs(rootFd_) != 0) return errno;
+    int first = ::syncfs(rootFd_) == 0 ? 0 : errno;
+    for (const auto& [dev, fd] : otherDevices_)
+        if (::syncfs(fd) != 0 && first == 0) first = errno;
+    if (first != 0) return first;
     return InjectedFileFault(root_, FileAccess::kSync);
 }
 

@@ -27,6 +27,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace tessel {
 
@@ -109,9 +110,10 @@ public:
     // anything else is left alone.
     int setTimes(std::string_view rel, const struct timespec& t);
 
-    // Flushes the root's file system to the disk and returns 0 or the error
-    // that write-back reported (once, at the end of a run). 0 when nothing
-    // below the root was opened.
+    // Flushes to the disk every file system a folder opened below the root
+    // lies on (a folder may be a mount point of its own), and returns 0 or
+    // the first error that write-back reported (once, at the end of a run).
+    // 0 when nothing below the root was opened.
     int sync();
 
 private:
@@ -125,6 +127,11 @@ private:
     std::string cachedRel_;
     int cachedFd_ = -1;
     std::set<std::pair<dev_t, ino_t>> swept_;
+    // One open folder of each other file system met below the root, opened
+    // before anything was written there, so that sync() sees its errors.
+    std::vector<std::pair<dev_t, int>> otherDevices_;
+    dev_t rootDevice_ = 0;
+    void noteDevice(int fd);
 };
 
 // A new file in an open folder that takes its name on commit() and is gone

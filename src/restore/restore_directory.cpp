@@ -35,7 +35,7 @@
 #include "platform/paths.h"
 #include "restore/restore_messages.h"
 #include "engine/version_store.h"
-#include "restore/file_result.h"
+#include "engine/file_result.h"
 #include "restore/file_versions.h"
 #include "restore/restore_plan.h"
 
@@ -440,7 +440,7 @@ private:
     // The result of an archive member that could not be put back: the
     // archiver's messages, then its code.
     FileResult archiverFailed(std::int32_t rc) {
-        ShowArchiverResult(state_.ui, rc, "2");
+        ShowArchiverResult(state_.ui, rc);
         state_.ui.showMessage(kArchiverFailed);
         return FileResult::Archiver(rc);
     }
@@ -601,7 +601,7 @@ private:
 
     // The archiver call of the restore window (owner code "2").
     std::int32_t archiver(const archive::ArchiveRequest& request) {
-        return RunArchiver(state_.ui, hooks_.archiver, request, "2");
+        return RunArchiver(state_.ui, hooks_.archiver, request);
     }
 
     SharedState& state_;

@@ -34,13 +34,6 @@ inline const std::string kDeleteFailedMessage = " の削除に失敗しました
 inline const std::string kWriteBackFailedMessage = "戻したファイルの書き込みを確定できませんでした! DIR= ";
 
 // Result texts.
-// A target that does not lie inside the registered directory being
-// restored (a catalog row naming another place, a bulk archive member
-// stored elsewhere) is never written.
-inline const std::string kOutsideRefused = "登録ディレクトリーの外への書き込みを拒否しました";
-// A folder on the way to the target is a symbolic link (or not a folder
-// that can be entered without following one): nothing is written through it.
-inline const std::string kLinkRefused = "シンボリックリンクを通る書き込みを拒否しました";
 // The report file could not be opened; the lines still go to RSTRLIST.
 inline const std::string kReportFileFailed = "復元結果ファイルを書き込めません: ";
 

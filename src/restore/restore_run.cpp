@@ -11,11 +11,7 @@ RestoreResult RestoreAllDirectories(SharedState& state, int runNumber, bool test
     RestoreOptions options;
     options.test = test;
     options.control = control;
-    for (const DirectoryRow& r : rows)
-        if (r.kind == "0") {
-            if (r.abkp) options.compression = *r.abkp;
-            break;
-        }
+    options.compression = CompressionFlag(state.db());
     RestoreResult result;
     for (const DirectoryRow& r : rows) {
         if (r.kind == "9" || r.kind == "0" || !r.dirNo || *r.dirNo == 0) continue;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <optional>
 
+#include "catalog/catalog_rows.h"
 #include "catalog/version_state.h"
 #include "archiver/add_pipeline.h"
 #include "archiver/archive_ops.h"
@@ -15,7 +16,7 @@
 #include "platform/file_times.h"
 #include "platform/paths.h"
 #include "platform/safe_write.h"
-#include "restore/file_result.h"
+#include "engine/file_result.h"
 #include "restore/file_versions.h"
 #include "restore/restore_messages.h"
 #include "restore/restore_plan.h"
@@ -56,7 +57,11 @@ std::optional<struct timespec> RecordedTime(const VersionRow& r) {
 class Writer {
 public:
     Writer(SharedState& state, const RestoreToOptions& options, const RestoreToProgress& progress)
-        : state_(state), options_(options), progress_(progress), root_(options.target) {}
+        : state_(state),
+          options_(options),
+          progress_(progress),
+          root_(options.target),
+          compression_(CompressionFlag(state.db())) {}
 
     void plan(const Row& r) {
         Step s;
@@ -81,7 +86,7 @@ public:
                 s.ticket = archives_.add(archive, std::move(m));
                 stepOfTicket_.push_back(steps_.size());
             } else {
-                s.storage = bulk ? Storage::kArchive : StorageOf(state_.db(), copy, options_.compression);
+                s.storage = bulk ? Storage::kArchive : StorageOf(state_.db(), copy, compression_);
                 if (s.storage == Storage::kPlain) s.plain = copy.plainCopy();
             }
         }
@@ -185,6 +190,8 @@ private:
     const RestoreToOptions& options_;
     const RestoreToProgress& progress_;
     WriteRoot root_;
+    // The kind of copy reported missing when a version has neither.
+    const std::string compression_;
     bool wrote_ = false;
     std::vector<Step> steps_;
     std::vector<std::size_t> stepOfTicket_;

@@ -17,9 +17,6 @@ namespace tessel {
 struct RestoreToOptions {
     std::string target;      // the folder everything goes below
     bool overwrite = false;  // replace files that exist there already
-    // The prefix row's compression flag: the kind of copy reported missing
-    // when a version has neither.
-    std::string compression = "0";
     // Each file lands under its name with its level's folder name put in
     // (VersionTaggedName), so that several versions of one file are kept
     // side by side.

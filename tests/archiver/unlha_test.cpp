@@ -10,6 +10,7 @@
 #include "archiver/archive_ops.h"
 #include "archiver/archive_request.h"
 #include "archiver/lzh/crc16.h"
+#include "platform/safe_write.h"
 #include "archiver_test_util.h"
 
 namespace tessel::test {
@@ -210,6 +211,37 @@ TEST(UnlhaCrash, KillDuringAddLeavesEarlierMembersAndTheNextAddRepairs) {
         ASSERT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(t / "after")), 0) << delayMs;
         EXPECT_EQ(MemberPaths(arc).back(), Stored(t / "after"));
         EXPECT_EQ(Shell("lhasa t " + ShellQuote(arc) + " >/dev/null 2>&1"), 0) << delayMs;
+    }
+}
+
+// Damage in the middle (a member's header no longer reads, members behind
+// it) is not an interrupted add: nothing is added to or dropped from such an
+// archive, and its bytes stay exactly as they were for a repair to find the
+// members behind the damage.
+TEST(UnlhaCrash, DamageInTheMiddleIsNeverCutOff) {
+    TempDir t;
+    const std::string arc = t / "d.lzh";
+    for (int i = 0; i < 3; ++i) {
+        WriteFile(t / ("m" + std::to_string(i)), "member " + std::to_string(i));
+        ASSERT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(t / ("m" + std::to_string(i)))), 0);
+    }
+    std::int32_t code = 0;
+    const auto index = LoadIndex(arc, &code);
+    ASSERT_TRUE(index);
+    ASSERT_EQ(index->members.size(), 3u);
+    for (const std::uint64_t at : {index->members[1].headerOffset, index->members[1].headerOffset + 7}) {
+        SCOPED_TRACE(at);
+        UnlhaDropIndexCache();
+        std::string bytes = ReadFile(arc);
+        bytes[at] = static_cast<char>(bytes[at] ^ 0x5A);
+        WriteFile(arc, bytes);
+        WriteFile(t / "after", "after the damage");
+        EXPECT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(t / "after")), kUnlhaNotArchive);
+        WriteRoot root(t.path(), {});
+        EXPECT_EQ(DropMembers(root, "d.lzh", {Stored(t / "m0")}), kUnlhaNotArchive);
+        EXPECT_EQ(ReadFile(arc), bytes);
+        bytes[at] = static_cast<char>(bytes[at] ^ 0x5A);
+        WriteFile(arc, bytes);
     }
 }
 

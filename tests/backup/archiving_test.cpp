@@ -90,7 +90,7 @@ TEST(Archive, OneAddPerArchiveOnAnyNumberOfJobsStoresWhatOneCallPerFileStores) {
                                                const std::vector<std::string>& files) {
             return archive::AddEach(root, a, files, jobs);
         };
-        BackupDirectory(f.state, f.options, f.source, "9", "1", f.destination, 1, 1, "01", real, jobs ? addEach : ArchiverAddEach{});
+        BackupDirectory(f.state, f.options, {f.source, "9", "1", f.destination, 1, 1, "01"}, real, jobs ? addEach : ArchiverAddEach{});
         archives.push_back(ReadFile(f.dst("V00001/bkpcmp.lzh")));
         messages.push_back(f.ui.messages);
         rows.emplace_back();
@@ -112,7 +112,7 @@ TEST(Archive, OneAddPerArchiveOnAnyNumberOfJobsStoresWhatOneCallPerFileStores) {
     const auto paths = MemberPaths(level1);
     EXPECT_EQ(std::set<std::string>(paths.begin(), paths.end()).size(), 28u);
     EXPECT_EQ(Shell("lhasa t " + ShellQuote(level1) + " >/dev/null 2>&1"), 0);
-    BackupDirectory(f.state, f.options, f.source, "9", "1", f.destination, 2, 1, "01", real);
+    BackupDirectory(f.state, f.options, {f.source, "9", "1", f.destination, 2, 1, "01"}, real);
     EXPECT_EQ(f.rows().size(), rows[0].size());
 }
 

@@ -226,8 +226,7 @@ TEST(BKPGO, ALongBackupCanBeWatchedAndStoppedAndTheNextRunCompletesIt) {
             if (slow) std::this_thread::sleep_for(std::chrono::milliseconds(3));
             return archive::Perform(r);
         };
-        return BackupDirectory(s, o, c.source, c.initialFlag, c.runKind, c.destination, c.runNumber, c.dirNo, c.subdirFlag,
-                               archiver);
+        return BackupDirectory(s, o, c, archiver);
     };
     BKPGO& w = h.context.window<BKPGO>();
     w.open();

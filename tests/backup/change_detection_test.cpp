@@ -200,11 +200,11 @@ TEST_F(Versions, PeFileVersionNumbersAloneMakeANewVersionOrAnOlderOne) {
 // The engine's per-file statements stay index seeks on the schema as shipped.
 TEST(QueryPlans, PerFileStatementsNeitherScanNorSortFilekanri) {
     BackupFixture f;
-    for (const char* sql : {backup::kLatestVersionSql, backup::kDirectoryVersionsSql, backup::kVersionByRowidSql,
+    for (const std::string& sql : std::vector<std::string>{backup::kLatestVersionSql, backup::kDirectoryVersionsSql, backup::kVersionByRowidSql,
                             backup::kBareRowsSql, backup::kSupersedeSql, backup::kNextRowsSql,
                             backup::kWriteBackSql, backup::kMarkFailedSql, backup::kMarkUnstoredSql,
                             backup::kCopyClaimedSql, backup::kPlainCopyClaimedSql}) {
-        Statement plan = f.state.db().prepare(std::string("EXPLAIN QUERY PLAN ") + sql);
+        Statement plan = f.state.db().prepare("EXPLAIN QUERY PLAN " + sql);
         std::string details;
         while (plan.step()) details += plan.text(3) + "\n";
         // The few BKPDIR rows may be read through; FILEKANRI never is.

@@ -45,7 +45,7 @@ protected:
             .bind(6, options.compression).run();
     }
     BackupResult backUp(int run, const std::string& kind = "1", const std::string& initial = "9") {
-        return BackupDirectory(state, options, source, initial, kind, destination, run, 1, "01");
+        return BackupDirectory(state, options, {source, initial, kind, destination, run, 1, "01"});
     }
     std::vector<VerifyProblem> verify(bool mark = false) {
         std::vector<VerifyProblem> out;
@@ -105,7 +105,7 @@ TEST_F(Durability, WriteBackThatFailsLeavesNoClaimAndFailsTheRun) {
         ScopedFileFault toFault([&](const std::string& path, FileAccess access) {
             return access == FileAccess::kSync && path == target.path() ? EIO : 0;
         });
-        EXPECT_EQ(RestoreRunTo(state, 2, {}, {target.path(), false, compression}, {}).failed, 1);
+        EXPECT_EQ(RestoreRunTo(state, 2, {}, {target.path(), false}, {}).failed, 1);
     }
 }
 
@@ -163,7 +163,7 @@ TEST_F(Durability, AFileThatChangesWhileItIsReadIsReadAgainThenRefused) {
         }
         return rc;
     };
-    const BackupResult r = BackupDirectory(state, options, source, "9", "1", destination, 2, 1, "01", archiver);
+    const BackupResult r = BackupDirectory(state, options, {source, "9", "1", destination, 2, 1, "01"}, archiver);
     EXPECT_TRUE(r.failed());
     EXPECT_EQ(Column(state.db(), "SELECT FILENM || ' ' || KBN1 || ' ' || FSIZE FROM FILEKANRI WHERE BKPNO = 2 ORDER BY FILENM"),
               (std::vector<std::string>{"grows.txt 9 6", "settles.txt 0 15"}));

@@ -67,8 +67,7 @@ void ChangeSome(const BackupFixture& f, int round) {
     };
     for (int r = 0; r < runs; ++r) {
         ChangeSome(f, firstRun + r);
-        BackupDirectory(state, options, f.source, firstRun + r == 0 ? "1" : "9", "1", f.destination, firstRun + r, 1, "01",
-                        archiver);
+        BackupDirectory(state, options, {f.source, firstRun + r == 0 ? "1" : "9", "1", f.destination, firstRun + r, 1, "01"}, archiver);
     }
     if (kill.afterRun) raise(SIGKILL);
     _exit(0);
@@ -206,7 +205,7 @@ TEST_P(Killed, OrStoppedAfterTheCurrentFileOrEndedByAFolderThatCannotBeMade) {
         MakeTree(f);
         RunControl control;
         const BackupOptions options{false, compression, 0, &control};
-        ASSERT_FALSE(BackupDirectory(f.state, options, f.source, "1", "1", f.destination, 0, 1, "01", archiver).stopped);
+        ASSERT_FALSE(BackupDirectory(f.state, options, {f.source, "1", "1", f.destination, 0, 1, "01"}, archiver).stopped);
         ChangeSome(f, 1);
         int statusTexts = 0;
         f.ui.onStatus = [&](const std::string&) {
@@ -214,7 +213,7 @@ TEST_P(Killed, OrStoppedAfterTheCurrentFileOrEndedByAFolderThatCannotBeMade) {
         };
         std::optional<NoNewEntries> locked;
         if (c.stopAt == 0 && !locked.emplace(f.destination).holds()) GTEST_SKIP() << "no immutable flag here";
-        const BackupResult stopped = BackupDirectory(f.state, options, f.source, "9", "1", f.destination, 1, 1, "01", archiver);
+        const BackupResult stopped = BackupDirectory(f.state, options, {f.source, "9", "1", f.destination, 1, 1, "01"}, archiver);
         locked.reset();
         // The last stored file's own stop comes too late: nothing is left to stop.
         EXPECT_EQ(stopped.stopped, c.stopAt > 0 && c.stopAt < kDistinct + kChanged);
@@ -236,7 +235,7 @@ TEST_P(Killed, OrStoppedAfterTheCurrentFileOrEndedByAFolderThatCannotBeMade) {
         f.ui.onStatus = {};
         RunControl next;
         const BackupOptions again{false, compression, 0, &next};
-        EXPECT_FALSE(BackupDirectory(f.state, again, f.source, "9", "1", f.destination, 2, 1, "01", archiver).stopped);
+        EXPECT_FALSE(BackupDirectory(f.state, again, {f.source, "9", "1", f.destination, 2, 1, "01"}, archiver).stopped);
         const auto kept = static_cast<int>(std::count(c.codes.begin(), c.codes.end(), '0') +
                                            std::count(c.codes.begin(), c.codes.end(), '7'));
         EXPECT_EQ(next.versionsToStore, kChanged - kept);
@@ -265,7 +264,7 @@ TEST_P(Killed, TheRunAfterAKillWhileStoringLeavesEachCopyOnce) {
         return archive::AddEach(root, a, files, 2);
     };
     const ArchiverCall archiver = [](const archive::ArchiveRequest& r) { return archive::Perform(r); };
-    ASSERT_FALSE(BackupDirectory(f.state, f.options, f.source, "9", "1", f.destination, 1, 1, "01", archiver, addEach)
+    ASSERT_FALSE(BackupDirectory(f.state, f.options, {f.source, "9", "1", f.destination, 1, 1, "01"}, archiver, addEach)
                      .failed());
     EXPECT_EQ(MissingClaimedCopies(f.state.db(), f.destination, compression), std::vector<std::string>{});
     // Level 1 holds this run's copies and nothing else.

@@ -50,7 +50,7 @@ struct Folder : BackupFixture {
     void backUp() {
         for (int run = 0; run < 3; ++run) {
             if (run > 0) populate(run);
-            BackupDirectory(state, options, source, run == 0 ? "1" : "9", "1", destination, run, 1, "01");
+            BackupDirectory(state, options, {source, run == 0 ? "1" : "9", "1", destination, run, 1, "01"});
         }
     }
 

@@ -106,8 +106,7 @@ TEST(RunLog, EveryKindOfRunNamesWhatItDidNotStoreWithItsCauseOnTheRightChannel) 
             return r.path == f.src("broken.txt") ? kUnlhaCannotWrite : 0;
         };
         const BackupEngine engine = [&](SharedState& s, const BackupCall& c, const BackupOptions& o) {
-            return BackupDirectory(s, o, c.source, c.initialFlag, c.runKind, c.destination, c.runNumber, c.dirNo, c.subdirFlag,
-                                   archiver);
+            return BackupDirectory(s, o, c, archiver);
         };
         BackupResult result;
         int run = 0;

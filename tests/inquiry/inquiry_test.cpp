@@ -308,7 +308,7 @@ TEST(InquiryWindows, TheContextMenuRestoresTheSelectedVersionsIntoAFolder) {
     h.state.db().prepare("INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, ABKP, CHK1, CHK2) VALUES (1, ?1, ?2, '1', '1', '1', '01')")
         .bind(1, src).bind(2, dest).run();
     h.state.db().exec("INSERT INTO BKPNAME VALUES (1, 'first', '1', '2024-01-01', '09:00:00')");
-    BackupDirectory(h.state, BackupOptions{false, "1"}, src, "9", "1", dest, 1, 1, "01");
+    BackupDirectory(h.state, BackupOptions{false, "1"}, {src, "9", "1", dest, 1, 1, "01"});
     test::WriteFile(src + "/a.txt", "changed");
 
     test::TempDir target;
@@ -339,7 +339,7 @@ TEST(InquiryWindows, TheContextMenuRestoresTheSelectedVersionsIntoAFolder) {
     // the versions of a.txt land side by side under tagged names; b.txt is
     // there already, and is replaced only on Yes.
     h.state.db().exec("INSERT INTO BKPNAME VALUES (2, 'second', '1', '2024-01-02', '09:00:00')");
-    BackupDirectory(h.state, BackupOptions{false, "1"}, src, "9", "1", dest, 2, 1, "01");
+    BackupDirectory(h.state, BackupOptions{false, "1"}, {src, "9", "1", dest, 2, 1, "01"});
     test::WriteFile(target.path() + src + "/b.txt", "mine");
     w.open();
     ClickRow(Grid(w, "DataGrid2"), 0);

@@ -42,7 +42,7 @@ struct DataFolder {
     BackupResult backUp(int run, int dirNo, const std::string& source, const std::string& dest) {
         BackupOptions options;
         options.compression = "1";
-        return BackupDirectory(state, options, source, "9", "1", dest, run, dirNo, "01");
+        return BackupDirectory(state, options, {source, "9", "1", dest, run, dirNo, "01"});
     }
     RecordingUi ui;
     FakeSystem system;
@@ -143,7 +143,7 @@ TEST_F(Ownership, TwoDataFoldersNeverShareADestination) {
     EXPECT_EQ(fs::file_size(dest + "/V00001/bkpcmp.lzh"), before);
     EXPECT_EQ(Column(other.db(), "SELECT count(*) FROM FILEKANRI"), std::vector<std::string>{"0"});
     // The first catalog still gets its own bytes back.
-    const RestoreToSummary back = RestoreRunTo(data.state, 1, {source}, {t / "back", false, "1"}, {});
+    const RestoreToSummary back = RestoreRunTo(data.state, 1, {source}, {t / "back", false}, {});
     EXPECT_EQ(back.restored, 1);
     EXPECT_EQ(ReadFile(t / ("back" + source + "/a.txt")), "first catalog's bytes");
     // The identity travels with the catalog: the same one on every read.

@@ -59,7 +59,7 @@ protected:
     // A backup run with the real archiver.
     BackupResult backUp(int run, const std::string& compression, const std::string& kind = "1") {
         options.compression = compression;
-        return BackupDirectory(state, options, source, "9", kind, destination, run, 1, "01");
+        return BackupDirectory(state, options, {source, "9", kind, destination, run, 1, "01"});
     }
     RestoreResult restoreInPlace(int run) {
         return RestoreDirectory(state, 1, run, RestoreOptions{false, options.compression, "1"});
@@ -160,7 +160,7 @@ TEST_F(Containment, RestoresNeverWriteOrDeleteThroughALinkBelowTheirTarget) {
         MakeDirs(base);
         plant(base + "/sub");
         plant(base + "/a.txt", true);
-        const RestoreToSummary to = RestoreRunTo(state, 2, {}, {target.path(), true, compression}, {});
+        const RestoreToSummary to = RestoreRunTo(state, 2, {}, {target.path(), true}, {});
         EXPECT_EQ(to.restored, 1);
         EXPECT_EQ(to.failed, 2);
         expectOutsideUntouched("restore to");
@@ -294,7 +294,7 @@ TEST_F(Containment, FilesNamedLikeTheProgramsOwnOrInTheUserDefinedAreaAreBackedU
             WriteFile(target / n.substr(n.rfind('/') + 1), "theirs");
         }
         const auto targetBefore = Tree(target.path());
-        const RestoreToSummary to = RestoreRunTo(state, 1, {}, {target.path(), false, compression}, {});
+        const RestoreToSummary to = RestoreRunTo(state, 1, {}, {target.path(), false}, {});
         EXPECT_EQ(to.failed, 0);
         EXPECT_EQ(to.restored, static_cast<int>(names.size()) + 2);
         for (const auto& [rel, bytes] : targetBefore) EXPECT_EQ(Tree(target.path())[rel], bytes) << rel;
@@ -321,7 +321,7 @@ TEST_F(Containment, ADestinationsDriveChangedUnderItIsNeverWrittenThrough) {
     const std::string dest = drive + "/bk";
     state.db().prepare("UPDATE BKPDIR SET BKPDIR = ?1").bind(1, dest).run();
     options.compression = "1";
-    ASSERT_FALSE(BackupDirectory(state, options, source, "9", "1", dest, 1, 1, "01").failed());
+    ASSERT_FALSE(BackupDirectory(state, options, {source, "9", "1", dest, 1, 1, "01"}).failed());
     fs::rename(drive, data / "drive.old");
     MakeDirs(outside / "bk");
     pid_t dead = fork();
@@ -331,7 +331,7 @@ TEST_F(Containment, ADestinationsDriveChangedUnderItIsNeverWrittenThrough) {
     WriteFile(precious, "precious");
     ASSERT_EQ(::symlink(outside.path().c_str(), drive.c_str()), 0);
     WriteFile(src("a.txt"), "changed");
-    EXPECT_TRUE(BackupDirectory(state, options, source, "9", "1", dest, 2, 1, "01").failed());
+    EXPECT_TRUE(BackupDirectory(state, options, {source, "9", "1", dest, 2, 1, "01"}).failed());
     EXPECT_EQ(ReadFile(precious), "precious");
     EXPECT_EQ(Tree(outside / "bk"), (std::map<std::string, std::string>{{fs::path(precious).filename(), "precious"}}));
     fs::remove(drive);
@@ -341,7 +341,7 @@ TEST_F(Containment, ADestinationsDriveChangedUnderItIsNeverWrittenThrough) {
     ASSERT_EQ(::link((dest + "/V00001/bkpcmp.lzh").c_str(), (data / "snapshot.lzh").c_str()), 0);
     const std::string snapshot = ReadFile(data / "snapshot.lzh");
     WriteFile(src("new.txt"), "new at level 1");
-    ASSERT_FALSE(BackupDirectory(state, options, source, "9", "1", dest, 3, 1, "01").failed());
+    ASSERT_FALSE(BackupDirectory(state, options, {source, "9", "1", dest, 3, 1, "01"}).failed());
     EXPECT_EQ(ReadFile(data / "snapshot.lzh"), snapshot);
     EXPECT_EQ(ListMembers(dest + "/V00001/bkpcmp.lzh").count(MemberPath(src("new.txt"))), 1u);
 
@@ -350,7 +350,7 @@ TEST_F(Containment, ADestinationsDriveChangedUnderItIsNeverWrittenThrough) {
     ASSERT_EQ(::mkfifo((dest + "/V00001/bkpcmp.lzh").c_str(), 0600), 0);
     UnlhaDropIndexCache();
     WriteFile(src("newer.txt"), "also level 1");
-    EXPECT_TRUE(BackupDirectory(state, options, source, "9", "1", dest, 4, 1, "01").failed());
+    EXPECT_TRUE(BackupDirectory(state, options, {source, "9", "1", dest, 4, 1, "01"}).failed());
     EXPECT_GE(restoreInPlace(3).failed, 1);
     int problems = 0;
     VerifyBackups(state, {}, [&](const VerifyProblem&) { ++problems; });

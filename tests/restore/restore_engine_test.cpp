@@ -121,7 +121,7 @@ protected:
     RestoreResult restore(int dirNo, int run, const std::string& mode = "1") {
         return RestoreDirectory(state, dirNo, run, RestoreOptions{restoreTest, compression, mode}, hooks);
     }
-    void backUp(int run) { BackupDirectory(state, BackupOptions{false, compression}, source, "9", "1", destination, run, 1, "01"); }
+    void backUp(int run) { BackupDirectory(state, BackupOptions{false, compression}, {source, "9", "1", destination, run, 1, "01"}); }
 
     std::vector<std::string> rows() { return Column(state.db(), "SELECT TEXT FROM RSTRLIST ORDER BY ID"); }
     // The report file's lines decoded from code page 932; a line without
@@ -384,7 +384,7 @@ TEST_F(Engine, RowsOfBothFormsOfADirectoryAreOneFileAndAPathSelectsOnlyItself) {
     EXPECT_EQ(rows(), (std::vector<std::string>{kHead, Restored(versionFile(1, "a.txt"), src("a.txt"))}));
     TempDir to;
     for (const bool overwrite : {false, true}) {
-        const RestoreToSummary r = RestoreRunTo(state, 2, {source + "/a.txt"}, {to.path(), overwrite, "0"}, {});
+        const RestoreToSummary r = RestoreRunTo(state, 2, {source + "/a.txt"}, {to.path(), overwrite}, {});
         EXPECT_EQ(r.restored + r.skipped, 1) << overwrite;
         EXPECT_EQ(ReadFile(to / (source.substr(1) + "/a.txt")), "two");
     }
@@ -396,7 +396,7 @@ TEST_F(Engine, RowsOfBothFormsOfADirectoryAreOneFileAndAPathSelectsOnlyItself) {
     }
     for (const char* path : {"/docs", "/docs/"}) {
         TempDir only;
-        EXPECT_EQ(RestoreRunTo(state, 3, {source + path}, {only.path(), false, "0"}, {}).restored, 1) << path;
+        EXPECT_EQ(RestoreRunTo(state, 3, {source + path}, {only.path(), false}, {}).restored, 1) << path;
         EXPECT_EQ(ReadFile(only / (source.substr(1) + "/docs/f.txt")), "docs");
         for (const char* sibling : {"/docs2", "/docs!"}) EXPECT_FALSE(PathExists(only / (source.substr(1) + sibling)));
     }

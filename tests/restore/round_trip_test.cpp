@@ -85,7 +85,7 @@ public:
             if (rng_() % 3 != 0) write(p, randomBytes());
         if (rng_() % 2) {
             // An initial backup from the registration window: level 0, run 0.
-            BackupDirectory(state_, options_, source_, "1", "1", dest_, 0, 1, subdirs_);
+            BackupDirectory(state_, options_, {source_, "1", "1", dest_, 0, 1, subdirs_});
             snapshots_[0] = tracked(ReadTree(source_));
             runs_.push_back(0);
         }
@@ -138,7 +138,7 @@ private:
     int backUp(const std::string& title) {
         if (switching_) options_.compression = rng_() % 2 ? "1" : "0";
         const int run = AddBackupRun(state_.db(), title, "1", std::time(nullptr));
-        BackupDirectory(state_, options_, source_, "9", "1", dest_, run, 1, subdirs_);
+        BackupDirectory(state_, options_, {source_, "9", "1", dest_, run, 1, subdirs_});
         snapshots_[run] = tracked(ReadTree(source_));
         runs_.push_back(run);
         return run;

@@ -57,8 +57,7 @@ public:
 
     BackupResult run(const std::string& initialFlag, const std::string& runKind, int runNumber,
                      const std::string& subdirFlag = "01", int dirNo = 1) {
-        return BackupDirectory(state, options, source, initialFlag, runKind, destination, runNumber, dirNo, subdirFlag,
-                               archiver.call());
+        return BackupDirectory(state, options, {source, initialFlag, runKind, destination, runNumber, dirNo, subdirFlag}, archiver.call());
     }
 
     std::vector<VersionRecord> rows() {

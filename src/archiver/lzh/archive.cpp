@@ -164,7 +164,11 @@ void AssemblePath(Member& m, const NameParts& names, std::uint8_t os) {
 }
 
 // One header at off. 1: a member; 0: the end mark (or the end of the
-// source); -1: not a valid header.
+// source); -1: not a valid header; kCutOff: fewer bytes left than any
+// header needs, or a whole header, its checksum right, whose data runs past
+// the end. A header whose own length runs past the end may be a damaged
+// length with members behind it, so it is -1.
+constexpr int kCutOff = -2;
 int ReadHeaderAt(ByteSource& src, std::uint64_t off, Member& m) {
     const std::uint64_t size = src.size();
     if (off >= size) return 0;
@@ -172,7 +176,8 @@ int ReadHeaderAt(ByteSource& src, std::uint64_t off, Member& m) {
     if (!src.readAt(off, first, 1)) return -1;
     if (first[0] == 0) return 0;
     std::uint8_t base[26];
-    if (size - off < 22 || !src.readAt(off, base, std::min<std::uint64_t>(26, size - off))) return -1;
+    if (size - off < 22) return kCutOff;
+    if (!src.readAt(off, base, std::min<std::uint64_t>(26, size - off))) return -1;
     if (!MethodLooksValid(base + 2)) return -1;
     m = Member{};
     m.headerOffset = off;
@@ -246,7 +251,7 @@ int ReadHeaderAt(ByteSource& src, std::uint64_t off, Member& m) {
     } else {
         return -1;
     }
-    if (m.compressedSize > size - m.dataOffset) return -1;
+    if (m.compressedSize > size - m.dataOffset) return kCutOff;
     AssemblePath(m, names, os);
     return 1;
 }
@@ -290,14 +295,21 @@ ArchiveIndex ScanArchive(ByteSource& src) {
             // Bytes after the end mark: what is left of an interrupted add,
             // or a member whose first header byte was damaged to 0. Either
             // way the archive does not end cleanly; zero padding is fine.
+            // An add writes a member's data first and its header last, so
+            // an interrupted one leaves the header's place empty: zeros
+            // where a damaged member would still show its header.
             std::vector<std::uint8_t> rest(static_cast<std::size_t>(std::min<std::uint64_t>(src.size() - off - 1, 1 << 16)));
             if (src.readAt(off + 1, rest.data(), rest.size()) &&
-                std::any_of(rest.begin(), rest.end(), [](std::uint8_t b) { return b != 0; }))
+                std::any_of(rest.begin(), rest.end(), [](std::uint8_t b) { return b != 0; })) {
                 index.damagedTail = true;
+                const auto headerPlace = rest.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(rest.size(), 21));
+                index.cutOffTail = std::all_of(rest.begin(), headerPlace, [](std::uint8_t b) { return b == 0; });
+            }
         }
         if (r < 0) {
-            if (index.members.empty()) index.status = ArchiveIndex::Status::NotArchive;
+            if (index.members.empty() && r != kCutOff) index.status = ArchiveIndex::Status::NotArchive;
             else index.damagedTail = true;
+            index.cutOffTail = r == kCutOff;
         }
         break;
     }

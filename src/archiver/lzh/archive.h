@@ -71,6 +71,11 @@ struct ArchiveIndex {
     // Something other than a clean end follows the last good member: a
     // damaged or cut-off member, or data after the end mark.
     bool damagedTail = false;
+    // The damage is only a last member cut off at the end of the file (an
+    // interrupted add): cutting it away loses nothing else. Otherwise the
+    // bytes after validEnd may hold members that cannot be found, and the
+    // archive must not be shortened or rewritten.
+    bool cutOffTail = false;
 };
 
 // Whether a decoded member path may be written below a folder by its name:

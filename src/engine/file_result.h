@@ -1,16 +1,25 @@
 #pragma once
-// What became of one file a restore put back or deleted, as the engine
-// decides it; its text is made only where a report line, a message or a
-// progress line is written.
+// What became of one file an engine stored, put back or deleted, as the
+// engine decides it; its text is made only where a report line, a message
+// or a progress line is written.
 #include <cerrno>
 #include <cstdint>
 #include <string>
 
 #include "engine/run_archiver.h"
 #include "platform/status.h"
-#include "restore/restore_messages.h"
 
 namespace tessel {
+
+namespace file_result_text {
+// A target that does not lie inside the root being written (a catalog row
+// naming another place, a bulk archive member stored elsewhere) is never
+// written.
+inline const std::string kOutsideRefused = "登録ディレクトリーの外への書き込みを拒否しました";
+// A folder on the way to the target is a symbolic link (or not a folder
+// that can be entered without following one): nothing is written through it.
+inline const std::string kLinkRefused = "シンボリックリンクを通る書き込みを拒否しました";
+}  // namespace file_result_text
 
 struct FileResult {
     enum class Kind {
@@ -41,8 +50,8 @@ inline std::string ResultText(const FileResult& r) {
     case FileResult::Kind::kDone: return kSuccess;
     case FileResult::Kind::kSystem: return "Error:" + std::to_string(r.code);
     case FileResult::Kind::kArchiver: return ArchiverResultText(r.code);
-    case FileResult::Kind::kOutside: return restore_text::kOutsideRefused;
-    case FileResult::Kind::kLink: return restore_text::kLinkRefused;
+    case FileResult::Kind::kOutside: return file_result_text::kOutsideRefused;
+    case FileResult::Kind::kLink: return file_result_text::kLinkRefused;
     }
     return kSuccess;
 }
