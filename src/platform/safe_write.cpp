@@ -11,6 +11,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <memory>
 
 #include "platform/file_faults.h"
@@ -49,14 +53,41 @@ pid_t PidOfTempName(std::string_view name) {
     return pid > 0 && pid <= 0x3FFFFFFF ? static_cast<pid_t>(pid) : 0;
 }
 
+// Whether the process `pid` may be the maker of a file last written at
+// `written`: it runs, and it started before then. A process started later
+// took the id of a maker that is gone (ids are reused, after a restart
+// too). The start is read in clock ticks since boot and compared with a
+// second to spare for clock adjustments; when it cannot be read, the
+// process counts as the maker.
+bool MayBeMaker(pid_t pid, const struct timespec& written) {
+    if (::kill(pid, 0) != 0 && errno != EPERM) return false;
+    std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "re");
+    if (!f) return true;
+    char buf[1024];
+    const std::size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+    std::fclose(f);
+    buf[n] = '\0';
+    // Field 22, counted from the last ")" (the name may hold anything).
+    const char* p = std::strrchr(buf, ')');
+    for (int field = 2; p && field < 22; ++field) p = std::strchr(p + 1, ' ');
+    const long ticks = sysconf(_SC_CLK_TCK);
+    if (!p || ticks <= 0) return true;
+    const double startedAfterBoot = std::strtod(p + 1, nullptr) / static_cast<double>(ticks);
+    struct timespec real {}, boot {};
+    if (clock_gettime(CLOCK_REALTIME, &real) != 0 || clock_gettime(CLOCK_BOOTTIME, &boot) != 0) return true;
+    const double bootedAt = static_cast<double>(real.tv_sec - boot.tv_sec) + (real.tv_nsec - boot.tv_nsec) / 1e9;
+    return bootedAt + startedAfterBoot <= static_cast<double>(written.tv_sec) + written.tv_nsec / 1e9 + 1.0;
+}
+
 // Removes the temporary file `name` of the open folder when it is a
 // leftover: a regular file whose maker is no longer running and which no
 // process holds (its maker keeps an exclusive flock while writing).
 bool RemoveIfStale(int dirFd, const char* name) {
     const pid_t pid = PidOfTempName(name);
-    if (pid <= 0 || pid == ::getpid() || (::kill(pid, 0) == 0 || errno == EPERM)) return false;
+    if (pid <= 0 || pid == ::getpid()) return false;
     struct stat entry {};
     if (::fstatat(dirFd, name, &entry, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(entry.st_mode)) return false;
+    if (MayBeMaker(pid, entry.st_mtim)) return false;
     int fd = ::openat(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) return false;
     bool removed = false;

@@ -50,27 +50,35 @@ namespace {
 
 const char* const kWindow = "FILEREV";
 
-// The three destinations of a report line. The table rows are committed in
-// small batches, and each batch's lines reach the report file right after
-// its commit, so that a restore stopped at any moment leaves the file and
-// the table showing the same lines.
+// The three destinations of a report line: the report file RSTRLIST.TXT,
+// the RSTRLIST table and, for progress lines, the status line of FILEREV.
+// Lines are gathered in small batches, and the table and the file must
+// show the same lines whenever the process is killed. A batch goes out in
+// this order: its rows are committed, then its lines are written to the
+// file in one write. Between the two the catalog does no more work (its
+// checkpoints wait until the report is closed), so a kill leaves the file
+// without the lines of committed rows only when it comes in the instant
+// between the commit and the write, or while the write waits for the file
+// system before its first byte. A fresh report (mode "1") is first written
+// under a name of its own and replaces the last report by one rename right
+// after the commit that empties the table (a rename, once begun, is
+// finished). Lines not yet gone out are in neither.
 class Report {
 public:
     Report(SharedState& state, const std::string& reportMode, RestoreResult& result)
         : state_(state), db_(state.db()), insert_(state.db().prepare("INSERT INTO RSTRLIST (TEXT) VALUES (?1)")),
-          result_(result), path_(JoinPath(state.dataFolder, "RSTRLIST.TXT")) {
-        const std::string& path = path_;
-        if (reportMode == "1") {
-            Transaction clear(db_);
-            db_.exec("DELETE FROM RSTRLIST");
-            clear.commit();
-        }
-        file_ = std::fopen(path.c_str(), reportMode == "1" ? "wb" : "ab");
-        if (!file_) {
+          result_(result), path_(JoinPath(state.dataFolder, kReportName)),
+          newPath_(JoinPath(state.dataFolder, kNewReportName)), fresh_(reportMode == "1") {
+        const std::string& opened = fresh_ ? newPath_ : path_;
+        const int flags = O_WRONLY | O_CLOEXEC | (fresh_ ? O_CREAT | O_TRUNC | O_NOFOLLOW : O_CREAT | O_APPEND);
+        fd_ = ::open(opened.c_str(), flags, 0666);
+        if (fd_ < 0) {
             ++result.failed;
-            state.ui.showMessage(kReportFileFailed + path);
+            state.ui.showMessage(kReportFileFailed + path_ + ": " + std::strerror(errno));
         }
-        tx_.emplace(db_);
+        Statement q = db_.prepare("PRAGMA wal_autocheckpoint");
+        if (q.step()) autoCheckpoint_ = q.int64(0);
+        db_.exec("PRAGMA wal_autocheckpoint = 0");
         lastFlush_ = std::chrono::steady_clock::now();
     }
     ~Report() {
@@ -79,52 +87,91 @@ public:
         } catch (...) {
         }
     }
-    // Commits what is pending and closes the file, which reaches the disk
-    // first; a failure to write it is told once.
+    Report(const Report&) = delete;
+    Report& operator=(const Report&) = delete;
+
+    // Sends what is pending and closes the file, which reaches the disk
+    // first; a failure to write it is told once. The catalog checkpoints
+    // again.
     void close() {
-        if (tx_) flush(false);
-        if (!file_) return;
-        if (std::fflush(file_) != 0 || ::fsync(fileno(file_)) != 0) failed(errno);
-        if (std::fclose(file_) != 0) failed(errno);
-        file_ = nullptr;
+        if (closed_) return;
+        closed_ = true;
+        try {
+            flush();
+        } catch (...) {
+            finish();
+            throw;
+        }
+        finish();
     }
 
     // A line for the file only.
     void toFile(const std::string& line) {
-        pending_.push_back(line);
+        pending_.push_back({line, false});
         maybeFlush();
     }
     void line(const std::string& text, bool status = false) {
-        insert_.reset();
-        insert_.bind(1, text).run();
-        pending_.push_back(text);
+        pending_.push_back({text, true});
         maybeFlush();
         if (status) state_.ui.setStatus(kWindow, text);
     }
 
 private:
-    // The first line (the heading) is shown at once; later ones in batches.
+    static constexpr const char* kReportName = "RSTRLIST.TXT";
+    static constexpr const char* kNewReportName = "RSTRLIST.TXT.new";
+    struct Pending {
+        std::string text;
+        bool row;  // also a row of the table
+    };
+
+    // The first line (the heading) goes out at once; later ones in batches.
     void maybeFlush() {
         const auto now = std::chrono::steady_clock::now();
-        if (!flushedOnce_ || pending_.size() >= 256 || now - lastFlush_ >= std::chrono::milliseconds(200)) {
-            flushedOnce_ = true;
-            flush(true);
-        }
+        if (!sentOnce_ || pending_.size() >= 256 || now - lastFlush_ >= std::chrono::milliseconds(200)) flush();
     }
+
     // Code page 932 cannot hold every character of a Linux file name: the
     // file gets "?" in their place, the RSTRLIST row keeps the exact text.
-    void flush(bool reopen) {
-        tx_->commit();
-        tx_.reset();
-        if (file_ && !pending_.empty()) {
-            std::string bytes;
-            for (const std::string& l : pending_) bytes += Utf8ToCp932Lossy(l) + "\r\n";
-            if (std::fwrite(bytes.data(), 1, bytes.size(), file_) != bytes.size() || std::fflush(file_) != 0)
-                failed(errno);
+    void flush() {
+        if (sentOnce_ && pending_.empty()) return;
+        std::string bytes;
+        for (const Pending& p : pending_) bytes += Utf8ToCp932Lossy(p.text) + "\r\n";
+        const bool replacing = fresh_ && !sentOnce_;
+        if (replacing) write(bytes);  // into the new report, not yet seen
+        Transaction tx(db_);
+        if (replacing) db_.exec("DELETE FROM RSTRLIST");
+        for (const Pending& p : pending_) {
+            if (!p.row) continue;
+            insert_.reset();
+            insert_.bind(1, p.text).run();
         }
+        tx.commit();
+        if (!replacing) write(bytes);
+        else if (fd_ >= 0 && ::rename(newPath_.c_str(), path_.c_str()) != 0) failed(errno);
+        sentOnce_ = true;
         pending_.clear();
         lastFlush_ = std::chrono::steady_clock::now();
-        if (reopen) tx_.emplace(db_);
+    }
+
+    // All the bytes in one write where the system allows.
+    void write(const std::string& bytes) {
+        if (fd_ < 0 || writeFailed_) return;
+        for (std::size_t done = 0; done < bytes.size();) {
+            const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return failed(n < 0 ? errno : EIO);
+            done += static_cast<std::size_t>(n);
+        }
+    }
+
+    void finish() {
+        if (fd_ >= 0) {
+            if (::fsync(fd_) != 0) failed(errno);
+            if (::close(fd_) != 0) failed(errno);
+            fd_ = -1;
+        }
+        db_.exec("PRAGMA wal_autocheckpoint = " + std::to_string(autoCheckpoint_));
+        db_.exec("PRAGMA wal_checkpoint(PASSIVE)");
     }
 
     void failed(int err) {
@@ -138,13 +185,15 @@ private:
     Connection& db_;
     Statement insert_;
     RestoreResult& result_;
-    const std::string path_;
+    const std::string path_, newPath_;
+    const bool fresh_;  // mode "1": a new report replaces the last one
+    int fd_ = -1;       // where the lines are written
+    std::int64_t autoCheckpoint_ = 1000;
     bool writeFailed_ = false;
-    std::optional<Transaction> tx_;
-    std::vector<std::string> pending_;
+    bool sentOnce_ = false;  // a batch went out (the table was emptied)
+    bool closed_ = false;
+    std::vector<Pending> pending_;
     std::chrono::steady_clock::time_point lastFlush_;
-    bool flushedOnce_ = false;
-    std::FILE* file_ = nullptr;
 };
 
 struct Directory {

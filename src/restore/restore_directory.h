@@ -61,9 +61,10 @@ struct RestoreResult {
 // recorded; it deletes the files first recorded by a later run (one already
 // gone is a skipped deletion). Nothing is written outside the registered
 // directory or through a link below it. Each action goes to the report file
-// RSTRLIST.TXT in the data folder, to the RSTRLIST table (the two always
-// hold the same lines, also after a kill) and, for the progress lines, to
-// the status line of FILEREV.
+// RSTRLIST.TXT in the data folder, to the RSTRLIST table (the two hold the
+// same lines at every moment a kill can come, but for the one batch whose
+// commit it interrupts) and, for the progress lines, to the status line of
+// FILEREV.
 RestoreResult RestoreDirectory(SharedState& state, int dirNo, int runNumber, const RestoreOptions& options);
 
 // What the engine calls outside itself; tests replace them.

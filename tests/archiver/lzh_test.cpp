@@ -258,6 +258,7 @@ TEST(TesselLzh, AddsListsTestsAndExtractsAndBadUsageSaysWhatIsWrongInOneLine) {
         {"$L x arc.lzh out", 0, "3 member(s) extracted\n"},
         {"cd dot && $L x ../lh5.lzh", 0, "1 member(s) extracted\n"},
         {"$L t damaged.lzh", 1, "ok      in/a.txt\nFAILED  in/sub/noise.bin\nok      in/sub/text.txt\n"},
+        {"$L t header.lzh", 1, "ok      in/a.txt\nFAILED  damaged data after the last member\n"},
         {"$L l missing.lzh", 1, "tessel-lzh: archive not found (code 8101)\n"},
         {"$L", 2, usage("no command given", "")},
         {"$L l", 2, usage("missing arguments", "l ")},
@@ -279,6 +280,11 @@ TEST(TesselLzh, AddsListsTestsAndExtractsAndBadUsageSaysWhatIsWrongInOneLine) {
             std::string bytes = ReadFile(t / "arc.lzh");
             bytes[bytes.find(files[1].second) + 100] ^= 1;
             WriteFile(t / "damaged.lzh", bytes);
+        }
+        if (command.find("header") != std::string::npos) {  // one byte of the second member's time flipped
+            std::string bytes = ReadFile(t / "arc.lzh");
+            bytes[Members(t / "arc.lzh").at(1).headerOffset + 15] ^= 1;
+            WriteFile(t / "header.lzh", bytes);
         }
         EXPECT_EQ(Shell("cd " + ShellQuote(t.path()) + " && L=" + ShellQuote(std::string(TESSEL_BINARY_DIR) + "/tessel-lzh") +
                         " && (" + command + ") >" + ShellQuote(t / "said") + " 2>&1"),

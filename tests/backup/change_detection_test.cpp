@@ -117,20 +117,24 @@ TEST_F(Versions, RowsWithoutACopyAreRecordedAgainExcludedFilesNeverAndRowsWithou
     EXPECT_EQ(f.rows().size(), 8u);
 }
 
-TEST_F(Versions, UnreadableEntryIsReportedAndRecordedWithoutColumns) {
+// An excluded file ("8") gets no row, readable or not.
+TEST_F(Versions, UnreadableEntryIsReportedAndRecordedWithoutColumnsUnlessExcluded) {
     write("known.txt", "k", kBase);
+    write("excluded.txt", "x", kBase);
     f.run("1", "1", 0);
+    setKbn1("excluded.txt", "8");
     write("new.txt", "n", kBase);
     {
         ScopedFileFault fault([&](const std::string& path, FileAccess access) {
             return access == FileAccess::kReadEntry && path.find("/src/") != std::string::npos ? EACCES : 0;
         });
-        EXPECT_EQ(f.run("9", "1", 1).failures, 2);
+        EXPECT_EQ(f.run("9", "1", 1).failures, 3);
     }
-    EXPECT_EQ(f.ui.messages,
-              (std::vector<std::string>{
-                  " FILE 更新日付情報を取得できません。\n ファイルが使用中かもしれません　FILE=" + f.src("known.txt"),
-                  " FILE 更新日付情報を取得できません。\n ファイルが使用中かもしれません　FILE=" + f.src("new.txt")}));
+    std::vector<std::string> said;
+    for (const char* name : {"excluded.txt", "known.txt", "new.txt"})
+        said.push_back(" FILE 更新日付情報を取得できません。\n ファイルが使用中かもしれません　FILE=" + f.src(name));
+    EXPECT_EQ(f.ui.messages, said);
+    EXPECT_EQ(history("excluded.txt"), "0 8 1");
     EXPECT_EQ(history("known.txt"), "0 0 0, 1 9 1");
     EXPECT_EQ(history("new.txt"), "1 0 1");  // a new file is stored: its contents can be read
     for (const auto& r : {f.rowsOf("known.txt").back(), f.rowsOf("new.txt").back()})
@@ -139,6 +143,7 @@ TEST_F(Versions, UnreadableEntryIsReportedAndRecordedWithoutColumns) {
     f.run("9", "1", 2);
     EXPECT_EQ(f.rowsOf("new.txt").size(), 2u);
     EXPECT_EQ(f.rowsOf("known.txt").size(), 3u);
+    EXPECT_EQ(history("excluded.txt"), "0 8 1");
     EXPECT_TRUE(f.ui.messages.empty());
 }
 

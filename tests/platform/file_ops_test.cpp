@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 
@@ -199,6 +200,13 @@ TEST(SafeWrite, TemporaryFilesLeaveNothingBehindAndOnlyTheProgramsOwnLeftoversAr
     waitpid(dead, nullptr, 0);
     const std::string leftover = std::string(kTempPrefix) + std::to_string(dead) + "-abcd1234";
     const std::string live = std::string(kTempPrefix) + std::to_string(getpid()) + "-abcd1234";
+    // A maker's id taken by a process started after the file was last written.
+    const pid_t reuser = fork();
+    if (reuser == 0) {
+        pause();
+        _exit(0);
+    }
+    const std::string reused = std::string(kTempPrefix) + std::to_string(reuser) + "-abcd1234";
     const std::vector<std::string> lookAlikes = {
         "notes.tessel-tmp-2024", ".tessel-tmp-mydraft", "bkpcmp.lzh.tmp-abcdef", ".tessel-lzh-abcdef",
         std::string(kTempPrefix) + "12-ABCD1234", std::string(kTempPrefix) + "12-abcd123", std::string(kTempPrefix) + "-abcd1234"};
@@ -226,12 +234,16 @@ TEST(SafeWrite, TemporaryFilesLeaveNothingBehindAndOnlyTheProgramsOwnLeftoversAr
     std::vector<std::string> names = lookAlikes;
     names.push_back(leftover);
     names.push_back(live);
+    names.push_back(reused);
     for (const std::string folder : {"user", "owned", "owned/sub"})
-        for (const auto& n : names) WriteFile(d / (folder + "/" + n), "x");
+        for (const auto& n : names) {
+            WriteFile(d / (folder + "/" + n), "x");
+            if (n == reused) fs::last_write_time(d / (folder + "/" + n), fs::file_time_type::clock::now() - std::chrono::hours(1));
+        }
     std::vector<std::string> all = names;
     std::sort(all.begin(), all.end());
     std::vector<std::string> kept = all;
-    kept.erase(std::find(kept.begin(), kept.end(), leftover));
+    for (const std::string& gone : {leftover, reused}) kept.erase(std::find(kept.begin(), kept.end(), gone));
 
     // A listing shows every name; a user's folder keeps everything.
     EXPECT_EQ(ListDirectory(d / "user", kListFiles).size(), names.size());
@@ -247,6 +259,8 @@ TEST(SafeWrite, TemporaryFilesLeaveNothingBehindAndOnlyTheProgramsOwnLeftoversAr
     keptWithSub.insert(std::lower_bound(keptWithSub.begin(), keptWithSub.end(), "sub"), "sub");
     EXPECT_EQ(Names(d / "owned"), keptWithSub);
     EXPECT_EQ(Names(d / "owned/sub"), kept);
+    ::kill(reuser, SIGKILL);
+    waitpid(reuser, nullptr, 0);
 }
 
 // One read gives both listings of a folder; a kept listing holds only

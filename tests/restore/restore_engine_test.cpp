@@ -388,17 +388,18 @@ TEST_F(Engine, RowsOfBothFormsOfADirectoryAreOneFileAndAPathSelectsOnlyItself) {
         EXPECT_EQ(r.restored + r.skipped, 1) << overwrite;
         EXPECT_EQ(ReadFile(to / (source.substr(1) + "/a.txt")), "two");
     }
-    // /S/docs never takes /S/docs2/ or /S/docs!/ along.
+    // /S/docs, with or without its final "/", never takes /S/docs2/ or /S/docs!/ along.
     int level = 0;
     for (const char* dir : {"docs", "docs2", "docs!"}) {
         addVersion(3, ++level, dir, "f.txt");
         addCopy(level, "f.txt", dir);
     }
-    TempDir only;
-    EXPECT_EQ(RestoreRunTo(state, 3, {source + "/docs/"}, {only.path(), false}, {}).restored, 1);
-    EXPECT_TRUE(PathExists(only / (source.substr(1) + "/docs/f.txt")));
-    EXPECT_FALSE(PathExists(only / (source.substr(1) + "/docs2")));
-    EXPECT_FALSE(PathExists(only / (source.substr(1) + "/docs!")));
+    for (const char* path : {"/docs", "/docs/"}) {
+        TempDir only;
+        EXPECT_EQ(RestoreRunTo(state, 3, {source + path}, {only.path(), false}, {}).restored, 1) << path;
+        EXPECT_EQ(ReadFile(only / (source.substr(1) + "/docs/f.txt")), "docs");
+        for (const char* sibling : {"/docs2", "/docs!"}) EXPECT_FALSE(PathExists(only / (source.substr(1) + sibling)));
+    }
 }
 
 // X/a.txt and Y/a.txt (same name and level) stored with the compression
