@@ -161,6 +161,10 @@ std::string ClaimDestination(WriteRoot& destination, Connection& db) {
             },
             FileStamp{0644, std::nullopt}, owner.has_value());
         if (err == 0) return {};
+        // A mark that is this catalog's and cannot be rewritten (a
+        // destination that takes no new entries) keeps its token, which
+        // the catalog still holds as the one before.
+        if (owner) return {};
         // Another run made its mark first: read that one.
         if (err != EEXIST) return "バックアップ先 " + where + " に所有の印を書けません: " + std::strerror(err);
     }

@@ -1,10 +1,8 @@
 #include "engine/program_places.h"
 
-#include <climits>
-#include <cstdlib>
 #include <filesystem>
 
-#include "platform/paths.h"
+#include "platform/real_location.h"
 
 namespace tessel {
 
@@ -20,16 +18,25 @@ std::vector<ProgramPlace> ProgramPlaces(Connection& db) {
     return places;
 }
 
-std::vector<ProgramPlace> RealProgramPlaces(Connection& db) {
-    std::vector<ProgramPlace> real;
+ProgramPlaceGuard::ProgramPlaceGuard(Connection& db, const std::string& root) {
+    const RealLocation where = LocateReally(root);
     for (const ProgramPlace& p : ProgramPlaces(db)) {
-        char buf[PATH_MAX];
-        std::string clean;
-        if (::realpath(p.path.c_str(), buf)) clean = buf;
-        else if (!CleanPath(p.path, &clean)) clean = p.path;
-        real.push_back({WithSlash(clean), p.dataFolder});
+        const RealLocation place = LocateReally(p.path);
+        if (!place.exists || place.chain.empty()) continue;
+        if (p.dataFolder && IsSameOrInside(where, place) && !IsSameOrInside(place, where)) continue;
+        places_.push_back(place.chain.front());
     }
-    return real;
+}
+
+bool ProgramPlaceGuard::covers(const std::string& folder) {
+    if (places_.empty()) return false;
+    if (const auto it = known_.find(folder); it != known_.end()) return it->second;
+    const RealLocation at = LocateReally(folder);
+    bool inside = false;
+    for (const auto& id : at.chain)
+        for (const auto& place : places_) inside = inside || id == place;
+    known_.emplace(folder, inside);
+    return inside;
 }
 
 }  // namespace tessel

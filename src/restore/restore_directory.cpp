@@ -210,17 +210,7 @@ public:
         : state_(state), options_(options), hooks_(hooks), report_(report), result_(result), d_(d), run_(runNumber),
           test_(options.test),
           root_(TrimmedRoot(d.dir)), rootPrefix_(root_ == "/" ? "/" : root_ + kSep), writer_(root_),
-          programPlaces_(RealProgramPlaces(state.db())) {
-        char buf[PATH_MAX];
-        realRootPrefix_ = WithSlash(!root_.empty() && ::realpath(root_.c_str(), buf) ? std::string(buf) : root_);
-        // A registered directory below the data folder holds none of its
-        // files (as backups see it): only a data folder at or below the
-        // root counts.
-        std::erase_if(programPlaces_, [&](const ProgramPlace& p) {
-            return p.dataFolder && realRootPrefix_.size() > p.path.size() &&
-                   realRootPrefix_.compare(0, p.path.size(), p.path) == 0;
-        });
-    }
+          programPlaces_(state.db(), root_) {}
 
     void bulk() {
         const std::string archive = BulkArchive(d_.dest);
@@ -350,12 +340,7 @@ private:
     // prefix or a destination, or lies below one: an older catalog may hold
     // rows of such files, and putting them back would replace the running
     // catalog or copies.
-    bool amongProgramFiles(const std::string& dir) const {
-        const std::string real = realRootPrefix_ + dir.substr(std::min(dir.size(), rootPrefix_.size()));
-        for (const ProgramPlace& place : programPlaces_)
-            if (real.compare(0, place.path.size(), place.path) == 0) return true;
-        return false;
-    }
+    bool amongProgramFiles(const std::string& dir) { return programPlaces_.covers(dir); }
 
     // The recorded last-write time, when the row has one.
     static std::optional<struct timespec> RecordedTime(const VersionRow& r) {
@@ -644,11 +629,8 @@ private:
     const std::int64_t run_;
     const bool test_;
     const std::string root_, rootPrefix_;
-    // The root's real path with a trailing "/", and the program's places
-    // as real paths.
-    std::string realRootPrefix_;
     WriteRoot writer_;
-    std::vector<ProgramPlace> programPlaces_;
+    ProgramPlaceGuard programPlaces_;
     bool wrote_ = false;
     bool bulkMemberRefused_ = false;  // a bulk member was refused, with its own line
     std::unordered_set<std::string> bulkMembers_;  // the bulk archive's members that may be put back

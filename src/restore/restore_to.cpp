@@ -17,6 +17,7 @@
 #include "platform/paths.h"
 #include "platform/safe_write.h"
 #include "engine/file_result.h"
+#include "engine/program_places.h"
 #include "restore/file_versions.h"
 #include "restore/restore_messages.h"
 #include "restore/restore_plan.h"
@@ -61,7 +62,8 @@ public:
           options_(options),
           progress_(progress),
           root_(options.target),
-          compression_(CompressionFlag(state.db())) {}
+          compression_(CompressionFlag(state.db())),
+          programPlaces_(state.db(), options.target) {}
 
     void plan(const Row& r) {
         Step s;
@@ -74,6 +76,9 @@ public:
         if (!IsSafeAbsolutePath(s.source) || r.v.name.empty() || r.v.name.find(kSep) != std::string::npos) {
             s.outcome = RestoreToOutcome::kFailed;
             s.detail = ResultText(FileResult::Outside());
+        } else if (programPlaces_.covers(s.target.substr(0, s.target.rfind(kSep) + 1))) {
+            s.outcome = RestoreToOutcome::kFailed;
+            s.detail = ResultText(FileResult::ProgramPlace());
         } else if (!bulk && !ClaimsOwnCopy(r.v.kbn1)) {
             s.outcome = RestoreToOutcome::kNoCopy;
         } else {
@@ -192,6 +197,8 @@ private:
     WriteRoot root_;
     // The kind of copy reported missing when a version has neither.
     const std::string compression_;
+    // Nothing is put back into the data folder, the prefix or a destination.
+    ProgramPlaceGuard programPlaces_;
     bool wrote_ = false;
     std::vector<Step> steps_;
     std::vector<std::size_t> stepOfTicket_;

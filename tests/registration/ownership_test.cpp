@@ -242,6 +242,17 @@ TEST_F(Ownership, OldCatalogsWithTheDataFolderOrAnotherSourceInsideASourceKeepWo
     EXPECT_EQ(ReadFile(t / "src/a.txt"), "a");
     EXPECT_EQ(Column(inner.db(), "SELECT count(*) FROM RSTRLIST WHERE TEXT LIKE '%filebkp.mdb%データフォルダー・バックアップ先への書き込みを拒否しました%'"),
               std::vector<std::string>{"1"});
+    // Nor elsewhere, when the target's folder is the data folder through a
+    // bind mount (root only).
+    if (::geteuid() == 0) {
+        const std::string alias = t / ("out" + t.path() + "/src/tdata");
+        fs::create_directories(alias);
+        ASSERT_EQ(::mount((t / "src/tdata").c_str(), alias.c_str(), nullptr, MS_BIND, nullptr), 0);
+        const RestoreToSummary to = RestoreRunTo(inner.state, 1, {t / "src"}, {t / "out", true}, {});
+        ::umount(alias.c_str());
+        EXPECT_EQ(to.failed, 1);
+        EXPECT_EQ(ReadFile(t / ("out" + t.path() + "/src/a.txt")), "a");
+    }
 
     // A source that is the data folder itself is refused before anything.
     inner.storeUnchecked(3, t / "src/tdata", t / "dp/tdata");
