@@ -2,6 +2,8 @@
 // The statements the backup engine runs once per file, directory or version row.
 // Each must be answered by one index seek or a rowid range, never by a
 // scan or a sort of FILEKANRI: catalogs hold millions of rows.
+#include "engine/copy_claims.h"
+
 namespace tessel::backup {
 
 // The latest version of one file recorded with one form of its directory.
@@ -27,19 +29,6 @@ inline constexpr const char* kNextRowsSql =
     "SELECT rowid, LVL, DIR, FILENM, KBN1, FUPDATE, FUPTIME, FSIZE FROM FILEKANRI "
     "WHERE rowid > ?3 AND +BKPNO = ?1 AND +DIRNO = ?2 "
     "ORDER BY rowid LIMIT 256";
-// Whether a version with a copy of its own claims the member dir/name at a
-// level of a destination: ?2 and ?3 are the directory with and without its
-// final "/", ?6 the last rowid that counts. One index seek per directory
-// number storing there.
-// ?7 is the call's own directory number, which counts whatever BKPDIR says.
-inline constexpr const char* kCopyClaimedSql =
-    "SELECT 1 FROM FILEKANRI WHERE DIRNO IN (SELECT DIRNO FROM BKPDIR WHERE BKPDIR = ?1 UNION ALL SELECT ?7) "
-    "AND DIR IN (?2, ?3) AND FILENM = ?4 AND LVL = ?5 AND rowid <= ?6 AND (KBN1 IS NULL OR KBN1 NOT IN ('2', '8', '9')) "
-    "LIMIT 1";
-// The same for a plain copy, known by level and name alone.
-inline constexpr const char* kPlainCopyClaimedSql =
-    "SELECT 1 FROM FILEKANRI WHERE DIRNO IN (SELECT DIRNO FROM BKPDIR WHERE BKPDIR = ?1 UNION ALL SELECT ?5) "
-    "AND FILENM = ?2 AND LVL = ?3 AND rowid <= ?4 AND (KBN1 IS NULL OR KBN1 NOT IN ('2', '8', '9')) LIMIT 1";
 inline constexpr const char* kWriteBackSql = "UPDATE FILEKANRI SET LVL = ?1, KBN1 = ?2 WHERE rowid = ?3";
 inline constexpr const char* kMarkFailedSql = "UPDATE FILEKANRI SET KBN1 = '9' WHERE rowid = ?1";
 inline constexpr const char* kMarkUnstoredSql =

@@ -36,7 +36,7 @@
 #include "restore/restore_messages.h"
 #include "engine/version_store.h"
 #include "restore/file_result.h"
-#include "restore/file_versions.h"
+#include "engine/file_versions.h"
 #include "restore/restore_plan.h"
 
 namespace tessel {

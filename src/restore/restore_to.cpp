@@ -16,7 +16,7 @@
 #include "platform/paths.h"
 #include "platform/safe_write.h"
 #include "restore/file_result.h"
-#include "restore/file_versions.h"
+#include "engine/file_versions.h"
 #include "restore/restore_messages.h"
 #include "restore/restore_plan.h"
 #include "engine/version_store.h"
