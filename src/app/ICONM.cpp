@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "backup/automatic_backup.h"
+#include "retention/retention_settings.h"
 #include "platform/engine_lock.h"
 #include "app/MAINF.h"
 #include "app/startup.h"
@@ -108,7 +109,10 @@ void ICONM::RunTimedBackup() {
     // while the backup runs.
     const BackupEngine engine = ctx_.backupEngine;
     const std::time_t now = ctx_.clock();
-    ctx_.runEngineOffGuiThread([&](SharedState& worker) { AutomaticBackup(worker, engine, now); });
+    ctx_.runEngineOffGuiThread([&](SharedState& worker) {
+        AutomaticBackup(worker, engine, now);
+        ForgetAfterAutomaticBackup(worker);
+    });
     tray_->setToolTip(QString::fromUtf8(kIconTip));
 }
 

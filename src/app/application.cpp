@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include "backup/automatic_backup.h"
+#include "retention/retention_settings.h"
 #include "app/catalog_upgrade.h"
 #include "app/exit_status.h"
 #include "platform/engine_lock.h"
@@ -50,7 +51,10 @@ StartupBackup ProgramSettingsActions::automaticBackup() {
         const BackupEngine engine = ctx_.backupEngine;
         const std::time_t now = ctx_.clock();
         BackupRunResult run;
-        RunOffGuiThread(state, [&](SharedState& worker) { run = AutomaticBackup(worker, engine, now); });
+        RunOffGuiThread(state, [&](SharedState& worker) {
+            run = AutomaticBackup(worker, engine, now);
+            ForgetAfterAutomaticBackup(worker);
+        });
         return BackupExitStatus(run.result) == kExitOk ? StartupBackup::kStored : StartupBackup::kSomeFailed;
     } catch (const std::exception& e) {
         state.ui.showMessage(kStartupBackupNotRun + "\n" + e.what());

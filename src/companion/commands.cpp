@@ -9,6 +9,7 @@
 #include "app/exit_status.h"
 #include "backup/automatic_backup.h"
 #include "backup/backup_runs.h"
+#include "companion/forget_command.h"
 #include "companion/table_output.h"
 #include "catalog/version_state.h"
 #include "core/installation.h"
@@ -22,6 +23,8 @@
 #include "restore/restore_run.h"
 #include "restore/restore_to.h"
 #include "restore/verify.h"
+#include "retention/forget.h"
+#include "retention/retention_settings.h"
 
 namespace tessel {
 
@@ -223,7 +226,11 @@ int Backup(CommandContext& c, const Args& a) {
 
 int Auto(CommandContext& c, const Args&) {
     BackupRunResult run;
-    if (!WithEngineLock(c, [&] { run = AutomaticBackup(c.state, RealBackupEngine(), std::time(nullptr)); })) return kExitBusy;
+    if (!WithEngineLock(c, [&] {
+            run = AutomaticBackup(c.state, RealBackupEngine(), std::time(nullptr));
+            ForgetAfterAutomaticBackup(c.state);
+        }))
+        return kExitBusy;
     c.ui.endProgress();
     const ExitStatus status = BackupExitStatus(run.result);
     PrintResult(c.options, "run", run.runNumber, status == kExitOk);
@@ -310,7 +317,8 @@ int RestoreTo(CommandContext& c, const Args& a, int run) {
 int Restore(CommandContext& c, const Args& a) {
     const int run = *OptCount(a, "run");
     if (!RestorableRun(c.state.db(), run)) {
-        c.state.ui.showMessage("復元できるバックアップ番号ではありません: " + std::to_string(run));
+        c.state.ui.showMessage(ForgottenRun(c.state.db(), run) ? kForgottenRun + std::to_string(run)
+                                                               : "復元できるバックアップ番号ではありません: " + std::to_string(run));
         return kExitFailed;
     }
     if (a.value("to")) return RestoreTo(c, a, run);
@@ -491,6 +499,7 @@ const std::vector<Entry>& Entries() {
            {"run", 0, "N", "バックアップ N で記録された版だけ"},
            {"mark", 0, nullptr, "使えるコピーのない最新の版を、次のバックアップで保存し直す"}}},
          {true, CheckVerify, Verify}},
+        {ForgetCommandSpec(), {true, CheckForget, Forget}},
         {{"report", "", "最後の復元の結果"}, {true, nullptr, Report}},
         {{"prefix",
           "[DIR [--compress | --plain]]",
