@@ -119,11 +119,14 @@ for cores in 1 "$CORES"; do
   measure "first-$c" "${PIN[@]}" "$DRIVER" backup "$WORK/data" "$TREE" "$WORK/dest" 1
   # Under a second each, so taken turn about with rsync, the fastest of five.
   cp -a "$TREE" "$WORK/copy"
+  # The same run as the automatic backup makes it, with its run log, turn about.
   for r in 1 2 3 4 5; do
     measure "unchanged-$c-$r" "${PIN[@]}" "$DRIVER" again "$WORK/data" "$TREE" "$WORK/dest"
     measure "rsync-dry-run-$c-$r" "${PIN[@]}" rsync -a --dry-run "$TREE/" "$WORK/copy/"
+    measure "unchanged-logged-$c-$r" "${PIN[@]}" "$DRIVER" auto "$WORK/data"
   done
   fastest "unchanged-$c" 5
+  fastest "unchanged-logged-$c" 5
   fastest "rsync-dry-run-$c" 5
   discard "$WORK/copy"
   mv "$TREE" "$WORK/kept"
@@ -142,6 +145,7 @@ for cores in 1 "$CORES"; do
   echo "   bulk add / tar -czf            $(both "bulk-add-$c" "tar-czf-$c-durable") [$(both "bulk-add-$c" "tar-czf-$c")]"
   echo "   nothing changed / rsync -n     $(both "unchanged-$c" "rsync-dry-run-$c")  (target <= 1.0)"
   echo "   nothing changed / restic       $(both "unchanged-$c" "restic-unchanged-$c")"
+  echo "   with run log / without         $(both "unchanged-logged-$c" "unchanged-$c")  (target ~ 1.0)"
   echo "   restore / restic restore       $(both "restore-$c" "restic-restore-$c-durable")  (target <= 1.2) [$(both "restore-$c" "restic-restore-$c")]"
   echo "   restore / tar -xzf             $(both "restore-$c" "tar-xzf-$c-durable") [$(both "restore-$c" "tar-xzf-$c")]"
   echo "   stored / .tar.gz               $(ratio "$Z_OURS" "$Z_TGZ")  (target <= 1.0); bulk archive $(ratio "$Z_BULK" "$Z_TGZ"); restic $(ratio "$Z_RESTIC" "$Z_TGZ")"

@@ -2,6 +2,7 @@
 //   restore_bench make    <root> [dirs] [files-per-dir]   generate the tree
 //   restore_bench backup  <data> <root> <dest> <0|1>      register root, back it up as run 1
 //   restore_bench again   <data> <root> <dest>             back it up once more (a new run)
+//   restore_bench auto    <data>                           the same as an automatic backup, with its run log
 //   restore_bench restore <data> <run>                    restore directory 1 to that run
 // The tree: dirs folders of files-per-dir files (default 1,000 x 100), sizes
 // 0 to 64 KiB, half of them text, half random bytes, the same every time.
@@ -14,6 +15,7 @@
 #include <random>
 #include <string>
 
+#include "backup/automatic_backup.h"
 #include "backup/backup_directory.h"
 #include "backup/backup_runs.h"
 #include "catalog/connection.h"
@@ -100,6 +102,18 @@ int Again(const std::string& data, const std::string& root, const std::string& d
     return ui.messages == 0 ? 0 : 1;
 }
 
+// The automatic backup of the data folder, as the timer runs it: through the
+// driver, which keeps the run log (start, every message, the counts).
+int Auto(const std::string& data) {
+    QuietUi ui;
+    NoSystem system;
+    auto state = Open(ui, system, data);
+    const BackupRunResult run = AutomaticBackup(*state, RealBackupEngine(), std::time(nullptr));
+    std::printf("automatic backup run %d, %lld examined, %ld messages\n", run.runNumber,
+                static_cast<long long>(run.result.filesExamined), ui.messages);
+    return ui.messages == 0 && !run.result.failed() ? 0 : 1;
+}
+
 int Backup(const std::string& data, const std::string& root, const std::string& dest, const std::string& compression) {
     std::filesystem::create_directories(data);
     std::filesystem::create_directories(dest);
@@ -146,9 +160,10 @@ int main(int argc, char** argv) {
         return Make(argv[2], argc > 3 ? std::atoi(argv[3]) : 1000, argc > 4 ? std::atoi(argv[4]) : 100);
     if (cmd == "backup" && argc == 6) return Backup(argv[2], argv[3], argv[4], argv[5]);
     if (cmd == "again" && argc == 5) return Again(argv[2], argv[3], argv[4]);
+    if (cmd == "auto" && argc == 3) return Auto(argv[2]);
     if (cmd == "restore" && argc == 4) return Restore(argv[2], std::atoi(argv[3]));
     std::fprintf(stderr,
-                 "usage: restore_bench make ROOT [DIRS FILES] | backup DATA ROOT DEST 0|1 | again DATA ROOT DEST | "
+                 "usage: restore_bench make ROOT [DIRS FILES] | backup DATA ROOT DEST 0|1 | again DATA ROOT DEST | auto DATA | "
                  "restore DATA RUN\n");
     return 2;
 }

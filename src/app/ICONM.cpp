@@ -12,6 +12,7 @@
 #include "retention/retention_settings.h"
 #include "platform/engine_lock.h"
 #include "app/MAINF.h"
+#include "app/run_notification.h"
 #include "app/startup.h"
 #include "ui/app_context.h"
 #include "ui/program_icon.h"
@@ -109,11 +110,13 @@ void ICONM::RunTimedBackup() {
     // while the backup runs.
     const BackupEngine engine = ctx_.backupEngine;
     const std::time_t now = ctx_.clock();
-    ctx_.runEngineOffGuiThread([&](SharedState& worker) {
-        AutomaticBackup(worker, engine, now);
+    BackupRunResult run;
+    const bool ran = ctx_.runEngineOffGuiThread([&](SharedState& worker) {
+        run = AutomaticBackup(worker, engine, now);
         ForgetAfterAutomaticBackup(worker);
     });
     tray_->setToolTip(QString::fromUtf8(kIconTip));
+    if (ran) NotifyRunEnd(ctx_.state, run);
 }
 
 QString ICONM::tip() const { return tray_->toolTip(); }

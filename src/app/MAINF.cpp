@@ -138,6 +138,7 @@ void MAINF::closeEvent(QCloseEvent* event) {
 
 void InstallMainMenu(AppContext& context) {
     context.openMenu = [&context] { context.window<MAINF>().open(); };
+    context.openLatestErrors = [&context] { context.window<BKPFIND3>().openErrorsOnly(); };
 }
 
 }  // namespace tessel

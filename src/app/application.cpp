@@ -15,6 +15,7 @@
 #include "platform/engine_lock.h"
 #include "platform/paths.h"
 #include "app/ICONM.h"
+#include "app/run_notification.h"
 #include "app/MAINF.h"
 #include "windows/engine_wait.h"
 #include "app/settings.h"
@@ -40,6 +41,10 @@ namespace {
 
 StartupBackup ProgramSettingsActions::automaticBackup() {
     SharedState& state = ctx_.state;
+    // A run that ends the program has nobody to press OK: its messages close
+    // themselves, and the program ends all the same.
+    const bool endsProgram = state.initBkp == "YES" || state.termBkp == "YES";
+    if (endsProgram) state.ui.setMessageCountdown(kStartupMessageSeconds);
     EngineLock lock(state.dataFolder);
     if (!lock.tryLock() && !WaitForEngine(lock, engineWaitSeconds_, state.dataFolder)) {
         state.ui.showMessage(kStartupBackupNotRun + "\n" + kEngineBusy + "\n" + state.dataFolder);
@@ -55,6 +60,12 @@ StartupBackup ProgramSettingsActions::automaticBackup() {
             run = AutomaticBackup(worker, engine, now);
             ForgetAfterAutomaticBackup(worker);
         });
+        if (endsProgram && run.result.failed()) state.ui.showMessage(StartupFailuresMessage(state, run));
+        // The status icon opens after the run: its balloon waits for it.
+        if (!endsProgram && state.icon == "YES")
+            pendingNotice_ = run;
+        else
+            NotifyRunEnd(state, run);
         return BackupExitStatus(run.result) == kExitOk ? StartupBackup::kStored : StartupBackup::kSomeFailed;
     } catch (const std::exception& e) {
         state.ui.showMessage(kStartupBackupNotRun + "\n" + e.what());
@@ -73,7 +84,10 @@ void ProgramSettingsActions::pauseBeforeShutDown() {
 void ProgramSettingsActions::endProgram(int status) { ctx_.endProgram(status); }
 
 void ProgramSettingsActions::openIconWindow() {
-    if (ctx_.window<ICONM>().open()) return;
+    const bool iconShown = ctx_.window<ICONM>().open();
+    if (pendingNotice_) NotifyRunEnd(ctx_.state, *pendingNotice_);
+    pendingNotice_.reset();
+    if (iconShown) return;
     ctx_.state.ui.showMessage(kNoNotificationArea);
     ctx_.window<MAINF>().open();
 }

@@ -2,9 +2,11 @@
 // The program from start to event loop, on the current directory.
 #include <QApplication>
 
+#include <optional>
 #include <string>
 
 #include "app/settings.h"
+#include "backup/backup_runs.h"
 
 namespace tessel {
 
@@ -31,6 +33,8 @@ public:
 private:
     AppContext& ctx_;
     double engineWaitSeconds_;
+    // A start-up backup's notification, shown once the status icon is there.
+    std::optional<BackupRunResult> pendingNotice_;
 };
 
 // Application-wide settings made once before any window: the program's

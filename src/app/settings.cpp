@@ -48,6 +48,7 @@ SettingsRead ReadSettings(SharedState& state) {
         {"INITBKP=", &state.initBkp, true},
         {"TERMBKP=", &state.termBkp, true},
         {"ICON=", &state.icon, false},
+        {"NOTIFY=", &state.notify, false},
     };
     struct TimeKey {
         const char* key;

@@ -118,7 +118,7 @@ std::string ArchiveOne(BackupRun& run, const std::string& sourceFile, std::int64
     archive::ArchiveRequest request = archive::AddFileRequest(LevelArchive(run.destination, level), sourceFile);
     request.root = run.destination;
     request.byCatalogOnly = byCatalogOnly;
-    const std::int32_t rc = RunArchiver(run.state.ui, run.archiver, request, run.initialFlag);
+    const std::int32_t rc = run.runArchiver(request);
     if (rc == 0) return kSuccess;
     run.failure(kArchiverFailed);
     return kArchiverResult + FiveDigits(rc);
@@ -362,7 +362,7 @@ void StoreEach(BackupRun& run) {
                     stored = ahead->stored[i];
                 } else {
                     if (rc != kUnlhaSourceChanged) {
-                        ShowArchiverResult(run.state.ui, rc, run.initialFlag);
+                        run.archiverResult(rc);
                         run.failure(kArchiverFailed);
                     }
                     result = kArchiverResult + FiveDigits(rc);
@@ -389,10 +389,8 @@ void StoreEach(BackupRun& run) {
                 }
             }
             // A file that kept changing while it was read has no copy.
-            if (result == kArchiverResult + FiveDigits(kUnlhaSourceChanged)) {
-                ++run.result.failures;
-                if (!run.silent()) run.message(kChangedWhileRead + sourceFile + ")");
-            }
+            if (result == kArchiverResult + FiveDigits(kUnlhaSourceChanged))
+                run.failure(kChangedWhileRead + sourceFile + ")", !run.silent());
 
             if (copyFailedUnexpectedly) {
                 row.kbn1 = "9";
@@ -403,8 +401,11 @@ void StoreEach(BackupRun& run) {
                 if (!copyFailedUnexpectedly && result != kSuccess) {
                     row.kbn1 = "9";
                     changed = true;
-                    if (result.rfind(kArchiverResult, 0) != 0) ++run.result.failures;
-                    if (!run.silent()) run.message(kCopyFailed + sourceFile + "\n" + kCopyFailedCode + result);
+                    // An archiver failure was counted when it was shown.
+                    const std::string text =
+                        kCopyFailed + sourceFile + "\n" + kCopyFailedCode + result + FailureCause(sourceFile, result);
+                    if (result.rfind(kArchiverResult, 0) != 0) run.failure(text, !run.silent());
+                    else run.report(RunEntry::kFailure, text, !run.silent());
                 }
                 run.step = "11";
                 if (changed) WriteBack(run, row);
@@ -431,8 +432,9 @@ void StoreEach(BackupRun& run) {
 // After a bulk archive that did not take everything: only the files that
 // are really in it keep their "2" row; every other row of this call is
 // marked "9" (no copy), so the next normal run stores the file, and each is
-// reported with the system's reason.
-void MarkFilesMissingFromBulk(BackupRun& run, const std::string& archive) {
+// reported with the system's reason. Returns how many were marked.
+std::int64_t MarkFilesMissingFromBulk(BackupRun& run, const std::string& archive) {
+    std::int64_t marked = 0;
     std::unordered_set<std::string> members;
     std::int32_t code = 0;
     if (auto index = archive::LoadIndex(archive, &code))
@@ -444,24 +446,29 @@ void MarkFilesMissingFromBulk(BackupRun& run, const std::string& archive) {
             if (row.kbn1 != "2" || members.count(MemberPathOf(row.dir, row.name))) continue;
             row.kbn1 = "9";
             WriteBack(run, row);
+            ++marked;
             const Status readable = CheckReadableFile(path);
             run.failure(kBulkFileSkipped + path + ")" + (readable ? std::string() : "\n" + readable.reason()));
         }
     }
+    return marked;
 }
 
 void StoreBulk(BackupRun& run) {
     const std::string bulk = BulkArchive(run.destination);
     archive::ArchiveRequest request = archive::AddFolderRequest(bulk, run.source, run.subdirFlag == "01");
     request.root = run.destination;
-    if (RunArchiver(run.state.ui, run.archiver, request, run.initialFlag) == 0) return;
+    if (run.runArchiver(request) == 0) {
+        run.result.versionsStored += run.result.versionsRecorded;
+        return;
+    }
     run.failure(kBulkArchiverFailed);
     std::int32_t code = 0;
     if (!archive::LoadIndex(bulk, &code) && code == kUnlhaArchiveMissing) {
         run.initialIncomplete = true;
         return;
     }
-    MarkFilesMissingFromBulk(run, bulk);
+    run.result.versionsStored += run.result.versionsRecorded - MarkFilesMissingFromBulk(run, bulk);
 }
 
 }  // namespace

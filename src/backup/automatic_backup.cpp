@@ -1,15 +1,20 @@
 #include "backup/automatic_backup.h"
 
+#include "backup/backup_summary.h"
 #include "catalog/catalog_rows.h"
 
 namespace tessel {
 
-BackupRunResult AutomaticBackup(SharedState& state, const BackupEngine& engine, std::time_t now) {
+BackupRunResult AutomaticBackup(SharedState& state, const BackupEngine& engine, std::time_t now,
+                                const RunReporting& reporting) {
     Connection& db = state.db();
     BackupRunResult out;
-    const int run = out.runNumber = AddBackupRun(db, "自動バックアップ", "1", now);
+    const std::string title = "自動バックアップ";
+    const int run = out.runNumber = AddBackupRun(db, title, "1", now);
+    BackupRunReport report(state, run, RunStartText(run, title, "1"), reporting);
     BackupOptions options;
     options.silent = true;
+    options.report = report.report();
 
     for (const DirectoryRow& r : ReadDirectoryRows(db, DirectoryOrder::kByNumber)) {
         if (r.kind == "0") {
@@ -21,6 +26,7 @@ BackupRunResult AutomaticBackup(SharedState& state, const BackupEngine& engine, 
                         r.chk2.value_or("")};
         out.result += engine(state, call, options);
     }
+    report.finish(out.result);
     return out;
 }
 

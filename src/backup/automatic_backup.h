@@ -4,7 +4,10 @@
 namespace tessel {
 
 // A run titled "自動バックアップ" over every registered directory that takes
-// part in automatic backups, silent.
-BackupRunResult AutomaticBackup(SharedState& state, const BackupEngine& engine, std::time_t now);
+// part in automatic backups, silent on the screen. Nobody watches it: its
+// failures and counts also go to the system log unless `reporting` says
+// otherwise (its caller shows them where the system log gets them already).
+BackupRunResult AutomaticBackup(SharedState& state, const BackupEngine& engine, std::time_t now,
+                                const RunReporting& reporting = {nullptr, true});
 
 }  // namespace tessel

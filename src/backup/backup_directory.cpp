@@ -21,7 +21,22 @@ void BackupRun::progress(const std::string& text) {
     state.ui.setStatus(initialFlag == "1" ? "DIRSET" : "BKPGO", text);
 }
 
+void BackupRun::report(RunEntry kind, const std::string& text, bool show) {
+    // Into the report first: a message box can wait long, and the run may
+    // be killed meanwhile.
+    if (options.report) options.report->entry(kind, text, show);
+    if (show) state.ui.showMessage(text);
+}
+
+std::int32_t BackupRun::archiverResult(std::int32_t rc) {
+    if (rc != 0) message(ArchiverErrorText(rc));
+    return rc;
+}
+
+std::int32_t BackupRun::runArchiver(const archive::ArchiveRequest& request) { return archiverResult(archiver(request)); }
+
 void BackupRun::noteStored(const std::string& sourceFile, bool stored) {
+    if (stored) ++result.versionsStored;
     RunControl* c = control();
     if (!c) return;
     ++c->versionsStored;
@@ -123,6 +138,7 @@ BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, c
         if (runKind == "1" || runKind == "3") {
             if (const int err = destinationRoot.sync()) {
                 run.failure(kWriteBackFailed + destination + "): " + std::strerror(err));
+                result.versionsStored = 0;
                 if (initialFlag == "1") return result;
                 run.storedThrough = run.rowidBefore;
                 MarkUnstoredVersions(run);
@@ -149,11 +165,13 @@ BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, c
                 if (const int err = destinationRoot.sync()) {
                     run.failure(kWriteBackFailed + destination + "): " + std::strerror(err));
                     run.storedThrough = run.rowidBefore;
+                    result.versionsStored = 0;
                 }
                 MarkUnstoredVersions(run);
                 transaction->commit();
             } catch (const std::exception& e) {
                 // Rolled back: no row claims a copy; the copies made stay unclaimed.
+                result.versionsStored = 0;
                 run.failure(e.what());
             }
         }

@@ -7,6 +7,7 @@
 
 #include "engine/run_archiver.h"
 #include "engine/run_control.h"
+#include "engine/run_report.h"
 #include "engine/shared_state.h"
 
 namespace tessel {
@@ -26,17 +27,25 @@ struct BackupOptions {
     // here, and a stop asked for here ends the call after the current file
     // (what was stored stays recorded, the rest is left to the next run).
     RunControl* control = nullptr;
+    // Where every message of the call goes besides the screen (the run log);
+    // null: nowhere.
+    RunReport* report = nullptr;
 };
 
 // What backup calls did. A run failed when anything could not be backed
 // up; warnings are the other messages shown (a destination that had to be
-// made, a file older than its latest version).
+// made, a file older than its latest version); skipped entries are those a
+// backup never stores (links, FIFOs, sockets, devices, hidden folders, the
+// destinations and data folder inside a source).
 struct BackupResult {
     int directories = 0;
     std::int64_t filesExamined = 0;
     std::int64_t versionsRecorded = 0;
+    // Versions whose copy was stored (in an archive or as a plain copy).
+    std::int64_t versionsStored = 0;
     std::int64_t failures = 0;
     std::int64_t warnings = 0;
+    std::int64_t skipped = 0;
     // Ended early because a stop was asked for.
     bool stopped = false;
 
@@ -45,8 +54,10 @@ struct BackupResult {
         directories += other.directories;
         filesExamined += other.filesExamined;
         versionsRecorded += other.versionsRecorded;
+        versionsStored += other.versionsStored;
         failures += other.failures;
         warnings += other.warnings;
+        skipped += other.skipped;
         stopped = stopped || other.stopped;
         return *this;
     }

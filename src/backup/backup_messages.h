@@ -23,6 +23,13 @@ inline const std::string kBulkFileSkipped = "ファイルを一括バックア�
 inline const std::string kSourceInsideDataFolder = "バックアップ対象がデータフォルダーそのものであるため、バックアップしません！ (";
 inline const std::string kSourceInsideDestination = "バックアップ対象がバックアップ先の中にあるため、バックアップしません！ (";
 
+// What a backup never stores, in the run log. Followed by the path and ")".
+inline const std::string kLinkSkipped = "シンボリックリンクはバックアップしません (";
+inline const std::string kSpecialSkipped = "通常のファイルでもディレクトリーでもないため、バックアップしません (";
+inline const std::string kHiddenFolderSkipped = "隠しディレクトリーのため、その中はバックアップしません (";
+inline const std::string kExcludedFolderSkipped =
+    "バックアップ先・データフォルダー・別の登録のディレクトリーのため、その中はバックアップしません (";
+
 // The completion of a run in which something could not be backed up.
 inline const std::string kRunHadFailures = "バックアップできなかったディレクトリーまたはファイルがあります。表示されたメッセージを確認してください！";
 
@@ -50,6 +57,8 @@ inline const std::string kArchiverResult = "エラー　";
 inline const std::string kCopyFailed = "ファイルのコピーに失敗しました! FILE= ";
 inline const std::string kCopyFailedCode = "     RC  ";
 inline const std::string kChangedWhileRead = "ファイルが読み取り中に変更され続けたため、バックアップできません！ (";
+// The cause of a failed copy whose file is no longer a regular file.
+inline const std::string kNotRegularFile = "通常のファイルではなくなっています";
 inline const std::string kCopyUnknownError = "ファイルのコピーで判別できないエラーが発生しました! FILE= ";
 
 }  // namespace tessel::backup

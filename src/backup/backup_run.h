@@ -94,17 +94,31 @@ struct BackupRun {
     // Counts a version whose turn to be stored has passed, and the bytes of
     // its source file when it was stored.
     void noteStored(const std::string& sourceFile, bool stored);
-    void message(const std::string& text) { state.ui.showMessage(text); }
-    // A message that does not make the run fail.
-    void warning(const std::string& text) {
+    // The one reporting point of the call: every message goes to the run's
+    // report (the run log) and, when `show`, to the screen.
+    void report(RunEntry kind, const std::string& text, bool show = true);
+    void message(const std::string& text) { report(RunEntry::kMessage, text); }
+    // A message that does not make the run fail; a silent run keeps those
+    // about single files off the screen (show false).
+    void warning(const std::string& text, bool show = true) {
         ++result.warnings;
-        message(text);
+        report(RunEntry::kWarning, text, show);
     }
     // A message that also makes the run count as failed.
-    void failure(const std::string& text) {
+    void failure(const std::string& text, bool show = true) {
         ++result.failures;
-        message(text);
+        report(RunEntry::kFailure, text, show);
     }
+    // An entry the backup does not store, and why: reported, never shown.
+    void skipped(const std::string& text) {
+        ++result.skipped;
+        report(RunEntry::kSkipped, text, false);
+    }
+    // Runs an archiver request; a failed one shows the archiver's code
+    // whatever the silent flag says.
+    std::int32_t runArchiver(const archive::ArchiveRequest& request);
+    // Shows the archiver's code for a failed result; returns rc.
+    std::int32_t archiverResult(std::int32_t rc);
     // The buffer of the three-part progress lines.
     std::string progressText{};
 };
@@ -135,6 +149,10 @@ bool RecordStoredState(BackupRun& run, std::int64_t rowid, const std::string& pa
 // Stores the versions this call recorded (or the whole directory for an
 // initial bulk backup).
 void StoreVersions(BackupRun& run);
+// The cause of a failed copy whose result text is `result` ("Error:" and
+// an errno value, or "エラー　" and the archiver's code), in the system's
+// words, after a line break; empty when there is nothing to add.
+std::string FailureCause(const std::string& sourceFile, const std::string& result);
 // After an abort: rows of this call that claim a copy but never got one
 // are marked "9" (no usable copy).
 void MarkUnstoredVersions(BackupRun& run);

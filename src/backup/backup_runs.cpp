@@ -1,10 +1,12 @@
 #include "backup/backup_runs.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <vector>
 
 #include "backup/backup_directory.h"
+#include "backup/backup_summary.h"
 #include "catalog/catalog_rows.h"
 
 namespace tessel {
@@ -30,15 +32,17 @@ int AddBackupRun(Connection& db, const std::string& title, const std::string& ki
 
 BackupRunResult RunTitledBackup(SharedState& state, const BackupEngine& engine, const std::string& title,
                                 const std::string& kindCode, std::time_t now, const std::function<void(int)>& onRunAdded,
-                                RunControl* control) {
+                                RunControl* control, const RunReporting& reporting) {
     Connection& db = state.db();
     BackupRunResult out;
     const int runNumber = out.runNumber = AddBackupRun(db, title, kindCode, now);
+    BackupRunReport report(state, runNumber, RunStartText(runNumber, title, kindCode), reporting);
     if (onRunAdded) onRunAdded(runNumber);
 
     std::vector<DirectoryRow> rows = ReadDirectoryRows(db, DirectoryOrder::kByNumber);
     BackupOptions options;
     options.control = control;
+    options.report = report.report();
     for (const DirectoryRow& r : rows)
         if (r.kind == "0") {
             if (r.abkp) options.compression = *r.abkp;
@@ -60,18 +64,26 @@ BackupRunResult RunTitledBackup(SharedState& state, const BackupEngine& engine, 
                              BackupCall{*r.dir, "9", runKind, r.dest.value_or(""), runNumber, static_cast<int>(*r.dirNo), *r.chk2},
                              options);
     }
+    report.finish(out.result);
     return out;
 }
 
-BackupResult RunInitialBackups(SharedState& state, const BackupEngine& engine, RunControl* control) {
+BackupResult RunInitialBackups(SharedState& state, const BackupEngine& engine, RunControl* control,
+                               const RunReporting& reporting) {
     Connection& db = state.db();
     BackupResult result;
-    BackupOptions options;
-    options.control = control;
     // The list is read first. The engine marks each registration done
     // (CHK1 "1") in the transaction that records its rows; one that failed
     // or was stopped stays to be run again or removed.
     std::vector<Registration> rows = ListedRegistrations(db);
+    // The log of the last initial backups is kept until another one runs.
+    const bool any = std::any_of(rows.begin(), rows.end(),
+                                 [](const Registration& r) { return r.kind != "0" && r.chk1 && *r.chk1 != "1"; });
+    if (!any) return result;
+    BackupRunReport report(state, 0, RunStartText(0, "", ""), reporting);
+    BackupOptions options;
+    options.control = control;
+    options.report = report.report();
     for (const Registration& r : rows) {
         if (r.kind == "0") {
             if (r.abkp) options.compression = *r.abkp;
@@ -89,6 +101,7 @@ BackupResult RunInitialBackups(SharedState& state, const BackupEngine& engine, R
         result += one;
         if (one.stopped) break;
     }
+    report.finish(result);
     return result;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "backup/backup_directory.h"
+#include "backup/run_reporting.h"
 #include "catalog/connection.h"
 #include "engine/shared_state.h"
 
@@ -45,7 +46,10 @@ struct BackupRunResult {
 // there ends the call at work and leaves the later ones; a registration
 // whose initial backup was stopped stays not done, so it can be started
 // again.
-BackupResult RunInitialBackups(SharedState& state, const BackupEngine& engine, RunControl* control = nullptr);
+// Every run keeps a log in the data folder (run 0 for initial backups),
+// and reports as `reporting` says.
+BackupResult RunInitialBackups(SharedState& state, const BackupEngine& engine, RunControl* control = nullptr,
+                               const RunReporting& reporting = {});
 
 // A titled run over every registered directory, as the backup run window
 // starts it: the run's record comes first (onRunAdded is called then, so the
@@ -56,6 +60,7 @@ BackupResult RunInitialBackups(SharedState& state, const BackupEngine& engine, R
 // information only. With a control, as for RunInitialBackups: a stop ends
 // the directory at work and leaves the later ones (the run's record stays).
 BackupRunResult RunTitledBackup(SharedState& state, const BackupEngine& engine, const std::string& title, const std::string& kindCode,
-                    std::time_t now, const std::function<void(int)>& onRunAdded = {}, RunControl* control = nullptr);
+                    std::time_t now, const std::function<void(int)>& onRunAdded = {}, RunControl* control = nullptr,
+                    const RunReporting& reporting = {});
 
 }  // namespace tessel

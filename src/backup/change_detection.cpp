@@ -13,6 +13,7 @@
 #include "backup/backup_messages.h"
 #include "backup/backup_run.h"
 #include "backup/catalog_queries.h"
+#include "platform/file_faults.h"
 #include "platform/file_times.h"
 #include "platform/file_version.h"
 #include "platform/paths.h"
@@ -180,8 +181,10 @@ void ProcessFile(BackupRun& run, const std::string& directory, const std::string
             run.failure(kPathTooLong + path + ")\n" + std::strerror(ENAMETOOLONG));  // also in silent runs
             return;
         }
-        ++run.result.failures;
-        if (!run.silent()) run.message(kNoEntry + "\n" + kMaybeInUse + path);
+        // Why, in the system's words (gone, or not to be opened).
+        const Status readable = CheckReadableFile(path);
+        run.failure(kNoEntry + "\n" + kMaybeInUse + path + (readable ? std::string() : "\n" + readable.reason()),
+                    !run.silent());
     };
 
     // The entry is read first without opening the file. Reading the version
@@ -230,13 +233,11 @@ void ProcessFile(BackupRun& run, const std::string& directory, const std::string
                              (Equal(r.pmver, version.productHigh) && Greater(r.plver, version.productLow));
                 if (older) {
                     code = "7";
-                    if (!run.silent()) {
-                        const VersionTexts t = ReadVersionTexts(db, r.rowid);
-                        run.warning(kOlderFile + name + "\n" + kOlderDate + t.fupdayd + " - " +
-                                    FormatFileTime(w).date + "\n" + kOlderFileVersion + t.fverno + "-" +
-                                    version.fileText + "\n" + kOlderProductVersion + t.pverno + " - " +
-                                    version.productText);
-                    }
+                    const VersionTexts t = ReadVersionTexts(db, r.rowid);
+                    run.warning(kOlderFile + name + "\n" + kOlderDate + t.fupdayd + " - " + FormatFileTime(w).date +
+                                    "\n" + kOlderFileVersion + t.fverno + "-" + version.fileText + "\n" +
+                                    kOlderProductVersion + t.pverno + " - " + version.productText,
+                                !run.silent());
                 }
             }
         }

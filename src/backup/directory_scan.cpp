@@ -48,16 +48,31 @@ bool TakeSubdirectory(BackupRun& run, const std::string& full) {
     if (!(ReadAttributes(full) & kAttrDirectory)) return false;
     // The prefix and the destinations are known by where they lie; a
     // folder is never passed over for its name.
-    return run.excluded.count({st.st_dev, st.st_ino}) == 0;
+    if (run.excluded.count({st.st_dev, st.st_ino}) == 0) return true;
+    run.skipped(kExcludedFolderSkipped + full + ")");
+    return false;
+}
+
+// Names in the run's report what a listing of `directory` left out.
+void ReportLeftOut(BackupRun& run, const std::string& directory, const std::vector<LeftOutEntry>& leftOut) {
+    for (const LeftOutEntry& e : leftOut) {
+        const std::string& text = e.kind == LeftOut::kLink           ? kLinkSkipped
+                                  : e.kind == LeftOut::kHiddenFolder ? kHiddenFolderSkipped
+                                                                     : kSpecialSkipped;
+        run.skipped(text + JoinPath(directory, e.name) + ")");
+    }
 }
 
 // The entries of the directory `rel` below the source for the
-// sub-directory pass; its files are kept for the file pass.
+// sub-directory pass; its files are kept for the file pass. What neither
+// pass takes is reported here, once.
 std::vector<DirectoryEntry> ListForBothPasses(BackupRun& run, const std::string& rel) {
     std::vector<DirectoryEntry> both, files;
+    std::vector<LeftOutEntry> leftOut;
     DirectoryStamp stamp;
-    if (ListDirectoryBothWays(Below(run.source, rel), both, files, stamp) == 0)
+    if (ListDirectoryBothWays(Below(run.source, rel), both, files, stamp, &leftOut) == 0)
         run.listed.insert_or_assign(rel, BackupRun::Listed{stamp, std::move(files)});
+    ReportLeftOut(run, Below(run.source, rel), leftOut);
     return both;
 }
 
@@ -73,7 +88,14 @@ std::vector<DirectoryEntry> FilesOf(BackupRun& run, const std::string& rel, int 
             return std::move(kept.mapped().files);
         }
     }
-    return ListDirectory(directory, kListFiles, error);
+    // Without sub-directories nothing else lists the source: what the file
+    // pass leaves out is reported here (sub-directories are not entered by
+    // the registration's choice, and are not named).
+    if (run.subdirFlag == "01") return ListDirectory(directory, kListFiles, error);
+    std::vector<LeftOutEntry> leftOut;
+    std::vector<DirectoryEntry> files = ListDirectory(directory, kListFiles, error, &leftOut);
+    ReportLeftOut(run, directory, leftOut);
+    return files;
 }
 
 }  // namespace

@@ -9,18 +9,23 @@
 #include "app/exit_status.h"
 #include "backup/automatic_backup.h"
 #include "backup/backup_runs.h"
+#include "backup/backup_summary.h"
 #include "companion/forget_command.h"
+#include "companion/log_command.h"
 #include "companion/table_output.h"
 #include "catalog/version_state.h"
 #include "core/installation.h"
 #include "platform/engine_lock.h"
 #include "platform/file_times.h"
 #include "platform/paths.h"
+#include "platform/real_location.h"
+#include "platform/system_log.h"
 #include "registration/registration_rules.h"
 #include "registration/registrations.h"
 #include "restore/restore_directory.h"
 #include "restore/restore_messages.h"
 #include "restore/restore_run.h"
+#include "restore/restore_selection.h"
 #include "restore/restore_to.h"
 #include "restore/verify.h"
 #include "retention/forget.h"
@@ -31,14 +36,6 @@ namespace tessel {
 using namespace registration_text;
 
 namespace {
-
-// A run or directory number given as --name N: 0 to the largest int.
-std::optional<int> OptCount(const Args& a, const char* name) {
-    const std::optional<std::string> text = a.value(name);
-    if (!text) return std::nullopt;
-    if (std::optional<long long> v = StrictCount(*text, 0, 2147483647)) return static_cast<int>(*v);
-    throw UsageError(std::string("--") + name + " には 0 以上の整数を指定してください: " + *text);
-}
 
 std::optional<std::string> Opt(Statement& s, int c) { return s.optText(c); }
 std::optional<std::string> OptNum(Statement& s, int c) {
@@ -75,6 +72,18 @@ void PrintResult(const GlobalOptions& o, const std::string& key, std::int64_t va
         std::printf("{\"%s\": %lld, \"ok\": %s}\n", key.c_str(), static_cast<long long>(value), ok ? "true" : "false");
     else
         std::printf("%s\t%lld\n", key.c_str(), static_cast<long long>(value));
+}
+
+// A backup's number, whether it stored everything, and its counts.
+void PrintBackupRun(const GlobalOptions& o, int run, const BackupResult& result, bool ok) {
+    if (o.json) {
+        std::printf("{\"run\": %d, \"ok\": %s", run, ok ? "true" : "false");
+        for (const SummaryField& f : SummaryFields(result)) std::printf(", \"%s\": %lld", f.name, static_cast<long long>(f.value));
+        std::printf("}\n");
+    } else {
+        std::printf("run\t%d\n", run);
+        for (const SummaryField& f : SummaryFields(result)) std::printf("%s\t%lld\n", f.name, static_cast<long long>(f.value));
+    }
 }
 
 // A run number that the catalog knows: 0 (the initial backups) or a run
@@ -214,37 +223,48 @@ void CheckBackup(const Args& a, const GlobalOptions&) {
 
 int Backup(CommandContext& c, const Args& a) {
     BackupRunResult run;
+    ConsoleReport watcher(c.ui, c.options.quiet);
     if (!WithEngineLock(c, [&] {
-            run = RunTitledBackup(c.state, RealBackupEngine(), *a.value("title"), a.has("info") ? "9" : "1", std::time(nullptr));
+            run = RunTitledBackup(c.state, RealBackupEngine(), *a.value("title"), a.has("info") ? "9" : "1", std::time(nullptr),
+                                  {}, nullptr, RunReporting{&watcher, false});
         }))
         return kExitBusy;
     c.ui.endProgress();
     const ExitStatus status = BackupExitStatus(run.result);
-    PrintResult(c.options, "run", run.runNumber, status == kExitOk);
+    PrintBackupRun(c.options, run.runNumber, run.result, status == kExitOk);
     return status;
 }
 
+// The automatic backup prints what it keeps off the screen here, as a
+// titled one does; its failures and counts also go to the system log,
+// unless standard error is the journal already (the systemd timer).
 int Auto(CommandContext& c, const Args&) {
     BackupRunResult run;
+    ConsoleReport watcher(c.ui, c.options.quiet);
     if (!WithEngineLock(c, [&] {
-            run = AutomaticBackup(c.state, RealBackupEngine(), std::time(nullptr));
+            run = AutomaticBackup(c.state, RealBackupEngine(), std::time(nullptr),
+                                  RunReporting{&watcher, !StandardErrorIsJournal()});
             ForgetAfterAutomaticBackup(c.state);
         }))
         return kExitBusy;
     c.ui.endProgress();
     const ExitStatus status = BackupExitStatus(run.result);
-    PrintResult(c.options, "run", run.runNumber, status == kExitOk);
+    PrintBackupRun(c.options, run.runNumber, run.result, status == kExitOk);
     return status;
 }
 
 int Initial(CommandContext& c, const Args&) {
     std::vector<std::int64_t> started;
     BackupResult result;
+    ConsoleReport watcher(c.ui, c.options.quiet);
     if (!WithEngineLock(c, [&] {
-            result = RunInitialBackups(c.state, [&](SharedState& s, const BackupCall& call, const BackupOptions& options) {
-                started.push_back(call.dirNo);
-                return RealBackupEngine()(s, call, options);
-            });
+            result = RunInitialBackups(
+                c.state,
+                [&](SharedState& s, const BackupCall& call, const BackupOptions& options) {
+                    started.push_back(call.dirNo);
+                    return RealBackupEngine()(s, call, options);
+                },
+                nullptr, RunReporting{&watcher, false});
         }))
         return kExitBusy;
     c.ui.endProgress();
@@ -252,9 +272,14 @@ int Initial(CommandContext& c, const Args&) {
     if (c.options.json) {
         std::printf("{\"directories\": [");
         for (size_t i = 0; i < started.size(); ++i) std::printf("%s%lld", i ? ", " : "", static_cast<long long>(started[i]));
-        std::printf("], \"ok\": %s}\n", status == kExitOk ? "true" : "false");
+        std::printf("], \"ok\": %s", status == kExitOk ? "true" : "false");
+        for (const SummaryField& f : SummaryFields(result))
+            if (std::string(f.name) != "directories")
+                std::printf(", \"%s\": %lld", f.name, static_cast<long long>(f.value));
+        std::printf("}\n");
     } else {
         for (std::int64_t d : started) std::printf("dirno\t%lld\n", static_cast<long long>(d));
+        for (const SummaryField& f : SummaryFields(result)) std::printf("%s\t%lld\n", f.name, static_cast<long long>(f.value));
     }
     c.ui.notice(kDone);
     return status;
@@ -282,9 +307,20 @@ int RestoreTo(CommandContext& c, const Args& a, int run) {
     options.target = *a.value("to");
     options.overwrite = a.has("overwrite");
     if (options.target[0] != kSep) options.target = JoinPath(CurrentDirectory(), options.target);
+    // Paths are taken as registrations are: "." and ".." resolved, repeated
+    // and trailing "/" dropped.
+    std::vector<std::string> paths;
+    for (const std::string& p : a.words) paths.push_back(NormalizePath(p, "/"));
     RestoreToSummary summary;
+    bool selected = true;
     if (!WithEngineLock(c, [&] {
-            summary = RestoreRunTo(state, run, a.words, options,
+            // A path that selects nothing is refused before anything is written.
+            for (const std::string& p : PathsSelectingNothing(state.db(), run, paths)) {
+                state.ui.showMessage("バックアップ " + std::to_string(run) + " までに記録されたファイルがありません: " + p);
+                selected = false;
+            }
+            if (!selected) return;
+            summary = RestoreRunTo(state, run, paths, options,
                                    [&](RestoreToOutcome outcome, const std::string& source, const std::string& target,
                                        const std::string& detail) {
                                        switch (outcome) {
@@ -306,6 +342,7 @@ int RestoreTo(CommandContext& c, const Args& a, int run) {
         }))
         return kExitBusy;
     c.ui.endProgress();
+    if (!selected) return kExitFailed;
     if (c.options.json)
         std::printf("{\"run\": %d, \"restored\": %d, \"skipped\": %d, \"failed\": %d, \"ok\": %s}\n", run, summary.restored,
                     summary.skipped, summary.failed, summary.failed == 0 ? "true" : "false");
@@ -501,6 +538,11 @@ const std::vector<Entry>& Entries() {
          {true, CheckVerify, Verify}},
         {ForgetCommandSpec(), {true, CheckForget, Forget}},
         {{"report", "", "最後の復元の結果"}, {true, nullptr, Report}},
+        {{"log",
+          "[--run N]",
+          "バックアップの実行記録 (開始、失敗と理由、対象外、件数)",
+          {{"run", 0, "N", "バックアップ N の記録 (既定: 最後の回、0: 初期バックアップ)"}}},
+         {false, CheckLog, Log}},
         {{"prefix",
           "[DIR [--compress | --plain]]",
           "バックアップ先プレフィックスと圧縮指定の表示・設定",
@@ -526,6 +568,13 @@ const std::vector<Entry>& Entries() {
 }
 
 }  // namespace
+
+std::optional<int> OptCount(const Args& a, const char* name) {
+    const std::optional<std::string> text = a.value(name);
+    if (!text) return std::nullopt;
+    if (std::optional<long long> v = StrictCount(*text, 0, 2147483647)) return static_cast<int>(*v);
+    throw UsageError(std::string("--") + name + " には 0 以上の整数を指定してください: " + *text);
+}
 
 GlobalOptions ReadGlobalOptions(const Args& global) {
     GlobalOptions o;

@@ -1,5 +1,6 @@
 #pragma once
 // The companion's commands over the engines of the program.
+#include <optional>
 #include <string>
 
 #include "companion/console_ui.h"
@@ -21,6 +22,10 @@ struct GlobalOptions {
 
 // The longest --wait: a week.
 inline constexpr double kMaxWaitSeconds = 7 * 24 * 3600;
+
+// A run or directory number given as --name N: 0 to the largest int;
+// throws UsageError for anything else.
+std::optional<int> OptCount(const Args& a, const char* name);
 
 // The global options' values, checked; throws UsageError.
 GlobalOptions ReadGlobalOptions(const Args& global);

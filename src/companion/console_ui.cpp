@@ -101,6 +101,13 @@ void ConsoleUi::setStatus(const std::string&, const std::string& text) {
     progressShown_ = true;
 }
 
+void ConsoleReport::entry(RunEntry kind, const std::string& text, bool shown) {
+    // The start and the counts are the command's own output.
+    if (shown || kind == RunEntry::kStart || kind == RunEntry::kSummary) return;
+    if (quiet_ && kind != RunEntry::kFailure && kind != RunEntry::kMessage) return;
+    ui_.showMessage(text);
+}
+
 void ConsoleUi::endProgress() {
     if (!progressShown_) return;
     std::fprintf(stderr, "\r\033[K");

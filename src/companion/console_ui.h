@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/user_interface.h"
+#include "engine/run_report.h"
 
 namespace tessel {
 
@@ -33,6 +34,19 @@ private:
     bool quiet_;
     bool progressShown_ = false;
     std::chrono::steady_clock::time_point lastProgress_{};
+};
+
+// Prints on standard error what a run kept off the screen: the messages a
+// silent run leaves out, and the entries a backup never stores. With
+// --quiet only the failures.
+class ConsoleReport : public RunReport {
+public:
+    ConsoleReport(ConsoleUi& ui, bool quiet) : ui_(ui), quiet_(quiet) {}
+    void entry(RunEntry kind, const std::string& text, bool shown) override;
+
+private:
+    ConsoleUi& ui_;
+    bool quiet_;
 };
 
 // The longest start of text that takes at most `columns` columns on a

@@ -5,6 +5,13 @@
 
 namespace tessel {
 
+// A desktop notification at the end of a run nobody watched.
+struct Notification {
+    std::string title;
+    std::string text;
+    bool warning = false;  // something failed: a click shows the errors
+};
+
 class UserInterface {
 public:
     virtual ~UserInterface() = default;
@@ -16,6 +23,12 @@ public:
     virtual void setStatus(const std::string& window, const std::string& text) = 0;
     // Hourglass cursor on (true) or back to normal (false).
     virtual void setWaitCursor(bool on) = 0;
+    // Shows a notification on the desktop (the status icon's balloon, or the
+    // desktop's notification service); nothing where there is none.
+    virtual void notify(const Notification&) {}
+    // From now on a message closes itself after `seconds` (0: it waits for
+    // OK), for runs that end the program with nobody there to press OK.
+    virtual void setMessageCountdown(int) {}
 };
 
 // The hourglass cursor for the life of the object, back to normal however

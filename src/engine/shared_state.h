@@ -31,6 +31,9 @@ struct SharedState {
     std::string initBkp = "NO";
     std::string termBkp = "NO";
     std::string icon = "NO";
+    // "YES": a timed or start-up backup that stored everything is also
+    // notified (one with failures always is).
+    std::string notify = "YES";
     TimeOfDay time1 = 0;
     TimeOfDay time2 = 0;
     TimeOfDay time3 = 0;

@@ -4,6 +4,7 @@
 #include <QListWidget>
 
 #include "inquiry/inquiry_queries.h"
+#include "ui/app_context.h"
 #include "ui/selection.h"
 
 namespace tessel {
@@ -44,6 +45,15 @@ void BKPFIND3::open() {
     list_->setCurrentRow(0);
     filterMode_ = "1";
     InquiryWindow::open();
+}
+
+void BKPFIND3::openErrorsOnly() {
+    open();
+    list_->setCurrentRow(1);
+    filterMode_ = "2";
+    Statement q = context().state.db().prepare(
+        "SELECT DIRNO FROM FILEKANRI WHERE CHK1 = '1' AND KBN1 >= '8' ORDER BY DIRNO LIMIT 1");
+    if (q.step()) showVersionsOfDirectory(q.int64(0));
 }
 
 std::string BKPFIND3::versionsQuery(bool filtered) const { return inquiry::LatestVersionsQuery(filtered, filterMode_); }

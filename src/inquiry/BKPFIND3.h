@@ -13,6 +13,9 @@ class BKPFIND3 : public InquiryWindow {
 public:
     explicit BKPFIND3(AppContext& context);
     void open() override;
+    // Opens the window with "エラーのみ" chosen and the first directory
+    // that has a latest version with an error (KBN1 "8" or above) shown.
+    void openErrorsOnly();
     // "1" every latest version, "2" errors only; read at the next click on
     // a directory.
     const std::string& filterMode() const { return filterMode_; }

@@ -110,6 +110,15 @@ void InquiryWindow::gridSet2() {
     ApplyGridLayout(*upper_, def_.upperLayout);
 }
 
+void InquiryWindow::showVersionsOfDirectory(std::int64_t dirNo) {
+    for (int row = 0; row < upperModel_->rowCount(); ++row)
+        if (upperModel_->value(row, 0).toLongLong() == dirNo) {
+            upper_->setCurrentIndex(upperModel_->index(row, 1));
+            showVersionsOfCurrentRow();
+            return;
+        }
+}
+
 void InquiryWindow::showVersionsOfCurrentRow() {
     const int row = SelectedRow(*upper_);
     if (row < 0 || row >= upperModel_->rowCount()) return;

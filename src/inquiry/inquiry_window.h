@@ -8,6 +8,7 @@
 #include <QTableView>
 #include <QWidget>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,10 @@ protected:
     // Shows the versions of the upper grid's current row, when the row or
     // the narrowed query differs from what the versions grid shows now.
     void showVersionsOfCurrentRow();
+    // Makes the upper row of that directory number current, which shows its
+    // versions; nothing when it is not listed.
+    void showVersionsOfDirectory(std::int64_t dirNo);
+    AppContext& context() const { return ctx_; }
     // Called once the window's controls exist; windows add their own here.
     QHBoxLayout* upperRow() const { return upperRow_; }
 

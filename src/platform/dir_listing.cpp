@@ -15,11 +15,12 @@
 namespace tessel {
 namespace {
 
-enum class Kind { kRegular, kDirectory, kSystem, kGone };
+enum class Kind { kRegular, kDirectory, kSystem, kLink, kGone };
 
 Kind KindOf(mode_t mode) {
     if (S_ISREG(mode)) return Kind::kRegular;
     if (S_ISDIR(mode)) return Kind::kDirectory;
+    if (S_ISLNK(mode)) return Kind::kLink;
     return Kind::kSystem;
 }
 
@@ -27,6 +28,7 @@ Kind KindOf(int dirFd, const dirent& e) {
     switch (e.d_type) {
         case DT_REG: return Kind::kRegular;
         case DT_DIR: return Kind::kDirectory;
+        case DT_LNK: return Kind::kLink;
         case DT_UNKNOWN: break;
         default: return Kind::kSystem;
     }
@@ -48,11 +50,13 @@ namespace {
 
 bool ByName(const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; }
 
-// Reads the directory once into the listings asked for (either may be
-// null): `both` as the mask kListDirectoriesAndFiles admits, `files` as
-// kListFiles does. The stamp, when asked for, is taken before the read.
+// Reads the directory once into the listings asked for (any may be null):
+// `both` as the mask kListDirectoriesAndFiles admits, `files` as kListFiles
+// does, `leftOut` what a backup never stores (hidden directories only when
+// `both` is asked for). The stamp, when asked for, is taken before the read.
 void ReadListings(const std::string& directory, std::vector<DirectoryEntry>* both,
-                  std::vector<DirectoryEntry>* files, DirectoryStamp* stamp, int& err) {
+                  std::vector<DirectoryEntry>* files, DirectoryStamp* stamp, int& err,
+                  std::vector<LeftOutEntry>* leftOut = nullptr) {
     err = 0;
     int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
@@ -90,9 +94,16 @@ void ReadListings(const std::string& directory, std::vector<DirectoryEntry>* bot
         if (both && !hidden && (kind == Kind::kRegular || kind == Kind::kDirectory))
             both->push_back({std::string(name), kind == Kind::kDirectory});
         if (files && kind == Kind::kRegular) files->push_back({std::string(name), false});
+        if (leftOut) {
+            if (kind == Kind::kLink) leftOut->push_back({std::string(name), LeftOut::kLink});
+            else if (kind == Kind::kSystem) leftOut->push_back({std::string(name), LeftOut::kOther});
+            else if (both && hidden && kind == Kind::kDirectory) leftOut->push_back({std::string(name), LeftOut::kHiddenFolder});
+        }
     }
     if (both) std::sort(both->begin(), both->end(), ByName);
     if (files) std::sort(files->begin(), files->end(), ByName);
+    if (leftOut)
+        std::sort(leftOut->begin(), leftOut->end(), [](const LeftOutEntry& a, const LeftOutEntry& b) { return a.name < b.name; });
 }
 
 bool SameTime(const struct timespec& a, const struct timespec& b) {
@@ -101,20 +112,22 @@ bool SameTime(const struct timespec& a, const struct timespec& b) {
 
 }  // namespace
 
-std::vector<DirectoryEntry> ListDirectory(const std::string& directory, int mask, int* error) {
+std::vector<DirectoryEntry> ListDirectory(const std::string& directory, int mask, int* error,
+                                          std::vector<LeftOutEntry>* leftOut) {
     if (mask != kListDirectoriesAndFiles && mask != kListFiles)
         throw std::invalid_argument("unsupported listing mask " + std::to_string(mask));
     int ignored = 0;
     std::vector<DirectoryEntry> out;
     ReadListings(directory, mask == kListDirectoriesAndFiles ? &out : nullptr, mask == kListFiles ? &out : nullptr,
-                 nullptr, error ? *error : ignored);
+                 nullptr, error ? *error : ignored, leftOut);
     return out;
 }
 
 int ListDirectoryBothWays(const std::string& directory, std::vector<DirectoryEntry>& both,
-                          std::vector<DirectoryEntry>& files, DirectoryStamp& stamp) {
+                          std::vector<DirectoryEntry>& files, DirectoryStamp& stamp,
+                          std::vector<LeftOutEntry>* leftOut) {
     int err = 0;
-    ReadListings(directory, &both, &files, &stamp, err);
+    ReadListings(directory, &both, &files, &stamp, err, leftOut);
     return err;
 }
 
@@ -137,7 +150,8 @@ std::uint32_t ReadAttributes(const std::string& path) {
     std::uint32_t bits = 0;
     switch (KindOf(st.st_mode)) {
         case Kind::kDirectory: bits |= kAttrDirectory; break;
-        case Kind::kSystem: bits |= kAttrSystem; break;
+        case Kind::kSystem:
+        case Kind::kLink: bits |= kAttrSystem; break;
         default: break;
     }
     std::string_view leaf = LeafName(path);

@@ -52,6 +52,9 @@ public:
     // Opens the main menu; a window returns there through it. The program
     // sets it to its main window (InstallMainMenu).
     std::function<void()> openMenu = [] {};
+    // Opens the latest state window with the errors only (a click on the
+    // notification of a run that failed). The program sets it.
+    std::function<void()> openLatestErrors;
 
     // The single instance of a window, created on first use (not shown),
     // with the keys and placement every window shares (ui/window_keys.h).

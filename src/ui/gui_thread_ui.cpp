@@ -19,6 +19,14 @@ void GuiThreadUi::showMessage(const std::string& text) {
     RunOnGuiThread([&] { gui_.showMessage(text); });
 }
 
+void GuiThreadUi::notify(const Notification& notification) {
+    RunOnGuiThread([&] { gui_.notify(notification); });
+}
+
+void GuiThreadUi::setMessageCountdown(int seconds) {
+    RunOnGuiThread([&] { gui_.setMessageCountdown(seconds); });
+}
+
 bool GuiThreadUi::askYesNo(const std::string& text) {
     bool yes = false;
     RunOnGuiThread([&] { yes = gui_.askYesNo(text); });

@@ -33,6 +33,8 @@ public:
     void setStatus(const std::string& window, const std::string& text) override;
     // The busy cursor is the runner's, for the whole run (ui/engine_thread.h).
     void setWaitCursor(bool) override {}
+    void notify(const Notification& notification) override;
+    void setMessageCountdown(int seconds) override;
 
     // Shows the status texts still on their way (called on the GUI thread).
     void flush();

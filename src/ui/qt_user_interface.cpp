@@ -6,10 +6,13 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QSpacerItem>
+#include <QSystemTrayIcon>
 
 #include <iostream>
 
 #include "ui/app_context.h"
+#include "ui/countdown_box.h"
+#include "ui/desktop_notification.h"
 
 namespace tessel {
 namespace {
@@ -39,17 +42,48 @@ void FitTitle(QMessageBox& box) {
                   grid->columnCount());
 }
 
-QtUserInterface::QtUserInterface() : headless_(QGuiApplication::platformName() == "offscreen") { sinceRepaint_.start(); }
+QtUserInterface::QtUserInterface() : QtUserInterface(QGuiApplication::platformName() == "offscreen") {}
+
+QtUserInterface::QtUserInterface(bool headless)
+    : headless_(headless), notifier_(std::make_unique<DesktopNotifier>([this] {
+          if (context_ && context_->openLatestErrors) context_->openLatestErrors();
+      })) {
+    sinceRepaint_.start();
+}
+
+QtUserInterface::~QtUserInterface() = default;
+
+void QtUserInterface::toStandardError(const std::string& text) { std::cerr << kProgramTitle << ": " << text << std::endl; }
 
 void QtUserInterface::showMessage(const std::string& text) {
-    if (headless_) {
-        std::cerr << kProgramTitle << ": " << text << std::endl;
+    if (headless_ || (countdown_ > 0 && nobodyThere_)) {
+        toStandardError(text);
         return;
     }
     QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(kProgramTitle), QString::fromUtf8(text), QMessageBox::Ok,
                     QApplication::activeWindow());
     FitTitle(box);
-    box.exec();
+    if (countdown_ <= 0) {
+        box.exec();
+        return;
+    }
+    if (ExecWithCountdown(box, countdown_)) {
+        nobodyThere_ = true;
+        toStandardError(text);
+    }
+}
+
+void QtUserInterface::setMessageCountdown(int seconds) {
+    countdown_ = seconds;
+    nobodyThere_ = false;
+}
+
+void QtUserInterface::notify(const Notification& n) {
+    QWidget* icon = context_ ? context_->findWindow("ICONM") : nullptr;
+    QSystemTrayIcon* tray = icon ? icon->findChild<QSystemTrayIcon*>() : nullptr;
+    // Without a display only a status icon that shows can take it.
+    if (headless_ && !(tray && tray->isVisible())) return;
+    notifier_->notify(n, tray);
 }
 
 bool QtUserInterface::askYesNo(const std::string& text) {

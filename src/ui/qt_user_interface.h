@@ -7,6 +7,7 @@
 // through a GuiThreadUi (ui/gui_thread_ui.h).
 #include <QElapsedTimer>
 
+#include <memory>
 #include <string>
 
 class QMessageBox;
@@ -16,6 +17,7 @@ class QMessageBox;
 namespace tessel {
 
 class AppContext;
+class DesktopNotifier;
 
 inline const char* const kProgramTitle = "Tesselバックアップ管理";
 
@@ -26,19 +28,35 @@ void FitTitle(QMessageBox& box);
 class QtUserInterface : public UserInterface {
 public:
     QtUserInterface();
+    // headless: as without a display, whatever the platform is.
+    explicit QtUserInterface(bool headless);
+    ~QtUserInterface() override;
     void attach(AppContext* context) { context_ = context; }
 
+    // With a countdown set, a message box shows the seconds left and closes
+    // itself when they run out; once one did, nobody is there: the run's
+    // later messages go to standard error (they are in the run log too).
     void showMessage(const std::string& text) override;
     bool askYesNo(const std::string& text) override;
     void setStatus(const std::string& window, const std::string& text) override;
     void setWaitCursor(bool on) override;
+    // The balloon of the status icon (ICONM) while it shows, else the
+    // desktop's notification service. A click on a warning's balloon opens
+    // the latest state with the errors only (AppContext::openLatestErrors).
+    void notify(const Notification& notification) override;
+    void setMessageCountdown(int seconds) override;
 
     bool headless() const { return headless_; }
 
 private:
+    void toStandardError(const std::string& text);
+
     AppContext* context_ = nullptr;
     bool headless_;
     QElapsedTimer sinceRepaint_;
+    int countdown_ = 0;
+    bool nobodyThere_ = false;
+    std::unique_ptr<DesktopNotifier> notifier_;
 };
 
 }  // namespace tessel

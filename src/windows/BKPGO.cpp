@@ -10,6 +10,7 @@
 #include <QTableView>
 
 #include "backup/backup_messages.h"
+#include "backup/backup_summary.h"
 #include "catalog/catalog_rows.h"
 #include "ui/app_context.h"
 #include "ui/controls.h"
@@ -115,12 +116,15 @@ void BKPGO::run() {
         },
         {title_, kinds_, runButton_});
     if (ran) {
+        // The run's counts follow the completion text; what failed and why
+        // is in the run log as well.
+        const std::string counts = "\n" + SummaryText(outcome.result);
         if (outcome.result.stopped)
-            state.ui.showMessage(panel_->stoppedMessage());
+            state.ui.showMessage(panel_->stoppedMessage() + counts);
         else if (!outcome.result.failed())
-            state.ui.showMessage(" 処理を完了しました！　");
+            state.ui.showMessage(" 処理を完了しました！　" + counts);
         else
-            state.ui.showMessage(" 処理を完了しました！　\n" + backup::kRunHadFailures);
+            state.ui.showMessage(" 処理を完了しました！　\n" + backup::kRunHadFailures + counts);
     }
     if (closeWhenDone_) close();
 }

@@ -139,6 +139,7 @@ struct SettingsHarness : SystemServices, SettingsActions {
         if (name) test::WriteFile(folder / name, settings);
     }
     void powerOff() override { events.push_back("powerOff"); }
+    void systemLog(SystemLogLevel, const std::string& text) override { events.push_back("log " + text); }
     StartupBackup automaticBackup() override {
         events.push_back("backup");
         return backup;

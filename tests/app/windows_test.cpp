@@ -7,8 +7,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTableView>
 #include <QTimer>
 
+#include <chrono>
 #include <filesystem>
 #include <regex>
 #include <set>
@@ -16,6 +18,10 @@
 #include "app/ICONM.h"
 #include "app/MAINF.h"
 #include "app/application.h"
+#include "app/run_notification.h"
+#include "engine/run_log.h"
+#include "inquiry/BKPFIND3.h"
+#include "ui/qt_user_interface.h"
 #include "platform/engine_lock.h"
 #include "support/gui_harness.h"
 #include "ui/app_context.h"
@@ -144,7 +150,7 @@ struct IconHarness : test::GuiHarness {
             calls.push_back(c);
             offGuiThread = !OnGuiThread();
             RunOnGuiThread([this] { tipDuringBackup = context.window<ICONM>().tip(); });
-            return BackupResult{};
+            return result;
         };
         context.clock = [this] { return now; };
         state.db().exec("INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, ABKP, CHK2) VALUES (1, '/src', '/dst', '1', '1', '01')");
@@ -152,6 +158,7 @@ struct IconHarness : test::GuiHarness {
         context.window<ICONM>().notificationAreaAvailable = [] { return true; };
     }
     std::vector<BackupCall> calls;
+    BackupResult result;  // what each engine call returns
     QString tipDuringBackup;
     bool offGuiThread = false;
     std::time_t now = 0;
@@ -228,6 +235,94 @@ TEST(ICONM, TicksStartOneBackupPerSetTimeAndDayIconModeLivesOnAndABlockedStartUp
                                                       "別のバックアップ・復元・カタログ更新が実行中のため、開始できません。\n" +
                                                       h.folder.path()});
     EXPECT_EQ(h.calls.size(), 1u);
+}
+
+std::string Notified(const Notification& n) { return n.title + "|" + n.text + (n.warning ? "|warning" : ""); }
+
+// Timed and start-up backups end with a notification through the user interface (always when
+// something failed, else while NOTIFY is on) and leave their run log and system log entries; a click
+// on a failure's notification opens the latest state with the errors. A start-up backup that ends
+// the program has its messages close themselves and ends with its counts.
+TEST(ICONM, UnattendedRunsNotifyTheirEndKeepTheirLogAndNeverWaitForOK) {
+    IconHarness h;
+    h.state.time1 = 9 * 3600;
+    h.state.time2 = 12 * 3600;
+    h.state.db().exec("INSERT INTO FILEKANRI (BKPNO, DIRNO, LVL, DIR, FILENM, KBN1, CHK1) VALUES (1, 1, 1, '/src/', 'bad.txt', '9', '1')");
+    ICONM& icon = h.context.window<ICONM>();
+    icon.open();
+    h.result.directories = 1;
+    h.result.versionsStored = 3;
+    h.result.failures = 1;
+    h.tickAt(9, 0);
+    ASSERT_EQ(h.ui.notifications.size(), 1u);
+    EXPECT_EQ(Notified(h.ui.notifications[0]), "自動バックアップ 1|保存した版 3、失敗 1\n最新状況の「エラーのみ」で確認できます。|warning");
+    EXPECT_TRUE(h.ui.messages.empty()) << "a timed backup is silent on screen";
+    int error = 0;
+    auto log = ReadRunLog(h.folder.path(), 1, &error);
+    ASSERT_TRUE(log) << error;
+    ASSERT_EQ(log->size(), 2u);
+    EXPECT_EQ(log->back().kind, RunEntry::kSummary);
+    EXPECT_EQ(log->back().text, "ディレクトリー 1、調べたファイル 0、記録した版 0、保存した版 3、警告 0、失敗 1、対象外 0");
+    ASSERT_EQ(h.system.systemLogged.size(), 2u);
+    EXPECT_EQ(h.system.systemLogged[0].text, "バックアップ 1: バックアップ 1「自動バックアップ」 通常");
+    EXPECT_EQ(h.system.systemLogged[1].text, "バックアップ 1: " + log->back().text);
+
+    // The click on it: 最新状況 with the errors only, the failed file shown.
+    h.context.openLatestErrors();
+    BKPFIND3* latest = h.context.existing<BKPFIND3>();
+    ASSERT_NE(latest, nullptr);
+    EXPECT_TRUE(latest->isVisible());
+    EXPECT_EQ(latest->filterMode(), "2");
+    auto* versions = latest->findChild<QTableView*>("DataGrid1")->model();
+    ASSERT_EQ(versions->rowCount(), 1);
+    EXPECT_EQ(versions->data(versions->index(0, 4)).toString(), "bad.txt");
+    latest->close();
+
+    // A run that stored everything is notified too, unless NOTIFY=NO.
+    h.result.failures = 0;
+    h.state.notify = "NO";
+    h.tickAt(12, 0);
+    EXPECT_EQ(h.ui.notifications.size(), 1u);
+    h.state.notify = "YES";
+    h.tickAt(8, 0);  // the next day, before the set times: the latches return to 0
+    h.tickAt(9, 0);
+    ASSERT_EQ(h.ui.notifications.size(), 2u);
+    EXPECT_EQ(Notified(h.ui.notifications[1]), "自動バックアップ 3|保存した版 3、失敗 0");
+
+    // INITBKP: the messages close themselves, a run with failures ends with its counts, and the
+    // desktop is notified before the program ends.
+    h.state.initBkp = "YES";
+    h.result.failures = 2;
+    ProgramSettingsActions startup(h.context);
+    EXPECT_EQ(startup.automaticBackup(), StartupBackup::kSomeFailed);
+    EXPECT_EQ(h.ui.countdowns, std::vector<int>{kStartupMessageSeconds});
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{kStartupFailures + "\nディレクトリー 1、調べたファイル 0、記録した版 0、保存した版 3、"
+                                                                          "警告 0、失敗 2、対象外 0\n" + kReasonsInLog +
+                                                      h.folder.path() + "/log/run-000004.log"});
+    ASSERT_EQ(h.ui.notifications.size(), 3u);
+    EXPECT_TRUE(h.ui.notifications[2].warning);
+    // AUTO in icon mode: the notification waits for the icon.
+    h.state.initBkp = "NO";
+    ProgramSettingsActions iconStart(h.context);
+    EXPECT_EQ(iconStart.automaticBackup(), StartupBackup::kSomeFailed);
+    EXPECT_EQ(h.ui.notifications.size(), 3u);
+    iconStart.openIconWindow();
+    ASSERT_EQ(h.ui.notifications.size(), 4u);
+    EXPECT_EQ(h.ui.notifications[3].title, "自動バックアップ 5");
+}
+
+// On a display, a message that counts down closes itself; once one did, nobody is there and the
+// run's further messages do not wait at all.
+TEST(QtUserInterface, ACountdownMessageClosesItselfAndTheNextOnesDoNotWait) {
+    QtUserInterface ui(false);
+    ui.setMessageCountdown(1);
+    const auto start = std::chrono::steady_clock::now();
+    ui.showMessage("first");
+    const auto first = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(first, std::chrono::milliseconds(900));
+    EXPECT_LT(first, std::chrono::seconds(10));
+    ui.showMessage("second");
+    EXPECT_LT(std::chrono::steady_clock::now() - start - first, std::chrono::milliseconds(500));
 }
 
 // The exit ends the program outside icon mode, and in icon mode without a

@@ -99,9 +99,10 @@ TEST(Archive, OneAddPerArchiveOnAnyNumberOfJobsStoresWhatOneCallPerFileStores) {
     }
     EXPECT_TRUE(archives[1] == archives[0] && archives[2] == archives[0]);
     std::vector<std::string> once;
-    for (const char* n : {"T/f7", "T/f9"})
+    // Each failure names the file and the cause.
+    for (auto [n, cause] : {std::pair{"T/f7", "No such file or directory"}, std::pair{"T/f9", "通常のファイルではなくなっています"}})
         once.insert(once.end(), {"UNLHA32.DLL error return rc = 8107", " error lzh u:追加･更新 function ",
-                                 "ファイルのコピーに失敗しました! FILE= " + f.src(n) + "\n     RC  エラー　33031"});
+                                 "ファイルのコピーに失敗しました! FILE= " + f.src(n) + "\n     RC  エラー　33031\n" + cause});
     for (int pass = 0; pass < 3; ++pass) {
         EXPECT_EQ(rows[pass], rows[0]);
         EXPECT_EQ(messages[pass], once) << pass;

@@ -53,6 +53,11 @@ struct RunHarness : test::GuiHarness {
                 lastTitle = model->value(model->rowCount() - 1, 1).toString();
             });
             BackupResult result;
+            result.directories = 1;
+            result.filesExamined = 10;
+            result.versionsRecorded = 3;
+            result.versionsStored = 2;
+            result.skipped = 1;
             result.failures = static_cast<int>(calls.size()) == failOnCall;
             return result;
         };
@@ -87,7 +92,9 @@ TEST(BKPGO, NormalRunBacksUpEveryDirectoryAndListsTheRunFirst) {
     EXPECT_EQ(h.compression, "1");
     EXPECT_EQ(h.gridRowsDuringCall, 1);
     EXPECT_EQ(h.lastTitle, QString::fromUtf8("週次 バックアップ"));
-    EXPECT_EQ(h.ui.messages, std::vector<std::string>{" 処理を完了しました！　"});
+    // The completion text, then the counts of the whole run.
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{" 処理を完了しました！　\nディレクトリー 2、調べたファイル 20、記録した版 6、"
+                                                      "保存した版 4、警告 0、失敗 0、対象外 2"});
     EXPECT_EQ(Scalar(h.state.db(), "SELECT group_concat(DIRNO || ':' || ifnull(CHK2, 'null')) FROM BKPDIR"), "0:null,1:00,2:01,3:00");
 
     auto* model = h.window().findChild<QTableView*>("DataGrid1")->model();
@@ -103,7 +110,8 @@ TEST(BKPGO, NormalRunBacksUpEveryDirectoryAndListsTheRunFirst) {
     EXPECT_EQ(h.calls[2].runKind + h.calls[3].runKind, "99");
     EXPECT_EQ(Scalar(h.state.db(), "SELECT KBN FROM BKPNAME WHERE BKPNO = 2"), "9");
     EXPECT_EQ(h.ui.messages.back(), " 処理を完了しました！　\nバックアップできなかったディレクトリーまたはファイルがあります。"
-                                    "表示されたメッセージを確認してください！");
+                                    "表示されたメッセージを確認してください！\nディレクトリー 2、調べたファイル 20、"
+                                    "記録した版 6、保存した版 4、警告 0、失敗 1、対象外 2");
 }
 
 // The kind a run takes is the one the list shows chosen, however it was
@@ -254,7 +262,9 @@ TEST(BKPGO, ALongBackupCanBeWatchedAndStoppedAndTheNextRunCompletesIt) {
     watch.stop();
 
     EXPECT_EQ(h.ui.questions, std::vector<std::string>(2, kBackupStopQuestion));
-    EXPECT_EQ(h.ui.messages, std::vector<std::string>{kBackupStopped});
+    ASSERT_EQ(h.ui.messages.size(), 1u);
+    EXPECT_EQ(h.ui.messages[0].rfind(kBackupStopped + "\nディレクトリー 1、調べたファイル ", 0), 0u) << h.ui.messages[0];
+    EXPECT_NE(h.ui.messages[0].find("（中止）"), std::string::npos);
     EXPECT_EQ(gridRowsDuringRun, 1) << "the run is listed while it runs";
     ASSERT_GE(stored.size(), 2u);
     EXPECT_TRUE(std::is_sorted(stored.begin(), stored.end()));
@@ -272,7 +282,9 @@ TEST(BKPGO, ALongBackupCanBeWatchedAndStoppedAndTheNextRunCompletesIt) {
     h.ui.messages.clear();
     w.findChild<QLineEdit*>("APPNM")->setText("next");
     QTest::mouseClick(w.findChild<QPushButton*>("Command1"), Qt::LeftButton);
-    EXPECT_EQ(h.ui.messages, std::vector<std::string>{" 処理を完了しました！　"});
+    const std::string left = std::to_string(kFiles - copies);
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{" 処理を完了しました！　\nディレクトリー 1、調べたファイル " + std::to_string(kFiles) +
+                                                      "、記録した版 " + left + "、保存した版 " + left + "、警告 0、失敗 0、対象外 0"});
     EXPECT_EQ(Scalar(h.state.db(), "SELECT count(*) || ' ' || sum(KBN1 = '0') FROM FILEKANRI WHERE BKPNO = 2"),
               std::to_string(kFiles - copies) + " " + std::to_string(kFiles - copies));
     EXPECT_EQ(Scalar(h.state.db(), "SELECT count(*) FROM FILEKANRI WHERE CHK1 = '1' AND KBN1 = '0'"), std::to_string(kFiles));

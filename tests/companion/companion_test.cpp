@@ -129,6 +129,18 @@ TEST(Companion, BackUpChangeAndRestoreAnEarlierRun) {
               "{\"run\": 2, \"restored\": 3, \"skipped\": 1, \"failed\": 0, \"ok\": true}\n");
     EXPECT_EQ(ReadFile(to + c.src("a.txt")), "edited");
     c.ok("restore --run 2 --overwrite --to " + ShellQuote(to) + " " + ShellQuote(c.src()));
+    // Paths are taken as registrations are; one that selects no file recorded by the run is refused,
+    // naming it, before anything is written (a file outside every registration, one recorded later).
+    const std::string other = c.tree / "other";
+    EXPECT_EQ(c.ok("restore --run 2 --to " + ShellQuote(other) + " " + ShellQuote(c.src() + "//./sub dir/../a.txt/")).out,
+              "restored\t1\nskipped\t0\nfailed\t0\n");
+    EXPECT_EQ(ReadFile(other + c.src("a.txt")), "second version");
+    c.refused("restore --run 2 --to " + ShellQuote(c.tree / "none") + " " + ShellQuote(c.src("a.txt")) + " " +
+                  ShellQuote(c.tree / "a.txt"),
+              "バックアップ 2 までに記録されたファイルがありません: " + (c.tree / "a.txt"));
+    c.refused("restore --run 1 --to " + ShellQuote(c.tree / "none") + " " + ShellQuote(c.src("new.txt")),
+              "バックアップ 1 までに記録されたファイルがありません: " + c.src("new.txt"));
+    EXPECT_FALSE(fs::exists(c.tree / "none"));
     EXPECT_EQ(Snapshot(to + c.src())["a.txt"], "second version");
     EXPECT_EQ(Snapshot(c.src()), firstState);
 
@@ -204,7 +216,7 @@ TEST(Companion, RegistrationsNeverOverlapAndAreStoredNormalised) {
 
     c.ok("unregister x/docs/", t);
     r = c.ok("initial");
-    EXPECT_EQ(r.out, "dirno\t2\ndirno\t3\n");
+    EXPECT_EQ(r.out, "dirno\t2\ndirno\t3\ndirectories\t2\nexamined\t0\nrecorded\t0\nstored\t0\nwarnings\t0\nfailed\t0\nskipped\t0\n");
     c.refused("unregister y/docs", "これはすでに初期バックアップ済の為削除できません！", t);
 }
 
@@ -291,6 +303,49 @@ TEST(Companion, UnreadableFoldersAndFilesAreNeverSkippedInSilence) {
     r = c.run("versions --run 1", "", asUser);
     EXPECT_NE(r.out.find("1\t1\t1\t" + c.src() + "/\tsecret.txt\t"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("1\t1\t1\t" + c.src("locked") + "/\thidden.txt\t"), std::string::npos) << r.out;
+
+    // The automatic backup is silent on screen, but names on standard error, as a titled one does, the
+    // file it could not read with the cause and the entries it never stores; it exits 1. The run log
+    // keeps all of it with the counts, and the initial backup's log (run 0) what that one said.
+    WriteFile(c.src("secret.txt"), "changed");
+    ASSERT_EQ(test::Shell("chmod 0 " + ShellQuote(c.src("secret.txt")) + " && ln -s a.txt " + ShellQuote(c.src("link")) +
+                          " && mkfifo " + ShellQuote(c.src("fifo")) + " && chown -h 65534:65534 " + ShellQuote(c.src("link")) +
+                          " " + ShellQuote(c.src("fifo"))),
+              0);
+    r = c.run("auto", "", asUser);
+    EXPECT_EQ(r.status, 1);
+    const std::string unreadable = "UNLHA32.DLL error return rc = 8107\n error lzh u:追加･更新 function \n"
+                                   "ファイルのコピーに失敗しました! FILE= " +
+                                   c.src("secret.txt") + "\n     RC  エラー　33031\nPermission denied";
+    EXPECT_EQ(r.err, "通常のファイルでもディレクトリーでもないため、バックアップしません (" + c.src("fifo") +
+                         ")\nシンボリックリンクはバックアップしません (" + c.src("link") + ")\n" + unreadable + "\n");
+    EXPECT_EQ(r.out, "run\t2\ndirectories\t1\nexamined\t4\nrecorded\t1\nstored\t0\nwarnings\t0\nfailed\t1\nskipped\t2\n");
+    EXPECT_EQ(c.run("--quiet auto", "", asUser).err, unreadable + "\n");  // failures only
+    Result log = c.run("log --run 2", "", asUser);
+    EXPECT_EQ(log.status, 0);
+    std::string text = std::regex_replace(log.out, std::regex("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d "), "T ");
+    EXPECT_EQ(text, "T 開始 バックアップ 2「自動バックアップ」 通常\n"
+                    "T 対象外 通常のファイルでもディレクトリーでもないため、バックアップしません (" + c.src("fifo") + ")\n"
+                    "T 対象外 シンボリックリンクはバックアップしません (" + c.src("link") + ")\n"
+                    "T 表示 UNLHA32.DLL error return rc = 8107\n"
+                    "T 失敗  error lzh u:追加･更新 function \n"
+                    "T 失敗 ファイルのコピーに失敗しました! FILE= " + c.src("secret.txt") + "\n\t     RC  エラー　33031\n\tPermission denied\n"
+                    "T 終了 ディレクトリー 1、調べたファイル 4、記録した版 1、保存した版 0、警告 0、失敗 1、対象外 2\n");
+    // Without --run: the run logged last (the --quiet one, run 3); as JSON for a strict parser.
+    log = c.run("--json log", "", asUser);
+    WriteFile(c.tree / "log.json", log.out);
+    EXPECT_EQ(test::Shell("python3 -c 'import json,sys; rows = json.load(open(sys.argv[1], encoding=\"utf-8\")); "
+                          "assert [r[\"kind\"] for r in rows] == [\"start\", \"skipped\", \"skipped\", \"message\", \"failure\", \"failure\", \"summary\"]; "
+                          "assert all(r[\"run\"] == 3 for r in rows); assert rows[5][\"text\"].endswith(\"33031\\nPermission denied\")' " +
+                          ShellQuote(c.tree / "log.json")),
+              0)
+        << log.out;
+    log = c.run("log --run 0", "", asUser);
+    EXPECT_NE(log.out.find(" 失敗 ディレクトリーを読み取れないため、その中のファイルはバックアップされません！ (" + c.src("locked") +
+                           ")\n\tPermission denied\n"),
+              std::string::npos)
+        << log.out;
+    c.refused("log --run 7", "バックアップ 7 の実行記録を読めません (" + (c.data / "log/run-000007.log") + "): No such file or directory");
 }
 
 // Awkward names survive strict JSON and one-line TSV; --latest --errors keeps codes 8 and above; the engine lock.
@@ -310,9 +365,21 @@ TEST(Companion, VersionsAsJsonAndTsvKeepEveryNameAndLatestErrorsFiltersAfterTheE
               "", 3);
     EXPECT_EQ(c.run("runs").out, "run\ttitle\tkind\tkind_name\tstarted\n");
     other.unlock();
-    EXPECT_EQ(c.ok("--wait 5 auto").out, "run\t1\n");
+    EXPECT_EQ(c.ok("--wait 5 auto").out, "run\t1\ndirectories\t1\nexamined\t" + std::to_string(names.size()) + "\nrecorded\t" +
+                                           std::to_string(names.size()) + "\nstored\t" + std::to_string(names.size()) +
+                                           "\nwarnings\t0\nfailed\t0\nskipped\t0\n");
     WriteFile(c.src("a.txt"), "22");
-    c.ok("backup --title two");
+    // The summary as a strict JSON parser reads it: integers, and ok a boolean.
+    Result two = c.ok("--json backup --title two");
+    WriteFile(c.tree / "summary.json", two.out);
+    EXPECT_EQ(test::Shell("python3 -c 'import json,sys; s = json.load(open(sys.argv[1]), parse_constant=float); "
+                          "assert list(s) == [\"run\", \"ok\", \"directories\", \"examined\", \"recorded\", \"stored\", "
+                          "\"warnings\", \"failed\", \"skipped\"]; assert s[\"ok\"] is True; "
+                          "assert all(type(s[k]) is int for k in s if k != \"ok\"); "
+                          "assert (s[\"run\"], s[\"examined\"], s[\"stored\"], s[\"failed\"]) == (2, " +
+                          std::to_string(names.size()) + ", 1, 0)' " + ShellQuote(c.tree / "summary.json")),
+              0)
+        << two.out;
     Result v = c.run("verify");  // every plain copy is where its row says
     EXPECT_EQ(v.status, 0) << v.out;
     {
@@ -439,7 +506,8 @@ TEST(CompanionCommandLine, UsageErrorsChangeNothingAndEveryFormOfOptionWorks) {
     EXPECT_EQ(r.out, "dirno\t1\n");
     EXPECT_EQ(r.err, "");
     r = c.run("initial --quiet --json");
-    EXPECT_EQ(r.out, "{\"directories\": [1], \"ok\": true}\n");
+    EXPECT_EQ(r.out, "{\"directories\": [1], \"ok\": true, \"examined\": 0, \"recorded\": 0, \"stored\": 0, \"warnings\": 0, "
+                     "\"failed\": 0, \"skipped\": 0}\n");
     EXPECT_EQ(r.err, "");
 
     // Help and version, on standard output, without a data folder.

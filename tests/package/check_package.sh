@@ -53,7 +53,10 @@ export TESSEL_DATA="$out/data" XDG_RUNTIME_DIR="$out"
 "$root/usr/bin/tessel-backupctl" -q init "$TESSEL_DATA" >/dev/null || fail "init from the package failed"
 cmp -s "$TESSEL_DATA/bkpDEF.mdb" "$root/usr/share/tessel-backup/bkpDEF.mdb" || fail "init did not copy the packaged template"
 auto=$("$root/usr/bin/tessel-backup-start" --auto 2>&1) || fail "tessel-backup-start --auto: $auto"
-[ "$auto" = "$(printf 'run\t1')" ] || fail "tessel-backup-start --auto said: $auto"
+[ "$(printf '%s' "$auto" | head -1)" = "$(printf 'run\t1')" ] || fail "tessel-backup-start --auto said: $auto"
+printf '%s\n' "$auto" | grep -qx "$(printf 'failed\t0')" || fail "tessel-backup-start --auto gave no counts: $auto"
+"$root/usr/bin/tessel-backupctl" --data "$TESSEL_DATA" log --run 1 | grep -q ' 終了 ディレクトリー 0、' ||
+  fail "the automatic backup left no run log"
 "$root/usr/bin/tessel-backup" --help | head -1 | grep -q '^使い方: tessel-backup ' || fail "tessel-backup --help"
 
 lintian --fail-on error --tag-display-limit 0 "$deb" >"$out/lintian.txt" 2>&1 || { cat "$out/lintian.txt"; fail "lintian found errors"; }

@@ -30,6 +30,8 @@ public:
         if (onStatus) onStatus(text);
     }
     void setWaitCursor(bool on) override { waitCursor = on; }
+    void notify(const Notification& n) override { notifications.push_back(n); }
+    void setMessageCountdown(int seconds) override { countdowns.push_back(seconds); }
 
     std::vector<std::string> messages;
     std::vector<std::string> questions;
@@ -38,6 +40,8 @@ public:
     std::vector<std::string> statusHistory;
     std::function<void(const std::string&)> onStatus;  // run at every status text
     bool waitCursor = false;
+    std::vector<Notification> notifications;
+    std::vector<int> countdowns;
 };
 
 // Kills its own process at the n-th status text.
@@ -53,7 +57,13 @@ public:
 class FakeSystem : public SystemServices {
 public:
     void powerOff() override { ++powerOffCalls; }
+    void systemLog(SystemLogLevel level, const std::string& text) override { systemLogged.push_back({level, text}); }
     int powerOffCalls = 0;
+    struct Logged {
+        SystemLogLevel level;
+        std::string text;
+    };
+    std::vector<Logged> systemLogged;
 };
 
 }  // namespace tessel::test

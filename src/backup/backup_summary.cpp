@@ -1,0 +1,33 @@
+#include "backup/backup_summary.h"
+
+namespace tessel {
+
+std::vector<SummaryField> SummaryFields(const BackupResult& r) {
+    return {{"directories", r.directories}, {"examined", r.filesExamined}, {"recorded", r.versionsRecorded},
+            {"stored", r.versionsStored},   {"warnings", r.warnings},      {"failed", r.failures},
+            {"skipped", r.skipped}};
+}
+
+std::string SummaryText(const BackupResult& r) {
+    std::string text = "ディレクトリー " + std::to_string(r.directories) + "、調べたファイル " +
+                       std::to_string(r.filesExamined) + "、記録した版 " + std::to_string(r.versionsRecorded) +
+                       "、保存した版 " + std::to_string(r.versionsStored) + "、警告 " + std::to_string(r.warnings) +
+                       "、失敗 " + std::to_string(r.failures) + "、対象外 " + std::to_string(r.skipped);
+    if (r.stopped) text += "（中止）";
+    return text;
+}
+
+std::string RunStartText(int runNumber, const std::string& title, const std::string& kind) {
+    if (runNumber == 0) return "初期バックアップ";
+    return "バックアップ " + std::to_string(runNumber) + "「" + title + "」 " + (kind == "9" ? "情報のみ" : "通常");
+}
+
+std::string NotificationTitle(int runNumber) { return "自動バックアップ " + std::to_string(runNumber); }
+
+std::string NotificationText(const BackupResult& r) {
+    std::string text = "保存した版 " + std::to_string(r.versionsStored) + "、失敗 " + std::to_string(r.failures);
+    if (r.failed()) text += "\n最新状況の「エラーのみ」で確認できます。";
+    return text;
+}
+
+}  // namespace tessel
