@@ -168,7 +168,16 @@ struct Sweeper {
         Connection& db = state.db();
         const std::string rel = VersionFolderName(lvl) + kSep + std::string(kArchiveName);
         const std::string archivePath = LevelArchive(dest, lvl);
-        if (s.archive) {
+        struct stat st {};
+        const int statErr = s.archive ? root.statEntry(rel, &st) : ENOENT;
+        if (s.archive && statErr != 0 && statErr != ENOENT) {
+            fail("書庫を調べられないため、削除した版のコピーを取り除けませんでした (" + archivePath + "): " +
+                 std::strerror(statErr));
+        } else if (s.archive && statErr == 0 && !S_ISREG(st.st_mode)) {
+            // A link or anything else planted where the archive was is
+            // neither read nor removed.
+            fail("書庫が通常のファイルではないため、削除した版のコピーを取り除けませんでした: " + archivePath);
+        } else if (s.archive && statErr == 0) {
             state.ui.setStatus(kForgetStatusWindow, "整理しています: " + archivePath);
             std::int32_t code = 0;
             const auto index = archive::LoadIndex(archivePath, &code);
@@ -198,8 +207,15 @@ struct Sweeper {
         }
         for (const std::string& name : s.plainNames) {
             const std::string copy = VersionFolderName(lvl) + kSep + name;
-            struct stat st {};
-            if (root.statEntry(copy, &st) != 0 || !S_ISREG(st.st_mode)) continue;
+            if (const int err = root.statEntry(copy, &st); err == ENOENT) {
+                continue;  // removed already (by a forget that was killed)
+            } else if (err != 0) {
+                fail("コピーを調べられないため、削除できませんでした (" + root.pathOf(copy) + "): " + std::strerror(err));
+                continue;
+            } else if (!S_ISREG(st.st_mode)) {
+                fail("コピーが通常のファイルではないため、削除しませんでした: " + root.pathOf(copy));
+                continue;
+            }
             if (PlainClaimed(db, dest, lvl, name)) continue;
             state.ui.setStatus(kForgetStatusWindow, "整理しています: " + root.pathOf(copy));
             if (const int err = root.removeFile(copy); err != 0 && err != ENOENT)
@@ -344,8 +360,10 @@ std::uint64_t SizeCopies(const Plan& plan, Sweep* sweep) {
                     continue;
                 }
                 struct stat st {};
-                if (::lstat(PlainCopy(dest, level, c.name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-                    bytes += static_cast<std::uint64_t>(st.st_size);
+                // Whatever lies there is swept, so that anything but a
+                // file is said there; only a file's bytes come back.
+                if (::lstat(PlainCopy(dest, level, c.name).c_str(), &st) == 0) {
+                    if (S_ISREG(st.st_mode)) bytes += static_cast<std::uint64_t>(st.st_size);
                     s.plainNames.insert(c.name);
                 }
             }

@@ -274,6 +274,60 @@ TEST(Forget, KilledAtAnyStepTheNextForgetFinishes) {
     }
 }
 
+// Links planted where the forget removes: a version folder that is a link,
+// a plain copy that is a link, an archive that is a link. Nothing outside
+// the destination changes, each refusal is said, and once the links are
+// gone the next forget finishes the removal.
+TEST(Forget, NeverRemovesThroughALink) {
+    for (const std::string compression : {"1", "0"}) {
+        SCOPED_TRACE("compression " + compression);
+        History h(compression);
+        h.build();
+        const std::string outside = h.folder / "outside";
+        fs::create_directories(outside);
+        // V00003 (only a.txt of run 3, which goes) lives outside, behind a link.
+        fs::rename(h.dest + "/V00003", outside + "/V00003");
+        fs::create_directory_symlink(outside + "/V00003", h.dest + "/V00003");
+        // V00005's copy (a.txt of run 5, which goes) is a link to a file outside.
+        const std::string copy = compression == "1" ? "/V00005/bkpcmp.lzh" : "/V00005/a.txt";
+        fs::rename(h.dest + copy, outside + "/copy5");
+        fs::create_symlink(outside + "/copy5", h.dest + copy);
+        std::map<std::string, std::string> kept;
+        for (auto& e : fs::recursive_directory_iterator(outside))
+            if (e.is_regular_file()) kept[e.path()] = ReadFile(e.path());
+
+        const ForgetResult done = h.forget(kDaily3);
+        EXPECT_FALSE(done.refused);
+        EXPECT_EQ(h.runs(), (std::vector<std::string>{"2", "4", "6"}));
+        std::map<std::string, std::string> after;
+        for (auto& e : fs::recursive_directory_iterator(outside))
+            if (e.is_regular_file()) after[e.path()] = ReadFile(e.path());
+        EXPECT_EQ(after, kept) << "nothing outside the destination changed";
+        EXPECT_TRUE(fs::is_symlink(h.dest + "/V00003"));
+        EXPECT_TRUE(fs::is_symlink(h.dest + copy));
+        const std::string v3 = h.dest + "/V00003/" + (compression == "1" ? "bkpcmp.lzh" : "a.txt");
+        EXPECT_EQ(h.ui.messages,
+                  (std::vector<std::string>{
+                      (compression == "1" ? "書庫を調べられないため、削除した版のコピーを取り除けませんでした ("
+                                          : "コピーを調べられないため、削除できませんでした (") +
+                          v3 + "): Too many levels of symbolic links",
+                      compression == "1" ? "書庫が通常のファイルではないため、削除した版のコピーを取り除けませんでした: " + h.dest + copy
+                                         : "コピーが通常のファイルではないため、削除しませんでした: " + h.dest + copy}));
+        EXPECT_EQ(done.failed, 2);
+        EXPECT_TRUE(fs::exists(h.folder / kForgetJournalName)) << "the next forget finishes";
+
+        // The links removed by hand, the next forget finishes.
+        fs::remove(h.dest + "/V00003");
+        fs::remove(h.dest + copy);
+        h.ui.messages.clear();
+        const ForgetResult next = h.forget(kDaily3);
+        EXPECT_EQ(next.failed, 0);
+        EXPECT_FALSE(fs::exists(h.folder / kForgetJournalName));
+        EXPECT_EQ(h.problems(), 0);
+        EXPECT_EQ(h.ui.messages, std::vector<std::string>{});
+    }
+}
+
 TEST(Forget, ThePolicyInTheSettingsFileRunsAfterAutomaticBackups) {
     History h("1");
     h.write("a.txt", 1);
