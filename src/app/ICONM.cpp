@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "backup/automatic_backup.h"
+#include "retention/retention_settings.h"
 #include "platform/engine_lock.h"
 #include "app/MAINF.h"
 #include "app/run_notification.h"
@@ -110,7 +111,10 @@ void ICONM::RunTimedBackup() {
     const BackupEngine engine = ctx_.backupEngine;
     const std::time_t now = ctx_.clock();
     BackupRunResult run;
-    const bool ran = ctx_.runEngineOffGuiThread([&](SharedState& worker) { run = AutomaticBackup(worker, engine, now); });
+    const bool ran = ctx_.runEngineOffGuiThread([&](SharedState& worker) {
+        run = AutomaticBackup(worker, engine, now);
+        ForgetAfterAutomaticBackup(worker);
+    });
     tray_->setToolTip(QString::fromUtf8(kIconTip));
     if (ran) NotifyRunEnd(ctx_.state, run);
 }

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include "backup/automatic_backup.h"
+#include "retention/retention_settings.h"
 #include "app/catalog_upgrade.h"
 #include "app/exit_status.h"
 #include "platform/engine_lock.h"
@@ -55,7 +56,10 @@ StartupBackup ProgramSettingsActions::automaticBackup() {
         const BackupEngine engine = ctx_.backupEngine;
         const std::time_t now = ctx_.clock();
         BackupRunResult run;
-        RunOffGuiThread(state, [&](SharedState& worker) { run = AutomaticBackup(worker, engine, now); });
+        RunOffGuiThread(state, [&](SharedState& worker) {
+            run = AutomaticBackup(worker, engine, now);
+            ForgetAfterAutomaticBackup(worker);
+        });
         if (endsProgram && run.result.failed()) state.ui.showMessage(StartupFailuresMessage(state, run));
         // The status icon opens after the run: its balloon waits for it.
         if (!endsProgram && state.icon == "YES")

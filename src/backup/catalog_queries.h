@@ -5,6 +5,7 @@
 #include <string>
 
 #include "catalog/version_state.h"
+#include "engine/copy_claims.h"
 
 namespace tessel::backup {
 
@@ -31,20 +32,6 @@ inline constexpr const char* kNextRowsSql =
     "SELECT rowid, LVL, DIR, FILENM, KBN1, FUPDATE, FUPTIME, FSIZE FROM FILEKANRI "
     "WHERE rowid > ?3 AND +BKPNO = ?1 AND +DIRNO = ?2 "
     "ORDER BY rowid LIMIT 256";
-// Whether a version with a copy of its own claims the member dir/name at a
-// level of a destination: ?2 and ?3 are the directory with and without its
-// final "/", ?6 the last rowid that counts. One index seek per directory
-// number storing there.
-// ?7 is the call's own directory number, which counts whatever BKPDIR says.
-inline const std::string kCopyClaimedSql =
-    std::string("SELECT 1 FROM FILEKANRI WHERE DIRNO IN (SELECT DIRNO FROM BKPDIR WHERE BKPDIR = ?1 UNION ALL SELECT ?7) "
-                "AND DIR IN (?2, ?3) AND FILENM = ?4 AND LVL = ?5 AND rowid <= ?6 AND ") +
-    kClaimsOwnCopySql + " LIMIT 1";
-// The same for a plain copy, known by level and name alone.
-inline const std::string kPlainCopyClaimedSql =
-    std::string("SELECT 1 FROM FILEKANRI WHERE DIRNO IN (SELECT DIRNO FROM BKPDIR WHERE BKPDIR = ?1 UNION ALL SELECT ?5) "
-                "AND FILENM = ?2 AND LVL = ?3 AND rowid <= ?4 AND ") +
-    kClaimsOwnCopySql + " LIMIT 1";
 inline constexpr const char* kWriteBackSql = "UPDATE FILEKANRI SET LVL = ?1, KBN1 = ?2 WHERE rowid = ?3";
 inline const std::string kMarkFailedSql =
     "UPDATE FILEKANRI SET KBN1 = '" + CodeText(VersionState::kNoCopy) + "' WHERE rowid = ?1";

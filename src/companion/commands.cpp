@@ -10,6 +10,7 @@
 #include "backup/automatic_backup.h"
 #include "backup/backup_runs.h"
 #include "backup/backup_summary.h"
+#include "companion/forget_command.h"
 #include "companion/log_command.h"
 #include "companion/table_output.h"
 #include "catalog/version_state.h"
@@ -27,6 +28,8 @@
 #include "restore/restore_selection.h"
 #include "restore/restore_to.h"
 #include "restore/verify.h"
+#include "retention/forget.h"
+#include "retention/retention_settings.h"
 
 namespace tessel {
 
@@ -241,6 +244,7 @@ int Auto(CommandContext& c, const Args&) {
     if (!WithEngineLock(c, [&] {
             run = AutomaticBackup(c.state, RealBackupEngine(), std::time(nullptr),
                                   RunReporting{&watcher, !StandardErrorIsJournal()});
+            ForgetAfterAutomaticBackup(c.state);
         }))
         return kExitBusy;
     c.ui.endProgress();
@@ -350,7 +354,8 @@ int RestoreTo(CommandContext& c, const Args& a, int run) {
 int Restore(CommandContext& c, const Args& a) {
     const int run = *OptCount(a, "run");
     if (!RestorableRun(c.state.db(), run)) {
-        c.state.ui.showMessage("復元できるバックアップ番号ではありません: " + std::to_string(run));
+        c.state.ui.showMessage(ForgottenRun(c.state.db(), run) ? kForgottenRun + std::to_string(run)
+                                                               : "復元できるバックアップ番号ではありません: " + std::to_string(run));
         return kExitFailed;
     }
     if (a.value("to")) return RestoreTo(c, a, run);
@@ -531,6 +536,7 @@ const std::vector<Entry>& Entries() {
            {"run", 0, "N", "バックアップ N で記録された版だけ"},
            {"mark", 0, nullptr, "使えるコピーのない最新の版を、次のバックアップで保存し直す"}}},
          {true, CheckVerify, Verify}},
+        {ForgetCommandSpec(), {true, CheckForget, Forget}},
         {{"report", "", "最後の復元の結果"}, {true, nullptr, Report}},
         {{"log",
           "[--run N]",

@@ -171,6 +171,20 @@ std::string ClaimDestination(WriteRoot& destination, Connection& db) {
     return "バックアップ先 " + where + " の所有の印を読めません";
 }
 
+std::string SweepRefusal(const std::string& destination, Connection& db) {
+    if (std::string foreign = ForeignDestination(destination, db); !foreign.empty()) return foreign;
+    WriteRoot root(destination, {Ownership::kUser, RootLinks::kRefuse});
+    const std::optional<DestinationOwner> owner = ReadOwnerMark(root);
+    if (!owner) return {};
+    const std::string ours = std::filesystem::absolute(db.path()).lexically_normal().string();
+    const std::optional<DestinationToken> kept = ReadDestinationToken(db, root.path());
+    const bool tokenOurs = owner->token.empty() || (kept && (owner->token == kept->current || owner->token == kept->previous));
+    if (owner->catalog == ours && tokenOurs) return {};
+    return "バックアップ先 " + destination + " の所有の印は、このカタログの別の場所のデータフォルダー (" + CatalogName(*owner) +
+           ") を指しています。複製されたデータフォルダーかもしれないため整理しません。このデータフォルダーからバックアップを"
+           "一度実行してから整理してください。";
+}
+
 std::string ForeignDestination(const std::string& destination, Connection& db) {
     const std::string identity = CatalogIdentity(db);
     if (std::string refusal = ForeignAbove(destination, identity, db.path()); !refusal.empty()) return refusal;

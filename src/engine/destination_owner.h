@@ -36,6 +36,14 @@ std::optional<DestinationOwner> ReadOwnerMark(WriteRoot& destination);
 // naming both catalogs (or saying why the mark cannot be made or read).
 std::string ClaimDestination(WriteRoot& destination, Connection& db);
 
+// Before a forget removes anything in the destination: besides what
+// ForeignDestination refuses, a mark that names this catalog's identity but
+// another data folder's place, or a write token this catalog never gave (a
+// copy of the data folder wrote there since), is refused: a destructive
+// sweep from a copied data folder would remove copies its twin still needs.
+// Empty when the forget may go on.
+std::string SweepRefusal(const std::string& destination, Connection& db);
+
 // For a registration: the message that refuses the destination because
 // another catalog's mark is there; empty when it is free or this
 // catalog's. Nothing is written.

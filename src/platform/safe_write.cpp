@@ -420,6 +420,24 @@ int WriteRoot::removeFile(std::string_view rel) {
     return 0;
 }
 
+int WriteRoot::removeFolder(std::string_view rel) {
+    if (rel.empty()) return EINVAL;
+    // A folder held open for later calls may be the one that goes.
+    if (cachedFd_ >= 0 && (cachedRel_ == rel || cachedRel_.rfind(std::string(rel) + "/", 0) == 0)) {
+        ::close(cachedFd_);
+        cachedFd_ = -1;
+        cachedRel_.clear();
+    }
+    int dirFd = -1;
+    std::string leaf;
+    if (int err = openParent(rel, &dirFd, &leaf, false)) return err;
+    struct stat st {};
+    if (::fstatat(dirFd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno;
+    if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+    if (::unlinkat(dirFd, leaf.c_str(), AT_REMOVEDIR) != 0) return errno == EEXIST ? ENOTEMPTY : errno;
+    return 0;
+}
+
 int WriteRoot::statEntry(std::string_view rel, struct stat* st) {
     int dirFd = -1;
     std::string leaf;

@@ -103,6 +103,10 @@ public:
     // when there is none.
     int removeFile(std::string_view rel);
 
+    // Removes the folder `rel` when it is empty (ENOTEMPTY when it is not,
+    // ENOTDIR when it is no folder; a link is never followed).
+    int removeFolder(std::string_view rel);
+
     // The entry `rel` itself (a link is not followed).
     int statEntry(std::string_view rel, struct stat* st);
 

@@ -38,8 +38,8 @@
 #include "restore/restore_messages.h"
 #include "engine/version_store.h"
 #include "engine/file_result.h"
+#include "engine/file_versions.h"
 #include "engine/program_places.h"
-#include "restore/file_versions.h"
 #include "restore/restore_plan.h"
 
 namespace tessel {

@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "ui/app_context.h"
+#include "utility/BKPSEIRI.h"
 #include "utility/frmAbout.h"
 
 namespace tessel {
@@ -24,6 +25,8 @@ UTILITY::UTILITY(AppContext& context) : ctx_(context) {
     title->setAlignment(Qt::AlignCenter);
     auto* about = new QPushButton(QString::fromUtf8("バージョン情報"), this);
     about->setObjectName("Command3");
+    auto* seiri = new QPushButton(QString::fromUtf8("バックアップの整理"), this);
+    seiri->setObjectName("Command4");
     auto* back = new QPushButton(QString::fromUtf8("戻る"), this);
     back->setObjectName("Command2");
 
@@ -31,10 +34,15 @@ UTILITY::UTILITY(AppContext& context) : ctx_(context) {
     layout->addWidget(title);
     layout->addSpacing(12);
     layout->addWidget(about);
+    layout->addWidget(seiri);
     layout->addWidget(back);
     resize(360, 220);
 
     connect(about, &QPushButton::clicked, this, &UTILITY::showAbout);
+    connect(seiri, &QPushButton::clicked, this, [this] {
+        ctx_.window<BKPSEIRI>().open();
+        hide();
+    });
     connect(back, &QPushButton::clicked, this, &QWidget::close);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
-// The utility menu: leads to the version window and back to the main menu.
+// The utility menu: leads to the version window, the retention window and
+// back to the main menu.
 #include <QWidget>
 
 namespace tessel {

@@ -69,7 +69,7 @@ TEST(Windows, MenuOpensEveryWindowAndEveryWayBackReturns) {
                  {"MAINF", "Command1", "BKPFIND1", "Command1", false}, {"MAINF", "Command6", "BKPFIND2", "Command1", false},
                  {"MAINF", "Command9", "BKPFIND3", "Command1", false}, {"MAINF", "Command7", "FILEREV", "Command1", false},
                  {"MAINF", "Command8", "RSTRLIST", "Command1", false}, {"MAINF", "Command4", "UTILITY", "Command2", false},
-                 {"UTILITY", "Command3", "frmAbout", "cmdOK", false}};
+                 {"UTILITY", "Command3", "frmAbout", "cmdOK", false}, {"UTILITY", "Command4", "BKPSEIRI", "Command4", false}};
     for (const auto& c : cases) {
         if (c.from != std::string("MAINF")) Click(menu, "Command4");  // the version window opens from the utility menu
         QWidget* from = h.context.findWindow(c.from);

@@ -8,7 +8,7 @@ import glob, os, pathlib, re, sys, tempfile
 # Each folder's floor. Folders on one floor are neighbours: none includes
 # another (engine/ is below the three engines, which stand side by side).
 FLOORS = {"platform": 0, "core": 1, "catalog": 2, "archiver": 2,
-          "engine": 3, "backup": 4, "restore": 4, "registration": 4,
+          "engine": 3, "backup": 4, "restore": 4, "registration": 4, "retention": 4,
           "ui": 5, "windows": 6, "inquiry": 6, "utility": 6,
           "app": 7, "companion": 8, "tools": 8}
 QT_FLOOR = 5
@@ -69,6 +69,8 @@ def self_test():
         "engine/a.cpp": '#include "backup/x.h"',
         "backup/a.cpp": '#include "restore/x.h"',
         "restore/a.cpp": '#include <registration/x.h>',
+        "retention/a.cpp": '#include "restore/x.h"',
+        "backup/c.cpp": '#include "retention/x.h"',
         "platform/a.cpp": "#include <backup/x.h>",
         "catalog/a.cpp": '#include "archiver/x.h"',
         "windows/a.cpp": '#include "inquiry/x.h"',
@@ -81,6 +83,8 @@ def self_test():
     allowed = {
         "backup/ok.cpp": '#include "engine/x.h"\n#include "backup/y.h"\n#include <vector>\n#include <sqlite3.h>',
         "windows/ok.cpp": '#include <QWidget>\n#include "ui/x.h"\n#include "backup/y.h"',
+        "utility/ok.cpp": '#include "retention/x.h"',
+        "retention/ok.cpp": '#include "engine/x.h"\n#include "archiver/y.h"',
         "app/ok.cpp": '#include "windows/x.h"\n#include "inquiry/y.h"',
     }
     failed = False

@@ -203,7 +203,7 @@ TEST(QueryPlans, PerFileStatementsNeitherScanNorSortFilekanri) {
     for (const std::string& sql : std::vector<std::string>{backup::kLatestVersionSql, backup::kDirectoryVersionsSql, backup::kVersionByRowidSql,
                             backup::kBareRowsSql, backup::kSupersedeSql, backup::kNextRowsSql,
                             backup::kWriteBackSql, backup::kMarkFailedSql, backup::kMarkUnstoredSql,
-                            backup::kCopyClaimedSql, backup::kPlainCopyClaimedSql}) {
+                            kCopyClaimedSql, kPlainCopyClaimedSql, kPlainCopyClaimantsSql}) {
         Statement plan = f.state.db().prepare("EXPLAIN QUERY PLAN " + sql);
         std::string details;
         while (plan.step()) details += plan.text(3) + "\n";

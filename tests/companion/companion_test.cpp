@@ -145,6 +145,24 @@ TEST(Companion, BackUpChangeAndRestoreAnEarlierRun) {
     EXPECT_EQ(Snapshot(c.src()), firstState);
 
     EXPECT_EQ(c.ok("verify").out, "run\tlevel\tdirectory\tname\tproblem\n");
+
+    // Forgetting the first run: its a.txt goes; restoring it is refused.
+    r = c.ok("forget --keep-last 1 --dry-run");
+    EXPECT_TRUE(std::regex_match(r.out, std::regex("keep\t2\t\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\tsecond\tlatest,last\n"
+                                                   "remove\t1\t\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\tfirst\t\n"
+                                                   "runs_removed\t1\nversions_removed\t1\nversions_released\t0\nbytes_freed\t[1-9]\\d*\n")))
+        << r.out;
+    EXPECT_EQ(c.run("runs").out.find("\tfirst\t") != std::string::npos, true);
+    c.ok("forget --keep-last 1");
+    c.refused("restore --run 1", "整理で削除されたバックアップのため、復元できません: 1");
+    c.refused("restore --run 9", "復元できるバックアップ番号ではありません: 9");
+    EXPECT_EQ(c.ok("verify").out, "run\tlevel\tdirectory\tname\tproblem\n");
+    r = c.ok("--json forget --keep-last 1 --dry-run");
+    EXPECT_TRUE(std::regex_match(r.out, std::regex("\\{\"dry_run\": true, \"runs\": \\[\n  \\{\"run\": 2, \"title\": \"second\", \"kind\": \"1\", "
+                                                   "\"started\": \"[-0-9T:]{19}\", \"keep\": true, \"reasons\": \\[\"latest\", \"last\"\\]\\}\n\\], "
+                                                   "\"runs_removed\": 0, \"versions_removed\": 0, \"versions_released\": 0, \"bytes_freed\": 0, "
+                                                   "\"ok\": true\\}\n")))
+        << r.out;
     fs::remove_all(c.tree / "dest/src/V00002");
     r = c.run("--json verify --run 2");
     EXPECT_EQ(r.status, 1);
@@ -427,6 +445,9 @@ TEST(CompanionCommandLine, UsageErrorsChangeNothingAndEveryFormOfOptionWorks) {
         {"versions --run 0x10", usage("--run" + notCount + "0x10", "versions ")},
         {"versions --run=-1", usage("--run" + notCount + "-1", "versions ")},
         {"versions --run 2147483648", usage("--run" + notCount + "2147483648", "versions ")},
+        {"forget", usage("forget には --keep-last, --keep-daily, --keep-weekly, --keep-monthly, --keep-yearly のどれかに 1 以上を指定してください", "forget ")},
+        {"forget --keep-last 0 --dry-run", usage("forget には --keep-last, --keep-daily, --keep-weekly, --keep-monthly, --keep-yearly のどれかに 1 以上を指定してください", "forget ")},
+        {"forget --keep-daily x", usage("--keep-daily" + notCount + "x", "forget ")},
         {"versions --run 1 --latest", usage("--run, --dir, --latest はどれか一つだけ指定できます", "versions ")},
         {"versions --errors", usage("--errors は --latest と共に指定します", "versions ")},
         {"--wait nan dirs", usage(notSeconds + "nan", "")},
@@ -580,7 +601,8 @@ TEST(Companion, CatalogChangesTakeTheEngineLockAndUnknownNumbersAreRefused) {
         ASSERT_TRUE(other.tryLock());
         for (const std::string args : {"unregister " + ShellQuote(c.src()), "register " + ShellQuote(c.src()) + " --remark x",
                                        "--yes prefix " + ShellQuote(c.tree / "bk2"), std::string("initial"), std::string("auto"),
-                                       std::string("backup --title t"), std::string("verify --mark")})
+                                       std::string("backup --title t"), std::string("verify --mark"),
+                                       std::string("forget --keep-last 1")})
             c.refused(args, busy, "", 3);
         EXPECT_EQ(c.run("dirs").out, dirs);
         EXPECT_EQ(c.run("prefix").out, "prefix\tcompression\n" + (c.tree / "bk/") + "\t0\n");

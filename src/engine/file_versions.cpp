@@ -1,4 +1,4 @@
-#include "restore/file_versions.h"
+#include "engine/file_versions.h"
 
 #include <algorithm>
 #include <map>
