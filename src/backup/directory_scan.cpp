@@ -64,10 +64,13 @@ int ListTaken(BackupRun& run, const std::string& rel, std::vector<DirectoryEntry
         if (e.kind == EntryKind::kDirectory && !folders) continue;
         relPath.resize(base);
         relPath += e.name;
-        const std::string path = JoinPath(directory, e.name);
+        // The full path is made only where it is needed: for a folder, and
+        // for an entry that is reported.
+        std::string path;
         struct stat st {};
         const struct stat* folder = nullptr;
         if (e.kind == EntryKind::kDirectory) {
+            path = JoinPath(directory, e.name);
             // A folder gone since the listing is passed over; one that
             // became something else is the next run's to see. One whose
             // entry cannot be read (its path too long, say) is taken all
@@ -81,7 +84,7 @@ int ListTaken(BackupRun& run, const std::string& rel, std::vector<DirectoryEntry
         }
         const LeftOutVerdict verdict = WhyLeftOut(run.rules, {relPath, path, e.kind, folder});
         if (verdict.reason) {
-            if (report) run.leftOut(verdict, path);
+            if (report) run.leftOut(verdict, path.empty() ? JoinPath(directory, e.name) : path);
             continue;
         }
         (e.kind == EntryKind::kDirectory ? *folders : files).push_back({e.name, e.kind == EntryKind::kDirectory});

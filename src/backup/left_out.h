@@ -51,7 +51,7 @@ struct ScanRules {
 // One entry of a listed folder.
 struct ScanEntry {
     std::string_view relPath;   // below the source, "/"-separated
-    const std::string& path;    // the full path
+    const std::string& path;    // the full path (a folder's; may be empty for others)
     EntryKind kind;
     const struct stat* folder;  // a folder's own entry, when it could be read
 };

@@ -65,8 +65,11 @@ std::vector<Step> StepsOf(std::string_view body) {
 
 // Whether steps[t...] match s[i...] whole. `memo` (when given) remembers
 // the pairs already found not to match, so that several stars never cost
-// more than steps × bytes.
-bool Match(const std::vector<Step>& steps, std::size_t t, std::string_view s, std::size_t i, std::vector<char>* memo) {
+// more than steps × bytes; without it, `budget` counts the tries and the
+// walk gives up (false) once they are spent.
+bool Match(const std::vector<Step>& steps, std::size_t t, std::string_view s, std::size_t i, std::vector<char>* memo,
+           long& budget) {
+    if (!memo && --budget < 0) return false;
     for (; t < steps.size(); ++t) {
         const Step& step = steps[t];
         switch (step.token) {
@@ -88,7 +91,7 @@ bool Match(const std::vector<Step>& steps, std::size_t t, std::string_view s, st
             for (std::size_t k = i;; ++k) {
                 // A star stops at "/"; "**/" resumes only after one.
                 if (star || k == i || s[k - 1] == '/')
-                    if (Match(steps, t + 1, s, k, memo)) return true;
+                    if (Match(steps, t + 1, s, k, memo, budget)) return true;
                 if (k >= s.size() || (star && s[k] == '/')) break;
             }
             if (memo) (*memo)[cell] = 1;
@@ -100,10 +103,22 @@ bool Match(const std::vector<Step>& steps, std::size_t t, std::string_view s, st
 }
 
 bool Matches(const Compiled& c, std::string_view s) {
-    if (!c.backtracks) return Match(c.steps, 0, s, 0, nullptr);
+    switch (c.shape) {
+    case Compiled::Shape::kLiteral: return s == c.literal;
+    case Compiled::Shape::kStarSuffix:
+        return s.size() >= c.literal.size() && s.substr(s.size() - c.literal.size()) == c.literal &&
+               s.find('/') == std::string_view::npos;
+    case Compiled::Shape::kGeneral: break;
+    }
+    if (s.find(c.required) == std::string_view::npos) return false;
+    // Most patterns match or fail within a few tries; one that would take
+    // long is walked again with the memo, which bounds it.
+    long budget = 256;
+    if (Match(c.steps, 0, s, 0, nullptr, budget)) return true;
+    if (budget >= 0) return false;
     thread_local std::vector<char> memo;
     memo.assign(c.steps.size() * (s.size() + 1), 0);
-    return Match(c.steps, 0, s, 0, &memo);
+    return Match(c.steps, 0, s, 0, &memo, budget);
 }
 
 }  // namespace
@@ -152,9 +167,20 @@ ExclusionPatterns::ExclusionPatterns(const std::vector<std::string>& patterns) {
         // A "/" inside (escaped or not, it is a separator in a path) anchors too.
         if (body.find('/') != std::string_view::npos) c.anchored = true;
         c.steps = StepsOf(body);
-        std::size_t runs = 0;
-        for (const Step& s : c.steps) runs += s.token == Token::kStar || s.token == Token::kAnyFolders;
-        c.backtracks = runs > 1;
+        std::size_t bytes = 0;
+        std::string run;
+        for (const Step& s : c.steps) {
+            if (s.token == Token::kByte) {
+                ++bytes;
+                c.literal += s.byte;
+                run += s.byte;
+                if (run.size() > c.required.size()) c.required = run;
+            } else {
+                run.clear();
+            }
+        }
+        if (bytes == c.steps.size()) c.shape = Compiled::Shape::kLiteral;
+        else if (bytes + 1 == c.steps.size() && c.steps.front().token == Token::kStar) c.shape = Compiled::Shape::kStarSuffix;
         compiled_.push_back(std::move(c));
     }
 }

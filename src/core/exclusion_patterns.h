@@ -49,7 +49,13 @@ public:
         bool negated = false;
         bool foldersOnly = false;
         bool anchored = false;  // matched against the whole path, else the name
-        bool backtracks = false;  // more than one step that can match a run
+        // The common shapes, matched without the general walk: a name
+        // without wildcards, or "*" followed by one (`literal` holds it).
+        enum class Shape : unsigned char { kGeneral, kLiteral, kStarSuffix } shape = Shape::kGeneral;
+        std::string literal;
+        // The longest run of plain bytes of a general pattern: a path that
+        // does not hold it cannot match.
+        std::string required;
     };
 
 private:
