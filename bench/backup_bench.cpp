@@ -2,13 +2,16 @@
 // (backup_bench.sh), and pads a catalog with versions of other directories.
 //   tessel-backup-bench run <catalog> <source> <dest> <run number> <initial flag> <compression>
 //   tessel-backup-bench pad <catalog> <rows>
+//   tessel-backup-bench patterns <catalog> [<pattern>...]   (directory 1's exclusion patterns)
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "backup/backup_directory.h"
 #include "catalog/connection.h"
+#include "catalog/scan_rules.h"
 #include "engine/shared_state.h"
 
 namespace {
@@ -85,18 +88,30 @@ int Pad(char** argv) {
     return 0;
 }
 
+// Replaces the exclusion patterns of directory 1.
+int Patterns(int argc, char** argv) {
+    auto c = tessel::Connection::openFile(argv[2]);
+    tessel::Transaction t(*c);
+    tessel::WriteScanPatterns(*c, 1, std::vector<std::string>(argv + 3, argv + argc));
+    t.commit();
+    std::printf("patterns=%d\n", argc - 3);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     try {
         if (argc == 8 && std::string(argv[1]) == "run") return Run(argv);
         if (argc == 4 && std::string(argv[1]) == "pad") return Pad(argv);
+        if (argc >= 3 && std::string(argv[1]) == "patterns") return Patterns(argc, argv);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tessel-backup-bench: %s\n", e.what());
         return 2;
     }
     std::fprintf(stderr,
                  "usage: tessel-backup-bench run <catalog> <source> <dest> <run> <initial flag> <compression>\n"
-                 "       tessel-backup-bench pad <catalog> <rows>\n");
+                 "       tessel-backup-bench pad <catalog> <rows>\n"
+                 "       tessel-backup-bench patterns <catalog> [<pattern>...]\n");
     return 2;
 }

@@ -92,6 +92,14 @@ REPEAT=3 measure no-change-run "$DRIVER" run "$CAT" "$SRC" "$WORK/dest" 1 9 1
 T_SAME=$SECONDS_; C_SAME=$CPU_; RSS_SAME=$RSS_MB
 echo "   ratio no-change/rsync = $(ratio "$T_SAME" "$T_RSYNC") wall, $(ratio "$C_SAME" "$C_RSYNC") cpu  (target <= 1.5)"
 
+echo "== the same no-change run with 20 exclusion patterns (none matches the tree: every file is still examined)"
+"$DRIVER" patterns "$CAT" 'node_modules/' '*.tmp' '*.swp' '.cache/' 'build/' 'dist/' 'target/' '__pycache__/' '*.pyc' \
+    '*.o' '*.class' '.git/' '*.log' '*~' '/tmp/' '**/cache/**' 'Thumbs.db' '*.bak' 'g*/d*/core.[0-9]' '!keep.log' > /dev/null
+REPEAT=3 measure no-change-patterns "$DRIVER" run "$CAT" "$SRC" "$WORK/dest" 1 9 1
+T_PAT=$SECONDS_; C_PAT=$CPU_
+echo "   ratio patterns/no patterns = $(ratio "$T_PAT" "$T_SAME") wall, $(ratio "$C_PAT" "$C_SAME") cpu  (target <= 1.05)"
+"$DRIVER" patterns "$CAT" > /dev/null
+
 echo "== third run, 1% of the files changed"
 python3 - "$SRC" "$FILES" <<'PY'
 import os, random, sys

@@ -98,6 +98,7 @@ BackupResult BackupDirectory(SharedState& state, const BackupOptions& options, c
                     inside->folder + ")");
         return result;
     }
+    LoadScanRules(run);
 
     // Copies go below the destination, never through a link: the
     // destination itself must not be one either (others may write to the

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "backup/left_out.h"
 #include "engine/run_archiver.h"
 #include "engine/run_control.h"
 #include "engine/run_report.h"
@@ -35,8 +36,9 @@ struct BackupOptions {
 // What backup calls did. A run failed when anything could not be backed
 // up; warnings are the other messages shown (a destination that had to be
 // made, a file older than its latest version); skipped entries are those a
-// backup never stores (links, FIFOs, sockets, devices, hidden folders, the
-// destinations and data folder inside a source).
+// backup does not store (links, FIFOs, sockets, devices, what the
+// registration leaves out: patterns, caches, hidden folders; the
+// destinations and data folder inside a source), counted also by reason.
 struct BackupResult {
     int directories = 0;
     std::int64_t filesExamined = 0;
@@ -46,6 +48,7 @@ struct BackupResult {
     std::int64_t failures = 0;
     std::int64_t warnings = 0;
     std::int64_t skipped = 0;
+    LeftOutCounts leftOut{};
     // Ended early because a stop was asked for.
     bool stopped = false;
 
@@ -58,6 +61,7 @@ struct BackupResult {
         failures += other.failures;
         warnings += other.warnings;
         skipped += other.skipped;
+        for (std::size_t i = 0; i < kLeftOutReasons; ++i) leftOut[i] += other.leftOut[i];
         stopped = stopped || other.stopped;
         return *this;
     }

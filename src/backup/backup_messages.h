@@ -27,6 +27,10 @@ inline const std::string kSourceInsideDestination = "バックアップ対象が
 inline const std::string kLinkSkipped = "シンボリックリンクはバックアップしません (";
 inline const std::string kSpecialSkipped = "通常のファイルでもディレクトリーでもないため、バックアップしません (";
 inline const std::string kHiddenFolderSkipped = "隠しディレクトリーのため、その中はバックアップしません (";
+// A pattern: followed by the pattern, kPatternSkippedPath, the path and ")".
+inline const std::string kPatternSkipped = "除外パターン「";
+inline const std::string kPatternSkippedPath = "」に当たるため、バックアップしません (";
+inline const std::string kCacheSkipped = "キャッシュディレクトリー (CACHEDIR.TAG) のため、その中はバックアップしません (";
 inline const std::string kExcludedFolderSkipped =
     "バックアップ先・データフォルダー・別の登録のディレクトリーのため、その中はバックアップしません (";
 

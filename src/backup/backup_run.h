@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "backup/backup_directory.h"
+#include "backup/left_out.h"
 #include "catalog/connection.h"
 #include "engine/file_result.h"
 #include "engine/shared_state.h"
@@ -54,10 +55,11 @@ struct BackupRun {
     // loaded (rows with the trailing "/" only).
     std::optional<std::string> latestLoadedFor{};
     std::unordered_map<std::string, std::int64_t> latestRowids{};
-    // Device and inode of the folders the scan never enters: the prefix,
-    // every registered destination, the data folder and the sources of
-    // registrations nested in this one.
-    std::set<std::pair<dev_t, ino_t>> excluded{};
+    // What the scan leaves out: the patterns and choices of the
+    // registration, and the folders it never enters (the prefix, every
+    // registered destination, the data folder and the sources of
+    // registrations nested in this one).
+    ScanRules rules{};
     // Every FILEKANRI row this call adds has a rowid above this one.
     std::int64_t rowidBefore = 0;
     // Rows of this call up to this rowid have been through storing.
@@ -110,10 +112,12 @@ struct BackupRun {
         ++result.failures;
         report(RunEntry::kFailure, text, show);
     }
-    // An entry the backup does not store, and why: reported, never shown.
-    void skipped(const std::string& text) {
+    // An entry the backup does not store, and why: counted by its reason
+    // and reported with its path, never shown.
+    void leftOut(const LeftOutVerdict& verdict, const std::string& path) {
         ++result.skipped;
-        report(RunEntry::kSkipped, text, false);
+        ++result.leftOut[static_cast<std::size_t>(*verdict.reason)];
+        report(RunEntry::kSkipped, LeftOutText(verdict, path), false);
     }
     // Runs an archiver request; a failed one shows the archiver's code
     // whatever the silent flag says.
@@ -133,6 +137,9 @@ struct SourceInside {
     bool dataFolder = false;  // the data folder, not a destination or the prefix
 };
 std::optional<SourceInside> LoadExcludedFolders(BackupRun& run);
+// The registration's patterns (after the data folder's) and its choices
+// about hidden folders and caches, as the catalog holds them.
+void LoadScanRules(BackupRun& run);
 
 // Collects the sub-directories into SUBDIR, breadth first.
 void CollectSubdirectories(BackupRun& run);

@@ -3,9 +3,13 @@
 namespace tessel {
 
 std::vector<SummaryField> SummaryFields(const BackupResult& r) {
-    return {{"directories", r.directories}, {"examined", r.filesExamined}, {"recorded", r.versionsRecorded},
-            {"stored", r.versionsStored},   {"warnings", r.warnings},      {"failed", r.failures},
-            {"skipped", r.skipped}};
+    std::vector<SummaryField> fields{{"directories", r.directories}, {"examined", r.filesExamined},
+                                     {"recorded", r.versionsRecorded}, {"stored", r.versionsStored},
+                                     {"warnings", r.warnings},         {"failed", r.failures},
+                                     {"skipped", r.skipped}};
+    for (std::size_t i = 0; i < kLeftOutReasons; ++i)
+        fields.push_back({LeftOutKey(static_cast<LeftOutReason>(i)), r.leftOut[i]});
+    return fields;
 }
 
 std::string SummaryText(const BackupResult& r) {
@@ -13,6 +17,12 @@ std::string SummaryText(const BackupResult& r) {
                        std::to_string(r.filesExamined) + "、記録した版 " + std::to_string(r.versionsRecorded) +
                        "、保存した版 " + std::to_string(r.versionsStored) + "、警告 " + std::to_string(r.warnings) +
                        "、失敗 " + std::to_string(r.failures) + "、対象外 " + std::to_string(r.skipped);
+    std::string reasons;
+    for (std::size_t i = 0; i < kLeftOutReasons; ++i)
+        if (r.leftOut[i] != 0)
+            reasons += (reasons.empty() ? "" : "、") + std::string(LeftOutLabel(static_cast<LeftOutReason>(i))) + " " +
+                       std::to_string(r.leftOut[i]);
+    if (!reasons.empty()) text += "（" + reasons + "）";
     if (r.stopped) text += "（中止）";
     return text;
 }

@@ -16,11 +16,14 @@ struct SummaryField {
     std::int64_t value;
 };
 
-// directories, examined, recorded, stored, warnings, failed, skipped.
+// directories, examined, recorded, stored, warnings, failed, skipped, then
+// the left-out entries by reason: skipped_pattern, skipped_cache,
+// skipped_hidden, skipped_link, skipped_special, skipped_own.
 std::vector<SummaryField> SummaryFields(const BackupResult& result);
 
-// "ディレクトリー 2、調べたファイル 120、記録した版 3、保存した版 3、警告 0、失敗 1、対象外 0",
-// with "（中止）" after it for a run that was stopped.
+// "ディレクトリー 2、調べたファイル 120、記録した版 3、保存した版 3、警告 0、失敗 1、対象外 3",
+// followed by the reasons that left something out ("（除外パターン 2、リンク 1）")
+// and by "（中止）" for a run that was stopped.
 std::string SummaryText(const BackupResult& result);
 
 // The first entry of a run's log: "バックアップ 12「自動バックアップ」 通常"

@@ -12,6 +12,7 @@
 #include "engine/program_places.h"
 #include "backup/backup_messages.h"
 #include "backup/backup_run.h"
+#include "catalog/scan_rules.h"
 #include "platform/dir_listing.h"
 #include "platform/paths.h"
 #include "platform/real_location.h"
@@ -40,48 +41,73 @@ std::string Below(const std::string& source, const std::string& relative) {
     return relative.empty() ? source : JoinPath(source, relative);
 }
 
-// Whether a sub-directory found by the listing goes into SUBDIR. A folder
-// whose entry cannot be read (its path too long, say) is taken all the
-// same, so that the file pass reports why it cannot be listed.
-bool TakeSubdirectory(BackupRun& run, const std::string& full) {
-    struct stat st {};
-    if (lstat(full.c_str(), &st) != 0) return errno != ENOENT;
-    if (!(ReadAttributes(full) & kAttrDirectory)) return false;
-    // The prefix and the destinations are known by where they lie; a
-    // folder is never passed over for its name.
-    if (run.excluded.count({st.st_dev, st.st_ino}) == 0) return true;
-    run.skipped(kExcludedFolderSkipped + full + ")");
-    return false;
-}
-
-// Names in the run's report what a listing of `directory` left out.
-void ReportLeftOut(BackupRun& run, const std::string& directory, const std::vector<LeftOutEntry>& leftOut) {
-    for (const LeftOutEntry& e : leftOut) {
-        const std::string& text = e.kind == LeftOut::kLink           ? kLinkSkipped
-                                  : e.kind == LeftOut::kHiddenFolder ? kHiddenFolderSkipped
-                                                                     : kSpecialSkipped;
-        run.skipped(text + JoinPath(directory, e.name) + ")");
+// Lists the directory `rel` below the source and asks for each entry
+// whether the scan takes it: its regular files go into `files`, its
+// sub-directories into *folders (null: sub-directories are not entered by
+// the registration's choice, and are neither decided on nor named). What is
+// left out is reported when `report` (a second listing of a folder stays
+// quiet). Returns 0 or the errno of the listing.
+int ListTaken(BackupRun& run, const std::string& rel, std::vector<DirectoryEntry>* folders,
+              std::vector<DirectoryEntry>& files, DirectoryStamp* stamp, bool report) {
+    const std::string directory = Below(run.source, rel);
+    std::vector<ListedEntry> entries;
+    const int error = ListEntries(directory, entries, stamp);
+    std::string relPath = rel.empty() ? std::string() : rel + kSep;
+    const std::size_t base = relPath.size();
+    const bool filesDecided = !run.rules.patterns.empty();
+    for (const ListedEntry& e : entries) {
+        // Without patterns a regular file is always taken: no decision to
+        // make on the path of the nothing-changed run.
+        if (e.kind == EntryKind::kRegular && !filesDecided) {
+            files.push_back({e.name, false});
+            continue;
+        }
+        if (e.kind == EntryKind::kDirectory && !folders) continue;
+        relPath.resize(base);
+        relPath += e.name;
+        // The full path is made only where it is needed: for a folder, and
+        // for an entry that is reported.
+        std::string path;
+        struct stat st {};
+        const struct stat* folder = nullptr;
+        if (e.kind == EntryKind::kDirectory) {
+            path = JoinPath(directory, e.name);
+            // A folder gone since the listing is passed over; one that
+            // became something else is the next run's to see. One whose
+            // entry cannot be read (its path too long, say) is taken all
+            // the same, so that the file pass reports why it cannot be listed.
+            if (lstat(path.c_str(), &st) == 0) {
+                if (!S_ISDIR(st.st_mode)) continue;
+                folder = &st;
+            } else if (errno == ENOENT) {
+                continue;
+            }
+        }
+        const LeftOutVerdict verdict = WhyLeftOut(run.rules, {relPath, path, e.kind, folder});
+        if (verdict.reason) {
+            if (report) run.leftOut(verdict, path.empty() ? JoinPath(directory, e.name) : path);
+            continue;
+        }
+        (e.kind == EntryKind::kDirectory ? *folders : files).push_back({e.name, e.kind == EntryKind::kDirectory});
     }
+    return error;
 }
 
-// The entries of the directory `rel` below the source for the
-// sub-directory pass; its files are kept for the file pass. What neither
-// pass takes is reported here, once.
+// The sub-directories of the directory `rel` below the source that the
+// scan enters; its files are kept for the file pass. What neither pass
+// takes is reported here, once.
 std::vector<DirectoryEntry> ListForBothPasses(BackupRun& run, const std::string& rel) {
-    std::vector<DirectoryEntry> both, files;
-    std::vector<LeftOutEntry> leftOut;
+    std::vector<DirectoryEntry> folders, files;
     DirectoryStamp stamp;
-    if (ListDirectoryBothWays(Below(run.source, rel), both, files, stamp, &leftOut) == 0)
+    if (ListTaken(run, rel, &folders, files, &stamp, true) == 0)
         run.listed.insert_or_assign(rel, BackupRun::Listed{stamp, std::move(files)});
-    ReportLeftOut(run, Below(run.source, rel), leftOut);
-    return both;
+    return folders;
 }
 
 // The files of the directory `rel` below the source, open as dirFd: those
 // the sub-directory pass listed when the directory is unchanged since, else
-// a new listing (with *error set as ListDirectory sets it).
+// a new listing (with *error its errno, or 0).
 std::vector<DirectoryEntry> FilesOf(BackupRun& run, const std::string& rel, int dirFd, int* error) {
-    const std::string directory = Below(run.source, rel);
     if (auto it = run.listed.find(rel); it != run.listed.end()) {
         auto kept = run.listed.extract(it);
         if (UnchangedSinceListed(dirFd, kept.mapped().stamp)) {
@@ -90,12 +116,9 @@ std::vector<DirectoryEntry> FilesOf(BackupRun& run, const std::string& rel, int 
         }
     }
     // Without sub-directories nothing else lists the source: what the file
-    // pass leaves out is reported here (sub-directories are not entered by
-    // the registration's choice, and are not named).
-    if (run.subdirFlag == "01") return ListDirectory(directory, kListFiles, error);
-    std::vector<LeftOutEntry> leftOut;
-    std::vector<DirectoryEntry> files = ListDirectory(directory, kListFiles, error, &leftOut);
-    ReportLeftOut(run, directory, leftOut);
+    // pass leaves out is reported here.
+    std::vector<DirectoryEntry> files;
+    *error = ListTaken(run, rel, nullptr, files, nullptr, run.subdirFlag != "01");
     return files;
 }
 
@@ -111,7 +134,7 @@ std::optional<SourceInside> LoadExcludedFolders(BackupRun& run) {
         if (folder.empty() || folder[0] != kSep) return;  // a relative text names no fixed place
         const RealLocation place = LocateReally(folder);
         if (!place.exists) return;
-        run.excluded.insert(place.chain.front());
+        run.rules.ownFolders.insert(place.chain.front());
         // A source below the data folder holds none of the data folder's
         // own files; only the data folder itself is refused.
         if (!sourceInside && IsSameOrInside(source, place) && (!dataFolder || IsSameOrInside(place, source)))
@@ -127,10 +150,20 @@ std::optional<SourceInside> LoadExcludedFolders(BackupRun& run) {
         if (other.empty() || other[0] != kSep) continue;
         const RealLocation place = LocateReally(other);
         if (place.exists && IsSameOrInside(place, source) && !IsSameOrInside(source, place))
-            run.excluded.insert(place.chain.front());
+            run.rules.ownFolders.insert(place.chain.front());
     }
     others.reset();
     return sourceInside;
+}
+
+void LoadScanRules(BackupRun& run) {
+    std::vector<std::string> patterns = ReadScanChoices(run.db(), kWholeDataFolder).patterns;
+    ScanChoices own;
+    if (run.dirNo != kWholeDataFolder) own = ReadScanChoices(run.db(), run.dirNo);
+    patterns.insert(patterns.end(), own.patterns.begin(), own.patterns.end());
+    run.rules.patterns = ExclusionPatterns(patterns);
+    run.rules.hiddenFolders = own.hiddenFolders;
+    run.rules.cacheFolders = own.cacheFolders;
 }
 
 void CollectSubdirectories(BackupRun& run) {
@@ -142,12 +175,6 @@ void CollectSubdirectories(BackupRun& run) {
         for (const DirectoryEntry& e : entries) {
             run.step = "1-1";
             if (e.name == "." || e.name == "..") continue;
-            // Only what the listing saw as a directory can have the
-            // directory bit; its attributes are read again to be sure. The
-            // prefix and the destinations are never entered.
-            if (!e.directory) continue;
-            std::string full = JoinPath(Below(run.source, current), e.name);
-            if (!TakeSubdirectory(run, full)) continue;
             db.cached("INSERT INTO SUBDIR (CHK, FULLNAME, SUBDIR) VALUES ('0', ?1, ?2)")
                 .bind(1, current.empty() ? e.name : current + kSep + e.name)
                 .bind(2, e.name)

@@ -10,6 +10,7 @@
 #include <limits>
 #include <set>
 
+#include "catalog/scan_rules.h"
 #include "catalog/table_files.h"
 #include "platform/codepage.h"
 #include "platform/file_ops.h"
@@ -432,6 +433,9 @@ void ImportCatalog(std::unique_ptr<Connection>& catalog, const std::string& fold
         // of the template's.
         WriteVersionRecord(*db, exported.versionRecord);
         if (!VersionBelow(version, "1.03")) add({.layout = &SubdirLayout()});
+        // The scan choices have no table file: they are copied from the old
+        // catalog as they are, patterns byte for byte.
+        if (catalog) CopyScanChoices(*catalog, *db);
         if (finish) finish(*db);
         t.commit();
         LeaveWalMode(*db);

@@ -51,7 +51,8 @@ using ImportFinish = std::function<void(Connection& newCatalog)>;
 
 // Builds a new catalog from the template and the table files present in the
 // data folder (AUTODEF, BKPDIR, BKPNAME, FILEKANRI, KBNDEF, then SUBDIR when
-// the version is not below "1.03"), gives it the single version record the
+// the version is not below "1.03") and the scan choices of the open old
+// catalog (see scan_rules.h), gives it the single version record the
 // export read, runs `finish`, and then puts it in place of the old catalog
 // under the name filebkp.mdb and reopens `catalog` on it (through the
 // provider clause). The table files

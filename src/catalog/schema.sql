@@ -1,5 +1,7 @@
 -- The catalog template bkpDEF.mdb is built from this file. The program never
--- creates or alters tables; a new catalog is a copy of the template.
+-- alters tables; a new catalog is a copy of the template. The only tables it
+-- creates are those of the scan choices (SCANPAT, SCANOPT), made by
+-- catalog/scan_rules.cpp when first written.
 -- Codes are TEXT and compare as text ("01" is not "1"); names compare
 -- byte for byte (BINARY collation), as Linux file names do.
 

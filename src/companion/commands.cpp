@@ -13,7 +13,9 @@
 #include "companion/forget_command.h"
 #include "companion/log_command.h"
 #include "companion/table_output.h"
+#include "catalog/scan_rules.h"
 #include "catalog/version_state.h"
+#include "core/exclusion_patterns.h"
 #include "core/installation.h"
 #include "platform/engine_lock.h"
 #include "platform/file_times.h"
@@ -439,7 +441,28 @@ std::string KindCode(const std::string& name) {
     throw UsageError("--kind は normal, no-initial, bulk, info のいずれかです: " + name);
 }
 
-void CheckRegister(const Args& a, const GlobalOptions&) { KindCode(a.value("kind").value_or("normal")); }
+// A pattern that cannot be used is a wrong command line.
+void CheckPatternWords(const std::vector<std::string>& patterns) {
+    for (const std::string& p : patterns)
+        if (std::optional<std::string> why = PatternProblem(p)) throw UsageError("除外パターン「" + p + "」は使えません: " + *why);
+}
+
+void CheckRegister(const Args& a, const GlobalOptions&) {
+    KindCode(a.value("kind").value_or("normal"));
+    if (a.has("hidden") && a.has("no-hidden")) throw UsageError("--hidden と --no-hidden は同時に指定できません");
+    if (a.has("caches") && a.has("no-caches")) throw UsageError("--caches と --no-caches は同時に指定できません");
+    CheckPatternWords(a.all("exclude"));
+}
+
+// The scan choices a registration gets: those kept for it (the defaults for
+// a new one), with what the command line names in their place.
+ScanChoices RegisteredScanChoices(Connection& db, const std::optional<Registration>& existing, const Args& a) {
+    ScanChoices c = existing ? ReadScanChoices(db, existing->dirNo) : ScanChoices{};
+    if (!a.all("exclude").empty()) c.patterns = a.all("exclude");
+    if (a.has("hidden") || a.has("no-hidden")) c.hiddenFolders = a.has("hidden");
+    if (a.has("caches") || a.has("no-caches")) c.cacheFolders = a.has("caches");
+    return c;
+}
 
 int Register(CommandContext& c, const Args& a) {
     SharedState& state = c.state;
@@ -461,19 +484,58 @@ int Register(CommandContext& c, const Args& a) {
                 dest = FreeDestination(db, derived, source);
             }
             if (CheckRegistration(db, state.ui, typedSource, dest, cwd, kind) != RegistrationCheck::kAllowed) return;
-            const RegistrationFields f{StoredDirectory(typedSource, cwd), StoredDirectory(dest, cwd), kind,
-                                       a.value("remark").value_or(""), AutoBackupCode(!a.has("no-auto")),
-                                       SubdirCode(a.has("subdirs"))};
+            RegistrationFields f{StoredDirectory(typedSource, cwd), StoredDirectory(dest, cwd), kind,
+                                 a.value("remark").value_or(""), AutoBackupCode(!a.has("no-auto")),
+                                 SubdirCode(a.has("subdirs"))};
             if (!derived.empty() && f.dest != derived)
                 state.ui.showMessage(" バックアップ先 " + derived + " はすでに他の登録で使われているため、" + f.dest + " にします。");
             std::optional<Registration> existing = FindRegistrationByDir(db, f.dir);
             if (existing && existing->chk1 == "1" && existing->dest != f.dest) state.ui.showMessage(kDestinationChangeWarning);
+            f.scan = RegisteredScanChoices(db, existing, a);
             const StoredRegistration stored = StoreRegistration(db, state.ui, f);
             if (!stored.destinationReady) return;
             PrintResult(c.options, "dirno", stored.dirNo, true);
             status = kExitOk;
         }))
         return kExitBusy;
+    return status;
+}
+
+void CheckExclude(const Args& a, const GlobalOptions&) {
+    if (!a.has("all") && a.words.empty()) throw UsageError("SRC か --all を指定してください");
+    if (a.has("clear") && a.words.size() > (a.has("all") ? 0u : 1u)) throw UsageError("--clear とパターンは同時に指定できません");
+    CheckPatternWords(std::vector<std::string>(a.words.begin() + (a.has("all") ? 0 : 1), a.words.end()));
+}
+
+// exclude SRC [PAT...] | exclude --all [PAT...]: shows the exclusion
+// patterns of a registration (or of the whole data folder), or replaces
+// them by the patterns given (--clear: by none); prints the list kept.
+int Exclude(CommandContext& c, const Args& a) {
+    Connection& db = c.state.db();
+    const bool all = a.has("all");
+    const std::vector<std::string> patterns(a.words.begin() + (all ? 0 : 1), a.words.end());
+    const bool change = !patterns.empty() || a.has("clear");
+    int status = kExitFailed;
+    auto work = [&] {
+        std::int64_t dirNo = kWholeDataFolder;
+        if (!all) {
+            const std::optional<Registration> row = FindRegistrationBySource(db, a.words[0], CurrentDirectory());
+            if (!row || row->dirNo == 0) {
+                c.state.ui.showMessage(std::string(kNotRegistered) + " (" + a.words[0] + ")");
+                return;
+            }
+            dirNo = row->dirNo;
+        }
+        if (change && !StorePatterns(db, c.state.ui, dirNo, patterns)) return;
+        TableOutput out(stdout, c.options.json, {"pattern"});
+        for (const std::string& p : ReadScanChoices(db, dirNo).patterns) out.row({p});
+        status = kExitOk;
+    };
+    if (!change) {
+        work();
+        return status;
+    }
+    if (!WithEngineLock(c, work)) return kExitBusy;
     return status;
 }
 
@@ -551,16 +613,30 @@ const std::vector<Entry>& Entries() {
           1},
          {true, CheckPrefix, Prefix}},
         {{"register",
-          "SRC [--dest DIR] [--kind KIND] [--subdirs] [--no-auto] [--remark TEXT]",
+          "SRC [--dest DIR] [--kind KIND] [--subdirs] [--no-auto] [--remark TEXT] [--exclude PAT]... "
+          "[--hidden | --no-hidden] [--caches | --no-caches]",
           "ディレクトリーの登録 (同じ SRC の登録は書き換え)",
           {{"dest", 0, "DIR", "バックアップ先 (既定: プレフィックス + SRC の最後の名前)"},
            {"kind", 0, "KIND", "normal (既定), no-initial, bulk, info"},
            {"subdirs", 0, nullptr, "サブディレクトリーも対象にする"},
            {"no-auto", 0, nullptr, "自動バックアップの対象にしない"},
-           {"remark", 0, "TEXT", "備考"}},
+           {"remark", 0, "TEXT", "備考"},
+           {"exclude", 0, "PAT", "除外パターン (繰り返し指定可。指定すると登録済みのパターンと置き換え)", true},
+           {"hidden", 0, nullptr, "隠しディレクトリー (名前が . で始まるもの) も対象にする"},
+           {"no-hidden", 0, nullptr, "隠しディレクトリーは対象外 (新しい登録の既定)"},
+           {"caches", 0, nullptr, "CACHEDIR.TAG のあるキャッシュディレクトリーも対象にする"},
+           {"no-caches", 0, nullptr, "キャッシュディレクトリーは対象外 (新しい登録の既定)"}},
           1,
           1},
          {true, CheckRegister, Register}},
+        {{"exclude",
+          "SRC [PAT...] [--clear]\n--all [PAT...] [--clear]",
+          "除外パターンの表示・設定 (PAT を指定するとその一覧に置き換え)",
+          {{"all", 0, nullptr, "データフォルダーのすべての登録に効くパターン"},
+           {"clear", 0, nullptr, "パターンをすべて消す"}},
+          0,
+          static_cast<std::size_t>(-1)},
+         {true, CheckExclude, Exclude}},
         {{"unregister", "SRC", "初期バックアップ前の登録の取消", {}, 1, 1}, {true, nullptr, Unregister}},
         {{"initial", "", "まだ初期バックアップをしていない登録の初期バックアップ"}, {true, nullptr, Initial}},
     };

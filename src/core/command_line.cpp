@@ -108,10 +108,13 @@ const CommandSpec* FindCommand(const ProgramSpec& program, const std::string& na
     return nullptr;
 }
 
-// The options given for a table: flags once or more, values once.
+// The options given for a table: flags once or more, values once unless
+// the option is repeated.
 void Take(Args& into, const OptionSpec& o, const std::string& value, const CommandLineTexts& texts) {
     if (!o.value)
         into.flags.insert(o.name);
+    else if (o.repeated)
+        into.lists[o.name].push_back(value);
     else if (!into.values.emplace(o.name, value).second)
         throw UsageError(Fill(texts.onlyOnce, Dashed(o)));
 }

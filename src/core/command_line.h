@@ -27,12 +27,14 @@ private:
 };
 
 // One option: its long name (without "--"), its one-letter form (0: none),
-// the name of its value (nullptr: a flag) and one line of help.
+// the name of its value (nullptr: a flag), one line of help, and whether
+// the option may be given more than once (each value is kept, in order).
 struct OptionSpec {
     const char* name;
     char letter;
     const char* value;
     const char* help;
+    bool repeated = false;
 };
 
 // What was given. Options are keyed by their long name.
@@ -40,12 +42,18 @@ struct Args {
     std::vector<std::string> words;
     std::map<std::string, std::string> values;
     std::set<std::string> flags;
+    std::map<std::string, std::vector<std::string>> lists;  // repeated options
 
     bool has(const std::string& flag) const { return flags.count(flag) > 0; }
     std::optional<std::string> value(const std::string& name) const {
         auto it = values.find(name);
         if (it == values.end()) return std::nullopt;
         return it->second;
+    }
+    // The values of a repeated option, in the order given (empty: none).
+    std::vector<std::string> all(const std::string& name) const {
+        auto it = lists.find(name);
+        return it == lists.end() ? std::vector<std::string>{} : it->second;
     }
 };
 

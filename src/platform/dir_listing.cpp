@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <stdexcept>
@@ -48,27 +49,36 @@ std::string_view LeafName(std::string_view path) {
 
 namespace {
 
-bool ByName(const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; }
-
-// Reads the directory once into the listings asked for (any may be null):
-// `both` as the mask kListDirectoriesAndFiles admits, `files` as kListFiles
-// does, `leftOut` what a backup never stores (hidden directories only when
-// `both` is asked for). The stamp, when asked for, is taken before the read.
-void ReadListings(const std::string& directory, std::vector<DirectoryEntry>* both,
-                  std::vector<DirectoryEntry>* files, DirectoryStamp* stamp, int& err,
-                  std::vector<LeftOutEntry>* leftOut = nullptr) {
-    err = 0;
-    int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        err = errno;
-        return;
+// Reads the directory once into the listings asked for (either may be
+// null): `both` as the mask kListDirectoriesAndFiles admits, `files` as
+// kListFiles does. The stamp, when asked for, is taken before the read.
+int ReadListings(const std::string& directory, std::vector<DirectoryEntry>* both, std::vector<DirectoryEntry>* files,
+                 DirectoryStamp* stamp) {
+    std::vector<ListedEntry> entries;
+    const int err = ListEntries(directory, entries, stamp);
+    for (ListedEntry& e : entries) {
+        const bool regular = e.kind == EntryKind::kRegular, folder = e.kind == EntryKind::kDirectory;
+        if (both && e.name.front() != '.' && (regular || folder)) both->push_back({e.name, folder});
+        if (files && regular) files->push_back({e.name, false});
     }
+    return err;
+}
+
+bool SameTime(const struct timespec& a, const struct timespec& b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+}  // namespace
+
+int ListEntries(const std::string& directory, std::vector<ListedEntry>& out, DirectoryStamp* stamp) {
+    int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return errno;
     if (stamp) {
         struct stat st {};
         if (fstat(fd, &st) != 0) {
-            err = errno;
+            const int err = errno;
             close(fd);
-            return;
+            return err;
         }
         struct timespec now {};
         clock_gettime(CLOCK_REALTIME, &now);
@@ -76,10 +86,11 @@ void ReadListings(const std::string& directory, std::vector<DirectoryEntry>* bot
     }
     std::unique_ptr<DIR, int (*)(DIR*)> d(fdopendir(fd), closedir);
     if (!d) {
-        err = errno;
+        const int err = errno;
         close(fd);
-        return;
+        return err;
     }
+    int err = 0;
     for (;;) {
         errno = 0;
         const dirent* e = readdir(d.get());
@@ -89,46 +100,52 @@ void ReadListings(const std::string& directory, std::vector<DirectoryEntry>* bot
         }
         std::string_view name(e->d_name);
         if (name == "." || name == "..") continue;
-        bool hidden = name.front() == '.';
-        Kind kind = KindOf(dirfd(d.get()), *e);
-        if (both && !hidden && (kind == Kind::kRegular || kind == Kind::kDirectory))
-            both->push_back({std::string(name), kind == Kind::kDirectory});
-        if (files && kind == Kind::kRegular) files->push_back({std::string(name), false});
-        if (leftOut) {
-            if (kind == Kind::kLink) leftOut->push_back({std::string(name), LeftOut::kLink});
-            else if (kind == Kind::kSystem) leftOut->push_back({std::string(name), LeftOut::kOther});
-            else if (both && hidden && kind == Kind::kDirectory) leftOut->push_back({std::string(name), LeftOut::kHiddenFolder});
+        switch (KindOf(dirfd(d.get()), *e)) {
+        case Kind::kRegular: out.push_back({std::string(name), EntryKind::kRegular}); break;
+        case Kind::kDirectory: out.push_back({std::string(name), EntryKind::kDirectory}); break;
+        case Kind::kLink: out.push_back({std::string(name), EntryKind::kLink}); break;
+        case Kind::kSystem: out.push_back({std::string(name), EntryKind::kOther}); break;
+        case Kind::kGone: break;
         }
     }
-    if (both) std::sort(both->begin(), both->end(), ByName);
-    if (files) std::sort(files->begin(), files->end(), ByName);
-    if (leftOut)
-        std::sort(leftOut->begin(), leftOut->end(), [](const LeftOutEntry& a, const LeftOutEntry& b) { return a.name < b.name; });
+    std::sort(out.begin(), out.end(), [](const ListedEntry& a, const ListedEntry& b) { return a.name < b.name; });
+    return err;
 }
 
-bool SameTime(const struct timespec& a, const struct timespec& b) {
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+bool HasCacheTag(const std::string& folder) {
+    constexpr std::size_t kLength = sizeof kCacheTagSignature - 1;
+    const std::string path = folder + "/CACHEDIR.TAG";
+    // Never a link, and never a FIFO or device left to block the read.
+    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    char head[kLength];
+    std::size_t got = 0;
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        while (got < kLength) {
+            const ssize_t n = read(fd, head + got, kLength - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            got += static_cast<std::size_t>(n);
+        }
+    }
+    close(fd);
+    return got == kLength && std::memcmp(head, kCacheTagSignature, kLength) == 0;
 }
 
-}  // namespace
-
-std::vector<DirectoryEntry> ListDirectory(const std::string& directory, int mask, int* error,
-                                          std::vector<LeftOutEntry>* leftOut) {
+std::vector<DirectoryEntry> ListDirectory(const std::string& directory, int mask, int* error) {
     if (mask != kListDirectoriesAndFiles && mask != kListFiles)
         throw std::invalid_argument("unsupported listing mask " + std::to_string(mask));
-    int ignored = 0;
     std::vector<DirectoryEntry> out;
-    ReadListings(directory, mask == kListDirectoriesAndFiles ? &out : nullptr, mask == kListFiles ? &out : nullptr,
-                 nullptr, error ? *error : ignored, leftOut);
+    const int err = ReadListings(directory, mask == kListDirectoriesAndFiles ? &out : nullptr,
+                                 mask == kListFiles ? &out : nullptr, nullptr);
+    if (error) *error = err;
     return out;
 }
 
 int ListDirectoryBothWays(const std::string& directory, std::vector<DirectoryEntry>& both,
-                          std::vector<DirectoryEntry>& files, DirectoryStamp& stamp,
-                          std::vector<LeftOutEntry>* leftOut) {
-    int err = 0;
-    ReadListings(directory, &both, &files, &stamp, err, leftOut);
-    return err;
+                          std::vector<DirectoryEntry>& files, DirectoryStamp& stamp) {
+    return ReadListings(directory, &both, &files, &stamp);
 }
 
 bool UnchangedSinceListed(int dirFd, const DirectoryStamp& stamp) {

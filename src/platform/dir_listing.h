@@ -28,24 +28,12 @@ struct DirectoryEntry {
     bool directory = false;
 };
 
-// An entry that the listings leave out and a backup never stores: a
-// symbolic link, another entry that is neither a regular file nor a
-// directory (FIFO, socket, device), or a hidden directory.
-enum class LeftOut { kLink, kOther, kHiddenFolder };
-struct LeftOutEntry {
-    std::string name;
-    LeftOut kind = LeftOut::kOther;
-};
-
 // The entries of a directory that the mask admits, sorted by name (byte
 // order), without "." and "..". Every name is listed as it is, whatever
 // it looks like. A directory that cannot be opened or read gives an empty
 // list (or what was read before the failure), and the errno value in
 // *error when error is given (0 when the listing is whole).
-// With leftOut given, the entries the mask leaves out for what they are
-// (not hidden files) are put there, sorted by name.
-std::vector<DirectoryEntry> ListDirectory(const std::string& directory, int mask, int* error = nullptr,
-                                          std::vector<LeftOutEntry>* leftOut = nullptr);
+std::vector<DirectoryEntry> ListDirectory(const std::string& directory, int mask, int* error = nullptr);
 
 // A directory's identity and times, and the moment they were read.
 struct DirectoryStamp {
@@ -54,14 +42,29 @@ struct DirectoryStamp {
     struct timespec mtime {}, ctime {}, taken {};
 };
 
+// What an entry is, as the listing saw it (a link is never followed).
+enum class EntryKind { kRegular, kDirectory, kLink, kOther };
+struct ListedEntry {
+    std::string name;
+    EntryKind kind = EntryKind::kOther;
+};
+
+// Every entry of a directory but "." and "..", sorted by name (byte
+// order), with its kind; an entry gone before its kind could be read is
+// left out. The stamp, when asked for, is taken before the read. Returns 0
+// or the errno of the failure (what was read before it is kept).
+int ListEntries(const std::string& directory, std::vector<ListedEntry>& out, DirectoryStamp* stamp = nullptr);
+
+// Whether the folder holds a cache directory tag: a regular file
+// CACHEDIR.TAG (not a link) that begins with kCacheTagSignature.
+inline constexpr char kCacheTagSignature[] = "Signature: 8a477f597d28d172789f06886806bc55";
+bool HasCacheTag(const std::string& folder);
+
 // Both listings from one read of the directory: `both` as the mask
 // kListDirectoriesAndFiles admits, `files` as kListFiles does, and the
-// stamp taken before the read; with leftOut, what neither admits (hidden
-// directories and entries that are neither files nor directories). Returns 0
-// or the errno of the failure.
+// stamp taken before the read. Returns 0 or the errno of the failure.
 int ListDirectoryBothWays(const std::string& directory, std::vector<DirectoryEntry>& both,
-                          std::vector<DirectoryEntry>& files, DirectoryStamp& stamp,
-                          std::vector<LeftOutEntry>* leftOut = nullptr);
+                          std::vector<DirectoryEntry>& files, DirectoryStamp& stamp);
 
 // Whether a listing made with that stamp still holds for the directory open
 // as dirFd (O_PATH will do; false when dirFd < 0): it is the same one, no

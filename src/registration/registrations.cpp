@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "core/exclusion_patterns.h"
 #include "platform/paths.h"
 #include "registration/registration_rules.h"
 
@@ -73,6 +74,10 @@ std::int64_t SaveRegistration(Connection& db, const std::optional<Registration>&
         .bind(6, f.chk2)
         .bind(7, dirNo)
         .run();
+    if (f.scan) {
+        WriteScanPatterns(db, dirNo, f.scan->patterns);
+        WriteScanOptions(db, dirNo, f.scan->hiddenFolders, f.scan->cacheFolders);
+    }
     t.commit();
     return dirNo;
 }
@@ -80,7 +85,27 @@ std::int64_t SaveRegistration(Connection& db, const std::optional<Registration>&
 int CTSET(Connection& db) { return NextNumber(db, "DIRNO"); }
 
 void DeleteRegistration(Connection& db, std::int64_t dirNo) {
+    Transaction t(db);
     db.prepare("DELETE FROM BKPDIR WHERE DIRNO = ?1").bind(1, dirNo).run();
+    DeleteScanChoices(db, dirNo);
+    t.commit();
+}
+
+bool CheckPatterns(UserInterface& ui, const std::vector<std::string>& patterns) {
+    for (const std::string& p : patterns)
+        if (std::optional<std::string> why = PatternProblem(p)) {
+            ui.showMessage("除外パターン「" + p + "」は使えません: " + *why);
+            return false;
+        }
+    return true;
+}
+
+bool StorePatterns(Connection& db, UserInterface& ui, std::int64_t dirNo, const std::vector<std::string>& patterns) {
+    if (!CheckPatterns(ui, patterns)) return false;
+    Transaction t(db);
+    WriteScanPatterns(db, dirNo, patterns);
+    t.commit();
+    return true;
 }
 
 void SavePrefix(Connection& db, const std::string& prefix, const std::string& compressFlag) {

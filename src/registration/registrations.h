@@ -6,9 +6,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "catalog/catalog_rows.h"
 #include "catalog/connection.h"
+#include "catalog/scan_rules.h"
 #include "core/user_interface.h"
 
 namespace tessel {
@@ -69,7 +71,16 @@ struct RegistrationFields {
     std::string remark;
     std::string abkp;
     std::string chk2;
+    // The patterns and choices of the scan; nullopt: those kept stay.
+    std::optional<ScanChoices> scan{};
 };
+
+// Shows why the first pattern that cannot be used is refused; true when
+// every one can be used.
+bool CheckPatterns(UserInterface& ui, const std::vector<std::string>& patterns);
+// Replaces the exclusion patterns of a registration, or of the whole data
+// folder for kWholeDataFolder, after CheckPatterns.
+bool StorePatterns(Connection& db, UserInterface& ui, std::int64_t dirNo, const std::vector<std::string>& patterns);
 
 // Updates the registration of the same source (existing) or adds a new one
 // under the next directory number with CHK1 "0". Returns its number.

@@ -1,5 +1,6 @@
 #include "windows/DIRSET.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFileSystemModel>
@@ -10,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStorageInfo>
@@ -106,6 +108,14 @@ DIRSET::DIRSET(AppContext& context) : ctx_(context) {
     subdirs_ = NamedList(frame1, "SUBDIR", 2);
     autoBackup_ = NamedList(frame1, "AUTOF", 2);
     remark_ = NamedField(frame1, "BIKOU");
+    patterns_ = new QPlainTextEdit(frame1);
+    patterns_->setObjectName("EXCLUDE");
+    patterns_->setPlaceholderText(QString::fromUtf8("1 行に 1 つ (例: node_modules/　*.tmp　/build/)"));
+    patterns_->setMaximumHeight(patterns_->fontMetrics().lineSpacing() * 5);
+    hiddenFolders_ = new QCheckBox(QString::fromUtf8("隠しディレクトリーも対象"), frame1);
+    hiddenFolders_->setObjectName("HIDDEN");
+    cacheFolders_ = new QCheckBox(QString::fromUtf8("キャッシュ (CACHEDIR.TAG) も対象"), frame1);
+    cacheFolders_->setObjectName("CACHES");
     auto* fields = new QGridLayout(frame1);
     fields->addWidget(NamedLabel(frame1, "Label2", "バックアップ対象"), 0, 0);
     fields->addWidget(source_, 0, 1, 1, 5);
@@ -119,6 +129,10 @@ DIRSET::DIRSET(AppContext& context) : ctx_(context) {
     fields->addWidget(autoBackup_, 2, 5);
     fields->addWidget(NamedLabel(frame1, "Label5", "備考"), 3, 0);
     fields->addWidget(remark_, 3, 1, 1, 5);
+    fields->addWidget(NamedLabel(frame1, "Label10", "除外パターン"), 4, 0, Qt::AlignTop);
+    fields->addWidget(patterns_, 4, 1, 2, 3);
+    fields->addWidget(hiddenFolders_, 4, 4, 1, 2);
+    fields->addWidget(cacheFolders_, 5, 4, 1, 2);
 
     grid_ = new QTableView(this);
     grid_->setObjectName("DataGrid1");
@@ -283,12 +297,34 @@ void DIRSET::takeRow(int row) {
     kindCode_ = KindCodeOf(ChosenText(*kinds_));
     Select(autoBackup_, model_->value(row, 6).toString() == "1" ? kIncludedLabel : kExcludedLabel);
     Select(subdirs_, model_->value(row, 8).toString() == "01" ? kIncludedLabel : kExcludedLabel);
+    showScanChoices(model_->value(row, 0).toLongLong());
+}
+
+void DIRSET::showScanChoices(const std::optional<std::int64_t>& dirNo) {
+    const ScanChoices c = dirNo ? ReadScanChoices(ctx_.state.db(), *dirNo) : ScanChoices{};
+    shownPatterns_ = c.patterns;
+    QStringList lines;
+    for (const std::string& p : c.patterns) lines << QString::fromStdString(p);
+    shownPatternText_ = lines.join('\n');
+    patterns_->setPlainText(shownPatternText_);
+    hiddenFolders_->setChecked(c.hiddenFolders);
+    cacheFolders_->setChecked(c.cacheFolders);
+}
+
+std::vector<std::string> DIRSET::typedPatterns() const {
+    const QString text = patterns_->toPlainText();
+    if (text == shownPatternText_) return shownPatterns_;
+    std::vector<std::string> out;
+    for (const QString& line : text.split('\n'))
+        if (!line.isEmpty()) out.push_back(S(line));
+    return out;
 }
 
 void DIRSET::directoryChanged(const QString& path) {
     if (!prefixMode()) {
         source_->setText(path);
         remark_->clear();
+        showScanChoices(std::nullopt);
         if (!prefix_->text().isEmpty()) ODIRSET();
         return;
     }
@@ -396,15 +432,22 @@ void DIRSET::registerDirectory() {
     case RegistrationCheck::kRefused: return;
     case RegistrationCheck::kAllowed: break;
     }
-    const RegistrationFields f{StoredDirectory(S(source_->text()), cwd), StoredDirectory(S(dest_->text()), cwd),
-                               S(kindCode_),  S(remark_->text()),
-                               AutoBackupCode(Included(autoBackup_)), SubdirCode(Included(subdirs_))};
+    const std::vector<std::string> patterns = typedPatterns();
+    if (!CheckPatterns(state.ui, patterns)) {
+        patterns_->setFocus();
+        return;
+    }
+    RegistrationFields f{StoredDirectory(S(source_->text()), cwd), StoredDirectory(S(dest_->text()), cwd),
+                         S(kindCode_),  S(remark_->text()),
+                         AutoBackupCode(Included(autoBackup_)), SubdirCode(Included(subdirs_))};
+    f.scan = ScanChoices{patterns, hiddenFolders_->isChecked(), cacheFolders_->isChecked()};
     const StoredRegistration stored = StoreRegistration(db, state.ui, f);
     requery();
     selectRowOf(stored.dirNo);
     source_->clear();
     dest_->clear();
     remark_->clear();
+    showScanChoices(std::nullopt);
 }
 
 void DIRSET::deleteRegistration() {

@@ -4,9 +4,12 @@
 #include <QWidget>
 
 #include <optional>
+#include <string>
 #include <vector>
 
+class QCheckBox;
 class QComboBox;
+class QPlainTextEdit;
 class QFileSystemModel;
 class QLineEdit;
 class QListWidget;
@@ -63,6 +66,11 @@ private:
     void leave(bool close);
     void selectRowOf(std::int64_t dirNo);
     std::optional<std::int64_t> currentDirNo() const;
+    // The scan choices in their fields (the defaults for none).
+    void showScanChoices(const std::optional<std::int64_t>& dirNo);
+    // The patterns as the field gives them, one a line; those shown keep
+    // their bytes when the field was left as it was.
+    std::vector<std::string> typedPatterns() const;
 
     AppContext& ctx_;
     bool loaded_ = false;
@@ -86,6 +94,11 @@ private:
     QListWidget* subdirs_;
     QListWidget* autoBackup_;
     QLineEdit* remark_;
+    QPlainTextEdit* patterns_;
+    QCheckBox* hiddenFolders_;
+    QCheckBox* cacheFolders_;
+    std::vector<std::string> shownPatterns_;
+    QString shownPatternText_;
     QTableView* grid_;
     SqlGridModel* model_;
     RunPanel* panel_;

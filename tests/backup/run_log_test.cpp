@@ -142,12 +142,13 @@ TEST(RunLog, EveryKindOfRunNamesWhatItDidNotStoreWithItsCauseOnTheRightChannel) 
         EXPECT_EQ(Texts(*log, RunEntry::kFailure), (std::vector<std::string>{locked, lzh, broken, lzh, gone, lzh, lockedCopy}));
         EXPECT_EQ(Texts(*log, RunEntry::kSkipped),
                   (std::vector<std::string>{"隠しディレクトリーのため、その中はバックアップしません (" + f.src(".cache") + ")",
-                                            "シンボリックリンクはバックアップしません (" + f.src("link") + ")",
-                                            "通常のファイルでもディレクトリーでもないため、バックアップしません (" + f.src("pipe") + ")",
                                             "バックアップ先・データフォルダー・別の登録のディレクトリーのため、その中はバックアップしません (" +
-                                                f.src("dest") + ")"}));
+                                                f.src("dest") + ")",
+                                            "シンボリックリンクはバックアップしません (" + f.src("link") + ")",
+                                            "通常のファイルでもディレクトリーでもないため、バックアップしません (" + f.src("pipe") + ")"}));
         EXPECT_EQ(log->front().kind, RunEntry::kStart);
-        EXPECT_EQ(log->back().text, "ディレクトリー 1、調べたファイル 5、記録した版 5、保存した版 2、警告 0、失敗 4、対象外 4");
+        EXPECT_EQ(log->back().text, "ディレクトリー 1、調べたファイル 5、記録した版 5、保存した版 2、警告 0、失敗 4、対象外 4"
+                                    "（隠しディレクトリー 1、リンク 1、特殊ファイル 1、バックアップ先など 1）");
 
         const std::string code8104 = "UNLHA32.DLL error return rc = 8104", code8107 = "UNLHA32.DLL error return rc = 8107";
         if (kind == Kind::kAutomatic) {

@@ -12,9 +12,11 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <tuple>
 
 #include "catalog/catalog_transfer.h"
 #include "catalog/connection.h"
+#include "catalog/scan_rules.h"
 #include "app/startup.h"
 #include "support/recording_ui.h"
 #include "support/temp_dir.h"
@@ -254,8 +256,21 @@ TEST(Upgrade, OlderCatalogsKeepEveryRowAndNewerOnesAreLeft) {
             c.state.catalog = Connection::openFile(c.folder / "FILEBKP.MDB");
         }
         if (k.version == "1.03") c.db().exec("INSERT INTO DBVERSION (VNUM) VALUES ('V1.01')");  // several records end as one
+        // The scan choices have no table file: they come across as they are,
+        // a pattern that Shift JIS cannot hold and one that is not UTF-8 included.
+        const std::vector<std::string> patterns{"node_modules/", "!\xE2\x99\xA5.txt", "caf\xC3\x28/**"};
+        {
+            Transaction t(c.db());
+            WriteScanPatterns(c.db(), 0, {"*.tmp"});
+            WriteScanPatterns(c.db(), 2, patterns);
+            WriteScanOptions(c.db(), 2, true, true);
+            t.commit();
+        }
         const std::vector<std::vector<Row>> before = c.contents();
         ASSERT_TRUE(UpgradeCatalog(c.state));
+        EXPECT_EQ(ReadScanChoices(c.db(), 0).patterns, std::vector<std::string>{"*.tmp"});
+        const ScanChoices kept = ReadScanChoices(c.db(), 2);
+        EXPECT_EQ(std::make_tuple(kept.patterns, kept.hiddenFolders, kept.cacheFolders), std::make_tuple(patterns, true, true));
         EXPECT_EQ(c.ui.messages, (std::vector<std::string>{kUpgradeStarting, kUpgradeFinished}));
         EXPECT_EQ(c.contents(), k.current ? before : Upgraded(k.withSubdir, before[5]));  // newer: nulls are still nulls
         EXPECT_EQ(c.ano(), k.ano);

@@ -216,7 +216,8 @@ TEST(Companion, RegistrationsNeverOverlapAndAreStoredNormalised) {
 
     c.ok("unregister x/docs/", t);
     r = c.ok("initial");
-    EXPECT_EQ(r.out, "dirno\t2\ndirno\t3\ndirectories\t2\nexamined\t0\nrecorded\t0\nstored\t0\nwarnings\t0\nfailed\t0\nskipped\t0\n");
+    EXPECT_EQ(r.out, "dirno\t2\ndirno\t3\ndirectories\t2\nexamined\t0\nrecorded\t0\nstored\t0\nwarnings\t0\nfailed\t0\nskipped\t0\n"
+              "skipped_pattern\t0\nskipped_cache\t0\nskipped_hidden\t0\nskipped_link\t0\nskipped_special\t0\nskipped_own\t0\n");
     c.refused("unregister y/docs", "これはすでに初期バックアップ済の為削除できません！", t);
 }
 
@@ -319,7 +320,8 @@ TEST(Companion, UnreadableFoldersAndFilesAreNeverSkippedInSilence) {
                                    c.src("secret.txt") + "\n     RC  エラー　33031\nPermission denied";
     EXPECT_EQ(r.err, "通常のファイルでもディレクトリーでもないため、バックアップしません (" + c.src("fifo") +
                          ")\nシンボリックリンクはバックアップしません (" + c.src("link") + ")\n" + unreadable + "\n");
-    EXPECT_EQ(r.out, "run\t2\ndirectories\t1\nexamined\t4\nrecorded\t1\nstored\t0\nwarnings\t0\nfailed\t1\nskipped\t2\n");
+    EXPECT_EQ(r.out, "run\t2\ndirectories\t1\nexamined\t4\nrecorded\t1\nstored\t0\nwarnings\t0\nfailed\t1\nskipped\t2\n"
+                     "skipped_pattern\t0\nskipped_cache\t0\nskipped_hidden\t0\nskipped_link\t1\nskipped_special\t1\nskipped_own\t0\n");
     EXPECT_EQ(c.run("--quiet auto", "", asUser).err, unreadable + "\n");  // failures only
     Result log = c.run("log --run 2", "", asUser);
     EXPECT_EQ(log.status, 0);
@@ -330,7 +332,7 @@ TEST(Companion, UnreadableFoldersAndFilesAreNeverSkippedInSilence) {
                     "T 表示 UNLHA32.DLL error return rc = 8107\n"
                     "T 失敗  error lzh u:追加･更新 function \n"
                     "T 失敗 ファイルのコピーに失敗しました! FILE= " + c.src("secret.txt") + "\n\t     RC  エラー　33031\n\tPermission denied\n"
-                    "T 終了 ディレクトリー 1、調べたファイル 4、記録した版 1、保存した版 0、警告 0、失敗 1、対象外 2\n");
+                    "T 終了 ディレクトリー 1、調べたファイル 4、記録した版 1、保存した版 0、警告 0、失敗 1、対象外 2（リンク 1、特殊ファイル 1）\n");
     // Without --run: the run logged last (the --quiet one, run 3); as JSON for a strict parser.
     log = c.run("--json log", "", asUser);
     WriteFile(c.tree / "log.json", log.out);
@@ -346,6 +348,52 @@ TEST(Companion, UnreadableFoldersAndFilesAreNeverSkippedInSilence) {
               std::string::npos)
         << log.out;
     c.refused("log --run 7", "バックアップ 7 の実行記録を読めません (" + (c.data / "log/run-000007.log") + "): No such file or directory");
+}
+
+// A home folder backed up with its dot-folders, without its caches and node_modules: the choices are
+// set from the command line and kept per registration, a new register changes only what it names, and
+// the run names every entry it left out with the pattern or reason and counts them by reason.
+TEST(Companion, ExclusionsAreChosenPerRegistrationAndEveryEntryLeftOutIsNamedAndCounted) {
+    Companion c;
+    for (const char* d : {".config", ".cache", "proj/node_modules/x", "notes"}) fs::create_directories(c.src(d));
+    for (const char* n : {".config/settings", ".cache/blob", "proj/node_modules/x/i.js", "proj/main.c", "notes/a.tmp",
+                          "notes/keep.tmp", "notes/b.txt"})
+        WriteFile(c.src(n), "x");
+    WriteFile(c.src(".cache/CACHEDIR.TAG"), "Signature: 8a477f597d28d172789f06886806bc55");
+    const std::string src = ShellQuote(c.src());
+    c.ok("--yes prefix " + ShellQuote(c.tree / "bk"));
+    c.ok("register " + src + " --subdirs --hidden --exclude node_modules/ --exclude '!keep.tmp' --kind no-initial");
+    EXPECT_EQ(c.ok("exclude " + src).out, "pattern\nnode_modules/\n!keep.tmp\n");
+    EXPECT_EQ(c.ok("exclude --all '*.tmp'").out, "pattern\n*.tmp\n");
+    c.refused("exclude " + ShellQuote(c.tree / "elsewhere") + " x",
+              std::string(" すでに登録済のデータを選択してください！") + " (" + (c.tree / "elsewhere") + ")");
+
+    Result r = c.run("backup --title home");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "キャッシュディレクトリー (CACHEDIR.TAG) のため、その中はバックアップしません (" + c.src(".cache") + ")\n" +
+                         "除外パターン「*.tmp」に当たるため、バックアップしません (" + c.src("notes/a.tmp") + ")\n" +
+                         "除外パターン「node_modules/」に当たるため、バックアップしません (" + c.src("proj/node_modules") + ")\n");
+    EXPECT_NE(r.out.find("\nskipped\t3\nskipped_pattern\t2\nskipped_cache\t1\nskipped_hidden\t0\n"), std::string::npos) << r.out;
+    std::string versions = c.ok("versions --run 1").out;
+    for (const char* taken : {"settings", "main.c", "b.txt", "keep.tmp"}) EXPECT_NE(versions.find(taken), std::string::npos) << taken;
+    for (const char* left : {"blob", "i.js", "a.tmp"}) EXPECT_EQ(versions.find(left), std::string::npos) << left;
+
+    // Registering again with another choice keeps the patterns; hidden folders are left out again.
+    c.ok("register " + src + " --subdirs --no-hidden --caches --kind no-initial");
+    EXPECT_EQ(c.ok("exclude " + src).out, "pattern\nnode_modules/\n!keep.tmp\n");
+    r = c.ok("backup --title again");
+    EXPECT_EQ(r.err, "隠しディレクトリーのため、その中はバックアップしません (" + c.src(".cache") + ")\n" +
+                         "隠しディレクトリーのため、その中はバックアップしません (" + c.src(".config") + ")\n" +
+                         "除外パターン「*.tmp」に当たるため、バックアップしません (" + c.src("notes/a.tmp") + ")\n" +
+                         "除外パターン「node_modules/」に当たるため、バックアップしません (" + c.src("proj/node_modules") + ")\n");
+    c.ok("exclude " + src + " --clear");
+    c.ok("exclude --all --clear");
+    EXPECT_EQ(c.ok("--json exclude " + src).out, "[]\n");
+    // Unregistering removes its choices with it.
+    fs::create_directories(c.tree / "other");
+    c.ok("register " + ShellQuote(c.tree / "other") + " --exclude x --kind no-initial");
+    c.ok("unregister " + ShellQuote(c.tree / "other"));
+    EXPECT_EQ(test::Column(*Connection::openFile(c.data / "filebkp.mdb"), "SELECT count(*) FROM SCANPAT"), std::vector<std::string>{"0"});
 }
 
 // Awkward names survive strict JSON and one-line TSV; --latest --errors keeps codes 8 and above; the engine lock.
@@ -367,14 +415,16 @@ TEST(Companion, VersionsAsJsonAndTsvKeepEveryNameAndLatestErrorsFiltersAfterTheE
     other.unlock();
     EXPECT_EQ(c.ok("--wait 5 auto").out, "run\t1\ndirectories\t1\nexamined\t" + std::to_string(names.size()) + "\nrecorded\t" +
                                            std::to_string(names.size()) + "\nstored\t" + std::to_string(names.size()) +
-                                           "\nwarnings\t0\nfailed\t0\nskipped\t0\n");
+                                           "\nwarnings\t0\nfailed\t0\nskipped\t0\nskipped_pattern\t0\nskipped_cache\t0\n"
+                                           "skipped_hidden\t0\nskipped_link\t0\nskipped_special\t0\nskipped_own\t0\n");
     WriteFile(c.src("a.txt"), "22");
     // The summary as a strict JSON parser reads it: integers, and ok a boolean.
     Result two = c.ok("--json backup --title two");
     WriteFile(c.tree / "summary.json", two.out);
     EXPECT_EQ(test::Shell("python3 -c 'import json,sys; s = json.load(open(sys.argv[1]), parse_constant=float); "
                           "assert list(s) == [\"run\", \"ok\", \"directories\", \"examined\", \"recorded\", \"stored\", "
-                          "\"warnings\", \"failed\", \"skipped\"]; assert s[\"ok\"] is True; "
+                          "\"warnings\", \"failed\", \"skipped\", \"skipped_pattern\", \"skipped_cache\", \"skipped_hidden\", "
+                          "\"skipped_link\", \"skipped_special\", \"skipped_own\"]; assert s[\"ok\"] is True; "
                           "assert all(type(s[k]) is int for k in s if k != \"ok\"); "
                           "assert (s[\"run\"], s[\"examined\"], s[\"stored\"], s[\"failed\"]) == (2, " +
                           std::to_string(names.size()) + ", 1, 0)' " + ShellQuote(c.tree / "summary.json")),
@@ -470,6 +520,12 @@ TEST(CompanionCommandLine, UsageErrorsChangeNothingAndEveryFormOfOptionWorks) {
         {"prefix /p --plain --compress", usage("--compress と --plain は同時に指定できません", "prefix ")},
         {"register src --kind weekly", usage("--kind は normal, no-initial, bulk, info のいずれかです: weekly", "register ")},
         {"unregister", usage("引数が足りません", "unregister ")},
+        {"register src --exclude a//b", usage("除外パターン「a//b」は使えません: パターンに空の部分 (//) があります", "register ")},
+        {"register src --hidden --no-hidden", usage("--hidden と --no-hidden は同時に指定できません", "register ")},
+        {"register src --caches --no-caches", usage("--caches と --no-caches は同時に指定できません", "register ")},
+        {"exclude", usage("SRC か --all を指定してください", "exclude ")},
+        {"exclude --all --clear x", usage("--clear とパターンは同時に指定できません", "exclude ")},
+        {"exclude src ../x", usage("除外パターン「../x」は使えません: パターンの「.」や「..」の部分はどの名前にも当たりません", "exclude ")},
         {"init elsewhere", usage("データフォルダーは DIR か --data のどちらかで指定します", "init ")},
     };
     auto checkAll = [&] {
@@ -507,7 +563,8 @@ TEST(CompanionCommandLine, UsageErrorsChangeNothingAndEveryFormOfOptionWorks) {
     EXPECT_EQ(r.err, "");
     r = c.run("initial --quiet --json");
     EXPECT_EQ(r.out, "{\"directories\": [1], \"ok\": true, \"examined\": 0, \"recorded\": 0, \"stored\": 0, \"warnings\": 0, "
-                     "\"failed\": 0, \"skipped\": 0}\n");
+                     "\"failed\": 0, \"skipped\": 0, \"skipped_pattern\": 0, \"skipped_cache\": 0, \"skipped_hidden\": 0, "
+                     "\"skipped_link\": 0, \"skipped_special\": 0, \"skipped_own\": 0}\n");
     EXPECT_EQ(r.err, "");
 
     // Help and version, on standard output, without a data folder.

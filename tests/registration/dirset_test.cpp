@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QFocusEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableView>
 #include <QTest>
@@ -14,6 +16,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "catalog/scan_rules.h"
 #include "platform/engine_lock.h"
 #include "support/gui_harness.h"
 #include "ui/run_panel.h"
@@ -83,6 +86,48 @@ struct Harness : test::GuiHarness {
 };
 
 // Without a prefix sources are refused; a missing prefix folder is made on Yes only; the row keeps its compression;
+// The exclusion patterns (one a line) and the two choices are stored with the registration; a pattern
+// that cannot be used is refused before anything is stored; a picked row shows its choices, and
+// patterns left as shown keep their bytes even when they are not UTF-8.
+TEST(DIRSET, ExclusionPatternsAndChoicesAreStoredWithTheRegistration) {
+    Harness h;
+    h.setPrefix();
+    const std::string home = h.folder / "home";
+    std::filesystem::create_directories(home);
+    auto* patterns = h.w().findChild<QPlainTextEdit*>("EXCLUDE");
+    auto* hidden = h.w().findChild<QCheckBox*>("HIDDEN");
+    auto* caches = h.w().findChild<QCheckBox*>("CACHES");
+    patterns->setPlainText(QString::fromUtf8("node_modules/\n\n*.tmp\na//b"));
+    hidden->setChecked(true);
+    h.registerSource(home);
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>{"除外パターン「a//b」は使えません: パターンに空の部分 (//) があります"});
+    EXPECT_EQ(h.rows().size(), 1u) << "nothing stored";
+    h.ui.messages.clear();
+    patterns->setPlainText(QString::fromUtf8("node_modules/\n\n*.tmp\n!写真.tmp"));
+    h.click("Command1");
+    ScanChoices stored = ReadScanChoices(h.state.db(), 1);
+    EXPECT_EQ(stored.patterns, (std::vector<std::string>{"node_modules/", "*.tmp", "!写真.tmp"}));
+    EXPECT_TRUE(stored.hiddenFolders);
+    EXPECT_FALSE(stored.cacheFolders);
+    EXPECT_TRUE(patterns->toPlainText().isEmpty());
+    EXPECT_FALSE(hidden->isChecked());
+
+    const std::string bad = "caf\xC3\x28";
+    {
+        Transaction t(h.state.db());
+        WriteScanPatterns(h.state.db(), 1, {bad, "*.tmp"});
+        t.commit();
+    }
+    h.clickRow(home);
+    EXPECT_TRUE(hidden->isChecked());
+    EXPECT_EQ(patterns->toPlainText().split('\n').size(), 2);
+    caches->setChecked(true);
+    h.click("Command1");
+    stored = ReadScanChoices(h.state.db(), 1);
+    EXPECT_EQ(stored.patterns, (std::vector<std::string>{bad, "*.tmp"}));
+    EXPECT_TRUE(stored.cacheFolders);
+}
+
 // an overlapping prefix or a destination in use is refused.
 TEST(DIRSET, PrefixComesFirstIsStoredWithItsCompressionAndNeverOverlaps) {
     Harness h;
