@@ -174,13 +174,14 @@ TEST(Settings, TimeSyntaxOfTheFileAndApplyingReadsInFileOrderAndActsOnTheResult)
         bool goesOn;
         Strings events;
         std::string flags;
+        StartupBackup backup = StartupBackup::kStored;
         std::string message = "";
         const char* name = "Bkpdef.ini";
-        StartupBackup backup = StartupBackup::kStored;
     };
+    using enum StartupBackup;
     const Case cases[] = {
         // A start-up backup ends the program without any window.
-        {"INITBKP=YES\r\n", false, {"backup", "end 0"}, "AUTO=YES INITBKP=YES TERMBKP=NO ICON=NO times=0,0,0", "",
+        {"INITBKP=YES\r\n", false, {"backup", "end 0"}, "AUTO=YES INITBKP=YES TERMBKP=NO ICON=NO times=0,0,0", kStored, "",
          "BKPDEF.INI"},
         // A later AUTO line takes the start-up backup back.
         {"INITBKP=YES\nAUTO=NO\n", true, {}, "AUTO=NO INITBKP=YES TERMBKP=NO ICON=NO times=0,0,0"},
@@ -197,26 +198,21 @@ TEST(Settings, TimeSyntaxOfTheFileAndApplyingReadsInFileOrderAndActsOnTheResult)
         {"TIME1=12:30\r\nTIME2=\r\nTIME3=00:00\r\n", true, {}, "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO times=45000,45000,0"},
         // A start-up backup that cannot run: no pause, no power-off, an error end
         // (3 when another engine kept the data folder); icon mode goes on.
-        {"TERMBKP=YES\n", false, {"backup", "end 1"}, "AUTO=YES INITBKP=NO TERMBKP=YES ICON=NO times=0,0,0", "",
-         "Bkpdef.ini", StartupBackup::kNotRun},
-        {"TERMBKP=YES\n", false, {"backup", "end 3"}, "AUTO=YES INITBKP=NO TERMBKP=YES ICON=NO times=0,0,0", "",
-         "Bkpdef.ini", StartupBackup::kBusy},
-        {"INITBKP=YES\n", false, {"backup", "end 3"}, "AUTO=YES INITBKP=YES TERMBKP=NO ICON=NO times=0,0,0", "",
-         "Bkpdef.ini", StartupBackup::kBusy},
-        {"AUTO=YES\nICON=YES\n", true, {"backup", "icon"}, "AUTO=YES INITBKP=NO TERMBKP=NO ICON=YES times=0,0,0", "",
-         "Bkpdef.ini", StartupBackup::kNotRun},
+        {"TERMBKP=YES\n", false, {"backup", "end 1"}, "AUTO=YES INITBKP=NO TERMBKP=YES ICON=NO times=0,0,0", kNotRun},
+        {"TERMBKP=YES\n", false, {"backup", "end 3"}, "AUTO=YES INITBKP=NO TERMBKP=YES ICON=NO times=0,0,0", kBusy},
+        {"INITBKP=YES\n", false, {"backup", "end 3"}, "AUTO=YES INITBKP=YES TERMBKP=NO ICON=NO times=0,0,0", kBusy},
+        {"AUTO=YES\nICON=YES\n", true, {"backup", "icon"}, "AUTO=YES INITBKP=NO TERMBKP=NO ICON=YES times=0,0,0", kNotRun},
         // One that ran with failures still ends or powers off, with status 1.
-        {"INITBKP=YES\n", false, {"backup", "end 1"}, "AUTO=YES INITBKP=YES TERMBKP=NO ICON=NO times=0,0,0", "",
-         "Bkpdef.ini", StartupBackup::kSomeFailed},
+        {"INITBKP=YES\n", false, {"backup", "end 1"}, "AUTO=YES INITBKP=YES TERMBKP=NO ICON=NO times=0,0,0", kSomeFailed},
         {"TERMBKP=YES\n", false, {"backup", "pause", "powerOff", "end 1"},
-         "AUTO=YES INITBKP=NO TERMBKP=YES ICON=NO times=0,0,0", "", "Bkpdef.ini", StartupBackup::kSomeFailed},
+         "AUTO=YES INITBKP=NO TERMBKP=YES ICON=NO times=0,0,0", kSomeFailed},
         // A bad time ends the program before anything read is acted on.
-        {"AUTO=YES\nTIME1=25:00\n", false, {"end 1"}, "AUTO=YES INITBKP=NO TERMBKP=NO ICON=NO times=0,0,0", badTime},
+        {"AUTO=YES\nTIME1=25:00\n", false, {"end 1"}, "AUTO=YES INITBKP=NO TERMBKP=NO ICON=NO times=0,0,0", kStored, badTime},
         {"TIME1=12:00\nTIME3=noon\nICON=YES\n", false, {"end 1"},
-         "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO times=43200,0,0", badTime, "BKPDEF.INI"},
+         "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO times=43200,0,0", kStored, badTime, "BKPDEF.INI"},
         // No settings file at all (@ is the data folder).
-        {"", false, {"end 1"}, "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO times=0,0,0", "設定ファイルを読めません: @/BKPDEF.INI",
-         nullptr},
+        {"", false, {"end 1"}, "AUTO=NO INITBKP=NO TERMBKP=NO ICON=NO times=0,0,0", kStored,
+         "設定ファイルを読めません: @/BKPDEF.INI", nullptr},
     };
     for (const Case& c : cases) {
         SettingsHarness h(c.file, c.name);

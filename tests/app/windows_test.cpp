@@ -92,9 +92,7 @@ TEST(Windows, MenuOpensEveryWindowAndEveryWayBackReturns) {
             EXPECT_TRUE(from->isVisible());
             QWidget* left = h.context.findWindow(c.window);
             EXPECT_EQ(left != nullptr, c.kept && way != Way::Frame);
-            if (left) {
-                EXPECT_FALSE(left->isVisible());
-            }
+            if (left) EXPECT_FALSE(left->isVisible());
         }
         if (from != &menu) GoBack(*from, "Command2", Way::Escape);
     }
@@ -164,13 +162,7 @@ struct IconHarness : test::GuiHarness {
     std::time_t now = 0;
 
     void tickAt(int h, int m) {
-        std::tm t{};
-        t.tm_min = m;
-        t.tm_hour = h;
-        t.tm_mday = 1;
-        t.tm_mon = 5;
-        t.tm_year = 126;
-        t.tm_isdst = -1;
+        std::tm t{.tm_min = m, .tm_hour = h, .tm_mday = 1, .tm_mon = 5, .tm_year = 126, .tm_isdst = -1};
         now = std::mktime(&t);
         context.window<ICONM>().tick();
     }

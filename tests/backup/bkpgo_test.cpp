@@ -52,14 +52,8 @@ struct RunHarness : test::GuiHarness {
                 gridRowsDuringCall = model->rowCount();
                 lastTitle = model->value(model->rowCount() - 1, 1).toString();
             });
-            BackupResult result;
-            result.directories = 1;
-            result.filesExamined = 10;
-            result.versionsRecorded = 3;
-            result.versionsStored = 2;
-            result.skipped = 1;
-            result.failures = static_cast<int>(calls.size()) == failOnCall;
-            return result;
+            return BackupResult{.directories = 1, .filesExamined = 10, .versionsRecorded = 3, .versionsStored = 2,
+                                .failures = static_cast<int>(calls.size()) == failOnCall, .skipped = 1};
         };
         window().open();
     }
@@ -300,8 +294,7 @@ TEST(AutomaticBackup, BacksUpEligibleDirectoriesSilentlyAndNumbersRunsWithTheOth
         "(1, '/data/a', '/dest/a', '1', NULL, '1', '1', '01'), (2, '/data/info', '/dest/info', '9', NULL, '1', '1', '00'),"
         "(3, '/data/manual', '/dest/manual', '1', NULL, '9', '1', '01'), (4, NULL, '/dest/none', '1', NULL, '1', '0', '01'),"
         "(5, '/data/nochk', '/dest/nochk', '3', NULL, '1', '1', NULL)");
-    std::tm t{};
-    t.tm_sec = 9, t.tm_min = 5, t.tm_hour = 13, t.tm_mday = 5, t.tm_mon = 3, t.tm_year = 103, t.tm_isdst = -1;
+    std::tm t{.tm_sec = 9, .tm_min = 5, .tm_hour = 13, .tm_mday = 5, .tm_mon = 3, .tm_year = 103, .tm_isdst = -1};
     const std::time_t at = std::mktime(&t);
     EXPECT_EQ(AutomaticBackup(h.state, h.context.backupEngine, at).runNumber, 1);
     std::vector<BackupCall> expected = {

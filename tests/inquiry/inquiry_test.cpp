@@ -346,12 +346,14 @@ TEST(InquiryWindows, TheContextMenuRestoresTheSelectedVersionsIntoAFolder) {
     ASSERT_EQ(versions->model()->rowCount(), 3);
     versions->selectAll();
     const std::string tagged = target.path() + src + "/a.V00001.txt", tagged2 = target.path() + src + "/a.V00002.txt";
-    const std::string question = "復元先にすでにあるファイルが 1 件あります。上書きしますか？\n"
-                                 "「いいえ」ではそれらをそのままにして、ほかのファイルだけを復元します。";
+    auto question = [](int files) {
+        return "復元先にすでにあるファイルが " + std::to_string(files) +
+               " 件あります。上書きしますか？\n「いいえ」ではそれらをそのままにして、ほかのファイルだけを復元します。";
+    };
     h.ui.messages.clear();
     h.ui.answers = {false};
     w.restoreSelectedVersions();
-    EXPECT_EQ(h.ui.questions, Strings{question});
+    EXPECT_EQ(h.ui.questions, Strings{question(1)});
     EXPECT_EQ(test::ReadFile(tagged) + "|" + test::ReadFile(tagged2) + "|" + test::ReadFile(target.path() + src + "/b.txt"),
               "a1|changed|mine");
     EXPECT_EQ(h.ui.messages, (Strings{"選択した版を " + target.path() + " へ復元しました。\n復元 2 件、スキップ 1 件、失敗 0 件\n"
@@ -359,8 +361,7 @@ TEST(InquiryWindows, TheContextMenuRestoresTheSelectedVersionsIntoAFolder) {
                                       "同じファイルの複数の版は、名前に版のフォルダー名を付けて並べました（例: a.V00001.txt）"}));
     h.ui.answers = {true};
     w.restoreSelectedVersions();
-    EXPECT_EQ(h.ui.questions.back(), "復元先にすでにあるファイルが 3 件あります。上書きしますか？\n"
-                                     "「いいえ」ではそれらをそのままにして、ほかのファイルだけを復元します。");
+    EXPECT_EQ(h.ui.questions, (Strings{question(1), question(3)}));
     EXPECT_EQ(test::ReadFile(target.path() + src + "/b.txt"), "b1");
     EXPECT_EQ(h.ui.messages.back().substr(0, h.ui.messages.back().find('\n', h.ui.messages.back().find('\n') + 1)),
               "選択した版を " + target.path() + " へ復元しました。\n復元 3 件、スキップ 0 件、失敗 0 件");

@@ -78,11 +78,19 @@ struct RestoreHarness : test::GuiHarness {
     std::vector<Call> calls;
 };
 
-// The whole path: window, engine, files.
-TEST(FILEREV, RestoresEveryQualifyingDirectoryWithTheChosenRun) {
+// The whole path: window, engine, files. What is restored is what the
+// window shows, however it was set: right after opening no run is
+// highlighted and nothing is restored; the option buttons count when
+// clicked, set by the keyboard or as an accessibility action sets them; the
+// run when its row is clicked or selected that way, and Tab into the list
+// highlights (and chooses) its first run.
+TEST(FILEREV, RestoresEveryQualifyingDirectoryWithTheRunAndTheKindShownWhateverSetThem) {
     RestoreHarness h;
-    h.window().open();
     FILEREV& w = h.window();
+    w.open();
+    QApplication::setActiveWindow(&w);
+    auto* real = w.findChild<QRadioButton*>("FUKUGNBT");
+    auto* test = w.findChild<QRadioButton*>("TESTBT");
     EXPECT_EQ(w.restoreTest(), 0) << "opens in real mode";
     // Runs of kind "9" and run 0 are not offered.
     ASSERT_EQ(h.model()->rowCount(), 2);
@@ -90,51 +98,11 @@ TEST(FILEREV, RestoresEveryQualifyingDirectoryWithTheChosenRun) {
     test::GuiHarness::screenshot(w, "FILEREV");
 
     // Without a chosen run nothing is restored and the report stays.
-    h.click("Command2");
-    EXPECT_TRUE(h.calls.empty());
-    EXPECT_EQ(test::Column(h.state.db(), "SELECT TEXT FROM RSTRLIST"), std::vector<std::string>{"earlier report"});
-
-    h.clickRow(0);
-    h.click("TESTBT");
-    EXPECT_EQ(w.restoreTest(), 1);
-    // Moving with the keyboard moves the highlight, and the highlighted run is the one restored.
-    h.grid()->setFocus();
-    QTest::keyClick(h.grid(), Qt::Key_Down);
-    h.click("Command2");
-    // In the directories' record-set order; kind "9" and the prefix row left out;
-    // compression taken from the prefix row.
-    EXPECT_EQ(h.calls, (std::vector<Call>{{3, 8, "1", "1", 1}, {1, 8, "2", "1", 1}}));
-    EXPECT_EQ(test::ReadFile(h.source + "/a.txt"), "now");
-    h.click("FUKUGNBT");
-    EXPECT_EQ(w.restoreTest(), 0);
-    h.clickRow(0);
-    h.click("Command2");
-    EXPECT_EQ(h.calls.at(2), (Call{3, 5, "1", "1", 0}));
-    EXPECT_EQ(test::ReadFile(h.source + "/a.txt"), "five");
-    EXPECT_FALSE(std::filesystem::exists(h.source + "/new.txt"));
-    EXPECT_EQ(h.ui.messages, std::vector<std::string>(3, " 処理を完了しました！　"));
-    EXPECT_EQ(w.findChild<QLineEdit*>("GODISP")->text(), " ");
-    h.click("TESTBT");
-    w.open();
-    EXPECT_EQ(w.restoreTest(), 0) << "opens in real mode";
-}
-
-// What is restored is what the window shows, however it was set: right
-// after opening no run is highlighted and nothing is restored; Tab into the
-// list highlights (and chooses) its first run; the option buttons count
-// when set by the keyboard or as an accessibility action sets them, and the
-// run when its row is selected that way.
-TEST(FILEREV, TheRunAndTheKindShownAreTheOnesRestoredWhateverSetThem) {
-    RestoreHarness h;
-    FILEREV& w = h.window();
-    w.open();
-    QApplication::setActiveWindow(&w);
-    auto* real = w.findChild<QRadioButton*>("FUKUGNBT");
-    auto* test = w.findChild<QRadioButton*>("TESTBT");
     EXPECT_TRUE(h.grid()->selectionModel()->selectedRows().isEmpty()) << "no run is shown chosen";
     EXPECT_EQ(w.chosen(), 0);
     h.click("Command2");
     EXPECT_TRUE(h.calls.empty());
+    EXPECT_EQ(test::Column(h.state.db(), "SELECT TEXT FROM RSTRLIST"), std::vector<std::string>{"earlier report"});
 
     // A test restore chosen as an accessibility action chooses it (the button is checked, nothing clicked).
     test->setChecked(true);
@@ -142,16 +110,41 @@ TEST(FILEREV, TheRunAndTheKindShownAreTheOnesRestoredWhateverSetThem) {
                                        QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     EXPECT_EQ(w.chosen(), 1);
     h.click("Command2");
-    EXPECT_EQ(h.calls, (std::vector<Call>{{3, 8, "1", "1", 1}, {1, 8, "2", "1", 1}}));
+    // In the directories' record-set order; kind "9" and the prefix row left out;
+    // compression taken from the prefix row.
+    const std::vector<Call> testOfRun8 = {{3, 8, "1", "1", 1}, {1, 8, "2", "1", 1}};
+    EXPECT_EQ(h.calls, testOfRun8);
     EXPECT_EQ(test::ReadFile(h.source + "/a.txt"), "now") << "a test restore changes no file";
     EXPECT_EQ(test::Column(h.state.db(), "SELECT TEXT FROM RSTRLIST ORDER BY ID").at(0).rfind("  リカバリーの実施(TEST)  ", 0), 0u);
 
-    // The keyboard: the arrow key in the option group goes back to 復元, Tab
-    // to the list highlights its first run, and Down the next.
+    // The arrow key in the option group goes back to 復元; a click on 試験 and
+    // on a row chooses them, and the keyboard moves the highlight to the run restored.
     test->setFocus();
     QTest::keyClick(test, Qt::Key_Up);
     EXPECT_TRUE(real->isChecked());
+    h.clickRow(0);
+    h.click("TESTBT");
+    EXPECT_EQ(w.restoreTest(), 1);
+    h.grid()->setFocus();
+    QTest::keyClick(h.grid(), Qt::Key_Down);
+    h.click("Command2");
+    EXPECT_EQ(std::vector<Call>(h.calls.begin() + 2, h.calls.end()), testOfRun8);
+    EXPECT_EQ(test::ReadFile(h.source + "/a.txt"), "now");
+    h.click("FUKUGNBT");
+    EXPECT_EQ(w.restoreTest(), 0);
+    h.clickRow(0);
+    h.click("Command2");
+    EXPECT_EQ(h.calls.at(4), (Call{3, 5, "1", "1", 0}));
+    EXPECT_EQ(test::ReadFile(h.source + "/a.txt"), "five");
+    EXPECT_FALSE(std::filesystem::exists(h.source + "/new.txt"));
+    EXPECT_EQ(h.ui.messages, std::vector<std::string>(4, " 処理を完了しました！　"));
+    EXPECT_EQ(w.findChild<QLineEdit*>("GODISP")->text(), " ");
+
+    // Opened again: real mode, and Tab to the list highlights its first run.
+    h.click("TESTBT");
+    test::WriteFile(h.source + "/a.txt", "now");
     w.open();
+    EXPECT_EQ(w.restoreTest(), 0) << "opens in real mode";
     w.findChild<QPushButton*>("Command1")->setFocus();
     h.grid()->setFocus(Qt::TabFocusReason);
     EXPECT_EQ(w.chosen(), 1);
@@ -159,9 +152,8 @@ TEST(FILEREV, TheRunAndTheKindShownAreTheOnesRestoredWhateverSetThem) {
     QTest::keyClick(h.grid(), Qt::Key_Down);
     QTest::keyClick(h.grid(), Qt::Key_Up);
     h.click("Command2");
-    EXPECT_EQ(h.calls.at(2), (Call{3, 5, "1", "1", 0}));
+    EXPECT_EQ(h.calls.at(6), (Call{3, 5, "1", "1", 0}));
     EXPECT_EQ(test::ReadFile(h.source + "/a.txt"), "five");
-    EXPECT_FALSE(std::filesystem::exists(h.source + "/new.txt"));
 }
 
 // The restore runs on a worker thread: the window shows its progress, and
