@@ -67,8 +67,10 @@ std::string ForeignAbove(const std::string& destination, const std::string& iden
     while (folder.size() > 1) {
         const std::size_t slash = folder.rfind('/');
         folder = slash == 0 || slash == std::string::npos ? std::string("/") : folder.substr(0, slash);
+        // Only a mark that reads as one counts: anything else of that name
+        // (a FIFO, junk someone left) is no catalog's.
         const std::optional<DestinationOwner> owner = MarkAt(folder);
-        if (owner && owner->identity != identity)
+        if (owner && !owner->identity.empty() && owner->identity != identity)
             return "バックアップ先 " + destination + " は別のカタログ (" + CatalogName(*owner) + ") のバックアップ先 " +
                    folder + " の中にあります。このカタログ (" + ours + ") からは書き込みません！";
     }
