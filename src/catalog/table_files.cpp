@@ -7,6 +7,8 @@
 
 #include "platform/codepage.h"
 
+#include "platform/file_times.h"
+
 namespace tessel {
 namespace {
 
@@ -20,14 +22,6 @@ constexpr double kLastDay = 2958465.0;
 // The automation day number of 1970-01-01.
 constexpr std::int64_t kUnixEpochDay = 25569;
 
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const std::int64_t yoe = y - era * 400;
-    const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
 
 void CivilFromDays(std::int64_t z, int& y, unsigned& m, unsigned& d) {
     z += 719468;

@@ -150,4 +150,13 @@ FileTimeTexts FormatFileTime(FileTime localTime) {
     return out;
 }
 
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const std::int64_t yoe = y - era * 400;
+    const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
 }  // namespace tessel

@@ -50,6 +50,10 @@ struct UnixTime {
 };
 UnixTime UnixFromLocalTicks(std::int64_t ticks);
 
+// Days since 1970-01-01 of a date of the proleptic Gregorian calendar
+// (month 1 to 12).
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d);
+
 // What an entry looks like, enough to tell whether it was written to in
 // between: any write changes its size, last-write or change time.
 struct EntryLook {

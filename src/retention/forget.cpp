@@ -17,6 +17,7 @@
 #include "engine/destination_owner.h"
 #include "engine/file_versions.h"
 #include "engine/version_store.h"
+#include "platform/positional_io.h"
 #include "platform/paths.h"
 #include "platform/program_files.h"
 #include "platform/safe_write.h"
@@ -105,18 +106,7 @@ int WriteJournal(SharedState& state, const Sweep& sweep) {
     const std::string text = JournalText(sweep);
     int err = root.writeFile(
         kForgetJournalName,
-        [&](int fd) {
-            std::size_t done = 0;
-            while (done < text.size()) {
-                const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-                if (n < 0) {
-                    if (errno == EINTR) continue;
-                    return errno;
-                }
-                done += static_cast<std::size_t>(n);
-            }
-            return 0;
-        },
+        [&](int fd) { return WriteAllAt(fd, 0, text.data(), text.size()) ? 0 : errno ? errno : EIO; },
         {});
     if (err == 0) err = root.sync();
     return err;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <functional>
 
+#include "platform/file_times.h"
+
 namespace tessel {
 namespace {
 
@@ -23,15 +25,6 @@ int DaysInMonth(int y, int m) {
     return m == 2 && LeapYear(y) ? 29 : days[m - 1];
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date.
-std::int64_t DaysFromCivil(std::int64_t y, int m, int d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const std::int64_t yoe = y - era * 400;
-    const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
 
 // Splits "a<sep>b<sep>c" into at most three parts.
 std::vector<std::string_view> Split(std::string_view s, char sep) {
@@ -69,15 +62,15 @@ std::optional<RunClock> ParseRunClock(std::string_view day, std::string_view tim
 }
 
 int IsoWeekKey(int year, int month, int day) {
-    const std::int64_t days = DaysFromCivil(year, month, day);
+    const std::int64_t days = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
     // 1970-01-01 was a Thursday; Monday is weekday 0.
     const int weekday = static_cast<int>(((days + 3) % 7 + 7) % 7);
     // The week belongs to the year of its Thursday.
     const std::int64_t thursday = days - weekday + 3;
     int isoYear = year;
-    if (thursday < DaysFromCivil(year, 1, 1)) isoYear = year - 1;
-    else if (thursday >= DaysFromCivil(year + 1, 1, 1)) isoYear = year + 1;
-    const int week = static_cast<int>((thursday - DaysFromCivil(isoYear, 1, 1)) / 7) + 1;
+    if (thursday < DaysFromCivil(year, 1u, 1u)) isoYear = year - 1;
+    else if (thursday >= DaysFromCivil(year + 1, 1u, 1u)) isoYear = year + 1;
+    const int week = static_cast<int>((thursday - DaysFromCivil(isoYear, 1u, 1u)) / 7) + 1;
     return isoYear * 100 + week;
 }
 

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/positional_io.h"
 #include "platform/paths.h"
 #include "platform/safe_write.h"
 #include "retention/forget.h"
@@ -85,18 +86,7 @@ int WriteStoredPolicy(const std::string& dataFolder, const RetentionPolicy& poli
     if (::stat(path.c_str(), &st) == 0) stamp.mode = st.st_mode & 07777;
     int err = root.writeFile(
         leaf,
-        [&](int fd) {
-            std::size_t done = 0;
-            while (done < text.size()) {
-                const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-                if (n < 0) {
-                    if (errno == EINTR) continue;
-                    return errno;
-                }
-                done += static_cast<std::size_t>(n);
-            }
-            return 0;
-        },
+        [&](int fd) { return WriteAllAt(fd, 0, text.data(), text.size()) ? 0 : errno ? errno : EIO; },
         stamp);
     if (err == 0) err = root.sync();
     return err;
