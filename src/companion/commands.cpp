@@ -556,7 +556,7 @@ int Unregister(CommandContext& c, const Args& a) {
 
 // Each command's help and work, in the order the help lists them.
 struct Entry {
-    CommandSpec spec;
+    CommandDef def;
     Command command;
 };
 
@@ -598,7 +598,7 @@ const std::vector<Entry>& Entries() {
            {"run", 0, "N", "バックアップ N で記録された版だけ"},
            {"mark", 0, nullptr, "使えるコピーのない最新の版を、次のバックアップで保存し直す"}}},
          {true, CheckVerify, Verify}},
-        {ForgetCommandSpec(), {true, CheckForget, Forget}},
+        {ForgetCommandDef(), {true, CheckForget, Forget}},
         {{"report", "", "最後の復元の結果"}, {true, nullptr, Report}},
         {{"log",
           "[--run N]",
@@ -671,9 +671,9 @@ GlobalOptions ReadGlobalOptions(const Args& global) {
     return o;
 }
 
-const ProgramSpec& CompanionProgram() {
-    static const ProgramSpec program = [] {
-        ProgramSpec p{kCompanionName,
+const ProgramDef& CompanionProgram() {
+    static const ProgramDef program = [] {
+        ProgramDef p{kCompanionName,
                       "データフォルダーのバックアップ・復元・確認を、プログラムの画面と同じ処理で行います。\n"
                       "メッセージは標準エラー出力に、一覧と結果は標準出力に出ます。\n",
                       {{"data", 0, "DIR", "データフォルダー (既定: カレントディレクトリー)"},
@@ -690,16 +690,16 @@ const ProgramSpec& CompanionProgram() {
                       "  2  コマンドラインの誤り (何も変えていない)\n"
                       "  3  別のバックアップ・復元・カタログ更新がデータフォルダーを使用中で、開始できなかった (--wait の後)\n",
                       kJapaneseTexts};
-        for (const Entry& e : Entries()) p.commands.push_back(e.spec);
+        for (const Entry& e : Entries()) p.commands.push_back(e.def);
         return p;
     }();
     return program;
 }
 
-const Command& CompanionCommand(const CommandSpec& spec) {
+const Command& CompanionCommand(const CommandDef& def) {
     for (const Entry& e : Entries())
-        if (std::string(e.spec.name) == spec.name) return e.command;
-    throw Error(std::string("no such command: ") + spec.name);
+        if (std::string(e.def.name) == def.name) return e.command;
+    throw Error(std::string("no such command: ") + def.name);
 }
 
 }  // namespace tessel

@@ -47,8 +47,8 @@ struct Command {
 };
 
 // The companion's command line: its options, commands and help texts.
-const ProgramSpec& CompanionProgram();
+const ProgramDef& CompanionProgram();
 // The work of a command of CompanionProgram().
-const Command& CompanionCommand(const CommandSpec& spec);
+const Command& CompanionCommand(const CommandDef& def);
 
 }  // namespace tessel

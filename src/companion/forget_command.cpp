@@ -76,14 +76,14 @@ void PrintText(const ForgetResult& result) {
 
 }  // namespace
 
-CommandSpec ForgetCommandSpec() {
-    CommandSpec spec{"forget",
+CommandDef ForgetCommandDef() {
+    CommandDef def{"forget",
                      "--keep-last N | --keep-daily N | --keep-weekly N | --keep-monthly N | --keep-yearly N ... [--dry-run]",
                      "古いバックアップを整理し、残す回に要らない版のコピーを削除して容量を空ける",
                      {}};
-    for (const Rule& r : kRules) spec.options.push_back({r.option, 0, "N", r.help});
-    spec.options.push_back({"dry-run", 0, nullptr, "残す回・削除する回と空く容量を表示するだけで、何も変えない"});
-    return spec;
+    for (const Rule& r : kRules) def.options.push_back({r.option, 0, "N", r.help});
+    def.options.push_back({"dry-run", 0, nullptr, "残す回・削除する回と空く容量を表示するだけで、何も変えない"});
+    return def;
 }
 
 void CheckForget(const Args& a, const GlobalOptions&) {

@@ -5,7 +5,7 @@
 namespace tessel {
 
 // Its help entry.
-CommandSpec ForgetCommandSpec();
+CommandDef ForgetCommandDef();
 // Refuses a command line without any --keep-... rule or with a bad count.
 void CheckForget(const Args& a, const GlobalOptions& o);
 // Prints every run (kept with its reasons, or removed), then the counts and

@@ -55,7 +55,7 @@ int FinishOutput(int status) { return FinishStandardOutput(kCompanionName, statu
 
 int main(int argc, char** argv) {
     using namespace tessel;
-    const ProgramSpec& program = CompanionProgram();
+    const ProgramDef& program = CompanionProgram();
     // The whole command line is checked before the data folder is touched.
     Invocation inv;
     GlobalOptions options;

@@ -56,7 +56,7 @@ std::string Fill(const char* text, const std::string& word) {
     return out;
 }
 
-std::string Dashed(const OptionSpec& o) { return std::string("--") + o.name; }
+std::string Dashed(const OptionDef& o) { return std::string("--") + o.name; }
 
 // Reads the options of argv (argv[0] is the program or the command; argv
 // ends with a null pointer) with getopt_long, handing each to take until it
@@ -64,20 +64,20 @@ std::string Dashed(const OptionSpec& o) { return std::string("--") + o.name; }
 // word ends the options (the global options before the command);
 // otherwise options and words may be mixed. Returns the index of the
 // first word.
-std::size_t ReadOptions(std::vector<char*>& argv, const std::vector<const OptionSpec*>& specs, bool stopAtWord,
+std::size_t ReadOptions(std::vector<char*>& argv, const std::vector<const OptionDef*>& defs, bool stopAtWord,
                         const CommandLineTexts& texts,
-                        const std::function<bool(const OptionSpec&, const std::string& value)>& take) {
+                        const std::function<bool(const OptionDef&, const std::string& value)>& take) {
     std::vector<option> longOptions;
     std::string letters = stopAtWord ? "+:" : ":";
-    for (std::size_t i = 0; i < specs.size(); ++i) {
-        const OptionSpec& s = *specs[i];
+    for (std::size_t i = 0; i < defs.size(); ++i) {
+        const OptionDef& s = *defs[i];
         longOptions.push_back({s.name, s.value ? required_argument : no_argument, nullptr, kFirstCode + static_cast<int>(i)});
         if (s.letter) letters += std::string(1, s.letter) + (s.value ? ":" : "");
     }
     longOptions.push_back({nullptr, 0, nullptr, 0});
-    auto byCode = [&](int code) -> const OptionSpec* {
-        if (code >= kFirstCode && code < kFirstCode + static_cast<int>(specs.size())) return specs[code - kFirstCode];
-        for (const OptionSpec* s : specs)
+    auto byCode = [&](int code) -> const OptionDef* {
+        if (code >= kFirstCode && code < kFirstCode + static_cast<int>(defs.size())) return defs[code - kFirstCode];
+        for (const OptionDef* s : defs)
             if (s->letter && s->letter == code) return s;
         return nullptr;
     };
@@ -87,30 +87,30 @@ std::size_t ReadOptions(std::vector<char*>& argv, const std::vector<const Option
     int code;
     while ((code = getopt_long(argc, argv.data(), letters.c_str(), longOptions.data(), nullptr)) != -1) {
         if (code == ':') {
-            const OptionSpec* s = byCode(optopt);
+            const OptionDef* s = byCode(optopt);
             throw UsageError(Fill(texts.needsValue, s ? Dashed(*s) : std::string("-") + static_cast<char>(optopt)));
         }
         if (code == '?') {
-            if (const OptionSpec* s = optopt ? byCode(optopt) : nullptr; s && !s->value)
+            if (const OptionDef* s = optopt ? byCode(optopt) : nullptr; s && !s->value)
                 throw UsageError(Fill(texts.takesNoValue, Dashed(*s)));
             // An unknown or ambiguous long option has advanced optind past itself.
             throw UsageError(Fill(texts.unknownOption, optopt ? std::string("-") + static_cast<char>(optopt) : argv[optind - 1]));
         }
-        const OptionSpec* s = byCode(code);
+        const OptionDef* s = byCode(code);
         if (!take(*s, s->value && optarg ? optarg : "")) break;
     }
     return static_cast<std::size_t>(optind);
 }
 
-const CommandSpec* FindCommand(const ProgramSpec& program, const std::string& name) {
-    for (const CommandSpec& c : program.commands)
+const CommandDef* FindCommand(const ProgramDef& program, const std::string& name) {
+    for (const CommandDef& c : program.commands)
         if (name == c.name) return &c;
     return nullptr;
 }
 
 // The options given for a table: flags once or more, values once unless
 // the option is repeated.
-void Take(Args& into, const OptionSpec& o, const std::string& value, const CommandLineTexts& texts) {
+void Take(Args& into, const OptionDef& o, const std::string& value, const CommandLineTexts& texts) {
     if (!o.value)
         into.flags.insert(o.name);
     else if (o.repeated)
@@ -119,13 +119,13 @@ void Take(Args& into, const OptionSpec& o, const std::string& value, const Comma
         throw UsageError(Fill(texts.onlyOnce, Dashed(o)));
 }
 
-bool Answered(const OptionSpec& o) { return std::string(o.name) == "help" || std::string(o.name) == "version"; }
+bool Answered(const OptionDef& o) { return std::string(o.name) == "help" || std::string(o.name) == "version"; }
 
-Invocation Parse(int argc, char** argv, const ProgramSpec& program, std::string& command) {
+Invocation Parse(int argc, char** argv, const ProgramDef& program, std::string& command) {
     const CommandLineTexts& texts = program.texts;
     Invocation inv;
     bool answered = false;  // --help or --version seen: nothing more is read
-    auto takeGlobal = [&](const OptionSpec& o, const std::string& value) {
+    auto takeGlobal = [&](const OptionDef& o, const std::string& value) {
         if (Answered(o)) {
             inv.request = std::string(o.name) == "help" ? Request::kHelp : Request::kVersion;
             answered = true;
@@ -135,8 +135,8 @@ Invocation Parse(int argc, char** argv, const ProgramSpec& program, std::string&
         return true;
     };
 
-    std::vector<const OptionSpec*> globals;
-    for (const OptionSpec& o : program.options) globals.push_back(&o);
+    std::vector<const OptionDef*> globals;
+    for (const OptionDef& o : program.options) globals.push_back(&o);
     std::vector<char*> all(argv, argv + argc);
     all.push_back(nullptr);
     const std::size_t first = ReadOptions(all, globals, true, texts, takeGlobal);
@@ -158,12 +158,12 @@ Invocation Parse(int argc, char** argv, const ProgramSpec& program, std::string&
     command = word;
 
     // The command's words: its own options and the global ones, in any order.
-    std::vector<const OptionSpec*> specs;
-    for (const OptionSpec& o : inv.command->options) specs.push_back(&o);
-    specs.insert(specs.end(), globals.begin(), globals.end());
+    std::vector<const OptionDef*> defs;
+    for (const OptionDef& o : inv.command->options) defs.push_back(&o);
+    defs.insert(defs.end(), globals.begin(), globals.end());
     std::vector<char*> rest(all.begin() + static_cast<std::ptrdiff_t>(first), all.end());
-    const std::size_t words = ReadOptions(rest, specs, false, texts, [&](const OptionSpec& o, const std::string& value) {
-        for (const OptionSpec& own : inv.command->options) {
+    const std::size_t words = ReadOptions(rest, defs, false, texts, [&](const OptionDef& o, const std::string& value) {
+        for (const OptionDef& own : inv.command->options) {
             if (&own != &o) continue;
             Take(inv.args, o, value, texts);
             return true;
@@ -190,8 +190,8 @@ void HelpLine(std::string& out, const std::string& left, const std::string& text
     out += text + "\n";
 }
 
-void OptionLines(std::string& out, const std::vector<OptionSpec>& options, std::size_t column) {
-    for (const OptionSpec& o : options) {
+void OptionLines(std::string& out, const std::vector<OptionDef>& options, std::size_t column) {
+    for (const OptionDef& o : options) {
         std::string left = "  ";
         if (o.letter) left += std::string("-") + o.letter + ", ";
         left += Dashed(o);
@@ -201,7 +201,7 @@ void OptionLines(std::string& out, const std::vector<OptionSpec>& options, std::
 }
 
 // The forms of a command, one per line: its name and each line of its synopsis.
-std::vector<std::string> Forms(const CommandSpec& c) {
+std::vector<std::string> Forms(const CommandDef& c) {
     std::vector<std::string> lines;
     const std::string s = c.synopsis;
     for (std::size_t at = 0;;) {
@@ -216,7 +216,7 @@ std::vector<std::string> Forms(const CommandSpec& c) {
 
 }  // namespace
 
-Invocation ParseCommandLine(int argc, char** argv, const ProgramSpec& program) {
+Invocation ParseCommandLine(int argc, char** argv, const ProgramDef& program) {
     std::string command;  // once known, the command whose help applies
     try {
         return Parse(argc, argv, program, command);
@@ -226,11 +226,11 @@ Invocation ParseCommandLine(int argc, char** argv, const ProgramSpec& program) {
     }
 }
 
-std::string ProgramHelp(const ProgramSpec& program) {
+std::string ProgramHelp(const ProgramDef& program) {
     const CommandLineTexts& texts = program.texts;
     std::string out = std::string(texts.usage) + program.name + " [OPTION...] COMMAND [ARGS...]\n\n" + program.description +
                       "\n" + texts.commands + "\n";
-    for (const CommandSpec& c : program.commands) {
+    for (const CommandDef& c : program.commands) {
         // A command with several forms has its summary after the last.
         const std::vector<std::string> forms = Forms(c);
         for (std::size_t i = 0; i + 1 < forms.size(); ++i) out += "  " + forms[i] + "\n";
@@ -243,7 +243,7 @@ std::string ProgramHelp(const ProgramSpec& program) {
     return out;
 }
 
-std::string CommandHelp(const ProgramSpec& program, const CommandSpec& c) {
+std::string CommandHelp(const ProgramDef& program, const CommandDef& c) {
     const CommandLineTexts& texts = program.texts;
     std::string out;
     const std::string indent(std::string(texts.usage).size(), ' ');
@@ -261,7 +261,7 @@ std::string CommandHelp(const ProgramSpec& program, const CommandSpec& c) {
     return out;
 }
 
-std::string UsageErrorLine(const ProgramSpec& program, const UsageError& error) {
+std::string UsageErrorLine(const ProgramDef& program, const UsageError& error) {
     const std::string help = std::string(program.name) + (error.command().empty() ? "" : " " + error.command()) + " --help";
     return std::string(program.name) + ": " + error.what() + " " + Fill(program.texts.seeHelp, help) + "\n";
 }

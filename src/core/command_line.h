@@ -29,7 +29,7 @@ private:
 // One option: its long name (without "--"), its one-letter form (0: none),
 // the name of its value (nullptr: a flag), one line of help, and whether
 // the option may be given more than once (each value is kept, in order).
-struct OptionSpec {
+struct OptionDef {
     const char* name;
     char letter;
     const char* value;
@@ -60,11 +60,11 @@ struct Args {
 // One command: its synopsis (what follows its name; alternative forms on
 // lines of their own), a one-line summary, its own options and how many
 // words it takes.
-struct CommandSpec {
+struct CommandDef {
     const char* name;
     const char* synopsis;
     const char* summary;
-    std::vector<OptionSpec> options;
+    std::vector<OptionDef> options;
     std::size_t minWords = 0;
     std::size_t maxWords = 0;
 };
@@ -90,13 +90,13 @@ struct CommandLineTexts {
 extern const CommandLineTexts kJapaneseTexts;
 extern const CommandLineTexts kEnglishTexts;
 
-struct ProgramSpec {
+struct ProgramDef {
     const char* name;
     const char* description;  // the paragraph after the usage line
     // The options every command takes. "help" (-h) and "version" are
     // answered by the reader.
-    std::vector<OptionSpec> options;
-    std::vector<CommandSpec> commands;
+    std::vector<OptionDef> options;
+    std::vector<CommandDef> commands;
     const char* epilogue;  // after the options: exit statuses
     const CommandLineTexts& texts;
 };
@@ -107,19 +107,19 @@ struct Invocation {
     Request request = Request::kRun;
     Args global;  // the global options (never words)
     // The command to run, or whose help to show (nullptr: the program's).
-    const CommandSpec* command = nullptr;
+    const CommandDef* command = nullptr;
     Args args;
 };
 
 // Reads the command line; throws UsageError (naming the command once it is
 // known). A single-value option given twice is an error; a flag given twice
 // is the flag.
-Invocation ParseCommandLine(int argc, char** argv, const ProgramSpec& program);
+Invocation ParseCommandLine(int argc, char** argv, const ProgramDef& program);
 
-std::string ProgramHelp(const ProgramSpec& program);
-std::string CommandHelp(const ProgramSpec& program, const CommandSpec& command);
+std::string ProgramHelp(const ProgramDef& program);
+std::string CommandHelp(const ProgramDef& program, const CommandDef& command);
 // The one line a usage error prints: what is wrong and where the help is.
-std::string UsageErrorLine(const ProgramSpec& program, const UsageError& error);
+std::string UsageErrorLine(const ProgramDef& program, const UsageError& error);
 
 // Strict numbers: decimal digits only (no sign, blank, base prefix,
 // exponent, "nan" or "inf"). A count lies in [least, most]; seconds may have

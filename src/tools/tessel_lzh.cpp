@@ -27,8 +27,8 @@ using tessel::lzh::Member;
 const char* const kName = "tessel-lzh";
 const char* const kCannotWrite = "cannot write the output";
 
-const tessel::ProgramSpec& Program() {
-    static const tessel::ProgramSpec program{
+const tessel::ProgramDef& Program() {
+    static const tessel::ProgramDef program{
         kName,
         "Lists, checks, extracts and adds to LZH archives: the backups' bkpcmp.lzh and\n"
         "other LHA archives (header levels 0 to 2; methods -lh0-, -lh5-, -lh6-, -lh7-).\n",
@@ -145,7 +145,7 @@ int Add(const std::string& archive, const std::vector<std::string>& files,
 }  // namespace
 
 int main(int argc, char** argv) {
-    const tessel::ProgramSpec& program = Program();
+    const tessel::ProgramDef& program = Program();
     tessel::Invocation inv;
     tessel::archive::AddOptions options;
     try {
