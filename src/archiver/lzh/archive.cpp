@@ -279,6 +279,40 @@ bool MemorySource::readAt(std::uint64_t off, void* buf, std::size_t n) {
     return true;
 }
 
+namespace {
+
+// Whether a full member header (its checksums right) starts anywhere at or
+// after `from`: a member that damage before it has hidden.
+bool HeaderBehind(ByteSource& src, std::uint64_t from) {
+    constexpr std::size_t kChunk = 1 << 20;
+    std::vector<std::uint8_t> buf(kChunk + 6);
+    for (std::uint64_t at = from; at < src.size(); at += kChunk) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), src.size() - at));
+        if (!src.readAt(at, buf.data(), n)) return true;  // unreadable: assume the worst
+        for (std::size_t i = 0; i + 7 <= n && i < kChunk; ++i) {
+            if (buf[i + 2] != '-' || buf[i + 3] != 'l' || !MethodLooksValid(&buf[i + 2])) continue;
+            Member m;
+            if (ReadHeaderAt(src, at + i, m) == 1) return true;
+        }
+    }
+    return false;
+}
+
+// Whether the bytes from the end mark at `off` on (`head` holds the first of
+// them) are only what an add that did not finish left: its mark in the
+// header's place, or (from builds that left the place empty) zeros there
+// and no member header anywhere behind them.
+bool AddLeftOff(ByteSource& src, std::uint64_t off, const std::vector<std::uint8_t>& head) {
+    if (head.size() >= kAddInProgress.size() &&
+        std::equal(kAddInProgress.begin(), kAddInProgress.end(), head.begin(),
+                   [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; }))
+        return true;
+    const auto headerPlace = head.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(head.size(), 22));
+    return std::all_of(head.begin(), headerPlace, [](std::uint8_t b) { return b == 0; }) && !HeaderBehind(src, off + 1);
+}
+
+}  // namespace
+
 ArchiveIndex ScanArchive(ByteSource& src) {
     ArchiveIndex index;
     std::uint64_t off = 0;
@@ -292,18 +326,14 @@ ArchiveIndex ScanArchive(ByteSource& src) {
         }
         index.validEnd = off;
         if (r == 0 && off + 1 < src.size()) {
-            // Bytes after the end mark: what is left of an interrupted add,
-            // or a member whose first header byte was damaged to 0. Either
-            // way the archive does not end cleanly; zero padding is fine.
-            // An add writes a member's data first and its header last, so
-            // an interrupted one leaves the header's place empty: zeros
-            // where a damaged member would still show its header.
-            std::vector<std::uint8_t> rest(static_cast<std::size_t>(std::min<std::uint64_t>(src.size() - off - 1, 1 << 16)));
-            if (src.readAt(off + 1, rest.data(), rest.size()) &&
-                std::any_of(rest.begin(), rest.end(), [](std::uint8_t b) { return b != 0; })) {
+            // Bytes after the end mark: what is left of an add that did not
+            // finish, or members behind a header damaged to read as the end
+            // mark. Zero padding is fine.
+            std::vector<std::uint8_t> rest(static_cast<std::size_t>(std::min<std::uint64_t>(src.size() - off, 1 << 16)));
+            if (src.readAt(off, rest.data(), rest.size()) &&
+                std::any_of(rest.begin() + 1, rest.end(), [](std::uint8_t b) { return b != 0; })) {
                 index.damagedTail = true;
-                const auto headerPlace = rest.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(rest.size(), 21));
-                index.cutOffTail = std::all_of(rest.begin(), headerPlace, [](std::uint8_t b) { return b == 0; });
+                index.cutOffTail = AddLeftOff(src, off, rest);
             }
         }
         if (r < 0) {

@@ -92,6 +92,13 @@ inline std::string MemberPathOfSource(std::string_view absolutePath) {
     return std::string(absolutePath.substr(!absolutePath.empty() && absolutePath[0] == '/' ? 1 : 0));
 }
 
+// What an add writes into the place a member's header will take before it
+// writes the member's data: the end mark, then a word no header holds. Until
+// the header lands, readers see the archive end there; a scan that finds
+// this after the end mark knows the bytes behind it are an add that did not
+// finish, and may be cut away.
+inline constexpr std::string_view kAddInProgress{"\0tessel-adding", 14};
+
 // Reads the member headers from the start of the archive. A first header
 // that is not an LHA header gives NotArchive (an empty source is an empty
 // archive); damage after at least one good member gives damagedTail.
