@@ -141,10 +141,18 @@ bool PlainClaimed(Connection& db, const std::string& dest, std::int64_t level, c
     return std::find(held.begin(), held.end(), false) != held.end();
 }
 
+// Sweeps copies let go. A failure that may pass (an unreadable disk, a
+// removal or write-back that failed, a destination not reachable) keeps its
+// entry in `left`, which the journal holds for the next forget to sweep
+// again; one that stays until someone acts (a link or anything else planted
+// where a copy was, a damaged archive) is said once and its entry dropped,
+// so that it never holds up later forgets. Either way nothing but an
+// unclaimed regular copy in the destination itself is removed.
 struct Sweeper {
     SharedState& state;
     const std::function<void(const char*)>& onStep;
     int failed = 0;
+    Sweep left;
 
     void step(const char* what) {
         if (onStep) onStep(what);
@@ -153,6 +161,7 @@ struct Sweeper {
         ++failed;
         state.ui.showMessage(text);
     }
+    static bool LinkOnTheWay(int err) { return err == ELOOP || err == ENOTDIR; }
 
     void level(WriteRoot& root, const std::string& dest, std::int64_t lvl, const LevelSweep& s) {
         Connection& db = state.db();
@@ -160,9 +169,11 @@ struct Sweeper {
         const std::string archivePath = LevelArchive(dest, lvl);
         struct stat st {};
         const int statErr = s.archive ? root.statEntry(rel, &st) : ENOENT;
+        LevelSweep& retry = left[dest][lvl];
         if (s.archive && statErr != 0 && statErr != ENOENT) {
             fail("書庫を調べられないため、削除した版のコピーを取り除けませんでした (" + archivePath + "): " +
                  std::strerror(statErr));
+            retry.archive = !LinkOnTheWay(statErr);
         } else if (s.archive && statErr == 0 && !S_ISREG(st.st_mode)) {
             // A link or anything else planted where the archive was is
             // neither read nor removed.
@@ -172,7 +183,10 @@ struct Sweeper {
             std::int32_t code = 0;
             const auto index = archive::LoadIndex(archivePath, &code);
             if (!index) {
-                if (code != kUnlhaArchiveMissing) fail("書庫を読めないため、削除した版のコピーを取り除けませんでした: " + archivePath);
+                if (code != kUnlhaArchiveMissing) {
+                    fail("書庫を読めないため、削除した版のコピーを取り除けませんでした: " + archivePath);
+                    retry.archive = true;
+                }
             } else if (index->status != lzh::ArchiveIndex::Status::Ok || index->damagedTail) {
                 fail("書庫が壊れているため、削除した版のコピーを取り除けませんでした: " + archivePath);
             } else {
@@ -185,12 +199,16 @@ struct Sweeper {
                 }
                 if (!unclaimed.empty() && unclaimed.size() == files) {
                     // Nothing in it is claimed any more: the archive goes.
-                    if (const int err = root.removeFile(rel); err != 0 && err != ENOENT)
+                    if (const int err = root.removeFile(rel); err != 0 && err != ENOENT) {
                         fail("書庫を削除できませんでした (" + archivePath + "): " + std::strerror(err));
+                        retry.archive = true;
+                    }
                 } else if (!unclaimed.empty()) {
-                    if (const std::int32_t rc = archive::DropMembers(root, rel, unclaimed); rc != kUnlhaOk)
+                    if (const std::int32_t rc = archive::DropMembers(root, rel, unclaimed); rc != kUnlhaOk) {
                         fail("書庫から削除した版のコピーを取り除けませんでした (" + archivePath + "): エラー　" +
                              FiveDigits(rc));
+                        retry.archive = rc != kUnlhaNotArchive;
+                    }
                 }
                 step("archive");
             }
@@ -201,6 +219,7 @@ struct Sweeper {
                 continue;  // removed already (by a forget that was killed)
             } else if (err != 0) {
                 fail("コピーを調べられないため、削除できませんでした (" + root.pathOf(copy) + "): " + std::strerror(err));
+                if (!LinkOnTheWay(err)) retry.plainNames.insert(name);
                 continue;
             } else if (!S_ISREG(st.st_mode)) {
                 fail("コピーが通常のファイルではないため、削除しませんでした: " + root.pathOf(copy));
@@ -208,12 +227,16 @@ struct Sweeper {
             }
             if (PlainClaimed(db, dest, lvl, name)) continue;
             state.ui.setStatus(kForgetStatusWindow, "整理しています: " + root.pathOf(copy));
-            if (const int err = root.removeFile(copy); err != 0 && err != ENOENT)
+            if (const int err = root.removeFile(copy); err != 0 && err != ENOENT) {
                 fail("コピーを削除できませんでした (" + root.pathOf(copy) + "): " + std::strerror(err));
+                retry.plainNames.insert(name);
+            }
             step("copy");
         }
         // A level folder left empty goes; one that still holds something stays.
         (void)root.removeFolder(VersionFolderName(lvl));
+        if (!retry.archive && retry.plainNames.empty()) left[dest].erase(lvl);
+        if (left[dest].empty()) left.erase(dest);
     }
 
     void run(const Sweep& sweep) {
@@ -223,14 +246,37 @@ struct Sweeper {
             if (::lstat(dest.c_str(), &st) != 0 && errno == ENOENT) continue;  // nothing there to sweep
             if (const std::string refused = ClaimDestination(root, state.db()); !refused.empty()) {
                 fail(refused);
+                left[dest] = levels;
                 continue;
             }
             for (const auto& [lvl, s] : levels) level(root, dest, lvl, s);
-            if (const int err = root.sync())
+            if (const int err = root.sync()) {
                 fail("バックアップ先への書き込みを確定できませんでした (" + dest + "): " + std::strerror(err));
+                left[dest] = levels;
+            }
+        }
+    }
+
+    // After run(): the journal holds what is left to sweep, or is gone.
+    void record() {
+        WriteRoot root(state.dataFolder);
+        if (left.empty()) {
+            if (const int err = root.removeFile(kForgetJournalName); err != 0 && err != ENOENT)
+                fail("整理の記録を削除できませんでした (" + JournalPath(state) + "): " + std::strerror(err));
+        } else if (const int err = WriteJournal(state, left)) {
+            fail("整理の記録を書けませんでした (" + JournalPath(state) + "): " + std::strerror(err));
         }
     }
 };
+
+void Merge(Sweep& into, const Sweep& more) {
+    for (const auto& [dest, levels] : more)
+        for (const auto& [lvl, s] : levels) {
+            LevelSweep& to = into[dest][lvl];
+            to.archive = to.archive || s.archive;
+            to.plainNames.insert(s.plainNames.begin(), s.plainNames.end());
+        }
+}
 
 // --- the plan ------------------------------------------------------------------
 
@@ -379,17 +425,24 @@ bool ForgottenRun(Connection& db, std::int64_t run) {
     return counter.step() && !counter.isNull(0) && run <= counter.int64(0);
 }
 
-int FinishPendingForget(SharedState& state, const std::function<void(const char*)>& onStep) {
+namespace {
+
+// Sweeps what a forget before this one left; what is still left stays in
+// the journal (and in *left).
+int SweepPending(SharedState& state, const std::function<void(const char*)>& onStep, Sweep* left) {
     const std::optional<Sweep> pending = ReadJournal(JournalPath(state));
     if (!pending) return 0;
     Sweeper sweeper{state, onStep};
     sweeper.run(*pending);
-    if (sweeper.failed == 0) {
-        WriteRoot root(state.dataFolder);
-        if (const int err = root.removeFile(kForgetJournalName); err != 0 && err != ENOENT)
-            sweeper.fail("整理の記録を削除できませんでした (" + JournalPath(state) + "): " + std::strerror(err));
-    }
+    sweeper.record();
+    if (left) *left = std::move(sweeper.left);
     return sweeper.failed;
+}
+
+}  // namespace
+
+int FinishPendingForget(SharedState& state, const std::function<void(const char*)>& onStep) {
+    return SweepPending(state, onStep, nullptr);
 }
 
 ForgetResult ForgetRuns(SharedState& state, const ForgetOptions& options) {
@@ -400,14 +453,10 @@ ForgetResult ForgetRuns(SharedState& state, const ForgetOptions& options) {
         return result;
     }
     Connection& db = state.db();
-    if (!options.dryRun) {
-        result.failed += FinishPendingForget(state, options.onStep);
-        if (result.failed) {
-            state.ui.showMessage("前回の整理が終わっていないため、整理を始めません。");
-            result.refused = true;
-            return result;
-        }
-    }
+    // What an earlier forget could not sweep is tried again now, and what is
+    // still left goes into this forget's journal with its own copies.
+    Sweep pending;
+    if (!options.dryRun) result.failed += SweepPending(state, options.onStep, &pending);
 
     // Which runs stay.
     std::vector<RunToSort> times;
@@ -459,6 +508,7 @@ ForgetResult ForgetRuns(SharedState& state, const ForgetOptions& options) {
 
     // The journal first: should the forget be killed after the catalog
     // changed, the next one knows which copies to sweep.
+    Merge(sweep, pending);
     if (const int err = WriteJournal(state, sweep)) {
         state.ui.showMessage("整理の記録を書けないため、整理を始めません (" + JournalPath(state) + "): " + std::strerror(err));
         result.refused = true;
@@ -485,14 +535,8 @@ ForgetResult ForgetRuns(SharedState& state, const ForgetOptions& options) {
     // Then the copies.
     Sweeper sweeper{state, options.onStep};
     sweeper.run(sweep);
+    sweeper.record();
     result.failed += sweeper.failed;
-    if (sweeper.failed == 0) {
-        WriteRoot root(state.dataFolder);
-        if (const int err = root.removeFile(kForgetJournalName); err != 0 && err != ENOENT) {
-            ++result.failed;
-            state.ui.showMessage("整理の記録を削除できませんでした (" + JournalPath(state) + "): " + std::strerror(err));
-        }
-    }
     if (options.onStep) options.onStep("done");
     return result;
 }

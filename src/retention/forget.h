@@ -63,8 +63,10 @@ inline const std::string kForgottenRun = "整理で削除されたバックア�
 // (runs are numbered in order and numbers are never reused).
 bool ForgottenRun(Connection& db, std::int64_t run);
 
-// Finishes the sweep a killed forget left, if any; returns the number of
-// failures (each said). The caller holds the engine lock.
+// Finishes the sweep a killed or failed forget left, if any; returns the
+// number of failures (each said). What may still be swept later stays in
+// the journal; nothing there holds up the next forget, which sweeps it with
+// its own copies. The caller holds the engine lock.
 int FinishPendingForget(SharedState& state, const std::function<void(const char*)>& onStep = {});
 
 }  // namespace tessel
