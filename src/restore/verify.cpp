@@ -26,6 +26,7 @@ const char* const kNoCopy = "コピーがありません";
 const char* const kNoFolder = "版のフォルダーがありません";
 const char* const kDamaged = "データが壊れています (CRC が合いません)";
 const char* const kUnsafeName = "名前が壊れているため戻せません";
+const char* const kDamagedBehind = "アーカイブの途中が壊れています (後ろの版は読めず、追加もできません)";
 
 std::string SizeDiffers(std::int64_t recorded, std::uint64_t actual) {
     return "大きさが記録と違います (記録 " + std::to_string(recorded) + "、コピー " + std::to_string(actual) + ")";
@@ -142,6 +143,13 @@ private:
                 break;
             }
         }
+        // Damage with more than an unfinished add behind it: the members
+        // behind it cannot be found and nothing more is added to the archive.
+        if (index && index->damagedTail && !index->cutOffTail)
+            problem(Version{0, 0, versions.front().level,
+                            WithSlash(JoinPath(destination, VersionFolderName(versions.front().level))),
+                            std::string(kArchiveName), std::nullopt, false},
+                    kDamagedBehind);
         if (decode.empty()) return;
         std::sort(decode.begin(), decode.end());
         std::vector<const lzh::Member*> members;
