@@ -10,6 +10,7 @@
 #include <limits>
 #include <set>
 
+#include "catalog/destination_tokens.h"
 #include "catalog/scan_rules.h"
 #include "catalog/table_files.h"
 #include "platform/codepage.h"
@@ -436,6 +437,9 @@ void ImportCatalog(std::unique_ptr<Connection>& catalog, const std::string& fold
         // The scan choices have no table file: they are copied from the old
         // catalog as they are, patterns byte for byte.
         if (catalog) CopyScanChoices(*catalog, *db);
+        // So are the destinations' write tokens, without which the rebuilt
+        // catalog could not tell its own destinations from a twin's.
+        if (catalog) CopyDestinationTokens(*catalog, *db);
         if (finish) finish(*db);
         t.commit();
         LeaveWalMode(*db);

@@ -31,6 +31,21 @@ void SaveDestinationToken(Connection& db, const std::string& destination, const 
         .run();
 }
 
+bool GaveDestinationToken(Connection& db, const std::string& token) {
+    EnsureTable(db);
+    Statement q = db.prepare("SELECT 1 FROM TESSEL_DESTTOKEN WHERE CUR = ?1 OR PREV = ?1 LIMIT 1");
+    q.bind(1, token);
+    return q.step();
+}
+
+void CopyDestinationTokens(Connection& from, Connection& to) {
+    EnsureTable(from);
+    EnsureTable(to);
+    Statement rows = from.prepare("SELECT DEST, CUR, PREV FROM TESSEL_DESTTOKEN");
+    while (rows.step())
+        SaveDestinationToken(to, rows.text(0), {rows.text(1), rows.isNull(2) ? std::string() : rows.text(2)});
+}
+
 std::string RandomToken() {
     unsigned char bytes[16] = {};
     if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes))

@@ -23,6 +23,15 @@ std::optional<DestinationToken> ReadDestinationToken(Connection& db, const std::
 // Keeps `token` for the destination (committed before the mark is written).
 void SaveDestinationToken(Connection& db, const std::string& destination, const DestinationToken& token);
 
+// Whether this catalog ever gave `token` to a destination (by any path: a
+// destination now reached under another path, a disk mounted elsewhere,
+// still holds its token).
+bool GaveDestinationToken(Connection& db, const std::string& token);
+
+// Copies every kept token from one catalog into another that has none yet
+// (a catalog being rebuilt from table files).
+void CopyDestinationTokens(Connection& from, Connection& to);
+
 // 32 random hexadecimal digits.
 std::string RandomToken();
 

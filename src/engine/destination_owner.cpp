@@ -110,6 +110,16 @@ bool RecordedHere(Connection& db, const std::string& destination) {
     return q.step();
 }
 
+// Whether the mark's write token is one this catalog gave: the token kept
+// for this destination or the one before it, or, when none is kept for it
+// (a destination now reached by another path), any this catalog gave. A
+// mark from before tokens has none and is this catalog's by its identity.
+bool TokenOurs(Connection& db, const DestinationOwner& owner, const std::optional<DestinationToken>& kept) {
+    if (owner.token.empty()) return true;
+    if (kept) return owner.token == kept->current || owner.token == kept->previous;
+    return GaveDestinationToken(db, owner.token);
+}
+
 }  // namespace
 
 std::optional<DestinationOwner> ReadOwnerMark(WriteRoot& destination) {
@@ -136,7 +146,7 @@ std::string ClaimDestination(WriteRoot& destination, Connection& db) {
             if (owner->identity != identity) return Refusal(where, *owner, ours);
             // The same catalog by identity: a copy of its data folder may
             // have written here since this one last did.
-            if (kept && !owner->token.empty() && owner->token != kept->current && owner->token != kept->previous)
+            if (!TokenOurs(db, *owner, kept))
                 return "バックアップ先 " + where + " には、このカタログの複製 (" + CatalogName(*owner) +
                        ") が後から書き込んでいるため、このカタログ (" + ours +
                        ") からは書き込みません！このカタログのものに戻すには、印 (" + destination.pathOf(kOwnerMarkName) +
