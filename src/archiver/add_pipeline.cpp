@@ -35,8 +35,8 @@ struct Job {
 
 class Pipeline {
 public:
-    Pipeline(const std::vector<FileToAdd>& files, const std::string& method, unsigned workers)
-        : files_(files), method_(method), budget_(kQueuePerWorker * workers), ahead_(kAheadPerWorker * workers) {}
+    Pipeline(const std::vector<FileToAdd>& files, const std::string& method, const StopAsked& stopped, unsigned workers)
+        : files_(files), method_(method), stopped_(stopped), budget_(kQueuePerWorker * workers), ahead_(kAheadPerWorker * workers) {}
 
     void work() {
         for (;;) {
@@ -53,7 +53,7 @@ public:
             EncodedMember result;
             try {
                 QueueOutput out(*this, i);
-                result = EncodeMember(files_[i], method_, out);
+                result = EncodeMember(files_[i], method_, out, stopped_);
                 if (result.rc == kUnlhaOk && !out.flush()) result.rc = kUnlhaCannotWrite;
             } catch (const std::exception&) {
                 result = {};
@@ -187,6 +187,7 @@ private:
 
     const std::vector<FileToAdd>& files_;
     const std::string& method_;
+    const StopAsked& stopped_;
     const std::size_t budget_, ahead_;
     std::mutex mu_;
     // The writer waits for output of the file it writes; workers wait for
@@ -214,14 +215,14 @@ unsigned DefaultJobs() {
 
 void EncodeInOrder(const std::vector<FileToAdd>& files, const std::string& method, unsigned jobs,
                    const std::function<MemberOutput&(std::size_t)>& outputFor,
-                   const std::function<bool(std::size_t, const EncodedMember&)>& finish) {
+                   const std::function<bool(std::size_t, const EncodedMember&)>& finish, const StopAsked& stopped) {
     auto serial = [&] {
         for (std::size_t i = 0; i < files.size(); ++i)
-            if (!finish(i, EncodeMember(files[i], method, outputFor(i)))) return;
+            if (!finish(i, EncodeMember(files[i], method, outputFor(i), stopped))) return;
     };
     const unsigned workers = static_cast<unsigned>(std::min<std::size_t>(jobs, files.size()));
     if (workers <= 1) return serial();
-    Pipeline pipeline(files, method, workers);
+    Pipeline pipeline(files, method, stopped, workers);
     std::vector<std::thread> threads;
     try {
         for (unsigned w = 0; w < workers; ++w) threads.emplace_back([&pipeline] { pipeline.work(); });

@@ -24,6 +24,7 @@ unsigned DefaultJobs();
 // kept under a few MB per worker.
 void EncodeInOrder(const std::vector<FileToAdd>& files, const std::string& method, unsigned jobs,
                    const std::function<MemberOutput&(std::size_t)>& outputFor,
-                   const std::function<bool(std::size_t, const EncodedMember&)>& finish);
+                   const std::function<bool(std::size_t, const EncodedMember&)>& finish,
+                   const StopAsked& stopped = {});
 
 }  // namespace tessel::archive

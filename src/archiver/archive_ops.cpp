@@ -203,10 +203,11 @@ void Publish(Slot& slot, const std::shared_ptr<CachedIndex>& base, std::vector<M
     slot.set(std::move(c));
 }
 
-// Writes one member into the open archive at `at`. Order of writes: data
-// first (after room for the header), then the end mark, and the header
-// last, so that until the header lands the byte at `at` still reads as the
-// end of the archive.
+// Writes one member into the open archive at `at`. Order of writes: the
+// add-in-progress mark in the header's place, the data after it, then the
+// end mark, and the header last, so that until the header lands the byte at
+// `at` still reads as the end of the archive and a scan knows what lies
+// behind it may be cut away.
 class ArchiveAppender : public MemberOutput {
 public:
     ArchiveAppender(int afd, std::uint64_t at) : afd_(afd), at_(at) {}
@@ -215,7 +216,7 @@ public:
         attr_ = attr;
         wide_ = wide;
         headerLen_ = lzh::BuildHeader(attr, "-lh0-", 0, 0, 0, wide).size();
-        return true;
+        return WriteAllAt(afd_, at_, lzh::kAddInProgress.data(), lzh::kAddInProgress.size());
     }
     bool data(const void* buf, std::size_t n) override {
         if (!WriteAllAt(afd_, at_ + headerLen_ + written_, buf, n)) return false;
@@ -287,7 +288,8 @@ std::int32_t AppendAll(int afd, std::uint64_t at, const std::vector<FileToAdd>& 
             at = m.end();
             appended(std::move(m));
             return true;
-        });
+        },
+        options.stopped);
     return rc;
 }
 

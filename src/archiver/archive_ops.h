@@ -25,6 +25,9 @@ struct AddOptions {
     // When set: one result code per file, in order, and a file that fails
     // does not stop the files after it (it is left out of the archive).
     std::vector<std::int32_t>* outcomes = nullptr;
+    // When set, asked while files are read: a file not complete when it
+    // says true is left out (kUnlhaStopped), and so is every file after it.
+    StopAsked stopped;
 };
 
 // Adds the files to the archive `rel` below root (reached without a link,

@@ -393,7 +393,7 @@ ArchiveRequest ExtractOneRequest(const std::string& archive, const std::string& 
 }
 
 std::vector<std::int32_t> AddEach(const std::string& rootPath, const std::string& archivePath,
-                                  const std::vector<std::string>& files, unsigned jobs) {
+                                  const std::vector<std::string>& files, unsigned jobs, const StopAsked& stopped) {
     std::vector<std::int32_t> results(files.size(), kUnlhaOk);
     ArchiveRequest where;
     where.archive = archivePath;
@@ -429,6 +429,7 @@ std::vector<std::int32_t> AddEach(const std::string& rootPath, const std::string
         if (group.empty()) return;
         AddOptions options;
         options.jobs = jobs ? jobs : DefaultJobs();
+        options.stopped = stopped;
         std::vector<std::int32_t> outcomes;
         options.outcomes = &outcomes;
         AddFiles(root, rel, group, nullptr, options);

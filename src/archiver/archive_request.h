@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "archiver/member_encoder.h"
+
 namespace tessel::archive {
 
 enum class Action {
@@ -75,7 +77,8 @@ std::int32_t Perform(const ArchiveRequest& request, std::string* report = nullpt
 // does not stop the others. The archive's bytes are those of one add per file. Returns
 // each file's result code, in order.
 std::vector<std::int32_t> AddEach(const std::string& root, const std::string& archive,
-                                  const std::vector<std::string>& files, unsigned jobs = 0);
+                                  const std::vector<std::string>& files, unsigned jobs = 0,
+                                  const StopAsked& stopped = {});
 
 // The request written as an Unlha command line, and back. Parsing finds the
 // end of the unquoted archive path by looking at which files exist.

@@ -49,7 +49,7 @@ bool ShrinksFurtherOn(int fd, const struct stat& st) {
 
 bool IsWritableMethod(const std::string& method) { return method == "-lh5-" || method == "-lh7-"; }
 
-EncodedMember EncodeMember(const FileToAdd& f, const std::string& method, MemberOutput& out) {
+EncodedMember EncodeMember(const FileToAdd& f, const std::string& method, MemberOutput& out, const StopAsked& stopped) {
     if (!IsWritableMethod(method)) return Failed(kUnlhaBadCommand);
     // A path readers going by names refuse is stored only when asked for,
     // and never one that is not a plain relative path.
@@ -74,7 +74,14 @@ EncodedMember EncodeMember(const FileToAdd& f, const std::string& method, Member
         if (!out.data(buf, n)) { writeFailed = true; return false; }
         return true;
     };
+    // A stop is looked at with every chunk read, so that a large file does
+    // not hold up a stop for as long as it takes to compress it.
+    bool stoppedHere = false;
     lzh::ReadFn source = [&](void* buf, std::size_t n) -> std::ptrdiff_t {
+        if (stopped && stopped()) {
+            stoppedHere = true;
+            return -1;
+        }
         for (;;) {
             ssize_t r = ::read(src.get(), buf, n);
             if (r < 0 && errno == EINTR) continue;
@@ -92,6 +99,7 @@ EncodedMember EncodeMember(const FileToAdd& f, const std::string& method, Member
     if (statSize > 0)
         enc = lzh::EncodeLh(method == "-lh5-" ? 13 : 16, source, sink, statSize, &store, !ShrinksFurtherOn(src.get(), st));
     else enc.status = lzh::EncodeResult::Status::NotSmaller;
+    if (stoppedHere) return Failed(kUnlhaStopped);
     if (enc.status == lzh::EncodeResult::Status::ReadFailed) return Failed(kUnlhaCannotReadSource);
     if (enc.status == lzh::EncodeResult::Status::WriteFailed || writeFailed) return Failed(kUnlhaCannotWrite);
     if (enc.stored) {
@@ -105,7 +113,7 @@ EncodedMember EncodeMember(const FileToAdd& f, const std::string& method, Member
         std::unique_ptr<char[]> buf(new char[1 << 18]);
         for (;;) {
             std::ptrdiff_t r = source(buf.get(), std::size_t{1} << 18);
-            if (r < 0) return Failed(kUnlhaCannotReadSource);
+            if (r < 0) return Failed(stoppedHere ? kUnlhaStopped : kUnlhaCannotReadSource);
             if (r == 0) break;
             enc.crc = lzh::Crc16Update(enc.crc, buf.get(), static_cast<std::size_t>(r));
             enc.originalSize += static_cast<std::uint64_t>(r);

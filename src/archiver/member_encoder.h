@@ -4,6 +4,7 @@
 // goes to a MemberOutput as it is produced, so that a file of any size
 // streams without being held in memory.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "archiver/lzh/archive.h"
@@ -45,8 +46,12 @@ struct EncodedMember {
 // True for the methods EncodeMember can write: "-lh5-" and "-lh7-".
 bool IsWritableMethod(const std::string& method);
 
+// Asked between the chunks of a file: true gives up the file (kUnlhaStopped).
+using StopAsked = std::function<bool()>;
+
 // Reads f.source (never through a symbolic link, never blocking on a FIFO)
 // and hands its member to `out`.
-EncodedMember EncodeMember(const FileToAdd& f, const std::string& method, MemberOutput& out);
+EncodedMember EncodeMember(const FileToAdd& f, const std::string& method, MemberOutput& out,
+                           const StopAsked& stopped = {});
 
 }  // namespace tessel::archive

@@ -44,6 +44,7 @@ const char* UnlhaResultText(std::int32_t rc) {
     case kUnlhaAmbiguousMember: return "several members match";
     case kUnlhaUnsupportedMethod: return "compression method not supported";
     case kUnlhaSourceChanged: return "the file changed while it was read";
+    case kUnlhaStopped: return "stopped before the file was added";
     default: return "failed";
     }
 }

@@ -19,6 +19,7 @@ enum UnlhaResult : std::int32_t {
     kUnlhaAmbiguousMember = 0x8109,  // several members match and none is in the named folder
     kUnlhaUnsupportedMethod = 0x810A,// member compressed with a method we cannot read
     kUnlhaSourceChanged = 0x810C,    // the file to add changed while it was read
+    kUnlhaStopped = 0x810D,          // a stop was asked for before the file was added
 };
 
 // Runs commandLine (NUL-terminated, path names in their native bytes) and

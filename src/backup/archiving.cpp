@@ -382,6 +382,9 @@ void StoreEach(BackupRun& run) {
                     copyFailedUnexpectedly = true;
                 } else if (const std::int32_t rc = ahead->rc[i]; rc == 0) {
                     stored = ahead->stored[i];
+                } else if (rc == kUnlhaStopped) {
+                    run.stopPoint();  // the add gave up on this file for the stop
+                    result = FileResult::Archiver(rc);
                 } else {
                     if (rc != kUnlhaSourceChanged) {
                         run.archiverResult(rc);
@@ -476,11 +479,75 @@ std::int64_t MarkFilesMissingFromBulk(BackupRun& run, const std::string& archive
     return marked;
 }
 
+// The files of one batch of rows added to the bulk archive in one call.
+// Returns the first failure's code (kUnlhaOk when every file went in); a
+// file stored as it stood still when the add began and ended gives its row
+// the state it was stored in, as a level copy does.
+std::int32_t AddToBulk(BackupRun& run, const std::string& bulk, const std::vector<VersionRow>& rows) {
+    std::vector<const VersionRow*> taken;
+    std::vector<std::string> files;
+    std::vector<EntryLook> before;
+    for (const VersionRow& row : rows) {
+        if (VersionStateOf(row.kbn1) != VersionState::kRecordedOnly) continue;
+        taken.push_back(&row);
+        files.push_back(SourceFileOf(row));
+        before.push_back(LookAtEntry(files.back()));
+    }
+    if (files.empty()) return kUnlhaOk;
+    run.progress(kCheckingPrefix, files.front(), kBackingUpSuffix);
+    std::vector<std::int32_t> got;
+    try {
+        got = (*run.addEach)(run.destination, bulk, files);
+    } catch (const std::exception&) {
+        got.clear();
+    }
+    if (got.size() != files.size()) return kUnlhaCannotWrite;
+    std::int32_t first = kUnlhaOk;
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        if (got[k] != kUnlhaOk) {
+            if (first == kUnlhaOk) first = got[k];
+            continue;
+        }
+        const EntryLook after = LookAtEntry(files[k]);
+        if (SettledBetween(before[k], after) == Settled::kStable && !AsRecorded(*taken[k], after))
+            RecordStoredState(run, taken[k]->rowid, files[k]);
+    }
+    return first;
+}
+
+// An initial bulk backup. Exactly the files the scan recorded go into the
+// bulk archive, batch by batch: what the scan left out (patterns, hidden
+// and cache folders, the program's own folders, files made since) never
+// reaches the destination. A stop between batches removes the archive
+// begun: a stopped initial backup leaves nothing behind.
 void StoreBulk(BackupRun& run) {
     const std::string bulk = BulkArchive(run.destination);
-    archive::ArchiveRequest request = archive::AddFolderRequest(bulk, run.source, run.subdirFlag == "01");
-    request.root = run.destination;
-    if (run.runArchiver(request) == 0) {
+    std::int32_t rc = kUnlhaOk;
+    if (!run.addEach) {
+        archive::ArchiveRequest request = archive::AddFolderRequest(bulk, run.source, run.subdirFlag == "01");
+        request.root = run.destination;
+        rc = run.runArchiver(request);
+    } else {
+        try {
+            for (std::vector<VersionRow> rows = NextRows(run, run.rowidBefore); !rows.empty();
+                 rows = NextRows(run, rows.back().rowid)) {
+                run.stopPoint();
+                const std::int32_t got = AddToBulk(run, bulk, rows);
+                if (rc == kUnlhaOk) rc = got;
+            }
+            run.stopPoint();
+        } catch (const RunStopped&) {
+            (void)run.root().removeFile(std::string(kArchiveName));
+            throw;
+        }
+        // A source without files to store still gets its (empty) archive,
+        // which a restore of the run extracts.
+        std::int32_t code = 0;
+        if (rc == kUnlhaOk && !archive::LoadIndex(bulk, &code) && code == kUnlhaArchiveMissing)
+            rc = archive::AddFiles(run.root(), std::string(kArchiveName), {}, nullptr, {});
+        run.archiverResult(rc);
+    }
+    if (rc == kUnlhaOk) {
         run.result.versionsStored += run.result.versionsRecorded;
         return;
     }
