@@ -259,13 +259,9 @@ TEST(Upgrade, OlderCatalogsKeepEveryRowAndNewerOnesAreLeft) {
         // The scan choices have no table file: they come across as they are,
         // a pattern that Shift JIS cannot hold and one that is not UTF-8 included.
         const std::vector<std::string> patterns{"node_modules/", "!\xE2\x99\xA5.txt", "caf\xC3\x28/**"};
-        {
-            Transaction t(c.db());
-            WriteScanPatterns(c.db(), 0, {"*.tmp"});
-            WriteScanPatterns(c.db(), 2, patterns);
-            WriteScanOptions(c.db(), 2, true, true);
-            t.commit();
-        }
+        WriteScanPatterns(c.db(), 0, {"*.tmp"});
+        WriteScanPatterns(c.db(), 2, patterns);
+        WriteScanOptions(c.db(), 2, true, true);
         const std::vector<std::vector<Row>> before = c.contents();
         ASSERT_TRUE(UpgradeCatalog(c.state));
         EXPECT_EQ(ReadScanChoices(c.db(), 0).patterns, std::vector<std::string>{"*.tmp"});
