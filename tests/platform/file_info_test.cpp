@@ -1,6 +1,5 @@
 // What the backup records of a file: its times as local ticks at the zone
 // offset of the moment, its size, and the version resource of a PE image.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -12,6 +12,8 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <set>
+#include <tuple>
 
 #include "platform/codepage.h"
 #include "platform/dir_listing.h"
@@ -30,11 +32,17 @@ using test::WriteFile;
 
 std::string Err(int e) { return "Error:" + std::to_string(e); }
 
-std::vector<std::string> Names(const std::string& dir) {
-    std::vector<std::string> out;
-    for (auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename());
-    std::sort(out.begin(), out.end());
+std::set<std::string> Names(const std::string& dir) {
+    std::set<std::string> out;
+    for (auto& e : fs::directory_iterator(dir)) out.insert(e.path().filename());
     return out;
+}
+
+// A file's permission bits and last-write time.
+std::tuple<unsigned, time_t, long> Stamp(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {0, -1, -1};
+    return {st.st_mode & 07777, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
 }
 
 TEST(Codepage, EveryLeadByteRangeConvertsBothWaysAndWhatItCannotHoldFailsOrIsMarked) {
@@ -67,12 +75,8 @@ TEST(CopyFile, ReplacesTheTargetKeepingTimeAndModeNeverThroughALinkAndFailuresGi
     ASSERT_EQ(chmod((d / "src").c_str(), 0640), 0);
     EXPECT_EQ(CopyFile(d / "src", d / "dst").resultText(), "成功");
     EXPECT_EQ(ReadFile(d / "dst"), "new contents");
-    struct stat st {};
-    ASSERT_EQ(stat((d / "dst").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mtim.tv_sec, 1234567890);
-    EXPECT_EQ(st.st_mtim.tv_nsec, 500);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(Names(d.path()), (std::vector<std::string>{"dst", "src"})) << "no temporary file left";
+    EXPECT_EQ(Stamp(d / "dst"), std::make_tuple(0640u, time_t{1234567890}, 500L));
+    EXPECT_EQ(Names(d.path()), (std::set<std::string>{"dst", "src"})) << "no temporary file left";
 
     EXPECT_EQ(CopyFile(d / "missing", d / "x").message(), "コピー元を読めません (" + (d / "missing") + "): " + std::strerror(ENOENT));
     EXPECT_EQ(CopyFile(d / "src", d / "no-such-dir/x").resultText(), Err(ENOENT));
@@ -120,11 +124,7 @@ TEST(SafeWrite, EveryOperationBelowTheRootRefusesLinksAndPathsThatAreNotPlainOnB
         const std::string deep = "a/b/" + std::string(255, 'n');
         EXPECT_EQ(Write(root, deep, "deep", stamp), 0);
         EXPECT_EQ(ReadFile(d / ("root/made/" + deep)), "deep");
-        struct stat st {};
-        ASSERT_EQ(::stat((d / ("root/made/" + deep)).c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 07777, 0640u);
-        EXPECT_EQ(st.st_mtim.tv_sec, 1234567890);
-        EXPECT_EQ(st.st_mtim.tv_nsec, 123456700);
+        EXPECT_EQ(Stamp(d / ("root/made/" + deep)), std::make_tuple(0640u, time_t{1234567890}, 123456700L));
 
         // A link at the target is replaced or removed, never followed.
         WriteFile(outside / "victim", "keep");
@@ -133,13 +133,11 @@ TEST(SafeWrite, EveryOperationBelowTheRootRefusesLinksAndPathsThatAreNotPlainOnB
         ASSERT_EQ(::symlink((outside / "victim").c_str(), (d / "root/made/a/u").c_str()), 0);
         EXPECT_EQ(root.setTimes("a/u", timespec{1, 0}), 0);
         EXPECT_EQ(Write(root, "a/t", "new"), 0);
-        ASSERT_EQ(::lstat((d / "root/made/a/t").c_str(), &st), 0);
-        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(d / "root/made/a/t")));
         EXPECT_EQ(root.removeFile("a/u"), 0);
         EXPECT_EQ(ReadFile(outside / "victim"), "keep");
-        ASSERT_EQ(::stat((outside / "victim").c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 07777, 0444u);
-        EXPECT_NE(st.st_mtim.tv_sec, 1);
+        EXPECT_EQ(std::get<0>(Stamp(outside / "victim")), 0444u);
+        EXPECT_NE(std::get<1>(Stamp(outside / "victim")), 1);
 
         // A link on the way (to a folder, dangling, or the root's own
         // place as seen from below), a file in the way, and paths that are
@@ -149,6 +147,7 @@ TEST(SafeWrite, EveryOperationBelowTheRootRefusesLinksAndPathsThatAreNotPlainOnB
         ASSERT_EQ(::symlink(".", (d / "root/made/a/self").c_str()), 0);
         WriteFile(d / "root/made/file", "");
         WriteRoot fresh(d / "root/made");
+        struct stat st {};
         const std::pair<std::string, int> refused[] = {
             {"L/victim", ELOOP}, {"L/new/x", ELOOP}, {"D/x", ELOOP}, {"a/self/x", ELOOP}, {"file/x", ENOTDIR},
             {"a/../x", EINVAL},  {"./x", EINVAL},    {"/x", EINVAL},  {"a//x", EINVAL},    {"x/", EINVAL},
@@ -165,12 +164,12 @@ TEST(SafeWrite, EveryOperationBelowTheRootRefusesLinksAndPathsThatAreNotPlainOnB
                 EXPECT_EQ(fresh.openFolder(rel, &fd), error) << shown;
             }
         }
-        EXPECT_EQ(Names(outside.path()), std::vector<std::string>{"victim"});
+        EXPECT_EQ(Names(outside.path()), std::set<std::string>{"victim"});
         EXPECT_EQ(ReadFile(outside / "victim"), "keep");
 
         // A failing writer leaves neither a target nor a temporary file.
         EXPECT_EQ(fresh.writeFile("a/failed", [](int) { return ENOSPC; }, {}), ENOSPC);
-        EXPECT_EQ(Names(d / "root/made/a"), (std::vector<std::string>{"b", "self", "t"}));
+        EXPECT_EQ(Names(d / "root/made/a"), (std::set<std::string>{"b", "self", "t"}));
         // Without replace an existing entry stays.
         EXPECT_EQ(fresh.writeFile("a/t", [](int) { return 0; }, {}, false), EEXIST);
         EXPECT_EQ(ReadFile(d / "root/made/a/t"), "new");
@@ -231,34 +230,30 @@ TEST(SafeWrite, TemporaryFilesLeaveNothingBehindAndOnlyTheProgramsOwnLeftoversAr
     ::close(dirFd);
     EXPECT_TRUE(Names(d / "owned/sub").empty()) << "an unnamed temporary file vanishes with its writer";
 
-    std::vector<std::string> names = lookAlikes;
-    names.push_back(leftover);
-    names.push_back(live);
-    names.push_back(reused);
+    std::set<std::string> names(lookAlikes.begin(), lookAlikes.end());
+    names.insert({leftover, live, reused});
     for (const std::string folder : {"user", "owned", "owned/sub"})
         for (const auto& n : names) {
             WriteFile(d / (folder + "/" + n), "x");
             if (n == reused) fs::last_write_time(d / (folder + "/" + n), fs::file_time_type::clock::now() - std::chrono::hours(1));
         }
-    std::vector<std::string> all = names;
-    std::sort(all.begin(), all.end());
-    std::vector<std::string> kept = all;
-    for (const std::string& gone : {leftover, reused}) kept.erase(std::find(kept.begin(), kept.end(), gone));
+    std::set<std::string> kept = names;
+    kept.erase(leftover);
+    kept.erase(reused);
 
     // A listing shows every name; a user's folder keeps everything.
     EXPECT_EQ(ListDirectory(d / "user", kListFiles).size(), names.size());
     WriteRoot user(d / "user");
     EXPECT_EQ(Write(user, "out.txt", "x"), 0);
-    all.insert(std::lower_bound(all.begin(), all.end(), "out.txt"), "out.txt");
-    EXPECT_EQ(Names(d / "user"), all);
+    names.insert("out.txt");
+    EXPECT_EQ(Names(d / "user"), names);
     // The program's own folders lose exactly the dead maker's leftover.
     WriteRoot owned(d / "owned", {Ownership::kProgram, RootLinks::kRefuse});
     int fd = -1;
     EXPECT_EQ(owned.openFolder("sub", &fd), 0);
-    std::vector<std::string> keptWithSub = kept;
-    keptWithSub.insert(std::lower_bound(keptWithSub.begin(), keptWithSub.end(), "sub"), "sub");
-    EXPECT_EQ(Names(d / "owned"), keptWithSub);
     EXPECT_EQ(Names(d / "owned/sub"), kept);
+    kept.insert("sub");
+    EXPECT_EQ(Names(d / "owned"), kept);
     ::kill(reuser, SIGKILL);
     waitpid(reuser, nullptr, 0);
 }
