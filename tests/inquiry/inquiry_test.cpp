@@ -9,7 +9,6 @@
 #include <QTableView>
 #include <QTest>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -300,8 +299,7 @@ TEST(InquiryWindows, VersionCodeEditsAreCheckedSavedToTheirOwnRowAndNeedTheCopyF
 TEST(InquiryWindows, TheContextMenuRestoresTheSelectedVersionsIntoAFolder) {
     InquiryHarness h(false);
     std::string src = h.folder / "src", dest = h.folder / "dest";
-    std::filesystem::create_directories(src);
-    std::filesystem::create_directories(dest);
+    for (const std::string& d : {src, dest}) std::filesystem::create_directories(d);
     test::WriteFile(src + "/a.txt", "a1");
     test::WriteFile(src + "/b.txt", "b1");
     test::SetMtime(src + "/a.txt", 1700000000);

@@ -1,6 +1,8 @@
-// Files as the engines see and write them: code page 932 text, copies and
-// deletes, and the safe write that never follows a link below its root and
-// removes only the program's own leftovers.
+// Files as the engines see, record and write them: code page 932 text; a
+// file's times as local ticks at the zone offset of the moment, its size and
+// the version resource of a PE image; copies and deletes, and the safe write
+// that never follows a link below its root and removes only the program's own
+// leftovers.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -10,31 +12,45 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <set>
+#include <tuple>
 
 #include "platform/codepage.h"
 #include "platform/dir_listing.h"
 #include "platform/file_ops.h"
+#include "platform/file_times.h"
+#include "platform/file_version.h"
 #include "platform/safe_write.h"
 #include "platform/unique_fd.h"
+#include "support/pe_image.h"
 #include "support/temp_dir.h"
 
 namespace tessel {
 namespace {
 
 namespace fs = std::filesystem;
+using test::BuildPe;
 using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
 
 std::string Err(int e) { return "Error:" + std::to_string(e); }
 
-std::vector<std::string> Names(const std::string& dir) {
-    std::vector<std::string> out;
-    for (auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename());
-    std::sort(out.begin(), out.end());
+std::set<std::string> Names(const std::string& dir) {
+    std::set<std::string> out;
+    for (auto& e : fs::directory_iterator(dir)) out.insert(e.path().filename());
     return out;
+}
+
+// A file's permission bits and last-write time.
+std::tuple<unsigned, time_t, long> Stamp(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {0, -1, -1};
+    return {st.st_mode & 07777, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
 }
 
 TEST(Codepage, EveryLeadByteRangeConvertsBothWaysAndWhatItCannotHoldFailsOrIsMarked) {
@@ -67,12 +83,8 @@ TEST(CopyFile, ReplacesTheTargetKeepingTimeAndModeNeverThroughALinkAndFailuresGi
     ASSERT_EQ(chmod((d / "src").c_str(), 0640), 0);
     EXPECT_EQ(CopyFile(d / "src", d / "dst").resultText(), "成功");
     EXPECT_EQ(ReadFile(d / "dst"), "new contents");
-    struct stat st {};
-    ASSERT_EQ(stat((d / "dst").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mtim.tv_sec, 1234567890);
-    EXPECT_EQ(st.st_mtim.tv_nsec, 500);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(Names(d.path()), (std::vector<std::string>{"dst", "src"})) << "no temporary file left";
+    EXPECT_EQ(Stamp(d / "dst"), std::make_tuple(0640u, time_t{1234567890}, 500L));
+    EXPECT_EQ(Names(d.path()), (std::set<std::string>{"dst", "src"})) << "no temporary file left";
 
     EXPECT_EQ(CopyFile(d / "missing", d / "x").message(), "コピー元を読めません (" + (d / "missing") + "): " + std::strerror(ENOENT));
     EXPECT_EQ(CopyFile(d / "src", d / "no-such-dir/x").resultText(), Err(ENOENT));
@@ -120,11 +132,7 @@ TEST(SafeWrite, EveryOperationBelowTheRootRefusesLinksAndPathsThatAreNotPlainOnB
         const std::string deep = "a/b/" + std::string(255, 'n');
         EXPECT_EQ(Write(root, deep, "deep", stamp), 0);
         EXPECT_EQ(ReadFile(d / ("root/made/" + deep)), "deep");
-        struct stat st {};
-        ASSERT_EQ(::stat((d / ("root/made/" + deep)).c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 07777, 0640u);
-        EXPECT_EQ(st.st_mtim.tv_sec, 1234567890);
-        EXPECT_EQ(st.st_mtim.tv_nsec, 123456700);
+        EXPECT_EQ(Stamp(d / ("root/made/" + deep)), std::make_tuple(0640u, time_t{1234567890}, 123456700L));
 
         // A link at the target is replaced or removed, never followed.
         WriteFile(outside / "victim", "keep");
@@ -133,13 +141,11 @@ TEST(SafeWrite, EveryOperationBelowTheRootRefusesLinksAndPathsThatAreNotPlainOnB
         ASSERT_EQ(::symlink((outside / "victim").c_str(), (d / "root/made/a/u").c_str()), 0);
         EXPECT_EQ(root.setTimes("a/u", timespec{1, 0}), 0);
         EXPECT_EQ(Write(root, "a/t", "new"), 0);
-        ASSERT_EQ(::lstat((d / "root/made/a/t").c_str(), &st), 0);
-        EXPECT_TRUE(S_ISREG(st.st_mode));
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(d / "root/made/a/t")));
         EXPECT_EQ(root.removeFile("a/u"), 0);
         EXPECT_EQ(ReadFile(outside / "victim"), "keep");
-        ASSERT_EQ(::stat((outside / "victim").c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 07777, 0444u);
-        EXPECT_NE(st.st_mtim.tv_sec, 1);
+        EXPECT_EQ(std::get<0>(Stamp(outside / "victim")), 0444u);
+        EXPECT_NE(std::get<1>(Stamp(outside / "victim")), 1);
 
         // A link on the way (to a folder, dangling, or the root's own
         // place as seen from below), a file in the way, and paths that are
@@ -149,6 +155,7 @@ TEST(SafeWrite, EveryOperationBelowTheRootRefusesLinksAndPathsThatAreNotPlainOnB
         ASSERT_EQ(::symlink(".", (d / "root/made/a/self").c_str()), 0);
         WriteFile(d / "root/made/file", "");
         WriteRoot fresh(d / "root/made");
+        struct stat st {};
         const std::pair<std::string, int> refused[] = {
             {"L/victim", ELOOP}, {"L/new/x", ELOOP}, {"D/x", ELOOP}, {"a/self/x", ELOOP}, {"file/x", ENOTDIR},
             {"a/../x", EINVAL},  {"./x", EINVAL},    {"/x", EINVAL},  {"a//x", EINVAL},    {"x/", EINVAL},
@@ -165,12 +172,12 @@ TEST(SafeWrite, EveryOperationBelowTheRootRefusesLinksAndPathsThatAreNotPlainOnB
                 EXPECT_EQ(fresh.openFolder(rel, &fd), error) << shown;
             }
         }
-        EXPECT_EQ(Names(outside.path()), std::vector<std::string>{"victim"});
+        EXPECT_EQ(Names(outside.path()), std::set<std::string>{"victim"});
         EXPECT_EQ(ReadFile(outside / "victim"), "keep");
 
         // A failing writer leaves neither a target nor a temporary file.
         EXPECT_EQ(fresh.writeFile("a/failed", [](int) { return ENOSPC; }, {}), ENOSPC);
-        EXPECT_EQ(Names(d / "root/made/a"), (std::vector<std::string>{"b", "self", "t"}));
+        EXPECT_EQ(Names(d / "root/made/a"), (std::set<std::string>{"b", "self", "t"}));
         // Without replace an existing entry stays.
         EXPECT_EQ(fresh.writeFile("a/t", [](int) { return 0; }, {}, false), EEXIST);
         EXPECT_EQ(ReadFile(d / "root/made/a/t"), "new");
@@ -231,34 +238,30 @@ TEST(SafeWrite, TemporaryFilesLeaveNothingBehindAndOnlyTheProgramsOwnLeftoversAr
     ::close(dirFd);
     EXPECT_TRUE(Names(d / "owned/sub").empty()) << "an unnamed temporary file vanishes with its writer";
 
-    std::vector<std::string> names = lookAlikes;
-    names.push_back(leftover);
-    names.push_back(live);
-    names.push_back(reused);
+    std::set<std::string> names(lookAlikes.begin(), lookAlikes.end());
+    names.insert({leftover, live, reused});
     for (const std::string folder : {"user", "owned", "owned/sub"})
         for (const auto& n : names) {
             WriteFile(d / (folder + "/" + n), "x");
             if (n == reused) fs::last_write_time(d / (folder + "/" + n), fs::file_time_type::clock::now() - std::chrono::hours(1));
         }
-    std::vector<std::string> all = names;
-    std::sort(all.begin(), all.end());
-    std::vector<std::string> kept = all;
-    for (const std::string& gone : {leftover, reused}) kept.erase(std::find(kept.begin(), kept.end(), gone));
+    std::set<std::string> kept = names;
+    kept.erase(leftover);
+    kept.erase(reused);
 
     // A listing shows every name; a user's folder keeps everything.
     EXPECT_EQ(ListDirectory(d / "user", kListFiles).size(), names.size());
     WriteRoot user(d / "user");
     EXPECT_EQ(Write(user, "out.txt", "x"), 0);
-    all.insert(std::lower_bound(all.begin(), all.end(), "out.txt"), "out.txt");
-    EXPECT_EQ(Names(d / "user"), all);
+    names.insert("out.txt");
+    EXPECT_EQ(Names(d / "user"), names);
     // The program's own folders lose exactly the dead maker's leftover.
     WriteRoot owned(d / "owned", {Ownership::kProgram, RootLinks::kRefuse});
     int fd = -1;
     EXPECT_EQ(owned.openFolder("sub", &fd), 0);
-    std::vector<std::string> keptWithSub = kept;
-    keptWithSub.insert(std::lower_bound(keptWithSub.begin(), keptWithSub.end(), "sub"), "sub");
-    EXPECT_EQ(Names(d / "owned"), keptWithSub);
     EXPECT_EQ(Names(d / "owned/sub"), kept);
+    kept.insert("sub");
+    EXPECT_EQ(Names(d / "owned"), kept);
     ::kill(reuser, SIGKILL);
     waitpid(reuser, nullptr, 0);
 }
@@ -307,6 +310,106 @@ TEST(ListDirectory, BothWaysFromOneReadAndAKeptListingHoldsOnlyWhileTheFolderIsU
     fs::create_directories(d);
     ASSERT_EQ(::utimensat(AT_FDCWD, d.c_str(), back, 0), 0);
     EXPECT_FALSE(unchanged());
+}
+
+constexpr std::int64_t kTicks1970 = 116444736000000000;
+
+// Last-write times are local ticks at the zone offset in force at the file's
+// own time, split into signed halves; the size keeps its low 32 bits.
+TEST(ReadFileTimes, LocalTicksAtTheOffsetOfTheFilesOwnTimeLow32BitSizesAndCalendarEdges) {
+    const struct {
+        const char* zone;
+        std::int64_t unixSeconds;
+        long nanoseconds;
+        int offset;
+        const char *date, *time;
+    } cases[] = {
+        {"Asia/Tokyo", 1049515509, 123456789, 9 * 3600, "2003年4月5日(土)", "13時5分9秒"},  // low half has its top bit set
+        {"Europe/Berlin", 1705320000, 0, 3600, "2024年1月15日(月)", "13時0分0秒"},         // CET
+        {"Europe/Berlin", 1721044800, 0, 7200, "2024年7月15日(月)", "14時0分0秒"},         // CEST
+    };
+    const char* oldZone = std::getenv("TZ");
+    const std::string saved = oldZone ? oldZone : "";
+    TempDir dir;
+    WriteFile(dir / "f", "hello");
+    for (const auto& c : cases) {
+        setenv("TZ", c.zone, 1);
+        tzset();
+        test::SetMtime(dir / "f", c.unixSeconds, c.nanoseconds);
+        const FileTimes t = ReadFileTimes(dir / "f");
+        ASSERT_EQ(t.status, 0);
+        const std::int64_t expect = kTicks1970 + (c.unixSeconds + c.offset) * 10000000 + c.nanoseconds / 100;
+        EXPECT_EQ(t.lastWrite.high, static_cast<std::int32_t>(expect >> 32)) << c.date;
+        EXPECT_EQ(t.lastWrite.low, static_cast<std::int32_t>(static_cast<std::uint32_t>(expect))) << c.date;
+        EXPECT_EQ(t.size, 5);
+        EXPECT_EQ(FormatFileTime(t.lastWrite).date, c.date);
+        EXPECT_EQ(FormatFileTime(t.lastWrite).time, c.time);
+    }
+    oldZone ? setenv("TZ", saved.c_str(), 1) : unsetenv("TZ");
+    tzset();
+    for (const off_t size : {(1LL << 32) + 7, 0xC0000000LL}) {
+        ASSERT_EQ(truncate((dir / "f").c_str(), size), 0);
+        const FileTimes t = ReadFileTimes(dir / "f");
+        EXPECT_EQ(t.size, static_cast<std::int32_t>(static_cast<std::uint32_t>(size)));
+        EXPECT_LE(t.creation.ticks(), t.lastWrite.ticks());  // the birth time where kept
+    }
+    EXPECT_EQ(ReadFileTimes(dir / "missing").status, 9);
+    EXPECT_EQ(FormatFileTime(FileTime{0, 0}).date + FormatFileTime(FileTime{0, 0}).time, "1601年1月1日(月)0時0分0秒");
+    const std::pair<std::int64_t, const char*> dates[] = {{951782400 + 86399, "2000年2月29日(火)23時59分59秒"},
+                                                         {-1, "1969年12月31日(水)23時59分59秒"},
+                                                         {4102444800, "2100年1月1日(金)0時0分0秒"}};
+    for (const auto& [seconds, text] : dates) {
+        const FileTimeTexts f = FormatFileTime(FileTime::FromTicks(kTicks1970 + seconds * 10000000));
+        EXPECT_EQ(f.date + f.time, text);
+    }
+}
+
+// All six fields on one line; a file without a version gives kNone.
+std::string Fields(const FileVersion& v) {
+    return v.fileText + " " + std::to_string(v.fileHigh) + " " + std::to_string(v.fileLow) + " / " + v.productText + " " +
+           std::to_string(v.productHigh) + " " + std::to_string(v.productLow);
+}
+const std::string kNone = "  0 0 /   0 0";
+const std::string kTruth = "1.2.3.4 65538 196612 / 65535.0.40000.7 -65536 -1673527289";
+
+// A truncated or corrupted image gives the true version or none, never
+// other numbers (arbitrary bytes are the file version fuzz target's).
+TEST(ReadFileVersion, TheFourNumbersAndTextsOfTheResourceEverythingElseNoneAndDamageNeverOtherNumbers) {
+    if (!test::HaveMingw()) GTEST_SKIP() << "mingw-w64 binutils are not installed";
+    TempDir dir;
+    const std::string versioned = BuildPe(dir, "versioned", test::kVersionedRc), image = ReadFile(versioned);
+    EXPECT_EQ(Fields(ReadFileVersion(versioned)), kTruth);
+    // The halves are unsigned 16-bit fields, whatever the sign of the half.
+    EXPECT_EQ(Fields(ParseFileVersion(test::WithVersion(image, 0x80010002u, 0x00030004u, 0xFFFFFFFFu, 0xFFFFFFFFu))),
+              "32769.2.3.4 -2147418110 196612 / 65535.65535.65535.65535 -1 -1");
+    FileVersion v;
+    const FileTimes t = ReadFileInfo(versioned, v);
+    ASSERT_EQ(t.status, 0);
+    EXPECT_EQ(t.lastWrite.ticks(), ReadFileTimes(versioned).lastWrite.ticks());
+    EXPECT_EQ(t.size, static_cast<std::int32_t>(image.size()));
+    EXPECT_EQ(Fields(v), kTruth);
+
+    // A link to a versioned image is not followed; a FIFO is not waited on.
+    WriteFile(dir / "text.txt", "MZ but only text, nothing more of a PE header here........................");
+    ASSERT_EQ(symlink(versioned.c_str(), (dir / "link.exe").c_str()), 0);
+    ASSERT_EQ(mkfifo((dir / "pipe.exe").c_str(), 0644), 0);
+    for (const std::string& path : {BuildPe(dir, "plain", ""), BuildPe(dir, "other", "7 RCDATA\nBEGIN\n  \"data\"\nEND\n"),
+                                    dir / "text.txt", dir / "missing.exe", dir.path(), dir / "link.exe", dir / "pipe.exe"}) {
+        EXPECT_EQ(Fields(ReadFileVersion(path)), kNone) << path;
+        if (path.ends_with(".txt") || path.find("/plain") != std::string::npos || path.find("/other") != std::string::npos) continue;
+        FileVersion none;
+        EXPECT_EQ(ReadFileInfo(path, none).status, 9) << path;
+        EXPECT_EQ(Fields(none), kNone) << path;
+    }
+
+    auto trueOrNone = [](const FileVersion& v) { return Fields(v) == kTruth || Fields(v) == kNone; };
+    for (size_t n = 0; n < image.size(); n += 7)
+        EXPECT_TRUE(trueOrNone(ParseFileVersion(std::string_view(image).substr(0, n)))) << "prefix of " << n;
+    // Directory entries pointing at themselves.
+    std::string loop = image;
+    for (size_t i = 0; i + 4 <= loop.size(); i += 4)
+        if (static_cast<unsigned char>(loop[i + 3]) == 0x80) loop[i] = loop[i + 1] = loop[i + 2] = 0;
+    EXPECT_TRUE(trueOrNone(ParseFileVersion(loop)));
 }
 
 }  // namespace

@@ -42,6 +42,8 @@ struct Harness : test::GuiHarness {
     }
     DIRSET& w() { return context.window<DIRSET>(); }
     QLineEdit* field(const char* name) { return w().findChild<QLineEdit*>(name); }
+    QListWidget* list(const char* name) { return w().findChild<QListWidget*>(name); }
+    QTableView* grid() { return w().findChild<QTableView*>("DataGrid1"); }
     void click(const char* button) { QTest::mouseClick(w().findChild<QPushButton*>(button), Qt::LeftButton); }
     void focus(const char* name, QEvent::Type type) {
         QFocusEvent e(type);
@@ -54,14 +56,18 @@ struct Harness : test::GuiHarness {
         focus(name, QEvent::FocusOut);
     }
     void chooseItem(const char* listName, const char* text) {
-        auto* l = w().findChild<QListWidget*>(listName);
+        QListWidget* l = list(listName);
         QListWidgetItem* item = l->findItems(QString::fromUtf8(text), Qt::MatchExactly).first();
         QTest::mouseClick(l->viewport(), Qt::LeftButton, {}, l->visualItemRect(item).center());
     }
+    // Makes a folder of the temporary tree and returns its path.
+    std::string made(const char* rel) {
+        std::filesystem::create_directories(folder / rel);
+        return folder / rel;
+    }
     // Sets the prefix to a folder of the temporary tree.
     std::string setPrefix(const char* leaf = "backups") {
-        std::filesystem::create_directories(folder / leaf);
-        type("ODIRFIX", folder / leaf);
+        type("ODIRFIX", made(leaf));
         return folder / leaf + "/";
     }
     void registerSource(const std::string& source, const std::string& dest = "") {
@@ -69,13 +75,19 @@ struct Harness : test::GuiHarness {
         if (!dest.empty()) field("ODIR")->setText(QString::fromStdString(dest));
         click("Command1");
     }
-    void clickRow(const std::string& dir) {
-        auto* grid = w().findChild<QTableView*>("DataGrid1");
-        for (int r = 0; r < grid->model()->rowCount(); ++r)
-            if (grid->model()->index(r, 1).data().toString().toStdString() == dir)
-                return QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->model()->index(r, 1)).center());
+    // The source cell of the grid row of a registration.
+    QModelIndex gridRow(const std::string& dir) {
+        QAbstractItemModel* m = grid()->model();
+        for (int r = 0; r < m->rowCount(); ++r)
+            if (m->index(r, 1).data().toString().toStdString() == dir) return m->index(r, 1);
         ADD_FAILURE() << "no grid row " << dir;
+        return {};
     }
+    void clickRow(const std::string& dir) {
+        QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, grid()->visualRect(gridRow(dir)).center());
+    }
+    // The source shown in the grid's current row.
+    QString currentSource() { return grid()->currentIndex().siblingAtColumn(1).data().toString(); }
     std::vector<std::string> rows() {
         return test::Column(state.db(), "SELECT DIRNO || '|' || DIR || '|' || ifnull(BKPDIR,'-') || '|' || KBN || '|' || ifnull(BIKOU,'-') "
                                          "|| '|' || ABKP || '|' || ifnull(CHK1,'-') || '|' || ifnull(CHK2,'-') FROM BKPDIR ORDER BY DIRNO");
@@ -85,15 +97,13 @@ struct Harness : test::GuiHarness {
     bool writeBulkArchive = true;
 };
 
-// Without a prefix sources are refused; a missing prefix folder is made on Yes only; the row keeps its compression;
 // The exclusion patterns (one a line) and the two choices are stored with the registration; a pattern
 // that cannot be used is refused before anything is stored; a picked row shows its choices, and
 // patterns left as shown keep their bytes even when they are not UTF-8.
 TEST(DIRSET, ExclusionPatternsAndChoicesAreStoredWithTheRegistration) {
     Harness h;
     h.setPrefix();
-    const std::string home = h.folder / "home";
-    std::filesystem::create_directories(home);
+    const std::string home = h.made("home");
     auto* patterns = h.w().findChild<QPlainTextEdit*>("EXCLUDE");
     auto* hidden = h.w().findChild<QCheckBox*>("HIDDEN");
     auto* caches = h.w().findChild<QCheckBox*>("CACHES");
@@ -113,11 +123,7 @@ TEST(DIRSET, ExclusionPatternsAndChoicesAreStoredWithTheRegistration) {
     EXPECT_FALSE(hidden->isChecked());
 
     const std::string bad = "caf\xC3\x28";
-    {
-        Transaction t(h.state.db());
-        WriteScanPatterns(h.state.db(), 1, {bad, "*.tmp"});
-        t.commit();
-    }
+    WriteScanPatterns(h.state.db(), 1, {bad, "*.tmp"});
     h.clickRow(home);
     EXPECT_TRUE(hidden->isChecked());
     EXPECT_EQ(patterns->toPlainText().split('\n').size(), 2);
@@ -128,7 +134,9 @@ TEST(DIRSET, ExclusionPatternsAndChoicesAreStoredWithTheRegistration) {
     EXPECT_TRUE(stored.cacheFolders);
 }
 
-// an overlapping prefix or a destination in use is refused.
+// Without a prefix sources are refused; a missing prefix folder is made on
+// Yes only; the row keeps its compression; an overlapping prefix or a
+// destination in use is refused.
 TEST(DIRSET, PrefixComesFirstIsStoredWithItsCompressionAndNeverOverlaps) {
     Harness h;
     EXPECT_TRUE(h.w().prefixMode());
@@ -166,7 +174,7 @@ TEST(DIRSET, PrefixComesFirstIsStoredWithItsCompressionAndNeverOverlaps) {
     // The window's part of the shared rules: a derived destination in use is
     // never offered, and a refused prefix leaves the one in force in the field.
     const std::string f = h.folder.path();
-    for (const char* d : {"x/docs", "y/docs"}) std::filesystem::create_directories(h.folder / d);
+    for (const char* d : {"x/docs", "y/docs"}) h.made(d);
     h.field("ODIR")->clear();
     h.registerSource(f + "/x/./docs/");
     EXPECT_EQ(h.rows()[1], "1|" + f + "/x/docs|" + prefix + "docs|1||1|0|00");
@@ -184,8 +192,8 @@ TEST(DIRSET, PrefixComesFirstIsStoredWithItsCompressionAndNeverOverlaps) {
 TEST(DIRSET, RegisterUpdateDeleteAndTheirRefusals) {
     Harness h;
     std::string prefix = h.setPrefix();
-    const std::string mail = h.folder / "srv/data/mail", oneil = h.folder / "srv/O'Neil's files";
-    for (const std::string& d : {mail, oneil, h.folder / "data/other"}) std::filesystem::create_directories(d);
+    const std::string mail = h.made("srv/data/mail"), oneil = h.made("srv/O'Neil's files");
+    const std::string unregistered = h.made("data/other");
     EXPECT_TRUE(h.w().prefixMode());
     h.click("Command1");
     h.field("IDIR")->setText("/data");
@@ -227,7 +235,7 @@ TEST(DIRSET, RegisterUpdateDeleteAndTheirRefusals) {
     h.field("IDIR")->setText(QString::fromStdString(prefix));
     h.click("Command3");
     h.clickRow(oneil);
-    h.field("IDIR")->setText(QString::fromStdString(h.folder / "data/other"));
+    h.field("IDIR")->setText(QString::fromStdString(unregistered));
     h.click("Command3");
     h.clickRow(mail);
     h.click("Command3");
@@ -235,13 +243,12 @@ TEST(DIRSET, RegisterUpdateDeleteAndTheirRefusals) {
                                                         " バックアップ先を変更すると復元が出来ない時があります！",
                                                         "これはすでに初期バックアップ済の為削除できません！"}));
     // A row reached by the arrow keys is taken as a clicked one is.
-    auto* grid = h.w().findChild<QTableView*>("DataGrid1");
     h.clickRow(mail);
     QApplication::setActiveWindow(&h.w());
-    grid->setFocus();
-    QTest::keyClick(grid, Qt::Key_Down);
-    EXPECT_EQ(h.field("IDIR")->text(), grid->model()->index(grid->currentIndex().row(), 1).data().toString());
-    EXPECT_NE(h.field("IDIR")->text().toStdString(), mail);
+    h.grid()->setFocus();
+    QTest::keyClick(h.grid(), Qt::Key_Down);
+    EXPECT_EQ(h.field("IDIR")->text(), h.currentSource());
+    EXPECT_NE(h.currentSource().toStdString(), mail);
     // The picked row is removed also when its source is named with a final "/".
     h.clickRow(oneil);
     h.field("IDIR")->setText(QString::fromStdString(oneil + "/"));
@@ -264,7 +271,7 @@ TEST(DIRSET, RegisterUpdateDeleteAndTheirRefusals) {
     const std::string busy = kChangeWhileEngineRuns + "\n" + h.state.dataFolder;
     EXPECT_EQ(h.ui.messages, (std::vector<std::string>{busy, " バックアップ先を変更すると復元が出来ない時があります！", busy, busy, busy}));
     EXPECT_EQ(h.rows(), before);
-    EXPECT_EQ(ChosenText(*h.w().findChild<QListWidget*>("COMPEXP")), QString::fromUtf8("通常")) << "shows what is stored";
+    EXPECT_EQ(ChosenText(*h.list("COMPEXP")), QString::fromUtf8("通常")) << "shows what is stored";
     EXPECT_EQ(h.field("ODIRFIX")->text().toStdString(), prefix);
     other.unlock();
     h.chooseItem("COMPEXP", "圧縮");
@@ -275,8 +282,7 @@ TEST(DIRSET, InitialBackupRunsOnceWithThePrefixCompression) {
     Harness h;
     h.chooseItem("COMPEXP", "圧縮");
     std::string prefix = h.setPrefix();
-    const std::string a = h.folder / "data/a", b = h.folder / "data/b";
-    for (const std::string& d : {a, b}) std::filesystem::create_directories(d);
+    const std::string a = h.made("data/a"), b = h.made("data/b");
     h.chooseItem("SUBDIR", "対象");
     h.registerSource(a);
     h.chooseItem("KBNNM", "初期一括BKP");
@@ -297,17 +303,15 @@ TEST(DIRSET, InitialBackupRunsOnceWithThePrefixCompression) {
     h.writeBulkArchive = true;
     h.click("Command2");
     EXPECT_EQ(h.calls.size(), 3u);
-    for (const std::string& r : h.rows())
-        if (r[0] != '0') {
-            EXPECT_NE(r.find("|1|0"), std::string::npos) << r;
-        }
+    EXPECT_EQ(h.rows()[1], "1|" + a + "|" + prefix + "a|1||1|1|01");
+    EXPECT_EQ(h.rows()[2], "2|" + b + "|" + prefix + "b|3||1|1|00");
 
     h.click("Command2");
     EXPECT_EQ(h.calls.size(), 3u);
     EXPECT_EQ(h.ui.messages[2], " 処理を完了しました！　");
 
     h.clickRow(a);
-    EXPECT_EQ(h.w().findChild<QListWidget*>("SUBDIR")->currentItem()->text(), QString::fromUtf8("対象"));
+    EXPECT_EQ(h.list("SUBDIR")->currentItem()->text(), QString::fromUtf8("対象"));
     EXPECT_EQ(h.w().kindCode(), "1");
 
     test::GuiHarness::screenshot(h.w(), "DIRSET");
@@ -320,13 +324,10 @@ TEST(DIRSET, InitialBackupRunsOnceWithThePrefixCompression) {
 TEST(DIRSET, ListsAndTheGridActOnWhatTheyShowWhateverChoseIt) {
     Harness h;
     const std::string prefix = h.setPrefix();
-    const std::string keys = h.folder / "data/keys", program = h.folder / "data/program";
-    for (const std::string& d : {keys, program}) std::filesystem::create_directories(d);
+    const std::string keys = h.made("data/keys"), program = h.made("data/program");
     QApplication::setActiveWindow(&h.w());
-    auto* compression = h.w().findChild<QListWidget*>("COMPEXP");
-    auto* kinds = h.w().findChild<QListWidget*>("KBNNM");
-    auto* subdirs = h.w().findChild<QListWidget*>("SUBDIR");
-    auto* autoBackup = h.w().findChild<QListWidget*>("AUTOF");
+    QListWidget *compression = h.list("COMPEXP"), *kinds = h.list("KBNNM"), *subdirs = h.list("SUBDIR");
+    QListWidget* autoBackup = h.list("AUTOF");
     // The compression switch by the keyboard is stored at once.
     compression->setFocus();
     QTest::keyClick(compression, Qt::Key_Down);
@@ -346,16 +347,12 @@ TEST(DIRSET, ListsAndTheGridActOnWhatTheyShowWhateverChoseIt) {
     EXPECT_EQ(h.rows()[2], "2|" + program + "|" + prefix + "program|9||9|0|01");
 
     // A grid row selected as an accessibility action fills the fields.
-    auto* grid = h.w().findChild<QTableView*>("DataGrid1");
-    for (int r = 0; r < grid->model()->rowCount(); ++r)
-        if (grid->model()->index(r, 1).data().toString().toStdString() == keys)
-            grid->selectionModel()->select(grid->model()->index(r, 0),
-                                           QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    h.grid()->selectionModel()->select(h.gridRow(keys).siblingAtColumn(0),
+                                       QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     EXPECT_EQ(h.field("IDIR")->text().toStdString(), keys);
     EXPECT_EQ(h.w().kindCode(), "2");
     EXPECT_EQ(ChosenText(*subdirs), QString::fromUtf8("対象"));
-    EXPECT_EQ(grid->model()->index(grid->currentIndex().row(), 1).data().toString().toStdString(), keys)
-        << "the keyboard goes on from it";
+    EXPECT_EQ(h.currentSource().toStdString(), keys) << "the keyboard goes on from it";
     // Choosing 対象外 with the keyboard and registering again stores it.
     subdirs->setFocus();
     QTest::keyClick(subdirs, Qt::Key_Down);
@@ -369,10 +366,10 @@ TEST(DIRSET, ListsAndTheGridActOnWhatTheyShowWhateverChoseIt) {
 TEST(DIRSET, AnInitialBackupCanBeStoppedAndStartedAgain) {
     Harness h;
     std::string prefix = h.setPrefix();
-    const std::string a = h.folder / "data/a", b = h.folder / "data/b";
-    for (const std::string& d : {a, b}) std::filesystem::create_directories(d);
+    const std::string a = h.made("data/a"), b = h.made("data/b");
     h.registerSource(a);
     h.registerSource(b);
+    const BackupEngine marksDone = h.context.backupEngine;
     h.context.backupEngine = [&h, &a](SharedState&, const BackupCall& c, const BackupOptions& o) {
         h.calls.push_back(c);
         BackupResult r;
@@ -391,19 +388,15 @@ TEST(DIRSET, AnInitialBackupCanBeStoppedAndStartedAgain) {
     EXPECT_EQ(h.ui.questions, std::vector<std::string>{kInitialBackupStopQuestion});
     EXPECT_EQ(h.ui.messages, std::vector<std::string>{kInitialBackupStopped});
     ASSERT_EQ(h.calls.size(), 1u);
-    EXPECT_EQ(h.rows()[1].substr(h.rows()[1].size() - 5), "|0|00") << "CHK1 stays 0";
-    EXPECT_EQ(h.rows()[2].substr(h.rows()[2].size() - 5), "|0|00");
+    EXPECT_EQ(h.rows()[1], "1|" + a + "|" + prefix + "a|1||1|0|00") << "CHK1 stays 0";
+    EXPECT_EQ(h.rows()[2], "2|" + b + "|" + prefix + "b|1||1|0|00");
     EXPECT_TRUE(h.w().findChild<QPushButton*>("Command1")->isEnabled());
 
-    h.context.backupEngine = [&h](SharedState& s, const BackupCall& c, const BackupOptions&) {
-        h.calls.push_back(c);
-        s.db().prepare("UPDATE BKPDIR SET CHK1 = '1' WHERE DIRNO = ?1").bind(1, c.dirNo).run();
-        return BackupResult{};
-    };
+    h.context.backupEngine = marksDone;
     h.click("Command2");
     EXPECT_EQ(h.calls.size(), 3u);
     EXPECT_EQ(h.ui.messages.back(), " 処理を完了しました！　");
-    EXPECT_EQ(h.rows()[1].substr(h.rows()[1].size() - 5), "|1|00");
+    EXPECT_EQ(h.rows()[1], "1|" + a + "|" + prefix + "a|1||1|1|00");
 }
 
 }  // namespace

@@ -136,7 +136,7 @@ TEST_F(Ownership, EveryOverlapOfDataFolderPrefixDestinationAndSourceIsRefusedHow
 TEST_F(Ownership, TwoDataFoldersNeverShareADestination) {
     DataFolder other(t / "other-data");
     SavePrefix(other.db(), t / "pz/prefix/", "1");
-    const std::string source = t / "free", dest = t / "pz/prefix/free";
+    const std::string source = t / "free", dest = t / "pz/prefix/free", archive = dest + "/V00001/bkpcmp.lzh";
     WriteFile(source + "/a.txt", "first catalog's bytes");
     data.storeUnchecked(2, source, dest);
     ASSERT_FALSE(data.backUp(1, 2, source, dest).failed());
@@ -147,13 +147,13 @@ TEST_F(Ownership, TwoDataFoldersNeverShareADestination) {
     EXPECT_EQ(FreeDestination(other.db(), dest, source), dest + "_2");
     other.storeUnchecked(1, source, dest);
     WriteFile(source + "/a.txt", "second catalog's bytes");
-    const auto before = fs::file_size(dest + "/V00001/bkpcmp.lzh");
+    const std::string before = ReadFile(archive);
     const BackupResult r = other.backUp(1, 1, source, dest);
     EXPECT_TRUE(r.failed());
     ASSERT_EQ(other.ui.messages.size(), 1u);
     EXPECT_EQ(other.ui.messages[0], "バックアップ先 " + dest + " は別のカタログ (" + data.db().path() +
                                         ") のものです。このカタログ (" + other.db().path() + ") からは書き込みません！");
-    EXPECT_EQ(fs::file_size(dest + "/V00001/bkpcmp.lzh"), before);
+    EXPECT_EQ(ReadFile(archive), before);
     EXPECT_EQ(Column(other.db(), "SELECT count(*) FROM FILEKANRI"), std::vector<std::string>{"0"});
     // The first catalog still gets its own bytes back.
     const RestoreToSummary back = RestoreRunTo(data.state, 1, {source}, {t / "back", false}, {});
@@ -179,7 +179,7 @@ TEST_F(Ownership, TwoDataFoldersNeverShareADestination) {
     fs::remove(dest + "/.tessel-owner");
     EXPECT_TRUE(other.backUp(3, 1, source, dest).failed());
     EXPECT_NE(other.ui.messages.back().find("には所有の印がなく"), std::string::npos) << other.ui.messages.back();
-    EXPECT_EQ(fs::file_size(dest + "/V00001/bkpcmp.lzh"), before);
+    EXPECT_EQ(ReadFile(archive), before);
     WriteFile(source + "/a.txt", "first catalog's bytes, again");
     EXPECT_FALSE(data.backUp(2, 2, source, dest).failed());
     EXPECT_NE(ReadFile(dest + "/.tessel-owner").find("id=" + CatalogIdentity(data.db())), std::string::npos);
@@ -268,15 +268,14 @@ TEST_F(Ownership, AFailedInitialBackupLeavesTheRegistrationToRunAgainOrRemove) {
     data.storeUnchecked(3, t / "gone", t / "pz/prefix/gone");
     const BackupResult first = RunInitialBackups(data.state, RealBackupEngine());
     EXPECT_TRUE(first.failed());
-    EXPECT_EQ(Column(data.db(), "SELECT DIRNO || CHK1 FROM BKPDIR WHERE DIRNO > 1 ORDER BY DIRNO"),
-              (std::vector<std::string>{"20", "30"}));
+    const std::string done = "SELECT DIRNO || CHK1 FROM BKPDIR WHERE DIRNO > 1 ORDER BY DIRNO";
+    EXPECT_EQ(Column(data.db(), done), (std::vector<std::string>{"20", "30"}));
     EXPECT_EQ(Column(data.db(), "SELECT count(*) FROM FILEKANRI"), std::vector<std::string>{"0"});
     EXPECT_TRUE(RemoveRegistration(data.db(), data.ui, FindRegistrationByNumber(data.db(), 3), t / "gone", "/"));
     fs::create_directories(t / "later");
     WriteFile(t / "later/x.txt", "x");
     EXPECT_FALSE(RunInitialBackups(data.state, RealBackupEngine()).failed());
-    EXPECT_EQ(Column(data.db(), "SELECT DIRNO || CHK1 FROM BKPDIR WHERE DIRNO > 1 ORDER BY DIRNO"),
-              std::vector<std::string>{"21"});
+    EXPECT_EQ(Column(data.db(), done), std::vector<std::string>{"21"});
     EXPECT_EQ(Column(data.db(), "SELECT FILENM || LVL FROM FILEKANRI"), std::vector<std::string>{"x.txt0"});
 }
 
