@@ -119,13 +119,6 @@ struct RecordingReport : RunReport {
     }
 };
 
-std::vector<std::string> Stored(BackupFixture& f) {
-    std::vector<std::string> out;
-    for (const auto& r : f.rows()) out.push_back(r.dir.substr(f.source.size() + 1) + r.filenm);
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
 const std::string kTag = "Signature: 8a477f597d28d172789f06886806bc55";
 
 // The data folder's patterns and registration 1's patterns and choices, in one transaction.
@@ -176,7 +169,7 @@ TEST(ScanLeavesOut, EveryKindOfEntryIsCountedByReasonAndNamedOnce) {
                                           "short/blob", "short/CACHEDIR.TAG", "tag-link/blob", "web/app.js"};
         if (hidden) expected.push_back(".config/app/settings");
         std::sort(expected.begin(), expected.end());
-        EXPECT_EQ(Stored(f), expected);
+        EXPECT_EQ(RowFiles(f, true), expected);
 
         std::vector<std::string> named{
             "除外パターン「/build/」に当たるため、バックアップしません (" + f.src("build") + ")",
@@ -214,7 +207,7 @@ TEST(ScanLeavesOut, EveryKindOfEntryIsCountedByReasonAndNamedOnce) {
     for (const char* n : {"tagged/blob", "top.tmp", "top.txt"}) WriteFile(g.src(n), "x");
     WriteScan(g, {}, {"*.tmp", "tagged/"}, false, true);
     g.run("9", "1", 1, "00");
-    EXPECT_EQ(Stored(g), std::vector<std::string>{"top.txt"});
+    EXPECT_EQ(RowFiles(g, true), std::vector<std::string>{"top.txt"});
     EXPECT_EQ(report.skipped,
               std::vector<std::string>{"除外パターン「*.tmp」に当たるため、バックアップしません (" + g.src("top.tmp") + ")"});
     BackupFixture h;
@@ -223,7 +216,7 @@ TEST(ScanLeavesOut, EveryKindOfEntryIsCountedByReasonAndNamedOnce) {
     WriteFile(h.src("tagged/blob"), "x");
     WriteScan(h, {}, {}, false, true);
     EXPECT_EQ(h.run("9", "1", 1, "01").skipped, 0);
-    EXPECT_EQ(Stored(h), (std::vector<std::string>{"tagged/CACHEDIR.TAG", "tagged/blob"}));
+    EXPECT_EQ(RowFiles(h, true), (std::vector<std::string>{"tagged/CACHEDIR.TAG", "tagged/blob"}));
 }
 
 }  // namespace
