@@ -93,9 +93,8 @@ TEST(Archive, OneAddPerArchiveOnAnyNumberOfJobsStoresWhatOneCallPerFileStores) {
         BackupDirectory(f.state, f.options, {f.source, "9", "1", f.destination, 1, 1, "01"}, real, jobs ? addEach : ArchiverAddEach{});
         archives.push_back(ReadFile(f.dst("V00001/bkpcmp.lzh")));
         messages.push_back(f.ui.messages);
-        rows.emplace_back();
-        Statement q = f.state.db().prepare("SELECT DIR || FILENM || ' ' || LVL || ' ' || KBN1 FROM FILEKANRI ORDER BY rowid");
-        while (q.step()) rows.back().push_back(q.text(0));
+        rows.push_back(Column(f.state.db(), "SELECT DIR || FILENM || ' ' || LVL || ' ' || KBN1 "
+                                            "FROM FILEKANRI ORDER BY rowid"));
     }
     EXPECT_TRUE(archives[1] == archives[0] && archives[2] == archives[0]);
     std::vector<std::string> once;

@@ -18,9 +18,9 @@
 
 #include "archiver/archive_ops.h"
 #include "archiver/archive_request.h"
+#include "archiver/archiver_test_util.h"
 #include "archiver/unlha.h"
 #include "backup/backup_runs.h"
-#include "platform/safe_write.h"
 #include "restore/restore_directory.h"
 #include "restore/restore_to.h"
 #include "restore/verify.h"
@@ -55,6 +55,12 @@ protected:
         VerifyBackups(state, o, [&](const VerifyProblem& p) { out.push_back(p); });
         return out;
     }
+    // A fault that fails the write-back of the folder at `path`.
+    static FileFaultHook syncFailsAt(const std::string& path) {
+        return [path](const std::string& p, FileAccess access) {
+            return access == FileAccess::kSync && p == path ? EIO : 0;
+        };
+    }
     std::vector<std::string> claimedThisRun(int run) {
         return Column(state.db(), "SELECT FILENM FROM FILEKANRI WHERE BKPNO = " + std::to_string(run) +
                                       " AND KBN1 IN ('0', '7') ORDER BY rowid");
@@ -78,11 +84,8 @@ TEST_F(Durability, WriteBackThatFailsLeavesNoClaimAndFailsTheRun) {
         registerAs("1");
         makeTree(6);
         {
-            ScopedFileFault fault([&](const std::string& path, FileAccess access) {
-                return access == FileAccess::kSync && path == destination ? EIO : 0;
-            });
-            const BackupResult r = backUp(1);
-            EXPECT_TRUE(r.failed());
+            ScopedFileFault fault(syncFailsAt(destination));
+            EXPECT_TRUE(backUp(1).failed());
             EXPECT_EQ(ui.messages.back(), "バックアップ先への書き込みを確定できませんでした。この回のファイルは次回保存し直します！ (" +
                                               destination + "): " + std::strerror(EIO));
         }
@@ -94,18 +97,14 @@ TEST_F(Durability, WriteBackThatFailsLeavesNoClaimAndFailsTheRun) {
 
         // A restore whose write-back fails says so for its directory.
         fs::remove_all(source);
-        ScopedFileFault fault([&](const std::string& path, FileAccess access) {
-            return access == FileAccess::kSync && path == source ? EIO : 0;
-        });
+        ScopedFileFault fault(syncFailsAt(source));
         const RestoreResult in = RestoreDirectory(state, 1, 2, RestoreOptions{false, compression, "1"});
         EXPECT_EQ(in.restored, 6);
         EXPECT_EQ(in.failed, 1);
         EXPECT_EQ(Column(state.db(), "SELECT TEXT FROM RSTRLIST ORDER BY ID DESC LIMIT 1"),
                   std::vector<std::string>{" 戻したファイルの書き込みを確定できませんでした! " + source + "     RC  Error:5"});
         TempDir target;
-        ScopedFileFault toFault([&](const std::string& path, FileAccess access) {
-            return access == FileAccess::kSync && path == target.path() ? EIO : 0;
-        });
+        ScopedFileFault toFault(syncFailsAt(target.path()));
         EXPECT_EQ(RestoreRunTo(state, 2, {}, {target.path(), false}, {}).failed, 1);
     }
 }
@@ -132,8 +131,7 @@ TEST_F(Durability, ALoopFileSystemOnAFullTmpfsLosesWritesAndTheRunSaysSo) {
     registerAs("1");
     options.compression = "0";
     for (int i = 0; i < 8; ++i) WriteFile(src("big" + std::to_string(i)), std::string(4 << 20, static_cast<char>('a' + i)));
-    const BackupResult r = backUp(1);
-    EXPECT_TRUE(r.failed());
+    EXPECT_TRUE(backUp(1).failed());
     EXPECT_EQ(claimedThisRun(1), std::vector<std::string>{});
     Shell("umount " + ShellQuote(mnt) + " 2>/dev/null");
     ::umount(backing.c_str());
@@ -143,16 +141,11 @@ TEST_F(Durability, ALoopFileSystemOnAFullTmpfsLosesWritesAndTheRunSaysSo) {
     MakeDirs(destination);
     registerAs("1");
     options.compression = "1";
-    std::string noise(8 << 20, '\0');
-    std::mt19937 bytes(3);
-    for (char& c : noise) c = static_cast<char>(bytes());
-    WriteFile(src("noise"), noise);
+    WriteFile(src("noise"), Noise(8 << 20, 3));
     EXPECT_TRUE(backUp(2).failed());
-    EXPECT_NE(std::find_if(ui.messages.begin(), ui.messages.end(),
-                           [](const std::string& m) {
-                               return m.find("エラー　33028\n" + std::string(std::strerror(ENOSPC))) != std::string::npos;
-                           }),
-              ui.messages.end());
+    EXPECT_TRUE(std::any_of(ui.messages.begin(), ui.messages.end(), [](const std::string& m) {
+        return m.find("エラー　33028\n" + std::string(std::strerror(ENOSPC))) != std::string::npos;
+    }));
     ::umount(backing.c_str());
 }
 
@@ -174,15 +167,12 @@ TEST_F(Durability, AFileThatChangesWhileItIsReadIsReadAgainThenRefused) {
     const ArchiverCall archiver = [&](const archive::ArchiveRequest& r) {
         const std::int32_t rc = archive::Perform(r);
         const std::string name = fs::path(r.path).filename();
-        if (name == "grows.txt" || (name == "settles.txt" && calls[name]++ == 0)) {
-            std::FILE* f = std::fopen(r.path.c_str(), "ab");
-            std::fputs(" and more", f);
-            std::fclose(f);
-        }
+        if (name == "grows.txt" || (name == "settles.txt" && calls[name]++ == 0))
+            std::ofstream(r.path, std::ios::app) << " and more";
         return rc;
     };
-    const BackupResult r = BackupDirectory(state, options, {source, "9", "1", destination, 2, 1, "01"}, archiver);
-    EXPECT_TRUE(r.failed());
+    EXPECT_TRUE(
+        BackupDirectory(state, options, {source, "9", "1", destination, 2, 1, "01"}, archiver).failed());
     EXPECT_EQ(Column(state.db(), "SELECT FILENM || ' ' || KBN1 || ' ' || FSIZE FROM FILEKANRI WHERE BKPNO = 2 ORDER BY FILENM"),
               (std::vector<std::string>{"grows.txt 9 6", "settles.txt 0 15"}));
     EXPECT_NE(std::find(ui.messages.begin(), ui.messages.end(),
@@ -202,9 +192,7 @@ TEST_F(Durability, AFileThatChangesWhileItIsReadIsReadAgainThenRefused) {
     std::atomic<bool> stop{false};
     std::thread writer([&] {
         while (!stop) {
-            std::FILE* f = std::fopen(big.c_str(), "ab");
-            std::fputs("y", f);
-            std::fclose(f);
+            std::ofstream(big, std::ios::app) << "y";
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     });
@@ -225,6 +213,8 @@ TEST_F(Durability, ABulkArchiveCutOrDamagedAtEveryMemberBoundaryIsFoundAndRepair
     EXPECT_EQ(Column(state.db(), "SELECT CHK1 FROM BKPDIR WHERE DIRNO = 1"), std::vector<std::string>{"1"});
     // The tree as backed up, times included, to put back after each round.
     ASSERT_EQ(Shell("cp -a " + ShellQuote(source) + " " + ShellQuote(source + ".orig")), 0);
+    const std::string putBack =
+        "rm -rf " + ShellQuote(source) + " && cp -a " + ShellQuote(source) + ".orig " + ShellQuote(source);
     const std::string bulk = dst("bkpcmp.lzh");
     const std::string whole = ReadFile(bulk);
     const std::vector<lzh::Member> members = Members(bulk);
@@ -255,9 +245,7 @@ TEST_F(Durability, ABulkArchiveCutOrDamagedAtEveryMemberBoundaryIsFoundAndRepair
                     << name;
             for (const lzh::Member& m : members)
                 EXPECT_EQ(ReadFile("/" + m.path) == "changed", lost.count(fs::path(m.path).filename()) > 0) << m.path;
-            ASSERT_EQ(Shell("rm -rf " + ShellQuote(source) + " && cp -a " + ShellQuote(source + ".orig") + " " +
-                            ShellQuote(source)),
-                      0);
+            ASSERT_EQ(Shell(putBack), 0);
         }
     }
     // Cut after the second member: --mark, then a backup stores the rest.
@@ -281,12 +269,8 @@ TEST_F(Durability, HugeSparseMostlyZeroAndIncompressibleFilesAreKeptCompactlyAnd
     const off_t size = (4ll << 30) + 12345;
     const std::pair<off_t, std::string> marks[] = {{0, "head"}, {3ll << 30, "middle"}, {size - 4, "tail"}};
     {
-        std::FILE* f = std::fopen(huge.c_str(), "wb");
-        for (const auto& [at, text] : marks) {
-            std::fseek(f, at, SEEK_SET);
-            std::fwrite(text.data(), 1, text.size(), f);
-        }
-        std::fclose(f);
+        std::ofstream out(huge, std::ios::binary);
+        for (const auto& [at, text] : marks) out.seekp(at).write(text.data(), text.size());
     }
     std::string image(64 << 20, '\0');
     std::mt19937 rng(7);
@@ -318,14 +302,12 @@ TEST_F(Durability, HugeSparseMostlyZeroAndIncompressibleFilesAreKeptCompactlyAnd
     ASSERT_EQ(::stat(huge.c_str(), &st), 0);
     EXPECT_EQ(st.st_size, size);
     EXPECT_LT(st.st_blocks * 512, 64ll << 20) << "restored with its holes";
-    std::FILE* f = std::fopen(huge.c_str(), "rb");
+    std::ifstream in(huge, std::ios::binary);
     for (const auto& [at, text] : marks) {
         std::string back(text.size(), '\0');
-        std::fseek(f, at, SEEK_SET);
-        EXPECT_EQ(std::fread(back.data(), 1, back.size(), f), back.size());
+        EXPECT_TRUE(in.seekg(at).read(back.data(), back.size()));
         EXPECT_EQ(back, text);
     }
-    std::fclose(f);
     EXPECT_TRUE(ReadFile(src("mostly-zero.img")) == image);
     EXPECT_TRUE(ReadFile(src("noise.bin")) == noise);
 }

@@ -119,14 +119,17 @@ struct RecordingReport : RunReport {
     }
 };
 
-std::vector<std::string> Stored(BackupFixture& f) {
-    std::vector<std::string> out;
-    for (const auto& r : f.rows()) out.push_back(r.dir.substr(f.source.size() + 1) + r.filenm);
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
 const std::string kTag = "Signature: 8a477f597d28d172789f06886806bc55";
+
+// The data folder's patterns and registration 1's patterns and choices, in one transaction.
+void WriteScan(BackupFixture& f, const std::vector<std::string>& common, const std::vector<std::string>& own,
+               bool hiddenFolders, bool cacheFolders) {
+    Transaction t(f.state.db());
+    WriteScanPatterns(f.state.db(), kWholeDataFolder, common);
+    WriteScanPatterns(f.state.db(), 1, own);
+    WriteScanOptions(f.state.db(), 1, hiddenFolders, cacheFolders);
+    t.commit();
+}
 
 // A home folder: dot-folders, caches (a valid tag, a short one, a tag that is
 // a link), node_modules, a link, a FIFO and a socket. The registration's
@@ -158,22 +161,15 @@ TEST(ScanLeavesOut, EveryKindOfEntryIsCountedByReasonAndNamedOnce) {
         ASSERT_LT(sockPath.size(), sizeof addr.sun_path);
         std::copy(sockPath.begin(), sockPath.end(), addr.sun_path);
         ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-        {
-            Transaction t(f.state.db());
-            WriteScanPatterns(f.state.db(), kWholeDataFolder, {"*.tmp", "node_modules/"});
-            WriteScanPatterns(f.state.db(), 1, {"!keep.tmp", "/build/"});
-            WriteScanOptions(f.state.db(), 1, hidden, false);
-            t.commit();
-        }
+        WriteScan(f, {"*.tmp", "node_modules/"}, {"!keep.tmp", "/build/"}, hidden, false);
         const BackupResult r = f.run("9", "1", 1, "01");
         close(sock);
 
-        std::vector<std::string> expected{"notes/keep.tmp", "notes/日本語 メモ.txt", "short/CACHEDIR.TAG", "short/blob",
-                                          "tag-link/blob", "web/app.js"};
-        if (hidden) expected.insert(expected.begin(), ".config/app/settings");
-        expected.push_back(".profile");
+        std::vector<std::string> expected{".profile",   "notes/keep.tmp", "notes/日本語 メモ.txt",
+                                          "short/blob", "short/CACHEDIR.TAG", "tag-link/blob", "web/app.js"};
+        if (hidden) expected.push_back(".config/app/settings");
         std::sort(expected.begin(), expected.end());
-        EXPECT_EQ(Stored(f), expected);
+        EXPECT_EQ(RowFiles(f, true), expected);
 
         std::vector<std::string> named{
             "除外パターン「/build/」に当たるため、バックアップしません (" + f.src("build") + ")",
@@ -208,29 +204,19 @@ TEST(ScanLeavesOut, EveryKindOfEntryIsCountedByReasonAndNamedOnce) {
     g.options.report = &report;
     MakeDirs(g.src("tagged"));
     WriteFile(g.src("tagged/CACHEDIR.TAG"), kTag);
-    WriteFile(g.src("tagged/blob"), "x");
-    WriteFile(g.src("top.tmp"), "x");
-    WriteFile(g.src("top.txt"), "x");
-    {
-        Transaction t(g.state.db());
-        WriteScanPatterns(g.state.db(), 1, {"*.tmp", "tagged/"});
-        WriteScanOptions(g.state.db(), 1, false, true);
-        t.commit();
-    }
+    for (const char* n : {"tagged/blob", "top.tmp", "top.txt"}) WriteFile(g.src(n), "x");
+    WriteScan(g, {}, {"*.tmp", "tagged/"}, false, true);
     g.run("9", "1", 1, "00");
-    EXPECT_EQ(Stored(g), std::vector<std::string>{"top.txt"});
-    EXPECT_EQ(report.skipped, std::vector<std::string>{"除外パターン「*.tmp」に当たるため、バックアップしません (" + g.src("top.tmp") + ")"});
+    EXPECT_EQ(RowFiles(g, true), std::vector<std::string>{"top.txt"});
+    EXPECT_EQ(report.skipped,
+              std::vector<std::string>{"除外パターン「*.tmp」に当たるため、バックアップしません (" + g.src("top.tmp") + ")"});
     BackupFixture h;
     MakeDirs(h.src("tagged"));
     WriteFile(h.src("tagged/CACHEDIR.TAG"), kTag);
     WriteFile(h.src("tagged/blob"), "x");
-    {
-        Transaction t(h.state.db());
-        WriteScanOptions(h.state.db(), 1, false, true);
-        t.commit();
-    }
+    WriteScan(h, {}, {}, false, true);
     EXPECT_EQ(h.run("9", "1", 1, "01").skipped, 0);
-    EXPECT_EQ(Stored(h), (std::vector<std::string>{"tagged/CACHEDIR.TAG", "tagged/blob"}));
+    EXPECT_EQ(RowFiles(h, true), (std::vector<std::string>{"tagged/CACHEDIR.TAG", "tagged/blob"}));
 }
 
 }  // namespace

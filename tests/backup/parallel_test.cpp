@@ -16,6 +16,7 @@ struct Folder : BackupFixture {
     explicit Folder(int seed) : seed(seed) {
         options.compression = "1";
         for (const char* d : {"sub/deeper", "データ"}) MakeDirs(src(d));
+        populate(0);
     }
 
     // Writes every numbered file in place (same inode, so the same creation
@@ -76,8 +77,6 @@ struct Folder : BackupFixture {
 
 TEST(ParallelBackups, TwoDataFoldersOnTwoThreadsMatchOneAfterTheOther) {
     Folder a(1), b(2);
-    a.reset();
-    b.reset();
     a.backUp();
     b.backUp();
 

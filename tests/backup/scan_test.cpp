@@ -13,12 +13,6 @@
 namespace tessel::test {
 namespace {
 
-std::vector<std::string> Files(const std::vector<VersionRecord>& rows, const std::string& source) {
-    std::vector<std::string> out;
-    for (const auto& r : rows) out.push_back(r.dir.substr(source.size()) + r.filenm);
-    return out;
-}
-
 // Breadth first; hidden files taken; hidden folders, links, special files and (without the flag) subfolders not.
 TEST(Scan, WalkOrderAndWhatIsTaken) {
     BackupFixture f;
@@ -30,7 +24,8 @@ TEST(Scan, WalkOrderAndWhatIsTaken) {
     ASSERT_EQ(symlink("/etc/passwd", f.src("link-file").c_str()), 0);
     f.run("9", "1", 1, "01");
     EXPECT_EQ(f.subdirRows(), (std::vector<std::string>{"9 A A", "9 C C", "9 real real", "9 A/B B"}));
-    EXPECT_EQ(Files(f.rows(), f.source), (std::vector<std::string>{"/.profile", "/root.txt", "/A/a.txt", "/C/c.txt", "/real/r.txt", "/A/B/b.txt"}));
+    EXPECT_EQ(RowFiles(f), (std::vector<std::string>{".profile", "root.txt", "A/a.txt", "C/c.txt",
+                                                     "real/r.txt", "A/B/b.txt"}));
     EXPECT_TRUE(f.ui.messages.empty());
 
     BackupFixture g;
@@ -39,7 +34,7 @@ TEST(Scan, WalkOrderAndWhatIsTaken) {
     WriteFile(g.src("A/deep.txt"), "d");
     g.state.db().exec("INSERT INTO SUBDIR (CHK, FULLNAME, SUBDIR) VALUES ('0', 'stale', 'stale')");
     g.run("1", "1", 0, "1");  // "1" is not "01"
-    EXPECT_EQ(Files(g.rows(), g.source), (std::vector<std::string>{"/top.txt"}));
+    EXPECT_EQ(RowFiles(g), std::vector<std::string>{"top.txt"});
     EXPECT_TRUE(g.subdirRows().empty());
 }
 
@@ -87,7 +82,7 @@ TEST(Scan, MissingSourceAndDestinationAndACatalogFailure) {
     ASSERT_EQ(c.ui.messages.size(), 2u);
     EXPECT_EQ(c.ui.messages[0], "予期しないエラーが発生した為、処理を中断します。!  step = 6");
     EXPECT_NE(c.ui.messages[1].find("row refused"), std::string::npos);
-    EXPECT_EQ(Files(c.rows(), c.source), std::vector<std::string>{"/a.txt"});
+    EXPECT_EQ(RowFiles(c), std::vector<std::string>{"a.txt"});
     EXPECT_EQ(c.rows()[0].kbn1, "9");
     EXPECT_FALSE(c.inTransaction());
     EXPECT_FALSE(c.ui.waitCursor);

@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -106,5 +107,13 @@ public:
 };
 
 inline void MakeDirs(const std::string& path) { std::filesystem::create_directories(path); }
+
+// The files of the fixture's rows relative to its source ("A/a.txt"), in row order or sorted.
+inline std::vector<std::string> RowFiles(BackupFixture& f, bool sorted = false) {
+    std::vector<std::string> out;
+    for (const auto& r : f.rows()) out.push_back(r.dir.substr(f.source.size() + 1) + r.filenm);
+    if (sorted) std::sort(out.begin(), out.end());
+    return out;
+}
 
 }  // namespace tessel::test
