@@ -28,18 +28,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Every entry below a folder, links included, with the bytes of files.
-std::map<std::string, std::string> Tree(const std::string& root) {
-    std::map<std::string, std::string> out;
-    for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
-        const std::string rel = fs::relative(it->path(), root).string();
-        if (it->is_symlink()) out[rel] = "-> " + fs::read_symlink(it->path()).string();
-        else if (it->is_regular_file()) out[rel] = ReadFile(it->path().string());
-        else out[rel] = "/";
-    }
-    return out;
-}
-
 std::string Lzh(const std::string& args) {
     return ShellQuote(std::string(TESSEL_BINARY_DIR) + "/tessel-lzh") + " " + args + " >/dev/null 2>&1";
 }
@@ -72,7 +60,7 @@ protected:
         ASSERT_EQ(::symlink((toFile ? outside / "victim" : outside.path()).c_str(), path.c_str()), 0) << path;
     }
     void expectOutsideUntouched(const std::string& what) {
-        EXPECT_EQ(Tree(outside.path()), (std::map<std::string, std::string>{{"victim", "keep"}})) << what;
+        EXPECT_EQ(FilesBelow(outside.path()), (std::map<std::string, std::string>{{"victim", "keep"}})) << what;
     }
     std::vector<std::string> kbn1() { return Column(state.db(), "SELECT FILENM || ' ' || KBN1 FROM FILEKANRI ORDER BY rowid"); }
 
@@ -242,7 +230,7 @@ TEST_F(Containment, MemberNamesWithForbiddenBytesAreRefusedByEveryReader) {
         EXPECT_GE(problems, 1);
         state.db().exec("UPDATE BKPDIR SET KBN = '1'");
     }
-    EXPECT_EQ(Tree(data / "out"), (std::map<std::string, std::string>{{"in", "/"}}));
+    EXPECT_EQ(FilesBelow(data / "out"), (std::map<std::string, std::string>{{"in", "/"}}));
     for (const auto& e : fs::recursive_directory_iterator(data.path())) EXPECT_NE(e.path().filename(), "evil.txt") << e.path();
 }
 
@@ -275,9 +263,9 @@ TEST_F(Containment, FilesNamedLikeTheProgramsOwnOrInTheUserDefinedAreaAreBackedU
         MakeDirs(src("odd\\dir"));
         for (const auto& n : names) WriteFile(src(n), "content of " + n);
         ASSERT_EQ(::chmod(src("suid").c_str(), 06755), 0);
-        const auto before = Tree(source);
+        const auto before = FilesBelow(source);
         ASSERT_FALSE(backUp(1, compression).failed()) << (ui.messages.empty() ? "" : ui.messages.back());
-        EXPECT_EQ(Tree(source), before);
+        EXPECT_EQ(FilesBelow(source), before);
         UnlhaDropIndexCache();  // names read back from the archive, not as written
         int problems = 0;
         VerifyBackups(state, {}, [&](const VerifyProblem& p) { ADD_FAILURE() << p.name << ": " << p.what; ++problems; });
@@ -296,11 +284,11 @@ TEST_F(Containment, FilesNamedLikeTheProgramsOwnOrInTheUserDefinedAreaAreBackedU
             WriteFile(base + "/" + n + ".keep", "theirs");
             WriteFile(target / n.substr(n.rfind('/') + 1), "theirs");
         }
-        const auto targetBefore = Tree(target.path());
+        const auto targetBefore = FilesBelow(target.path());
         const RestoreToSummary to = RestoreRunTo(state, 1, {}, {target.path(), false}, {});
         EXPECT_EQ(to.failed, 0);
         EXPECT_EQ(to.restored, static_cast<int>(names.size()) + 2);
-        for (const auto& [rel, bytes] : targetBefore) EXPECT_EQ(Tree(target.path())[rel], bytes) << rel;
+        for (const auto& [rel, bytes] : targetBefore) EXPECT_EQ(FilesBelow(target.path())[rel], bytes) << rel;
         for (const auto& n : names) EXPECT_EQ(ReadFile(base + "/" + n), "content of " + n) << n;
         EXPECT_EQ(fs::status(base + "/suid").permissions(), static_cast<fs::perms>(0755)) << "never set-user-ID";
 
@@ -308,7 +296,7 @@ TEST_F(Containment, FilesNamedLikeTheProgramsOwnOrInTheUserDefinedAreaAreBackedU
         for (const auto& n : names) fs::remove(src(n));
         fs::remove(src("a.txt"));
         EXPECT_EQ(restoreInPlace(1).failed, 0);
-        EXPECT_EQ(Tree(source), before);
+        EXPECT_EQ(FilesBelow(source), before);
         EXPECT_EQ(fs::status(src("suid")).permissions(), static_cast<fs::perms>(0755));
     }
 }
@@ -336,7 +324,7 @@ TEST_F(Containment, ADestinationsDriveChangedUnderItIsNeverWrittenThrough) {
     WriteFile(src("a.txt"), "changed");
     EXPECT_TRUE(BackupDirectory(state, options, {source, "9", "1", dest, 2, 1, "01"}).failed());
     EXPECT_EQ(ReadFile(precious), "precious");
-    EXPECT_EQ(Tree(outside / "bk"), (std::map<std::string, std::string>{{fs::path(precious).filename(), "precious"}}));
+    EXPECT_EQ(FilesBelow(outside / "bk"), (std::map<std::string, std::string>{{fs::path(precious).filename(), "precious"}}));
     fs::remove(drive);
     fs::rename(data / "drive.old", drive);
 

@@ -117,17 +117,15 @@ public:
         std::time_t t = 1703721600;  // 2023-12-28 00:00 UTC: weeks, months and a year turn ahead
         for (int run : runs_) {
             if (run == 0) continue;
-            const int gap = static_cast<int>(rng_() % 4);
-            t += gap == 0 ? 3600 * static_cast<std::time_t>(1 + rng_() % 5)
-                 : gap == 1 ? 86400 * static_cast<std::time_t>(1 + rng_() % 3)
-                 : gap == 2 ? 86400 * static_cast<std::time_t>(6 + rng_() % 3)
-                            : 86400 * static_cast<std::time_t>(25 + rng_() % 40);
+            const std::size_t gap = rng_() % 4;  // hours, days, about a week or about a month apart
+            const int least[] = {1, 1, 6, 25}, spread[] = {5, 3, 3, 40};
+            t += (gap == 0 ? 3600 : 86400) * static_cast<std::time_t>(least[gap] + rng_() % spread[gap]);
             std::tm tm{};
-            gmtime_r(&t, &tm);
-            char day[16], time[16];
-            std::strftime(day, sizeof day, "%Y-%m-%d", &tm);
-            std::strftime(time, sizeof time, "%H:%M:%S", &tm);
-            state_.db().prepare("UPDATE BKPNAME SET DAY1 = ?1, TIME1 = ?2 WHERE BKPNO = ?3").bind(1, day).bind(2, time).bind(3, run).run();
+            char when[32];
+            std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", gmtime_r(&t, &tm));
+            const std::string w = when;
+            state_.db().prepare("UPDATE BKPNAME SET DAY1 = ?1, TIME1 = ?2 WHERE BKPNO = ?3")
+                .bind(1, w.substr(0, 10)).bind(2, w.substr(11)).bind(3, run).run();
         }
         RetentionPolicy policy;
         while (policy.empty()) {
@@ -168,10 +166,7 @@ public:
         for (int run : runs_)
             if (run == 0 || std::binary_search(kept.begin(), kept.end(), run)) left.push_back(run);
         runs_ = left;
-        // The tree as it was, for the checks that follow.
-        fs::remove_all(source_);
-        fs::create_directories(source_);
-        for (const auto& [rel, c] : start) WriteContent(source_ + "/" + rel, c);
+        reset(start);  // the tree as it was, for the checks that follow
         return diff.str();
     }
 
@@ -221,35 +216,30 @@ private:
         return run;
     }
 
-    // Restores with TESSEL_JOBS=1, puts the tree back as it was, restores
-    // with TESSEL_JOBS=4 and compares the outcomes.
+    // Restores from the same start with TESSEL_JOBS=1 and =4 and compares
+    // the outcomes; the source is left as the second restore made it.
     void sameOnEveryThreadCount(int run, std::ostringstream& diff) {
-        const Tree before = ReadTree(source_);
-        RestoreHooks hooks = DefaultRestoreHooks();
-        hooks.clock = [] { return std::time_t{1078837509}; };
-        std::vector<Tree> trees;
-        std::vector<std::string> reports;  // file, rows and messages
-        for (const char* jobs : {"1", "4"}) {
-            fs::remove_all(source_);
-            fs::create_directories(source_);
-            for (const auto& [rel, c] : before) WriteContent(source_ + "/" + rel, c);
-            const std::size_t shown = ui_.messages.size();
-            setenv("TESSEL_JOBS", jobs, 1);
-            RestoreDirectory(state_, 1, run, RestoreOptions{false, options_.compression, "1"}, hooks);
-            unsetenv("TESSEL_JOBS");
-            trees.push_back(ReadTree(source_));
-            std::string rows = ReadFile(data_ / "RSTRLIST.TXT") + "|";
-            for (Statement q = state_.db().prepare("SELECT TEXT FROM RSTRLIST ORDER BY ID"); q.step();) rows += q.text(0) + "\n";
-            for (std::size_t i = shown; i < ui_.messages.size(); ++i) rows += ui_.messages[i] + "\n";
-            reports.push_back(rows);
-        }
-        if (trees[0] != trees[1]) diff << "  the tree differs between 1 and 4 threads\n";
-        if (reports[0] != reports[1]) diff << "  report 1 thread:\n" << reports[0] << "\n  4 threads:\n" << reports[1] << "\n";
+        const Tree start = ReadTree(source_);
+        setenv("TESSEL_JOBS", "1", 1);
+        const Outcome one = outcome(run, start);
+        setenv("TESSEL_JOBS", "4", 1);
+        const Outcome four = outcome(run, start);
+        unsetenv("TESSEL_JOBS");
+        if (one.inPlace != four.inPlace || one.elsewhere != four.elsewhere)
+            diff << "  the trees differ between 1 and 4 threads\n";
+        if (one.report != four.report)
+            diff << "  report 1 thread:\n" << one.report << "\n  4 threads:\n" << four.report << "\n";
     }
 
-    // What restoring a run gives from one start: the tree, the report and
-    // the messages of the restore in place, and the tree of a restore to
-    // another folder.
+    void reset(const Tree& start) {
+        fs::remove_all(source_);
+        fs::create_directories(source_);
+        for (const auto& [rel, c] : start) WriteContent(source_ + "/" + rel, c);
+    }
+
+    // What restoring a run gives from one start: the tree, the report file,
+    // rows and messages of the restore in place, and the tree of a restore
+    // to another folder.
     struct Outcome {
         Tree inPlace;
         std::string report;
@@ -257,15 +247,14 @@ private:
         bool operator==(const Outcome&) const = default;
     };
     Outcome outcome(int run, const Tree& start) {
-        fs::remove_all(source_);
-        fs::create_directories(source_);
-        for (const auto& [rel, c] : start) WriteContent(source_ + "/" + rel, c);
+        reset(start);
         RestoreHooks hooks = DefaultRestoreHooks();
         hooks.clock = [] { return std::time_t{1078837509}; };
         const std::size_t shown = ui_.messages.size();
         RestoreDirectory(state_, 1, run, RestoreOptions{false, options_.compression, "1"}, hooks);
         Outcome o;
         o.inPlace = ReadTree(source_);
+        o.report = ReadFile(data_ / "RSTRLIST.TXT") + "|";
         for (Statement q = state_.db().prepare("SELECT TEXT FROM RSTRLIST ORDER BY ID"); q.step();) o.report += q.text(0) + "\n";
         for (std::size_t i = shown; i < ui_.messages.size(); ++i) o.report += ui_.messages[i] + "\n";
         ui_.messages.resize(shown);

@@ -108,19 +108,12 @@ public:
         return static_cast<int>(found.size());
     }
 
-    ForgetResult forget(RetentionPolicy policy, bool dryRun = false) {
-        ForgetOptions o;
-        o.policy = policy;
-        o.dryRun = dryRun;
-        return ForgetRuns(state, o);
-    }
+    ForgetResult forget(RetentionPolicy policy, bool dryRun = false) { return ForgetRuns(state, {policy, dryRun, {}}); }
 
     // The source after restoring a run in place.
     std::map<std::string, std::string> restored(int run) {
         RestoreDirectory(state, 1, run, RestoreOptions{false, options.compression, "1"});
-        std::map<std::string, std::string> out;
-        for (auto& e : fs::directory_iterator(source)) out[e.path().filename()] = ReadFile(e.path());
-        return out;
+        return FilesBelow(source);
     }
 
     TempDataFolder folder;
@@ -154,16 +147,14 @@ TEST(Forget, RemovesTheRunsAndVersionsNoKeptRunNeeds) {
 
         const std::uintmax_t bytesBefore = h.bytes();
         const ForgetResult done = h.forget(kDaily3);
-        EXPECT_FALSE(done.refused);
-        EXPECT_EQ(done.failed, 0);
-        EXPECT_EQ(done.bytesFreed, preview.bytesFreed);
-        EXPECT_EQ(done.versionsRemoved, preview.versionsRemoved);
+        EXPECT_EQ(std::make_tuple(done.refused, done.failed, done.versionsRemoved, done.versionsReleased),
+                  std::make_tuple(false, 0, std::int64_t{3}, std::int64_t{1}));
+        EXPECT_EQ(preview.versionsRemoved, done.versionsRemoved);
+        EXPECT_EQ(preview.bytesFreed, done.bytesFreed);
         EXPECT_EQ(h.runs(), (std::vector<std::string>{"2", "4", "6"}));
         EXPECT_EQ(h.rows(), (std::set<Row>{{"a.txt", 2, 2, "0"}, {"a.txt", 4, 4, "0"}, {"a.txt", 6, 6, "0"},
                                            {"c.txt", 1, 1, "0"}, {"e.txt", 1, 1, "0"}, {"e.txt", 2, 3, "0"},
                                            {"h.txt", 1, 5, "2"}, {"h.txt", 2, 6, "0"}, {"x.txt", 1, 3, "0"}}));
-        EXPECT_EQ(done.versionsRemoved, 3);
-        EXPECT_EQ(done.versionsReleased, 1);
         // The destination shrank by exactly what the copies let go held.
         EXPECT_GT(done.bytesFreed, 0u);
         EXPECT_EQ(bytesBefore - h.bytes(), done.bytesFreed);
@@ -243,10 +234,7 @@ TEST(Forget, KilledAtAnyStepTheNextForgetFinishes) {
         History clean(compression);
         clean.build();
         int steps = 0;
-        ForgetOptions counting;
-        counting.policy = kDaily3;
-        counting.onStep = [&](const char*) { ++steps; };
-        ForgetRuns(clean.state, counting);
+        ForgetRuns(clean.state, {kDaily3, false, [&](const char*) { ++steps; }});
         ASSERT_GE(steps, 4);
         for (int killAt = 1; killAt <= steps; ++killAt) {
             SCOPED_TRACE("killed at step " + std::to_string(killAt));
@@ -260,13 +248,10 @@ TEST(Forget, KilledAtAnyStepTheNextForgetFinishes) {
                 SharedState state(ui, system);
                 state.dataFolder = h.folder.path();
                 state.catalog = Connection::openFile(h.folder / "filebkp.mdb");
-                ForgetOptions o;
-                o.policy = kDaily3;
                 int step = 0;
-                o.onStep = [&](const char*) {
-                    if (++step == killAt) raise(SIGKILL);
-                };
-                ForgetRuns(state, o);
+                ForgetRuns(state, {kDaily3, false, [&](const char*) {
+                                       if (++step == killAt) raise(SIGKILL);
+                                   }});
                 _exit(0);
             }
             int status = 0;
@@ -302,17 +287,12 @@ TEST(Forget, NeverRemovesThroughALink) {
         const std::string copy = compression == "1" ? "/V00005/bkpcmp.lzh" : "/V00005/a.txt";
         fs::rename(h.dest + copy, outside + "/copy5");
         fs::create_symlink(outside + "/copy5", h.dest + copy);
-        std::map<std::string, std::string> kept;
-        for (auto& e : fs::recursive_directory_iterator(outside))
-            if (e.is_regular_file()) kept[e.path()] = ReadFile(e.path());
+        const auto kept = FilesBelow(outside);
 
         const ForgetResult done = h.forget(kDaily3);
         EXPECT_FALSE(done.refused);
         EXPECT_EQ(h.runs(), (std::vector<std::string>{"2", "4", "6"}));
-        std::map<std::string, std::string> after;
-        for (auto& e : fs::recursive_directory_iterator(outside))
-            if (e.is_regular_file()) after[e.path()] = ReadFile(e.path());
-        EXPECT_EQ(after, kept) << "nothing outside the destination changed";
+        EXPECT_EQ(FilesBelow(outside), kept) << "nothing outside the destination changed";
         EXPECT_TRUE(fs::is_symlink(h.dest + "/V00003"));
         EXPECT_TRUE(fs::is_symlink(h.dest + copy));
         const std::string v3 = h.dest + "/V00003/" + (compression == "1" ? "bkpcmp.lzh" : "a.txt");
