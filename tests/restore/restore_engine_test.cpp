@@ -45,7 +45,6 @@ std::string Deleted(const std::string& path, int lvl) {
 }
 std::string DeletionSkipped(const std::string& path) { return " ファイル " + path + " の削除をスキップしました! 　/V00001"; }
 
-// "seconds.nanoseconds" of a file's last write.
 std::string Mtime(const std::string& path) {
     struct stat st {};
     ::stat(path.c_str(), &st);
@@ -91,7 +90,6 @@ protected:
             .bind(1, run).bind(2, dirNo).bind(3, lvl).bind(4, dir).bind(5, name).bind(6, kbn1)
             .run();
     }
-    // A plain copy of a version in its version folder.
     void addCopy(int lvl, const std::string& name, const std::string& bytes) {
         std::filesystem::create_directories(std::filesystem::path(versionFile(lvl, name)).parent_path());
         WriteFile(versionFile(lvl, name), bytes);
@@ -102,7 +100,6 @@ protected:
         ASSERT_EQ(archive::Perform(archive::AddFileRequest(versionFile(lvl, "bkpcmp.lzh"), src(rel))), 0);
     }
     std::string versionFile(int lvl, const std::string& name) const { return levelDir(lvl) + name; }
-    // A source file with the given last-write time.
     void put(const std::string& rel, const std::string& bytes, time_t sec, long nsec = 0) {
         std::filesystem::create_directories(std::filesystem::path(src(rel)).parent_path());
         WriteFile(src(rel), bytes);

@@ -1,12 +1,10 @@
 // Random histories backed up over several runs (compression switched at
 // random), restored run by run: bytes and times of the run come back, later
 // files go, a backup right after records exactly the changed files. The
-// first restore is also done on 1 and 4 threads from the same start: files,
-// times, report and rows agree. Every other history is dated at random and
-// thinned by a random retention policy first: every kept run restores, in
-// place and to another folder, exactly as before (files, times, report),
-// verify finds nothing, and the destination shrinks by what the forget
-// freed.
+// first restore also runs on 1 and 4 threads from the same start, with the
+// same outcome. Every other history is dated and thinned by a random
+// retention policy first: every kept run restores as before, verify finds
+// nothing, and the destination shrinks by what the forget freed.
 // TESSEL_ROUNDTRIP_HISTORIES (default 40); TESSEL_ROUNDTRIP_SEED replays one.
 #include <gtest/gtest.h>
 

@@ -80,7 +80,7 @@ public:
     }
     std::vector<std::string> runs() { return Column(state.db(), "SELECT BKPNO FROM BKPNAME ORDER BY BKPNO"); }
 
-    // Every file below the destination with its size.
+    // Every entry below the destination with its size.
     std::map<std::string, std::uintmax_t> files() {
         std::map<std::string, std::uintmax_t> out;
         if (!fs::exists(destination)) return out;
@@ -94,7 +94,6 @@ public:
         return sum;
     }
 
-    // What verify finds wrong, by file.
     std::vector<std::string> problems() {
         std::vector<std::string> found;
         VerifyBackups(state, {}, [&](const VerifyProblem& p) { found.push_back(p.name + " " + p.what); });
@@ -103,7 +102,6 @@ public:
 
     ForgetResult forget(RetentionPolicy policy, bool dryRun = false) { return ForgetRuns(state, {policy, dryRun, {}}); }
 
-    // The source after restoring a run in place.
     std::map<std::string, std::string> restored(int run) {
         RestoreDirectory(state, 1, run, RestoreOptions{false, options.compression, "1"});
         return FilesBelow(source);
