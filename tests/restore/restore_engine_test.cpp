@@ -1,20 +1,14 @@
 // The restore engine on hand-made catalogs: versions, deletions, report
 // lines, messages, refusals, archive members; restore-to and verify.
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <tuple>
 
 #include "archiver/archive_ops.h"
 #include "archiver/archive_request.h"
 #include "platform/codepage.h"
-#include "platform/paths.h"
 #include "platform/safe_write.h"
 #include "restore/restore_directory.h"
 #include "restore/restore_to.h"
@@ -51,7 +45,6 @@ std::string Deleted(const std::string& path, int lvl) {
 }
 std::string DeletionSkipped(const std::string& path) { return " ファイル " + path + " の削除をスキップしました! 　/V00001"; }
 
-// "seconds.nanoseconds" of a file's last write.
 std::string Mtime(const std::string& path) {
     struct stat st {};
     ::stat(path.c_str(), &st);
@@ -70,17 +63,14 @@ void Damage(const std::string& archive, const std::string& suffix) {
     }
 }
 
-// A data folder with its own catalog, a registered source directory and a
-// destination; catalog rows and version copies are made by hand.
+// A data folder with its own catalog, the source registered as directory 1
+// of kind 1 and a destination; catalog rows and version copies are made by hand.
 class Engine : public ::testing::Test, public BackupFixture {
 protected:
     Engine() {
-        // The bulk archive's requests as command lines, answered with `results`.
-        hooks.archiver = [this](const archive::ArchiveRequest& request) -> std::int32_t {
-            commands.push_back(archive::CommandLineOf(request));
-            return commands.size() <= results.size() ? results[commands.size() - 1] : 0;
-        };
+        hooks.archiver = archiver.call();  // the bulk archive's requests
         hooks.clock = [] { return std::time_t{1078837509}; };  // 2004/03/09 13:05:09 UTC
+        addDirectory(1, "1");
     }
 
     void addDirectory(int dirNo, const std::string& kind, const std::optional<std::string>& chk2 = "01",
@@ -100,7 +90,6 @@ protected:
             .bind(1, run).bind(2, dirNo).bind(3, lvl).bind(4, dir).bind(5, name).bind(6, kbn1)
             .run();
     }
-    // A plain copy of a version in its version folder.
     void addCopy(int lvl, const std::string& name, const std::string& bytes) {
         std::filesystem::create_directories(std::filesystem::path(versionFile(lvl, name)).parent_path());
         WriteFile(versionFile(lvl, name), bytes);
@@ -111,7 +100,6 @@ protected:
         ASSERT_EQ(archive::Perform(archive::AddFileRequest(versionFile(lvl, "bkpcmp.lzh"), src(rel))), 0);
     }
     std::string versionFile(int lvl, const std::string& name) const { return levelDir(lvl) + name; }
-    // A source file with the given last-write time.
     void put(const std::string& rel, const std::string& bytes, time_t sec, long nsec = 0) {
         std::filesystem::create_directories(std::filesystem::path(src(rel)).parent_path());
         WriteFile(src(rel), bytes);
@@ -136,8 +124,6 @@ protected:
         return out;
     }
 
-    std::vector<std::string> commands;  // of the bulk archive's archiver calls
-    std::vector<std::int32_t> results;  // by call; 0 when exhausted
     RestoreHooks hooks;
     std::string compression = "0";  // the prefix row's flag
     bool restoreTest = false;
@@ -145,7 +131,6 @@ protected:
 
 // Levels 3 (run 12), 2 (run 8) and 1 (run 5) of one file with plain copies.
 TEST_F(Engine, ThreeLevelsComeBackRunByRunInBothReportModesAndTestModeTouchesNothing) {
-    addDirectory(1, "1");
     for (const auto& [run, lvl, bytes] : {std::tuple{12, 3, "three"}, {8, 2, "two"}, {5, 1, "one"}}) {
         addVersion(run, lvl, "", "a.txt");
         addCopy(lvl, "a.txt", bytes);
@@ -172,7 +157,6 @@ TEST_F(Engine, ThreeLevelsComeBackRunByRunInBothReportModesAndTestModeTouchesNot
 // Kind 1 deletes files first recorded after the run; kind 2 skips deletions
 // and level 0; kind 9 and an undefined directory only say so.
 TEST_F(Engine, EachKindDeletesSkipsOrRefusesAsItShould) {
-    addDirectory(1, "1");
     addVersion(7, 1, "", "a.txt");
     addVersion(0, 0, "", "a.txt");
     addCopy(0, "a.txt", "initial");
@@ -213,7 +197,6 @@ TEST_F(Engine, EachKindDeletesSkipsOrRefusesAsItShould) {
 // One walk with every outcome: restored (over a read-only file, into folders
 // made again, a name outside code page 932), failed, skipped, deleted, gone.
 TEST_F(Engine, EveryFileOfOneWalkGetsItsOwnOutcome) {
-    addDirectory(1, "1");
     for (const char* name : {"café😀.txt", "ro.txt", "stays.txt", "top.txt"}) addVersion(2, 1, "", name);
     addVersion(2, 1, "A/B", "deep.txt");
     for (const char* name : {"gone.txt", "here.txt"}) addVersion(9, 1, "", name);
@@ -258,7 +241,7 @@ TEST_F(Engine, EveryFileOfOneWalkGetsItsOwnOutcome) {
 // fails with the archiver's code.
 TEST_F(Engine, KindThreeExtractsTheBulkArchiveFirstThenLevelMembers) {
     compression = "1";
-    addDirectory(1, "3", "01");
+    state.db().exec("UPDATE BKPDIR SET KBN = '3' WHERE DIRNO = 1");
     addDirectory(2, "3", std::nullopt);
     addVersion(0, 0, "", "bulk.txt", "2");
     addVersion(9, 1, "", "new.txt");
@@ -275,7 +258,7 @@ TEST_F(Engine, KindThreeExtractsTheBulkArchiveFirstThenLevelMembers) {
     put("S/b.txt", "changed", 1);
     put("a.txt", "changed", 1);
     restore(1, 5);
-    EXPECT_EQ(commands, std::vector<std::string>{"e -r2x1a2ncy " + destination + "/bkpcmp.lzh *.*"});
+    EXPECT_EQ(archiver.commands, std::vector<std::string>{"e -r2x1a2ncy " + destination + "/bkpcmp.lzh *.*"});
     EXPECT_EQ(ReadFile(src("S/b.txt")), b);
     EXPECT_EQ(ReadFile(src("a.txt")), "a");
     const std::string bulk = "  初期一括ファイルの戻しを実施しました。 " + destination + "/bkpcmp.lzh rc= ";
@@ -291,11 +274,11 @@ TEST_F(Engine, KindThreeExtractsTheBulkArchiveFirstThenLevelMembers) {
 
     // The directory-only form; the bulk step fails, the level archive has
     // no member src/b.txt, and then no archive at all.
-    commands.clear();
+    archiver.commands.clear();
     ui.messages.clear();
-    results = {0x8101, 0x8101};
+    archiver.results = {0x8101, 0x8101};
     restore(2, 5);
-    EXPECT_EQ(commands.at(0), "e -na1cy " + destination + "/bkpcmp.lzh \"" + source + "/\" *.*");
+    EXPECT_EQ(archiver.commands.at(0), "e -na1cy " + destination + "/bkpcmp.lzh \"" + source + "/\" *.*");
     std::filesystem::remove(versionFile(1, "bkpcmp.lzh"));
     restore(2, 5, "2");
     const std::string failed = "ファイルの戻しに失敗しました! FILE= " + src("b.txt") + "\n     RC  エラー　";
@@ -327,7 +310,6 @@ TEST_F(Engine, NothingIsWrittenOutsideTheRegisteredDirectory) {
     std::filesystem::remove_all(src("L"));
     ASSERT_EQ(symlink(elsewhere.path().c_str(), src("L").c_str()), 0);
     WriteFile(elsewhere / "victim.txt", "keep");
-    addDirectory(1, "1");
     addDirectory(2, "1", "01", std::string());  // a row without a path
     addDirectory(3, "3", "01");
     addVersion(2, 1, "", "escape.txt", "0", 1, elsewhere.path() + "/");
@@ -373,7 +355,6 @@ TEST_F(Engine, NothingIsWrittenOutsideTheRegisteredDirectory) {
 // of it once, and never deletes it for a version of the other form; a path
 // selects its own files and never a sibling whose name starts alike.
 TEST_F(Engine, RowsOfBothFormsOfADirectoryAreOneFileAndAPathSelectsOnlyItself) {
-    addDirectory(1, "1");
     addVersion(1, 1, "", "a.txt", "0", 1, source);  // no trailing "/"
     addVersion(2, 2, "", "a.txt");
     addCopy(1, "a.txt", "one");
@@ -405,7 +386,6 @@ TEST_F(Engine, RowsOfBothFormsOfADirectoryAreOneFileAndAPathSelectsOnlyItself) {
 // X/a.txt and Y/a.txt (same name and level) stored with the compression
 // switched between: each comes back from its own copy under either setting.
 TEST_F(Engine, EachVersionComesFromItsOwnCopyWhateverTheSwitchSaysNow) {
-    addDirectory(1, "1");
     for (const std::string first : {"0", "1"}) {
         SCOPED_TRACE("first run with compression " + first);
         std::filesystem::remove_all(destination);
@@ -446,7 +426,6 @@ TEST_F(Engine, EachVersionComesFromItsOwnCopyWhateverTheSwitchSaysNow) {
 // Plain copies and archive members (one of 9 MB, more than the queue
 // holds), restored on worker threads, killed at any moment or stopped.
 TEST_F(Engine, AKilledRestoreLeavesReportAndListAgreeingAndNoTemporaryFileOutlivesTheNextRestore) {
-    addDirectory(1, "1");
     const std::string body(256 * 1024, 'b'), large(9 << 20, 'l');
     auto name = [](int i) { return "d" + std::to_string(i % 4) + "/f" + std::to_string(i) + ".bin"; };
     for (int i = 0; i < 120; ++i) {

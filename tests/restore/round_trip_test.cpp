@@ -1,36 +1,27 @@
 // Random histories backed up over several runs (compression switched at
 // random), restored run by run: bytes and times of the run come back, later
 // files go, a backup right after records exactly the changed files. The
-// first restore is also done on 1 and 4 threads from the same start: files,
-// times, report and rows agree. Every other history is dated at random and
-// thinned by a random retention policy first: every kept run restores, in
-// place and to another folder, exactly as before (files, times, report),
-// verify finds nothing, and the destination shrinks by what the forget
-// freed.
+// first restore also runs on 1 and 4 threads from the same start, with the
+// same outcome. Every other history is dated and thinned by a random
+// retention policy first: every kept run restores as before, verify finds
+// nothing, and the destination shrinks by what the forget freed.
 // TESSEL_ROUNDTRIP_HISTORIES (default 40); TESSEL_ROUNDTRIP_SEED replays one.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
-#include <filesystem>
 #include <map>
-#include <optional>
 #include <random>
 #include <set>
 #include <sstream>
 
-#include "backup/backup_directory.h"
 #include "backup/backup_runs.h"
 #include "restore/restore_directory.h"
 #include "restore/restore_to.h"
 #include "restore/verify.h"
 #include "retention/forget.h"
-#include "engine/shared_state.h"
-#include "support/recording_ui.h"
-#include "support/temp_dir.h"
+#include "support/backup_fixture.h"
 
 namespace tessel::test {
 namespace {
@@ -72,22 +63,17 @@ Tree ReadTree(const std::string& root) {
 // What the forgets of all histories removed together.
 ForgetResult forgotten;
 
-class History {
+class History : BackupFixture {
 public:
-    explicit History(std::uint64_t seed) : rng_(seed), state_(ui_, system_) {
-        test::OpenFreshCatalog(data_, state_);
-        source_ = data_ / "src";
-        dest_ = data_ / "dest";
-        fs::create_directories(source_);
-        fs::create_directories(dest_);
+    explicit History(std::uint64_t seed) : rng_(seed) {
         compression_ = rng_() % 2 ? "1" : "0";
         subdirs_ = rng_() % 2 ? "01" : "00";
-        options_.compression = compression_;
+        options.compression = compression_;
         switching_ = rng_() % 4 != 0;
-        state_.db()
+        state.db()
             .prepare("INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, ABKP, CHK1, CHK2) VALUES "
-                     "(0, ?1, NULL, '0', ?2, NULL, NULL), (1, ?3, ?4, '1', '1', '1', ?5)")
-            .bind(1, dest_).bind(2, compression_).bind(3, source_).bind(4, dest_).bind(5, subdirs_)
+                     "(0, ?1, NULL, '0', ?2, NULL, NULL), (1, ?3, ?1, '1', '1', '1', ?4)")
+            .bind(1, destination).bind(2, compression_).bind(3, source).bind(4, subdirs_)
             .run();
     }
 
@@ -97,8 +83,8 @@ public:
             if (rng_() % 3 != 0) write(p, randomBytes());
         if (rng_() % 2) {
             // An initial backup from the registration window: level 0, run 0.
-            BackupDirectory(state_, options_, {source_, "1", "1", dest_, 0, 1, subdirs_});
-            snapshots_[0] = tracked(ReadTree(source_));
+            BackupDirectory(state, options, {source, "1", "1", destination, 0, 1, subdirs_});
+            snapshots_[0] = tracked(ReadTree(source));
             runs_.push_back(0);
         }
         for (int k = 0, runs = 5 + static_cast<int>(rng_() % 3); k < runs; ++k) {
@@ -107,7 +93,7 @@ public:
         }
         // Changes after the last run and files the catalog never sees.
         mutate();
-        untracked_ = ReadTree(source_);
+        untracked_ = ReadTree(source);
     }
 
     // Dates the runs (hours, days, weeks or months apart), forgets under a
@@ -117,17 +103,15 @@ public:
         std::time_t t = 1703721600;  // 2023-12-28 00:00 UTC: weeks, months and a year turn ahead
         for (int run : runs_) {
             if (run == 0) continue;
-            const int gap = static_cast<int>(rng_() % 4);
-            t += gap == 0 ? 3600 * static_cast<std::time_t>(1 + rng_() % 5)
-                 : gap == 1 ? 86400 * static_cast<std::time_t>(1 + rng_() % 3)
-                 : gap == 2 ? 86400 * static_cast<std::time_t>(6 + rng_() % 3)
-                            : 86400 * static_cast<std::time_t>(25 + rng_() % 40);
+            const std::size_t gap = rng_() % 4;  // hours, days, about a week or about a month apart
+            const int least[] = {1, 1, 6, 25}, spread[] = {5, 3, 3, 40};
+            t += (gap == 0 ? 3600 : 86400) * static_cast<std::time_t>(least[gap] + rng_() % spread[gap]);
             std::tm tm{};
-            gmtime_r(&t, &tm);
-            char day[16], time[16];
-            std::strftime(day, sizeof day, "%Y-%m-%d", &tm);
-            std::strftime(time, sizeof time, "%H:%M:%S", &tm);
-            state_.db().prepare("UPDATE BKPNAME SET DAY1 = ?1, TIME1 = ?2 WHERE BKPNO = ?3").bind(1, day).bind(2, time).bind(3, run).run();
+            char when[32];
+            std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", gmtime_r(&t, &tm));
+            const std::string w = when;
+            state.db().prepare("UPDATE BKPNAME SET DAY1 = ?1, TIME1 = ?2 WHERE BKPNO = ?3")
+                .bind(1, w.substr(0, 10)).bind(2, w.substr(11)).bind(3, run).run();
         }
         RetentionPolicy policy;
         while (policy.empty()) {
@@ -138,18 +122,18 @@ public:
             policy.yearly = static_cast<int>(rng_() % 2);
         }
         ForgetOptions options{policy, true, {}};
-        const ForgetResult preview = ForgetRuns(state_, options);
+        const ForgetResult preview = ForgetRuns(state, options);
         std::vector<int> kept;
         for (const ForgetRun& r : preview.runs)
             if (r.kept()) kept.push_back(static_cast<int>(r.run));
         std::sort(kept.begin(), kept.end());
-        const Tree start = ReadTree(source_);
+        const Tree start = ReadTree(source);
         std::map<int, Outcome> before;
         for (int run : kept) before[run] = outcome(run, start);
 
         const std::uintmax_t bytes = DestinationBytes();
         options.dryRun = false;
-        const ForgetResult done = ForgetRuns(state_, options);
+        const ForgetResult done = ForgetRuns(state, options);
         forgotten.runsRemoved += done.runsRemoved;
         forgotten.versionsRemoved += done.versionsRemoved;
         forgotten.versionsReleased += done.versionsReleased;
@@ -158,20 +142,17 @@ public:
         if (bytes - DestinationBytes() != done.bytesFreed)
             diff << "  the destination shrank by " << bytes - DestinationBytes() << " bytes, the forget says "
                  << done.bytesFreed << "\n";
-        VerifyBackups(state_, {}, [&](const VerifyProblem& p) { diff << "  verify: " << p.directory << p.name << " " << p.what << "\n"; });
+        VerifyBackups(state, {}, [&](const VerifyProblem& p) { diff << "  verify: " << p.directory << p.name << " " << p.what << "\n"; });
         for (int run : kept)
             if (!(outcome(run, start) == before[run])) diff << "  run " << run << " restores otherwise after the forget\n";
-        for (const std::string& m : ui_.messages) diff << "  message: " << m << "\n";
+        for (const std::string& m : ui.messages) diff << "  message: " << m << "\n";
         // The removed runs are gone from the check; the snapshots still say
         // what each kept run saw.
         std::vector<int> left;
         for (int run : runs_)
             if (run == 0 || std::binary_search(kept.begin(), kept.end(), run)) left.push_back(run);
         runs_ = left;
-        // The tree as it was, for the checks that follow.
-        fs::remove_all(source_);
-        fs::create_directories(source_);
-        for (const auto& [rel, c] : start) WriteContent(source_ + "/" + rel, c);
+        reset(start);  // the tree as it was, for the checks that follow
         return diff.str();
     }
 
@@ -185,7 +166,7 @@ public:
         for (int run : order) {
             deleteSome();
             if (run == order.front()) sameOnEveryThreadCount(run, diff);
-            RestoreDirectory(state_, 1, run, RestoreOptions{false, options_.compression, "1"});
+            RestoreDirectory(state, 1, run, RestoreOptions{false, options.compression, "1"});
             compare(run, diff);
             if (diff.str().empty()) backUpAgain(diff);
             if (!diff.str().empty()) return "restoring run " + std::to_string(run) + ":\n" + diff.str();
@@ -210,46 +191,41 @@ private:
         clock_ += 1500000000 + static_cast<std::int64_t>(rng_() % 900) * 1000000;
         return clock_ + static_cast<std::int64_t>(rng_() % 1000) * 1000;
     }
-    void write(const std::string& rel, const std::string& bytes) { WriteContent(source_ + "/" + rel, {bytes, nextTime()}); }
+    void write(const std::string& rel, const std::string& bytes) { WriteContent(source + "/" + rel, {bytes, nextTime()}); }
 
     int backUp(const std::string& title) {
-        if (switching_) options_.compression = rng_() % 2 ? "1" : "0";
-        const int run = AddBackupRun(state_.db(), title, "1", std::time(nullptr));
-        BackupDirectory(state_, options_, {source_, "9", "1", dest_, run, 1, subdirs_});
-        snapshots_[run] = tracked(ReadTree(source_));
+        if (switching_) options.compression = rng_() % 2 ? "1" : "0";
+        const int run = AddBackupRun(state.db(), title, "1", std::time(nullptr));
+        BackupDirectory(state, options, {source, "9", "1", destination, run, 1, subdirs_});
+        snapshots_[run] = tracked(ReadTree(source));
         runs_.push_back(run);
         return run;
     }
 
-    // Restores with TESSEL_JOBS=1, puts the tree back as it was, restores
-    // with TESSEL_JOBS=4 and compares the outcomes.
+    // Restores from the same start with TESSEL_JOBS=1 and =4 and compares
+    // the outcomes; the source is left as the second restore made it.
     void sameOnEveryThreadCount(int run, std::ostringstream& diff) {
-        const Tree before = ReadTree(source_);
-        RestoreHooks hooks = DefaultRestoreHooks();
-        hooks.clock = [] { return std::time_t{1078837509}; };
-        std::vector<Tree> trees;
-        std::vector<std::string> reports;  // file, rows and messages
-        for (const char* jobs : {"1", "4"}) {
-            fs::remove_all(source_);
-            fs::create_directories(source_);
-            for (const auto& [rel, c] : before) WriteContent(source_ + "/" + rel, c);
-            const std::size_t shown = ui_.messages.size();
-            setenv("TESSEL_JOBS", jobs, 1);
-            RestoreDirectory(state_, 1, run, RestoreOptions{false, options_.compression, "1"}, hooks);
-            unsetenv("TESSEL_JOBS");
-            trees.push_back(ReadTree(source_));
-            std::string rows = ReadFile(data_ / "RSTRLIST.TXT") + "|";
-            for (Statement q = state_.db().prepare("SELECT TEXT FROM RSTRLIST ORDER BY ID"); q.step();) rows += q.text(0) + "\n";
-            for (std::size_t i = shown; i < ui_.messages.size(); ++i) rows += ui_.messages[i] + "\n";
-            reports.push_back(rows);
-        }
-        if (trees[0] != trees[1]) diff << "  the tree differs between 1 and 4 threads\n";
-        if (reports[0] != reports[1]) diff << "  report 1 thread:\n" << reports[0] << "\n  4 threads:\n" << reports[1] << "\n";
+        const Tree start = ReadTree(source);
+        setenv("TESSEL_JOBS", "1", 1);
+        const Outcome one = outcome(run, start);
+        setenv("TESSEL_JOBS", "4", 1);
+        const Outcome four = outcome(run, start);
+        unsetenv("TESSEL_JOBS");
+        if (one.inPlace != four.inPlace || one.elsewhere != four.elsewhere)
+            diff << "  the trees differ between 1 and 4 threads\n";
+        if (one.report != four.report)
+            diff << "  report 1 thread:\n" << one.report << "\n  4 threads:\n" << four.report << "\n";
     }
 
-    // What restoring a run gives from one start: the tree, the report and
-    // the messages of the restore in place, and the tree of a restore to
-    // another folder.
+    void reset(const Tree& start) {
+        fs::remove_all(source);
+        fs::create_directories(source);
+        for (const auto& [rel, c] : start) WriteContent(source + "/" + rel, c);
+    }
+
+    // What restoring a run gives from one start: the tree, the report file,
+    // rows and messages of the restore in place, and the tree of a restore
+    // to another folder.
     struct Outcome {
         Tree inPlace;
         std::string report;
@@ -257,23 +233,22 @@ private:
         bool operator==(const Outcome&) const = default;
     };
     Outcome outcome(int run, const Tree& start) {
-        fs::remove_all(source_);
-        fs::create_directories(source_);
-        for (const auto& [rel, c] : start) WriteContent(source_ + "/" + rel, c);
+        reset(start);
         RestoreHooks hooks = DefaultRestoreHooks();
         hooks.clock = [] { return std::time_t{1078837509}; };
-        const std::size_t shown = ui_.messages.size();
-        RestoreDirectory(state_, 1, run, RestoreOptions{false, options_.compression, "1"}, hooks);
+        const std::size_t shown = ui.messages.size();
+        RestoreDirectory(state, 1, run, RestoreOptions{false, options.compression, "1"}, hooks);
         Outcome o;
-        o.inPlace = ReadTree(source_);
-        for (Statement q = state_.db().prepare("SELECT TEXT FROM RSTRLIST ORDER BY ID"); q.step();) o.report += q.text(0) + "\n";
-        for (std::size_t i = shown; i < ui_.messages.size(); ++i) o.report += ui_.messages[i] + "\n";
-        ui_.messages.resize(shown);
-        const std::string to = data_ / "restored-to";
+        o.inPlace = ReadTree(source);
+        o.report = ReadFile(data / "RSTRLIST.TXT") + "|";
+        for (Statement q = state.db().prepare("SELECT TEXT FROM RSTRLIST ORDER BY ID"); q.step();) o.report += q.text(0) + "\n";
+        for (std::size_t i = shown; i < ui.messages.size(); ++i) o.report += ui.messages[i] + "\n";
+        ui.messages.resize(shown);
+        const std::string to = data / "restored-to";
         RestoreToOptions options;
         options.target = to;
         fs::create_directories(to);
-        RestoreRunTo(state_, run, {}, options, [](RestoreToOutcome, const std::string&, const std::string&, const std::string&) {});
+        RestoreRunTo(state, run, {}, options, [](RestoreToOutcome, const std::string&, const std::string&, const std::string&) {});
         o.elsewhere = ReadTree(to);
         fs::remove_all(to);
         return o;
@@ -281,14 +256,14 @@ private:
 
     std::uintmax_t DestinationBytes() const {
         std::uintmax_t sum = 0;
-        for (auto& e : fs::recursive_directory_iterator(dest_))
+        for (auto& e : fs::recursive_directory_iterator(destination))
             if (e.is_regular_file()) sum += e.file_size();
         return sum;
     }
 
     void deleteSome() {
-        for (const auto& [rel, c] : ReadTree(source_))
-            if (rng_() % 4 == 0 && fs::remove(source_ + "/" + rel)) untracked_.erase(rel);
+        for (const auto& [rel, c] : ReadTree(source))
+            if (rng_() % 4 == 0 && fs::remove(source + "/" + rel)) untracked_.erase(rel);
     }
 
     std::optional<Content> latestRecorded(const std::string& rel) const {
@@ -299,14 +274,14 @@ private:
 
     void backUpAgain(std::ostringstream& diff) {
         std::set<std::string> expected, recorded;
-        for (const auto& [rel, c] : tracked(ReadTree(source_))) {
+        for (const auto& [rel, c] : tracked(ReadTree(source))) {
             const auto latest = latestRecorded(rel);
             if (!latest || latest->mtimeNs / 100 != c.mtimeNs / 100 || latest->bytes.size() != c.bytes.size())
                 expected.insert(rel);
         }
-        Statement q = state_.db().prepare("SELECT DIR, FILENM FROM FILEKANRI WHERE BKPNO = ?1");
+        Statement q = state.db().prepare("SELECT DIR, FILENM FROM FILEKANRI WHERE BKPNO = ?1");
         q.bind(1, backUp("after restore"));
-        while (q.step()) recorded.insert(q.text(0).substr(source_.size() + 1) + q.text(1));
+        while (q.step()) recorded.insert(q.text(0).substr(source.size() + 1) + q.text(1));
         for (const auto& rel : recorded)
             if (!expected.count(rel)) diff << "  " << rel << ": recorded again by the backup after the restore\n";
         for (const auto& rel : expected)
@@ -315,7 +290,7 @@ private:
 
     void mutate() {
         for (const auto& p : universe_) {
-            const std::string path = source_ + "/" + p;
+            const std::string path = source + "/" + p;
             const auto now = ReadContent(path);
             const int what = static_cast<int>(rng_() % 8);
             if (what == 0 && !now) write(p, randomBytes());  // create or re-create
@@ -336,7 +311,7 @@ private:
     }
 
     void compare(int run, std::ostringstream& diff) {
-        const Tree actual = ReadTree(source_);
+        const Tree actual = ReadTree(source);
         std::map<std::string, std::optional<Content>> expected;
         for (const auto& [rel, c] : untracked_) expected[rel] = c;
         std::set<std::string> seen;  // by the run or an earlier one; the runs come in order
@@ -356,18 +331,13 @@ private:
         }
         for (const auto& [rel, c] : actual)
             if (!expected.count(rel)) diff << "  " << rel << ": should not exist\n";
-        Statement failures = state_.db().prepare(
+        Statement failures = state.db().prepare(
             "SELECT TEXT FROM RSTRLIST WHERE TEXT LIKE ' ファイルの戻しに失敗%' OR TEXT LIKE '%の削除に失敗%'");
         while (failures.step()) diff << "  report: " << failures.text(0) << "\n";
     }
 
     std::mt19937_64 rng_;
-    TempDataFolder data_;
-    RecordingUi ui_;
-    FakeSystem system_;
-    SharedState state_;
-    BackupOptions options_;
-    std::string source_, dest_, compression_, subdirs_;
+    std::string compression_, subdirs_;
     bool switching_ = false;
     std::set<std::string> universe_;
     std::vector<int> runs_;

@@ -13,7 +13,6 @@
 
 #include "catalog/catalog_rows.h"
 #include "backup/automatic_backup.h"
-#include "backup/backup_directory.h"
 #include "backup/backup_runs.h"
 #include "engine/destination_owner.h"
 #include "restore/restore_directory.h"
@@ -21,8 +20,7 @@
 #include "retention/forget.h"
 #include "retention/retention_settings.h"
 #include "support/archive_members.h"
-#include "support/recording_ui.h"
-#include "support/temp_dir.h"
+#include "support/backup_fixture.h"
 
 namespace tessel::test {
 namespace {
@@ -39,19 +37,14 @@ using Row = std::tuple<std::string, std::int64_t, std::int64_t, std::string>;  /
 //   h.txt  recorded by run 5, changed by run 6: its first version is
 //          needed by no kept run, but runs 2 and 4 must still delete it
 //   x.txt  recorded by run 3, never changed
-class History {
+class History : public BackupFixture {
 public:
-    explicit History(const std::string& compression) : state(ui, system) {
-        OpenFreshCatalog(folder, state);
-        source = folder / "src";
-        dest = folder / "dest";
-        fs::create_directories(source);
-        fs::create_directories(dest);
+    explicit History(const std::string& compression) {
         options.compression = compression;
         state.db()
             .prepare("INSERT INTO BKPDIR (DIRNO, DIR, BKPDIR, KBN, ABKP, CHK1, CHK2) VALUES "
-                     "(0, ?1, NULL, '0', ?2, NULL, NULL), (1, ?3, ?4, '1', '1', '1', '01')")
-            .bind(1, dest).bind(2, compression).bind(3, source).bind(4, dest)
+                     "(0, ?1, NULL, '0', ?2, NULL, NULL), (1, ?3, ?1, '1', '1', '1', '01')")
+            .bind(1, destination).bind(2, compression).bind(3, source)
             .run();
     }
 
@@ -63,7 +56,7 @@ public:
     int backUp(const char* day, const char* time) {
         const int run = AddBackupRun(state.db(), "run", "1", 0);
         state.db().prepare("UPDATE BKPNAME SET DAY1 = ?1, TIME1 = ?2 WHERE BKPNO = ?3").bind(1, day).bind(2, time).bind(3, run).run();
-        BackupDirectory(state, options, {source, "9", "1", dest, run, 1, "01"});
+        BackupDirectory(state, options, {source, "9", "1", destination, run, 1, "01"});
         return run;
     }
 
@@ -87,12 +80,12 @@ public:
     }
     std::vector<std::string> runs() { return Column(state.db(), "SELECT BKPNO FROM BKPNAME ORDER BY BKPNO"); }
 
-    // Every file below the destination with its size.
+    // Every entry below the destination with its size.
     std::map<std::string, std::uintmax_t> files() {
         std::map<std::string, std::uintmax_t> out;
-        if (!fs::exists(dest)) return out;
-        for (auto& e : fs::recursive_directory_iterator(dest))
-            out[e.path().string().substr(dest.size())] = e.is_regular_file() ? e.file_size() : 0;
+        if (!fs::exists(destination)) return out;
+        for (auto& e : fs::recursive_directory_iterator(destination))
+            out[e.path().string().substr(destination.size())] = e.is_regular_file() ? e.file_size() : 0;
         return out;
     }
     std::uintmax_t bytes() {
@@ -101,37 +94,22 @@ public:
         return sum;
     }
 
-    int problems() {
+    std::vector<std::string> problems() {
         std::vector<std::string> found;
         VerifyBackups(state, {}, [&](const VerifyProblem& p) { found.push_back(p.name + " " + p.what); });
-        for (const std::string& f : found) ADD_FAILURE() << f;
-        return static_cast<int>(found.size());
+        return found;
     }
 
-    ForgetResult forget(RetentionPolicy policy, bool dryRun = false) {
-        ForgetOptions o;
-        o.policy = policy;
-        o.dryRun = dryRun;
-        return ForgetRuns(state, o);
-    }
+    ForgetResult forget(RetentionPolicy policy, bool dryRun = false) { return ForgetRuns(state, {policy, dryRun, {}}); }
 
-    // The source after restoring a run in place.
     std::map<std::string, std::string> restored(int run) {
         RestoreDirectory(state, 1, run, RestoreOptions{false, options.compression, "1"});
-        std::map<std::string, std::string> out;
-        for (auto& e : fs::directory_iterator(source)) out[e.path().filename()] = ReadFile(e.path());
-        return out;
+        return FilesBelow(source);
     }
-
-    TempDataFolder folder;
-    RecordingUi ui;
-    FakeSystem system;
-    SharedState state;
-    BackupOptions options;
-    std::string source, dest;
 };
 
 const RetentionPolicy kDaily3{0, 3, 0, 0, 0};
+const std::vector<std::string> kNone;
 
 TEST(Forget, RemovesTheRunsAndVersionsNoKeptRunNeeds) {
     for (const std::string compression : {"1", "0"}) {
@@ -154,16 +132,14 @@ TEST(Forget, RemovesTheRunsAndVersionsNoKeptRunNeeds) {
 
         const std::uintmax_t bytesBefore = h.bytes();
         const ForgetResult done = h.forget(kDaily3);
-        EXPECT_FALSE(done.refused);
-        EXPECT_EQ(done.failed, 0);
-        EXPECT_EQ(done.bytesFreed, preview.bytesFreed);
-        EXPECT_EQ(done.versionsRemoved, preview.versionsRemoved);
+        EXPECT_EQ(std::make_tuple(done.refused, done.failed, done.versionsRemoved, done.versionsReleased),
+                  std::make_tuple(false, 0, std::int64_t{3}, std::int64_t{1}));
+        EXPECT_EQ(preview.versionsRemoved, done.versionsRemoved);
+        EXPECT_EQ(preview.bytesFreed, done.bytesFreed);
         EXPECT_EQ(h.runs(), (std::vector<std::string>{"2", "4", "6"}));
         EXPECT_EQ(h.rows(), (std::set<Row>{{"a.txt", 2, 2, "0"}, {"a.txt", 4, 4, "0"}, {"a.txt", 6, 6, "0"},
                                            {"c.txt", 1, 1, "0"}, {"e.txt", 1, 1, "0"}, {"e.txt", 2, 3, "0"},
                                            {"h.txt", 1, 5, "2"}, {"h.txt", 2, 6, "0"}, {"x.txt", 1, 3, "0"}}));
-        EXPECT_EQ(done.versionsRemoved, 3);
-        EXPECT_EQ(done.versionsReleased, 1);
         // The destination shrank by exactly what the copies let go held.
         EXPECT_GT(done.bytesFreed, 0u);
         EXPECT_EQ(bytesBefore - h.bytes(), done.bytesFreed);
@@ -173,16 +149,17 @@ TEST(Forget, RemovesTheRunsAndVersionsNoKeptRunNeeds) {
         EXPECT_TRUE(after.count("/V00006"));
         if (compression == "1") {
             std::set<std::string> level1;
-            for (const auto& [path, size] : ListMembers(h.dest + "/V00001/bkpcmp.lzh")) level1.insert(fs::path(path).filename());
+            for (const auto& [path, size] : ListMembers(h.levelDir(1) + "bkpcmp.lzh"))
+                level1.insert(fs::path(path).filename());
             EXPECT_EQ(level1, (std::set<std::string>{"c.txt", "e.txt", "x.txt"}));
         } else {
             EXPECT_FALSE(after.count("/V00001/a.txt"));
             EXPECT_FALSE(after.count("/V00001/h.txt"));
             EXPECT_TRUE(after.count("/V00001/x.txt"));
         }
-        EXPECT_EQ(h.problems(), 0);
-        EXPECT_FALSE(fs::exists(h.folder / kForgetJournalName));
-        EXPECT_EQ(h.ui.messages, std::vector<std::string>{});
+        EXPECT_EQ(h.problems(), kNone);
+        EXPECT_FALSE(fs::exists(h.data / kForgetJournalName));
+        EXPECT_EQ(h.ui.messages, kNone);
 
         // A kept run restores as before: h.txt, first recorded later, goes.
         EXPECT_EQ(h.restored(4), run4);
@@ -199,7 +176,7 @@ TEST(Forget, RemovesTheRunsAndVersionsNoKeptRunNeeds) {
         // Forgetting again with the same policy removes what fell out.
         const ForgetResult again = h.forget(kDaily3);
         EXPECT_EQ(h.runs(), (std::vector<std::string>{"4", "6", "7"}));
-        EXPECT_EQ(h.problems(), 0);
+        EXPECT_EQ(h.problems(), kNone);
         EXPECT_EQ(again.failed, 0);
     }
 }
@@ -213,7 +190,7 @@ TEST(Forget, RefusesAnEmptyPolicyAndAnotherCatalogsDestination) {
 
     // The destination's mark names another catalog now.
     History other("1");
-    WriteFile(h.dest + "/" + kOwnerMarkName, "Tesselバックアップ管理 destination\nid=" + CatalogIdentity(other.state.db()) +
+    WriteFile(h.destination + "/" + kOwnerMarkName, "Tesselバックアップ管理 destination\nid=" + CatalogIdentity(other.state.db()) +
                                                  "\ncatalog=" + other.state.db().path() + "\n");
     const auto files = h.files();
     h.ui.messages.clear();
@@ -221,11 +198,11 @@ TEST(Forget, RefusesAnEmptyPolicyAndAnotherCatalogsDestination) {
     EXPECT_EQ(h.rows(), before);
     EXPECT_EQ(h.files(), files);
     ASSERT_EQ(h.ui.messages.size(), 1u);
-    EXPECT_EQ(h.ui.messages[0], ForeignDestination(h.dest, h.state.db()));
+    EXPECT_EQ(h.ui.messages[0], ForeignDestination(h.destination, h.state.db()));
 
     // This catalog's identity, but marked by a data folder elsewhere (a
     // copy of this one that wrote there since): nothing is swept either.
-    WriteFile(h.dest + "/" + kOwnerMarkName, "Tesselバックアップ管理 destination\nid=" + CatalogIdentity(h.state.db()) +
+    WriteFile(h.destination + "/" + kOwnerMarkName, "Tesselバックアップ管理 destination\nid=" + CatalogIdentity(h.state.db()) +
                                                  "\ncatalog=/elsewhere/filebkp.mdb\n");
     h.ui.messages.clear();
     EXPECT_TRUE(h.forget(kDaily3).refused);
@@ -243,43 +220,34 @@ TEST(Forget, KilledAtAnyStepTheNextForgetFinishes) {
         History clean(compression);
         clean.build();
         int steps = 0;
-        ForgetOptions counting;
-        counting.policy = kDaily3;
-        counting.onStep = [&](const char*) { ++steps; };
-        ForgetRuns(clean.state, counting);
+        ForgetRuns(clean.state, {kDaily3, false, [&](const char*) { ++steps; }});
         ASSERT_GE(steps, 4);
         for (int killAt = 1; killAt <= steps; ++killAt) {
             SCOPED_TRACE("killed at step " + std::to_string(killAt));
             History h(compression);
             h.build();
+            h.state.catalog.reset();  // the child opens its own connection
             const pid_t child = fork();
             ASSERT_GE(child, 0);
             if (child == 0) {
-                RecordingUi ui;
-                FakeSystem system;
-                SharedState state(ui, system);
-                state.dataFolder = h.folder.path();
-                state.catalog = Connection::openFile(h.folder / "filebkp.mdb");
-                ForgetOptions o;
-                o.policy = kDaily3;
+                h.state.catalog = Connection::openFile(h.data / "filebkp.mdb");
                 int step = 0;
-                o.onStep = [&](const char*) {
-                    if (++step == killAt) raise(SIGKILL);
-                };
-                ForgetRuns(state, o);
+                ForgetRuns(h.state, {kDaily3, false, [&](const char*) {
+                                         if (++step == killAt) raise(SIGKILL);
+                                     }});
                 _exit(0);
             }
             int status = 0;
             waitpid(child, &status, 0);
             ASSERT_TRUE(WIFSIGNALED(status));
-            h.state.catalog = Connection::openFile(h.folder / "filebkp.mdb");
-            EXPECT_EQ(h.problems(), 0);
+            h.state.catalog = Connection::openFile(h.data / "filebkp.mdb");
+            EXPECT_EQ(h.problems(), kNone);
             const ForgetResult next = h.forget(kDaily3);
             EXPECT_EQ(next.failed, 0);
             EXPECT_EQ(h.rows(), clean.rows());
             EXPECT_EQ(h.files(), clean.files());
-            EXPECT_FALSE(fs::exists(h.folder / kForgetJournalName));
-            EXPECT_EQ(h.problems(), 0);
+            EXPECT_FALSE(fs::exists(h.data / kForgetJournalName));
+            EXPECT_EQ(h.problems(), kNone);
         }
     }
 }
@@ -293,60 +261,55 @@ TEST(Forget, NeverRemovesThroughALink) {
         SCOPED_TRACE("compression " + compression);
         History h(compression);
         h.build();
-        const std::string outside = h.folder / "outside";
+        const std::string outside = h.data / "outside";
         fs::create_directories(outside);
         // V00003 (only a.txt of run 3, which goes) lives outside, behind a link.
-        fs::rename(h.dest + "/V00003", outside + "/V00003");
-        fs::create_directory_symlink(outside + "/V00003", h.dest + "/V00003");
+        fs::rename(h.destination + "/V00003", outside + "/V00003");
+        fs::create_directory_symlink(outside + "/V00003", h.destination + "/V00003");
         // V00005's copy (a.txt of run 5, which goes) is a link to a file outside.
         const std::string copy = compression == "1" ? "/V00005/bkpcmp.lzh" : "/V00005/a.txt";
-        fs::rename(h.dest + copy, outside + "/copy5");
-        fs::create_symlink(outside + "/copy5", h.dest + copy);
-        std::map<std::string, std::string> kept;
-        for (auto& e : fs::recursive_directory_iterator(outside))
-            if (e.is_regular_file()) kept[e.path()] = ReadFile(e.path());
+        fs::rename(h.destination + copy, outside + "/copy5");
+        fs::create_symlink(outside + "/copy5", h.destination + copy);
+        const auto kept = FilesBelow(outside);
 
         const ForgetResult done = h.forget(kDaily3);
         EXPECT_FALSE(done.refused);
         EXPECT_EQ(h.runs(), (std::vector<std::string>{"2", "4", "6"}));
-        std::map<std::string, std::string> after;
-        for (auto& e : fs::recursive_directory_iterator(outside))
-            if (e.is_regular_file()) after[e.path()] = ReadFile(e.path());
-        EXPECT_EQ(after, kept) << "nothing outside the destination changed";
-        EXPECT_TRUE(fs::is_symlink(h.dest + "/V00003"));
-        EXPECT_TRUE(fs::is_symlink(h.dest + copy));
-        const std::string v3 = h.dest + "/V00003/" + (compression == "1" ? "bkpcmp.lzh" : "a.txt");
+        EXPECT_EQ(FilesBelow(outside), kept) << "nothing outside the destination changed";
+        EXPECT_TRUE(fs::is_symlink(h.destination + "/V00003"));
+        EXPECT_TRUE(fs::is_symlink(h.destination + copy));
+        const std::string v3 = h.destination + "/V00003/" + (compression == "1" ? "bkpcmp.lzh" : "a.txt");
         EXPECT_EQ(h.ui.messages,
                   (std::vector<std::string>{
                       (compression == "1" ? "書庫を調べられないため、削除した版のコピーを取り除けませんでした ("
                                           : "コピーを調べられないため、削除できませんでした (") +
                           v3 + "): Too many levels of symbolic links",
-                      compression == "1" ? "書庫が通常のファイルではないため、削除した版のコピーを取り除けませんでした: " + h.dest + copy
-                                         : "コピーが通常のファイルではないため、削除しませんでした: " + h.dest + copy}));
+                      compression == "1" ? "書庫が通常のファイルではないため、削除した版のコピーを取り除けませんでした: " + h.destination + copy
+                                         : "コピーが通常のファイルではないため、削除しませんでした: " + h.destination + copy}));
         EXPECT_EQ(done.failed, 2);
-        EXPECT_TRUE(fs::exists(h.folder / kForgetJournalName)) << "the next forget finishes";
+        EXPECT_TRUE(fs::exists(h.data / kForgetJournalName)) << "the next forget finishes";
 
         // The links removed by hand, the next forget finishes.
-        fs::remove(h.dest + "/V00003");
-        fs::remove(h.dest + copy);
+        fs::remove(h.destination + "/V00003");
+        fs::remove(h.destination + copy);
         h.ui.messages.clear();
         const ForgetResult next = h.forget(kDaily3);
         EXPECT_EQ(next.failed, 0);
-        EXPECT_FALSE(fs::exists(h.folder / kForgetJournalName));
-        EXPECT_EQ(h.problems(), 0);
-        EXPECT_EQ(h.ui.messages, std::vector<std::string>{});
+        EXPECT_FALSE(fs::exists(h.data / kForgetJournalName));
+        EXPECT_EQ(h.problems(), kNone);
+        EXPECT_EQ(h.ui.messages, kNone);
     }
 }
 
 TEST(Forget, ThePolicyInTheSettingsFileRunsAfterAutomaticBackups) {
     History h("1");
     h.write("a.txt", 1);
-    const std::string ini = h.folder / "BKPDEF.INI";
+    const std::string ini = h.data / "BKPDEF.INI";
     WriteFile(ini, "AUTO=NO\r\nKEEPDAILY=9\r\nTIME1=12:00\r\n");
-    ASSERT_EQ(WriteStoredPolicy(h.folder.path(), {1, 0, 2, 0, 0}), 0);
+    ASSERT_EQ(WriteStoredPolicy(h.data.path(), {1, 0, 2, 0, 0}), 0);
     EXPECT_EQ(ReadFile(ini), "AUTO=NO\r\nTIME1=12:00\r\nKEEPLAST=1\r\nKEEPDAILY=0\r\nKEEPWEEKLY=2\r\nKEEPMONTHLY=0\r\nKEEPYEARLY=0\r\n");
     std::string error;
-    EXPECT_EQ(ReadStoredPolicy(h.folder.path(), &error), (RetentionPolicy{1, 0, 2, 0, 0}));
+    EXPECT_EQ(ReadStoredPolicy(h.data.path(), &error), (RetentionPolicy{1, 0, 2, 0, 0}));
 
     // Three automatic runs a day apart; the last and the last of each of
     // two weeks stay (the runs' dates set as they were recorded).
@@ -359,12 +322,12 @@ TEST(Forget, ThePolicyInTheSettingsFileRunsAfterAutomaticBackups) {
     }
     // 2024-03-02 is a Saturday, 03-03 a Sunday, 03-04 a Monday.
     EXPECT_EQ(h.runs(), (std::vector<std::string>{"2", "3"}));
-    EXPECT_EQ(h.problems(), 0);
-    EXPECT_EQ(h.ui.messages, std::vector<std::string>{});
+    EXPECT_EQ(h.problems(), kNone);
+    EXPECT_EQ(h.ui.messages, kNone);
 
     // A bad value is said, and nothing is removed.
     WriteFile(ini, "KEEPLAST=two\r\n");
-    EXPECT_FALSE(ReadStoredPolicy(h.folder.path(), &error));
+    EXPECT_FALSE(ReadStoredPolicy(h.data.path(), &error));
     EXPECT_EQ(error, "BKPDEF.INI の保持設定が正しくありません (0 から 100000 までの数を指定してください): KEEPLAST=two");
     AutomaticBackup(h.state, RealBackupEngine(), 0);
     ForgetAfterAutomaticBackup(h.state);

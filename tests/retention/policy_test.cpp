@@ -78,13 +78,11 @@ TEST(RetentionPolicy, CalendarTable) {
             runs.push_back({static_cast<std::int64_t>(i + 1),
                             s.empty() ? std::nullopt : ParseRunClock(s.substr(0, 10), s.substr(11))});
         }
+        const std::vector<RunVerdict> verdicts = ApplyRetentionPolicy(runs, c.policy);
         std::map<std::int64_t, std::string> kept;
-        std::size_t seen = 0;
-        for (const RunVerdict& v : ApplyRetentionPolicy(runs, c.policy)) {
-            ++seen;
+        for (const RunVerdict& v : verdicts)
             if (v.kept()) kept[v.run] = Joined(v);
-        }
-        EXPECT_EQ(seen, runs.size()) << c.what;
+        EXPECT_EQ(verdicts.size(), runs.size()) << c.what;
         EXPECT_EQ(kept, c.kept) << c.what;
     }
 }

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -118,6 +119,19 @@ inline std::string MakeTooLongFolder(const std::string& root, const std::string&
     ::close(file);
     ::close(fd);
     return path;
+}
+
+// Every entry below a folder by relative path: a file's bytes, a link as
+// "-> target" (never followed), a folder as "/".
+inline std::map<std::string, std::string> FilesBelow(const std::string& root) {
+    std::map<std::string, std::string> out;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
+        const std::string rel = std::filesystem::relative(e.path(), root).string();
+        if (e.is_symlink()) out[rel] = "-> " + std::filesystem::read_symlink(e.path()).string();
+        else if (e.is_regular_file()) out[rel] = ReadFile(e.path().string());
+        else out[rel] = "/";
+    }
+    return out;
 }
 
 }  // namespace tessel::test
