@@ -543,9 +543,9 @@ TEST(CompanionCommandLine, UsageErrorsChangeNothingAndEveryFormOfOptionWorks) {
     EXPECT_EQ(c.run("initial --quiet --json"),
               (Result{0,
                       "{\"directories\": [1], \"ok\": true, \"examined\": 0, \"recorded\": 0, "
-                      "\"stored\": 0, \"warnings\": 0, \"failed\": 0, \"skipped\": 0, \"skipped_pattern\": 0, "
-                      "\"skipped_cache\": 0, \"skipped_hidden\": 0, \"skipped_link\": 0, \"skipped_special\": 0, "
-                      "\"skipped_own\": 0}\n",
+                      "\"stored\": 0, \"warnings\": 0, \"failed\": 0, \"skipped\": 0, "
+                      "\"skipped_pattern\": 0, \"skipped_cache\": 0, \"skipped_hidden\": 0, "
+                      "\"skipped_link\": 0, \"skipped_special\": 0, \"skipped_own\": 0}\n",
                       ""}));
 
     // Help and version, on standard output, without a data folder.
