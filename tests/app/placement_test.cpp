@@ -79,7 +79,6 @@ TEST(Placement, WindowsOpenCentredOnTheirScreenFullyVisibleAndTheMenuComesBackWh
         << "never below the minimum size";
 }
 
-// The right edge of the last shown column.
 int ColumnsRight(QTableView& grid) {
     int right = 0;
     for (int c = 0; c < grid.model()->columnCount(); ++c)

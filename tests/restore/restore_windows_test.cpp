@@ -1,5 +1,4 @@
-// The file restore window, driven offscreen by
-// object names.
+// The file restore window, driven offscreen by object names.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -177,12 +176,8 @@ TEST(FILEREV, ARestoreCanBeStoppedAndClosingAsksFirst) {
         return r;
     };
     auto* bar = w.findChild<QProgressBar*>("PROGRESS");
-    const struct {
-        const char* way;
-        bool closes;
-    } ways[] = {{"stop", false}, {"escape", false}, {"close", true}};
-    for (const auto& way : ways) {
-        SCOPED_TRACE(way.way);
+    for (const std::string way : {"stop", "escape", "close"}) {
+        SCOPED_TRACE(way);
         w.open();
         h.clickRow(0);
         h.ui.messages.clear();
@@ -194,9 +189,9 @@ TEST(FILEREV, ARestoreCanBeStoppedAndClosingAsksFirst) {
         QObject::connect(&watch, &QTimer::timeout, [&] {
             if (!w.running() || bar->value() < 500 || asked == 2) return;
             ++asked;
-            if (way.way == std::string("stop")) QTest::mouseClick(w.findChild<QPushButton*>("STOPBT"), Qt::LeftButton);
-            if (way.way == std::string("escape")) QTest::keyClick(&w, Qt::Key_Escape);
-            if (way.way == std::string("close")) w.close();
+            if (way == "stop") QTest::mouseClick(w.findChild<QPushButton*>("STOPBT"), Qt::LeftButton);
+            if (way == "escape") QTest::keyClick(&w, Qt::Key_Escape);
+            if (way == "close") w.close();
             EXPECT_TRUE(w.isVisible()) << "the window stays while the restore runs";
         });
         watch.start();
@@ -207,8 +202,8 @@ TEST(FILEREV, ARestoreCanBeStoppedAndClosingAsksFirst) {
         EXPECT_EQ(started, 1) << "no directory after the stopped one";
         started = 0;
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        EXPECT_EQ(h.context.existing<FILEREV>() == nullptr, way.closes);
-        if (way.closes) EXPECT_TRUE(h.context.findWindow("MAINF")->isVisible());
+        EXPECT_EQ(h.context.existing<FILEREV>() == nullptr, way == "close");
+        if (way == "close") EXPECT_TRUE(h.context.findWindow("MAINF")->isVisible());
     }
 }
 
