@@ -186,7 +186,7 @@ std::int32_t LockIndex(const std::string& path, int fd, bool locked, std::shared
 
 // The archive's tail is damaged in a way that cutting it off could lose
 // members (anything but one cut-off last member).
-bool DamagedBeyondCutOff(const CachedIndex& c) { return c.index.damagedTail && !c.index.cutOffTail; }
+bool DamagedBeyondCutOff(const CachedIndex& c) { return lzh::DamagedBeyondCutOff(c.index); }
 
 // Puts the index of an add in place: `base` (the index the add started
 // from) with the members it appended, for the archive as it now is. `base`

@@ -441,7 +441,10 @@ std::vector<std::int32_t> AddEach(const std::string& rootPath, const std::string
         if (results[i] != kUnlhaOk) continue;
         if (!stored.insert(members[i]).second) {
             flush();
-            results[i] = AddFiles(root, rel, {{files[i], members[i]}}, nullptr);
+            // A replacement rewrites the archive: none is begun after a stop.
+            AddOptions one;
+            one.stopped = stopped;
+            results[i] = stopped && stopped() ? kUnlhaStopped : AddFiles(root, rel, {{files[i], members[i]}}, nullptr, one);
             continue;
         }
         group.push_back({files[i], members[i]});

@@ -208,6 +208,27 @@ FileResult CopyOne(BackupRun& run, const std::string& sourceFile, VersionRow& ro
     return FileResult::Of(CopyFile(sourceFile, run.root(), VersionFolderName(row.level) + kSep + row.name, {}, replace));
 }
 
+// Whether the archive of a level takes more members: not when it is a file
+// that may hide members behind damage, which an add would put at risk. (A
+// link or anything else in its place is refused by the add itself.) Said
+// once a call.
+bool LevelTakesMembers(BackupRun& run, std::int64_t level) {
+    const auto known = run.levelTakesMembers.find(level);
+    if (known != run.levelTakesMembers.end()) return known->second;
+    const std::string archive = LevelArchive(run.destination, level);
+    struct stat st {};
+    std::int32_t code = 0;
+    bool takes = true;
+    if (run.root().statEntry(VersionFolderName(level) + kSep + std::string(kArchiveName), &st) == 0 &&
+        S_ISREG(st.st_mode)) {
+        const auto index = archive::LoadIndex(archive, &code);
+        takes = index ? !lzh::DamagedBeyondCutOff(*index) : code != kUnlhaNotArchive;
+    }
+    if (!takes) run.warning(kLevelArchiveDamaged + archive + ")", !run.silent());
+    run.levelTakesMembers[level] = takes;
+    return takes;
+}
+
 // The archiver's outcome for each row of a batch, worked out before the
 // rows are reported one by one.
 struct AddedAhead {
@@ -357,6 +378,15 @@ void StoreEach(BackupRun& run) {
             batchBytes += size;
             how.push_back(NewCopyFor(row.dir, row.name, compress, static_cast<std::uint64_t>(size)));
         }
+        // A version meant for a damaged level archive goes to the next level
+        // whose archive takes it; the damaged one stays as it is for a repair.
+        std::vector<bool> moved(rows.size(), false);
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            if (how[i] != NewCopy::kPlain && VersionStateOf(rows[i].kbn1) != VersionState::kNoCopy)
+                while (!LevelTakesMembers(run, rows[i].level)) {
+                    ++rows[i].level;
+                    moved[i] = true;
+                }
         std::optional<AddedAhead> ahead;
         if (run.addEach) ahead = AddBatch(run, rows, how);
         for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -368,7 +398,7 @@ void StoreEach(BackupRun& run) {
             }
             // A batch's archive files are in their archive already.
             if (!ahead || how[i] != NewCopy::kArchive) run.stopPoint();
-            bool changed = false;
+            bool changed = moved[i];
             run.step = "10";
             const std::string sourceFile = SourceFileOf(row);
             FileResult result;
@@ -518,8 +548,7 @@ std::int32_t AddToBulk(BackupRun& run, const std::string& bulk, const std::vecto
 // An initial bulk backup. Exactly the files the scan recorded go into the
 // bulk archive, batch by batch: what the scan left out (patterns, hidden
 // and cache folders, the program's own folders, files made since) never
-// reaches the destination. A stop between batches removes the archive
-// begun: a stopped initial backup leaves nothing behind.
+// reaches the destination.
 void StoreBulk(BackupRun& run) {
     const std::string bulk = BulkArchive(run.destination);
     std::int32_t rc = kUnlhaOk;
@@ -528,6 +557,22 @@ void StoreBulk(BackupRun& run) {
         request.root = run.destination;
         rc = run.runArchiver(request);
     } else {
+        // A bulk archive that no earlier row of this destination claims is
+        // what an initial backup that did not finish left: it is begun anew
+        // rather than rewritten for every file it holds already, and one
+        // begun by a stopped call goes too.
+        Statement& claimed = run.db().cached(
+            "SELECT 1 FROM FILEKANRI WHERE LVL = 0 AND rowid <= ?1 AND DIRNO IN "
+            "(SELECT DIRNO FROM BKPDIR WHERE rtrim(BKPDIR, '/') = rtrim(?2, '/')) LIMIT 1");
+        claimed.bind(1, run.rowidBefore).bind(2, run.destination);
+        const bool earlier = claimed.step();
+        claimed.reset();
+        const auto dropUnclaimed = [&] {
+            struct stat st {};
+            if (!earlier && run.root().statEntry(std::string(kArchiveName), &st) == 0 && S_ISREG(st.st_mode))
+                (void)run.root().removeFile(std::string(kArchiveName));
+        };
+        dropUnclaimed();
         try {
             for (std::vector<VersionRow> rows = NextRows(run, run.rowidBefore); !rows.empty();
                  rows = NextRows(run, rows.back().rowid)) {
@@ -537,7 +582,7 @@ void StoreBulk(BackupRun& run) {
             }
             run.stopPoint();
         } catch (const RunStopped&) {
-            (void)run.root().removeFile(std::string(kArchiveName));
+            dropUnclaimed();
             throw;
         }
         // A source without files to store still gets its (empty) archive,

@@ -12,6 +12,10 @@ inline const std::string kBackingUpSuffix = " をﾊﾞｯｸｱｯﾌﾟして�
 // Start checks.
 inline const std::string kSourceMissing = "指定されたディレクトリーが見つかりません！ (";
 inline const std::string kDestinationMissing = "バックアップの指定されたディレクトリーが見つかりません！ (";
+// A level archive damaged with members behind the damage: followed by its
+// path and ")". Its versions go to the next level instead.
+inline const std::string kLevelArchiveDamaged =
+    "書庫が途中で壊れているため、この書庫には追加せず、次の版のフォルダーに保存します！ (";
 inline const std::string kDestinationIsLink =
     "バックアップ先のパスにシンボリックリンクがあるため書き込みません。リンクを含まない実際のフォルダーを登録し直してください！ (";
 

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <optional>
+#include <map>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -68,6 +69,9 @@ struct BackupRun {
     bool initialIncomplete = false;
     // The level archives whose unclaimed members this call has dropped.
     std::set<std::int64_t> reconciledLevels{};
+    // Whether each level archive looked at takes more members (one that
+    // may hide members behind damage does not).
+    std::map<std::int64_t, bool> levelTakesMembers{};
     // Adds the versions of one archive in one call; null: one archiver
     // call per version.
     const ArchiverAddEach* addEach = nullptr;

@@ -189,9 +189,7 @@ std::string SweepRefusal(const std::string& destination, Connection& db) {
     const std::optional<DestinationOwner> owner = ReadOwnerMark(root);
     if (!owner) return {};
     const std::string ours = std::filesystem::absolute(db.path()).lexically_normal().string();
-    const std::optional<DestinationToken> kept = ReadDestinationToken(db, root.path());
-    const bool tokenOurs = owner->token.empty() || (kept && (owner->token == kept->current || owner->token == kept->previous));
-    if (owner->catalog == ours && tokenOurs) return {};
+    if (owner->catalog == ours && TokenOurs(db, *owner, ReadDestinationToken(db, root.path()))) return {};
     return "バックアップ先 " + destination + " の所有の印は、このカタログの別の場所のデータフォルダー (" + CatalogName(*owner) +
            ") を指しています。複製されたデータフォルダーかもしれないため整理しません。このデータフォルダーからバックアップを"
            "一度実行してから整理してください。";

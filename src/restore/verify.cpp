@@ -145,7 +145,7 @@ private:
         }
         // Damage with more than an unfinished add behind it: the members
         // behind it cannot be found and nothing more is added to the archive.
-        if (index && index->damagedTail && !index->cutOffTail)
+        if (index && lzh::DamagedBeyondCutOff(*index))
             problem(Version{0, 0, versions.front().level,
                             WithSlash(JoinPath(destination, VersionFolderName(versions.front().level))),
                             std::string(kArchiveName), std::nullopt, false},

@@ -182,12 +182,14 @@ struct Sweeper {
             state.ui.setStatus(kForgetStatusWindow, "整理しています: " + archivePath);
             std::int32_t code = 0;
             const auto index = archive::LoadIndex(archivePath, &code);
-            if (!index) {
+            if (!index && code == kUnlhaNotArchive) {
+                fail("書庫が壊れているため、削除した版のコピーを取り除けませんでした: " + archivePath);
+            } else if (!index) {
                 if (code != kUnlhaArchiveMissing) {
                     fail("書庫を読めないため、削除した版のコピーを取り除けませんでした: " + archivePath);
                     retry.archive = true;
                 }
-            } else if (index->status != lzh::ArchiveIndex::Status::Ok || index->damagedTail) {
+            } else if (lzh::DamagedBeyondCutOff(*index)) {
                 fail("書庫が壊れているため、削除した版のコピーを取り除けませんでした: " + archivePath);
             } else {
                 std::vector<std::string> unclaimed;
@@ -386,6 +388,9 @@ std::uint64_t SizeCopies(const Plan& plan, Sweep* sweep) {
                 for (const lzh::Member& m : index->members)
                     if (!m.isDirectory()) members.emplace(m.path, &m);
             LevelSweep& s = (*sweep)[dest][level];
+            // An archive that cannot be read now may hold some of them: the
+            // sweep looks at it again, and says what it finds.
+            if (!index && code != kUnlhaArchiveMissing) s.archive = true;
             std::uint64_t memberBytes = 0;
             std::size_t found = 0;
             for (const Candidate& c : list) {
@@ -401,6 +406,8 @@ std::uint64_t SizeCopies(const Plan& plan, Sweep* sweep) {
                 if (::lstat(PlainCopy(dest, level, c.name).c_str(), &st) == 0) {
                     if (S_ISREG(st.st_mode)) bytes += static_cast<std::uint64_t>(st.st_size);
                     s.plainNames.insert(c.name);
+                } else if (errno != ENOENT) {
+                    s.plainNames.insert(c.name);  // the sweep says why it cannot look
                 }
             }
             // An archive that loses every member goes as a whole.

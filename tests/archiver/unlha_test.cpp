@@ -194,10 +194,12 @@ TEST(UnlhaCrash, KillDuringAddLeavesEarlierMembersAndTheNextAddRepairs) {
     }
 }
 
-// Damage in the middle (a member's header no longer reads, members behind
-// it) is not an interrupted add: nothing is added to or dropped from such an
-// archive, and its bytes stay exactly as they were for a repair to find the
-// members behind the damage.
+// Damage in the middle (a member's header no longer reads, or reads as the
+// end mark, members behind it) is not an interrupted add: nothing is added
+// to or dropped from such an archive, and its bytes stay exactly as they
+// were for a repair to find the members behind the damage. What an add that
+// did not finish leaves behind the end mark (its mark in the header's
+// place, or, from older builds, zeros there and no header behind) is cut.
 TEST(UnlhaCrash, DamageInTheMiddleIsNeverCutOff) {
     TempDir t;
     const std::string arc = t / "d.lzh";
@@ -209,19 +211,33 @@ TEST(UnlhaCrash, DamageInTheMiddleIsNeverCutOff) {
     const auto index = LoadIndex(arc, &code);
     ASSERT_TRUE(index);
     ASSERT_EQ(index->members.size(), 3u);
-    for (const std::uint64_t at : {index->members[1].headerOffset, index->members[1].headerOffset + 7}) {
-        SCOPED_TRACE(at);
+    const lzh::Member m1 = index->members[1];
+    const std::string whole = ReadFile(arc);
+    struct Damage {
+        const char* what;
+        std::uint64_t at, length;
+        bool zeros;
+    };
+    for (const Damage& d : {Damage{"first byte", m1.headerOffset, 1, false}, Damage{"size", m1.headerOffset + 7, 1, false},
+                            Damage{"header zeroed", m1.headerOffset, m1.dataOffset - m1.headerOffset, true}}) {
+        SCOPED_TRACE(d.what);
         UnlhaDropIndexCache();
-        std::string bytes = ReadFile(arc);
-        bytes[at] = static_cast<char>(bytes[at] ^ 0x5A);
+        std::string bytes = whole;
+        for (std::uint64_t k = d.at; k < d.at + d.length; ++k) bytes[k] = d.zeros ? '\0' : static_cast<char>(bytes[k] ^ 0x5A);
         WriteFile(arc, bytes);
         WriteFile(t / "after", "after the damage");
         EXPECT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(t / "after")), kUnlhaNotArchive);
         WriteRoot root(t.path(), {});
         EXPECT_EQ(DropMembers(root, "d.lzh", {Stored(t / "m0")}), kUnlhaNotArchive);
         EXPECT_EQ(ReadFile(arc), bytes);
-        bytes[at] = static_cast<char>(bytes[at] ^ 0x5A);
-        WriteFile(arc, bytes);
+    }
+    // The archive ends in its end mark, the first byte of each tail.
+    for (const std::string& tail : {std::string(lzh::kAddInProgress) + "data", std::string(30, '\0') + "data"}) {
+        UnlhaDropIndexCache();
+        WriteFile(arc, whole + tail.substr(1));
+        ASSERT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(t / "after")), 0) << tail.size();
+        EXPECT_EQ(MemberPaths(arc), (std::vector<std::string>{Stored(t / "m0"), Stored(t / "m1"), Stored(t / "m2"), Stored(t / "after")}));
+        EXPECT_EQ(Shell("lhasa t " + ShellQuote(arc) + " >/dev/null 2>&1"), 0);
     }
 }
 

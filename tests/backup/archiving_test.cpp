@@ -10,6 +10,8 @@
 
 #include "archiver/archive_ops.h"
 #include "archiver/archiver_test_util.h"
+#include "catalog/scan_rules.h"
+#include "engine/run_control.h"
 #include "support/backup_fixture.h"
 
 namespace tessel::test {
@@ -115,18 +117,61 @@ TEST(Archive, OneAddPerArchiveOnAnyNumberOfJobsStoresWhatOneCallPerFileStores) {
     EXPECT_EQ(f.rows().size(), rows[0].size());
 }
 
-TEST(Archive, BulkKindArchivesTheWholeTreeOnceAndRecordsCodeTwo) {
+// With an archiver call of the caller's, a bulk backup is one folder add;
+// with the program's own, the bulk archive holds exactly the files the scan
+// recorded (code "2"): what patterns and hidden folders leave out never
+// reaches the destination, and an empty source gets an empty archive.
+TEST(Archive, BulkKindArchivesTheRecordedFilesOnceAndRecordsCodeTwo) {
     for (std::string flag : {"01", "00"}) {
+        SCOPED_TRACE(flag);
         BackupFixture f;
         f.options.compression = "1";
         MakeDirs(f.src("A"));
-        WriteFile(f.src("a.txt"), "a");
-        WriteFile(f.src("A/b.txt"), "b");
+        MakeDirs(f.src(".hidden"));
+        for (const char* n : {"a.txt", "A/b.txt", "secret.key", ".hidden/h.txt"}) WriteFile(f.src(n), n);
+        {
+            Transaction t(f.state.db());
+            WriteScanPatterns(f.state.db(), 1, {"*.key"});
+            t.commit();
+        }
         f.run("1", "3", 0, flag);
         std::string verb = flag == "01" ? "u -d1n " : "u -n ";
         EXPECT_EQ(f.archiver.commands, (std::vector<std::string>{verb + f.dst("bkpcmp.lzh") + " \"" + f.source + "/*.*\""}));
-        EXPECT_EQ(f.rows().size(), flag == "01" ? 2u : 1u);
+        const std::vector<std::string> recorded = flag == "01" ? std::vector<std::string>{"A/b.txt", "a.txt"}
+                                                               : std::vector<std::string>{"a.txt"};
+        EXPECT_EQ(RowFiles(f, true), recorded);
+        f.state.db().exec("DELETE FROM FILEKANRI");
+        const BackupResult r = BackupDirectory(f.state, f.options, {f.source, "1", "3", f.destination, 0, 1, flag});
+        EXPECT_EQ(std::make_tuple(r.failures, r.versionsStored), std::make_tuple(0, std::int64_t(recorded.size())));
+        EXPECT_EQ(Column(f.state.db(), "SELECT DISTINCT KBN1 FROM FILEKANRI"), std::vector<std::string>{"2"});
+        std::vector<std::string> members = MemberPaths(f.dst("bkpcmp.lzh"));
+        std::sort(members.begin(), members.end());
+        std::vector<std::string> expected;
+        for (const std::string& rel : recorded) expected.push_back(f.src(rel).substr(1));
+        EXPECT_EQ(members, expected);
     }
+    BackupFixture g;
+    g.options.compression = "1";
+    EXPECT_FALSE(BackupDirectory(g.state, g.options, {g.source, "1", "3", g.destination, 0, 1, "01"}).failed());
+    EXPECT_EQ(ReadFile(g.dst("bkpcmp.lzh")), std::string(1, '\0'));
+}
+
+// A stop asked for while a file is being compressed gives the file up at
+// once: the run stores nothing, and no archive holds the file.
+TEST(Archive, AStopEndsTheAddOfTheFileBeingCompressed) {
+    BackupFixture f;
+    f.options.compression = "1";
+    WriteFile(f.src("big.bin"), Noise(8 << 20, 7));
+    RunControl control;
+    f.options.control = &control;
+    f.ui.onStatus = [&](const std::string& text) {
+        if (text == Storing(f.src("big.bin"))) control.requestStop();
+    };
+    const BackupResult r = BackupDirectory(f.state, f.options, {f.source, "9", "1", f.destination, 1, 1, "01"});
+    EXPECT_TRUE(r.stopped);
+    EXPECT_EQ(r.failures, 0);
+    EXPECT_TRUE(f.rows().empty());
+    EXPECT_FALSE(std::filesystem::exists(f.dst("V00001/bkpcmp.lzh")));
 }
 
 }  // namespace

@@ -257,6 +257,42 @@ TEST_F(Durability, ABulkArchiveCutOrDamagedAtEveryMemberBoundaryIsFoundAndRepair
     EXPECT_TRUE(verify().empty());
 }
 
+// A level archive zeroed over a member's header and on past 64 KiB, with a
+// member behind: verify names the archive; the next backup adds nothing to
+// it (every byte stays for a repair) and stores the new first version at
+// the next level, saying so once; that version comes back.
+TEST_F(Durability, ALevelArchiveDamagedInTheMiddleKeepsItsBytesAndNewVersionsGoToTheNextLevel) {
+    options.compression = "1";
+    registerAs("1");
+    WriteFile(src("a.txt"), "a");
+    WriteFile(src("b.bin"), Noise(200 << 10, 5));
+    WriteFile(src("c.txt"), "c");
+    ASSERT_FALSE(backUp(1).failed());
+    const std::string level1 = dst("V00001/bkpcmp.lzh");
+    const std::vector<lzh::Member> members = Members(level1);
+    ASSERT_EQ(members.size(), 3u);
+    std::string bytes = ReadFile(level1);
+    std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(members[1].headerOffset), 70000, '\0');
+    WriteFile(level1, bytes);
+    UnlhaDropIndexCache();
+    std::vector<std::string> named;
+    for (const VerifyProblem& p : verify()) named.push_back(p.directory + p.name + " " + p.what);
+    EXPECT_EQ(named, (std::vector<std::string>{src("b.bin") + " アーカイブにこの版がありません", src("c.txt") + " アーカイブにこの版がありません",
+                                               levelDir(1) + "bkpcmp.lzh アーカイブの途中が壊れています (後ろの版は読めず、追加もできません)"}));
+
+    WriteFile(src("d.txt"), "new after the damage");
+    const BackupResult r = backUp(2);
+    EXPECT_EQ(std::make_tuple(r.failed(), r.warnings), std::make_tuple(false, 1));
+    EXPECT_EQ(ui.messages, std::vector<std::string>{
+                               "書庫が途中で壊れているため、この書庫には追加せず、次の版のフォルダーに保存します！ (" + level1 + ")"});
+    EXPECT_EQ(ReadFile(level1), bytes);
+    ASSERT_EQ(rowsOf("d.txt").size(), 1u);
+    EXPECT_EQ(std::make_tuple(rowsOf("d.txt")[0].lvl, rowsOf("d.txt")[0].kbn1), std::make_tuple(std::int64_t{2}, std::string("0")));
+    fs::remove(src("d.txt"));
+    EXPECT_EQ(RestoreDirectory(state, 1, 2, RestoreOptions{false, "1", "1"}).failed, 2);  // b.bin and c.txt are lost
+    EXPECT_EQ(ReadFile(src("d.txt")), "new after the damage");
+}
+
 // Files of 4 GiB or more are kept as plain copies (other LHA tools read
 // 32-bit sizes), holes and all, and come back with their holes; a file
 // whose first bytes do not shrink but which is mostly zero bytes further on

@@ -19,6 +19,7 @@
 
 #include "catalog/catalog_transfer.h"
 #include "catalog/connection.h"
+#include "catalog/destination_tokens.h"
 #include "catalog/scan_rules.h"
 #include "app/startup.h"
 #include "support/recording_ui.h"
@@ -265,11 +266,14 @@ TEST(Upgrade, OlderCatalogsKeepEveryRowAndNewerOnesAreLeft) {
         WriteScanPatterns(c.db(), 0, {"*.tmp"});
         WriteScanPatterns(c.db(), 2, patterns);
         WriteScanOptions(c.db(), 2, true, true);
+        SaveDestinationToken(c.db(), "/backup/x", {"new", "old"});  // and so do the write tokens
         const std::vector<std::vector<Row>> before = c.contents();
         ASSERT_TRUE(UpgradeCatalog(c.state));
         EXPECT_EQ(ReadScanChoices(c.db(), 0).patterns, std::vector<std::string>{"*.tmp"});
         const ScanChoices kept = ReadScanChoices(c.db(), 2);
         EXPECT_EQ(std::make_tuple(kept.patterns, kept.hiddenFolders, kept.cacheFolders), std::make_tuple(patterns, true, true));
+        const std::optional<DestinationToken> token = ReadDestinationToken(c.db(), "/backup/x");
+        EXPECT_EQ(token ? token->current + " " + token->previous : "none", "new old");
         EXPECT_EQ(c.ui.messages, (std::vector<std::string>{kUpgradeStarting, kUpgradeFinished}));
         EXPECT_EQ(c.contents(), k.current ? before : Upgraded(k.withSubdir, before[5]));  // newer: nulls are still nulls
         EXPECT_EQ(c.ano(), k.ano);

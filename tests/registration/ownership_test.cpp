@@ -203,6 +203,20 @@ TEST_F(Ownership, TwoDataFoldersNeverShareADestination) {
     const RestoreToSummary fromCopy = RestoreRunTo(copy.state, 5, {source}, {t / "back-copy", false}, {});
     EXPECT_EQ(fromCopy.restored, 1);
     EXPECT_EQ(ReadFile(t / ("back-copy" + source + "/a.txt")), "written through the copy");
+
+    // A copy from before write tokens (its catalog keeps none) is refused
+    // the same way; the copy that wrote keeps the destination under a new
+    // path (a disk mounted elsewhere), for its backups and forgets alike.
+    data.db().exec("DROP TABLE TESSEL_DESTTOKEN");
+    EXPECT_TRUE(data.backUp(6, 2, source, dest).failed());
+    EXPECT_NE(data.ui.messages.back().find("このカタログの複製"), std::string::npos) << data.ui.messages.back();
+    const std::string moved = t / "pz/prefix/moved";
+    fs::rename(dest, moved);
+    copy.db().prepare("UPDATE BKPDIR SET BKPDIR = ?1 WHERE DIRNO = 2").bind(1, moved).run();
+    EXPECT_EQ(SweepRefusal(moved, copy.db()), "");
+    WriteFile(source + "/a.txt", "written at the new place");
+    EXPECT_FALSE(copy.backUp(7, 2, source, moved).failed());
+    EXPECT_EQ(copy.ui.messages, std::vector<std::string>{});
 }
 
 // Old catalogs that already hold what registration now refuses keep

@@ -281,6 +281,19 @@ bool MemorySource::readAt(std::uint64_t off, void* buf, std::size_t n) {
 
 namespace {
 
+// Whether every byte from `from` to the end is zero (padding); false too
+// when they cannot all be read.
+bool ZerosFrom(ByteSource& src, std::uint64_t from) {
+    std::vector<std::uint8_t> buf(1 << 20);
+    for (std::uint64_t at = from; at < src.size(); at += buf.size()) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), src.size() - at));
+        if (!src.readAt(at, buf.data(), n)) return false;
+        if (std::any_of(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(n), [](std::uint8_t b) { return b != 0; }))
+            return false;
+    }
+    return true;
+}
+
 // Whether a full member header (its checksums right) starts anywhere at or
 // after `from`: a member that damage before it has hidden.
 bool HeaderBehind(ByteSource& src, std::uint64_t from) {
@@ -330,8 +343,7 @@ ArchiveIndex ScanArchive(ByteSource& src) {
             // finish, or members behind a header damaged to read as the end
             // mark. Zero padding is fine.
             std::vector<std::uint8_t> rest(static_cast<std::size_t>(std::min<std::uint64_t>(src.size() - off, 1 << 16)));
-            if (src.readAt(off, rest.data(), rest.size()) &&
-                std::any_of(rest.begin() + 1, rest.end(), [](std::uint8_t b) { return b != 0; })) {
+            if (!src.readAt(off, rest.data(), rest.size()) || !ZerosFrom(src, off + 1)) {
                 index.damagedTail = true;
                 index.cutOffTail = AddLeftOff(src, off, rest);
             }

@@ -78,6 +78,13 @@ struct ArchiveIndex {
     bool cutOffTail = false;
 };
 
+// Whether the archive may hide members behind damage: it must then be
+// neither shortened nor rewritten, and nothing is added to it. An archive
+// that is not one at all counts as such damage too.
+inline bool DamagedBeyondCutOff(const ArchiveIndex& index) {
+    return index.status != ArchiveIndex::Status::Ok || (index.damagedTail && !index.cutOffTail);
+}
+
 // Whether a decoded member path may be written below a folder by its name:
 // a plain relative path (no empty, "." or ".." component, no leading "/")
 // without a NUL, a control character (C1 included) or a backslash. Every
