@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include <unordered_map>
 #include <unordered_set>
 
 #include "archiver/archive_ops.h"
@@ -378,11 +379,13 @@ void StoreEach(BackupRun& run) {
             batchBytes += size;
             how.push_back(NewCopyFor(row.dir, row.name, compress, static_cast<std::uint64_t>(size)));
         }
-        // A version meant for a damaged level archive goes to the next level
-        // whose archive takes it; the damaged one stays as it is for a repair.
+        // A version meant for a level whose archive is damaged goes to the
+        // next level whose archive takes it (a plain copy too: beside the
+        // damaged archive it would be taken for a hidden member's); the
+        // damaged one stays as it is for a repair.
         std::vector<bool> moved(rows.size(), false);
         for (std::size_t i = 0; i < rows.size(); ++i)
-            if (how[i] != NewCopy::kPlain && VersionStateOf(rows[i].kbn1) != VersionState::kNoCopy)
+            if (VersionStateOf(rows[i].kbn1) != VersionState::kNoCopy)
                 while (!LevelTakesMembers(run, rows[i].level)) {
                     ++rows[i].level;
                     moved[i] = true;
@@ -509,19 +512,33 @@ std::int64_t MarkFilesMissingFromBulk(BackupRun& run, const std::string& archive
     return marked;
 }
 
+// The members a bulk archive holds already, by path: their size and time.
+using BulkMembers = std::unordered_map<std::string, std::pair<std::uint64_t, std::int64_t>>;
+
 // The files of one batch of rows added to the bulk archive in one call.
 // Returns the first failure's code (kUnlhaOk when every file went in); a
 // file stored as it stood still when the add began and ended gives its row
-// the state it was stored in, as a level copy does.
-std::int32_t AddToBulk(BackupRun& run, const std::string& bulk, const std::vector<VersionRow>& rows) {
+// the state it was stored in, as a level copy does. A file the archive
+// holds already with its present size and time (put there by an initial
+// backup that was stopped or killed) is kept as it is, not added again.
+std::int32_t AddToBulk(BackupRun& run, const std::string& bulk, const std::vector<VersionRow>& rows,
+                       const BulkMembers& present) {
     std::vector<const VersionRow*> taken;
     std::vector<std::string> files;
     std::vector<EntryLook> before;
     for (const VersionRow& row : rows) {
         if (VersionStateOf(row.kbn1) != VersionState::kRecordedOnly) continue;
+        const std::string file = SourceFileOf(row);
+        const EntryLook look = LookAtEntry(file);
+        const auto held = present.find(lzh::MemberPathOfSource(file));
+        if (held != present.end() && look.read && held->second.first == static_cast<std::uint64_t>(look.size) &&
+            held->second.second == look.mtimeSec) {
+            if (!AsRecorded(row, look)) RecordStoredState(run, row.rowid, file);
+            continue;
+        }
         taken.push_back(&row);
-        files.push_back(SourceFileOf(row));
-        before.push_back(LookAtEntry(files.back()));
+        files.push_back(file);
+        before.push_back(look);
     }
     if (files.empty()) return kUnlhaOk;
     run.progress(kCheckingPrefix, files.front(), kBackingUpSuffix);
@@ -557,37 +574,20 @@ void StoreBulk(BackupRun& run) {
         request.root = run.destination;
         rc = run.runArchiver(request);
     } else {
-        // A bulk archive that no earlier row of this destination claims is
-        // what an initial backup that did not finish left: it is begun anew
-        // rather than rewritten for every file it holds already, and one
-        // begun by a stopped call goes too.
-        Statement& claimed = run.db().cached(
-            "SELECT 1 FROM FILEKANRI WHERE LVL = 0 AND rowid <= ?1 AND DIRNO IN "
-            "(SELECT DIRNO FROM BKPDIR WHERE rtrim(BKPDIR, '/') = rtrim(?2, '/')) LIMIT 1");
-        claimed.bind(1, run.rowidBefore).bind(2, run.destination);
-        const bool earlier = claimed.step();
-        claimed.reset();
-        const auto dropUnclaimed = [&] {
-            struct stat st {};
-            if (!earlier && run.root().statEntry(std::string(kArchiveName), &st) == 0 && S_ISREG(st.st_mode))
-                (void)run.root().removeFile(std::string(kArchiveName));
-        };
-        dropUnclaimed();
-        try {
-            for (std::vector<VersionRow> rows = NextRows(run, run.rowidBefore); !rows.empty();
-                 rows = NextRows(run, rows.back().rowid)) {
-                run.stopPoint();
-                const std::int32_t got = AddToBulk(run, bulk, rows);
-                if (rc == kUnlhaOk) rc = got;
-            }
+        BulkMembers present;
+        std::int32_t code = 0;
+        if (const auto index = archive::LoadIndex(bulk, &code))
+            for (const lzh::Member& m : index->members)
+                if (!m.isDirectory()) present[m.path] = {m.originalSize, m.mtime};
+        for (std::vector<VersionRow> rows = NextRows(run, run.rowidBefore); !rows.empty();
+             rows = NextRows(run, rows.back().rowid)) {
             run.stopPoint();
-        } catch (const RunStopped&) {
-            dropUnclaimed();
-            throw;
+            const std::int32_t got = AddToBulk(run, bulk, rows, present);
+            if (rc == kUnlhaOk) rc = got;
         }
+        run.stopPoint();
         // A source without files to store still gets its (empty) archive,
         // which a restore of the run extracts.
-        std::int32_t code = 0;
         if (rc == kUnlhaOk && !archive::LoadIndex(bulk, &code) && code == kUnlhaArchiveMissing)
             rc = archive::AddFiles(run.root(), std::string(kArchiveName), {}, nullptr, {});
         run.archiverResult(rc);

@@ -156,6 +156,35 @@ TEST(Archive, BulkKindArchivesTheRecordedFilesOnceAndRecordsCodeTwo) {
     EXPECT_EQ(ReadFile(g.dst("bkpcmp.lzh")), std::string(1, '\0'));
 }
 
+// An initial bulk backup stopped after its first batch leaves what it
+// added; the next one keeps those members as they are (the archive is not
+// rewritten) and adds the rest, each file once.
+TEST(Archive, AStoppedBulkBackupGoesOnFromWhereItStopped) {
+    BackupFixture f;
+    f.options.compression = "1";
+    for (int i = 0; i < 300; ++i) WriteFile(f.src("f" + std::to_string(1000 + i)), "file " + std::to_string(i));
+    RunControl control;
+    f.options.control = &control;
+    int batches = 0;
+    f.ui.onStatus = [&](const std::string& text) {
+        if (text.ends_with(" をﾊﾞｯｸｱｯﾌﾟしています。") && ++batches == 2) control.requestStop();
+    };
+    EXPECT_TRUE(BackupDirectory(f.state, f.options, {f.source, "1", "3", f.destination, 0, 1, "01"}).stopped);
+    EXPECT_TRUE(f.rows().empty());
+    struct stat before {};
+    ASSERT_EQ(::stat(f.dst("bkpcmp.lzh").c_str(), &before), 0);
+    EXPECT_EQ(MemberPaths(f.dst("bkpcmp.lzh")).size(), 256u);
+    f.options.control = nullptr;
+    EXPECT_FALSE(BackupDirectory(f.state, f.options, {f.source, "1", "3", f.destination, 0, 1, "01"}).failed());
+    struct stat after {};
+    ASSERT_EQ(::stat(f.dst("bkpcmp.lzh").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    std::vector<std::string> members = MemberPaths(f.dst("bkpcmp.lzh"));
+    EXPECT_EQ(std::set<std::string>(members.begin(), members.end()).size(), 300u);
+    EXPECT_EQ(members.size(), 300u);
+    EXPECT_EQ(f.rows().size(), 300u);
+}
+
 // A stop asked for while a file is being compressed gives the file up at
 // once: the run stores nothing, and no archive holds the file.
 TEST(Archive, AStopEndsTheAddOfTheFileBeingCompressed) {

@@ -291,6 +291,15 @@ TEST_F(Durability, ALevelArchiveDamagedInTheMiddleKeepsItsBytesAndNewVersionsGoT
     fs::remove(src("d.txt"));
     EXPECT_EQ(RestoreDirectory(state, 1, 2, RestoreOptions{false, "1", "1"}).failed, 2);  // b.bin and c.txt are lost
     EXPECT_EQ(ReadFile(src("d.txt")), "new after the damage");
+    // A plain copy too: beside the damaged archive, V00001/c.txt would be
+    // taken for the hidden member's copy.
+    options.compression = "0";
+    MakeDirs(src("sub"));
+    WriteFile(src("sub/c.txt"), "plain after the damage");
+    EXPECT_FALSE(backUp(3).failed());
+    EXPECT_EQ(rowsOf("c.txt", "sub").at(0).lvl, 2);
+    EXPECT_EQ(ReadFile(levelDir(2) + "c.txt"), "plain after the damage");
+    EXPECT_EQ(verify().size(), named.size());
 }
 
 // Files of 4 GiB or more are kept as plain copies (other LHA tools read

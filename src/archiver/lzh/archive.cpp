@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 
@@ -273,6 +274,13 @@ bool IsSafeMemberPath(std::string_view path) {
 
 bool FileSource::readAt(std::uint64_t off, void* buf, std::size_t n) { return ReadAllAt(fd_, off, buf, n); }
 
+std::uint64_t FileSource::dataFrom(std::uint64_t off) {
+    if (off >= size_) return size_;
+    const off_t at = ::lseek(fd_, static_cast<off_t>(off), SEEK_DATA);
+    if (at < 0) return errno == ENXIO ? size_ : off;
+    return std::min<std::uint64_t>(static_cast<std::uint64_t>(at), size_);
+}
+
 bool MemorySource::readAt(std::uint64_t off, void* buf, std::size_t n) {
     if (off > size_ || n > size_ - off) return false;
     std::memcpy(buf, data_ + off, n);
@@ -285,7 +293,7 @@ namespace {
 // when they cannot all be read.
 bool ZerosFrom(ByteSource& src, std::uint64_t from) {
     std::vector<std::uint8_t> buf(1 << 20);
-    for (std::uint64_t at = from; at < src.size(); at += buf.size()) {
+    for (std::uint64_t at = src.dataFrom(from); at < src.size(); at = src.dataFrom(at + buf.size())) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), src.size() - at));
         if (!src.readAt(at, buf.data(), n)) return false;
         if (std::any_of(buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(n), [](std::uint8_t b) { return b != 0; }))
@@ -299,7 +307,7 @@ bool ZerosFrom(ByteSource& src, std::uint64_t from) {
 bool HeaderBehind(ByteSource& src, std::uint64_t from) {
     constexpr std::size_t kChunk = 1 << 20;
     std::vector<std::uint8_t> buf(kChunk + 6);
-    for (std::uint64_t at = from; at < src.size(); at += kChunk) {
+    for (std::uint64_t at = src.dataFrom(from); at < src.size(); at = src.dataFrom(at + kChunk)) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(buf.size(), src.size() - at));
         if (!src.readAt(at, buf.data(), n)) return true;  // unreadable: assume the worst
         for (std::size_t i = 0; i + 7 <= n && i < kChunk; ++i) {

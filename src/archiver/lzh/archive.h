@@ -17,6 +17,9 @@ public:
     virtual std::uint64_t size() const = 0;
     // Reads exactly n bytes at off; false when they are not all there.
     virtual bool readAt(std::uint64_t off, void* buf, std::size_t n) = 0;
+    // The first offset at or after off that may hold a byte other than zero
+    // (a file's holes are skipped); size() when none does.
+    virtual std::uint64_t dataFrom(std::uint64_t off) { return off; }
 };
 
 class FileSource : public ByteSource {
@@ -24,6 +27,7 @@ public:
     FileSource(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
     std::uint64_t size() const override { return size_; }
     bool readAt(std::uint64_t off, void* buf, std::size_t n) override;
+    std::uint64_t dataFrom(std::uint64_t off) override;
 
 private:
     int fd_;
