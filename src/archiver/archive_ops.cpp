@@ -19,6 +19,7 @@
 #include "archiver/add_pipeline.h"
 #include "archiver/extract_pipeline.h"
 #include "archiver/unlha.h"
+#include "platform/file_faults.h"
 #include "platform/unique_fd.h"
 #include "platform/safe_write.h"
 #include "platform/paths.h"
@@ -503,20 +504,25 @@ std::int32_t DropMembers(WriteRoot& root, const std::string& rel, const std::vec
 int OpenArchiveForReading(const std::string& path, std::int32_t* code) {
     // Only a regular file is read: a FIFO or device put in an archive's
     // place is never opened (it could block, or do something on open).
+    // Missing, there but unreadable (a failure that may pass), or not an
+    // archive at all: three answers callers act on differently.
+    const auto failed = [code](int err) {
+        *code = err == ENOENT ? kUnlhaArchiveMissing
+                : err == EIO || err == EACCES || err == EPERM || err == ENOMEM || err == EMFILE || err == ENFILE
+                    ? kUnlhaCannotReadArchive
+                    : kUnlhaNotArchive;
+        return -1;
+    };
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        *code = errno == ENOENT ? kUnlhaArchiveMissing : kUnlhaNotArchive;
-        return -1;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        *code = kUnlhaNotArchive;
-        return -1;
-    }
+    if (::stat(path.c_str(), &st) != 0) return failed(errno);
+    if (!S_ISREG(st.st_mode)) return failed(EINVAL);
+    if (const int err = InjectedFileFault(path, FileAccess::kOpenForRead)) return failed(err);
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        *code = fd < 0 && errno == ENOENT ? kUnlhaArchiveMissing : kUnlhaNotArchive;
-        if (fd >= 0) ::close(fd);
-        return -1;
+    if (fd < 0) return failed(errno);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int err = errno;
+        ::close(fd);
+        return failed(S_ISREG(st.st_mode) ? err : EINVAL);
     }
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     *code = kUnlhaOk;

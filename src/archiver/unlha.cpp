@@ -45,6 +45,7 @@ const char* UnlhaResultText(std::int32_t rc) {
     case kUnlhaUnsupportedMethod: return "compression method not supported";
     case kUnlhaSourceChanged: return "the file changed while it was read";
     case kUnlhaStopped: return "stopped before the file was added";
+    case kUnlhaCannotReadArchive: return "the archive cannot be read";
     default: return "failed";
     }
 }

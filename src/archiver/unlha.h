@@ -20,6 +20,7 @@ enum UnlhaResult : std::int32_t {
     kUnlhaUnsupportedMethod = 0x810A,// member compressed with a method we cannot read
     kUnlhaSourceChanged = 0x810C,    // the file to add changed while it was read
     kUnlhaStopped = 0x810D,          // a stop was asked for before the file was added
+    kUnlhaCannotReadArchive = 0x810E,// the archive is there but cannot be opened or read (EIO, EACCES)
 };
 
 // Runs commandLine (NUL-terminated, path names in their native bytes) and

@@ -12,7 +12,7 @@ namespace tessel {
 
 enum class FileAccess {
     kReadEntry,    // reading times and size (ReadFileTimes)
-    kOpenForRead,  // opening the contents (CheckReadableFile)
+    kOpenForRead,  // opening the contents (CheckReadableFile, an archive to read)
     kCommit,       // closing a written file and giving it its name (WriteRoot::writeFile)
     kSync,         // write-back of a root's file system (WriteRoot::sync)
 };

@@ -291,19 +291,27 @@ TEST(Forget, NeverRemovesThroughALink) {
         const std::string journal = h.data / kForgetJournalName;
         EXPECT_FALSE(fs::exists(journal)) << "said once and left as it is: nothing holds up the next forget";
 
-        // A write-back that fails keeps the sweep's entries in the journal;
-        // the next forget sweeps them and is not held up.
+        // Archives that cannot be read and a write-back that fails keep the
+        // sweep's entries in the journal; the next forget sweeps them and is
+        // not held up.
         fs::remove(h.destination + "/V00003");
         fs::remove(h.destination + copy);
         h.ui.messages.clear();
+        int failed = 0;
         {
             ScopedFileFault fault([&](const std::string& p, FileAccess a) {
-                return a == FileAccess::kSync && p == h.destination ? EIO : 0;
+                return p.starts_with(h.destination) && (a == FileAccess::kSync || a == FileAccess::kOpenForRead) ? EIO : 0;
             });
-            EXPECT_EQ(h.forget(RetentionPolicy{1, 0, 0, 0, 0}).failed, 1);
+            failed = h.forget(RetentionPolicy{1, 0, 0, 0, 0}).failed;
         }
-        EXPECT_EQ(h.ui.messages, std::vector<std::string>{"バックアップ先への書き込みを確定できませんでした (" +
-                                                          h.destination + "): Input/output error"});
+        EXPECT_EQ(failed, static_cast<int>(h.ui.messages.size()));
+        std::vector<std::string> said = h.ui.messages;
+        ASSERT_FALSE(said.empty());
+        EXPECT_EQ(said.back(), "バックアップ先への書き込みを確定できませんでした (" + h.destination + "): Input/output error");
+        said.pop_back();
+        EXPECT_EQ(said.empty(), compression == "0");
+        const std::string unreadable = "書庫を読めないため、削除した版のコピーを取り除けませんでした: " + h.destination;
+        for (const std::string& m : said) EXPECT_EQ(m.substr(0, unreadable.size()), unreadable);
         EXPECT_TRUE(fs::exists(journal));
         h.ui.messages.clear();
         const ForgetResult next = h.forget(kDaily3);
