@@ -185,9 +185,6 @@ std::int32_t LockIndex(const std::string& path, int fd, bool locked, std::shared
     return rc;
 }
 
-// The archive's tail is damaged in a way that cutting it off could lose
-// members (anything but one cut-off last member).
-bool DamagedBeyondCutOff(const CachedIndex& c) { return lzh::DamagedBeyondCutOff(c.index); }
 
 // Puts the index of an add in place: `base` (the index the add started
 // from) with the members it appended, for the archive as it now is. `base`
@@ -415,7 +412,7 @@ std::int32_t AddFiles(WriteRoot& root, const std::string& rel, const std::vector
     // Damage with more bytes behind it than a cut-off last member may hide
     // members that a repair could still find: such an archive is left
     // exactly as it is, and nothing is added to it.
-    if (DamagedBeyondCutOff(*base)) return failAll(kUnlhaNotArchive);
+    if (lzh::DamagedBeyondCutOff(base->index)) return failAll(kUnlhaNotArchive);
     std::int32_t rc = kUnlhaOk;
 
     // An archive with another name (a hard link: a snapshot made with
@@ -493,7 +490,7 @@ std::int32_t DropMembers(WriteRoot& root, const std::string& rel, const std::vec
         if (rc != kUnlhaOk) return rc;
         base = slot->index;
     }
-    if (DamagedBeyondCutOff(*base)) return kUnlhaNotArchive;
+    if (lzh::DamagedBeyondCutOff(base->index)) return kUnlhaNotArchive;
     const std::unordered_set<std::string> dropped(paths.begin(), paths.end());
     bool any = false;
     for (const Member& m : base->index.members) any = any || dropped.count(m.path) > 0;

@@ -12,6 +12,7 @@
 
 #include "archiver/lzh/archive.h"
 #include "archiver/member_encoder.h"
+#include "archiver/unlha.h"
 #include "platform/safe_write.h"
 
 namespace tessel::archive {
@@ -64,6 +65,13 @@ int OpenArchiveForReading(const std::string& path, std::int32_t* code);
 // calls on different archives do not wait for each other, and no lock is
 // held while members are compressed or written.
 std::shared_ptr<const lzh::ArchiveIndex> LoadIndex(const std::string& archivePath, std::int32_t* code);
+
+// Whether an archive LoadIndex answered (index, code) for may hide members
+// behind damage, or is no archive at all: nothing is added to or dropped
+// from it. Missing or unreadable for now is neither.
+inline bool DamagedBeyondCutOff(const std::shared_ptr<const lzh::ArchiveIndex>& index, std::int32_t code) {
+    return index ? lzh::DamagedBeyondCutOff(*index) : code == kUnlhaNotArchive;
+}
 
 // Which of the member paths the archive holds already, in order (none when
 // it is missing or cannot be read), looked up in the cached index.

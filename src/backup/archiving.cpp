@@ -223,7 +223,7 @@ bool LevelTakesMembers(BackupRun& run, std::int64_t level) {
     if (run.root().statEntry(VersionFolderName(level) + kSep + std::string(kArchiveName), &st) == 0 &&
         S_ISREG(st.st_mode)) {
         const auto index = archive::LoadIndex(archive, &code);
-        takes = index ? !lzh::DamagedBeyondCutOff(*index) : code != kUnlhaNotArchive;
+        takes = !archive::DamagedBeyondCutOff(index, code);
     }
     if (!takes) run.warning(kLevelArchiveDamaged + archive + ")", !run.silent());
     run.levelTakesMembers[level] = takes;

@@ -182,15 +182,13 @@ struct Sweeper {
             state.ui.setStatus(kForgetStatusWindow, "整理しています: " + archivePath);
             std::int32_t code = 0;
             const auto index = archive::LoadIndex(archivePath, &code);
-            if (!index && code == kUnlhaNotArchive) {
+            if (archive::DamagedBeyondCutOff(index, code)) {
                 fail("書庫が壊れているため、削除した版のコピーを取り除けませんでした: " + archivePath);
             } else if (!index) {
                 if (code != kUnlhaArchiveMissing) {
                     fail("書庫を読めないため、削除した版のコピーを取り除けませんでした: " + archivePath);
                     retry.archive = true;
                 }
-            } else if (lzh::DamagedBeyondCutOff(*index)) {
-                fail("書庫が壊れているため、削除した版のコピーを取り除けませんでした: " + archivePath);
             } else {
                 std::vector<std::string> unclaimed;
                 std::size_t files = 0;

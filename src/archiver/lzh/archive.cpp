@@ -319,17 +319,20 @@ bool HeaderBehind(ByteSource& src, std::uint64_t from) {
     return false;
 }
 
-// Whether the bytes from the end mark at `off` on (`head` holds the first of
-// them) are only what an add that did not finish left: its mark in the
-// header's place, or (from builds that left the place empty) zeros there
-// and no member header anywhere behind them.
+// The bytes from an end mark on that tell an add that did not finish: the
+// smallest header's place.
+constexpr std::size_t kHeaderPlace = 22;
+
+// Whether the bytes from the end mark at `off` on (`head` holds the first
+// kHeaderPlace of them) are only what an add that did not finish left: its
+// mark in the header's place, or (from builds that left the place empty)
+// zeros there and no member header anywhere behind them.
 bool AddLeftOff(ByteSource& src, std::uint64_t off, const std::vector<std::uint8_t>& head) {
     if (head.size() >= kAddInProgress.size() &&
         std::equal(kAddInProgress.begin(), kAddInProgress.end(), head.begin(),
                    [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; }))
         return true;
-    const auto headerPlace = head.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(head.size(), 22));
-    return std::all_of(head.begin(), headerPlace, [](std::uint8_t b) { return b == 0; }) && !HeaderBehind(src, off + 1);
+    return std::all_of(head.begin(), head.end(), [](std::uint8_t b) { return b == 0; }) && !HeaderBehind(src, off + 1);
 }
 
 }  // namespace
@@ -350,10 +353,10 @@ ArchiveIndex ScanArchive(ByteSource& src) {
             // Bytes after the end mark: what is left of an add that did not
             // finish, or members behind a header damaged to read as the end
             // mark. Zero padding is fine.
-            std::vector<std::uint8_t> rest(static_cast<std::size_t>(std::min<std::uint64_t>(src.size() - off, 1 << 16)));
-            if (!src.readAt(off, rest.data(), rest.size()) || !ZerosFrom(src, off + 1)) {
+            std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min<std::uint64_t>(src.size() - off, kHeaderPlace)));
+            if (!src.readAt(off, head.data(), head.size()) || !ZerosFrom(src, off + 1)) {
                 index.damagedTail = true;
-                index.cutOffTail = AddLeftOff(src, off, rest);
+                index.cutOffTail = AddLeftOff(src, off, head);
             }
         }
         if (r < 0) {
