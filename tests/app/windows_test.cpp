@@ -149,8 +149,7 @@ TEST(ICONM, TicksStartOneBackupPerSetTimeAndDayIconModeLivesOnAndABlockedStartUp
     PrepareApplication();
     // Qt's own buttons speak Japanese, as the program does.
     QMessageBox question(QMessageBox::Question, "", "", QMessageBox::Yes | QMessageBox::No);
-    EXPECT_TRUE(question.button(QMessageBox::Yes)->text().startsWith(QString::fromUtf8("はい")))
-        << question.button(QMessageBox::Yes)->text().toStdString();
+    EXPECT_EQ(question.button(QMessageBox::Yes)->text().left(2).toStdString(), "はい");
     h.state.time1 = 9 * 3600;
     ICONM& icon = h.context.window<ICONM>();
     icon.open();

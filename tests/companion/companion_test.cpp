@@ -417,6 +417,7 @@ TEST(CompanionCommandLine, UsageErrorsChangeNothingAndEveryFormOfOptionWorks) {
         {"versions --run 1 --latest", usage("--run, --dir, --latest はどれか一つだけ指定できます", "versions ")},
         {"versions --errors", usage("--errors は --latest と共に指定します", "versions ")},
         {"--wait nan dirs", usage(notSeconds + "nan", "")},
+        {"--wait 1. dirs", usage(notSeconds + "1.", "")},
         {"--wait 604801 dirs", usage(notSeconds + "604801", "")},
         {"dirs --data /x", usage("--data は一度だけ指定できます", "dirs ")},
         {"backup --title ''", usage("backup には --title TITLE が必要です", "backup ")},
@@ -555,6 +556,7 @@ TEST(Companion, CatalogChangesTakeTheEngineLockAndUnknownNumbersAreRefused) {
     EXPECT_NE(c.run("dirs").out.find("\twaited\t"), std::string::npos);
     c.ok("initial");
     c.refused("verify --dir 2", "登録されていないディレクトリー番号です: 2");
+    c.refused("verify --dir 0", "登録されていないディレクトリー番号です: 0");  // the prefix row's number
     c.refused("verify --run 1", "記録されていないバックアップ番号です: 1");
     EXPECT_EQ(c.ok("verify --run 0 --dir 1").out, "run\tlevel\tdirectory\tname\tproblem\n");
 }
