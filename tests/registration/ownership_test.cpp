@@ -11,7 +11,6 @@
 
 #include "archiver/archive_request.h"
 #include "backup/backup_directory.h"
-#include "backup/backup_runs.h"
 #include "catalog/catalog_rows.h"
 #include "engine/destination_owner.h"
 #include "engine/version_store.h"
@@ -155,13 +154,6 @@ TEST_F(Ownership, TwoDataFoldersNeverShareADestination) {
                                         ") のものです。このカタログ (" + other.db().path() + ") からは書き込みません！");
     EXPECT_EQ(ReadFile(archive), before);
     EXPECT_EQ(Column(other.db(), "SELECT count(*) FROM FILEKANRI"), std::vector<std::string>{"0"});
-    // The first catalog still gets its own bytes back.
-    const RestoreToSummary back = RestoreRunTo(data.state, 1, {source}, {t / "back", false}, {});
-    EXPECT_EQ(back.restored, 1);
-    EXPECT_EQ(ReadFile(t / ("back" + source + "/a.txt")), "first catalog's bytes");
-    // The identity travels with the catalog: the same one on every read.
-    EXPECT_EQ(CatalogIdentity(data.db()), CatalogIdentity(data.db()));
-    EXPECT_NE(CatalogIdentity(data.db()), CatalogIdentity(other.db()));
 
     // Nor inside it: a destination below the first catalog's is refused
     // when registered and when written.
@@ -272,25 +264,6 @@ TEST_F(Ownership, OldCatalogsWithTheDataFolderOrAnotherSourceInsideASourceKeepWo
     inner.storeUnchecked(3, t / "src/tdata", t / "dp/tdata");
     EXPECT_TRUE(inner.backUp(3, 3, t / "src/tdata", t / "dp/tdata").failed());
     EXPECT_FALSE(fs::exists(t / "dp/tdata"));
-}
-
-// A registration whose source is missing: its initial backup fails, the
-// registration stays not done and can be removed; one whose source
-// appears later completes.
-TEST_F(Ownership, AFailedInitialBackupLeavesTheRegistrationToRunAgainOrRemove) {
-    data.storeUnchecked(2, t / "later", t / "pz/prefix/later");
-    data.storeUnchecked(3, t / "gone", t / "pz/prefix/gone");
-    const BackupResult first = RunInitialBackups(data.state, RealBackupEngine());
-    EXPECT_TRUE(first.failed());
-    const std::string done = "SELECT DIRNO || CHK1 FROM BKPDIR WHERE DIRNO > 1 ORDER BY DIRNO";
-    EXPECT_EQ(Column(data.db(), done), (std::vector<std::string>{"20", "30"}));
-    EXPECT_EQ(Column(data.db(), "SELECT count(*) FROM FILEKANRI"), std::vector<std::string>{"0"});
-    EXPECT_TRUE(RemoveRegistration(data.db(), data.ui, FindRegistrationByNumber(data.db(), 3), t / "gone", "/"));
-    fs::create_directories(t / "later");
-    WriteFile(t / "later/x.txt", "x");
-    EXPECT_FALSE(RunInitialBackups(data.state, RealBackupEngine()).failed());
-    EXPECT_EQ(Column(data.db(), done), std::vector<std::string>{"21"});
-    EXPECT_EQ(Column(data.db(), "SELECT FILENM || LVL FROM FILEKANRI"), std::vector<std::string>{"x.txt0"});
 }
 
 }  // namespace
