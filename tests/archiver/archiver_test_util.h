@@ -57,9 +57,4 @@ inline std::vector<std::string> MemberPaths(const std::string& archive) {
     return paths;
 }
 
-inline bool Exists(const std::string& p) {
-    struct stat st;
-    return ::lstat(p.c_str(), &st) == 0;
-}
-
 }  // namespace tessel::test

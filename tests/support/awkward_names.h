@@ -12,7 +12,4 @@ inline const std::vector<std::string> kAwkwardNames = {
     "丂☃😀.txt",  // characters code page 932 cannot hold
     std::string("latin1-caf\xe9-\xff.bin"), "a\"quoted\".txt", "back\\slash", "tab\tname"};
 
-// A directory name of the same kind, for the names one level down.
-inline const std::string kAwkwardDir = "dir with 'quote' and 日本";
-
 }  // namespace tessel::test
