@@ -121,7 +121,7 @@ void WriteScan(BackupFixture& f, const std::vector<std::string>& common, const s
 }
 
 // A home folder: dot-folders, caches (a valid tag, a short one, a tag that is
-// a link), node_modules, a link and a FIFO. The registration's
+// a link), node_modules, a link, a FIFO and a socket. The registration's
 // choices and the data folder's patterns decide; each entry left out is
 // named once with its reason, and the counts are in the summary.
 TEST(ScanLeavesOut, EveryKindOfEntryIsCountedByReasonAndNamedOnce) {
@@ -143,6 +143,7 @@ TEST(ScanLeavesOut, EveryKindOfEntryIsCountedByReasonAndNamedOnce) {
         ASSERT_EQ(symlink(f.src("tagged/CACHEDIR.TAG").c_str(), f.src("tag-link/CACHEDIR.TAG").c_str()), 0);
         ASSERT_EQ(symlink("notes", f.src("link").c_str()), 0);
         ASSERT_EQ(mkfifo(f.src("notes/pipe").c_str(), 0644), 0);
+        ASSERT_EQ(mknod(f.src("sock").c_str(), S_IFSOCK | 0644, 0), 0);
         WriteScan(f, {"*.tmp", "node_modules/"}, {"!keep.tmp", "/build/"}, hidden, false);
         const BackupResult r = f.run("9", "1", 1, "01");
 
@@ -155,6 +156,7 @@ TEST(ScanLeavesOut, EveryKindOfEntryIsCountedByReasonAndNamedOnce) {
         std::vector<std::string> named{
             "除外パターン「/build/」に当たるため、バックアップしません (" + f.src("build") + ")",
             "シンボリックリンクはバックアップしません (" + f.src("link") + ")",
+            "通常のファイルでもディレクトリーでもないため、バックアップしません (" + f.src("sock") + ")",
             "キャッシュディレクトリー (CACHEDIR.TAG) のため、その中はバックアップしません (" + f.src("tagged") + ")",
             "除外パターン「*.tmp」に当たるため、バックアップしません (" + f.src("notes/a.tmp") + ")",
             "通常のファイルでもディレクトリーでもないため、バックアップしません (" + f.src("notes/pipe") + ")",
@@ -169,11 +171,11 @@ TEST(ScanLeavesOut, EveryKindOfEntryIsCountedByReasonAndNamedOnce) {
                                          "隠しディレクトリーのため、その中はバックアップしません (" + f.src(".config") + ")"});
         EXPECT_EQ(report.skipped, named);
         EXPECT_EQ(r.skipped, static_cast<std::int64_t>(named.size()));
-        EXPECT_EQ(r.leftOut, (LeftOutCounts{3, hidden ? 2 : 1, hidden ? 0 : 2, 2, 1, 0}));
+        EXPECT_EQ(r.leftOut, (LeftOutCounts{3, hidden ? 2 : 1, hidden ? 0 : 2, 2, 2, 0}));
         EXPECT_EQ(SummaryText(r), "ディレクトリー 1、調べたファイル " + std::to_string(r.filesExamined) + "、記録した版 " +
                                       std::to_string(expected.size()) + "、保存した版 " + std::to_string(expected.size()) + "、警告 0、失敗 0、対象外 " +
                                       std::to_string(named.size()) + "（除外パターン 3、キャッシュ " + (hidden ? "2" : "1") +
-                                      (hidden ? "" : "、隠しディレクトリー 2") + "、リンク 2、特殊ファイル 1）");
+                                      (hidden ? "" : "、隠しディレクトリー 2") + "、リンク 2、特殊ファイル 2）");
         EXPECT_TRUE(f.ui.messages.empty());
     }
 
