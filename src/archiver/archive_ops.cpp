@@ -172,12 +172,13 @@ std::int32_t LockIndex(const std::string& path, int fd, bool locked, std::shared
             auto c = std::make_shared<CachedIndex>();
             c->id = IdentityOf(st);
             c->index = lzh::ScanArchive(src);
+            if (c->index.status == ArchiveIndex::Status::ReadError) rc = kUnlhaCannotReadArchive;
             if (c->index.status == ArchiveIndex::Status::Ok) c->reindex();
             else c.reset();
             slot->set(std::move(c));
         }
         if (!slot->index) {
-            rc = kUnlhaNotArchive;
+            if (rc == kUnlhaOk) rc = kUnlhaNotArchive;
             guard->unlock();
         }
     }

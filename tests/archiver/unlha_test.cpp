@@ -217,6 +217,17 @@ TEST(UnlhaCrash, DamageInTheMiddleIsNeverCutOff) {
                                             MemberPath(t / "after")}));
         EXPECT_EQ(Shell("lhasa t " + ShellQuote(arc) + " >/dev/null 2>&1"), 0);
     }
+    // A read that fails half-way is the disk failing, not damage.
+    struct FailingFrom : lzh::MemorySource {
+        FailingFrom(const std::string& s, std::uint64_t from) : MemorySource(s.data(), s.size()), from(from) {}
+        bool readAt(std::uint64_t off, void* buf, std::size_t n) override {
+            return off + n <= from && MemorySource::readAt(off, buf, n);
+        }
+        std::uint64_t from;
+    } failing(whole, m1.headerOffset + 1);
+    const lzh::ArchiveIndex index = lzh::ScanArchive(failing);
+    EXPECT_EQ(std::make_tuple(index.status, index.members.size(), index.damagedTail),
+              std::make_tuple(lzh::ArchiveIndex::Status::ReadError, std::size_t{0}, false));
 }
 
 }  // namespace

@@ -337,7 +337,28 @@ bool AddLeftOff(ByteSource& src, std::uint64_t off, const std::vector<std::uint8
 
 }  // namespace
 
-ArchiveIndex ScanArchive(ByteSource& src) {
+namespace {
+
+// Notes whether any read failed. Every read of a scan lies inside the
+// archive's size, so a failed one is the disk failing (or the file cut by
+// someone else meanwhile), never damage to the archive's bytes.
+class WatchedSource final : public ByteSource {
+public:
+    explicit WatchedSource(ByteSource& inner) : inner_(inner) {}
+    std::uint64_t size() const override { return inner_.size(); }
+    bool readAt(std::uint64_t off, void* buf, std::size_t n) override {
+        const bool ok = inner_.readAt(off, buf, n);
+        failed = failed || !ok;
+        return ok;
+    }
+    std::uint64_t dataFrom(std::uint64_t off) override { return inner_.dataFrom(off); }
+    bool failed = false;
+
+private:
+    ByteSource& inner_;
+};
+
+ArchiveIndex ScanReadable(ByteSource& src) {
     ArchiveIndex index;
     std::uint64_t off = 0;
     for (;;) {
@@ -365,6 +386,18 @@ ArchiveIndex ScanArchive(ByteSource& src) {
             index.cutOffTail = r == kCutOff;
         }
         break;
+    }
+    return index;
+}
+
+}  // namespace
+
+ArchiveIndex ScanArchive(ByteSource& src) {
+    WatchedSource watched(src);
+    ArchiveIndex index = ScanReadable(watched);
+    if (watched.failed) {
+        index = ArchiveIndex{};
+        index.status = ArchiveIndex::Status::ReadError;
     }
     return index;
 }

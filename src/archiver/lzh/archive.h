@@ -112,7 +112,8 @@ inline constexpr std::string_view kAddInProgress{"\0tessel-adding", 14};
 
 // Reads the member headers from the start of the archive. A first header
 // that is not an LHA header gives NotArchive (an empty source is an empty
-// archive); damage after at least one good member gives damagedTail.
+// archive); damage after at least one good member gives damagedTail; a
+// read that fails gives ReadError and no members.
 ArchiveIndex ScanArchive(ByteSource& src);
 
 enum class DataStatus { Ok, Corrupt, CrcMismatch, Unsupported, ReadFailed, WriteFailed };
