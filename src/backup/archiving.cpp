@@ -210,9 +210,10 @@ FileResult CopyOne(BackupRun& run, const std::string& sourceFile, VersionRow& ro
 }
 
 // Whether the archive of a level takes more members: not when it is a file
-// that may hide members behind damage, which an add would put at risk. (A
-// link or anything else in its place is refused by the add itself.) Said
-// once a call.
+// that may hide members behind damage, which an add would put at risk, nor
+// when a link or anything else but a file stands in its place, which is
+// never written through and would fail every new version of the level
+// each run. Said once a call.
 bool LevelTakesMembers(BackupRun& run, std::int64_t level) {
     const auto known = run.levelTakesMembers.find(level);
     if (known != run.levelTakesMembers.end()) return known->second;
@@ -220,12 +221,15 @@ bool LevelTakesMembers(BackupRun& run, std::int64_t level) {
     struct stat st {};
     std::int32_t code = 0;
     bool takes = true;
-    if (run.root().statEntry(VersionFolderName(level) + kSep + std::string(kArchiveName), &st) == 0 &&
-        S_ISREG(st.st_mode)) {
-        const auto index = archive::LoadIndex(archive, &code);
-        takes = !archive::DamagedBeyondCutOff(index, code);
+    if (run.root().statEntry(VersionFolderName(level) + kSep + std::string(kArchiveName), &st) == 0) {
+        if (!S_ISREG(st.st_mode)) {
+            takes = false;
+            run.warning(kLevelArchiveNotAFile + archive + ")", !run.silent());
+        } else if (archive::DamagedBeyondCutOff(archive::LoadIndex(archive, &code), code)) {
+            takes = false;
+            run.warning(kLevelArchiveDamaged + archive + ")", !run.silent());
+        }
     }
-    if (!takes) run.warning(kLevelArchiveDamaged + archive + ")", !run.silent());
     run.levelTakesMembers[level] = takes;
     return takes;
 }
@@ -379,8 +383,8 @@ void StoreEach(BackupRun& run) {
             batchBytes += size;
             how.push_back(NewCopyFor(row.dir, row.name, compress, static_cast<std::uint64_t>(size)));
         }
-        // A version meant for a level whose archive is damaged goes to the
-        // next level whose archive takes it (a plain copy too: beside the
+        // A version meant for a level whose archive is damaged (or not a
+        // file) goes to the next level whose archive takes it (a plain copy too: beside the
         // damaged archive it would be taken for a hidden member's); the
         // damaged one stays as it is for a repair.
         std::vector<bool> moved(rows.size(), false);

@@ -16,6 +16,9 @@ inline const std::string kDestinationMissing = "バックアップの指定さ�
 // path and ")". Its versions go to the next level instead.
 inline const std::string kLevelArchiveDamaged =
     "書庫が途中で壊れているため、この書庫には追加せず、次の版のフォルダーに保存します！ (";
+// The same for a link or anything else but a file in a level archive's place.
+inline const std::string kLevelArchiveNotAFile =
+    "書庫の場所に通常のファイルでないものがあるため、この書庫には追加せず、次の版のフォルダーに保存します！ (";
 inline const std::string kDestinationIsLink =
     "バックアップ先のパスにシンボリックリンクがあるため書き込みません。リンクを含まない実際のフォルダーを登録し直してください！ (";
 

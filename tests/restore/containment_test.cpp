@@ -73,9 +73,8 @@ TEST_F(Containment, BackupsNeverWriteThroughALinkAtAnyComponentOfTheDestination)
         bool runFails;        // the whole call fails (nothing recorded as stored)
     };
     const Case cases[] = {
-        {"1", "1", "", false, true},   {"1", "1", "V00001", false, false}, {"1", "1", "V00001/bkpcmp.lzh", true, false},
-        {"0", "1", "", false, true},   {"0", "1", "V00001", false, false}, {"1", "3", "", false, true},
-        {"1", "3", "bkpcmp.lzh", true, true}};
+        {"1", "1", "", false, true},   {"1", "1", "V00001", false, false}, {"0", "1", "", false, true},
+        {"0", "1", "V00001", false, false}, {"1", "3", "", false, true},   {"1", "3", "bkpcmp.lzh", true, true}};
     int run = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.compression) + "/" + c.kind + " link at " + c.planted);
@@ -97,15 +96,29 @@ TEST_F(Containment, BackupsNeverWriteThroughALinkAtAnyComponentOfTheDestination)
             EXPECT_EQ(kbn1().size(), 4u);  // a.txt and sub/b.txt, failed then stored
         }
     }
-    // A link at a plain copy's name: that name counts as taken, the copy
-    // goes one level up, and the link's target stays as it was.
-    state.db().exec("DELETE FROM FILEKANRI");
-    for (const char* entry : {"V00001", "V00002", "bkpcmp.lzh"}) fs::remove_all(dst(entry));
-    MakeDirs(dst("V00001"));
-    plant(dst("V00001/a.txt"), true);
-    EXPECT_FALSE(backUp(++run, "0").failed());
-    expectOutsideUntouched("plain copy");
-    EXPECT_EQ(ReadFile(dst("V00002/a.txt")), "a");
+    // A link at a plain copy's name or at the level archive's: that name
+    // counts as taken, the copies go one level up (said for the archive),
+    // they come back, and the link's target stays as it was.
+    for (const std::string planted : {"V00001/a.txt", "V00001/bkpcmp.lzh"}) {
+        SCOPED_TRACE(planted);
+        const bool archive = planted.ends_with(".lzh");
+        state.db().exec("DELETE FROM FILEKANRI");
+        for (const char* entry : {"V00001", "V00002", "bkpcmp.lzh"}) fs::remove_all(dst(entry));
+        MakeDirs(dst("V00001"));
+        plant(dst(planted), true);
+        ui.messages.clear();
+        EXPECT_FALSE(backUp(++run, archive ? "1" : "0").failed());
+        expectOutsideUntouched(planted);
+        EXPECT_EQ(kbn1(), (std::vector<std::string>{"a.txt 0", "b.txt 0"}));
+        EXPECT_EQ(Column(state.db(), "SELECT FILENM || LVL FROM FILEKANRI ORDER BY rowid"),
+                  (std::vector<std::string>{"a.txt2", archive ? "b.txt2" : "b.txt1"}));
+        EXPECT_EQ(ui.messages, archive ? std::vector<std::string>{"書庫の場所に通常のファイルでないものがあるため、この書庫には"
+                                                                  "追加せず、次の版のフォルダーに保存します！ (" + dst(planted) + ")"}
+                                       : std::vector<std::string>{});
+        WriteFile(src("a.txt"), "changed");
+        EXPECT_EQ(restoreInPlace(run).failed, 0);
+        EXPECT_EQ(ReadFile(src("a.txt")), "a");
+    }
 }
 
 // Restores: a link at a folder on the way or at the target file itself, in
@@ -323,12 +336,14 @@ TEST_F(Containment, ADestinationsDriveChangedUnderItIsNeverWrittenThrough) {
     EXPECT_EQ(ReadFile(data / "snapshot.lzh"), snapshot);
     EXPECT_EQ(ListMembers(dest + "/V00001/bkpcmp.lzh").count(MemberPath(src("new.txt"))), 1u);
 
-    // A FIFO in the archive's place: refused at once by every reader.
+    // A FIFO in the archive's place: never opened by any reader; new first
+    // versions go one level up.
     fs::rename(dest + "/V00001/bkpcmp.lzh", data / "level1.lzh");
     ASSERT_EQ(::mkfifo((dest + "/V00001/bkpcmp.lzh").c_str(), 0600), 0);
     UnlhaDropIndexCache();
     WriteFile(src("newer.txt"), "also level 1");
-    EXPECT_TRUE(BackupDirectory(state, options, {source, "9", "1", dest, 4, 1, "01"}).failed());
+    EXPECT_FALSE(BackupDirectory(state, options, {source, "9", "1", dest, 4, 1, "01"}).failed());
+    EXPECT_EQ(ListMembers(dest + "/V00002/bkpcmp.lzh").count(MemberPath(src("newer.txt"))), 1u);
     EXPECT_GE(restoreInPlace(3).failed, 1);
     int problems = 0;
     VerifyBackups(state, {}, [&](const VerifyProblem&) { ++problems; });
