@@ -415,6 +415,8 @@ TEST(Connection, EachUnusableCatalogHasItsOwnMessageAndIsLeftAsItWas) {
         {"not a database", "x" + std::string(4096, 'x'), 0644, 0755, false, false,
          "カタログ @ はデータベースではありません: file is not a database"},
         {"empty file", "x", 0644, 0755, false, false, notCatalog},
+        {"catalog without its versions table", "DROP TABLE FILEKANRI", 0644, 0755, false, false,
+         "ファイル @ はこのプログラムのカタログではありません（表 FILEKANRI がありません）。ファイルには手を加えていません。"},
         {"locked by another program", "", 0644, 0755, false, true,
          "カタログ @ は他のプログラムが使用中のため開けません。しばらくしてからやり直してください。"},
         {"read-only catalog", "", 0444, 0777, false, false,

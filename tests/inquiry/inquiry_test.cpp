@@ -259,7 +259,8 @@ TEST(InquiryWindows, VersionCodeEditsAreCheckedSavedToTheirOwnRowAndNeedTheCopyF
                           {"d.txt", "7", true, "10"},  // the plain d.txt is not this version's
                           {"d.txt", "2", false, "2"},
                           {"x.txt", "9", false, "9"},  // destination /dest/x holds nothing
-                          {"x.txt", "8", false, "8"}, {"x.txt", "0", true, "8"}, {"x.txt", " 8", true, "8"}};
+                          {"x.txt", "8", false, "8"}, {"x.txt", "0", true, "8"}, {"x.txt", " 8", true, "8"},
+                          {"x.txt", "5", true, "8"},  {"x.txt", "", true, "8"}};
     for (const Step& c : steps) {
         SCOPED_TRACE(std::string(c.name) + " -> " + c.entered);
         Statement row = db.prepare("SELECT rowid FROM FILEKANRI WHERE FILENM = ?1 AND LVL = 1");

@@ -243,9 +243,9 @@ TEST(SafeWrite, TemporaryFilesLeaveNothingBehindAndOnlyTheProgramsOwnLeftoversAr
 }
 
 // One read gives both listings of a folder; a kept listing holds only
-// while the folder has no change since (its change time tells even when its
-// last-write time is put back), and was settled (not changed just before)
-// when it was read.
+// while the folder is the same one with no change since (its change time
+// tells even when its last-write time is put back), and was settled (not
+// changed just before) when it was read.
 TEST(ListDirectory, BothWaysFromOneReadAndAKeptListingHoldsOnlyWhileTheFolderIsUnchanged) {
     TempDir t;
     const std::string d = t / "d";
@@ -277,6 +277,13 @@ TEST(ListDirectory, BothWaysFromOneReadAndAKeptListingHoldsOnlyWhileTheFolderIsU
     EXPECT_FALSE(unchanged());
     // Its last-write time put back: the change time still tells.
     const struct timespec back[2] = {stamp.mtime, stamp.mtime};
+    ASSERT_EQ(::utimensat(AT_FDCWD, d.c_str(), back, 0), 0);
+    EXPECT_FALSE(unchanged());
+    // Another folder in its place.
+    ASSERT_EQ(ListDirectoryBothWays(d, both, files, stamp), 0);
+    stamp.taken.tv_sec += 10;
+    fs::rename(d, t / "old");
+    fs::create_directories(d);
     ASSERT_EQ(::utimensat(AT_FDCWD, d.c_str(), back, 0), 0);
     EXPECT_FALSE(unchanged());
 }

@@ -11,6 +11,7 @@
 
 #include "archiver/archive_request.h"
 #include "backup/backup_directory.h"
+#include "backup/backup_runs.h"
 #include "catalog/catalog_rows.h"
 #include "engine/destination_owner.h"
 #include "engine/version_store.h"
@@ -264,6 +265,19 @@ TEST_F(Ownership, OldCatalogsWithTheDataFolderOrAnotherSourceInsideASourceKeepWo
     inner.storeUnchecked(3, t / "src/tdata", t / "dp/tdata");
     EXPECT_TRUE(inner.backUp(3, 3, t / "src/tdata", t / "dp/tdata").failed());
     EXPECT_FALSE(fs::exists(t / "dp/tdata"));
+}
+
+// A registration whose source is missing: its initial backup fails and the
+// registration stays not done; once the source is there it completes.
+TEST_F(Ownership, AFailedInitialBackupLeavesTheRegistrationToRunAgain) {
+    data.storeUnchecked(2, t / "later", t / "pz/prefix/later");
+    const std::string done = "SELECT DIRNO || CHK1 FROM BKPDIR WHERE DIRNO > 1";
+    EXPECT_TRUE(RunInitialBackups(data.state, RealBackupEngine()).failed());
+    EXPECT_EQ(Column(data.db(), done), std::vector<std::string>{"20"});
+    fs::create_directories(t / "later");
+    WriteFile(t / "later/x.txt", "x");
+    EXPECT_FALSE(RunInitialBackups(data.state, RealBackupEngine()).failed());
+    EXPECT_EQ(Column(data.db(), done), std::vector<std::string>{"21"});
 }
 
 }  // namespace

@@ -149,12 +149,13 @@ TEST_F(Engine, EachKindDeletesSkipsOrRefusesAsItShould) {
     addVersion(0, 0, "", "a.txt");
     addCopy(0, "a.txt", "initial");
     addCopy(1, "a.txt", "later");
-    addVersion(9, 1, "", "nine.txt", "9");  // a first version whose copy failed deletes nothing
-    addVersion(5, 2, "Y", "b.txt");         // a first version at a raised level
-    for (const char* name : {"a.txt", "nine.txt", "Y/b.txt", "new.txt"}) put(name, "now", 1);
+    addVersion(9, 1, "", "eight.txt", "8");  // a first version without a usable copy deletes nothing
+    addVersion(9, 1, "", "nine.txt", "9");   // nor does one whose copy failed
+    addVersion(5, 2, "Y", "b.txt");          // a first version at a raised level
+    for (const char* name : {"a.txt", "eight.txt", "nine.txt", "Y/b.txt", "new.txt"}) put(name, "now", 1);
     restore(1, 4);
     EXPECT_EQ(ReadFile(src("a.txt")), "initial");
-    EXPECT_TRUE(PathExists(src("nine.txt")));
+    EXPECT_TRUE(PathExists(src("eight.txt")) && PathExists(src("nine.txt")));
     EXPECT_FALSE(PathExists(src("Y/b.txt")));
     EXPECT_EQ(rows(), (std::vector<std::string>{kHead, Restored(versionFile(0, "a.txt"), src("a.txt")),
                                                 Deleted(src("Y/b.txt"), 2)}));
@@ -449,8 +450,9 @@ TEST_F(Engine, AKilledRestoreLeavesReportAndListAgreeingAndNoTemporaryFileOutliv
     EXPECT_EQ(r.back(), " 中止の指示により復元を打ち切りました。残りのファイルは戻していません！ ");
     EXPECT_EQ(reportLines(), r);
     // The next restore sweeps leftover and planted temporary files.
-    WriteFile(src("d2/f9.bin.tessel-tmp-4242"), "half");
+    WriteFile(src("d2/f9.bin.tessel-tmp-4242"), "half");  // a user's file, whatever its name says
     restore(1, 2);
+    EXPECT_EQ(ReadFile(src("d2/f9.bin.tessel-tmp-4242")), "half");
     for (const auto& e : std::filesystem::recursive_directory_iterator(source))
         EXPECT_FALSE(IsTempFileName(e.path().filename().string())) << e.path();
     EXPECT_EQ(ReadFile(src("d3/f7.bin")), body + "7");
