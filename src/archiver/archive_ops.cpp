@@ -154,6 +154,10 @@ IndexCache gCache;
 // `locked`), so that an add in progress is never indexed half-way. The
 // archive file's lock is always taken before the slot's, as in an add.
 // On success *guard holds the slot's lock and (*slotOut)->index is set.
+// A read that failed part-way gives kUnlhaCannotReadArchive with the same
+// (the members read before the failure, which only a reader of single
+// members may use), and is never taken from the cache: the next look
+// reads the archive again.
 std::int32_t LockIndex(const std::string& path, int fd, bool locked, std::shared_ptr<Slot>* slotOut,
                        std::unique_lock<std::mutex>* guard) {
     struct stat st;
@@ -172,14 +176,16 @@ std::int32_t LockIndex(const std::string& path, int fd, bool locked, std::shared
             auto c = std::make_shared<CachedIndex>();
             c->id = IdentityOf(st);
             c->index = lzh::ScanArchive(src);
-            if (c->index.status == ArchiveIndex::Status::ReadError) rc = kUnlhaCannotReadArchive;
-            if (c->index.status == ArchiveIndex::Status::Ok) c->reindex();
-            else c.reset();
+            if (c->index.status == ArchiveIndex::Status::NotArchive) c.reset();
+            else c->reindex();
+            if (c && c->index.status == ArchiveIndex::Status::ReadError) c->id = Identity{};
             slot->set(std::move(c));
         }
         if (!slot->index) {
-            if (rc == kUnlhaOk) rc = kUnlhaNotArchive;
+            rc = kUnlhaNotArchive;
             guard->unlock();
+        } else if (slot->index->index.status == ArchiveIndex::Status::ReadError) {
+            rc = kUnlhaCannotReadArchive;
         }
     }
     if (shared) ::flock(fd, LOCK_UN);
@@ -292,17 +298,18 @@ std::int32_t AppendAll(int afd, std::uint64_t at, const std::vector<FileToAdd>& 
     return rc;
 }
 
-bool CopyRange(int from, int to, std::uint64_t off, std::uint64_t len, std::uint64_t toOff) {
+std::int32_t CopyRange(int from, int to, std::uint64_t off, std::uint64_t len, std::uint64_t toOff) {
     std::vector<char> buf(1 << 20);
     while (len > 0) {
         std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(len, buf.size()));
         lzh::FileSource s(from, off + n);
-        if (!s.readAt(off, buf.data(), n) || !WriteAllAt(to, toOff, buf.data(), n)) return false;
+        if (!s.readAt(off, buf.data(), n)) return kUnlhaCannotReadArchive;
+        if (!WriteAllAt(to, toOff, buf.data(), n)) return kUnlhaCannotWrite;
         off += n;
         toOff += n;
         len -= n;
     }
-    return true;
+    return kUnlhaOk;
 }
 
 // Rewrites the archive without the members whose paths are replaced, then
@@ -342,7 +349,7 @@ std::int32_t RewriteWith(WriteRoot& root, const std::string& rel, int afd, const
         if (drop[i]) continue;
         Member m = c.index.members[i];
         const std::uint64_t len = m.end() - m.headerOffset;
-        if (!CopyRange(afd, tfd.get(), m.headerOffset, len, at)) return fail(kUnlhaCannotWrite);
+        if (const std::int32_t copied = CopyRange(afd, tfd.get(), m.headerOffset, len, at)) return fail(copied);
         const std::uint64_t shift = m.headerOffset - at;
         m.headerOffset -= shift;
         m.dataOffset -= shift;
@@ -500,8 +507,10 @@ std::int32_t DropMembers(WriteRoot& root, const std::string& rel, const std::vec
 }
 
 int OpenArchiveForReading(const std::string& path, std::int32_t* code) {
-    // Only a regular file is read: a FIFO or device put in an archive's
-    // place is never opened (it could block, or do something on open).
+    // Only a regular file is read, never through a link at the archive's
+    // name: a FIFO or device put in its place is never opened (it could
+    // block, or do something on open), and a link planted there never
+    // stands for the archive (a backup puts that level's copies elsewhere).
     // Missing, there but unreadable (a failure that may pass), or not an
     // archive at all: three answers callers act on differently.
     const auto failed = [code](int err) {
@@ -512,10 +521,10 @@ int OpenArchiveForReading(const std::string& path, std::int32_t* code) {
         return -1;
     };
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return failed(errno);
+    if (::lstat(path.c_str(), &st) != 0) return failed(errno);
     if (!S_ISREG(st.st_mode)) return failed(EINVAL);
     if (const int err = InjectedFileFault(path, FileAccess::kOpenForRead)) return failed(err);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) return failed(errno);
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         const int err = errno;
@@ -527,16 +536,27 @@ int OpenArchiveForReading(const std::string& path, std::int32_t* code) {
     return fd;
 }
 
-std::shared_ptr<const ArchiveIndex> LoadIndex(const std::string& archivePath, std::int32_t* code) {
+namespace {
+
+// The index as LoadIndex gives it; with `part`, also the members read
+// before a read that failed part-way (*code then says the archive cannot
+// be read), for a reader that takes each member it finds.
+std::shared_ptr<const ArchiveIndex> Load(const std::string& archivePath, std::int32_t* code, bool part) {
     UniqueFd fd(OpenArchiveForReading(archivePath, code));
     if (fd.get() < 0) return nullptr;
     std::shared_ptr<Slot> slot;
     std::unique_lock<std::mutex> guard;
     *code = LockIndex(archivePath, fd.get(), false, &slot, &guard);
-    if (*code != kUnlhaOk) return nullptr;
+    if (*code != kUnlhaOk && !(part && *code == kUnlhaCannotReadArchive)) return nullptr;
     slot->handedOut = true;
     const std::shared_ptr<CachedIndex>& c = slot->index;
     return std::shared_ptr<const ArchiveIndex>(c, &c->index);
+}
+
+}  // namespace
+
+std::shared_ptr<const ArchiveIndex> LoadIndex(const std::string& archivePath, std::int32_t* code) {
+    return Load(archivePath, code, false);
 }
 
 std::vector<bool> HoldsPaths(const std::string& archivePath, const std::vector<std::string>& memberPaths) {
@@ -556,12 +576,14 @@ std::int32_t FindMember(const std::string& archivePath, const std::string& membe
     if (fd.get() < 0) return code;
     std::shared_ptr<Slot> slot;
     std::unique_lock<std::mutex> guard;
+    // After a read that failed part-way, a member read before the failure
+    // is found still; one not found may lie behind it.
     std::int32_t rc = LockIndex(archivePath, fd.get(), false, &slot, &guard);
-    if (rc != kUnlhaOk) return rc;
+    if (rc != kUnlhaOk && rc != kUnlhaCannotReadArchive) return rc;
     const CachedIndex* c = slot->index.get();
     auto it = c->byPath.find(memberPath);
     if (it == c->byPath.end() || c->index.members[it->second].isDirectory())
-        return c->index.damagedTail ? kUnlhaNotArchive : kUnlhaNoSuchMember;
+        return rc != kUnlhaOk ? rc : c->index.damagedTail ? kUnlhaNotArchive : kUnlhaNoSuchMember;
     *out = c->index.members[it->second];
     return kUnlhaOk;
 }
@@ -623,7 +645,7 @@ std::int32_t ExtractMembers(const std::string& archivePath,
                             const std::function<std::optional<Placement>(const Member&)>& place,
                             std::string* report) {
     std::int32_t rc = kUnlhaOk;
-    auto index = LoadIndex(archivePath, &rc);
+    auto index = Load(archivePath, &rc, true);
     if (!index) return rc;
     std::map<std::string, std::unique_ptr<WriteRoot>> roots;
     std::size_t done = 0;

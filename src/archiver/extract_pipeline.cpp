@@ -33,7 +33,7 @@ std::int32_t CodeOf(lzh::DataStatus s) {
     case lzh::DataStatus::Corrupt:
     case lzh::DataStatus::CrcMismatch: return kUnlhaCrcMismatch;
     case lzh::DataStatus::Unsupported: return kUnlhaUnsupportedMethod;
-    case lzh::DataStatus::ReadFailed: return kUnlhaNotArchive;
+    case lzh::DataStatus::ReadFailed: return kUnlhaCannotReadArchive;  // the disk, not the data
     case lzh::DataStatus::WriteFailed: return kUnlhaCannotWrite;
     }
     return kUnlhaNotArchive;

@@ -396,8 +396,10 @@ ArchiveIndex ScanArchive(ByteSource& src) {
     WatchedSource watched(src);
     ArchiveIndex index = ScanReadable(watched);
     if (watched.failed) {
-        index = ArchiveIndex{};
+        // What was read before the failure stands; what lies behind it is
+        // unknown, and not damage.
         index.status = ArchiveIndex::Status::ReadError;
+        index.damagedTail = index.cutOffTail = false;
     }
     return index;
 }

@@ -67,6 +67,8 @@ struct Member {
 };
 
 struct ArchiveIndex {
+    // ReadError: a read failed (the disk, not the archive's bytes); the
+    // members before the failure are known, those behind it are not.
     enum class Status { Ok, NotArchive, ReadError } status = Status::Ok;
     std::vector<Member> members;
     // Offset just after the last good member: where an end mark is, or
@@ -113,7 +115,7 @@ inline constexpr std::string_view kAddInProgress{"\0tessel-adding", 14};
 // Reads the member headers from the start of the archive. A first header
 // that is not an LHA header gives NotArchive (an empty source is an empty
 // archive); damage after at least one good member gives damagedTail; a
-// read that fails gives ReadError and no members.
+// read that fails gives ReadError with the members read before it.
 ArchiveIndex ScanArchive(ByteSource& src);
 
 enum class DataStatus { Ok, Corrupt, CrcMismatch, Unsupported, ReadFailed, WriteFailed };
