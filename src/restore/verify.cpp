@@ -28,6 +28,9 @@ const char* const kDamaged = "データが壊れています (CRC が合いま�
 const char* const kUnsafeName = "名前が壊れているため戻せません";
 const char* const kDamagedBehind = "アーカイブの途中が壊れています (後ろの版は読めず、追加もできません)";
 
+// A member that did not decode: its data damaged, or the disk failing.
+const char* DecodeProblem(std::int32_t result) { return result == kUnlhaCannotReadArchive ? kUnreadableArchive : kDamaged; }
+
 std::string SizeDiffers(std::int64_t recorded, std::uint64_t actual) {
     return "大きさが記録と違います (記録 " + std::to_string(recorded) + "、コピー " + std::to_string(actual) + ")";
 }
@@ -50,6 +53,9 @@ public:
         : state_(state), options_(options), report_(report) {}
 
     void directory(std::int64_t dirNo, const std::string& destination, const std::string& kind) {
+        // A destination that is not there (a drive not mounted) says
+        // nothing about its copies: none is marked lost for it.
+        destinationThere_ = IsDirectory(destination);
         if (kind == "3" && (!options_.runNumber || *options_.runNumber == 0)) bulk(dirNo, destination);
         std::string sql =
             std::string("SELECT rowid, BKPNO, LVL, DIR, FILENM, FSIZE, CHK1 FROM FILEKANRI WHERE DIRNO = ?1 AND ") +
@@ -99,9 +105,11 @@ private:
         state_.ui.setStatus(kVerifyStatusWindow, kChecking + path + name);
     }
 
+    // A copy that could not be read (the disk failing, for now) is not
+    // known to be lost, and is never marked so.
     void problem(const Version& v, const std::string& what) {
         ++summary.problems;
-        if (v.latest) unusable_.push_back(v.rowid);
+        if (v.latest && destinationThere_ && what != kUnreadableArchive) unusable_.push_back(v.rowid);
         report_({v.run, v.level, v.dir, v.name, what});
     }
 
@@ -156,7 +164,7 @@ private:
         for (const auto& [i, v] : decode) members.push_back(&index->members[i]);
         const std::int32_t rc = archive::TestMembers(archive, members, [&](std::size_t k, std::int32_t result) {
             progress(members[k]->path);
-            if (result != kUnlhaOk) problem(*decode[k].second, kDamaged);
+            if (result != kUnlhaOk) problem(*decode[k].second, DecodeProblem(result));
         });
         if (rc != kUnlhaOk)
             for (const auto& [i, v] : decode) problem(*v, kUnreadableArchive);
@@ -213,7 +221,7 @@ private:
         for (const auto& [i, v] : decode) members.push_back(&index->members[i]);
         const std::int32_t rc = archive::TestMembers(archive, members, [&](std::size_t k, std::int32_t result) {
             progress(members[k]->path);
-            if (result != kUnlhaOk) problem(*decode[k].second, kDamaged);
+            if (result != kUnlhaOk) problem(*decode[k].second, DecodeProblem(result));
         });
         if (rc != kUnlhaOk || index->damagedTail)
             problem(Version{0, 0, 0, destination + "/", std::string(kArchiveName), std::nullopt, false}, kUnreadableArchive);
@@ -223,6 +231,7 @@ private:
     const VerifyOptions& options_;
     const std::function<void(const VerifyProblem&)>& report_;
     std::vector<std::int64_t> unusable_;
+    bool destinationThere_ = true;
     int sinceProgress_ = 0;
 };
 

@@ -267,6 +267,19 @@ TEST_F(Durability, ALevelArchiveDamagedInTheMiddleKeepsItsBytesAndNewVersionsGoT
     const std::string level1 = dst("V00001/bkpcmp.lzh");
     const std::vector<lzh::Member> members = Members(level1);
     ASSERT_EQ(members.size(), 3u);
+    // An archive the disk cannot read now, or a destination not there (a
+    // drive not mounted), is said, and --mark takes no copy for lost.
+    {
+        ScopedFileFault eio([&](const std::string& p, FileAccess a) {
+            return a == FileAccess::kOpenForRead && p == level1 ? EIO : 0;
+        });
+        UnlhaDropIndexCache();
+        EXPECT_EQ(verify(true).size(), 3u);
+    }
+    fs::rename(destination, data / "unmounted");
+    EXPECT_EQ(verify(true).size(), 3u);
+    fs::rename(data / "unmounted", destination);
+    EXPECT_EQ(Column(state.db(), "SELECT group_concat(KBN1, '') FROM FILEKANRI"), std::vector<std::string>{"000"});
     std::string bytes = ReadFile(level1);
     std::fill_n(bytes.begin() + static_cast<std::ptrdiff_t>(members[1].headerOffset), 70000, '\0');
     WriteFile(level1, bytes);
