@@ -114,7 +114,9 @@ int OpenVersionFolder(BackupRun& run, std::int64_t level) {
 
 // The failure of a version whose folder was refused.
 FileResult FolderRefused(BackupRun& run, std::int64_t level, int err) {
-    run.failure("ディレクトリーを作成できません (" + VersionFolder(run.destination, level) + "): " + std::strerror(err));
+    // Counted once, with the file's own failure that follows.
+    run.report(RunEntry::kFailure,
+               "ディレクトリーを作成できません (" + VersionFolder(run.destination, level) + "): " + std::strerror(err), true);
     return FileResult::System(err);
 }
 
@@ -191,14 +193,19 @@ void DropUnclaimedMembers(BackupRun& run, std::int64_t level, const std::vector<
 // is raised while that name is taken there, so that files of one name from
 // different folders never overwrite each other.
 // A second copy (again) replaces the first at the same level.
+bool LevelTakesMembers(BackupRun& run, std::int64_t level);
+
 FileResult CopyOne(BackupRun& run, const std::string& sourceFile, VersionRow& row, bool* changed, bool again) {
     // Only a regular file that can be opened is copied.
     if (Status readable = CheckReadableFile(sourceFile); !readable) return FileResult::Of(readable);
-    // A copy no recorded version claims (a killed run's) is replaced.
+    // A copy no recorded version claims (a killed run's) is replaced. A
+    // level whose archive takes nothing is passed too: beside it, the copy
+    // would be taken for a member hidden in it.
     struct stat st {};
     bool replace = again;
-    while (!replace && run.root().statEntry(VersionFolderName(row.level) + kSep + row.name, &st) == 0) {
-        if (S_ISREG(st.st_mode) && !PlainCopyClaimed(run, row.level, row.name)) {
+    while (!replace && (!LevelTakesMembers(run, row.level) ||
+                        run.root().statEntry(VersionFolderName(row.level) + kSep + row.name, &st) == 0)) {
+        if (LevelTakesMembers(run, row.level) && S_ISREG(st.st_mode) && !PlainCopyClaimed(run, row.level, row.name)) {
             replace = true;
             break;
         }
@@ -211,9 +218,9 @@ FileResult CopyOne(BackupRun& run, const std::string& sourceFile, VersionRow& ro
 
 // Whether the archive of a level takes more members: not when it is a file
 // that may hide members behind damage, which an add would put at risk, nor
-// when a link or anything else but a file stands in its place, which is
-// never written through and would fail every new version of the level
-// each run. Said once a call.
+// when a link or anything else but a file stands in its place or in its
+// folder's, which is never written through and would fail every new
+// version of the level each run. Said once a call.
 bool LevelTakesMembers(BackupRun& run, std::int64_t level) {
     const auto known = run.levelTakesMembers.find(level);
     if (known != run.levelTakesMembers.end()) return known->second;
@@ -221,7 +228,12 @@ bool LevelTakesMembers(BackupRun& run, std::int64_t level) {
     struct stat st {};
     std::int32_t code = 0;
     bool takes = true;
-    if (run.root().statEntry(VersionFolderName(level) + kSep + std::string(kArchiveName), &st) == 0) {
+    const int err = run.root().statEntry(VersionFolderName(level) + kSep + std::string(kArchiveName), &st);
+    // A link or a file in the version folder's place is passed the same way.
+    if (err == ELOOP || err == ENOTDIR) {
+        takes = false;
+        run.warning(kLevelArchiveNotAFile + archive + ")", !run.silent());
+    } else if (err == 0) {
         if (!S_ISREG(st.st_mode)) {
             takes = false;
             run.warning(kLevelArchiveNotAFile + archive + ")", !run.silent());
