@@ -25,6 +25,7 @@ namespace tessel {
 namespace {
 
 namespace fs = std::filesystem;
+using test::FilesBelow;
 using test::ReadFile;
 using test::ShellQuote;
 using test::WriteFile;
@@ -74,14 +75,6 @@ struct Companion {
     std::string src(const std::string& rel = "") const { return tree / ("src" + (rel.empty() ? "" : "/" + rel)); }
 };
 
-// Every regular file below a folder with its bytes.
-std::map<std::string, std::string> Snapshot(const std::string& root) {
-    std::map<std::string, std::string> files;
-    for (const auto& e : fs::recursive_directory_iterator(root))
-        if (e.is_regular_file()) files[fs::relative(e.path(), root).string()] = ReadFile(e.path().string());
-    return files;
-}
-
 // In a zone nine hours east of UTC.
 TEST(Companion, BackUpChangeAndRestoreAnEarlierRun) {
     setenv("TZ", "JST-9", 1);
@@ -101,18 +94,18 @@ TEST(Companion, BackUpChangeAndRestoreAnEarlierRun) {
     setenv("TZ", "EST5", 1);
     EXPECT_NE(c.run("versions --run 1").out.find("\t2017-07-14T11:40:00.1234567\t"), std::string::npos);
     setenv("TZ", "JST-9", 1);
-    auto firstState = Snapshot(c.src());
+    auto firstState = FilesBelow(c.src());
 
     WriteFile(c.src("a.txt"), "second version");
     WriteFile(c.src("new.txt"), "new");
     fs::remove(c.src("-dash.txt"));
     c.ok("backup --title second");
 
-    auto before = Snapshot(c.src());
+    auto before = FilesBelow(c.src());
     c.ok("restore --run 1 --test");
-    EXPECT_EQ(Snapshot(c.src()), before);
+    EXPECT_EQ(FilesBelow(c.src()), before);
     c.ok("restore --run 1");
-    EXPECT_EQ(Snapshot(c.src()), firstState);  // new.txt removed (the report lines are the restore tests')
+    EXPECT_EQ(FilesBelow(c.src()), firstState);  // new.txt removed (the report lines are the restore tests')
 
     // Paths are taken as registrations are; one that selects no file recorded by the run is refused,
     // naming it, before anything is written (a file outside every registration, one recorded later).
@@ -132,8 +125,8 @@ TEST(Companion, BackUpChangeAndRestoreAnEarlierRun) {
     c.refused("restore --run 1 --to " + ShellQuote(c.tree / "none") + " " + ShellQuote(c.src("new.txt")),
               "バックアップ 1 までに記録されたファイルがありません: " + c.src("new.txt"));
     EXPECT_FALSE(fs::exists(c.tree / "none"));
-    EXPECT_EQ(Snapshot(to + c.src())["a.txt"], "second version");
-    EXPECT_EQ(Snapshot(c.src()), firstState);
+    EXPECT_EQ(FilesBelow(to + c.src())["a.txt"], "second version");
+    EXPECT_EQ(FilesBelow(c.src()), firstState);
 
     EXPECT_EQ(c.ok("verify").out, "run\tlevel\tdirectory\tname\tproblem\n");
 
