@@ -189,25 +189,26 @@ void DropUnclaimedMembers(BackupRun& run, std::int64_t level, const std::vector<
         run.warning("記録のないメンバーを取り除けません (" + archive + "): " + UnlhaResultText(rc), !run.silent());
 }
 
-// Copies one version into its level folder under its own name; the level
-// is raised while that name is taken there, so that files of one name from
-// different folders never overwrite each other.
-// A second copy (again) replaces the first at the same level.
 bool LevelTakesMembers(BackupRun& run, std::int64_t level);
 
+// Copies one version into its level folder under its own name; the level
+// is raised while that name is taken there, so that files of one name from
+// different folders never overwrite each other, and past a level whose
+// archive takes nothing, beside which the copy would be taken for a member
+// hidden in it. A second copy (again) replaces the first at the same level.
 FileResult CopyOne(BackupRun& run, const std::string& sourceFile, VersionRow& row, bool* changed, bool again) {
     // Only a regular file that can be opened is copied.
     if (Status readable = CheckReadableFile(sourceFile); !readable) return FileResult::Of(readable);
-    // A copy no recorded version claims (a killed run's) is replaced. A
-    // level whose archive takes nothing is passed too: beside it, the copy
-    // would be taken for a member hidden in it.
+    // A copy no recorded version claims (a killed run's) is replaced.
     struct stat st {};
     bool replace = again;
-    while (!replace && (!LevelTakesMembers(run, row.level) ||
-                        run.root().statEntry(VersionFolderName(row.level) + kSep + row.name, &st) == 0)) {
-        if (LevelTakesMembers(run, row.level) && S_ISREG(st.st_mode) && !PlainCopyClaimed(run, row.level, row.name)) {
-            replace = true;
-            break;
+    for (;;) {
+        if (LevelTakesMembers(run, row.level)) {
+            if (replace || run.root().statEntry(VersionFolderName(row.level) + kSep + row.name, &st) != 0) break;
+            if (S_ISREG(st.st_mode) && !PlainCopyClaimed(run, row.level, row.name)) {
+                replace = true;
+                break;
+            }
         }
         ++row.level;
         *changed = true;
@@ -227,23 +228,14 @@ bool LevelTakesMembers(BackupRun& run, std::int64_t level) {
     const std::string archive = LevelArchive(run.destination, level);
     struct stat st {};
     std::int32_t code = 0;
-    bool takes = true;
     const int err = run.root().statEntry(VersionFolderName(level) + kSep + std::string(kArchiveName), &st);
     // A link or a file in the version folder's place is passed the same way.
-    if (err == ELOOP || err == ENOTDIR) {
-        takes = false;
-        run.warning(kLevelArchiveNotAFile + archive + ")", !run.silent());
-    } else if (err == 0) {
-        if (!S_ISREG(st.st_mode)) {
-            takes = false;
-            run.warning(kLevelArchiveNotAFile + archive + ")", !run.silent());
-        } else if (archive::DamagedBeyondCutOff(archive::LoadIndex(archive, &code), code)) {
-            takes = false;
-            run.warning(kLevelArchiveDamaged + archive + ")", !run.silent());
-        }
-    }
-    run.levelTakesMembers[level] = takes;
-    return takes;
+    const bool notAFile = err == ELOOP || err == ENOTDIR || (err == 0 && !S_ISREG(st.st_mode));
+    const bool damaged =
+        !notAFile && err == 0 && archive::DamagedBeyondCutOff(archive::LoadIndex(archive, &code), code);
+    if (notAFile || damaged)
+        run.warning((notAFile ? kLevelArchiveNotAFile : kLevelArchiveDamaged) + archive + ")", !run.silent());
+    return run.levelTakesMembers[level] = !notAFile && !damaged;
 }
 
 // The archiver's outcome for each row of a batch, worked out before the
@@ -396,9 +388,9 @@ void StoreEach(BackupRun& run) {
             how.push_back(NewCopyFor(row.dir, row.name, compress, static_cast<std::uint64_t>(size)));
         }
         // A version meant for a level whose archive is damaged (or not a
-        // file) goes to the next level whose archive takes it (a plain copy too: beside the
-        // damaged archive it would be taken for a hidden member's); the
-        // damaged one stays as it is for a repair.
+        // file) goes to the next level whose archive takes it (a plain copy
+        // too: beside the damaged archive it would be taken for a hidden
+        // member's); the damaged one stays as it is for a repair.
         std::vector<bool> moved(rows.size(), false);
         for (std::size_t i = 0; i < rows.size(); ++i)
             if (VersionStateOf(rows[i].kbn1) != VersionState::kNoCopy)

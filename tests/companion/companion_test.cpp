@@ -18,7 +18,6 @@
 #include "companion/console_ui.h"
 #include "platform/engine_lock.h"
 #include "support/archive_members.h"
-#include "support/awkward_names.h"
 #include "support/temp_dir.h"
 
 namespace tessel {
@@ -334,13 +333,17 @@ TEST(Companion, ExclusionsAreChosenPerRegistrationAndEveryEntryLeftOutIsNamedAnd
     EXPECT_EQ(test::Column(*Connection::openFile(c.data / "filebkp.mdb"), "SELECT count(*) FROM SCANPAT"), std::vector<std::string>{"0"});
 }
 
-// Awkward names survive strict JSON and one-line TSV; --latest --errors keeps codes 8 and above.
+// Names that break naive quoting, parsing or encoding (quotes, blanks,
+// leading dashes, characters code page 932 cannot hold, bytes that are not
+// UTF-8, backslashes, tabs, line ends, control bytes) survive strict JSON
+// and one-line TSV; --latest --errors keeps codes 8 and above.
 TEST(Companion, VersionsAsJsonAndTsvKeepEveryNameAndLatestErrorsFilters) {
     Companion c;
     fs::create_directories(c.src());
-    std::vector<std::string> names = test::kAwkwardNames;
-    for (const char* extra : {"new\nline.txt", "cr\rname", "\x01" "control", "a.txt", "b.txt", "c.txt"})
-        names.push_back(extra);
+    const std::vector<std::string> names = {
+        "O'Neil's file.txt", "two  blanks .txt", "-rf", "--help", "日本語のファイル.txt", "丂☃😀.txt",
+        std::string("latin1-caf\xe9-\xff.bin"), "a\"quoted\".txt", "back\\slash", "tab\tname", "new\nline.txt",
+        "cr\rname", "\x01" "control", "a.txt", "b.txt", "c.txt"};
     for (const auto& n : names) WriteFile(c.src(n), "1");
     c.ok("--yes prefix " + ShellQuote(c.tree / "dest") + " --plain");
     c.ok("register " + ShellQuote(c.src()));
