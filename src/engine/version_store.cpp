@@ -85,6 +85,10 @@ std::optional<Storage> FoundCopy(Connection& db, const VersionCopy& v, bool* arc
     std::int32_t code = 0;
     if (HasMember(archive, v.dir, v.name, &code)) return Storage::kArchive;
     if (archiveThere) *archiveThere = code != kUnlhaArchiveMissing;
+    // An archive the disk cannot read now may hold the version: it is
+    // looked for there (and fails as unreadable), and no file of its name
+    // beside the archive stands in for it.
+    if (code == kUnlhaCannotReadArchive) return Storage::kArchive;
     struct stat st {};
     if (::lstat(v.plainCopy().c_str(), &st) == 0 && S_ISREG(st.st_mode) && PlainCopyIsOwn(db, v, archive))
         return Storage::kPlain;

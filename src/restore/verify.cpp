@@ -105,11 +105,11 @@ private:
         state_.ui.setStatus(kVerifyStatusWindow, kChecking + path + name);
     }
 
-    // A copy that could not be read (the disk failing, for now) is not
-    // known to be lost, and is never marked so.
-    void problem(const Version& v, const std::string& what) {
+    // A copy the disk could not read now (`code` kUnlhaCannotReadArchive)
+    // is not known to be lost, and is never marked so.
+    void problem(const Version& v, const std::string& what, std::int32_t code = kUnlhaOk) {
         ++summary.problems;
-        if (v.latest && destinationThere_ && what != kUnreadableArchive) unusable_.push_back(v.rowid);
+        if (v.latest && destinationThere_ && code != kUnlhaCannotReadArchive) unusable_.push_back(v.rowid);
         report_({v.run, v.level, v.dir, v.name, what});
     }
 
@@ -147,7 +147,7 @@ private:
             }
             case Storage::kMissing: problem(v, kNoCopy); break;
             case Storage::kArchive:
-                problem(v, index ? kNotInArchive : code == kUnlhaArchiveMissing ? kNoArchive : kUnreadableArchive);
+                problem(v, index ? kNotInArchive : code == kUnlhaArchiveMissing ? kNoArchive : kUnreadableArchive, code);
                 break;
             }
         }
@@ -164,10 +164,10 @@ private:
         for (const auto& [i, v] : decode) members.push_back(&index->members[i]);
         const std::int32_t rc = archive::TestMembers(archive, members, [&](std::size_t k, std::int32_t result) {
             progress(members[k]->path);
-            if (result != kUnlhaOk) problem(*decode[k].second, DecodeProblem(result));
+            if (result != kUnlhaOk) problem(*decode[k].second, DecodeProblem(result), result);
         });
         if (rc != kUnlhaOk)
-            for (const auto& [i, v] : decode) problem(*v, kUnreadableArchive);
+            for (const auto& [i, v] : decode) problem(*v, kUnreadableArchive, rc);
     }
 
     // The bulk archive of an initial bulk backup: every level-0 version it
@@ -190,7 +190,7 @@ private:
         if (!index) {
             problem(Version{0, 0, 0, destination + "/", std::string(kArchiveName), std::nullopt, false},
                     code == kUnlhaArchiveMissing ? kNoArchive : kUnreadableArchive);
-            for (const Version& v : versions) problem(v, code == kUnlhaArchiveMissing ? kNoArchive : kUnreadableArchive);
+            for (const Version& v : versions) problem(v, code == kUnlhaArchiveMissing ? kNoArchive : kUnreadableArchive, code);
             return;
         }
         std::unordered_map<std::string, std::size_t> byPath;
@@ -221,7 +221,7 @@ private:
         for (const auto& [i, v] : decode) members.push_back(&index->members[i]);
         const std::int32_t rc = archive::TestMembers(archive, members, [&](std::size_t k, std::int32_t result) {
             progress(members[k]->path);
-            if (result != kUnlhaOk) problem(*decode[k].second, DecodeProblem(result));
+            if (result != kUnlhaOk) problem(*decode[k].second, DecodeProblem(result), result);
         });
         if (rc != kUnlhaOk || index->damagedTail)
             problem(Version{0, 0, 0, destination + "/", std::string(kArchiveName), std::nullopt, false}, kUnreadableArchive);
