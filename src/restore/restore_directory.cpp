@@ -498,8 +498,11 @@ private:
         const std::string path = MemberPathOf(r.dir, r.name);
         if (bulkRefused_.count(path)) return;  // its line is written
         // Without the archive's index, the extraction's outcome and the
-        // file itself tell.
-        const bool member = !bulkIndexed_ || bulkMembers_.count(path) > 0;
+        // file itself tell: after a failed extraction, a file of the
+        // recorded size may be one the archive did not bring back, and is
+        // never given the recorded time (which would hide its changes from
+        // the next backup).
+        const bool member = bulkIndexed_ ? bulkMembers_.count(path) > 0 : bulkRc_ == 0;
         if (!member || !there) {
             ++result_.failed;
             const std::int32_t rc = bulkRc_ != 0 ? bulkRc_ : kUnlhaNoSuchMember;
