@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <atomic>
@@ -52,6 +53,9 @@ Identity IdentityOf(const struct stat& st) {
 struct CachedIndex {
     Identity id;
     ArchiveIndex index;
+    // When the archive was read: an index of a read that failed part-way
+    // stands only a short while.
+    std::chrono::steady_clock::time_point scanned{};
     std::unordered_map<std::string, std::size_t> byPath;  // last member of each path
     std::size_t bytes = 0;                                // memory it takes, roughly
 
@@ -69,6 +73,10 @@ struct CachedIndex {
         }
     }
     static std::size_t Cost(const Member& m) { return sizeof(Member) + 64 + 2 * m.path.size(); }
+    bool current(const struct stat& st) const {
+        return id == IdentityOf(st) && (index.status != ArchiveIndex::Status::ReadError ||
+                                        std::chrono::steady_clock::now() - scanned < std::chrono::seconds(10));
+    }
 };
 
 // One archive's place in the cache. Its lock guards `index` and
@@ -156,8 +164,9 @@ IndexCache gCache;
 // On success *guard holds the slot's lock and (*slotOut)->index is set.
 // A read that failed part-way gives kUnlhaCannotReadArchive with the same
 // (the members read before the failure, which only a reader of single
-// members may use), and is never taken from the cache: the next look
-// reads the archive again.
+// members may use); that index is taken from the cache for a short while
+// only, so that a disk that fails slowly is not read again for every
+// member, and one that reads again is read again.
 std::int32_t LockIndex(const std::string& path, int fd, bool locked, std::shared_ptr<Slot>* slotOut,
                        std::unique_lock<std::mutex>* guard) {
     struct stat st;
@@ -165,27 +174,30 @@ std::int32_t LockIndex(const std::string& path, int fd, bool locked, std::shared
     std::shared_ptr<Slot> slot = gCache.slot(path);
     *slotOut = slot;
     *guard = std::unique_lock<std::mutex>(slot->lock);
-    if (slot->index && slot->index->id == IdentityOf(st)) return kUnlhaOk;
+    const auto found = [&slot] {
+        return slot->index->index.status == ArchiveIndex::Status::ReadError ? kUnlhaCannotReadArchive : kUnlhaOk;
+    };
+    if (slot->index && slot->index->current(st)) return found();
     guard->unlock();
     const bool shared = !locked && ::flock(fd, LOCK_SH) == 0;
     std::int32_t rc = ::fstat(fd, &st) == 0 ? kUnlhaOk : kUnlhaNotArchive;
     if (rc == kUnlhaOk) {
         guard->lock();
-        if (!slot->index || !(slot->index->id == IdentityOf(st))) {
+        if (!slot->index || !slot->index->current(st)) {
             lzh::FileSource src(fd, static_cast<std::uint64_t>(st.st_size));
             auto c = std::make_shared<CachedIndex>();
             c->id = IdentityOf(st);
             c->index = lzh::ScanArchive(src);
+            c->scanned = std::chrono::steady_clock::now();
             if (c->index.status == ArchiveIndex::Status::NotArchive) c.reset();
             else c->reindex();
-            if (c && c->index.status == ArchiveIndex::Status::ReadError) c->id = Identity{};
             slot->set(std::move(c));
         }
         if (!slot->index) {
             rc = kUnlhaNotArchive;
             guard->unlock();
-        } else if (slot->index->index.status == ArchiveIndex::Status::ReadError) {
-            rc = kUnlhaCannotReadArchive;
+        } else {
+            rc = found();
         }
     }
     if (shared) ::flock(fd, LOCK_UN);
@@ -399,7 +411,7 @@ std::int32_t AddFiles(WriteRoot& root, const std::string& rel, const std::vector
     // Never through a link: a link at the archive's name or on the way to
     // it (a dangling one too) is refused rather than written through.
     struct stat before;
-    const bool created = root.statEntry(rel, &before) != 0;
+    const bool created = root.statEntry(rel, &before) == ENOENT;
     int opened = -1;
     if (const int err = root.openFile(rel, O_RDWR | O_CREAT, 0666, &opened))
         return failAll(err == ELOOP || err == EINVAL ? kUnlhaRefusedPath : kUnlhaCannotWrite);
@@ -536,27 +548,16 @@ int OpenArchiveForReading(const std::string& path, std::int32_t* code) {
     return fd;
 }
 
-namespace {
-
-// The index as LoadIndex gives it; with `part`, also the members read
-// before a read that failed part-way (*code then says the archive cannot
-// be read), for a reader that takes each member it finds.
-std::shared_ptr<const ArchiveIndex> Load(const std::string& archivePath, std::int32_t* code, bool part) {
+std::shared_ptr<const ArchiveIndex> LoadIndex(const std::string& archivePath, std::int32_t* code) {
     UniqueFd fd(OpenArchiveForReading(archivePath, code));
     if (fd.get() < 0) return nullptr;
     std::shared_ptr<Slot> slot;
     std::unique_lock<std::mutex> guard;
     *code = LockIndex(archivePath, fd.get(), false, &slot, &guard);
-    if (*code != kUnlhaOk && !(part && *code == kUnlhaCannotReadArchive)) return nullptr;
+    if (*code != kUnlhaOk) return nullptr;
     slot->handedOut = true;
     const std::shared_ptr<CachedIndex>& c = slot->index;
     return std::shared_ptr<const ArchiveIndex>(c, &c->index);
-}
-
-}  // namespace
-
-std::shared_ptr<const ArchiveIndex> LoadIndex(const std::string& archivePath, std::int32_t* code) {
-    return Load(archivePath, code, false);
 }
 
 std::vector<bool> HoldsPaths(const std::string& archivePath, const std::vector<std::string>& memberPaths) {
@@ -645,7 +646,7 @@ std::int32_t ExtractMembers(const std::string& archivePath,
                             const std::function<std::optional<Placement>(const Member&)>& place,
                             std::string* report) {
     std::int32_t rc = kUnlhaOk;
-    auto index = Load(archivePath, &rc, true);
+    auto index = LoadIndex(archivePath, &rc);
     if (!index) return rc;
     std::map<std::string, std::unique_ptr<WriteRoot>> roots;
     std::size_t done = 0;
