@@ -142,6 +142,17 @@ int Add(const std::string& archive, const std::vector<std::string>& files,
     return rc ? Fail(rc, tessel::UnlhaResultText(rc)) : 0;
 }
 
+// The archive the user names for reading, a link to it followed: the tool
+// reads what the user points at (the program itself never reads an archive
+// through a link at its name).
+std::string Named(const std::string& path) {
+    char* real = ::realpath(path.c_str(), nullptr);
+    if (!real) return path;
+    std::string resolved(real);
+    std::free(real);
+    return resolved;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -179,10 +190,10 @@ int main(int argc, char** argv) {
     if (cmd == "a")
         status = Add(words[0], std::vector<std::string>(words.begin() + 1, words.end()), options);
     else if (cmd == "l")
-        status = List(words[0]);
+        status = List(Named(words[0]));
     else if (cmd == "t")
-        status = Test(words[0]);
+        status = Test(Named(words[0]));
     else
-        status = Extract(words[0], words.size() == 2 ? words[1] : ".");
+        status = Extract(Named(words[0]), words.size() == 2 ? words[1] : ".");
     return tessel::FinishStandardOutput(kName, status, kCannotWrite);
 }
