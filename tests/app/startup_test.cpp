@@ -18,16 +18,11 @@
 namespace tessel {
 namespace {
 
+using test::NamesIn;
 using test::ReadFile;
 using test::TempDataFolder;
 using test::TempDir;
 using test::WriteFile;
-
-std::set<std::string> Listing(const std::string& folder) {
-    std::set<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(folder)) names.insert(e.path().filename().string());
-    return names;
-}
 
 struct Harness {
     TempDataFolder folder;
@@ -48,7 +43,7 @@ TEST(Startup, FreshFolderGetsCatalogAndSettingsFromTemplatesKeepsThemAndRefusesA
     WriteFile(installed / "JETDB.VER", "Provider=SQLite\r\n");
     const std::string templateBytes = ReadFile(installed / "bkpDEF.mdb");
     Harness h;
-    for (const std::string& name : Listing(h.folder.path())) {
+    for (const std::string& name : NamesIn(h.folder.path())) {
         std::filesystem::remove(h.folder / name);
         std::filesystem::create_symlink(installed / name, h.folder / name);
     }
@@ -59,15 +54,15 @@ TEST(Startup, FreshFolderGetsCatalogAndSettingsFromTemplatesKeepsThemAndRefusesA
     EXPECT_EQ(ReadFile(h.folder / "Bkpdef.ini"), "AUTO=NO\r\nICON=YES\r\n");
     EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(h.folder / "filebkp.mdb")));
     EXPECT_EQ(ReadFile(installed / "bkpDEF.mdb"), templateBytes);
-    EXPECT_EQ(Listing(installed.path()), (std::set<std::string>{"Bkpdef.def", "JETDB.VER", "bkpDEF.mdb"}));
+    EXPECT_EQ(NamesIn(installed.path()), (std::set<std::string>{"Bkpdef.def", "JETDB.VER", "bkpDEF.mdb"}));
 
     // A second copy says so, touches nothing and leaves the first its lock.
     Harness second;
     InstanceLock lock2(h.runtime / "tessel.lock");
-    const auto before = Listing(second.folder.path());
+    const auto before = NamesIn(second.folder.path());
     EXPECT_EQ(RunStartup(second.state, lock2, second.folder.path()), StartupOutcome::SecondCopy);
     EXPECT_EQ(second.ui.messages.size(), 1u);
-    EXPECT_EQ(Listing(second.folder.path()), before);
+    EXPECT_EQ(NamesIn(second.folder.path()), before);
     EXPECT_FALSE(h.lock.anotherCopyRunning());
 
     // Existing files are kept and names ignore case: the settings file in
@@ -105,7 +100,7 @@ TEST(Startup, CatalogVersionDecidesUpgradeAndBadInstallationFilesFailClearlyAndW
         SCOPED_TRACE(spoil);
         Harness h;
         ASSERT_EQ(test::Shell("cd " + test::ShellQuote(h.folder.path()) + " && " + spoil), 0);
-        auto before = Listing(h.folder.path());
+        auto before = NamesIn(h.folder.path());
         auto catalog = [&] { return std::filesystem::exists(h.folder / "filebkp.mdb") ? ReadFile(h.folder / "filebkp.mdb") : ""; };
         const std::string catalogBefore = catalog();
         EXPECT_EQ(h.start(), outcome);
@@ -117,7 +112,7 @@ TEST(Startup, CatalogVersionDecidesUpgradeAndBadInstallationFilesFailClearlyAndW
         EXPECT_EQ(catalog(), catalogBefore);
         ASSERT_EQ(h.ui.messages.size(), 1u);
         EXPECT_NE(h.ui.messages[0].find(text), std::string::npos) << h.ui.messages[0];
-        EXPECT_EQ(Listing(h.folder.path()), before);
+        EXPECT_EQ(NamesIn(h.folder.path()), before);
     }
 }
 
@@ -322,7 +317,7 @@ TEST(Batch, HelpWithoutADisplayOneCopyPerDataFolderAndAFailedBackupEndsWithOne) 
         EXPECT_EQ(status, 2) << args;
         EXPECT_EQ(err, "tessel-backup: " + said + " (使い方: tessel-backup --help)\n") << args;
     }
-    EXPECT_EQ(Listing(tree.path()), (std::set<std::string>{"err", "out"}));
+    EXPECT_EQ(NamesIn(tree.path()), (std::set<std::string>{"err", "out"}));
 
     // Two data folders, one reached through a link: one lock per folder.
     TempDataFolder desktop, batch;

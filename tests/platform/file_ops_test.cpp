@@ -33,17 +33,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::BuildPe;
+using test::NamesIn;
 using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
 
 std::string Err(int e) { return "Error:" + std::to_string(e); }
-
-std::set<std::string> Names(const std::string& dir) {
-    std::set<std::string> out;
-    for (auto& e : fs::directory_iterator(dir)) out.insert(e.path().filename());
-    return out;
-}
 
 // A file's permission bits and last-write time.
 std::tuple<unsigned, time_t, long> Stamp(const std::string& path) {
@@ -84,7 +79,7 @@ TEST(CopyFile, ReplacesTheTargetKeepingTimeAndModeAndFailuresGiveTheErrorNumber)
     EXPECT_EQ(CopyFile(d / "src", d / "dst").resultText(), "成功");
     EXPECT_EQ(ReadFile(d / "dst"), "new contents");
     EXPECT_EQ(Stamp(d / "dst"), std::make_tuple(0640u, time_t{1234567890}, 500L));
-    EXPECT_EQ(Names(d.path()), (std::set<std::string>{"dst", "src"})) << "no temporary file left";
+    EXPECT_EQ(NamesIn(d.path()), (std::set<std::string>{"dst", "src"})) << "no temporary file left";
 
     EXPECT_EQ(CopyFile(d / "missing", d / "x").message(), "コピー元を読めません (" + (d / "missing") + "): " + std::strerror(ENOENT));
     // A FIFO is refused at once instead of blocking the copy.
@@ -162,12 +157,12 @@ TEST(SafeWrite, EveryOperationBelowTheRootRefusesLinksAndPathsThatAreNotPlainOnB
                 EXPECT_EQ(fresh.openFolder(rel, &fd), error) << shown;
             }
         }
-        EXPECT_EQ(Names(outside.path()), std::set<std::string>{"victim"});
+        EXPECT_EQ(NamesIn(outside.path()), std::set<std::string>{"victim"});
         EXPECT_EQ(ReadFile(outside / "victim"), "keep");
 
         // A failing writer leaves neither a target nor a temporary file.
         EXPECT_EQ(fresh.writeFile("a/failed", [](int) { return ENOSPC; }, {}), ENOSPC);
-        EXPECT_EQ(Names(d / "root/made/a"), (std::set<std::string>{"b", "self", "t"}));
+        EXPECT_EQ(NamesIn(d / "root/made/a"), (std::set<std::string>{"b", "self", "t"}));
         // Without replace an existing entry stays.
         EXPECT_EQ(fresh.writeFile("a/t", [](int) { return 0; }, {}, false), EEXIST);
         EXPECT_EQ(ReadFile(d / "root/made/a/t"), "new");
@@ -218,7 +213,7 @@ TEST(SafeWrite, TemporaryFilesLeaveNothingBehindAndOnlyTheProgramsOwnLeftoversAr
     }
     waitpid(child, nullptr, 0);
     ::close(dirFd);
-    EXPECT_TRUE(Names(d / "owned/sub").empty()) << "an unnamed temporary file vanishes with its writer";
+    EXPECT_TRUE(NamesIn(d / "owned/sub").empty()) << "an unnamed temporary file vanishes with its writer";
 
     std::set<std::string> names(lookAlikes.begin(), lookAlikes.end());
     names.insert({leftover, live});
@@ -232,14 +227,14 @@ TEST(SafeWrite, TemporaryFilesLeaveNothingBehindAndOnlyTheProgramsOwnLeftoversAr
     WriteRoot user(d / "user");
     EXPECT_EQ(Write(user, "out.txt", "x"), 0);
     names.insert("out.txt");
-    EXPECT_EQ(Names(d / "user"), names);
+    EXPECT_EQ(NamesIn(d / "user"), names);
     // The program's own folders lose exactly the dead maker's leftover.
     WriteRoot owned(d / "owned", {Ownership::kProgram, RootLinks::kRefuse});
     int fd = -1;
     EXPECT_EQ(owned.openFolder("sub", &fd), 0);
-    EXPECT_EQ(Names(d / "owned/sub"), kept);
+    EXPECT_EQ(NamesIn(d / "owned/sub"), kept);
     kept.insert("sub");
-    EXPECT_EQ(Names(d / "owned"), kept);
+    EXPECT_EQ(NamesIn(d / "owned"), kept);
 }
 
 // One read gives both listings of a folder; a kept listing holds only

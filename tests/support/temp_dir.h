@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -119,6 +120,13 @@ inline std::string MakeTooLongFolder(const std::string& root, const std::string&
     ::close(file);
     ::close(fd);
     return path;
+}
+
+// The names of the entries of a folder.
+inline std::set<std::string> NamesIn(const std::string& dir) {
+    std::set<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) out.insert(e.path().filename().string());
+    return out;
 }
 
 // Every entry below a folder by relative path: a file's bytes, a link as
