@@ -7,6 +7,7 @@
 # fastest of REPEAT runs. Fails when verify is slower (ratio above 1.0).
 #   bench/verify_bench.sh [build folder] [work folder]
 set -euo pipefail
+source "$(dirname "$0")/bench_lib.sh"
 
 BUILD=$(realpath "${1:-build}")
 WORK=${2:-/tmp/tessel-verify-bench}
@@ -22,22 +23,7 @@ rm -rf "$WORK"
 mkdir -p "$WORK/data" "$WORK/dest"
 cp "$SHARE/bkpDEF.mdb" "$SHARE/Bkpdef.def" "$SHARE/JETDB.VER" "$WORK/data/"
 echo "generating $FILES files in $DIRS folders under $WORK/src" >&2
-python3 - "$WORK/src" "$FILES" "$DIRS" <<'PY'
-import os, random, sys
-root, files, dirs = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-rng = random.Random(2026)
-words = [b"backup", b"version", b"catalog", b"archive", b"level", b"folder", b"file", b"data"]
-for d in range(dirs):
-    os.makedirs(os.path.join(root, "d%04d" % d), exist_ok=True)
-for i in range(files):
-    size = rng.randrange(0, 65536)
-    if i % 2:
-        body = os.urandom(size)
-    else:
-        body = b" ".join(rng.choice(words) for _ in range(size // 7 + 1))[:size]
-    with open(os.path.join(root, "d%04d" % (i % dirs), "f%06d.bin" % i), "wb") as f:
-        f.write(body)
-PY
+bench_tree "$WORK/src" "$FILES" "$DIRS"
 
 ctl() { "$CTL" --data "$WORK/data" "$@"; }
 ctl --yes prefix "$WORK/dest" --compress >/dev/null 2>&1
@@ -45,18 +31,6 @@ ctl register "$WORK/src" --subdirs >/dev/null
 echo "backing up" >&2
 ctl backup --title bench >/dev/null
 
-fastest() {  # seconds of the fastest of REPEAT runs of the command
-    local best=""
-    for _ in $(seq "$REPEAT"); do
-        local t0 t1
-        t0=$(date +%s.%N)
-        "$@" >/dev/null 2>&1 || true
-        t1=$(date +%s.%N)
-        best=$(python3 -c "import sys; a=float(sys.argv[2])-float(sys.argv[1]); b=sys.argv[3]; print(a if b == '' or a < float(b) else b)" \
-               "$t0" "$t1" "$best")
-    done
-    echo "$best"
-}
 archives() { find "$WORK/dest" -name '*.lzh' -print0 | xargs -0 -n 1 lhasa t; }
 
 ctl verify >/dev/null || { echo "verify found problems on a fresh backup" >&2; exit 1; }
